@@ -1,0 +1,35 @@
+#pragma once
+// What the simulated board offers beyond the adapter functions: a voltmeter on each output, the
+// die temperature and the D0/D1 line levels (for the bench window), and the controls of the
+// automation console's `sim` commands. Only the program entry knows which board it made; it
+// hands this interface to the bench window and the console when the board is simulated.
+
+#include <cstdint>
+
+namespace tq {
+
+class SimulatedBench {
+public:
+    virtual ~SimulatedBench() = default;
+    // Output voltage of channel 0..3 as a meter on the board reads it.
+    virtual double OutputVolts(int channel) const = 0;
+    virtual double DieTemperature() const = 0;
+    virtual void SetDieTemperature(double celsius) = 0;
+    // Line levels of D0 and D1 (0 or 1).
+    virtual int D0Level() const = 0;
+    virtual int D1Level() const = 0;
+};
+
+class SimulatorControl : public SimulatedBench {
+public:
+    // Register `reg` at `address` of the simulated converter (address 1, reg 0 is the function
+    // register). For reg 2, Set sets input and DAC registers and Get reads the input register.
+    virtual void SetRegister(int address, int reg, uint16_t value) = 0;
+    virtual uint16_t GetRegister(int address, int reg) const = 0;
+    virtual void Unplug() = 0;
+    virtual void Plug() = 0;
+    virtual void FailNextDownload(int32_t code) = 0;
+    virtual void GarbleReplies(int count) = 0;
+};
+
+}  // namespace tq

@@ -1,0 +1,39 @@
+#include "board/UsbStuff.h"
+
+#include <algorithm>
+#include <array>
+
+#include "board/AdapterResults.h"
+
+namespace tq {
+
+std::string FirmwarePathFor(const std::string& programFolder) {
+#ifdef _WIN32
+    constexpr char kSeparator = '\\';
+#else
+    constexpr char kSeparator = '/';
+#endif
+    return programFolder + kSeparator + kFirmwareFileName;
+}
+
+bool PathToBytes(DeviceState& state, const std::string& path) {
+    // The adapter takes the path as single-byte text: the bytes the file system names it by.
+    if (path.size() > kMaxPathBytes) return false;
+    std::copy(path.begin(), path.end(), state.PathBytes.begin());
+    state.PathBytes[path.size()] = 0;
+    return true;
+}
+
+int16_t ConnectBoard(DeviceState& state, Adapter& adapter, const std::string& programFolder) {
+    std::array<uint8_t, 128> boardList{};
+    int32_t count = 0;
+    adapter.Search_For_Boards(UsbVendorId, UsbProductId, &count, boardList.data());
+    adapter.Connect(UsbVendorId, UsbProductId, boardList[0], &state.BoardHandle);
+    state.FirmwarePath = FirmwarePathFor(programFolder);
+    const std::string pathCopy = state.FirmwarePath;
+    if (!PathToBytes(state, pathCopy)) return static_cast<int16_t>(kResultPathTooLong);
+    const int32_t result = adapter.Download_Firmware(state.BoardHandle, state.PathBytes.data());
+    return static_cast<int16_t>(static_cast<uint32_t>(result) & 0xFFFFu);
+}
+
+}  // namespace tq

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds the program and runs every test. Installs what is missing on a Debian 12 machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+tq_ensure_packages
+tq_configure_and_build build
+ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300

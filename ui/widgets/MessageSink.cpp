@@ -1,0 +1,38 @@
+#include "ui/widgets/MessageSink.h"
+
+#include <QMessageBox>
+
+namespace tq {
+
+void BoxMessageSink::ShowMessage(QWidget* parent, MessageIcon icon, const QString& text,
+                                 const QString& title) {
+    QMessageBox box(parent);
+    switch (icon) {
+        case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+        case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
+        case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+        case MessageIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+    }
+    box.setWindowTitle(title.isEmpty() ? QStringLiteral("TQ2604X Evaluation Software") : title);
+    box.setText(text);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+void RecordingMessageSink::ShowMessage(QWidget*, MessageIcon icon, const QString& text,
+                                       const QString& title) {
+    messages.push_back({icon, text, title});
+    if (listener) listener(messages.back());
+}
+
+QString MessageIconName(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Information: return QStringLiteral("information");
+        case MessageIcon::Warning: return QStringLiteral("warning");
+        case MessageIcon::Critical: return QStringLiteral("critical");
+        case MessageIcon::None: break;
+    }
+    return QStringLiteral("none");
+}
+
+}  // namespace tq

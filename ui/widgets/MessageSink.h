@@ -1,0 +1,47 @@
+#pragma once
+// Message boxes go through this interface so that tests and the automation console can record
+// them instead of blocking on a modal box.
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+namespace tq {
+
+enum class MessageIcon { None, Information, Warning, Critical };
+
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    // Shows a box with one OK button and returns when it is closed.
+    virtual void ShowMessage(QWidget* parent, MessageIcon icon, const QString& text,
+                             const QString& title = QString()) = 0;
+};
+
+// Real modal message boxes.
+class BoxMessageSink : public MessageSink {
+public:
+    void ShowMessage(QWidget* parent, MessageIcon icon, const QString& text,
+                     const QString& title) override;
+};
+
+// Records boxes (accepted at once); an optional listener sees each as it is shown.
+class RecordingMessageSink : public MessageSink {
+public:
+    struct Message {
+        MessageIcon icon;
+        QString text;
+        QString title;
+    };
+    void ShowMessage(QWidget* parent, MessageIcon icon, const QString& text,
+                     const QString& title) override;
+
+    std::vector<Message> messages;
+    std::function<void(const Message&)> listener;
+};
+
+// "warning", "information", "critical", "none".
+QString MessageIconName(MessageIcon icon);
+
+}  // namespace tq
