@@ -1,0 +1,41 @@
+#pragma once
+// Runs the program with the automation console on the simulated board and collects what it
+// prints. TQ_EVAL_BINARY is the program's path, set by CMake.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <string>
+
+namespace tq::testing {
+
+struct ConsoleRun {
+    int exitCode = -1;
+    std::string output;  // standard output
+    std::string errors;  // standard error
+};
+
+// Feeds `script` (lines separated by '\n') on standard input. Extra arguments come after
+// "--simulate --automation".
+inline ConsoleRun RunConsole(const std::string& script, const QStringList& extraArgs = {},
+                             int timeoutMs = 60000) {
+    QProcess process;
+    QStringList args{QStringLiteral("--simulate"), QStringLiteral("--automation")};
+    args += extraArgs;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TQ_EVAL_BINARY), args);
+    ConsoleRun run;
+    if (!process.waitForStarted(timeoutMs)) return run;
+    process.write(script.data(), static_cast<qint64>(script.size()));
+    process.closeWriteChannel();
+    if (!process.waitForFinished(timeoutMs)) process.kill();
+    process.waitForFinished(5000);
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.output = process.readAllStandardOutput().toStdString();
+    run.errors = process.readAllStandardError().toStdString();
+    return run;
+}
+
+}  // namespace tq::testing

@@ -1,0 +1,44 @@
+#pragma once
+// A complete window context over the recording adapter, for widget and traffic tests.
+
+#include <QApplication>
+#include <memory>
+
+#include "adapter/fake/RecordingAdapter.h"
+#include "board/BoardRequests.h"
+#include "device/DeviceState.h"
+#include "device/RegisterAccess.h"
+#include "ui/widgets/MessageSink.h"
+#include "ui/widgets/WindowContext.h"
+
+namespace tq::testing {
+
+// One QApplication for the whole test program (widget tests run offscreen).
+inline QApplication& App() {
+    static int argc = 1;
+    static char name[] = "tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+struct TestContext {
+    DeviceState state;
+    RecordingAdapter adapter;
+    BoardRequests requests{state, adapter};
+    RegisterAccess registers{state, requests};
+    RecordingMessageSink messages;
+    std::vector<QString> opened;  // windows asked for through openWindow
+    WindowContext context{state, adapter, requests, registers, messages, "/opt/tq", "Test board",
+                          nullptr, [this](const QString& name) {
+                              opened.push_back(name);
+                              return true;
+                          }};
+
+    TestContext() {
+        App();
+        ApplyStartDefaults(state);
+    }
+};
+
+}  // namespace tq::testing
