@@ -1,0 +1,108 @@
+// The program as a whole on the simulated board: start-up traffic, options and start-up failures.
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <fstream>
+#include <sstream>
+
+#include "tests/e2e/ConsoleRunner.h"
+
+namespace tq::testing {
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+QString WriteSetup(const QTemporaryDir& dir, const std::string& text) {
+    const QString path = dir.filePath(QStringLiteral("bench.txt"));
+    std::ofstream(path.toStdString()) << text;
+    return path;
+}
+
+TEST(ProgramStartup, SendsExactlyTheStartupTraffic) {
+    const ConsoleRun run = RunConsole("trace\nquit\n");
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    const auto lines = Lines(run.output);
+    ASSERT_GE(lines.size(), 11u) << run.output;
+    EXPECT_EQ(lines[0], "Search_For_Boards vid=0x456 pid=0xB202 result=0");
+    EXPECT_EQ(lines[1], "Connect vid=0x456 pid=0xB202 board=0x0 result=0");
+    EXPECT_EQ(lines[2].rfind("Download_Firmware path=", 0), 0u);
+    EXPECT_NE(lines[2].find("/TQ2604.hex result=0"), std::string::npos) << lines[2];
+    const std::vector<std::string> requests{
+        // the function register read back, twice
+        "Vendor_Request req=0xDD value=0x81 index=0x0 dir=1 len=3 reply=00 00 00 result=3",
+        "Vendor_Request req=0xDD value=0x81 index=0x0 dir=1 len=3 reply=00 00 00 result=3",
+        // the no-operation word
+        "Vendor_Request req=0xDD value=0x0 index=0x0 dir=0 len=0 result=0",
+        // the data register view: the function word with SDO enabled, then DAC A's data register
+        "Vendor_Request req=0xDD value=0x1 index=0x0 dir=0 len=0 result=0",
+        "Vendor_Request req=0xDD value=0x90 index=0x0 dir=1 len=3 reply=00 00 00 result=3",
+        "Vendor_Request req=0xDD value=0x90 index=0x0 dir=1 len=3 reply=00 01 00 result=3",
+        "ok",
+        "ok",
+    };
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end()), requests) << run.output;
+}
+
+TEST(ProgramStartup, StartsFromAPreparedBench) {
+    QTemporaryDir dir;
+    const QString setup = WriteSetup(dir, "# D1 and D0 outputs, D1 high\nreg 1 0 0x1C\n");
+    const ConsoleRun run = RunConsole(
+        "get MainForm.Toggle3\nget MainForm.Toggle4\nget MainForm.Command6\nstate FnD1Output\nquit\n",
+        {QStringLiteral("--sim-setup"), setup});
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_NE(run.output.find("text: D1 - Output\nvisible: 1\nenabled: 1\nstate: 1\nok"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("text: D0 - Output"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("text: READ\nvisible: 0"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("1\nok\nok\n"), std::string::npos) << run.output;
+}
+
+TEST(ProgramStartup, FailedDownloadExplainsAndEndsWithStatusOne) {
+    struct Case {
+        const char* setup;
+        const char* firstLine;  // the explanation, or the start-up message alone
+    };
+    const Case cases[] = {
+        {"fail-download -4\n", "message: warning The firmware file TQ2604.hex is missing"},
+        {"fail-download -1\n", "message: warning The board did not answer"},
+        {"fail-download 1\n", "message: warning Error Downloading Firmware - Check USB connections"},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        const ConsoleRun run =
+            RunConsole("get MainForm\nquit\n", {QStringLiteral("--sim-setup"), WriteSetup(dir, c.setup)});
+        EXPECT_EQ(run.exitCode, 1) << c.setup;
+        EXPECT_EQ(run.output.rfind(c.firstLine, 0), 0u) << run.output;
+        EXPECT_NE(run.output.find("message: warning Error Downloading Firmware - Check USB "
+                                  "connections\n"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(run.output.find("ok"), std::string::npos) << "no command may run: " << run.output;
+    }
+}
+
+TEST(ProgramOptions, RefusesASetupFileWithoutTheSimulatedBoard) {
+    QProcess process;
+    process.start(QStringLiteral(TQ_EVAL_BINARY),
+                  {QStringLiteral("--sim-setup"), QStringLiteral("/nonexistent")});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_TRUE(process.readAllStandardError().contains("--sim-setup needs --simulate"));
+}
+
+TEST(ProgramOptions, ReportsAnUnreadableSetupFile) {
+    const ConsoleRun run = RunConsole("quit\n", {QStringLiteral("--sim-setup"),
+                                                 QStringLiteral("/nonexistent/bench.txt")});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.errors.find("cannot read the simulator set-up file"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tq::testing
