@@ -6,12 +6,24 @@
 #include "ui/main/FunctionSwitches.h"
 #include "ui/widgets/WindowContext.h"
 
+class QLabel;
+class QPushButton;
+
 namespace tq {
 
 class TemperaturePanel : public QGroupBox {
     Q_OBJECT
 public:
     TemperaturePanel(WindowContext& context, FunctionSwitches& switches, QWidget* parent);
+
+private:
+    void Command7_Click();
+
+    WindowContext& ctx_;
+    FunctionSwitches& switches_;
+    QPushButton* command7_ = nullptr;
+    QLabel* label23_ = nullptr;  // TEMP pin voltage
+    QLabel* label25_ = nullptr;  // temperature
 };
 
 }  // namespace tq
