@@ -1,0 +1,704 @@
+#include "ui/main/ComposerPanel.h"
+
+#include <QComboBox>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <array>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "device/CheckedInt.h"
+#include "device/CommandWord.h"
+#include "device/Encoding.h"
+#include "device/Tables.h"
+#include "ui/main/WordDisplay.h"
+#include "ui/widgets/Twips.h"
+
+namespace tq {
+namespace {
+
+QString Q(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// The controls of the frame as designed: kind, name, text, whether shown, place in twips.
+enum class Kind { List, Entry, Button, Label };
+enum class Align { Left, Right, Centre };
+struct ControlDesign {
+    Kind kind;
+    std::string_view name;
+    std::string_view text;
+    bool shown;
+    Align align;
+    bool bordered;
+    int left, top, width, height;
+};
+constexpr std::array<ControlDesign, 20> kControls{{
+    {Kind::List, "ComboRW", "", false, Align::Left, false, 240, 1800, 855, 315},
+    {Kind::List, "ComboReg", "", true, Align::Left, false, 1440, 1800, 2175, 315},
+    {Kind::List, "ComboAddr", "", true, Align::Left, false, 3720, 1800, 1455, 315},
+    {Kind::Button, "Command1", "Read Register", true, Align::Centre, false, 5400, 1800, 1575, 255},
+    {Kind::Label, "Label27", "0", true, Align::Centre, true, 7080, 1800, 1215, 255},
+    {Kind::Label, "Label11", "Select Function", true, Align::Right, false, 7920, 1800, 1575, 255},
+    {Kind::List, "ComboFunction", "", true, Align::Left, false, 9600, 1800, 3375, 315},
+    {Kind::Label, "LabelFunction", "Enter Function Data", true, Align::Right, false, 9480, 1800,
+     2175, 255},
+    {Kind::Entry, "TextFunction", "0", false, Align::Centre, false, 11760, 1800, 1215, 285},
+    {Kind::Label, "Label5", "Select Output Range", true, Align::Right, false, 8040, 1800, 2175,
+     255},
+    {Kind::List, "ComboCoarse", "", false, Align::Left, false, 10320, 1800, 2895, 315},
+    {Kind::Label, "Label7", "Enter Fine Gain Value  (-32 to +31)", true, Align::Right, false, 7920,
+     1800, 3735, 255},
+    {Kind::Entry, "TextFine", "0", true, Align::Centre, false, 11760, 1800, 1215, 285},
+    {Kind::Label, "Label9", "Enter Offset Value  (-16 to +15.875)", true, Align::Right, false, 8040,
+     1800, 3615, 255},
+    {Kind::Entry, "TextOffset", "0", true, Align::Centre, false, 11760, 1800, 1215, 285},
+    {Kind::Label, "Label29", "Enter Voltage Value", true, Align::Centre, false, 9240, 1680, 2055,
+     255},
+    {Kind::Entry, "TextVolts", "0.0000", true, Align::Left, false, 9720, 2000, 1215, 285},
+    {Kind::Label, "Label1", "Enter Data Value", true, Align::Centre, false, 11520, 1680, 1695, 255},
+    {Kind::Entry, "TextData", "0", true, Align::Centre, false, 11760, 2000, 1215, 285},
+    {Kind::Button, "Command2", "Hex", true, Align::Centre, false, 13320, 1800, 615, 315},
+}};
+
+// What each register view does to the entry controls. Columns follow the register list:
+// Function, Data, Coarse Gain, Fine Gain, Offset.
+enum class Effect { Hide, Show, Keep, Enable, Disable };
+struct ViewRow {
+    std::array<std::string_view, 2> controls;
+    std::array<Effect, kRegisters.size()> byView;
+};
+constexpr Effect H = Effect::Hide;
+constexpr Effect S = Effect::Show;
+constexpr Effect K = Effect::Keep;
+constexpr std::array<ViewRow, 10> kViews{{
+    {{"ComboRW", ""},
+     {Effect::Disable, Effect::Enable, Effect::Enable, Effect::Enable, Effect::Enable}},
+    {{"ComboFunction", "Label11"}, {H, H, H, H, H}},
+    {{"TextFunction", "LabelFunction"}, {K, H, H, H, H}},
+    {{"TextData", "Label1"}, {H, S, H, H, H}},
+    {{"Command2", ""}, {S, S, H, H, H}},
+    {{"TextVolts", "Label29"}, {H, S, H, H, H}},
+    {{"ComboCoarse", "Label5"}, {H, H, S, H, H}},
+    {{"TextFine", "Label7"}, {H, H, H, S, H}},
+    {{"TextOffset", "Label9"}, {H, H, H, H, S}},
+    {{"ComboAddr", ""}, {H, S, S, S, S}},
+}};
+
+// The controls the start-up hides before the first view is chosen.
+constexpr std::array<std::string_view, 13> kHiddenAtStartup{
+    "ComboFunction", "Label11", "TextFunction", "LabelFunction", "TextData",   "Label1", "Command2",
+    "ComboCoarse",   "Label5",  "TextFine",     "Label7",        "TextOffset", "Label9"};
+
+std::optional<std::size_t> RegisterView(const QString& text) {
+    for (std::size_t i = 0; i < kRegisters.size(); ++i)
+        if (text == Q(kRegisters[i].text))
+            return i;
+    return std::nullopt;
+}
+
+std::optional<int16_t> ChannelAddress(const QString& text) {
+    for (const auto& channel : kChannels)
+        if (text == Q(channel.text))
+            return channel.code;
+    return std::nullopt;
+}
+
+// A data code divided by 4 back to the 14-bit code, ties to even.
+int32_t Quarter(int32_t value) {
+    return RoundToInt32(value / 4.0);
+}
+
+// The voltage echo keeps five decimals before the four-decimal text rounds it.
+double RoundToFiveDecimals(float volts) {
+    return std::nearbyint(volts * 100000.0) / 100000.0;
+}
+
+// The number mode switch converts whatever the boxes hold; text it cannot read counts as 0.
+int32_t HexOrZero(const QString& text) {
+    try {
+        return ParseHex(text.toStdString());
+    } catch (const InputError&) {
+        return 0;
+    }
+}
+
+int32_t RoundedOrZero(const QString& text) {
+    try {
+        return RoundToInt32(ParseNumber(text.toStdString()));
+    } catch (const NumericError&) {
+        return 0;
+    }
+}
+
+// The list handlers work on register codes and board results that cannot overflow; should one
+// fail all the same, the failure must not escape into the event loop.
+template <typename F>
+void Guarded(F&& action) {
+    try {
+        action();
+    } catch (const NumericError&) {
+    } catch (const InputError&) {
+    }
+}
+
+}  // namespace
+
+struct ComposerPanel::Impl {
+    Impl(ComposerPanel& panel, WindowContext& context, FunctionSwitches& switches)
+        : panel(panel), context(context), switches(switches) {}
+
+    ComposerPanel& panel;
+    WindowContext& context;
+    FunctionSwitches& switches;
+    QHash<QString, QWidget*> controls;
+    WordDisplay* word = nullptr;
+    QComboBox* comboRW = nullptr;
+    QComboBox* comboReg = nullptr;
+    QComboBox* comboAddr = nullptr;
+    QComboBox* comboFunction = nullptr;
+    QComboBox* comboCoarse = nullptr;
+    QLineEdit* textData = nullptr;
+    QLineEdit* textVolts = nullptr;
+    QLineEdit* textFunction = nullptr;
+    QLineEdit* textFine = nullptr;
+    QLineEdit* textOffset = nullptr;
+    QPushButton* command1 = nullptr;
+    QPushButton* command2 = nullptr;
+    QLabel* label27 = nullptr;
+    QLabel* label7 = nullptr;
+    QLabel* label9 = nullptr;
+
+    // 1: the next refresh shows DataValue without the 14-bit alignment shift.
+    int16_t ShowUnshifted = 0;
+    // The coarse gain code the last data code entry read back; the data view's range.
+    int32_t DisplayCoarseCode = 0;
+
+    DeviceState& State() { return context.state; }
+    RegisterAccess& Registers() { return context.registers; }
+
+    void Build();
+    void Connect();
+    template <typename T>
+    T* Control(std::string_view name) {
+        return qobject_cast<T*>(controls.value(Q(name)));
+    }
+
+    void SetAddress(int16_t address);
+    void SetRegister(int16_t regSelect);
+    void ShowReadWrite(int16_t readWrite);
+    void ApplyView(std::size_t view);
+    // Show an item chosen by the program, ignoring case, and run the list's handler as a user's
+    // choice would.
+    bool SelectItem(QComboBox* list, const QString& text, void (Impl::*handler)());
+    void SelectRangeOfCode(int64_t code);
+    QString CodeText(int32_t code, bool padded) const;
+
+    void ComboReg_Click();
+    void ComboAddr_Click();
+    void ComboCoarse_Click();
+    void ComboRW_Click();
+    void ComboFunction_Click();
+    void ReadRegisterAction();
+    void Command2_Click();
+    void RefreshWordDisplay();
+
+    void TextVolts_Enter();
+    void TextData_Enter();
+    void TextFine_Enter();
+    void TextOffset_Enter();
+    void TextFunction_Enter();
+    // A failed entry empties the box and gives it the focus; no message.
+    void OnEnter(QLineEdit* box, void (Impl::*handler)());
+};
+
+void ComposerPanel::Impl::Build() {
+    panel.setObjectName(QStringLiteral("Frame1"));
+    panel.setTitle(QStringLiteral("Read / Write Registers"));
+    StyleFrame(&panel, true, QColor(192, 64, 0));
+    PlaceTwips(&panel, 120, 360, 14415, 2415);
+
+    word = new WordDisplay(&panel);
+    PlaceTwips(word, 120, 360, 14175, 1215);
+
+    for (const auto& design : kControls) {
+        QWidget* widget = nullptr;
+        const QString text = Q(design.text);
+        const Qt::Alignment align = design.align == Align::Centre ? Qt::AlignCenter
+                                    : design.align == Align::Right
+                                        ? Qt::AlignRight | Qt::AlignVCenter
+                                        : Qt::AlignLeft | Qt::AlignVCenter;
+        switch (design.kind) {
+            case Kind::List:
+                widget = new QComboBox(&panel);
+                break;
+            case Kind::Entry: {
+                auto* box = new QLineEdit(text, &panel);
+                box->setAlignment(align);
+                widget = box;
+                break;
+            }
+            case Kind::Button:
+                widget = new QPushButton(text, &panel);
+                break;
+            case Kind::Label: {
+                auto* label = new QLabel(text, &panel);
+                label->setAlignment(align);
+                if (design.bordered)
+                    label->setFrameShape(QFrame::Box);
+                widget = label;
+                break;
+            }
+        }
+        widget->setObjectName(Q(design.name));
+        widget->setFont(BoldSans(8.25));
+        PlaceTwips(widget, design.left, design.top, design.width, design.height);
+        widget->setVisible(design.shown);
+        controls.insert(widget->objectName(), widget);
+    }
+
+    comboRW = Control<QComboBox>("ComboRW");
+    comboReg = Control<QComboBox>("ComboReg");
+    comboAddr = Control<QComboBox>("ComboAddr");
+    comboFunction = Control<QComboBox>("ComboFunction");
+    comboCoarse = Control<QComboBox>("ComboCoarse");
+    textData = Control<QLineEdit>("TextData");
+    textVolts = Control<QLineEdit>("TextVolts");
+    textFunction = Control<QLineEdit>("TextFunction");
+    textFine = Control<QLineEdit>("TextFine");
+    textOffset = Control<QLineEdit>("TextOffset");
+    command1 = Control<QPushButton>("Command1");
+    command2 = Control<QPushButton>("Command2");
+    label27 = Control<QLabel>("Label27");
+    label7 = Control<QLabel>("Label7");
+    label9 = Control<QLabel>("Label9");
+}
+
+void ComposerPanel::Impl::Connect() {
+    const auto onList = [this](QComboBox* list, void (Impl::*handler)()) {
+        QObject::connect(list, &QComboBox::activated, &panel,
+                         [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    };
+    onList(comboReg, &Impl::ComboReg_Click);
+    onList(comboAddr, &Impl::ComboAddr_Click);
+    onList(comboCoarse, &Impl::ComboCoarse_Click);
+    onList(comboRW, &Impl::ComboRW_Click);
+    onList(comboFunction, &Impl::ComboFunction_Click);
+
+    QObject::connect(command1, &QPushButton::clicked, &panel,
+                     [this] { Guarded([&] { ReadRegisterAction(); }); });
+    QObject::connect(command2, &QPushButton::clicked, &panel,
+                     [this] { Guarded([&] { Command2_Click(); }); });
+
+    const auto onEnter = [this](QLineEdit* box, void (Impl::*handler)()) {
+        QObject::connect(box, &QLineEdit::returnPressed, &panel,
+                         [this, box, handler] { OnEnter(box, handler); });
+    };
+    onEnter(textVolts, &Impl::TextVolts_Enter);
+    onEnter(textData, &Impl::TextData_Enter);
+    onEnter(textFine, &Impl::TextFine_Enter);
+    onEnter(textOffset, &Impl::TextOffset_Enter);
+    onEnter(textFunction, &Impl::TextFunction_Enter);
+}
+
+void ComposerPanel::Impl::SetAddress(int16_t address) {
+    State().Address = address;
+    word->SetAddressCode(address);
+}
+
+void ComposerPanel::Impl::SetRegister(int16_t regSelect) {
+    State().RegSelect = regSelect;
+    word->SetRegisterCode(regSelect);
+}
+
+void ComposerPanel::Impl::ShowReadWrite(int16_t readWrite) {
+    State().ReadWrite = readWrite;
+    word->SetReadWrite(readWrite);
+}
+
+void ComposerPanel::Impl::ApplyView(std::size_t view) {
+    for (const auto& row : kViews) {
+        for (const auto name : row.controls) {
+            if (name.empty())
+                continue;
+            QWidget* control = controls.value(Q(name));
+            switch (row.byView[view]) {
+                case Effect::Hide:
+                    control->hide();
+                    break;
+                case Effect::Show:
+                    control->show();
+                    break;
+                case Effect::Enable:
+                    control->setEnabled(true);
+                    break;
+                case Effect::Disable:
+                    control->setEnabled(false);
+                    break;
+                case Effect::Keep:
+                    break;
+            }
+        }
+    }
+}
+
+bool ComposerPanel::Impl::SelectItem(QComboBox* list, const QString& text,
+                                     void (Impl::*handler)()) {
+    const int index = list->findText(text, Qt::MatchFixedString);
+    if (index < 0)
+        return false;
+    list->setCurrentIndex(index);
+    (this->*handler)();
+    return true;
+}
+
+void ComposerPanel::Impl::SelectRangeOfCode(int64_t code) {
+    for (const auto& range : kRanges)
+        if (range.code == code)
+            SelectItem(comboCoarse, Q(range.text), &Impl::ComboCoarse_Click);
+}
+
+QString ComposerPanel::Impl::CodeText(int32_t code, bool padded) const {
+    if (context.state.NumberMode == "Hex")
+        return Q(padded ? HexText4(code) : HexText(code));
+    return Q(DecimalText(code));
+}
+
+void ComposerPanel::Impl::ComboReg_Click() {
+    const auto view = RegisterView(comboReg->currentText());
+    if (!view)
+        return;
+    DeviceState& s = State();
+    const int16_t regSelect = kRegisters[*view].code;
+    if (regSelect == kRegFunction) {
+        SetAddress(kFnControlBits);
+        SetRegister(regSelect);
+        SelectItem(comboRW, QStringLiteral("Read"), &Impl::ComboRW_Click);
+    } else {
+        // Reads and writes go to the channel the list shows, also after the function view.
+        if (const auto address = ChannelAddress(comboAddr->currentText()))
+            SetAddress(*address);
+        SetRegister(regSelect);
+        if (regSelect == kRegCoarseGain)
+            s.CoarseReadBack = Registers().ReadRegister(s.Address, kRegCoarseGain) & 3;
+    }
+    ApplyView(*view);
+    if (regSelect == kRegCoarseGain)
+        SelectRangeOfCode(s.CoarseReadBack);
+    ReadRegisterAction();
+}
+
+void ComposerPanel::Impl::ComboAddr_Click() {
+    if (const auto address = ChannelAddress(comboAddr->currentText()))
+        SetAddress(*address);
+    ReadRegisterAction();
+}
+
+void ComposerPanel::Impl::ComboCoarse_Click() {
+    ShowReadWrite(0);
+    const QString text = comboCoarse->currentText();
+    for (const auto& range : kRanges) {
+        if (text != Q(range.text))
+            continue;
+        Registers().WriteRegister(State().Address, kRegCoarseGain, range.code);
+        RangeFromCode(State(), range.code);
+        return;
+    }
+}
+
+void ComposerPanel::Impl::ComboRW_Click() {
+    const QString text = comboRW->currentText();
+    if (text == QStringLiteral("Write"))
+        ShowReadWrite(0);
+    if (text == QStringLiteral("Read"))
+        ShowReadWrite(1);
+}
+
+void ComposerPanel::Impl::ComboFunction_Click() {
+    DeviceState& s = State();
+    const QString text = comboFunction->currentText();
+    if (text == Q(kNoOperationText)) {
+        s.DataValue = 0;
+        s.Address = kFnNoOperation;
+        Registers().WriteRegister(kFnNoOperation, s.RegSelect, 0);
+        return;
+    }
+    if (text == Q(kClearAllText)) {
+        Registers().ClearAllChannels();
+        return;
+    }
+    if (text == Q(kLoadAllText)) {
+        Registers().LoadAllChannels();
+        return;
+    }
+    for (const auto& operation : kFunctionBitOperations) {
+        if (text == Q(operation.text)) {
+            Registers().RunFunctionBitOperation(operation);
+            return;
+        }
+    }
+}
+
+void ComposerPanel::Impl::ReadRegisterAction() {
+    DeviceState& s = State();
+    s.FnSdoDisable = 0;
+    Registers().WriteFunctionFlags();
+    switches.SetSdoSwitch(false);
+    s.ReadWrite = 1;
+    s.DataValue = Registers().ReadRegister(s.Address, s.RegSelect);
+    if (s.Resolution == 14) {
+        if (s.RegSelect == kRegData)
+            s.DataValue = Quarter(s.DataValue);
+        else
+            ShowUnshifted = 1;
+    }
+    RefreshWordDisplay();
+    word->SetReadWrite(1);
+}
+
+void ComposerPanel::Impl::Command2_Click() {
+    DeviceState& s = State();
+    if (command2->text() == QStringLiteral("Hex")) {
+        command2->setText(QStringLiteral("Dec"));
+        s.NumberMode = "Dec";
+        s.DataValue = HexOrZero(textData->text());
+        textData->setText(Q(DecimalText(s.DataValue)));
+        label27->setText(Q(DecimalText(HexOrZero(label27->text()))));
+        s.FunctionImage = HexOrZero(textFunction->text());
+        textFunction->setText(Q(DecimalText(s.FunctionImage)));
+    } else if (command2->text() == QStringLiteral("Dec")) {
+        command2->setText(QStringLiteral("Hex"));
+        s.NumberMode = "Hex";
+        textData->setText(Q(HexText4(RoundedOrZero(textData->text()))));
+        textFunction->setText(Q(HexText4(RoundedOrZero(textFunction->text()))));
+        label27->setText(Q(HexText4(RoundedOrZero(label27->text()))));
+    }
+}
+
+void ComposerPanel::Impl::RefreshWordDisplay() {
+    DeviceState& s = State();
+    word->SetReadWrite(s.ReadWrite);
+    if (s.Resolution == 14)
+        s.DataValue = Mul32(s.DataValue, 4);
+    if (ShowUnshifted == 1)
+        s.DataValue = Quarter(s.DataValue);
+    ShowUnshifted = 0;
+    word->SetDataBits(s.DataValue);
+    if (s.NumberMode == "Hex" || s.NumberMode == "Dec")
+        label27->setText(CodeText(s.DataValue, true));
+    const auto wordValue =
+        static_cast<qlonglong>(CommandWordValue(s.ReadWrite, s.RegSelect, s.Address, s.DataValue));
+    word->SetWordText(QString::number(wordValue, 16).toUpper());
+
+    const auto view = RegisterView(comboReg->currentText());
+    if (!view)
+        return;
+    switch (kRegisters[*view].code) {
+        case kRegFineGain: {
+            const int32_t v = s.DataValue >= 32 ? Sub32(s.DataValue, 64) : s.DataValue;
+            const double shown = s.Resolution == 14 ? v / 4.0 : v;
+            textFine->setText(Q(ShortText(ToSingle(shown))));
+            break;
+        }
+        case kRegOffset: {
+            if (s.Resolution == 14) {
+                s.DataValue = RoundToInt32(s.DataValue / 32.0);
+                const int32_t v = s.DataValue >= 4 ? Sub32(s.DataValue, 8) : s.DataValue;
+                textOffset->setText(Q(ShortText(ToSingle(v))));
+            } else {
+                const int32_t v = s.DataValue >= 128 ? Sub32(s.DataValue, 256) : s.DataValue;
+                textOffset->setText(Q(ShortText(ToSingle(v / 8.0))));
+            }
+            break;
+        }
+        case kRegData:
+            if (s.Resolution == 14)
+                s.DataValue = Quarter(s.DataValue);
+            textData->setText(CodeText(s.DataValue, false));
+            RangeFromCode(s, DisplayCoarseCode);
+            textVolts->setText(Q(
+                VoltageText(CodeToVolts(s.DataValue, s.Resolution, s.RangeVolts, s.BinaryCoding))));
+            break;
+        case kRegCoarseGain:
+            SelectRangeOfCode(s.DataValue);
+            break;
+        default:
+            break;
+    }
+}
+
+void ComposerPanel::Impl::OnEnter(QLineEdit* box, void (Impl::*handler)()) {
+    try {
+        (this->*handler)();
+    } catch (const NumericError&) {
+        box->clear();
+        box->setFocus();
+    } catch (const InputError&) {
+        box->clear();
+        box->setFocus();
+    }
+}
+
+void ComposerPanel::Impl::TextVolts_Enter() {
+    DeviceState& s = State();
+    // The range is that of the channel shown; "ALL DACs" goes by DAC A's.
+    const int16_t rangeChannel = s.Address >= 0 && s.Address < kAllChannels ? s.Address : 0;
+    const int16_t coarse = Check16(Registers().ReadRegister(rangeChannel, kRegCoarseGain));
+    RangeFromCode(s, coarse);
+    s.RegSelect = kRegData;
+    const float typed = ToSingle(ParseNumber(textVolts->text().toStdString()));
+    const LimitedVolts limited = VoltsToCode(typed, s.Resolution, s.BinaryCoding, s.RangeVolts);
+    textVolts->setText(Q(VoltageText(RoundToFiveDecimals(limited.volts))));
+    s.DataValue = limited.code;
+    textData->setText(CodeText(limited.code, false));
+    if (s.Resolution == 14)
+        s.DataValue = Mul32(limited.code, 4);
+    Registers().WriteRegister(s.Address, s.RegSelect, s.DataValue);
+}
+
+void ComposerPanel::Impl::TextData_Enter() {
+    DeviceState& s = State();
+    const int32_t coarse = Registers().ReadRegister(s.Address, kRegCoarseGain);
+    DisplayCoarseCode = coarse;
+    RangeFromCode(s, coarse);
+    ShowReadWrite(0);
+    std::string text = textData->text().toStdString();
+    const int32_t code = DataCodeEntry(text, s.NumberMode, s.Resolution);
+    s.DataValue = code;
+    textData->setText(CodeText(code, true));
+    if (s.Resolution == 14)
+        s.DataValue = Mul32(code, 4);
+    Registers().WriteRegister(s.Address, s.RegSelect, s.DataValue);
+    if (s.Resolution == 14)
+        s.DataValue = Quarter(s.DataValue);
+    textVolts->setText(
+        Q(VoltageText(CodeToVolts(s.DataValue, s.Resolution, s.RangeVolts, s.BinaryCoding))));
+    RefreshWordDisplay();
+    word->SetReadWrite(0);
+}
+
+void ComposerPanel::Impl::TextFine_Enter() {
+    DeviceState& s = State();
+    ShowReadWrite(0);
+    if (textFine->text().isEmpty())
+        textFine->setText(QStringLiteral("0"));
+    const float typed = ToSingle(ParseNumber(textFine->text().toStdString()));
+    const LimitedValue limited = FineGainToCode(typed, s.Resolution);
+    textFine->setText(Q(ShortText(limited.value)));
+    s.DataValue = limited.code;
+    Registers().WriteRegister(s.Address, kRegFineGain, limited.code);
+    // The fine gain code is not aligned on the 14-bit device: show it as written.
+    if (s.Resolution == 14)
+        ShowUnshifted = 1;
+    RefreshWordDisplay();
+    ShowUnshifted = 0;
+    word->SetReadWrite(0);
+}
+
+void ComposerPanel::Impl::TextOffset_Enter() {
+    DeviceState& s = State();
+    ShowReadWrite(0);
+    if (textOffset->text().isEmpty())
+        textOffset->setText(QStringLiteral("0"));
+    const float typed = ToSingle(ParseNumber(textOffset->text().toStdString()));
+    const LimitedValue limited = OffsetToCode(typed, s.Resolution);
+    textOffset->setText(Q(ShortText(limited.value)));
+    s.DataValue = limited.code;
+    Registers().WriteRegister(s.Address, s.RegSelect, s.DataValue);
+    if (s.Resolution == 14)
+        s.DataValue = Quarter(s.DataValue);
+    RefreshWordDisplay();
+    word->SetReadWrite(0);
+}
+
+void ComposerPanel::Impl::TextFunction_Enter() {
+    DeviceState& s = State();
+    ShowReadWrite(0);
+    std::string text = textFunction->text().toStdString();
+    s.FunctionImage = FunctionWordEntry(text, s.NumberMode);
+    textFunction->setText(CodeText(s.FunctionImage, true));
+    Registers().WriteRegister(s.Address, s.RegSelect, s.FunctionImage);
+    s.FunctionImage = Registers().ReadRegister(s.Address, s.RegSelect);
+    if (s.RegSelect == kRegFunction)
+        switches.MirrorFunctionBits(s.FunctionImage);
+}
+
+ComposerPanel::ComposerPanel(WindowContext& context, FunctionSwitches& switches, QWidget* parent)
+    : QGroupBox(parent), impl_(std::make_unique<Impl>(*this, context, switches)) {
+    impl_->Build();
+    impl_->Connect();
+}
+
+ComposerPanel::~ComposerPanel() = default;
+
+void ComposerPanel::ShowReadWrite(int16_t readWrite) {
+    impl_->word->SetReadWrite(readWrite);
+}
+
+void ComposerPanel::SetRangePrompts(int16_t resolution) {
+    if (resolution == 16) {
+        impl_->label9->setText(QStringLiteral("Enter Offset Value (-16 to 15.875)"));
+        impl_->label7->setText(QStringLiteral("Enter Fine Gain Value (-32 to 31)"));
+    } else if (resolution == 14) {
+        impl_->label9->setText(QStringLiteral("Enter Offset Value (-4 to 3)"));
+        impl_->label7->setText(QStringLiteral("Enter Fine Gain Value (-8 to 7.75)"));
+    }
+}
+
+void ComposerPanel::FillLists() {
+    Impl& p = *impl_;
+    Guarded([&] {
+        p.comboRW->clear();
+        p.comboRW->addItems({QStringLiteral("Read"), QStringLiteral("Write")});
+        p.SelectItem(p.comboRW, QStringLiteral("Write"), &Impl::ComboRW_Click);
+
+        p.comboReg->clear();
+        for (const auto& reg : kRegisters)
+            p.comboReg->addItem(Q(reg.text));
+        p.comboReg->setCurrentIndex(-1);
+
+        // The address starts at 0, so the list shows "DAC A" from the start; nothing is sent.
+        p.comboAddr->clear();
+        for (const auto& channel : kChannels)
+            p.comboAddr->addItem(Q(channel.text));
+        p.comboAddr->setCurrentIndex(0);
+
+        p.comboFunction->clear();
+        p.comboFunction->addItem(Q(kNoOperationText));
+        for (const auto& choice : p.State().FunctionChoices)
+            p.comboFunction->addItem(Q(choice));
+        p.comboFunction->addItem(Q(kClearAllText));
+        p.comboFunction->addItem(Q(kLoadAllText));
+        p.SelectItem(p.comboFunction, Q(kNoOperationText), &Impl::ComboFunction_Click);
+
+        p.comboCoarse->clear();
+        for (const auto& range : kRanges)
+            p.comboCoarse->addItem(Q(range.text));
+        p.comboCoarse->setCurrentIndex(-1);
+    });
+}
+
+void ComposerPanel::ApplyStartupVisibility() {
+    for (const auto name : kHiddenAtStartup)
+        impl_->controls.value(Q(name))->hide();
+    impl_->comboAddr->show();
+    impl_->command2->setText(Q(impl_->State().NumberMode));
+}
+
+void ComposerPanel::SelectRegisterByText(const QString& text) {
+    Guarded([&] { impl_->SelectItem(impl_->comboReg, text, &Impl::ComboReg_Click); });
+}
+
+void ComposerPanel::ReadRegisterAction() {
+    Guarded([&] { impl_->ReadRegisterAction(); });
+}
+
+}  // namespace tq
