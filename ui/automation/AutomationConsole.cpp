@@ -1,0 +1,641 @@
+#include "ui/automation/AutomationConsole.h"
+
+#include <unistd.h>
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QSocketNotifier>
+#include <QStatusBar>
+#include <QTextDocumentFragment>
+#include <QTextEdit>
+#include <QTimer>
+#include <QWidget>
+#include <cerrno>
+#include <charconv>
+#include <limits>
+#include <stdexcept>
+#include <string_view>
+
+#include "adapter/tracing/TracingAdapter.h"
+#include "board/SimulatedBench.h"
+#include "device/DeviceState.h"
+#include "ui/automation/SimCommands.h"
+#include "ui/widgets/WindowContext.h"
+
+namespace tq {
+
+namespace {
+
+// A command that cannot run; its reason follows "error: ".
+struct CommandError {
+    std::string reason;
+};
+
+[[noreturn]] void Fail(std::string reason) {
+    throw CommandError{std::move(reason)};
+}
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Line breaks print as \n so that every printed value stays on its line.
+std::string OneLine(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QChar('\r'), QChar('\n'));
+    text.replace(QChar(QChar::LineSeparator), QChar('\n'));
+    text.replace(QChar(QChar::ParagraphSeparator), QChar('\n'));
+    text.replace(QStringLiteral("\n"), QStringLiteral("\\n"));
+    return text.toStdString();
+}
+
+// A caption as shown: the mnemonic '&' dropped, "&&" shown as '&'.
+QString WithoutMnemonics(const QString& caption) {
+    QString shown;
+    shown.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&')) {
+            if (i + 1 < caption.size() && caption[i + 1] == QLatin1Char('&')) {
+                shown += QLatin1Char('&');
+                ++i;
+            }
+            continue;
+        }
+        shown += caption[i];
+    }
+    return shown;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Splits "first rest": `rest` is everything after the one blank that follows `first`.
+void SplitFirst(std::string_view text, std::string_view& first, std::string_view& rest) {
+    std::size_t blank = text.find(' ');
+    if (blank == std::string_view::npos) {
+        first = text;
+        rest = {};
+    } else {
+        first = text.substr(0, blank);
+        rest = text.substr(blank + 1);
+    }
+}
+
+// "W.C" -> window and control names.
+struct Target {
+    std::string text;
+    QString window;
+    QString control;
+};
+
+Target ParseTarget(std::string_view text) {
+    std::size_t dot = text.find('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == text.size()) {
+        Fail("expected Window.Control, got '" + std::string(text) + "'");
+    }
+    return {std::string(text), FromUtf8(text.substr(0, dot)), FromUtf8(text.substr(dot + 1))};
+}
+
+QWidget* FindWindow(const QString& name) {
+    QWidget* found = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->objectName() != name)
+            continue;
+        if (window->isVisible())
+            return window;
+        if (found == nullptr)
+            found = window;
+    }
+    if (found == nullptr)
+        Fail("no window " + name.toStdString());
+    return found;
+}
+
+QWidget* FindControl(QWidget* window, const Target& target) {
+    auto* control = window->findChild<QWidget*>(target.control);
+    if (control == nullptr)
+        Fail("no control " + target.text);
+    return control;
+}
+
+QAction* FindAction(QWidget* window, const QString& name) {
+    if (auto* action = window->findChild<QAction*>(name))
+        return action;
+    // Actions owned elsewhere but added to one of the window's menus or widgets.
+    QList<QWidget*> widgets = window->findChildren<QWidget*>();
+    widgets.prepend(window);
+    for (QWidget* widget : widgets) {
+        for (QAction* action : widget->actions()) {
+            if (action->objectName() == name)
+                return action;
+        }
+    }
+    return nullptr;
+}
+
+// What stops a user from acting on the window at all.
+void CheckWindowReachable(QWidget* window) {
+    if (window->property("busy").toBool())
+        Fail("busy");
+    if (!window->isVisible())
+        Fail("window " + window->objectName().toStdString() + " is hidden");
+}
+
+void CheckReachable(QWidget* window, QWidget* control, const Target& target) {
+    CheckWindowReachable(window);
+    if (!control->isVisibleTo(window))
+        Fail(target.text + " is hidden");
+    if (!control->isEnabled())
+        Fail(target.text + " is disabled");
+}
+
+bool IsRichText(const QLabel* label) {
+    return label->textFormat() == Qt::RichText ||
+           (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+}
+
+QString ShownText(QWidget* control) {
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        if (IsRichText(label))
+            return QTextDocumentFragment::fromHtml(label->text()).toPlainText();
+        return WithoutMnemonics(label->text());
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        return WithoutMnemonics(button->text());
+    }
+    if (auto* edit = qobject_cast<QLineEdit*>(control))
+        return edit->text();
+    if (auto* combo = qobject_cast<QComboBox*>(control))
+        return combo->currentText();
+    if (auto* frame = qobject_cast<QGroupBox*>(control))
+        return WithoutMnemonics(frame->title());
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(control))
+        return edit->toPlainText();
+    if (auto* edit = qobject_cast<QTextEdit*>(control))
+        return edit->toPlainText();
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(control))
+        return spin->text();
+    if (auto* bar = qobject_cast<QStatusBar*>(control)) {
+        if (!bar->currentMessage().isEmpty())
+            return bar->currentMessage();
+        // Permanent status texts are labels inside the bar.
+        QStringList texts;
+        for (QLabel* label : bar->findChildren<QLabel*>()) {
+            if (label->isVisibleTo(bar) && !label->text().isEmpty())
+                texts << label->text();
+        }
+        return texts.join(QStringLiteral(" | "));
+    }
+    return QString();
+}
+
+bool IsEntryBox(QWidget* control) {
+    return qobject_cast<QLineEdit*>(control) != nullptr ||
+           qobject_cast<QPlainTextEdit*>(control) != nullptr ||
+           qobject_cast<QTextEdit*>(control) != nullptr ||
+           qobject_cast<QAbstractSpinBox*>(control) != nullptr;
+}
+
+std::string Flag(const char* name, bool value) {
+    return std::string(name) + ": " + (value ? "1" : "0") + "\n";
+}
+
+std::string DescribeControl(QWidget* window, QWidget* control) {
+    std::string out = "text: " + OneLine(ShownText(control)) + "\n";
+    out += Flag("visible", control->isVisibleTo(window));
+    out += Flag("enabled", control->isEnabled());
+    if (auto* button = qobject_cast<QAbstractButton*>(control); button && button->isCheckable()) {
+        out += Flag("state", button->isChecked());
+    }
+    if (auto* combo = qobject_cast<QComboBox*>(control)) {
+        QStringList items;
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        out += "items: " + OneLine(items.join(QLatin1Char('|'))) + "\n";
+    }
+    if (IsEntryBox(control))
+        out += Flag("focus", window->focusWidget() == control);
+    return out;
+}
+
+std::string DescribeAction(QAction* action) {
+    std::string out = "text: " + OneLine(WithoutMnemonics(action->text())) + "\n";
+    out += Flag("visible", action->isVisible());
+    out += Flag("enabled", action->isEnabled());
+    if (action->isCheckable())
+        out += Flag("state", action->isChecked());
+    return out;
+}
+
+// DeviceState fields as text. Integers in decimal, flags as 0/1, floats in the shortest text
+// that reads back as the same float, texts as they are. Arrays: FunctionChoices as its items
+// joined by '|', ReceiveBuffer as two-digit hex bytes separated by blanks, PathBytes as the text
+// before its terminating zero byte.
+std::string FieldText(int16_t value) {
+    return std::to_string(value);
+}
+std::string FieldText(int32_t value) {
+    return std::to_string(value);
+}
+std::string FieldText(bool value) {
+    return value ? "1" : "0";
+}
+std::string FieldText(const std::string& value) {
+    return value;
+}
+
+std::string FieldText(float value) {
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, end);
+}
+
+template <std::size_t N>
+std::string FieldText(const std::array<std::string, N>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < N; ++i)
+        text += (i ? "|" : "") + items[i];
+    return text;
+}
+
+std::string FieldText(const std::array<uint8_t, 513>& path) {
+    std::string text;
+    for (uint8_t byte : path) {
+        if (byte == 0)
+            break;
+        text += static_cast<char>(byte);
+    }
+    return text;
+}
+
+template <std::size_t N>
+std::string FieldText(const std::array<uint8_t, N>& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (i)
+            text += ' ';
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0xF];
+    }
+    return text;
+}
+
+template <auto Member>
+std::string ShowField(const DeviceState& state) {
+    return FieldText(state.*Member);
+}
+
+struct StateField {
+    std::string_view name;
+    std::string (*text)(const DeviceState&);
+};
+
+#define TQ_STATE_FIELD(name)                    \
+    StateField {                                \
+#name, &ShowField < &DeviceState::name> \
+    }
+
+const StateField kStateFields[] = {
+    TQ_STATE_FIELD(Resolution),      TQ_STATE_FIELD(PinFixed7),
+    TQ_STATE_FIELD(PinFixed6),       TQ_STATE_FIELD(PinFixed5),
+    TQ_STATE_FIELD(LdacPin),         TQ_STATE_FIELD(ClrPin),
+    TQ_STATE_FIELD(BinaryCoding),    TQ_STATE_FIELD(RstinPin),
+    TQ_STATE_FIELD(PinFixed0),       TQ_STATE_FIELD(DriveD1),
+    TQ_STATE_FIELD(DriveD0),         TQ_STATE_FIELD(DataValue),
+    TQ_STATE_FIELD(Address),         TQ_STATE_FIELD(RegSelect),
+    TQ_STATE_FIELD(ReadWrite),       TQ_STATE_FIELD(FnLocalGndOffset),
+    TQ_STATE_FIELD(FnD1Output),      TQ_STATE_FIELD(FnD1High),
+    TQ_STATE_FIELD(FnD0Output),      TQ_STATE_FIELD(FnD0High),
+    TQ_STATE_FIELD(FnSdoDisable),    TQ_STATE_FIELD(FunctionImage),
+    TQ_STATE_FIELD(LastReadBack),    TQ_STATE_FIELD(CoarseReadBack),
+    TQ_STATE_FIELD(NumberMode),      TQ_STATE_FIELD(RangeVolts),
+    TQ_STATE_FIELD(FunctionChoices), TQ_STATE_FIELD(BoardHandle),
+    TQ_STATE_FIELD(LastStatus),      TQ_STATE_FIELD(LastRequestFailed),
+    TQ_STATE_FIELD(FirmwarePath),    TQ_STATE_FIELD(PathBytes),
+    TQ_STATE_FIELD(ReceiveBuffer),
+};
+
+#undef TQ_STATE_FIELD
+
+int ParseWaitMs(std::string_view args) {
+    int64_t ms = 0;
+    if (!ParseCommandInteger(TrimBlanks(args), 0, std::numeric_limits<int>::max(), ms)) {
+        Fail("bad wait time '" + std::string(TrimBlanks(args)) + "'");
+    }
+    return static_cast<int>(ms);
+}
+
+std::string_view CommandLine(std::string_view line) {
+    if (line.substr(0, 3) == "\xEF\xBB\xBF")
+        line.remove_prefix(3);  // a byte order mark
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+        line.remove_prefix(1);
+    return line;
+}
+
+}  // namespace
+
+AutomationConsole::AutomationConsole(WindowContext& ctx, TracingAdapter& trace,
+                                     SimulatorControl* sim, RecordingMessageSink& messages,
+                                     std::FILE* out)
+    : ctx_(ctx), trace_(trace), sim_(sim), messages_(messages), out_(out) {}
+
+AutomationConsole::~AutomationConsole() = default;
+
+std::string AutomationConsole::FormatMessageLine(const RecordingMessageSink::Message& message) {
+    return "message: " + MessageIconName(message.icon).toStdString() + " " + OneLine(message.text);
+}
+
+std::string AutomationConsole::Execute(const std::string& rawLine) {
+    std::string_view line = CommandLine(rawLine);
+    std::string_view command, rest;
+    SplitFirst(line, command, rest);
+    std::string out;
+    try {
+        if (command.empty())
+            Fail("empty command");
+
+        if (command == "click" || command == "select" || command == "type" || command == "key") {
+            std::string_view targetText, text;
+            SplitFirst(rest, targetText, text);
+            Target target = ParseTarget(targetText);
+            QWidget* window = FindWindow(target.window);
+            QWidget* control = FindControl(window, target);
+            CheckReachable(window, control, target);
+            if (command == "click") {
+                auto* button = qobject_cast<QAbstractButton*>(control);
+                if (button == nullptr)
+                    Fail(target.text + " is not a button");
+                if (!TrimBlanks(text).empty())
+                    Fail("unexpected text after " + target.text);
+                button->click();
+            } else if (command == "select") {
+                auto* combo = qobject_cast<QComboBox*>(control);
+                if (combo == nullptr)
+                    Fail(target.text + " is not a list");
+                QString wanted = FromUtf8(text);
+                int index = -1;
+                for (int i = 0; i < combo->count() && index < 0; ++i) {
+                    if (combo->itemText(i).compare(wanted, Qt::CaseInsensitive) == 0)
+                        index = i;
+                }
+                if (index < 0)
+                    Fail("no item '" + std::string(text) + "' in " + target.text);
+                // The signals of a user's choice; activated also for the item already shown.
+                combo->setCurrentIndex(index);
+                emit combo->activated(index);
+                emit combo->textActivated(combo->itemText(index));
+            } else if (command == "type") {
+                auto* edit = qobject_cast<QLineEdit*>(control);
+                if (edit == nullptr)
+                    Fail(target.text + " is not an entry box");
+                if (edit->isReadOnly())
+                    Fail(target.text + " is read-only");
+                // Selecting and inserting edits like typing (textEdited, validator, max length).
+                edit->selectAll();
+                edit->insert(FromUtf8(text));
+            } else {
+                QString key = FromUtf8(text);
+                int code = 0;
+                QString typed;
+                if (key.compare(QStringLiteral("enter"), Qt::CaseInsensitive) == 0) {
+                    code = Qt::Key_Return;
+                    typed = QStringLiteral("\r");
+                } else if (key.size() == 1 || (key.size() == 2 && key[0].isHighSurrogate())) {
+                    code = key.size() == 1 ? static_cast<int>(key[0].toUpper().unicode())
+                                           : static_cast<int>(Qt::Key_unknown);
+                    typed = key;
+                } else {
+                    Fail("unknown key '" + std::string(text) + "'");
+                }
+                QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, typed);
+                QCoreApplication::sendEvent(control, &press);
+                QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, typed);
+                QCoreApplication::sendEvent(control, &release);
+            }
+        } else if (command == "get") {
+            std::string_view targetText = TrimBlanks(rest);
+            if (targetText.empty())
+                Fail("missing window or control");
+            if (targetText.find('.') == std::string_view::npos) {
+                QWidget* window = FindWindow(FromUtf8(targetText));
+                out += "text: " + OneLine(window->windowTitle()) + "\n";
+                out += Flag("visible", window->isVisible());
+            } else {
+                Target target = ParseTarget(targetText);
+                QWidget* window = FindWindow(target.window);
+                if (auto* control = window->findChild<QWidget*>(target.control)) {
+                    out += DescribeControl(window, control);
+                } else if (QAction* action = FindAction(window, target.control)) {
+                    out += DescribeAction(action);
+                } else {
+                    Fail("no control " + target.text);
+                }
+            }
+        } else if (command == "menu") {
+            Target target = ParseTarget(TrimBlanks(rest));
+            QWidget* window = FindWindow(target.window);
+            QAction* action = FindAction(window, target.control);
+            if (action == nullptr)
+                Fail("no menu item " + target.text);
+            CheckWindowReachable(window);
+            if (!action->isVisible())
+                Fail(target.text + " is hidden");
+            if (!action->isEnabled())
+                Fail(target.text + " is disabled");
+            action->trigger();
+        } else if (command == "show") {
+            QString name = FromUtf8(TrimBlanks(rest));
+            if (name.isEmpty())
+                Fail("missing window");
+            if (!ctx_.openWindow || !ctx_.openWindow(name)) {
+                Fail("cannot open window " + name.toStdString());
+            }
+        } else if (command == "state") {
+            std::string_view name = TrimBlanks(rest);
+            const StateField* field = nullptr;
+            for (const StateField& f : kStateFields) {
+                if (f.name == name)
+                    field = &f;
+            }
+            if (field == nullptr)
+                Fail("no state field '" + std::string(name) + "'");
+            out += OneLine(FromUtf8(field->text(ctx_.state))) + "\n";
+        } else if (command == "trace") {
+            if (!TrimBlanks(rest).empty())
+                Fail("trace takes no arguments");
+            std::size_t dropped = 0;
+            std::vector<std::string> lines = trace_.TakeLines(dropped);
+            if (dropped > 0)
+                out += "dropped: " + std::to_string(dropped) + "\n";
+            for (const std::string& traceLine : lines)
+                out += traceLine + "\n";
+        } else if (command == "messages") {
+            if (!TrimBlanks(rest).empty())
+                Fail("messages takes no arguments");
+            for (const auto& message : messages_.messages)
+                out += FormatMessageLine(message) + "\n";
+            messages_.messages.clear();
+        } else if (command == "sim") {
+            if (sim_ == nullptr)
+                Fail("no simulated board");
+            std::string simOutput, error;
+            if (!RunSimCommand(*sim_, std::string(rest), simOutput, error))
+                Fail(error);
+            out += simOutput;
+        } else if (command == "grab") {
+            std::string_view windowName, file;
+            SplitFirst(TrimBlanks(rest), windowName, file);
+            if (windowName.empty() || file.empty())
+                Fail("expected grab Window FILE");
+            QWidget* window = FindWindow(FromUtf8(windowName));
+            if (!window->grab().save(FromUtf8(file), "PNG")) {
+                Fail("cannot save " + std::string(file));
+            }
+        } else if (command == "wait") {
+            int ms = ParseWaitMs(rest);
+            QEventLoop loop;
+            QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+            loop.exec();
+        } else if (command == "quit") {
+            if (!TrimBlanks(rest).empty())
+                Fail("quit takes no arguments");
+            quitRequested_ = true;
+        } else {
+            Fail("unknown command '" + std::string(command) + "'");
+        }
+    } catch (const CommandError& e) {
+        return out + "error: " + OneLine(FromUtf8(e.reason)) + "\n";
+    } catch (const std::exception& e) {
+        // A handler's failure must not end the console.
+        return out + "error: " + OneLine(QString::fromUtf8(e.what())) + "\n";
+    }
+    return out + "ok\n";
+}
+
+void AutomationConsole::Start() {
+    StartReading(STDIN_FILENO);
+}
+
+void AutomationConsole::StartReading(int fd) {
+    fd_ = fd;
+    notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &AutomationConsole::ReadInput);
+    notifier_->setEnabled(true);
+}
+
+void AutomationConsole::ReadInput() {
+    char buffer[4096];
+    ssize_t count = ::read(fd_, buffer, sizeof buffer);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN))
+        return;
+    if (count <= 0) {
+        notifier_->setEnabled(false);
+        if (!partialLine_.empty())
+            pending_.push_back(std::move(partialLine_));
+        partialLine_.clear();
+        inputEnded_ = true;
+    } else {
+        partialLine_.append(buffer, static_cast<std::size_t>(count));
+        std::size_t start = 0;
+        for (std::size_t end; (end = partialLine_.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            pending_.push_back(partialLine_.substr(start, end - start));
+        }
+        partialLine_.erase(0, start);
+    }
+    ScheduleNext();
+}
+
+void AutomationConsole::ScheduleNext() {
+    if (running_ || scheduled_ || finished_)
+        return;
+    if (pending_.empty() && !inputEnded_)
+        return;
+    scheduled_ = true;
+    // One command per pass of the event loop, as a user's actions arrive.
+    QTimer::singleShot(0, this, &AutomationConsole::RunNext);
+}
+
+void AutomationConsole::RunNext() {
+    scheduled_ = false;
+    if (running_ || finished_)
+        return;
+    std::string line;
+    if (!pending_.empty()) {
+        line = std::move(pending_.front());
+        pending_.pop_front();
+    } else if (inputEnded_) {
+        line = "quit";
+    } else {
+        return;
+    }
+    std::string_view command = CommandLine(line);
+    if (command.empty()) {
+        ScheduleNext();
+        return;
+    }
+    std::string_view word, rest;
+    SplitFirst(command, word, rest);
+    if (word == "wait") {
+        // Waits on the program's own event loop rather than a nested one.
+        int ms = -1;
+        try {
+            ms = ParseWaitMs(rest);
+        } catch (const CommandError& e) {
+            Emit("error: " + e.reason + "\n");
+        }
+        if (ms >= 0) {
+            running_ = true;
+            QTimer::singleShot(ms, this, [this] {
+                running_ = false;
+                Emit("ok\n");
+                ScheduleNext();
+            });
+            return;
+        }
+        ScheduleNext();
+        return;
+    }
+    running_ = true;
+    std::string output = Execute(line);
+    running_ = false;
+    Emit(output);
+    if (quitRequested_) {
+        Finish();
+        return;
+    }
+    ScheduleNext();
+}
+
+void AutomationConsole::Emit(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fflush(out_);
+}
+
+void AutomationConsole::Finish() {
+    finished_ = true;
+    if (notifier_)
+        notifier_->setEnabled(false);
+    QCoreApplication::exit(0);
+}
+
+}  // namespace tq

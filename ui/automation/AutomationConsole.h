@@ -1,0 +1,91 @@
+#pragma once
+// Remote control of the program's windows by object name. Reads UTF-8 commands from standard
+// input, one per line, and runs each on the UI thread as a user's action would, strictly one after
+// another. Every command's output ends with a line "ok" or "error: <reason>".
+//
+//   click W.C          QAbstractButton::click() on a button, check box, option button or switch
+//   select W.C TEXT    choose the item of a QComboBox whose text matches TEXT ignoring case: the
+//                      current index is set, then activated(int) and textActivated() are emitted,
+//                      also when the item is already shown. List handlers therefore connect to
+//                      QComboBox::activated (currentIndexChanged does not fire for the same item).
+//   type W.C TEXT      replace a QLineEdit's text as typing does (TEXT may be empty)
+//   key W.C enter      press and release Return in the control; `key W.C X` types character X
+//   get W.C            text, visible, enabled, then state (checkable buttons), items (lists),
+//                      focus (entry boxes)
+//   get W              the window's title and visibility
+//   menu W.ITEM        trigger the enabled QAction with that object name
+//   show W             open the window through WindowContext::openWindow
+//   state FIELD        a DeviceState field (see StateField in the .cpp for the array forms)
+//   trace              the adapter calls since the last `trace`, after "dropped: N" if any were
+//   lost messages           the message boxes since the last `messages`, one "message: ..." line
+//   each sim ...            the simulated board's bench (SimCommands.h) grab W FILE        save a
+//   PNG picture of the window wait MS            let the event loop run for MS milliseconds quit
+//   print ok and end the program with status 0 (end of input does the same)
+//
+// Windows are the top-level widgets, found by object name; controls are found by object name
+// within their window. click, select, type, key and menu refuse controls that a user could not
+// reach (hidden, disabled, or in a hidden window) and answer "error: busy" while the window's
+// dynamic property "busy" is true. Blank input lines are skipped without output.
+
+#include <QObject>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "ui/widgets/MessageSink.h"
+
+class QSocketNotifier;
+
+namespace tq {
+
+struct WindowContext;
+class TracingAdapter;
+class SimulatorControl;
+
+class AutomationConsole : public QObject {
+    Q_OBJECT
+public:
+    // `sim` is null on a real board.
+    AutomationConsole(WindowContext& ctx, TracingAdapter& trace, SimulatorControl* sim,
+                      RecordingMessageSink& messages, std::FILE* out = stdout);
+    ~AutomationConsole() override;
+
+    // Starts reading commands from standard input; returns at once.
+    void Start();
+    // The same from another readable file descriptor (a pipe, for example).
+    void StartReading(int fd);
+
+    // Runs one command line now and returns everything it prints, including the final "ok" or
+    // "error: ..." line. `wait` runs a local event loop; `quit` only sets QuitRequested().
+    std::string Execute(const std::string& line);
+    bool QuitRequested() const { return quitRequested_; }
+
+    // "message: <icon> <text>", the form in which message boxes are printed.
+    static std::string FormatMessageLine(const RecordingMessageSink::Message& message);
+
+private:
+    void ReadInput();
+    void ScheduleNext();
+    void RunNext();
+    void Emit(const std::string& text);
+    void Finish();
+
+    WindowContext& ctx_;
+    TracingAdapter& trace_;
+    SimulatorControl* sim_;
+    RecordingMessageSink& messages_;
+    std::FILE* out_;
+
+    int fd_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::string partialLine_;
+    std::deque<std::string> pending_;
+    bool inputEnded_ = false;
+    bool scheduled_ = false;
+    bool running_ = false;
+    bool finished_ = false;
+    bool quitRequested_ = false;
+};
+
+}  // namespace tq

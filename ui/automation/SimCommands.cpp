@@ -1,0 +1,237 @@
+#include "ui/automation/SimCommands.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <sstream>
+#include <vector>
+
+namespace tq {
+
+namespace {
+
+std::vector<std::string_view> SplitWords(std::string_view text) {
+    std::vector<std::string_view> words;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
+        std::size_t start = i;
+        while (i < text.size() && text[i] != ' ' && text[i] != '\t')
+            ++i;
+        if (i > start)
+            words.push_back(text.substr(start, i - start));
+    }
+    return words;
+}
+
+// Splits off a leading sign; true when it was a minus.
+bool TakeSign(std::string_view& text) {
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+        bool negative = text[0] == '-';
+        text.remove_prefix(1);
+        return negative;
+    }
+    return false;
+}
+
+bool IsHexPrefixed(std::string_view text) {
+    return text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+}
+
+// The unsigned magnitude of a decimal or 0x hexadecimal number, all of `text`.
+bool ParseMagnitude(std::string_view text, uint64_t& magnitude) {
+    int base = 10;
+    if (IsHexPrefixed(text)) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    if (text.empty())
+        return false;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+std::string HexText(uint16_t value) {
+    char digits[8];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value, 16);
+    std::string text = "0x";
+    for (char* p = digits; p != end; ++p) {
+        text += static_cast<char>(*p >= 'a' && *p <= 'f' ? *p - 'a' + 'A' : *p);
+    }
+    return text;
+}
+
+std::string VoltsText(double volts) {
+    char buffer[64];
+    auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, volts, std::chars_format::fixed, 6);
+    std::string text(buffer, end);
+    // A tiny negative reading rounds to zero; show it without a sign.
+    if (text == "-0.000000")
+        text = "0.000000";
+    return text;
+}
+
+struct Arguments {
+    std::vector<std::string_view> words;  // after the command word
+    std::string& error;
+
+    bool Count(std::size_t wanted) {
+        if (words.size() == wanted)
+            return true;
+        error = words.size() < wanted ? "missing argument" : "too many arguments";
+        return false;
+    }
+    bool Integer(std::size_t i, const char* what, int64_t min, int64_t max, int64_t& value) {
+        if (ParseCommandInteger(words[i], min, max, value))
+            return true;
+        std::ostringstream reason;
+        reason << "bad " << what << " '" << words[i] << "' (expected " << min << " to " << max
+               << ")";
+        error = reason.str();
+        return false;
+    }
+};
+
+}  // namespace
+
+bool ParseCommandInteger(std::string_view text, int64_t min, int64_t max, int64_t& value) {
+    bool negative = TakeSign(text);
+    uint64_t magnitude = 0;
+    if (!ParseMagnitude(text, magnitude))
+        return false;
+    constexpr uint64_t kLimit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+    if (magnitude > kLimit + (negative ? 1 : 0))
+        return false;
+    int64_t result =
+        negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+    if (result < min || result > max)
+        return false;
+    value = result;
+    return true;
+}
+
+bool ParseCommandReal(std::string_view text, double& value) {
+    std::string_view rest = text;
+    bool negative = TakeSign(rest);
+    if (IsHexPrefixed(rest)) {
+        uint64_t magnitude = 0;
+        if (!ParseMagnitude(rest, magnitude))
+            return false;
+        value = negative ? -static_cast<double>(magnitude) : static_cast<double>(magnitude);
+        return true;
+    }
+    // Only digits and a point or an exponent: no "inf", "nan" or a second sign.
+    if (rest.empty() || !((rest[0] >= '0' && rest[0] <= '9') || rest[0] == '.'))
+        return false;
+    double magnitude = 0;
+    auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), magnitude);
+    if (ec != std::errc() || end != rest.data() + rest.size() || !std::isfinite(magnitude)) {
+        return false;
+    }
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
+bool RunSimCommand(SimulatorControl& sim, const std::string& args, std::string& output,
+                   std::string& error) {
+    std::vector<std::string_view> words = SplitWords(args);
+    if (words.empty()) {
+        error = "missing sim command";
+        return false;
+    }
+    std::string_view command = words.front();
+    Arguments a{{words.begin() + 1, words.end()}, error};
+
+    if (command == "reg") {
+        int64_t address = 0, reg = 0, value = 0;
+        if (!a.Count(3) || !a.Integer(0, "address", 0, 7, address) ||
+            !a.Integer(1, "register", 0, 7, reg) || !a.Integer(2, "value", 0, 0xFFFF, value)) {
+            return false;
+        }
+        sim.SetRegister(static_cast<int>(address), static_cast<int>(reg),
+                        static_cast<uint16_t>(value));
+        return true;
+    }
+    if (command == "get") {
+        int64_t address = 0, reg = 0;
+        if (!a.Count(2) || !a.Integer(0, "address", 0, 7, address) ||
+            !a.Integer(1, "register", 0, 7, reg)) {
+            return false;
+        }
+        output += HexText(sim.GetRegister(static_cast<int>(address), static_cast<int>(reg)));
+        output += '\n';
+        return true;
+    }
+    if (command == "output") {
+        int64_t channel = 0;
+        if (!a.Count(1) || !a.Integer(0, "channel", 0, 3, channel))
+            return false;
+        output += VoltsText(sim.OutputVolts(static_cast<int>(channel)));
+        output += '\n';
+        return true;
+    }
+    if (command == "temp") {
+        double celsius = 0;
+        if (!a.Count(1))
+            return false;
+        if (!ParseCommandReal(a.words[0], celsius)) {
+            error = "bad temperature '" + std::string(a.words[0]) + "'";
+            return false;
+        }
+        sim.SetDieTemperature(celsius);
+        return true;
+    }
+    if (command == "unplug" || command == "plug") {
+        if (!a.Count(0))
+            return false;
+        if (command == "unplug") {
+            sim.Unplug();
+        } else {
+            sim.Plug();
+        }
+        return true;
+    }
+    if (command == "fail-download") {
+        int64_t code = 0;
+        if (!a.Count(1) || !a.Integer(0, "result", std::numeric_limits<int32_t>::min(),
+                                      std::numeric_limits<int32_t>::max(), code)) {
+            return false;
+        }
+        sim.FailNextDownload(static_cast<int32_t>(code));
+        return true;
+    }
+    if (command == "garble") {
+        int64_t count = 0;
+        if (!a.Count(1) || !a.Integer(0, "count", 0, std::numeric_limits<int32_t>::max(), count)) {
+            return false;
+        }
+        sim.GarbleReplies(static_cast<int>(count));
+        return true;
+    }
+    error = "unknown sim command '" + std::string(command) + "'";
+    return false;
+}
+
+bool RunSimSetup(SimulatorControl& sim, std::istream& in, std::string& error) {
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#')
+            continue;
+        std::string output;
+        std::string reason;
+        if (!RunSimCommand(sim, line, output, reason)) {
+            error = "line " + std::to_string(number) + ": " + reason;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace tq

@@ -1,0 +1,38 @@
+#pragma once
+// The simulated board's bench controls as text commands, shared by the console's `sim` command
+// and the program's --sim-setup file:
+//   reg A R V        set register R at address A (R = 2 sets input and DAC registers)
+//   get A R          print register R at address A as 0x... (R = 2 reads the input register)
+//   output CH        print channel CH's output voltage in volts with 6 decimals
+//   temp C           set the die temperature in degrees Celsius
+//   unplug / plug    pull the cable out / plug it back (firmware and registers are kept)
+//   fail-download N  the next firmware download returns N
+//   garble N         garble the next N replies
+// Numbers are decimal or hexadecimal with 0x; signed and fractional only where the quantity is.
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <string_view>
+
+#include "board/SimulatedBench.h"
+
+namespace tq {
+
+// An integer in decimal or 0x hexadecimal, optionally signed, with nothing else around it.
+// False when the text is not such a number or lies outside [min, max].
+bool ParseCommandInteger(std::string_view text, int64_t min, int64_t max, int64_t& value);
+
+// A finite decimal number (signed, fractional) or a 0x hexadecimal integer.
+bool ParseCommandReal(std::string_view text, double& value);
+
+// Runs one command (without the word "sim"). On success appends what it prints to `output` (each
+// line ends with '\n') and returns true; otherwise sets `error` to the reason and changes nothing.
+bool RunSimCommand(SimulatorControl& sim, const std::string& args, std::string& output,
+                   std::string& error);
+
+// Applies a bench set-up: one command per line; blank lines and lines starting with # are
+// skipped. Stops at the first failing line; `error` then names its line number.
+bool RunSimSetup(SimulatorControl& sim, std::istream& in, std::string& error);
+
+}  // namespace tq
