@@ -30,6 +30,9 @@ struct FirmwareImage {
 // Parse the text of a file. Throws IntelHexError.
 FirmwareImage ParseIntelHex(const std::string& text);
 
+// The board controller's program RAM: the largest image a download accepts.
+inline constexpr std::size_t kProgramRamBytes = 16 * 1024;
+
 // Read and parse a file. Returns 0 and fills `image`, or an adapter result code: -4 missing or
 // unreadable (a directory, no permission), -5 malformed, -6 larger than `maxBytes` of program
 // RAM (files much larger than any image are refused without reading them whole). `error`
