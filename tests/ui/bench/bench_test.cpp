@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "tests/support/TestContext.h"
+#include "ui/bench/BenchForm.h"
+
+namespace tq::testing {
+namespace {
+
+class FakeBench : public SimulatedBench {
+public:
+    double OutputVolts(int channel) const override { return volts.at(channel); }
+    double DieTemperature() const override { return celsius; }
+    void SetDieTemperature(double c) override { applied.push_back(celsius = c); }
+    int D0Level() const override { return d0; }
+    int D1Level() const override { return d1; }
+
+    std::array<double, 4> volts{-10.00012, 0.5, 1.23456, 9.99999};
+    double celsius = 25.0;
+    int d0 = 1;
+    int d1 = 0;
+    std::vector<double> applied;
+};
+
+class BenchFormTest : public ::testing::Test {
+protected:
+    BenchFormTest() {
+        t.context.bench = &bench;
+        form = std::make_unique<BenchForm>(t.context);
+        form->show();
+    }
+
+    template <typename T>
+    T* Child(const char* name) {
+        T* w = form->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QString Text(const char* name) { return Child<QLabel>(name)->text(); }
+    void Enter(const QString& text) {
+        auto* box = Child<QLineEdit>("TextTemp");
+        box->selectAll();
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QTest::keyClicks(box, text);
+        QTest::keyClick(box, Qt::Key_Return);
+    }
+
+    TestContext t;
+    FakeBench bench;
+    std::unique_ptr<BenchForm> form;
+};
+
+TEST_F(BenchFormTest, ShowsTheBenchWhenOpened) {
+    EXPECT_EQ(form->objectName(), "BenchForm");
+    EXPECT_EQ(form->windowTitle(), "Simulated Bench");
+    EXPECT_EQ(Text("LabelVout0"), "DAC A: -10.0001 V");
+    EXPECT_EQ(Text("LabelVout1"), "DAC B: 0.5000 V");
+    EXPECT_EQ(Text("LabelVout2"), "DAC C: 1.2346 V");
+    EXPECT_EQ(Text("LabelVout3"), "DAC D: 10.0000 V");
+    EXPECT_EQ(Text("LabelD0"), "D0: High");
+    EXPECT_EQ(Text("LabelD1"), "D1: Low");
+    EXPECT_EQ(Child<QLineEdit>("TextTemp")->text(), "25");
+}
+
+TEST_F(BenchFormTest, EveryBoardRequestRefreshesTheReadings) {
+    bench.volts = {0.25, -0.125, 3.0, -5.00006};
+    bench.d0 = 0;
+    bench.d1 = 1;
+    bench.celsius = 40.5;
+    t.requests.WriteWord(0x11, 0xC000);
+    EXPECT_EQ(Text("LabelVout0"), "DAC A: 0.2500 V");
+    EXPECT_EQ(Text("LabelVout1"), "DAC B: -0.1250 V");
+    EXPECT_EQ(Text("LabelVout3"), "DAC D: -5.0001 V");
+    EXPECT_EQ(Text("LabelD0"), "D0: Low");
+    EXPECT_EQ(Text("LabelD1"), "D1: High");
+    EXPECT_EQ(Child<QLineEdit>("TextTemp")->text(), "40.5");
+}
+
+TEST_F(BenchFormTest, EnterAppliesTheTypedTemperature) {
+    Enter(QStringLiteral("-12.5"));
+    EXPECT_EQ(bench.applied, std::vector<double>{-12.5});
+    EXPECT_EQ(Child<QLineEdit>("TextTemp")->text(), "-12.5");
+}
+
+TEST_F(BenchFormTest, TemperatureBeingTypedIsNotOverwrittenByRequests) {
+    auto* box = Child<QLineEdit>("TextTemp");
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("3"));
+    t.requests.WriteWord(0x11, 0);
+    EXPECT_EQ(box->text(), "3");
+    EXPECT_TRUE(bench.applied.empty());
+}
+
+class BenchBadTemperature : public BenchFormTest,
+                            public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BenchBadTemperature, EmptiesAndFocusesTheBoxAndAppliesNothing) {
+    Enter(QString::fromLatin1(GetParam()));
+    auto* box = Child<QLineEdit>("TextTemp");
+    EXPECT_TRUE(bench.applied.empty());
+    EXPECT_EQ(box->text(), "");
+    EXPECT_EQ(form->focusWidget(), box);
+    // It stays empty for the user to retype, whatever the board does meanwhile.
+    t.requests.WriteWord(0x11, 0);
+    EXPECT_EQ(box->text(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, BenchBadTemperature,
+                         ::testing::Values("", "warm", "25 C", "1e999", "nan"));
+
+TEST_F(BenchFormTest, RequestsAfterTheWindowIsGoneAreHarmless) {
+    form.reset();
+    t.requests.WriteWord(0x11, 0);
+    SUCCEED();
+}
+
+}  // namespace
+}  // namespace tq::testing

@@ -1,0 +1,88 @@
+#include "ui/bench/BenchForm.h"
+
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <cmath>
+
+#include "device/Tables.h"
+
+namespace tq {
+
+namespace {
+
+QString LevelText(const char* line, int level) {
+    return QStringLiteral("%1: %2").arg(QLatin1String(line),
+                                        level ? QStringLiteral("High") : QStringLiteral("Low"));
+}
+
+}  // namespace
+
+BenchForm::BenchForm(WindowContext& context) : QWidget(nullptr), bench_(*context.bench) {
+    setObjectName(QStringLiteral("BenchForm"));
+    setWindowTitle(QStringLiteral("Simulated Bench"));
+
+    auto* grid = new QGridLayout(this);
+    auto* meterTitle = new QLabel(tr("Output voltages (meter on the board)"), this);
+    grid->addWidget(meterTitle, 0, 0, 1, 2);
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    for (int channel = 0; channel < 4; ++channel) {
+        labelVout_[channel] = new QLabel(this);
+        labelVout_[channel]->setObjectName(QStringLiteral("LabelVout%1").arg(channel));
+        labelVout_[channel]->setFont(fixed);
+        grid->addWidget(labelVout_[channel], 1 + channel, 0, 1, 2);
+    }
+
+    grid->addWidget(new QLabel(tr("Die temperature (\u00b0C)"), this), 5, 0);
+    textTemp_ = new QLineEdit(this);
+    textTemp_->setObjectName(QStringLiteral("TextTemp"));
+    grid->addWidget(textTemp_, 5, 1);
+
+    labelD0_ = new QLabel(this);
+    labelD0_->setObjectName(QStringLiteral("LabelD0"));
+    labelD1_ = new QLabel(this);
+    labelD1_->setObjectName(QStringLiteral("LabelD1"));
+    grid->addWidget(labelD0_, 6, 0);
+    grid->addWidget(labelD1_, 6, 1);
+
+    connect(textTemp_, &QLineEdit::returnPressed, this, &BenchForm::TextTemp_KeyPress);
+    // The request set outlives this window, so the observer must not reach a deleted one.
+    context.requests.AddObserver([form = QPointer<BenchForm>(this)](int32_t) {
+        if (form)
+            form->Refresh();
+    });
+    Refresh();
+}
+
+void BenchForm::Refresh() {
+    for (int channel = 0; channel < 4; ++channel) {
+        const QString name = QString::fromUtf8(
+            kChannels[channel].text.data(), static_cast<qsizetype>(kChannels[channel].text.size()));
+        labelVout_[channel]->setText(
+            QStringLiteral("%1: %2 V")
+                .arg(name, QString::number(bench_.OutputVolts(channel), 'f', 4)));
+    }
+    labelD0_->setText(LevelText("D0", bench_.D0Level()));
+    labelD1_->setText(LevelText("D1", bench_.D1Level()));
+    if (!textTemp_->isModified())
+        textTemp_->setText(QString::number(bench_.DieTemperature()));
+}
+
+void BenchForm::TextTemp_KeyPress() {
+    bool ok = false;
+    const double celsius = textTemp_->text().trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(celsius)) {
+        textTemp_->clear();
+        // Kept empty until the user types again, even while requests refresh the window.
+        textTemp_->setModified(true);
+        textTemp_->setFocus();
+        return;
+    }
+    bench_.SetDieTemperature(celsius);
+    textTemp_->setModified(false);
+    Refresh();
+}
+
+}  // namespace tq
