@@ -6,3 +6,4 @@ source scripts/deps.sh
 tq_ensure_packages
 tq_configure_and_build build
 ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
+scripts/fuzz.sh "${TQ_FUZZ_SECONDS:-20}"

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time from the seed corpus
+# kept in tests/fuzz/corpus. Seconds per target: first argument (default 20).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+tq_ensure_packages
+seconds="${1:-20}"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTQ_BUILD_TESTS=OFF -DTQ_BUILD_BENCH=OFF \
+  -DTQ_BUILD_FUZZ=ON >/dev/null
+targets=(parse_number parse_hex intel_hex)
+cmake --build build-fuzz -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+for t in "${targets[@]}"; do
+  mkdir -p "$work/$t"
+  echo "fuzz_$t: ${seconds} s"
+  # A crash leaves its input as crash-* in the work folder and fails the run.
+  (cd "$work" && "$OLDPWD/build-fuzz/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -max_len=4096 \
+     -rss_limit_mb=1024 -print_final_stats=0 "$work/$t" "$OLDPWD/tests/fuzz/corpus/$t" \
+     >"$work/$t.log" 2>&1) || { tail -n 40 "$work/$t.log"; echo "fuzz_$t found a crash"; exit 1; }
+done
+echo "fuzzing: no crash"
