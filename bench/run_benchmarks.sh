@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds an optimised tree and prints the benchmark table: each measurement, its baseline from
+# the same run, the ratio or cost, and the target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+tq_ensure_packages time
+dir=build-bench
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTQ_BUILD_TESTS=OFF >/dev/null
+cmake --build "$dir" -j "$(nproc)" --target tq_register_bench tq_ui_bench tq_minimal_window tq2604x-eval
+
+csv() {  # benchmark binary, filter -> "name,real_time_ns" lines
+  "$1" --benchmark_filter="$2" --benchmark_format=csv --benchmark_min_time=0.5 2>/dev/null |
+    awk -F, '/^"/ { gsub(/"/, "", $1); t = $3; u = $5; gsub(/"/, "", u);
+                    f = (u == "us") ? 1000 : (u == "ms") ? 1e6 : 1; printf "%s,%.3f\n", $1, t * f }'
+}
+value() { grep "^$1," <<<"$2" | head -n1 | cut -d, -f2; }
+
+reg=$(csv "$dir/bench/tq_register_bench" '.*')
+ui=$(csv "$dir/bench/tq_ui_bench" '.*')
+bare=$(value BareVendorRequest "$reg")
+write=$(value WriteRegisterWholeStack "$reg")
+read=$(value ReadRegisterSimulated "$reg")
+enter=$(value TextVoltsEnter "$ui")
+sweep1k=$(value DataRegisterSweep/1024 "$reg")
+sweep64k=$(value DataRegisterSweep/65536 "$reg")
+
+# Whole-process start-up: median wall time and peak memory of 5 runs each.
+measure() {  # command... -> "seconds kilobytes" (medians)
+  local times=() mems=()
+  for _ in 1 2 3 4 5; do
+    local out
+    out=$( { /usr/bin/time -f '%e %M' "$@" >/dev/null 2>/dev/null <<<"quit"; } 2>&1 | tail -n1)
+    times+=("${out% *}"); mems+=("${out#* }")
+  done
+  printf '%s %s\n' "$(printf '%s\n' "${times[@]}" | sort -n | sed -n 3p)" \
+                   "$(printf '%s\n' "${mems[@]}" | sort -n | sed -n 3p)"
+}
+export QT_QPA_PLATFORM=offscreen
+read -r prog_s prog_kb < <(measure "$dir/app/tq2604x-eval" --simulate --automation)
+read -r min_s min_kb < <(measure "$dir/bench/tq_minimal_window")
+
+awk -v bare="$bare" -v write="$write" -v read="$read" -v enter="$enter" \
+    -v s1="$sweep1k" -v s64="$sweep64k" -v ps="$prog_s" -v pk="$prog_kb" -v ms="$min_s" \
+    -v mk="$min_kb" 'BEGIN {
+  printf "%-44s %14s %14s %12s  %s\n", "measurement", "value", "baseline", "ratio/cost", "target"
+  printf "%-44s %11.1f ns %11.1f ns %9.1f ns  %s\n", "register write, whole stack vs bare request",
+         write, bare, write - bare, "< 100 ns above the bare call"
+  printf "%-44s %11.1f ns %14s %12s  %s\n", "register read-back (simulated board)", read, "-", "-", "-"
+  printf "%-44s %11.0f ns %11.0f ns %11.2fx  %s\n", "sweep 65,536 codes vs 1,024 codes", s64, s1,
+         s64 / s1, "linear: 64x"
+  printf "%-44s %11.1f us %14s %12s  %s\n", "Enter in TextVolts to the write", enter / 1000, "-",
+         (enter < 500000 ? "met" : "missed"), "< 0.5 ms"
+  printf "%-44s %12.2f s %12.2f s %11.2fx  %s\n", "start-up to ready window (wall)", ps, ms, ps / ms,
+         "<= 1.5x"
+  printf "%-44s %11d kB %11d kB %11.2fx  %s\n", "start-up peak memory", pk, mk, pk / mk, "<= 1.5x"
+}'
