@@ -1,0 +1,331 @@
+#include "ui/main/MainForm.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+
+#include "board/AdapterResults.h"
+#include "board/UsbStuff.h"
+#include "device/Tables.h"
+#include "ui/main/CalibrationPanel.h"
+#include "ui/main/ComposerPanel.h"
+#include "ui/main/SwitchesPanel.h"
+#include "ui/main/TemperaturePanel.h"
+#include "ui/widgets/Twips.h"
+
+namespace tq {
+
+namespace {
+
+const QString kTitle = QStringLiteral("TQ2604X Evaluation Software");
+const QString kDownloadFailed =
+    QStringLiteral("Error Downloading Firmware - Check USB connections");
+const QString kNotResponding = QStringLiteral("Board not responding");
+
+// The designed client area: 14670 x 8310 twips.
+constexpr int kClientWidthTwips = 14670;
+constexpr int kClientHeightTwips = 8310;
+
+// What a read-back gives when nothing drives the serial output.
+constexpr int32_t kSilentReadBack = 0xFFFF;
+
+struct Place {
+    int left, top, width, height;  // twips, relative to the container
+};
+
+template <typename W>
+W* Make(QWidget* parent, const char* name, const Place& at) {
+    auto* w = new W(parent);
+    w->setObjectName(QLatin1String(name));
+    PlaceTwips(w, at.left, at.top, at.width, at.height);
+    return w;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const Place& at) {
+    auto* label = Make<QLabel>(parent, name, at);
+    label->setText(text);
+    return label;
+}
+
+QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& title, bool topLevel,
+                     const Place& at) {
+    auto* frame = Make<QGroupBox>(parent, name, at);
+    frame->setTitle(title);
+    StyleFrame(frame, topLevel, topLevel ? QColor(192, 64, 0) : QColor(0, 0, 255));
+    return frame;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption,
+                        const Place& at) {
+    auto* button = Make<QPushButton>(parent, name, at);
+    button->setText(caption);
+    return button;
+}
+
+QLineEdit* MakeEntry(QWidget* parent, const char* name, const QString& text, const Place& at) {
+    auto* entry = Make<QLineEdit>(parent, name, at);
+    entry->setText(text);
+    return entry;
+}
+
+}  // namespace
+
+MainForm::MainForm(WindowContext& context) : ctx_(context) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(kTitle);
+    ctx_.registers.SetHooks(this);
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("MainFormClient"));
+    central->setFixedSize(kClientWidthTwips / kTwipsPerPixel, kClientHeightTwips / kTwipsPerPixel);
+    setCentralWidget(central);
+
+    BuildShapes(central);
+    switches_ = new SwitchesPanel(ctx_, central);
+    composer_ = new ComposerPanel(ctx_, *switches_, central);
+    PlaceTwips(composer_, 120, 360, 14415, 2415);
+    temperature_ = new TemperaturePanel(ctx_, *switches_, central);
+    PlaceTwips(temperature_, 120, 6720, 4815, 1455);
+    calibration_ = new CalibrationPanel(ctx_, central);
+    PlaceTwips(calibration_, 5160, 6720, 9375, 1455);
+    BuildHiddenControls(central);
+    BuildMenus();
+    BuildStatusBar();
+
+    // A fixed single border: the window keeps the size of its design.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+}
+
+MainForm::~MainForm() {
+    ctx_.registers.SetHooks(nullptr);
+}
+
+void MainForm::BuildShapes(QWidget* central) {
+    // Thin rectangles around the groups, drawn behind them.
+    const Place shapes[] = {
+        {60, 300, 14535, 2535},    // the composer
+        {60, 2940, 14535, 2055},   // function register configuration
+        {60, 5100, 14535, 1455},   // hardware configuration
+        {60, 6660, 4935, 1575},    // temperature
+        {5100, 6660, 9495, 1575},  // calibration
+        {15, 2895, 14640, 3705},   // both configuration groups
+        {15, 255, 14640, 8025},    // the whole design area
+    };
+    int number = 1;
+    for (const Place& at : shapes) {
+        auto* shape = Make<QFrame>(central, "", at);
+        shape->setObjectName(QStringLiteral("Shape%1").arg(number++));
+        shape->setFrameShape(QFrame::Box);
+        shape->setFrameShadow(QFrame::Plain);
+        shape->setStyleSheet(
+            QStringLiteral("QFrame#%1 { color: #b0b0b0; }").arg(shape->objectName()));
+        shape->lower();
+    }
+}
+
+void MainForm::BuildHiddenControls(QWidget* central) {
+    // These lie below the designed client area; they exist for their names but are never seen.
+    auto* frame23 = MakeFrame(central, "Frame23",
+                              QStringLiteral("Analog Offset and Span Adjust.                    "
+                                             "DACA - Vout   ,   DACC - Offset Adjust   ,   DACD - "
+                                             "Span Adjust"),
+                              true, {120, 8400, 14415, 1455});
+    MakeEntry(frame23, "Text1", QStringLiteral("0000"), {360, 720, 615, 285});
+    MakeLabel(frame23, "Label31", QStringLiteral("Label31"), {360, 480, 855, 255});
+    frame23->hide();
+
+    command10_ =
+        MakeButton(central, "Command10", QStringLiteral("Command10"), {6480, 14280, 1455, 495});
+    command10_->hide();
+    connect(command10_, &QPushButton::clicked, this, &MainForm::Command10_Click);
+
+    MakeButton(central, "Command9", QStringLiteral("Load FirmWare"), {8160, 14280, 1455, 495})
+        ->hide();
+
+    auto* frame18 = MakeFrame(central, "Frame18", QString(), true, {120, 9960, 6495, 1815});
+    auto* label17 =
+        MakeLabel(frame18, "Label17", QStringLiteral("TQ2604"), {1560, 120, 4815, 1575});
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPointSize(60);
+    label17->setFont(arial);
+    auto* label15 = MakeLabel(frame18, "Label15", QStringLiteral("a"), {120, 120, 1335, 1575});
+    QFont logo(QStringLiteral("KVRLogo"));
+    logo.setPointSize(72);
+    label15->setFont(logo);
+    frame18->hide();
+
+    auto* frame2 = MakeFrame(central, "Frame2", QStringLiteral("Data Register"), true,
+                             {120, 11880, 14415, 2295});
+    auto* frame5 =
+        MakeFrame(frame2, "Frame5", QStringLiteral("Read DAC Data"), false, {120, 360, 3495, 1695});
+    MakeButton(frame5, "Command3", QStringLiteral("Read"), {240, 360, 1215, 375});
+    MakeLabel(frame5, "Label13", QString(), {240, 960, 3015, 375});
+    auto* frame4 = MakeFrame(frame2, "Frame4", QStringLiteral("Write DAC Data"), false,
+                             {3720, 360, 4455, 1695});
+    MakeEntry(frame4, "DacText", QStringLiteral("0000"), {240, 360, 1215, 285});
+    MakeLabel(frame4, "Label54", QStringLiteral("Press Return Key to Load DAC Channel"),
+              {240, 960, 4095, 375});
+    auto* frame3 = MakeFrame(frame2, "Frame3", QStringLiteral("Select DAC Channel"), false,
+                             {8280, 360, 6015, 1695});
+    const char* const optionNames[] = {"Option1", "Option2", "Option3", "Option4", "Option5"};
+    const char* const optionTexts[] = {"DAC A", "DAC B", "DAC C", "DAC D", "All DACs"};
+    for (int i = 0; i < 5; ++i) {
+        auto* option = Make<QRadioButton>(frame3, optionNames[i],
+                                          {240 + (i % 3) * 1920, 360 + (i / 3) * 600, 1815, 375});
+        option->setText(QLatin1String(optionTexts[i]));
+    }
+    frame2->hide();
+}
+
+void MainForm::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->menuAction()->setObjectName(QStringLiteral("MnuFile"));
+    QAction* exit = file->addAction(QStringLiteral("E&xit"));
+    exit->setObjectName(QStringLiteral("MnuExit"));
+    connect(exit, &QAction::triggered, this, &MainForm::MnuExit_Click);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->menuAction()->setObjectName(QStringLiteral("MnuHelp"));
+    QAction* about = help->addAction(QStringLiteral("&About"));
+    about->setObjectName(QStringLiteral("MnuAbout"));
+    connect(about, &QAction::triggered, this, &MainForm::MnuAbout_Click);
+
+    QAction* test = menuBar()->addAction(QStringLiteral("Direct Read/Write"));
+    test->setObjectName(QStringLiteral("MnuTest"));
+    connect(test, &QAction::triggered, this, &MainForm::MnuTest_Click);
+
+    QAction* vout = menuBar()->addAction(QStringLiteral("Output Voltages"));
+    vout->setObjectName(QStringLiteral("MnuVout"));
+    connect(vout, &QAction::triggered, this, &MainForm::ShowVoutForm);
+
+    if (ctx_.bench) {
+        QAction* bench = menuBar()->addAction(QStringLiteral("Simulated Bench"));
+        bench->setObjectName(QStringLiteral("MnuBench"));
+        connect(bench, &QAction::triggered, this, &MainForm::MnuBench_Click);
+    }
+}
+
+void MainForm::BuildStatusBar() {
+    auto* bar = new QStatusBar(this);
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    bar->setSizeGripEnabled(false);
+    setStatusBar(bar);
+    bar->showMessage(ctx_.boardName);
+    // The window may go before the requests do; the guard keeps a late result from reaching it.
+    ctx_.requests.AddObserver([self = QPointer<MainForm>(this)](int32_t result) {
+        if (self)
+            self->RequestFinished(result);
+    });
+}
+
+void MainForm::RequestFinished(int32_t result) {
+    const bool silent = result < 0;
+    if (silent == boardSilent_)
+        return;
+    boardSilent_ = silent;
+    statusBar()->showMessage(silent ? ctx_.boardName + QStringLiteral(" \u2014 ") + kNotResponding
+                                    : ctx_.boardName);
+}
+
+bool MainForm::Load() {
+    DeviceState& s = ctx_.state;
+    s.FirmwarePath = FirmwarePathFor(ctx_.programFolder);
+    const std::string pathCopy = s.FirmwarePath;
+    PathToBytes(s, pathCopy);
+
+    switches_->ShowPinDefaults();
+
+    const int16_t result = ConnectBoard(s, ctx_.adapter, ctx_.programFolder);
+    if (result != 0) {
+        const std::string_view why = ExplainAdapterResult(result);
+        if (!why.empty())
+            ctx_.messages.ShowMessage(
+                this, MessageIcon::Warning,
+                QString::fromUtf8(why.data(), static_cast<qsizetype>(why.size())));
+        ctx_.messages.ShowMessage(this, MessageIcon::Warning, kDownloadFailed);
+        return false;
+    }
+
+    setWindowTitle(kTitle);
+    composer_->SetRangePrompts(s.Resolution);
+    TakeFunctionRegister();
+    composer_->FillLists();
+    composer_->ApplyStartupVisibility();
+    switches_->ApplyStartupEnables();
+    Command10_Click();
+    return true;
+}
+
+// Steps 6 and 7 of the start-up: read the function register and let the switches, the function
+// list and the flags agree with it, so that the next function write keeps what the converter has.
+void MainForm::TakeFunctionRegister() {
+    DeviceState& s = ctx_.state;
+    ctx_.registers.ReadRegister(kFnControlBits, kRegFunction);
+    // FFFF means nothing answered: the register is taken as 0, which step 19's write makes true.
+    const int32_t image =
+        s.LastReadBack == kSilentReadBack ? 0 : (s.LastReadBack & kFunctionBitsMask);
+    s.FunctionImage = image;
+    switches_->ShowFunctionRegister(image);
+    for (std::size_t i = 0; i < kFunctionChoices.size(); ++i) {
+        const FunctionChoice& choice = kFunctionChoices[i];
+        const std::string_view text = (image & choice.mask) ? choice.whenSet : choice.whenClear;
+        s.FunctionChoices[i] = std::string(text);
+    }
+    s.FnLocalGndOffset = (image & kBitLocalGndOffset) ? 1 : 0;
+    s.FnD1Output = (image & kBitD1Output) ? 1 : 0;
+    s.FnD1High = (image & kBitD1High) ? 1 : 0;
+    s.FnD0Output = (image & kBitD0Output) ? 1 : 0;
+    s.FnD0High = (image & kBitD0High) ? 1 : 0;
+    s.FnSdoDisable = (image & kBitSdoDisable) ? 1 : 0;
+}
+
+void MainForm::Command10_Click() {
+    composer_->SelectRegisterByText(QStringLiteral("Data register"));
+}
+
+void MainForm::ShowVoutForm() {
+    ctx_.openWindow(QStringLiteral("VoutForm"));
+}
+
+bool MainForm::PulseAfterDataWrite() const {
+    return switches_ && switches_->PulseAfterDataWrite();
+}
+
+void MainForm::ShowReadWrite(int16_t readWrite) {
+    if (composer_)
+        composer_->ShowReadWrite(readWrite);
+}
+
+// Closing the window or Exit ends the program at once; nothing more goes to the board.
+void MainForm::closeEvent(QCloseEvent* event) {
+    event->accept();
+    QCoreApplication::exit(0);
+}
+
+void MainForm::MnuExit_Click() {
+    QCoreApplication::exit(0);
+}
+
+void MainForm::MnuAbout_Click() {
+    ctx_.openWindow(QStringLiteral("frmAbout"));
+}
+
+void MainForm::MnuTest_Click() {
+    ctx_.openWindow(QStringLiteral("TestForm"));
+}
+
+void MainForm::MnuBench_Click() {
+    ctx_.openWindow(QStringLiteral("BenchForm"));
+}
+
+}  // namespace tq

@@ -1,0 +1,67 @@
+#pragma once
+// The program's working window: the register composer, the configuration switches, temperature
+// and calibration, the menus and the status bar. Load() connects the board and brings every
+// control into its start-up state.
+
+#include <QMainWindow>
+#include <cstdint>
+
+#include "device/RegisterAccess.h"
+#include "ui/widgets/WindowContext.h"
+
+class QCloseEvent;
+class QPushButton;
+
+namespace tq {
+
+class CalibrationPanel;
+class ComposerPanel;
+class SwitchesPanel;
+class TemperaturePanel;
+
+class MainForm : public QMainWindow, public RegisterHooks {
+    Q_OBJECT
+public:
+    // Builds the whole window, hidden; nothing is sent to the board.
+    explicit MainForm(WindowContext& context);
+    ~MainForm() override;
+
+    // The start-up: connect the board, download the firmware, mirror the function register and
+    // open the composer on the data register. False when the download failed (the messages have
+    // been shown; the window must not be shown).
+    bool Load();
+
+    // Creates the output voltage window if needed and shows it.
+    void ShowVoutForm();
+
+    // RegisterHooks.
+    bool PulseAfterDataWrite() const override;
+    void ShowReadWrite(int16_t readWrite) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildMenus();
+    void BuildShapes(QWidget* central);
+    void BuildHiddenControls(QWidget* central);
+    void BuildStatusBar();
+
+    void TakeFunctionRegister();
+    void Command10_Click();
+    void MnuExit_Click();
+    void MnuAbout_Click();
+    void MnuTest_Click();
+    void MnuBench_Click();
+    void RequestFinished(int32_t result);
+
+    WindowContext& ctx_;
+    SwitchesPanel* switches_ = nullptr;
+    ComposerPanel* composer_ = nullptr;
+    TemperaturePanel* temperature_ = nullptr;
+    CalibrationPanel* calibration_ = nullptr;
+    QPushButton* command10_ = nullptr;
+    bool boardSilent_ = false;
+};
+
+}  // namespace tq
