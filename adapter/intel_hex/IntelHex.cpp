@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -213,12 +212,20 @@ int32_t LoadIntelHexFile(const std::string& path, std::size_t maxBytes, Firmware
         error = path + ": cannot be opened for reading";
         return kResultFirmwareMissing;
     }
+    // Read in pieces up to one byte past the limit: the file may have grown since its size was
+    // taken.
     std::string text;
     text.reserve(static_cast<std::size_t>(size));
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    char piece[65536];
+    while (text.size() <= sizeLimit && in.read(piece, sizeof piece).gcount() > 0)
+        text.append(piece, static_cast<std::size_t>(in.gcount()));
     if (in.bad()) {
         error = path + ": read error";
         return kResultFirmwareMissing;
+    }
+    if (text.size() > sizeLimit) {
+        error = path + ": file is too large for an image of " + std::to_string(maxBytes) + " bytes";
+        return kResultFirmwareTooLarge;
     }
     FirmwareImage parsed;
     try {

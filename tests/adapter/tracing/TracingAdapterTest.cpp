@@ -15,7 +15,7 @@ struct TraceCase {
     std::string line;
 };
 
-TEST(TracingAdapter, LinesMatchTheDocumentedFormatByteForByte) {
+TEST(TracingAdapter, LinesMatchTheTraceFormatByteForByte) {
     const std::vector<TraceCase> cases = {
         {"search",
          [](RecordingAdapter&, TracingAdapter& t) {
