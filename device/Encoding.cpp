@@ -1,5 +1,6 @@
 #include "device/Encoding.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>

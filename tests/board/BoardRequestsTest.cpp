@@ -183,14 +183,6 @@ TEST(LastStatus, AFailureIsForgottenByTheNextGoodRequest) {
     EXPECT_EQ(board.state.LastStatus, 3);
 }
 
-TEST(LastStatus, AFailedReadStillHandsBackWhateverTheBufferHolds) {
-    Board board;
-    board.adapter.requestResult = -7;
-    board.requests.ReadWord(0x90);
-    EXPECT_EQ(board.state.LastStatus, -7);
-    EXPECT_TRUE(board.state.LastRequestFailed);
-}
-
 TEST(Observers, EachIsCalledOncePerRequestWithItsResult) {
     Board board;
     std::vector<int32_t> first;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -270,6 +271,33 @@ TEST(Entries, HostileHexadecimalText) {
     for (const auto& row : rows) {
         SCOPED_TRACE("'" + row.text.substr(0, 40) + "'");
         ExpectEntry(row, "Hex");
+    }
+}
+
+// Random texts built from the characters that steer the readers (digits, signs, exponents,
+// prefixes, blanks, NUL, bytes above 127): only the readers' own errors may come out.
+TEST(Entries, RandomTextOnlyEverFailsWithTheReadersErrors) {
+    const std::string alphabet =
+        std::string("0123456789+-.eEdD&HhOoFfxX \t\n\r,") + '\0' + "\x80\xFF";
+    std::mt19937 random(2604);
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    std::uniform_int_distribution<int> length(0, 40);
+    for (int i = 0; i < 20000; ++i) {
+        std::string text;
+        for (int n = length(random); n > 0; --n)
+            text += alphabet[pick(random)];
+        SCOPED_TRACE(text);
+        const double value = ParseNumber(text);
+        EXPECT_FALSE(std::isnan(value));
+        for (const std::string_view mode : {"Hex", "Dec"}) {
+            std::string entry = text;
+            try {
+                const int32_t code = DataCodeEntry(entry, mode, 16);
+                EXPECT_TRUE(code >= 0 && code <= 65535);
+            } catch (const InputError&) {
+            } catch (const NumericError&) {
+            }
+        }
     }
 }
 
