@@ -7,7 +7,7 @@ source scripts/deps.sh
 tq_ensure_packages time
 dir=build-bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTQ_BUILD_TESTS=OFF >/dev/null
-cmake --build "$dir" -j "$(nproc)" --target tq_register_bench tq_ui_bench tq_minimal_window tq2604x-eval
+cmake --build "$dir" -j "$(nproc)" --target tq_register_bench tq_entry_bench tq_minimal_window tq2604x-eval
 
 csv() {  # benchmark binary, filter -> "name,real_time_ns" lines
   "$1" --benchmark_filter="$2" --benchmark_format=csv --benchmark_min_time=0.5 2>/dev/null |
@@ -17,7 +17,7 @@ csv() {  # benchmark binary, filter -> "name,real_time_ns" lines
 value() { grep "^$1," <<<"$2" | head -n1 | cut -d, -f2; }
 
 reg=$(csv "$dir/bench/tq_register_bench" '.*')
-ui=$(csv "$dir/bench/tq_ui_bench" '.*')
+ui=$(csv "$dir/bench/tq_entry_bench" '.*')
 bare=$(value BareVendorRequest "$reg")
 write=$(value WriteRegisterWholeStack "$reg")
 read=$(value ReadRegisterSimulated "$reg")
