@@ -585,6 +585,31 @@ TEST(LibusbReplug, AnIoErrorFromAVanishingBoardClosesItUntilItReturns) {
     EXPECT_EQ(rig.adapter.Vendor_Request(rig.handle, kReqSetPins, 0x9F, 0, 0, 0, &dummy), 0);
 }
 
+// --- The libusb transport itself ----------------------------------------------------------------
+
+TEST(LibusbTransport, ADeviceNoBusHasIsNeitherListedNorOpened) {
+    // Runs on the machine's own bus, with or without USB support; no device has these ids.
+    LibusbAdapter adapter;
+    std::array<uint8_t, 128> list{};
+    int32_t count = -1;
+    EXPECT_EQ(adapter.Search_For_Boards(0xFFFF, 0xFFFF, &count, list.data()), kResultNoBoard);
+    EXPECT_EQ(count, 0);
+    int32_t handle = -1;
+    EXPECT_EQ(adapter.Connect(0xFFFF, 0xFFFF, list[0], &handle), kResultNoBoard);
+    EXPECT_EQ(handle, 0);
+    EXPECT_EQ(adapter.Download_Firmware(handle, Bytes("/nonexistent/TQ2604.hex")), kResultNoBoard);
+    uint8_t dummy = 0;
+    EXPECT_EQ(adapter.Vendor_Request(handle, kReqSetPins, 0x9F, 0, 0, 0, &dummy), kResultIoError);
+
+    const auto transport = MakeLibusbTransport();
+    UsbDeviceInfo nowhere;
+    nowhere.bus = 255;
+    nowhere.address = 255;
+    std::unique_ptr<UsbDeviceHandle> handleOut;
+    EXPECT_EQ(transport->Open(nowhere, handleOut), UsbStatus::kNoDevice);
+    EXPECT_EQ(handleOut, nullptr);
+}
+
 // --- Packaging ---------------------------------------------------------------------------------
 
 TEST(LibusbPermissions, TheAccessDeniedHintNamesTheInstalledRuleFile) {
