@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+#include <QLineEdit>
+#include <QTest>
+
+#include "tests/support/TestContext.h"
+#include "ui/auxiliary/VoutForm.h"
+
+namespace tq::testing {
+namespace {
+
+class VoutFormTest : public ::testing::Test {
+protected:
+    VoutFormTest() : form(tc.context) { form.show(); }
+
+    QLineEdit* Box(int channel) {
+        return form.findChild<QLineEdit*>(QStringLiteral("Text%1").arg(channel + 1));
+    }
+
+    // Types `text` into the channel's box and presses Enter, the range register reading `range`.
+    void Enter(int channel, const QString& text, uint16_t range) {
+        tc.adapter.QueueRegisterRead(range);
+        Box(channel)->setText(text);
+        QTest::keyClick(Box(channel), Qt::Key_Return);
+    }
+
+    static std::string RangeRead(int channel) {
+        return "DD " + std::to_string(152 + channel) + " 0 1 3";
+    }
+    static std::string DataWrite(int channel, int code) {
+        return "DD " + std::to_string(16 + channel) + " " + std::to_string(code) + " 0 0";
+    }
+
+    TestContext tc;
+    VoutForm form;
+};
+
+TEST_F(VoutFormTest, StartsWithItsDesignTexts) {
+    EXPECT_EQ(form.windowTitle(), "Program Output Voltage");
+    EXPECT_EQ(form.size(), QSize(528, 268));
+    EXPECT_EQ(form.RangeLimit, 0.0f);
+    for (int channel = 0; channel < 4; ++channel)
+        EXPECT_EQ(Box(channel)->text(), "0");
+}
+
+struct VoltsCase {
+    int16_t coding;  // 1 offset binary, 0 two's complement
+    uint16_t range;
+    const char* typed;
+    const char* shown;
+    int code;
+};
+void PrintTo(const VoltsCase& c, std::ostream* os) {
+    *os << "coding " << c.coding << ", range " << c.range << ", \"" << c.typed << '"';
+}
+
+class VoutFormVolts : public VoutFormTest, public ::testing::WithParamInterface<VoltsCase> {};
+
+TEST_P(VoutFormVolts, LimitsShowsAndWritesTheCode) {
+    const VoltsCase& c = GetParam();
+    tc.state.BinaryCoding = c.coding;
+    Enter(0, QString::fromLatin1(c.typed), c.range);
+    EXPECT_EQ(Box(0)->text(), c.shown);
+    EXPECT_EQ(tc.adapter.Requests(),
+              (std::vector<std::string>{RangeRead(0), RangeRead(0), DataWrite(0, c.code)}));
+    EXPECT_EQ(tc.state.Address, 0);
+    EXPECT_EQ(tc.state.RegSelect, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, VoutFormVolts,
+    ::testing::Values(VoltsCase{1, 0, "5", "5", 49152}, VoltsCase{1, 0, "-5", "-5", 16384},
+                      VoltsCase{1, 0, "0", "0", 32768}, VoltsCase{1, 0, "12", "10", 65535},
+                      VoltsCase{1, 0, "-12", "-10", 0},
+                      VoltsCase{1, 2, "10.5263", "10.5263", 65535},
+                      VoltsCase{1, 2, "-10.5263", "-10.5263", 0},
+                      VoltsCase{1, 1, "10", "10", 0xFCCD}, VoltsCase{1, 1, "-20", "-10.2564", 0},
+                      VoltsCase{1, 0, "", "0", 32768}, VoltsCase{1, 0, "abc", "0", 32768},
+                      // Shown rounded to five decimals, coded from the unrounded value.
+                      VoltsCase{1, 0, "3.14159265", "3.14159", 43062},
+                      // Two's complement codes what the board is set to decode.
+                      VoltsCase{0, 0, "5", "5", 0x4000}, VoltsCase{0, 0, "-5", "-5", 0xC000},
+                      VoltsCase{0, 0, "0", "0", 0}, VoltsCase{0, 0, "10", "10", 0x7FFF},
+                      VoltsCase{0, 0, "-10", "-10", 0x8000}));
+
+TEST_F(VoutFormTest, CodesSixteenBitsEvenForTheFourteenBitDevice) {
+    tc.state.Resolution = 14;
+    Enter(1, QStringLiteral("5"), 0);
+    EXPECT_EQ(tc.adapter.Requests().back(), DataWrite(1, 49152));
+}
+
+TEST_F(VoutFormTest, EachBoxServesItsOwnChannel) {
+    for (int channel = 0; channel < 4; ++channel) {
+        tc.adapter.Clear();
+        Enter(channel, QStringLiteral("-5"), 0);
+        EXPECT_EQ(tc.adapter.Requests(),
+                  (std::vector<std::string>{RangeRead(channel), RangeRead(channel),
+                                            DataWrite(channel, 16384)}))
+            << "channel " << channel;
+    }
+}
+
+TEST_F(VoutFormTest, FirstEnterWithAnUnknownRangeEmptiesTheBoxWithoutWriting) {
+    Enter(2, QStringLiteral("5"), 3);
+    EXPECT_EQ(Box(2)->text(), "");
+    EXPECT_EQ(form.focusWidget(), Box(2));
+    EXPECT_EQ(tc.adapter.Requests(), (std::vector<std::string>{RangeRead(2), RangeRead(2)}));
+}
+
+TEST_F(VoutFormTest, AnUnknownRangeKeepsTheRangeOfThePreviousEnterInAnyBox) {
+    Enter(0, QStringLiteral("1"), 2);
+    tc.adapter.Clear();
+    Enter(3, QStringLiteral("20"), 3);
+    EXPECT_EQ(Box(3)->text(), "10.5263");
+    EXPECT_EQ(tc.adapter.Requests().back(), DataWrite(3, 65535));
+}
+
+TEST_F(VoutFormTest, ARangeReadingAbove32767EmptiesTheBoxWithoutWriting) {
+    Enter(0, QStringLiteral("1"), 0);
+    tc.adapter.Clear();
+    Enter(1, QStringLiteral("5"), 0x8000);
+    EXPECT_EQ(Box(1)->text(), "");
+    EXPECT_EQ(form.focusWidget(), Box(1));
+    EXPECT_EQ(tc.adapter.Requests(), (std::vector<std::string>{RangeRead(1), RangeRead(1)}));
+}
+
+TEST_F(VoutFormTest, KeysOtherThanEnterSendNothing) {
+    QTest::keyClicks(Box(0), QStringLiteral("5.5"));
+    QTest::keyClick(Box(0), Qt::Key_Tab);
+    EXPECT_TRUE(tc.adapter.calls.empty());
+}
+
+}  // namespace
+}  // namespace tq::testing

@@ -1,0 +1,65 @@
+#pragma once
+// The legacy single-voltage panel: one corrected voltage written with a plain word write, a
+// two-byte read-back, and an indicator of its own board connection. Closing it ends the program.
+
+#include <QMainWindow>
+
+#include "ui/widgets/WindowContext.h"
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+namespace tq {
+
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit Form1(WindowContext& context, QWidget* parent = nullptr);
+
+    // Connects the board and loads its firmware; the indicator turns green when that succeeds.
+    // Called by the program right after making the window.
+    bool Form_Load();
+
+    void Command1_Click();  // Load
+    void CmdRead_Click();   // ReadBack
+    void MnuExit_Click();
+    void MnuI2c_Click();
+
+    // The word write with the command byte as DeviceState composes it and DataValue.
+    void LegacyWriteWord();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void SetIndicator(const QColor& colour);
+    // Reads a correction box in single precision; a value beyond the float range empties the
+    // box and gives it the focus.
+    bool ReadCorrection(QLineEdit* box, float& value);
+
+    WindowContext& ctx_;
+    QMenu* MnuFile_;
+    QAction* MnuExit_;
+    QAction* MnuLine_;
+    QAction* MnuI2c_;
+    QFrame* Shape1_;
+    QGroupBox* Frame1_;
+    QLineEdit* Text1_;
+    QLabel* Label1_;
+    QPushButton* CmdRead_;
+    QLabel* Label5_;
+    QLabel* Label2_;
+    QLineEdit* OffText_;
+    QLabel* Label3_;
+    QLineEdit* NGainText_;
+    QLabel* Label4_;
+    QLineEdit* PGainText_;
+    QPushButton* Command1_;
+};
+
+}  // namespace tq

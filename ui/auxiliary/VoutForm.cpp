@@ -1,0 +1,115 @@
+#include "ui/auxiliary/VoutForm.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+#include "device/CheckedInt.h"
+#include "device/Encoding.h"
+#include "device/Tables.h"
+#include "ui/auxiliary/RoundedText.h"
+#include "ui/widgets/Twips.h"
+
+namespace tq {
+
+namespace {
+
+struct ChannelRow {
+    const char* label;
+    const char* box;
+    const char* caption;
+};
+constexpr std::array<ChannelRow, 4> kRows{{
+    {"Label1", "Text1", "DAC A Voltage"},
+    {"Label2", "Text2", "DAC B Voltage"},
+    {"Label3", "Text3", "DAC C Voltage"},
+    {"Label4", "Text4", "DAC D Voltage"},
+}};
+
+constexpr int16_t kVoutResolution = 16;
+
+}  // namespace
+
+VoutForm::VoutForm(WindowContext& context, QWidget* parent) : QWidget(parent), ctx_(context) {
+    setObjectName(QStringLiteral("VoutForm"));
+    setWindowTitle(QStringLiteral("Program Output Voltage"));
+    setFixedSize(Twips(0, 0, 7920, 4020).size());
+    const QFont font = BoldSans(13.5);
+
+    Label5_ = new QLabel(QStringLiteral(" Enter Desired output voltage for each DAC in Volts   Hit "
+                                        "the Enter Key after each entry to update the output"),
+                         this);
+    Label5_->setObjectName(QStringLiteral("Label5"));
+    Label5_->setFont(font);
+    Label5_->setAlignment(Qt::AlignCenter);
+    Label5_->setWordWrap(true);
+    PlaceTwips(Label5_, 120, 120, 7680, 975);
+
+    for (std::size_t i = 0; i < kRows.size(); ++i) {
+        const int top = 1320 + static_cast<int>(i) * 660;
+        auto* label = new QLabel(QString::fromLatin1(kRows[i].caption), this);
+        label->setObjectName(QLatin1String(kRows[i].label));
+        label->setFont(font);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        PlaceTwips(label, 360, top, 3735, 450);
+        auto* box = new QLineEdit(QStringLiteral("0"), this);
+        box->setObjectName(QLatin1String(kRows[i].box));
+        box->setFont(font);
+        PlaceTwips(box, 4320, top, 2175, 450);
+        labels_[i] = label;
+        boxes_[i] = box;
+        if (i > 0)
+            setTabOrder(boxes_[i - 1], box);
+    }
+
+    connect(boxes_[0], &QLineEdit::returnPressed, this, &VoutForm::Text1_KeyPress);
+    connect(boxes_[1], &QLineEdit::returnPressed, this, &VoutForm::Text2_KeyPress);
+    connect(boxes_[2], &QLineEdit::returnPressed, this, &VoutForm::Text3_KeyPress);
+    connect(boxes_[3], &QLineEdit::returnPressed, this, &VoutForm::Text4_KeyPress);
+}
+
+void VoutForm::Text1_KeyPress() {
+    EnterVoltage(0);
+}
+void VoutForm::Text2_KeyPress() {
+    EnterVoltage(1);
+}
+void VoutForm::Text3_KeyPress() {
+    EnterVoltage(2);
+}
+void VoutForm::Text4_KeyPress() {
+    EnterVoltage(3);
+}
+
+void VoutForm::EnterVoltage(int16_t address) {
+    QLineEdit* box = boxes_[static_cast<std::size_t>(address)];
+    DeviceState& state = ctx_.state;
+    try {
+        const int16_t rangeCode = Check16(ctx_.registers.ReadRegister(address, kRegCoarseGain));
+        if (const auto volts = RangeVoltsForCode(rangeCode))
+            RangeLimit = *volts;
+        state.Address = address;
+        state.RegSelect = kRegData;
+
+        float volts = ToSingle(ParseNumber(box->text().toStdString()));
+        if (volts > RangeLimit)
+            volts = RangeLimit;
+        if (volts < -RangeLimit)
+            volts = -RangeLimit;
+        box->setText(RoundedDecimalText(volts, 5));
+
+        // Without a known range yet the span is zero and no code exists.
+        if (RangeLimit <= 0.0f)
+            throw NumericError("no output range");
+        // Coded as the board is set to code, so that two's complement gives the typed voltage.
+        const LimitedVolts coded =
+            VoltsToCode(volts, kVoutResolution, state.BinaryCoding, RangeLimit);
+        state.DataValue = coded.code;
+    } catch (const NumericError&) {
+        box->clear();
+        box->setFocus();
+        return;
+    }
+    ctx_.registers.WriteRegister(state.Address, state.RegSelect, state.DataValue);
+}
+
+}  // namespace tq

@@ -1,0 +1,37 @@
+#pragma once
+// "Program Output Voltage": one entry box per channel; Enter reads the channel's range back,
+// limits the typed voltage to it and writes the matching code to the channel's data register.
+
+#include <QWidget>
+#include <array>
+
+#include "ui/widgets/WindowContext.h"
+
+class QLabel;
+class QLineEdit;
+
+namespace tq {
+
+class VoutForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit VoutForm(WindowContext& context, QWidget* parent = nullptr);
+
+    void Text1_KeyPress();  // Enter in channel A's box
+    void Text2_KeyPress();
+    void Text3_KeyPress();
+    void Text4_KeyPress();
+
+    // Half-span of the range last read back, shared by the four boxes; 0 until the first read.
+    float RangeLimit = 0.0f;
+
+private:
+    void EnterVoltage(int16_t address);
+
+    WindowContext& ctx_;
+    QLabel* Label5_;
+    std::array<QLabel*, 4> labels_{};
+    std::array<QLineEdit*, 4> boxes_{};
+};
+
+}  // namespace tq
