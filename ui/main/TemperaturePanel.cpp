@@ -2,7 +2,6 @@
 
 #include <QLabel>
 #include <QPushButton>
-#include <optional>
 
 #include "device/CheckedInt.h"
 #include "device/Encoding.h"
@@ -79,12 +78,13 @@ void TemperaturePanel::Command7_Click() {
     switches_.SetSdoSwitch(true);
 
     // The first two readings settle the board's converter; only the third counts.
-    std::optional<int16_t> reading;
+    // A reading the request could not deliver counts as -1, outside the converter's range.
+    int32_t reading = -1;
     for (int i = 0; i < kReadingsPerMeasure; ++i) {
         try {
             reading = ctx_.requests.ReadAdcWord();
         } catch (const NumericError&) {
-            reading.reset();
+            reading = -1;
         }
     }
 
@@ -93,12 +93,12 @@ void TemperaturePanel::Command7_Click() {
     ctx_.registers.WriteFunctionFlags();
     switches_.SetSdoSwitch(sdoBefore != 0);
 
-    if (!reading || *reading < 0 || *reading >= kAdcCounts) {
+    if (reading < 0 || reading >= kAdcCounts) {
         label23_->setText(kOutOfRange);
         label25_->setText(kOutOfRange);
         return;
     }
-    const float volts = ToSingle(*reading / static_cast<double>(kAdcCounts) * kAdcSpanVolts);
+    const float volts = ToSingle(reading / static_cast<double>(kAdcCounts) * kAdcSpanVolts);
     const float celsius = ToSingle(volts / kVoltsPerDegree - kVoltsAtZero / kVoltsPerDegree);
     label23_->setText(QString::fromStdString(VoltageText3(volts)));
     label25_->setText(QString::fromStdString(WholeText(celsius)));

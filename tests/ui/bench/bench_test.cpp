@@ -5,6 +5,8 @@
 #include <QTest>
 #include <array>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/TestContext.h"
@@ -97,11 +99,12 @@ TEST_F(BenchFormTest, TemperatureBeingTypedIsNotOverwrittenByRequests) {
     EXPECT_TRUE(bench.applied.empty());
 }
 
-class BenchBadTemperature : public BenchFormTest,
-                            public ::testing::WithParamInterface<const char*> {};
+class BenchBadTemperature
+    : public BenchFormTest,
+      public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
 
 TEST_P(BenchBadTemperature, EmptiesAndFocusesTheBoxAndAppliesNothing) {
-    Enter(QString::fromLatin1(GetParam()));
+    Enter(QString::fromLatin1(GetParam().second));
     auto* box = Child<QLineEdit>("TextTemp");
     EXPECT_TRUE(bench.applied.empty());
     EXPECT_EQ(box->text(), "");
@@ -112,7 +115,11 @@ TEST_P(BenchBadTemperature, EmptiesAndFocusesTheBoxAndAppliesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, BenchBadTemperature,
-                         ::testing::Values("", "warm", "25 C", "1e999", "nan"));
+                         ::testing::Values(std::pair{"Empty", ""}, std::pair{"Word", "warm"},
+                                           std::pair{"WithUnit", "25 C"},
+                                           std::pair{"TooLarge", "1e999"},
+                                           std::pair{"NotANumber", "nan"}),
+                         [](const auto& info) { return std::string(info.param.first); });
 
 TEST_F(BenchFormTest, RequestsAfterTheWindowIsGoneAreHarmless) {
     form.reset();
