@@ -1,6 +1,7 @@
 #include "ui/main/SwitchesPanel.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QPushButton>
 
@@ -19,12 +20,30 @@ struct Place {
     int left, top, width, height;  // twips, relative to the container
 };
 
+QFont PlainSans(double points) {
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    return font;
+}
+
+// Fonts here are wider than the ones the window was drawn for: a caption that would be cut off
+// takes the condensed face of its font instead.
+void FitCaption(QWidget* w, const QString& caption, int available) {
+    QFont font = w->font();
+    if (QFontMetrics(font).horizontalAdvance(caption) <= available)
+        return;
+    font.setStretch(QFont::Condensed);
+    w->setFont(font);
+}
+
 QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& title, bool topLevel,
                      const Place& at) {
     auto* frame = new QGroupBox(title, parent);
     frame->setObjectName(QLatin1String(name));
     StyleFrame(frame, topLevel, topLevel ? kTopCaption : kNestedCaption);
     PlaceTwips(frame, at.left, at.top, at.width, at.height);
+    FitCaption(frame, title, frame->width() - 12);
     return frame;
 }
 
@@ -32,10 +51,7 @@ Toggle* MakeToggle(QWidget* parent, const char* name, const QString& falseCaptio
                    const QString& trueCaption, const Place& at) {
     auto* toggle = new Toggle(falseCaption, trueCaption, parent);
     toggle->setObjectName(QLatin1String(name));
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(8.25);
-    toggle->setFont(font);
+    toggle->setFont(PlainSans(8.25));
     PlaceTwips(toggle, at.left, at.top, at.width, at.height);
     return toggle;
 }
@@ -151,10 +167,11 @@ void SwitchesPanel::BuildHardwareFrame(QWidget* window) {
         MakeFrame(frame12_, "Frame15", QStringLiteral("LDAC Pin"), false, {4560, 360, 3255, 735});
     check1_ = new QCheckBox(QStringLiteral("Pulse After Data Write"), frame15);
     check1_->setObjectName(QStringLiteral("Check1"));
-    check1_->setFont(BoldSans(8.25));
+    check1_->setFont(PlainSans(8.25));
     check1_->setChecked(true);
-    PlaceTwips(check1_, 120, 300, 2010, 375);
-    toggle9_ = MakeToggle(frame15, "Toggle9", low, high, {2160, 300, 1035, 375});
+    PlaceTwips(check1_, 90, 300, 2070, 375);
+    FitCaption(check1_, check1_->text(), check1_->width() - 20);
+    toggle9_ = MakeToggle(frame15, "Toggle9", low, high, {2175, 300, 1050, 375});
 
     auto* frame16 =
         MakeFrame(frame12_, "Frame16", QStringLiteral("RSTIN Pin"), false, {8520, 360, 1455, 735});
