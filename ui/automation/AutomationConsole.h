@@ -15,12 +15,18 @@
 //   get W              the window's title and visibility
 //   menu W.ITEM        trigger the enabled QAction with that object name
 //   show W             open the window through WindowContext::openWindow
-//   state FIELD        a DeviceState field (see StateField in the .cpp for the array forms)
-//   trace              the adapter calls since the last `trace`, after "dropped: N" if any were
-//   lost messages           the message boxes since the last `messages`, one "message: ..." line
-//   each sim ...            the simulated board's bench (SimCommands.h) grab W FILE        save a
-//   PNG picture of the window wait MS            let the event loop run for MS milliseconds quit
-//   print ok and end the program with status 0 (end of input does the same)
+//   state FIELD        a DeviceState field by its member name: integers in decimal, flags 0/1,
+//                      floats in the shortest text that reads back as the same float, texts as
+//                      they are; FunctionChoices as its items joined by '|', ReceiveBuffer as
+//                      two-digit hex bytes separated by blanks, PathBytes as the text before
+//                      its terminating zero
+//   trace              the adapter calls since the last `trace`, after "dropped: N" when older
+//                      lines were lost
+//   messages           the message boxes since the last `messages`, one "message: ..." each
+//   sim ...            the simulated board's bench (SimCommands.h)
+//   grab W FILE        save a PNG picture of the window
+//   wait MS            let the event loop run for MS milliseconds
+//   quit               print ok and end the program with status 0 (so does end of input)
 //
 // Windows are the top-level widgets, found by object name; controls are found by object name
 // within their window. click, select, type, key and menu refuse controls that a user could not
