@@ -18,7 +18,8 @@ std::string FirmwarePathFor(const std::string& programFolder) {
 
 bool PathToBytes(DeviceState& state, const std::string& path) {
     // The adapter takes the path as single-byte text: the bytes the file system names it by.
-    if (path.size() > kMaxPathBytes) return false;
+    if (path.size() > kMaxPathBytes)
+        return false;
     std::copy(path.begin(), path.end(), state.PathBytes.begin());
     state.PathBytes[path.size()] = 0;
     return true;
@@ -31,9 +32,15 @@ int16_t ConnectBoard(DeviceState& state, Adapter& adapter, const std::string& pr
     adapter.Connect(UsbVendorId, UsbProductId, boardList[0], &state.BoardHandle);
     state.FirmwarePath = FirmwarePathFor(programFolder);
     const std::string pathCopy = state.FirmwarePath;
-    if (!PathToBytes(state, pathCopy)) return static_cast<int16_t>(kResultPathTooLong);
+    if (!PathToBytes(state, pathCopy))
+        return static_cast<int16_t>(kResultPathTooLong);
     const int32_t result = adapter.Download_Firmware(state.BoardHandle, state.PathBytes.data());
-    return static_cast<int16_t>(static_cast<uint32_t>(result) & 0xFFFFu);
+    const auto low = static_cast<int16_t>(static_cast<uint32_t>(result) & 0xFFFFu);
+    // Only the low 16 bits are passed on, but a failure whose low bits happen to be zero
+    // (65536, say) must not read as success.
+    if (result != 0 && low == 0)
+        return 1;
+    return low;
 }
 
 }  // namespace tq

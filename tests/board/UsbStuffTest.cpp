@@ -100,7 +100,9 @@ TEST(ConnectBoard, ReturnsTheLowSixteenBitsOfTheDownloadResult) {
         int32_t download;
         int16_t returned;
     };
-    const std::vector<Row> rows{{0, 0}, {1, 1}, {-1, -1}, {-5, -5}, {0x10003, 3}};
+    // A failure whose low 16 bits are zero still reads as a failure.
+    const std::vector<Row> rows{{0, 0},       {1, 1},       {-1, -1},   {-5, -5},
+                                {0x10003, 3}, {0x10000, 1}, {-65536, 1}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.download);
         DeviceState state;
