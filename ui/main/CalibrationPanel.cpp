@@ -6,7 +6,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <array>
 #include <cmath>
+#include <utility>
 
 #include "device/CheckedInt.h"
 #include "device/Encoding.h"
@@ -177,25 +179,23 @@ void CalibrationPanel::SetCompleteNoticeMs(int ms) {
 void CalibrationPanel::ShowStep(Step step) {
     const bool offset = step == Step::OffsetEntry;
     const bool gain = step == Step::GainEntry;
-    // Hide before show, so the two steps never overlap on screen.
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{labelOff1_, labelOff2_, textOff_, commandOff_})
-        if (!offset)
-            w->hide();
-    for (QWidget* w : std::initializer_list<QWidget*>{labelFS1_, labelFS2_, textFS_, commandFS_})
-        if (!gain)
-            w->hide();
-    if (step != Step::Complete)
-        labelComplete_->hide();
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{labelOff1_, labelOff2_, textOff_, commandOff_})
-        if (offset)
-            w->show();
-    for (QWidget* w : std::initializer_list<QWidget*>{labelFS1_, labelFS2_, textFS_, commandFS_})
-        if (gain)
-            w->show();
-    if (step == Step::Complete)
-        labelComplete_->show();
+    const std::array<std::pair<QWidget*, bool>, 9> controls{
+        {{labelOff1_, offset},
+         {labelOff2_, offset},
+         {textOff_, offset},
+         {commandOff_, offset},
+         {labelFS1_, gain},
+         {labelFS2_, gain},
+         {textFS_, gain},
+         {commandFS_, gain},
+         {labelComplete_, step == Step::Complete}}};
+    // Hide before showing: the two steps' controls lie on top of each other.
+    for (const auto& [widget, shown] : controls)
+        if (!shown)
+            widget->hide();
+    for (const auto& [widget, shown] : controls)
+        if (shown)
+            widget->show();
     command8_->setEnabled(step == Step::Idle);
 }
 
@@ -235,6 +235,7 @@ void CalibrationPanel::CommandOff_Click() {
         const float correction = ToSingle(std::nearbyint(ToSingle(measured / lsb)));
         newOffset = ToSingle(static_cast<double>(current) + correction);
     }
+    // Only a zero range (0 / 0) could give no number at all; write offset 0 then.
     if (std::isnan(newOffset))
         newOffset = 0.0f;
     const bool limited = Limit(newOffset, limits.low, limits.high);
