@@ -1,0 +1,166 @@
+// The auxiliary windows driven through the console on the simulated board: each reachable by its
+// entry point and its controls' object names, each moving the simulated converter.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/ConsoleRunner.h"
+
+namespace tq::testing {
+namespace {
+
+// The output cut into one answer per command, each ending with its "ok" or "error: ..." line.
+std::vector<std::string> Answers(const std::string& output) {
+    std::vector<std::string> answers;
+    std::string current;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        current += line + "\n";
+        if (line == "ok" || line.rfind("error:", 0) == 0) {
+            answers.push_back(current);
+            current.clear();
+        }
+    }
+    return answers;
+}
+
+// The volts printed by `sim output`.
+double Volts(const std::string& answer) {
+    return std::stod(answer);
+}
+
+TEST(AuxiliaryWindows, DirectReadWriteFromItsMenuItem) {
+    const ConsoleRun run = RunConsole(
+        "menu MainForm.MnuTest\n"
+        "get TestForm\n"
+        "type TestForm.Text1 10\n"
+        "type TestForm.Text2 C000\n"
+        "click TestForm.Command2\n"
+        "sim get 0 2\n"
+        "sim output 0\n"
+        "sim reg 0 2 0x1234\n"
+        "click TestForm.Command1\n"
+        "get TestForm.Text2\n"
+        "type TestForm.Text1 10000\n"
+        "click TestForm.Command2\n"
+        "messages\n"
+        "quit\n");
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    const auto a = Answers(run.output);
+    ASSERT_EQ(a.size(), 14u) << run.output;
+    EXPECT_EQ(a[0], "ok\n");
+    EXPECT_EQ(a[1], "text: Direct Read / Write\nvisible: 1\nok\n");
+    EXPECT_EQ(a[5], "0xC000\nok\n");
+    EXPECT_NEAR(Volts(a[6]), 5.0, 0.01) << a[6];
+    EXPECT_EQ(a[9].rfind("text: 1234\n", 0), 0u) << a[9];
+    EXPECT_EQ(a[12], "message: warning The address is out of range (0 to FFFF).\nok\n");
+}
+
+TEST(AuxiliaryWindows, OutputVoltagesPerChannelInEitherCoding) {
+    const ConsoleRun run = RunConsole(
+        "menu MainForm.MnuVout\n"
+        "type VoutForm.Text3 -5\n"
+        "key VoutForm.Text3 enter\n"
+        "get VoutForm.Text3\n"
+        "sim get 2 2\n"
+        "sim output 2\n"
+        "click MainForm.Toggle2\n"
+        "state BinaryCoding\n"
+        "type VoutForm.Text1 5\n"
+        "key VoutForm.Text1 enter\n"
+        "sim get 0 2\n"
+        "sim output 0\n"
+        "sim reg 1 3 2\n"
+        "type VoutForm.Text2 20\n"
+        "key VoutForm.Text2 enter\n"
+        "get VoutForm.Text2\n"
+        "sim output 1\n"
+        "quit\n");
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    const auto a = Answers(run.output);
+    ASSERT_EQ(a.size(), 18u) << run.output;
+    EXPECT_EQ(a[3].rfind("text: -5\n", 0), 0u) << a[3];
+    EXPECT_EQ(a[4], "0x4000\nok\n");
+    EXPECT_NEAR(Volts(a[5]), -5.0, 0.01) << a[5];
+    EXPECT_EQ(a[7], "0\nok\n");
+    EXPECT_EQ(a[10], "0x4000\nok\n") << "5 V in two's complement";
+    EXPECT_NEAR(Volts(a[11]), 5.0, 0.01) << a[11];
+    EXPECT_EQ(a[15].rfind("text: 10.5263\n", 0), 0u) << a[15];
+    EXPECT_NEAR(Volts(a[16]), 10.5263, 0.01) << a[16];
+}
+
+TEST(AuxiliaryWindows, DeviceSelectionOpensTheMainWindow) {
+    const ConsoleRun run = RunConsole(
+        "get Form2\n"
+        "get MainForm\n"
+        "click Form2.Option1\n"
+        "click Form2.Command1\n"
+        "state Resolution\n"
+        "get MainForm\n"
+        "get Form2\n"
+        "quit\n",
+        {QStringLiteral("--select-device")});
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    const auto a = Answers(run.output);
+    ASSERT_EQ(a.size(), 8u) << run.output;
+    EXPECT_EQ(a[0], "text: Select Device\nvisible: 1\nok\n");
+    EXPECT_EQ(a[1].rfind("error:", 0), 0u) << "no main window before OK: " << a[1];
+    EXPECT_EQ(a[4], "14\nok\n");
+    EXPECT_EQ(a[5], "text: TQ2604X Evaluation Software\nvisible: 1\nok\n");
+    EXPECT_EQ(a[6], "text: Select Device\nvisible: 0\nok\n");
+}
+
+TEST(AuxiliaryWindows, AboutShowsVersionAndIsMadeAgainAfterOk) {
+    const ConsoleRun run = RunConsole(
+        "menu MainForm.MnuAbout\n"
+        "get frmAbout\n"
+        "get frmAbout.lblVersion\n"
+        "click frmAbout.cmdSysInfo\n"
+        "messages\n"
+        "click frmAbout.cmdOK\n"
+        "wait 50\n"
+        "get frmAbout\n"
+        "menu MainForm.MnuAbout\n"
+        "get frmAbout\n"
+        "quit\n");
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    const auto a = Answers(run.output);
+    ASSERT_EQ(a.size(), 11u) << run.output;
+    EXPECT_EQ(a[1], "text: About TQ2604X Evaluation Software\nvisible: 1\nok\n");
+    EXPECT_EQ(a[2].rfind("text: Version  1.0.20\n", 0), 0u) << a[2];
+    EXPECT_EQ(a[4], "message: none System Information Is Unavailable At This Time\nok\n");
+    EXPECT_EQ(a[7].rfind("error:", 0), 0u) << "OK unloads the window: " << a[7];
+    EXPECT_EQ(a[9], "text: About TQ2604X Evaluation Software\nvisible: 1\nok\n");
+}
+
+TEST(AuxiliaryWindows, LegacyPanelMovesChannelAAndExitEndsTheProgram) {
+    const ConsoleRun run = RunConsole(
+        "get Form1.Text1\n"
+        "get MainForm\n"
+        "type Form1.Text1 5\n"
+        "key Form1.Text1 enter\n"
+        "get Form1.Text1\n"
+        "sim get 0 2\n"
+        "sim output 0\n"
+        "click Form1.CmdRead\n"
+        "get Form1.Label5\n"
+        "menu Form1.MnuExit\n"
+        "get Form1\n",
+        {QStringLiteral("--legacy-panel")});
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    const auto a = Answers(run.output);
+    ASSERT_GE(a.size(), 9u) << run.output;
+    EXPECT_EQ(a[0].rfind("text: 0.0000\n", 0), 0u) << a[0];
+    EXPECT_EQ(a[1].rfind("error:", 0), 0u) << "the panel stands alone: " << a[1];
+    EXPECT_EQ(a[4].rfind("text: 5\n", 0), 0u) << a[4];
+    EXPECT_EQ(a[5], "0xBFF6\nok\n") << "49142 with the panel's corrections";
+    EXPECT_NEAR(Volts(a[6]), 5.0, 0.01) << a[6];
+    EXPECT_EQ(a[8].rfind("text: BFF6\n", 0), 0u) << a[8];
+    EXPECT_LE(a.size(), 10u) << "nothing runs after Exit: " << run.output;
+}
+
+}  // namespace
+}  // namespace tq::testing
