@@ -10,7 +10,7 @@
 namespace tq {
 
 inline constexpr uint32_t kHkeyLocalMachine = 0x80000002;
-// Read control plus all six specific key rights (the write rights included).
+// Read control plus all six key rights of their own (the write rights included).
 inline constexpr uint32_t kKeyAllAccess = 0x2003F;
 inline constexpr uint32_t kRegString = 1;  // REG_SZ
 inline constexpr uint32_t kRegDword = 4;   // REG_DWORD
