@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QScreen>
-#include <QTextStream>
 #include <cstdio>
+#include <fstream>
 
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
@@ -59,29 +59,24 @@ void Program::PrintMessagesAtOnce(bool atOnce) {
         };
         recorded_.messages.clear();
     } else {
+        // Boxes shown so far were printed as they came; `messages` starts after them.
         recorded_.listener = nullptr;
+        recorded_.messages.clear();
     }
 }
 
 bool Program::ApplySimSetup() {
-    QFile file(options_.simSetupFile);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    std::ifstream in(QFile::encodeName(options_.simSetupFile).toStdString());
+    if (!in) {
         std::fprintf(stderr, "tq2604x-eval: cannot read the simulator set-up file %s\n",
                      qPrintable(options_.simSetupFile));
         return false;
     }
-    int lineNumber = 0;
-    while (!file.atEnd()) {
-        ++lineNumber;
-        const std::string line = QString::fromUtf8(file.readLine()).trimmed().toStdString();
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::string output, error;
-        if (!RunSimCommand(*simulator_, line, output, error)) {
-            std::fprintf(stderr, "tq2604x-eval: %s, line %d: %s\n",
-                         qPrintable(options_.simSetupFile), lineNumber, error.c_str());
-            return false;
-        }
+    std::string error;
+    if (!RunSimSetup(*simulator_, in, error)) {
+        std::fprintf(stderr, "tq2604x-eval: %s: %s\n", qPrintable(options_.simSetupFile),
+                     error.c_str());
+        return false;
     }
     return true;
 }
