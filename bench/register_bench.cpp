@@ -78,7 +78,8 @@ struct SimulatedStack {
 
 void ReadRegisterSimulated(benchmark::State& st) {
     SimulatedStack s;
-    for (auto _ : st) benchmark::DoNotOptimize(s.registers.ReadRegister(0, 2));
+    for (auto _ : st)
+        benchmark::DoNotOptimize(s.registers.ReadRegister(0, 2));
     std::size_t dropped = 0;
     s.trace.TakeLines(dropped);
 }
@@ -90,10 +91,11 @@ void DataRegisterSweep(benchmark::State& st) {
     SimulatedStack s;
     const auto codes = static_cast<int32_t>(st.range(0));
     for (auto _ : st)
-        for (int32_t c = 0; c < codes; ++c) s.registers.WriteRegister(0, 2, c);
+        for (int32_t c = 0; c < codes; ++c)
+            s.registers.WriteRegister(0, 2, c);
     st.SetComplexityN(st.range(0));
-    st.counters["codes/s"] =
-        benchmark::Counter(static_cast<double>(codes), benchmark::Counter::kIsIterationInvariantRate);
+    st.counters["codes/s"] = benchmark::Counter(static_cast<double>(codes),
+                                                benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(DataRegisterSweep)->RangeMultiplier(4)->Range(1024, 65536)->Complexity(benchmark::oN);
 

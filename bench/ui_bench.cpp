@@ -28,8 +28,14 @@ void TextVoltsEnter(benchmark::State& st) {
     tq::BoardRequests requests(state, board);
     tq::RegisterAccess registers(state, requests);
     tq::RecordingMessageSink messages;
-    tq::WindowContext ctx{state,    board, requests, registers, messages,
-                          TQ_FIRMWARE_FOLDER, QStringLiteral("Simulated board"), &board,
+    tq::WindowContext ctx{state,
+                          board,
+                          requests,
+                          registers,
+                          messages,
+                          TQ_FIRMWARE_FOLDER,
+                          QStringLiteral("Simulated board"),
+                          &board,
                           [](const QString&) { return false; }};
     tq::ConnectBoard(state, board, TQ_FIRMWARE_FOLDER);
     NoSwitches switches;

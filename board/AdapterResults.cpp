@@ -48,7 +48,8 @@ constexpr std::array<Explanation, 10> kExplanations{{
 
 std::string_view ExplainAdapterResult(int32_t code) {
     for (const auto& e : kExplanations)
-        if (e.code == code) return e.text;
+        if (e.code == code)
+            return e.text;
     return {};
 }
 

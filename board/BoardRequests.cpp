@@ -7,17 +7,19 @@ namespace tq {
 uint8_t ReverseBits(const uint8_t& b) {
     uint8_t result = 0;
     for (int i = 0; i < 8; ++i)
-        if (b & (1u << i)) result ^= static_cast<uint8_t>(1u << (7 - i));
+        if (b & (1u << i))
+            result ^= static_cast<uint8_t>(1u << (7 - i));
     return result;
 }
 
 int32_t BoardRequests::Send(uint8_t request, int32_t value, int32_t index, uint8_t direction,
                             int32_t length, uint8_t* buffer) {
-    const int32_t result =
-        adapter_.Vendor_Request(state_.BoardHandle, request, value, index, direction, length, buffer);
+    const int32_t result = adapter_.Vendor_Request(state_.BoardHandle, request, value, index,
+                                                   direction, length, buffer);
     state_.LastStatus = static_cast<int16_t>(static_cast<uint32_t>(result) & 0xFFFFu);
     state_.LastRequestFailed = result < 0;
-    for (const auto& observer : observers_) observer(result);
+    for (const auto& observer : observers_)
+        observer(result);
     return result;
 }
 
@@ -39,7 +41,9 @@ void BoardRequests::ReadWord(int32_t commandByte) {
     Send(kReqWriteWord, commandByte, 0, 1, 3, state_.ReceiveBuffer.data());
 }
 
-void BoardRequests::LegacyRead() { Send(kReqWriteWord, 0, 2, 1, 2, state_.ReceiveBuffer.data()); }
+void BoardRequests::LegacyRead() {
+    Send(kReqWriteWord, 0, 2, 1, 2, state_.ReceiveBuffer.data());
+}
 
 int16_t BoardRequests::PinWordValue() const {
     const DeviceState& s = state_;

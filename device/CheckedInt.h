@@ -29,28 +29,43 @@ inline int32_t Check32(int64_t v) {
     return static_cast<int32_t>(v);
 }
 
-inline int16_t Add16(int64_t a, int64_t b) { return Check16(a + b); }
-inline int16_t Mul16(int64_t a, int64_t b) { return Check16(a * b); }
-inline int32_t Add32(int64_t a, int64_t b) { return Check32(a + b); }
-inline int32_t Sub32(int64_t a, int64_t b) { return Check32(a - b); }
-inline int32_t Mul32(int64_t a, int64_t b) { return Check32(a * b); }
+inline int16_t Add16(int64_t a, int64_t b) {
+    return Check16(a + b);
+}
+inline int16_t Mul16(int64_t a, int64_t b) {
+    return Check16(a * b);
+}
+inline int32_t Add32(int64_t a, int64_t b) {
+    return Check32(a + b);
+}
+inline int32_t Sub32(int64_t a, int64_t b) {
+    return Check32(a - b);
+}
+inline int32_t Mul32(int64_t a, int64_t b) {
+    return Check32(a * b);
+}
 
 // Round to the nearest integer, ties to even; NaN, infinities and results outside the signed
 // 32-bit range are numeric failures.
 inline int32_t RoundToInt32(double v) {
-    if (!std::isfinite(v)) throw NumericError("not a finite number");
+    if (!std::isfinite(v))
+        throw NumericError("not a finite number");
     const double r = std::nearbyint(v);  // the default rounding mode is to nearest, ties to even
-    if (r < -2147483648.0 || r > 2147483647.0) throw NumericError("value out of the 32-bit range");
+    if (r < -2147483648.0 || r > 2147483647.0)
+        throw NumericError("value out of the 32-bit range");
     return static_cast<int32_t>(r);
 }
 
-inline int16_t RoundToInt16(double v) { return Check16(RoundToInt32(v)); }
+inline int16_t RoundToInt16(double v) {
+    return Check16(RoundToInt32(v));
+}
 
 // A double rounded to single precision. Values beyond the float range become infinities of
 // their sign, which the callers' limits clamp.
 inline float ToSingle(double v) {
     if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max())
-        return v > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+        return v > 0 ? std::numeric_limits<float>::infinity()
+                     : -std::numeric_limits<float>::infinity();
     return static_cast<float>(v);
 }
 

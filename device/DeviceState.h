@@ -45,7 +45,7 @@ struct DeviceState {
     std::array<std::string, 6> FunctionChoices{};
 
     int32_t BoardHandle = 0;
-    int16_t LastStatus = 0;   // low 16 bits of the last request's result
+    int16_t LastStatus = 0;          // low 16 bits of the last request's result
     bool LastRequestFailed = false;  // whether that result was negative (for the status bar)
     std::string FirmwarePath;
     std::array<uint8_t, 513> PathBytes{};

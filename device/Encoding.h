@@ -33,13 +33,13 @@ double ParseNumber(std::string_view text);
 int32_t ParseHex(std::string_view text);
 
 // Text forms.
-std::string HexText4(int32_t value);    // upper-case hex, zero-padded to at least 4 digits
-std::string HexText(int32_t value);     // upper-case hex, no padding ("0", "1A", "8000")
-std::string DecimalText(int64_t value); // "0", "65535", "-7"
-std::string ShortText(float value);     // at most 7 significant digits: "31", "-0.5", "1.1"
-std::string VoltageText(double value);  // pattern "0.0000": "-10.0000", "9.9997"
-std::string VoltageText3(double value); // pattern "#.000": "1.402", ".800", "-.500"
-std::string WholeText(double value);    // nearest whole number: "25", "-256", and "0" for zero
+std::string HexText4(int32_t value);     // upper-case hex, zero-padded to at least 4 digits
+std::string HexText(int32_t value);      // upper-case hex, no padding ("0", "1A", "8000")
+std::string DecimalText(int64_t value);  // "0", "65535", "-7"
+std::string ShortText(float value);      // at most 7 significant digits: "31", "-0.5", "1.1"
+std::string VoltageText(double value);   // pattern "0.0000": "-10.0000", "9.9997"
+std::string VoltageText3(double value);  // pattern "#.000": "1.402", ".800", "-.500"
+std::string WholeText(double value);     // nearest whole number: "25", "-256", and "0" for zero
 
 // Sets state.RangeVolts from a coarse gain code; codes other than 0, 1, 2 leave it.
 void RangeFromCode(DeviceState& state, int64_t code);

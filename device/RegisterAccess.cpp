@@ -5,7 +5,8 @@
 namespace tq {
 
 void RegisterAccess::ShowReadWrite() {
-    if (hooks_) hooks_->ShowReadWrite(state_.ReadWrite);
+    if (hooks_)
+        hooks_->ShowReadWrite(state_.ReadWrite);
 }
 
 void RegisterAccess::WriteRegister(int16_t address, int16_t regSelect, int32_t data) {
@@ -54,14 +55,18 @@ void RegisterAccess::RunFunctionBitOperation(const FunctionBitOperation& operati
         ClearFunctionBit(operation.mask);
 }
 
-void RegisterAccess::ClearAllChannels() { WriteRegister(kFnClearAll, kRegFunction, 0); }
+void RegisterAccess::ClearAllChannels() {
+    WriteRegister(kFnClearAll, kRegFunction, 0);
+}
 
-void RegisterAccess::LoadAllChannels() { WriteRegister(kFnLoadAll, kRegFunction, 0); }
+void RegisterAccess::LoadAllChannels() {
+    WriteRegister(kFnLoadAll, kRegFunction, 0);
+}
 
 int32_t RegisterAccess::ComposeFunctionWord() const {
     const DeviceState& s = state_;
-    return s.FnSdoDisable + 2 * s.FnD0High + 4 * s.FnD0Output + 8 * s.FnD1High +
-           16 * s.FnD1Output + 32 * s.FnLocalGndOffset;
+    return s.FnSdoDisable + 2 * s.FnD0High + 4 * s.FnD0Output + 8 * s.FnD1High + 16 * s.FnD1Output +
+           32 * s.FnLocalGndOffset;
 }
 
 void RegisterAccess::WriteFunctionFlags() {

@@ -110,7 +110,8 @@ inline constexpr std::array<RangeEntry, 3> kRanges{{
 
 inline constexpr std::optional<float> RangeVoltsForCode(int64_t code) {
     for (const auto& r : kRanges)
-        if (r.code == code) return r.volts;
+        if (r.code == code)
+            return r.volts;
     return std::nullopt;
 }
 

@@ -55,7 +55,9 @@ int32_t RecordingAdapter::Vendor_Request(int32_t, uint8_t request, int32_t value
     return requestResult;
 }
 
-void RecordingAdapter::QueueReply(std::vector<uint8_t> bytes) { replies_.push_back(std::move(bytes)); }
+void RecordingAdapter::QueueReply(std::vector<uint8_t> bytes) {
+    replies_.push_back(std::move(bytes));
+}
 
 void RecordingAdapter::QueueRegisterRead(uint16_t value) {
     QueueReply({0, 0, 0});
@@ -71,7 +73,8 @@ void RecordingAdapter::QueueAdcReading(uint16_t count) {
 std::vector<std::string> RecordingAdapter::Requests() const {
     std::vector<std::string> out;
     for (const auto& c : calls)
-        if (c.function == "Vendor_Request") out.push_back(c.Brief());
+        if (c.function == "Vendor_Request")
+            out.push_back(c.Brief());
     return out;
 }
 

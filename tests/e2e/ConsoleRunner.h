@@ -27,10 +27,12 @@ inline ConsoleRun RunConsole(const std::string& script, const QStringList& extra
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(TQ_EVAL_BINARY), args);
     ConsoleRun run;
-    if (!process.waitForStarted(timeoutMs)) return run;
+    if (!process.waitForStarted(timeoutMs))
+        return run;
     process.write(script.data(), static_cast<qint64>(script.size()));
     process.closeWriteChannel();
-    if (!process.waitForFinished(timeoutMs)) process.kill();
+    if (!process.waitForFinished(timeoutMs))
+        process.kill();
     process.waitForFinished(5000);
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.output = process.readAllStandardOutput().toStdString();

@@ -14,7 +14,8 @@ namespace {
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
@@ -53,7 +54,8 @@ TEST(ProgramStartup, StartsFromAPreparedBench) {
     QTemporaryDir dir;
     const QString setup = WriteSetup(dir, "# D1 and D0 outputs, D1 high\nreg 1 0 0x1C\n");
     const ConsoleRun run = RunConsole(
-        "get MainForm.Toggle3\nget MainForm.Toggle4\nget MainForm.Command6\nstate FnD1Output\nquit\n",
+        "get MainForm.Toggle3\nget MainForm.Toggle4\nget MainForm.Command6\nstate "
+        "FnD1Output\nquit\n",
         {QStringLiteral("--sim-setup"), setup});
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_NE(run.output.find("text: D1 - Output\nvisible: 1\nenabled: 1\nstate: 1\nok"),
@@ -72,12 +74,13 @@ TEST(ProgramStartup, FailedDownloadExplainsAndEndsWithStatusOne) {
     const Case cases[] = {
         {"fail-download -4\n", "message: warning The firmware file TQ2604.hex is missing"},
         {"fail-download -1\n", "message: warning The board did not answer"},
-        {"fail-download 1\n", "message: warning Error Downloading Firmware - Check USB connections"},
+        {"fail-download 1\n",
+         "message: warning Error Downloading Firmware - Check USB connections"},
     };
     for (const Case& c : cases) {
         QTemporaryDir dir;
-        const ConsoleRun run =
-            RunConsole("get MainForm\nquit\n", {QStringLiteral("--sim-setup"), WriteSetup(dir, c.setup)});
+        const ConsoleRun run = RunConsole(
+            "get MainForm\nquit\n", {QStringLiteral("--sim-setup"), WriteSetup(dir, c.setup)});
         EXPECT_EQ(run.exitCode, 1) << c.setup;
         EXPECT_EQ(run.output.rfind(c.firstLine, 0), 0u) << run.output;
         EXPECT_NE(run.output.find("message: warning Error Downloading Firmware - Check USB "
@@ -98,8 +101,8 @@ TEST(ProgramOptions, RefusesASetupFileWithoutTheSimulatedBoard) {
 }
 
 TEST(ProgramOptions, ReportsAnUnreadableSetupFile) {
-    const ConsoleRun run = RunConsole("quit\n", {QStringLiteral("--sim-setup"),
-                                                 QStringLiteral("/nonexistent/bench.txt")});
+    const ConsoleRun run = RunConsole(
+        "quit\n", {QStringLiteral("--sim-setup"), QStringLiteral("/nonexistent/bench.txt")});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.errors.find("cannot read the simulator set-up file"), std::string::npos);
 }

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     try {
         const int32_t v = tq::ParseHex(text);
         // A value read must print back as the same digits (without leading zeros).
-        if (v < 0 || tq::ParseHex(tq::HexText(v)) != v) std::abort();
+        if (v < 0 || tq::ParseHex(tq::HexText(v)) != v)
+            std::abort();
     } catch (const tq::InputError&) {
     }
     return 0;

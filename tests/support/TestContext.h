@@ -29,8 +29,15 @@ struct TestContext {
     RegisterAccess registers{state, requests};
     RecordingMessageSink messages;
     std::vector<QString> opened;  // windows asked for through openWindow
-    WindowContext context{state, adapter, requests, registers, messages, "/opt/tq", "Test board",
-                          nullptr, [this](const QString& name) {
+    WindowContext context{state,
+                          adapter,
+                          requests,
+                          registers,
+                          messages,
+                          "/opt/tq",
+                          "Test board",
+                          nullptr,
+                          [this](const QString& name) {
                               opened.push_back(name);
                               return true;
                           }};

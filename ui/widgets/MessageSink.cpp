@@ -8,10 +8,18 @@ void BoxMessageSink::ShowMessage(QWidget* parent, MessageIcon icon, const QStrin
                                  const QString& title) {
     QMessageBox box(parent);
     switch (icon) {
-        case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-        case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
-        case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-        case MessageIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+        case MessageIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case MessageIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MessageIcon::Warning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MessageIcon::Critical:
+            box.setIcon(QMessageBox::Critical);
+            break;
     }
     box.setWindowTitle(title.isEmpty() ? QStringLiteral("TQ2604X Evaluation Software") : title);
     box.setText(text);
@@ -22,15 +30,20 @@ void BoxMessageSink::ShowMessage(QWidget* parent, MessageIcon icon, const QStrin
 void RecordingMessageSink::ShowMessage(QWidget*, MessageIcon icon, const QString& text,
                                        const QString& title) {
     messages.push_back({icon, text, title});
-    if (listener) listener(messages.back());
+    if (listener)
+        listener(messages.back());
 }
 
 QString MessageIconName(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::Information: return QStringLiteral("information");
-        case MessageIcon::Warning: return QStringLiteral("warning");
-        case MessageIcon::Critical: return QStringLiteral("critical");
-        case MessageIcon::None: break;
+        case MessageIcon::Information:
+            return QStringLiteral("information");
+        case MessageIcon::Warning:
+            return QStringLiteral("warning");
+        case MessageIcon::Critical:
+            return QStringLiteral("critical");
+        case MessageIcon::None:
+            break;
     }
     return QStringLiteral("none");
 }

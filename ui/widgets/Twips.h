@@ -31,10 +31,11 @@ inline QFont BoldSans(double points) {
 // Frame captions: 9.75-point bold at the top level, 8.25-point bold when nested.
 inline void StyleFrame(QGroupBox* frame, bool topLevel, const QColor& captionColour) {
     frame->setFont(BoldSans(topLevel ? 9.75 : 8.25));
-    frame->setStyleSheet(QStringLiteral("QGroupBox#%1 { border: 1px solid #a0a0a0; margin-top: 7px; }"
-                                        "QGroupBox#%1::title { subcontrol-origin: margin; left: 6px;"
-                                        " padding: 0 2px; color: %2; }")
-                             .arg(frame->objectName(), captionColour.name()));
+    frame->setStyleSheet(
+        QStringLiteral("QGroupBox#%1 { border: 1px solid #a0a0a0; margin-top: 7px; }"
+                       "QGroupBox#%1::title { subcontrol-origin: margin; left: 6px;"
+                       " padding: 0 2px; color: %2; }")
+            .arg(frame->objectName(), captionColour.name()));
 }
 
 }  // namespace tq

@@ -22,8 +22,8 @@ struct WindowContext {
     BoardRequests& requests;
     RegisterAccess& registers;
     MessageSink& messages;
-    std::string programFolder;   // where the firmware file lies
-    QString boardName;           // "Simulated board" or the real board, for the status bar
+    std::string programFolder;        // where the firmware file lies
+    QString boardName;                // "Simulated board" or the real board, for the status bar
     SimulatedBench* bench = nullptr;  // only with the simulated board
     // Create (once) and show the window with this object name: "MainForm", "TestForm",
     // "VoutForm", "frmAbout", "Form2", "Form1", "BenchForm". Returns false if it cannot.
