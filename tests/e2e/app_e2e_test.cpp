@@ -19,6 +19,18 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+// Starts the program offscreen with these arguments and the given standard input.
+void StartProgram(QProcess& process, const QStringList& args, const QByteArray& input = {}) {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TQ_EVAL_BINARY), args);
+    ASSERT_TRUE(process.waitForStarted(30000));
+    process.write(input);
+    process.closeWriteChannel();
+    ASSERT_TRUE(process.waitForFinished(30000));
+}
+
 QString WriteSetup(const QTemporaryDir& dir, const std::string& text) {
     const QString path = dir.filePath(QStringLiteral("bench.txt"));
     std::ofstream(path.toStdString()) << text;
@@ -91,11 +103,25 @@ TEST(ProgramStartup, FailedDownloadExplainsAndEndsWithStatusOne) {
     }
 }
 
+TEST(ProgramStartup, WithoutABoardExplainsAndEndsWithStatusOne) {
+    // No board is attached to the machines the tests run on.
+    QProcess process;
+    StartProgram(process, {QStringLiteral("--automation")}, "get MainForm\nquit\n");
+    EXPECT_EQ(process.exitCode(), 1);
+    const QByteArray out = process.readAllStandardOutput();
+    EXPECT_TRUE(
+        out.startsWith("message: warning No TQ2604X evaluation board (USB 0456:B202) is "
+                       "attached."))
+        << out.toStdString();
+    EXPECT_TRUE(
+        out.endsWith("message: warning Error Downloading Firmware - Check USB "
+                     "connections\n"))
+        << out.toStdString();
+}
+
 TEST(ProgramOptions, RefusesASetupFileWithoutTheSimulatedBoard) {
     QProcess process;
-    process.start(QStringLiteral(TQ_EVAL_BINARY),
-                  {QStringLiteral("--sim-setup"), QStringLiteral("/nonexistent")});
-    ASSERT_TRUE(process.waitForFinished(30000));
+    StartProgram(process, {QStringLiteral("--sim-setup"), QStringLiteral("/nonexistent")});
     EXPECT_EQ(process.exitCode(), 2);
     EXPECT_TRUE(process.readAllStandardError().contains("--sim-setup needs --simulate"));
 }
