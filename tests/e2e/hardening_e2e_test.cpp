@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <cctype>
 #include <string>
 #include <vector>
 
