@@ -94,8 +94,7 @@ void DataRegisterSweep(benchmark::State& st) {
         for (int32_t c = 0; c < codes; ++c)
             s.registers.WriteRegister(0, 2, c);
     st.SetComplexityN(st.range(0));
-    st.counters["codes/s"] = benchmark::Counter(static_cast<double>(codes),
-                                                benchmark::Counter::kIsIterationInvariantRate);
+    st.SetItemsProcessed(st.iterations() * codes);
 }
 BENCHMARK(DataRegisterSweep)->RangeMultiplier(4)->Range(1024, 65536)->Complexity(benchmark::oN);
 

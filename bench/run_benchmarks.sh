@@ -27,12 +27,14 @@ sweep64k=$(value DataRegisterSweep/65536 "$reg")
 
 # Whole-process start-up: median wall time and peak memory of 5 runs each.
 measure() {  # command... -> "seconds kilobytes" (medians)
-  local times=() mems=()
+  local times=() mems=() out
+  out=$(mktemp)
   for _ in 1 2 3 4 5; do
-    local out
-    out=$( { /usr/bin/time -f '%e %M' "$@" >/dev/null 2>/dev/null <<<"quit"; } 2>&1 | tail -n1)
-    times+=("${out% *}"); mems+=("${out#* }")
+    /usr/bin/time -o "$out" -f '%e %M' "$@" >/dev/null 2>&1 <<<"quit"
+    read -r t m <"$out"
+    times+=("$t"); mems+=("$m")
   done
+  rm -f "$out"
   printf '%s %s\n' "$(printf '%s\n' "${times[@]}" | sort -n | sed -n 3p)" \
                    "$(printf '%s\n' "${mems[@]}" | sort -n | sed -n 3p)"
 }
