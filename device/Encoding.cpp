@@ -195,7 +195,7 @@ int32_t LimitCode(int32_t code, int32_t highest) {
 int32_t ReadTypedCode(std::string& text, std::string_view numberMode) {
     if (numberMode == "Hex") {
         if (text.empty())
-            text = "0";
+            text.assign(1, '0');  // assign(1, c): GCC 12 warns falsely about operator= here
         return ParseHex(text);
     }
     return RoundToInt32(ParseNumber(text));
