@@ -8,6 +8,7 @@
 #include "board/BoardRequests.h"
 #include "device/DeviceState.h"
 #include "device/RegisterAccess.h"
+#include "ui/widgets/FrameCaptionStyle.h"
 #include "ui/widgets/MessageSink.h"
 #include "ui/widgets/WindowContext.h"
 
@@ -18,7 +19,11 @@ inline QApplication& App() {
     static int argc = 1;
     static char name[] = "tests";
     static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
+    static QApplication* app = [] {
+        auto* a = new QApplication(argc, argv);
+        InstallFrameCaptionStyle();
+        return a;
+    }();
     return *app;
 }
 

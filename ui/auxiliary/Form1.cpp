@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -66,7 +67,7 @@ Form1::Form1(WindowContext& context, QWidget* parent) : QMainWindow(parent), ctx
     Frame1_ = new QGroupBox(QStringLiteral("ENTER VOLTAGE TO OUTPUT"), client);
     Frame1_->setObjectName(QStringLiteral("Frame1"));
     StyleFrame(Frame1_, true, Qt::white);
-    Frame1_->setFont(BoldSans(13.5));
+    Frame1_->setProperty("captionFont", BoldSans(13.5));
     PlaceTwips(Frame1_, 360, 45, 4935, 2310);
 
     Text1_ = new QLineEdit(QStringLiteral("0.0000"), Frame1_);
@@ -85,6 +86,12 @@ Form1::Form1(WindowContext& context, QWidget* parent) : QMainWindow(parent), ctx
     Label1_->setFont(BoldSans(18));
     Label1_->setAlignment(Qt::AlignCenter);
     PlaceTwips(Label1_, 120, 1770, 4695, 450);
+    // The hint was drawn for a narrower face: shrink it until the whole sentence shows.
+    QFont hint = Label1_->font();
+    while (QFontMetrics(hint).horizontalAdvance(Label1_->text()) > Label1_->width() &&
+           hint.pointSizeF() > 8)
+        hint.setPointSizeF(hint.pointSizeF() - 0.5);
+    Label1_->setFont(hint);
 
     CmdRead_ = new QPushButton(QStringLiteral("ReadBack"), client);
     CmdRead_->setObjectName(QStringLiteral("CmdRead"));

@@ -8,6 +8,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPalette>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -127,8 +128,9 @@ void MainForm::BuildShapes(QWidget* central) {
         shape->setObjectName(QStringLiteral("Shape%1").arg(number++));
         shape->setFrameShape(QFrame::Box);
         shape->setFrameShadow(QFrame::Plain);
-        shape->setStyleSheet(
-            QStringLiteral("QFrame#%1 { color: #b0b0b0; }").arg(shape->objectName()));
+        QPalette grey = shape->palette();
+        grey.setColor(QPalette::WindowText, QColor(0xb0, 0xb0, 0xb0));
+        shape->setPalette(grey);
         shape->lower();
     }
 }

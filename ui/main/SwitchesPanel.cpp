@@ -29,12 +29,17 @@ QFont PlainSans(double points) {
 
 // Fonts here are wider than the ones the window was drawn for: a caption that would be cut off
 // takes the condensed face of its font instead.
+// A frame's caption has a font of its own (its "captionFont"); other controls use their font.
 void FitCaption(QWidget* w, const QString& caption, int available) {
-    QFont font = w->font();
+    const QVariant captionFont = w->property("captionFont");
+    QFont font = captionFont.isValid() ? captionFont.value<QFont>() : w->font();
     if (QFontMetrics(font).horizontalAdvance(caption) <= available)
         return;
     font.setStretch(QFont::Condensed);
-    w->setFont(font);
+    if (captionFont.isValid())
+        w->setProperty("captionFont", font);
+    else
+        w->setFont(font);
 }
 
 QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& title, bool topLevel,

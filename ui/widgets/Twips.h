@@ -28,14 +28,11 @@ inline QFont BoldSans(double points) {
     return f;
 }
 
-// Frame captions: 9.75-point bold at the top level, 8.25-point bold when nested.
+// Frame captions: 9.75-point bold at the top level, 8.25-point bold when nested, in the colour
+// given (drawn by FrameCaptionStyle, which the program installs).
 inline void StyleFrame(QGroupBox* frame, bool topLevel, const QColor& captionColour) {
-    frame->setFont(BoldSans(topLevel ? 9.75 : 8.25));
-    frame->setStyleSheet(
-        QStringLiteral("QGroupBox#%1 { border: 1px solid #a0a0a0; margin-top: 7px; }"
-                       "QGroupBox#%1::title { subcontrol-origin: margin; left: 6px;"
-                       " padding: 0 2px; color: %2; }")
-            .arg(frame->objectName(), captionColour.name()));
+    frame->setProperty("captionFont", BoldSans(topLevel ? 9.75 : 8.25));
+    frame->setProperty("captionColour", captionColour);
 }
 
 }  // namespace tq
