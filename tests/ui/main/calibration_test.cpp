@@ -103,7 +103,9 @@ TEST_F(CalibrationTest, StartShowsTheOffsetStepAndSendsNothing) {
     EXPECT_EQ(Child<QLineEdit>("TextFS")->text(), "-10");
 }
 
-struct OffsetCase {
+// One row of a calibration step: the range, the register read back, the meter reading typed, the
+// code written and whether the correction had to be limited.
+struct StepCase {
     const char* name;
     float rangeVolts;
     uint16_t readBack;
@@ -111,6 +113,7 @@ struct OffsetCase {
     int written;
     bool limited;
 };
+using OffsetCase = StepCase;
 
 class OffsetStep16 : public CalibrationTest, public ::testing::WithParamInterface<OffsetCase> {};
 
@@ -147,14 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                       OffsetCase{"HugeNumberLimited", 10.0f, 0, "1e400", 128, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct GainCase {
-    const char* name;
-    float rangeVolts;
-    uint16_t readBack;
-    const char* measured;
-    int written;
-    bool limited;
-};
+using GainCase = StepCase;
 
 class GainStep16 : public CalibrationTest, public ::testing::WithParamInterface<GainCase> {};
 
