@@ -76,7 +76,7 @@ TEST_P(CalibrationEndToEnd, ZeroAndZeroScaleErrorsShrink) {
 
     const std::string gainStep = "type MainForm.TextFS " + Reading(o[0]) + "\n" +
                                  "click MainForm.CommandFS\n" + "get MainForm.LabelComplete\n" +
-                                 "wait 2200\n" + "get MainForm.Command8\n";
+                                 "wait 2001\n" + "get MainForm.Command8\n";
     const ConsoleRun after =
         RunConsole(offsetStep + gainStep + MeasureErrors() + "messages\nquit\n");
     ASSERT_EQ(after.exitCode, 0) << after.errors;

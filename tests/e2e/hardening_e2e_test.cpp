@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cctype>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ struct FaultCase {
     std::string next;    // the action after plugging back in
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class FaultDuringAction : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultDuringAction, StatusBarTellsAndTheNextActionWorks) {
@@ -58,12 +63,13 @@ const std::string kMeasure = "click MainForm.Command7\n";
 INSTANTIATE_TEST_SUITE_P(
     Unplugged, FaultDuringAction,
     ::testing::Values(
-        // Between the two Done steps; the completion notice then blocks the window for 2 s.
+        // Between the two Done steps; the completion notice then blocks the window for 2 s, and
+        // a wait of a millisecond more always outlasts it.
         FaultCase{
             "calibration",
             "click MainForm.Command8\ntype MainForm.TextOff 0.001\nclick MainForm.CommandOff\n"
             "sim unplug\ntype MainForm.TextFS -10\nclick MainForm.CommandFS\n",
-            "wait 2100\n" + kReadBack},
+            "wait 2001\n" + kReadBack},
         FaultCase{"measure", "sim unplug\n" + kMeasure, kMeasure},
         FaultCase{"composer read-back", "sim unplug\n" + kReadBack, kReadBack},
         FaultCase{"voltage entry",

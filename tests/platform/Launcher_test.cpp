@@ -38,14 +38,19 @@ TEST_F(SystemLauncherTest, FileExistsOnlyForFiles) {
 }
 
 TEST_F(SystemLauncherTest, StartsAProgramWithoutWaitingForIt) {
+    const fs::path go = folder_ / "go";
     const fs::path marker = folder_ / "started";
     const fs::path script = folder_ / "tool.sh";
-    // The program outlives the call: it writes its marker only after a pause.
-    std::ofstream(script) << "#!/bin/sh\nsleep 0.3\n: > '" << marker.string() << "'\n";
+    // The program outlives the call: it writes its marker only once the test lets it go (or,
+    // should the call wait for it, after ten seconds).
+    std::ofstream(script) << "#!/bin/sh\ni=0\nwhile [ ! -e '" << go.string()
+                          << "' ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n: > '"
+                          << marker.string() << "'\n";
     fs::permissions(script, fs::perms::owner_all);
 
     EXPECT_TRUE(launcher_->StartDetached(script.string()));
-    EXPECT_FALSE(fs::exists(marker)) << "the call returned before the program finished";
+    EXPECT_FALSE(fs::exists(marker)) << "the call waited for the program to finish";
+    std::ofstream(go) << "";
     for (int i = 0; i < 100 && !fs::exists(marker); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_TRUE(fs::exists(marker));

@@ -513,7 +513,7 @@ std::string AutomationConsole::Execute(const std::string& rawLine) {
         } else if (command == "wait") {
             int ms = ParseWaitMs(rest);
             QEventLoop loop;
-            QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+            QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
             loop.exec();
         } else if (command == "quit") {
             if (!TrimBlanks(rest).empty())
@@ -596,7 +596,9 @@ void AutomationConsole::RunNext() {
     std::string_view word, rest;
     SplitFirst(command, word, rest);
     if (word == "wait") {
-        // Waits on the program's own event loop rather than a nested one.
+        // Waits on the program's own event loop rather than a nested one. The timer is precise, as
+        // is the calibration notice's, so a wait a millisecond longer than the notice always ends
+        // after it, however busy the machine.
         int ms = -1;
         try {
             ms = ParseWaitMs(rest);
@@ -605,7 +607,7 @@ void AutomationConsole::RunNext() {
         }
         if (ms >= 0) {
             running_ = true;
-            QTimer::singleShot(ms, this, [this] {
+            QTimer::singleShot(ms, Qt::PreciseTimer, this, [this] {
                 running_ = false;
                 Emit("ok\n");
                 ScheduleNext();

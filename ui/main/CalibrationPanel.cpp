@@ -157,6 +157,8 @@ CalibrationPanel::CalibrationPanel(WindowContext& context, QWidget* parent)
 
     completeTimer_ = new QTimer(this);
     completeTimer_->setSingleShot(true);
+    // Precise, so the notice lasts its two seconds rather than anything within 5% of them.
+    completeTimer_->setTimerType(Qt::PreciseTimer);
     completeTimer_->setInterval(kDefaultNoticeMs);
     connect(completeTimer_, &QTimer::timeout, this, &CalibrationPanel::EndCompleteNotice);
 

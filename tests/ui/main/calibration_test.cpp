@@ -317,7 +317,7 @@ TEST_F(CalibrationTest, CompleteNoticeBlocksTheWindowThenReturnsToIdle) {
     EXPECT_EQ(other->text(), "");
     EXPECT_EQ(otherClicks, 0);
 
-    for (int waited = 0; waited < 3000 && Shown("LabelComplete"); waited += 10)
+    for (int waited = 0; waited < 30000 && Shown("LabelComplete"); waited += 10)
         QTest::qWait(10);
 
     EXPECT_FALSE(Shown("LabelComplete"));
@@ -341,15 +341,15 @@ TEST_F(CalibrationTest, CompleteNoticeLastsTwoSecondsWithoutStoppingTheEventLoop
     QElapsedTimer clock;
     clock.start();
     RunGainStep(0, QStringLiteral("-10"));
-    EXPECT_LT(clock.elapsed(), 500);  // the handler returns at once: no sleep
-
-    QTest::qWait(1700);
+    // A sleep in the handler would have come back with the notice already over.
     EXPECT_TRUE(Shown("LabelComplete"));
     EXPECT_TRUE(window.property("busy").toBool());
-    while (clock.elapsed() < 3000 && Shown("LabelComplete"))
+
+    // No bound on how late it ends on a loaded machine; it must never end early.
+    while (clock.elapsed() < 30000 && Shown("LabelComplete"))
         QTest::qWait(10);
     EXPECT_FALSE(Shown("LabelComplete"));
-    EXPECT_GE(clock.elapsed(), 1900);
+    EXPECT_GE(clock.elapsed(), 1990);  // less a clock tick
     EXPECT_FALSE(window.property("busy").toBool());
 }
 
