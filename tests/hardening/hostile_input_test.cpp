@@ -131,7 +131,7 @@ protected:
             Press(main, "CommandFS");
         }
         ASSERT_TRUE(QTest::qWaitFor(
-            [this] { return In<QPushButton>(main, "Command8")->isEnabled(); }, 1000));
+            [this] { return In<QPushButton>(main, "Command8")->isEnabled(); }, 10000));
         Press(main, "Command8");
         ASSERT_TRUE(In(main, "TextOff")->isVisibleTo(&main));
     }
