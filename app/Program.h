@@ -11,8 +11,8 @@
 #include "adapter/tracing/TracingAdapter.h"
 #include "board/BoardRequests.h"
 #include "board/SimulatedBench.h"
-#include "device/DeviceState.h"
-#include "device/RegisterAccess.h"
+#include "core/DeviceState.h"
+#include "board/RegisterAccess.h"
 #include "ui/widgets/MessageSink.h"
 #include "ui/widgets/WindowContext.h"
 

@@ -6,8 +6,8 @@
 #include "adapter/tracing/TracingAdapter.h"
 #include "board/BoardRequests.h"
 #include "board/UsbStuff.h"
-#include "device/DeviceState.h"
-#include "device/RegisterAccess.h"
+#include "core/DeviceState.h"
+#include "board/RegisterAccess.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "board/Adapter.h"
-#include "device/DeviceState.h"
+#include "core/DeviceState.h"
 
 namespace tq {
 

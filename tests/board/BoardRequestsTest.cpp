@@ -8,8 +8,8 @@
 
 #include "adapter/fake/RecordingAdapter.h"
 #include "board/BoardRequests.h"
-#include "device/CheckedInt.h"
-#include "device/DeviceState.h"
+#include "core/CheckedInt.h"
+#include "core/DeviceState.h"
 
 namespace tq::testing {
 namespace {

@@ -7,10 +7,10 @@
 
 #include "adapter/fake/RecordingAdapter.h"
 #include "board/BoardRequests.h"
-#include "device/CheckedInt.h"
-#include "device/DeviceState.h"
-#include "device/RegisterAccess.h"
-#include "device/Tables.h"
+#include "core/CheckedInt.h"
+#include "core/DeviceState.h"
+#include "board/RegisterAccess.h"
+#include "core/Tables.h"
 
 namespace tq::testing {
 namespace {

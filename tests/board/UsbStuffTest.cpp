@@ -9,7 +9,7 @@
 #include "adapter/fake/RecordingAdapter.h"
 #include "board/AdapterResults.h"
 #include "board/UsbStuff.h"
-#include "device/DeviceState.h"
+#include "core/DeviceState.h"
 
 namespace tq::testing {
 namespace {

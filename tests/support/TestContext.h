@@ -6,8 +6,8 @@
 
 #include "adapter/fake/RecordingAdapter.h"
 #include "board/BoardRequests.h"
-#include "device/DeviceState.h"
-#include "device/RegisterAccess.h"
+#include "core/DeviceState.h"
+#include "board/RegisterAccess.h"
 #include "ui/widgets/FrameCaptionStyle.h"
 #include "ui/widgets/MessageSink.h"
 #include "ui/widgets/WindowContext.h"

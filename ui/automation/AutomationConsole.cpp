@@ -28,7 +28,7 @@
 
 #include "adapter/tracing/TracingAdapter.h"
 #include "board/SimulatedBench.h"
-#include "device/DeviceState.h"
+#include "core/DeviceState.h"
 #include "ui/automation/SimCommands.h"
 #include "ui/widgets/WindowContext.h"
 

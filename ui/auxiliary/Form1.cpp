@@ -12,9 +12,9 @@
 #include <cmath>
 
 #include "board/UsbStuff.h"
-#include "device/CheckedInt.h"
-#include "device/CommandWord.h"
-#include "device/Encoding.h"
+#include "core/CheckedInt.h"
+#include "core/CommandWord.h"
+#include "core/Encoding.h"
 #include "ui/auxiliary/RoundedText.h"
 #include "ui/widgets/Twips.h"
 

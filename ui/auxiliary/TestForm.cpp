@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "device/Encoding.h"
+#include "core/Encoding.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {

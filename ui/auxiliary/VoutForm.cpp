@@ -3,9 +3,9 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "device/CheckedInt.h"
-#include "device/Encoding.h"
-#include "device/Tables.h"
+#include "core/CheckedInt.h"
+#include "core/Encoding.h"
+#include "core/Tables.h"
 #include "ui/auxiliary/RoundedText.h"
 #include "ui/widgets/Twips.h"
 

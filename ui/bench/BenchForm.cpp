@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <cmath>
 
-#include "device/Tables.h"
+#include "core/Tables.h"
 
 namespace tq {
 

@@ -10,9 +10,9 @@
 #include <cmath>
 #include <utility>
 
-#include "device/CheckedInt.h"
-#include "device/Encoding.h"
-#include "device/Tables.h"
+#include "core/CheckedInt.h"
+#include "core/Encoding.h"
+#include "core/Tables.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {

@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "device/CheckedInt.h"
-#include "device/CommandWord.h"
-#include "device/Encoding.h"
-#include "device/Tables.h"
+#include "core/CheckedInt.h"
+#include "core/CommandWord.h"
+#include "core/Encoding.h"
+#include "core/Tables.h"
 #include "ui/main/WordDisplay.h"
 #include "ui/widgets/Twips.h"
 

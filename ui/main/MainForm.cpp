@@ -16,7 +16,7 @@
 
 #include "board/AdapterResults.h"
 #include "board/UsbStuff.h"
-#include "device/Tables.h"
+#include "core/Tables.h"
 #include "ui/main/CalibrationPanel.h"
 #include "ui/main/ComposerPanel.h"
 #include "ui/main/SwitchesPanel.h"

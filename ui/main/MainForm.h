@@ -6,7 +6,7 @@
 #include <QMainWindow>
 #include <cstdint>
 
-#include "device/RegisterAccess.h"
+#include "board/RegisterAccess.h"
 #include "ui/widgets/WindowContext.h"
 
 class QCloseEvent;

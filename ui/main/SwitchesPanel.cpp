@@ -5,7 +5,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 
-#include "device/Tables.h"
+#include "core/Tables.h"
 #include "ui/widgets/Toggle.h"
 #include "ui/widgets/Twips.h"
 

@@ -3,8 +3,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "device/CheckedInt.h"
-#include "device/Encoding.h"
+#include "core/CheckedInt.h"
+#include "core/Encoding.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {

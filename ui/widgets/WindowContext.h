@@ -10,8 +10,8 @@
 #include "board/Adapter.h"
 #include "board/BoardRequests.h"
 #include "board/SimulatedBench.h"
-#include "device/DeviceState.h"
-#include "device/RegisterAccess.h"
+#include "core/DeviceState.h"
+#include "board/RegisterAccess.h"
 #include "ui/widgets/MessageSink.h"
 
 namespace tq {

@@ -12,8 +12,8 @@
 #include "board/AdapterResults.h"
 #include "board/BoardRequests.h"
 #include "board/UsbStuff.h"
-#include "device/DeviceState.h"
-#include "device/RegisterAccess.h"
+#include "core/DeviceState.h"
+#include "board/RegisterAccess.h"
 
 namespace tq::testing {
 namespace {

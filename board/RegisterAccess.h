@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "board/BoardRequests.h"
-#include "device/DeviceState.h"
-#include "device/Tables.h"
+#include "core/DeviceState.h"
+#include "core/Tables.h"
 
 namespace tq {
 

@@ -4,15 +4,15 @@
 //
 // Typed values are single precision; arithmetic on them is double precision; every conversion to
 // an integer code rounds to nearest, ties to even. Rounding failures raise NumericError
-// (device/CheckedInt.h); unreadable hexadecimal raises InputError.
+// (core/CheckedInt.h); unreadable hexadecimal raises InputError.
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include "device/CheckedInt.h"
-#include "device/DeviceState.h"
+#include "core/CheckedInt.h"
+#include "core/DeviceState.h"
 
 namespace tq {
 

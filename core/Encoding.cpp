@@ -1,4 +1,4 @@
-#include "device/Encoding.h"
+#include "core/Encoding.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 #include <limits>
 #include <system_error>
 
-#include "device/Tables.h"
+#include "core/Tables.h"
 
 namespace tq {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "device/CheckedInt.h"
+#include "core/CheckedInt.h"
 
 namespace tq {
 

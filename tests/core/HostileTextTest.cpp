@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "device/Encoding.h"
+#include "core/Encoding.h"
 
 namespace tq::testing {
 namespace {

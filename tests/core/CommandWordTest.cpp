@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "device/CheckedInt.h"
-#include "device/CommandWord.h"
-#include "device/DeviceState.h"
-#include "device/Encoding.h"
-#include "device/Tables.h"
+#include "core/CheckedInt.h"
+#include "core/CommandWord.h"
+#include "core/DeviceState.h"
+#include "core/Encoding.h"
+#include "core/Tables.h"
 
 namespace tq::testing {
 namespace {

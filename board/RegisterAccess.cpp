@@ -1,6 +1,6 @@
-#include "device/RegisterAccess.h"
+#include "board/RegisterAccess.h"
 
-#include "device/CommandWord.h"
+#include "core/CommandWord.h"
 
 namespace tq {
 
