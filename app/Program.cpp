@@ -34,12 +34,14 @@ Program::Program(const ProgramOptions& options) : options_(options) {
     // Every adapter call is traced so that the automation console can show the board traffic.
     trace_ = std::make_unique<TracingAdapter>(*board_);
     requests_ = std::make_unique<BoardRequests>(state_, *trace_);
-    registers_ = std::make_unique<RegisterAccess>(state_, *requests_);
+    instrument_ = std::make_unique<Instrument>(
+        state_, *requests_,
+        BoardIdentity{boardName.toStdString(), options_.simulate ? "SIMULATED" : ""});
     MessageSink& messages = options_.automation ? static_cast<MessageSink&>(recorded_) : boxes_;
     const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
-    context_ = std::make_unique<WindowContext>(WindowContext{
-        state_, *trace_, *requests_, *registers_, messages, folder.toStdString(), boardName,
-        simulator_, [this](const QString& name) { return OpenWindow(name); }});
+    context_ = std::make_unique<WindowContext>(
+        WindowContext{state_, *instrument_, messages, folder.toStdString(), boardName, simulator_,
+                      [this](WindowId window) { return OpenWindow(window); }});
 }
 
 Program::~Program() {
@@ -82,7 +84,7 @@ bool Program::ApplySimSetup() {
 }
 
 bool Program::OpenMainForm() {
-    auto& slot = windows_[QStringLiteral("MainForm")];
+    auto& slot = windows_[WindowId::Main];
     if (!slot) {
         auto* main = new MainForm(*context_);
         slot = main;
@@ -96,9 +98,9 @@ bool Program::OpenMainForm() {
         }
         main->show();
         if (simulator_) {
-            OpenWindow(QStringLiteral("BenchForm"));
+            OpenWindow(WindowId::Bench);
             // The bench stands beside the main window, like a meter beside the board.
-            if (QWidget* bench = windows_[QStringLiteral("BenchForm")])
+            if (QWidget* bench = windows_[WindowId::Bench])
                 bench->move(main->frameGeometry().right() + 12, main->frameGeometry().top());
         }
     }
@@ -108,27 +110,39 @@ bool Program::OpenMainForm() {
     return true;
 }
 
-bool Program::OpenWindow(const QString& name) {
-    if (name == QLatin1String("MainForm"))
+bool Program::OpenWindow(WindowId window) {
+    if (window == WindowId::Main)
         return OpenMainForm();
-    auto& slot = windows_[name];
+    auto& slot = windows_[window];
     if (!slot) {
-        if (name == QLatin1String("TestForm")) {
-            slot = new TestForm(*context_);
-        } else if (name == QLatin1String("VoutForm")) {
-            slot = new VoutForm(*context_);
-        } else if (name == QLatin1String("Form2")) {
-            slot = new Form2(*context_);
-        } else if (name == QLatin1String("frmAbout")) {
-            slot = new frmAbout(*context_);  // deletes itself on OK; made again next time
-        } else if (name == QLatin1String("Form1")) {
-            auto* legacy = new Form1(*context_);
-            slot = legacy;
-            legacy->Form_Load();
-        } else if (name == QLatin1String("BenchForm") && simulator_) {
-            slot = new BenchForm(*context_);
-        } else {
-            windows_.erase(name);
+        switch (window) {
+            case WindowId::DirectReadWrite:
+                slot = new TestForm(*context_);
+                break;
+            case WindowId::OutputVoltages:
+                slot = new VoutForm(*context_);
+                break;
+            case WindowId::DeviceSelection:
+                slot = new Form2(*context_);
+                break;
+            case WindowId::About:
+                slot = new frmAbout(*context_);  // deletes itself on OK; made again next time
+                break;
+            case WindowId::LegacyPanel: {
+                auto* legacy = new Form1(*context_);
+                slot = legacy;
+                legacy->Form_Load();
+                break;
+            }
+            case WindowId::Bench:
+                if (simulator_)
+                    slot = new BenchForm(*context_);
+                break;
+            case WindowId::Main:
+                break;
+        }
+        if (!slot) {
+            windows_.erase(window);
             return false;
         }
     }
@@ -138,13 +152,16 @@ bool Program::OpenWindow(const QString& name) {
 }
 
 void Program::StartLegacyPanel() {
-    OpenWindow(QStringLiteral("Form1"));
+    OpenWindow(WindowId::LegacyPanel);
     // The panel writes the composed word as it stands: point it at DAC A's data register and let
     // writes reach the output at once (LDAC low).
     state_.Address = 0;
     state_.RegSelect = 2;
-    state_.LdacPin = 0;
-    requests_->SendPinWord();
+    try {
+        instrument_->SetPin(Pin::Ldac, false);
+    } catch (const InstrumentError&) {
+        // The panel's indicator already shows that no board answered.
+    }
 }
 
 int Program::Run() {
@@ -156,7 +173,7 @@ int Program::Run() {
     if (options_.legacyPanel) {
         StartLegacyPanel();
     } else if (options_.selectDevice) {
-        OpenWindow(QStringLiteral("Form2"));
+        OpenWindow(WindowId::DeviceSelection);
     } else {
         started = OpenMainForm();
     }

@@ -12,9 +12,9 @@
 #include "board/BoardRequests.h"
 #include "board/SimulatedBench.h"
 #include "core/DeviceState.h"
-#include "board/RegisterAccess.h"
+#include "instrument/Instrument.h"
+#include "ui/WindowContext.h"
 #include "ui/widgets/MessageSink.h"
-#include "ui/widgets/WindowContext.h"
 
 namespace tq {
 
@@ -37,7 +37,7 @@ public:
     int Run();
 
 private:
-    bool OpenWindow(const QString& name);
+    bool OpenWindow(WindowId window);
     bool OpenMainForm();
     bool ApplySimSetup();
     void StartLegacyPanel();
@@ -49,11 +49,13 @@ private:
     SimulatorControl* simulator_ = nullptr;  // the simulated board, when there is one
     std::unique_ptr<TracingAdapter> trace_;
     std::unique_ptr<BoardRequests> requests_;
-    std::unique_ptr<RegisterAccess> registers_;
+    std::unique_ptr<Instrument> instrument_;
     BoxMessageSink boxes_;
     RecordingMessageSink recorded_;
     std::unique_ptr<WindowContext> context_;
-    std::map<QString, QPointer<QWidget>> windows_;
+    // Each window once, made on first use; deleted here at the end (the About window may have
+    // deleted itself first, which the guarded pointer notices).
+    std::map<WindowId, QPointer<QWidget>> windows_;
     std::unique_ptr<AutomationConsole> console_;
     bool startupFailed_ = false;
 };

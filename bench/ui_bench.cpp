@@ -8,10 +8,9 @@
 #include <QTest>
 
 #include "adapter/simulated/SimulatedBoard.h"
-#include "board/UsbStuff.h"
+#include "ui/WindowContext.h"
 #include "ui/main/ComposerPanel.h"
 #include "ui/widgets/MessageSink.h"
-#include "ui/widgets/WindowContext.h"
 
 namespace {
 
@@ -26,18 +25,16 @@ void TextVoltsEnter(benchmark::State& st) {
     tq::DeviceState state;
     tq::ApplyStartDefaults(state);
     tq::BoardRequests requests(state, board);
-    tq::RegisterAccess registers(state, requests);
+    tq::Instrument instrument(state, requests, {"Simulated board", "SIMULATED"});
     tq::RecordingMessageSink messages;
     tq::WindowContext ctx{state,
-                          board,
-                          requests,
-                          registers,
+                          instrument,
                           messages,
                           TQ_FIRMWARE_FOLDER,
                           QStringLiteral("Simulated board"),
                           &board,
-                          [](const QString&) { return false; }};
-    tq::ConnectBoard(state, board, TQ_FIRMWARE_FOLDER);
+                          [](tq::WindowId) { return false; }};
+    instrument.ConnectBoard(TQ_FIRMWARE_FOLDER);
     NoSwitches switches;
     QWidget window;
     auto* panel = new tq::ComposerPanel(ctx, switches, &window);

@@ -1,6 +1,6 @@
 #include "board/BoardRequests.h"
 
-#include "device/CheckedInt.h"
+#include "core/CheckedInt.h"
 
 namespace tq {
 
@@ -18,7 +18,7 @@ int32_t BoardRequests::Send(uint8_t request, int32_t value, int32_t index, uint8
                                                    direction, length, buffer);
     state_.LastStatus = static_cast<int16_t>(static_cast<uint32_t>(result) & 0xFFFFu);
     state_.LastRequestFailed = result < 0;
-    for (const auto& observer : observers_)
+    for (const auto& [id, observer] : observers_)
         observer(result);
     return result;
 }
@@ -80,8 +80,13 @@ int16_t BoardRequests::ReadAdcWord() {
     return Check16(static_cast<int64_t>(high) * 256 + low);
 }
 
-void BoardRequests::AddObserver(std::function<void(int32_t result)> observer) {
-    observers_.push_back(std::move(observer));
+int BoardRequests::AddObserver(std::function<void(int32_t result)> observer) {
+    observers_.emplace_back(nextObserver_, std::move(observer));
+    return nextObserver_++;
+}
+
+void BoardRequests::RemoveObserver(int id) {
+    std::erase_if(observers_, [id](const auto& entry) { return entry.first == id; });
 }
 
 }  // namespace tq

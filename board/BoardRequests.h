@@ -4,10 +4,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "board/Adapter.h"
-#include "device/DeviceState.h"
+#include "core/DeviceState.h"
 
 namespace tq {
 
@@ -46,8 +47,10 @@ public:
     int16_t PinWordValue() const;
     int16_t PinWordIndex() const;
 
-    // Called with the result of every request, after LastStatus is stored.
-    void AddObserver(std::function<void(int32_t result)> observer);
+    // Called with the result of every request, after LastStatus is stored. Returns an id for
+    // RemoveObserver.
+    int AddObserver(std::function<void(int32_t result)> observer);
+    void RemoveObserver(int id);
 
     DeviceState& State() { return state_; }
     Adapter& BoardAdapter() { return adapter_; }
@@ -59,7 +62,8 @@ private:
 
     DeviceState& state_;
     Adapter& adapter_;
-    std::vector<std::function<void(int32_t)>> observers_;
+    std::vector<std::pair<int, std::function<void(int32_t)>>> observers_;
+    int nextObserver_ = 1;
 };
 
 }  // namespace tq

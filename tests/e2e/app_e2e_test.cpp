@@ -56,6 +56,9 @@ TEST(ProgramStartup, SendsExactlyTheStartupTraffic) {
         "Vendor_Request req=0xDD value=0x1 index=0x0 dir=0 len=0 result=0",
         "Vendor_Request req=0xDD value=0x90 index=0x0 dir=1 len=3 reply=00 00 00 result=3",
         "Vendor_Request req=0xDD value=0x90 index=0x0 dir=1 len=3 reply=00 01 00 result=3",
+        // DAC A's range, once, for the volts of the data view.
+        "Vendor_Request req=0xDD value=0x98 index=0x0 dir=1 len=3 reply=00 01 00 result=3",
+        "Vendor_Request req=0xDD value=0x98 index=0x0 dir=1 len=3 reply=00 00 00 result=3",
         "ok",
         "ok",
     };

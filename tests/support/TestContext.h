@@ -7,10 +7,10 @@
 #include "adapter/fake/RecordingAdapter.h"
 #include "board/BoardRequests.h"
 #include "core/DeviceState.h"
-#include "board/RegisterAccess.h"
+#include "instrument/Instrument.h"
+#include "ui/WindowContext.h"
 #include "ui/widgets/FrameCaptionStyle.h"
 #include "ui/widgets/MessageSink.h"
-#include "ui/widgets/WindowContext.h"
 
 namespace tq::testing {
 
@@ -31,21 +31,14 @@ struct TestContext {
     DeviceState state;
     RecordingAdapter adapter;
     BoardRequests requests{state, adapter};
-    RegisterAccess registers{state, requests};
+    Instrument instrument{state, requests, BoardIdentity{"Test board", "TEST"}};
     RecordingMessageSink messages;
     std::vector<QString> opened;  // windows asked for through openWindow
-    WindowContext context{state,
-                          adapter,
-                          requests,
-                          registers,
-                          messages,
-                          "/opt/tq",
-                          "Test board",
-                          nullptr,
-                          [this](const QString& name) {
-                              opened.push_back(name);
-                              return true;
-                          }};
+    WindowContext context{
+        state, instrument, messages, "/opt/tq", "Test board", nullptr, [this](WindowId window) {
+            opened.push_back(WindowName(window));
+            return true;
+        }};
 
     TestContext() {
         App();

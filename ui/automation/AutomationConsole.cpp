@@ -29,8 +29,8 @@
 #include "adapter/tracing/TracingAdapter.h"
 #include "board/SimulatedBench.h"
 #include "core/DeviceState.h"
+#include "ui/WindowContext.h"
 #include "ui/automation/SimCommands.h"
-#include "ui/widgets/WindowContext.h"
 
 namespace tq {
 
@@ -466,7 +466,8 @@ std::string AutomationConsole::Execute(const std::string& rawLine) {
             QString name = FromUtf8(TrimBlanks(rest));
             if (name.isEmpty())
                 Fail("missing window");
-            if (!ctx_.openWindow || !ctx_.openWindow(name)) {
+            const auto window = WindowByName(name);
+            if (!window || !ctx_.openWindow || !ctx_.openWindow(*window)) {
                 Fail("cannot open window " + name.toStdString());
             }
         } else if (command == "state") {

@@ -11,9 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "board/UsbStuff.h"
 #include "core/CheckedInt.h"
-#include "core/CommandWord.h"
 #include "core/Encoding.h"
 #include "ui/auxiliary/RoundedText.h"
 #include "ui/widgets/Twips.h"
@@ -151,7 +149,7 @@ void Form1::SetIndicator(const QColor& colour) {
 
 bool Form1::Form_Load() {
     SetIndicator(kNotConnected);
-    const bool connected = ConnectBoard(ctx_.state, ctx_.adapter, ctx_.programFolder) == 0;
+    const bool connected = ctx_.instrument.ConnectBoard(ctx_.programFolder) == 0;
     if (connected)
         SetIndicator(kConnected);
     return connected;
@@ -192,15 +190,22 @@ void Form1::Command1_Click() {
 }
 
 void Form1::LegacyWriteWord() {
-    const DeviceState& s = ctx_.state;
-    ctx_.requests.WriteWord(CommandByte(s.ReadWrite, s.RegSelect, s.Address), s.DataValue);
+    try {
+        ctx_.instrument.WriteComposedWord();
+    } catch (const InstrumentError&) {
+        // The indicator turns red on the next connection attempt; nothing else to show here.
+    }
 }
 
 void Form1::CmdRead_Click() {
-    ctx_.requests.LegacyRead();
-    const auto& bytes = ctx_.state.ReceiveBuffer;
-    const int32_t value = bytes[1] * 256 + bytes[0];
-    Label5_->setText(QString::fromStdString(HexText4(value)));
+    try {
+        const auto bytes = ctx_.instrument.LegacyRead();
+        const int32_t value = bytes[1] * 256 + bytes[0];
+        Label5_->setText(QString::fromStdString(HexText4(value)));
+    } catch (const InstrumentError&) {
+        // No reply: stale buffer bytes are not a reading.
+        Label5_->clear();
+    }
 }
 
 void Form1::MnuExit_Click() {

@@ -4,7 +4,7 @@
 
 #include <QMainWindow>
 
-#include "ui/widgets/WindowContext.h"
+#include "ui/WindowContext.h"
 
 class QAction;
 class QFrame;

@@ -44,7 +44,7 @@ void Form2::Command1_Click() {
         ctx_.state.Resolution = 14;
     if (Option2_->isChecked())
         ctx_.state.Resolution = 16;
-    ctx_.openWindow(QStringLiteral("MainForm"));
+    ctx_.openWindow(WindowId::Main);
     hide();
 }
 

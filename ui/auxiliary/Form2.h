@@ -3,7 +3,7 @@
 
 #include <QWidget>
 
-#include "ui/widgets/WindowContext.h"
+#include "ui/WindowContext.h"
 
 class QGroupBox;
 class QPushButton;

@@ -87,20 +87,22 @@ std::optional<int16_t> TestForm::ReadAddress() {
     return static_cast<int16_t>(address);
 }
 
-void TestForm::SelectRegister(int16_t address) {
+TestForm::Target TestForm::SplitAddress(int16_t address) {
     // Bits 2..0 name the channel, bits 5..3 the register; higher bits are ignored.
-    ctx_.state.Address = static_cast<int16_t>(address & 7);
-    ctx_.state.RegSelect = static_cast<int16_t>((address & 0x38) / 8);
+    return {static_cast<int16_t>(address & 7), static_cast<int16_t>((address & 0x38) / 8)};
 }
 
 void TestForm::Command1_Click() {
     const auto address = ReadAddress();
     if (!address)
         return;
-    SelectRegister(*address);
-    const int32_t value = ctx_.registers.ReadRegister(ctx_.state.Address, ctx_.state.RegSelect);
-    ctx_.state.LastReadBack = value;
-    Text2_->setText(QString::fromStdString(HexText(value)));
+    const Target target = SplitAddress(*address);
+    try {
+        const int32_t value = ctx_.instrument.ReadRegister(target.address, target.reg);
+        Text2_->setText(QString::fromStdString(HexText(value)));
+    } catch (const InstrumentError&) {
+        // The status bar says the board is not responding; the box keeps what it had.
+    }
 }
 
 void TestForm::Command2_Click() {
@@ -113,9 +115,12 @@ void TestForm::Command2_Click() {
     const auto address = ReadAddress();
     if (!address)
         return;
-    ctx_.state.DataValue = static_cast<int32_t>(data);
-    SelectRegister(*address);
-    ctx_.registers.WriteRegister(ctx_.state.Address, ctx_.state.RegSelect, ctx_.state.DataValue);
+    const Target target = SplitAddress(*address);
+    try {
+        ctx_.instrument.WriteRegister(target.address, target.reg, static_cast<int32_t>(data));
+    } catch (const InstrumentError&) {
+        // The status bar says the board is not responding.
+    }
 }
 
 }  // namespace tq

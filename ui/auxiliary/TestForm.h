@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <optional>
 
-#include "ui/widgets/WindowContext.h"
+#include "ui/WindowContext.h"
 
 class QLabel;
 class QLineEdit;
@@ -25,7 +25,11 @@ private:
     // The Address box as a signed 16-bit number, or nothing (after a warning) when it is out
     // of that range.
     std::optional<int16_t> ReadAddress();
-    void SelectRegister(int16_t address);
+    struct Target {
+        int16_t address;
+        int16_t reg;
+    };
+    static Target SplitAddress(int16_t address);
 
     WindowContext& ctx_;
     QLabel* Label3_;

@@ -82,34 +82,36 @@ void VoutForm::Text4_KeyPress() {
 
 void VoutForm::EnterVoltage(int16_t address) {
     QLineEdit* box = boxes_[static_cast<std::size_t>(address)];
-    DeviceState& state = ctx_.state;
+    const int16_t binaryCoding = ctx_.instrument.State().BinaryCoding;
+    int32_t code = 0;
     try {
-        const int16_t rangeCode = Check16(ctx_.registers.ReadRegister(address, kRegCoarseGain));
+        const int16_t rangeCode = Check16(ctx_.instrument.ReadRegister(address, kRegCoarseGain));
         if (const auto volts = RangeVoltsForCode(rangeCode))
             RangeLimit = *volts;
-        state.Address = address;
-        state.RegSelect = kRegData;
-
         float volts = ToSingle(ParseNumber(box->text().toStdString()));
         if (volts > RangeLimit)
             volts = RangeLimit;
         if (volts < -RangeLimit)
             volts = -RangeLimit;
         box->setText(RoundedDecimalText(volts, 5));
-
         // Without a known range yet the span is zero and no code exists.
         if (RangeLimit <= 0.0f)
             throw NumericError("no output range");
         // Coded as the board is set to code, so that two's complement gives the typed voltage.
-        const LimitedVolts coded =
-            VoltsToCode(volts, kVoutResolution, state.BinaryCoding, RangeLimit);
-        state.DataValue = coded.code;
+        code = VoltsToCode(volts, kVoutResolution, binaryCoding, RangeLimit).code;
     } catch (const NumericError&) {
         box->clear();
         box->setFocus();
         return;
+    } catch (const InstrumentError&) {
+        // The status bar says the board is not responding; nothing is written on a guess.
+        return;
     }
-    ctx_.registers.WriteRegister(state.Address, state.RegSelect, state.DataValue);
+    try {
+        // This window names its channel in the call; the main window's composer is not touched.
+        ctx_.instrument.WriteRegister(address, kRegData, code);
+    } catch (const InstrumentError&) {
+    }
 }
 
 }  // namespace tq

@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <array>
 
-#include "ui/widgets/WindowContext.h"
+#include "ui/WindowContext.h"
 
 class QLabel;
 class QLineEdit;

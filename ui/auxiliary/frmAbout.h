@@ -7,7 +7,7 @@
 
 #include "platform/Launcher.h"
 #include "platform/Registry.h"
-#include "ui/widgets/WindowContext.h"
+#include "ui/WindowContext.h"
 
 class QFrame;
 class QLabel;

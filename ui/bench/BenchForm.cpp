@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <cmath>
 
+#include "board/SimulatedBench.h"
 #include "core/Tables.h"
 
 namespace tq {
@@ -48,9 +49,9 @@ BenchForm::BenchForm(WindowContext& context) : QWidget(nullptr), bench_(*context
     grid->addWidget(labelD1_, 6, 1);
 
     connect(textTemp_, &QLineEdit::returnPressed, this, &BenchForm::TextTemp_KeyPress);
-    // The request set outlives this window, so the observer must not reach a deleted one.
-    context.requests.AddObserver([form = QPointer<BenchForm>(this)](int32_t) {
-        if (form)
+    // The instrument outlives this window, so the listener must not reach a deleted one.
+    context.instrument.AddListener([form = QPointer<BenchForm>(this)](const InstrumentChange& c) {
+        if (form && c.kind == InstrumentChange::Kind::RequestResult)
             form->Refresh();
     });
     Refresh();

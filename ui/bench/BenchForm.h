@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-#include "ui/widgets/WindowContext.h"
+#include "ui/WindowContext.h"
 
 class QLabel;
 class QLineEdit;

@@ -12,7 +12,7 @@
 
 #include "core/CheckedInt.h"
 #include "core/Encoding.h"
-#include "core/Tables.h"
+#include "instrument/Calibration.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {
@@ -21,20 +21,6 @@ namespace {
 
 constexpr int kDefaultNoticeMs = 2000;
 
-// Register ranges of the corrections, in the units the steps compute in.
-struct OffsetLimits {
-    float low;
-    float high;
-    const char* rangeText;
-};
-constexpr OffsetLimits kOffsetLimits16{-16.0f, 15.875f, "-16 to 15.875"};
-constexpr OffsetLimits kOffsetLimits14{-4.0f, 3.0f, "-4 to 3"};
-constexpr int16_t kFineGainLow = -32;
-constexpr int16_t kFineGainHigh = 31;
-
-// A 14-bit offset code sits in D7..D5 of the register.
-constexpr int32_t kOffsetShift14 = 32;
-
 const QString kNegativeExpected = QStringLiteral("A negative number is expected");
 const QString kOffsetUnreadable = QStringLiteral(
     "The offset register could not be read back. Enable the serial data output (SDO) and press "
@@ -42,23 +28,9 @@ const QString kOffsetUnreadable = QStringLiteral(
 const QString kFineGainLimited =
     QStringLiteral("The fine gain correction was limited to the register's range (-32 to 31).");
 
-QString OffsetLimitedText(const OffsetLimits& limits) {
+QString OffsetLimitedText(const std::string& limits) {
     return QStringLiteral("The offset correction was limited to the register's range (%1).")
-        .arg(QLatin1String(limits.rangeText));
-}
-
-// Limits `value` to low..high; true when it had to.
-template <typename T>
-bool Limit(T& value, T low, T high) {
-    if (value < low) {
-        value = low;
-        return true;
-    }
-    if (value > high) {
-        value = high;
-        return true;
-    }
-    return false;
+        .arg(QString::fromStdString(limits));
 }
 
 float MeasuredVolts(const QLineEdit* box) {
@@ -99,7 +71,9 @@ bool IsUserInput(QEvent::Type type) {
 }  // namespace
 
 CalibrationPanel::CalibrationPanel(WindowContext& context, QWidget* parent)
-    : QGroupBox(QStringLiteral("Calibration"), parent), ctx_(context) {
+    : QGroupBox(QStringLiteral("Calibration"), parent),
+      ctx_(context),
+      calibration_(context.instrument) {
     setObjectName(QStringLiteral("Frame22"));
     StyleFrame(this, true, QColor(192, 0, 0));
     setGeometry(Twips(5160, 6720, 9375, 1455));
@@ -202,93 +176,51 @@ void CalibrationPanel::ShowStep(Step step) {
 }
 
 void CalibrationPanel::Command8_Click() {
+    calibration_.Start(ctx_.state.Address);
     ShowStep(Step::OffsetEntry);
 }
 
 void CalibrationPanel::CommandOff_Click() {
-    DeviceState& s = ctx_.state;
-    const int16_t resolution = s.Resolution;
+    const int16_t resolution = ctx_.instrument.Resolution();
     if (resolution != 16 && resolution != 14)
         return;
-
-    const int32_t readBack = ctx_.registers.ReadRegister(s.Address, kRegOffset);
-    // Nothing above 8 bits comes back from a converter that answers: all ones means the serial
-    // output is off or no board replied, and a correction built on it would be nonsense.
-    if (readBack > 32767) {
+    const Instrument::Origin own(ctx_.instrument, window());
+    // The channel the composer shows; the instrument knows its range.
+    if (calibration_.CurrentStep() != Calibration::Step::OffsetReading)
+        calibration_.Start(ctx_.state.Address);
+    try {
+        const Correction c = calibration_.EnterOffsetReading(MeasuredVolts(textOff_));
+        ctx_.state.DataValue = c.registerValue;
+        if (c.limited)
+            ctx_.messages.ShowMessage(
+                window(), MessageIcon::Information,
+                OffsetLimitedText(OffsetLimitsText(ctx_.instrument.Resolution())));
+        ShowStep(Step::GainEntry);
+    } catch (const OffsetUnreadableError&) {
         ctx_.messages.ShowMessage(window(), MessageIcon::Warning, kOffsetUnreadable);
-        return;
+    } catch (const InstrumentError&) {
+        // The status bar says the board is not responding; the step stays for another try.
     }
-
-    const float measured = -MeasuredVolts(textOff_);
-    const OffsetLimits& limits = resolution == 16 ? kOffsetLimits16 : kOffsetLimits14;
-    float newOffset = 0.0f;
-    if (resolution == 16) {
-        const int32_t code = readBack >= 128 ? readBack - 256 : readBack;
-        const float current = ToSingle(code / 8.0);
-        const double lsb = (2.0 * s.RangeVolts) / 65536.0;
-        const float correction = ToSingle(measured / lsb);
-        newOffset = ToSingle(static_cast<double>(current) + correction);
-    } else {
-        const int32_t raw = RoundToInt32(readBack / static_cast<double>(kOffsetShift14));
-        const int32_t code = raw >= 4 ? raw - 8 : raw;
-        const float current = static_cast<float>(code);
-        const double lsb = (2.0 * s.RangeVolts) / 16384.0;
-        // nearbyint keeps an infinite correction infinite, so the limit below catches it.
-        const float correction = ToSingle(std::nearbyint(ToSingle(measured / lsb)));
-        newOffset = ToSingle(static_cast<double>(current) + correction);
-    }
-    // Only a zero range (0 / 0) could give no number at all; write offset 0 then.
-    if (std::isnan(newOffset))
-        newOffset = 0.0f;
-    const bool limited = Limit(newOffset, limits.low, limits.high);
-
-    int32_t code = 0;
-    if (resolution == 16) {
-        const double raw =
-            newOffset >= 0 ? newOffset / 15.875 * 127 : (newOffset + 16) / 15.875 * 127 + 128;
-        code = RoundToInt32(raw);
-        // Just below zero the nearest eighth is zero itself, whose 8-bit code is 0, not 256.
-        if (code == 256)
-            code = 0;
-        s.DataValue = code;
-    } else {
-        code = RoundToInt32(newOffset >= 0 ? newOffset : newOffset + 8.0);
-        s.DataValue = Mul32(code, kOffsetShift14);
-    }
-    ctx_.registers.WriteRegister(s.Address, kRegOffset, s.DataValue);
-    if (limited)
-        ctx_.messages.ShowMessage(window(), MessageIcon::Information, OffsetLimitedText(limits));
-    ShowStep(Step::GainEntry);
 }
 
 void CalibrationPanel::CommandFS_Click() {
-    DeviceState& s = ctx_.state;
-    if (s.Resolution != 16 && s.Resolution != 14)
+    const int16_t resolution = ctx_.instrument.Resolution();
+    if (resolution != 16 && resolution != 14)
         return;
-
-    int16_t newGain = 0;
+    const Instrument::Origin own(ctx_.instrument, window());
     try {
-        const int16_t readBack = Check16(ctx_.registers.ReadRegister(s.Address, kRegFineGain));
-        const float current = static_cast<float>(readBack >= 32 ? readBack - 64 : readBack);
-        const float error = ToSingle(static_cast<double>(s.RangeVolts) + MeasuredVolts(textFS_));
-        // (2 x range) / 2^17 for both resolutions: the 14-bit device's gain unit is
-        // (2 x range) / (2^14 x 8).
-        const double unit = (2.0 * s.RangeVolts) / 131072.0;
-        const int16_t steps = RoundToInt16(error / unit);
-        newGain = RoundToInt16(static_cast<double>(steps) + current);
+        const Correction c = calibration_.EnterGainReading(MeasuredVolts(textFS_));
+        ctx_.state.DataValue = c.registerValue;
+        if (c.limited)
+            ctx_.messages.ShowMessage(window(), MessageIcon::Information, kFineGainLimited);
+        BeginCompleteNotice();
     } catch (const NumericError&) {
         ctx_.messages.ShowMessage(window(), MessageIcon::Warning, kNegativeExpected);
         textFS_->clear();
         textFS_->setFocus();
-        return;
+    } catch (const InstrumentError&) {
+        // The status bar says the board is not responding; the step stays for another try.
     }
-
-    const bool limited = Limit(newGain, kFineGainLow, kFineGainHigh);
-    s.DataValue = newGain >= 0 ? newGain : newGain + 64;
-    ctx_.registers.WriteRegister(s.Address, kRegFineGain, s.DataValue);
-    if (limited)
-        ctx_.messages.ShowMessage(window(), MessageIcon::Information, kFineGainLimited);
-    BeginCompleteNotice();
 }
 
 void CalibrationPanel::BeginCompleteNotice() {
@@ -306,6 +238,7 @@ void CalibrationPanel::EndCompleteNotice() {
     if (blockedWindow_)
         blockedWindow_->setProperty("busy", false);
     blockedWindow_ = nullptr;
+    calibration_.Finish();
     ShowStep(Step::Idle);
 }
 

@@ -5,7 +5,8 @@
 #include <QGroupBox>
 #include <QPointer>
 
-#include "ui/widgets/WindowContext.h"
+#include "instrument/Calibration.h"
+#include "ui/WindowContext.h"
 
 class QLabel;
 class QLineEdit;
@@ -36,6 +37,7 @@ private:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     WindowContext& ctx_;
+    Calibration calibration_;
     QPushButton* command8_ = nullptr;
     QLabel* labelOff1_ = nullptr;
     QLabel* labelOff2_ = nullptr;

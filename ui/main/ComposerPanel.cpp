@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <array>
 #include <cmath>
@@ -14,6 +15,7 @@
 #include "core/CheckedInt.h"
 #include "core/CommandWord.h"
 #include "core/Encoding.h"
+#include "core/Fields.h"
 #include "core/Tables.h"
 #include "ui/main/WordDisplay.h"
 #include "ui/widgets/Twips.h"
@@ -140,13 +142,15 @@ int32_t RoundedOrZero(const QString& text) {
 }
 
 // The list handlers work on register codes and board results that cannot overflow; should one
-// fail all the same, the failure must not escape into the event loop.
+// fail all the same, the failure must not escape into the event loop. A failed request ends the
+// handler: the status bar says the board is not responding.
 template <typename F>
 void Guarded(F&& action) {
     try {
         action();
     } catch (const NumericError&) {
     } catch (const InputError&) {
+    } catch (const InstrumentError&) {
     }
 }
 
@@ -179,11 +183,13 @@ struct ComposerPanel::Impl {
 
     // 1: the next refresh shows DataValue without the 14-bit alignment shift.
     int16_t ShowUnshifted = 0;
-    // The coarse gain code the last data code entry read back; the data view's range.
-    int32_t DisplayCoarseCode = 0;
 
     DeviceState& State() { return context.state; }
-    RegisterAccess& Registers() { return context.registers; }
+    Instrument& Registers() { return context.instrument; }
+    // Changes made from here are the main window's own.
+    Instrument::Origin Own() { return Instrument::Origin(context.instrument, panel.window()); }
+    // Shows a change that another window or a remote client made, without board traffic.
+    void ShowChange(const InstrumentChange& change);
 
     void Build();
     void Connect();
@@ -284,8 +290,10 @@ void ComposerPanel::Impl::Build() {
 
 void ComposerPanel::Impl::Connect() {
     const auto onList = [this](QComboBox* list, void (Impl::*handler)()) {
-        QObject::connect(list, &QComboBox::activated, &panel,
-                         [this, handler] { Guarded([&] { (this->*handler)(); }); });
+        QObject::connect(list, &QComboBox::activated, &panel, [this, handler] {
+            const auto own = Own();
+            Guarded([&] { (this->*handler)(); });
+        });
     };
     onList(comboReg, &Impl::ComboReg_Click);
     onList(comboAddr, &Impl::ComboAddr_Click);
@@ -293,10 +301,17 @@ void ComposerPanel::Impl::Connect() {
     onList(comboRW, &Impl::ComboRW_Click);
     onList(comboFunction, &Impl::ComboFunction_Click);
 
-    QObject::connect(command1, &QPushButton::clicked, &panel,
-                     [this] { Guarded([&] { ReadRegisterAction(); }); });
+    QObject::connect(command1, &QPushButton::clicked, &panel, [this] {
+        const auto own = Own();
+        Guarded([&] { ReadRegisterAction(); });
+    });
     QObject::connect(command2, &QPushButton::clicked, &panel,
                      [this] { Guarded([&] { Command2_Click(); }); });
+    context.instrument.AddListener(
+        [panel = QPointer<ComposerPanel>(&panel), this](const InstrumentChange& c) {
+            if (panel && c.origin != panel->window())
+                ShowChange(c);
+        });
 
     const auto onEnter = [this](QLineEdit* box, void (Impl::*handler)()) {
         QObject::connect(box, &QLineEdit::returnPressed, &panel,
@@ -428,7 +443,7 @@ void ComposerPanel::Impl::ComboFunction_Click() {
     if (text == Q(kNoOperationText)) {
         s.DataValue = 0;
         s.Address = kFnNoOperation;
-        Registers().WriteRegister(kFnNoOperation, s.RegSelect, 0);
+        Registers().NoOperation(s.RegSelect);
         return;
     }
     if (text == Q(kClearAllText)) {
@@ -449,8 +464,7 @@ void ComposerPanel::Impl::ComboFunction_Click() {
 
 void ComposerPanel::Impl::ReadRegisterAction() {
     DeviceState& s = State();
-    s.FnSdoDisable = 0;
-    Registers().WriteFunctionFlags();
+    Registers().SetFunctionFlag(FunctionFlag::SdoDisable, false);
     switches.SetSdoSwitch(false);
     s.ReadWrite = 1;
     s.DataValue = Registers().ReadRegister(s.Address, s.RegSelect);
@@ -503,18 +517,18 @@ void ComposerPanel::Impl::RefreshWordDisplay() {
         return;
     switch (kRegisters[*view].code) {
         case kRegFineGain: {
-            const int32_t v = s.DataValue >= 32 ? Sub32(s.DataValue, 64) : s.DataValue;
+            const int32_t v = SignedField(s.DataValue, kFineGainBits);
             const double shown = s.Resolution == 14 ? v / 4.0 : v;
             textFine->setText(Q(ShortText(ToSingle(shown))));
             break;
         }
         case kRegOffset: {
             if (s.Resolution == 14) {
-                s.DataValue = RoundToInt32(s.DataValue / 32.0);
-                const int32_t v = s.DataValue >= 4 ? Sub32(s.DataValue, 8) : s.DataValue;
+                s.DataValue = RoundToInt32(s.DataValue / static_cast<double>(kOffsetShift14));
+                const int32_t v = SignedField(s.DataValue, kOffsetBits14);
                 textOffset->setText(Q(ShortText(ToSingle(v))));
             } else {
-                const int32_t v = s.DataValue >= 128 ? Sub32(s.DataValue, 256) : s.DataValue;
+                const int32_t v = SignedField(s.DataValue, kOffsetBits);
                 textOffset->setText(Q(ShortText(ToSingle(v / 8.0))));
             }
             break;
@@ -523,7 +537,8 @@ void ComposerPanel::Impl::RefreshWordDisplay() {
             if (s.Resolution == 14)
                 s.DataValue = Quarter(s.DataValue);
             textData->setText(CodeText(s.DataValue, false));
-            RangeFromCode(s, DisplayCoarseCode);
+            // The range the channel has, as the instrument knows it; not the last one typed.
+            s.RangeVolts = Registers().ChannelRangeVolts(s.Address);
             textVolts->setText(Q(
                 VoltageText(CodeToVolts(s.DataValue, s.Resolution, s.RangeVolts, s.BinaryCoding))));
             break;
@@ -535,7 +550,58 @@ void ComposerPanel::Impl::RefreshWordDisplay() {
     }
 }
 
+void ComposerPanel::Impl::ShowChange(const InstrumentChange& c) {
+    if (c.kind != InstrumentChange::Kind::Register || c.readBack)
+        return;
+    const DeviceState& s = State();
+    const bool shownChannel =
+        c.address == s.Address || (c.address == kAllChannels && s.Address < kAllChannels);
+    const auto view = RegisterView(comboReg->currentText());
+    if (!shownChannel || !view || kRegisters[*view].code != c.reg)
+        return;
+    const bool narrow = s.Resolution == 14;
+    // A box the user is typing in keeps what is typed.
+    const auto show = [](QLineEdit* box, const QString& text) {
+        if (!box->hasFocus())
+            box->setText(text);
+    };
+    Guarded([&] {
+        switch (c.reg) {
+            case kRegData: {
+                const int32_t code = narrow ? Quarter(c.value) : c.value;
+                show(textData, CodeText(code, false));
+                const int16_t rangeChannel = s.Address < kAllChannels ? s.Address : 0;
+                const auto rangeCode = Registers().KnownRangeCode(rangeChannel);
+                const float range = RangeVoltsForCode(rangeCode.value_or(0)).value_or(10.0f);
+                show(textVolts,
+                     Q(VoltageText(CodeToVolts(code, s.Resolution, range, s.BinaryCoding))));
+                break;
+            }
+            case kRegCoarseGain:
+                for (const auto& range : kRanges)
+                    if (range.code == (c.value & 3))
+                        comboCoarse->setCurrentIndex(comboCoarse->findText(Q(range.text)));
+                break;
+            case kRegFineGain: {
+                const int32_t v = SignedField(c.value & 0x3F, kFineGainBits);
+                show(textFine, Q(ShortText(ToSingle(narrow ? v / 4.0 : v))));
+                break;
+            }
+            case kRegOffset: {
+                const double v = narrow
+                                     ? SignedField((c.value & 0xFF) / kOffsetShift14, kOffsetBits14)
+                                     : SignedField(c.value & 0xFF, kOffsetBits) / 8.0;
+                show(textOffset, Q(ShortText(ToSingle(v))));
+                break;
+            }
+            default:
+                break;
+        }
+    });
+}
+
 void ComposerPanel::Impl::OnEnter(QLineEdit* box, void (Impl::*handler)()) {
+    const auto own = Own();
     try {
         (this->*handler)();
     } catch (const NumericError&) {
@@ -544,30 +610,27 @@ void ComposerPanel::Impl::OnEnter(QLineEdit* box, void (Impl::*handler)()) {
     } catch (const InputError&) {
         box->clear();
         box->setFocus();
+    } catch (const InstrumentError&) {
+        // The status bar says the board is not responding; the box keeps what was typed.
     }
 }
 
 void ComposerPanel::Impl::TextVolts_Enter() {
     DeviceState& s = State();
-    // The range is that of the channel shown; "ALL DACs" goes by DAC A's.
-    const int16_t rangeChannel = s.Address >= 0 && s.Address < kAllChannels ? s.Address : 0;
-    const int16_t coarse = Check16(Registers().ReadRegister(rangeChannel, kRegCoarseGain));
-    RangeFromCode(s, coarse);
-    s.RegSelect = kRegData;
     const float typed = ToSingle(ParseNumber(textVolts->text().toStdString()));
-    const LimitedVolts limited = VoltsToCode(typed, s.Resolution, s.BinaryCoding, s.RangeVolts);
-    textVolts->setText(Q(VoltageText(RoundToFiveDecimals(limited.volts))));
-    s.DataValue = limited.code;
-    textData->setText(CodeText(limited.code, false));
-    if (s.Resolution == 14)
-        s.DataValue = Mul32(limited.code, 4);
-    Registers().WriteRegister(s.Address, s.RegSelect, s.DataValue);
+    s.RegSelect = kRegData;
+    // The range is that of the channel shown ("ALL DACs" goes by DAC A's); a coarse gain of 3
+    // leaves the range the composer had.
+    const VoltageSetting set = Registers().SetChannelVoltage(s.Address, typed, s.RangeVolts);
+    s.RangeVolts = set.rangeVolts;
+    textVolts->setText(Q(VoltageText(RoundToFiveDecimals(set.volts))));
+    textData->setText(CodeText(set.code, false));
+    s.DataValue = s.Resolution == 14 ? Mul32(set.code, 4) : set.code;
 }
 
 void ComposerPanel::Impl::TextData_Enter() {
     DeviceState& s = State();
     const int32_t coarse = Registers().ReadRegister(s.Address, kRegCoarseGain);
-    DisplayCoarseCode = coarse;
     RangeFromCode(s, coarse);
     ShowReadWrite(0);
     std::string text = textData->text().toStdString();

@@ -6,8 +6,8 @@
 #include <QString>
 #include <memory>
 
+#include "ui/WindowContext.h"
 #include "ui/main/FunctionSwitches.h"
-#include "ui/widgets/WindowContext.h"
 
 class QComboBox;
 class QLabel;

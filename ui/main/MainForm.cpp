@@ -14,8 +14,6 @@
 #include <QRadioButton>
 #include <QStatusBar>
 
-#include "board/AdapterResults.h"
-#include "board/UsbStuff.h"
 #include "core/Tables.h"
 #include "ui/main/CalibrationPanel.h"
 #include "ui/main/ComposerPanel.h"
@@ -83,7 +81,6 @@ QLineEdit* MakeEntry(QWidget* parent, const char* name, const QString& text, con
 MainForm::MainForm(WindowContext& context) : ctx_(context) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(kTitle);
-    ctx_.registers.SetHooks(this);
 
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("MainFormClient"));
@@ -108,7 +105,7 @@ MainForm::MainForm(WindowContext& context) : ctx_(context) {
 }
 
 MainForm::~MainForm() {
-    ctx_.registers.SetHooks(nullptr);
+    ctx_.instrument.RemoveListener(listener_);
 }
 
 void MainForm::BuildShapes(QWidget* central) {
@@ -223,11 +220,31 @@ void MainForm::BuildStatusBar() {
     bar->setSizeGripEnabled(false);
     setStatusBar(bar);
     bar->showMessage(ctx_.boardName);
-    // The window may go before the requests do; the guard keeps a late result from reaching it.
-    ctx_.requests.AddObserver([self = QPointer<MainForm>(this)](int32_t result) {
-        if (self)
-            self->RequestFinished(result);
-    });
+    listener_ = ctx_.instrument.AddListener([this](const InstrumentChange& c) { ShowChange(c); });
+}
+
+void MainForm::ShowChange(const InstrumentChange& c) {
+    using Kind = InstrumentChange::Kind;
+    switch (c.kind) {
+        case Kind::RequestResult:
+            RequestFinished(c.value);
+            break;
+        case Kind::ReadWrite:
+            if (composer_)
+                composer_->ShowReadWrite(static_cast<int16_t>(c.value));
+            break;
+        case Kind::Pins:
+        case Kind::FunctionFlags:
+        case Kind::D0Direction:
+        case Kind::D1Direction:
+        case Kind::PulseAfterDataWrite:
+            // The window's own handlers set their switches as they go; the rest is shown here.
+            if (c.origin != this && switches_ && loaded_)
+                switches_->ShowInstrumentState();
+            break;
+        default:
+            break;
+    }
 }
 
 void MainForm::RequestFinished(int32_t result) {
@@ -240,20 +257,15 @@ void MainForm::RequestFinished(int32_t result) {
 }
 
 bool MainForm::Load() {
+    const Instrument::Origin own(ctx_.instrument, this);
     DeviceState& s = ctx_.state;
-    s.FirmwarePath = FirmwarePathFor(ctx_.programFolder);
-    const std::string pathCopy = s.FirmwarePath;
-    PathToBytes(s, pathCopy);
-
     switches_->ShowPinDefaults();
 
-    const int16_t result = ConnectBoard(s, ctx_.adapter, ctx_.programFolder);
+    const int16_t result = ctx_.instrument.ConnectBoard(ctx_.programFolder);
     if (result != 0) {
-        const std::string_view why = ExplainAdapterResult(result);
+        const std::string why = Instrument::ExplainResult(result);
         if (!why.empty())
-            ctx_.messages.ShowMessage(
-                this, MessageIcon::Warning,
-                QString::fromUtf8(why.data(), static_cast<qsizetype>(why.size())));
+            ctx_.messages.ShowMessage(this, MessageIcon::Warning, QString::fromStdString(why));
         ctx_.messages.ShowMessage(this, MessageIcon::Warning, kDownloadFailed);
         return false;
     }
@@ -265,6 +277,7 @@ bool MainForm::Load() {
     composer_->ApplyStartupVisibility();
     switches_->ApplyStartupEnables();
     Command10_Click();
+    loaded_ = true;
     return true;
 }
 
@@ -272,7 +285,11 @@ bool MainForm::Load() {
 // list and the flags agree with it, so that the next function write keeps what the converter has.
 void MainForm::TakeFunctionRegister() {
     DeviceState& s = ctx_.state;
-    ctx_.registers.ReadRegister(kFnControlBits, kRegFunction);
+    try {
+        ctx_.instrument.ReadRegister(kFnControlBits, kRegFunction);
+    } catch (const InstrumentError&) {
+        // Nothing answered: the stale read-back is taken as it stands, as FFFF would be.
+    }
     // FFFF means nothing answered: the register is taken as 0, which step 19's write makes true.
     const int32_t image =
         s.LastReadBack == kSilentReadBack ? 0 : (s.LastReadBack & kFunctionBitsMask);
@@ -296,16 +313,7 @@ void MainForm::Command10_Click() {
 }
 
 void MainForm::ShowVoutForm() {
-    ctx_.openWindow(QStringLiteral("VoutForm"));
-}
-
-bool MainForm::PulseAfterDataWrite() const {
-    return switches_ && switches_->PulseAfterDataWrite();
-}
-
-void MainForm::ShowReadWrite(int16_t readWrite) {
-    if (composer_)
-        composer_->ShowReadWrite(readWrite);
+    ctx_.openWindow(WindowId::OutputVoltages);
 }
 
 // Closing the window or Exit ends the program at once; nothing more goes to the board.
@@ -319,15 +327,15 @@ void MainForm::MnuExit_Click() {
 }
 
 void MainForm::MnuAbout_Click() {
-    ctx_.openWindow(QStringLiteral("frmAbout"));
+    ctx_.openWindow(WindowId::About);
 }
 
 void MainForm::MnuTest_Click() {
-    ctx_.openWindow(QStringLiteral("TestForm"));
+    ctx_.openWindow(WindowId::DirectReadWrite);
 }
 
 void MainForm::MnuBench_Click() {
-    ctx_.openWindow(QStringLiteral("BenchForm"));
+    ctx_.openWindow(WindowId::Bench);
 }
 
 }  // namespace tq

@@ -6,8 +6,7 @@
 #include <QMainWindow>
 #include <cstdint>
 
-#include "board/RegisterAccess.h"
-#include "ui/widgets/WindowContext.h"
+#include "ui/WindowContext.h"
 
 class QCloseEvent;
 class QPushButton;
@@ -19,7 +18,7 @@ class ComposerPanel;
 class SwitchesPanel;
 class TemperaturePanel;
 
-class MainForm : public QMainWindow, public RegisterHooks {
+class MainForm : public QMainWindow {
     Q_OBJECT
 public:
     // Builds the whole window, hidden; nothing is sent to the board.
@@ -33,10 +32,6 @@ public:
 
     // Creates the output voltage window if needed and shows it.
     void ShowVoutForm();
-
-    // RegisterHooks.
-    bool PulseAfterDataWrite() const override;
-    void ShowReadWrite(int16_t readWrite) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -54,6 +49,7 @@ private:
     void MnuTest_Click();
     void MnuBench_Click();
     void RequestFinished(int32_t result);
+    void ShowChange(const InstrumentChange& change);
 
     WindowContext& ctx_;
     SwitchesPanel* switches_ = nullptr;
@@ -62,6 +58,8 @@ private:
     CalibrationPanel* calibration_ = nullptr;
     QPushButton* command10_ = nullptr;
     bool boardSilent_ = false;
+    bool loaded_ = false;
+    int listener_ = 0;
 };
 
 }  // namespace tq

@@ -70,10 +70,6 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
     return button;
 }
 
-int16_t Flag(bool on) {
-    return on ? 1 : 0;
-}
-
 }  // namespace
 
 SwitchesPanel::SwitchesPanel(WindowContext& context, QWidget* window)
@@ -87,35 +83,36 @@ SwitchesPanel::SwitchesPanel(WindowContext& context, QWidget* window)
            toggle4_,
            frame21_,
            toggle12_,
-           &DeviceState::FnD1Output,
-           &DeviceState::FnD1High,
-           &BoardRequests::SetD1Direction};
+           FunctionFlag::D1High,
+           &Instrument::SetD1Output};
     d0_ = {toggle4_,
            toggle6_,
            toggle3_,
            frame20_,
            toggle11_,
-           &DeviceState::FnD0Output,
-           &DeviceState::FnD0High,
-           &BoardRequests::SetD0Direction};
+           FunctionFlag::D0High,
+           &Instrument::SetD0Output};
 
-    connect(toggle1_, &Toggle::Changed, this, &SwitchesPanel::Toggle1_Change);
-    connect(toggle2_, &Toggle::Changed, this, &SwitchesPanel::Toggle2_Change);
-    connect(toggle3_, &Toggle::Changed, this, &SwitchesPanel::Toggle3_Change);
-    connect(toggle4_, &Toggle::Changed, this, &SwitchesPanel::Toggle4_Change);
-    connect(toggle5_, &Toggle::Changed, this, &SwitchesPanel::Toggle5_Change);
-    connect(toggle6_, &Toggle::Changed, this, &SwitchesPanel::Toggle6_Change);
-    connect(toggle7_, &Toggle::Changed, this, &SwitchesPanel::Toggle7_Change);
-    connect(toggle8_, &Toggle::Changed, this, &SwitchesPanel::Toggle8_Change);
-    connect(toggle9_, &Toggle::Changed, this, &SwitchesPanel::Toggle9_Change);
-    connect(toggle10_, &Toggle::Changed, this, &SwitchesPanel::Toggle10_Change);
-    connect(toggle11_, &Toggle::Changed, this, &SwitchesPanel::Toggle11_Change);
-    connect(toggle12_, &Toggle::Changed, this, &SwitchesPanel::Toggle12_Change);
+    connect(toggle1_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle1_Change); });
+    connect(toggle2_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle2_Change); });
+    connect(toggle3_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle3_Change); });
+    connect(toggle4_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle4_Change); });
+    connect(toggle5_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle5_Change); });
+    connect(toggle6_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle6_Change); });
+    connect(toggle7_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle7_Change); });
+    connect(toggle8_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle8_Change); });
+    connect(toggle9_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle9_Change); });
+    connect(toggle10_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle10_Change); });
+    connect(toggle11_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle11_Change); });
+    connect(toggle12_, &Toggle::Changed, this, [this] { Handle(&SwitchesPanel::Toggle12_Change); });
     // clicked() is a user's click only; setting the box from code runs no handler.
-    connect(check1_, &QCheckBox::clicked, this, &SwitchesPanel::Check1_Click);
-    connect(command4_, &QPushButton::clicked, this, &SwitchesPanel::Command4_Click);
-    connect(command5_, &QPushButton::clicked, this, &SwitchesPanel::Command5_Click);
-    connect(command6_, &QPushButton::clicked, this, &SwitchesPanel::Command6_Click);
+    connect(check1_, &QCheckBox::clicked, this, [this] { Handle(&SwitchesPanel::Check1_Click); });
+    connect(command4_, &QPushButton::clicked, this,
+            [this] { Handle(&SwitchesPanel::Command4_Click); });
+    connect(command5_, &QPushButton::clicked, this,
+            [this] { Handle(&SwitchesPanel::Command5_Click); });
+    connect(command6_, &QPushButton::clicked, this,
+            [this] { Handle(&SwitchesPanel::Command6_Click); });
 }
 
 void SwitchesPanel::BuildFunctionFrame(QWidget* window) {
@@ -222,11 +219,44 @@ void SwitchesPanel::ApplyStartupEnables() {
     toggle6_->setEnabled(false);
     command6_->setVisible(!toggle4_->State() || !toggle3_->State());
     check1_->setChecked(true);
+    ctx_.instrument.SetPulseAfterDataWrite(true);
     toggle9_->setEnabled(false);
 }
 
 bool SwitchesPanel::PulseAfterDataWrite() const {
-    return check1_->isChecked();
+    return ctx_.instrument.PulseAfterDataWrite();
+}
+
+void SwitchesPanel::Handle(void (SwitchesPanel::*handler)()) {
+    const Instrument::Origin own(ctx_.instrument, frame6_->window());
+    try {
+        (this->*handler)();
+    } catch (const InstrumentError&) {
+        // The status bar says the board is not responding.
+    }
+}
+
+void SwitchesPanel::ShowInstrumentState() {
+    const DeviceState& s = ctx_.instrument.State();
+    toggle1_->SetState(s.FnLocalGndOffset != 0);
+    toggle3_->SetState(s.FnD1Output != 0);
+    toggle4_->SetState(s.FnD0Output != 0);
+    toggle5_->SetState(s.FnD1High != 0);
+    toggle6_->SetState(s.FnD0High != 0);
+    toggle7_->SetState(s.FnSdoDisable != 0);
+    toggle2_->SetState(s.BinaryCoding != 0);
+    toggle8_->SetState(s.ClrPin != 0);
+    toggle9_->SetState(s.LdacPin != 0);
+    toggle10_->SetState(s.RstinPin != 0);
+    toggle11_->SetState(s.DriveD0 != 0);
+    toggle12_->SetState(s.DriveD1 != 0);
+    check1_->setChecked(ctx_.instrument.PulseAfterDataWrite());
+    toggle9_->setEnabled(!check1_->isChecked());
+    for (const DigitalPin* pin : {&d1_, &d0_}) {
+        pin->level->setEnabled(pin->direction->State());
+        ShowDriveEnables(*pin);
+    }
+    command6_->setVisible(!toggle4_->State() || !toggle3_->State());
 }
 
 // A pin that is an output of the converter must not be driven by the board.
@@ -236,41 +266,35 @@ void SwitchesPanel::ShowDriveEnables(const DigitalPin& pin) {
     pin.drive->setEnabled(input);
 }
 
-void SwitchesPanel::PinSwitchChanged(const Toggle* toggle, int16_t DeviceState::*pinFlag) {
-    ctx_.state.*pinFlag = Flag(toggle->State());
-    ctx_.requests.SendPinWord();
+void SwitchesPanel::PinSwitchChanged(const Toggle* toggle, Pin pin) {
+    ctx_.instrument.SetPin(pin, toggle->State());
 }
 
-void SwitchesPanel::FunctionSwitchChanged(const Toggle* toggle,
-                                          int16_t DeviceState::*functionFlag) {
-    ctx_.state.*functionFlag = Flag(toggle->State());
-    ctx_.registers.WriteFunctionFlags();
+void SwitchesPanel::FunctionSwitchChanged(const Toggle* toggle, FunctionFlag flag) {
+    ctx_.instrument.SetFunctionFlag(flag, toggle->State());
 }
 
 void SwitchesPanel::LevelSwitchChanged(const DigitalPin& pin) {
     // The level is the converter's only while the pin is its output.
     if (!pin.direction->State())
         return;
-    ctx_.state.*pin.highFlag = Flag(pin.level->State());
-    ctx_.registers.WriteFunctionFlags();
+    ctx_.instrument.SetFunctionFlag(pin.highFlag, pin.level->State());
 }
 
 void SwitchesPanel::DirectionSwitchChanged(const DigitalPin& pin) {
     const bool output = pin.direction->State();
-    // The board's side of the line is set before the converter's.
-    (ctx_.requests.*pin.setDirection)(output ? 0 : 1);
     pin.level->setEnabled(output);
     command6_->setVisible(!(output && pin.otherDirection->State()));
     ShowDriveEnables(pin);
-    ctx_.state.*pin.outputFlag = Flag(output);
-    ctx_.registers.WriteFunctionFlags();
+    // The board's side of the line is set before the converter's.
+    (ctx_.instrument.*pin.setOutput)(output);
 }
 
 void SwitchesPanel::Toggle1_Change() {
-    FunctionSwitchChanged(toggle1_, &DeviceState::FnLocalGndOffset);
+    FunctionSwitchChanged(toggle1_, FunctionFlag::LocalGndOffset);
 }
 void SwitchesPanel::Toggle7_Change() {
-    FunctionSwitchChanged(toggle7_, &DeviceState::FnSdoDisable);
+    FunctionSwitchChanged(toggle7_, FunctionFlag::SdoDisable);
 }
 void SwitchesPanel::Toggle3_Change() {
     DirectionSwitchChanged(d1_);
@@ -285,56 +309,47 @@ void SwitchesPanel::Toggle6_Change() {
     LevelSwitchChanged(d0_);
 }
 void SwitchesPanel::Toggle2_Change() {
-    PinSwitchChanged(toggle2_, &DeviceState::BinaryCoding);
+    PinSwitchChanged(toggle2_, Pin::BinaryCoding);
 }
 void SwitchesPanel::Toggle8_Change() {
-    PinSwitchChanged(toggle8_, &DeviceState::ClrPin);
+    PinSwitchChanged(toggle8_, Pin::Clr);
 }
 void SwitchesPanel::Toggle9_Change() {
-    PinSwitchChanged(toggle9_, &DeviceState::LdacPin);
+    PinSwitchChanged(toggle9_, Pin::Ldac);
 }
 void SwitchesPanel::Toggle10_Change() {
-    PinSwitchChanged(toggle10_, &DeviceState::RstinPin);
+    PinSwitchChanged(toggle10_, Pin::Rstin);
 }
 void SwitchesPanel::Toggle11_Change() {
-    PinSwitchChanged(toggle11_, &DeviceState::DriveD0);
+    PinSwitchChanged(toggle11_, Pin::DriveD0);
 }
 void SwitchesPanel::Toggle12_Change() {
-    PinSwitchChanged(toggle12_, &DeviceState::DriveD1);
+    PinSwitchChanged(toggle12_, Pin::DriveD1);
 }
 
 void SwitchesPanel::Check1_Click() {
+    ctx_.instrument.SetPulseAfterDataWrite(check1_->isChecked());
     if (check1_->isChecked()) {
         // While writes pulse LDAC the pin itself stays high.
         toggle9_->SetState(true);
         toggle9_->setEnabled(false);
-        ctx_.state.LdacPin = 1;
-        ctx_.requests.SendPinWord();
+        ctx_.instrument.SetPin(Pin::Ldac, true);
     } else {
         toggle9_->setEnabled(true);
     }
 }
 
 void SwitchesPanel::Command4_Click() {
-    ctx_.registers.ClearAllChannels();
+    ctx_.instrument.ClearAllChannels();
 }
 
 void SwitchesPanel::Command5_Click() {
-    ctx_.registers.LoadAllChannels();
+    ctx_.instrument.LoadAllChannels();
 }
 
 void SwitchesPanel::Command6_Click() {
-    DeviceState& s = ctx_.state;
-    const int32_t first = ctx_.registers.ReadRegister(kFnControlBits, kRegFunction);
-    // FFFF is what a silent serial output reads as, not the register: writing it back would make
-    // D0 and D1 outputs behind the switches' backs. Enable SDO on the word the switches show.
-    const int32_t basis = first == 0xFFFF ? ctx_.registers.ComposeFunctionWord() : first;
-    s.FunctionImage = basis & ~kBitSdoDisable;
-    ctx_.registers.WriteRegister(kFnControlBits, kRegFunction, s.FunctionImage);
-    s.FunctionImage = ctx_.registers.ReadRegister(kFnControlBits, kRegFunction);
-    s.DriveD1 = Flag(s.FunctionImage & kBitD1High);
-    s.DriveD0 = Flag(s.FunctionImage & kBitD0High);
-    s.FnSdoDisable = 0;
+    const DeviceState& s = ctx_.instrument.State();
+    ctx_.instrument.ReadFunctionRegister();
     toggle7_->SetState(false);
     toggle5_->SetState(s.DriveD1 != 0);
     toggle6_->SetState(s.DriveD0 != 0);

@@ -6,8 +6,8 @@
 #include <QObject>
 #include <cstdint>
 
+#include "ui/WindowContext.h"
 #include "ui/main/FunctionSwitches.h"
-#include "ui/widgets/WindowContext.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -36,8 +36,11 @@ public:
     // Data Write" checked and the LDAC switch disabled (steps 15 to 18).
     void ApplyStartupEnables();
 
-    // Whether "Pulse After Data Write" is checked.
+    // Whether "Pulse After Data Write" is on.
     bool PulseAfterDataWrite() const;
+    // Every switch, the check box and the enables as the instrument's state has them: after a
+    // change that another window or a remote client made.
+    void ShowInstrumentState();
 
     QGroupBox* FunctionFrame() const { return frame6_; }
     QGroupBox* HardwareFrame() const { return frame12_; }
@@ -50,9 +53,8 @@ private:
         Toggle* otherDirection = nullptr;
         QGroupBox* driveFrame = nullptr;
         Toggle* drive = nullptr;
-        int16_t DeviceState::*outputFlag = nullptr;
-        int16_t DeviceState::*highFlag = nullptr;
-        void (BoardRequests::*setDirection)(int32_t) = nullptr;
+        FunctionFlag highFlag = FunctionFlag::D0High;
+        void (Instrument::*setOutput)(bool) = nullptr;
     };
 
     void BuildFunctionFrame(QWidget* window);
@@ -75,8 +77,10 @@ private:
     void Command5_Click();
     void Command6_Click();
 
-    void PinSwitchChanged(const Toggle* toggle, int16_t DeviceState::*pinFlag);
-    void FunctionSwitchChanged(const Toggle* toggle, int16_t DeviceState::*functionFlag);
+    // Runs a handler as the main window's own change; a failed request ends it.
+    void Handle(void (SwitchesPanel::*handler)());
+    void PinSwitchChanged(const Toggle* toggle, Pin pin);
+    void FunctionSwitchChanged(const Toggle* toggle, FunctionFlag flag);
     void LevelSwitchChanged(const DigitalPin& pin);
     void DirectionSwitchChanged(const DigitalPin& pin);
     void ShowDriveEnables(const DigitalPin& pin);

@@ -3,7 +3,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "core/CheckedInt.h"
 #include "core/Encoding.h"
 #include "ui/widgets/Twips.h"
 
@@ -11,15 +10,8 @@ namespace tq {
 
 namespace {
 
-// The board's converter: 4096 counts over 3.29 V. The TEMP pin reads 1.2775 V at 0 degrees C
-// and rises 5 mV per degree.
-constexpr int kAdcCounts = 4096;
-constexpr double kAdcSpanVolts = 3.29;
-constexpr double kVoltsAtZero = 1.2775;
-constexpr double kVoltsPerDegree = 0.005;
-constexpr int kReadingsPerMeasure = 3;
-
 const QString kOutOfRange = QStringLiteral("out of range");
+const QString kNoReply = QStringLiteral("no reply");
 
 QFont ControlFont() {
     QFont f(QStringLiteral("Sans Serif"));
@@ -69,39 +61,28 @@ TemperaturePanel::TemperaturePanel(WindowContext& context, FunctionSwitches& swi
 }
 
 void TemperaturePanel::Command7_Click() {
-    DeviceState& s = ctx_.state;
-    const int16_t sdoBefore = s.FnSdoDisable;
-
-    // The readings are taken with the converter's serial data output off.
-    s.FnSdoDisable = 1;
-    ctx_.registers.WriteFunctionFlags();
-    switches_.SetSdoSwitch(true);
-
-    // The first two readings settle the board's converter; only the third counts.
-    // A reading the request could not deliver counts as -1, outside the converter's range.
-    int32_t reading = -1;
-    for (int i = 0; i < kReadingsPerMeasure; ++i) {
-        try {
-            reading = ctx_.requests.ReadAdcWord();
-        } catch (const NumericError&) {
-            reading = -1;
-        }
+    Instrument& instrument = ctx_.instrument;
+    const Instrument::Origin own(instrument, window());
+    // The SDO switch follows each function write of the measurement: "Disabled" for the
+    // readings, then what it was before.
+    const int listener = instrument.AddListener([this, &instrument](const InstrumentChange& c) {
+        if (c.kind == InstrumentChange::Kind::FunctionFlags)
+            switches_.SetSdoSwitch(instrument.State().FnSdoDisable != 0);
+    });
+    QString volts, celsius;
+    try {
+        const TemperatureReading reading = instrument.MeasureTemperature();
+        volts = QString::fromStdString(VoltageText3(reading.volts));
+        celsius = QString::fromStdString(WholeText(reading.celsius));
+    } catch (const ReadingError&) {
+        volts = celsius = kOutOfRange;
+    } catch (const InstrumentError&) {
+        // Whatever the read buffer holds after a failed request is not a reading.
+        volts = celsius = kNoReply;
     }
-
-    // Leaving the serial output off would make every later register read-back all ones.
-    s.FnSdoDisable = sdoBefore;
-    ctx_.registers.WriteFunctionFlags();
-    switches_.SetSdoSwitch(sdoBefore != 0);
-
-    if (reading < 0 || reading >= kAdcCounts) {
-        label23_->setText(kOutOfRange);
-        label25_->setText(kOutOfRange);
-        return;
-    }
-    const float volts = ToSingle(reading / static_cast<double>(kAdcCounts) * kAdcSpanVolts);
-    const float celsius = ToSingle(volts / kVoltsPerDegree - kVoltsAtZero / kVoltsPerDegree);
-    label23_->setText(QString::fromStdString(VoltageText3(volts)));
-    label25_->setText(QString::fromStdString(WholeText(celsius)));
+    instrument.RemoveListener(listener);
+    label23_->setText(volts);
+    label25_->setText(celsius);
 }
 
 }  // namespace tq

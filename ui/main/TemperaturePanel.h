@@ -3,8 +3,8 @@
 
 #include <QGroupBox>
 
+#include "ui/WindowContext.h"
 #include "ui/main/FunctionSwitches.h"
-#include "ui/widgets/WindowContext.h"
 
 class QLabel;
 class QPushButton;

@@ -225,7 +225,7 @@ TEST_F(Console, MenuTriggersTheItem) {
 TEST_F(Console, ShowOpensThroughTheContext) {
     EXPECT_EQ(Run("show VoutForm"), "ok\n");
     EXPECT_EQ(t.opened, std::vector<QString>{"VoutForm"});
-    t.context.openWindow = [](const QString&) { return false; };
+    t.context.openWindow = [](WindowId) { return false; };
     EXPECT_EQ(Run("show Nowhere"), "error: cannot open window Nowhere\n");
 }
 

@@ -58,12 +58,15 @@ class VoutFormVolts : public VoutFormTest, public ::testing::WithParamInterface<
 TEST_P(VoutFormVolts, LimitsShowsAndWritesTheCode) {
     const VoltsCase& c = GetParam();
     tc.state.BinaryCoding = c.coding;
+    // The main window's composer shows DAC D's offset; this window names its own channel.
+    tc.state.Address = 3;
+    tc.state.RegSelect = 5;
     Enter(0, QString::fromLatin1(c.typed), c.range);
     EXPECT_EQ(Box(0)->text(), c.shown);
     EXPECT_EQ(tc.adapter.Requests(),
               (std::vector<std::string>{RangeRead(0), RangeRead(0), DataWrite(0, c.code)}));
-    EXPECT_EQ(tc.state.Address, 0);
-    EXPECT_EQ(tc.state.RegSelect, 2);
+    EXPECT_EQ(tc.state.Address, 3);
+    EXPECT_EQ(tc.state.RegSelect, 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "board/SimulatedBench.h"
 #include "tests/support/TestContext.h"
 #include "ui/bench/BenchForm.h"
 

@@ -28,15 +28,6 @@ public:
     std::vector<int32_t> mirrored;
 };
 
-// What the main window gives the register routines: the pulse check box and the R/W cell.
-class PanelHooks : public RegisterHooks {
-public:
-    bool PulseAfterDataWrite() const override { return pulse; }
-    void ShowReadWrite(int16_t readWrite) override { panel->ShowReadWrite(readWrite); }
-    bool pulse = true;
-    ComposerPanel* panel = nullptr;
-};
-
 using Traffic = std::vector<std::string>;
 
 std::string Read(int commandByte) {
@@ -51,10 +42,13 @@ class ComposerTest : public ::testing::Test {
 protected:
     ComposerTest() {
         panel = new ComposerPanel(t.context, switches, &window);
-        hooks.panel = panel;
-        t.registers.SetHooks(&hooks);
+        // What the main window does: "Pulse After Data Write" checked, the R/W cell shown.
+        t.instrument.SetPulseAfterDataWrite(true);
+        t.instrument.AddListener([this](const InstrumentChange& c) {
+            if (c.kind == InstrumentChange::Kind::ReadWrite)
+                panel->ShowReadWrite(static_cast<int16_t>(c.value));
+        });
     }
-    ~ComposerTest() override { t.registers.SetHooks(nullptr); }
 
     // The main window's start-up steps for the composer, ending in the data register view of
     // DAC A (whose data register reads `dataRead`).
@@ -122,7 +116,6 @@ protected:
 
     TestContext t;
     RecordingSwitches switches;
-    PanelHooks hooks;
     QWidget window;
     ComposerPanel* panel = nullptr;
 };
@@ -139,7 +132,9 @@ TEST_F(ComposerTest, StartUpSendsNoOperationThenReadsDacAsDataRegister) {
     t.adapter.Clear();
     panel->SelectRegisterByText(QStringLiteral("Data register"));
     EXPECT_EQ(Text("ComboReg"), QStringLiteral("Data Register"));
-    EXPECT_EQ(Sent(), (Traffic{kFunctionFlagsWrite, Read(0x90), Read(0x90)}));
+    // DAC A's range is read once, for the volts of the data view.
+    EXPECT_EQ(Sent(),
+              (Traffic{kFunctionFlagsWrite, Read(0x90), Read(0x90), Read(0x98), Read(0x98)}));
     EXPECT_EQ(switches.sdo, std::vector<bool>{false});
     EXPECT_EQ(Text("Command2"), QStringLiteral("Hex"));
 }
@@ -285,7 +280,12 @@ TEST_F(ComposerTest, ChannelListSetsAddressBitsAndReadsThere) {
         t.adapter.Clear();
         Choose("ComboAddr", QString::fromLatin1(item));
         EXPECT_EQ(Text("LabelA2") + Text("LabelA1") + Text("LabelA0"), QString::fromLatin1(bits));
-        EXPECT_EQ(Sent(), (Traffic{kFunctionFlagsWrite, Read(command), Read(command)}));
+        Traffic expected{kFunctionFlagsWrite, Read(command), Read(command)};
+        // A channel seen for the first time has its range read once (ALL DACs goes by DAC A's,
+        // known since the start-up).
+        if (command != 0x94)
+            expected.insert(expected.end(), 2, Read(command + 8));
+        EXPECT_EQ(Sent(), expected);
     }
 }
 

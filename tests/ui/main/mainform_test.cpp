@@ -1,4 +1,5 @@
 #include "ui/main/MainForm.h"
+#include "board/SimulatedBench.h"
 
 #include <gtest/gtest.h>
 #include <QAction>
@@ -29,9 +30,11 @@ std::string FunctionWrite(int word) {
 
 // Start-up traffic after the download: the function register read-back, the no-operation word,
 // then the data register view (function write with SDO enabled, read-back of DAC A's data).
+// The last two read DAC A's coarse gain: the data view shows volts in the channel's own range,
+// which the program does not know until then.
 Requests StartupRequests(int functionWrite) {
-    return {"DD 129 0 1 3", "DD 129 0 1 3", "DD 0 0 0 0", FunctionWrite(functionWrite),
-            "DD 144 0 1 3", "DD 144 0 1 3"};
+    return {"DD 129 0 1 3", "DD 129 0 1 3", "DD 0 0 0 0",   FunctionWrite(functionWrite),
+            "DD 144 0 1 3", "DD 144 0 1 3", "DD 152 0 1 3", "DD 152 0 1 3"};
 }
 
 struct MainFormFixture : ::testing::Test {
@@ -309,11 +312,11 @@ TEST_F(MainFormFixture, WritesPulseWhileCheckedAndTheReadWriteCellFollows) {
     form.show();
     auto* rw = Find<QLabel>("LabelRW");
     ctx.adapter.Clear();
-    ctx.registers.WriteRegister(1, kRegData, 0xC000);
+    ctx.instrument.WriteRegister(1, kRegData, 0xC000);
     EXPECT_EQ(rw->text(), QStringLiteral("0"));
     QTest::mouseClick(Find<QCheckBox>("Check1"), Qt::LeftButton);
-    ctx.registers.WriteRegister(1, kRegData, 0xC000);
-    ctx.registers.ReadRegister(1, kRegData);
+    ctx.instrument.WriteRegister(1, kRegData, 0xC000);
+    ctx.instrument.ReadRegister(1, kRegData);
     EXPECT_EQ(rw->text(), QStringLiteral("1"));
     EXPECT_EQ(ctx.adapter.Requests(),
               (Requests{"D9 17 49152 0 0", "DD 17 49152 0 0", "DD 145 0 1 3", "DD 145 0 1 3"}));

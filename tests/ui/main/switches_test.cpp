@@ -33,27 +33,15 @@ Requests Concat(std::initializer_list<Requests> parts) {
     return all;
 }
 
-class PanelHooks : public RegisterHooks {
-public:
-    explicit PanelHooks(const SwitchesPanel& panel) : panel_(panel) {}
-    bool PulseAfterDataWrite() const override { return panel_.PulseAfterDataWrite(); }
-    void ShowReadWrite(int16_t) override {}
-
-private:
-    const SwitchesPanel& panel_;
-};
-
 // The panel as the window leaves it after a start-up that read the function register as 0.
 struct SwitchesFixture : ::testing::Test {
     SwitchesFixture() {
         window.resize(980, 560);
-        ctx.registers.SetHooks(&hooks);
         panel.ShowPinDefaults();
         panel.ShowFunctionRegister(0);
         panel.ApplyStartupEnables();
         window.show();
     }
-    ~SwitchesFixture() override { ctx.registers.SetHooks(nullptr); }
 
     template <typename T = Toggle>
     T* Find(const char* name) {
@@ -68,7 +56,6 @@ struct SwitchesFixture : ::testing::Test {
     TestContext ctx;
     QWidget window;
     SwitchesPanel panel{ctx.context, &window};
-    PanelHooks hooks{panel};
 };
 
 TEST_F(SwitchesFixture, FramesCarryTheirCaptionsAndSwitchesTheirCaptions) {

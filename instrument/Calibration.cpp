@@ -1,0 +1,133 @@
+#include "instrument/Calibration.h"
+
+#include <cmath>
+
+#include "core/CheckedInt.h"
+#include "core/Fields.h"
+#include "core/Tables.h"
+
+namespace tq {
+namespace {
+
+struct OffsetLimits {
+    float low;
+    float high;
+    const char* text;
+};
+constexpr OffsetLimits kOffsetLimits16{-16.0f, 15.875f, "-16 to 15.875"};
+constexpr OffsetLimits kOffsetLimits14{-4.0f, 3.0f, "-4 to 3"};
+constexpr int16_t kFineGainLow = -32;
+constexpr int16_t kFineGainHigh = 31;
+// Nothing above 8 bits comes back from a converter that answers.
+constexpr int32_t kLargestOffsetReadBack = 32767;
+
+const OffsetLimits& LimitsFor(int16_t resolution) {
+    return resolution == 14 ? kOffsetLimits14 : kOffsetLimits16;
+}
+
+// Limits `value` to low..high; true when it had to.
+template <typename T>
+bool Limit(T& value, T low, T high) {
+    if (value < low) {
+        value = low;
+        return true;
+    }
+    if (value > high) {
+        value = high;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string OffsetLimitsText(int16_t resolution) {
+    return LimitsFor(resolution).text;
+}
+
+Correction OffsetCorrection(int32_t readBack, float measuredVolts, int16_t resolution,
+                            float rangeVolts) {
+    const float measured = -measuredVolts;
+    float newOffset = 0.0f;
+    if (resolution == 14) {
+        const int32_t raw = RoundToInt32(readBack / static_cast<double>(kOffsetShift14));
+        const float current = static_cast<float>(SignedField(raw, kOffsetBits14));
+        const double lsb = (2.0 * rangeVolts) / 16384.0;
+        // nearbyint keeps an infinite correction infinite, so the limit below catches it.
+        const float correction = ToSingle(std::nearbyint(ToSingle(measured / lsb)));
+        newOffset = ToSingle(static_cast<double>(current) + correction);
+    } else {
+        const float current = ToSingle(SignedField(readBack, kOffsetBits) / 8.0);
+        const double lsb = (2.0 * rangeVolts) / 65536.0;
+        const float correction = ToSingle(measured / lsb);
+        newOffset = ToSingle(static_cast<double>(current) + correction);
+    }
+    // Only a zero range (0 / 0) could give no number at all; write offset 0 then.
+    if (std::isnan(newOffset))
+        newOffset = 0.0f;
+    const OffsetLimits& limits = LimitsFor(resolution);
+    const bool limited = Limit(newOffset, limits.low, limits.high);
+    if (resolution == 14) {
+        const int32_t code = RoundToInt32(newOffset >= 0 ? newOffset : newOffset + 8.0);
+        return {Mul32(code, kOffsetShift14), limited};
+    }
+    const double raw =
+        newOffset >= 0 ? newOffset / 15.875 * 127 : (newOffset + 16) / 15.875 * 127 + 128;
+    int32_t code = RoundToInt32(raw);
+    // Just below zero the nearest eighth is zero itself, whose 8-bit code is 0, not 256.
+    if (code == 256)
+        code = 0;
+    return {code, limited};
+}
+
+Correction GainCorrection(int32_t readBack, float measuredVolts, int16_t /*resolution*/,
+                          float rangeVolts) {
+    const int16_t code = Check16(readBack);
+    const float current = static_cast<float>(SignedField(code, kFineGainBits));
+    const float error = ToSingle(static_cast<double>(rangeVolts) + measuredVolts);
+    // (2 x range) / 2^17 for both resolutions: the 14-bit device's gain unit is
+    // (2 x range) / (2^14 x 8).
+    const double unit = (2.0 * rangeVolts) / 131072.0;
+    const int16_t steps = RoundToInt16(error / unit);
+    int16_t newGain = RoundToInt16(static_cast<double>(steps) + current);
+    const bool limited = Limit(newGain, kFineGainLow, kFineGainHigh);
+    return {FieldCode(newGain, kFineGainBits), limited};
+}
+
+void Calibration::Start(int16_t channel) {
+    if (channel < 0 || channel > kAllChannels)
+        throw ValueRangeError("no such channel: " + std::to_string(channel));
+    channel_ = channel;
+    step_ = Step::OffsetReading;
+}
+
+void Calibration::Expect(Step step) const {
+    if (step_ != step)
+        throw InstrumentError(step == Step::OffsetReading
+                                  ? "the calibration is not waiting for the offset reading"
+                                  : "the calibration is not waiting for the zero-scale reading");
+}
+
+Correction Calibration::EnterOffsetReading(float measuredVolts) {
+    Expect(Step::OffsetReading);
+    const int32_t readBack = instrument_.ReadRegister(channel_, kRegOffset);
+    if (readBack > kLargestOffsetReadBack)
+        throw OffsetUnreadableError();
+    const float range = instrument_.ChannelRangeVolts(channel_);
+    const Correction c = OffsetCorrection(readBack, measuredVolts, instrument_.Resolution(), range);
+    instrument_.WriteRegister(channel_, kRegOffset, c.registerValue);
+    step_ = Step::GainReading;
+    return c;
+}
+
+Correction Calibration::EnterGainReading(float measuredVolts) {
+    Expect(Step::GainReading);
+    const int32_t readBack = instrument_.ReadRegister(channel_, kRegFineGain);
+    const float range = instrument_.ChannelRangeVolts(channel_);
+    const Correction c = GainCorrection(readBack, measuredVolts, instrument_.Resolution(), range);
+    instrument_.WriteRegister(channel_, kRegFineGain, c.registerValue);
+    step_ = Step::Complete;
+    return c;
+}
+
+}  // namespace tq

@@ -1,0 +1,456 @@
+#include "instrument/Instrument.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "board/AdapterResults.h"
+#include "board/UsbStuff.h"
+#include "core/CheckedInt.h"
+#include "core/CommandWord.h"
+#include "core/Encoding.h"
+#include "core/Fields.h"
+#include "instrument/Temperature.h"
+
+namespace tq {
+namespace {
+
+// What a read-back gives when nothing drives the serial output.
+constexpr int32_t kSilentReadBack = 0xFFFF;
+
+std::string RequestFailureText(int32_t code) {
+    const std::string_view why = ExplainAdapterResult(code);
+    std::string text = "board request failed (" + std::to_string(code) + ")";
+    if (!why.empty())
+        text += ": " + std::string(why);
+    return text;
+}
+
+int16_t DeviceState::*PinField(Pin pin) {
+    switch (pin) {
+        case Pin::Ldac:
+            return &DeviceState::LdacPin;
+        case Pin::Clr:
+            return &DeviceState::ClrPin;
+        case Pin::Rstin:
+            return &DeviceState::RstinPin;
+        case Pin::BinaryCoding:
+            return &DeviceState::BinaryCoding;
+        case Pin::DriveD0:
+            return &DeviceState::DriveD0;
+        case Pin::DriveD1:
+            return &DeviceState::DriveD1;
+    }
+    return &DeviceState::LdacPin;
+}
+
+int16_t DeviceState::*FlagField(FunctionFlag flag) {
+    switch (flag) {
+        case FunctionFlag::LocalGndOffset:
+            return &DeviceState::FnLocalGndOffset;
+        case FunctionFlag::D1Output:
+            return &DeviceState::FnD1Output;
+        case FunctionFlag::D1High:
+            return &DeviceState::FnD1High;
+        case FunctionFlag::D0Output:
+            return &DeviceState::FnD0Output;
+        case FunctionFlag::D0High:
+            return &DeviceState::FnD0High;
+        case FunctionFlag::SdoDisable:
+            return &DeviceState::FnSdoDisable;
+    }
+    return &DeviceState::FnSdoDisable;
+}
+
+}  // namespace
+
+// Counts the requests of one call, however deeply calls nest; the outermost one throws when a
+// request failed, after its whole sequence was sent.
+class Instrument::CallScope {
+public:
+    explicit CallScope(Instrument& instrument) : instrument_(instrument) {
+        if (instrument_.callDepth_++ == 0)
+            instrument_.firstFailure_ = 0;
+    }
+    ~CallScope() { --instrument_.callDepth_; }
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+
+    void Done() {
+        if (instrument_.callDepth_ == 1 && instrument_.firstFailure_ < 0) {
+            const int32_t code = std::exchange(instrument_.firstFailure_, 0);
+            throw RequestError(code, RequestFailureText(code));
+        }
+    }
+
+private:
+    Instrument& instrument_;
+};
+
+Instrument::Instrument(DeviceState& state, BoardRequests& requests, BoardIdentity identity)
+    : state_(state),
+      requests_(requests),
+      registers_(state, requests),
+      identity_(std::move(identity)) {
+    registers_.SetHooks(this);
+    observer_ = requests_.AddObserver([this](int32_t result) {
+        if (result < 0 && firstFailure_ == 0)
+            firstFailure_ = result;
+        InstrumentChange change{InstrumentChange::Kind::RequestResult};
+        change.value = result;
+        Notify(change);
+    });
+}
+
+Instrument::~Instrument() {
+    requests_.RemoveObserver(observer_);
+}
+
+int Instrument::AddListener(Listener listener) {
+    listeners_.emplace_back(nextListener_, std::move(listener));
+    return nextListener_++;
+}
+
+void Instrument::RemoveListener(int id) {
+    std::erase_if(listeners_, [id](const auto& entry) { return entry.first == id; });
+}
+
+Instrument::Origin::Origin(Instrument& instrument, const void* origin)
+    : instrument_(instrument), previous_(instrument.origin_) {
+    instrument_.origin_ = origin;
+}
+
+Instrument::Origin::~Origin() {
+    instrument_.origin_ = previous_;
+}
+
+void Instrument::Notify(InstrumentChange change) {
+    change.origin = origin_;
+    // A listener may remove itself; walk a copy.
+    const auto listeners = listeners_;
+    for (const auto& [id, listener] : listeners)
+        listener(change);
+}
+
+void Instrument::ShowReadWrite(int16_t readWrite) {
+    InstrumentChange change{InstrumentChange::Kind::ReadWrite};
+    change.value = readWrite;
+    Notify(change);
+}
+
+void Instrument::CheckChannel(int16_t channel, bool allowAll) {
+    const int16_t last = allowAll ? kAllChannels : kChannelCount - 1;
+    if (channel < 0 || channel > last)
+        throw ValueRangeError(
+            "no such channel: " + std::to_string(channel) +
+            (allowAll ? " (DAC A to D are 0 to 3, ALL DACs 4)" : " (DAC A to D are 0 to 3)"));
+}
+
+int16_t Instrument::ConnectBoard(const std::string& programFolder) {
+    CallScope scope(*this);
+    state_.FirmwarePath = FirmwarePathFor(programFolder);
+    const std::string pathCopy = state_.FirmwarePath;
+    PathToBytes(state_, pathCopy);
+    return tq::ConnectBoard(state_, requests_.BoardAdapter(), programFolder);
+}
+
+std::string Instrument::ExplainResult(int32_t code) {
+    return std::string(ExplainAdapterResult(code));
+}
+
+void Instrument::SetResolution(int16_t bits) {
+    if (bits != 16 && bits != 14)
+        throw ValueRangeError("the resolution is 16 or 14 bits, not " + std::to_string(bits));
+    state_.Resolution = bits;
+    InstrumentChange change{InstrumentChange::Kind::Resolution};
+    change.value = bits;
+    Notify(change);
+}
+
+void Instrument::SetPulseAfterDataWrite(bool on) {
+    pulseAfterDataWrite_ = on;
+    InstrumentChange change{InstrumentChange::Kind::PulseAfterDataWrite};
+    change.value = on ? 1 : 0;
+    Notify(change);
+}
+
+void Instrument::Remember(int16_t address, int16_t reg, int32_t value, bool readBack) {
+    if (reg == kRegCoarseGain && !(readBack && value == kSilentReadBack)) {
+        if (address == kAllChannels && !readBack)
+            knownRange_.fill(value & 3);
+        else if (address >= 0 && address < 8)
+            // Addresses 4 to 7 read back channel A.
+            knownRange_[static_cast<std::size_t>(address < kChannelCount ? address : 0)] =
+                value & 3;
+    }
+    InstrumentChange change{InstrumentChange::Kind::Register};
+    change.address = address;
+    change.reg = reg;
+    change.value = value;
+    change.readBack = readBack;
+    Notify(change);
+}
+
+void Instrument::WriteRegister(int16_t address, int16_t reg, int32_t data) {
+    CallScope scope(*this);
+    registers_.WriteRegister(address, reg, data);
+    Remember(address, reg, data, false);
+    scope.Done();
+}
+
+int32_t Instrument::ReadRegister(int16_t address, int16_t reg) {
+    CallScope scope(*this);
+    const int32_t value = registers_.ReadRegister(address, reg);
+    Remember(address, reg, value, true);
+    scope.Done();
+    return value;
+}
+
+int32_t Instrument::WriteDataRegister(int16_t address, int32_t code) {
+    const int32_t written = state_.Resolution == 14 ? Mul32(code, 4) : code;
+    WriteRegister(address, kRegData, written);
+    return written;
+}
+
+VoltageSetting Instrument::SetChannelVoltage(int16_t address, float volts, float rangeForCode3) {
+    CheckChannel(address, true);
+    CallScope scope(*this);
+    // The range is that of the channel; "ALL DACs" goes by DAC A's.
+    const int16_t rangeChannel = address < kAllChannels ? address : 0;
+    const int16_t coarse = Check16(ReadRegister(rangeChannel, kRegCoarseGain));
+    const float range = RangeVoltsForCode(coarse).value_or(rangeForCode3);
+    const LimitedVolts limited = VoltsToCode(volts, state_.Resolution, state_.BinaryCoding, range);
+    WriteDataRegister(address, limited.code);
+    scope.Done();
+    return {limited.volts, limited.code, range};
+}
+
+float Instrument::ChannelVoltage(int16_t channel) {
+    CallScope scope(*this);
+    const int32_t code = DataCode(channel);
+    const int32_t coarse = RangeCode(channel);
+    scope.Done();
+    const float range = RangeVoltsForCode(coarse).value_or(10.0f);
+    return CodeToVolts(code, state_.Resolution, range, state_.BinaryCoding);
+}
+
+void Instrument::SetDataCode(int16_t address, int32_t code) {
+    CheckChannel(address, true);
+    const int32_t top = state_.Resolution == 14 ? 16383 : 65535;
+    if (code < 0 || code > top)
+        throw ValueRangeError("data code " + std::to_string(code) + " is outside 0 to " +
+                              std::to_string(top));
+    CallScope scope(*this);
+    WriteDataRegister(address, code);
+    scope.Done();
+}
+
+int32_t Instrument::DataCode(int16_t channel) {
+    CheckChannel(channel, false);
+    CallScope scope(*this);
+    const int32_t raw = ReadRegister(channel, kRegData);
+    scope.Done();
+    return state_.Resolution == 14 ? RoundToInt32(raw / 4.0) : raw;
+}
+
+void Instrument::SetRangeCode(int16_t address, int32_t code) {
+    CheckChannel(address, true);
+    if (code < 0 || code > 2)
+        throw ValueRangeError("coarse gain code " + std::to_string(code) +
+                              " is not a range (0, 1 or 2)");
+    CallScope scope(*this);
+    WriteRegister(address, kRegCoarseGain, code);
+    scope.Done();
+}
+
+int32_t Instrument::RangeCode(int16_t channel) {
+    CheckChannel(channel, false);
+    CallScope scope(*this);
+    const int32_t code = ReadRegister(channel, kRegCoarseGain) & 3;
+    scope.Done();
+    return code;
+}
+
+std::optional<int32_t> Instrument::KnownRangeCode(int16_t channel) const {
+    if (channel < 0 || channel >= kChannelCount)
+        return std::nullopt;
+    return knownRange_[static_cast<std::size_t>(channel)];
+}
+
+float Instrument::ChannelRangeVolts(int16_t channel) {
+    const int16_t rangeChannel = channel >= 0 && channel < kChannelCount ? channel : 0;
+    std::optional<int32_t> code = KnownRangeCode(rangeChannel);
+    if (!code)
+        code = RangeCode(rangeChannel);
+    // Code 3 acts as code 0.
+    return RangeVoltsForCode(*code).value_or(10.0f);
+}
+
+void Instrument::SetFineGain(int16_t address, int32_t value) {
+    CheckChannel(address, true);
+    if (value < -32 || value > 31)
+        throw ValueRangeError("fine gain " + std::to_string(value) + " is outside -32 to 31");
+    CallScope scope(*this);
+    WriteRegister(address, kRegFineGain, FieldCode(value, kFineGainBits));
+    scope.Done();
+}
+
+int32_t Instrument::FineGain(int16_t channel) {
+    CheckChannel(channel, false);
+    CallScope scope(*this);
+    const int32_t code = ReadRegister(channel, kRegFineGain);
+    scope.Done();
+    return SignedField(code & 0x3F, kFineGainBits);
+}
+
+void Instrument::SetOffset(int16_t address, int32_t value) {
+    CheckChannel(address, true);
+    const bool narrow = state_.Resolution == 14;
+    const int32_t low = narrow ? -4 : -128;
+    const int32_t high = narrow ? 3 : 127;
+    if (value < low || value > high)
+        throw ValueRangeError("offset " + std::to_string(value) + " is outside " +
+                              std::to_string(low) + " to " + std::to_string(high));
+    CallScope scope(*this);
+    const int32_t code =
+        narrow ? FieldCode(value, kOffsetBits14) * kOffsetShift14 : FieldCode(value, kOffsetBits);
+    WriteRegister(address, kRegOffset, code);
+    scope.Done();
+}
+
+int32_t Instrument::Offset(int16_t channel) {
+    CheckChannel(channel, false);
+    CallScope scope(*this);
+    const int32_t code = ReadRegister(channel, kRegOffset) & 0xFF;
+    scope.Done();
+    if (state_.Resolution == 14)
+        return SignedField(code / kOffsetShift14, kOffsetBits14);
+    return SignedField(code, kOffsetBits);
+}
+
+void Instrument::WriteFunctionFlags() {
+    CallScope scope(*this);
+    state_.FunctionImage = registers_.ComposeFunctionWord();
+    WriteRegister(kFnControlBits, kRegFunction, state_.FunctionImage);
+    Notify(InstrumentChange{InstrumentChange::Kind::FunctionFlags});
+    scope.Done();
+}
+
+void Instrument::SetFunctionFlag(FunctionFlag flag, bool on) {
+    state_.*FlagField(flag) = on ? 1 : 0;
+    WriteFunctionFlags();
+}
+
+bool Instrument::FunctionFlagValue(FunctionFlag flag) const {
+    return state_.*FlagField(flag) != 0;
+}
+
+void Instrument::RunFunctionBitOperation(const FunctionBitOperation& operation) {
+    CallScope scope(*this);
+    int32_t image = ReadRegister(kFnControlBits, kRegFunction);
+    image = operation.set ? (image | operation.mask) : (image & ~operation.mask);
+    state_.FunctionImage = image;
+    WriteRegister(kFnControlBits, kRegFunction, state_.FunctionImage);
+    scope.Done();
+}
+
+void Instrument::NoOperation(int16_t reg) {
+    WriteRegister(kFnNoOperation, reg, 0);
+}
+
+void Instrument::ClearAllChannels() {
+    WriteRegister(kFnClearAll, kRegFunction, 0);
+}
+
+void Instrument::LoadAllChannels() {
+    WriteRegister(kFnLoadAll, kRegFunction, 0);
+}
+
+void Instrument::SetPin(Pin pin, bool high) {
+    CallScope scope(*this);
+    state_.*PinField(pin) = high ? 1 : 0;
+    requests_.SendPinWord();
+    Notify(InstrumentChange{InstrumentChange::Kind::Pins});
+    scope.Done();
+}
+
+bool Instrument::PinValue(Pin pin) const {
+    return state_.*PinField(pin) != 0;
+}
+
+void Instrument::SetD0Output(bool output) {
+    CallScope scope(*this);
+    requests_.SetD0Direction(output ? 0 : 1);
+    InstrumentChange change{InstrumentChange::Kind::D0Direction};
+    change.value = output ? 1 : 0;
+    Notify(change);
+    SetFunctionFlag(FunctionFlag::D0Output, output);
+    scope.Done();
+}
+
+void Instrument::SetD1Output(bool output) {
+    CallScope scope(*this);
+    requests_.SetD1Direction(output ? 0 : 1);
+    InstrumentChange change{InstrumentChange::Kind::D1Direction};
+    change.value = output ? 1 : 0;
+    Notify(change);
+    SetFunctionFlag(FunctionFlag::D1Output, output);
+    scope.Done();
+}
+
+int32_t Instrument::ReadFunctionRegister() {
+    CallScope scope(*this);
+    DeviceState& s = state_;
+    const int32_t first = ReadRegister(kFnControlBits, kRegFunction);
+    // FFFF is what a silent serial output reads as, not the register: writing it back would make
+    // D0 and D1 outputs behind the switches' backs. Enable SDO on the word the flags make.
+    const int32_t basis = first == kSilentReadBack ? registers_.ComposeFunctionWord() : first;
+    s.FunctionImage = basis & ~kBitSdoDisable;
+    WriteRegister(kFnControlBits, kRegFunction, s.FunctionImage);
+    s.FunctionImage = ReadRegister(kFnControlBits, kRegFunction);
+    s.DriveD1 = (s.FunctionImage & kBitD1High) ? 1 : 0;
+    s.DriveD0 = (s.FunctionImage & kBitD0High) ? 1 : 0;
+    s.FnSdoDisable = 0;
+    Notify(InstrumentChange{InstrumentChange::Kind::FunctionFlags});
+    Notify(InstrumentChange{InstrumentChange::Kind::Pins});
+    scope.Done();
+    return s.FunctionImage;
+}
+
+TemperatureReading Instrument::MeasureTemperature() {
+    CallScope scope(*this);
+    const bool sdoBefore = state_.FnSdoDisable != 0;
+    // The readings are taken with the converter's serial data output off.
+    SetFunctionFlag(FunctionFlag::SdoDisable, true);
+    // The first two readings settle the board's converter; only the third counts.
+    std::optional<int16_t> reading;
+    for (int i = 0; i < kTemperatureReadings; ++i) {
+        try {
+            reading = requests_.ReadAdcWord();
+        } catch (const NumericError&) {
+            reading.reset();
+        }
+    }
+    // Leaving the serial output off would make every later register read-back all ones.
+    SetFunctionFlag(FunctionFlag::SdoDisable, sdoBefore);
+    scope.Done();
+    if (!reading || *reading < 0 || *reading >= kTemperatureCounts)
+        throw ReadingError("the temperature converter's reading is outside 0 to 4095");
+    return TemperatureFromCounts(*reading);
+}
+
+void Instrument::WriteComposedWord() {
+    CallScope scope(*this);
+    requests_.WriteWord(CommandByte(state_.ReadWrite, state_.RegSelect, state_.Address),
+                        state_.DataValue);
+    scope.Done();
+}
+
+std::array<uint8_t, 2> Instrument::LegacyRead() {
+    CallScope scope(*this);
+    requests_.LegacyRead();
+    scope.Done();
+    return {state_.ReceiveBuffer[0], state_.ReceiveBuffer[1]};
+}
+
+}  // namespace tq

@@ -1,0 +1,200 @@
+#pragma once
+// Every action a user can take on the board, each with its target named in the call: a channel
+// (address 0..3 for DAC A..D, 4 for ALL DACs where that makes sense), a register, a pin, a flag.
+// Windows, the automation console and the remote server are its clients; none of them relies on
+// a "current channel" that another one left behind.
+//
+// A call sends its whole sequence of requests as the windows' handlers always have; if any of
+// them failed, the call then throws RequestError with the adapter's code and explanation. After
+// every change it tells its listeners what changed, so every view shows the board as it is.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "board/BoardRequests.h"
+#include "board/RegisterAccess.h"
+#include "core/DeviceState.h"
+#include "core/Tables.h"
+#include "instrument/InstrumentErrors.h"
+#include "instrument/Temperature.h"
+
+namespace tq {
+
+inline constexpr int16_t kChannelCount = 4;
+
+// The board's pins that the pin word carries.
+enum class Pin { Ldac, Clr, Rstin, BinaryCoding, DriveD0, DriveD1 };
+// The function register's six control bits.
+enum class FunctionFlag { LocalGndOffset, D1Output, D1High, D0Output, D0High, SdoDisable };
+
+struct InstrumentChange {
+    enum class Kind {
+        Register,             // a register was written or read back: address, reg, value
+        Pins,                 // the pin word was sent
+        FunctionFlags,        // the function flags were written
+        D0Direction,          // value 1: the converter drives D0
+        D1Direction,          // value 1: the converter drives D1
+        PulseAfterDataWrite,  // value 0 or 1
+        ReadWrite,            // the R/W bit of the word just sent
+        Resolution,           // value 16 or 14
+        RequestResult,        // a board request finished with this result (negative: failed)
+    };
+    Kind kind;
+    int16_t address = 0;
+    int16_t reg = 0;
+    int32_t value = 0;
+    bool readBack = false;         // Register: read back rather than written
+    const void* origin = nullptr;  // who asked (see Instrument::Origin)
+};
+
+struct BoardIdentity {
+    std::string displayName;  // "Simulated board", or the real board's name
+    std::string serial;       // "SIMULATED", or the USB location of a real board
+};
+
+struct VoltageSetting {
+    float volts;       // the voltage written, after limiting to the range
+    int32_t code;      // the N-bit code (14-bit codes not yet multiplied by 4)
+    float rangeVolts;  // the full scale of the range it was coded for
+};
+
+class Instrument : private RegisterHooks {
+public:
+    using Listener = std::function<void(const InstrumentChange&)>;
+
+    Instrument(DeviceState& state, BoardRequests& requests, BoardIdentity identity);
+    ~Instrument() override;
+    Instrument(const Instrument&) = delete;
+    Instrument& operator=(const Instrument&) = delete;
+
+    // Listeners are called after each change, on the caller's thread. They must not call back
+    // into the instrument.
+    int AddListener(Listener listener);
+    void RemoveListener(int id);
+
+    // While one lives, changes are reported with this origin, so that a view can tell its own
+    // changes from everyone else's.
+    class Origin {
+    public:
+        Origin(Instrument& instrument, const void* origin);
+        ~Origin();
+        Origin(const Origin&) = delete;
+        Origin& operator=(const Origin&) = delete;
+
+    private:
+        Instrument& instrument_;
+        const void* previous_;
+    };
+
+    const BoardIdentity& Identity() const { return identity_; }
+    const DeviceState& State() const { return state_; }
+    DeviceState& MutableState() { return state_; }
+
+    int16_t Resolution() const { return state_.Resolution; }
+    // 16 (TQ2604X) or 14 (TQ2404); anything else is a ValueRangeError.
+    void SetResolution(int16_t bits);
+
+    bool PulseAfterDataWrite() const override { return pulseAfterDataWrite_; }
+    void SetPulseAfterDataWrite(bool on);
+
+    // Registers by address and register select, as the converter takes them.
+    void WriteRegister(int16_t address, int16_t reg, int32_t data);
+    int32_t ReadRegister(int16_t address, int16_t reg);
+
+    // --- channel outputs (address 0..3; ALL DACs = 4 where allowed) ---
+
+    // As the voltage entry does: reads the channel's coarse gain (DAC A's for ALL DACs), limits
+    // the voltage to that range, codes it for the board's coding and resolution and writes the
+    // data register. A coarse gain of 3 has no range of its own: `rangeForCode3` is used then.
+    VoltageSetting SetChannelVoltage(int16_t address, float volts, float rangeForCode3 = 10.0f);
+    // The voltage of the code in the channel's data (input) register, from read-backs of its
+    // data and coarse gain registers.
+    float ChannelVoltage(int16_t channel);
+    // The data register's N-bit code (0..2^N - 1); ValueRangeError beyond it.
+    void SetDataCode(int16_t address, int32_t code);
+    int32_t DataCode(int16_t channel);
+    // Coarse gain code 0, 1 or 2 (3 reads back as itself and acts as 0).
+    void SetRangeCode(int16_t address, int32_t code);
+    int32_t RangeCode(int16_t channel);
+    // The channel's full scale as the program knows it: from the last write or read-back of its
+    // coarse gain that went through here, or from one read-back when it does not know it.
+    float ChannelRangeVolts(int16_t channel);
+    std::optional<int32_t> KnownRangeCode(int16_t channel) const;
+    // Fine gain in steps (-32..31; on the 14-bit device -8..7.75 in quarter steps is the entry's
+    // business: here the register code's signed value) and offset in eighths of an LSB as a
+    // signed register value (-128..127; 14-bit -4..3).
+    void SetFineGain(int16_t address, int32_t value);
+    int32_t FineGain(int16_t channel);
+    void SetOffset(int16_t address, int32_t value);
+    int32_t Offset(int16_t channel);
+
+    // --- function register, pins, broadcasts ---
+
+    // Sets one flag and writes the function word built from all six.
+    void SetFunctionFlag(FunctionFlag flag, bool on);
+    bool FunctionFlagValue(FunctionFlag flag) const;
+    // Writes the function word built from the six flags (FunctionImage).
+    void WriteFunctionFlags();
+    // Read-modify-write of one function bit, as the function list does.
+    void RunFunctionBitOperation(const FunctionBitOperation& operation);
+    // The no-operation word at function address 0 with the given register select.
+    void NoOperation(int16_t reg);
+    void ClearAllChannels();
+    void LoadAllChannels();
+
+    // Sets one pin flag and sends the pin word.
+    void SetPin(Pin pin, bool high);
+    bool PinValue(Pin pin) const;
+    // The board's side of D0/D1 first, then the converter's direction bit.
+    void SetD0Output(bool output);
+    void SetD1Output(bool output);
+    // READ: the function register with the serial output enabled, read back; returns the image.
+    int32_t ReadFunctionRegister();
+
+    // --- temperature ---
+
+    // With the serial output disabled for the readings and restored after: three readings of the
+    // board's converter, the third counts. A failed request throws RequestError, a reading
+    // outside 0..4095 ReadingError.
+    TemperatureReading MeasureTemperature();
+
+    // --- the board link ---
+
+    // Search, connect and download the firmware from the program folder: 0, or the adapter's
+    // result (ExplainResult tells what it means, or nothing for a code outside the table).
+    int16_t ConnectBoard(const std::string& programFolder);
+    static std::string ExplainResult(int32_t code);
+    // The legacy panel's own requests: the word composed in DeviceState (Address, RegSelect,
+    // ReadWrite, DataValue) without a pulse, and the two-byte read of the last word shifted in.
+    void WriteComposedWord();
+    std::array<uint8_t, 2> LegacyRead();
+
+private:
+    friend class Origin;
+    class CallScope;
+
+    void ShowReadWrite(int16_t readWrite) override;
+    void Notify(InstrumentChange change);
+    void Remember(int16_t address, int16_t reg, int32_t value, bool readBack);
+    int32_t WriteDataRegister(int16_t address, int32_t code);
+    static void CheckChannel(int16_t channel, bool allowAll);
+
+    DeviceState& state_;
+    BoardRequests& requests_;
+    int observer_ = 0;
+    RegisterAccess registers_;
+    BoardIdentity identity_;
+    bool pulseAfterDataWrite_ = false;
+    std::array<std::optional<int32_t>, kChannelCount> knownRange_{};
+    std::vector<std::pair<int, Listener>> listeners_;
+    int nextListener_ = 1;
+    const void* origin_ = nullptr;
+    int callDepth_ = 0;
+    int32_t firstFailure_ = 0;  // the first failed request's result in the current call
+};
+
+}  // namespace tq
