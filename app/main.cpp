@@ -5,14 +5,15 @@
 #include <cstdio>
 
 #include "app/Program.h"
+#include "core/Version.h"
 #include "ui/widgets/FrameCaptionStyle.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     tq::InstallFrameCaptionStyle();
     QApplication::setApplicationName(QStringLiteral("tq2604x-eval"));
-    QApplication::setApplicationDisplayName(QStringLiteral("TQ2604X Evaluation Software"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.20"));
+    QApplication::setApplicationDisplayName(QString::fromLatin1(tq::kProgramTitle));
+    QApplication::setApplicationVersion(QString::fromLatin1(tq::kProgramVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "adapter/simulated/SimulatedBoard.h"
+#include "board/BoardRequests.h"
 #include "ui/WindowContext.h"
 #include "ui/main/ComposerPanel.h"
 #include "ui/widgets/MessageSink.h"

@@ -6,9 +6,13 @@
 // Results: zero or more is success (for Vendor_Request, the number of bytes transferred); a
 // failure is one of the negative codes of board/AdapterResults.h.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tq {
+
+// The longest firmware path Download_Firmware takes, in bytes (without the terminating 0).
+inline constexpr std::size_t kMaxPathBytes = 512;
 
 class Adapter {
 public:

@@ -12,7 +12,6 @@ namespace tq {
 inline constexpr int32_t UsbVendorId = 0x0456;
 inline constexpr int32_t UsbProductId = 0xB202;
 inline constexpr const char* kFirmwareFileName = "TQ2604.hex";
-inline constexpr std::size_t kMaxPathBytes = 512;
 
 // The program's folder joined with the firmware file name by the platform's separator.
 std::string FirmwarePathFor(const std::string& programFolder);

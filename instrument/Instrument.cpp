@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "board/AdapterResults.h"
+#include "board/BoardRequests.h"
+#include "board/RegisterAccess.h"
 #include "board/UsbStuff.h"
 #include "core/CheckedInt.h"
 #include "core/CommandWord.h"
@@ -87,12 +89,24 @@ private:
     Instrument& instrument_;
 };
 
+// What the register routines ask of their caller: the pulse setting and the R/W cell.
+class Instrument::Hooks : public RegisterHooks {
+public:
+    explicit Hooks(Instrument& instrument) : instrument_(instrument) {}
+    bool PulseAfterDataWrite() const override { return instrument_.PulseAfterDataWrite(); }
+    void ShowReadWrite(int16_t readWrite) override { instrument_.ShowReadWrite(readWrite); }
+
+private:
+    Instrument& instrument_;
+};
+
 Instrument::Instrument(DeviceState& state, BoardRequests& requests, BoardIdentity identity)
     : state_(state),
       requests_(requests),
-      registers_(state, requests),
-      identity_(std::move(identity)) {
-    registers_.SetHooks(this);
+      identity_(std::move(identity)),
+      hooks_(std::make_unique<Hooks>(*this)),
+      registers_(std::make_unique<RegisterAccess>(state, requests)) {
+    registers_->SetHooks(hooks_.get());
     observer_ = requests_.AddObserver([this](int32_t result) {
         if (result < 0 && firstFailure_ == 0)
             firstFailure_ = result;
@@ -148,9 +162,6 @@ void Instrument::CheckChannel(int16_t channel, bool allowAll) {
 
 int16_t Instrument::ConnectBoard(const std::string& programFolder) {
     CallScope scope(*this);
-    state_.FirmwarePath = FirmwarePathFor(programFolder);
-    const std::string pathCopy = state_.FirmwarePath;
-    PathToBytes(state_, pathCopy);
     return tq::ConnectBoard(state_, requests_.BoardAdapter(), programFolder);
 }
 
@@ -193,14 +204,14 @@ void Instrument::Remember(int16_t address, int16_t reg, int32_t value, bool read
 
 void Instrument::WriteRegister(int16_t address, int16_t reg, int32_t data) {
     CallScope scope(*this);
-    registers_.WriteRegister(address, reg, data);
+    registers_->WriteRegister(address, reg, data);
     Remember(address, reg, data, false);
     scope.Done();
 }
 
 int32_t Instrument::ReadRegister(int16_t address, int16_t reg) {
     CallScope scope(*this);
-    const int32_t value = registers_.ReadRegister(address, reg);
+    const int32_t value = registers_->ReadRegister(address, reg);
     Remember(address, reg, value, true);
     scope.Done();
     return value;
@@ -330,7 +341,7 @@ int32_t Instrument::Offset(int16_t channel) {
 
 void Instrument::WriteFunctionFlags() {
     CallScope scope(*this);
-    state_.FunctionImage = registers_.ComposeFunctionWord();
+    state_.FunctionImage = registers_->ComposeFunctionWord();
     WriteRegister(kFnControlBits, kRegFunction, state_.FunctionImage);
     Notify(InstrumentChange{InstrumentChange::Kind::FunctionFlags});
     scope.Done();
@@ -404,7 +415,7 @@ int32_t Instrument::ReadFunctionRegister() {
     const int32_t first = ReadRegister(kFnControlBits, kRegFunction);
     // FFFF is what a silent serial output reads as, not the register: writing it back would make
     // D0 and D1 outputs behind the switches' backs. Enable SDO on the word the flags make.
-    const int32_t basis = first == kSilentReadBack ? registers_.ComposeFunctionWord() : first;
+    const int32_t basis = first == kSilentReadBack ? registers_->ComposeFunctionWord() : first;
     s.FunctionImage = basis & ~kBitSdoDisable;
     WriteRegister(kFnControlBits, kRegFunction, s.FunctionImage);
     s.FunctionImage = ReadRegister(kFnControlBits, kRegFunction);
@@ -422,21 +433,22 @@ TemperatureReading Instrument::MeasureTemperature() {
     const bool sdoBefore = state_.FnSdoDisable != 0;
     // The readings are taken with the converter's serial data output off.
     SetFunctionFlag(FunctionFlag::SdoDisable, true);
-    // The first two readings settle the board's converter; only the third counts.
-    std::optional<int16_t> reading;
+    // The first two readings settle the board's converter; only the third counts. A reading
+    // that does not fit the request's 16 bits counts as -1, outside the converter's range.
+    int32_t reading = -1;
     for (int i = 0; i < kTemperatureReadings; ++i) {
         try {
             reading = requests_.ReadAdcWord();
         } catch (const NumericError&) {
-            reading.reset();
+            reading = -1;
         }
     }
     // Leaving the serial output off would make every later register read-back all ones.
     SetFunctionFlag(FunctionFlag::SdoDisable, sdoBefore);
     scope.Done();
-    if (!reading || *reading < 0 || *reading >= kTemperatureCounts)
+    if (reading < 0 || reading >= kTemperatureCounts)
         throw ReadingError("the temperature converter's reading is outside 0 to 4095");
-    return TemperatureFromCounts(*reading);
+    return TemperatureFromCounts(static_cast<int16_t>(reading));
 }
 
 void Instrument::WriteComposedWord() {

@@ -11,18 +11,20 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "board/BoardRequests.h"
-#include "board/RegisterAccess.h"
 #include "core/DeviceState.h"
 #include "core/Tables.h"
 #include "instrument/InstrumentErrors.h"
 #include "instrument/Temperature.h"
 
 namespace tq {
+
+class BoardRequests;
+class RegisterAccess;
 
 inline constexpr int16_t kChannelCount = 4;
 
@@ -62,12 +64,12 @@ struct VoltageSetting {
     float rangeVolts;  // the full scale of the range it was coded for
 };
 
-class Instrument : private RegisterHooks {
+class Instrument {
 public:
     using Listener = std::function<void(const InstrumentChange&)>;
 
     Instrument(DeviceState& state, BoardRequests& requests, BoardIdentity identity);
-    ~Instrument() override;
+    ~Instrument();
     Instrument(const Instrument&) = delete;
     Instrument& operator=(const Instrument&) = delete;
 
@@ -98,7 +100,7 @@ public:
     // 16 (TQ2604X) or 14 (TQ2404); anything else is a ValueRangeError.
     void SetResolution(int16_t bits);
 
-    bool PulseAfterDataWrite() const override { return pulseAfterDataWrite_; }
+    bool PulseAfterDataWrite() const { return pulseAfterDataWrite_; }
     void SetPulseAfterDataWrite(bool on);
 
     // Registers by address and register select, as the converter takes them.
@@ -176,8 +178,9 @@ public:
 private:
     friend class Origin;
     class CallScope;
+    class Hooks;
 
-    void ShowReadWrite(int16_t readWrite) override;
+    void ShowReadWrite(int16_t readWrite);
     void Notify(InstrumentChange change);
     void Remember(int16_t address, int16_t reg, int32_t value, bool readBack);
     int32_t WriteDataRegister(int16_t address, int32_t code);
@@ -186,8 +189,9 @@ private:
     DeviceState& state_;
     BoardRequests& requests_;
     int observer_ = 0;
-    RegisterAccess registers_;
     BoardIdentity identity_;
+    std::unique_ptr<Hooks> hooks_;
+    std::unique_ptr<RegisterAccess> registers_;
     bool pulseAfterDataWrite_ = false;
     std::array<std::optional<int32_t>, kChannelCount> knownRange_{};
     std::vector<std::pair<int, Listener>> listeners_;

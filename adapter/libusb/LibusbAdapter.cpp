@@ -10,7 +10,6 @@ namespace tq {
 namespace {
 
 // The adapter takes at most 512 path bytes and their terminator.
-constexpr std::size_t kMaxPathBytes = 512;
 
 int32_t OpenResult(UsbStatus status) {
     switch (status) {

@@ -29,7 +29,6 @@ public:
     // register holds the CPU in reset, 0 lets it run.
     static constexpr uint8_t kLoadRequest = 0xA0;
     static constexpr uint16_t kCpuControlAddress = 0xE600;
-    static constexpr std::size_t kProgramRamBytes = 16 * 1024;
     static constexpr std::size_t kLoadChunkBytes = 1024;
 
     static constexpr uint8_t kVendorOut = 0x40;  // vendor type, device recipient, host to device

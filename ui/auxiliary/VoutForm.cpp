@@ -65,6 +65,30 @@ VoutForm::VoutForm(WindowContext& context, QWidget* parent) : QWidget(parent), c
     connect(boxes_[1], &QLineEdit::returnPressed, this, &VoutForm::Text2_KeyPress);
     connect(boxes_[2], &QLineEdit::returnPressed, this, &VoutForm::Text3_KeyPress);
     connect(boxes_[3], &QLineEdit::returnPressed, this, &VoutForm::Text4_KeyPress);
+    listener_ = ctx_.instrument.AddListener([this](const InstrumentChange& c) { ShowChange(c); });
+}
+
+VoutForm::~VoutForm() {
+    ctx_.instrument.RemoveListener(listener_);
+}
+
+void VoutForm::ShowChange(const InstrumentChange& c) {
+    if (c.kind != InstrumentChange::Kind::Register || c.readBack || c.reg != kRegData ||
+        c.origin == this || c.address < 0 || c.address > kAllChannels)
+        return;
+    const DeviceState& s = ctx_.instrument.State();
+    for (int16_t channel = 0; channel < kChannelCount; ++channel) {
+        if (c.address != channel && c.address != kAllChannels)
+            continue;
+        QLineEdit* box = boxes_[static_cast<std::size_t>(channel)];
+        const auto rangeCode = ctx_.instrument.KnownRangeCode(channel);
+        // A box the user is typing in keeps what is typed; an unknown range shows nothing new.
+        if (box->hasFocus() || box->isModified() || !rangeCode)
+            continue;
+        const float range = RangeVoltsForCode(*rangeCode).value_or(10.0f);
+        const int32_t code = s.Resolution == 14 ? c.value / 4 : c.value;
+        box->setText(RoundedDecimalText(CodeToVolts(code, s.Resolution, range, s.BinaryCoding), 5));
+    }
 }
 
 void VoutForm::Text1_KeyPress() {
@@ -82,6 +106,7 @@ void VoutForm::Text4_KeyPress() {
 
 void VoutForm::EnterVoltage(int16_t address) {
     QLineEdit* box = boxes_[static_cast<std::size_t>(address)];
+    const Instrument::Origin own(ctx_.instrument, this);
     const int16_t binaryCoding = ctx_.instrument.State().BinaryCoding;
     int32_t code = 0;
     try {

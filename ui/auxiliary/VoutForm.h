@@ -16,6 +16,7 @@ class VoutForm : public QWidget {
     Q_OBJECT
 public:
     explicit VoutForm(WindowContext& context, QWidget* parent = nullptr);
+    ~VoutForm() override;
 
     void Text1_KeyPress();  // Enter in channel A's box
     void Text2_KeyPress();
@@ -26,6 +27,9 @@ public:
     float RangeLimit = 0.0f;
 
 private:
+    // Shows a voltage that another window or a remote client wrote, without board traffic.
+    void ShowChange(const InstrumentChange& change);
+    int listener_ = 0;
     void EnterVoltage(int16_t address);
 
     WindowContext& ctx_;

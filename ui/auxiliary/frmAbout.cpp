@@ -8,13 +8,13 @@
 #include <optional>
 #include <string>
 
+#include "core/Version.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {
 
 namespace {
 
-const QString kProgramTitle = QStringLiteral("TQ2604X Evaluation Software");
 const QString kSysInfoUnavailable =
     QStringLiteral("System Information Is Unavailable At This Time");
 
@@ -27,9 +27,9 @@ constexpr const char* kSysInfoFile = "\\MSINFO32.EXE";
 
 QString VersionText() {
     return QStringLiteral("Version  %1.%2.%3")
-        .arg(TQ_VERSION_MAJOR)
-        .arg(TQ_VERSION_MINOR)
-        .arg(TQ_VERSION_REVISION);
+        .arg(kVersionMajor)
+        .arg(kVersionMinor)
+        .arg(kVersionRevision);
 }
 
 // The tool's full path when it is registered, else its registered folder with the file name when
@@ -112,8 +112,8 @@ frmAbout::frmAbout(WindowContext& context, std::unique_ptr<RegistryApi> registry
 frmAbout::~frmAbout() = default;
 
 void frmAbout::Form_Load() {
-    setWindowTitle(QStringLiteral("About ") + kProgramTitle);
-    lblTitle_->setText(kProgramTitle);
+    setWindowTitle(QStringLiteral("About ") + QString::fromLatin1(kProgramTitle));
+    lblTitle_->setText(QString::fromLatin1(kProgramTitle));
     lblVersion_->setText(VersionText());
 }
 
@@ -134,7 +134,8 @@ void frmAbout::StartSysInfo() {
         // An answer the look-up cannot read: the tool is as unavailable as when it is missing.
     }
     if (!started)
-        ctx_.messages.ShowMessage(this, MessageIcon::None, kSysInfoUnavailable, kProgramTitle);
+        ctx_.messages.ShowMessage(this, MessageIcon::None, kSysInfoUnavailable,
+                                  QString::fromLatin1(kProgramTitle));
 }
 
 }  // namespace tq

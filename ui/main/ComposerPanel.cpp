@@ -562,7 +562,7 @@ void ComposerPanel::Impl::ShowChange(const InstrumentChange& c) {
     const bool narrow = s.Resolution == 14;
     // A box the user is typing in keeps what is typed.
     const auto show = [](QLineEdit* box, const QString& text) {
-        if (!box->hasFocus())
+        if (!box->hasFocus() && !box->isModified())
             box->setText(text);
     };
     Guarded([&] {

@@ -15,6 +15,7 @@
 #include <QStatusBar>
 
 #include "core/Tables.h"
+#include "core/Version.h"
 #include "ui/main/CalibrationPanel.h"
 #include "ui/main/ComposerPanel.h"
 #include "ui/main/SwitchesPanel.h"
@@ -25,7 +26,7 @@ namespace tq {
 
 namespace {
 
-const QString kTitle = QStringLiteral("TQ2604X Evaluation Software");
+const QString kTitle = QString::fromLatin1(kProgramTitle);
 const QString kDownloadFailed =
     QStringLiteral("Error Downloading Firmware - Check USB connections");
 const QString kNotResponding = QStringLiteral("Board not responding");

@@ -1,5 +1,6 @@
 #include "ui/widgets/MessageSink.h"
 
+#include <QApplication>
 #include <QMessageBox>
 
 namespace tq {
@@ -21,7 +22,8 @@ void BoxMessageSink::ShowMessage(QWidget* parent, MessageIcon icon, const QStrin
             box.setIcon(QMessageBox::Critical);
             break;
     }
-    box.setWindowTitle(title.isEmpty() ? QStringLiteral("TQ2604X Evaluation Software") : title);
+    // Without a title of its own a box carries the program's name.
+    box.setWindowTitle(title.isEmpty() ? QApplication::applicationDisplayName() : title);
     box.setText(text);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();

@@ -134,3 +134,25 @@ TEST_F(VoutFormTest, KeysOtherThanEnterSendNothing) {
 
 }  // namespace
 }  // namespace tq::testing
+
+namespace tq::testing {
+namespace {
+
+// A write from another window or a remote client shows in the channel's box, without traffic;
+// the box being typed in keeps its text.
+TEST_F(VoutFormTest, ShowsWritesMadeElsewhere) {
+    tc.instrument.WriteRegister(kAllChannels, kRegCoarseGain, 0);
+    tc.adapter.Clear();
+    tc.instrument.WriteRegister(1, kRegData, 0xC000);
+    EXPECT_EQ(Box(1)->text(), "5");
+    EXPECT_EQ(Box(0)->text(), "0");
+    Box(2)->clear();
+    QTest::keyClicks(Box(2), "1.5");
+    tc.instrument.WriteRegister(kAllChannels, kRegData, 0x4000);
+    EXPECT_EQ(Box(0)->text(), "-5");
+    EXPECT_EQ(Box(2)->text(), "1.5");
+    EXPECT_TRUE(tc.adapter.Requests().size() == 2);
+}
+
+}  // namespace
+}  // namespace tq::testing

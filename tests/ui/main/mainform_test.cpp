@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTest>
@@ -83,6 +84,25 @@ TEST_F(MainFormFixture, PinSwitchesStartHighWithPulseOnAndLdacLocked) {
     EXPECT_FALSE(Enabled("Toggle9"));
     EXPECT_FALSE(Enabled("Toggle5"));
     EXPECT_FALSE(Enabled("Toggle6"));
+}
+
+// Changes made elsewhere (another window, a remote client) show without board traffic.
+TEST_F(MainFormFixture, ShowsChangesMadeElsewhere) {
+    ASSERT_TRUE(Load(0));
+    ctx.instrument.SetPin(Pin::BinaryCoding, false);
+    ctx.instrument.SetPulseAfterDataWrite(false);
+    ctx.instrument.SetD0Output(true);
+    ctx.adapter.Clear();
+    ctx.instrument.WriteRegister(0, kRegData, 0xC000);
+    ctx.instrument.WriteRegister(1, kRegData, 0x4000);  // not the channel shown
+    EXPECT_EQ(Find("Toggle2")->text(), QStringLiteral("2sComplement"));
+    EXPECT_FALSE(Find<QCheckBox>("Check1")->isChecked());
+    EXPECT_TRUE(Enabled("Toggle9"));
+    EXPECT_TRUE(Find("Toggle4")->State());
+    EXPECT_TRUE(Enabled("Toggle6"));
+    EXPECT_EQ(Find<QLineEdit>("TextData")->text(), QStringLiteral("C000"));
+    EXPECT_EQ(Find<QLineEdit>("TextVolts")->text(), QStringLiteral("-5.0000"));  // two's complement
+    EXPECT_EQ(ctx.adapter.Requests().size(), 2u);
 }
 
 TEST_F(MainFormFixture, TheFunctionRegisterReadAtStartupSetsSwitchesListAndFlagsAlike) {

@@ -1,0 +1,282 @@
+// The instrument layer against the recording adapter (exact requests) and the simulated board
+// (what the outputs do).
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "adapter/fake/RecordingAdapter.h"
+#include "adapter/simulated/SimulatedBoard.h"
+#include "board/BoardRequests.h"
+#include "core/DeviceState.h"
+#include "instrument/Calibration.h"
+#include "instrument/Instrument.h"
+
+namespace tq {
+namespace {
+
+using Requests = std::vector<std::string>;
+
+std::string Read(int commandByte) {
+    return "DD " + std::to_string(commandByte) + " 0 1 3";
+}
+std::string Write(int commandByte, int data) {
+    return "DD " + std::to_string(commandByte) + " " + std::to_string(data) + " 0 0";
+}
+std::string Pulsed(int commandByte, int data) {
+    return "D9 " + std::to_string(commandByte) + " " + std::to_string(data) + " 0 0";
+}
+
+struct Recorded {
+    DeviceState state;
+    RecordingAdapter adapter;
+    BoardRequests requests{state, adapter};
+    Instrument instrument{state, requests, {"Test board", "TEST"}};
+    Recorded() {
+        ApplyStartDefaults(state);
+        instrument.SetPulseAfterDataWrite(true);
+    }
+};
+
+struct TrafficCase {
+    const char* name;
+    std::function<void(Recorded&)> prepare;  // replies to queue, state to set
+    std::function<void(Instrument&)> call;
+    Requests expected;
+};
+
+class InstrumentTraffic : public ::testing::TestWithParam<TrafficCase> {};
+
+TEST_P(InstrumentTraffic, SendsExactlyTheseRequests) {
+    const TrafficCase& c = GetParam();
+    Recorded r;
+    if (c.prepare)
+        c.prepare(r);
+    c.call(r.instrument);
+    EXPECT_EQ(r.adapter.Requests(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, InstrumentTraffic,
+    ::testing::Values(
+        // DAC B on +-10 V: its own range is read, then 5 V = 0xC000 with the pulse.
+        TrafficCase{"VoltageReadsTheChannelsRange",
+                    [](Recorded& r) { r.adapter.QueueRegisterRead(0); },
+                    [](Instrument& i) { i.SetChannelVoltage(1, 5.0f); },
+                    {Read(0x99), Read(0x99), Pulsed(0x11, 0xC000)}},
+        // ALL DACs goes by DAC A's range (coarse gain 2: +-10.5263 V, 10 V = 0xF99A).
+        TrafficCase{"AllDacsVoltageUsesDacAsRange",
+                    [](Recorded& r) { r.adapter.QueueRegisterRead(2); },
+                    [](Instrument& i) { i.SetChannelVoltage(kAllChannels, 10.0f); },
+                    {Read(0x98), Read(0x98), Pulsed(0x14, 0xF99A)}},
+        TrafficCase{"FourteenBitCodesGoOutTimesFour",
+                    [](Recorded& r) { r.state.Resolution = 14; },
+                    [](Instrument& i) { i.SetDataCode(2, 0x3FFF); },
+                    {Pulsed(0x12, 0xFFFC)}},
+        TrafficCase{"FineGainMinusOneIsCode63",
+                    nullptr,
+                    [](Instrument& i) { i.SetFineGain(3, -1); },
+                    {Pulsed(0x23, 63)}},
+        TrafficCase{"FourteenBitOffsetSitsInBitsSevenToFive",
+                    [](Recorded& r) { r.state.Resolution = 14; },
+                    [](Instrument& i) { i.SetOffset(0, -1); },
+                    {Pulsed(0x28, 7 * 32)}},
+        TrafficCase{"PulseOffWritesWithoutIt",
+                    [](Recorded& r) { r.instrument.SetPulseAfterDataWrite(false); },
+                    [](Instrument& i) { i.SetRangeCode(0, 1); },
+                    {Write(0x18, 1)}},
+        TrafficCase{"FunctionFlagWritesTheWholeWord",
+                    [](Recorded& r) { r.state.FnD0Output = 1; },
+                    [](Instrument& i) { i.SetFunctionFlag(FunctionFlag::LocalGndOffset, true); },
+                    {Write(0x01, 0x24)}},
+        TrafficCase{"DirectionBoardSideFirst",
+                    nullptr,
+                    [](Instrument& i) { i.SetD1Output(true); },
+                    {"DC 0 0 1 0", Write(0x01, 0x10)}},
+        TrafficCase{"ClrPinSendsThePinWord",
+                    nullptr,
+                    [](Instrument& i) { i.SetPin(Pin::Clr, false); },
+                    {"DE 151 0 0 0"}},
+        // Refused values and channels send nothing.
+        TrafficCase{"DataCodeBeyondTheRegister",
+                    nullptr,
+                    [](Instrument& i) { EXPECT_THROW(i.SetDataCode(0, 65536), ValueRangeError); },
+                    {}},
+        TrafficCase{"FourteenBitDataCodeBeyondTheRegister",
+                    [](Recorded& r) { r.state.Resolution = 14; },
+                    [](Instrument& i) { EXPECT_THROW(i.SetDataCode(0, 16384), ValueRangeError); },
+                    {}},
+        TrafficCase{"CoarseGainThreeIsNoRange",
+                    nullptr,
+                    [](Instrument& i) { EXPECT_THROW(i.SetRangeCode(0, 3), ValueRangeError); },
+                    {}},
+        TrafficCase{"NoChannelFive",
+                    nullptr,
+                    [](Instrument& i) { EXPECT_THROW(i.SetChannelVoltage(5, 1), ValueRangeError); },
+                    {}},
+        TrafficCase{"ReadsNeedAChannelNotAllDacs",
+                    nullptr,
+                    [](Instrument& i) { EXPECT_THROW(i.DataCode(kAllChannels), ValueRangeError); },
+                    {}},
+        TrafficCase{"OffsetBeyondTheRegister",
+                    nullptr,
+                    [](Instrument& i) { EXPECT_THROW(i.SetOffset(0, 128), ValueRangeError); },
+                    {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The range the program knows comes from the last write or read-back of the coarse gain that
+// went through the instrument; only an unknown range is read, once.
+TEST(InstrumentRange, KnownFromWritesAndReadBacksReadOnceOtherwise) {
+    Recorded r;
+    Instrument& i = r.instrument;
+    r.adapter.QueueRegisterRead(1);
+    EXPECT_FLOAT_EQ(i.ChannelRangeVolts(2), 10.2564f);
+    EXPECT_EQ(r.adapter.Requests(), (Requests{Read(0x9A), Read(0x9A)}));
+    r.adapter.Clear();
+    EXPECT_FLOAT_EQ(i.ChannelRangeVolts(2), 10.2564f);
+    i.WriteRegister(kAllChannels, kRegCoarseGain, 2);  // all four channels
+    EXPECT_FLOAT_EQ(i.ChannelRangeVolts(0), 10.5263f);
+    EXPECT_FLOAT_EQ(i.ChannelRangeVolts(3), 10.5263f);
+    EXPECT_FLOAT_EQ(i.ChannelRangeVolts(kAllChannels), 10.5263f);  // DAC A's
+    EXPECT_EQ(r.adapter.Requests(), (Requests{Pulsed(0x1C, 2)}));
+    // A silent serial output's all-ones read-back is not a range: the last one known stays.
+    r.adapter.QueueRegisterRead(0xFFFF);
+    i.ReadRegister(1, kRegCoarseGain);
+    EXPECT_EQ(i.KnownRangeCode(1), 2);
+    r.adapter.QueueRegisterRead(0);
+    i.ReadRegister(1, kRegCoarseGain);
+    EXPECT_EQ(i.KnownRangeCode(1), 0);
+}
+
+// A call sends its whole sequence, then reports the first failed request with the adapter's
+// code and explanation.
+TEST(InstrumentFailures, ACallSendsItsSequenceThenThrowsTheAdaptersCode) {
+    Recorded r;
+    r.adapter.requestResult = -7;
+    try {
+        r.instrument.SetChannelVoltage(0, 1.0f);
+        FAIL() << "no error";
+    } catch (const RequestError& e) {
+        EXPECT_EQ(e.Code(), -7);
+        EXPECT_NE(std::string(e.what()).find("board request failed (-7): "), std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(r.adapter.Requests().size(), 3u);
+    r.adapter.Clear();
+    r.adapter.requestResult = -1;
+    try {
+        r.instrument.SetPin(Pin::Rstin, false);
+        FAIL() << "no error";
+    } catch (const RequestError& e) {
+        EXPECT_EQ(e.Code(), -1);
+    }
+    // The next call starts afresh.
+    r.adapter.requestResult = 0;
+    EXPECT_NO_THROW(r.instrument.SetPin(Pin::Rstin, true));
+}
+
+TEST(InstrumentListeners, EachChangeCarriesItsTargetValueAndOrigin) {
+    Recorded r;
+    std::vector<InstrumentChange> seen;
+    const int id = r.instrument.AddListener([&](const InstrumentChange& c) {
+        if (c.kind == InstrumentChange::Kind::Register || c.kind == InstrumentChange::Kind::Pins)
+            seen.push_back(c);
+    });
+    const int me = 0;
+    {
+        const Instrument::Origin origin(r.instrument, &me);
+        r.instrument.SetFineGain(2, 5);
+    }
+    r.instrument.SetPin(Pin::BinaryCoding, false);
+    r.instrument.RemoveListener(id);
+    r.instrument.SetFineGain(2, 6);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].address, 2);
+    EXPECT_EQ(seen[0].reg, kRegFineGain);
+    EXPECT_EQ(seen[0].value, 5);
+    EXPECT_EQ(seen[0].origin, &me);
+    EXPECT_EQ(seen[1].kind, InstrumentChange::Kind::Pins);
+    EXPECT_EQ(seen[1].origin, nullptr);
+}
+
+// On the simulated board: what the outputs do.
+struct Simulated {
+    DeviceState state;
+    SimulatedBoard board;
+    BoardRequests requests{state, board};
+    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
+    Simulated() {
+        ApplyStartDefaults(state);
+        instrument.SetPulseAfterDataWrite(true);
+        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
+    }
+};
+
+TEST(InstrumentOnTheSimulatedBoard, VoltagesLandOnTheirChannelInTheirRange) {
+    Simulated s;
+    s.instrument.SetRangeCode(1, 2);
+    const VoltageSetting set = s.instrument.SetChannelVoltage(1, 10.0f);
+    EXPECT_FLOAT_EQ(set.rangeVolts, 10.5263f);
+    EXPECT_NEAR(s.board.OutputVolts(1), 10.0, 0.01);
+    EXPECT_NEAR(s.board.OutputVolts(0), 0.0, 0.001);  // DAC A untouched
+    EXPECT_NEAR(s.instrument.ChannelVoltage(1), 10.0, 0.001);
+    EXPECT_EQ(s.instrument.RangeCode(1), 2);
+    s.instrument.SetFineGain(1, -3);
+    s.instrument.SetOffset(1, 100);
+    EXPECT_EQ(s.instrument.FineGain(1), -3);
+    EXPECT_EQ(s.instrument.Offset(1), 100);
+}
+
+TEST(InstrumentOnTheSimulatedBoard, TemperatureIsAReadingOrAFailureNeverStaleBytes) {
+    Simulated s;
+    s.board.SetDieTemperature(40.0);
+    const TemperatureReading t = s.instrument.MeasureTemperature();
+    EXPECT_NEAR(t.celsius, 40.0, 0.5);
+    EXPECT_EQ(s.state.FnSdoDisable, 0);  // restored
+    s.board.Unplug();
+    EXPECT_THROW(s.instrument.MeasureTemperature(), RequestError);
+    EXPECT_EQ(s.state.FnSdoDisable, 0);
+}
+
+struct CorrectionCase {
+    const char* name;
+    bool offset;  // else the gain step
+    int32_t readBack;
+    float measured;
+    int16_t resolution;
+    float range;
+    int32_t expected;
+    bool limited;
+};
+
+class Corrections : public ::testing::TestWithParam<CorrectionCase> {};
+
+TEST_P(Corrections, ComputeTheRegisterValue) {
+    const CorrectionCase& c = GetParam();
+    const Correction got = c.offset
+                               ? OffsetCorrection(c.readBack, c.measured, c.resolution, c.range)
+                               : GainCorrection(c.readBack, c.measured, c.resolution, c.range);
+    EXPECT_EQ(got.registerValue, c.expected);
+    EXPECT_EQ(got.limited, c.limited);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, Corrections,
+    ::testing::Values(
+        // +1 mV at 0 V on +-10 V is 3.28 LSB: offset -3.25 in eighths, code 256 - 26.
+        CorrectionCase{"Offset16", true, 0, 0.001f, 16, 10.0f, 230, false},
+        // The same millivolt on +-10.5263 V is fewer LSBs: the range matters.
+        CorrectionCase{"Offset16WideRange", true, 0, 0.001f, 16, 10.5263f, 231, false},
+        CorrectionCase{"OffsetLimited", true, 0, 1.0f, 16, 10.0f, 128, true},
+        CorrectionCase{"Offset14", true, 0, -0.0025f, 14, 10.0f, 2 * 32, false},
+        // Zero scale reads -9.999 V on +-10 V: the gain is 1 mV short, 6.55 units of 2^-17.
+        CorrectionCase{"Gain", false, 0, -9.999f, 16, 10.0f, 7, false},
+        CorrectionCase{"GainWideRange", false, 0, -10.5253f, 16, 10.5263f, 6, false},
+        CorrectionCase{"GainLimited", false, 31, -9.99f, 16, 10.0f, 31, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tq
