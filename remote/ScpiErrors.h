@@ -1,0 +1,144 @@
+#pragma once
+// SCPI error codes with their standard texts, the exception the command layer throws, and the
+// error queue each remote client owns. Header-only and free of Qt so the grammar can be unit-tested
+// and fuzzed on its own.
+
+#include <array>
+#include <cstddef>
+#include <deque>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace tq::scpi {
+
+inline constexpr int kNoError = 0;
+inline constexpr int kCommandError = -100;
+inline constexpr int kSyntaxError = -102;
+inline constexpr int kDataTypeError = -104;
+inline constexpr int kParameterNotAllowed = -108;
+inline constexpr int kMissingParameter = -109;
+inline constexpr int kUndefinedHeader = -113;
+inline constexpr int kHeaderSuffixOutOfRange = -114;
+inline constexpr int kInvalidSuffix = -131;
+inline constexpr int kSettingsConflict = -221;  // needs a detail saying why
+inline constexpr int kDataOutOfRange = -222;
+inline constexpr int kIllegalParameterValue = -224;
+inline constexpr int kHardwareError = -240;  // needs a detail explaining the failure
+inline constexpr int kQueueOverflow = -350;
+inline constexpr int kInputBufferOverrun = -363;
+
+// The standard text of a code, or an empty view for a code this program never reports.
+constexpr std::string_view StandardText(int code) {
+    struct Entry {
+        int code;
+        std::string_view text;
+    };
+    constexpr std::array<Entry, 15> kTexts{{
+        {kNoError, "No error"},
+        {kCommandError, "Command error"},
+        {kSyntaxError, "Syntax error"},
+        {kDataTypeError, "Data type error"},
+        {kParameterNotAllowed, "Parameter not allowed"},
+        {kMissingParameter, "Missing parameter"},
+        {kUndefinedHeader, "Undefined header"},
+        {kHeaderSuffixOutOfRange, "Header suffix out of range"},
+        {kInvalidSuffix, "Invalid suffix"},
+        {kSettingsConflict, "Settings conflict"},
+        {kDataOutOfRange, "Data out of range"},
+        {kIllegalParameterValue, "Illegal parameter value"},
+        {kHardwareError, "Hardware error"},
+        {kQueueOverflow, "Queue overflow"},
+        {kInputBufferOverrun, "Input buffer overrun"},
+    }};
+    for (const Entry& e : kTexts) {
+        if (e.code == code) {
+            return e.text;
+        }
+    }
+    return {};
+}
+
+// SCPI string data: enclosed in double quotes, an embedded double quote doubled.
+inline std::string QuoteString(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    for (char c : text) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    out += '"';
+    return out;
+}
+
+// "<standard text>" or "<standard text>; <detail>". Throws std::invalid_argument for a code without
+// a standard text, and for -221 / -240 without a detail: both are mistakes in the caller.
+inline std::string ErrorText(int code, std::string_view detail) {
+    const std::string_view standard = StandardText(code);
+    if (standard.empty()) {
+        throw std::invalid_argument("no SCPI text for error code " + std::to_string(code));
+    }
+    if (detail.empty() && (code == kSettingsConflict || code == kHardwareError)) {
+        throw std::invalid_argument("SCPI error " + std::to_string(code) + " needs a detail");
+    }
+    std::string text(standard);
+    if (!detail.empty()) {
+        text += "; ";
+        text += detail;
+    }
+    return text;
+}
+
+// The form SYSTem:ERRor? answers: <code>,"<text>".
+inline std::string FormatError(int code, std::string_view detail = {}) {
+    return std::to_string(code) + ',' + QuoteString(ErrorText(code, detail));
+}
+
+// What a command throws when it fails; the server queues it and carries on with the next command.
+class ScpiError : public std::runtime_error {
+public:
+    explicit ScpiError(int code, std::string detail = {})
+        : std::runtime_error(ErrorText(code, detail)), code(code), detail(std::move(detail)) {}
+
+    const int code;
+    const std::string detail;
+};
+
+// The errors one client has not read yet, oldest first. A full queue keeps its oldest entries and
+// turns the newest into "Queue overflow", so a client that never reads cannot grow it.
+class ErrorQueue {
+public:
+    static constexpr std::size_t kCapacity = 16;
+
+    void Push(int code, std::string_view detail = {}) {
+        if (entries_.size() < kCapacity) {
+            entries_.push_back(FormatError(code, detail));
+        } else {
+            entries_.back() = FormatError(kQueueOverflow);
+        }
+    }
+    void Push(const ScpiError& error) { Push(error.code, error.detail); }
+
+    // The oldest error, removed from the queue, or 0,"No error".
+    std::string Next() {
+        if (entries_.empty()) {
+            return FormatError(kNoError);
+        }
+        std::string oldest = std::move(entries_.front());
+        entries_.pop_front();
+        return oldest;
+    }
+
+    void Clear() { entries_.clear(); }
+    bool Empty() const { return entries_.empty(); }
+    std::size_t Size() const { return entries_.size(); }
+
+private:
+    std::deque<std::string> entries_;
+};
+
+}  // namespace tq::scpi

@@ -1,0 +1,727 @@
+#include "remote/ScpiGrammar.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+namespace tq::scpi {
+namespace {
+
+// IEEE 488.2 white space: every control character except LF, and the blank.
+bool IsSpace(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u <= 0x20 && c != '\n';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsAlpha(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+char ToUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string Upper(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), ToUpper);
+    return out;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return ToUpper(x) == ToUpper(y);
+           });
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsSpace(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && IsSpace(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// Splits at `separator` outside quoted strings; pieces come back trimmed, empty ones included.
+std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
+    char quote = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote != 0) {
+            if (c == quote) {
+                quote = 0;  // a doubled quote closes and reopens: the same result
+            }
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == separator) {
+            pieces.push_back(Trim(text.substr(start, i - start)));
+            start = i + 1;
+        }
+    }
+    pieces.push_back(Trim(text.substr(start)));
+    return pieces;
+}
+
+// One header mnemonic with its optional numeric suffix, starting at text[pos]; pos moves past it.
+void ParseHeaderPart(std::string_view text, std::size_t& pos, ParsedHeader& header) {
+    const std::size_t start = pos;
+    if (pos >= text.size() || !IsAlpha(text[pos])) {
+        throw ScpiError(kSyntaxError);
+    }
+    while (pos < text.size() && (IsAlpha(text[pos]) || text[pos] == '_')) {
+        ++pos;
+    }
+    header.headerParts.emplace_back(text.substr(start, pos - start));
+    const std::size_t digitsStart = pos;
+    int suffix = 0;
+    while (pos < text.size() && IsDigit(text[pos])) {
+        if (pos - digitsStart == 9) {
+            throw ScpiError(kHeaderSuffixOutOfRange);  // far beyond any channel, and beyond int
+        }
+        suffix = suffix * 10 + (text[pos] - '0');
+        ++pos;
+    }
+    if (pos > digitsStart && suffix == 0) {
+        throw ScpiError(kHeaderSuffixOutOfRange);
+    }
+    header.suffixes.push_back(suffix);
+}
+
+// "..." or '...' making up the whole of `text`; a doubled quote stands for one.
+Parameter ParseString(std::string_view text) {
+    const char quote = text.front();
+    Parameter param{ParamKind::kString, std::string(text), {}, {}};
+    std::size_t i = 1;
+    while (true) {
+        if (i >= text.size()) {
+            throw ScpiError(kSyntaxError);  // unterminated
+        }
+        if (text[i] == quote) {
+            if (i + 1 < text.size() && text[i + 1] == quote) {
+                param.value += quote;
+                i += 2;
+                continue;
+            }
+            break;
+        }
+        param.value += text[i++];
+    }
+    if (i + 1 != text.size()) {
+        throw ScpiError(kSyntaxError);  // text after the closing quote
+    }
+    return param;
+}
+
+// A decimal number with an optional unit suffix, making up the whole of `text`.
+Parameter ParseNumber(std::string_view text) {
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t start = i;
+        while (i < text.size() && IsDigit(text[i])) {
+            ++i;
+        }
+        return i - start;
+    };
+    if (text[i] == '+' || text[i] == '-') {
+        ++i;
+    }
+    std::size_t mantissaDigits = digits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        mantissaDigits += digits();
+    }
+    if (mantissaDigits == 0) {
+        throw ScpiError(kSyntaxError);
+    }
+    // An E starts an exponent only when digits follow; otherwise it begins a unit.
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) {
+            ++j;
+        }
+        if (j < text.size() && IsDigit(text[j])) {
+            i = j;
+            digits();
+        }
+    }
+    const std::size_t numberEnd = i;
+    while (i < text.size() && IsSpace(text[i])) {
+        ++i;
+    }
+    const std::size_t unitStart = i;
+    while (i < text.size() && IsAlpha(text[i])) {
+        ++i;
+    }
+    if (i != text.size()) {
+        throw ScpiError(kSyntaxError);
+    }
+    return Parameter{ParamKind::kNumber, std::string(text), std::string(text.substr(0, numberEnd)),
+                     std::string(text.substr(unitStart))};
+}
+
+// A mnemonic, possibly signed, making up the whole of `text`.
+Parameter ParseCharacter(std::string_view text) {
+    std::size_t i = (text[0] == '+' || text[0] == '-') ? 1 : 0;
+    if (i >= text.size() || !IsAlpha(text[i])) {
+        throw ScpiError(kSyntaxError);
+    }
+    while (i < text.size() && (IsAlpha(text[i]) || IsDigit(text[i]) || text[i] == '_')) {
+        ++i;
+    }
+    if (i != text.size()) {
+        throw ScpiError(kSyntaxError);
+    }
+    return Parameter{ParamKind::kCharacter, std::string(text), std::string(text), {}};
+}
+
+Parameter ParseParameter(std::string_view text) {
+    if (text.empty()) {
+        throw ScpiError(kSyntaxError);
+    }
+    const char first = text.front();
+    if (first == '"' || first == '\'') {
+        return ParseString(text);
+    }
+    if (IsAlpha(first) || ((first == '+' || first == '-') && text.size() > 1 && IsAlpha(text[1]))) {
+        return ParseCharacter(text);
+    }
+    if (IsDigit(first) || first == '+' || first == '-' || first == '.') {
+        return ParseNumber(text);
+    }
+    throw ScpiError(kSyntaxError);
+}
+
+// The power of ten of the leading digit of a number ParseNumber accepted (1 for "5", 0 for "0.5"),
+// or nothing for zero. Used only to tell overflow from underflow; saturates on huge exponents.
+std::optional<long long> LeadingMagnitude(std::string_view number) {
+    std::size_t i = (number[0] == '+' || number[0] == '-') ? 1 : 0;
+    long long magnitude = 0;
+    bool found = false;
+    bool afterPoint = false;
+    for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
+        if (number[i] == '.') {
+            afterPoint = true;
+        } else if (!found && number[i] == '0') {
+            magnitude -= afterPoint ? 1 : 0;
+        } else {
+            found = true;
+            magnitude += afterPoint ? 0 : 1;
+        }
+    }
+    if (!found) {
+        return std::nullopt;
+    }
+    if (i + 1 < number.size()) {
+        long long exponent = 0;
+        const bool negative = number[i + 1] == '-';
+        for (++i; i < number.size(); ++i) {
+            if (IsDigit(number[i]) && exponent < 1'000'000) {
+                exponent = exponent * 10 + (number[i] - '0');
+            }
+        }
+        magnitude += negative ? -exponent : exponent;
+    }
+    return magnitude;
+}
+
+// The value of a number ParseNumber accepted; nothing when it is too large for a double. Too small
+// a number reads as zero.
+std::optional<double> NumberValue(std::string_view number) {
+    const bool negative = number.front() == '-';
+    if (number.front() == '+') {
+        number.remove_prefix(1);  // from_chars takes no plus sign
+    }
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (end != number.data() + number.size()) {
+        return std::nullopt;
+    }
+    if (ec == std::errc::result_out_of_range) {
+        const std::optional<long long> magnitude = LeadingMagnitude(number);
+        if (magnitude && *magnitude > 0) {
+            return std::nullopt;
+        }
+        return negative ? -0.0 : 0.0;
+    }
+    if (ec != std::errc() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool IsMinimum(const Parameter& p) {
+    return p.kind == ParamKind::kCharacter && MatchesMnemonic(p.value, "MINimum");
+}
+bool IsMaximum(const Parameter& p) {
+    return p.kind == ParamKind::kCharacter && MatchesMnemonic(p.value, "MAXimum");
+}
+
+// The number a parameter holds, in its base unit; no range check.
+double ScaledNumber(const Parameter& param, std::span<const Unit> units) {
+    if (param.kind != ParamKind::kNumber) {
+        throw ScpiError(kDataTypeError);
+    }
+    int powerOfTen = 0;
+    if (!param.unit.empty()) {
+        const auto unit = std::find_if(units.begin(), units.end(), [&](const Unit& u) {
+            return EqualsIgnoringCase(param.unit, u.name);
+        });
+        if (unit == units.end()) {
+            throw ScpiError(kInvalidSuffix);
+        }
+        powerOfTen = unit->powerOfTen;
+    }
+    const std::optional<double> value = NumberValue(param.value);
+    if (!value) {
+        throw ScpiError(kDataTypeError);
+    }
+    // Dividing by an exact power of ten keeps "1500 mV" at exactly 1.5.
+    const double factor = std::pow(10.0, std::abs(powerOfTen));
+    const double scaled = powerOfTen < 0 ? *value / factor : *value * factor;
+    if (!std::isfinite(scaled)) {
+        throw ScpiError(kDataTypeError);
+    }
+    return scaled;
+}
+
+}  // namespace
+
+// ---- Line framing ---------------------------------------------------------------------------
+
+void LineAssembler::Feed(const char* data, std::size_t size) {
+    const char* p = data;
+    const char* const end = data + size;
+    while (p < end) {
+        const auto* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        const char* const stop = lf != nullptr ? lf : end;
+        if (!discarding_) {
+            // Room for a full line plus the CR that may precede its LF.
+            const std::size_t room = kMaxLineLength + 1 - partial_.size();
+            const auto available = static_cast<std::size_t>(stop - p);
+            partial_.append(p, std::min(available, room));
+            if (available > room) {
+                Overrun();
+            }
+        }
+        if (lf == nullptr) {
+            break;
+        }
+        EndLine();
+        p = lf + 1;
+    }
+}
+
+void LineAssembler::EndLine() {
+    if (discarding_) {
+        discarding_ = false;
+        return;
+    }
+    if (!partial_.empty() && partial_.back() == '\r') {
+        partial_.pop_back();
+    }
+    if (partial_.size() > kMaxLineLength) {
+        Overrun();
+        discarding_ = false;
+        return;
+    }
+    lines_.push_back(Line{false, std::move(partial_)});
+    partial_.clear();
+}
+
+void LineAssembler::Overrun() {
+    partial_.clear();
+    discarding_ = true;
+    lines_.push_back(Line{true, {}});
+}
+
+std::optional<Line> LineAssembler::Next() {
+    if (lines_.empty()) {
+        return std::nullopt;
+    }
+    Line line = std::move(lines_.front());
+    lines_.pop_front();
+    return line;
+}
+
+bool LineAssembler::LooksLikeHttp(std::string_view firstLine) {
+    static constexpr std::array<std::string_view, 9> kMethods{
+        "GET ", "POST ", "PUT ", "DELETE ", "HEAD ", "OPTIONS ", "PATCH ", "CONNECT ", "TRACE "};
+    for (std::string_view method : kMethods) {
+        if (firstLine.starts_with(method)) {
+            return true;
+        }
+    }
+    return firstLine.find(" HTTP/1.") != std::string_view::npos;
+}
+
+// ---- Commands and parameters ----------------------------------------------------------------
+
+std::vector<std::string_view> SplitCommands(std::string_view line) {
+    std::vector<std::string_view> commands = SplitOutsideQuotes(line, ';');
+    std::erase_if(commands, [](std::string_view c) { return c.empty(); });
+    return commands;
+}
+
+ParsedCommand ParseCommand(std::string_view command) {
+    const std::string_view text = Trim(command);
+    ParsedCommand parsed;
+    std::size_t pos = 0;
+    if (!text.empty() && text[0] == '*') {
+        parsed.common = true;
+        pos = 1;
+        ParseHeaderPart(text, pos, parsed);
+    } else {
+        if (!text.empty() && text[0] == ':') {
+            pos = 1;
+        }
+        ParseHeaderPart(text, pos, parsed);
+        while (pos < text.size() && text[pos] == ':') {
+            ++pos;
+            ParseHeaderPart(text, pos, parsed);
+        }
+    }
+    if (pos < text.size() && text[pos] == '?') {
+        parsed.query = true;
+        ++pos;
+    }
+    if (pos < text.size() && !IsSpace(text[pos])) {
+        throw ScpiError(kSyntaxError);
+    }
+    const std::string_view params = Trim(text.substr(pos));
+    if (!params.empty()) {
+        for (std::string_view piece : SplitOutsideQuotes(params, ',')) {
+            parsed.params.push_back(ParseParameter(piece));
+        }
+    }
+    return parsed;
+}
+
+void CheckParamCount(const ParsedCommand& command, std::size_t min, std::size_t max) {
+    if (command.params.size() < min) {
+        throw ScpiError(kMissingParameter);
+    }
+    if (command.params.size() > max) {
+        throw ScpiError(kParameterNotAllowed);
+    }
+}
+
+// ---- Command table --------------------------------------------------------------------------
+
+bool MatchesMnemonic(std::string_view typed, std::string_view mnemonic) {
+    if (EqualsIgnoringCase(typed, mnemonic)) {
+        return true;
+    }
+    std::size_t i = 0;
+    for (char c : mnemonic) {
+        if (c >= 'a' && c <= 'z') {
+            continue;  // only the capitals make up the short form
+        }
+        if (i >= typed.size() || ToUpper(typed[i]) != c) {
+            return false;
+        }
+        ++i;
+    }
+    return i == typed.size();
+}
+
+void CommandTable::Add(int id, std::string_view pattern, Forms forms) {
+    const auto invalid = [&] {
+        return std::invalid_argument("malformed command pattern: " + std::string(pattern));
+    };
+    Pattern added{id, forms, false, {}, 0};
+    std::size_t i = 0;
+    const auto at = [&](char c) { return i < pattern.size() && pattern[i] == c; };
+    if (at('*')) {
+        added.common = true;
+        ++i;
+    } else if (at(':')) {
+        ++i;
+    }
+    bool separated = true;  // a ':' already stands before the next mnemonic
+    int suffixNodes = 0;
+    while (i < pattern.size()) {
+        Node node;
+        node.optional = at('[');
+        i += node.optional ? 1 : 0;
+        if (at(':')) {
+            ++i;
+            separated = true;
+        }
+        if (!separated) {
+            throw invalid();
+        }
+        const std::size_t start = i;
+        while (i < pattern.size() && IsAlpha(pattern[i])) {
+            ++i;
+        }
+        if (i == start) {
+            throw invalid();
+        }
+        const std::string_view mnemonic = pattern.substr(start, i - start);
+        node.longForm = Upper(mnemonic);
+        for (char c : mnemonic) {
+            if (c >= 'A' && c <= 'Z') {
+                node.shortForm += c;
+            }
+        }
+        if (node.shortForm.empty()) {
+            throw invalid();
+        }
+        node.takesSuffix = at('#');
+        if (node.takesSuffix) {
+            ++i;
+            ++suffixNodes;
+        }
+        separated = false;
+        if (node.optional) {
+            if (at(':')) {
+                ++i;
+                separated = true;
+            }
+            if (!at(']')) {
+                throw invalid();
+            }
+            ++i;
+        }
+        added.required += node.optional ? 0 : 1;
+        added.nodes.push_back(std::move(node));
+    }
+    const bool commonMisused =
+        added.common && (added.nodes.size() != 1 || added.required != 1 || suffixNodes != 0);
+    if (added.required == 0 || suffixNodes > 1 || separated || commonMisused) {
+        throw invalid();
+    }
+    longestPattern_ = std::max(longestPattern_, added.nodes.size());
+    patterns_.push_back(std::move(added));
+}
+
+bool CommandTable::Align(const Pattern& pattern, const std::vector<std::string>& parts,
+                         std::size_t part, std::size_t node, std::vector<std::size_t>& nodeOf) {
+    if (part == parts.size()) {
+        return std::all_of(pattern.nodes.begin() + static_cast<std::ptrdiff_t>(node),
+                           pattern.nodes.end(), [](const Node& n) { return n.optional; });
+    }
+    if (node == pattern.nodes.size()) {
+        return false;
+    }
+    const Node& n = pattern.nodes[node];
+    if (parts[part] == n.shortForm || parts[part] == n.longForm) {
+        nodeOf[part] = node;
+        if (Align(pattern, parts, part + 1, node + 1, nodeOf)) {
+            return true;
+        }
+    }
+    return n.optional && Align(pattern, parts, part, node + 1, nodeOf);
+}
+
+MatchResult CommandTable::Match(const ParsedHeader& header) const {
+    const std::size_t count = header.headerParts.size();
+    if (count == 0 || count > longestPattern_ || header.suffixes.size() != count) {
+        throw ScpiError(kUndefinedHeader);
+    }
+    std::vector<std::string> parts;
+    parts.reserve(count);
+    for (const std::string& part : header.headerParts) {
+        parts.push_back(Upper(part));
+    }
+    bool suffixBad = false;
+    std::vector<std::size_t> nodeOf(count);
+    for (const Pattern& pattern : patterns_) {
+        if (pattern.common != header.common || count < pattern.required ||
+            count > pattern.nodes.size()) {
+            continue;
+        }
+        if (!Align(pattern, parts, 0, 0, nodeOf)) {
+            continue;
+        }
+        const int form = static_cast<int>(header.query ? Forms::kQuery : Forms::kSet);
+        if ((static_cast<int>(pattern.forms) & form) == 0) {
+            continue;  // another pattern may have this form; if none does, -113
+        }
+        MatchResult result{pattern.id, header.query, 1};
+        bool suffixOk = true;
+        for (std::size_t k = 0; k < count; ++k) {
+            const int suffix = header.suffixes[k];
+            if (suffix == 0) {
+                continue;
+            }
+            if (!pattern.nodes[nodeOf[k]].takesSuffix || suffix > maxSuffix_) {
+                suffixOk = false;
+                break;
+            }
+            result.suffix = suffix;
+        }
+        if (suffixOk) {
+            return result;
+        }
+        suffixBad = true;
+    }
+    throw ScpiError(suffixBad ? kHeaderSuffixOutOfRange : kUndefinedHeader);
+}
+
+// ---- Parameter values -----------------------------------------------------------------------
+
+double ReadNumber(const Parameter& param, double min, double max, std::span<const Unit> units) {
+    if (IsMinimum(param)) {
+        return min;
+    }
+    if (IsMaximum(param)) {
+        return max;
+    }
+    const double value = ScaledNumber(param, units);
+    if (value < min || value > max) {
+        throw ScpiError(kDataOutOfRange);
+    }
+    return value;
+}
+
+double ReadVoltage(const Parameter& param, double minVolts, double maxVolts) {
+    return ReadNumber(param, minVolts, maxVolts, kVoltUnits);
+}
+
+std::int64_t ReadInteger(const Parameter& param, std::int64_t min, std::int64_t max) {
+    if (IsMinimum(param)) {
+        return min;
+    }
+    if (IsMaximum(param)) {
+        return max;
+    }
+    const double value = ScaledNumber(param, {});
+    if (value != std::floor(value)) {
+        throw ScpiError(kIllegalParameterValue);
+    }
+    // 2^63 is the first double beyond int64; compare before converting.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (value >= kLimit || value < -kLimit) {
+        throw ScpiError(kDataOutOfRange);
+    }
+    const auto whole = static_cast<std::int64_t>(value);
+    if (whole < min || whole > max) {
+        throw ScpiError(kDataOutOfRange);
+    }
+    return whole;
+}
+
+bool ReadBoolean(const Parameter& param) {
+    switch (param.kind) {
+        case ParamKind::kString:
+            throw ScpiError(kDataTypeError);
+        case ParamKind::kCharacter:
+            if (EqualsIgnoringCase(param.value, "ON")) {
+                return true;
+            }
+            if (EqualsIgnoringCase(param.value, "OFF")) {
+                return false;
+            }
+            throw ScpiError(kIllegalParameterValue);
+        case ParamKind::kNumber:
+            break;
+    }
+    if (!param.unit.empty()) {
+        throw ScpiError(kInvalidSuffix);
+    }
+    const std::optional<double> value = NumberValue(param.value);
+    if (value && (*value == 0.0 || *value == 1.0)) {
+        return *value == 1.0;
+    }
+    throw ScpiError(kIllegalParameterValue);
+}
+
+// ---- Answers --------------------------------------------------------------------------------
+
+std::string FormatFloat(float value) {
+    if (std::isnan(value)) {
+        return std::string(kNotANumber);
+    }
+    if (std::isinf(value)) {
+        return value > 0 ? "9.9E+37" : "-9.9E+37";
+    }
+    if (value == 0.0f) {
+        return "0";  // also for -0
+    }
+    std::array<char, 64> buffer{};
+    char* const first = buffer.data();
+    char* const last = first + buffer.size();
+    int precision = 1;
+    char* end = first;
+    for (; precision <= 9; ++precision) {
+        end = std::to_chars(first, last, value, std::chars_format::general, precision).ptr;
+        float back = 0.0f;
+        std::from_chars(first, end, back);
+        if (back == value) {
+            break;
+        }
+    }
+    const std::string_view text(first, static_cast<std::size_t>(end - first));
+    const std::size_t e = text.find('e');
+    const float magnitude = std::fabs(value);
+    if (e != std::string_view::npos && magnitude >= 1e-4f && magnitude < 1e9f) {
+        // Ordinary magnitudes in plain notation: "100000", not "1e+05".
+        int exponent = 0;
+        const std::string_view digits = text.substr(e + (text[e + 1] == '+' ? 2 : 1));
+        std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
+        const int decimals = std::max(0, precision - 1 - exponent);
+        end = std::to_chars(first, last, value, std::chars_format::fixed, decimals).ptr;
+    }
+    return std::string(first, end);
+}
+
+std::string FormatInt(std::int64_t value) {
+    std::array<char, 24> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    return std::string(buffer.data(), result.ptr);
+}
+
+// ---- Running a line -------------------------------------------------------------------------
+
+namespace {
+
+// Whether a command that may not parse was meant as a query: a '?' in its header. Such a command
+// still gets its place in the response line when it fails.
+bool MeantAsQuery(std::string_view command) {
+    const auto headerEnd = std::find_if(command.begin(), command.end(), IsSpace);
+    return std::find(command.begin(), headerEnd, '?') != headerEnd;
+}
+
+}  // namespace
+
+std::optional<std::string> ExecuteLine(std::string_view line, const CommandTable& table,
+                                       const CommandHandler& handler, ErrorQueue& errors) {
+    std::optional<std::string> response;
+    const auto answer = [&](std::string_view text) {
+        if (response) {
+            *response += ';';
+        } else {
+            response.emplace();
+        }
+        *response += text;
+    };
+    for (std::string_view text : SplitCommands(line)) {
+        bool query = MeantAsQuery(text);
+        try {
+            const ParsedCommand command = ParseCommand(text);
+            query = command.query;
+            const MatchResult match = table.Match(command);
+            std::string result = handler(match, command);
+            if (query) {
+                answer(result);
+            }
+        } catch (const ScpiError& error) {
+            errors.Push(error);
+            if (query) {
+                answer(kNotANumber);
+            }
+        }
+    }
+    return response;
+}
+
+}  // namespace tq::scpi

@@ -1,0 +1,521 @@
+// The remote-control grammar: framing, splitting, parsing, header matching, parameter values,
+// answer formats and the error queue.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "remote/ScpiErrors.h"
+#include "remote/ScpiGrammar.h"
+
+namespace tq::scpi::testing {
+namespace {
+
+enum Id { kVolt = 1, kIdn, kRst, kSystErr, kData, kOutput };
+
+CommandTable MakeTable() {
+    CommandTable table;
+    table.Add(kVolt, "SOURce#:VOLTage[:LEVel][:IMMediate][:AMPLitude]", Forms::kSetAndQuery);
+    table.Add(kIdn, "*IDN", Forms::kQuery);
+    table.Add(kRst, "*RST", Forms::kSet);
+    table.Add(kSystErr, "SYSTem:ERRor[:NEXT]", Forms::kQuery);
+    table.Add(kData, "SOURce#:DATA", Forms::kSetAndQuery);
+    table.Add(kOutput, "[:SOURce#]:OUTPut[:STATe]", Forms::kSetAndQuery);
+    return table;
+}
+
+// The error code a callable throws as ScpiError, or 0.
+template <typename F>
+int ErrorOf(F&& f) {
+    try {
+        f();
+    } catch (const ScpiError& e) {
+        return e.code;
+    }
+    return 0;
+}
+
+TEST(Header, ParsesAndMatchesOrFailsWithItsCode) {
+    struct Row {
+        std::string command;
+        int error;  // 0: matches
+        int id = 0;
+        bool query = false;
+        int suffix = 1;
+    };
+    const std::vector<Row> rows{
+        {"SOUR:VOLT 1", 0, kVolt, false, 1},
+        {"source2:voltage:level:immediate:amplitude 1", 0, kVolt, false, 2},
+        {"SOURce4:VOLT?", 0, kVolt, true, 4},
+        {":SOUR3:VOLT:IMM?", 0, kVolt, true, 3},
+        {"Sour1:Volt:Ampl 2", 0, kVolt, false, 1},
+        {"  SOUR:VOLT\t1  ", 0, kVolt, false, 1},
+        {"*IDN?", 0, kIdn, true, 1},
+        {"*idn?", 0, kIdn, true, 1},
+        {"*RST", 0, kRst, false, 1},
+        {"SYST:ERR?", 0, kSystErr, true, 1},
+        {"system:error:next?", 0, kSystErr, true, 1},
+        {"OUTP ON", 0, kOutput, false, 1},
+        {"SOUR2:OUTP:STAT?", 0, kOutput, true, 2},
+        {"SOU:VOLT 1", kUndefinedHeader},
+        {"SOURC:VOLT 1", kUndefinedHeader},
+        {"SOUR:VOLT:LEV:LEV 1", kUndefinedHeader},
+        {"DATA?", kUndefinedHeader},
+        {"*IDN", kUndefinedHeader},
+        {"*RST?", kUndefinedHeader},
+        {"SYST:ERR", kUndefinedHeader},
+        {"SOUR0:VOLT 1", kHeaderSuffixOutOfRange},
+        {"SOUR5:VOLT 1", kHeaderSuffixOutOfRange},
+        {"SOUR:VOLT2 1", kHeaderSuffixOutOfRange},
+        {"SOUR99999999999:VOLT 1", kHeaderSuffixOutOfRange},
+        {"*IDN2?", kHeaderSuffixOutOfRange},
+        {"SOUR::VOLT 1", kSyntaxError},
+        {"SOUR:VOLT: 1", kSyntaxError},
+        {"SO$UR:VOLT 1", kSyntaxError},
+        {"*IDN?x", kSyntaxError},
+        {":*IDN?", kSyntaxError},
+        {"*IDN:X?", kSyntaxError},
+        {"SOUR:VOLT 1 2", kSyntaxError},
+        {"", kSyntaxError},
+    };
+    const CommandTable table = MakeTable();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.command);
+        MatchResult match;
+        EXPECT_EQ(ErrorOf([&] { match = table.Match(ParseCommand(row.command)); }), row.error);
+        if (row.error == 0) {
+            EXPECT_EQ(match.id, row.id);
+            EXPECT_EQ(match.query, row.query);
+            EXPECT_EQ(match.suffix, row.suffix);
+        }
+    }
+}
+
+TEST(Header, KeepsPartsAsTypedWithSuffixesApart) {
+    const ParsedCommand c = ParseCommand(":sour2:Volt?");
+    EXPECT_EQ(c.headerParts, (std::vector<std::string>{"sour", "Volt"}));
+    EXPECT_EQ(c.suffixes, (std::vector<int>{2, 0}));
+    EXPECT_TRUE(c.query);
+    EXPECT_FALSE(c.common);
+    const ParsedCommand idn = ParseCommand("*IDN?");
+    EXPECT_EQ(idn.headerParts, (std::vector<std::string>{"IDN"}));
+    EXPECT_TRUE(idn.common);
+}
+
+TEST(CommandTable, RejectsMalformedPatterns) {
+    for (const char* pattern : {"", "[:LEVel]", "SOUR#:VOLT#", "SOURce:", "SOURce[:LEVel", "*IDN:X",
+                                "sour", "SOURce VOLTage", "[SOURce#:]"}) {
+        SCOPED_TRACE(pattern);
+        CommandTable table;
+        EXPECT_THROW(table.Add(1, pattern, Forms::kSet), std::invalid_argument);
+    }
+}
+
+TEST(Parameters, AreClassifiedOrRejected) {
+    struct Row {
+        std::string params;
+        int error;
+        std::vector<Parameter> expected;  // kind, text, value, unit
+    };
+    using K = ParamKind;
+    const std::vector<Row> rows{
+        {"1", 0, {{K::kNumber, "1", "1", ""}}},
+        {"-2.5e-3mV", 0, {{K::kNumber, "-2.5e-3mV", "-2.5e-3", "mV"}}},
+        {"+.5 V", 0, {{K::kNumber, "+.5 V", "+.5", "V"}}},
+        {"5.", 0, {{K::kNumber, "5.", "5.", ""}}},
+        {"1E", 0, {{K::kNumber, "1E", "1", "E"}}},
+        {"ON , 'it''s',\"a;b\"",
+         0,
+         {{K::kCharacter, "ON", "ON", ""},
+          {K::kString, "'it''s'", "it's", ""},
+          {K::kString, "\"a;b\"", "a;b", ""}}},
+        {"-INF", 0, {{K::kCharacter, "-INF", "-INF", ""}}},
+        {"1,", kSyntaxError, {}},
+        {",1", kSyntaxError, {}},
+        {"1,,2", kSyntaxError, {}},
+        {"'abc", kSyntaxError, {}},
+        {"'abc'x", kSyntaxError, {}},
+        {"#H1F", kSyntaxError, {}},
+        {"1.2.3", kSyntaxError, {}},
+        {".", kSyntaxError, {}},
+        {"-", kSyntaxError, {}},
+        {"ON OFF", kSyntaxError, {}},
+        {std::string("1\0V", 3), 0, {{K::kNumber, std::string("1\0V", 3), "1", "V"}}},
+        {"1\x7f", kSyntaxError, {}},
+        {"\xff", kSyntaxError, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.params);
+        ParsedCommand c;
+        EXPECT_EQ(ErrorOf([&] { c = ParseCommand("SOUR:VOLT " + row.params); }), row.error);
+        ASSERT_EQ(c.params.size(), row.expected.size());
+        for (std::size_t i = 0; i < row.expected.size(); ++i) {
+            EXPECT_EQ(c.params[i].kind, row.expected[i].kind);
+            EXPECT_EQ(c.params[i].text, row.expected[i].text);
+            EXPECT_EQ(c.params[i].value, row.expected[i].value);
+            EXPECT_EQ(c.params[i].unit, row.expected[i].unit);
+        }
+    }
+}
+
+TEST(Parameters, CountIsChecked) {
+    const ParsedCommand none = ParseCommand("*RST");
+    const ParsedCommand two = ParseCommand("X 1,2");
+    EXPECT_EQ(ErrorOf([&] { CheckParamCount(none, 1, 1); }), kMissingParameter);
+    EXPECT_EQ(ErrorOf([&] { CheckParamCount(two, 0, 1); }), kParameterNotAllowed);
+    EXPECT_EQ(ErrorOf([&] { CheckParamCount(two, 2, 2); }), 0);
+}
+
+TEST(Parameters, ValuesReadOrFailWithTheirCode) {
+    enum Reader { kVoltage, kInteger, kBoolean };
+    struct Row {
+        std::string text;
+        Reader reader;
+        double expected;
+        int error = 0;
+    };
+    const std::string digits400(400, '9');
+    const std::vector<Row> rows{
+        {"5", kVoltage, 5.0},
+        {"1500 mV", kVoltage, 1.5},
+        {"1500MV", kVoltage, 1.5},
+        {"-2v", kVoltage, -2.0},
+        {"2.5E+0 V", kVoltage, 2.5},
+        {"1e-3", kVoltage, 0.001},
+        {"MIN", kVoltage, -10.0},
+        {"maximum", kVoltage, 10.0},
+        {"1e-999", kVoltage, 0.0},
+        {"2 A", kVoltage, 0, kInvalidSuffix},
+        {"NaN", kVoltage, 0, kDataTypeError},
+        {"INF", kVoltage, 0, kDataTypeError},
+        {"NINF", kVoltage, 0, kDataTypeError},
+        {"-INF", kVoltage, 0, kDataTypeError},
+        {"1e999", kVoltage, 0, kDataTypeError},
+        {digits400, kVoltage, 0, kDataTypeError},
+        {"-0." + std::string(400, '0') + "1", kVoltage, 0.0},
+        {"'5'", kVoltage, 0, kDataTypeError},
+        {"ON", kVoltage, 0, kDataTypeError},
+        {"MINI", kVoltage, 0, kDataTypeError},
+        {"10.001", kVoltage, 0, kDataOutOfRange},
+        {"12", kInteger, 12},
+        {"1e3", kInteger, 1000},
+        {"7.0", kInteger, 7},
+        {"MAX", kInteger, 65535},
+        {"1.5", kInteger, 0, kIllegalParameterValue},
+        {"65536", kInteger, 0, kDataOutOfRange},
+        {"1e30", kInteger, 0, kDataOutOfRange},
+        {"-1", kInteger, 0, kDataOutOfRange},
+        {"3 V", kInteger, 0, kInvalidSuffix},
+        {"ON", kBoolean, 1},
+        {"off", kBoolean, 0},
+        {"1", kBoolean, 1},
+        {"0", kBoolean, 0},
+        {"2", kBoolean, 0, kIllegalParameterValue},
+        {"0.5", kBoolean, 0, kIllegalParameterValue},
+        {"TRUE", kBoolean, 0, kIllegalParameterValue},
+        {"1e999", kBoolean, 0, kIllegalParameterValue},
+        {"'ON'", kBoolean, 0, kDataTypeError},
+        {"1V", kBoolean, 0, kInvalidSuffix},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text.substr(0, 40));
+        const Parameter p = ParseCommand("X " + row.text).params.at(0);
+        double value = -1;
+        const int error = ErrorOf([&] {
+            switch (row.reader) {
+                case kVoltage:
+                    value = ReadVoltage(p, -10.0, 10.0);
+                    break;
+                case kInteger:
+                    value = static_cast<double>(ReadInteger(p, 0, 65535));
+                    break;
+                case kBoolean:
+                    value = ReadBoolean(p) ? 1 : 0;
+                    break;
+            }
+        });
+        EXPECT_EQ(error, row.error);
+        if (row.error == 0) {
+            EXPECT_EQ(value, row.expected);
+        }
+    }
+}
+
+TEST(SplitCommands, SplitsOutsideQuotesAndDropsEmptyCommands) {
+    using V = std::vector<std::string_view>;
+    const std::vector<std::pair<std::string, V>> rows{
+        {"A;B", {"A", "B"}},
+        {" A 'x;y' ; B ", {"A 'x;y'", "B"}},
+        {"A \"x'\";B", {"A \"x'\"", "B"}},
+        {"A 'it''s;';B", {"A 'it''s;'", "B"}},
+        {";;A;;", {"A"}},
+        {"", {}},
+        {" \t", {}},
+        {"A 'x;B", {"A 'x;B"}},
+    };
+    for (const auto& [line, expected] : rows) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(SplitCommands(line), expected);
+    }
+}
+
+TEST(ExecuteLine, AnswersOnceQueuesErrorsAndRunsOn) {
+    struct Row {
+        std::string line;
+        std::optional<std::string> response;
+        std::vector<int> errors;
+    };
+    const std::vector<Row> rows{
+        {"*RST", std::nullopt, {}},
+        {"", std::nullopt, {}},
+        {"*IDN?", "TQ", {}},
+        {"SOUR2:VOLT 1.5;SOUR2:VOLT?;SOUR:VOLT?", "1.5;0", {}},
+        {"SOUR2:VOLT 1;DATA?", "9.91E+37", {kUndefinedHeader}},
+        {"FOO;SOUR:VOLT 2;SOUR:VOLT?", "2", {kUndefinedHeader}},
+        {"FOO?;*IDN?", "9.91E+37;TQ", {kUndefinedHeader}},
+        {"*IDN? 1;*RST", "9.91E+37", {kParameterNotAllowed}},
+        {"SOUR:VOLT;SOUR:VOLT 2 A;SOUR:VOLT 20",
+         std::nullopt,
+         {kMissingParameter, kInvalidSuffix, kDataOutOfRange}},
+        {"SOUR:VOLT 'x;SOUR:VOLT?", std::nullopt, {kSyntaxError}},
+        {"SOUR3:DATA 1", std::nullopt, {kHardwareError}},
+        {"BAD;SYST:ERR?;SYST:ERR?", "-113,\"Undefined header\";0,\"No error\"", {}},
+    };
+    const CommandTable table = MakeTable();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        ErrorQueue errors;
+        float volts[5] = {};
+        const CommandHandler handler = [&](const MatchResult& m, const ParsedCommand& c) {
+            const std::size_t count = (m.id == kVolt || m.id == kData) && !m.query ? 1 : 0;
+            CheckParamCount(c, count, count);
+            switch (m.id) {
+                case kIdn:
+                    return std::string("TQ");
+                case kVolt:
+                    if (m.query) {
+                        return FormatFloat(volts[m.suffix]);
+                    }
+                    volts[m.suffix] = static_cast<float>(ReadVoltage(c.params[0], -10, 10));
+                    return std::string();
+                case kSystErr:
+                    return errors.Next();
+                case kData:
+                    throw ScpiError(kHardwareError, "board not answering");
+            }
+            return std::string();
+        };
+        EXPECT_EQ(ExecuteLine(row.line, table, handler, errors), row.response);
+        std::vector<int> queued;
+        for (std::string e = errors.Next(); e != "0,\"No error\""; e = errors.Next()) {
+            queued.push_back(std::atoi(e.c_str()));
+        }
+        EXPECT_EQ(queued, row.errors);
+    }
+}
+
+TEST(Errors, FormatWithStandardTextAndDoubledQuotes) {
+    const std::vector<std::tuple<int, std::string, std::string>> rows{
+        {0, "", "0,\"No error\""},
+        {kCommandError, "", "-100,\"Command error\""},
+        {kSyntaxError, "", "-102,\"Syntax error\""},
+        {kDataTypeError, "", "-104,\"Data type error\""},
+        {kParameterNotAllowed, "", "-108,\"Parameter not allowed\""},
+        {kMissingParameter, "", "-109,\"Missing parameter\""},
+        {kUndefinedHeader, "", "-113,\"Undefined header\""},
+        {kHeaderSuffixOutOfRange, "", "-114,\"Header suffix out of range\""},
+        {kInvalidSuffix, "", "-131,\"Invalid suffix\""},
+        {kSettingsConflict, "channel 2 \"busy\"",
+         "-221,\"Settings conflict; channel 2 \"\"busy\"\"\""},
+        {kDataOutOfRange, "", "-222,\"Data out of range\""},
+        {kIllegalParameterValue, "", "-224,\"Illegal parameter value\""},
+        {kHardwareError, "USB timeout", "-240,\"Hardware error; USB timeout\""},
+        {kQueueOverflow, "", "-350,\"Queue overflow\""},
+        {kInputBufferOverrun, "", "-363,\"Input buffer overrun\""},
+    };
+    for (const auto& [code, detail, expected] : rows) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(FormatError(code, detail), expected);
+    }
+    EXPECT_STREQ(ScpiError(kHardwareError, "USB timeout").what(), "Hardware error; USB timeout");
+    EXPECT_THROW(ScpiError{kSettingsConflict}, std::invalid_argument);
+    EXPECT_THROW(ScpiError{kHardwareError}, std::invalid_argument);
+    EXPECT_THROW(FormatError(-999), std::invalid_argument);
+}
+
+TEST(ErrorQueue, KeepsOldestFifteenAndMarksOverflowOnce) {
+    ErrorQueue queue;
+    EXPECT_TRUE(queue.Empty());
+    for (int i = 0; i < 20; ++i) {
+        queue.Push(i % 2 == 0 ? kSyntaxError : kUndefinedHeader);
+    }
+    EXPECT_EQ(queue.Size(), ErrorQueue::kCapacity);
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_EQ(queue.Next(), FormatError(i % 2 == 0 ? kSyntaxError : kUndefinedHeader));
+    }
+    EXPECT_EQ(queue.Next(), "-350,\"Queue overflow\"");
+    EXPECT_EQ(queue.Next(), "0,\"No error\"");
+    for (int i = 0; i < 17; ++i) {
+        queue.Push(kSyntaxError);
+    }
+    queue.Next();
+    queue.Push(ScpiError(kHardwareError, "x"));  // room again after a read: appended
+    EXPECT_EQ(queue.Size(), 16u);
+    queue.Clear();
+    EXPECT_TRUE(queue.Empty());
+    EXPECT_EQ(queue.Next(), "0,\"No error\"");
+}
+
+TEST(FormatFloat, ShortestTextThatReadsBack) {
+    const std::vector<std::pair<float, std::string>> rows{
+        {5.0f, "5"},
+        {-2.0001f, "-2.0001"},
+        {10.5263f, "10.5263"},
+        {0.0f, "0"},
+        {-0.0f, "0"},
+        {0.001f, "0.001"},
+        {1e-6f, "1e-06"},
+        {3.3f, "3.3"},
+        {100000.0f, "100000"},
+        {1.5e8f, "150000000"},
+        {1e10f, "1e+10"},
+        {std::numeric_limits<float>::quiet_NaN(), "9.91E+37"},
+        {std::numeric_limits<float>::infinity(), "9.9E+37"},
+        {-std::numeric_limits<float>::infinity(), "-9.9E+37"},
+    };
+    for (const auto& [value, expected] : rows) {
+        SCOPED_TRACE(expected);
+        EXPECT_EQ(FormatFloat(value), expected);
+    }
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> volts(-20.0f, 20.0f);
+    for (int i = 0; i < 10000; ++i) {
+        const float v = volts(random);
+        const std::string text = FormatFloat(v);
+        ASSERT_EQ(std::strtof(text.c_str(), nullptr), v) << text;
+        ASSERT_EQ(text.find('e'), std::string::npos) << text;
+    }
+    EXPECT_EQ(FormatInt(0), "0");
+    EXPECT_EQ(FormatInt(-7), "-7");
+    EXPECT_EQ(FormatInt(INT64_MIN), "-9223372036854775808");
+}
+
+std::vector<Line> Drain(LineAssembler& assembler) {
+    std::vector<Line> lines;
+    while (std::optional<Line> line = assembler.Next()) {
+        lines.push_back(std::move(*line));
+    }
+    return lines;
+}
+
+// "!" stands for an overrun marker.
+std::vector<std::string> Texts(const std::vector<Line>& lines) {
+    std::vector<std::string> texts;
+    for (const Line& line : lines) {
+        texts.push_back(line.overrun ? "!" : line.text);
+    }
+    return texts;
+}
+
+TEST(LineAssembler, FramesLinesAndDiscardsOverlongOnes) {
+    const std::size_t max = LineAssembler::kMaxLineLength;
+    const std::string full(max, 'x');
+    using S = std::vector<std::string>;
+    const std::vector<std::pair<S, S>> rows{
+        {{"*IDN?\r\n"}, {"*IDN?"}},
+        {{"*ID", "N?\r", "\nA\n"}, {"*IDN?", "A"}},
+        {{"A\rB\n\n"}, {"A\rB", ""}},
+        {{"partial"}, {}},
+        {{full + "\n"}, {full}},
+        {{full, "\r", "\n"}, {full}},
+        {{full + "y\nOK\n"}, {"!", "OK"}},
+        {{full + "y", "\r\nOK\n"}, {"!", "OK"}},
+        {{full, "yy", "zz", "\n", "OK\n"}, {"!", "OK"}},
+        {{full + "\r\r\n"}, {"!"}},
+    };
+    for (const auto& [feeds, expected] : rows) {
+        SCOPED_TRACE(expected.size());
+        LineAssembler assembler;
+        for (const std::string& feed : feeds) {
+            assembler.Feed(feed.data(), feed.size());
+        }
+        EXPECT_EQ(Texts(Drain(assembler)), expected);
+    }
+}
+
+TEST(LineAssembler, TenMegabyteLineKeepsMemoryBounded) {
+    LineAssembler assembler;
+    const std::string chunk(4096, 'A');
+    std::size_t overruns = 0;
+    for (int i = 0; i < 10 * 256; ++i) {
+        assembler.Feed(chunk.data(), chunk.size());
+        ASSERT_LE(assembler.PartialSize(), LineAssembler::kMaxLineLength + 1);
+        overruns += Drain(assembler).size();
+    }
+    const std::string tail = "\n*IDN?\n";
+    assembler.Feed(tail.data(), tail.size());
+    EXPECT_EQ(overruns, 1u);
+    EXPECT_EQ(Texts(Drain(assembler)), (std::vector<std::string>{"*IDN?"}));
+    EXPECT_EQ(assembler.PartialSize(), 0u);
+}
+
+TEST(LineAssembler, RecognisesHttpRequests) {
+    const std::vector<std::pair<std::string, bool>> rows{
+        {"GET / HTTP/1.1", true},
+        {"POST /x", true},
+        {"OPTIONS * HTTP/1.1", true},
+        {"CONNECT host:443 HTTP/1.1", true},
+        {"BREW /pot HTTP/1.0", true},
+        {"*IDN?", false},
+        {"GET", false},
+        {"get / http/1.1", false},
+        {"SYST:ERR?", false},
+    };
+    for (const auto& [line, http] : rows) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(LineAssembler::LooksLikeHttp(line), http);
+    }
+}
+
+TEST(HostileInput, NeverCrashesAndOnlyQueuesKnownErrors) {
+    const CommandTable table = MakeTable();
+    const CommandHandler handler = [](const MatchResult&, const ParsedCommand& c) {
+        for (const Parameter& p : c.params) {
+            ReadVoltage(p, -10, 10);
+        }
+        return std::string("1");
+    };
+    std::vector<std::string> lines{std::string(60000, ';'), std::string(60000, ':'),
+                                   std::string(60000, '\''), std::string(1000, '\0')};
+    std::string header;
+    for (int i = 0; i < 20000; ++i) {
+        header += ":SOUR";
+    }
+    lines.push_back(header + "? 1");
+    std::mt19937 random(11);
+    const std::string alphabet = "SOURVLTIDN*?:;,'\" \t\r.+-eE0123456789#MINAX\x01\xff";
+    for (int i = 0; i < 3000; ++i) {
+        std::string line(random() % 40, ' ');
+        for (char& c : line) {
+            c = alphabet[random() % alphabet.size()];
+        }
+        lines.push_back(line);
+    }
+    for (const std::string& line : lines) {
+        ErrorQueue errors;
+        ExecuteLine(line, table, handler, errors);
+        for (std::string e = errors.Next(); e != "0,\"No error\""; e = errors.Next()) {
+            EXPECT_FALSE(StandardText(std::atoi(e.c_str())).empty()) << e;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tq::scpi::testing
