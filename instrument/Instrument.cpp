@@ -428,6 +428,23 @@ int32_t Instrument::ReadFunctionRegister() {
     return s.FunctionImage;
 }
 
+int32_t Instrument::AdoptFunctionRegister() {
+    CallScope scope(*this);
+    const int32_t value = ReadRegister(kFnControlBits, kRegFunction);
+    DeviceState& s = state_;
+    const int32_t image = value == kSilentReadBack ? 0 : (value & kFunctionBitsMask);
+    s.FunctionImage = image;
+    s.FnLocalGndOffset = (image & kBitLocalGndOffset) ? 1 : 0;
+    s.FnD1Output = (image & kBitD1Output) ? 1 : 0;
+    s.FnD1High = (image & kBitD1High) ? 1 : 0;
+    s.FnD0Output = (image & kBitD0Output) ? 1 : 0;
+    s.FnD0High = (image & kBitD0High) ? 1 : 0;
+    s.FnSdoDisable = (image & kBitSdoDisable) ? 1 : 0;
+    Notify(InstrumentChange{InstrumentChange::Kind::FunctionFlags});
+    scope.Done();
+    return image;
+}
+
 TemperatureReading Instrument::MeasureTemperature() {
     CallScope scope(*this);
     const bool sdoBefore = state_.FnSdoDisable != 0;

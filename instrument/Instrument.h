@@ -156,6 +156,10 @@ public:
     void SetD1Output(bool output);
     // READ: the function register with the serial output enabled, read back; returns the image.
     int32_t ReadFunctionRegister();
+    // The start-up's read of the function register: the six flags and FunctionImage take its
+    // control bits, so that the next function write keeps what the converter has. A read-back of
+    // FFFF (nothing drives the serial output) counts as 0. Returns the image.
+    int32_t AdoptFunctionRegister();
 
     // --- temperature ---
 

@@ -35,8 +35,6 @@ const QString kNotResponding = QStringLiteral("Board not responding");
 constexpr int kClientWidthTwips = 14670;
 constexpr int kClientHeightTwips = 8310;
 
-// What a read-back gives when nothing drives the serial output.
-constexpr int32_t kSilentReadBack = 0xFFFF;
 
 struct Place {
     int left, top, width, height;  // twips, relative to the container
@@ -221,7 +219,18 @@ void MainForm::BuildStatusBar() {
     bar->setSizeGripEnabled(false);
     setStatusBar(bar);
     bar->showMessage(ctx_.boardName);
+    // Remote clients are a lasting part of the status bar, shown while there are any.
+    remoteLabel_ = new QLabel(bar);
+    remoteLabel_->setObjectName(QStringLiteral("StatusRemote"));
+    remoteLabel_->hide();
+    bar->addPermanentWidget(remoteLabel_);
     listener_ = ctx_.instrument.AddListener([this](const InstrumentChange& c) { ShowChange(c); });
+}
+
+void MainForm::ShowRemoteClients(int count) {
+    remoteLabel_->setText(count == 1 ? QStringLiteral("Remote: 1 client")
+                                     : QStringLiteral("Remote: %1 clients").arg(count));
+    remoteLabel_->setVisible(count > 0);
 }
 
 void MainForm::ShowChange(const InstrumentChange& c) {
@@ -287,26 +296,17 @@ bool MainForm::Load() {
 void MainForm::TakeFunctionRegister() {
     DeviceState& s = ctx_.state;
     try {
-        ctx_.instrument.ReadRegister(kFnControlBits, kRegFunction);
+        ctx_.instrument.AdoptFunctionRegister();
     } catch (const InstrumentError&) {
-        // Nothing answered: the stale read-back is taken as it stands, as FFFF would be.
+        // Nothing answered: the flags took what the read left, as FFFF would have been taken.
     }
-    // FFFF means nothing answered: the register is taken as 0, which step 19's write makes true.
-    const int32_t image =
-        s.LastReadBack == kSilentReadBack ? 0 : (s.LastReadBack & kFunctionBitsMask);
-    s.FunctionImage = image;
+    const int32_t image = s.FunctionImage;
     switches_->ShowFunctionRegister(image);
     for (std::size_t i = 0; i < kFunctionChoices.size(); ++i) {
         const FunctionChoice& choice = kFunctionChoices[i];
         const std::string_view text = (image & choice.mask) ? choice.whenSet : choice.whenClear;
         s.FunctionChoices[i] = std::string(text);
     }
-    s.FnLocalGndOffset = (image & kBitLocalGndOffset) ? 1 : 0;
-    s.FnD1Output = (image & kBitD1Output) ? 1 : 0;
-    s.FnD1High = (image & kBitD1High) ? 1 : 0;
-    s.FnD0Output = (image & kBitD0Output) ? 1 : 0;
-    s.FnD0High = (image & kBitD0High) ? 1 : 0;
-    s.FnSdoDisable = (image & kBitSdoDisable) ? 1 : 0;
 }
 
 void MainForm::Command10_Click() {

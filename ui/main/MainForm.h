@@ -9,6 +9,7 @@
 #include "ui/WindowContext.h"
 
 class QCloseEvent;
+class QLabel;
 class QPushButton;
 
 namespace tq {
@@ -32,6 +33,8 @@ public:
 
     // Creates the output voltage window if needed and shows it.
     void ShowVoutForm();
+    // "Remote: N clients" in the status bar while remote clients are connected.
+    void ShowRemoteClients(int count);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -57,6 +60,7 @@ private:
     TemperaturePanel* temperature_ = nullptr;
     CalibrationPanel* calibration_ = nullptr;
     QPushButton* command10_ = nullptr;
+    QLabel* remoteLabel_ = nullptr;
     bool boardSilent_ = false;
     bool loaded_ = false;
     int listener_ = 0;
