@@ -5,9 +5,9 @@
 #include "adapter/simulated/SimulatedBoard.h"
 #include "adapter/tracing/TracingAdapter.h"
 #include "board/BoardRequests.h"
+#include "board/RegisterAccess.h"
 #include "board/UsbStuff.h"
 #include "core/DeviceState.h"
-#include "board/RegisterAccess.h"
 
 namespace {
 

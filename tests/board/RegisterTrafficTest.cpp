@@ -7,9 +7,9 @@
 
 #include "adapter/fake/RecordingAdapter.h"
 #include "board/BoardRequests.h"
+#include "board/RegisterAccess.h"
 #include "core/CheckedInt.h"
 #include "core/DeviceState.h"
-#include "board/RegisterAccess.h"
 #include "core/Tables.h"
 
 namespace tq::testing {

@@ -35,7 +35,6 @@ const QString kNotResponding = QStringLiteral("Board not responding");
 constexpr int kClientWidthTwips = 14670;
 constexpr int kClientHeightTwips = 8310;
 
-
 struct Place {
     int left, top, width, height;  // twips, relative to the container
 };

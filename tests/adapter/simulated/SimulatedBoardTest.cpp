@@ -11,9 +11,9 @@
 
 #include "board/AdapterResults.h"
 #include "board/BoardRequests.h"
+#include "board/RegisterAccess.h"
 #include "board/UsbStuff.h"
 #include "core/DeviceState.h"
-#include "board/RegisterAccess.h"
 
 namespace tq::testing {
 namespace {
