@@ -3,11 +3,15 @@
 #include <QApplication>
 #include <QFile>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <fstream>
 
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
+#include "platform/TerminationSignals.h"
+#include "remote/InstrumentCommands.h"
+#include "remote/ScpiServer.h"
 #include "ui/automation/AutomationConsole.h"
 #include "ui/automation/SimCommands.h"
 #include "ui/auxiliary/Form1.h"
@@ -45,7 +49,8 @@ Program::Program(const ProgramOptions& options) : options_(options) {
 }
 
 Program::~Program() {
-    // Windows go first: they hold references into the context and the board.
+    // Windows and clients go first: they hold references into the context and the board.
+    server_.reset();
     console_.reset();
     for (auto& [name, window] : windows_)
         delete window.data();
@@ -164,10 +169,70 @@ void Program::StartLegacyPanel() {
     }
 }
 
+bool Program::StartServer() {
+    commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_);
+    server_ = std::make_unique<ScpiServer>(*commands_);
+    QString error;
+    const QHostAddress& address = options_.listenAddress;
+    if (!server_->Listen(address, static_cast<quint16>(options_.scpiPort), error)) {
+        std::fprintf(stderr,
+                     "tq2604x-eval: cannot serve the instrument protocol on %s port %d: %s\n",
+                     qPrintable(address.toString()), options_.scpiPort, qPrintable(error));
+        return false;
+    }
+    if (!address.isLoopback())
+        std::fprintf(stderr,
+                     "tq2604x-eval: warning: listening beyond this computer: anyone who can reach "
+                     "port %u can drive the board's outputs\n",
+                     server_->Port());
+    std::fprintf(stderr, "listening on %s:%u\n", qPrintable(server_->Address().toString()),
+                 server_->Port());
+    std::fflush(stderr);
+    if (auto* main = qobject_cast<MainForm*>(windows_[WindowId::Main].data())) {
+        QObject::connect(server_.get(), &ScpiServer::ClientCountChanged, main,
+                         &MainForm::ShowRemoteClients);
+    }
+    return true;
+}
+
+int Program::RunHeadless() {
+    const int16_t result = instrument_->ConnectBoard(context_->programFolder);
+    if (result != 0) {
+        const std::string why = Instrument::ExplainResult(result);
+        if (!why.empty())
+            std::fprintf(stderr, "tq2604x-eval: %s\n", why.c_str());
+        std::fprintf(stderr, "tq2604x-eval: Error Downloading Firmware - Check USB connections\n");
+        return 1;
+    }
+    try {
+        instrument_->AdoptFunctionRegister();
+    } catch (const InstrumentError& e) {
+        std::fprintf(stderr, "tq2604x-eval: %s\n", e.what());
+    }
+    // As the main window starts: writes pulse LDAC.
+    instrument_->SetPulseAfterDataWrite(true);
+    if (!StartServer())
+        return 1;
+    std::unique_ptr<QSocketNotifier> terminationWatch;
+    if (TerminationSignals::Install()) {
+        terminationWatch =
+            std::make_unique<QSocketNotifier>(TerminationSignals::ReadFd(), QSocketNotifier::Read);
+        QObject::connect(terminationWatch.get(), &QSocketNotifier::activated, [] {
+            TerminationSignals::Acknowledge();
+            QCoreApplication::exit(0);
+        });
+    }
+    return QCoreApplication::exec();
+}
+
 int Program::Run() {
     ApplyStartDefaults(state_);
+    if (options_.resolution != 0)
+        instrument_->SetResolution(options_.resolution);
     if (!options_.simSetupFile.isEmpty() && !ApplySimSetup())
         return 2;
+    if (options_.headless)
+        return RunHeadless();
 
     bool started = true;
     if (options_.legacyPanel) {
@@ -179,12 +244,14 @@ int Program::Run() {
     }
     if (!started || startupFailed_)
         return 1;
+    if (options_.scpiPort >= 0 && !StartServer())
+        return 1;
 
     if (options_.automation) {
         console_ = std::make_unique<AutomationConsole>(*context_, *trace_, simulator_, recorded_);
         console_->Start();
     }
-    const int status = QApplication::exec();
+    const int status = QCoreApplication::exec();
     return startupFailed_ ? 1 : status;
 }
 

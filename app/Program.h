@@ -2,6 +2,7 @@
 // The program: the board it runs on, the one DeviceState, the register routines and every window,
 // created on first use and kept until the program ends.
 
+#include <QHostAddress>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -19,6 +20,8 @@
 namespace tq {
 
 class AutomationConsole;
+class InstrumentCommands;
+class ScpiServer;
 
 struct ProgramOptions {
     bool simulate = false;
@@ -26,6 +29,10 @@ struct ProgramOptions {
     bool selectDevice = false;
     bool legacyPanel = false;
     QString simSetupFile;
+    int scpiPort = -1;  // -1: no protocol server
+    bool headless = false;
+    QHostAddress listenAddress{QHostAddress::LocalHost};
+    int16_t resolution = 0;  // 0: the default (16 bits, or the selection window's choice)
 };
 
 class Program {
@@ -42,6 +49,11 @@ private:
     bool ApplySimSetup();
     void StartLegacyPanel();
     void PrintMessagesAtOnce(bool atOnce);
+    // The protocol server, on the options' address and port; false (with the reason printed)
+    // when it cannot listen.
+    bool StartServer();
+    // Without windows: connect the board, take its function register, serve until a signal.
+    int RunHeadless();
 
     ProgramOptions options_;
     DeviceState state_;
@@ -57,6 +69,8 @@ private:
     // deleted itself first, which the guarded pointer notices).
     std::map<WindowId, QPointer<QWidget>> windows_;
     std::unique_ptr<AutomationConsole> console_;
+    std::unique_ptr<InstrumentCommands> commands_;
+    std::unique_ptr<ScpiServer> server_;
     bool startupFailed_ = false;
 };
 

@@ -2,18 +2,48 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QHostAddress>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "app/Program.h"
 #include "core/Version.h"
 #include "ui/widgets/FrameCaptionStyle.h"
 
+namespace {
+
+// Options that need no display: the application object for them must not ask for one, so that
+// they work over ssh and on a server without X or Wayland.
+bool NeedsNoDisplay(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : {"--headless", "--help", "-h", "--help-all", "--version", "-v"})
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+    }
+    return false;
+}
+
+int UsageError(const char* why) {
+    std::fprintf(stderr, "tq2604x-eval: %s (see tq2604x-eval --help)\n", why);
+    return 2;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    tq::InstallFrameCaptionStyle();
-    QApplication::setApplicationName(QStringLiteral("tq2604x-eval"));
-    QApplication::setApplicationDisplayName(QString::fromLatin1(tq::kProgramTitle));
-    QApplication::setApplicationVersion(QString::fromLatin1(tq::kProgramVersion));
+    std::unique_ptr<QCoreApplication> app;
+    const bool headless = NeedsNoDisplay(argc, argv);
+    if (headless) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QApplication>(argc, argv);
+        tq::InstallFrameCaptionStyle();
+        QApplication::setApplicationDisplayName(QString::fromLatin1(tq::kProgramTitle));
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("tq2604x-eval"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(tq::kProgramVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -37,8 +67,29 @@ int main(int argc, char** argv) {
     const QCommandLineOption legacyPanel(
         QStringLiteral("legacy-panel"),
         QStringLiteral("Start the single-voltage legacy panel instead of the main window."));
-    parser.addOptions({simulate, automation, simSetup, selectDevice, legacyPanel});
-    parser.process(app);
+    const QCommandLineOption scpi(
+        QStringLiteral("scpi"),
+        QStringLiteral("Serve the SCPI instrument protocol on TCP PORT (5025 is customary; 0 picks "
+                       "a free port, printed on standard error)."),
+        QStringLiteral("PORT"));
+    const QCommandLineOption headlessOption(
+        QStringLiteral("headless"),
+        QStringLiteral("With --scpi: serve the protocol without any window or display; SIGINT or "
+                       "SIGTERM end the program."));
+    const QCommandLineOption listen(
+        QStringLiteral("listen"),
+        QStringLiteral("With --scpi: listen on ADDRESS instead of the loopback address (anyone "
+                       "who can reach the port can then drive the outputs)."),
+        QStringLiteral("ADDRESS"));
+    const QCommandLineOption resolution(
+        QStringLiteral("resolution"),
+        QStringLiteral("The converter: 16 (TQ2604X, the default) or 14 (TQ2404) bits, without "
+                       "the selection window."),
+        QStringLiteral("BITS"));
+    parser.addOptions({simulate, automation, simSetup, selectDevice, legacyPanel, scpi,
+                       headlessOption, listen, resolution});
+    // Unknown options and missing values end the program with status 1 and a message.
+    parser.process(*app);
 
     tq::ProgramOptions options;
     options.simulate = parser.isSet(simulate);
@@ -46,14 +97,39 @@ int main(int argc, char** argv) {
     options.selectDevice = parser.isSet(selectDevice);
     options.legacyPanel = parser.isSet(legacyPanel);
     options.simSetupFile = parser.value(simSetup);
-    if (!options.simSetupFile.isEmpty() && !options.simulate) {
-        std::fprintf(stderr, "tq2604x-eval: --sim-setup needs --simulate\n");
-        return 2;
+    options.headless = parser.isSet(headlessOption);
+    if (!options.simSetupFile.isEmpty() && !options.simulate)
+        return UsageError("--sim-setup needs --simulate");
+    if (options.selectDevice && options.legacyPanel)
+        return UsageError("choose either --select-device or --legacy-panel");
+    if (parser.isSet(scpi)) {
+        bool ok = false;
+        const uint port = parser.value(scpi).toUInt(&ok);
+        if (!ok || port > 65535)
+            return UsageError("--scpi takes a port number from 0 to 65535");
+        options.scpiPort = static_cast<int>(port);
     }
-    if (options.selectDevice && options.legacyPanel) {
-        std::fprintf(stderr, "tq2604x-eval: choose either --select-device or --legacy-panel\n");
-        return 2;
+    if (options.headless && options.scpiPort < 0)
+        return UsageError("--headless serves the protocol: it needs --scpi PORT");
+    if (options.headless && (options.automation || options.selectDevice || options.legacyPanel))
+        return UsageError(
+            "--headless has no windows: leave out --automation, --select-device "
+            "and --legacy-panel");
+    if (parser.isSet(listen)) {
+        if (options.scpiPort < 0)
+            return UsageError("--listen goes with --scpi PORT");
+        if (!options.listenAddress.setAddress(parser.value(listen)))
+            return UsageError("--listen takes an IP address such as 0.0.0.0 or 192.0.2.7");
     }
+    if (parser.isSet(resolution)) {
+        const QString bits = parser.value(resolution);
+        if (bits != QLatin1String("16") && bits != QLatin1String("14"))
+            return UsageError("--resolution is 16 or 14");
+        if (options.selectDevice)
+            return UsageError("choose either --resolution or --select-device");
+        options.resolution = static_cast<int16_t>(bits.toInt());
+    }
+
     tq::Program program(options);
     return program.Run();
 }

@@ -1,6 +1,8 @@
 #include "instrument/Instrument.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -19,6 +21,12 @@ namespace {
 
 // What a read-back gives when nothing drives the serial output.
 constexpr int32_t kSilentReadBack = 0xFFFF;
+
+std::string VoltsText(float volts) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(volts));
+    return text;
+}
 
 std::string RequestFailureText(int32_t code) {
     const std::string_view why = ExplainAdapterResult(code);
@@ -223,13 +231,17 @@ int32_t Instrument::WriteDataRegister(int16_t address, int32_t code) {
     return written;
 }
 
-VoltageSetting Instrument::SetChannelVoltage(int16_t address, float volts, float rangeForCode3) {
+VoltageSetting Instrument::SetChannelVoltage(int16_t address, float volts, float rangeForCode3,
+                                             bool refuseBeyondRange) {
     CheckChannel(address, true);
     CallScope scope(*this);
     // The range is that of the channel; "ALL DACs" goes by DAC A's.
     const int16_t rangeChannel = address < kAllChannels ? address : 0;
     const int16_t coarse = Check16(ReadRegister(rangeChannel, kRegCoarseGain));
     const float range = RangeVoltsForCode(coarse).value_or(rangeForCode3);
+    if (refuseBeyondRange && !(std::fabs(volts) <= range))
+        throw ValueRangeError(VoltsText(volts) + " V is outside the channel's range of \u00b1" +
+                              VoltsText(range) + " V");
     const LimitedVolts limited = VoltsToCode(volts, state_.Resolution, state_.BinaryCoding, range);
     WriteDataRegister(address, limited.code);
     scope.Done();

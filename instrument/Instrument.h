@@ -112,7 +112,10 @@ public:
     // As the voltage entry does: reads the channel's coarse gain (DAC A's for ALL DACs), limits
     // the voltage to that range, codes it for the board's coding and resolution and writes the
     // data register. A coarse gain of 3 has no range of its own: `rangeForCode3` is used then.
-    VoltageSetting SetChannelVoltage(int16_t address, float volts, float rangeForCode3 = 10.0f);
+    // With `refuseBeyondRange` a voltage outside the range read is a ValueRangeError and nothing
+    // is written (instead of the entry's limiting).
+    VoltageSetting SetChannelVoltage(int16_t address, float volts, float rangeForCode3 = 10.0f,
+                                     bool refuseBeyondRange = false);
     // The voltage of the code in the channel's data (input) register, from read-backs of its
     // data and coarse gain registers.
     float ChannelVoltage(int16_t channel);

@@ -1,0 +1,499 @@
+#include "remote/InstrumentCommands.h"
+
+#include <cmath>
+#include <exception>
+#include <string>
+
+#include "board/SimulatedBench.h"
+#include "core/CheckedInt.h"
+#include "core/Tables.h"
+#include "core/Version.h"
+
+namespace tq {
+namespace {
+
+using scpi::Forms;
+using scpi::ParsedCommand;
+using scpi::ScpiError;
+
+enum Command {
+    kIdn,
+    kCls,
+    kOpc,
+    kWai,
+    kRst,
+    kStb,
+    kTst,
+    kSystError,
+    kSystResolution,
+    kSystVersion,
+    kVoltage,
+    kRange,
+    kData,
+    kGain,
+    kOffset,
+    kAllVoltage,
+    kAllRange,
+    kAllData,
+    kAllGain,
+    kAllOffset,
+    kPulse,
+    kCoding,
+    kClear,
+    kLoad,
+    kPinLdac,
+    kPinClr,
+    kPinRstin,
+    kGroundOffset,
+    kSerialOutput,
+    kDigitalDirection,
+    kDigitalLevel,
+    kDigitalDrive,
+    kDigitalState,
+    kRegisterWrite,
+    kRegisterRead,
+    kTemperature,
+    kTemperatureVolts,
+    kBenchVoltage,
+    kBenchTemperature,
+    kBenchDigital,
+};
+
+struct CommandPattern {
+    Command id;
+    const char* pattern;
+    Forms forms;
+};
+
+constexpr CommandPattern kCommands[] = {
+    {kIdn, "*IDN", Forms::kQuery},
+    {kCls, "*CLS", Forms::kSet},
+    {kOpc, "*OPC", Forms::kQuery},
+    {kWai, "*WAI", Forms::kSet},
+    {kRst, "*RST", Forms::kSet},
+    {kStb, "*STB", Forms::kQuery},
+    {kTst, "*TST", Forms::kQuery},
+    {kSystError, "SYSTem:ERRor[:NEXT]", Forms::kQuery},
+    {kSystResolution, "SYSTem:RESolution", Forms::kSetAndQuery},
+    {kSystVersion, "SYSTem:VERSion", Forms::kQuery},
+    {kVoltage, "[SOURce#:]VOLTage[:LEVel][:IMMediate][:AMPLitude]", Forms::kSetAndQuery},
+    {kRange, "[SOURce#:]VOLTage:RANGe", Forms::kSetAndQuery},
+    {kData, "SOURce#:DATA", Forms::kSetAndQuery},
+    {kGain, "SOURce#:GAIN", Forms::kSetAndQuery},
+    {kOffset, "SOURce#:OFFSet", Forms::kSetAndQuery},
+    {kAllVoltage, "SOURce:ALL:VOLTage[:LEVel][:IMMediate][:AMPLitude]", Forms::kSet},
+    {kAllRange, "SOURce:ALL:VOLTage:RANGe", Forms::kSet},
+    {kAllData, "SOURce:ALL:DATA", Forms::kSet},
+    {kAllGain, "SOURce:ALL:GAIN", Forms::kSet},
+    {kAllOffset, "SOURce:ALL:OFFSet", Forms::kSet},
+    {kPulse, "SOURce:PULSe[:STATe]", Forms::kSetAndQuery},
+    {kCoding, "SOURce:CODing", Forms::kSetAndQuery},
+    {kClear, "OUTPut:CLEar", Forms::kSet},
+    {kLoad, "OUTPut:LOAD", Forms::kSet},
+    {kPinLdac, "PIN:LDAC", Forms::kSetAndQuery},
+    {kPinClr, "PIN:CLR", Forms::kSetAndQuery},
+    {kPinRstin, "PIN:RSTin", Forms::kSetAndQuery},
+    {kGroundOffset, "CONTrol:GNDoffset", Forms::kSetAndQuery},
+    {kSerialOutput, "CONTrol:SDO", Forms::kSetAndQuery},
+    {kDigitalDirection, "DIGital#:DIRection", Forms::kSetAndQuery},
+    {kDigitalLevel, "DIGital#:LEVel", Forms::kSetAndQuery},
+    {kDigitalDrive, "DIGital#:DRIVe", Forms::kSetAndQuery},
+    {kDigitalState, "DIGital#:STATe", Forms::kQuery},
+    {kRegisterWrite, "REGister:WRITe", Forms::kSet},
+    {kRegisterRead, "REGister:READ", Forms::kQuery},
+    {kTemperature, "MEASure:TEMPerature", Forms::kQuery},
+    {kTemperatureVolts, "MEASure:TEMPerature:VOLTage", Forms::kQuery},
+};
+
+constexpr CommandPattern kBenchCommands[] = {
+    {kBenchVoltage, "BENCh:VOLTage#", Forms::kQuery},
+    {kBenchTemperature, "BENCh:TEMPerature", Forms::kSetAndQuery},
+    {kBenchDigital, "BENCh:DIGital#", Forms::kQuery},
+};
+
+// What one parameter may be, after the command's count check.
+const scpi::Parameter& Only(const ParsedCommand& command) {
+    scpi::CheckParamCount(command, 1, 1);
+    return command.params[0];
+}
+
+void NoParameters(const ParsedCommand& command) {
+    scpi::CheckParamCount(command, 0, 0);
+}
+
+std::string Bool(bool on) {
+    return on ? "1" : "0";
+}
+
+// A character parameter that must be one of two mnemonics: true for the first.
+bool Choice(const ParsedCommand& command, std::string_view first, std::string_view second) {
+    const scpi::Parameter& p = Only(command);
+    if (p.kind != scpi::ParamKind::kCharacter)
+        throw ScpiError(scpi::kDataTypeError);
+    if (scpi::MatchesMnemonic(p.value, first))
+        return true;
+    if (scpi::MatchesMnemonic(p.value, second))
+        return false;
+    throw ScpiError(scpi::kIllegalParameterValue);
+}
+
+// D0 is DIGital1, D1 is DIGital2: SCPI suffixes count from 1.
+int DigitalLine(int suffix) {
+    if (suffix < 1 || suffix > 2)
+        throw ScpiError(scpi::kHeaderSuffixOutOfRange);
+    return suffix - 1;
+}
+
+// The failures of the layers below, as the protocol names them.
+template <typename F>
+auto Translated(F&& action) -> decltype(action()) {
+    try {
+        return action();
+    } catch (const ScpiError&) {
+        throw;
+    } catch (const RequestError& e) {
+        throw ScpiError(scpi::kHardwareError, e.what());
+    } catch (const ReadingError& e) {
+        throw ScpiError(scpi::kHardwareError, e.what());
+    } catch (const ValueRangeError& e) {
+        throw ScpiError(scpi::kDataOutOfRange, e.what());
+    } catch (const InstrumentError& e) {
+        throw ScpiError(scpi::kSettingsConflict, e.what());
+    } catch (const NumericError&) {
+        throw ScpiError(scpi::kDataOutOfRange);
+    }
+}
+
+// Read-backs need the converter's serial output: while it is disabled, enable it for the reads
+// and disable it again after, as Measure does; the flag ends as it was.
+template <typename F>
+auto WithSerialOutput(Instrument& instrument, F&& read) -> decltype(read()) {
+    if (!instrument.FunctionFlagValue(FunctionFlag::SdoDisable))
+        return read();
+    instrument.SetFunctionFlag(FunctionFlag::SdoDisable, false);
+    try {
+        auto value = read();
+        instrument.SetFunctionFlag(FunctionFlag::SdoDisable, true);
+        return value;
+    } catch (...) {
+        try {
+            instrument.SetFunctionFlag(FunctionFlag::SdoDisable, true);
+        } catch (const InstrumentError&) {
+            // The read's own failure is the one to report.
+        }
+        throw;
+    }
+}
+
+// The full-scale volts of a range parameter: within 0.001 of one of the three ranges.
+int32_t RangeCodeOf(const scpi::Parameter& p) {
+    const double volts = scpi::ReadNumber(p, 0.0, 1e6, scpi::kVoltUnits);
+    for (const auto& range : kRanges)
+        if (std::fabs(volts - range.volts) <= 0.001)
+            return range.code;
+    throw ScpiError(scpi::kIllegalParameterValue);
+}
+
+}  // namespace
+
+InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatedBench* bench)
+    : instrument_(instrument), bench_(bench) {
+    for (const CommandPattern& c : kCommands)
+        table_.Add(c.id, c.pattern, c.forms);
+    if (bench_)
+        for (const CommandPattern& c : kBenchCommands)
+            table_.Add(c.id, c.pattern, c.forms);
+}
+
+std::optional<std::string> InstrumentCommands::ExecuteLine(std::string_view line,
+                                                           scpi::ErrorQueue& errors,
+                                                           const void* origin) {
+    const Instrument::Origin own(instrument_, origin);
+    return scpi::ExecuteLine(
+        line, table_,
+        [&](const scpi::MatchResult& match, const ParsedCommand& command) {
+            return Translated([&] { return Run(match, command, errors); });
+        },
+        errors);
+}
+
+std::string InstrumentCommands::Run(const scpi::MatchResult& match, const ParsedCommand& command,
+                                    scpi::ErrorQueue& errors) {
+    Instrument& in = instrument_;
+    const auto channel = static_cast<int16_t>(match.suffix - 1);
+    const bool query = match.query;
+    const auto read = [&](auto&& f) { return WithSerialOutput(in, f); };
+    const int32_t topCode = in.Resolution() == 14 ? 16383 : 65535;
+
+    switch (static_cast<Command>(match.id)) {
+        case kIdn:
+            NoParameters(command);
+            return std::string("TQ2604X-EVAL,") + (in.Resolution() == 14 ? "TQ2404" : "TQ2604X") +
+                   "," + in.Identity().serial + "," + kProgramVersion;
+        case kCls:
+            NoParameters(command);
+            errors.Clear();
+            return {};
+        case kOpc:
+            NoParameters(command);
+            return "1";
+        case kWai:
+            NoParameters(command);
+            return {};
+        case kRst:
+            NoParameters(command);
+            in.ClearAllChannels();
+            return {};
+        case kStb:
+            NoParameters(command);
+            return errors.Empty() ? "0" : "4";
+        case kTst: {
+            NoParameters(command);
+            try {
+                const int32_t value =
+                    read([&] { return in.ReadRegister(kFnControlBits, kRegFunction); });
+                return value == 0xFFFF ? "1" : "0";
+            } catch (const InstrumentError&) {
+                return "1";
+            }
+        }
+        case kSystError:
+            NoParameters(command);
+            return errors.Next();
+        case kSystResolution:
+            if (query) {
+                NoParameters(command);
+                return scpi::FormatInt(in.Resolution());
+            }
+            {
+                const auto bits = scpi::ReadInteger(Only(command), 14, 16);
+                if (bits != 14 && bits != 16)
+                    throw ScpiError(scpi::kIllegalParameterValue);
+                in.SetResolution(static_cast<int16_t>(bits));
+            }
+            return {};
+        case kSystVersion:
+            NoParameters(command);
+            return "1999.0";
+
+        case kVoltage:
+        case kAllVoltage: {
+            const int16_t address = match.id == kAllVoltage ? kAllChannels : channel;
+            if (query) {
+                NoParameters(command);
+                return scpi::FormatFloat(read([&] { return in.ChannelVoltage(channel); }));
+            }
+            // MINimum and MAXimum are the ends of the range the channel has; beyond it is refused
+            // against the range read back with the write.
+            const scpi::Parameter& p = Only(command);
+            double volts = 0;
+            if (p.kind == scpi::ParamKind::kCharacter && scpi::MatchesMnemonic(p.value, "MAXimum"))
+                volts = in.ChannelRangeVolts(address);
+            else if (p.kind == scpi::ParamKind::kCharacter &&
+                     scpi::MatchesMnemonic(p.value, "MINimum"))
+                volts = -in.ChannelRangeVolts(address);
+            else
+                volts = scpi::ReadVoltage(p, -1e30, 1e30);
+            in.SetChannelVoltage(address, ToSingle(volts), 10.0f, true);
+            return {};
+        }
+        case kRange:
+        case kAllRange: {
+            const int16_t address = match.id == kAllRange ? kAllChannels : channel;
+            if (query) {
+                NoParameters(command);
+                const int32_t code = read([&] { return in.RangeCode(channel); });
+                return scpi::FormatFloat(RangeVoltsForCode(code).value_or(10.0f));
+            }
+            in.SetRangeCode(address, RangeCodeOf(Only(command)));
+            return {};
+        }
+        case kData:
+        case kAllData: {
+            const int16_t address = match.id == kAllData ? kAllChannels : channel;
+            if (query) {
+                NoParameters(command);
+                return scpi::FormatInt(read([&] { return in.DataCode(channel); }));
+            }
+            in.SetDataCode(address,
+                           static_cast<int32_t>(scpi::ReadInteger(Only(command), 0, topCode)));
+            return {};
+        }
+        case kGain:
+        case kAllGain: {
+            const int16_t address = match.id == kAllGain ? kAllChannels : channel;
+            if (query) {
+                NoParameters(command);
+                return scpi::FormatInt(read([&] { return in.FineGain(channel); }));
+            }
+            in.SetFineGain(address,
+                           static_cast<int32_t>(scpi::ReadInteger(Only(command), -32, 31)));
+            return {};
+        }
+        case kOffset:
+        case kAllOffset: {
+            const int16_t address = match.id == kAllOffset ? kAllChannels : channel;
+            if (query) {
+                NoParameters(command);
+                return scpi::FormatInt(read([&] { return in.Offset(channel); }));
+            }
+            const bool narrow = in.Resolution() == 14;
+            in.SetOffset(address, static_cast<int32_t>(scpi::ReadInteger(
+                                      Only(command), narrow ? -4 : -128, narrow ? 3 : 127)));
+            return {};
+        }
+        case kPulse:
+            if (query) {
+                NoParameters(command);
+                return Bool(in.PulseAfterDataWrite());
+            }
+            {
+                const bool on = scpi::ReadBoolean(Only(command));
+                in.SetPulseAfterDataWrite(on);
+                // As the check box does: while writes pulse LDAC, the pin itself stays high.
+                if (on)
+                    in.SetPin(Pin::Ldac, true);
+            }
+            return {};
+        case kCoding:
+            if (query) {
+                NoParameters(command);
+                return in.PinValue(Pin::BinaryCoding) ? "BIN" : "TWOS";
+            }
+            in.SetPin(Pin::BinaryCoding, Choice(command, "BINary", "TWOScomplement"));
+            return {};
+        case kClear:
+            NoParameters(command);
+            in.ClearAllChannels();
+            return {};
+        case kLoad:
+            NoParameters(command);
+            in.LoadAllChannels();
+            return {};
+        case kPinLdac:
+        case kPinClr:
+        case kPinRstin: {
+            const Pin pin = match.id == kPinLdac  ? Pin::Ldac
+                            : match.id == kPinClr ? Pin::Clr
+                                                  : Pin::Rstin;
+            if (query) {
+                NoParameters(command);
+                return Bool(in.PinValue(pin));
+            }
+            const bool high = scpi::ReadBoolean(Only(command));
+            if (pin == Pin::Ldac && !high && in.PulseAfterDataWrite())
+                throw ScpiError(scpi::kSettingsConflict,
+                                "LDAC stays high while SOURce:PULSe is ON; turn it OFF first");
+            in.SetPin(pin, high);
+            return {};
+        }
+        case kGroundOffset:
+            if (query) {
+                NoParameters(command);
+                return Bool(in.FunctionFlagValue(FunctionFlag::LocalGndOffset));
+            }
+            in.SetFunctionFlag(FunctionFlag::LocalGndOffset, scpi::ReadBoolean(Only(command)));
+            return {};
+        case kSerialOutput:
+            if (query) {
+                NoParameters(command);
+                return Bool(!in.FunctionFlagValue(FunctionFlag::SdoDisable));
+            }
+            in.SetFunctionFlag(FunctionFlag::SdoDisable, !scpi::ReadBoolean(Only(command)));
+            return {};
+        case kDigitalDirection: {
+            const int line = DigitalLine(match.suffix);
+            const FunctionFlag flag = line == 0 ? FunctionFlag::D0Output : FunctionFlag::D1Output;
+            if (query) {
+                NoParameters(command);
+                return in.FunctionFlagValue(flag) ? "OUT" : "IN";
+            }
+            const bool output = Choice(command, "OUTput", "INput");
+            if (line == 0)
+                in.SetD0Output(output);
+            else
+                in.SetD1Output(output);
+            return {};
+        }
+        case kDigitalLevel: {
+            const int line = DigitalLine(match.suffix);
+            const FunctionFlag flag = line == 0 ? FunctionFlag::D0High : FunctionFlag::D1High;
+            if (query) {
+                NoParameters(command);
+                return Bool(in.FunctionFlagValue(flag));
+            }
+            const bool high = scpi::ReadBoolean(Only(command));
+            if (!in.FunctionFlagValue(line == 0 ? FunctionFlag::D0Output : FunctionFlag::D1Output))
+                throw ScpiError(scpi::kSettingsConflict,
+                                "D" + std::to_string(line) +
+                                    " is an input: the converter sets its level only as an "
+                                    "output (DIGital" +
+                                    std::to_string(line + 1) + ":DIRection OUT)");
+            in.SetFunctionFlag(flag, high);
+            return {};
+        }
+        case kDigitalDrive: {
+            const int line = DigitalLine(match.suffix);
+            const Pin pin = line == 0 ? Pin::DriveD0 : Pin::DriveD1;
+            if (query) {
+                NoParameters(command);
+                return Bool(in.PinValue(pin));
+            }
+            const bool high = scpi::ReadBoolean(Only(command));
+            if (in.FunctionFlagValue(line == 0 ? FunctionFlag::D0Output : FunctionFlag::D1Output))
+                throw ScpiError(scpi::kSettingsConflict,
+                                "D" + std::to_string(line) +
+                                    " is an output of the converter: the board drives it only as "
+                                    "an input (DIGital" +
+                                    std::to_string(line + 1) + ":DIRection IN)");
+            in.SetPin(pin, high);
+            return {};
+        }
+        case kDigitalState: {
+            const int line = DigitalLine(match.suffix);
+            NoParameters(command);
+            // The function register's read-back carries each line's level (bits 1 and 3).
+            const int32_t image =
+                read([&] { return in.ReadRegister(kFnControlBits, kRegFunction); });
+            return Bool(image & (line == 0 ? kBitD0High : kBitD1High));
+        }
+        case kRegisterWrite: {
+            scpi::CheckParamCount(command, 3, 3);
+            const auto address = static_cast<int16_t>(scpi::ReadInteger(command.params[0], 0, 7));
+            const auto reg = static_cast<int16_t>(scpi::ReadInteger(command.params[1], 0, 7));
+            const auto data = static_cast<int32_t>(scpi::ReadInteger(command.params[2], 0, 65535));
+            in.WriteRegister(address, reg, data);
+            return {};
+        }
+        case kRegisterRead: {
+            scpi::CheckParamCount(command, 2, 2);
+            const auto address = static_cast<int16_t>(scpi::ReadInteger(command.params[0], 0, 7));
+            const auto reg = static_cast<int16_t>(scpi::ReadInteger(command.params[1], 0, 7));
+            return scpi::FormatInt(read([&] { return in.ReadRegister(address, reg); }));
+        }
+        case kTemperature:
+        case kTemperatureVolts: {
+            NoParameters(command);
+            const TemperatureReading t = in.MeasureTemperature();
+            return scpi::FormatFloat(match.id == kTemperature ? t.celsius : t.volts);
+        }
+        case kBenchVoltage:
+            NoParameters(command);
+            return scpi::FormatFloat(static_cast<float>(bench_->OutputVolts(channel)));
+        case kBenchTemperature:
+            if (query) {
+                NoParameters(command);
+                return scpi::FormatFloat(static_cast<float>(bench_->DieTemperature()));
+            }
+            bench_->SetDieTemperature(scpi::ReadNumber(Only(command), -40.0, 150.0));
+            return {};
+        case kBenchDigital: {
+            const int line = DigitalLine(match.suffix);
+            NoParameters(command);
+            return Bool((line == 0 ? bench_->D0Level() : bench_->D1Level()) != 0);
+        }
+    }
+    throw ScpiError(scpi::kUndefinedHeader);
+}
+
+}  // namespace tq

@@ -1,0 +1,56 @@
+#pragma once
+// The instrument's command tree: every SCPI command the server knows, carried out through the
+// instrument layer. One InstrumentCommands serves every client; each client brings its own error
+// queue (ScpiSession). Standard library only: the protocol is tested without sockets.
+
+#include <string>
+#include <string_view>
+
+#include "instrument/Instrument.h"
+#include "remote/ScpiErrors.h"
+#include "remote/ScpiGrammar.h"
+
+namespace tq {
+
+class SimulatedBench;
+
+class InstrumentCommands {
+public:
+    // `bench` is the simulated board's meter, or null on a real board (the BENCh commands do not
+    // exist there).
+    InstrumentCommands(Instrument& instrument, SimulatedBench* bench);
+
+    // Runs one line for a client: its answers (joined by ';') when the line held a query.
+    // Changes are reported to the instrument's listeners with `origin`.
+    std::optional<std::string> ExecuteLine(std::string_view line, scpi::ErrorQueue& errors,
+                                           const void* origin);
+
+    Instrument& Target() { return instrument_; }
+
+private:
+    std::string Run(const scpi::MatchResult& match, const scpi::ParsedCommand& command,
+                    scpi::ErrorQueue& errors);
+
+    Instrument& instrument_;
+    SimulatedBench* bench_;
+    scpi::CommandTable table_;
+};
+
+// One client's side of the conversation: its error queue and the lines it sends.
+class ScpiSession {
+public:
+    explicit ScpiSession(InstrumentCommands& commands) : commands_(commands) {}
+
+    std::optional<std::string> Execute(std::string_view line) {
+        return commands_.ExecuteLine(line, errors_, this);
+    }
+    // A line longer than the protocol allows was thrown away.
+    void Overrun() { errors_.Push(scpi::kInputBufferOverrun); }
+    scpi::ErrorQueue& Errors() { return errors_; }
+
+private:
+    InstrumentCommands& commands_;
+    scpi::ErrorQueue errors_;
+};
+
+}  // namespace tq

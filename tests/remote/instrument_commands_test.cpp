@@ -1,0 +1,162 @@
+// The command tree against the simulated board: each exchange is a line sent and the response
+// line expected (empty when the line holds no query), in order, from power-on.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "adapter/fake/RecordingAdapter.h"
+#include "adapter/simulated/SimulatedBoard.h"
+#include "board/BoardRequests.h"
+#include "core/DeviceState.h"
+#include "remote/InstrumentCommands.h"
+
+namespace tq {
+namespace {
+
+struct Board {
+    DeviceState state;
+    SimulatedBoard board;
+    BoardRequests requests{state, board};
+    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
+    InstrumentCommands commands{instrument, &board};
+    ScpiSession session{commands};
+    Board() {
+        ApplyStartDefaults(state);
+        instrument.SetPulseAfterDataWrite(true);
+        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
+    }
+    std::string Send(const std::string& line) { return session.Execute(line).value_or(""); }
+};
+
+using Exchange = std::pair<std::string, std::string>;
+
+struct ConversationCase {
+    const char* name;
+    std::vector<Exchange> exchanges;
+};
+
+class Conversation : public ::testing::TestWithParam<ConversationCase> {};
+
+TEST_P(Conversation, AnswersAsExpected) {
+    Board b;
+    for (const auto& [line, expected] : GetParam().exchanges)
+        EXPECT_EQ(b.Send(line), expected) << line;
+}
+
+const std::string kNoError = "0,\"No error\"";
+
+INSTANTIATE_TEST_SUITE_P(
+    Protocol, Conversation,
+    ::testing::Values(
+        ConversationCase{"Common",
+                         {{"*IDN?", "TQ2604X-EVAL,TQ2604X,SIMULATED,1.0.20"},
+                          {"*OPC?;*TST?;*STB?", "1;0;0"},
+                          {"*WAI;*CLS", ""},
+                          {"SYST:VERS?;SYSTEM:RESOLUTION?", "1999.0;16"}}},
+        // DAC B's fixed error is -1.4e-4 gain and -220 uV.
+        ConversationCase{
+            "VoltageOnItsChannel",
+            {{"SOUR2:VOLT 5", ""},
+             {"SOUR2:VOLT?;BENC:VOLT2?;BENC:VOLT1?", "5;4.99908;0.00035"},
+             {":source2:voltage:level:immediate:amplitude 2500 mV;SOUR2:DATA?", "40960"}}},
+        ConversationCase{"EachCommandReadFromTheRoot",
+                         {{"SOUR2:VOLT 1;DATA?", "9.91E+37"},
+                          {"SYST:ERR?;SYST:ERR?", "-113,\"Undefined header\";" + kNoError}}},
+        ConversationCase{"RefusedValuesWriteNothing",
+                         {{"SOUR1:VOLT 10.5", ""},
+                          {"SOUR1:DATA 70000;SOUR1:DATA 1.5;SOUR1:VOLT NAN;SOUR1:VOLT 1 A", ""},
+                          {"SOUR1:VOLT:RANG 11;SOUR1:DATA?", "32768"},
+                          {"SYST:ERR?",
+                           "-222,\"Data out of range; 10.5 V is outside the channel's range of "
+                           "\u00b110 V\""},
+                          {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?",
+                           "-222,\"Data out of range\";-224,\"Illegal parameter value\";-104,"
+                           "\"Data type error\";-131,\"Invalid suffix\";-224,\"Illegal parameter "
+                           "value\""}}},
+        ConversationCase{"RangeByItsVoltsAndMax",
+                         {{"SOUR3:VOLT:RANG 10.2565", ""},
+                          {"SOUR3:VOLT:RANG?;SOUR3:VOLT MAX;SOUR3:DATA?", "10.2564;65535"},
+                          {"REG:WRIT 3,3,3;SOUR4:VOLT:RANG?", "10"}}},
+        ConversationCase{"AllDacsWithDacAsRange",
+                         {{"SOUR1:VOLT:RANG 10.5263;SOUR:ALL:VOLT 10", ""},
+                          {"SOUR4:DATA?;SOUR:ALL:VOLT?", "63898;9.91E+37"},
+                          {"SYST:ERR?", "-113,\"Undefined header\""}}},
+        ConversationCase{"ReadBacksWithTheSerialOutputOff",
+                         {{"SOUR1:DATA 4660;CONT:SDO OFF", ""},
+                          {"SOUR1:DATA?;CONT:SDO?;REG:READ? 1,0;CONT:SDO?", "4660;0;0;0"}}},
+        ConversationCase{"PulseAndLdac",
+                         {{"SOUR:PULS?;PIN:LDAC 0;SYST:ERR?",
+                           "1;-221,\"Settings conflict; LDAC stays high while SOURce:PULSe is ON; "
+                           "turn it OFF first\""},
+                          {"SOUR:PULS OFF;SOUR1:VOLT 5;BENC:VOLT1?", "0.00035"},
+                          {"OUTP:LOAD;BENC:VOLT1?", "5.0014"}}},
+        ConversationCase{"CodingClearAndReset",
+                         {{"SOUR:COD TWOS;SOUR2:VOLT -2.5;SOUR2:DATA?;SOUR2:VOLT?", "57344;-2.5"},
+                          {"*RST;SOUR2:DATA?;BENC:VOLT2?;SOUR:COD?", "57344;-0.00022;TWOS"}}},
+        ConversationCase{"DigitalLines",
+                         {{"DIG1:DIR OUT;DIG1:LEV 1;DIG1:STAT?;BENC:DIG1?", "1;1"},
+                          {"DIG2:DRIV 1;DIG2:STAT?;BENC:DIG2?;DIG2:DIR?", "1;1;IN"},
+                          {"DIG1:DRIV 1;DIG3:STAT?;SYST:ERR?",
+                           "9.91E+37;-221,\"Settings conflict; D0 is an output of the converter: "
+                           "the board drives it only as an input (DIGital1:DIRection IN)\""}}},
+        ConversationCase{"GainOffsetAndFourteenBits",
+                         {{"SOUR3:GAIN -3;SOUR3:OFFS 100;SOUR3:GAIN?;SOUR3:OFFS?", "-3;100"},
+                          {"SOUR3:GAIN 32;SYST:ERR?", "-222,\"Data out of range\""},
+                          {"SYST:RES 14;*IDN?;SOUR1:DATA 16383;SOUR1:DATA?;REG:READ? 0,2",
+                           "TQ2604X-EVAL,TQ2404,SIMULATED,1.0.20;16383;65532"},
+                          {"SOUR1:OFFS -4;SOUR1:OFFS?;SOUR1:OFFS 4;SYST:ERR?",
+                           "-4;-222,\"Data out of range\""}}},
+        ConversationCase{"TemperatureFromTheBench",
+                         {{"BENC:TEMP 40;BENC:TEMP?", "40"},
+                          {"MEAS:TEMP?;MEAS:TEMP:VOLT?", "39.925297;1.4771265"}}},
+        ConversationCase{"GrammarErrors",
+                         {{"SOUR5:VOLT 1;SOUR:VOLT;*IDN? 1;SOUR:VOLT 1,2;@@@", "9.91E+37"},
+                          {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;*STB?",
+                           "-114,\"Header suffix out of range\";-109,\"Missing parameter\";-108,"
+                           "\"Parameter not allowed\";-108,\"Parameter not allowed\";-102,"
+                           "\"Syntax error\";0"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ErrorQueue, SixteenEntriesTheLastBecomesOverflow) {
+    Board b;
+    for (int i = 0; i < 20; ++i)
+        b.Send("NOPE");
+    std::string last;
+    for (int i = 0; i < 16; ++i)
+        last = b.Send("SYST:ERR?");
+    EXPECT_EQ(last, "-350,\"Queue overflow\"");
+    EXPECT_EQ(b.Send("SYST:ERR?"), kNoError);
+}
+
+// A failed request is a hardware error with the adapter's explanation; the query answers
+// SCPI's not-a-number.
+TEST(HardwareErrors, NameTheAdaptersExplanation) {
+    Board b;
+    b.board.Unplug();
+    EXPECT_EQ(b.Send("SOUR1:VOLT?;*TST?"), "9.91E+37;1");
+    const std::string error = b.Send("SYST:ERR?");
+    EXPECT_EQ(error.rfind("-240,\"Hardware error; board request failed (-1): ", 0), 0u) << error;
+}
+
+// Without the simulated bench the BENCh commands do not exist; nothing reaches the board from a
+// rejected command.
+TEST(RealBoard, HasNoBenchAndRejectedCommandsSendNothing) {
+    DeviceState state;
+    ApplyStartDefaults(state);
+    RecordingAdapter adapter;
+    BoardRequests requests{state, adapter};
+    Instrument instrument{state, requests, {"TQ2604X board", "1-4.2"}};
+    InstrumentCommands commands{instrument, nullptr};
+    ScpiSession session{commands};
+    EXPECT_EQ(session.Execute("BENC:VOLT1?;*IDN?").value_or(""),
+              "9.91E+37;TQ2604X-EVAL,TQ2604X,1-4.2,1.0.20");
+    session.Execute("SOUR1:DATA -1;SOUR1:DATA x;SOUR9:VOLT 1;SOUR1:GAIN 1e999;REG:WRIT 8,0,0");
+    EXPECT_TRUE(adapter.calls.empty());
+}
+
+}  // namespace
+}  // namespace tq
