@@ -211,8 +211,7 @@ int Program::RunHeadless() {
     }
     // As the main window starts: writes pulse LDAC.
     instrument_->SetPulseAfterDataWrite(true);
-    if (!StartServer())
-        return 1;
+    // Watched before the server says it is listening: a client may stop it at once.
     std::unique_ptr<QSocketNotifier> terminationWatch;
     if (TerminationSignals::Install()) {
         terminationWatch =
@@ -222,6 +221,8 @@ int Program::RunHeadless() {
             QCoreApplication::exit(0);
         });
     }
+    if (!StartServer())
+        return 1;
     return QCoreApplication::exec();
 }
 

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "app/Program.h"
@@ -14,43 +13,32 @@
 
 namespace {
 
-// Options that need no display: the application object for them must not ask for one, so that
-// they work over ssh and on a server without X or Wayland.
-bool NeedsNoDisplay(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"--headless", "--help", "-h", "--help-all", "--version", "-v"})
-            if (std::strcmp(argv[i], option) == 0)
-                return true;
-    }
-    return false;
+int UsageError(QString why) {
+    if (why.endsWith(QLatin1Char('.')))
+        why.chop(1);
+    std::fprintf(stderr, "tq2604x-eval: %s (see tq2604x-eval --help)\n", qPrintable(why));
+    return 2;
 }
 
 int UsageError(const char* why) {
-    std::fprintf(stderr, "tq2604x-eval: %s (see tq2604x-eval --help)\n", why);
-    return 2;
+    return UsageError(QString::fromUtf8(why));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::unique_ptr<QCoreApplication> app;
-    const bool headless = NeedsNoDisplay(argc, argv);
-    if (headless) {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    } else {
-        app = std::make_unique<QApplication>(argc, argv);
-        tq::InstallFrameCaptionStyle();
-        QApplication::setApplicationDisplayName(QString::fromLatin1(tq::kProgramTitle));
-    }
     QCoreApplication::setApplicationName(QStringLiteral("tq2604x-eval"));
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(tq::kProgramVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Control program for the TQ2604X evaluation board. Without options it drives a real "
         "board over USB; --simulate runs it on the built-in simulated board."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays help on commandline options."));
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Displays version information."));
+    parser.addOption(help);
+    parser.addOption(version);
     const QCommandLineOption simulate(QStringLiteral("simulate"),
                                       QStringLiteral("Run on the built-in simulated board."));
     const QCommandLineOption automation(
@@ -88,8 +76,27 @@ int main(int argc, char** argv) {
         QStringLiteral("BITS"));
     parser.addOptions({simulate, automation, simSetup, selectDevice, legacyPanel, scpi,
                        headlessOption, listen, resolution});
-    // Unknown options and missing values end the program with status 1 and a message.
-    parser.process(*app);
+    // The command line is read before any application object exists: help, version and usage
+    // errors need no display, and --headless must not ask for one.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!parser.parse(arguments))
+        return UsageError(parser.errorText());
+    if (parser.isSet(help)) {
+        // Without an application object the parser does not know the program's name.
+        QString text = parser.helpText();
+        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("tq2604x-eval"));
+        std::fputs(qPrintable(text), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("tq2604x-eval %s\n", tq::kProgramVersion);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return UsageError(QStringLiteral("unexpected argument ") +
+                          parser.positionalArguments().first());
 
     tq::ProgramOptions options;
     options.simulate = parser.isSet(simulate);
@@ -130,6 +137,15 @@ int main(int argc, char** argv) {
         options.resolution = static_cast<int16_t>(bits.toInt());
     }
 
+    std::unique_ptr<QCoreApplication> app;
+    if (options.headless) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QApplication>(argc, argv);
+        tq::InstallFrameCaptionStyle();
+        QApplication::setApplicationDisplayName(QString::fromLatin1(tq::kProgramTitle));
+    }
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(tq::kProgramVersion));
     tq::Program program(options);
     return program.Run();
 }

@@ -240,8 +240,8 @@ VoltageSetting Instrument::SetChannelVoltage(int16_t address, float volts, float
     const int16_t coarse = Check16(ReadRegister(rangeChannel, kRegCoarseGain));
     const float range = RangeVoltsForCode(coarse).value_or(rangeForCode3);
     if (refuseBeyondRange && !(std::fabs(volts) <= range))
-        throw ValueRangeError(VoltsText(volts) + " V is outside the channel's range of \u00b1" +
-                              VoltsText(range) + " V");
+        throw ValueRangeError(VoltsText(volts) + " V is outside the channel's range, -" +
+                              VoltsText(range) + " V to " + VoltsText(range) + " V");
     const LimitedVolts limited = VoltsToCode(volts, state_.Resolution, state_.BinaryCoding, range);
     WriteDataRegister(address, limited.code);
     scope.Done();

@@ -1,6 +1,7 @@
 # Installs the Debian packages the build needs when they are missing. Sourced by the scripts.
 tq_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl1-mesa-dev libusb-1.0-0-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth clang libclang-rt-14-dev)
+  googletest libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth clang libclang-rt-14-dev
+  python3-pyvisa python3-pyvisa-py python3-pymeasure python3-pytest)
 
 tq_ensure_packages() {
   local missing=()

@@ -71,8 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
                           {"SOUR1:DATA 70000;SOUR1:DATA 1.5;SOUR1:VOLT NAN;SOUR1:VOLT 1 A", ""},
                           {"SOUR1:VOLT:RANG 11;SOUR1:DATA?", "32768"},
                           {"SYST:ERR?",
-                           "-222,\"Data out of range; 10.5 V is outside the channel's range of "
-                           "\u00b110 V\""},
+                           "-222,\"Data out of range; 10.5 V is outside the channel's range, "
+                           "-10 V to 10 V\""},
                           {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?",
                            "-222,\"Data out of range\";-224,\"Illegal parameter value\";-104,"
                            "\"Data type error\";-131,\"Invalid suffix\";-224,\"Illegal parameter "

@@ -1,0 +1,145 @@
+// The server over loopback TCP with hostile clients: each is answered or refused as the protocol
+// says, the others go on being served, and nothing reaches the board from a refused line.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "adapter/simulated/SimulatedBoard.h"
+#include "board/BoardRequests.h"
+#include "core/DeviceState.h"
+#include "remote/ScpiServer.h"
+
+namespace tq {
+namespace {
+
+QCoreApplication& App() {
+    static int argc = 1;
+    static char name[] = "tests";
+    static char* argv[] = {name, nullptr};
+    static auto* app = new QCoreApplication(argc, argv);
+    return *app;
+}
+
+// Lets the event loop run until `done` holds, for at most 10 s.
+bool WaitFor(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 10000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+class ServerTest : public ::testing::Test {
+protected:
+    ServerTest() {
+        App();
+        ApplyStartDefaults(state);
+        instrument.SetPulseAfterDataWrite(true);
+        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
+        QString error;
+        EXPECT_TRUE(server.Listen(QHostAddress::LocalHost, 0, error)) << error.toStdString();
+        QObject::connect(&server, &ScpiServer::ClientCountChanged,
+                         [this](int n) { counts.push_back(n); });
+    }
+
+    std::unique_ptr<QTcpSocket> Connect() {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, server.Port());
+        EXPECT_TRUE(WaitFor([&] { return socket->state() == QAbstractSocket::ConnectedState; }));
+        return socket;
+    }
+
+    // Sends `bytes` and returns the next answer line (without the LF), or "(none)".
+    std::string Ask(QTcpSocket& socket, const QByteArray& bytes) {
+        socket.write(bytes);
+        if (!WaitFor([&] { return socket.canReadLine(); }))
+            return "(none)";
+        return socket.readLine().trimmed().toStdString();
+    }
+
+    uint16_t Data(int channel) { return board.GetRegister(channel, 2); }
+
+    DeviceState state;
+    SimulatedBoard board;
+    BoardRequests requests{state, board};
+    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
+    InstrumentCommands commands{instrument, &board};
+    ScpiServer server{commands};
+    std::vector<int> counts;
+};
+
+TEST_F(ServerTest, ClientsHaveTheirOwnQueueAndAreCounted) {
+    auto a = Connect();
+    auto b = Connect();
+    EXPECT_EQ(Ask(*a, "SOUR2:VOLT 5;NOPE\r\n*IDN?\n"), "TQ2604X-EVAL,TQ2604X,SIMULATED,1.0.20");
+    EXPECT_EQ(Ask(*b, "SOUR2:DATA?;SYST:ERR?\n"), "49152;0,\"No error\"");
+    EXPECT_EQ(Ask(*a, "SYST:ERR?\n"), "-113,\"Undefined header\"");
+    a->disconnectFromHost();
+    ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 1; }));
+    EXPECT_EQ(counts, (std::vector<int>{1, 2, 1}));
+}
+
+// A web page can make a browser send to a loopback port: the request runs nothing.
+TEST_F(ServerTest, AnHttpRequestIsClosedUnanswered) {
+    for (const char* request : {"GET /?x HTTP/1.1\r\n", "POST / HTTP/1.1\r\n",
+                                "SOUR1:DATA 7 HTTP/1.1\r\n", "OPTIONS * HTTP/1.1\r\n"}) {
+        auto browser = Connect();
+        browser->write(request);
+        EXPECT_TRUE(WaitFor([&] { return browser->state() == QAbstractSocket::UnconnectedState; }))
+            << request;
+        EXPECT_EQ(browser->readAll().size(), 0) << request;
+    }
+    EXPECT_EQ(Data(0), 0x8000);
+    EXPECT_EQ(server.ClientCount(), 0);
+}
+
+TEST_F(ServerTest, ANinthClientIsClosedTheEightAreServed) {
+    std::vector<std::unique_ptr<QTcpSocket>> eight;
+    for (int i = 0; i < ScpiServer::kMaxClients; ++i)
+        eight.push_back(Connect());
+    ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 8; }));
+    auto ninth = std::make_unique<QTcpSocket>();
+    ninth->connectToHost(QHostAddress::LocalHost, server.Port());
+    EXPECT_TRUE(WaitFor([&] { return ninth->state() == QAbstractSocket::UnconnectedState; }));
+    for (auto& client : eight)
+        EXPECT_EQ(Ask(*client, "*OPC?\n"), "1");
+}
+
+TEST_F(ServerTest, HostileLinesAreErrorsAndTheConnectionStays) {
+    auto client = Connect();
+    // 70,000 bytes in one line: thrown away, reported, and the next line is served.
+    EXPECT_EQ(Ask(*client, QByteArray(70000, 'S') + "\n*OPC?\n"), "1");
+    EXPECT_EQ(Ask(*client, "SYST:ERR?\n"), "-363,\"Input buffer overrun\"");
+    const QByteArray binary("\x00\xff\x01SOUR1:DATA\x00 5\n", 17);
+    EXPECT_EQ(Ask(*client, binary + "SOUR1:DATA 1e999;SOUR1:VOLT 1e400\nSYST:ERR?\n").substr(0, 4),
+              "-102");
+    EXPECT_EQ(Ask(*client, "SYST:ERR?;SYST:ERR?;SYST:ERR?\n"),
+              "-104,\"Data type error\";-104,\"Data type error\";0,\"No error\"");
+    EXPECT_EQ(Data(0), 0x8000);
+}
+
+// A line cut off by a disconnect never runs; the client that connects and says nothing does not
+// hold up the others.
+TEST_F(ServerTest, AHalfLineIsNeverRun) {
+    auto silent = Connect();
+    auto cut = Connect();
+    cut->write("SOUR1:DATA 1234");
+    cut->flush();
+    cut->abort();
+    ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 1; }));
+    auto other = Connect();
+    EXPECT_EQ(Ask(*other, "SOUR1:DATA?\n"), "32768");
+}
+
+}  // namespace
+}  // namespace tq
