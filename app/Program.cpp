@@ -32,7 +32,10 @@ Program::Program(const ProgramOptions& options) : options_(options) {
         board_ = std::move(simulated);
         boardName = QStringLiteral("Simulated board");
     } else {
-        board_ = std::make_unique<LibusbAdapter>();
+        auto usb = std::make_unique<LibusbAdapter>();
+        usb->SelectLocation(options_.boardLocation.toStdString());
+        usb_ = usb.get();
+        board_ = std::move(usb);
         boardName = QString::fromUtf8(LibusbAdapter::kBoardName);
     }
     // Every adapter call is traced so that the automation console can show the board traffic.
@@ -169,6 +172,22 @@ void Program::StartLegacyPanel() {
     }
 }
 
+int ListBoards() {
+    LibusbAdapter usb;
+    const auto boards = usb.ListBoards();
+    if (boards.empty())
+        std::fprintf(stderr, "tq2604x-eval: no board (USB 0456:B202) is attached\n");
+    for (const auto& board : boards)
+        std::printf("%s%s%s\n", board.location.c_str(), board.serial.empty() ? "" : " ",
+                    board.serial.c_str());
+    return 0;
+}
+
+void Program::TakeBoardLocation() {
+    if (usb_)
+        instrument_->SetIdentity({instrument_->Identity().displayName, usb_->ConnectedLocation()});
+}
+
 bool Program::StartServer() {
     commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_);
     server_ = std::make_unique<ScpiServer>(*commands_);
@@ -204,6 +223,7 @@ int Program::RunHeadless() {
         std::fprintf(stderr, "tq2604x-eval: Error Downloading Firmware - Check USB connections\n");
         return 1;
     }
+    TakeBoardLocation();
     try {
         instrument_->AdoptFunctionRegister();
     } catch (const InstrumentError& e) {
@@ -245,6 +265,7 @@ int Program::Run() {
     }
     if (!started || startupFailed_)
         return 1;
+    TakeBoardLocation();
     if (options_.scpiPort >= 0 && !StartServer())
         return 1;
 

@@ -20,6 +20,7 @@
 namespace tq {
 
 class AutomationConsole;
+class LibusbAdapter;
 class InstrumentCommands;
 class ScpiServer;
 
@@ -33,7 +34,11 @@ struct ProgramOptions {
     bool headless = false;
     QHostAddress listenAddress{QHostAddress::LocalHost};
     int16_t resolution = 0;  // 0: the default (16 bits, or the selection window's choice)
+    QString boardLocation;   // the real board to use ("1-4.2"); empty: the first found
 };
+
+// --list-boards: each attached board's location and serial number, one a line.
+int ListBoards();
 
 class Program {
 public:
@@ -54,11 +59,14 @@ private:
     bool StartServer();
     // Without windows: connect the board, take its function register, serve until a signal.
     int RunHeadless();
+    // After a connection: the identity names the real board's location.
+    void TakeBoardLocation();
 
     ProgramOptions options_;
     DeviceState state_;
     std::unique_ptr<Adapter> board_;
     SimulatorControl* simulator_ = nullptr;  // the simulated board, when there is one
+    LibusbAdapter* usb_ = nullptr;           // the real board's adapter, when there is one
     std::unique_ptr<TracingAdapter> trace_;
     std::unique_ptr<BoardRequests> requests_;
     std::unique_ptr<Instrument> instrument_;

@@ -74,8 +74,17 @@ int main(int argc, char** argv) {
         QStringLiteral("The converter: 16 (TQ2604X, the default) or 14 (TQ2404) bits, without "
                        "the selection window."),
         QStringLiteral("BITS"));
+    const QCommandLineOption listBoards(
+        QStringLiteral("list-boards"),
+        QStringLiteral("Print each attached board's USB location (bus-ports, such as 1-4.2) and "
+                       "serial number where it reports one, and end."));
+    const QCommandLineOption board(
+        QStringLiteral("board"),
+        QStringLiteral("Use the board at this USB LOCATION (from --list-boards) rather than the "
+                       "first found; it is also the serial field of *IDN?."),
+        QStringLiteral("LOCATION"));
     parser.addOptions({simulate, automation, simSetup, selectDevice, legacyPanel, scpi,
-                       headlessOption, listen, resolution});
+                       headlessOption, listen, resolution, listBoards, board});
     // The command line is read before any application object exists: help, version and usage
     // errors need no display, and --headless must not ask for one.
     QStringList arguments;
@@ -97,6 +106,9 @@ int main(int argc, char** argv) {
     if (!parser.positionalArguments().isEmpty())
         return UsageError(QStringLiteral("unexpected argument ") +
                           parser.positionalArguments().first());
+
+    if (parser.isSet(listBoards))
+        return tq::ListBoards();
 
     tq::ProgramOptions options;
     options.simulate = parser.isSet(simulate);
@@ -135,6 +147,12 @@ int main(int argc, char** argv) {
         if (options.selectDevice)
             return UsageError("choose either --resolution or --select-device");
         options.resolution = static_cast<int16_t>(bits.toInt());
+    }
+
+    if (parser.isSet(board)) {
+        if (options.simulate)
+            return UsageError("--board picks a real board: leave out --simulate");
+        options.boardLocation = parser.value(board);
     }
 
     std::unique_ptr<QCoreApplication> app;

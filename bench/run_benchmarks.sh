@@ -7,7 +7,8 @@ source scripts/deps.sh
 tq_ensure_packages time
 dir=build-bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTQ_BUILD_TESTS=OFF >/dev/null
-cmake --build "$dir" -j "$(nproc)" --target tq_register_bench tq_entry_bench tq_minimal_window tq2604x-eval
+cmake --build "$dir" -j "$(nproc)" --target tq_register_bench tq_entry_bench tq_scpi_bench tq_minimal_window \
+  tq2604x-eval
 
 csv() {  # benchmark binary, filter -> "name,real_time_ns" lines
   "$1" --benchmark_filter="$2" --benchmark_format=csv --benchmark_min_time=0.5 2>/dev/null |
@@ -24,6 +25,14 @@ read=$(value ReadRegisterSimulated "$reg")
 enter=$(value TextVoltsEnter "$ui")
 sweep1k=$(value DataRegisterSweep/1024 "$reg")
 sweep64k=$(value DataRegisterSweep/65536 "$reg")
+# The protocol: medians of 5 repetitions; the pipelined figure as commands per second.
+scpi=$("$dir/bench/tq_scpi_bench" --benchmark_repetitions=5 --benchmark_format=csv \
+         --benchmark_min_time=0.3 2>/dev/null | awk -F, '/_median"/ { gsub(/"/, "", $1);
+           t = $3; u = $5; gsub(/"/, "", u); f = (u == "us") ? 1000 : (u == "ms") ? 1e6 : 1;
+           printf "%s,%.3f,%s\n", $1, t * f, $7 }')
+opc=$(grep '^ScpiVoltageAndOpc' <<<"$scpi" | head -n1 | cut -d, -f2)
+direct=$(grep '^DirectInstrumentCall' <<<"$scpi" | head -n1 | cut -d, -f2)
+pipelined=$(grep '^ScpiPipelined' <<<"$scpi" | head -n1 | cut -d, -f3)
 
 # Whole-process start-up: median wall time (milliseconds, from the shell's clock) and median peak
 # memory of 11 runs each (memory from separate runs under /usr/bin/time, so that its own start
@@ -50,7 +59,7 @@ read -r prog_ms prog_kb < <(measure "$dir/app/tq2604x-eval" --simulate --automat
 read -r min_ms min_kb < <(measure "$dir/bench/tq_minimal_window")
 read -r text_ms text_kb < <(measure "$dir/bench/tq_minimal_window" --text)
 
-awk -v bare="$bare" -v write="$write" -v read="$read" -v enter="$enter" \
+awk -v bare="$bare" -v write="$write" -v opc="$opc" -v direct="$direct" -v pipe="$pipelined" -v read="$read" -v enter="$enter" \
     -v s1="$sweep1k" -v s64="$sweep64k" -v ps="$prog_ms" -v pk="$prog_kb" -v ms="$min_ms" \
     -v mk="$min_kb" -v ts="$text_ms" -v tk="$text_kb" 'BEGIN {
   printf "%-44s %14s %14s %12s  %s\n", "measurement", "value", "baseline", "ratio/cost", "target"
@@ -61,6 +70,10 @@ awk -v bare="$bare" -v write="$write" -v read="$read" -v enter="$enter" \
          s64 / s1, "linear: 64x"
   printf "%-44s %11.1f us %14s %12s  %s\n", "Enter in TextVolts to the write", enter / 1000, "-",
          (enter < 500000 ? "met" : "missed"), "< 0.5 ms"
+  printf "%-44s %11.1f us %11.2f us %11.0fx  %s\n", "SOUR1:VOLT + *OPC? over loopback vs direct",
+         opc / 1000, direct / 1000, opc / direct, "< 100 us"
+  printf "%-44s %11.0f /s %14s %12s  %s\n", "the same, pipelined", pipe, "-",
+         (pipe >= 10000 ? "met" : "missed"), ">= 10,000 /s"
   printf "%-44s %11.1f ms %11.1f ms %11.2fx  %s\n", "start-up to ready window (wall)", ps, ms,
          ps / ms, "<= 1.5x"
   printf "%-44s %11d kB %11d kB %11.2fx  %s\n", "start-up peak memory", pk, mk, pk / mk, "<= 1.5x"

@@ -93,6 +93,8 @@ public:
     };
 
     const BoardIdentity& Identity() const { return identity_; }
+    // A real board's location is known once it is connected.
+    void SetIdentity(BoardIdentity identity) { identity_ = std::move(identity); }
     const DeviceState& State() const { return state_; }
     DeviceState& MutableState() { return state_; }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "board/AdapterResults.h"
+#include "board/UsbStuff.h"
 
 namespace tq {
 
@@ -47,9 +48,18 @@ std::vector<UsbDeviceInfo> LibusbAdapter::FindBoards(int32_t vendorId, int32_t p
     if (!IdsFit(vendorId, productId))
         return boards;
     for (auto& device : transport_->Devices())
-        if (device.vendorId == vendorId && device.productId == productId)
+        if (device.vendorId == vendorId && device.productId == productId &&
+            (location_.empty() || device.Location() == location_))
             boards.push_back(std::move(device));
     return boards;
+}
+
+std::vector<LibusbAdapter::Listing> LibusbAdapter::ListBoards() {
+    std::vector<Listing> listing;
+    for (const auto& device : transport_->Devices())
+        if (device.vendorId == UsbVendorId && device.productId == UsbProductId)
+            listing.push_back({device.Location(), transport_->SerialNumber(device)});
+    return listing;
 }
 
 int32_t LibusbAdapter::Search_For_Boards(int32_t vendorId, int32_t productId, int32_t* count,

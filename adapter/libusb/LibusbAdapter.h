@@ -51,6 +51,19 @@ public:
     int32_t Vendor_Request(int32_t handle, uint8_t request, int32_t value, int32_t index,
                            uint8_t direction, int32_t length, uint8_t* buffer) override;
 
+    // The boards attached now: where each is plugged in ("1-4.2") and its serial number where
+    // it reports one.
+    struct Listing {
+        std::string location;
+        std::string serial;
+    };
+    std::vector<Listing> ListBoards();
+    // Only the board at this location counts as found (empty: the first found, the default).
+    // A board keeps its location when it comes back after the firmware download.
+    void SelectLocation(std::string location) { location_ = std::move(location); }
+    // The location of the board connected to; empty before a connection.
+    std::string ConnectedLocation() const { return board_ ? board_->Location() : std::string(); }
+
 private:
     std::vector<UsbDeviceInfo> FindBoards(int32_t vendorId, int32_t productId);
     int32_t ReadImage(const std::string& path, FirmwareImage& image) const;
@@ -69,6 +82,7 @@ private:
     std::string firmwarePath_;                 // of the last successful download
     std::optional<uint16_t> releaseBeforeLoad_;
     std::optional<uint16_t> releaseRunning_;
+    std::string location_;  // the one board to use, when chosen
 };
 
 }  // namespace tq

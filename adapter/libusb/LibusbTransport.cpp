@@ -134,6 +134,37 @@ public:
         return UsbStatus::kNoDevice;
     }
 
+    std::string SerialNumber(const UsbDeviceInfo& info) override {
+        if (!context_)
+            return {};
+        libusb_device** raw = nullptr;
+        const ssize_t count = libusb_get_device_list(context_.get(), &raw);
+        if (count < 0)
+            return {};
+        const DeviceList list(raw);
+        for (ssize_t i = 0; i < count; ++i) {
+            libusb_device* device = list[i];
+            libusb_device_descriptor descriptor{};
+            if (libusb_get_bus_number(device) != info.bus ||
+                libusb_get_device_address(device) != info.address ||
+                libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS ||
+                descriptor.iSerialNumber == 0)
+                continue;
+            libusb_device_handle* rawHandle = nullptr;
+            if (libusb_open(device, &rawHandle) != LIBUSB_SUCCESS)
+                return {};
+            const Handle open(rawHandle);
+            std::array<unsigned char, 128> text{};
+            const int length = libusb_get_string_descriptor_ascii(
+                open.get(), descriptor.iSerialNumber, text.data(), static_cast<int>(text.size()));
+            if (length <= 0)
+                return {};
+            return std::string(reinterpret_cast<const char*>(text.data()),
+                               static_cast<std::size_t>(length));
+        }
+        return {};
+    }
+
     Clock::time_point Now() override { return Clock::now(); }
     void Sleep(std::chrono::milliseconds duration) override {
         std::this_thread::sleep_for(duration);

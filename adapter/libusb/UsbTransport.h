@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tq {
@@ -31,6 +32,14 @@ struct UsbDeviceInfo {
     uint8_t bus = 0;
     uint8_t address = 0;
     std::vector<uint8_t> portPath;
+
+    // Where it is plugged in, as the kernel names it: bus, then the port path ("1-4.2").
+    std::string Location() const {
+        std::string text = std::to_string(bus);
+        for (std::size_t i = 0; i < portPath.size(); ++i)
+            text += (i == 0 ? "-" : ".") + std::to_string(portPath[i]);
+        return text;
+    }
 
     bool SameSocket(const UsbDeviceInfo& other) const {
         return bus == other.bus && portPath == other.portPath;
@@ -62,6 +71,8 @@ public:
     virtual std::vector<UsbDeviceInfo> Devices() = 0;
     // Opens the device at info's bus and address and claims interface 0.
     virtual UsbStatus Open(const UsbDeviceInfo& info, std::unique_ptr<UsbDeviceHandle>& handle) = 0;
+    // The device's serial number string, or "" where it reports none or cannot be opened.
+    virtual std::string SerialNumber(const UsbDeviceInfo& info) = 0;
     virtual Clock::time_point Now() = 0;
     virtual void Sleep(std::chrono::milliseconds duration) = 0;
 };

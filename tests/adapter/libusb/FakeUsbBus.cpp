@@ -146,4 +146,11 @@ UsbTransferResult FakeUsbBus::Transfer(std::size_t device, int instance, Control
     return {UsbStatus::kOk, record.length};
 }
 
+std::string FakeUsbBus::SerialNumber(const UsbDeviceInfo& info) {
+    for (const FakeDevice& d : devices)
+        if (d.onBus && d.info.bus == info.bus && d.info.address == info.address)
+            return d.serial;
+    return {};
+}
+
 }  // namespace tq::testing

@@ -32,6 +32,7 @@ struct FakeDevice {
     UsbStatus openStatus = UsbStatus::kOk;
     bool onBus = true;
     int instance = 0;  // changes every time the device arrives on the bus
+    std::string serial;
     bool cpuInReset = false;
     std::map<uint16_t, uint8_t> ram;
 };
@@ -47,6 +48,7 @@ public:
 
     std::vector<UsbDeviceInfo> Devices() override;
     UsbStatus Open(const UsbDeviceInfo& info, std::unique_ptr<UsbDeviceHandle>& handle) override;
+    std::string SerialNumber(const UsbDeviceInfo& info) override;
     Clock::time_point Now() override { return start + elapsed; }
     void Sleep(std::chrono::milliseconds duration) override { elapsed += duration; }
 

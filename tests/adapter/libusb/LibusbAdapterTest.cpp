@@ -630,3 +630,42 @@ TEST(LibusbPermissions, TheAccessDeniedHintNamesTheInstalledRuleFile) {
 
 }  // namespace
 }  // namespace tq::testing
+
+namespace tq::testing {
+namespace {
+
+// Several boards on one computer: each is known by where it is plugged in, and keeps that place
+// when it comes back after its firmware download.
+TEST(LibusbBoardChoice, ListsBoardsAndConnectsTheChosenOneByItsPlace) {
+    Rig rig;
+    rig.bus->Plug(0x0456, 0xB202, {3});
+    rig.bus->Plug(0x04B4, 0x8613, {5});  // another kind of device
+    const std::size_t second = rig.bus->Plug(0x0456, 0xB202, {4, 2});
+    rig.bus->devices[second].serial = "TQ-0007";
+    const auto listing = rig.adapter.ListBoards();
+    ASSERT_EQ(listing.size(), 2u);
+    EXPECT_EQ(listing[0].location, "1-3");
+    EXPECT_EQ(listing[0].serial, "");
+    EXPECT_EQ(listing[1].location, "1-4.2");
+    EXPECT_EQ(listing[1].serial, "TQ-0007");
+
+    rig.adapter.SelectLocation("1-4.2");
+    ASSERT_EQ(rig.SearchAndConnect(), 0);
+    EXPECT_EQ(rig.adapter.ConnectedLocation(), "1-4.2");
+    const TempFile file(HexText({{0, 64}}));
+    ASSERT_EQ(rig.Download(file.Path()), 0);
+    std::array<uint8_t, 4> buffer{};
+    EXPECT_EQ(rig.adapter.Vendor_Request(rig.handle, kReqWriteWord, 0x11, 0, 0, 0, buffer.data()),
+              0);
+    EXPECT_EQ(rig.bus->transfers.back().address, rig.bus->devices[second].info.address);
+    EXPECT_EQ(rig.adapter.ConnectedLocation(), "1-4.2");
+
+    Rig elsewhere;
+    elsewhere.bus->Plug(0x0456, 0xB202, {3});
+    elsewhere.adapter.SelectLocation("2-1");
+    EXPECT_EQ(elsewhere.SearchAndConnect(), kResultNoBoard);
+    EXPECT_EQ(elsewhere.adapter.ConnectedLocation(), "");
+}
+
+}  // namespace
+}  // namespace tq::testing
