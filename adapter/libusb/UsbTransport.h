@@ -36,8 +36,10 @@ struct UsbDeviceInfo {
     // Where it is plugged in, as the kernel names it: bus, then the port path ("1-4.2").
     std::string Location() const {
         std::string text = std::to_string(bus);
-        for (std::size_t i = 0; i < portPath.size(); ++i)
-            text += (i == 0 ? "-" : ".") + std::to_string(portPath[i]);
+        for (std::size_t i = 0; i < portPath.size(); ++i) {
+            text += i == 0 ? '-' : '.';
+            text += std::to_string(portPath[i]);
+        }
         return text;
     }
 
