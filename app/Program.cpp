@@ -21,6 +21,7 @@
 #include "ui/auxiliary/frmAbout.h"
 #include "ui/bench/BenchForm.h"
 #include "ui/main/MainForm.h"
+#include "ui/main/SetupFiles.h"
 
 namespace tq {
 
@@ -48,7 +49,7 @@ Program::Program(const ProgramOptions& options) : options_(options) {
     const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
     context_ = std::make_unique<WindowContext>(
         WindowContext{state_, *instrument_, messages, folder.toStdString(), boardName, simulator_,
-                      [this](WindowId window) { return OpenWindow(window); }});
+                      [this](WindowId window) { return OpenWindow(window); }, &fileDialogs_});
 }
 
 Program::~Program() {
@@ -231,6 +232,19 @@ int Program::RunHeadless() {
     }
     // As the main window starts: writes pulse LDAC.
     instrument_->SetPulseAfterDataWrite(true);
+    if (!options_.setupFile.isEmpty()) {
+        // Without windows nobody can be asked: a setup from another board is refused too.
+        try {
+            const Setup setup = OpenSetupFile(options_.setupFile, *instrument_);
+            if (FromAnotherBoard(setup, *instrument_))
+                throw SetupError(options_.setupFile.toStdString() + ": saved from board " +
+                                 setup.board + ", this is " + instrument_->Identity().serial);
+            ApplySetup(*instrument_, setup);
+        } catch (const InstrumentError& e) {
+            std::fprintf(stderr, "tq2604x-eval: the setup was not opened: %s\n", e.what());
+            return 2;
+        }
+    }
     // Watched before the server says it is listening: a client may stop it at once.
     std::unique_ptr<QSocketNotifier> terminationWatch;
     if (TerminationSignals::Install()) {
@@ -266,6 +280,10 @@ int Program::Run() {
     if (!started || startupFailed_)
         return 1;
     TakeBoardLocation();
+    if (!options_.setupFile.isEmpty()) {
+        if (auto* main = qobject_cast<MainForm*>(windows_[WindowId::Main].data()))
+            main->OpenSetup(options_.setupFile);
+    }
     if (options_.scpiPort >= 0 && !StartServer())
         return 1;
 

@@ -15,6 +15,7 @@
 #include "core/DeviceState.h"
 #include "instrument/Instrument.h"
 #include "ui/WindowContext.h"
+#include "ui/widgets/FileDialogs.h"
 #include "ui/widgets/MessageSink.h"
 
 namespace tq {
@@ -35,6 +36,7 @@ struct ProgramOptions {
     QHostAddress listenAddress{QHostAddress::LocalHost};
     int16_t resolution = 0;  // 0: the default (16 bits, or the selection window's choice)
     QString boardLocation;   // the real board to use ("1-4.2"); empty: the first found
+    QString setupFile;       // a setup to open after start-up
 };
 
 // --list-boards: each attached board's location and serial number, one a line.
@@ -71,6 +73,7 @@ private:
     std::unique_ptr<BoardRequests> requests_;
     std::unique_ptr<Instrument> instrument_;
     BoxMessageSink boxes_;
+    QtFileDialogs fileDialogs_;
     RecordingMessageSink recorded_;
     std::unique_ptr<WindowContext> context_;
     // Each window once, made on first use; deleted here at the end (the About window may have

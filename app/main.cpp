@@ -83,8 +83,13 @@ int main(int argc, char** argv) {
         QStringLiteral("Use the board at this USB LOCATION (from --list-boards) rather than the "
                        "first found; it is also the serial field of *IDN?."),
         QStringLiteral("LOCATION"));
+    const QCommandLineOption setup(
+        QStringLiteral("setup"),
+        QStringLiteral(
+            "Open the setup saved in FILE right after start-up (see docs/setup-format.md)."),
+        QStringLiteral("FILE"));
     parser.addOptions({simulate, automation, simSetup, selectDevice, legacyPanel, scpi,
-                       headlessOption, listen, resolution, listBoards, board});
+                       headlessOption, listen, resolution, listBoards, board, setup});
     // The command line is read before any application object exists: help, version and usage
     // errors need no display, and --headless must not ask for one.
     QStringList arguments;
@@ -117,6 +122,11 @@ int main(int argc, char** argv) {
     options.legacyPanel = parser.isSet(legacyPanel);
     options.simSetupFile = parser.value(simSetup);
     options.headless = parser.isSet(headlessOption);
+    options.setupFile = parser.value(setup);
+    if (!options.setupFile.isEmpty() && (options.legacyPanel || options.selectDevice))
+        return UsageError(
+            "--setup goes with the main window or --headless, not --legacy-panel "
+            "or --select-device (choose the device with --resolution)");
     if (!options.simSetupFile.isEmpty() && !options.simulate)
         return UsageError("--sim-setup needs --simulate");
     if (options.selectDevice && options.legacyPanel)

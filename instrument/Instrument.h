@@ -166,6 +166,28 @@ public:
     // FFFF (nothing drives the serial output) counts as 0. Returns the image.
     int32_t AdoptFunctionRegister();
 
+    // Runs `read` (register read-backs) with the converter's serial output enabled: while it is
+    // disabled it is enabled for the reads and disabled again after, as Measure does; the flag
+    // ends as it was, also when a read fails.
+    template <typename F>
+    auto WithSerialOutput(F&& read) -> decltype(read()) {
+        if (!FunctionFlagValue(FunctionFlag::SdoDisable))
+            return read();
+        SetFunctionFlag(FunctionFlag::SdoDisable, false);
+        try {
+            auto value = read();
+            SetFunctionFlag(FunctionFlag::SdoDisable, true);
+            return value;
+        } catch (...) {
+            try {
+                SetFunctionFlag(FunctionFlag::SdoDisable, true);
+            } catch (const InstrumentError&) {
+                // The read's own failure is the one to report.
+            }
+            throw;
+        }
+    }
+
     // --- temperature ---
 
     // With the serial output disabled for the readings and restored after: three readings of the

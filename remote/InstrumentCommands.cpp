@@ -8,6 +8,7 @@
 #include "core/CheckedInt.h"
 #include "core/Tables.h"
 #include "core/Version.h"
+#include "instrument/Setup.h"
 
 namespace tq {
 namespace {
@@ -27,6 +28,8 @@ enum Command {
     kSystError,
     kSystResolution,
     kSystVersion,
+    kSetup,
+    kSetupCalibration,
     kVoltage,
     kRange,
     kData,
@@ -76,6 +79,8 @@ constexpr CommandPattern kCommands[] = {
     {kSystError, "SYSTem:ERRor[:NEXT]", Forms::kQuery},
     {kSystResolution, "SYSTem:RESolution", Forms::kSetAndQuery},
     {kSystVersion, "SYSTem:VERSion", Forms::kQuery},
+    {kSetup, "SYSTem:SETup", Forms::kSetAndQuery},
+    {kSetupCalibration, "SYSTem:SETup:CALibration", Forms::kQuery},
     {kVoltage, "[SOURce#:]VOLTage[:LEVel][:IMMediate][:AMPLitude]", Forms::kSetAndQuery},
     {kRange, "[SOURce#:]VOLTage:RANGe", Forms::kSetAndQuery},
     {kData, "SOURce#:DATA", Forms::kSetAndQuery},
@@ -164,25 +169,10 @@ auto Translated(F&& action) -> decltype(action()) {
     }
 }
 
-// Read-backs need the converter's serial output: while it is disabled, enable it for the reads
-// and disable it again after, as Measure does; the flag ends as it was.
-template <typename F>
-auto WithSerialOutput(Instrument& instrument, F&& read) -> decltype(read()) {
-    if (!instrument.FunctionFlagValue(FunctionFlag::SdoDisable))
-        return read();
-    instrument.SetFunctionFlag(FunctionFlag::SdoDisable, false);
-    try {
-        auto value = read();
-        instrument.SetFunctionFlag(FunctionFlag::SdoDisable, true);
-        return value;
-    } catch (...) {
-        try {
-            instrument.SetFunctionFlag(FunctionFlag::SdoDisable, true);
-        } catch (const InstrumentError&) {
-            // The read's own failure is the one to report.
-        }
-        throw;
-    }
+// IEEE 488.2 definite-length block: #, the count of length digits, the length, the bytes.
+std::string Block(const std::string& bytes) {
+    const std::string length = std::to_string(bytes.size());
+    return "#" + std::to_string(length.size()) + length + bytes;
 }
 
 // The full-scale volts of a range parameter: within 0.001 of one of the three ranges.
@@ -222,7 +212,7 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
     Instrument& in = instrument_;
     const auto channel = static_cast<int16_t>(match.suffix - 1);
     const bool query = match.query;
-    const auto read = [&](auto&& f) { return WithSerialOutput(in, f); };
+    const auto read = [&](auto&& f) { return in.WithSerialOutput(f); };
     const int32_t topCode = in.Resolution() == 14 ? 16383 : 65535;
 
     switch (static_cast<Command>(match.id)) {
@@ -275,6 +265,34 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
         case kSystVersion:
             NoParameters(command);
             return "1999.0";
+        case kSetup:
+        case kSetupCalibration: {
+            if (query) {
+                NoParameters(command);
+                const Setup setup = CaptureSetup(in);
+                return Block(SetupToJson(match.id == kSetup ? setup : CalibrationPart(setup), 0));
+            }
+            scpi::CheckParamCount(command, 1, 2);
+            if (command.params[0].kind != scpi::ParamKind::kBlock)
+                throw ScpiError(scpi::kDataTypeError);
+            const bool anyBoard = command.params.size() == 2;
+            if (anyBoard && (command.params[1].kind != scpi::ParamKind::kCharacter ||
+                             !scpi::MatchesMnemonic(command.params[1].value, "ANYBoard")))
+                throw ScpiError(scpi::kIllegalParameterValue);
+            Setup setup;
+            try {
+                setup = SetupFromJson(command.params[0].value);
+                CheckSetup(setup, in);
+            } catch (const SetupError& e) {
+                throw ScpiError(scpi::kIllegalParameterValue, e.what());
+            }
+            if (FromAnotherBoard(setup, in) && !anyBoard)
+                throw ScpiError(scpi::kSettingsConflict,
+                                "the setup was saved from board " + setup.board + ", this is " +
+                                    in.Identity().serial + "; add ,ANYBoard to open it anyway");
+            ApplySetup(in, setup);
+            return {};
+        }
 
         case kVoltage:
         case kAllVoltage: {

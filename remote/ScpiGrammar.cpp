@@ -48,13 +48,37 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// Splits at `separator` outside quoted strings; pieces come back trimmed, empty ones included.
+// The length of the definite-length block header and data starting at text[i] ("#215..."), or 0
+// when no well-formed block header starts there.
+std::size_t BlockLength(std::string_view text, std::size_t i) {
+    if (i + 1 >= text.size() || text[i] != '#' || text[i + 1] < '1' || text[i + 1] > '9')
+        return 0;
+    const std::size_t digits = static_cast<std::size_t>(text[i + 1] - '0');
+    if (i + 2 + digits > text.size())
+        return 0;
+    std::size_t length = 0;
+    for (std::size_t k = i + 2; k < i + 2 + digits; ++k) {
+        if (!IsDigit(text[k]))
+            return 0;
+        length = length * 10 + static_cast<std::size_t>(text[k] - '0');
+    }
+    return 2 + digits + length;
+}
+
+// Splits at `separator` outside quoted strings and blocks; pieces come back trimmed, empty ones
+// included.
 std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char separator) {
     std::vector<std::string_view> pieces;
     char quote = 0;
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
+        if (quote == 0 && c == '#') {
+            // A block's bytes may hold anything, separators and quotes too.
+            if (const std::size_t block = BlockLength(text, i))
+                i = std::min(text.size(), i + block) - 1;
+            continue;
+        }
         if (quote != 0) {
             if (c == quote) {
                 quote = 0;  // a doubled quote closes and reopens: the same result
@@ -187,6 +211,17 @@ Parameter ParseParameter(std::string_view text) {
         throw ScpiError(kSyntaxError);
     }
     const char first = text.front();
+    if (first == '#') {
+        const std::size_t block = BlockLength(text, 0);
+        if (block == 0 || block != text.size())
+            throw ScpiError(kSyntaxError);
+        Parameter p;
+        p.kind = ParamKind::kBlock;
+        p.text = std::string(text);
+        const std::size_t header = 2 + static_cast<std::size_t>(text[1] - '0');
+        p.value = std::string(text.substr(header));
+        return p;
+    }
     if (first == '"' || first == '\'') {
         return ParseString(text);
     }
@@ -613,6 +648,7 @@ std::int64_t ReadInteger(const Parameter& param, std::int64_t min, std::int64_t 
 bool ReadBoolean(const Parameter& param) {
     switch (param.kind) {
         case ParamKind::kString:
+        case ParamKind::kBlock:
             throw ScpiError(kDataTypeError);
         case ParamKind::kCharacter:
             if (EqualsIgnoringCase(param.value, "ON")) {

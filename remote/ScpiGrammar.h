@@ -67,6 +67,7 @@ enum class ParamKind {
     kNumber,     // decimal number, possibly with a unit suffix: 1, -2.5e-3, 10 mV
     kCharacter,  // mnemonic such as ON, MIN; a leading sign is kept (-INF) so it reads as text
     kString,     // "..." or '...'
+    kBlock,      // definite-length arbitrary block #<n><length><bytes>: value holds the bytes
 };
 
 struct Parameter {

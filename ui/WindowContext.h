@@ -12,6 +12,7 @@
 
 #include "core/DeviceState.h"
 #include "instrument/Instrument.h"
+#include "ui/widgets/FileDialogs.h"
 #include "ui/widgets/MessageSink.h"
 
 namespace tq {
@@ -62,6 +63,7 @@ struct WindowContext {
     SimulatedBench* bench = nullptr;  // only with the simulated board
     // Create (once) and show a window. Returns false if it cannot.
     std::function<bool(WindowId window)> openWindow;
+    FileDialogs* files = nullptr;  // the choosers of setup files
 };
 
 }  // namespace tq

@@ -160,3 +160,46 @@ TEST(RealBoard, HasNoBenchAndRejectedCommandsSendNothing) {
 
 }  // namespace
 }  // namespace tq
+
+namespace tq {
+namespace {
+
+std::string Block(const std::string& json) {
+    const std::string length = std::to_string(json.size());
+    return "#" + std::to_string(length.size()) + length + json;
+}
+
+// A setup travels as a definite-length block: saved, everything changed, opened again; a bad
+// one is refused by key, one from another board only with ANYBoard. Separators and quotes inside
+// a block are its bytes, not the line's grammar.
+TEST(SetupBlock, RoundTripsWithTheChecksOfAFile) {
+    Board b;
+    b.Send("SOUR2:VOLT 5;SOUR3:GAIN 7;SOUR4:OFFS -9;SOUR:COD TWOS");
+    const std::string saved = b.Send("SYST:SET?");
+    ASSERT_EQ(saved.rfind("#3", 0), 0u) << saved;
+    EXPECT_EQ(saved.find('\n'), std::string::npos);
+    const std::string json = saved.substr(5);
+    EXPECT_EQ(json.size(), static_cast<std::size_t>(std::stoi(saved.substr(2, 3))));
+    b.Send("*RST;SOUR:COD BIN;SOUR2:VOLT -1;SOUR3:GAIN 0;SOUR4:OFFS 0");
+    EXPECT_EQ(b.Send("SYST:SET " + saved +
+                     ";SYST:ERR?;SOUR2:VOLT?;SOUR3:GAIN?;SOUR4:OFFS?;"
+                     "SOUR:COD?"),
+              "0,\"No error\";-5;7;-9;TWOS");  // 0xC000 in two's complement
+    EXPECT_EQ(b.Send("SYST:SET " +
+                     Block(R"({"format":1,"program":"a;b,\"c","channels":{"A":)"
+                           R"({"fineGain":40}}})") +
+                     ";SYST:ERR?;SOUR1:GAIN?"),
+              "-224,\"Illegal parameter value; channels.A.fineGain: a whole number from -32 to "
+              "31 expected\";0");
+    const std::string other =
+        Block(R"({"format":1,"board":"1-4.2","channels":{"A":{"fineGain":3}}})");
+    EXPECT_EQ(b.Send("SYST:SET " + other + ";SYST:ERR?;SOUR1:GAIN?"),
+              "-221,\"Settings conflict; the setup was saved from board 1-4.2, this is "
+              "SIMULATED; add ,ANYBoard to open it anyway\";0");
+    EXPECT_EQ(b.Send("SYST:SET " + other + ",ANYB;SYST:ERR?;SOUR1:GAIN?"), "0,\"No error\";3");
+    EXPECT_EQ(b.Send("SYST:SET \"{}\";SYST:SET #9;SYST:ERR?;SYST:ERR?"),
+              "-104,\"Data type error\";-102,\"Syntax error\"");
+}
+
+}  // namespace
+}  // namespace tq

@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,8 +18,10 @@
 
 #include "core/Tables.h"
 #include "core/Version.h"
+#include "instrument/Setup.h"
 #include "ui/main/CalibrationPanel.h"
 #include "ui/main/ComposerPanel.h"
+#include "ui/main/SetupFiles.h"
 #include "ui/main/SwitchesPanel.h"
 #include "ui/main/TemperaturePanel.h"
 #include "ui/widgets/Twips.h"
@@ -187,6 +191,29 @@ void MainForm::BuildHiddenControls(QWidget* central) {
 void MainForm::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->menuAction()->setObjectName(QStringLiteral("MnuFile"));
+    const auto fileAction = [&](const char* name, const QString& text, QKeySequence keys,
+                                void (MainForm::*handler)()) {
+        QAction* action = file->addAction(text);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcut(keys);
+        connect(action, &QAction::triggered, this, handler);
+    };
+    fileAction("MnuOpenSetup", QStringLiteral("&Open Setup..."), QKeySequence::Open,
+               &MainForm::MnuOpenSetup_Click);
+    fileAction("MnuSaveSetup", QStringLiteral("&Save Setup..."), QKeySequence::Save,
+               &MainForm::MnuSaveSetup_Click);
+    fileAction("MnuSaveCalibration", QStringLiteral("Save &Calibration..."), QKeySequence(),
+               &MainForm::MnuSaveCalibration_Click);
+    recentSeparator_ = file->addSeparator();
+    for (int i = 0; i < static_cast<int>(recent_.size()); ++i) {
+        QAction* action = file->addAction(QString());
+        action->setObjectName(QStringLiteral("MnuRecent%1").arg(i + 1));
+        connect(action, &QAction::triggered, this,
+                [this, action] { OpenSetup(action->data().toString()); });
+        recent_[static_cast<std::size_t>(i)] = action;
+    }
+    file->addSeparator();
+    ShowRecentSetups();
     QAction* exit = file->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("MnuExit"));
     connect(exit, &QAction::triggered, this, &MainForm::MnuExit_Click);
@@ -224,6 +251,86 @@ void MainForm::BuildStatusBar() {
     remoteLabel_->hide();
     bar->addPermanentWidget(remoteLabel_);
     listener_ = ctx_.instrument.AddListener([this](const InstrumentChange& c) { ShowChange(c); });
+}
+
+void MainForm::ShowRecentSetups() {
+    const QStringList recent = RecentSetups();
+    for (std::size_t i = 0; i < recent_.size(); ++i) {
+        QAction* action = recent_[i];
+        const bool used = i < static_cast<std::size_t>(recent.size());
+        action->setVisible(used);
+        if (!used)
+            continue;
+        const QString path = recent[static_cast<qsizetype>(i)];
+        action->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+        action->setData(path);
+        action->setStatusTip(QDir::toNativeSeparators(path));
+    }
+    recentSeparator_->setVisible(!recent.isEmpty());
+}
+
+void MainForm::SaveSetup(bool calibrationOnly) {
+    if (!ctx_.files)
+        return;
+    const QString path = ctx_.files->SaveFileName(
+        this, calibrationOnly ? QStringLiteral("Save Calibration") : QStringLiteral("Save Setup"),
+        QStringLiteral("Setups (*.json);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    try {
+        const Setup setup = CaptureSetup(ctx_.instrument);
+        WriteSetupFile(path, calibrationOnly ? CalibrationPart(setup) : setup);
+        RememberSetup(path);
+        ShowRecentSetups();
+        statusBar()->showMessage(QStringLiteral("Saved %1").arg(QFileInfo(path).fileName()), 5000);
+    } catch (const InstrumentError& e) {
+        ctx_.messages.ShowMessage(
+            this, MessageIcon::Warning,
+            QStringLiteral("The setup was not saved: %1").arg(QString::fromStdString(e.what())));
+    }
+}
+
+void MainForm::MnuSaveSetup_Click() {
+    SaveSetup(false);
+}
+
+void MainForm::MnuSaveCalibration_Click() {
+    SaveSetup(true);
+}
+
+void MainForm::MnuOpenSetup_Click() {
+    if (!ctx_.files)
+        return;
+    const QString path = ctx_.files->OpenFileName(this, QStringLiteral("Open Setup"),
+                                                  QStringLiteral("Setups (*.json);;All files (*)"));
+    if (!path.isEmpty())
+        OpenSetup(path);
+}
+
+bool MainForm::OpenSetup(const QString& path) {
+    // The setup's changes are shown by every view, this window's too.
+    try {
+        const Setup setup = OpenSetupFile(path, ctx_.instrument);
+        if (FromAnotherBoard(setup, ctx_.instrument) &&
+            !ctx_.messages.Ask(
+                this, QStringLiteral("%1 was saved from board %2; this is board %3. Open it on "
+                                     "this board?")
+                          .arg(QFileInfo(path).fileName(), QString::fromStdString(setup.board),
+                               QString::fromStdString(ctx_.instrument.Identity().serial))))
+            return false;
+        ApplySetup(ctx_.instrument, setup);
+        RememberSetup(path);
+        ShowRecentSetups();
+        statusBar()->showMessage(QStringLiteral("Opened %1").arg(QFileInfo(path).fileName()), 5000);
+        return true;
+    } catch (const InstrumentError& e) {
+        ctx_.messages.ShowMessage(
+            this, MessageIcon::Warning,
+            QStringLiteral("The setup was not opened: %1").arg(QString::fromStdString(e.what())));
+        statusBar()->showMessage(
+            QStringLiteral("Setup not opened: %1").arg(QString::fromStdString(e.what())));
+        return false;
+    }
 }
 
 void MainForm::ShowRemoteClients(int count) {

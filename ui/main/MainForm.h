@@ -4,11 +4,13 @@
 // control into its start-up state.
 
 #include <QMainWindow>
+#include <array>
 #include <cstdint>
 
 #include "ui/WindowContext.h"
 
 class QCloseEvent;
+class QAction;
 class QLabel;
 class QPushButton;
 
@@ -35,6 +37,9 @@ public:
     void ShowVoutForm();
     // "Remote: N clients" in the status bar while remote clients are connected.
     void ShowRemoteClients(int count);
+    // Reads, checks and applies a setup file (asking first when it comes from another board);
+    // a refused file is explained in a message box and the status bar. True when applied.
+    bool OpenSetup(const QString& path);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -51,6 +56,11 @@ private:
     void MnuAbout_Click();
     void MnuTest_Click();
     void MnuBench_Click();
+    void MnuOpenSetup_Click();
+    void MnuSaveSetup_Click();
+    void MnuSaveCalibration_Click();
+    void SaveSetup(bool calibrationOnly);
+    void ShowRecentSetups();
     void RequestFinished(int32_t result);
     void ShowChange(const InstrumentChange& change);
 
@@ -61,6 +71,8 @@ private:
     CalibrationPanel* calibration_ = nullptr;
     QPushButton* command10_ = nullptr;
     QLabel* remoteLabel_ = nullptr;
+    QAction* recentSeparator_ = nullptr;
+    std::array<QAction*, 4> recent_{};
     bool boardSilent_ = false;
     bool loaded_ = false;
     int listener_ = 0;

@@ -21,6 +21,9 @@ void BoxMessageSink::ShowMessage(QWidget* parent, MessageIcon icon, const QStrin
         case MessageIcon::Critical:
             box.setIcon(QMessageBox::Critical);
             break;
+        case MessageIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
     }
     // Without a title of its own a box carries the program's name.
     box.setWindowTitle(title.isEmpty() ? QApplication::applicationDisplayName() : title);
@@ -36,6 +39,17 @@ void RecordingMessageSink::ShowMessage(QWidget*, MessageIcon icon, const QString
         listener(messages.back());
 }
 
+bool BoxMessageSink::Ask(QWidget* parent, const QString& text) {
+    return QMessageBox::question(parent, QApplication::applicationDisplayName(), text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool RecordingMessageSink::Ask(QWidget* parent, const QString& text) {
+    ShowMessage(parent, MessageIcon::Question, text, QString());
+    return answer;
+}
+
 QString MessageIconName(MessageIcon icon) {
     switch (icon) {
         case MessageIcon::Information:
@@ -44,6 +58,8 @@ QString MessageIconName(MessageIcon icon) {
             return QStringLiteral("warning");
         case MessageIcon::Critical:
             return QStringLiteral("critical");
+        case MessageIcon::Question:
+            return QStringLiteral("question");
         case MessageIcon::None:
             break;
     }

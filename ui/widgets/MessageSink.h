@@ -9,7 +9,7 @@
 
 namespace tq {
 
-enum class MessageIcon { None, Information, Warning, Critical };
+enum class MessageIcon { None, Information, Warning, Critical, Question };
 
 class MessageSink {
 public:
@@ -17,6 +17,8 @@ public:
     // Shows a box with one OK button and returns when it is closed.
     virtual void ShowMessage(QWidget* parent, MessageIcon icon, const QString& text,
                              const QString& title = QString()) = 0;
+    // Asks a question with Yes and No; true for Yes.
+    virtual bool Ask(QWidget* parent, const QString& text) = 0;
 };
 
 // Real modal message boxes.
@@ -24,6 +26,7 @@ class BoxMessageSink : public MessageSink {
 public:
     void ShowMessage(QWidget* parent, MessageIcon icon, const QString& text,
                      const QString& title) override;
+    bool Ask(QWidget* parent, const QString& text) override;
 };
 
 // Records boxes (accepted at once); an optional listener sees each as it is shown.
@@ -36,12 +39,15 @@ public:
     };
     void ShowMessage(QWidget* parent, MessageIcon icon, const QString& text,
                      const QString& title) override;
+    // Recorded as a "question" box and answered with `answer` (Yes unless a test says No).
+    bool Ask(QWidget* parent, const QString& text) override;
 
     std::vector<Message> messages;
+    bool answer = true;
     std::function<void(const Message&)> listener;
 };
 
-// "warning", "information", "critical", "none".
+// "warning", "information", "critical", "question", "none".
 QString MessageIconName(MessageIcon icon);
 
 }  // namespace tq

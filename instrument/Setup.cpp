@@ -1,0 +1,351 @@
+#include "instrument/Setup.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/Fields.h"
+#include "core/Json.h"
+#include "core/Tables.h"
+#include "core/Version.h"
+
+namespace tq {
+namespace {
+
+constexpr std::array<const char*, kChannelCount> kChannelKeys{"A", "B", "C", "D"};
+
+// The boolean entries: their place in the file and in the Setup.
+struct BoolEntry {
+    const char* group;  // "" for the top level
+    const char* key;
+    std::optional<bool> Setup::*member;
+};
+const BoolEntry kBoolEntries[] = {
+    {"pins", "ldac", &Setup::ldac},
+    {"pins", "clr", &Setup::clr},
+    {"pins", "rstin", &Setup::rstin},
+    {"pins", "driveD0", &Setup::driveD0},
+    {"pins", "driveD1", &Setup::driveD1},
+    {"", "pulseAfterDataWrite", &Setup::pulseAfterDataWrite},
+    {"function", "localGroundOffset", &Setup::localGroundOffset},
+    {"function", "d1Output", &Setup::d1Output},
+    {"function", "d1High", &Setup::d1High},
+    {"function", "d0Output", &Setup::d0Output},
+    {"function", "d0High", &Setup::d0High},
+    {"function", "serialOutputDisabled", &Setup::serialOutputDisabled},
+};
+
+struct ChannelField {
+    const char* key;
+    std::optional<int32_t> ChannelSetup::*member;
+};
+const ChannelField kChannelFields[] = {
+    {"data", &ChannelSetup::data},
+    {"coarseGain", &ChannelSetup::coarseGain},
+    {"fineGain", &ChannelSetup::fineGain},
+    {"offset", &ChannelSetup::offset},
+};
+
+constexpr const char* kBinary = "binary";
+constexpr const char* kTwosComplement = "twos-complement";
+
+struct Limits {
+    int32_t low;
+    int32_t high;
+};
+
+Limits LimitsOf(std::string_view key, int16_t resolution) {
+    if (key == "data")
+        return {0, resolution == 14 ? 16383 : 65535};
+    if (key == "coarseGain")
+        return {0, 3};
+    if (key == "fineGain")
+        return {-32, 31};
+    return resolution == 14 ? Limits{-4, 3} : Limits{-128, 127};
+}
+
+[[noreturn]] void Refuse(const std::string& key, const std::string& why) {
+    throw SetupError(key + ": " + why);
+}
+
+// Every key of `object` must be one of `known`.
+void OnlyKnownKeys(const JsonValue& object, const std::string& where,
+                   const std::vector<std::string>& known) {
+    for (const auto& [key, value] : object.Members()) {
+        bool found = false;
+        for (const auto& k : known)
+            found = found || k == key;
+        if (!found)
+            Refuse(where + key, "not a key of a setup");
+    }
+}
+
+const JsonValue* Group(const JsonValue& root, const std::string& name) {
+    const JsonValue* group = root.Find(name);
+    if (group && !group->IsObject())
+        Refuse(name, "an object { ... } expected");
+    return group;
+}
+
+}  // namespace
+
+Setup CaptureSetup(Instrument& instrument) {
+    const DeviceState& s = instrument.State();
+    Setup setup;
+    setup.program = std::string("tq2604x-eval ") + kProgramVersion;
+    setup.device = instrument.Resolution();
+    setup.board = instrument.Identity().serial;
+    setup.ldac = s.LdacPin != 0;
+    setup.clr = s.ClrPin != 0;
+    setup.rstin = s.RstinPin != 0;
+    setup.binaryCoding = s.BinaryCoding != 0;
+    setup.driveD0 = s.DriveD0 != 0;
+    setup.driveD1 = s.DriveD1 != 0;
+    setup.pulseAfterDataWrite = instrument.PulseAfterDataWrite();
+    setup.localGroundOffset = s.FnLocalGndOffset != 0;
+    setup.d1Output = s.FnD1Output != 0;
+    setup.d1High = s.FnD1High != 0;
+    setup.d0Output = s.FnD0Output != 0;
+    setup.d0High = s.FnD0High != 0;
+    setup.serialOutputDisabled = s.FnSdoDisable != 0;
+    instrument.WithSerialOutput([&] {
+        for (int16_t ch = 0; ch < kChannelCount; ++ch) {
+            ChannelSetup& c = setup.channels[static_cast<std::size_t>(ch)];
+            c.data = instrument.DataCode(ch);
+            c.coarseGain = instrument.ReadRegister(ch, kRegCoarseGain) & 3;
+            c.fineGain = instrument.FineGain(ch);
+            c.offset = instrument.Offset(ch);
+        }
+        return 0;
+    });
+    return setup;
+}
+
+Setup CalibrationPart(const Setup& setup) {
+    Setup part;
+    part.program = setup.program;
+    part.device = setup.device;
+    part.board = setup.board;
+    for (std::size_t ch = 0; ch < part.channels.size(); ++ch) {
+        part.channels[ch].fineGain = setup.channels[ch].fineGain;
+        part.channels[ch].offset = setup.channels[ch].offset;
+    }
+    return part;
+}
+
+std::string SetupToJson(const Setup& setup, int indent) {
+    JsonValue::Object root;
+    root.emplace_back("format", kSetupFormat);
+    if (!setup.program.empty())
+        root.emplace_back("program", setup.program);
+    if (setup.device)
+        root.emplace_back("device", static_cast<int>(*setup.device));
+    if (!setup.board.empty())
+        root.emplace_back("board", setup.board);
+    JsonValue::Object pins;
+    JsonValue::Object function;
+    for (const BoolEntry& e : kBoolEntries) {
+        const std::optional<bool>& value = setup.*e.member;
+        const std::string group = e.group;
+        // The coding sits among the pins, after RSTIN, as a word rather than a flag.
+        if (group == "pins" && std::string(e.key) == "driveD0" && setup.binaryCoding)
+            pins.emplace_back("coding", *setup.binaryCoding ? kBinary : kTwosComplement);
+        if (!value)
+            continue;
+        JsonValue::Object& holder = group == "pins" ? pins : group == "function" ? function : root;
+        holder.emplace_back(e.key, *value);
+    }
+    if (!pins.empty())
+        root.emplace_back("pins", std::move(pins));
+    if (!function.empty())
+        root.emplace_back("function", std::move(function));
+    JsonValue::Object channels;
+    for (std::size_t ch = 0; ch < setup.channels.size(); ++ch) {
+        JsonValue::Object channel;
+        for (const ChannelField& e : kChannelFields)
+            if (const auto& value = setup.channels[ch].*e.member)
+                channel.emplace_back(e.key, static_cast<int64_t>(*value));
+        if (!channel.empty())
+            channels.emplace_back(kChannelKeys[ch], std::move(channel));
+    }
+    if (!channels.empty())
+        root.emplace_back("channels", std::move(channels));
+    return WriteJson(JsonValue(std::move(root)), indent);
+}
+
+Setup SetupFromJson(std::string_view text) {
+    JsonValue root;
+    try {
+        root = ParseJson(text);
+    } catch (const JsonError& e) {
+        throw SetupError(std::string("not a setup (JSON): ") + e.what());
+    }
+    if (!root.IsObject())
+        throw SetupError("not a setup: the file must hold one JSON object { ... }");
+    OnlyKnownKeys(root, "",
+                  {"format", "program", "device", "board", "pins", "pulseAfterDataWrite",
+                   "function", "channels"});
+    const JsonValue* format = root.Find("format");
+    if (!format || !format->IsInt())
+        Refuse("format", "missing: a setup says \"format\": 1");
+    if (format->Int() > kSetupFormat)
+        Refuse("format", std::to_string(format->Int()) +
+                             " is newer than this program reads (1): open it with a newer "
+                             "tq2604x-eval");
+    if (format->Int() < 1)
+        Refuse("format", std::to_string(format->Int()) + " is not a setup format");
+
+    Setup setup;
+    if (const JsonValue* program = root.Find("program")) {
+        if (!program->IsString())
+            Refuse("program", "a string expected");
+        setup.program = program->String();
+    }
+    if (const JsonValue* device = root.Find("device")) {
+        if (!device->IsInt() || (device->Int() != 16 && device->Int() != 14))
+            Refuse("device", "16 or 14 expected");
+        setup.device = static_cast<int16_t>(device->Int());
+    }
+    if (const JsonValue* board = root.Find("board")) {
+        if (!board->IsString())
+            Refuse("board", "a string expected");
+        setup.board = board->String();
+    }
+
+    const JsonValue* pins = Group(root, "pins");
+    const JsonValue* function = Group(root, "function");
+    if (pins)
+        OnlyKnownKeys(*pins, "pins.", {"ldac", "clr", "rstin", "coding", "driveD0", "driveD1"});
+    if (function)
+        OnlyKnownKeys(*function, "function.",
+                      {"localGroundOffset", "d1Output", "d1High", "d0Output", "d0High",
+                       "serialOutputDisabled"});
+    for (const BoolEntry& e : kBoolEntries) {
+        const std::string group = e.group;
+        const JsonValue* holder = group == "pins" ? pins : group == "function" ? function : &root;
+        const JsonValue* value = holder ? holder->Find(e.key) : nullptr;
+        if (!value)
+            continue;
+        if (!value->IsBool())
+            Refuse((group.empty() ? "" : group + ".") + e.key, "true or false expected");
+        setup.*e.member = value->Bool();
+    }
+    if (const JsonValue* coding = pins ? pins->Find("coding") : nullptr) {
+        if (!coding->IsString() ||
+            (coding->String() != kBinary && coding->String() != kTwosComplement))
+            Refuse("pins.coding", "\"binary\" or \"twos-complement\" expected");
+        setup.binaryCoding = coding->String() == kBinary;
+    }
+
+    if (const JsonValue* channels = Group(root, "channels")) {
+        OnlyKnownKeys(*channels, "channels.", {"A", "B", "C", "D"});
+        for (std::size_t ch = 0; ch < kChannelKeys.size(); ++ch) {
+            const JsonValue* channel = channels->Find(kChannelKeys[ch]);
+            if (!channel)
+                continue;
+            const std::string where = std::string("channels.") + kChannelKeys[ch];
+            if (!channel->IsObject())
+                Refuse(where, "an object { ... } expected");
+            OnlyKnownKeys(*channel, where + ".", {"data", "coarseGain", "fineGain", "offset"});
+            for (const ChannelField& e : kChannelFields) {
+                const JsonValue* value = channel->Find(e.key);
+                if (!value)
+                    continue;
+                // The widest range of either device here; CheckSetup narrows it to the device.
+                const Limits widest = LimitsOf(e.key, 16);
+                if (!value->IsInt() || value->Int() < widest.low || value->Int() > widest.high)
+                    Refuse(where + "." + e.key, "a whole number from " +
+                                                    std::to_string(widest.low) + " to " +
+                                                    std::to_string(widest.high) + " expected");
+                setup.channels[ch].*e.member = static_cast<int32_t>(value->Int());
+            }
+        }
+    }
+    return setup;
+}
+
+void CheckSetup(const Setup& setup, const Instrument& instrument) {
+    const int16_t resolution = instrument.Resolution();
+    if (setup.device && *setup.device != resolution)
+        Refuse("device", "the setup is for the " + std::to_string(*setup.device) +
+                             "-bit device; this is the " + std::to_string(resolution) + "-bit one");
+    for (std::size_t ch = 0; ch < setup.channels.size(); ++ch)
+        for (const ChannelField& e : kChannelFields)
+            if (const auto& value = setup.channels[ch].*e.member) {
+                const Limits limits = LimitsOf(e.key, resolution);
+                if (*value < limits.low || *value > limits.high)
+                    Refuse(std::string("channels.") + kChannelKeys[ch] + "." + e.key,
+                           std::to_string(*value) + " is outside " + std::to_string(limits.low) +
+                               " to " + std::to_string(limits.high) + " on the " +
+                               std::to_string(resolution) + "-bit device");
+            }
+}
+
+bool FromAnotherBoard(const Setup& setup, const Instrument& instrument) {
+    return !setup.board.empty() && setup.board != instrument.Identity().serial;
+}
+
+void ApplySetup(Instrument& in, const Setup& setup) {
+    bool anyData = false;
+    bool holdsOutputs = setup.binaryCoding || setup.ldac || setup.rstin;
+    for (const ChannelSetup& c : setup.channels) {
+        anyData = anyData || c.data;
+        holdsOutputs = holdsOutputs || c.data || c.coarseGain;
+    }
+    const bool clrBefore = in.PinValue(Pin::Clr);
+    const bool pulseBefore = in.PulseAfterDataWrite();
+    if (holdsOutputs)
+        in.SetPin(Pin::Clr, false);
+
+    // What the setup holds is written, also where the program believes the board has it already.
+    const auto pin = [&](const std::optional<bool>& value, Pin p) {
+        if (value)
+            in.SetPin(p, *value);
+    };
+    pin(setup.ldac, Pin::Ldac);
+    pin(setup.rstin, Pin::Rstin);
+    pin(setup.binaryCoding, Pin::BinaryCoding);
+    if (setup.d0Output)
+        in.SetD0Output(*setup.d0Output);
+    if (setup.d1Output)
+        in.SetD1Output(*setup.d1Output);
+    pin(setup.driveD0, Pin::DriveD0);
+    pin(setup.driveD1, Pin::DriveD1);
+    const std::pair<const std::optional<bool>&, FunctionFlag> flags[] = {
+        {setup.localGroundOffset, FunctionFlag::LocalGndOffset},
+        {setup.d1High, FunctionFlag::D1High},
+        {setup.d0High, FunctionFlag::D0High},
+        {setup.serialOutputDisabled, FunctionFlag::SdoDisable},
+    };
+    for (const auto& [value, flag] : flags)
+        if (value)
+            in.SetFunctionFlag(flag, *value);
+
+    const bool narrow = in.Resolution() == 14;
+    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
+        const ChannelSetup& c = setup.channels[static_cast<std::size_t>(ch)];
+        if (c.coarseGain)
+            in.WriteRegister(ch, kRegCoarseGain, *c.coarseGain);
+        if (c.fineGain)
+            in.SetFineGain(ch, *c.fineGain);
+        if (c.offset)
+            in.SetOffset(ch, *c.offset);
+    }
+    if (anyData) {
+        // The data go to the input registers only; one LOAD moves all four outputs together.
+        in.SetPulseAfterDataWrite(false);
+        for (int16_t ch = 0; ch < kChannelCount; ++ch)
+            if (const auto& code = setup.channels[static_cast<std::size_t>(ch)].data)
+                in.WriteRegister(ch, kRegData, narrow ? *code * 4 : *code);
+        in.LoadAllChannels();
+    }
+    in.SetPulseAfterDataWrite(setup.pulseAfterDataWrite.value_or(pulseBefore));
+    if (setup.pulseAfterDataWrite.value_or(pulseBefore) && !in.PinValue(Pin::Ldac))
+        in.SetPin(Pin::Ldac, true);  // while writes pulse LDAC the pin stays high
+    if (holdsOutputs)
+        in.SetPin(Pin::Clr, setup.clr.value_or(clrBefore));
+    else
+        pin(setup.clr, Pin::Clr);
+}
+
+}  // namespace tq

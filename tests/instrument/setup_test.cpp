@@ -1,0 +1,176 @@
+// Setups: captured from the board, written as JSON, read back with every check, and applied in
+// the order that keeps the outputs from passing through intermediate values.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "adapter/fake/RecordingAdapter.h"
+#include "adapter/simulated/SimulatedBoard.h"
+#include "board/BoardRequests.h"
+#include "instrument/Setup.h"
+
+namespace tq {
+namespace {
+
+struct Simulated {
+    DeviceState state;
+    SimulatedBoard board;
+    BoardRequests requests{state, board};
+    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
+    Simulated() {
+        ApplyStartDefaults(state);
+        instrument.SetPulseAfterDataWrite(true);
+        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
+    }
+    std::vector<uint16_t> Registers() const {
+        std::vector<uint16_t> all;
+        for (int ch = 0; ch < 4; ++ch)
+            for (int reg : {2, 3, 4, 5})
+                all.push_back(board.GetRegister(ch, reg));
+        all.push_back(board.GetRegister(1, 0));
+        return all;
+    }
+    std::vector<double> Outputs() const {
+        return {board.OutputVolts(0), board.OutputVolts(1), board.OutputVolts(2),
+                board.OutputVolts(3)};
+    }
+};
+
+// Everything set differently on each channel, then saved, changed back and opened: the same
+// registers and outputs come back.
+TEST(SetupRoundTrip, GivesTheSameRegistersAndOutputs) {
+    Simulated s;
+    Instrument& in = s.instrument;
+    for (int16_t ch = 0; ch < 4; ++ch) {
+        in.SetRangeCode(ch, ch % 3);
+        in.SetFineGain(ch, 5 - 7 * ch);
+        in.SetOffset(ch, 30 * ch - 50);
+        in.SetChannelVoltage(ch, 1.5f * ch - 4.0f);
+    }
+    in.SetFunctionFlag(FunctionFlag::LocalGndOffset, true);
+    in.SetFunctionFlag(FunctionFlag::SdoDisable, true);
+    in.SetD1Output(true);
+    in.SetFunctionFlag(FunctionFlag::D1High, true);
+    const std::vector<uint16_t> registers = s.Registers();
+    const std::vector<double> outputs = s.Outputs();
+    const std::string text = SetupToJson(CaptureSetup(in));
+    EXPECT_EQ(s.state.FnSdoDisable, 1);  // read with the serial output on, then off again
+
+    Simulated fresh;
+    const tq::Setup setup = SetupFromJson(text);
+    CheckSetup(setup, fresh.instrument);
+    EXPECT_FALSE(FromAnotherBoard(setup, fresh.instrument));
+    ApplySetup(fresh.instrument, setup);
+    EXPECT_EQ(fresh.Registers(), registers);
+    EXPECT_EQ(fresh.Outputs(), outputs);
+    EXPECT_EQ(SetupToJson(CaptureSetup(fresh.instrument)), text);
+}
+
+// The order on the wire: CLR low, pins and function bits, ranges, gains and offsets, data
+// without the pulse, one LOAD, CLR back; the pulse setting as it was.
+TEST(SetupApply, HoldsTheOutputsAtZeroWhileItWrites) {
+    DeviceState state;
+    ApplyStartDefaults(state);
+    RecordingAdapter adapter;
+    BoardRequests requests{state, adapter};
+    Instrument in{state, requests, {"Test board", "TEST"}};
+    in.SetPulseAfterDataWrite(true);
+    tq::Setup setup;
+    setup.binaryCoding = false;
+    setup.channels[1] = {49152, 2, -1, 3};
+    ApplySetup(in, setup);
+    EXPECT_EQ(adapter.Requests(),
+              (std::vector<std::string>{"DE 151 0 0 0",  // CLR low
+                                        "DE 147 0 0 0",  // two's complement
+                                        "D9 25 2 0 0", "D9 33 63 0 0", "D9 41 3 0 0",
+                                        "DD 17 49152 0 0",  // data without the pulse
+                                        "DD 5 0 0 0",       // LOAD
+                                        "DE 155 0 0 0"}));  // CLR back high
+    EXPECT_TRUE(in.PulseAfterDataWrite());
+}
+
+// A calibration moves the outputs by microvolts: it is written without the CLR hold.
+TEST(SetupApply, ACalibrationWritesOnlyGainAndOffset) {
+    Simulated s;
+    s.instrument.SetFineGain(2, 9);
+    const tq::Setup calibration = CalibrationPart(CaptureSetup(s.instrument));
+    const std::string text = SetupToJson(calibration);
+    EXPECT_EQ(text.find("data"), std::string::npos);
+    EXPECT_EQ(text.find("pins"), std::string::npos);
+    DeviceState state;
+    ApplyStartDefaults(state);
+    RecordingAdapter adapter;
+    BoardRequests requests{state, adapter};
+    Instrument in{state, requests, {"Simulated board", "SIMULATED"}};
+    ApplySetup(in, SetupFromJson(text));
+    ASSERT_EQ(adapter.Requests().size(), 8u);
+    EXPECT_EQ(adapter.Requests()[4], "DD 34 9 0 0");
+}
+
+struct BadSetup {
+    const char* name;
+    std::string text;
+    std::string error;  // the start of the message
+    int16_t resolution = 16;
+};
+
+class SetupRefused : public ::testing::TestWithParam<BadSetup> {};
+
+// Each bad setup is refused by key before anything is written.
+TEST_P(SetupRefused, NamesTheKeyAndWritesNothing) {
+    const BadSetup& c = GetParam();
+    DeviceState state;
+    ApplyStartDefaults(state);
+    RecordingAdapter adapter;
+    BoardRequests requests{state, adapter};
+    Instrument in{state, requests, {"Test board", "TEST"}};
+    in.SetResolution(c.resolution);
+    try {
+        CheckSetup(SetupFromJson(c.text), in);
+        FAIL() << "accepted";
+    } catch (const SetupError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(c.error, 0), 0u) << e.what();
+    }
+    EXPECT_TRUE(adapter.calls.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SetupRefused,
+    ::testing::Values(
+        BadSetup{"NotJson", "format: 1", "not a setup (JSON): line 1, column 1"},
+        BadSetup{"NotAnObject", "[1]", "not a setup: the file must hold one JSON object"},
+        BadSetup{"NoFormat", "{}", "format: missing"},
+        BadSetup{"NewerFormat", R"({"format": 2})", "format: 2 is newer than this program"},
+        BadSetup{"UnknownKey", R"({"format": 1, "colour": "red"})", "colour: not a key"},
+        BadSetup{"UnknownChannelKey", R"({"format": 1, "channels": {"B": {"gain": 1}}})",
+                 "channels.B.gain: not a key"},
+        BadSetup{"NoSuchChannel", R"({"format": 1, "channels": {"E": {}}})",
+                 "channels.E: not a key"},
+        BadSetup{"OffsetOutOfRange", R"({"format": 1, "channels": {"C": {"offset": 128}}})",
+                 "channels.C.offset: a whole number from -128 to 127"},
+        BadSetup{"DataFraction", R"({"format": 1, "channels": {"A": {"data": 1.5}}})",
+                 "not a setup (JSON): line 1, column 43: a whole number expected"},
+        BadSetup{"PinNotABoolean", R"({"format": 1, "pins": {"clr": 1}})",
+                 "pins.clr: true or false expected"},
+        BadSetup{"UnknownCoding", R"({"format": 1, "pins": {"coding": "gray"}})",
+                 "pins.coding: \"binary\" or \"twos-complement\" expected"},
+        BadSetup{"SixteenBitsOnFourteen", R"({"format": 1, "device": 16})",
+                 "device: the setup is for the 16-bit device; this is the 14-bit one", 14},
+        BadSetup{"FourteenBitDataRange", R"({"format": 1, "channels": {"A": {"data": 20000}}})",
+                 "channels.A.data: 20000 is outside 0 to 16383 on the 14-bit device", 14}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SetupBoard, ASetupFromAnotherBoardIsToldApart) {
+    DeviceState state;
+    RecordingAdapter adapter;
+    BoardRequests requests{state, adapter};
+    Instrument in{state, requests, {"TQ2604X board", "1-4.2"}};
+    EXPECT_TRUE(FromAnotherBoard(SetupFromJson(R"({"format": 1, "board": "1-3"})"), in));
+    EXPECT_FALSE(FromAnotherBoard(SetupFromJson(R"({"format": 1, "board": "1-4.2"})"), in));
+    EXPECT_FALSE(FromAnotherBoard(SetupFromJson(R"({"format": 1})"), in));
+}
+
+}  // namespace
+}  // namespace tq
