@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QScreen>
 #include <cstdio>
-#include <fstream>
 
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
@@ -68,16 +67,11 @@ void Program::PrintMessagesAtOnce(bool atOnce) {
 }
 
 bool Program::ApplySimSetup() {
-    std::ifstream in(QFile::encodeName(options_.simSetupFile).toStdString());
-    if (!in) {
-        std::fprintf(stderr, "tq2604x-eval: cannot read the simulator set-up file %s\n",
-                     qPrintable(options_.simSetupFile));
-        return false;
-    }
     std::string error;
-    if (!RunSimSetup(*simulator_, in, error)) {
-        std::fprintf(stderr, "tq2604x-eval: %s: %s\n", qPrintable(options_.simSetupFile),
-                     error.c_str());
+    if (!RunSimSetupFile(*simulator_, QFile::encodeName(options_.simSetupFile).toStdString(),
+                         error)) {
+        std::fprintf(stderr, "tq2604x-eval: --sim-setup %s: %s\n",
+                     qPrintable(options_.simSetupFile), error.c_str());
         return false;
     }
     return true;

@@ -6,9 +6,11 @@
 
 #include "app/Program.h"
 #include "core/Version.h"
+#include "platform/StandardStreams.h"
 #include "ui/widgets/FrameCaptionStyle.h"
 
 int main(int argc, char** argv) {
+    tq::PrepareStandardStreams();
     QApplication app(argc, argv);
     tq::InstallFrameCaptionStyle();
     QApplication::setApplicationName(QStringLiteral("tq2604x-eval"));
