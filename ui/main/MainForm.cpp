@@ -217,7 +217,11 @@ void MainForm::BuildStatusBar() {
     bar->setObjectName(QStringLiteral("StatusBar"));
     bar->setSizeGripEnabled(false);
     setStatusBar(bar);
-    bar->showMessage(ctx_.boardName);
+    // The board and whether it answers are lasting parts of the status bar: a temporary message
+    // (a menu's status tip) must not wipe them.
+    boardLabel_ = new QLabel(ctx_.boardName, bar);
+    boardLabel_->setObjectName(QStringLiteral("StatusBoard"));
+    bar->addPermanentWidget(boardLabel_);
     // Remote clients are a lasting part of the status bar, shown while there are any.
     remoteLabel_ = new QLabel(bar);
     remoteLabel_->setObjectName(QStringLiteral("StatusRemote"));
@@ -261,8 +265,8 @@ void MainForm::RequestFinished(int32_t result) {
     if (silent == boardSilent_)
         return;
     boardSilent_ = silent;
-    statusBar()->showMessage(silent ? ctx_.boardName + QStringLiteral(" \u2014 ") + kNotResponding
-                                    : ctx_.boardName);
+    boardLabel_->setText(silent ? ctx_.boardName + QStringLiteral(" \u2014 ") + kNotResponding
+                                : ctx_.boardName);
 }
 
 bool MainForm::Load() {

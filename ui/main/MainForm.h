@@ -60,6 +60,7 @@ private:
     TemperaturePanel* temperature_ = nullptr;
     CalibrationPanel* calibration_ = nullptr;
     QPushButton* command10_ = nullptr;
+    QLabel* boardLabel_ = nullptr;
     QLabel* remoteLabel_ = nullptr;
     bool boardSilent_ = false;
     bool loaded_ = false;
