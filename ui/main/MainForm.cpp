@@ -276,7 +276,7 @@ bool MainForm::Load() {
 
     const int16_t result = ctx_.instrument.ConnectBoard(ctx_.programFolder);
     if (result != 0) {
-        const std::string why = Instrument::ExplainResult(result);
+        const std::string why = ctx_.instrument.ExplainConnectResult(result);
         if (!why.empty())
             ctx_.messages.ShowMessage(this, MessageIcon::Warning, QString::fromStdString(why));
         ctx_.messages.ShowMessage(this, MessageIcon::Warning, kDownloadFailed);

@@ -189,14 +189,18 @@ TEST_F(MainFormFixture, TheFirstSwitchFlipKeepsWhatTheConverterHad) {
 }
 
 TEST_F(MainFormFixture, AFailedDownloadExplainsItselfAndSendsNothingMore) {
+    // The explanation of the code, then where the program looked for the firmware file.
     struct Case {
         int32_t result;
         bool explained;
+        QString detail;
     };
-    for (const Case& c : std::vector<Case>{{1, false},
-                                           {kResultIoError, true},
-                                           {kResultFirmwareMissing, true},
-                                           {kResultSimulatorImage, true}}) {
+    for (const Case& c : std::vector<Case>{
+             {1, false, {}},
+             {kResultIoError, true, {}},
+             {kResultFirmwareMissing, true,
+              QStringLiteral(" (looked for /opt/tq/TQ2604.hex: file not found)")},
+             {kResultSimulatorImage, true, QStringLiteral(" (/opt/tq/TQ2604.hex)")}}) {
         TestContext context;
         MainForm window(context.context);
         context.adapter.downloadResult = c.result;
@@ -209,7 +213,8 @@ TEST_F(MainFormFixture, AFailedDownloadExplainsItselfAndSendsNothingMore) {
         std::vector<QString> expected;
         if (c.explained) {
             const std::string_view why = ExplainAdapterResult(c.result);
-            expected.push_back(QString::fromUtf8(why.data(), static_cast<qsizetype>(why.size())));
+            expected.push_back(QString::fromUtf8(why.data(), static_cast<qsizetype>(why.size())) +
+                               c.detail);
         }
         expected.push_back(QStringLiteral("Error Downloading Firmware - Check USB connections"));
         EXPECT_EQ(texts, expected) << c.result;
