@@ -16,6 +16,7 @@
 #include "ui/auxiliary/frmAbout.h"
 #include "ui/bench/BenchForm.h"
 #include "ui/main/MainForm.h"
+#include "ui/widgets/Placement.h"
 
 namespace tq {
 
@@ -92,10 +93,10 @@ bool Program::OpenMainForm() {
         }
         main->show();
         if (simulator_) {
-            OpenWindow(WindowId::Bench);
-            // The bench stands beside the main window, like a meter beside the board.
-            if (QWidget* bench = windows_[WindowId::Bench])
-                bench->move(main->frameGeometry().right() + 12, main->frameGeometry().top());
+            // The bench stands beside the main window, like a meter beside the board, once the
+            // window manager has placed the main window.
+            windows_[WindowId::Bench] = new BenchForm(*context_);
+            ShowBesideOncePlaced(windows_[WindowId::Bench], main);
         }
     }
     slot->show();

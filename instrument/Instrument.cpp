@@ -185,10 +185,10 @@ std::string Instrument::ExplainConnectResult(int32_t code) const {
             FirmwareImage image;
             std::string why;
             if (LoadIntelHexFile(path, kProgramRamBytes, image, why) == code && !why.empty())
-                text += " (" + std::string(code == kResultFirmwareMissing ? "looked for " : "") +
+                text += " (" + std::string(code == kResultFirmwareMissing ? "expected at " : "") +
                         InputExcerpt(why, 600) + ")";
             else if (code == kResultFirmwareMissing)
-                text += " (looked for " + InputExcerpt(path, 600) + ")";
+                text += " (expected at " + InputExcerpt(path, 600) + ")";
             break;
         }
         case kResultSimulatorImage:

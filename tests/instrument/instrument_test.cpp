@@ -311,7 +311,7 @@ TEST(ConnectExplanation, NamesThePathTheLineAndTheBytes) {
         {"missing",
          [&] { return dir.string(); },
          -4,
-         {"is missing", "(looked for " + firmware + ": file not found)"}},
+         {"is missing", "(expected at " + firmware + ": file not found)"}},
         {"malformed",
          [&] { return write(":0300300002337A1E\n:0300300002337A1F\n"); },
          -5,

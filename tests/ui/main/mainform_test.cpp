@@ -199,7 +199,7 @@ TEST_F(MainFormFixture, AFailedDownloadExplainsItselfAndSendsNothingMore) {
              {1, false, {}},
              {kResultIoError, true, {}},
              {kResultFirmwareMissing, true,
-              QStringLiteral(" (looked for /opt/tq/TQ2604.hex: file not found)")},
+              QStringLiteral(" (expected at /opt/tq/TQ2604.hex: file not found)")},
              {kResultSimulatorImage, true, QStringLiteral(" (/opt/tq/TQ2604.hex)")}}) {
         TestContext context;
         MainForm window(context.context);
