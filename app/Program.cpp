@@ -5,7 +5,6 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <cstdio>
-#include <fstream>
 
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
@@ -22,6 +21,7 @@
 #include "ui/bench/BenchForm.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/SetupFiles.h"
+#include "ui/widgets/Placement.h"
 
 namespace tq {
 
@@ -77,16 +77,11 @@ void Program::PrintMessagesAtOnce(bool atOnce) {
 }
 
 bool Program::ApplySimSetup() {
-    std::ifstream in(QFile::encodeName(options_.simSetupFile).toStdString());
-    if (!in) {
-        std::fprintf(stderr, "tq2604x-eval: cannot read the simulator set-up file %s\n",
-                     qPrintable(options_.simSetupFile));
-        return false;
-    }
     std::string error;
-    if (!RunSimSetup(*simulator_, in, error)) {
-        std::fprintf(stderr, "tq2604x-eval: %s: %s\n", qPrintable(options_.simSetupFile),
-                     error.c_str());
+    if (!RunSimSetupFile(*simulator_, QFile::encodeName(options_.simSetupFile).toStdString(),
+                         error)) {
+        std::fprintf(stderr, "tq2604x-eval: --sim-setup %s: %s\n",
+                     qPrintable(options_.simSetupFile), error.c_str());
         return false;
     }
     return true;
@@ -107,10 +102,10 @@ bool Program::OpenMainForm() {
         }
         main->show();
         if (simulator_) {
-            OpenWindow(WindowId::Bench);
-            // The bench stands beside the main window, like a meter beside the board.
-            if (QWidget* bench = windows_[WindowId::Bench])
-                bench->move(main->frameGeometry().right() + 12, main->frameGeometry().top());
+            // The bench stands beside the main window, like a meter beside the board, once the
+            // window manager has placed the main window.
+            windows_[WindowId::Bench] = new BenchForm(*context_);
+            ShowBesideOncePlaced(windows_[WindowId::Bench], main);
         }
     }
     slot->show();

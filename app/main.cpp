@@ -9,6 +9,7 @@
 
 #include "app/Program.h"
 #include "core/Version.h"
+#include "platform/StandardStreams.h"
 #include "ui/widgets/FrameCaptionStyle.h"
 
 namespace {
@@ -27,6 +28,7 @@ int UsageError(const char* why) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    tq::PrepareStandardStreams();
     QCoreApplication::setApplicationName(QStringLiteral("tq2604x-eval"));
 
     QCommandLineParser parser;

@@ -41,7 +41,7 @@ constexpr std::array<Explanation, 10> kExplanations{{
      "Put the board's own firmware file TQ2604.hex in the program's folder (beside the "
      "tq2604x-eval program), or start with --simulate."},
     {kResultPathTooLong,
-     "The path of the firmware file is longer than 512 characters. Move the program to a folder "
+     "The path of the firmware file is longer than 512 bytes. Move the program to a folder "
      "with a shorter path."},
 }};
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "adapter/intel_hex/IntelHex.h"
 #include "board/AdapterResults.h"
 #include "board/BoardRequests.h"
 #include "board/RegisterAccess.h"
@@ -14,6 +15,7 @@
 #include "core/CommandWord.h"
 #include "core/Encoding.h"
 #include "core/Fields.h"
+#include "core/InputExcerpt.h"
 #include "instrument/Temperature.h"
 
 namespace tq {
@@ -175,6 +177,38 @@ int16_t Instrument::ConnectBoard(const std::string& programFolder) {
 
 std::string Instrument::ExplainResult(int32_t code) {
     return std::string(ExplainAdapterResult(code));
+}
+
+std::string Instrument::ExplainConnectResult(int32_t code) const {
+    std::string text(ExplainAdapterResult(code));
+    if (text.empty())
+        return text;
+    const std::string& path = state_.FirmwarePath;
+    switch (code) {
+        case kResultFirmwareMissing:
+        case kResultFirmwareMalformed:
+        case kResultFirmwareTooLarge: {
+            // The adapter answers with a code alone; reading the file again with the same reader
+            // finds the same fault and says where it lies.
+            FirmwareImage image;
+            std::string why;
+            if (LoadIntelHexFile(path, kProgramRamBytes, image, why) == code && !why.empty())
+                text += " (" + std::string(code == kResultFirmwareMissing ? "expected at " : "") +
+                        InputExcerpt(why, 600) + ")";
+            else if (code == kResultFirmwareMissing)
+                text += " (expected at " + InputExcerpt(path, 600) + ")";
+            break;
+        }
+        case kResultSimulatorImage:
+            text += " (" + InputExcerpt(path, 600) + ")";
+            break;
+        case kResultPathTooLong:
+            text += " (" + std::to_string(path.size()) + " bytes: " + InputExcerpt(path) + ")";
+            break;
+        default:
+            break;
+    }
+    return text;
 }
 
 void Instrument::SetResolution(int16_t bits) {

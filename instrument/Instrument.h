@@ -201,6 +201,10 @@ public:
     // result (ExplainResult tells what it means, or nothing for a code outside the table).
     int16_t ConnectBoard(const std::string& programFolder);
     static std::string ExplainResult(int32_t code);
+    // ExplainResult of the last ConnectBoard's result, with what the program knows beyond the
+    // code: the firmware path it looked at and, for a file it could not use, why (the line of a
+    // malformed file).
+    std::string ExplainConnectResult(int32_t code) const;
     // The legacy panel's own requests: the word composed in DeviceState (Address, RegSelect,
     // ReadWrite, DataValue) without a pulse, and the two-byte read of the last word shifted in.
     void WriteComposedWord();

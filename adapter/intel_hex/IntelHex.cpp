@@ -104,7 +104,11 @@ void AddRun(FirmwareImage& image, uint32_t address, const uint8_t* data, std::si
 
 }  // namespace
 
-FirmwareImage ParseIntelHex(const std::string& text) {
+namespace {
+
+// The records of `text`. With `whole` false the text is the start of a longer file: the line it
+// ends in part way is only checked for its characters, and the end-of-file record may follow.
+FirmwareImage ParseRecords(std::string_view text, bool whole) {
     FirmwareImage image;
     bool ended = false;
     bool segmentMode = false;  // 02 records wrap offsets within 64 KiB; 04 records do not
@@ -117,6 +121,14 @@ FirmwareImage ParseIntelHex(const std::string& text) {
                                 (eol == std::string::npos ? text.size() : eol) - pos);
         pos = eol == std::string::npos ? text.size() : eol + 1;
         ++line;
+        if (!whole && eol == std::string::npos) {
+            if (record.front() != ':')
+                throw IntelHexError(line, "record does not start with ':'");
+            for (const char c : record.substr(1))
+                if (!HexDigit(c) && c != '\r')
+                    throw IntelHexError(line, "not a hex digit");
+            break;
+        }
         while (!record.empty() &&
                (record.back() == '\r' || record.back() == ' ' || record.back() == '\t'))
             record.remove_suffix(1);
@@ -172,9 +184,15 @@ FirmwareImage ParseIntelHex(const std::string& text) {
                 throw IntelHexError(line, "unknown record type " + HexByte(type));
         }
     }
-    if (!ended)
+    if (whole && !ended)
         throw IntelHexError(line + 1, "end-of-file record missing");
     return image;
+}
+
+}  // namespace
+
+FirmwareImage ParseIntelHex(const std::string& text) {
+    return ParseRecords(text, true);
 }
 
 int32_t LoadIntelHexFile(const std::string& path, std::size_t maxBytes, FirmwareImage& image,
@@ -202,15 +220,26 @@ int32_t LoadIntelHexFile(const std::string& path, std::size_t maxBytes, Firmware
         error = path + ": " + ec.message();
         return kResultFirmwareMissing;
     }
-    if (size > sizeLimit) {
-        error = path + ": file of " + std::to_string(size) +
-                " bytes is too large for an image of " + std::to_string(maxBytes) + " bytes";
-        return kResultFirmwareTooLarge;
-    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": cannot be opened for reading";
         return kResultFirmwareMissing;
+    }
+    if (size > sizeLimit) {
+        // Too large only if it is a HEX file at all: a file of zeros or of anything else is
+        // malformed, and its start tells.
+        std::string head(64 * 1024, '\0');
+        in.read(head.data(), static_cast<std::streamsize>(head.size()));
+        head.resize(static_cast<std::size_t>(in.gcount()));
+        try {
+            ParseRecords(head, false);
+        } catch (const IntelHexError& e) {
+            error = path + ": " + e.what();
+            return kResultFirmwareMalformed;
+        }
+        error = path + ": file of " + std::to_string(size) +
+                " bytes is too large for an image of " + std::to_string(maxBytes) + " bytes";
+        return kResultFirmwareTooLarge;
     }
     // Read in pieces up to one byte past the limit: the file may have grown since its size was
     // taken.

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -277,6 +281,68 @@ INSTANTIATE_TEST_SUITE_P(
         CorrectionCase{"GainWideRange", false, 0, -10.5253f, 16, 10.5263f, 6, false},
         CorrectionCase{"GainLimited", false, 31, -9.99f, 16, 10.0f, 31, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A failed start-up explains itself with what the program knows: where it looked, which line of
+// the firmware file is wrong, how long the path is in bytes.
+TEST(ConnectExplanation, NamesThePathTheLineAndTheBytes) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("tq-connect-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string firmware = (dir / "TQ2604.hex").string();
+    struct Case {
+        std::string name;
+        std::function<std::string()> prepare;  // writes the firmware file; gives the folder
+        int16_t result;
+        std::vector<std::string> said;
+    };
+    const auto write = [&](const std::string& content, uintmax_t sparseSize = 0) {
+        std::ofstream(firmware, std::ios::binary) << content;
+        if (sparseSize)
+            fs::resize_file(firmware, sparseSize);
+        return dir.string();
+    };
+    // A firmware path of 268 characters in 748 bytes: 240 three-byte letters and 28 others.
+    std::string longFolder = "/tmp/";
+    for (int i = 0; i < 240; ++i)
+        longFolder += "\u20AC";
+    longFolder += "/abcdefghijk";
+    ASSERT_EQ(longFolder.size() + 11, 748u);
+    const std::vector<Case> cases{
+        {"missing",
+         [&] { return dir.string(); },
+         -4,
+         {"is missing", "(expected at " + firmware + ": file not found)"}},
+        {"malformed",
+         [&] { return write(":0300300002337A1E\n:0300300002337A1F\n"); },
+         -5,
+         {"not a well-formed Intel HEX file", firmware + ": line 2: bad checksum"}},
+        {"all zeros",
+         [&] { return write("", uintmax_t{4} << 20); },
+         -5,
+         {"not a well-formed", firmware + ": line 1: record does not start with ':'"}},
+        {"path too long",
+         [&] { return longFolder; },
+         -10,
+         {"longer than 512 bytes", "(748 bytes: /tmp/\u20AC"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(firmware);
+        const std::string folder = c.prepare();
+        DeviceState state;
+        ApplyStartDefaults(state);
+        SimulatedBoard board;
+        BoardRequests requests{state, board};
+        Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
+        const int16_t result = instrument.ConnectBoard(folder);
+        EXPECT_EQ(result, c.result);
+        const std::string text = instrument.ExplainConnectResult(result);
+        for (const std::string& part : c.said)
+            EXPECT_NE(text.find(part), std::string::npos) << text;
+        EXPECT_EQ(text.find("characters"), std::string::npos) << text;
+    }
+    fs::remove_all(dir);
+}
 
 }  // namespace
 }  // namespace tq

@@ -20,8 +20,10 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string_view>
@@ -29,6 +31,7 @@
 #include "adapter/tracing/TracingAdapter.h"
 #include "board/SimulatedBench.h"
 #include "core/DeviceState.h"
+#include "core/InputExcerpt.h"
 #include "ui/WindowContext.h"
 #include "ui/automation/SimCommands.h"
 
@@ -106,9 +109,10 @@ struct Target {
 Target ParseTarget(std::string_view text) {
     std::size_t dot = text.find('.');
     if (dot == std::string_view::npos || dot == 0 || dot + 1 == text.size()) {
-        Fail("expected Window.Control, got '" + std::string(text) + "'");
+        Fail("expected Window.Control, got " + QuotedInput(text));
     }
-    return {std::string(text), FromUtf8(text.substr(0, dot)), FromUtf8(text.substr(dot + 1))};
+    // The text as quoted in messages; the names are looked up as given.
+    return {InputExcerpt(text), FromUtf8(text.substr(0, dot)), FromUtf8(text.substr(dot + 1))};
 }
 
 QWidget* FindWindow(const QString& name) {
@@ -122,7 +126,7 @@ QWidget* FindWindow(const QString& name) {
             found = window;
     }
     if (found == nullptr)
-        Fail("no window " + name.toStdString());
+        Fail("no window " + InputExcerpt(name.toStdString()));
     return found;
 }
 
@@ -336,7 +340,7 @@ const StateField kStateFields[] = {
 int ParseWaitMs(std::string_view args) {
     int64_t ms = 0;
     if (!ParseCommandInteger(TrimBlanks(args), 0, std::numeric_limits<int>::max(), ms)) {
-        Fail("bad wait time '" + std::string(TrimBlanks(args)) + "'");
+        Fail("bad wait time " + QuotedInput(TrimBlanks(args)));
     }
     return static_cast<int>(ms);
 }
@@ -355,8 +359,8 @@ std::string_view CommandLine(std::string_view line) {
 
 AutomationConsole::AutomationConsole(WindowContext& ctx, TracingAdapter& trace,
                                      SimulatorControl* sim, RecordingMessageSink& messages,
-                                     std::FILE* out)
-    : ctx_(ctx), trace_(trace), sim_(sim), messages_(messages), out_(out) {}
+                                     std::FILE* out, std::FILE* err)
+    : ctx_(ctx), trace_(trace), sim_(sim), messages_(messages), out_(out), err_(err) {}
 
 AutomationConsole::~AutomationConsole() = default;
 
@@ -398,7 +402,7 @@ std::string AutomationConsole::Execute(const std::string& rawLine) {
                         index = i;
                 }
                 if (index < 0)
-                    Fail("no item '" + std::string(text) + "' in " + target.text);
+                    Fail("no item " + QuotedInput(text) + " in " + target.text);
                 // The signals of a user's choice; activated also for the item already shown.
                 combo->setCurrentIndex(index);
                 emit combo->activated(index);
@@ -424,7 +428,7 @@ std::string AutomationConsole::Execute(const std::string& rawLine) {
                                            : static_cast<int>(Qt::Key_unknown);
                     typed = key;
                 } else {
-                    Fail("unknown key '" + std::string(text) + "'");
+                    Fail("unknown key " + QuotedInput(text));
                 }
                 QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, typed);
                 QCoreApplication::sendEvent(control, &press);
@@ -468,7 +472,7 @@ std::string AutomationConsole::Execute(const std::string& rawLine) {
                 Fail("missing window");
             const auto window = WindowByName(name);
             if (!window || !ctx_.openWindow || !ctx_.openWindow(*window)) {
-                Fail("cannot open window " + name.toStdString());
+                Fail("cannot open window " + InputExcerpt(name.toStdString()));
             }
         } else if (command == "state") {
             std::string_view name = TrimBlanks(rest);
@@ -478,7 +482,7 @@ std::string AutomationConsole::Execute(const std::string& rawLine) {
                     field = &f;
             }
             if (field == nullptr)
-                Fail("no state field '" + std::string(name) + "'");
+                Fail("no state field " + QuotedInput(name));
             out += OneLine(FromUtf8(field->text(ctx_.state))) + "\n";
         } else if (command == "trace") {
             if (!TrimBlanks(rest).empty())
@@ -509,7 +513,7 @@ std::string AutomationConsole::Execute(const std::string& rawLine) {
                 Fail("expected grab Window FILE");
             QWidget* window = FindWindow(FromUtf8(windowName));
             if (!window->grab().save(FromUtf8(file), "PNG")) {
-                Fail("cannot save " + std::string(file));
+                Fail("cannot save " + InputExcerpt(file));
             }
         } else if (command == "wait") {
             int ms = ParseWaitMs(rest);
@@ -521,7 +525,7 @@ std::string AutomationConsole::Execute(const std::string& rawLine) {
                 Fail("quit takes no arguments");
             quitRequested_ = true;
         } else {
-            Fail("unknown command '" + std::string(command) + "'");
+            Fail("unknown command " + QuotedInput(command));
         }
     } catch (const CommandError& e) {
         return out + "error: " + OneLine(FromUtf8(e.reason)) + "\n";
@@ -544,26 +548,52 @@ void AutomationConsole::StartReading(int fd) {
 }
 
 void AutomationConsole::ReadInput() {
-    char buffer[4096];
-    ssize_t count = ::read(fd_, buffer, sizeof buffer);
+    char buffer[65536];
+    const ssize_t count = ::read(fd_, buffer, sizeof buffer);
     if (count < 0 && (errno == EINTR || errno == EAGAIN))
         return;
     if (count <= 0) {
+        // End of input, or input that cannot be read: both end the script as quit does.
         notifier_->setEnabled(false);
-        if (!partialLine_.empty())
-            pending_.push_back(std::move(partialLine_));
-        partialLine_.clear();
+        if (!partialLine_.empty() || discarding_)
+            EndLine();
         inputEnded_ = true;
     } else {
-        partialLine_.append(buffer, static_cast<std::size_t>(count));
-        std::size_t start = 0;
-        for (std::size_t end; (end = partialLine_.find('\n', start)) != std::string::npos;
-             start = end + 1) {
-            pending_.push_back(partialLine_.substr(start, end - start));
-        }
-        partialLine_.erase(0, start);
+        TakeInput(std::string_view(buffer, static_cast<std::size_t>(count)));
+        if (pendingBytes_ >= kMaxWaitingBytes)
+            notifier_->setEnabled(false);  // taken up again as the waiting lines run
     }
     ScheduleNext();
+}
+
+void AutomationConsole::TakeInput(std::string_view bytes) {
+    // Each byte is looked at once: only the new bytes are searched for the line's end.
+    while (!bytes.empty()) {
+        const std::size_t end = bytes.find('\n');
+        const std::string_view piece = bytes.substr(0, end);
+        if (!discarding_ && partialLine_.size() + piece.size() > kMaxLineBytes) {
+            // Only the start is kept, for the error that quotes it.
+            discarding_ = true;
+            constexpr std::size_t kKept = 256;
+            if (partialLine_.size() < kKept)
+                partialLine_.append(piece.substr(0, kKept - partialLine_.size()));
+            partialLine_.resize(std::min(partialLine_.size(), kKept));
+            partialLine_.shrink_to_fit();
+        } else if (!discarding_) {
+            partialLine_.append(piece);
+        }
+        if (end == std::string_view::npos)
+            return;
+        EndLine();
+        bytes.remove_prefix(end + 1);
+    }
+}
+
+void AutomationConsole::EndLine() {
+    pendingBytes_ += partialLine_.size();
+    pending_.push_back(Line{std::move(partialLine_), discarding_});
+    partialLine_.clear();
+    discarding_ = false;
 }
 
 void AutomationConsole::ScheduleNext() {
@@ -582,8 +612,19 @@ void AutomationConsole::RunNext() {
         return;
     std::string line;
     if (!pending_.empty()) {
-        line = std::move(pending_.front());
+        Line next = std::move(pending_.front());
         pending_.pop_front();
+        pendingBytes_ -= next.text.size();
+        if (notifier_ && !inputEnded_ && !notifier_->isEnabled() &&
+            pendingBytes_ < kMaxWaitingBytes / 2)
+            notifier_->setEnabled(true);
+        if (next.overlong) {
+            Emit("error: line longer than " + std::to_string(kMaxLineBytes) +
+                 " bytes, discarded: " + QuotedInput(CommandLine(next.text)) + "\n");
+            ScheduleNext();
+            return;
+        }
+        line = std::move(next.text);
     } else if (inputEnded_) {
         line = "quit";
     } else {
@@ -630,8 +671,26 @@ void AutomationConsole::RunNext() {
 }
 
 void AutomationConsole::Emit(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), out_);
-    std::fflush(out_);
+    if (finished_)
+        return;
+    const bool written = std::fwrite(text.data(), 1, text.size(), out_) == text.size();
+    const bool flushed = std::fflush(out_) == 0;
+    if (written && flushed)
+        return;
+    // Nobody reads what the commands print any more, so no command may run unseen; the windows
+    // stay for the user.
+    const int why = errno;
+    finished_ = true;
+    if (notifier_)
+        notifier_->setEnabled(false);
+    pending_.clear();
+    pendingBytes_ = 0;
+    std::fprintf(err_,
+                 "tq2604x-eval: the automation console's output was closed (%s); the console "
+                 "has ended, the windows stay open\n",
+                 std::strerror(why));
+    std::fflush(err_);
+    emit Ended();
 }
 
 void AutomationConsole::Finish() {

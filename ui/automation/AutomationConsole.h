@@ -38,6 +38,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "ui/widgets/MessageSink.h"
 
@@ -52,9 +53,16 @@ class SimulatorControl;
 class AutomationConsole : public QObject {
     Q_OBJECT
 public:
-    // `sim` is null on a real board.
+    // A longer input line is discarded with an error; the console reads no more input while
+    // this much waits to run, so memory stays bounded however fast input comes.
+    static constexpr std::size_t kMaxLineBytes = 1 << 20;
+    static constexpr std::size_t kMaxWaitingBytes = 4 << 20;
+
+    // `sim` is null on a real board. When `out` stops taking output (a closed pipe) the console
+    // says so on `err` and ends without ending the program (Ended()).
     AutomationConsole(WindowContext& ctx, TracingAdapter& trace, SimulatorControl* sim,
-                      RecordingMessageSink& messages, std::FILE* out = stdout);
+                      RecordingMessageSink& messages, std::FILE* out = stdout,
+                      std::FILE* err = stderr);
     ~AutomationConsole() override;
 
     // Starts reading commands from standard input; returns at once.
@@ -70,8 +78,19 @@ public:
     // "message: <icon> <text>", the form in which message boxes are printed.
     static std::string FormatMessageLine(const RecordingMessageSink::Message& message);
 
+signals:
+    // The console's output was closed; it reads and runs nothing more.
+    void Ended();
+
 private:
+    struct Line {
+        std::string text;
+        bool overlong = false;  // discarded; `text` keeps its start for the error
+    };
+
     void ReadInput();
+    void TakeInput(std::string_view bytes);
+    void EndLine();
     void ScheduleNext();
     void RunNext();
     void Emit(const std::string& text);
@@ -82,11 +101,14 @@ private:
     SimulatorControl* sim_;
     RecordingMessageSink& messages_;
     std::FILE* out_;
+    std::FILE* err_;
 
     int fd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::string partialLine_;
-    std::deque<std::string> pending_;
+    bool discarding_ = false;  // the partial line went past kMaxLineBytes
+    std::deque<Line> pending_;
+    std::size_t pendingBytes_ = 0;
     bool inputEnded_ = false;
     bool scheduled_ = false;
     bool running_ = false;

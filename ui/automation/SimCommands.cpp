@@ -2,9 +2,13 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <sstream>
 #include <vector>
+
+#include "core/InputExcerpt.h"
 
 namespace tq {
 
@@ -87,8 +91,8 @@ struct Arguments {
         if (ParseCommandInteger(words[i], min, max, value))
             return true;
         std::ostringstream reason;
-        reason << "bad " << what << " '" << words[i] << "' (expected " << min << " to " << max
-               << ")";
+        reason << "bad " << what << " " << QuotedInput(words[i]) << " (expected " << min << " to "
+               << max << ")";
         error = reason.str();
         return false;
     }
@@ -177,7 +181,7 @@ bool RunSimCommand(SimulatorControl& sim, const std::string& args, std::string& 
         if (!a.Count(1))
             return false;
         if (!ParseCommandReal(a.words[0], celsius)) {
-            error = "bad temperature '" + std::string(a.words[0]) + "'";
+            error = "bad temperature " + QuotedInput(a.words[0]);
             return false;
         }
         sim.SetDieTemperature(celsius);
@@ -210,14 +214,35 @@ bool RunSimCommand(SimulatorControl& sim, const std::string& args, std::string& 
         sim.GarbleReplies(static_cast<int>(count));
         return true;
     }
-    error = "unknown sim command '" + std::string(command) + "'";
+    error = "unknown sim command " + QuotedInput(command);
     return false;
 }
 
 bool RunSimSetup(SimulatorControl& sim, std::istream& in, std::string& error) {
     std::string line;
     int number = 0;
-    while (std::getline(in, line)) {
+    for (;;) {
+        // Lines are read with a bound, so that an endless line ends in an error, not in all of
+        // memory.
+        line.clear();
+        bool ended = false;
+        for (char ch; !ended && in.get(ch);) {
+            if (ch == '\n') {
+                ended = true;
+            } else if (line.size() == kSimSetupMaxLineBytes) {
+                error = "line " + std::to_string(number + 1) + ": longer than " +
+                        std::to_string(kSimSetupMaxLineBytes) + " bytes";
+                return false;
+            } else {
+                line += ch;
+            }
+        }
+        if (in.bad()) {
+            error = "line " + std::to_string(number + 1) + ": read error";
+            return false;
+        }
+        if (!ended && line.empty())
+            return true;
         ++number;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -231,7 +256,58 @@ bool RunSimSetup(SimulatorControl& sim, std::istream& in, std::string& error) {
             return false;
         }
     }
-    return true;
+}
+
+bool RunSimSetupFile(SimulatorControl& sim, const std::string& path, std::string& error) {
+    namespace fs = std::filesystem;
+    const std::string kCannotRead = "cannot read the simulator set-up file: ";
+    std::error_code ec;
+    // Opening a pipe would wait for a writer and a device may never end: look before opening.
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) {
+        error = kCannotRead + "file not found";
+        return false;
+    }
+    if (ec) {
+        error = kCannotRead + ec.message();
+        return false;
+    }
+    if (!fs::is_regular_file(status)) {
+        error =
+            kCannotRead + (fs::is_directory(status) ? "a folder, not a file"
+                                                    : "not a regular file (a device or a pipe)");
+        return false;
+    }
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (ec) {
+        error = kCannotRead + ec.message();
+        return false;
+    }
+    if (size > kSimSetupMaxBytes) {
+        error = kCannotRead + "file of " + std::to_string(size) +
+                " bytes; a set-up file holds at most " + std::to_string(kSimSetupMaxBytes) +
+                " bytes";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = kCannotRead + "opening it failed";
+        return false;
+    }
+    // At most one byte past the bound: the file may have grown since its size was taken.
+    std::string text(kSimSetupMaxBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (in.bad()) {
+        error = kCannotRead + "read error";
+        return false;
+    }
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kSimSetupMaxBytes) {
+        error = kCannotRead + "it grew past " + std::to_string(kSimSetupMaxBytes) + " bytes";
+        return false;
+    }
+    std::istringstream lines(text);
+    return RunSimSetup(sim, lines, error);
 }
 
 }  // namespace tq

@@ -10,6 +10,7 @@
 //   garble N         garble the next N replies
 // Numbers are decimal or hexadecimal with 0x; signed and fractional only where the quantity is.
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <string>
@@ -31,8 +32,18 @@ bool ParseCommandReal(std::string_view text, double& value);
 bool RunSimCommand(SimulatorControl& sim, const std::string& args, std::string& output,
                    std::string& error);
 
+// A set-up holds a few short lines; anything far larger is not one.
+inline constexpr std::size_t kSimSetupMaxBytes = 1 << 20;
+inline constexpr std::size_t kSimSetupMaxLineBytes = 4096;
+
 // Applies a bench set-up: one command per line; blank lines and lines starting with # are
-// skipped. Stops at the first failing line; `error` then names its line number.
+// skipped. Stops at the first failing line, a line longer than kSimSetupMaxLineBytes or a read
+// error; `error` then names the line number.
 bool RunSimSetup(SimulatorControl& sim, std::istream& in, std::string& error);
+
+// Applies the set-up file at `path`: only a regular file of at most kSimSetupMaxBytes (a
+// directory, a device or a pipe is refused before it is opened). False with the reason in
+// `error` when the file cannot be read or a line fails.
+bool RunSimSetupFile(SimulatorControl& sim, const std::string& path, std::string& error);
 
 }  // namespace tq

@@ -18,6 +18,7 @@
 #include "core/Fields.h"
 #include "core/Tables.h"
 #include "ui/main/WordDisplay.h"
+#include "ui/widgets/ChoiceList.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {
@@ -244,7 +245,8 @@ void ComposerPanel::Impl::Build() {
                                         : Qt::AlignLeft | Qt::AlignVCenter;
         switch (design.kind) {
             case Kind::List:
-                widget = new QComboBox(&panel);
+                // Every list writes to the board or changes the view (with read-backs).
+                widget = new ChoiceList(&panel);
                 break;
             case Kind::Entry: {
                 auto* box = new QLineEdit(text, &panel);

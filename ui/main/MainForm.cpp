@@ -244,7 +244,11 @@ void MainForm::BuildStatusBar() {
     bar->setObjectName(QStringLiteral("StatusBar"));
     bar->setSizeGripEnabled(false);
     setStatusBar(bar);
-    bar->showMessage(ctx_.boardName);
+    // The board and whether it answers are lasting parts of the status bar: a temporary message
+    // (a menu's status tip) must not wipe them.
+    boardLabel_ = new QLabel(ctx_.boardName, bar);
+    boardLabel_->setObjectName(QStringLiteral("StatusBoard"));
+    bar->addPermanentWidget(boardLabel_);
     // Remote clients are a lasting part of the status bar, shown while there are any.
     remoteLabel_ = new QLabel(bar);
     remoteLabel_->setObjectName(QStringLiteral("StatusRemote"));
@@ -368,8 +372,8 @@ void MainForm::RequestFinished(int32_t result) {
     if (silent == boardSilent_)
         return;
     boardSilent_ = silent;
-    statusBar()->showMessage(silent ? ctx_.boardName + QStringLiteral(" \u2014 ") + kNotResponding
-                                    : ctx_.boardName);
+    boardLabel_->setText(silent ? ctx_.boardName + QStringLiteral(" \u2014 ") + kNotResponding
+                                : ctx_.boardName);
 }
 
 bool MainForm::Load() {
@@ -379,7 +383,7 @@ bool MainForm::Load() {
 
     const int16_t result = ctx_.instrument.ConnectBoard(ctx_.programFolder);
     if (result != 0) {
-        const std::string why = Instrument::ExplainResult(result);
+        const std::string why = ctx_.instrument.ExplainConnectResult(result);
         if (!why.empty())
             ctx_.messages.ShowMessage(this, MessageIcon::Warning, QString::fromStdString(why));
         ctx_.messages.ShowMessage(this, MessageIcon::Warning, kDownloadFailed);

@@ -70,6 +70,7 @@ private:
     TemperaturePanel* temperature_ = nullptr;
     CalibrationPanel* calibration_ = nullptr;
     QPushButton* command10_ = nullptr;
+    QLabel* boardLabel_ = nullptr;
     QLabel* remoteLabel_ = nullptr;
     QAction* recentSeparator_ = nullptr;
     std::array<QAction*, 4> recent_{};

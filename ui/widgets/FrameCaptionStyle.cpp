@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <optional>
 
+#include "ui/widgets/FitText.h"
+
 namespace tq {
 
 namespace {
@@ -56,6 +58,8 @@ QRect FrameCaptionStyle::subControlRect(ComplexControl control, const QStyleOpti
 void InstallFrameCaptionStyle() {
     if (!qobject_cast<FrameCaptionStyle*>(QApplication::style()))
         QApplication::setStyle(new FrameCaptionStyle(QApplication::style()->name()));
+    // Part of the program's look: the fixed windows' texts shrink to their boxes.
+    InstallTextFitting();
 }
 
 }  // namespace tq

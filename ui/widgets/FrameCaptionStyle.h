@@ -18,7 +18,7 @@ public:
                          SubControl subControl, const QWidget* widget = nullptr) const override;
 };
 
-// Installs the style for the application (once).
+// Installs the style for the application (once), with text fitting (FitText.h).
 void InstallFrameCaptionStyle();
 
 }  // namespace tq

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -269,6 +270,31 @@ TEST_F(ComposerTest, ChoosingARangeWritesItsCodeToTheSelectedChannel) {
     EXPECT_EQ(Sent(), (Traffic{Pulsed(0x1B, 1)}));
     EXPECT_FLOAT_EQ(t.state.RangeVolts, 10.2564f);
     EXPECT_EQ(Text("LabelRW"), QStringLiteral("0"));
+}
+
+TEST_F(ComposerTest, TheWheelOverAListNeitherChangesItNorWrites) {
+    StartUp();
+    Choose("ComboReg", QStringLiteral("Coarse Gain Register"));
+    for (const char* list : {"ComboCoarse", "ComboReg", "ComboAddr"}) {
+        SCOPED_TRACE(list);
+        t.adapter.Clear();
+        const QString before = Text(list);
+        QWidget* w = Widget(list);
+        for (int notch : {-120, -120, 120}) {
+            const QPointF at(w->width() / 2.0, w->height() / 2.0);
+            QWheelEvent wheel(at, w->mapToGlobal(at), QPoint(), QPoint(0, notch), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(w, &wheel);
+        }
+        EXPECT_EQ(Text(list), before);
+        EXPECT_EQ(Sent(), Traffic{});
+    }
+    // The keyboard on the focused list is a deliberate choice and still writes.
+    t.adapter.Clear();
+    Widget("ComboCoarse")->setFocus();
+    QTest::keyClick(Widget("ComboCoarse"), Qt::Key_Down);
+    EXPECT_EQ(Text("ComboCoarse"), QString::fromUtf8("Output Range = \u00b1 10.2564 V"));
+    EXPECT_EQ(Sent(), (Traffic{Pulsed(0x18, 1)}));
 }
 
 TEST_F(ComposerTest, ChannelListSetsAddressBitsAndReadsThere) {

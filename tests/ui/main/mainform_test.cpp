@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
 #include <string>
@@ -188,14 +189,18 @@ TEST_F(MainFormFixture, TheFirstSwitchFlipKeepsWhatTheConverterHad) {
 }
 
 TEST_F(MainFormFixture, AFailedDownloadExplainsItselfAndSendsNothingMore) {
+    // The explanation of the code, then where the program looked for the firmware file.
     struct Case {
         int32_t result;
         bool explained;
+        QString detail;
     };
-    for (const Case& c : std::vector<Case>{{1, false},
-                                           {kResultIoError, true},
-                                           {kResultFirmwareMissing, true},
-                                           {kResultSimulatorImage, true}}) {
+    for (const Case& c : std::vector<Case>{
+             {1, false, {}},
+             {kResultIoError, true, {}},
+             {kResultFirmwareMissing, true,
+              QStringLiteral(" (expected at /opt/tq/TQ2604.hex: file not found)")},
+             {kResultSimulatorImage, true, QStringLiteral(" (/opt/tq/TQ2604.hex)")}}) {
         TestContext context;
         MainForm window(context.context);
         context.adapter.downloadResult = c.result;
@@ -208,7 +213,8 @@ TEST_F(MainFormFixture, AFailedDownloadExplainsItselfAndSendsNothingMore) {
         std::vector<QString> expected;
         if (c.explained) {
             const std::string_view why = ExplainAdapterResult(c.result);
-            expected.push_back(QString::fromUtf8(why.data(), static_cast<qsizetype>(why.size())));
+            expected.push_back(QString::fromUtf8(why.data(), static_cast<qsizetype>(why.size())) +
+                               c.detail);
         }
         expected.push_back(QStringLiteral("Error Downloading Firmware - Check USB connections"));
         EXPECT_EQ(texts, expected) << c.result;
@@ -345,8 +351,8 @@ TEST_F(MainFormFixture, WritesPulseWhileCheckedAndTheReadWriteCellFollows) {
 TEST_F(MainFormFixture, TheStatusBarNamesTheBoardAndReportsSilence) {
     ASSERT_TRUE(Load(0));
     form.show();
-    QStatusBar* bar = Find<QStatusBar>("StatusBar");
-    EXPECT_EQ(bar->currentMessage(), QStringLiteral("Test board"));
+    auto* board = Find<QLabel>("StatusBoard");
+    EXPECT_EQ(board->text(), QStringLiteral("Test board"));
     struct Step {
         int32_t result;
         bool silent;
@@ -354,10 +360,44 @@ TEST_F(MainFormFixture, TheStatusBarNamesTheBoardAndReportsSilence) {
     for (const Step& s : std::vector<Step>{{-1, true}, {-7, true}, {0, false}, {-1, true}}) {
         ctx.adapter.requestResult = s.result;
         QTest::mouseClick(Find<QWidget>("Command4"), Qt::LeftButton);
-        EXPECT_TRUE(bar->currentMessage().startsWith(QStringLiteral("Test board")));
-        EXPECT_EQ(bar->currentMessage().contains(QStringLiteral("Board not responding")), s.silent)
+        EXPECT_TRUE(board->text().startsWith(QStringLiteral("Test board")));
+        EXPECT_EQ(board->text().contains(QStringLiteral("Board not responding")), s.silent)
             << s.result;
     }
+}
+
+TEST_F(MainFormFixture, StatusTipsLeaveTheBoardAndItsStateInTheStatusBar) {
+    ASSERT_TRUE(Load(0));
+    form.show();
+    auto* board = Find<QLabel>("StatusBoard");
+    auto* remote = Find<QLabel>("StatusRemote");
+    // Hovering a menu item shows its tip and clears it on leaving, as the menus do.
+    const auto hoverMenu = [this] {
+        QStatusTipEvent tip(QStringLiteral("Leave the program"));
+        QApplication::sendEvent(&form, &tip);
+        QStatusTipEvent none{QString()};
+        QApplication::sendEvent(&form, &none);
+    };
+    struct Step {
+        int32_t result;
+        QString shown;
+    };
+    const QString silent = QStringLiteral("Test board \u2014 Board not responding");
+    for (const Step& s : std::vector<Step>{{0, QStringLiteral("Test board")},
+                                           {-1, silent},
+                                           {-1, silent},
+                                           {0, QStringLiteral("Test board")}}) {
+        ctx.adapter.requestResult = s.result;
+        QTest::mouseClick(Find<QWidget>("Command4"), Qt::LeftButton);
+        hoverMenu();
+        EXPECT_EQ(board->text(), s.shown) << s.result;
+        EXPECT_TRUE(board->isVisible()) << s.result;
+    }
+    form.ShowRemoteClients(2);
+    hoverMenu();
+    EXPECT_EQ(remote->text(), QStringLiteral("Remote: 2 clients"));
+    EXPECT_TRUE(remote->isVisible());
+    EXPECT_TRUE(board->isVisible());
 }
 
 }  // namespace

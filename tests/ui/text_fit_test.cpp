@@ -1,0 +1,204 @@
+// Every text of every window shows whole in its box, with the desktop's normal font and with a
+// larger one (this program runs twice: the second time with QT_FONT_DPI=144 and high-DPI scaling
+// off, so fonts grow while the boxes keep their pixel sizes). Measured independently of the
+// fitting: a text's width and height against its box, and a caption against the controls placed
+// over it.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTest>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestContext.h"
+#include "ui/auxiliary/Form1.h"
+#include "ui/auxiliary/Form2.h"
+#include "ui/auxiliary/TestForm.h"
+#include "ui/auxiliary/VoutForm.h"
+#include "ui/auxiliary/frmAbout.h"
+#include "ui/main/MainForm.h"
+#include "ui/widgets/Toggle.h"
+
+namespace tq::testing {
+namespace {
+
+std::string Name(const QWidget* w) {
+    return w->window()->objectName().toStdString() + "." + w->objectName().toStdString() + " '" +
+           (qobject_cast<const QGroupBox*>(w) ? qobject_cast<const QGroupBox*>(w)->title()
+            : qobject_cast<const QLabel*>(w)  ? qobject_cast<const QLabel*>(w)->text()
+            : qobject_cast<const QAbstractButton*>(w)
+                ? qobject_cast<const QAbstractButton*>(w)->text()
+                : QString())
+               .toStdString() +
+           "'";
+}
+
+bool ByLayout(const QWidget* w) {
+    const QWidget* parent = w->parentWidget();
+    return !parent || (parent->layout() && parent->layout()->indexOf(const_cast<QWidget*>(w)) >= 0);
+}
+
+int Widest(const QFontMetrics& fm, const QString& text) {
+    int widest = 0;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        widest = std::max(widest, fm.horizontalAdvance(line));
+    return widest;
+}
+
+// Where a label draws its text, in its parent's coordinates.
+QRect LabelTextRect(const QLabel* label) {
+    const QFontMetrics fm(label->font());
+    const QRect box = label->contentsRect().translated(label->pos());
+    const int width = Widest(fm, label->text());
+    int left = box.left();
+    if (label->alignment() & Qt::AlignRight)
+        left = box.right() + 1 - width;
+    else if (label->alignment() & Qt::AlignHCenter)
+        left = box.left() + (box.width() - width) / 2;
+    return QRect(left, box.top(), width, box.height());
+}
+
+// What is wrong with how `w` shows its text, or nothing.
+std::string Clipped(const QWidget* w) {
+    const QFontMetrics fm(w->font());
+    const QStyle* style = w->style();
+    if (const auto* label = qobject_cast<const QLabel*>(w)) {
+        if (label->text().isEmpty() || label->textFormat() == Qt::RichText)
+            return {};
+        const QRect box = label->contentsRect();
+        if (label->wordWrap()) {
+            const QRect need =
+                fm.boundingRect(QRect(0, 0, box.width(), 1 << 20),
+                                Qt::TextWordWrap | label->alignment(), label->text());
+            return need.height() <= box.height() ? std::string() : "wrapped lines cut off";
+        }
+        if (Widest(fm, label->text()) > box.width())
+            return "wider than its box";
+        if (fm.height() > box.height())
+            return "taller than its box";
+        // No other control may lie over the text (backgrounds that hold the whole box aside).
+        const QRect text = LabelTextRect(label);
+        const QWidget* parent = label->parentWidget();
+        for (const QWidget* other : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (other == label || !other->isVisibleTo(parent) ||
+                other->geometry().contains(label->geometry()))
+                continue;
+            const bool control =
+                qobject_cast<const QLabel*>(other) || qobject_cast<const QAbstractButton*>(other) ||
+                qobject_cast<const QLineEdit*>(other) || qobject_cast<const QComboBox*>(other);
+            if (control && other->geometry().intersects(text))
+                return "covered by " + other->objectName().toStdString();
+        }
+        return {};
+    }
+    if (const auto* edit = qobject_cast<const QLineEdit*>(w)) {
+        if (fm.horizontalAdvance(edit->text()) > w->width() - 8)
+            return "entry text wider than its box";
+        return fm.height() <= w->height() - 2 ? std::string() : "entry text taller than its box";
+    }
+    if (const auto* combo = qobject_cast<const QComboBox*>(w))
+        return combo->sizeHint().width() <= w->width() ? std::string()
+                                                       : "items wider than the list";
+    if (qobject_cast<const Toggle*>(w))
+        return w->sizeHint().width() <= w->width() ? std::string() : "caption wider than switch";
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+        int room = w->width() - 6;
+        if (qobject_cast<const QCheckBox*>(w))
+            room = w->width() - style->pixelMetric(QStyle::PM_IndicatorWidth) -
+                   style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+        if (qobject_cast<const QRadioButton*>(w))
+            room = w->width() - style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth) -
+                   style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing);
+        const QString text = QString(button->text()).remove(QLatin1Char('&'));
+        if (fm.horizontalAdvance(text) > room)
+            return "caption wider than the button";
+        return fm.height() <= w->height() ? std::string() : "caption taller than the button";
+    }
+    if (const auto* frame = qobject_cast<const QGroupBox*>(w)) {
+        const QVariant caption = frame->property("captionFont");
+        const QFontMetrics cfm(caption.isValid() ? caption.value<QFont>() : frame->font());
+        if (cfm.horizontalAdvance(QString(frame->title()).remove(QLatin1Char('&'))) >
+            w->width() - 16)
+            return "caption wider than the frame";
+        for (const QWidget* child : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (child->isVisibleTo(frame) && child->y() < cfm.height())
+                return "caption reaches into " + child->objectName().toStdString();
+        return {};
+    }
+    return {};
+}
+
+// Every shown text of `window`; `when` names the moment for the failure messages.
+void ExpectAllFit(QWidget* window, const std::string& when) {
+    window->show();
+    QApplication::processEvents();
+    int checked = 0;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(window) || ByLayout(w))
+            continue;
+        ++checked;
+        const std::string fault = Clipped(w);
+        EXPECT_EQ(fault, "") << Name(w) << " " << when << ", box " << w->width() << "x"
+                             << w->height() << ", " << w->font().pointSizeF() << " pt";
+    }
+    EXPECT_GT(checked, 0) << when;
+}
+
+class TextFit : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qgetenv("QT_FONT_DPI") == "144") {
+            // The larger font must really be in force, or this run proves nothing.
+            ASSERT_EQ(QGuiApplication::primaryScreen()->logicalDotsPerInchY(), 144);
+            ASSERT_EQ(QGuiApplication::primaryScreen()->devicePixelRatio(), 1.0);
+        }
+    }
+    TestContext t;
+};
+
+TEST_F(TextFit, MainWindowInEachRegisterViewAndTheCalibration) {
+    MainForm form(t.context);
+    t.adapter.QueueRegisterRead(0);
+    ASSERT_TRUE(form.Load());
+    ExpectAllFit(&form, "at start");
+    auto* list = form.findChild<QComboBox*>(QStringLiteral("ComboReg"));
+    for (int i = 0; i < list->count(); ++i) {
+        list->setCurrentIndex(i);
+        emit list->activated(i);
+        ExpectAllFit(&form, "in the view " + list->itemText(i).toStdString());
+    }
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command8")), Qt::LeftButton);
+    ExpectAllFit(&form, "during the calibration");
+}
+
+TEST_F(TextFit, AuxiliaryWindows) {
+    const std::vector<std::pair<std::string, std::function<QWidget*()>>> windows{
+        {"TestForm", [&] { return new TestForm(t.context); }},
+        {"VoutForm", [&] { return new VoutForm(t.context); }},
+        {"Form2", [&] { return new Form2(t.context); }},
+        {"frmAbout", [&] { return new frmAbout(t.context); }},
+        {"Form1", [&] { return new Form1(t.context); }},
+    };
+    for (const auto& [name, make] : windows) {
+        std::unique_ptr<QWidget> window(make());
+        window->setAttribute(Qt::WA_DeleteOnClose, false);
+        ExpectAllFit(window.get(), name);
+    }
+}
+
+}  // namespace
+}  // namespace tq::testing
