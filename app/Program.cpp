@@ -213,7 +213,7 @@ bool Program::StartServer() {
 int Program::RunHeadless() {
     const int16_t result = instrument_->ConnectBoard(context_->programFolder);
     if (result != 0) {
-        const std::string why = Instrument::ExplainResult(result);
+        const std::string why = instrument_->ExplainConnectResult(result);
         if (!why.empty())
             std::fprintf(stderr, "tq2604x-eval: %s\n", why.c_str());
         std::fprintf(stderr, "tq2604x-eval: Error Downloading Firmware - Check USB connections\n");
