@@ -18,6 +18,7 @@
 #include "core/DeviceState.h"
 #include "instrument/Calibration.h"
 #include "instrument/Instrument.h"
+#include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
 namespace {
@@ -207,17 +208,7 @@ TEST(InstrumentListeners, EachChangeCarriesItsTargetValueAndOrigin) {
 }
 
 // On the simulated board: what the outputs do.
-struct Simulated {
-    DeviceState state;
-    SimulatedBoard board;
-    BoardRequests requests{state, board};
-    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
-    Simulated() {
-        ApplyStartDefaults(state);
-        instrument.SetPulseAfterDataWrite(true);
-        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
-    }
-};
+using Simulated = testing::SimulatedInstrument;
 
 TEST(InstrumentOnTheSimulatedBoard, VoltagesLandOnTheirChannelInTheirRange) {
     Simulated s;

@@ -10,20 +10,12 @@
 #include "adapter/simulated/SimulatedBoard.h"
 #include "board/BoardRequests.h"
 #include "instrument/Setup.h"
+#include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
 namespace {
 
-struct Simulated {
-    DeviceState state;
-    SimulatedBoard board;
-    BoardRequests requests{state, board};
-    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
-    Simulated() {
-        ApplyStartDefaults(state);
-        instrument.SetPulseAfterDataWrite(true);
-        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
-    }
+struct Simulated : testing::SimulatedInstrument {
     std::vector<uint16_t> Registers() const {
         std::vector<uint16_t> all;
         for (int ch = 0; ch < 4; ++ch)

@@ -13,22 +13,14 @@
 #include "board/BoardRequests.h"
 #include "core/DeviceState.h"
 #include "remote/InstrumentCommands.h"
+#include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
 namespace {
 
-struct Board {
-    DeviceState state;
-    SimulatedBoard board;
-    BoardRequests requests{state, board};
-    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
+struct Board : testing::SimulatedInstrument {
     InstrumentCommands commands{instrument, &board};
     ScpiSession session{commands};
-    Board() {
-        ApplyStartDefaults(state);
-        instrument.SetPulseAfterDataWrite(true);
-        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
-    }
     std::string Send(const std::string& line) { return session.Execute(line).value_or(""); }
 };
 

@@ -15,6 +15,7 @@
 #include "board/BoardRequests.h"
 #include "core/DeviceState.h"
 #include "remote/ScpiServer.h"
+#include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
 namespace {
@@ -39,13 +40,10 @@ bool WaitFor(const std::function<bool()>& done) {
     return true;
 }
 
-class ServerTest : public ::testing::Test {
+class ServerTest : public ::testing::Test, public testing::SimulatedInstrument {
 protected:
     ServerTest() {
         App();
-        ApplyStartDefaults(state);
-        instrument.SetPulseAfterDataWrite(true);
-        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
         QString error;
         EXPECT_TRUE(server.Listen(QHostAddress::LocalHost, 0, error)) << error.toStdString();
         QObject::connect(&server, &ScpiServer::ClientCountChanged,
@@ -69,10 +67,6 @@ protected:
 
     uint16_t Data(int channel) { return board.GetRegister(channel, 2); }
 
-    DeviceState state;
-    SimulatedBoard board;
-    BoardRequests requests{state, board};
-    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
     InstrumentCommands commands{instrument, &board};
     ScpiServer server{commands};
     std::vector<int> counts;
