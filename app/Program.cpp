@@ -56,8 +56,7 @@ Program::~Program() {
     // Windows and clients go first: they hold references into the context and the board.
     server_.reset();
     console_.reset();
-    for (auto& [name, window] : windows_)
-        delete window.data();
+    windows_.clear();
 }
 
 void Program::PrintMessagesAtOnce(bool atOnce) {

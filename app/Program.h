@@ -39,6 +39,27 @@ struct ProgramOptions {
     QString setupFile;       // a setup to open after start-up
 };
 
+// Owns one window. A window that deletes itself (the About window on OK) leaves it empty, so the
+// next use makes a new one.
+class OwnedWindow {
+public:
+    OwnedWindow() = default;
+    ~OwnedWindow() { delete window_.data(); }
+    OwnedWindow(const OwnedWindow&) = delete;
+    OwnedWindow& operator=(const OwnedWindow&) = delete;
+    OwnedWindow& operator=(QWidget* window) {
+        delete window_.data();
+        window_ = window;
+        return *this;
+    }
+    operator QWidget*() const { return window_.data(); }
+    QWidget* operator->() const { return window_.data(); }
+    QWidget* data() const { return window_.data(); }
+
+private:
+    QPointer<QWidget> window_;
+};
+
 // --list-boards: each attached board's location and serial number, one a line.
 int ListBoards();
 
@@ -76,9 +97,8 @@ private:
     QtFileDialogs fileDialogs_;
     RecordingMessageSink recorded_;
     std::unique_ptr<WindowContext> context_;
-    // Each window once, made on first use; deleted here at the end (the About window may have
-    // deleted itself first, which the guarded pointer notices).
-    std::map<WindowId, QPointer<QWidget>> windows_;
+    // Each window once, made on first use, owned here until the end.
+    std::map<WindowId, OwnedWindow> windows_;
     std::unique_ptr<AutomationConsole> console_;
     std::unique_ptr<InstrumentCommands> commands_;
     std::unique_ptr<ScpiServer> server_;
