@@ -229,12 +229,13 @@ void Instrument::SetPulseAfterDataWrite(bool on) {
 
 void Instrument::Remember(int16_t address, int16_t reg, int32_t value, bool readBack) {
     if (reg == kRegCoarseGain && !(readBack && value == kSilentReadBack)) {
-        if (address == kAllChannels && !readBack)
+        if (address >= 0 && address < kChannelCount)
+            knownRange_[static_cast<std::size_t>(address)] = value & 3;
+        else if (address == kAllChannels && !readBack)
             knownRange_.fill(value & 3);
-        else if (address >= 0 && address < 8)
+        else if (address >= kAllChannels && address < 8 && readBack)
             // Addresses 4 to 7 read back channel A.
-            knownRange_[static_cast<std::size_t>(address < kChannelCount ? address : 0)] =
-                value & 3;
+            knownRange_[0] = value & 3;
     }
     InstrumentChange change{InstrumentChange::Kind::Register};
     change.address = address;

@@ -154,6 +154,12 @@ TEST(InstrumentRange, KnownFromWritesAndReadBacksReadOnceOtherwise) {
     r.adapter.QueueRegisterRead(0);
     i.ReadRegister(1, kRegCoarseGain);
     EXPECT_EQ(i.KnownRangeCode(1), 0);
+    // Addresses 5 to 7 write no channel; reading them answers DAC A.
+    i.WriteRegister(5, kRegCoarseGain, 1);
+    EXPECT_EQ(i.KnownRangeCode(0), 2);
+    r.adapter.QueueRegisterRead(1);
+    i.ReadRegister(6, kRegCoarseGain);
+    EXPECT_EQ(i.KnownRangeCode(0), 1);
 }
 
 // A call sends its whole sequence, then reports the first failed request with the adapter's
