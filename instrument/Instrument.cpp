@@ -496,7 +496,7 @@ int32_t Instrument::AdoptFunctionRegister() {
     return image;
 }
 
-void Instrument::CheckNotOwned(int16_t address, int16_t reg) const {
+void Instrument::CheckNotOwned(int16_t address, int16_t reg) {
     const bool channelRegister =
         reg == kRegData || reg == kRegCoarseGain || reg == kRegFineGain || reg == kRegOffset;
     const bool clear = reg == kRegFunction && address == kFnClearAll;
@@ -506,9 +506,14 @@ void Instrument::CheckNotOwned(int16_t address, int16_t reg) const {
         const Claim& claim = claims_[static_cast<std::size_t>(channel)];
         if (claim.owner == nullptr || claim.owner == origin_)
             continue;
-        if (clear || address == channel || (channelRegister && address == kAllChannels))
-            throw InstrumentError("DAC " + std::string(1, static_cast<char>('A' + channel)) +
-                                  " is driven by " + claim.name + "; stop it to change the output");
+        if (!(clear || address == channel || (channelRegister && address == kAllChannels)))
+            continue;
+        // The windows swallow instrument errors in their handlers; this lets one of them say why.
+        InstrumentChange change{InstrumentChange::Kind::Refused};
+        change.address = channel;
+        Notify(change);
+        throw InstrumentError("DAC " + std::string(1, static_cast<char>('A' + channel)) +
+                              " is driven by " + claim.name + "; stop it to change the output");
     }
 }
 

@@ -44,6 +44,7 @@ struct InstrumentChange {
         ReadWrite,            // the R/W bit of the word just sent
         Resolution,           // value 16 or 14
         RequestResult,        // a board request finished with this result (negative: failed)
+        Refused,              // a write to a channel (address) that a running activity owns
     };
     Kind kind;
     int16_t address = 0;
@@ -235,7 +236,7 @@ private:
     void Remember(int16_t address, int16_t reg, int32_t value, bool readBack);
     int32_t WriteDataRegister(int16_t address, int32_t code);
     static void CheckChannel(int16_t channel, bool allowAll);
-    void CheckNotOwned(int16_t address, int16_t reg) const;
+    void CheckNotOwned(int16_t address, int16_t reg);
 
     struct Claim {
         const void* owner = nullptr;
