@@ -21,6 +21,7 @@
 #include "ui/bench/BenchForm.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/SetupFiles.h"
+#include "ui/waveform/TemperatureLogForm.h"
 #include "ui/waveform/WaveformForm.h"
 #include "ui/widgets/Placement.h"
 
@@ -149,6 +150,9 @@ bool Program::OpenWindow(WindowId window) {
                 break;
             case WindowId::Waveform:
                 slot = new WaveformForm(*context_);
+                break;
+            case WindowId::TemperatureLog:
+                slot = new TemperatureLogForm(*context_);
                 break;
             case WindowId::Main:
                 break;

@@ -30,9 +30,10 @@ enum class WindowId {
     LegacyPanel,      // Form1
     Bench,            // BenchForm, only with the simulated board
     Waveform,         // WaveformForm
+    TemperatureLog,   // TemperatureLogForm
 };
 
-inline constexpr std::array<std::pair<WindowId, std::string_view>, 8> kWindowNames{{
+inline constexpr std::array<std::pair<WindowId, std::string_view>, 9> kWindowNames{{
     {WindowId::Main, "MainForm"},
     {WindowId::DirectReadWrite, "TestForm"},
     {WindowId::OutputVoltages, "VoutForm"},
@@ -41,6 +42,7 @@ inline constexpr std::array<std::pair<WindowId, std::string_view>, 8> kWindowNam
     {WindowId::LegacyPanel, "Form1"},
     {WindowId::Bench, "BenchForm"},
     {WindowId::Waveform, "WaveformForm"},
+    {WindowId::TemperatureLog, "TemperatureLogForm"},
 }};
 
 inline QString WindowName(WindowId id) {

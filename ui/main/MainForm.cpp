@@ -239,6 +239,11 @@ void MainForm::BuildMenus() {
                 [this] { ctx_.openWindow(WindowId::Waveform); });
     }
 
+    QAction* temperatureLog = menuBar()->addAction(QStringLiteral("Temperature Log"));
+    temperatureLog->setObjectName(QStringLiteral("MnuTemperatureLog"));
+    connect(temperatureLog, &QAction::triggered, this,
+            [this] { ctx_.openWindow(WindowId::TemperatureLog); });
+
     if (ctx_.bench) {
         QAction* bench = menuBar()->addAction(QStringLiteral("Simulated Bench"));
         bench->setObjectName(QStringLiteral("MnuBench"));
