@@ -43,7 +43,7 @@ TEST(WaveformEndToEnd, TriangleAndStaircaseTogetherOwnTheirChannelsUntilStopped)
         "-5.000700\nok\n-5.001420\nok\nok\nok\n"
         "text: Refused: DAC A is driven by the waveform run; stop it to change the output\n"
         "visible: 1\nenabled: 1\nok\n-5.000700\nok\nok\n"
-        "text: Stopped after 1 steps\nvisible: 1\nenabled: 1\nok\nok\nok\n3.000980\nok\nok\nok\n";
+        "text: Stopped after 1 steps\nvisible: 1\nenabled: 1\nok\nok\nok\n3.000858\nok\nok\nok\n";
     EXPECT_NE(run.output.find(expected), std::string::npos) << run.output;
 }
 
