@@ -77,7 +77,8 @@ TEST_F(TemperatureLogFormTest, EachReadingIsOnDiskBeforeTheNext) {
     QStringList lines = FileLines(path);
     ASSERT_EQ(lines.size(), 2);
     EXPECT_EQ(lines[0], "time_utc,seconds,celsius,error");
-    EXPECT_TRUE(lines[1].endsWith("Z,0.000,49.7246,") && lines[1].size() == 39) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("Z,0.000,49.7246,") && lines[1].size() == 39)
+        << lines[1].toStdString();
     EXPECT_DOUBLE_EQ(*timer.wake, 0.25);
     QueueReading(4095);
     QueueReading(5000);  // beyond 12 bits: a failed reading
