@@ -21,6 +21,8 @@
 #include "ui/bench/BenchForm.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/SetupFiles.h"
+#include "ui/waveform/TemperatureLogForm.h"
+#include "ui/waveform/WaveformForm.h"
 #include "ui/widgets/Placement.h"
 
 namespace tq {
@@ -45,11 +47,15 @@ Program::Program(const ProgramOptions& options) : options_(options) {
     instrument_ = std::make_unique<Instrument>(
         state_, *requests_,
         BoardIdentity{boardName.toStdString(), options_.simulate ? "SIMULATED" : ""});
+    // One run for the windows and the protocol alike; its steps go out between events.
+    runTimer_ = std::make_unique<QtRunTimer>();
+    waveform_ = std::make_unique<WaveformRun>(*instrument_, *runTimer_);
+    runTimer_->SetAction([run = waveform_.get()] { run->Step(); });
     MessageSink& messages = options_.automation ? static_cast<MessageSink&>(recorded_) : boxes_;
     const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
-    context_ = std::make_unique<WindowContext>(
-        WindowContext{state_, *instrument_, messages, folder.toStdString(), boardName, simulator_,
-                      [this](WindowId window) { return OpenWindow(window); }, &fileDialogs_});
+    context_ = std::make_unique<WindowContext>(WindowContext{
+        state_, *instrument_, messages, folder.toStdString(), boardName, simulator_,
+        [this](WindowId window) { return OpenWindow(window); }, &fileDialogs_, waveform_.get()});
 }
 
 Program::~Program() {
@@ -141,6 +147,12 @@ bool Program::OpenWindow(WindowId window) {
                 if (simulator_)
                     slot = new BenchForm(*context_);
                 break;
+            case WindowId::Waveform:
+                slot = new WaveformForm(*context_);
+                break;
+            case WindowId::TemperatureLog:
+                slot = new TemperatureLogForm(*context_);
+                break;
             case WindowId::Main:
                 break;
         }
@@ -184,7 +196,7 @@ void Program::TakeBoardLocation() {
 }
 
 bool Program::StartServer() {
-    commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_);
+    commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_, waveform_.get());
     server_ = std::make_unique<ScpiServer>(*commands_);
     QString error;
     const QHostAddress& address = options_.listenAddress;

@@ -15,6 +15,7 @@
 #include "core/DeviceState.h"
 #include "instrument/Instrument.h"
 #include "ui/WindowContext.h"
+#include "ui/waveform/QtRunTimer.h"
 #include "ui/widgets/FileDialogs.h"
 #include "ui/widgets/MessageSink.h"
 
@@ -93,6 +94,8 @@ private:
     std::unique_ptr<TracingAdapter> trace_;
     std::unique_ptr<BoardRequests> requests_;
     std::unique_ptr<Instrument> instrument_;
+    std::unique_ptr<QtRunTimer> runTimer_;
+    std::unique_ptr<WaveformRun> waveform_;  // before the timer it wakes up: ends first
     BoxMessageSink boxes_;
     QtFileDialogs fileDialogs_;
     RecordingMessageSink recorded_;

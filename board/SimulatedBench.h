@@ -18,6 +18,10 @@ public:
     // Line levels of D0 and D1 (0 or 1).
     virtual int D0Level() const = 0;
     virtual int D1Level() const = 0;
+    // From now on each vendor request takes this long, as on a real USB link (0: none), so that
+    // waveform runs and their rates can be tried without hardware.
+    virtual void SetLatency(int64_t microseconds) = 0;
+    virtual int64_t Latency() const = 0;
 };
 
 class SimulatorControl : public SimulatedBench {

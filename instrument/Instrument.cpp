@@ -103,7 +103,9 @@ private:
 class Instrument::Hooks : public RegisterHooks {
 public:
     explicit Hooks(Instrument& instrument) : instrument_(instrument) {}
-    bool PulseAfterDataWrite() const override { return instrument_.PulseAfterDataWrite(); }
+    bool PulseAfterDataWrite() const override {
+        return instrument_.PulseAfterDataWrite() && !instrument_.withoutPulse_;
+    }
     void ShowReadWrite(int16_t readWrite) override { instrument_.ShowReadWrite(readWrite); }
 
 private:
@@ -246,6 +248,7 @@ void Instrument::Remember(int16_t address, int16_t reg, int32_t value, bool read
 }
 
 void Instrument::WriteRegister(int16_t address, int16_t reg, int32_t data) {
+    CheckNotOwned(address, reg);
     CallScope scope(*this);
     registers_->WriteRegister(address, reg, data);
     Remember(address, reg, data, false);
@@ -269,6 +272,8 @@ int32_t Instrument::WriteDataRegister(int16_t address, int32_t code) {
 VoltageSetting Instrument::SetChannelVoltage(int16_t address, float volts, float rangeForCode3,
                                              bool refuseBeyondRange) {
     CheckChannel(address, true);
+    // Refused before the range read-back, so that nothing at all is sent.
+    CheckNotOwned(address, kRegData);
     CallScope scope(*this);
     // The range is that of the channel; "ALL DACs" goes by DAC A's.
     const int16_t rangeChannel = address < kAllChannels ? address : 0;
@@ -492,6 +497,79 @@ int32_t Instrument::AdoptFunctionRegister() {
     return image;
 }
 
+void Instrument::CheckNotOwned(int16_t address, int16_t reg) {
+    const bool channelRegister =
+        reg == kRegData || reg == kRegCoarseGain || reg == kRegFineGain || reg == kRegOffset;
+    const bool clear = reg == kRegFunction && address == kFnClearAll;
+    if (!channelRegister && !clear)
+        return;
+    for (int16_t channel = 0; channel < kChannelCount; ++channel) {
+        const Claim& claim = claims_[static_cast<std::size_t>(channel)];
+        if (claim.owner == nullptr || claim.owner == origin_)
+            continue;
+        if (!(clear || address == channel || (channelRegister && address == kAllChannels)))
+            continue;
+        // The windows swallow instrument errors in their handlers; this lets one of them say why.
+        InstrumentChange change{InstrumentChange::Kind::Refused};
+        change.address = channel;
+        Notify(change);
+        throw InstrumentError("DAC " + std::string(1, static_cast<char>('A' + channel)) +
+                              " is driven by " + claim.name + "; stop it to change the output");
+    }
+}
+
+void Instrument::ClaimChannels(const void* owner, const std::vector<int16_t>& channels,
+                               const std::string& ownerName) {
+    for (const int16_t channel : channels) {
+        CheckChannel(channel, false);
+        const Claim& claim = claims_[static_cast<std::size_t>(channel)];
+        if (claim.owner != nullptr && claim.owner != owner)
+            throw InstrumentError("DAC " + std::string(1, static_cast<char>('A' + channel)) +
+                                  " is driven by " + claim.name + " already");
+    }
+    for (const int16_t channel : channels)
+        claims_[static_cast<std::size_t>(channel)] = {owner, ownerName};
+}
+
+void Instrument::ReleaseChannels(const void* owner) {
+    for (Claim& claim : claims_)
+        if (claim.owner == owner)
+            claim = {};
+}
+
+std::optional<std::string> Instrument::ChannelOwner(int16_t channel) const {
+    if (channel < 0 || channel >= kChannelCount)
+        return std::nullopt;
+    const Claim& claim = claims_[static_cast<std::size_t>(channel)];
+    if (claim.owner == nullptr)
+        return std::nullopt;
+    return claim.name;
+}
+
+void Instrument::WriteChannelsTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {
+    const int32_t top = state_.Resolution == 14 ? 16383 : 65535;
+    for (const auto& [channel, code] : codes) {
+        CheckChannel(channel, false);
+        CheckNotOwned(channel, kRegData);
+        if (code < 0 || code > top)
+            throw ValueRangeError("data code " + std::to_string(code) + " is outside 0 to " +
+                                  std::to_string(top));
+    }
+    CallScope scope(*this);
+    {
+        const bool before = std::exchange(withoutPulse_, true);
+        struct Restore {
+            bool& flag;
+            bool value;
+            ~Restore() { flag = value; }
+        } restore{withoutPulse_, before};
+        for (const auto& [channel, code] : codes)
+            WriteDataRegister(channel, code);
+    }
+    LoadAllChannels();
+    scope.Done();
+}
+
 TemperatureReading Instrument::MeasureTemperature() {
     CallScope scope(*this);
     const bool sdoBefore = state_.FnSdoDisable != 0;
@@ -516,6 +594,8 @@ TemperatureReading Instrument::MeasureTemperature() {
 }
 
 void Instrument::WriteComposedWord() {
+    if (state_.ReadWrite == 0)
+        CheckNotOwned(state_.Address, state_.RegSelect);
     CallScope scope(*this);
     requests_.WriteWord(CommandByte(state_.ReadWrite, state_.RegSelect, state_.Address),
                         state_.DataValue);

@@ -44,6 +44,7 @@ struct InstrumentChange {
         ReadWrite,            // the R/W bit of the word just sent
         Resolution,           // value 16 or 14
         RequestResult,        // a board request finished with this result (negative: failed)
+        Refused,              // a write to a channel (address) that a running activity owns
     };
     Kind kind;
     int16_t address = 0;
@@ -188,6 +189,21 @@ public:
         }
     }
 
+    // --- channels owned by a running activity ---
+
+    // While `owner` holds a channel, a write that would move its output (its data, gain or offset
+    // registers, ALL DACs, CLEAR) made under any other origin throws InstrumentError naming the
+    // channel and `ownerName`, before anything is sent. A channel another owner holds already is
+    // an InstrumentError too.
+    void ClaimChannels(const void* owner, const std::vector<int16_t>& channels,
+                       const std::string& ownerName);
+    void ReleaseChannels(const void* owner);
+    // The owner's name for a held channel, or nothing.
+    std::optional<std::string> ChannelOwner(int16_t channel) const;
+    // Each channel's N-bit data code without the pulse, then one LOAD, so that all outputs change
+    // at once. A code outside the resolution is a ValueRangeError before anything is sent.
+    void WriteChannelsTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
+
     // --- temperature ---
 
     // With the serial output disabled for the readings and restored after: three readings of the
@@ -220,6 +236,12 @@ private:
     void Remember(int16_t address, int16_t reg, int32_t value, bool readBack);
     int32_t WriteDataRegister(int16_t address, int32_t code);
     static void CheckChannel(int16_t channel, bool allowAll);
+    void CheckNotOwned(int16_t address, int16_t reg);
+
+    struct Claim {
+        const void* owner = nullptr;
+        std::string name;
+    };
 
     DeviceState& state_;
     BoardRequests& requests_;
@@ -234,6 +256,8 @@ private:
     const void* origin_ = nullptr;
     int callDepth_ = 0;
     int32_t firstFailure_ = 0;  // the first failed request's result in the current call
+    std::array<Claim, kChannelCount> claims_{};
+    bool withoutPulse_ = false;  // a write of several channels loads them itself
 };
 
 }  // namespace tq

@@ -60,6 +60,14 @@ enum Command {
     kBenchVoltage,
     kBenchTemperature,
     kBenchDigital,
+    kListVoltage,
+    kListData,
+    kListClear,
+    kListDwell,
+    kListCount,
+    kListState,
+    kInitiate,
+    kAbort,
 };
 
 struct CommandPattern {
@@ -114,6 +122,17 @@ constexpr CommandPattern kBenchCommands[] = {
     {kBenchVoltage, "BENCh:VOLTage#", Forms::kQuery},
     {kBenchTemperature, "BENCh:TEMPerature", Forms::kSetAndQuery},
     {kBenchDigital, "BENCh:DIGital#", Forms::kQuery},
+};
+
+constexpr CommandPattern kRunCommands[] = {
+    {kListVoltage, "SOURce#:LIST:VOLTage", Forms::kSetAndQuery},
+    {kListData, "SOURce#:LIST:DATA", Forms::kSetAndQuery},
+    {kListClear, "LIST:CLEar", Forms::kSet},
+    {kListDwell, "LIST:DWELl", Forms::kSetAndQuery},
+    {kListCount, "LIST:COUNt", Forms::kSetAndQuery},
+    {kListState, "LIST:STATe", Forms::kQuery},
+    {kInitiate, "INITiate[:IMMediate]", Forms::kSet},
+    {kAbort, "ABORt", Forms::kSet},
 };
 
 // What one parameter may be, after the command's count check.
@@ -186,8 +205,12 @@ int32_t RangeCodeOf(const scpi::Parameter& p) {
 
 }  // namespace
 
-InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatedBench* bench)
-    : instrument_(instrument), bench_(bench) {
+InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatedBench* bench,
+                                       WaveformRun* run)
+    : instrument_(instrument), bench_(bench), run_(run) {
+    if (run_)
+        for (const CommandPattern& c : kRunCommands)
+            table_.Add(c.id, c.pattern, c.forms);
     for (const CommandPattern& c : kCommands)
         table_.Add(c.id, c.pattern, c.forms);
     if (bench_)
@@ -510,6 +533,92 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
             NoParameters(command);
             return Bool((line == 0 ? bench_->D0Level() : bench_->D1Level()) != 0);
         }
+        case kListVoltage:
+        case kListData: {
+            if (channel < 0 || channel >= kChannelCount)
+                throw ScpiError(scpi::kHeaderSuffixOutOfRange);
+            const bool codes = match.id == kListData;
+            auto& list = lists_[static_cast<std::size_t>(channel)];
+            if (query) {
+                NoParameters(command);
+                std::string answer;
+                if (list && list->codes == codes)
+                    for (const double value : list->list)
+                        answer += (answer.empty() ? "" : ",") +
+                                  (codes ? scpi::FormatInt(static_cast<int64_t>(value))
+                                         : scpi::FormatFloat(static_cast<float>(value)));
+                return answer;
+            }
+            scpi::CheckParamCount(command, 1, kMaxWavePoints);
+            ChannelWave wave;
+            wave.channel = channel;
+            wave.shape = WaveShape::List;
+            wave.codes = codes;
+            wave.list.reserve(command.params.size());
+            // Each value is checked against the channel's range when the run starts, where the
+            // range is known; here only its form.
+            for (const scpi::Parameter& p : command.params)
+                wave.list.push_back(codes ? static_cast<double>(scpi::ReadInteger(p, 0, topCode))
+                                          : scpi::ReadVoltage(p, -1e30, 1e30));
+            list = std::move(wave);
+            return {};
+        }
+        case kListClear:
+            NoParameters(command);
+            lists_.fill(std::nullopt);
+            return {};
+        case kListDwell:
+            if (query) {
+                NoParameters(command);
+                return scpi::FormatFloat(static_cast<float>(dwellSeconds_));
+            }
+            dwellSeconds_ = scpi::ReadNumber(Only(command), 0.0, 3600.0, scpi::kSecondUnits);
+            return {};
+        case kListCount:
+            if (query) {
+                NoParameters(command);
+                return periods_ == 0 ? "INF" : scpi::FormatInt(periods_);
+            }
+            {
+                const scpi::Parameter& p = Only(command);
+                if (p.kind == scpi::ParamKind::kCharacter &&
+                    scpi::MatchesMnemonic(p.value, "INFinity"))
+                    periods_ = 0;
+                else
+                    periods_ = scpi::ReadInteger(p, 1, 1000000000);
+            }
+            return {};
+        case kListState: {
+            NoParameters(command);
+            const RunStatus status = run_->Status();
+            std::string why;
+            for (const char c : status.error)
+                if (c != '"')
+                    why += c;
+            return std::string(RunStateName(status.state)) + "," +
+                   scpi::FormatInt(status.stepsDone) + "," + scpi::FormatInt(status.totalSteps) +
+                   "," + scpi::FormatInt(status.lateSteps) + "," +
+                   scpi::FormatFloat(static_cast<float>(status.askedRate)) + "," +
+                   scpi::FormatFloat(static_cast<float>(status.achievedRate)) + ",\"" + why + "\"";
+        }
+        case kInitiate: {
+            NoParameters(command);
+            WavePlan plan;
+            plan.dwellSeconds = dwellSeconds_;
+            plan.periods = periods_;
+            for (const auto& list : lists_)
+                if (list)
+                    plan.channels.push_back(*list);
+            if (plan.channels.empty())
+                throw ScpiError(scpi::kSettingsConflict,
+                                "no list is loaded; send SOURce<n>:LIST:VOLTage first");
+            run_->Start(plan);
+            return {};
+        }
+        case kAbort:
+            NoParameters(command);
+            run_->Stop();
+            return {};
     }
     throw ScpiError(scpi::kUndefinedHeader);
 }

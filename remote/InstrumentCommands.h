@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "instrument/Instrument.h"
+#include "instrument/Waveform.h"
 #include "remote/ScpiErrors.h"
 #include "remote/ScpiGrammar.h"
 
@@ -17,8 +18,9 @@ class SimulatedBench;
 class InstrumentCommands {
 public:
     // `bench` is the simulated board's meter, or null on a real board (the BENCh commands do not
-    // exist there).
-    InstrumentCommands(Instrument& instrument, SimulatedBench* bench);
+    // exist there). `run` is the program's waveform run, which the LIST, INITiate and ABORt
+    // commands load, start, poll and stop (without one they do not exist).
+    InstrumentCommands(Instrument& instrument, SimulatedBench* bench, WaveformRun* run = nullptr);
 
     // Runs one line for a client: its answers (joined by ';') when the line held a query.
     // Changes are reported to the instrument's listeners with `origin`.
@@ -34,6 +36,11 @@ private:
     Instrument& instrument_;
     SimulatedBench* bench_;
     scpi::CommandTable table_;
+    WaveformRun* run_;
+    // The lists that the next INITiate runs, shared by every client as the board is.
+    std::array<std::optional<ChannelWave>, kChannelCount> lists_{};
+    double dwellSeconds_ = 0.01;
+    int64_t periods_ = 1;
 };
 
 // One client's side of the conversation: its error queue and the lines it sends.

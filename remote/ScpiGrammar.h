@@ -166,6 +166,7 @@ struct Unit {
     int powerOfTen;
 };
 inline constexpr Unit kVoltUnits[] = {{"V", 0}, {"MV", -3}};
+inline constexpr Unit kSecondUnits[] = {{"S", 0}, {"MS", -3}};
 
 // A number within [min, max], MINimum/MAXimum meaning min/max. A unit from `units` scales the
 // value; no unit means the base unit. Throws -104 for text, a string or a number too large for a

@@ -12,6 +12,7 @@
 
 #include "core/DeviceState.h"
 #include "instrument/Instrument.h"
+#include "instrument/Waveform.h"
 #include "ui/widgets/FileDialogs.h"
 #include "ui/widgets/MessageSink.h"
 
@@ -28,9 +29,11 @@ enum class WindowId {
     About,            // frmAbout
     LegacyPanel,      // Form1
     Bench,            // BenchForm, only with the simulated board
+    Waveform,         // WaveformForm
+    TemperatureLog,   // TemperatureLogForm
 };
 
-inline constexpr std::array<std::pair<WindowId, std::string_view>, 7> kWindowNames{{
+inline constexpr std::array<std::pair<WindowId, std::string_view>, 9> kWindowNames{{
     {WindowId::Main, "MainForm"},
     {WindowId::DirectReadWrite, "TestForm"},
     {WindowId::OutputVoltages, "VoutForm"},
@@ -38,6 +41,8 @@ inline constexpr std::array<std::pair<WindowId, std::string_view>, 7> kWindowNam
     {WindowId::About, "frmAbout"},
     {WindowId::LegacyPanel, "Form1"},
     {WindowId::Bench, "BenchForm"},
+    {WindowId::Waveform, "WaveformForm"},
+    {WindowId::TemperatureLog, "TemperatureLogForm"},
 }};
 
 inline QString WindowName(WindowId id) {
@@ -63,7 +68,8 @@ struct WindowContext {
     SimulatedBench* bench = nullptr;  // only with the simulated board
     // Create (once) and show a window. Returns false if it cannot.
     std::function<bool(WindowId window)> openWindow;
-    FileDialogs* files = nullptr;  // the choosers of setup files
+    FileDialogs* files = nullptr;     // the choosers of setup files
+    WaveformRun* waveform = nullptr;  // the program's one waveform run
 };
 
 }  // namespace tq

@@ -1,9 +1,11 @@
 #include "adapter/simulated/SimulatedBoard.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "adapter/intel_hex/IntelHex.h"
 #include "board/AdapterResults.h"
@@ -97,8 +99,25 @@ int32_t SimulatedBoard::Download_Firmware(int32_t, const uint8_t* path) {
     return result;
 }
 
+void SimulatedBoard::SetLatency(int64_t microseconds) {
+    if (microseconds < 0 || microseconds > 1000000)
+        throw std::out_of_range("latency " + std::to_string(microseconds) +
+                                " us is outside 0 to 1000000");
+    latencyMicroseconds_ = microseconds;
+}
+
 int32_t SimulatedBoard::Vendor_Request(int32_t, uint8_t request, int32_t value, int32_t index,
                                        uint8_t direction, int32_t length, uint8_t* buffer) {
+    if (latencyMicroseconds_ > 0) {
+        // A bare sleep overshoots by tens of microseconds; sleep short of the deadline, then spin.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::microseconds(latencyMicroseconds_);
+        const auto early = deadline - std::chrono::microseconds(150);
+        if (std::chrono::steady_clock::now() < early)
+            std::this_thread::sleep_until(early);
+        while (std::chrono::steady_clock::now() < deadline) {
+        }
+    }
     if (!plugged_ || !firmwareRunning_)
         return kResultIoError;
     if (length < 0 || (length > 0 && !buffer))

@@ -56,6 +56,9 @@ public:
     void Plug() override { plugged_ = true; }
     void FailNextDownload(int32_t code) override;
     void GarbleReplies(int count) override;
+    // Negative values throw std::out_of_range; at most one second.
+    void SetLatency(int64_t microseconds) override;
+    int64_t Latency() const override { return latencyMicroseconds_; }
 
     // The board converter's reading of the TEMP pin now (0..4095).
     uint16_t TempCount() const;
@@ -102,6 +105,7 @@ private:
     std::array<LineDrive, 2> boardDrive_{LineDrive::Undriven, LineDrive::Undriven};
 
     double temperature_ = 25.0;
+    int64_t latencyMicroseconds_ = 0;
 };
 
 }  // namespace tq

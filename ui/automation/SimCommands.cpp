@@ -214,6 +214,13 @@ bool RunSimCommand(SimulatorControl& sim, const std::string& args, std::string& 
         sim.GarbleReplies(static_cast<int>(count));
         return true;
     }
+    if (command == "latency") {
+        int64_t microseconds = 0;
+        if (!a.Count(1) || !a.Integer(0, "latency in microseconds", 0, 1000000, microseconds))
+            return false;
+        sim.SetLatency(microseconds);
+        return true;
+    }
     error = "unknown sim command " + QuotedInput(command);
     return false;
 }

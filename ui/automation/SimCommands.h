@@ -8,6 +8,7 @@
 //   unplug / plug    pull the cable out / plug it back (firmware and registers are kept)
 //   fail-download N  the next firmware download returns N
 //   garble N         garble the next N replies
+//   latency US       each vendor request takes US microseconds from now on (0 to 1000000)
 // Numbers are decimal or hexadecimal with 0x; signed and fractional only where the quantity is.
 
 #include <cstddef>

@@ -48,7 +48,13 @@ BenchForm::BenchForm(WindowContext& context) : QWidget(nullptr), bench_(*context
     grid->addWidget(labelD0_, 6, 0);
     grid->addWidget(labelD1_, 6, 1);
 
+    grid->addWidget(new QLabel(tr("Link latency per request (\u00b5s)"), this), 7, 0);
+    textLatency_ = new QLineEdit(this);
+    textLatency_->setObjectName(QStringLiteral("TextLatency"));
+    grid->addWidget(textLatency_, 7, 1);
+
     connect(textTemp_, &QLineEdit::returnPressed, this, &BenchForm::TextTemp_KeyPress);
+    connect(textLatency_, &QLineEdit::returnPressed, this, &BenchForm::TextLatency_KeyPress);
     // The instrument outlives this window, so the listener must not reach a deleted one.
     context.instrument.AddListener([form = QPointer<BenchForm>(this)](const InstrumentChange& c) {
         if (form && c.kind == InstrumentChange::Kind::RequestResult)
@@ -69,6 +75,8 @@ void BenchForm::Refresh() {
     labelD1_->setText(LevelText("D1", bench_.D1Level()));
     if (!textTemp_->isModified())
         textTemp_->setText(QString::number(bench_.DieTemperature()));
+    if (!textLatency_->isModified())
+        textLatency_->setText(QString::number(bench_.Latency()));
 }
 
 void BenchForm::TextTemp_KeyPress() {
@@ -83,6 +91,22 @@ void BenchForm::TextTemp_KeyPress() {
     }
     bench_.SetDieTemperature(celsius);
     textTemp_->setModified(false);
+    Refresh();
+}
+
+void BenchForm::TextLatency_KeyPress() {
+    bool ok = false;
+    const qlonglong microseconds = textLatency_->text().trimmed().toLongLong(&ok);
+    if (!ok || microseconds < 0 || microseconds > 1000000) {
+        // As the temperature box: emptied and kept for the user to type a whole number of
+        // microseconds, 0 to 1000000.
+        textLatency_->clear();
+        textLatency_->setModified(true);
+        textLatency_->setFocus();
+        return;
+    }
+    bench_.SetLatency(microseconds);
+    textLatency_->setModified(false);
     Refresh();
 }
 

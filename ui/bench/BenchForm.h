@@ -23,12 +23,14 @@ public:
 
 private:
     void TextTemp_KeyPress();
+    void TextLatency_KeyPress();
 
     SimulatedBench& bench_;
     QLabel* labelVout_[4] = {};
     QLineEdit* textTemp_ = nullptr;
     QLabel* labelD0_ = nullptr;
     QLabel* labelD1_ = nullptr;
+    QLineEdit* textLatency_ = nullptr;
 };
 
 }  // namespace tq

@@ -232,6 +232,18 @@ void MainForm::BuildMenus() {
     vout->setObjectName(QStringLiteral("MnuVout"));
     connect(vout, &QAction::triggered, this, &MainForm::ShowVoutForm);
 
+    if (ctx_.waveform) {
+        QAction* waveform = menuBar()->addAction(QStringLiteral("Waveform Generator"));
+        waveform->setObjectName(QStringLiteral("MnuWaveform"));
+        connect(waveform, &QAction::triggered, this,
+                [this] { ctx_.openWindow(WindowId::Waveform); });
+    }
+
+    QAction* temperatureLog = menuBar()->addAction(QStringLiteral("Temperature Log"));
+    temperatureLog->setObjectName(QStringLiteral("MnuTemperatureLog"));
+    connect(temperatureLog, &QAction::triggered, this,
+            [this] { ctx_.openWindow(WindowId::TemperatureLog); });
+
     if (ctx_.bench) {
         QAction* bench = menuBar()->addAction(QStringLiteral("Simulated Bench"));
         bench->setObjectName(QStringLiteral("MnuBench"));
@@ -348,6 +360,14 @@ void MainForm::ShowChange(const InstrumentChange& c) {
     switch (c.kind) {
         case Kind::RequestResult:
             RequestFinished(c.value);
+            break;
+        case Kind::Refused:
+            if (const auto owner = ctx_.instrument.ChannelOwner(c.address))
+                statusBar()->showMessage(
+                    tr("Refused: DAC %1 is driven by %2; stop it to change the output")
+                        .arg(QChar(QLatin1Char(static_cast<char>('A' + c.address))),
+                             QString::fromStdString(*owner)),
+                    10000);
             break;
         case Kind::ReadWrite:
             if (composer_)

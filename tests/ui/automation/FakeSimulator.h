@@ -21,6 +21,12 @@ public:
     }
     int D0Level() const override { return 0; }
     int D1Level() const override { return 0; }
+    void SetLatency(int64_t microseconds) override {
+        latency = microseconds;
+        calls.push_back("SetLatency " + std::to_string(microseconds));
+    }
+    int64_t Latency() const override { return latency; }
+    int64_t latency = 0;
     void SetRegister(int address, int reg, uint16_t value) override {
         calls.push_back("SetRegister " + std::to_string(address) + " " + std::to_string(reg) + " " +
                         std::to_string(value));

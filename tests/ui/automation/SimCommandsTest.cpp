@@ -38,7 +38,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SimCase{"fail-download -1", {"FailNextDownload -1"}, ""},
                       SimCase{"fail-download -0x9", {"FailNextDownload -9"}, ""},
                       SimCase{"fail-download -2147483648", {"FailNextDownload -2147483648"}, ""},
-                      SimCase{"garble 0x3", {"GarbleReplies 3"}, ""}));
+                      SimCase{"garble 0x3", {"GarbleReplies 3"}, ""},
+                      SimCase{"latency 250", {"SetLatency 250"}, ""},
+                      SimCase{"latency 1000000", {"SetLatency 1000000"}, ""}));
 
 struct SimErrorCase {
     std::string args;
@@ -78,7 +80,13 @@ INSTANTIATE_TEST_SUITE_P(
                       SimErrorCase{"temp 1e999", "bad temperature '1e999'"},
                       SimErrorCase{"fail-download 2147483648",
                                    "bad result '2147483648' (expected -2147483648 to 2147483647)"},
-                      SimErrorCase{"garble -1", "bad count '-1' (expected 0 to 2147483647)"}));
+                      SimErrorCase{"garble -1", "bad count '-1' (expected 0 to 2147483647)"},
+                      SimErrorCase{"latency -1",
+                                   "bad latency in microseconds '-1' (expected 0 to 1000000)"},
+                      SimErrorCase{"latency 1000001",
+                                   "bad latency in microseconds '1000001' "
+                                   "(expected 0 to 1000000)"},
+                      SimErrorCase{"latency", "missing argument"}));
 
 struct TemperatureCase {
     std::string text;

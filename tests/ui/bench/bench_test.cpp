@@ -23,6 +23,9 @@ public:
     void SetDieTemperature(double c) override { applied.push_back(celsius = c); }
     int D0Level() const override { return d0; }
     int D1Level() const override { return d1; }
+    void SetLatency(int64_t microseconds) override { latency = microseconds; }
+    int64_t Latency() const override { return latency; }
+    int64_t latency = 0;
 
     std::array<double, 4> volts{-10.00012, 0.5, 1.23456, 9.99999};
     double celsius = 25.0;
@@ -126,6 +129,24 @@ TEST_F(BenchFormTest, RequestsAfterTheWindowIsGoneAreHarmless) {
     form.reset();
     t.requests.WriteWord(0x11, 0);
     SUCCEED();
+}
+
+TEST_F(BenchFormTest, EnterSetsTheLinkLatencyOrEmptiesABadEntry) {
+    auto* box = Child<QLineEdit>("TextLatency");
+    EXPECT_EQ(box->text(), "0");
+    const std::vector<std::pair<QString, int64_t>> cases = {
+        {"250", 250}, {"-1", 250}, {"1000001", 250}, {"2.5", 250}, {"0", 0}, {"1000000", 1000000}};
+    for (const auto& [typed, expected] : cases) {
+        box->selectAll();
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QTest::keyClicks(box, typed);
+        QTest::keyClick(box, Qt::Key_Return);
+        EXPECT_EQ(bench.latency, expected) << typed.toStdString();
+        EXPECT_EQ(box->text(), bench.latency == expected && typed == QString::number(expected)
+                                   ? typed
+                                   : QString())
+            << typed.toStdString();
+    }
 }
 
 }  // namespace

@@ -297,6 +297,9 @@ public:
     void SetDieTemperature(double) override {}
     int D0Level() const override { return 0; }
     int D1Level() const override { return 0; }
+    void SetLatency(int64_t microseconds) override { latency = microseconds; }
+    int64_t Latency() const override { return latency; }
+    int64_t latency = 0;
 };
 
 TEST(MainFormBench, TheBenchItemComesWithTheSimulatedBoard) {

@@ -1,0 +1,115 @@
+// The temperature log on the simulated board with a fake clock: one CSV line per reading with
+// its UTC time and seconds since the start, failures as failures, the schedule, a sink that fails.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "adapter/simulated/SimulatedBoard.h"
+#include "board/BoardRequests.h"
+#include "core/DeviceState.h"
+#include "instrument/TemperatureLog.h"
+
+namespace tq {
+namespace {
+
+using namespace std::chrono;
+
+class FakeTimer : public RunTimer {
+public:
+    double Now() const override { return now; }
+    void WakeAt(double when) override { wake = when; }
+    void Cancel() override { wake.reset(); }
+    double now = 50.0;
+    std::optional<double> wake;
+};
+
+// 2026-12-07 10:30:00 UTC and 123 ms.
+const system_clock::time_point kStart =
+    sys_days{year{2026} / December / 7} + hours{10} + minutes{30} + milliseconds{123};
+
+struct Logged {
+    DeviceState state;
+    SimulatedBoard board;
+    BoardRequests requests{state, board};
+    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
+    FakeTimer timer;
+    TemperatureLog log{instrument, timer,
+                       [this] { return kStart + microseconds(llround((timer.now - 50.0) * 1e6)); }};
+    std::vector<std::string> lines;
+    Logged() {
+        ApplyStartDefaults(state);
+        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
+    }
+    void Fire(double late = 0.0) {
+        ASSERT_TRUE(timer.wake.has_value());
+        timer.now = *timer.wake + late;
+        log.Measure();
+    }
+};
+
+TEST(IsoUtc, MillisecondsAndTheDateLine) {
+    EXPECT_EQ(IsoUtc(kStart), "2026-12-07T10:30:00.123Z");
+    EXPECT_EQ(IsoUtc(sys_days{year{2024} / February / 29} + hours{23} + minutes{59} + seconds{59} +
+                     milliseconds{999}),
+              "2024-02-29T23:59:59.999Z");
+    EXPECT_EQ(IsoUtc(system_clock::time_point{}), "1970-01-01T00:00:00.000Z");
+}
+
+TEST(TemperatureLog, EachReadingIsALineAndAFailureIsNoNumber) {
+    Logged l;
+    l.board.SetDieTemperature(25.0);
+    l.log.Start(0.5, [&l](const std::string& line) {
+        l.lines.push_back(line);
+        return true;
+    });
+    l.board.SetDieTemperature(40.0);
+    l.Fire();
+    l.board.Unplug();
+    l.Fire(0.2);  // late: the next keeps the schedule
+    l.board.Plug();
+    l.Fire();
+    const std::vector<std::string> expected = {
+        "time_utc,seconds,celsius,error",
+        "2026-12-07T10:30:00.123Z,0.000,24.9853,",
+        "2026-12-07T10:30:00.623Z,0.500,39.9253,",
+        "2026-12-07T10:30:01.323Z,1.200,,\"board request failed (-1): " +
+            Instrument::ExplainResult(-1) + "\"",
+        "2026-12-07T10:30:01.623Z,1.500,39.9253,",
+    };
+    EXPECT_EQ(l.lines, expected);
+    ASSERT_EQ(l.log.Points().size(), 4u);
+    EXPECT_FALSE(l.log.Points()[2].celsius.has_value());
+    EXPECT_NEAR(*l.log.Points()[3].celsius, 40.0, 0.1);
+    EXPECT_EQ(l.log.Readings(), 4);
+    EXPECT_EQ(l.log.Failures(), 1);
+    l.log.Stop();
+    EXPECT_FALSE(l.timer.wake.has_value());
+    l.log.Measure();
+    EXPECT_EQ(l.lines.size(), expected.size());
+}
+
+TEST(TemperatureLog, ASlowReadingSkipsWhatItMissed) {
+    Logged l;
+    l.log.Start(0.1, [](const std::string&) { return true; });
+    l.Fire(0.35);  // due at 0.1, taken at 0.45: the next is due at 0.5
+    EXPECT_NEAR(*l.timer.wake - 50.0, 0.5, 1e-9);
+}
+
+TEST(TemperatureLog, RefusesAShortIntervalAndStopsWhenTheFileFails) {
+    Logged l;
+    EXPECT_THROW(l.log.Start(0.099, [](const std::string&) { return true; }), ValueRangeError);
+    int accepted = 2;
+    l.log.Start(1.0, [&accepted](const std::string&) { return accepted-- > 0; });
+    EXPECT_TRUE(l.log.Running());
+    l.Fire();
+    EXPECT_FALSE(l.log.Running());
+    EXPECT_FALSE(l.timer.wake.has_value());
+    EXPECT_NE(l.log.Error().find("could not be written"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tq

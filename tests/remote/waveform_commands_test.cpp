@@ -1,0 +1,131 @@
+// The waveform commands against the simulated board with a fake clock: lists loaded, a run
+// started that returns at once, polled, stopped, and the run's channels refused to others.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "adapter/simulated/SimulatedBoard.h"
+#include "board/BoardRequests.h"
+#include "core/DeviceState.h"
+#include "remote/InstrumentCommands.h"
+
+namespace tq {
+namespace {
+
+class FakeTimer : public RunTimer {
+public:
+    double Now() const override { return now; }
+    void WakeAt(double when) override { wake = when; }
+    void Cancel() override { wake.reset(); }
+    double now = 0.0;
+    std::optional<double> wake;
+};
+
+struct Board {
+    DeviceState state;
+    SimulatedBoard board;
+    BoardRequests requests{state, board};
+    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
+    FakeTimer timer;
+    WaveformRun run{instrument, timer};
+    InstrumentCommands commands{instrument, &board, &run};
+    ScpiSession session{commands};
+    ScpiSession other{commands};
+    Board() {
+        ApplyStartDefaults(state);
+        instrument.SetPulseAfterDataWrite(true);
+        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
+    }
+    std::string Send(const std::string& line) { return session.Execute(line).value_or(""); }
+    // The timer's next wake-up, on time.
+    void Tick() {
+        ASSERT_TRUE(timer.wake.has_value());
+        timer.now = *timer.wake;
+        run.Step();
+    }
+};
+
+const std::string kNoError = "0,\"No error\"";
+
+TEST(WaveformCommands, ListsAreLoadedAndReadBack) {
+    Board b;
+    const std::vector<std::pair<std::string, std::string>> exchanges = {
+        {"LIST:STAT?", "IDLE,0,0,0,0,0,\"\""},
+        {"SOUR1:LIST:VOLT 1,-2.5,3 V,500 MV", ""},
+        {"SOUR1:LIST:VOLT?", "1,-2.5,3,0.5"},
+        {"SOUR3:LIST:DATA 0,65535;SOUR3:LIST:DATA?;SOUR3:LIST:VOLT?", "0,65535;"},
+        {"LIST:DWEL 20 MS;LIST:DWEL?;LIST:COUN?", "0.02;1"},
+        {"LIST:COUN INF;LIST:COUN?;LIST:COUN 3;LIST:COUN?", "INF;3"},
+        {"SOUR5:LIST:VOLT 1", ""},
+        {"SOUR1:LIST:DATA 70000;LIST:DWEL -1;LIST:COUN 0;SOUR1:LIST:VOLT ON", ""},
+        {"SOUR1:LIST:VOLT?", "1,-2.5,3,0.5"},  // refused lists leave the loaded one
+        {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?",
+         "-114,\"Header suffix out of range\";-222,\"Data out of range\";-222,\"Data out of "
+         "range\";-222,\"Data out of range\";-104,\"Data type error\";" +
+             kNoError},
+        {"LIST:CLE;SOUR1:LIST:VOLT?", ""},
+        {"INIT", ""},
+        {"SYST:ERR?",
+         "-221,\"Settings conflict; no list is loaded; send SOURce<n>:LIST:VOLTage first\""},
+    };
+    for (const auto& [line, expected] : exchanges)
+        EXPECT_EQ(b.Send(line), expected) << line;
+}
+
+TEST(WaveformCommands, InitiateReturnsAtOnceAndTheRunIsPolledAndAborted) {
+    Board b;
+    EXPECT_EQ(b.Send("SOUR1:LIST:VOLT 1,2,3;SOUR3:LIST:VOLT -4,-5;LIST:DWEL 0.01;LIST:COUN 2"), "");
+    EXPECT_EQ(b.Send("INIT;LIST:STAT?"), "RUNNING,1,6,0,100,100,\"\"");
+    // The first step is out: both channels together.
+    EXPECT_NEAR(b.board.OutputVolts(0), 1.0, 0.002);
+    EXPECT_NEAR(b.board.OutputVolts(2), -4.0, 0.002);
+    b.Tick();
+    b.Tick();
+    EXPECT_NEAR(b.board.OutputVolts(0), 3.0, 0.002);
+    EXPECT_NEAR(b.board.OutputVolts(2), -4.0, 0.002);  // the shorter list repeats
+    // Another client cannot move a channel of the run, nor start a second run.
+    EXPECT_EQ(b.other.Execute("SOUR1:VOLT 0;SOUR2:VOLT 2;INIT;SYST:ERR?;SYST:ERR?").value_or(""),
+              "-221,\"Settings conflict; DAC A is driven by the waveform run; stop it to change "
+              "the output\";-221,\"Settings conflict; a waveform run is running already; stop it "
+              "first\"");
+    EXPECT_NEAR(b.board.OutputVolts(0), 3.0, 0.002);
+    EXPECT_NEAR(b.board.OutputVolts(1), 2.0, 0.002);  // DAC B is free
+    EXPECT_EQ(b.Send("ABOR;LIST:STAT?"), "STOPPED,3,6,0,100,100,\"\"");
+    EXPECT_FALSE(b.timer.wake.has_value());
+    EXPECT_EQ(b.Send("SOUR1:VOLT 0;SYST:ERR?"), kNoError);
+    EXPECT_NEAR(b.board.OutputVolts(0), 0.0, 0.002);
+}
+
+TEST(WaveformCommands, AnOutOfRangePointIsRefusedBeforeTheRun) {
+    Board b;
+    EXPECT_EQ(b.Send("SOUR2:LIST:VOLT 1,11;INIT;LIST:STAT?"), "IDLE,0,0,0,0,0,\"\"");
+    EXPECT_EQ(b.Send("SYST:ERR?"),
+              "-222,\"Data out of range; DAC B point 2 (11 V) is outside the channel's range, "
+              "-10 V to 10 V\"");
+    EXPECT_NEAR(b.board.OutputVolts(1), 0.0, 0.002);
+}
+
+TEST(WaveformCommands, ARunToItsEndFinishes) {
+    Board b;
+    EXPECT_EQ(b.Send("SOUR4:LIST:DATA 0,65535;LIST:DWEL 0;INIT"), "");
+    b.Tick();
+    EXPECT_EQ(b.Send("LIST:STAT?").substr(0, 17), "FINISHED,2,2,0,0,");
+    EXPECT_EQ(b.Send("SOUR4:DATA?"), "65535");
+}
+
+TEST(WaveformCommands, WithoutARunTheCommandsDoNotExist) {
+    DeviceState state;
+    SimulatedBoard board;
+    BoardRequests requests{state, board};
+    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
+    InstrumentCommands commands{instrument, &board};
+    ScpiSession session{commands};
+    EXPECT_EQ(session.Execute("INIT;SYST:ERR?").value_or(""), "-113,\"Undefined header\"");
+}
+
+}  // namespace
+}  // namespace tq

@@ -1,0 +1,125 @@
+// The Temperature Log window with a fake clock over the recording adapter: the file it writes,
+// line by line as the readings come, and what it refuses.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <optional>
+
+#include "tests/support/TestContext.h"
+#include "ui/waveform/TemperatureLogForm.h"
+
+namespace tq::testing {
+namespace {
+
+class FakeTimer : public RunTimer {
+public:
+    double Now() const override { return now; }
+    void WakeAt(double when) override { wake = when; }
+    void Cancel() override { wake.reset(); }
+    double now = 0.0;
+    std::optional<double> wake;
+};
+
+class TemperatureLogFormTest : public ::testing::Test {
+protected:
+    TemperatureLogFormTest() {
+        t.context.files = &files;
+        form = std::make_unique<TemperatureLogForm>(t.context, &timer);
+        form->show();
+    }
+    template <typename T>
+    T* Child(const char* name) {
+        T* w = form->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    void Type(const char* name, const QString& text) {
+        auto* box = Child<QLineEdit>(name);
+        box->selectAll();
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QTest::keyClicks(box, text);
+    }
+    void Click(const char* name) { QTest::mouseClick(Child<QPushButton>(name), Qt::LeftButton); }
+    QStringList FileLines(const QString& path) {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+    // One reading of `count` on the board converter, three times as Measure takes it.
+    void QueueReading(uint16_t count) {
+        for (int i = 0; i < kTemperatureReadings; ++i)
+            t.adapter.QueueAdcReading(count);
+    }
+
+    TestContext t;
+    FakeTimer timer;
+    ScriptedFileDialogs files;
+    std::unique_ptr<TemperatureLogForm> form;
+};
+
+TEST_F(TemperatureLogFormTest, EachReadingIsOnDiskBeforeTheNext) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("temperature.csv");
+    files.names = {path};
+    Click("CmdBrowse");
+    EXPECT_EQ(Child<QLineEdit>("TextFile")->text(), path);
+    Type("TextInterval", "250");
+    QueueReading(1900);  // 1.5261 V: 49.72 degrees
+    Click("CmdStart");
+    EXPECT_FALSE(Child<QPushButton>("CmdStart")->isEnabled());
+    QStringList lines = FileLines(path);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], "time_utc,seconds,celsius,error");
+    EXPECT_TRUE(lines[1].endsWith("Z,0.000,49.7246,") && lines[1].size() == 39)
+        << lines[1].toStdString();
+    EXPECT_DOUBLE_EQ(*timer.wake, 0.25);
+    QueueReading(4095);
+    QueueReading(5000);  // beyond 12 bits: a failed reading
+    timer.now = 0.25;
+    form->Log().Measure();
+    timer.now = 0.5;
+    QueueReading(5000);
+    form->Log().Measure();
+    lines = FileLines(path);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines[2].contains(",0.250,")) << lines[2].toStdString();
+    EXPECT_TRUE(lines[3].contains(",0.500,,\"the temperature converter's reading is outside"))
+        << lines[3].toStdString();
+    form->ShowStatus();
+    EXPECT_EQ(Child<QLabel>("LabelLast")->text(), "Last: reading failed");
+    EXPECT_EQ(Child<QLabel>("LabelReadings")->text(), "Readings: 3, failed: 1");
+    Click("CmdStop");
+    EXPECT_FALSE(timer.wake.has_value());
+    EXPECT_TRUE(t.messages.messages.empty());
+}
+
+TEST_F(TemperatureLogFormTest, RefusesAShortIntervalNoFileAndAnUnwritableOne) {
+    QTemporaryDir dir;
+    const std::vector<std::tuple<QString, QString, QString>> cases = {
+        {"99", dir.filePath("a.csv"), "The interval '99' is not a number of milliseconds"},
+        {"abc", dir.filePath("a.csv"), "The interval 'abc'"},
+        {"100", "", "Choose the CSV file"},
+        {"100", dir.filePath("no/such/folder/a.csv"), "cannot be written"},
+    };
+    for (const auto& [interval, path, says] : cases) {
+        Type("TextInterval", interval);
+        Type("TextFile", path);
+        Click("CmdStart");
+        ASSERT_EQ(t.messages.messages.size(), 1u) << says.toStdString();
+        EXPECT_TRUE(t.messages.messages[0].text.contains(says))
+            << t.messages.messages[0].text.toStdString();
+        t.messages.messages.clear();
+        EXPECT_FALSE(form->Log().Running());
+        EXPECT_TRUE(t.adapter.Requests().empty());
+    }
+}
+
+}  // namespace
+}  // namespace tq::testing

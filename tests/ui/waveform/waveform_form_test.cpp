@@ -1,0 +1,191 @@
+// The Waveform Generator window over the recording adapter with a fake clock: what its controls
+// send, what it refuses before a run, the CSV list, and the figures it shows.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestContext.h"
+#include "ui/waveform/WaveformForm.h"
+
+namespace tq::testing {
+namespace {
+
+class FakeTimer : public RunTimer {
+public:
+    double Now() const override { return now; }
+    void WakeAt(double when) override { wake = when; }
+    void Cancel() override { wake.reset(); }
+    double now = 0.0;
+    std::optional<double> wake;
+};
+
+std::string Write(int commandByte, int data) {
+    return "DD " + std::to_string(commandByte) + " " + std::to_string(data) + " 0 0";
+}
+
+class WaveformFormTest : public ::testing::Test {
+protected:
+    WaveformFormTest() {
+        t.context.waveform = &run;
+        t.context.files = &files;
+        t.instrument.SetPulseAfterDataWrite(true);
+        t.instrument.SetRangeCode(kAllChannels, 0);  // every channel +-10 V, known
+        t.adapter.Clear();
+        form = std::make_unique<WaveformForm>(t.context);
+        form->show();
+    }
+
+    template <typename T>
+    T* Child(const QString& name) {
+        T* w = form->findChild<T*>(name);
+        EXPECT_NE(w, nullptr) << name.toStdString();
+        return w;
+    }
+    void Type(const QString& name, const QString& text) {
+        auto* box = Child<QLineEdit>(name);
+        box->selectAll();
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QTest::keyClicks(box, text);
+    }
+    void Choose(const QString& name, const QString& item) {
+        auto* list = Child<QComboBox>(name);
+        list->setCurrentIndex(list->findText(item));
+    }
+    void Click(const QString& name) {
+        QTest::mouseClick(Child<QAbstractButton>(name), Qt::LeftButton);
+    }
+    QString Label(const QString& name) { return Child<QLabel>(name)->text(); }
+    std::vector<QString> Messages() {
+        std::vector<QString> texts;
+        for (const auto& m : t.messages.messages)
+            texts.push_back(m.text);
+        t.messages.messages.clear();
+        return texts;
+    }
+
+    TestContext t;
+    FakeTimer timer;
+    WaveformRun run{t.instrument, timer};
+    ScriptedFileDialogs files;
+    std::unique_ptr<WaveformForm> form;
+};
+
+TEST_F(WaveformFormTest, ATriangleAndAStaircaseRunTogetherAndStop) {
+    Choose("ComboShape0", "Triangle");
+    Type("TextPoints0", "4");
+    Click("CheckChannel2");
+    Type("TextPoints2", "3");
+    Type("TextDwell", "20");
+    Click("CheckContinuous");
+    EXPECT_FALSE(Child<QPushButton>("CmdStop")->isEnabled());
+    Click("CmdStart");
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_FALSE(Child<QPushButton>("CmdStart")->isEnabled());
+    EXPECT_TRUE(Child<QPushButton>("CmdStop")->isEnabled());
+    timer.now = *timer.wake;
+    run.Step();
+    timer.now = *timer.wake + 0.05;  // this one comes late
+    run.Step();
+    // -5 V on both, then the triangle's 0 V beside the staircase's 0 V, then 5 V on both.
+    EXPECT_EQ(t.adapter.Requests(),
+              (std::vector<std::string>{Write(0x10, 0x4000), Write(0x12, 0x4000), Write(0x05, 0),
+                                        Write(0x10, 0x8000), Write(0x12, 0x8000), Write(0x05, 0),
+                                        Write(0x10, 0xC000), Write(0x12, 0xC000), Write(0x05, 0)}));
+    form->ShowStatus();
+    EXPECT_EQ(Label("LabelState"), "Running: step 3");
+    EXPECT_EQ(Label("LabelAskedRate"), "Asked: 50.0 steps/s");
+    EXPECT_EQ(Label("LabelLate"), "Late steps: 1");
+    EXPECT_EQ(Label("LabelAchievedRate"), "Achieved: 33.3 steps/s");  // the third went at 0.09 s
+    Click("CmdStop");
+    EXPECT_EQ(Label("LabelState"), "Stopped after 3 steps");
+    EXPECT_FALSE(timer.wake.has_value());
+    EXPECT_TRUE(Child<QPushButton>("CmdStart")->isEnabled());
+}
+
+TEST_F(WaveformFormTest, ABadEntryOrAPointOutOfRangeIsRefusedBeforeTheRun) {
+    const std::vector<std::pair<std::function<void()>, QString>> cases = {
+        {[&] { Type("TextAmplitude0", "abc"); }, "DAC A amplitude: 'abc' is not a number"},
+        {[&] { Type("TextAmplitude0", "11"); },
+         "DAC A point 1 (-11 V) is outside the channel's range, -10 V to 10 V"},
+        {[&] {
+             Type("TextAmplitude0", "5");
+             Type("TextPoints0", "0");
+         },
+         "DAC A: points per period are a whole number from 1 to 65536"},
+        {[&] {
+             Type("TextPoints0", "8");
+             Choose("ComboShape0", "List");
+             Type("TextList0", "1, 2, x");
+         },
+         "DAC A's list: line 3 holds no number"},
+        {[&] {
+             Type("TextList0", "1, 2");
+             Type("TextDwell", "0");
+         },
+         "the dwell per step must be above 0 ms"},
+    };
+    for (const auto& [enter, says] : cases) {
+        enter();
+        Click("CmdStart");
+        const auto shown = Messages();
+        ASSERT_EQ(shown.size(), 1u) << says.toStdString();
+        EXPECT_TRUE(shown[0].contains(says)) << shown[0].toStdString();
+        EXPECT_TRUE(t.adapter.Requests().empty());
+        EXPECT_FALSE(run.Running());
+    }
+}
+
+TEST_F(WaveformFormTest, ACsvFileBecomesTheChannelsListAndABadOneIsExplained) {
+    QTemporaryDir dir;
+    const QString good = dir.filePath("points.csv");
+    const QString bad = dir.filePath("bad.csv");
+    std::ofstream(good.toStdString()) << "# volts\n1.5\n-2,first column\n0.25\n";
+    std::ofstream(bad.toStdString()) << "1\nvolts\n";
+    files.names = {good, bad, QString()};
+    Click("CmdCsv3");
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_TRUE(Child<QCheckBox>("CheckChannel3")->isChecked());
+    EXPECT_EQ(Child<QComboBox>("ComboShape3")->currentText(), "List");
+    EXPECT_EQ(Child<QLineEdit>("TextList3")->text(), "1.5, -2, 0.25");
+    Click("CmdCsv3");
+    const auto shown = Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].contains("line 2 holds no number: volts")) << shown[0].toStdString();
+    EXPECT_EQ(Child<QLineEdit>("TextList3")->text(), "1.5, -2, 0.25");  // the list is kept
+    Click("CmdCsv3");  // cancelled: nothing changes
+    EXPECT_TRUE(Messages().empty());
+    const WavePlan plan = form->Plan();
+    ASSERT_EQ(plan.channels.size(), 2u);
+    EXPECT_EQ(plan.channels[1].list, (std::vector<double>{1.5, -2.0, 0.25}));
+}
+
+TEST_F(WaveformFormTest, AFailedStepIsShownAndTold) {
+    Click("CmdStart");
+    t.adapter.requestResult = -1;
+    timer.now = *timer.wake;
+    run.Step();
+    form->ShowStatus();
+    EXPECT_TRUE(Label("LabelState").startsWith("Failed at step 2: board request failed (-1)"))
+        << Label("LabelState").toStdString();
+    const auto shown = Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].startsWith("The waveform run stopped: step 2")) << shown[0].toStdString();
+    form->ShowStatus();
+    EXPECT_TRUE(Messages().empty());  // told once
+}
+
+}  // namespace
+}  // namespace tq::testing

@@ -1,0 +1,225 @@
+#include "ui/waveform/TemperatureLogForm.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+namespace tq {
+
+StripChart::StripChart(const TemperatureLog& log, QWidget* parent) : QWidget(parent), log_(log) {
+    setMinimumSize(420, 180);
+}
+
+void StripChart::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().base());
+    const QRectF plot = QRectF(rect()).adjusted(56, 8, -8, -22);
+    painter.setPen(palette().mid().color());
+    painter.drawRect(plot);
+    const auto& points = log_.Points();
+    double low = INFINITY;
+    double high = -INFINITY;
+    for (const LogPoint& p : points)
+        if (p.celsius) {
+            low = std::min(low, static_cast<double>(*p.celsius));
+            high = std::max(high, static_cast<double>(*p.celsius));
+        }
+    painter.setPen(palette().text().color());
+    if (points.empty() || !std::isfinite(low)) {
+        painter.drawText(plot, Qt::AlignCenter,
+                         points.empty() ? tr("Start the log to see the temperature")
+                                        : tr("No reading has succeeded yet"));
+        return;
+    }
+    // At least a degree of span, so that the converter's steps do not fill the whole height.
+    const double middle = (low + high) / 2.0;
+    const double half = std::max(0.5, (high - low) / 2.0 * 1.1);
+    low = middle - half;
+    high = middle + half;
+    const double first = points.front().seconds;
+    const double span = std::max(1.0, points.back().seconds - first);
+    QPainterPath path;
+    bool drawing = false;
+    for (const LogPoint& p : points) {
+        if (!p.celsius) {
+            drawing = false;  // a failed reading is a gap, not a value
+            continue;
+        }
+        const QPointF at(plot.left() + (p.seconds - first) / span * plot.width(),
+                         plot.bottom() - (*p.celsius - low) / (high - low) * plot.height());
+        if (drawing)
+            path.lineTo(at);
+        else
+            path.moveTo(at);
+        drawing = true;
+    }
+    painter.setPen(QPen(QColor(200, 60, 0), 1.5));
+    painter.drawPath(path);
+    painter.setPen(palette().text().color());
+    painter.drawText(QRectF(0, plot.top() - 2, 52, 16), Qt::AlignRight,
+                     QString::number(high, 'f', 1) + QStringLiteral(" \u00b0C"));
+    painter.drawText(QRectF(0, plot.bottom() - 14, 52, 16), Qt::AlignRight,
+                     QString::number(low, 'f', 1) + QStringLiteral(" \u00b0C"));
+    painter.drawText(QRectF(plot.left(), plot.bottom() + 2, plot.width(), 18), Qt::AlignLeft,
+                     tr("%1 s").arg(first, 0, 'f', 1));
+    painter.drawText(QRectF(plot.left(), plot.bottom() + 2, plot.width(), 18), Qt::AlignRight,
+                     tr("%1 s").arg(points.back().seconds, 0, 'f', 1));
+}
+
+TemperatureLogForm::TemperatureLogForm(WindowContext& context, RunTimer* timer)
+    : QWidget(nullptr), ctx_(context) {
+    setObjectName(QStringLiteral("TemperatureLogForm"));
+    setWindowTitle(tr("Temperature Log"));
+    if (!timer) {
+        ownTimer_ = std::make_unique<QtRunTimer>();
+        timer = ownTimer_.get();
+    }
+    log_ = std::make_unique<TemperatureLog>(ctx_.instrument, *timer,
+                                            [] { return std::chrono::system_clock::now(); });
+    if (ownTimer_)
+        ownTimer_->SetAction([log = log_.get()] { log->Measure(); });
+
+    auto* layout = new QVBoxLayout(this);
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(tr("Interval (ms, at least 100)"), this), 0, 0);
+    textInterval_ = new QLineEdit(QStringLiteral("1000"), this);
+    textInterval_->setObjectName(QStringLiteral("TextInterval"));
+    grid->addWidget(textInterval_, 0, 1);
+    grid->addWidget(new QLabel(tr("CSV file"), this), 1, 0);
+    textFile_ = new QLineEdit(this);
+    textFile_->setObjectName(QStringLiteral("TextFile"));
+    textFile_->setMinimumWidth(260);
+    grid->addWidget(textFile_, 1, 1);
+    cmdBrowse_ = new QPushButton(tr("Browse..."), this);
+    cmdBrowse_->setObjectName(QStringLiteral("CmdBrowse"));
+    grid->addWidget(cmdBrowse_, 1, 2);
+    layout->addLayout(grid);
+
+    auto* controls = new QHBoxLayout;
+    cmdStart_ = new QPushButton(tr("Start"), this);
+    cmdStart_->setObjectName(QStringLiteral("CmdStart"));
+    cmdStop_ = new QPushButton(tr("Stop"), this);
+    cmdStop_->setObjectName(QStringLiteral("CmdStop"));
+    labelLast_ = new QLabel(this);
+    labelLast_->setObjectName(QStringLiteral("LabelLast"));
+    labelReadings_ = new QLabel(this);
+    labelReadings_->setObjectName(QStringLiteral("LabelReadings"));
+    controls->addWidget(cmdStart_);
+    controls->addWidget(cmdStop_);
+    controls->addWidget(labelLast_, 1);
+    controls->addWidget(labelReadings_, 1);
+    layout->addLayout(controls);
+
+    chart_ = new StripChart(*log_, this);
+    chart_->setObjectName(QStringLiteral("PlotTemperature"));
+    layout->addWidget(chart_, 1);
+
+    connect(cmdBrowse_, &QPushButton::clicked, this, &TemperatureLogForm::CmdBrowse_Click);
+    connect(cmdStart_, &QPushButton::clicked, this, &TemperatureLogForm::CmdStart_Click);
+    connect(cmdStop_, &QPushButton::clicked, this, &TemperatureLogForm::CmdStop_Click);
+    poll_ = new QTimer(this);
+    poll_->setInterval(100);
+    connect(poll_, &QTimer::timeout, this, &TemperatureLogForm::ShowStatus);
+    poll_->start();
+    ShowStatus();
+}
+
+TemperatureLogForm::~TemperatureLogForm() {
+    log_->Stop();
+}
+
+void TemperatureLogForm::CmdBrowse_Click() {
+    if (!ctx_.files)
+        return;
+    const QString path = ctx_.files->SaveFileName(this, tr("Temperature log"),
+                                                  tr("CSV files (*.csv);;All files (*)"));
+    if (!path.isEmpty())
+        textFile_->setText(path);
+}
+
+void TemperatureLogForm::CmdStart_Click() {
+    bool ok = false;
+    const double ms = QLocale::c().toDouble(textInterval_->text().trimmed(), &ok);
+    if (!ok || !(ms >= 100.0 && ms <= 86400000.0)) {
+        ctx_.messages.ShowMessage(
+            this, MessageIcon::Warning,
+            tr("The interval '%1' is not a number of milliseconds from 100 to 86400000.")
+                .arg(textInterval_->text().left(80)),
+            windowTitle());
+        return;
+    }
+    const QString path = textFile_->text().trimmed();
+    if (path.isEmpty()) {
+        ctx_.messages.ShowMessage(this, MessageIcon::Warning,
+                                  tr("Choose the CSV file to log to (Browse...) first."),
+                                  windowTitle());
+        return;
+    }
+    log_->Stop();
+    file_.close();
+    file_.setFileName(path);
+    // A log is written as it goes rather than saved whole: each line is flushed at once, so
+    // that a crash loses at most the line being written.
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        ctx_.messages.ShowMessage(this, MessageIcon::Warning,
+                                  tr("%1 cannot be written: %2. Choose another file.")
+                                      .arg(path.left(200), file_.errorString()),
+                                  windowTitle());
+        return;
+    }
+    log_->Start(ms / 1000.0, [this](const std::string& line) {
+        const QByteArray bytes = QByteArray::fromStdString(line) + '\n';
+        return file_.write(bytes) == bytes.size() && file_.flush();
+    });
+    ShowStatus();
+}
+
+void TemperatureLogForm::CmdStop_Click() {
+    log_->Stop();
+    file_.close();
+    ShowStatus();
+}
+
+void TemperatureLogForm::ShowStatus() {
+    const bool running = log_->Running();
+    cmdStart_->setEnabled(!running);
+    cmdStop_->setEnabled(running);
+    textInterval_->setEnabled(!running);
+    textFile_->setEnabled(!running);
+    cmdBrowse_->setEnabled(!running);
+    if (log_->Readings() == shownReadings_ && log_->Error() == shownError_)
+        return;
+    shownReadings_ = log_->Readings();
+    const auto& points = log_->Points();
+    if (points.empty())
+        labelLast_->setText(tr("Last: -"));
+    else if (points.back().celsius)
+        labelLast_->setText(tr("Last: %1 \u00b0C").arg(*points.back().celsius, 0, 'f', 2));
+    else
+        labelLast_->setText(tr("Last: reading failed"));
+    labelReadings_->setText(
+        tr("Readings: %1, failed: %2").arg(log_->Readings()).arg(log_->Failures()));
+    if (log_->Error() != shownError_) {
+        shownError_ = log_->Error();
+        if (!shownError_.empty()) {
+            file_.close();
+            ctx_.messages.ShowMessage(
+                this, MessageIcon::Warning,
+                tr("%1: %2. Free some space or choose another file, then start again.")
+                    .arg(file_.fileName().left(200), QString::fromStdString(shownError_)),
+                windowTitle());
+        }
+    }
+    chart_->update();
+}
+
+}  // namespace tq

@@ -1,0 +1,64 @@
+#pragma once
+// The "Temperature Log" window: Measure at a chosen interval, each reading written to a CSV file
+// as it comes (flushed per line, so a crash loses at most one), and a strip chart of degrees over
+// time drawn with QPainter.
+
+#include <QFile>
+#include <QWidget>
+#include <memory>
+
+#include "instrument/TemperatureLog.h"
+#include "ui/WindowContext.h"
+#include "ui/waveform/QtRunTimer.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace tq {
+
+class StripChart : public QWidget {
+    Q_OBJECT
+public:
+    StripChart(const TemperatureLog& log, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    const TemperatureLog& log_;
+};
+
+class TemperatureLogForm : public QWidget {
+    Q_OBJECT
+public:
+    // `timer` drives the readings; without one the window makes its own on the UI thread.
+    explicit TemperatureLogForm(WindowContext& context, RunTimer* timer = nullptr);
+    ~TemperatureLogForm() override;
+
+    void CmdBrowse_Click();
+    void CmdStart_Click();
+    void CmdStop_Click();
+    void ShowStatus();
+    TemperatureLog& Log() { return *log_; }
+
+private:
+    WindowContext& ctx_;
+    std::unique_ptr<QtRunTimer> ownTimer_;
+    std::unique_ptr<TemperatureLog> log_;
+    QFile file_;
+    QLineEdit* textInterval_ = nullptr;
+    QLineEdit* textFile_ = nullptr;
+    QPushButton* cmdBrowse_ = nullptr;
+    QPushButton* cmdStart_ = nullptr;
+    QPushButton* cmdStop_ = nullptr;
+    QLabel* labelLast_ = nullptr;
+    QLabel* labelReadings_ = nullptr;
+    StripChart* chart_ = nullptr;
+    QTimer* poll_ = nullptr;
+    int64_t shownReadings_ = -1;
+    std::string shownError_;
+};
+
+}  // namespace tq

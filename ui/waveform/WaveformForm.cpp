@@ -1,0 +1,405 @@
+#include "ui/waveform/WaveformForm.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+namespace tq {
+namespace {
+
+// A CSV file of set points is read whole; a larger one is not a list of set points.
+constexpr qint64 kMaxCsvBytes = 4 * 1024 * 1024;
+
+QString ChannelText(int channel) {
+    return QStringLiteral("DAC %1").arg(QChar(QLatin1Char(static_cast<char>('A' + channel))));
+}
+
+double ReadNumber(const QLineEdit* box, const QString& what) {
+    bool ok = false;
+    const double value = QLocale::c().toDouble(box->text().trimmed(), &ok);
+    if (!ok || !std::isfinite(value))
+        throw ValueRangeError((what + QStringLiteral(": '%1' is not a number").arg(box->text()))
+                                  .left(200)
+                                  .toStdString());
+    return value;
+}
+
+QString Rate(double stepsPerSecond) {
+    return QString::number(stepsPerSecond, 'f', stepsPerSecond < 10 ? 2 : 1);
+}
+
+}  // namespace
+
+WavePreview::WavePreview(QWidget* parent) : QWidget(parent) {
+    setMinimumSize(420, 160);
+}
+
+void WavePreview::SetTraces(std::vector<Trace> traces, QString note) {
+    traces_ = std::move(traces);
+    note_ = std::move(note);
+    update();
+}
+
+void WavePreview::paintEvent(QPaintEvent*) {
+    static const QColor kColors[] = {QColor(0, 90, 200), QColor(200, 60, 0), QColor(0, 140, 60),
+                                     QColor(150, 0, 160)};
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().base());
+    painter.setPen(palette().mid().color());
+    const QRectF plot = QRectF(rect()).adjusted(8, 8, -8, -22);
+    painter.drawRect(plot);
+    if (traces_.empty()) {
+        painter.setPen(palette().text().color());
+        painter.drawText(plot, Qt::AlignCenter, note_);
+        return;
+    }
+    // One period of each trace across the whole width, each on its own vertical scale, so that
+    // a staircase in codes and a sine in volts both fill the box.
+    QString legend;
+    for (std::size_t t = 0; t < traces_.size(); ++t) {
+        const Trace& trace = traces_[t];
+        if (trace.points.empty())
+            continue;
+        const auto [low, high] = std::minmax_element(trace.points.begin(), trace.points.end());
+        const double span = *high - *low > 0 ? *high - *low : 1.0;
+        const double n = static_cast<double>(trace.points.size());
+        QPainterPath path;
+        // At most one vertex per pixel column keeps a long list cheap to draw.
+        const std::size_t stride = std::max<std::size_t>(
+            1, trace.points.size() / std::max(1, static_cast<int>(plot.width())));
+        for (std::size_t i = 0; i < trace.points.size(); i += stride) {
+            const double y = plot.bottom() - (trace.points[i] - *low) / span * plot.height();
+            const double x0 = plot.left() + static_cast<double>(i) / n * plot.width();
+            const double x1 = plot.left() + static_cast<double>(i + stride) / n * plot.width();
+            if (i == 0)
+                path.moveTo(x0, y);
+            else
+                path.lineTo(x0, y);
+            path.lineTo(std::min(x1, plot.right()), y);  // each step holds for its dwell
+        }
+        painter.setPen(QPen(kColors[t % 4], 1.5));
+        painter.drawPath(path);
+        legend += QStringLiteral("%1%2: %3 to %4 %5")
+                      .arg(legend.isEmpty() ? QString() : QStringLiteral("   "), trace.name)
+                      .arg(*low, 0, 'g', 6)
+                      .arg(*high, 0, 'g', 6)
+                      .arg(trace.codes ? QStringLiteral("codes") : QStringLiteral("V"));
+    }
+    painter.setPen(palette().text().color());
+    painter.drawText(QRectF(8, plot.bottom() + 2, width() - 16, 18), Qt::AlignLeft, legend);
+}
+
+WaveformForm::WaveformForm(WindowContext& context)
+    : QWidget(nullptr), ctx_(context), run_(*context.waveform) {
+    setObjectName(QStringLiteral("WaveformForm"));
+    setWindowTitle(tr("Waveform Generator"));
+
+    auto* layout = new QVBoxLayout(this);
+    auto* channels = new QGroupBox(tr("Channels"), this);
+    channels->setObjectName(QStringLiteral("FrameChannels"));
+    auto* grid = new QGridLayout(channels);
+    const QStringList headers = {QString(),
+                                 tr("Shape"),
+                                 tr("Units"),
+                                 tr("Amplitude"),
+                                 tr("Offset"),
+                                 tr("Points"),
+                                 tr("List (comma-separated)")};
+    for (int column = 0; column < headers.size(); ++column)
+        grid->addWidget(new QLabel(headers[column], channels), 0, column);
+    for (int channel = 0; channel < kChannelCount; ++channel) {
+        ChannelRow& row = rows_[static_cast<std::size_t>(channel)];
+        const QString n = QString::number(channel);
+        row.check = new QCheckBox(ChannelText(channel), channels);
+        row.check->setObjectName(QStringLiteral("CheckChannel") + n);
+        row.shape = new QComboBox(channels);
+        row.shape->setObjectName(QStringLiteral("ComboShape") + n);
+        for (const WaveShapeEntry& entry : kWaveShapes)
+            row.shape->addItem(QString::fromLatin1(entry.name));
+        row.shape->setCurrentIndex(1);
+        row.units = new QComboBox(channels);
+        row.units->setObjectName(QStringLiteral("ComboUnits") + n);
+        row.units->addItems({tr("Volts"), tr("Codes")});
+        row.amplitude = new QLineEdit(QStringLiteral("5"), channels);
+        row.amplitude->setObjectName(QStringLiteral("TextAmplitude") + n);
+        row.offset = new QLineEdit(QStringLiteral("0"), channels);
+        row.offset->setObjectName(QStringLiteral("TextOffset") + n);
+        row.points = new QLineEdit(QStringLiteral("16"), channels);
+        row.points->setObjectName(QStringLiteral("TextPoints") + n);
+        row.list = new QLineEdit(channels);
+        row.list->setObjectName(QStringLiteral("TextList") + n);
+        row.list->setMinimumWidth(160);
+        row.csv = new QPushButton(tr("CSV..."), channels);
+        row.csv->setObjectName(QStringLiteral("CmdCsv") + n);
+        const QList<QWidget*> cells = {row.check,  row.shape,  row.units, row.amplitude,
+                                       row.offset, row.points, row.list,  row.csv};
+        for (int column = 0; column < cells.size(); ++column)
+            grid->addWidget(cells[column], channel + 1, column);
+        connect(row.check, &QCheckBox::toggled, this, &WaveformForm::UpdatePreview);
+        connect(row.shape, &QComboBox::currentIndexChanged, this, &WaveformForm::UpdatePreview);
+        connect(row.units, &QComboBox::currentIndexChanged, this, &WaveformForm::UpdatePreview);
+        for (QLineEdit* box : {row.amplitude, row.offset, row.points, row.list})
+            connect(box, &QLineEdit::textChanged, this, &WaveformForm::UpdatePreview);
+        connect(row.csv, &QPushButton::clicked, this, [this, channel] { CmdCsv_Click(channel); });
+    }
+    layout->addWidget(channels);
+
+    auto* timing = new QHBoxLayout;
+    timing->addWidget(new QLabel(tr("Dwell per step (ms)"), this));
+    textDwell_ = new QLineEdit(QStringLiteral("10"), this);
+    textDwell_->setObjectName(QStringLiteral("TextDwell"));
+    timing->addWidget(textDwell_);
+    checkFast_ = new QCheckBox(tr("As fast as the link allows"), this);
+    checkFast_->setObjectName(QStringLiteral("CheckFast"));
+    timing->addWidget(checkFast_);
+    timing->addWidget(new QLabel(tr("Periods"), this));
+    textPeriods_ = new QLineEdit(QStringLiteral("1"), this);
+    textPeriods_->setObjectName(QStringLiteral("TextPeriods"));
+    timing->addWidget(textPeriods_);
+    checkContinuous_ = new QCheckBox(tr("Continuous"), this);
+    checkContinuous_->setObjectName(QStringLiteral("CheckContinuous"));
+    timing->addWidget(checkContinuous_);
+    layout->addLayout(timing);
+    connect(checkFast_, &QCheckBox::toggled, textDwell_, &QWidget::setDisabled);
+    connect(checkContinuous_, &QCheckBox::toggled, textPeriods_, &QWidget::setDisabled);
+
+    auto* controls = new QHBoxLayout;
+    cmdStart_ = new QPushButton(tr("Start"), this);
+    cmdStart_->setObjectName(QStringLiteral("CmdStart"));
+    cmdStop_ = new QPushButton(tr("Stop"), this);
+    cmdStop_->setObjectName(QStringLiteral("CmdStop"));
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("ProgressRun"));
+    controls->addWidget(cmdStart_);
+    controls->addWidget(cmdStop_);
+    controls->addWidget(progress_, 1);
+    layout->addLayout(controls);
+    connect(cmdStart_, &QPushButton::clicked, this, &WaveformForm::CmdStart_Click);
+    connect(cmdStop_, &QPushButton::clicked, this, &WaveformForm::CmdStop_Click);
+
+    auto* figures = new QHBoxLayout;
+    labelState_ = new QLabel(this);
+    labelState_->setObjectName(QStringLiteral("LabelState"));
+    labelState_->setWordWrap(true);
+    labelAsked_ = new QLabel(this);
+    labelAsked_->setObjectName(QStringLiteral("LabelAskedRate"));
+    labelAchieved_ = new QLabel(this);
+    labelAchieved_->setObjectName(QStringLiteral("LabelAchievedRate"));
+    labelLate_ = new QLabel(this);
+    labelLate_->setObjectName(QStringLiteral("LabelLate"));
+    for (QLabel* label : {labelState_, labelAsked_, labelAchieved_, labelLate_})
+        figures->addWidget(label, label == labelState_ ? 2 : 1);
+    layout->addLayout(figures);
+
+    preview_ = new WavePreview(this);
+    preview_->setObjectName(QStringLiteral("PlotPreview"));
+    layout->addWidget(preview_, 1);
+
+    rows_[0].check->setChecked(true);
+    // The run may be started and stopped by a remote client too; the window follows it. Ten
+    // refreshes a second are plenty for eyes and cost nothing between steps.
+    poll_ = new QTimer(this);
+    poll_->setInterval(100);
+    connect(poll_, &QTimer::timeout, this, &WaveformForm::ShowStatus);
+    poll_->start();
+    shownState_ = run_.Status().state;  // a failure before this window opened was told already
+    UpdatePreview();
+    ShowStatus();
+}
+
+WavePlan WaveformForm::Plan() const {
+    WavePlan plan;
+    for (int channel = 0; channel < kChannelCount; ++channel) {
+        const ChannelRow& row = rows_[static_cast<std::size_t>(channel)];
+        if (!row.check->isChecked())
+            continue;
+        const QString name = ChannelText(channel);
+        ChannelWave wave;
+        wave.channel = static_cast<int16_t>(channel);
+        wave.shape = kWaveShapes[row.shape->currentIndex()].shape;
+        wave.codes = row.units->currentIndex() == 1;
+        if (wave.shape == WaveShape::List) {
+            QString text = row.list->text();
+            text.replace(QLatin1Char(','), QLatin1Char('\n'))
+                .replace(QLatin1Char(';'), QLatin1Char('\n'));
+            try {
+                wave.list = ParseVoltsList(text.toStdString());
+            } catch (const ValueRangeError& e) {
+                throw ValueRangeError(name.toStdString() + "'s list: " + e.what());
+            }
+        } else {
+            wave.amplitude = ReadNumber(row.amplitude, name + tr(" amplitude"));
+            wave.offset = ReadNumber(row.offset, name + tr(" offset"));
+            const double points = ReadNumber(row.points, name + tr(" points"));
+            if (points < 1 || points > kMaxWavePoints || points != std::floor(points))
+                throw ValueRangeError(name.toStdString() +
+                                      ": points per period are a whole number from 1 to " +
+                                      std::to_string(kMaxWavePoints));
+            wave.points = static_cast<int32_t>(points);
+        }
+        plan.channels.push_back(std::move(wave));
+    }
+    plan.dwellSeconds =
+        checkFast_->isChecked() ? 0.0 : ReadNumber(textDwell_, tr("Dwell per step")) / 1000.0;
+    if (!checkFast_->isChecked() && !(plan.dwellSeconds > 0.0))
+        throw ValueRangeError(
+            "the dwell per step must be above 0 ms (or tick \"As fast as the link allows\")");
+    if (checkContinuous_->isChecked()) {
+        plan.periods = 0;
+    } else {
+        const double periods = ReadNumber(textPeriods_, tr("Periods"));
+        if (periods < 1 || periods > 1e9 || periods != std::floor(periods))
+            throw ValueRangeError(
+                "periods are a whole number from 1 to 1000000000 (or tick Continuous)");
+        plan.periods = static_cast<int64_t>(periods);
+    }
+    return plan;
+}
+
+void WaveformForm::UpdatePreview() {
+    for (const ChannelRow& row : rows_) {
+        const bool list = row.shape->currentIndex() == 0;
+        row.list->setEnabled(list);
+        row.amplitude->setEnabled(!list);
+        row.offset->setEnabled(!list);
+        row.points->setEnabled(!list);
+    }
+    std::vector<WavePreview::Trace> traces;
+    QString note;
+    try {
+        const WavePlan plan = Plan();
+        // The steps of one period of the run: the longest list, the shorter ones repeating.
+        int32_t count = 0;
+        for (const ChannelWave& wave : plan.channels)
+            count = std::max(count, WavePointCount(wave));
+        for (const ChannelWave& wave : plan.channels) {
+            WavePreview::Trace trace{ChannelText(wave.channel), wave.codes, {}};
+            trace.points.reserve(static_cast<std::size_t>(count));
+            for (int32_t i = 0; i < count; ++i)
+                trace.points.push_back(WavePoint(wave, i));
+            traces.push_back(std::move(trace));
+        }
+        if (traces.empty())
+            note = tr("Tick a channel to see what it will be sent");
+    } catch (const InstrumentError& e) {
+        traces.clear();
+        note = QString::fromStdString(e.what());
+    }
+    preview_->SetTraces(std::move(traces), note);
+}
+
+void WaveformForm::CmdStart_Click() {
+    try {
+        run_.Start(Plan());
+    } catch (const InstrumentError& e) {
+        ctx_.messages.ShowMessage(
+            this, MessageIcon::Warning,
+            tr("The run did not start: %1").arg(QString::fromStdString(e.what())), windowTitle());
+    }
+    ShowStatus();
+}
+
+void WaveformForm::CmdStop_Click() {
+    run_.Stop();
+    ShowStatus();
+}
+
+void WaveformForm::CmdCsv_Click(int channel) {
+    if (!ctx_.files)
+        return;
+    const QString path =
+        ctx_.files->OpenFileName(this, tr("Set points of %1").arg(ChannelText(channel)),
+                                 tr("CSV files (*.csv *.txt);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    QString why;
+    std::vector<double> values;
+    if (!file.open(QIODevice::ReadOnly))
+        why = file.errorString();
+    else if (file.size() > kMaxCsvBytes)
+        why = tr("the file is larger than 4 MiB");
+    else
+        try {
+            values = ParseVoltsList(file.readAll().toStdString());
+        } catch (const ValueRangeError& e) {
+            why = QString::fromStdString(e.what());
+        }
+    if (!why.isEmpty()) {
+        ctx_.messages.ShowMessage(
+            this, MessageIcon::Warning,
+            tr("%1 cannot be read as a list: %2. Give one value a line.").arg(path.left(200), why),
+            windowTitle());
+        return;
+    }
+    QStringList texts;
+    texts.reserve(static_cast<qsizetype>(values.size()));
+    for (const double value : values)
+        texts << QString::number(value, 'g', 9);
+    ChannelRow& row = rows_[static_cast<std::size_t>(channel)];
+    row.shape->setCurrentIndex(0);
+    row.check->setChecked(true);
+    row.list->setText(texts.join(QStringLiteral(", ")));
+}
+
+void WaveformForm::ShowStatus() {
+    const RunStatus status = run_.Status();
+    const bool running = status.state == RunState::Running;
+    cmdStart_->setEnabled(!running);
+    cmdStop_->setEnabled(running);
+    if (status.totalSteps > 0) {
+        progress_->setRange(0, 1000);
+        progress_->setValue(static_cast<int>(status.stepsDone * 1000 / status.totalSteps));
+    } else {
+        // Continuous: a busy bar while running.
+        progress_->setRange(0, running ? 0 : 1000);
+        progress_->setValue(0);
+    }
+    QString state;
+    switch (status.state) {
+        case RunState::Idle:
+            state = tr("Ready");
+            break;
+        case RunState::Running:
+            state = tr("Running: step %1").arg(status.stepsDone);
+            break;
+        case RunState::Finished:
+            state = tr("Finished: %1 steps").arg(status.stepsDone);
+            break;
+        case RunState::Stopped:
+            state = tr("Stopped after %1 steps").arg(status.stepsDone);
+            break;
+        case RunState::Failed:
+            state = tr("Failed at %1").arg(QString::fromStdString(status.error));
+            break;
+    }
+    labelState_->setText(state);
+    labelAsked_->setText(status.state == RunState::Idle ? tr("Asked: -")
+                         : status.askedRate > 0
+                             ? tr("Asked: %1 steps/s").arg(Rate(status.askedRate))
+                             : tr("Asked: as fast as the link allows"));
+    labelAchieved_->setText(tr("Achieved: %1 steps/s").arg(Rate(status.achievedRate)));
+    labelLate_->setText(tr("Late steps: %1").arg(status.lateSteps));
+    if (status.state == RunState::Failed && shownState_ != RunState::Failed)
+        ctx_.messages.ShowMessage(
+            this, MessageIcon::Warning,
+            tr("The waveform run stopped: %1").arg(QString::fromStdString(status.error)),
+            windowTitle());
+    shownState_ = status.state;
+}
+
+}  // namespace tq

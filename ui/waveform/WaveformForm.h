@@ -1,0 +1,93 @@
+#pragma once
+// The "Waveform Generator" window: per channel a shape or a list of set points (typed, or read
+// from a CSV file), the dwell and the count of periods; Start and Stop; the run's progress, the
+// rate asked for and achieved and the late steps; a preview of one period as it will be sent.
+// It drives the program's one waveform run, which the protocol's INITiate drives too.
+
+#include <QWidget>
+#include <array>
+#include <vector>
+
+#include "instrument/Waveform.h"
+#include "ui/WindowContext.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace tq {
+
+// One period of each selected channel, drawn with QPainter (see README, "Plots").
+class WavePreview : public QWidget {
+    Q_OBJECT
+public:
+    explicit WavePreview(QWidget* parent);
+    struct Trace {
+        QString name;
+        bool codes = false;
+        std::vector<double> points;
+    };
+    void SetTraces(std::vector<Trace> traces, QString note);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::vector<Trace> traces_;
+    QString note_;
+};
+
+class WaveformForm : public QWidget {
+    Q_OBJECT
+public:
+    // context.waveform must be set.
+    explicit WaveformForm(WindowContext& context);
+
+    // The plan the controls describe; InstrumentError (ValueRangeError) says which entry is wrong.
+    WavePlan Plan() const;
+
+    void CmdStart_Click();
+    void CmdStop_Click();
+    // Reads a CSV file of volts (or codes) into the channel's list.
+    void CmdCsv_Click(int channel);
+    // The labels, the progress bar and the buttons from the run's status.
+    void ShowStatus();
+
+private:
+    void UpdatePreview();
+
+    struct ChannelRow {
+        QCheckBox* check = nullptr;
+        QComboBox* shape = nullptr;
+        QComboBox* units = nullptr;
+        QLineEdit* amplitude = nullptr;
+        QLineEdit* offset = nullptr;
+        QLineEdit* points = nullptr;
+        QLineEdit* list = nullptr;
+        QPushButton* csv = nullptr;
+    };
+
+    WindowContext& ctx_;
+    WaveformRun& run_;
+    std::array<ChannelRow, kChannelCount> rows_{};
+    QLineEdit* textDwell_ = nullptr;
+    QCheckBox* checkFast_ = nullptr;
+    QLineEdit* textPeriods_ = nullptr;
+    QCheckBox* checkContinuous_ = nullptr;
+    QPushButton* cmdStart_ = nullptr;
+    QPushButton* cmdStop_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QLabel* labelState_ = nullptr;
+    QLabel* labelAsked_ = nullptr;
+    QLabel* labelAchieved_ = nullptr;
+    QLabel* labelLate_ = nullptr;
+    WavePreview* preview_ = nullptr;
+    QTimer* poll_ = nullptr;
+    RunState shownState_ = RunState::Idle;
+};
+
+}  // namespace tq
