@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-tq_ensure_packages
+tq_ensure_packages "${tq_program_packages[@]}" "${tq_test_packages[@]}"
 seconds="${1:-20}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTQ_BUILD_TESTS=OFF -DTQ_BUILD_BENCH=OFF \
   -DTQ_BUILD_FUZZ=ON >/dev/null
