@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets with clang and runs each for a bounded time from the seed corpus
 # kept in tests/fuzz/corpus. Seconds per target: first argument (default 20).
 set -euo pipefail

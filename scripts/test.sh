@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the program and runs every test. Installs what is missing on a Debian 12 machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -75,8 +75,7 @@ TEST(ManPage, EveryOptionHasATaggedParagraphAndEveryGroupOneHeading) {
             names = "\\fB\\-" + std::string(row.shortName) + "\\fR, " + names;
         if (!row.valueName.empty())
             names += " \\fI" + std::string(row.valueName) + "\\fR";
-        EXPECT_NE(roff.find(".TP\n" + names + "\n" + RoffText(row.help) + "\n"),
-                  std::string::npos)
+        EXPECT_NE(roff.find(".TP\n" + names + "\n" + RoffText(row.help) + "\n"), std::string::npos)
             << row.name;
     }
     for (OptionGroup group : {OptionGroup::Board, OptionGroup::Windows, OptionGroup::Remote,

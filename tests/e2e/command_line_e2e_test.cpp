@@ -14,21 +14,21 @@
 namespace tq::testing {
 namespace {
 
-struct Run {
+struct ProgramRun {
     int exitCode = -1;  // -1: the program crashed or did not end
     std::string output;
     std::string errors;
 };
 
 // The program without any display: no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM.
-Run RunWithoutDisplay(const QStringList& args) {
+ProgramRun RunWithoutDisplay(const QStringList& args) {
     QProcess process;
     auto env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(TQ_EVAL_BINARY), args);
-    Run run;
+    ProgramRun run;
     if (!process.waitForStarted(30000))
         return run;
     process.closeWriteChannel();
@@ -59,10 +59,6 @@ std::ostream& operator<<(std::ostream& out, const Listed& option) {
     return out << option.names << ": " << option.text;
 }
 
-QString Simplified(const QString& text) {
-    return text.simplified();
-}
-
 // --help: an option line starts with spaces and a dash; its text starts after a gap of two or
 // more spaces and goes on in the lines that follow, indented.
 std::vector<Listed> OptionsInHelp(const std::string& help) {
@@ -82,14 +78,13 @@ std::vector<Listed> OptionsInHelp(const std::string& help) {
             const QString body = line.trimmed();
             const auto match = gap.match(body);
             QString names = match.hasMatch() ? body.left(match.capturedStart() + 1) : body;
-            names.replace(QRegularExpression(QStringLiteral("<([A-Z]+)>")),
-                          QStringLiteral("\\1"));
+            names.replace(QRegularExpression(QStringLiteral("<([A-Z]+)>")), QStringLiteral("\\1"));
             const QString text = match.hasMatch() ? body.mid(match.capturedEnd() - 1) : QString();
             options.push_back({names.toStdString(), text.toStdString()});
         } else if (!options.empty()) {
-            options.back().text =
-                Simplified(QString::fromStdString(options.back().text + " ") + line)
-                    .toStdString();
+            options.back().text = (QString::fromStdString(options.back().text + " ") + line)
+                                      .simplified()
+                                      .toStdString();
         }
     }
     return options;
@@ -118,7 +113,7 @@ std::vector<Listed> OptionsInManualPage(const std::string& roff) {
 }
 
 TEST(CommandLine, HelpAndTheManualPageListTheSameOptionsWithTheSameText) {
-    const Run help = RunWithoutDisplay({QStringLiteral("--help")});
+    const ProgramRun help = RunWithoutDisplay({QStringLiteral("--help")});
     ASSERT_EQ(help.exitCode, 0) << help.errors;
     const std::vector<Listed> inHelp = OptionsInHelp(help.output);
     const std::vector<Listed> inManual = OptionsInManualPage(ReadFile(TQ_MAN_PAGE));
@@ -138,7 +133,7 @@ TEST(CommandLine, TheReadmeNamesEveryOption) {
 }
 
 TEST(CommandLine, VersionInTheGnuForm) {
-    const Run run = RunWithoutDisplay({QStringLiteral("--version")});
+    const ProgramRun run = RunWithoutDisplay({QStringLiteral("--version")});
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     const QStringList lines = QString::fromStdString(run.output).split(QLatin1Char('\n'));
     ASSERT_GE(lines.size(), 3);
@@ -175,7 +170,7 @@ TEST(CommandLine, EveryUsageErrorEndsWithStatusTwoAndOneLine) {
     };
     for (const UsageCase& c : cases) {
         SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
-        const Run run = RunWithoutDisplay(c.args);
+        const ProgramRun run = RunWithoutDisplay(c.args);
         EXPECT_EQ(run.exitCode, 2) << run.errors;
         EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
         EXPECT_EQ(run.errors.rfind("tq2604x-eval: ", 0), 0u) << run.errors;
@@ -186,7 +181,7 @@ TEST(CommandLine, EveryUsageErrorEndsWithStatusTwoAndOneLine) {
 }
 
 TEST(CommandLine, WithoutADisplaySaysWhatWorksAndEndsWithStatusOne) {
-    const Run run = RunWithoutDisplay({QStringLiteral("--simulate")});
+    const ProgramRun run = RunWithoutDisplay({QStringLiteral("--simulate")});
     EXPECT_EQ(run.exitCode, 1) << run.errors;
     EXPECT_NE(run.errors.find("no display"), std::string::npos) << run.errors;
     EXPECT_NE(run.errors.find("--simulate --headless --scpi 5025"), std::string::npos)

@@ -37,11 +37,16 @@ done
 
 program="$work/root/usr/lib/tq2604x-eval/tq2604x-eval"
 file -b "$program" | grep -q ', stripped' || fail "the program is not stripped: $(file -b "$program")"
-readelf -h "$program" | grep -q 'Type:.*DYN' || fail "the program is not position-independent"
-readelf -lW "$program" | grep -q GNU_RELRO || fail "the program has no read-only relocations"
-readelf -dW "$program" | grep -Eq 'FLAGS.*(BIND_NOW| NOW)' || fail "the program is not bound at start"
-readelf --dyn-syms -W "$program" | grep -q '__stack_chk_fail' || fail "no stack protector"
-readelf --dyn-syms -W "$program" | grep -Eq '__[a-z]+_chk' || fail "no fortified functions"
+# Read whole before grep: grep -q ending the pipe early would fail it under pipefail.
+header="$(readelf -h "$program")"
+segments="$(readelf -lW "$program")"
+dynamic="$(readelf -dW "$program")"
+symbols="$(readelf --dyn-syms -W "$program")"
+grep -q 'Type:.*DYN' <<<"$header" || fail "the program is not position-independent"
+grep -q GNU_RELRO <<<"$segments" || fail "the program has no read-only relocations"
+grep -Eq 'FLAGS.*(BIND_NOW| NOW)' <<<"$dynamic" || fail "the program is not bound at start"
+grep -q '__stack_chk_fail' <<<"$symbols" || fail "no stack protector"
+grep -Eq '__[a-z]+_chk' <<<"$symbols" || fail "no fortified functions"
 
 # The debug symbols: where gdb looks for them, by the program's build-id.
 id="$(readelf -nW "$program" | sed -n 's/.*Build ID: \([0-9a-f]*\).*/\1/p')"
