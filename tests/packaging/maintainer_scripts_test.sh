@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The postinst and postrm against a recording udevadm: they call it only where udev runs
-# (/run/udev exists), only for the actions that change the rules, and never fail because of it.
+# The maintainer scripts against a recording udevadm, py3compile and py3clean: udevadm only where
+# udev runs (/run/udev exists), only for the actions that change the rules, and never failing
+# because of it; the Python driver compiled on configure and its caches removed before removal.
 set -euo pipefail
 debian="$1"
 work="$(mktemp -d)"
@@ -19,6 +20,17 @@ cases=(
   "postrm remove yes 1 control --reload-rules"
   "postrm purge yes 0 "
 )
+# script action expected Python tool calls
+python_cases=(
+  "postinst configure py3compile -p tq2604x-eval"
+  "postinst abort-upgrade "
+  "prerm remove py3clean -p tq2604x-eval"
+  "prerm upgrade py3clean -p tq2604x-eval"
+)
+for tool in py3compile py3clean; do
+  printf '#!/bin/sh\necho "%s $*" >>"%s/python-calls"\n' "$tool" "$work" >"$work/bin/$tool"
+  chmod +x "$work/bin/$tool"
+done
 for c in "${cases[@]}"; do
   read -r script action udev status expected <<<"$c" || true
   # The scripts' one look at /run/udev goes to a folder of the test's.
@@ -41,5 +53,17 @@ for c in "${cases[@]}"; do
     failures=$((failures + 1))
   fi
 done
-[ "$failures" -eq 0 ] && echo "maintainer scripts: ${#cases[@]} cases passed"
+for c in "${python_cases[@]}"; do
+  read -r script action expected <<<"$c" || true
+  : >"$work/python-calls"
+  printf '#!/bin/sh\nexit 0\n' >"$work/bin/udevadm"
+  if ! PATH="$work/bin:$PATH" sh "$debian/$script" "$action" >"$work/out" 2>&1; then
+    echo "FAIL: $script $action failed: $(cat "$work/out")"; failures=$((failures + 1)); continue
+  fi
+  calls="$(paste -sd ';' "$work/python-calls")"
+  if [ "$calls" != "$expected" ]; then
+    echo "FAIL: $script $action: called [$calls], expected [$expected]"; failures=$((failures + 1))
+  fi
+done
+[ "$failures" -eq 0 ] && echo "maintainer scripts: $((${#cases[@]} + ${#python_cases[@]})) cases passed"
 exit "$((failures > 0))"
