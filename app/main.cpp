@@ -5,8 +5,11 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string_view>
 
+#include "app/Options.h"
 #include "app/Program.h"
 #include "core/Version.h"
 #include "platform/StandardStreams.h"
@@ -25,106 +28,104 @@ int UsageError(const char* why) {
     return UsageError(QString::fromUtf8(why));
 }
 
+QString FromView(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The parser over the options table; IsSet and Value take only names the table has, so a
+// misspelt name fails at once instead of reading as "not given".
+class Arguments {
+public:
+    Arguments() {
+        parser_.setApplicationDescription(QStringLiteral(
+            "Control program for the TQ2604X evaluation board. Without options it drives a real "
+            "board over USB; --simulate runs it on the built-in simulated board."));
+        for (const tq::OptionRow& row : tq::CommandLineOptions()) {
+            QStringList names;
+            if (!row.shortName.empty())
+                names << FromView(row.shortName);
+            names << FromView(row.name);
+            parser_.addOption(
+                QCommandLineOption(names, FromView(row.help), FromView(row.valueName)));
+        }
+    }
+
+    QCommandLineParser& Parser() { return parser_; }
+    bool IsSet(std::string_view name) const { return parser_.isSet(Known(name)); }
+    QString Value(std::string_view name) const { return parser_.value(Known(name)); }
+
+private:
+    static QString Known(std::string_view name) {
+        for (const tq::OptionRow& row : tq::CommandLineOptions()) {
+            if (row.name == name)
+                return FromView(name);
+        }
+        std::fprintf(stderr, "tq2604x-eval: internal error: no option --%.*s in the table\n",
+                     static_cast<int>(name.size()), name.data());
+        std::abort();
+    }
+
+    QCommandLineParser parser_;
+};
+
+// Where a window system is needed and none is named, Qt would abort with a core dump; say what
+// works instead.
+bool HasDisplay() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+#else
+    return true;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     tq::PrepareStandardStreams();
     QCoreApplication::setApplicationName(QStringLiteral("tq2604x-eval"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Control program for the TQ2604X evaluation board. Without options it drives a real "
-        "board over USB; --simulate runs it on the built-in simulated board."));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Displays help on commandline options."));
-    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Displays version information."));
-    parser.addOption(help);
-    parser.addOption(version);
-    const QCommandLineOption simulate(QStringLiteral("simulate"),
-                                      QStringLiteral("Run on the built-in simulated board."));
-    const QCommandLineOption automation(
-        QStringLiteral("automation"),
-        QStringLiteral("Also read automation commands from standard input, one per line."));
-    const QCommandLineOption simSetup(
-        QStringLiteral("sim-setup"),
-        QStringLiteral(
-            "Prepare the simulated board with the sim commands in FILE before start-up."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption selectDevice(
-        QStringLiteral("select-device"),
-        QStringLiteral("Choose the converter (16-bit or 14-bit) before the main window opens."));
-    const QCommandLineOption legacyPanel(
-        QStringLiteral("legacy-panel"),
-        QStringLiteral("Start the single-voltage legacy panel instead of the main window."));
-    const QCommandLineOption scpi(
-        QStringLiteral("scpi"),
-        QStringLiteral("Serve the SCPI instrument protocol on TCP PORT (5025 is customary; 0 picks "
-                       "a free port, printed on standard error)."),
-        QStringLiteral("PORT"));
-    const QCommandLineOption headlessOption(
-        QStringLiteral("headless"),
-        QStringLiteral("With --scpi: serve the protocol without any window or display; SIGINT or "
-                       "SIGTERM end the program."));
-    const QCommandLineOption listen(
-        QStringLiteral("listen"),
-        QStringLiteral("With --scpi: listen on ADDRESS instead of the loopback address (anyone "
-                       "who can reach the port can then drive the outputs)."),
-        QStringLiteral("ADDRESS"));
-    const QCommandLineOption resolution(
-        QStringLiteral("resolution"),
-        QStringLiteral("The converter: 16 (TQ2604X, the default) or 14 (TQ2404) bits, without "
-                       "the selection window."),
-        QStringLiteral("BITS"));
-    const QCommandLineOption listBoards(
-        QStringLiteral("list-boards"),
-        QStringLiteral("Print each attached board's USB location (bus-ports, such as 1-4.2) and "
-                       "serial number where it reports one, and end."));
-    const QCommandLineOption board(
-        QStringLiteral("board"),
-        QStringLiteral("Use the board at this USB LOCATION (from --list-boards) rather than the "
-                       "first found; it is also the serial field of *IDN?."),
-        QStringLiteral("LOCATION"));
-    const QCommandLineOption setup(
-        QStringLiteral("setup"),
-        QStringLiteral(
-            "Open the setup saved in FILE right after start-up (see docs/setup-format.md)."),
-        QStringLiteral("FILE"));
-    parser.addOptions({simulate, automation, simSetup, selectDevice, legacyPanel, scpi,
-                       headlessOption, listen, resolution, listBoards, board, setup});
+    Arguments parser;
     // The command line is read before any application object exists: help, version and usage
     // errors need no display, and --headless must not ask for one.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (!parser.parse(arguments))
-        return UsageError(parser.errorText());
-    if (parser.isSet(help)) {
+    if (!parser.Parser().parse(arguments))
+        return UsageError(parser.Parser().errorText());
+    if (parser.IsSet("help")) {
         // Without an application object the parser does not know the program's name.
-        QString text = parser.helpText();
+        QString text = parser.Parser().helpText();
         text.replace(QStringLiteral("<executable_name>"), QStringLiteral("tq2604x-eval"));
         std::fputs(qPrintable(text), stdout);
         return 0;
     }
-    if (parser.isSet(version)) {
-        std::printf("tq2604x-eval %s\n", tq::kProgramVersion);
+    if (parser.IsSet("version")) {
+        std::printf(
+            "tq2604x-eval %s\n"
+            "Copyright (C) %s %s\n"
+            "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+            "This is free software: you are free to change and redistribute it.\n"
+            "There is NO WARRANTY, to the extent permitted by law.\n",
+            tq::kProgramVersion, tq::kCopyrightYears, tq::kCopyrightHolder);
         return 0;
     }
-    if (!parser.positionalArguments().isEmpty())
+    if (!parser.Parser().positionalArguments().isEmpty())
         return UsageError(QStringLiteral("unexpected argument ") +
-                          parser.positionalArguments().first());
+                          parser.Parser().positionalArguments().first());
 
-    if (parser.isSet(listBoards))
+    if (parser.IsSet("list-boards"))
         return tq::ListBoards();
 
     tq::ProgramOptions options;
-    options.simulate = parser.isSet(simulate);
-    options.automation = parser.isSet(automation);
-    options.selectDevice = parser.isSet(selectDevice);
-    options.legacyPanel = parser.isSet(legacyPanel);
-    options.simSetupFile = parser.value(simSetup);
-    options.headless = parser.isSet(headlessOption);
-    options.setupFile = parser.value(setup);
+    options.simulate = parser.IsSet("simulate");
+    options.automation = parser.IsSet("automation");
+    options.selectDevice = parser.IsSet("select-device");
+    options.legacyPanel = parser.IsSet("legacy-panel");
+    options.simSetupFile = parser.Value("sim-setup");
+    options.headless = parser.IsSet("headless");
+    options.setupFile = parser.Value("setup");
     if (!options.setupFile.isEmpty() && (options.legacyPanel || options.selectDevice))
         return UsageError(
             "--setup goes with the main window or --headless, not --legacy-panel "
@@ -133,9 +134,9 @@ int main(int argc, char** argv) {
         return UsageError("--sim-setup needs --simulate");
     if (options.selectDevice && options.legacyPanel)
         return UsageError("choose either --select-device or --legacy-panel");
-    if (parser.isSet(scpi)) {
+    if (parser.IsSet("scpi")) {
         bool ok = false;
-        const uint port = parser.value(scpi).toUInt(&ok);
+        const uint port = parser.Value("scpi").toUInt(&ok);
         if (!ok || port > 65535)
             return UsageError("--scpi takes a port number from 0 to 65535");
         options.scpiPort = static_cast<int>(port);
@@ -146,14 +147,14 @@ int main(int argc, char** argv) {
         return UsageError(
             "--headless has no windows: leave out --automation, --select-device "
             "and --legacy-panel");
-    if (parser.isSet(listen)) {
+    if (parser.IsSet("listen")) {
         if (options.scpiPort < 0)
             return UsageError("--listen goes with --scpi PORT");
-        if (!options.listenAddress.setAddress(parser.value(listen)))
+        if (!options.listenAddress.setAddress(parser.Value("listen")))
             return UsageError("--listen takes an IP address such as 0.0.0.0 or 192.0.2.7");
     }
-    if (parser.isSet(resolution)) {
-        const QString bits = parser.value(resolution);
+    if (parser.IsSet("resolution")) {
+        const QString bits = parser.Value("resolution");
         if (bits != QLatin1String("16") && bits != QLatin1String("14"))
             return UsageError("--resolution is 16 or 14");
         if (options.selectDevice)
@@ -161,10 +162,19 @@ int main(int argc, char** argv) {
         options.resolution = static_cast<int16_t>(bits.toInt());
     }
 
-    if (parser.isSet(board)) {
+    if (parser.IsSet("board")) {
         if (options.simulate)
             return UsageError("--board picks a real board: leave out --simulate");
-        options.boardLocation = parser.value(board);
+        options.boardLocation = parser.Value("board");
+    }
+
+    if (!options.headless && !HasDisplay()) {
+        std::fprintf(stderr,
+                     "tq2604x-eval: there is no display to show the windows on (DISPLAY and "
+                     "WAYLAND_DISPLAY are unset); run it under a virtual display (xvfb-run -a "
+                     "tq2604x-eval --simulate) or serve the instrument protocol without windows "
+                     "(tq2604x-eval --simulate --headless --scpi 5025)\n");
+        return 1;
     }
 
     std::unique_ptr<QCoreApplication> app;

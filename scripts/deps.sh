@@ -1,17 +1,32 @@
-# Installs the Debian packages the build needs when they are missing. Sourced by the scripts.
-tq_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl1-mesa-dev libusb-1.0-0-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth clang libclang-rt-14-dev
-  python3-pyvisa python3-pyvisa-py python3-pymeasure python3-pytest)
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Installs the Debian packages a command needs when they are missing. Sourced by the scripts.
 
-tq_ensure_packages() {
+# Building and running the program.
+tq_program_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl1-mesa-dev libusb-1.0-0-dev)
+# Building its Debian package besides: CPack's file type check and the library scan.
+tq_package_packages=(file dpkg-dev)
+# The tests, benchmarks and fuzzing besides: the test libraries, the Python driver's packages, a
+# locale with a decimal comma, the Windows cross compiler for the portable code, and the checks of
+# the package (lintian, AppStream, desktop entry).
+tq_test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  python3-pyvisa python3-pyvisa-py python3-pymeasure python3-pytest
+  locales g++-mingw-w64-x86-64-posix lintian appstream desktop-file-utils "${tq_package_packages[@]}")
+
+tq_ensure_packages() {  # package names...
   local missing=()
-  for p in "${tq_packages[@]}" "$@"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing missing packages: ${missing[*]}"
   local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      echo "$(basename "$0"): needs the Debian packages ${missing[*]}, and there is no sudo to install them: run it as root, or install sudo (as root: apt-get install sudo) and add yourself to the sudo group" >&2
+      exit 1
+    fi
+    sudo="sudo"
+  fi
+  echo "Installing missing packages: ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets with clang and runs each for a bounded time from the seed corpus
 # kept in tests/fuzz/corpus. Seconds per target: first argument (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-tq_ensure_packages
+tq_ensure_packages "${tq_program_packages[@]}" "${tq_test_packages[@]}"
 seconds="${1:-20}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTQ_BUILD_TESTS=OFF -DTQ_BUILD_BENCH=OFF \
   -DTQ_BUILD_FUZZ=ON >/dev/null

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Step one output of the TQ2604X board through a range of voltages and write a CSV.
 
     sweep_channel.py --resource TCPIP::127.0.0.1::5025::SOCKET --channel 2 \

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A pymeasure instrument for the TQ2604X evaluation board.
 
 The board is driven by the ``tq2604x-eval`` program, which serves SCPI over TCP

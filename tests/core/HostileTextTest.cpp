@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <random>
@@ -135,20 +136,19 @@ TEST(ParseNumber, ZeroIsNeverNegative) {
 }
 
 TEST(ParseNumber, FullStopIsTheDecimalPointInAnyLocale) {
+    // The build compiles de_DE.UTF-8 into its own folder (tests/core/MakeLocale.cmake); glibc
+    // looks there first, so the test runs whichever locales the machine has.
+    ASSERT_EQ(setenv("LOCPATH", TQ_TEST_LOCALE_DIR, 1), 0);
     const char* previous = std::setlocale(LC_ALL, nullptr);
     const std::string saved = previous ? previous : "C";
-    bool switched = false;
-    for (const char* name : {"de_DE.UTF-8", "de_DE", "fr_FR.UTF-8", "C.UTF-8"}) {
-        if (std::setlocale(LC_ALL, name) && std::string(name) != "C.UTF-8") {
-            switched = true;
-            break;
-        }
-    }
+    const bool switched = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    const std::string point = switched ? std::localeconv()->decimal_point : "";
     const double full = ParseNumber("1.5");
     const double comma = ParseNumber("1,5");
     std::setlocale(LC_ALL, saved.c_str());
-    if (!switched)
-        GTEST_SKIP() << "no locale with a decimal comma installed";
+    unsetenv("LOCPATH");
+    ASSERT_TRUE(switched) << "no de_DE.UTF-8 in " TQ_TEST_LOCALE_DIR;
+    ASSERT_EQ(point, ",") << "the locale must have a decimal comma, or this tests nothing";
     EXPECT_EQ(full, 1.5);
     EXPECT_EQ(comma, 1.0);
 }

@@ -1,0 +1,77 @@
+#include "app/Options.h"
+
+#include <array>
+
+namespace tq {
+
+namespace {
+
+// Adding an option is one row here; main.cpp reads it by its name.
+constexpr std::array kOptions{
+    OptionRow{"simulate", "", "", "Run on the built-in simulated board.", OptionGroup::Board},
+    OptionRow{"sim-setup", "", "FILE",
+              "With --simulate: prepare the simulated board with the sim commands in FILE "
+              "before start-up, one a line without the word sim.",
+              OptionGroup::Board},
+    OptionRow{"resolution", "", "BITS",
+              "The converter: 16 (TQ2604X, the default) or 14 (TQ2404) bits, without the "
+              "selection window.",
+              OptionGroup::Board},
+    OptionRow{"list-boards", "", "",
+              "Print each attached board's USB location (bus-ports, such as 1-4.2) and serial "
+              "number where it reports one, and end.",
+              OptionGroup::Board},
+    OptionRow{"board", "", "LOCATION",
+              "Use the board at this USB LOCATION (from --list-boards) rather than the first "
+              "found; it is also the serial field of *IDN?.",
+              OptionGroup::Board},
+    OptionRow{"setup", "", "FILE",
+              "Open the setup saved in FILE right after start-up (see docs/setup-format.md).",
+              OptionGroup::Board},
+    OptionRow{"select-device", "", "",
+              "Choose the converter (16-bit or 14-bit) before the main window opens.",
+              OptionGroup::Windows},
+    OptionRow{"legacy-panel", "", "",
+              "Start the single-voltage legacy panel instead of the main window.",
+              OptionGroup::Windows},
+    OptionRow{"automation", "", "",
+              "Also read automation commands from standard input, one per line.",
+              OptionGroup::Windows},
+    OptionRow{"scpi", "", "PORT",
+              "Serve the SCPI instrument protocol on TCP PORT (5025 is customary; 0 picks a free "
+              "port, printed on standard error).",
+              OptionGroup::Remote},
+    OptionRow{"headless", "", "",
+              "With --scpi: serve the protocol without any window or display; SIGINT or SIGTERM "
+              "end the program.",
+              OptionGroup::Remote},
+    OptionRow{"listen", "", "ADDRESS",
+              "With --scpi: listen on ADDRESS instead of the loopback address (anyone who can "
+              "reach the port can then drive the outputs).",
+              OptionGroup::Remote},
+    OptionRow{"help", "h", "", "Print this help and end.", OptionGroup::Information},
+    OptionRow{"version", "v", "", "Print the version and the licence, and end.",
+              OptionGroup::Information},
+};
+
+}  // namespace
+
+std::span<const OptionRow> CommandLineOptions() {
+    return kOptions;
+}
+
+std::string_view GroupTitle(OptionGroup group) {
+    switch (group) {
+        case OptionGroup::Board:
+            return "The board";
+        case OptionGroup::Windows:
+            return "Windows";
+        case OptionGroup::Remote:
+            return "Remote control";
+        case OptionGroup::Information:
+            return "Information";
+    }
+    return "";
+}
+
+}  // namespace tq

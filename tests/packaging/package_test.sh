@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build tree as scripts/package.sh does, then checks it: lintian
+# with no error and no warning (nor a hardening note, which lintian only reports as information),
+# and what lintian does not look at: the contents, a stripped program hardened as Debian's are,
+# and its debug symbols in the -dbgsym package under the program's build-id.
+set -euo pipefail
+build="$1"
+work="$2"
+rm -rf "$work"
+mkdir -p "$work"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+cpack --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; echo "FAIL: cpack could not build the package"; exit 1; }
+debs=("$work"/*.deb)
+ddebs=("$work"/*.ddeb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: no single .deb in $work"; exit 1; }
+[ ${#ddebs[@]} -eq 1 ] && [ -f "${ddebs[0]}" ] || { echo "FAIL: no -dbgsym .ddeb in $work"; exit 1; }
+deb="${debs[0]}"
+
+status=0
+lintian --no-cfg --display-info --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || status=$?
+cat "$work/lintian.log"
+[ "$status" -eq 0 ] || fail "lintian reports errors or warnings (status $status)"
+grep -q ': hardening-' "$work/lintian.log" && fail "lintian finds the program not hardened"
+
+dpkg-deb -x "$deb" "$work/root"
+for path in usr/lib/tq2604x-eval/tq2604x-eval usr/bin/tq2604x-eval \
+  usr/share/man/man1/tq2604x-eval.1.gz usr/share/doc/tq2604x-eval/copyright \
+  usr/share/doc/tq2604x-eval/changelog.gz usr/share/doc/tq2604x-eval/scpi.md \
+  usr/share/doc/tq2604x-eval/setup-format.md \
+  usr/share/metainfo/org.tq2604x_eval.tq2604x_eval.metainfo.xml \
+  usr/share/applications/tq2604x-eval.desktop usr/lib/udev/rules.d/60-tq2604x-eval.rules \
+  usr/lib/python3/dist-packages/tq2604x_eval/__init__.py etc/tq2604x-eval/TQ2604.hex; do
+  [ -e "$work/root/$path" ] || [ -L "$work/root/$path" ] || fail "the package lacks /$path"
+done
+
+program="$work/root/usr/lib/tq2604x-eval/tq2604x-eval"
+file -b "$program" | grep -q ', stripped' || fail "the program is not stripped: $(file -b "$program")"
+# Read whole before grep: grep -q ending the pipe early would fail it under pipefail.
+header="$(readelf -h "$program")"
+segments="$(readelf -lW "$program")"
+dynamic="$(readelf -dW "$program")"
+symbols="$(readelf --dyn-syms -W "$program")"
+grep -q 'Type:.*DYN' <<<"$header" || fail "the program is not position-independent"
+grep -q GNU_RELRO <<<"$segments" || fail "the program has no read-only relocations"
+grep -Eq 'FLAGS.*(BIND_NOW| NOW)' <<<"$dynamic" || fail "the program is not bound at start"
+grep -q '__stack_chk_fail' <<<"$symbols" || fail "no stack protector"
+grep -Eq '__[a-z]+_chk' <<<"$symbols" || fail "no fortified functions"
+
+# The debug symbols: where gdb looks for them, by the program's build-id.
+id="$(readelf -nW "$program" | sed -n 's/.*Build ID: \([0-9a-f]*\).*/\1/p')"
+[ -n "$id" ] || fail "the program has no build-id"
+dpkg-deb -c "${ddebs[0]}" | grep -q "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" ||
+  fail "the -dbgsym package has no /usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
+
+# The Description: a summary and lines of at most 80 columns.
+dpkg-deb -f "$deb" Description >"$work/description"
+awk 'length > 80 { bad = 1 } END { exit bad }' "$work/description" ||
+  fail "a Description line is over 80 columns"
+[ "$(wc -l <"$work/description")" -ge 5 ] || fail "the Description is too short"
+dpkg-deb -f "$deb" Maintainer | grep -q '@localhost' && fail "the maintainer address is on localhost"
+
+[ "$failures" -eq 0 ] && echo "package: $(basename "$deb") passed"
+exit "$((failures > 0))"
