@@ -1,21 +1,43 @@
 #include "instrument/TemperatureLog.h"
 
 #include <cstdio>
-#include <ctime>
+#include <cstdint>
 
 namespace tq {
 
+namespace {
+
+// The proleptic Gregorian date of a day count since 1970-01-01, without the C library's
+// gmtime_r or gmtime_s (one of which each platform lacks).
+void CivilFromDays(int64_t days, int64_t& year, int& month, int& day) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t shifted = (5 * dayOfYear + 2) / 153;
+    day = static_cast<int>(dayOfYear - (153 * shifted + 2) / 5 + 1);
+    month = static_cast<int>(shifted < 10 ? shifted + 3 : shifted - 9);
+    year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+}  // namespace
+
 std::string IsoUtc(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
-    const auto millis = duration_cast<milliseconds>(when.time_since_epoch()).count();
-    const std::time_t seconds =
-        static_cast<std::time_t>(millis >= 0 ? millis / 1000 : (millis - 999) / 1000);
-    const int rest = static_cast<int>(millis - static_cast<int64_t>(seconds) * 1000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[96];  // room for any int the format could be handed
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, rest);
+    const int64_t millis = duration_cast<milliseconds>(when.time_since_epoch()).count();
+    const int64_t seconds = millis >= 0 ? millis / 1000 : (millis - 999) / 1000;
+    const int rest = static_cast<int>(millis - seconds * 1000);
+    const int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+    const int64_t ofDay = seconds - days * 86400;
+    int64_t year = 0;
+    int month = 0, day = 0;
+    CivilFromDays(days, year, month, day);
+    char text[96];  // room for any year a time point can hold
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%03dZ",
+                  static_cast<long long>(year), month, day, static_cast<int>(ofDay / 3600),
+                  static_cast<int>(ofDay / 60 % 60), static_cast<int>(ofDay % 60), rest);
     return text;
 }
 
