@@ -171,7 +171,12 @@ void MeterRun::End(State state, const std::string& message) {
     timer_.Cancel();
     next_ = nullptr;
     state_ = state;
-    message_ = message + Restore();
+    std::string text = message;
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    // A report of several lines gets where the outputs are as a line of its own.
+    const std::string where = Restore();
+    message_ = text.find('\n') == std::string::npos ? text + where : text + "\n" + where.substr(2);
     if (onChange)
         onChange();
 }
