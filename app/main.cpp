@@ -90,8 +90,13 @@ int main(int argc, char** argv) {
         QStringLiteral(
             "Open the setup saved in FILE right after start-up (see docs/setup-format.md)."),
         QStringLiteral("FILE"));
+    const QCommandLineOption simMeter(
+        QStringLiteral("sim-meter"),
+        QStringLiteral("With --simulate: serve a simulated DC voltmeter (SCPI) on the loopback "
+                       "address, port PORT (0: a free one)."),
+        QStringLiteral("PORT"));
     parser.addOptions({simulate, automation, simSetup, selectDevice, legacyPanel, scpi,
-                       headlessOption, listen, resolution, listBoards, board, setup});
+                       headlessOption, listen, resolution, listBoards, board, setup, simMeter});
     // The command line is read before any application object exists: help, version and usage
     // errors need no display, and --headless must not ask for one.
     QStringList arguments;
@@ -131,6 +136,15 @@ int main(int argc, char** argv) {
             "or --select-device (choose the device with --resolution)");
     if (!options.simSetupFile.isEmpty() && !options.simulate)
         return UsageError("--sim-setup needs --simulate");
+    if (parser.isSet(simMeter)) {
+        bool ok = false;
+        const uint port = parser.value(simMeter).toUInt(&ok);
+        if (!ok || port > 65535)
+            return UsageError("--sim-meter takes a port number from 0 to 65535");
+        if (!options.simulate)
+            return UsageError("--sim-meter needs --simulate");
+        options.simMeterPort = static_cast<int>(port);
+    }
     if (options.selectDevice && options.legacyPanel)
         return UsageError("choose either --select-device or --legacy-panel");
     if (parser.isSet(scpi)) {

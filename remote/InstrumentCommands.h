@@ -13,12 +13,13 @@
 namespace tq {
 
 class SimulatedBench;
+class MeterRuns;
 
 class InstrumentCommands {
 public:
     // `bench` is the simulated board's meter, or null on a real board (the BENCh commands do not
-    // exist there).
-    InstrumentCommands(Instrument& instrument, SimulatedBench* bench);
+    // exist there). `meter` is the bench meter's runs, or null (the METer commands do not exist).
+    InstrumentCommands(Instrument& instrument, SimulatedBench* bench, MeterRuns* meter = nullptr);
 
     // Runs one line for a client: its answers (joined by ';') when the line held a query.
     // Changes are reported to the instrument's listeners with `origin`.
@@ -32,7 +33,12 @@ private:
                     scpi::ErrorQueue& errors);
 
     Instrument& instrument_;
+    std::string RunMeter(int id, bool query, const scpi::ParsedCommand& command);
+    // A set command on a channel a meter run drives is refused.
+    void CheckNotOwned(int16_t address) const;
+
     SimulatedBench* bench_;
+    MeterRuns* meter_;
     scpi::CommandTable table_;
 };
 

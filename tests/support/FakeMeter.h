@@ -4,13 +4,14 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "instrument/Meter.h"
 
 namespace tq::testing {
 
-class FakeMeter : public Meter {
+class FakeMeter : public MeterConnection {
 public:
     void Read(int channel, std::function<void(const MeterReading&)> done) override {
         channels.push_back(channel);
@@ -21,6 +22,18 @@ public:
         ++cancels;
     }
     bool SelectsChannels() const override { return scanner; }
+    bool Open(const MeterSettings& settings, std::string& error) override {
+        if (settings.address.empty()) {
+            error = "no address";
+            return false;
+        }
+        opened = settings;
+        open = true;
+        return true;
+    }
+    bool IsOpen() const override { return open; }
+    std::string Identity() const override { return open ? "FAKE,DVM,1,0" : ""; }
+    std::string LastError() const override { return open ? "" : "refused"; }
 
     // Answers the reading in progress; false when none was asked for.
     bool Answer(const MeterReading& reading) {
@@ -33,6 +46,8 @@ public:
     }
 
     bool scanner = true;
+    bool open = false;
+    MeterSettings opened;
     int cancels = 0;
     std::vector<int> channels;
     std::function<void(const MeterReading&)> pending;
