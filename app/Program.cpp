@@ -24,6 +24,7 @@
 #include "ui/bench/BenchForm.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/SetupFiles.h"
+#include "ui/meter/MeterForm.h"
 #include "ui/widgets/Placement.h"
 
 namespace tq {
@@ -56,6 +57,7 @@ Program::Program(const ProgramOptions& options) : options_(options) {
     context_ = std::make_unique<WindowContext>(
         WindowContext{state_, *instrument_, messages, folder.toStdString(), boardName, simulator_,
                       [this](WindowId window) { return OpenWindow(window); }, &fileDialogs_});
+    context_->meter = meterRuns_.get();
 }
 
 Program::~Program() {
@@ -166,6 +168,9 @@ bool Program::OpenWindow(WindowId window) {
             case WindowId::Bench:
                 if (simulator_)
                     slot = new BenchForm(*context_);
+                break;
+            case WindowId::Meter:
+                slot = new MeterForm(*context_, *meterRuns_);
                 break;
             case WindowId::Main:
                 break;

@@ -18,6 +18,7 @@
 namespace tq {
 
 class SimulatedBench;
+class MeterRuns;
 
 // The windows, by what they are; WindowName gives each one's object name.
 enum class WindowId {
@@ -28,9 +29,10 @@ enum class WindowId {
     About,            // frmAbout
     LegacyPanel,      // Form1
     Bench,            // BenchForm, only with the simulated board
+    Meter,            // MeterForm
 };
 
-inline constexpr std::array<std::pair<WindowId, std::string_view>, 7> kWindowNames{{
+inline constexpr std::array<std::pair<WindowId, std::string_view>, 8> kWindowNames{{
     {WindowId::Main, "MainForm"},
     {WindowId::DirectReadWrite, "TestForm"},
     {WindowId::OutputVoltages, "VoutForm"},
@@ -38,6 +40,7 @@ inline constexpr std::array<std::pair<WindowId, std::string_view>, 7> kWindowNam
     {WindowId::About, "frmAbout"},
     {WindowId::LegacyPanel, "Form1"},
     {WindowId::Bench, "BenchForm"},
+    {WindowId::Meter, "MeterForm"},
 }};
 
 inline QString WindowName(WindowId id) {
@@ -64,6 +67,7 @@ struct WindowContext {
     // Create (once) and show a window. Returns false if it cannot.
     std::function<bool(WindowId window)> openWindow;
     FileDialogs* files = nullptr;  // the choosers of setup files
+    MeterRuns* meter = nullptr;    // the bench meter and its runs
 };
 
 }  // namespace tq

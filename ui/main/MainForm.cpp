@@ -232,6 +232,12 @@ void MainForm::BuildMenus() {
     vout->setObjectName(QStringLiteral("MnuVout"));
     connect(vout, &QAction::triggered, this, &MainForm::ShowVoutForm);
 
+    if (ctx_.meter) {
+        QAction* meter = menuBar()->addAction(tr("Bench Meter"));
+        meter->setObjectName(QStringLiteral("MnuMeter"));
+        connect(meter, &QAction::triggered, this, [this] { ctx_.openWindow(WindowId::Meter); });
+    }
+
     if (ctx_.bench) {
         QAction* bench = menuBar()->addAction(QStringLiteral("Simulated Bench"));
         bench->setObjectName(QStringLiteral("MnuBench"));
