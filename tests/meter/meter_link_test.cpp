@@ -190,6 +190,7 @@ TEST(MeterLink, ALateAnswerIsNotTakenForTheNextReading) {
 }
 
 TEST(MeterLink, ARefusedConnectionSaysSo) {
+    testing::App();
     uint16_t port = 0;
     {
         QTcpServer closed;
@@ -213,6 +214,7 @@ TEST(MeterLink, ARefusedConnectionSaysSo) {
 }
 
 TEST(MeterLink, RefusesSettingsThatCannotWork) {
+    testing::App();
     MeterLink link;
     std::string error;
     MeterSettings settings;
