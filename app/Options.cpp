@@ -25,6 +25,10 @@ constexpr std::array kOptions{
               "Use the board at this USB LOCATION (from --list-boards) rather than the first "
               "found; it is also the serial field of *IDN?.",
               OptionGroup::Board},
+    OptionRow{"sim-meter", "", "PORT",
+              "With --simulate: serve a simulated DC voltmeter (SCPI) on the loopback address, "
+              "port PORT (0: a free one).",
+              OptionGroup::Board},
     OptionRow{"setup", "", "FILE",
               "Open the setup saved in FILE right after start-up (see docs/setup-format.md).",
               OptionGroup::Board},

@@ -8,6 +8,9 @@
 
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
+#include "instrument/MeterRuns.h"
+#include "meter/MeterLink.h"
+#include "meter/SimulatedMeter.h"
 #include "platform/TerminationSignals.h"
 #include "remote/InstrumentCommands.h"
 #include "remote/ScpiServer.h"
@@ -23,6 +26,7 @@
 #include "ui/main/SetupFiles.h"
 #include "ui/waveform/TemperatureLogForm.h"
 #include "ui/waveform/WaveformForm.h"
+#include "ui/meter/MeterForm.h"
 #include "ui/widgets/Placement.h"
 
 namespace tq {
@@ -51,11 +55,15 @@ Program::Program(const ProgramOptions& options) : options_(options) {
     runTimer_ = std::make_unique<QtRunTimer>();
     waveform_ = std::make_unique<WaveformRun>(*instrument_, *runTimer_);
     runTimer_->SetAction([run = waveform_.get()] { run->Step(); });
+    meterLink_ = std::make_unique<MeterLink>();
+    meterTimer_ = std::make_unique<QtStepTimer>();
+    meterRuns_ = std::make_unique<MeterRuns>(*instrument_, *meterLink_, *meterTimer_);
     MessageSink& messages = options_.automation ? static_cast<MessageSink&>(recorded_) : boxes_;
     const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
     context_ = std::make_unique<WindowContext>(WindowContext{
         state_, *instrument_, messages, folder.toStdString(), boardName, simulator_,
-        [this](WindowId window) { return OpenWindow(window); }, &fileDialogs_, waveform_.get()});
+        [this](WindowId window) { return OpenWindow(window); }, &fileDialogs_, waveform_.get(),
+        meterRuns_.get()});
 }
 
 Program::~Program() {
@@ -63,6 +71,26 @@ Program::~Program() {
     server_.reset();
     console_.reset();
     windows_.clear();
+    meterRuns_.reset();
+}
+
+bool Program::StartSimulatedMeter() {
+    if (!simulator_ || options_.simMeterPort < 0)
+        return true;
+    simulatedMeter_ = std::make_unique<SimulatedMeter>(*simulator_);
+    QString error;
+    if (!simulatedMeter_->Listen(static_cast<uint16_t>(options_.simMeterPort), error)) {
+        std::fprintf(stderr, "tq2604x-eval: cannot serve the simulated meter on port %d: %s\n",
+                     options_.simMeterPort, qPrintable(error));
+        return false;
+    }
+    // Ready to open: the simulated meter selects channels as a scanner does.
+    MeterSettings& settings = meterRuns_->Settings();
+    settings.address = "TCPIP::127.0.0.1::" + std::to_string(simulatedMeter_->Port()) + "::SOCKET";
+    settings.selectCommand = "ROUT:CLOS (@10{ch})";
+    std::fprintf(stderr, "simulated meter on 127.0.0.1:%u\n", simulatedMeter_->Port());
+    std::fflush(stderr);
+    return true;
 }
 
 void Program::PrintMessagesAtOnce(bool atOnce) {
@@ -153,6 +181,9 @@ bool Program::OpenWindow(WindowId window) {
             case WindowId::TemperatureLog:
                 slot = new TemperatureLogForm(*context_);
                 break;
+            case WindowId::Meter:
+                slot = new MeterForm(*context_, *meterRuns_);
+                break;
             case WindowId::Main:
                 break;
         }
@@ -196,7 +227,8 @@ void Program::TakeBoardLocation() {
 }
 
 bool Program::StartServer() {
-    commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_, waveform_.get());
+    commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_, waveform_.get(),
+                                                     meterRuns_.get());
     server_ = std::make_unique<ScpiServer>(*commands_);
     QString error;
     const QHostAddress& address = options_.listenAddress;
@@ -272,6 +304,8 @@ int Program::Run() {
         instrument_->SetResolution(options_.resolution);
     if (!options_.simSetupFile.isEmpty() && !ApplySimSetup())
         return 2;
+    if (!StartSimulatedMeter())
+        return 1;
     if (options_.headless)
         return RunHeadless();
 

@@ -25,6 +25,10 @@ class AutomationConsole;
 class LibusbAdapter;
 class InstrumentCommands;
 class ScpiServer;
+class MeterLink;
+class MeterRuns;
+class QtStepTimer;
+class SimulatedMeter;
 
 struct ProgramOptions {
     bool simulate = false;
@@ -38,6 +42,7 @@ struct ProgramOptions {
     int16_t resolution = 0;  // 0: the default (16 bits, or the selection window's choice)
     QString boardLocation;   // the real board to use ("1-4.2"); empty: the first found
     QString setupFile;       // a setup to open after start-up
+    int simMeterPort = -1;   // the simulated meter's port; -1: none
 };
 
 // Owns one window. A window that deletes itself (the About window on OK) leaves it empty, so the
@@ -81,6 +86,9 @@ private:
     // The protocol server, on the options' address and port; false (with the reason printed)
     // when it cannot listen.
     bool StartServer();
+    // The simulated bench's meter on the options' port; false (with the reason printed) when it
+    // cannot listen.
+    bool StartSimulatedMeter();
     // Without windows: connect the board, take its function register, serve until a signal.
     int RunHeadless();
     // After a connection: the identity names the real board's location.
@@ -99,6 +107,10 @@ private:
     BoxMessageSink boxes_;
     QtFileDialogs fileDialogs_;
     RecordingMessageSink recorded_;
+    std::unique_ptr<MeterLink> meterLink_;
+    std::unique_ptr<QtStepTimer> meterTimer_;
+    std::unique_ptr<MeterRuns> meterRuns_;
+    std::unique_ptr<SimulatedMeter> simulatedMeter_;
     std::unique_ptr<WindowContext> context_;
     // Each window once, made on first use, owned here until the end.
     std::map<WindowId, OwnedWindow> windows_;

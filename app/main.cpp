@@ -132,6 +132,15 @@ int main(int argc, char** argv) {
             "or --select-device (choose the device with --resolution)");
     if (!options.simSetupFile.isEmpty() && !options.simulate)
         return UsageError("--sim-setup needs --simulate");
+    if (parser.IsSet("sim-meter")) {
+        bool ok = false;
+        const uint port = parser.Value("sim-meter").toUInt(&ok);
+        if (!ok || port > 65535)
+            return UsageError("--sim-meter takes a port number from 0 to 65535");
+        if (!options.simulate)
+            return UsageError("--sim-meter needs --simulate");
+        options.simMeterPort = static_cast<int>(port);
+    }
     if (options.selectDevice && options.legacyPanel)
         return UsageError("choose either --select-device or --legacy-panel");
     if (parser.IsSet("scpi")) {

@@ -34,6 +34,9 @@ public:
     virtual void Plug() = 0;
     virtual void FailNextDownload(int32_t code) = 0;
     virtual void GarbleReplies(int count) = 0;
+    // The converter's non-linearity (off at start): a known INL bow and DNL steps at the major
+    // carries, so that a linearity test has something to find.
+    virtual void SetNonLinearity(bool on) = 0;
 };
 
 }  // namespace tq

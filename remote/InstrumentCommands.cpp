@@ -8,6 +8,7 @@
 #include "core/CheckedInt.h"
 #include "core/Tables.h"
 #include "core/Version.h"
+#include "instrument/MeterRuns.h"
 #include "instrument/Setup.h"
 
 namespace tq {
@@ -68,6 +69,23 @@ enum Command {
     kListState,
     kInitiate,
     kAbort,
+    kMeterAddress,
+    kMeterCommand,
+    kMeterSetup,
+    kMeterSelect,
+    kMeterTimeout,
+    kMeterSettle,
+    kMeterCount,
+    kMeterOpen,
+    kMeterIdn,
+    kMeterState,
+    kMeterCalibrate,
+    kMeterLinearity,
+    kMeterProgress,
+    kMeterResult,
+    kMeterCsv,
+    kMeterStop,
+    kMeterContinue,
 };
 
 struct CommandPattern {
@@ -133,6 +151,26 @@ constexpr CommandPattern kRunCommands[] = {
     {kListState, "LIST:STATe", Forms::kQuery},
     {kInitiate, "INITiate[:IMMediate]", Forms::kSet},
     {kAbort, "ABORt", Forms::kSet},
+};
+
+constexpr CommandPattern kMeterCommands[] = {
+    {kMeterAddress, "METer:ADDRess", Forms::kSetAndQuery},
+    {kMeterCommand, "METer:COMMand", Forms::kSetAndQuery},
+    {kMeterSetup, "METer:SETup", Forms::kSetAndQuery},
+    {kMeterSelect, "METer:SELect", Forms::kSetAndQuery},
+    {kMeterTimeout, "METer:TIMEout", Forms::kSetAndQuery},
+    {kMeterSettle, "METer:SETTle", Forms::kSetAndQuery},
+    {kMeterCount, "METer:COUNt", Forms::kSetAndQuery},
+    {kMeterOpen, "METer:OPEN", Forms::kSet},
+    {kMeterIdn, "METer:IDN", Forms::kQuery},
+    {kMeterState, "METer:STATe", Forms::kQuery},
+    {kMeterCalibrate, "METer:CALibrate", Forms::kSet},
+    {kMeterLinearity, "METer:LINearity", Forms::kSet},
+    {kMeterProgress, "METer:PROGress", Forms::kQuery},
+    {kMeterResult, "METer:RESult", Forms::kQuery},
+    {kMeterCsv, "METer:CSV", Forms::kQuery},
+    {kMeterStop, "METer:STOP", Forms::kSet},
+    {kMeterContinue, "METer:CONTinue", Forms::kSet},
 };
 
 // What one parameter may be, after the command's count check.
@@ -203,11 +241,30 @@ int32_t RangeCodeOf(const scpi::Parameter& p) {
     throw ScpiError(scpi::kIllegalParameterValue);
 }
 
+// A string parameter's contents.
+std::string Text(const ParsedCommand& command) {
+    const scpi::Parameter& p = Only(command);
+    if (p.kind != scpi::ParamKind::kString)
+        throw ScpiError(scpi::kDataTypeError);
+    return p.value;
+}
+
+// A string in a response, with its quotes doubled.
+std::string Quoted(const std::string& text) {
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
 }  // namespace
 
 InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatedBench* bench,
-                                       WaveformRun* run)
-    : instrument_(instrument), bench_(bench), run_(run) {
+                                       WaveformRun* run, MeterRuns* meter)
+    : instrument_(instrument), bench_(bench), run_(run), meter_(meter) {
     if (run_)
         for (const CommandPattern& c : kRunCommands)
             table_.Add(c.id, c.pattern, c.forms);
@@ -216,6 +273,145 @@ InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatedBench* b
     if (bench_)
         for (const CommandPattern& c : kBenchCommands)
             table_.Add(c.id, c.pattern, c.forms);
+    if (meter_)
+        for (const CommandPattern& c : kMeterCommands)
+            table_.Add(c.id, c.pattern, c.forms);
+}
+
+void InstrumentCommands::CheckNotOwned(int16_t address) const {
+    if (!meter_)
+        return;
+    for (int16_t channel = 0; channel < kChannelCount; ++channel)
+        if ((address == channel || address == kAllChannels) && meter_->Owns(channel))
+            throw ScpiError(scpi::kSettingsConflict,
+                            std::string("DAC ") + static_cast<char>('A' + channel) +
+                                " is driven by a meter run; METer:STOP ends it");
+}
+
+std::string InstrumentCommands::RunMeter(int id, bool query, const ParsedCommand& command) {
+    MeterRuns& m = *meter_;
+    MeterSettings& s = m.Settings();
+    MeterRunSettings& r = m.RunSettings();
+    const auto text = [&](std::string& field) -> std::string {
+        if (query) {
+            NoParameters(command);
+            return Quoted(field);
+        }
+        field = Text(command);
+        return {};
+    };
+    const auto number = [&](int& field, int64_t min, int64_t max) -> std::string {
+        if (query) {
+            NoParameters(command);
+            return scpi::FormatInt(field);
+        }
+        field = static_cast<int>(scpi::ReadInteger(Only(command), min, max));
+        return {};
+    };
+    const auto refused = [](const std::string& error) {
+        throw ScpiError(scpi::kSettingsConflict, error);
+    };
+    switch (static_cast<Command>(id)) {
+        case kMeterAddress:
+            return text(s.address);
+        case kMeterCommand:
+            return text(s.readCommand);
+        case kMeterSetup: {
+            if (query) {
+                NoParameters(command);
+                std::string joined;
+                for (const auto& c : s.setupCommands)
+                    joined += (joined.empty() ? "" : ";") + c;
+                return Quoted(joined);
+            }
+            // Several set-up commands in one string, separated by ';'.
+            s.setupCommands.clear();
+            std::string all = Text(command);
+            for (std::size_t start = 0; start <= all.size();) {
+                std::size_t end = std::min(all.find(';', start), all.size());
+                std::string one = all.substr(start, end - start);
+                const std::size_t first = one.find_first_not_of(' ');
+                if (first != std::string::npos)
+                    s.setupCommands.push_back(one.substr(first));
+                start = end + 1;
+            }
+            return {};
+        }
+        case kMeterSelect:
+            return text(s.selectCommand);
+        case kMeterTimeout:
+            return number(s.timeoutMilliseconds, 1, 600000);
+        case kMeterSettle:
+            return number(r.settleMilliseconds, 0, 600000);
+        case kMeterCount:
+            return number(r.readingsPerCode, 1, 100);
+        case kMeterOpen: {
+            NoParameters(command);
+            std::string error;
+            if (!m.OpenMeter(error))
+                refused(error);
+            return {};
+        }
+        case kMeterIdn:
+            NoParameters(command);
+            return Quoted(m.Connection().Identity());
+        case kMeterState:
+            NoParameters(command);
+            return m.Connection().IsOpen() ? "OPEN" : "CLOSED";
+        case kMeterCalibrate: {
+            const scpi::Parameter& p = Only(command);
+            int16_t channel = kAllChannels;
+            if (!(p.kind == scpi::ParamKind::kCharacter && scpi::MatchesMnemonic(p.value, "ALL")))
+                channel = static_cast<int16_t>(scpi::ReadInteger(p, 1, 4) - 1);
+            std::string error;
+            if (!m.StartCalibration(channel, error))
+                refused(error);
+            return {};
+        }
+        case kMeterLinearity: {
+            scpi::CheckParamCount(command, 2, 4);
+            const int32_t top = instrument_.Resolution() == 14 ? 16383 : 65535;
+            const auto channel =
+                static_cast<int16_t>(scpi::ReadInteger(command.params[0], 1, 4) - 1);
+            const auto count =
+                static_cast<int32_t>(scpi::ReadInteger(command.params[1], 2, top + 1));
+            int32_t first = 0, last = top;
+            if (command.params.size() >= 3)
+                first = static_cast<int32_t>(scpi::ReadInteger(command.params[2], 0, top));
+            if (command.params.size() == 4)
+                last = static_cast<int32_t>(scpi::ReadInteger(command.params[3], 0, top));
+            if (last <= first)
+                throw ScpiError(scpi::kIllegalParameterValue,
+                                "the last code must be above the first");
+            std::string error;
+            if (!m.StartLinearity(channel, SpreadCodes(first, last, count), error))
+                refused(error);
+            return {};
+        }
+        case kMeterProgress: {
+            NoParameters(command);
+            const MeterRun* run = m.Current();
+            return m.StateName() + "," + std::to_string(run ? run->Done() : 0) + "," +
+                   std::to_string(run ? run->Total() : 0);
+        }
+        case kMeterResult:
+            NoParameters(command);
+            return Block(m.Current() ? m.Current()->Message() : std::string());
+        case kMeterCsv:
+            NoParameters(command);
+            return Block(m.Csv());
+        case kMeterStop:
+            NoParameters(command);
+            m.Stop();
+            return {};
+        case kMeterContinue:
+            NoParameters(command);
+            m.Continue();
+            return {};
+        default:
+            break;
+    }
+    throw ScpiError(scpi::kUndefinedHeader);
 }
 
 std::optional<std::string> InstrumentCommands::ExecuteLine(std::string_view line,
@@ -324,6 +520,7 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
                 NoParameters(command);
                 return scpi::FormatFloat(read([&] { return in.ChannelVoltage(channel); }));
             }
+            CheckNotOwned(address);
             // MINimum and MAXimum are the ends of the range the channel has; beyond it is refused
             // against the range read back with the write.
             const scpi::Parameter& p = Only(command);
@@ -346,6 +543,7 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
                 const int32_t code = read([&] { return in.RangeCode(channel); });
                 return scpi::FormatFloat(RangeVoltsForCode(code).value_or(10.0f));
             }
+            CheckNotOwned(address);
             in.SetRangeCode(address, RangeCodeOf(Only(command)));
             return {};
         }
@@ -356,6 +554,7 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
                 NoParameters(command);
                 return scpi::FormatInt(read([&] { return in.DataCode(channel); }));
             }
+            CheckNotOwned(address);
             in.SetDataCode(address,
                            static_cast<int32_t>(scpi::ReadInteger(Only(command), 0, topCode)));
             return {};
@@ -367,6 +566,7 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
                 NoParameters(command);
                 return scpi::FormatInt(read([&] { return in.FineGain(channel); }));
             }
+            CheckNotOwned(address);
             in.SetFineGain(address,
                            static_cast<int32_t>(scpi::ReadInteger(Only(command), -32, 31)));
             return {};
@@ -378,6 +578,7 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
                 NoParameters(command);
                 return scpi::FormatInt(read([&] { return in.Offset(channel); }));
             }
+            CheckNotOwned(address);
             const bool narrow = in.Resolution() == 14;
             in.SetOffset(address, static_cast<int32_t>(scpi::ReadInteger(
                                       Only(command), narrow ? -4 : -128, narrow ? 3 : 127)));
@@ -619,6 +820,8 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
             NoParameters(command);
             run_->Stop();
             return {};
+        default:
+            return RunMeter(match.id, query, command);
     }
     throw ScpiError(scpi::kUndefinedHeader);
 }

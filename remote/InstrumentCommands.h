@@ -14,13 +14,16 @@
 namespace tq {
 
 class SimulatedBench;
+class MeterRuns;
 
 class InstrumentCommands {
 public:
     // `bench` is the simulated board's meter, or null on a real board (the BENCh commands do not
     // exist there). `run` is the program's waveform run, which the LIST, INITiate and ABORt
-    // commands load, start, poll and stop (without one they do not exist).
-    InstrumentCommands(Instrument& instrument, SimulatedBench* bench, WaveformRun* run = nullptr);
+    // commands load, start, poll and stop; `meter` is the bench meter's runs (without them, their
+    // commands do not exist).
+    InstrumentCommands(Instrument& instrument, SimulatedBench* bench, WaveformRun* run = nullptr,
+                       MeterRuns* meter = nullptr);
 
     // Runs one line for a client: its answers (joined by ';') when the line held a query.
     // Changes are reported to the instrument's listeners with `origin`.
@@ -34,9 +37,14 @@ private:
                     scpi::ErrorQueue& errors);
 
     Instrument& instrument_;
+    std::string RunMeter(int id, bool query, const scpi::ParsedCommand& command);
+    // A set command on a channel a meter run drives is refused.
+    void CheckNotOwned(int16_t address) const;
+
     SimulatedBench* bench_;
-    scpi::CommandTable table_;
     WaveformRun* run_;
+    MeterRuns* meter_;
+    scpi::CommandTable table_;
     // The lists that the next INITiate runs, shared by every client as the board is.
     std::array<std::optional<ChannelWave>, kChannelCount> lists_{};
     double dwellSeconds_ = 0.01;

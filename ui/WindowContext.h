@@ -19,6 +19,7 @@
 namespace tq {
 
 class SimulatedBench;
+class MeterRuns;
 
 // The windows, by what they are; WindowName gives each one's object name.
 enum class WindowId {
@@ -31,9 +32,10 @@ enum class WindowId {
     Bench,            // BenchForm, only with the simulated board
     Waveform,         // WaveformForm
     TemperatureLog,   // TemperatureLogForm
+    Meter,            // MeterForm
 };
 
-inline constexpr std::array<std::pair<WindowId, std::string_view>, 9> kWindowNames{{
+inline constexpr std::array<std::pair<WindowId, std::string_view>, 10> kWindowNames{{
     {WindowId::Main, "MainForm"},
     {WindowId::DirectReadWrite, "TestForm"},
     {WindowId::OutputVoltages, "VoutForm"},
@@ -43,6 +45,7 @@ inline constexpr std::array<std::pair<WindowId, std::string_view>, 9> kWindowNam
     {WindowId::Bench, "BenchForm"},
     {WindowId::Waveform, "WaveformForm"},
     {WindowId::TemperatureLog, "TemperatureLogForm"},
+    {WindowId::Meter, "MeterForm"},
 }};
 
 inline QString WindowName(WindowId id) {
@@ -70,6 +73,7 @@ struct WindowContext {
     std::function<bool(WindowId window)> openWindow;
     FileDialogs* files = nullptr;     // the choosers of setup files
     WaveformRun* waveform = nullptr;  // the program's one waveform run
+    MeterRuns* meter = nullptr;       // the bench meter and its runs
 };
 
 }  // namespace tq

@@ -320,7 +320,22 @@ double SimulatedBoard::OutputVolts(int channel) const {
     const int fine = c.fine >= 32 ? c.fine - 64 : c.fine;
     const int offset = static_cast<int8_t>(c.offset);
     const AmplifierError& e = kAmplifierErrors[channel];
-    return ideal * (1.0 + fine / 65536.0 + e.gain) + offset / 8.0 * lsb + e.offsetVolts;
+    const uint16_t ordinal =
+        (pinValue_ & kPinBinary) ? c.dac : static_cast<uint16_t>(c.dac ^ 0x8000);
+    const double shape = nonLinear_ ? NonLinearityLsb(ordinal) * lsb : 0.0;
+    return (ideal + shape) * (1.0 + fine / 65536.0 + e.gain) + offset / 8.0 * lsb + e.offsetVolts;
+}
+
+double SimulatedBoard::NonLinearityLsb(uint16_t ordinal) {
+    const double x = ordinal / 65535.0;
+    double lsb = kInlBowLsb * 4.0 * x * (1.0 - x);
+    if (ordinal >= 0x4000)
+        lsb -= 0.25;
+    if (ordinal >= 0x8000)
+        lsb += 0.5;
+    if (ordinal >= 0xC000)
+        lsb -= 0.25;
+    return lsb;
 }
 
 void SimulatedBoard::SetDieTemperature(double celsius) {

@@ -19,6 +19,8 @@
 //   with -1 and change nothing.
 // - Fixed errors of the output amplifiers (gain error, offset error in volts):
 //     A +2.1e-4, +350 uV; B -1.4e-4, -220 uV; C +3.2e-4, +180 uV; D -2.6e-4, -410 uV.
+// - The non-linearity, when switched on, adds NonLinearityLsb(ordinal) LSB to the ideal output,
+//   the ordinal being the code in offset-binary order (0 = the most negative output).
 
 #include <array>
 #include <cstdint>
@@ -59,6 +61,14 @@ public:
     // Negative values throw std::out_of_range; at most one second.
     void SetLatency(int64_t microseconds) override;
     int64_t Latency() const override { return latencyMicroseconds_; }
+    void SetNonLinearity(bool on) override { nonLinear_ = on; }
+    bool NonLinearity() const { return nonLinear_; }
+
+    // The error the non-linearity adds at a 16-bit ordinal, in LSB: a bow of kInlBowLsb at mid
+    // scale (zero at both ends) and steps at the major carries (+0.5 LSB at 0x8000, -0.25 LSB at
+    // 0x4000 and 0xC000).
+    static constexpr double kInlBowLsb = 1.5;
+    static double NonLinearityLsb(uint16_t ordinal);
 
     // The board converter's reading of the TEMP pin now (0..4095).
     uint16_t TempCount() const;
@@ -106,6 +116,7 @@ private:
 
     double temperature_ = 25.0;
     int64_t latencyMicroseconds_ = 0;
+    bool nonLinear_ = false;
 };
 
 }  // namespace tq

@@ -12,7 +12,9 @@
 #include "adapter/simulated/SimulatedBoard.h"
 #include "board/BoardRequests.h"
 #include "core/DeviceState.h"
+#include "instrument/MeterRuns.h"
 #include "remote/InstrumentCommands.h"
+#include "tests/support/FakeMeter.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
@@ -191,6 +193,91 @@ TEST(SetupBlock, RoundTripsWithTheChecksOfAFile) {
     EXPECT_EQ(b.Send("SYST:SET " + other + ",ANYB;SYST:ERR?;SOUR1:GAIN?"), "0,\"No error\";3");
     EXPECT_EQ(b.Send("SYST:SET \"{}\";SYST:SET #9;SYST:ERR?;SYST:ERR?"),
               "-104,\"Data type error\";-102,\"Syntax error\"");
+}
+
+}  // namespace
+}  // namespace tq
+
+namespace tq {
+namespace {
+
+// The meter commands with a meter and a timer that the test answers.
+struct MeterBoard : testing::SimulatedInstrument {
+    testing::FakeMeter meter;
+    testing::FakeTimer timer;
+    MeterRuns runs{instrument, meter, timer};
+    InstrumentCommands commands{instrument, &board, nullptr, &runs};
+    ScpiSession session{commands};
+    std::string Send(const std::string& line) { return session.Execute(line).value_or(""); }
+    // Answers every settle and reading with the board's output until the run stops asking.
+    void Drive() {
+        for (int i = 0; i < 100000 && runs.Active(); ++i)
+            if (!timer.Fire() &&
+                !meter.Answer({true, board.OutputVolts(meter.channels.back()), {}}))
+                break;
+    }
+};
+
+TEST(MeterCommands, SettingsAreKeptAndOpenTheMeter) {
+    MeterBoard b;
+    EXPECT_EQ(b.Send("MET:ADDR \"TCPIP::127.0.0.1::5025::SOCKET\";MET:ADDR?"),
+              "\"TCPIP::127.0.0.1::5025::SOCKET\"");
+    EXPECT_EQ(b.Send("MET:SET \"CONF:VOLT:DC 10; SENS:VOLT:NPLC 10\";MET:SET?"),
+              "\"CONF:VOLT:DC 10;SENS:VOLT:NPLC 10\"");
+    EXPECT_EQ(b.Send("MET:SEL 'ROUT:CLOS (@10{ch})';MET:TIME 500;MET:SETT 20;MET:COUN 3"), "");
+    EXPECT_EQ(b.Send("MET:TIME?;MET:SETT?;MET:COUN?;MET:STAT?"), "500;20;3;CLOSED");
+    EXPECT_EQ(b.Send("MET:OPEN;MET:STAT?;MET:IDN?"), "OPEN;\"FAKE,DVM,1,0\"");
+    EXPECT_EQ(b.meter.opened.selectCommand, "ROUT:CLOS (@10{ch})");
+    EXPECT_EQ(b.meter.opened.setupCommands,
+              (std::vector<std::string>{"CONF:VOLT:DC 10", "SENS:VOLT:NPLC 10"}));
+    EXPECT_EQ(b.Send("MET:COUN 0;SYST:ERR?"), "-222,\"Data out of range\"");
+    EXPECT_EQ(b.Send("MET:ADDR 5;SYST:ERR?"), "-104,\"Data type error\"");
+}
+
+TEST(MeterCommands, CalibrationRunsToTheEndAndReports) {
+    MeterBoard b;
+    EXPECT_EQ(b.Send("MET:CAL ALL;SYST:ERR?"),
+              "-221,\"Settings conflict; the meter is not connected (refused); open it first\"");
+    b.Send("MET:ADDR \"TCPIP::127.0.0.1::5025::SOCKET\";MET:OPEN");
+    EXPECT_EQ(b.Send("MET:CAL ALL;MET:PROG?"), "RUNNING,0,16");
+    // The run owns the channels it drives.
+    EXPECT_EQ(b.Send("SOUR2:VOLT 1;SYST:ERR?"),
+              "-221,\"Settings conflict; DAC B is driven by a meter run; METer:STOP ends it\"");
+    EXPECT_EQ(b.Send("SOUR:ALL:DATA 5;SYST:ERR?"),
+              "-221,\"Settings conflict; DAC A is driven by a meter run; METer:STOP ends it\"");
+    b.Drive();
+    EXPECT_EQ(b.Send("MET:PROG?"), "FINISHED,16,16");
+    const std::string result = b.Send("MET:RES?");
+    EXPECT_NE(result.find("every error is within 1 LSB"), std::string::npos) << result;
+    EXPECT_EQ(b.Send("SOUR2:VOLT 1;SYST:ERR?"), kNoError);
+}
+
+TEST(MeterCommands, LinearityGivesItsCsvAndStopEndsARun) {
+    MeterBoard b;
+    b.Send("MET:ADDR \"TCPIP::127.0.0.1::5025::SOCKET\";MET:OPEN;MET:COUN 1");
+    EXPECT_EQ(b.Send("MET:LIN 3,5;MET:PROG?"), "RUNNING,0,5");
+    b.Drive();
+    EXPECT_EQ(b.Send("MET:PROG?"), "FINISHED,5,5");
+    const std::string csv = b.Send("MET:CSV?");
+    EXPECT_EQ(csv.substr(0, 2), "#3");
+    EXPECT_NE(csv.find("code,set_volts,reading_volts,inl_lsb,dnl_lsb\n0,-10.0000000,"),
+              std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find("\n65535,"), std::string::npos) << csv;
+
+    EXPECT_EQ(b.Send("MET:LIN 1,100,32000,32099;MET:PROG?"), "RUNNING,0,100");
+    EXPECT_EQ(b.Send("MET:STOP;MET:PROG?;MET:CSV?"), "STOPPED,0,100;#10");
+    EXPECT_EQ(b.Send("MET:LIN 1,2,5,5;SYST:ERR?"),
+              "-224,\"Illegal parameter value; the last code must be above the first\"");
+    EXPECT_EQ(b.Send("MET:LIN 5,2;SYST:ERR?"), "-222,\"Data out of range\"");
+}
+
+TEST(MeterCommands, ExistOnlyWithAMeter) {
+    testing::SimulatedInstrument sim;
+    InstrumentCommands commands{sim.instrument, &sim.board};
+    ScpiSession session{commands};
+    EXPECT_EQ(session.Execute("MET:PROG?;SYST:ERR?").value_or(""),
+              "9.91E+37;-113,\"Undefined header\"");
 }
 
 }  // namespace

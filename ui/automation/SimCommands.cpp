@@ -221,6 +221,16 @@ bool RunSimCommand(SimulatorControl& sim, const std::string& args, std::string& 
         sim.SetLatency(microseconds);
         return true;
     }
+    if (command == "nonlinear") {
+        if (!a.Count(1))
+            return false;
+        if (a.words[0] != "on" && a.words[0] != "off") {
+            error = "bad setting " + QuotedInput(a.words[0]) + " (expected on or off)";
+            return false;
+        }
+        sim.SetNonLinearity(a.words[0] == "on");
+        return true;
+    }
     error = "unknown sim command " + QuotedInput(command);
     return false;
 }

@@ -244,6 +244,12 @@ void MainForm::BuildMenus() {
     connect(temperatureLog, &QAction::triggered, this,
             [this] { ctx_.openWindow(WindowId::TemperatureLog); });
 
+    if (ctx_.meter) {
+        QAction* meter = menuBar()->addAction(tr("Bench Meter"));
+        meter->setObjectName(QStringLiteral("MnuMeter"));
+        connect(meter, &QAction::triggered, this, [this] { ctx_.openWindow(WindowId::Meter); });
+    }
+
     if (ctx_.bench) {
         QAction* bench = menuBar()->addAction(QStringLiteral("Simulated Bench"));
         bench->setObjectName(QStringLiteral("MnuBench"));

@@ -43,6 +43,9 @@ public:
     void GarbleReplies(int count) override {
         calls.push_back("GarbleReplies " + std::to_string(count));
     }
+    void SetNonLinearity(bool on) override {
+        calls.push_back(std::string("SetNonLinearity ") + (on ? "on" : "off"));
+    }
 
     mutable std::vector<std::string> calls;
     uint16_t registerValue = 0;

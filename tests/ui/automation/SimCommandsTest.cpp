@@ -40,7 +40,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SimCase{"fail-download -2147483648", {"FailNextDownload -2147483648"}, ""},
                       SimCase{"garble 0x3", {"GarbleReplies 3"}, ""},
                       SimCase{"latency 250", {"SetLatency 250"}, ""},
-                      SimCase{"latency 1000000", {"SetLatency 1000000"}, ""}));
+                      SimCase{"latency 1000000", {"SetLatency 1000000"}, ""},
+                      SimCase{"nonlinear on", {"SetNonLinearity on"}, ""},
+                      SimCase{"nonlinear off", {"SetNonLinearity off"}, ""}));
 
 struct SimErrorCase {
     std::string args;
@@ -73,6 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SimErrorCase{"reg 1 0 -1", "bad value '-1' (expected 0 to 65535)"},
                       SimErrorCase{"reg 1 0 1.5", "bad value '1.5' (expected 0 to 65535)"},
                       SimErrorCase{"get 1", "missing argument"},
+                      SimErrorCase{"nonlinear", "missing argument"},
+                      SimErrorCase{"nonlinear ON", "bad setting 'ON' (expected on or off)"},
                       SimErrorCase{"output 4", "bad channel '4' (expected 0 to 3)"},
                       SimErrorCase{"temp abc", "bad temperature 'abc'"},
                       SimErrorCase{"temp inf", "bad temperature 'inf'"},

@@ -1,0 +1,387 @@
+#include "instrument/MeterRun.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "core/CheckedInt.h"
+#include "core/Tables.h"
+
+namespace tq {
+namespace {
+
+std::string Micro(double volts) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", volts * 1e6);
+    return text;
+}
+
+std::string Lsb(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    return text;
+}
+
+// A run of 65536 codes with a few readings each is the most anyone needs; beyond it memory grows
+// for nothing.
+constexpr std::size_t kMostCodes = 65536;
+constexpr int kMostReadingsPerCode = 100;
+
+}  // namespace
+
+MeterRun::MeterRun(Instrument& instrument, Meter& meter, StepTimer& timer,
+                   MeterRunSettings settings)
+    : instrument_(instrument), settings_(settings), meter_(meter), timer_(timer) {
+    settings_.readingsPerCode = std::clamp(settings_.readingsPerCode, 1, kMostReadingsPerCode);
+    settings_.settleMilliseconds = std::max(0, settings_.settleMilliseconds);
+}
+
+MeterRun::~MeterRun() {
+    // No callback may reach a run that is gone.
+    meter_.Cancel();
+    timer_.Cancel();
+}
+
+bool MeterRun::Owns(int16_t channel) const {
+    return Active() && std::find(channels_.begin(), channels_.end(), channel) != channels_.end();
+}
+
+bool MeterRun::Launch(std::vector<int16_t> channels, int total) {
+    if (Active()) {
+        message_ = "a meter run is already running; stop it first";
+        return false;
+    }
+    std::vector<int32_t> before;
+    try {
+        for (int16_t channel : channels)
+            before.push_back(
+                instrument_.WithSerialOutput([&] { return instrument_.DataCode(channel); }));
+    } catch (const InstrumentError& e) {
+        message_ =
+            std::string("the run did not start: the channels' codes could not be read back (") +
+            e.what() + "); check the board's connection";
+        state_ = State::Failed;
+        if (onChange)
+            onChange();
+        return false;
+    }
+    channels_ = std::move(channels);
+    codesBefore_ = std::move(before);
+    total_ = total;
+    done_ = 0;
+    state_ = State::Running;
+    message_ = "starting";
+    Begin();
+    return true;
+}
+
+void MeterRun::Measure(int16_t channel, int32_t code, std::function<void(double, double)> next) {
+    try {
+        instrument_.SetDataCode(channel, code);
+    } catch (const InstrumentError& e) {
+        Fail(ChannelName(channel) + " could not be set to code " + std::to_string(code) + ": " +
+             e.what());
+        return;
+    }
+    channel_ = channel;
+    readings_.clear();
+    next_ = std::move(next);
+    timer_.Start(settings_.settleMilliseconds, [this] { ReadNext(); });
+}
+
+void MeterRun::ReadNext() {
+    meter_.Read(channel_, [this](const MeterReading& reading) {
+        if (!Active())
+            return;
+        if (!reading.ok) {
+            Fail("the meter failed: " + reading.error);
+            return;
+        }
+        readings_.push_back(reading.volts);
+        if (static_cast<int>(readings_.size()) < settings_.readingsPerCode) {
+            ReadNext();
+            return;
+        }
+        double mean = 0;
+        for (double v : readings_)
+            mean += v;
+        mean /= static_cast<double>(readings_.size());
+        double variance = 0;
+        for (double v : readings_)
+            variance += (v - mean) * (v - mean);
+        const double spread = readings_.size() > 1
+                                  ? std::sqrt(variance / static_cast<double>(readings_.size() - 1))
+                                  : 0.0;
+        auto next = std::move(next_);
+        next(mean, spread);
+    });
+}
+
+void MeterRun::AskForProbe(const std::string& prompt) {
+    state_ = State::AwaitingProbe;
+    message_ = prompt;
+    if (onChange)
+        onChange();
+}
+
+void MeterRun::Continue() {
+    if (state_ != State::AwaitingProbe)
+        return;
+    state_ = State::Running;
+    Resume();
+}
+
+void MeterRun::Step(const std::string& message) {
+    message_ = message;
+    if (onChange)
+        onChange();
+}
+
+void MeterRun::Stop() {
+    if (Active())
+        End(State::Stopped, "stopped");
+}
+
+void MeterRun::Finish(const std::string& message) {
+    End(State::Finished, message);
+}
+
+void MeterRun::Fail(const std::string& message) {
+    End(State::Failed, message);
+}
+
+std::string MeterRun::Restore() {
+    std::string where;
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        const int16_t channel = channels_[i];
+        const int32_t code = codesBefore_[i];
+        try {
+            instrument_.SetDataCode(channel, code);
+            where += "; " + ChannelName(channel) + " is back at code " + std::to_string(code);
+        } catch (const InstrumentError& e) {
+            where += "; " + ChannelName(channel) + " could not be set back to code " +
+                     std::to_string(code) + " (" + e.what() + "): check its output";
+        }
+    }
+    return where;
+}
+
+void MeterRun::End(State state, const std::string& message) {
+    meter_.Cancel();
+    timer_.Cancel();
+    next_ = nullptr;
+    state_ = state;
+    std::string text = message;
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    // A report of several lines gets where the outputs are as a line of its own.
+    const std::string where = Restore();
+    message_ = text.find('\n') == std::string::npos ? text + where : text + "\n" + where.substr(2);
+    if (onChange)
+        onChange();
+}
+
+int32_t MeterRun::MidCode() const {
+    return 1 << (instrument_.Resolution() - 1);
+}
+
+int32_t MeterRun::TopCode() const {
+    return (1 << instrument_.Resolution()) - 1;
+}
+
+bool MeterRun::TwosComplement() const {
+    return !instrument_.PinValue(Pin::BinaryCoding);
+}
+
+int32_t MeterRun::RegisterCode(int32_t ordinal) const {
+    return TwosComplement() ? ordinal ^ MidCode() : ordinal;
+}
+
+double MeterRun::IdealLsb(int16_t channel) {
+    return 2.0 * instrument_.ChannelRangeVolts(channel) / (1 << instrument_.Resolution());
+}
+
+std::string MeterRun::ChannelName(int16_t channel) const {
+    return std::string("DAC ") + static_cast<char>('A' + channel);
+}
+
+// ---- automatic calibration -------------------------------------------------------------------
+
+bool ChannelCalibration::WithinOneLsb() const {
+    return std::fabs(zeroErrorVolts) <= lsbVolts && std::fabs(fullScaleErrorVolts) <= lsbVolts;
+}
+
+bool AutoCalibrationRun::Start(int16_t channelOrAll) {
+    if (channelOrAll < 0 || channelOrAll > kAllChannels) {
+        Step("no such channel: " + std::to_string(channelOrAll));
+        return false;
+    }
+    order_.clear();
+    if (channelOrAll == kAllChannels)
+        order_ = {0, 1, 2, 3};
+    else
+        order_ = {channelOrAll};
+    index_ = 0;
+    results_.clear();
+    // Four steps per channel: offset, gain, the check at 0 V and at zero scale.
+    return Launch(order_, static_cast<int>(order_.size()) * 4);
+}
+
+void AutoCalibrationRun::Begin() {
+    phase_ = Phase::Offset;
+    RunPhase();
+}
+
+void AutoCalibrationRun::Resume() {
+    RunPhase();
+}
+
+void AutoCalibrationRun::RunPhase() {
+    const int16_t channel = order_[index_];
+    const std::string name = ChannelName(channel);
+    // 0 V and zero scale in the board's coding.
+    const int32_t zeroVolts = TwosComplement() ? 0 : MidCode();
+    const int32_t zeroScale = TwosComplement() ? MidCode() : 0;
+    auto take = [this](double volts, double) { Take(volts); };
+    switch (phase_) {
+        case Phase::Offset:
+            calibration_.Start(channel);
+            Step(name + ": offset step, 0 V");
+            Measure(channel, zeroVolts, take);
+            return;
+        case Phase::Gain:
+            Step(name + ": gain step, zero scale");
+            Measure(channel, zeroScale, take);
+            return;
+        case Phase::CheckZero:
+            Step(name + ": checking 0 V");
+            Measure(channel, zeroVolts, take);
+            return;
+        case Phase::CheckFull:
+            Step(name + ": checking zero scale");
+            Measure(channel, zeroScale, take);
+            return;
+    }
+}
+
+void AutoCalibrationRun::Take(double volts) {
+    const int16_t channel = order_[index_];
+    try {
+        switch (phase_) {
+            case Phase::Offset: {
+                ChannelCalibration result;
+                result.channel = channel;
+                result.lsbVolts = IdealLsb(channel);
+                result.offset = calibration_.EnterOffsetReading(static_cast<float>(volts));
+                results_.push_back(result);
+                phase_ = Phase::Gain;
+                break;
+            }
+            case Phase::Gain:
+                results_.back().gain = calibration_.EnterGainReading(static_cast<float>(volts));
+                calibration_.Finish();
+                phase_ = Phase::CheckZero;
+                break;
+            case Phase::CheckZero:
+                results_.back().zeroErrorVolts = volts;
+                phase_ = Phase::CheckFull;
+                break;
+            case Phase::CheckFull:
+                results_.back().fullScaleErrorVolts =
+                    volts + instrument_.ChannelRangeVolts(channel);
+                phase_ = Phase::Offset;
+                ++index_;
+                break;
+        }
+    } catch (const InstrumentError& e) {
+        Fail(ChannelName(channel) + ": the calibration failed: " + e.what());
+        return;
+    } catch (const NumericError&) {
+        Fail(ChannelName(channel) + ": the meter's reading gives no usable correction");
+        return;
+    }
+    ++done_;
+    if (index_ == order_.size()) {
+        Finish(Summary());
+        return;
+    }
+    if (phase_ == Phase::Offset && !MeterSelectsChannels()) {
+        AskForProbe("move the meter's probe to " + ChannelName(order_[index_]) +
+                    "'s output, then continue");
+        return;
+    }
+    RunPhase();
+}
+
+std::string AutoCalibrationRun::Summary() const {
+    std::string text;
+    bool all = !results_.empty();
+    for (const auto& r : results_) {
+        if (!text.empty())
+            text += "\n";
+        text += ChannelName(r.channel) + ": zero-scale error " + Micro(r.fullScaleErrorVolts) +
+                " uV (" + Lsb(r.fullScaleErrorVolts / r.lsbVolts) + " LSB), 0 V error " +
+                Micro(r.zeroErrorVolts) + " uV (" + Lsb(r.zeroErrorVolts / r.lsbVolts) + " LSB)" +
+                (r.offset.limited || r.gain.limited ? ", a correction was limited" : "");
+        all = all && r.WithinOneLsb();
+    }
+    text += all ? "\nevery error is within 1 LSB" : "\nsome errors are beyond 1 LSB";
+    return text;
+}
+
+// ---- linearity test --------------------------------------------------------------------------
+
+bool LinearityRun::Start(int16_t channel, std::vector<int32_t> ordinals) {
+    if (channel < 0 || channel >= kChannelCount) {
+        Step("the linearity test takes one channel, DAC A to D");
+        return false;
+    }
+    const bool rising =
+        std::adjacent_find(ordinals.begin(), ordinals.end(),
+                           [](int32_t a, int32_t b) { return b <= a; }) == ordinals.end();
+    if (ordinals.size() < 2 || ordinals.size() > kMostCodes || !rising || ordinals.front() < 0 ||
+        ordinals.back() > TopCode()) {
+        Step("the linearity test needs 2 to 65536 rising codes from 0 to " +
+             std::to_string(TopCode()));
+        return false;
+    }
+    channel_ = channel;
+    ordinals_ = std::move(ordinals);
+    points_.clear();
+    points_.reserve(ordinals_.size());
+    report_ = {};
+    return Launch({channel}, static_cast<int>(ordinals_.size()));
+}
+
+void LinearityRun::Begin() {
+    try {
+        range_ = instrument_.ChannelRangeVolts(channel_);
+    } catch (const InstrumentError& e) {
+        Fail(std::string("the channel's range could not be read back: ") + e.what());
+        return;
+    }
+    lsb_ = 2.0 * range_ / (1 << instrument_.Resolution());
+    Next();
+}
+
+void LinearityRun::Next() {
+    if (points_.size() == ordinals_.size()) {
+        try {
+            report_ = AnalyseLinearity(points_, lsb_);
+        } catch (const std::invalid_argument& e) {
+            Fail(e.what());
+            return;
+        }
+        Finish(LinearitySummary(report_, ChannelName(channel_)));
+        return;
+    }
+    const int32_t ordinal = ordinals_[points_.size()];
+    Step(ChannelName(channel_) + ": code " + std::to_string(ordinal));
+    Measure(channel_, RegisterCode(ordinal), [this, ordinal](double mean, double spread) {
+        points_.push_back({ordinal, -range_ + lsb_ * ordinal, mean, spread});
+        ++done_;
+        Next();
+    });
+}
+
+}  // namespace tq

@@ -1,0 +1,158 @@
+#pragma once
+// The runs that close the loop through a bench meter: the automatic calibration and the
+// linearity test. Each is a state machine driven by the meter's answers and a settling timer on
+// the user-interface thread: a step sends one set of board requests and returns, so the windows
+// and remote clients are served while the output settles and the meter reads.
+//
+// A run owns the channels it drives (Owns()); until the instrument refuses other writes to an
+// owned channel itself, clients ask the run. When a run ends in any way, each driven channel's
+// data register goes back to the code it held before the run, and the message says where every
+// output was left.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "instrument/Calibration.h"
+#include "instrument/Instrument.h"
+#include "instrument/Linearity.h"
+#include "instrument/Meter.h"
+
+namespace tq {
+
+struct MeterRunSettings {
+    int settleMilliseconds = 100;  // after each change of the output, before reading
+    int readingsPerCode = 2;       // averaged; their spread tells how noisy the meter is
+};
+
+class MeterRun {
+public:
+    enum class State { Idle, Running, AwaitingProbe, Finished, Failed, Stopped };
+
+    MeterRun(Instrument& instrument, Meter& meter, StepTimer& timer, MeterRunSettings settings);
+    virtual ~MeterRun();
+    MeterRun(const MeterRun&) = delete;
+    MeterRun& operator=(const MeterRun&) = delete;
+
+    State CurrentState() const { return state_; }
+    bool Active() const { return state_ == State::Running || state_ == State::AwaitingProbe; }
+    bool Owns(int16_t channel) const;
+    // Steps done and to do; the message says what the run is doing or why it ended.
+    int Done() const { return done_; }
+    int Total() const { return total_; }
+    const std::string& Message() const { return message_; }
+
+    // The user has moved the probe as asked (AwaitingProbe only; elsewhere it does nothing).
+    void Continue();
+    // Ends the run at once; the outputs go back as after any ending.
+    void Stop();
+
+    // Called after every change of state or progress.
+    std::function<void()> onChange;
+
+protected:
+    // Claims the channels, remembers their codes and begins with Begin(); false (with the
+    // message set) when their codes cannot be read back.
+    bool Launch(std::vector<int16_t> channels, int total);
+    virtual void Begin() = 0;
+    virtual void Resume() {}  // after Continue()
+
+    // Sets the code, waits for the output to settle, takes the readings, then `next(mean,
+    // spread)`. A board or meter failure ends the run.
+    void Measure(int16_t channel, int32_t code,
+                 std::function<void(double mean, double spread)> next);
+    void AskForProbe(const std::string& prompt);
+    void Step(const std::string& message);
+    void Finish(const std::string& message);
+    void Fail(const std::string& message);
+
+    int32_t MidCode() const;  // the 0 V code in binary coding (1 << (N - 1))
+    int32_t TopCode() const;  // 2^N - 1
+    bool TwosComplement() const;
+    // The register code of an offset-binary ordinal (0 = the most negative output).
+    int32_t RegisterCode(int32_t ordinal) const;
+    double IdealLsb(int16_t channel);
+    std::string ChannelName(int16_t channel) const;
+    bool MeterSelectsChannels() const { return meter_.SelectsChannels(); }
+
+    Instrument& instrument_;
+    MeterRunSettings settings_;
+    int done_ = 0;
+
+private:
+    void ReadNext();
+    std::string Restore();
+    void End(State state, const std::string& message);
+
+    Meter& meter_;
+    StepTimer& timer_;
+    State state_ = State::Idle;
+    int total_ = 0;
+    std::string message_;
+    std::vector<int16_t> channels_;
+    std::vector<int32_t> codesBefore_;
+    // The reading in progress.
+    int16_t channel_ = 0;
+    std::vector<double> readings_;
+    std::function<void(double, double)> next_;
+};
+
+struct ChannelCalibration {
+    int16_t channel = 0;
+    Correction offset{};
+    Correction gain{};
+    double zeroErrorVolts = 0;       // the check pass: at 0 V
+    double fullScaleErrorVolts = 0;  // the check pass: at zero scale
+    double lsbVolts = 0;
+    bool WithinOneLsb() const;
+};
+
+class AutoCalibrationRun : public MeterRun {
+public:
+    using MeterRun::MeterRun;
+    // The two calibration steps with the meter's readings, then a check pass, for each channel
+    // in turn (ALL DACs: A to D). False when the run could not start (see Message()).
+    bool Start(int16_t channelOrAll);
+    const std::vector<ChannelCalibration>& Results() const { return results_; }
+    // One line per channel, with the remaining errors in uV and LSB.
+    std::string Summary() const;
+
+private:
+    enum class Phase { Offset, Gain, CheckZero, CheckFull };
+    void Begin() override;
+    void Resume() override;
+    void RunPhase();
+    void Take(double volts);
+
+    std::vector<int16_t> order_;
+    std::size_t index_ = 0;
+    Phase phase_ = Phase::Offset;
+    Calibration calibration_{instrument_};
+    std::vector<ChannelCalibration> results_;
+};
+
+class LinearityRun : public MeterRun {
+public:
+    using MeterRun::MeterRun;
+    // Steps `channel` (0..3) through `ordinals` (offset-binary order, rising; at most 65536),
+    // reading at each. False when the run could not start (see Message()).
+    bool Start(int16_t channel, std::vector<int32_t> ordinals);
+    int16_t Channel() const { return channel_; }
+    const std::vector<LinearityPoint>& Points() const { return points_; }
+    // Valid once Finished.
+    const LinearityReport& Report() const { return report_; }
+
+private:
+    void Begin() override;
+    void Next();
+
+    int16_t channel_ = 0;
+    double lsb_ = 0;
+    double range_ = 0;
+    std::vector<int32_t> ordinals_;
+    std::vector<LinearityPoint> points_;
+    LinearityReport report_;
+};
+
+}  // namespace tq

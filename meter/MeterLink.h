@@ -1,0 +1,89 @@
+#pragma once
+// A bench meter over a raw TCP socket (LAN meters, PyVISA's TCPIP::host::port::SOCKET): the SCPI
+// it needs to take DC voltage readings. Everything is asynchronous: connecting, the set-up, each
+// reading ends in a signal or a callback from the event loop, with a timeout on every answer, so
+// the user-interface thread never waits for the meter.
+//
+// Its own library beside remote/: remote/ is the server other programs drive us through; this is
+// the other direction, a client of someone else's instrument.
+
+#include <QObject>
+#include <QTcpSocket>
+#include <QTimer>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "instrument/Meter.h"
+
+namespace tq {
+
+struct SocketAddress {
+    std::string host;
+    uint16_t port = 0;
+};
+// TCPIP::host::port::SOCKET (also TCPIP0::...); the error says what is wrong with it.
+bool ParseSocketAddress(const std::string& text, SocketAddress& address, std::string& error);
+// The reading as a number: "+1.234E-03", "-0.5", with optional blanks; nothing else.
+bool ParseReading(const std::string& text, double& volts);
+
+class MeterLink : public QObject, public MeterConnection {
+    Q_OBJECT
+public:
+    explicit MeterLink(QObject* parent = nullptr);
+    ~MeterLink() override;
+
+    // Connects, sends the set-up commands and asks *IDN?; ends in Connected or Failed. False
+    // (with the reason) when the settings cannot work at all.
+    bool Open(const MeterSettings& settings, std::string& error) override;
+    void Close();
+    bool IsOpen() const override { return ready_; }
+    std::string Identity() const override { return identity_; }
+    std::string LastError() const override { return lastError_; }
+
+    void Read(int channel, std::function<void(const MeterReading&)> done) override;
+    void Cancel() override;
+    bool SelectsChannels() const override { return !settings_.selectCommand.empty(); }
+
+signals:
+    void Connected(const QString& identity);
+    void Failed(const QString& reason);
+
+private:
+    void OnConnected();
+    void OnReadyRead();
+    void OnTimeout();
+    void OnSocketError();
+    void Send(const std::string& command);
+    void Expect(std::function<void(const std::string&)> answer);
+    // Ends what is in progress with `reason`: a pending reading fails, and so does the link.
+    void Break(const std::string& reason);
+
+    MeterSettings settings_;
+    QTcpSocket socket_;
+    QTimer timeout_;
+    std::string buffer_;
+    bool ready_ = false;
+    std::string identity_;
+    std::string lastError_;
+    // The answer awaited, and what takes it.
+    std::function<void(const std::string&)> answer_;
+    std::function<void(const MeterReading&)> done_;
+    // Answers still owed for queries given up on; meters answer in order, so the next lines
+    // that come are theirs.
+    int staleAnswers_ = 0;
+};
+
+// The event loop's single-shot timer as a run's settling timer.
+class QtStepTimer : public StepTimer {
+public:
+    QtStepTimer();
+    void Start(int milliseconds, std::function<void()> due) override;
+    void Cancel() override;
+
+private:
+    QTimer timer_;
+    std::function<void()> due_;
+};
+
+}  // namespace tq

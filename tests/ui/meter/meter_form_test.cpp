@@ -1,0 +1,128 @@
+// The Bench Meter window driven as a user drives it, over the simulated board with a meter and a
+// timer the test answers.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "instrument/MeterRuns.h"
+#include "tests/support/FakeMeter.h"
+#include "tests/support/SimulatedInstrument.h"
+#include "tests/support/TestContext.h"
+#include "ui/meter/MeterForm.h"
+
+namespace tq {
+namespace {
+
+struct Window : testing::SimulatedInstrument {
+    testing::FakeMeter meter;
+    testing::FakeTimer timer;
+    MeterRuns runs{instrument, meter, timer};
+    RecordingMessageSink messages;
+    ScriptedFileDialogs files;
+    WindowContext context{
+        state, instrument, messages, "", "Simulated board", &board, [](WindowId) { return true; },
+        &files};
+    MeterForm* form;
+
+    Window() {
+        testing::App();
+        context.meter = &runs;
+        form = new MeterForm(context, runs);
+    }
+    ~Window() { delete form; }
+    template <typename T>
+    T* Find(const char* name) {
+        T* child = form->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+    void Click(const char* name) { QTest::mouseClick(Find<QPushButton>(name), Qt::LeftButton); }
+    void Type(const char* name, const QString& text) { Find<QLineEdit>(name)->setText(text); }
+    void Drive() {
+        for (int i = 0; i < 100000 && runs.Active(); ++i)
+            if (!timer.Fire() &&
+                !meter.Answer({true, board.OutputVolts(meter.channels.back()), {}}))
+                break;
+    }
+};
+
+TEST(MeterForm, ConnectsWithTheTypedSettings) {
+    Window w;
+    w.Type("TextAddress", "TCPIP::10.0.0.5::5025::SOCKET");
+    w.Type("TextSetup", "CONF:VOLT:DC 10; SENS:VOLT:NPLC 1");
+    w.Type("TextSelect", "ROUT:CLOS (@10{ch})");
+    w.Type("TextTimeout", "750");
+    w.Click("CmdOpen");
+    EXPECT_TRUE(w.meter.open);
+    EXPECT_EQ(w.meter.opened.address, "TCPIP::10.0.0.5::5025::SOCKET");
+    EXPECT_EQ(w.meter.opened.setupCommands,
+              (std::vector<std::string>{"CONF:VOLT:DC 10", "SENS:VOLT:NPLC 1"}));
+    EXPECT_EQ(w.meter.opened.timeoutMilliseconds, 750);
+    EXPECT_TRUE(w.messages.messages.empty());
+}
+
+TEST(MeterForm, RefusesBoxesThatDoNotRead) {
+    Window w;
+    w.Type("TextAddress", "TCPIP::10.0.0.5::5025::SOCKET");
+    w.Type("TextCount", "0");
+    w.Click("CmdOpen");
+    EXPECT_FALSE(w.meter.open);
+    ASSERT_EQ(w.messages.messages.size(), 1u);
+}
+
+TEST(MeterForm, ALinearityTestShowsItsProgressReportAndSavesTheCsv) {
+    Window w;
+    w.Type("TextAddress", "TCPIP::10.0.0.5::5025::SOCKET");
+    w.Type("TextCount", "1");
+    w.Click("CmdOpen");
+    w.Find<QComboBox>("ComboChannel")->setCurrentIndex(1);
+    w.Type("TextCodes", "9");
+    w.Click("CmdLinearity");
+    ASSERT_TRUE(w.runs.Active()) << (w.messages.messages.empty()
+                                         ? std::string()
+                                         : w.messages.messages[0].text.toStdString());
+    EXPECT_FALSE(w.Find<QPushButton>("CmdLinearity")->isEnabled());
+    EXPECT_TRUE(w.Find<QPushButton>("CmdStop")->isEnabled());
+    w.Drive();
+    EXPECT_EQ(w.Find<QLabel>("LabelStatus")->text(), "FINISHED");
+    EXPECT_EQ(w.Find<QProgressBar>("ProgressRun")->value(), 9);
+    const QString report = w.Find<QPlainTextEdit>("TextReport")->toPlainText();
+    EXPECT_TRUE(report.startsWith("channel: DAC B\ncodes: 9\n")) << report.toStdString();
+
+    QTemporaryDir dir;
+    const QString csv = dir.filePath("run.csv");
+    w.files.names.push_back(csv);
+    w.Click("CmdSave");
+    QFile saved(csv);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().startsWith("code,set_volts,reading_volts,inl_lsb,dnl_lsb\n0,"));
+    QFile summary(dir.filePath("run.txt"));
+    ASSERT_TRUE(summary.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(summary.readAll().startsWith("channel: DAC B"));
+}
+
+TEST(MeterForm, StopEndsARunStartedElsewhere) {
+    Window w;
+    w.meter.open = true;
+    std::string error;
+    ASSERT_TRUE(w.runs.StartCalibration(kAllChannels, error)) << error;
+    EXPECT_EQ(w.Find<QLabel>("LabelStatus")->text(), "RUNNING");
+    w.Click("CmdStop");
+    EXPECT_EQ(w.Find<QLabel>("LabelStatus")->text(), "STOPPED");
+    EXPECT_TRUE(w.Find<QPlainTextEdit>("TextReport")
+                    ->toPlainText()
+                    .startsWith("stopped; DAC A is back at code 32768"));
+    EXPECT_TRUE(w.Find<QPushButton>("CmdCalibrate")->isEnabled());
+}
+
+}  // namespace
+}  // namespace tq

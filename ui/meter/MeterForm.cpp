@@ -1,0 +1,328 @@
+#include "ui/meter/MeterForm.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "instrument/MeterRuns.h"
+
+namespace tq {
+namespace {
+
+QLineEdit* Entry(QWidget* parent, const char* name, const QString& text) {
+    auto* edit = new QLineEdit(text, parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    return edit;
+}
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& text) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    return button;
+}
+
+// A whole number within min..max from a box, or false.
+bool Whole(const QLineEdit* edit, int min, int max, int& value) {
+    bool ok = false;
+    const int v = edit->text().trimmed().toInt(&ok);
+    if (!ok || v < min || v > max)
+        return false;
+    value = v;
+    return true;
+}
+
+}  // namespace
+
+LinearityPlot::LinearityPlot(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("PlotLinearity"));
+    setMinimumSize(360, 180);
+}
+
+void LinearityPlot::Show(const std::vector<LinearityResult>& results) {
+    codes_.clear();
+    inl_.clear();
+    dnl_.clear();
+    for (const auto& r : results) {
+        codes_.push_back(r.code);
+        inl_.push_back(r.inlEndPoint);
+        dnl_.push_back(r.dnl);
+    }
+    update();
+}
+
+void LinearityPlot::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    p.setPen(Qt::gray);
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+    if (codes_.size() < 2) {
+        p.drawText(rect(), Qt::AlignCenter, tr("INL and DNL appear here after a linearity test"));
+        return;
+    }
+    double span = 0.5;
+    for (std::size_t i = 0; i < codes_.size(); ++i)
+        span = std::max({span, std::fabs(inl_[i]), std::fabs(dnl_[i])});
+    const QRectF area = QRectF(rect()).adjusted(40, 10, -10, -20);
+    const double first = codes_.front(), last = codes_.back();
+    const auto x = [&](double code) {
+        return area.left() + (code - first) / (last - first) * area.width();
+    };
+    const auto y = [&](double lsb) { return area.center().y() - lsb / span * area.height() / 2; };
+    p.drawLine(QPointF(area.left(), y(0)), QPointF(area.right(), y(0)));
+    p.drawText(QPointF(2, y(span) + 10), QString::number(span, 'f', 2));
+    p.drawText(QPointF(2, y(-span)), QString::number(-span, 'f', 2));
+    p.drawText(QPointF(area.left(), height() - 4),
+               tr("code %1 to %2 (LSB; INL blue, DNL red)").arg(codes_.front()).arg(codes_.back()));
+    QPainterPath inl, dnl;
+    inl.moveTo(x(codes_[0]), y(inl_[0]));
+    dnl.moveTo(x(codes_[0]), y(dnl_[0]));
+    for (std::size_t i = 1; i < codes_.size(); ++i) {
+        inl.lineTo(x(codes_[i]), y(inl_[i]));
+        dnl.lineTo(x(codes_[i]), y(dnl_[i]));
+    }
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::blue, 1.5));
+    p.drawPath(inl);
+    p.setPen(QPen(Qt::red, 1));
+    p.drawPath(dnl);
+}
+
+MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
+    : QMainWindow(parent), ctx_(ctx), runs_(runs) {
+    setObjectName(QStringLiteral("MeterForm"));
+    setWindowTitle(tr("Bench Meter"));
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    auto* layout = new QVBoxLayout(central);
+
+    const MeterSettings& s = runs_.Settings();
+    const MeterRunSettings& r = runs_.RunSettings();
+    auto* meterBox = new QGroupBox(tr("Meter"), central);
+    meterBox->setObjectName(QStringLiteral("FrameMeter"));
+    auto* form = new QFormLayout(meterBox);
+    textAddress_ = Entry(meterBox, "TextAddress", QString::fromStdString(s.address));
+    textAddress_->setPlaceholderText(QStringLiteral("TCPIP::192.168.1.20::5025::SOCKET"));
+    textCommand_ = Entry(meterBox, "TextCommand", QString::fromStdString(s.readCommand));
+    QString setup;
+    for (const auto& c : s.setupCommands)
+        setup += (setup.isEmpty() ? "" : ";") + QString::fromStdString(c);
+    textSetup_ = Entry(meterBox, "TextSetup", setup);
+    textSelect_ = Entry(meterBox, "TextSelect", QString::fromStdString(s.selectCommand));
+    textTimeout_ = Entry(meterBox, "TextTimeout", QString::number(s.timeoutMilliseconds));
+    textSettle_ = Entry(meterBox, "TextSettle", QString::number(r.settleMilliseconds));
+    textCount_ = Entry(meterBox, "TextCount", QString::number(r.readingsPerCode));
+    form->addRow(tr("Address"), textAddress_);
+    form->addRow(tr("Reading command"), textCommand_);
+    form->addRow(tr("Set-up commands (;)"), textSetup_);
+    form->addRow(tr("Channel select ({ch} = 1-4)"), textSelect_);
+    form->addRow(tr("Timeout (ms)"), textTimeout_);
+    form->addRow(tr("Settling time (ms)"), textSettle_);
+    form->addRow(tr("Readings per code"), textCount_);
+    auto* openRow = new QHBoxLayout;
+    auto* cmdOpen = Button(meterBox, "CmdOpen", tr("Connect"));
+    labelIdn_ = new QLabel(meterBox);
+    labelIdn_->setObjectName(QStringLiteral("LabelIdn"));
+    openRow->addWidget(cmdOpen);
+    openRow->addWidget(labelIdn_, 1);
+    form->addRow(openRow);
+    layout->addWidget(meterBox);
+
+    auto* runBox = new QGroupBox(tr("Runs"), central);
+    runBox->setObjectName(QStringLiteral("FrameRuns"));
+    auto* grid = new QGridLayout(runBox);
+    comboChannel_ = new QComboBox(runBox);
+    comboChannel_->setObjectName(QStringLiteral("ComboChannel"));
+    comboChannel_->addItems({"DAC A", "DAC B", "DAC C", "DAC D", "ALL DACs"});
+    const int top = ctx_.instrument.Resolution() == 14 ? 16383 : 65535;
+    textCodes_ = Entry(runBox, "TextCodes", QStringLiteral("257"));
+    textFirst_ = Entry(runBox, "TextFirst", QStringLiteral("0"));
+    textLast_ = Entry(runBox, "TextLast", QString::number(top));
+    cmdCalibrate_ = Button(runBox, "CmdCalibrate", tr("Calibrate"));
+    cmdLinearity_ = Button(runBox, "CmdLinearity", tr("Linearity Test"));
+    cmdContinue_ = Button(runBox, "CmdContinue", tr("Continue"));
+    cmdStop_ = Button(runBox, "CmdStop", tr("Stop"));
+    cmdSave_ = Button(runBox, "CmdSave", tr("Save CSV..."));
+    grid->addWidget(new QLabel(tr("Channel"), runBox), 0, 0);
+    grid->addWidget(comboChannel_, 0, 1);
+    grid->addWidget(cmdCalibrate_, 0, 2);
+    grid->addWidget(new QLabel(tr("Codes"), runBox), 1, 0);
+    grid->addWidget(textCodes_, 1, 1);
+    grid->addWidget(new QLabel(tr("from"), runBox), 1, 2);
+    grid->addWidget(textFirst_, 1, 3);
+    grid->addWidget(new QLabel(tr("to"), runBox), 1, 4);
+    grid->addWidget(textLast_, 1, 5);
+    grid->addWidget(cmdLinearity_, 2, 0);
+    grid->addWidget(cmdContinue_, 2, 1);
+    grid->addWidget(cmdStop_, 2, 2);
+    grid->addWidget(cmdSave_, 2, 3);
+    layout->addWidget(runBox);
+
+    progress_ = new QProgressBar(central);
+    progress_->setObjectName(QStringLiteral("ProgressRun"));
+    labelStatus_ = new QLabel(central);
+    labelStatus_->setObjectName(QStringLiteral("LabelStatus"));
+    labelStatus_->setWordWrap(true);
+    textReport_ = new QPlainTextEdit(central);
+    textReport_->setObjectName(QStringLiteral("TextReport"));
+    textReport_->setReadOnly(true);
+    plot_ = new LinearityPlot(central);
+    layout->addWidget(progress_);
+    layout->addWidget(labelStatus_);
+    layout->addWidget(textReport_);
+    layout->addWidget(plot_, 1);
+
+    connect(cmdOpen, &QPushButton::clicked, this, &MeterForm::CmdOpen_Click);
+    connect(cmdCalibrate_, &QPushButton::clicked, this, &MeterForm::CmdCalibrate_Click);
+    connect(cmdLinearity_, &QPushButton::clicked, this, &MeterForm::CmdLinearity_Click);
+    connect(cmdContinue_, &QPushButton::clicked, this, [this] { runs_.Continue(); });
+    connect(cmdStop_, &QPushButton::clicked, this, [this] { runs_.Stop(); });
+    connect(cmdSave_, &QPushButton::clicked, this, &MeterForm::CmdSave_Click);
+    listener_ = runs_.AddListener([this] { Refresh(); });
+    // The connection ends in the background: show its outcome as it comes.
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this] {
+        const auto& m = runs_.Connection();
+        const QString text = m.IsOpen() ? QString::fromStdString(m.Identity())
+                                        : QString::fromStdString(m.LastError());
+        if (labelIdn_->text() != text)
+            labelIdn_->setText(text);
+    });
+    poll->start(200);
+    Refresh();
+}
+
+MeterForm::~MeterForm() {
+    runs_.RemoveListener(listener_);
+}
+
+bool MeterForm::TakeSettings() {
+    MeterSettings& s = runs_.Settings();
+    MeterRunSettings& r = runs_.RunSettings();
+    int timeout = 0, settle = 0, count = 0;
+    if (!Whole(textTimeout_, 1, 600000, timeout) || !Whole(textSettle_, 0, 600000, settle) ||
+        !Whole(textCount_, 1, 100, count)) {
+        Warn(
+            tr("The timeout (1 to 600000 ms), settling time (0 to 600000 ms) and "
+               "readings per code (1 to 100) must be whole numbers."));
+        return false;
+    }
+    s.address = textAddress_->text().trimmed().toStdString();
+    s.readCommand = textCommand_->text().trimmed().toStdString();
+    s.selectCommand = textSelect_->text().trimmed().toStdString();
+    s.setupCommands.clear();
+    for (const QString& c : textSetup_->text().split(';', Qt::SkipEmptyParts))
+        if (!c.trimmed().isEmpty())
+            s.setupCommands.push_back(c.trimmed().toStdString());
+    s.timeoutMilliseconds = timeout;
+    r.settleMilliseconds = settle;
+    r.readingsPerCode = count;
+    return true;
+}
+
+void MeterForm::Warn(const QString& text) {
+    ctx_.messages.ShowMessage(this, MessageIcon::Warning, text);
+}
+
+void MeterForm::CmdOpen_Click() {
+    if (!TakeSettings())
+        return;
+    std::string error;
+    if (!runs_.OpenMeter(error)) {
+        Warn(QString::fromStdString(error));
+        return;
+    }
+    labelIdn_->setText(tr("connecting..."));
+}
+
+void MeterForm::CmdCalibrate_Click() {
+    if (!TakeSettings())
+        return;
+    std::string error;
+    if (!runs_.StartCalibration(static_cast<int16_t>(comboChannel_->currentIndex()), error))
+        Warn(QString::fromStdString(error));
+}
+
+void MeterForm::CmdLinearity_Click() {
+    if (!TakeSettings())
+        return;
+    const int top = ctx_.instrument.Resolution() == 14 ? 16383 : 65535;
+    int count = 0, first = 0, last = 0;
+    if (!Whole(textCodes_, 2, top + 1, count) || !Whole(textFirst_, 0, top, first) ||
+        !Whole(textLast_, 0, top, last) || last <= first) {
+        Warn(tr("The linearity test needs 2 to %1 codes from a first code to a "
+                "higher last code, both 0 to %2.")
+                 .arg(top + 1)
+                 .arg(top));
+        return;
+    }
+    if (comboChannel_->currentIndex() > 3) {
+        Warn(tr("The linearity test takes one channel: choose DAC A to D."));
+        return;
+    }
+    std::string error;
+    if (!runs_.StartLinearity(static_cast<int16_t>(comboChannel_->currentIndex()),
+                              SpreadCodes(first, last, count), error))
+        Warn(QString::fromStdString(error));
+}
+
+void MeterForm::CmdSave_Click() {
+    const std::string csv = runs_.Csv();
+    if (csv.empty())
+        return;
+    const QString path = ctx_.files ? ctx_.files->SaveFileName(this, tr("Save the linearity test"),
+                                                               tr("CSV files (*.csv)"))
+                                    : QString();
+    if (path.isEmpty())
+        return;
+    // The summary beside the CSV, so the figures travel with the data.
+    QString summaryPath = path;
+    if (summaryPath.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive))
+        summaryPath.chop(4);
+    summaryPath += QStringLiteral(".txt");
+    for (const auto& [file, text] :
+         {std::pair{path, csv}, std::pair{summaryPath, runs_.Current()->Message() + "\n"}}) {
+        QSaveFile out(file);
+        if (!out.open(QIODevice::WriteOnly) ||
+            out.write(text.data(), static_cast<qint64>(text.size())) !=
+                static_cast<qint64>(text.size()) ||
+            !out.commit()) {
+            Warn(tr("%1 could not be written: %2; choose another place.")
+                     .arg(file, out.errorString()));
+            return;
+        }
+    }
+}
+
+void MeterForm::Refresh() {
+    const MeterRun* run = runs_.Current();
+    const bool active = runs_.Active();
+    cmdCalibrate_->setEnabled(!active);
+    cmdLinearity_->setEnabled(!active);
+    cmdStop_->setEnabled(active);
+    cmdContinue_->setEnabled(run && run->CurrentState() == MeterRun::State::AwaitingProbe);
+    cmdSave_->setEnabled(!runs_.Csv().empty());
+    progress_->setRange(0, run ? std::max(1, run->Total()) : 1);
+    progress_->setValue(run ? run->Done() : 0);
+    const QString message = run ? QString::fromStdString(run->Message()) : QString();
+    labelStatus_->setText(QString::fromStdString(runs_.StateName()));
+    if (textReport_->toPlainText() != message)
+        textReport_->setPlainText(message);
+    const LinearityRun* linearity = runs_.Linearity();
+    if (linearity && linearity == run && run->CurrentState() == MeterRun::State::Finished)
+        plot_->Show(linearity->Report().results);
+}
+
+}  // namespace tq

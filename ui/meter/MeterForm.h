@@ -1,0 +1,78 @@
+#pragma once
+// The bench meter window: the meter's settings and connection, the automatic calibration and the
+// linearity test, their progress, report and INL/DNL plot, Stop and Continue, and saving the
+// linearity CSV with its summary. A view over the program's MeterRuns, so a run started over the
+// protocol shows here too.
+
+#include <QMainWindow>
+#include <vector>
+
+#include "ui/WindowContext.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace tq {
+
+class MeterRuns;
+struct LinearityResult;
+
+// INL (end-point) and DNL against the code, drawn from the last finished linearity test.
+class LinearityPlot : public QWidget {
+public:
+    explicit LinearityPlot(QWidget* parent = nullptr);
+    void Show(const std::vector<LinearityResult>& results);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::vector<double> codes_, inl_, dnl_;
+};
+
+class MeterForm : public QMainWindow {
+public:
+    MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent = nullptr);
+    ~MeterForm() override;
+
+private:
+    void CmdOpen_Click();
+    void CmdCalibrate_Click();
+    void CmdLinearity_Click();
+    void CmdSave_Click();
+    // Takes the boxes into the settings; false (with a message) when one does not read.
+    bool TakeSettings();
+    void Refresh();
+    void Warn(const QString& text);
+
+    WindowContext& ctx_;
+    MeterRuns& runs_;
+    int listener_ = 0;
+    QLineEdit* textAddress_;
+    QLineEdit* textCommand_;
+    QLineEdit* textSetup_;
+    QLineEdit* textSelect_;
+    QLineEdit* textTimeout_;
+    QLineEdit* textSettle_;
+    QLineEdit* textCount_;
+    QLabel* labelIdn_;
+    QComboBox* comboChannel_;
+    QLineEdit* textCodes_;
+    QLineEdit* textFirst_;
+    QLineEdit* textLast_;
+    QPushButton* cmdCalibrate_;
+    QPushButton* cmdLinearity_;
+    QPushButton* cmdContinue_;
+    QPushButton* cmdStop_;
+    QPushButton* cmdSave_;
+    QProgressBar* progress_;
+    QLabel* labelStatus_;
+    QPlainTextEdit* textReport_;
+    LinearityPlot* plot_;
+};
+
+}  // namespace tq
