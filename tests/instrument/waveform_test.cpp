@@ -13,6 +13,7 @@
 #include "core/DeviceState.h"
 #include "instrument/Instrument.h"
 #include "instrument/Waveform.h"
+#include "tests/support/FakeRunTimer.h"
 
 namespace tq {
 namespace {
@@ -24,15 +25,9 @@ std::string Write(int commandByte, int data) {
 }
 const std::string kLoad = Write(0x05, 0);
 
-// Time moves only when the test moves it; each board request may cost a fixed time.
-class FakeTimer : public RunTimer {
-public:
-    double Now() const override { return now; }
-    void WakeAt(double when) override { wake = when; }
-    void Cancel() override { wake.reset(); }
-
-    double now = 100.0;
-    std::optional<double> wake;
+// Time moves only when the test moves it.
+struct FakeTimer : testing::FakeRunTimer {
+    FakeTimer() : FakeRunTimer(100.0) {}
 };
 
 struct Recorded {

@@ -12,18 +12,12 @@
 #include "board/BoardRequests.h"
 #include "core/DeviceState.h"
 #include "remote/InstrumentCommands.h"
+#include "tests/support/FakeRunTimer.h"
 
 namespace tq {
 namespace {
 
-class FakeTimer : public RunTimer {
-public:
-    double Now() const override { return now; }
-    void WakeAt(double when) override { wake = when; }
-    void Cancel() override { wake.reset(); }
-    double now = 0.0;
-    std::optional<double> wake;
-};
+using FakeTimer = testing::FakeRunTimer;
 
 struct Board {
     DeviceState state;

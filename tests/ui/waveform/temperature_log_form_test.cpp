@@ -12,20 +12,14 @@
 #include <memory>
 #include <optional>
 
+#include "tests/support/FakeRunTimer.h"
 #include "tests/support/TestContext.h"
 #include "ui/waveform/TemperatureLogForm.h"
 
 namespace tq::testing {
 namespace {
 
-class FakeTimer : public RunTimer {
-public:
-    double Now() const override { return now; }
-    void WakeAt(double when) override { wake = when; }
-    void Cancel() override { wake.reset(); }
-    double now = 0.0;
-    std::optional<double> wake;
-};
+using FakeTimer = testing::FakeRunTimer;
 
 class TemperatureLogFormTest : public ::testing::Test {
 protected:

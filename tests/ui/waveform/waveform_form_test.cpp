@@ -17,20 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/FakeRunTimer.h"
 #include "tests/support/TestContext.h"
 #include "ui/waveform/WaveformForm.h"
 
 namespace tq::testing {
 namespace {
 
-class FakeTimer : public RunTimer {
-public:
-    double Now() const override { return now; }
-    void WakeAt(double when) override { wake = when; }
-    void Cancel() override { wake.reset(); }
-    double now = 0.0;
-    std::optional<double> wake;
-};
+using FakeTimer = testing::FakeRunTimer;
 
 std::string Write(int commandByte, int data) {
     return "DD " + std::to_string(commandByte) + " " + std::to_string(data) + " 0 0";
