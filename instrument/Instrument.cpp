@@ -1,9 +1,11 @@
 #include "instrument/Instrument.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "adapter/intel_hex/IntelHex.h"
@@ -230,6 +232,28 @@ void Instrument::SetPulseAfterDataWrite(bool on) {
 }
 
 void Instrument::Remember(int16_t address, int16_t reg, int32_t value, bool readBack) {
+    if (readBack && value != kSilentReadBack && reg >= kRegData && reg <= kRegOffset) {
+        // Addresses 4 to 7 read back channel A.
+        KnownChannel& k = known_[static_cast<std::size_t>(address < kAllChannels ? address : 0)];
+        switch (reg) {
+            case kRegData:
+                k.registers.input = value & 0xFFFF;
+                k.input = true;
+                break;
+            case kRegCoarseGain:
+                k.registers.coarse = value & 3;
+                k.coarse = true;
+                break;
+            case kRegFineGain:
+                k.registers.fine = value & 0x3F;
+                k.fine = true;
+                break;
+            default:
+                k.registers.offset = value & 0xFF;
+                k.offset = true;
+                break;
+        }
+    }
     if (reg == kRegCoarseGain && !(readBack && value == kSilentReadBack)) {
         if (address >= 0 && address < kChannelCount)
             knownRange_[static_cast<std::size_t>(address)] = value & 3;
@@ -250,7 +274,23 @@ void Instrument::Remember(int16_t address, int16_t reg, int32_t value, bool read
 void Instrument::WriteRegister(int16_t address, int16_t reg, int32_t data) {
     CheckNotOwned(address, reg);
     CallScope scope(*this);
+    const bool pulse = reg != kRegFunction && hooks_->PulseAfterDataWrite();
+    const bool movesOutputs =
+        (reg >= kRegData && reg <= kRegOffset) ||
+        (reg == kRegFunction && (address == kFnClearAll || address == kFnLoadAll));
+    if (movesOutputs && LimitsActive() && !guardOff_) {
+        ConverterModel after = KnownModel(true);
+        after.Write(address, reg, data, pulse);
+        const bool rampable = reg == kRegData || (reg == kRegFunction && address == kFnLoadAll);
+        const bool toSafeState = reg == kRegFunction && address == kFnClearAll;
+        if (GuardChange(after, rampable, toSafeState)) {
+            StartRamp(after, origin_);
+            scope.Done();
+            return;
+        }
+    }
     registers_->WriteRegister(address, reg, data);
+    TrackWrite(address, reg, data, pulse);
     Remember(address, reg, data, false);
     scope.Done();
 }
@@ -283,6 +323,11 @@ VoltageSetting Instrument::SetChannelVoltage(int16_t address, float volts, float
         throw ValueRangeError(VoltsText(volts) + " V is outside the channel's range, -" +
                               VoltsText(range) + " V to " + VoltsText(range) + " V");
     const LimitedVolts limited = VoltsToCode(volts, state_.Resolution, state_.BinaryCoding, range);
+    // The voltage asked for is what the user reads in a refusal, not its code's rounding.
+    for (int16_t ch = 0; ch < kChannelCount; ++ch)
+        if (ch == address || address == kAllChannels)
+            if (const auto why = LimitViolation(ch, limited.volts, limits_[static_cast<std::size_t>(ch)]))
+                Refuse(ch, *why);
     WriteDataRegister(address, limited.code);
     scope.Done();
     return {limited.volts, limited.code, range};
@@ -431,6 +476,32 @@ void Instrument::LoadAllChannels() {
 
 void Instrument::SetPin(Pin pin, bool high) {
     CallScope scope(*this);
+    const bool movesOutputs =
+        pin == Pin::Ldac || pin == Pin::Clr || pin == Pin::Rstin || pin == Pin::BinaryCoding;
+    if (movesOutputs && LimitsActive() && !guardOff_) {
+        ConverterModel after = KnownModel(true);
+        const bool ldacFalls = after.ldacHigh && pin == Pin::Ldac && !high;
+        switch (pin) {
+            case Pin::Ldac:
+                after.ldacHigh = high;
+                break;
+            case Pin::Clr:
+                after.clrHigh = high;
+                break;
+            case Pin::Rstin:
+                after.rstinHigh = high;
+                break;
+            default:
+                after.binaryCoding = high;
+                break;
+        }
+        if (ldacFalls)
+            after.Load();
+        GuardChange(after, false, !high && (pin == Pin::Clr || pin == Pin::Rstin));
+    }
+    // LDAC falling loads every DAC register from its input register.
+    if (pin == Pin::Ldac && !high && state_.LdacPin != 0)
+        TrackWrite(kFnLoadAll, kRegFunction, 0, false);
     state_.*PinField(pin) = high ? 1 : 0;
     requests_.SendPinWord();
     Notify(InstrumentChange{InstrumentChange::Kind::Pins});
@@ -500,14 +571,24 @@ int32_t Instrument::AdoptFunctionRegister() {
 void Instrument::CheckNotOwned(int16_t address, int16_t reg) {
     const bool channelRegister =
         reg == kRegData || reg == kRegCoarseGain || reg == kRegFineGain || reg == kRegOffset;
-    const bool clear = reg == kRegFunction && address == kFnClearAll;
+    // CLEAR and LOAD move every output.
+    const bool clear =
+        reg == kRegFunction && (address == kFnClearAll || address == kFnLoadAll);
     if (!channelRegister && !clear)
         return;
     for (int16_t channel = 0; channel < kChannelCount; ++channel) {
+        const bool hit = clear || address == channel || (channelRegister && address == kAllChannels);
+        if (hit && ramp_ && ramp_->moving[static_cast<std::size_t>(channel)] && origin_ != &ramp_) {
+            InstrumentChange change{InstrumentChange::Kind::Refused};
+            change.address = channel;
+            Notify(change);
+            throw InstrumentError(ChannelName(channel) +
+                                  " is ramping to its new output; wait for the ramp to end");
+        }
         const Claim& claim = claims_[static_cast<std::size_t>(channel)];
         if (claim.owner == nullptr || claim.owner == origin_)
             continue;
-        if (!(clear || address == channel || (channelRegister && address == kAllChannels)))
+        if (!hit)
             continue;
         // The windows swallow instrument errors in their handlers; this lets one of them say why.
         InstrumentChange change{InstrumentChange::Kind::Refused};
@@ -547,6 +628,30 @@ std::optional<std::string> Instrument::ChannelOwner(int16_t channel) const {
 }
 
 void Instrument::WriteChannelsTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {
+    CheckCodesTogether(codes);
+    CallScope scope(*this);
+    if (LimitsActive() && !guardOff_)
+        GuardChange(ModelAfterCodes(codes), false);
+    WriteCodesTogether(codes);
+    scope.Done();
+}
+
+void Instrument::MoveChannelsTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {
+    CheckCodesTogether(codes);
+    CallScope scope(*this);
+    if (LimitsActive() && !guardOff_) {
+        const ConverterModel after = ModelAfterCodes(codes);
+        if (GuardChange(after, true)) {
+            StartRamp(after, origin_);
+            scope.Done();
+            return;
+        }
+    }
+    WriteCodesTogether(codes);
+    scope.Done();
+}
+
+void Instrument::CheckCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {
     const int32_t top = state_.Resolution == 14 ? 16383 : 65535;
     for (const auto& [channel, code] : codes) {
         CheckChannel(channel, false);
@@ -555,8 +660,26 @@ void Instrument::WriteChannelsTogether(const std::vector<std::pair<int16_t, int3
             throw ValueRangeError("data code " + std::to_string(code) + " is outside 0 to " +
                                   std::to_string(top));
     }
+}
+
+ConverterModel Instrument::ModelAfterCodes(const std::vector<std::pair<int16_t, int32_t>>& codes) {
+    ConverterModel after = KnownModel(true);
+    for (const auto& [channel, code] : codes)
+        after.Write(channel, kRegData, state_.Resolution == 14 ? code * 4 : code, false);
+    after.Load();
+    return after;
+}
+
+void Instrument::WriteCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {
     CallScope scope(*this);
     {
+        // The whole change was judged at once; its single writes are not judged again.
+        const bool guardBefore = std::exchange(guardOff_, true);
+        struct RestoreGuard {
+            bool& flag;
+            bool value;
+            ~RestoreGuard() { flag = value; }
+        } restoreGuard{guardOff_, guardBefore};
         const bool before = std::exchange(withoutPulse_, true);
         struct Restore {
             bool& flag;
@@ -565,8 +688,8 @@ void Instrument::WriteChannelsTogether(const std::vector<std::pair<int16_t, int3
         } restore{withoutPulse_, before};
         for (const auto& [channel, code] : codes)
             WriteDataRegister(channel, code);
+        LoadAllChannels();
     }
-    LoadAllChannels();
     scope.Done();
 }
 
@@ -594,11 +717,20 @@ TemperatureReading Instrument::MeasureTemperature() {
 }
 
 void Instrument::WriteComposedWord() {
-    if (state_.ReadWrite == 0)
+    const bool write = state_.ReadWrite == 0;
+    if (write)
         CheckNotOwned(state_.Address, state_.RegSelect);
     CallScope scope(*this);
+    if (write && LimitsActive() && !guardOff_) {
+        ConverterModel after = KnownModel(true);
+        after.Write(state_.Address, state_.RegSelect, state_.DataValue, false);
+        GuardChange(after, false,
+                    state_.RegSelect == kRegFunction && state_.Address == kFnClearAll);
+    }
     requests_.WriteWord(CommandByte(state_.ReadWrite, state_.RegSelect, state_.Address),
                         state_.DataValue);
+    if (write)
+        TrackWrite(state_.Address, state_.RegSelect, state_.DataValue, false);
     scope.Done();
 }
 
@@ -607,6 +739,319 @@ std::array<uint8_t, 2> Instrument::LegacyRead() {
     requests_.LegacyRead();
     scope.Done();
     return {state_.ReceiveBuffer[0], state_.ReceiveBuffer[1]};
+}
+
+// --- output protection ---
+
+void Instrument::SetLimits(int16_t channel, const ChannelLimits& limits) {
+    CheckChannelLimits(channel, limits);
+    limits_[static_cast<std::size_t>(channel)] = limits;
+    InstrumentChange change{InstrumentChange::Kind::Protection};
+    change.address = channel;
+    Notify(change);
+}
+
+const ChannelLimits& Instrument::Limits(int16_t channel) const {
+    CheckChannel(channel, false);
+    return limits_[static_cast<std::size_t>(channel)];
+}
+
+bool Instrument::LimitsActive() const {
+    return std::any_of(limits_.begin(), limits_.end(),
+                       [](const ChannelLimits& limits) { return limits.Active(); });
+}
+
+void Instrument::SetProtectionOptions(const ProtectionOptions& options) {
+    protectionOptions_ = options;
+    InstrumentChange change{InstrumentChange::Kind::Protection};
+    change.address = -1;
+    Notify(change);
+}
+
+ConverterModel Instrument::ModelWithPins() const {
+    ConverterModel model;
+    for (std::size_t ch = 0; ch < known_.size(); ++ch)
+        model.channels[ch] = known_[ch].registers;
+    model.ldacHigh = state_.LdacPin != 0;
+    model.clrHigh = state_.ClrPin != 0;
+    model.rstinHigh = state_.RstinPin != 0;
+    model.binaryCoding = state_.BinaryCoding != 0;
+    return model;
+}
+
+ConverterModel Instrument::KnownModel(bool readUnknown) {
+    const auto unknown = [this] {
+        return std::any_of(known_.begin(), known_.end(), [](const KnownChannel& k) {
+            return !(k.input && k.coarse && k.fine && k.offset);
+        });
+    };
+    if (readUnknown && unknown()) {
+        CallScope scope(*this);
+        WithSerialOutput([&] {
+            for (int16_t ch = 0; ch < kChannelCount; ++ch) {
+                const KnownChannel& k = known_[static_cast<std::size_t>(ch)];
+                if (!k.input)
+                    ReadRegister(ch, kRegData);
+                if (!k.coarse)
+                    ReadRegister(ch, kRegCoarseGain);
+                if (!k.fine)
+                    ReadRegister(ch, kRegFineGain);
+                if (!k.offset)
+                    ReadRegister(ch, kRegOffset);
+            }
+            return 0;
+        });
+        // Nothing is judged, and so nothing written, on a guess.
+        if (firstFailure_ < 0) {
+            const int32_t code = std::exchange(firstFailure_, 0);
+            throw RequestError(code, RequestFailureText(code));
+        }
+        if (unknown())
+            throw InstrumentError(
+                "the output protection cannot read the channels' registers back (the serial "
+                "output answers all ones); nothing was written");
+        scope.Done();
+    }
+    for (KnownChannel& k : known_)
+        if (!k.dac && k.input) {
+            // The DAC register cannot be read: it is taken to hold what the input register does,
+            // as after any LOAD.
+            k.registers.dac = k.registers.input;
+            k.dac = true;
+        }
+    return ModelWithPins();
+}
+
+void Instrument::TrackWrite(int16_t address, int16_t reg, int32_t value, bool pulse) {
+    ConverterModel model = ModelWithPins();
+    model.Write(address, reg, value, pulse);
+    const bool load = pulse || (reg == kRegFunction && address == kFnLoadAll);
+    const bool clear = reg == kRegFunction && address == kFnClearAll;
+    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
+        KnownChannel& k = known_[static_cast<std::size_t>(ch)];
+        k.registers = model.channels[static_cast<std::size_t>(ch)];
+        if (reg != kRegFunction && (address == ch || address == kAllChannels)) {
+            switch (reg) {
+                case kRegData:
+                    k.input = true;
+                    k.dac = k.dac || !model.ldacHigh;
+                    break;
+                case kRegCoarseGain:
+                    k.coarse = true;
+                    break;
+                case kRegFineGain:
+                    k.fine = true;
+                    break;
+                case kRegOffset:
+                    k.offset = true;
+                    break;
+                default:
+                    break;
+            }
+        }
+        if (load)
+            k.dac = k.input;
+        if (clear)
+            k.dac = true;
+    }
+}
+
+bool Instrument::GuardChange(const ConverterModel& after, bool rampable, bool toSafeState) {
+    const ConverterModel before = ModelWithPins();
+    bool ramp = false;
+    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
+        const ChannelLimits& limits = limits_[static_cast<std::size_t>(ch)];
+        const double from = before.Output(ch);
+        const double to = after.Output(ch);
+        if (!limits.Active() || to == from)
+            continue;
+        // A code is the nearest to the voltage typed: half an LSB beyond a limit is the limit.
+        const double halfLsb = 0.5 * after.LsbVolts(ch);
+        if (const auto why = LimitViolation(ch, to, limits, halfLsb))
+            Refuse(ch, *why);
+        if (!limits.rampStep || std::fabs(to - from) <= *limits.rampStep + halfLsb)
+            continue;
+        if (rampable)
+            ramp = true;
+        else if (!toSafeState)
+            Refuse(ch, ChannelName(ch) + ": the change moves the output by " +
+                           LimitVoltsText(to - from) + " V at once, more than its ramp step of " +
+                           LimitVoltsText(*limits.rampStep) +
+                           " V; bring the output to 0 V first (Safe State) and change it there");
+    }
+    return ramp;
+}
+
+void Instrument::Refuse(int16_t channel, const std::string& why) {
+    lastRefusal_ = why;
+    InstrumentChange change{InstrumentChange::Kind::Refused};
+    change.address = channel;
+    change.value = 1;
+    Notify(change);
+    throw LimitError(why);
+}
+
+void Instrument::CheckPlannedOutputs(const ConverterModel& planned,
+                                     const std::array<ChannelLimits, kChannelCount>* extra) {
+    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
+        const double volts = planned.Output(ch);
+        const double halfLsb = 0.5 * planned.LsbVolts(ch);
+        const auto index = static_cast<std::size_t>(ch);
+        if (const auto why = LimitViolation(ch, volts, limits_[index], halfLsb))
+            Refuse(ch, *why);
+        if (extra)
+            if (const auto why = LimitViolation(ch, volts, (*extra)[index], halfLsb))
+                Refuse(ch, *why);
+    }
+}
+
+const void* Instrument::RampOrigin() const {
+    return ramp_ ? ramp_->origin : nullptr;
+}
+
+void Instrument::StartRamp(const ConverterModel& target, const void* origin) {
+    const ConverterModel before = ModelWithPins();
+    Ramp ramp;
+    ramp.binaryCoding = target.binaryCoding;
+    ramp.origin = origin;
+    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
+        const auto index = static_cast<std::size_t>(ch);
+        const ChannelRegisters& from = before.channels[index];
+        const ChannelRegisters& to = target.channels[index];
+        ramp.from[index] = OrdinalOfCode(from.dac, ramp.binaryCoding);
+        ramp.to[index] = OrdinalOfCode(to.dac, ramp.binaryCoding);
+        ramp.finalInput[index] = to.input;
+        ramp.moving[index] = ramp.from[index] != ramp.to[index] || from.input != to.input;
+        const ChannelLimits& limits = limits_[index];
+        if (!ramp.moving[index] || !limits.rampStep)
+            continue;
+        const double swing = std::fabs(target.Output(ch) - before.Output(ch));
+        const double steps = std::ceil(swing / *limits.rampStep);
+        ramp.steps = std::max(ramp.steps, static_cast<int>(std::min(steps, 65536.0)));
+        ramp.waitSeconds = std::max(ramp.waitSeconds, limits.rampWaitSeconds);
+    }
+    ramp_ = ramp;
+    rampError_.clear();
+    InstrumentChange change{InstrumentChange::Kind::Ramp};
+    change.value = 1;
+    Notify(change);
+    SendRampStep();
+    ContinueRamp();
+}
+
+void Instrument::SendRampStep() {
+    Ramp& ramp = *ramp_;
+    ++ramp.done;
+    std::vector<std::pair<int16_t, int32_t>> codes;
+    const bool narrow = state_.Resolution == 14;
+    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
+        const auto index = static_cast<std::size_t>(ch);
+        if (!ramp.moving[index])
+            continue;
+        int32_t frame = ramp.finalInput[index];
+        if (ramp.done < ramp.steps) {
+            const double share = static_cast<double>(ramp.done) / ramp.steps;
+            int32_t ordinal = RoundToInt32(ramp.from[index] + (ramp.to[index] - ramp.from[index]) * share);
+            if (narrow)
+                ordinal &= ~3;  // the 14-bit device takes codes in steps of 4 here
+            frame = CodeOfOrdinal(ordinal, ramp.binaryCoding);
+        }
+        codes.emplace_back(ch, narrow ? frame / 4 : frame);
+    }
+    const Origin own(*this, &ramp_);
+    const bool guardBefore = std::exchange(guardOff_, true);
+    try {
+        WriteCodesTogether(codes);
+    } catch (const InstrumentError& e) {
+        guardOff_ = guardBefore;
+        EndRamp(e.what());
+        throw;
+    }
+    guardOff_ = guardBefore;
+    if (ramp.done >= ramp.steps)
+        EndRamp({});
+}
+
+void Instrument::ContinueRamp() {
+    while (ramp_) {
+        const double wait = ramp_->waitSeconds;
+        if (wait > 0.0 && rampTimer_ && !waitInCall_) {
+            rampTimer_->WakeAt(rampTimer_->Now() + wait);
+            return;
+        }
+        if (wait > 0.0 && waitInCall_)
+            std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+        SendRampStep();
+    }
+}
+
+void Instrument::RampStep() {
+    if (!ramp_)
+        return;
+    try {
+        SendRampStep();
+        ContinueRamp();
+    } catch (const InstrumentError&) {
+        // EndRamp kept why; the listeners have been told.
+    }
+}
+
+void Instrument::EndRamp(const std::string& error) {
+    if (!ramp_)
+        return;
+    ramp_.reset();
+    rampError_ = error;
+    if (rampTimer_)
+        rampTimer_->Cancel();
+    InstrumentChange change{InstrumentChange::Kind::Ramp};
+    change.value = 0;
+    Notify(change);
+}
+
+void Instrument::StopRamp() {
+    EndRamp("the ramp was stopped before its end");
+}
+
+void Instrument::GoToSafeState() {
+    EndRamp("the safe state took over");
+    // The safe state goes before any activity's claim.
+    claims_.fill({});
+    CallScope scope(*this);
+    const int32_t zero = state_.BinaryCoding != 0 ? 0x8000 : 0;
+    const int32_t zeroCode = state_.Resolution == 14 ? zero / 4 : zero;
+    std::vector<std::pair<int16_t, int32_t>> codes;
+    for (int16_t ch = 0; ch < kChannelCount; ++ch)
+        codes.emplace_back(ch, zeroCode);
+    const bool ramps = std::any_of(limits_.begin(), limits_.end(),
+                                   [](const ChannelLimits& limits) { return limits.rampStep; });
+    if (ramps) {
+        ConverterModel target = KnownModel(true);
+        for (ChannelRegisters& c : target.channels)
+            c.input = zero;
+        target.Load();
+        StartRamp(target, origin_);
+    } else {
+        const bool guardBefore = std::exchange(guardOff_, true);
+        try {
+            WriteCodesTogether(codes);
+        } catch (...) {
+            guardOff_ = guardBefore;
+            throw;
+        }
+        guardOff_ = guardBefore;
+    }
+    scope.Done();
+}
+
+void Instrument::GoToSafeStateAndWait() {
+    const bool before = std::exchange(waitInCall_, true);
+    try {
+        GoToSafeState();
+    } catch (...) {
+        waitInCall_ = before;
+        throw;
+    }
+    waitInCall_ = before;
 }
 
 }  // namespace tq

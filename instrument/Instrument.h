@@ -19,6 +19,8 @@
 #include "core/DeviceState.h"
 #include "core/Tables.h"
 #include "instrument/InstrumentErrors.h"
+#include "instrument/OutputProtection.h"
+#include "instrument/RunTimer.h"
 #include "instrument/Temperature.h"
 
 namespace tq {
@@ -44,7 +46,10 @@ struct InstrumentChange {
         ReadWrite,            // the R/W bit of the word just sent
         Resolution,           // value 16 or 14
         RequestResult,        // a board request finished with this result (negative: failed)
-        Refused,              // a write to a channel (address) that a running activity owns
+        Refused,     // a change refused: value 0 a running activity owns the channel (address),
+                     // 1 the output protection's limits (LastRefusal() says why)
+        Protection,  // limits or protection options changed (address: the channel, or -1)
+        Ramp,        // value 1: a ramp began; 0: it ended (RampError() says why when it failed)
     };
     Kind kind;
     int16_t address = 0;
@@ -201,8 +206,51 @@ public:
     // The owner's name for a held channel, or nothing.
     std::optional<std::string> ChannelOwner(int16_t channel) const;
     // Each channel's N-bit data code without the pulse, then one LOAD, so that all outputs change
-    // at once. A code outside the resolution is a ValueRangeError before anything is sent.
+    // at once. A code outside the resolution is a ValueRangeError before anything is sent. With
+    // limits set, a change beyond a channel's ramp step is refused (a run's step is one step).
     void WriteChannelsTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
+    // The same, but a change beyond a channel's ramp step goes out as a ramp.
+    void MoveChannelsTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
+
+    // --- output protection ---
+
+    // A channel's limits (0..3); ValueRangeError (CheckChannelLimits) and nothing changes when
+    // they cannot work. Setting them sends nothing.
+    void SetLimits(int16_t channel, const ChannelLimits& limits);
+    const ChannelLimits& Limits(int16_t channel) const;
+    // Any channel has a limit or a ramp.
+    bool LimitsActive() const;
+    void SetProtectionOptions(const ProtectionOptions& options);
+    const ProtectionOptions& ProtectionOptionsInEffect() const { return protectionOptions_; }
+    // Why the last change was refused by the limits ("DAC B: 3 V is above its limit of 2 V").
+    const std::string& LastRefusal() const { return lastRefusal_; }
+
+    // Ramps wait between steps on this timer, whose wake-up must call RampStep(); without one a
+    // ramp's steps go out one after the other within the call.
+    void SetRampTimer(RunTimer* timer) { rampTimer_ = timer; }
+    void RampStep();
+    bool Ramping() const { return ramp_.has_value(); }
+    // Who started the running ramp (the origin of its call), or null.
+    const void* RampOrigin() const;
+    // Why the last ramp stopped before its end ("" when it ended well).
+    const std::string& RampError() const { return rampError_; }
+    // Ends a running ramp where its last step left the outputs.
+    void StopRamp();
+
+    // Every output to 0 V: each data register to the code of 0 V in the board's coding, then one
+    // LOAD, in ramp steps where a ramp is set (the first one at once). It takes every channel
+    // over from whatever activity holds it; stop the activities first.
+    void GoToSafeState();
+    // The same, waiting out the ramp's waits within the call (for the program's exit).
+    void GoToSafeStateAndWait();
+
+    // The outputs a whole new configuration would produce, checked against the limits in effect
+    // and `extra` (a setup's own): throws LimitError naming the first channel refused.
+    void CheckPlannedOutputs(const ConverterModel& planned,
+                             const std::array<ChannelLimits, kChannelCount>* extra = nullptr);
+    // The converter as the program knows it; with `readUnknown`, registers it has not seen
+    // written or read since start are read back first.
+    ConverterModel KnownModel(bool readUnknown);
 
     // --- temperature ---
 
@@ -238,6 +286,22 @@ private:
     static void CheckChannel(int16_t channel, bool allowAll);
     void CheckNotOwned(int16_t address, int16_t reg);
 
+    // Output protection: whether a write or pin change may go out as asked. Returns true when
+    // the change must go out as a ramp instead (only for `rampable` changes: data writes and
+    // LOAD); throws LimitError when it must not go out. A change `toSafeState` (CLEAR, CLR or
+    // RSTIN low) may move an output to 0 V at once whatever its ramp.
+    bool GuardChange(const ConverterModel& after, bool rampable, bool toSafeState = false);
+    void TrackWrite(int16_t address, int16_t reg, int32_t value, bool pulse);
+    [[noreturn]] void Refuse(int16_t channel, const std::string& why);
+    void StartRamp(const ConverterModel& target, const void* origin);
+    void SendRampStep();
+    void ContinueRamp();
+    void EndRamp(const std::string& error);
+    void CheckCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
+    ConverterModel ModelAfterCodes(const std::vector<std::pair<int16_t, int32_t>>& codes);
+    void WriteCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
+    ConverterModel ModelWithPins() const;
+
     struct Claim {
         const void* owner = nullptr;
         std::string name;
@@ -258,6 +322,32 @@ private:
     int32_t firstFailure_ = 0;  // the first failed request's result in the current call
     std::array<Claim, kChannelCount> claims_{};
     bool withoutPulse_ = false;  // a write of several channels loads them itself
+
+    // What the program knows of each channel's registers, for the output protection.
+    struct KnownChannel {
+        ChannelRegisters registers;
+        bool input = false, dac = false, coarse = false, fine = false, offset = false;
+    };
+    std::array<KnownChannel, kChannelCount> known_{};
+    std::array<ChannelLimits, kChannelCount> limits_{};
+    ProtectionOptions protectionOptions_;
+    std::string lastRefusal_;
+    bool guardOff_ = false;     // the ramp's and the safe state's own writes
+    bool waitInCall_ = false;   // a ramp's waits are slept within the call (at exit)
+
+    struct Ramp {
+        std::array<int32_t, kChannelCount> from{}, to{};  // ordinals of the DAC registers
+        std::array<bool, kChannelCount> moving{};
+        std::array<int32_t, kChannelCount> finalInput{};
+        bool binaryCoding = true;
+        int steps = 1;
+        int done = 0;
+        double waitSeconds = 0.0;
+        const void* origin = nullptr;
+    };
+    std::optional<Ramp> ramp_;
+    RunTimer* rampTimer_ = nullptr;
+    std::string rampError_;
 };
 
 }  // namespace tq

@@ -30,6 +30,12 @@ public:
     using InstrumentError::InstrumentError;
 };
 
+// The output protection refused a change: the text names the channel, the value and the limit.
+class LimitError : public InstrumentError {
+public:
+    using InstrumentError::InstrumentError;
+};
+
 // The board answered, but with a reading that means nothing (the temperature converter's reading
 // outside its 12 bits).
 class ReadingError : public InstrumentError {

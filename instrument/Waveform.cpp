@@ -13,10 +13,6 @@
 namespace tq {
 namespace {
 
-std::string ChannelName(int16_t channel) {
-    return "DAC " + std::string(1, static_cast<char>('A' + channel));
-}
-
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "instrument/Instrument.h"
+#include "instrument/RunTimer.h"
 
 namespace tq {
 
@@ -69,18 +70,6 @@ CompiledPlan CompilePlan(Instrument& instrument, const WavePlan& plan);
 // and lines starting with '#' skipped) for an arbitrary list. A line that holds no number is a
 // ValueRangeError that names it.
 std::vector<double> ParseVoltsList(const std::string& text);
-
-// The run's time and wake-ups, so that tests drive it with a fake clock and the program with a
-// timer on the user-interface thread.
-class RunTimer {
-public:
-    virtual ~RunTimer() = default;
-    virtual double Now() const = 0;  // seconds, monotonic
-    // Call the run's Step() once at `when` or soon after (at once when it is past), replacing
-    // any earlier wake-up.
-    virtual void WakeAt(double when) = 0;
-    virtual void Cancel() = 0;
-};
 
 enum class RunState { Idle, Running, Finished, Stopped, Failed };
 const char* RunStateName(RunState state);  // "IDLE", "RUNNING", ...

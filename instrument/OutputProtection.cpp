@@ -1,0 +1,153 @@
+#include "instrument/OutputProtection.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "core/Fields.h"
+#include "core/Tables.h"
+#include "instrument/InstrumentErrors.h"
+
+namespace tq {
+namespace {
+
+// The widest range's full scale: no output lies beyond it.
+constexpr double kWidestFullScale = 10.5263;
+
+}  // namespace
+
+std::string ChannelName(int16_t channel) {
+    return "DAC " + std::string(1, static_cast<char>('A' + channel));
+}
+
+std::string LimitVoltsText(double volts) {
+    char text[32];
+    // Six significant digits show a code's voltage; a typed limit shows as typed.
+    std::snprintf(text, sizeof text, "%.6g", volts == 0.0 ? 0.0 : volts);
+    return text;
+}
+
+void CheckChannelLimits(int16_t channel, const ChannelLimits& limits) {
+    if (channel < 0 || channel > 3)
+        throw ValueRangeError("no such channel: " + std::to_string(channel) +
+                              " (DAC A to D are 0 to 3)");
+    const std::string name = ChannelName(channel);
+    const auto bound = [&](const std::optional<double>& value, const char* what) {
+        if (value && !(std::fabs(*value) <= kWidestFullScale))
+            throw ValueRangeError(name + ": the " + what + " limit must lie within -" +
+                                  LimitVoltsText(kWidestFullScale) + " V to " +
+                                  LimitVoltsText(kWidestFullScale) + " V");
+    };
+    bound(limits.low, "low");
+    bound(limits.high, "high");
+    if (limits.low && *limits.low > 0.0)
+        throw ValueRangeError(name + ": the low limit " + LimitVoltsText(*limits.low) +
+                              " V is above 0 V; the window must hold 0 V, the safe state");
+    if (limits.high && *limits.high < 0.0)
+        throw ValueRangeError(name + ": the high limit " + LimitVoltsText(*limits.high) +
+                              " V is below 0 V; the window must hold 0 V, the safe state");
+    if (limits.rampStep && !(*limits.rampStep > 0.0 && *limits.rampStep <= 2 * kWidestFullScale))
+        throw ValueRangeError(name + ": the ramp step must be above 0 V and at most " +
+                              LimitVoltsText(2 * kWidestFullScale) + " V");
+    if (!(limits.rampWaitSeconds >= 0.0 && limits.rampWaitSeconds <= kMaxRampWaitSeconds))
+        throw ValueRangeError(name + ": the wait between ramp steps must lie within 0 s to " +
+                              LimitVoltsText(kMaxRampWaitSeconds) + " s");
+}
+
+std::string DescribeLimits(const ChannelLimits& limits) {
+    if (!limits.Active())
+        return "no limits";
+    std::string text;
+    if (limits.low || limits.high)
+        text = (limits.low ? LimitVoltsText(*limits.low) + " V" : std::string("no low limit")) +
+               " to " +
+               (limits.high ? LimitVoltsText(*limits.high) + " V" : std::string("no high limit"));
+    if (limits.rampStep) {
+        if (!text.empty())
+            text += ", ";
+        text += "ramp " + LimitVoltsText(*limits.rampStep) + " V every " +
+                LimitVoltsText(limits.rampWaitSeconds) + " s";
+    }
+    return text;
+}
+
+std::optional<std::string> LimitViolation(int16_t channel, double volts,
+                                          const ChannelLimits& limits, double slack) {
+    if (limits.high && !(volts <= *limits.high + slack))
+        return ChannelName(channel) + ": " + LimitVoltsText(volts) + " V is above its limit of " +
+               LimitVoltsText(*limits.high) + " V";
+    if (limits.low && !(volts >= *limits.low - slack))
+        return ChannelName(channel) + ": " + LimitVoltsText(volts) + " V is below its limit of " +
+               LimitVoltsText(*limits.low) + " V";
+    return std::nullopt;
+}
+
+int32_t OrdinalOfCode(int32_t code, bool binaryCoding) {
+    return binaryCoding ? (code & 0xFFFF) : ((code ^ 0x8000) & 0xFFFF);
+}
+
+int32_t CodeOfOrdinal(int32_t ordinal, bool binaryCoding) {
+    return binaryCoding ? (ordinal & 0xFFFF) : ((ordinal ^ 0x8000) & 0xFFFF);
+}
+
+double ConverterModel::LsbVolts(int16_t channel) const {
+    const ChannelRegisters& c = channels[static_cast<std::size_t>(channel)];
+    // Code 3 acts as code 0.
+    return 2.0 * RangeVoltsForCode(c.coarse & 3).value_or(10.0f) / 65536.0;
+}
+
+double ConverterModel::Output(int16_t channel) const {
+    if (!clrHigh || !rstinHigh)
+        return 0.0;
+    const ChannelRegisters& c = channels[static_cast<std::size_t>(channel)];
+    const double lsb = LsbVolts(channel);
+    const double ideal = lsb * (OrdinalOfCode(c.dac, binaryCoding) - 32768);
+    const int32_t fine = SignedField(c.fine & 0x3F, kFineGainBits);
+    const int32_t offset = SignedField(c.offset & 0xFF, kOffsetBits);
+    return ideal * (1.0 + fine / 65536.0) + offset / 8.0 * lsb;
+}
+
+void ConverterModel::Load() {
+    for (ChannelRegisters& c : channels)
+        c.dac = c.input;
+}
+
+void ConverterModel::Write(int16_t address, int16_t reg, int32_t value, bool pulse) {
+    if (reg == kRegFunction) {
+        if (address == kFnClearAll)
+            for (ChannelRegisters& c : channels)
+                c.dac = ZeroCode();
+        else if (address == kFnLoadAll)
+            Load();
+        return;
+    }
+    if (address < 0 || address > kAllChannels)
+        return;  // addresses 5 to 7 reach no channel
+    const int16_t first = address == kAllChannels ? 0 : address;
+    const int16_t last = address == kAllChannels ? 3 : address;
+    for (int16_t ch = first; ch <= last; ++ch) {
+        ChannelRegisters& c = channels[static_cast<std::size_t>(ch)];
+        const int32_t v = value & 0xFFFF;
+        switch (reg) {
+            case kRegData:
+                c.input = v;
+                if (!ldacHigh)
+                    c.dac = v;
+                break;
+            case kRegCoarseGain:
+                c.coarse = v & 3;
+                break;
+            case kRegFineGain:
+                c.fine = v & 0x3F;
+                break;
+            case kRegOffset:
+                c.offset = v & 0xFF;
+                break;
+            default:
+                break;
+        }
+    }
+    if (pulse && reg != kRegFunction)
+        Load();
+}
+
+}  // namespace tq

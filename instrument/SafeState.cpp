@@ -1,0 +1,17 @@
+#include "instrument/SafeState.h"
+
+#include "instrument/Instrument.h"
+#include "instrument/MeterRuns.h"
+#include "instrument/Waveform.h"
+
+namespace tq {
+
+void EnterSafeState(Instrument& instrument, WaveformRun* waveform, MeterRuns* meter) {
+    if (waveform && waveform->Running())
+        waveform->Stop();
+    if (meter && meter->Active())
+        meter->Stop();
+    instrument.GoToSafeState();
+}
+
+}  // namespace tq
