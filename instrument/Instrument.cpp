@@ -76,6 +76,19 @@ int16_t DeviceState::*FlagField(FunctionFlag flag) {
     return &DeviceState::FnSdoDisable;
 }
 
+// Gives a flag a value for a scope and puts back the one it had.
+class FlagScope {
+public:
+    FlagScope(bool& flag, bool value) : flag_(flag), before_(std::exchange(flag, value)) {}
+    ~FlagScope() { flag_ = before_; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& flag_;
+    bool before_;
+};
+
 }  // namespace
 
 // Counts the requests of one call, however deeply calls nest; the outermost one throws when a
@@ -571,9 +584,8 @@ int32_t Instrument::AdoptFunctionRegister() {
 void Instrument::CheckNotOwned(int16_t address, int16_t reg) {
     const bool channelRegister =
         reg == kRegData || reg == kRegCoarseGain || reg == kRegFineGain || reg == kRegOffset;
-    // CLEAR and LOAD move every output.
-    const bool clear =
-        reg == kRegFunction && (address == kFnClearAll || address == kFnLoadAll);
+    // CLEAR moves every output. (LOAD moves none a run drives: nobody else writes their input.)
+    const bool clear = reg == kRegFunction && address == kFnClearAll;
     if (!channelRegister && !clear)
         return;
     for (int16_t channel = 0; channel < kChannelCount; ++channel) {
@@ -674,18 +686,8 @@ void Instrument::WriteCodesTogether(const std::vector<std::pair<int16_t, int32_t
     CallScope scope(*this);
     {
         // The whole change was judged at once; its single writes are not judged again.
-        const bool guardBefore = std::exchange(guardOff_, true);
-        struct RestoreGuard {
-            bool& flag;
-            bool value;
-            ~RestoreGuard() { flag = value; }
-        } restoreGuard{guardOff_, guardBefore};
-        const bool before = std::exchange(withoutPulse_, true);
-        struct Restore {
-            bool& flag;
-            bool value;
-            ~Restore() { flag = value; }
-        } restore{withoutPulse_, before};
+        const FlagScope unguarded(guardOff_, true);
+        const FlagScope unpulsed(withoutPulse_, true);
         for (const auto& [channel, code] : codes)
             WriteDataRegister(channel, code);
         LoadAllChannels();
@@ -717,20 +719,25 @@ TemperatureReading Instrument::MeasureTemperature() {
 }
 
 void Instrument::WriteComposedWord() {
-    const bool write = state_.ReadWrite == 0;
+    // The word as composed: the protection's read-backs below set the R/W cell on their way.
+    const int16_t readWrite = state_.ReadWrite;
+    const int16_t address = state_.Address;
+    const int16_t reg = state_.RegSelect;
+    const int32_t data = state_.DataValue;
+    const bool write = readWrite == 0;
     if (write)
-        CheckNotOwned(state_.Address, state_.RegSelect);
+        CheckNotOwned(address, reg);
     CallScope scope(*this);
     if (write && LimitsActive() && !guardOff_) {
         ConverterModel after = KnownModel(true);
-        after.Write(state_.Address, state_.RegSelect, state_.DataValue, false);
-        GuardChange(after, false,
-                    state_.RegSelect == kRegFunction && state_.Address == kFnClearAll);
+        after.Write(address, reg, data, false);
+        GuardChange(after, false, reg == kRegFunction && address == kFnClearAll);
+        state_.ReadWrite = readWrite;
+        ShowReadWrite(readWrite);
     }
-    requests_.WriteWord(CommandByte(state_.ReadWrite, state_.RegSelect, state_.Address),
-                        state_.DataValue);
+    requests_.WriteWord(CommandByte(readWrite, reg, address), data);
     if (write)
-        TrackWrite(state_.Address, state_.RegSelect, state_.DataValue, false);
+        TrackWrite(address, reg, data, false);
     scope.Done();
 }
 
@@ -770,8 +777,15 @@ void Instrument::SetProtectionOptions(const ProtectionOptions& options) {
 
 ConverterModel Instrument::ModelWithPins() const {
     ConverterModel model;
-    for (std::size_t ch = 0; ch < known_.size(); ++ch)
+    for (std::size_t ch = 0; ch < known_.size(); ++ch) {
         model.channels[ch] = known_[ch].registers;
+        if (!known_[ch].dac) {
+            // The DAC register cannot be read: until a write or LOAD sets it, it is taken to hold
+            // what the input register does, as after any LOAD.
+            model.channels[ch].dac = model.channels[ch].input;
+            model.dacAssumed[ch] = true;
+        }
+    }
     model.ldacHigh = state_.LdacPin != 0;
     model.clrHigh = state_.ClrPin != 0;
     model.rstinHigh = state_.RstinPin != 0;
@@ -812,13 +826,6 @@ ConverterModel Instrument::KnownModel(bool readUnknown) {
                 "output answers all ones); nothing was written");
         scope.Done();
     }
-    for (KnownChannel& k : known_)
-        if (!k.dac && k.input) {
-            // The DAC register cannot be read: it is taken to hold what the input register does,
-            // as after any LOAD.
-            k.registers.dac = k.registers.input;
-            k.dac = true;
-        }
     return ModelWithPins();
 }
 
@@ -863,7 +870,10 @@ bool Instrument::GuardChange(const ConverterModel& after, bool rampable, bool to
         const ChannelLimits& limits = limits_[static_cast<std::size_t>(ch)];
         const double from = before.Output(ch);
         const double to = after.Output(ch);
-        if (!limits.Active() || to == from)
+        // An output whose DAC register was only assumed is judged whenever the change sets it.
+        const auto index = static_cast<std::size_t>(ch);
+        const bool learnt = before.dacAssumed[index] && !after.dacAssumed[index];
+        if (!limits.Active() || (to == from && !learnt))
             continue;
         // A code is the nearest to the voltage typed: half an LSB beyond a limit is the limit.
         const double halfLsb = 0.5 * after.LsbVolts(ch);
@@ -925,8 +935,10 @@ void Instrument::StartRamp(const ConverterModel& target, const void* origin) {
         const ChannelLimits& limits = limits_[index];
         if (!ramp.moving[index] || !limits.rampStep)
             continue;
-        const double swing = std::fabs(target.Output(ch) - before.Output(ch));
-        const double steps = std::ceil(swing / *limits.rampStep);
+        // A code's rounding does not make a step of its own.
+        const double swing =
+            std::fabs(target.Output(ch) - before.Output(ch)) - 0.5 * target.LsbVolts(ch);
+        const double steps = std::max(1.0, std::ceil(swing / *limits.rampStep));
         ramp.steps = std::max(ramp.steps, static_cast<int>(std::min(steps, 65536.0)));
         ramp.waitSeconds = std::max(ramp.waitSeconds, limits.rampWaitSeconds);
     }
@@ -959,15 +971,12 @@ void Instrument::SendRampStep() {
         codes.emplace_back(ch, narrow ? frame / 4 : frame);
     }
     const Origin own(*this, &ramp_);
-    const bool guardBefore = std::exchange(guardOff_, true);
     try {
         WriteCodesTogether(codes);
     } catch (const InstrumentError& e) {
-        guardOff_ = guardBefore;
         EndRamp(e.what());
         throw;
     }
-    guardOff_ = guardBefore;
     if (ramp.done >= ramp.steps)
         EndRamp({});
 }
@@ -1031,27 +1040,14 @@ void Instrument::GoToSafeState() {
         target.Load();
         StartRamp(target, origin_);
     } else {
-        const bool guardBefore = std::exchange(guardOff_, true);
-        try {
-            WriteCodesTogether(codes);
-        } catch (...) {
-            guardOff_ = guardBefore;
-            throw;
-        }
-        guardOff_ = guardBefore;
+        WriteCodesTogether(codes);
     }
     scope.Done();
 }
 
 void Instrument::GoToSafeStateAndWait() {
-    const bool before = std::exchange(waitInCall_, true);
-    try {
-        GoToSafeState();
-    } catch (...) {
-        waitInCall_ = before;
-        throw;
-    }
-    waitInCall_ = before;
+    const FlagScope inCall(waitInCall_, true);
+    GoToSafeState();
 }
 
 }  // namespace tq

@@ -109,13 +109,16 @@ double ConverterModel::Output(int16_t channel) const {
 void ConverterModel::Load() {
     for (ChannelRegisters& c : channels)
         c.dac = c.input;
+    dacAssumed.fill(false);
 }
 
 void ConverterModel::Write(int16_t address, int16_t reg, int32_t value, bool pulse) {
     if (reg == kRegFunction) {
-        if (address == kFnClearAll)
+        if (address == kFnClearAll) {
             for (ChannelRegisters& c : channels)
                 c.dac = ZeroCode();
+            dacAssumed.fill(false);
+        }
         else if (address == kFnLoadAll)
             Load();
         return;
@@ -130,8 +133,10 @@ void ConverterModel::Write(int16_t address, int16_t reg, int32_t value, bool pul
         switch (reg) {
             case kRegData:
                 c.input = v;
-                if (!ldacHigh)
+                if (!ldacHigh) {
                     c.dac = v;
+                    dacAssumed[static_cast<std::size_t>(ch)] = false;
+                }
                 break;
             case kRegCoarseGain:
                 c.coarse = v & 3;

@@ -65,6 +65,8 @@ struct ConverterModel {
     bool clrHigh = true;
     bool rstinHigh = true;
     bool binaryCoding = true;
+    // A DAC register the program has not seen set, taken to hold the input register's code.
+    std::array<bool, 4> dacAssumed{};
 
     // The nominal output of a channel, without the amplifier's own gain and offset errors:
     // 0 V while CLR or RSTIN is low.

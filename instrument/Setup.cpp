@@ -1,5 +1,7 @@
 #include "instrument/Setup.h"
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -89,6 +91,151 @@ const JsonValue* Group(const JsonValue& root, const std::string& name) {
 
 }  // namespace
 
+namespace {
+
+// The protection's keys: whole microvolts and milliseconds, as the format has no fractions.
+struct LimitField {
+    const char* key;
+    double scale;  // the key's unit in volts or seconds
+};
+constexpr LimitField kLimitFields[] = {
+    {"lowMicrovolts", 1e-6},
+    {"highMicrovolts", 1e-6},
+    {"rampStepMicrovolts", 1e-6},
+    {"rampWaitMilliseconds", 1e-3},
+};
+
+struct OptionField {
+    const char* key;
+    bool ProtectionOptions::*member;
+};
+constexpr OptionField kOptionFields[] = {
+    {"safeOnExit", &ProtectionOptions::safeOnExit},
+    {"safeOnLastClient", &ProtectionOptions::safeOnLastClient},
+    {"safeOnBoardBack", &ProtectionOptions::safeOnBoardBack},
+};
+
+std::optional<double>* LimitMember(ChannelLimits& limits, std::size_t field) {
+    switch (field) {
+        case 0:
+            return &limits.low;
+        case 1:
+            return &limits.high;
+        case 2:
+            return &limits.rampStep;
+        default:
+            return nullptr;
+    }
+}
+
+int64_t WholeUnits(double value, double scale) {
+    return static_cast<int64_t>(std::llround(value / scale));
+}
+
+JsonValue ProtectionToJson(const SetupProtection& protection) {
+    JsonValue::Object object;
+    for (const OptionField& e : kOptionFields)
+        object.emplace_back(e.key, protection.options.*e.member);
+    JsonValue::Object limits;
+    for (std::size_t ch = 0; ch < protection.limits.size(); ++ch) {
+        ChannelLimits channel = protection.limits[ch];
+        if (!channel.Active())
+            continue;
+        JsonValue::Object fields;
+        for (std::size_t f = 0; f < std::size(kLimitFields); ++f) {
+            const LimitField& e = kLimitFields[f];
+            if (std::optional<double>* member = LimitMember(channel, f)) {
+                if (*member)
+                    fields.emplace_back(e.key, WholeUnits(**member, e.scale));
+            } else if (channel.rampStep) {
+                fields.emplace_back(e.key, WholeUnits(channel.rampWaitSeconds, e.scale));
+            }
+        }
+        limits.emplace_back(kChannelKeys[ch], std::move(fields));
+    }
+    object.emplace_back("limits", std::move(limits));
+    return JsonValue(std::move(object));
+}
+
+SetupProtection ProtectionFromJson(const JsonValue& object) {
+    OnlyKnownKeys(object, "protection.",
+                  {"safeOnExit", "safeOnLastClient", "safeOnBoardBack", "limits"});
+    SetupProtection protection;
+    for (const OptionField& e : kOptionFields)
+        if (const JsonValue* value = object.Find(e.key)) {
+            if (!value->IsBool())
+                Refuse(std::string("protection.") + e.key, "true or false expected");
+            protection.options.*e.member = value->Bool();
+        }
+    const JsonValue* limits = object.Find("limits");
+    if (!limits)
+        return protection;
+    if (!limits->IsObject())
+        Refuse("protection.limits", "an object { ... } expected");
+    OnlyKnownKeys(*limits, "protection.limits.", {"A", "B", "C", "D"});
+    for (std::size_t ch = 0; ch < kChannelKeys.size(); ++ch) {
+        const JsonValue* channel = limits->Find(kChannelKeys[ch]);
+        if (!channel)
+            continue;
+        const std::string where = std::string("protection.limits.") + kChannelKeys[ch];
+        if (!channel->IsObject())
+            Refuse(where, "an object { ... } expected");
+        OnlyKnownKeys(*channel, where + ".",
+                      {"lowMicrovolts", "highMicrovolts", "rampStepMicrovolts",
+                       "rampWaitMilliseconds"});
+        ChannelLimits& c = protection.limits[ch];
+        for (std::size_t f = 0; f < std::size(kLimitFields); ++f) {
+            const LimitField& e = kLimitFields[f];
+            const JsonValue* value = channel->Find(e.key);
+            if (!value)
+                continue;
+            // Beyond any output or wait: CheckChannelLimits says what the bounds are.
+            if (!value->IsInt() || value->Int() < -100'000'000 || value->Int() > 100'000'000)
+                Refuse(where + "." + e.key, "a whole number expected");
+            const double amount = static_cast<double>(value->Int()) * e.scale;
+            if (std::optional<double>* member = LimitMember(c, f))
+                *member = amount;
+            else
+                c.rampWaitSeconds = amount;
+        }
+        try {
+            CheckChannelLimits(static_cast<int16_t>(ch), c);
+        } catch (const ValueRangeError& e) {
+            Refuse(where, e.what());
+        }
+    }
+    return protection;
+}
+
+// The converter as the setup will leave it, from what the program knows of it now.
+ConverterModel PlannedModel(Instrument& in, const Setup& setup, bool anyData) {
+    ConverterModel m = in.KnownModel(true);
+    const bool ldacFalls = setup.ldac && !*setup.ldac && m.ldacHigh;
+    m.ldacHigh = setup.ldac.value_or(m.ldacHigh);
+    m.rstinHigh = setup.rstin.value_or(m.rstinHigh);
+    m.binaryCoding = setup.binaryCoding.value_or(m.binaryCoding);
+    m.clrHigh = setup.clr.value_or(m.clrHigh);
+    const bool narrow = in.Resolution() == 14;
+    for (std::size_t ch = 0; ch < setup.channels.size(); ++ch) {
+        const ChannelSetup& c = setup.channels[ch];
+        ChannelRegisters& r = m.channels[ch];
+        if (c.coarseGain)
+            r.coarse = *c.coarseGain & 3;
+        if (c.fineGain)
+            r.fine = FieldCode(*c.fineGain, kFineGainBits);
+        if (c.offset)
+            r.offset = narrow ? FieldCode(*c.offset, kOffsetBits14) * kOffsetShift14
+                              : FieldCode(*c.offset, kOffsetBits);
+        if (c.data)
+            r.input = narrow ? *c.data * 4 : *c.data;
+    }
+    if (anyData || ldacFalls)
+        m.Load();
+    return m;
+}
+
+}  // namespace
+
 Setup CaptureSetup(Instrument& instrument) {
     const DeviceState& s = instrument.State();
     Setup setup;
@@ -108,6 +255,13 @@ Setup CaptureSetup(Instrument& instrument) {
     setup.d0Output = s.FnD0Output != 0;
     setup.d0High = s.FnD0High != 0;
     setup.serialOutputDisabled = s.FnSdoDisable != 0;
+    // The protection travels when it is used; a setup without it leaves the limits as they are.
+    SetupProtection protection;
+    for (int16_t ch = 0; ch < kChannelCount; ++ch)
+        protection.limits[static_cast<std::size_t>(ch)] = instrument.Limits(ch);
+    protection.options = instrument.ProtectionOptionsInEffect();
+    if (instrument.LimitsActive() || protection.options != ProtectionOptions{})
+        setup.protection = protection;
     instrument.WithSerialOutput([&] {
         for (int16_t ch = 0; ch < kChannelCount; ++ch) {
             ChannelSetup& c = setup.channels[static_cast<std::size_t>(ch)];
@@ -170,6 +324,8 @@ std::string SetupToJson(const Setup& setup, int indent) {
     }
     if (!channels.empty())
         root.emplace_back("channels", std::move(channels));
+    if (setup.protection)
+        root.emplace_back("protection", ProtectionToJson(*setup.protection));
     return WriteJson(JsonValue(std::move(root)), indent);
 }
 
@@ -184,7 +340,7 @@ Setup SetupFromJson(std::string_view text) {
         throw SetupError("not a setup: the file must hold one JSON object { ... }");
     OnlyKnownKeys(root, "",
                   {"format", "program", "device", "board", "pins", "pulseAfterDataWrite",
-                   "function", "channels"});
+                   "function", "channels", "protection"});
     const JsonValue* format = root.Find("format");
     if (!format || !format->IsInt())
         Refuse("format", "missing: a setup says \"format\": 1");
@@ -261,6 +417,8 @@ Setup SetupFromJson(std::string_view text) {
             }
         }
     }
+    if (const JsonValue* protection = Group(root, "protection"))
+        setup.protection = ProtectionFromJson(*protection);
     return setup;
 }
 
@@ -292,6 +450,24 @@ void ApplySetup(Instrument& in, const Setup& setup) {
         anyData = anyData || c.data;
         holdsOutputs = holdsOutputs || c.data || c.coarseGain;
     }
+    const auto anyActive = [](const std::array<ChannelLimits, kChannelCount>& limits) {
+        return std::any_of(limits.begin(), limits.end(),
+                           [](const ChannelLimits& l) { return l.Active(); });
+    };
+    if (in.LimitsActive() || (setup.protection && anyActive(setup.protection->limits)))
+        in.CheckPlannedOutputs(PlannedModel(in, setup, anyData),
+                               setup.protection ? &setup.protection->limits : nullptr);
+    if (setup.protection) {
+        for (int16_t ch = 0; ch < kChannelCount; ++ch)
+            in.SetLimits(ch, setup.protection->limits[static_cast<std::size_t>(ch)]);
+        in.SetProtectionOptions(setup.protection->options);
+    }
+    bool ramps = false;
+    for (int16_t ch = 0; ch < kChannelCount; ++ch)
+        ramps = ramps || in.Limits(ch).rampStep.has_value();
+    // Under a ramp the outputs leave the hold at 0 V and ramp to the setup's codes.
+    const bool rampAfterHold = ramps && anyData && holdsOutputs;
+
     const bool clrBefore = in.PinValue(Pin::Clr);
     const bool pulseBefore = in.PulseAfterDataWrite();
     if (holdsOutputs)
@@ -334,9 +510,11 @@ void ApplySetup(Instrument& in, const Setup& setup) {
     if (anyData) {
         // The data go to the input registers only; one LOAD moves all four outputs together.
         in.SetPulseAfterDataWrite(false);
+        const int32_t zero = in.PinValue(Pin::BinaryCoding) ? 0x8000 : 0;
         for (int16_t ch = 0; ch < kChannelCount; ++ch)
             if (const auto& code = setup.channels[static_cast<std::size_t>(ch)].data)
-                in.WriteRegister(ch, kRegData, narrow ? *code * 4 : *code);
+                in.WriteRegister(ch, kRegData,
+                                 rampAfterHold ? zero : (narrow ? *code * 4 : *code));
         in.LoadAllChannels();
     }
     in.SetPulseAfterDataWrite(setup.pulseAfterDataWrite.value_or(pulseBefore));
@@ -346,6 +524,13 @@ void ApplySetup(Instrument& in, const Setup& setup) {
         in.SetPin(Pin::Clr, setup.clr.value_or(clrBefore));
     else
         pin(setup.clr, Pin::Clr);
+    if (rampAfterHold) {
+        std::vector<std::pair<int16_t, int32_t>> codes;
+        for (int16_t ch = 0; ch < kChannelCount; ++ch)
+            if (const auto& code = setup.channels[static_cast<std::size_t>(ch)].data)
+                codes.emplace_back(ch, *code);
+        in.MoveChannelsTogether(codes);
+    }
 }
 
 }  // namespace tq

@@ -23,6 +23,12 @@ struct ChannelSetup {
     std::optional<int32_t> offset;      // signed, -128..127 (14-bit device: -4..3)
 };
 
+// The output protection a setup carries: every channel's limits and the options.
+struct SetupProtection {
+    std::array<ChannelLimits, kChannelCount> limits{};
+    ProtectionOptions options;
+};
+
 struct Setup {
     std::string program;            // the program that saved it, for the reader
     std::optional<int16_t> device;  // 16 or 14 bits
@@ -32,6 +38,7 @@ struct Setup {
     std::optional<bool> pulseAfterDataWrite;
     std::optional<bool> localGroundOffset, d1Output, d1High, d0Output, d0High, serialOutputDisabled;
     std::array<ChannelSetup, kChannelCount> channels{};
+    std::optional<SetupProtection> protection;
 };
 
 // What is wrong with a setup, naming the key ("channels.B.offset: 300 is outside -128 to 127").
@@ -63,6 +70,12 @@ bool FromAnotherBoard(const Setup& setup, const Instrument& instrument);
 // data registers without the pulse, one LOAD, then CLR as the setup (or the board before) has
 // it. A setup without data, range, coding or pin entries (a calibration) is written without the
 // CLR hold. Check it first.
+//
+// With output protection (in effect, or carried by the setup) the outputs the setup would
+// produce are judged first against both the limits in effect and the setup's own, and a refusal
+// (LimitError) writes nothing; the setup's protection then takes effect. Where a ramp is set the
+// data registers are written with the code of 0 V during the hold, and the outputs ramp to the
+// setup's codes after CLR is released.
 void ApplySetup(Instrument& instrument, const Setup& setup);
 
 }  // namespace tq

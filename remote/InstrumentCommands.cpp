@@ -1,6 +1,7 @@
 #include "remote/InstrumentCommands.h"
 
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "core/Tables.h"
 #include "core/Version.h"
 #include "instrument/MeterRuns.h"
+#include "instrument/SafeState.h"
 #include "instrument/Setup.h"
 
 namespace tq {
@@ -86,6 +88,15 @@ enum Command {
     kMeterCsv,
     kMeterStop,
     kMeterContinue,
+    kLimitHigh,
+    kLimitLow,
+    kRampStep,
+    kRampWait,
+    kRampState,
+    kSafe,
+    kSafeOnExit,
+    kSafeOnDisconnect,
+    kSafeOnReturn,
 };
 
 struct CommandPattern {
@@ -134,6 +145,15 @@ constexpr CommandPattern kCommands[] = {
     {kRegisterRead, "REGister:READ", Forms::kQuery},
     {kTemperature, "MEASure:TEMPerature", Forms::kQuery},
     {kTemperatureVolts, "MEASure:TEMPerature:VOLTage", Forms::kQuery},
+    {kLimitHigh, "[SOURce#:]VOLTage:LIMit:HIGH", Forms::kSetAndQuery},
+    {kLimitLow, "[SOURce#:]VOLTage:LIMit:LOW", Forms::kSetAndQuery},
+    {kRampStep, "[SOURce#:]VOLTage:RAMP:STEP", Forms::kSetAndQuery},
+    {kRampWait, "[SOURce#:]VOLTage:RAMP:WAIT", Forms::kSetAndQuery},
+    {kRampState, "OUTPut:RAMP[:STATe]", Forms::kQuery},
+    {kSafe, "OUTPut:SAFE[:IMMediate]", Forms::kSet},
+    {kSafeOnExit, "OUTPut:SAFE:EXIT", Forms::kSetAndQuery},
+    {kSafeOnDisconnect, "OUTPut:SAFE:DISConnect", Forms::kSetAndQuery},
+    {kSafeOnReturn, "OUTPut:SAFE:RETurn", Forms::kSetAndQuery},
 };
 
 constexpr CommandPattern kBenchCommands[] = {
@@ -239,6 +259,23 @@ int32_t RangeCodeOf(const scpi::Parameter& p) {
         if (std::fabs(volts - range.volts) <= 0.001)
             return range.code;
     throw ScpiError(scpi::kIllegalParameterValue);
+}
+
+// SCPI's +/- infinity: what a limit that is not set answers.
+constexpr double kScpiInfinity = 9.9e37;
+
+// A limit's parameter: volts, or NONE for no limit.
+std::optional<double> LimitOf(const ParsedCommand& command, double maxVolts) {
+    const scpi::Parameter& p = Only(command);
+    if (p.kind == scpi::ParamKind::kCharacter && scpi::MatchesMnemonic(p.value, "NONE"))
+        return std::nullopt;
+    return scpi::ReadVoltage(p, -maxVolts, maxVolts);
+}
+
+std::string LimitText(const std::optional<double>& volts, double none) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", volts.value_or(none));
+    return text;
 }
 
 // A string parameter's contents.
@@ -450,9 +487,61 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
             NoParameters(command);
             return {};
         case kRst:
+        case kSafe:
             NoParameters(command);
-            in.ClearAllChannels();
+            EnterSafeState(in, run_, meter_);
             return {};
+        case kLimitHigh:
+        case kLimitLow:
+        case kRampStep:
+        case kRampWait: {
+            ChannelLimits limits = in.Limits(channel);
+            std::optional<double>& bound = match.id == kLimitHigh ? limits.high : limits.low;
+            if (query) {
+                NoParameters(command);
+                switch (match.id) {
+                    case kLimitHigh:
+                        return LimitText(limits.high, kScpiInfinity);
+                    case kLimitLow:
+                        return LimitText(limits.low, -kScpiInfinity);
+                    case kRampStep:
+                        return LimitText(limits.rampStep, 0.0);
+                    default:
+                        return LimitText(limits.rampWaitSeconds, 0.0);
+                }
+            }
+            if (match.id == kRampWait) {
+                limits.rampWaitSeconds =
+                    scpi::ReadNumber(Only(command), 0.0, kMaxRampWaitSeconds, scpi::kSecondUnits);
+            } else if (match.id == kRampStep) {
+                // 0 or NONE: no ramp.
+                limits.rampStep = LimitOf(command, 1e6);
+                if (limits.rampStep && *limits.rampStep == 0.0)
+                    limits.rampStep.reset();
+            } else {
+                bound = LimitOf(command, 1e6);
+            }
+            in.SetLimits(channel, limits);
+            return {};
+        }
+        case kRampState:
+            NoParameters(command);
+            return Bool(in.Ramping());
+        case kSafeOnExit:
+        case kSafeOnDisconnect:
+        case kSafeOnReturn: {
+            ProtectionOptions options = in.ProtectionOptionsInEffect();
+            bool& option = match.id == kSafeOnExit         ? options.safeOnExit
+                           : match.id == kSafeOnDisconnect ? options.safeOnLastClient
+                                                           : options.safeOnBoardBack;
+            if (query) {
+                NoParameters(command);
+                return Bool(option);
+            }
+            option = scpi::ReadBoolean(Only(command));
+            in.SetProtectionOptions(options);
+            return {};
+        }
         case kStb:
             NoParameters(command);
             return errors.Empty() ? "0" : "4";

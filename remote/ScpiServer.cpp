@@ -2,6 +2,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 
@@ -22,9 +23,19 @@ ScpiServer::ScpiServer(InstrumentCommands& commands, QObject* parent)
     // A refused tenth connection is closed by us, not left waiting in the listen queue.
     server_->setMaxPendingConnections(kMaxClients + 1);
     connect(server_, &QTcpServer::newConnection, this, &ScpiServer::Accept);
+    // A client whose command started a ramp reads on when the ramp has ended: from its side every
+    // command has completed before the next one runs, so *OPC? answers after the ramp.
+    listener_ = commands_.Target().AddListener([this](const InstrumentChange& change) {
+        if (change.kind == InstrumentChange::Kind::Ramp && change.value == 0)
+            QTimer::singleShot(0, this, [this] {
+                for (std::size_t i = 0; i < clients_.size(); ++i)
+                    Serve(clients_[i].get());
+            });
+    });
 }
 
 ScpiServer::~ScpiServer() {
+    commands_.Target().RemoveListener(listener_);
     for (auto& client : clients_)
         client->socket->disconnect(this);
 }
@@ -69,6 +80,8 @@ void ScpiServer::Serve(Client* client) {
     for (;;) {
         // Lines already framed run first; a client that does not read its answers waits.
         while (socket->bytesToWrite() <= kMaxUnreadAnswers) {
+            if (commands_.Target().RampOrigin() == &client->session)
+                return;
             std::optional<scpi::Line> line = client->lines.Next();
             if (!line)
                 break;

@@ -45,6 +45,7 @@ private:
     InstrumentCommands& commands_;
     QTcpServer* server_;
     std::vector<std::unique_ptr<Client>> clients_;
+    int listener_ = 0;
 };
 
 }  // namespace tq
