@@ -274,7 +274,7 @@ std::optional<double> LimitOf(const ParsedCommand& command, double maxVolts) {
 
 std::string LimitText(const std::optional<double>& volts, double none) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.9g", volts.value_or(none));
+    std::snprintf(text, sizeof text, "%.9G", volts.value_or(none));
     return text;
 }
 
@@ -461,6 +461,17 @@ std::optional<std::string> InstrumentCommands::ExecuteLine(std::string_view line
             return Translated([&] { return Run(match, command, errors); });
         },
         errors);
+}
+
+bool InstrumentCommands::ContinueLine(scpi::LineProgress& progress, scpi::ErrorQueue& errors,
+                                      const void* origin) {
+    const Instrument::Origin own(instrument_, origin);
+    return scpi::ContinueLine(
+        progress, table_,
+        [&](const scpi::MatchResult& match, const ParsedCommand& command) {
+            return Translated([&] { return Run(match, command, errors); });
+        },
+        errors, [&] { return instrument_.RampOrigin() == origin; });
 }
 
 std::string InstrumentCommands::Run(const scpi::MatchResult& match, const ParsedCommand& command,

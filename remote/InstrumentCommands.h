@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "instrument/Instrument.h"
 #include "instrument/Waveform.h"
@@ -29,6 +30,9 @@ public:
     // Changes are reported to the instrument's listeners with `origin`.
     std::optional<std::string> ExecuteLine(std::string_view line, scpi::ErrorQueue& errors,
                                            const void* origin);
+    // Runs a line's commands on from where it stopped, holding before the next one while a ramp
+    // that `origin` started is running. True when the line has run to its end.
+    bool ContinueLine(scpi::LineProgress& progress, scpi::ErrorQueue& errors, const void* origin);
 
     Instrument& Target() { return instrument_; }
 
@@ -59,6 +63,16 @@ public:
     std::optional<std::string> Execute(std::string_view line) {
         return commands_.ExecuteLine(line, errors_, this);
     }
+    // As Execute, for a client of the server: a command that starts a ramp (output protection)
+    // completes when the ramp has, so the line holds there until Resume() finds it ended. True
+    // when the line has run to its end; TakeResponse() then gives its answers.
+    bool Start(std::string_view line) {
+        pending_ = scpi::BeginLine(line);
+        return Resume();
+    }
+    bool Resume() { return commands_.ContinueLine(pending_, errors_, this); }
+    bool Holding() const { return pending_.next < pending_.commands.size(); }
+    std::optional<std::string> TakeResponse() { return std::exchange(pending_.response, {}); }
     // A line longer than the protocol allows was thrown away.
     void Overrun() { errors_.Push(scpi::kInputBufferOverrun); }
     scpi::ErrorQueue& Errors() { return errors_; }
@@ -66,6 +80,7 @@ public:
 private:
     InstrumentCommands& commands_;
     scpi::ErrorQueue errors_;
+    scpi::LineProgress pending_;
 };
 
 }  // namespace tq

@@ -731,16 +731,32 @@ bool MeantAsQuery(std::string_view command) {
 
 std::optional<std::string> ExecuteLine(std::string_view line, const CommandTable& table,
                                        const CommandHandler& handler, ErrorQueue& errors) {
-    std::optional<std::string> response;
+    LineProgress progress = BeginLine(line);
+    ContinueLine(progress, table, handler, errors, [] { return false; });
+    return progress.response;
+}
+
+LineProgress BeginLine(std::string_view line) {
+    LineProgress progress;
+    for (std::string_view text : SplitCommands(line))
+        progress.commands.emplace_back(text);
+    return progress;
+}
+
+bool ContinueLine(LineProgress& progress, const CommandTable& table, const CommandHandler& handler,
+                  ErrorQueue& errors, const std::function<bool()>& hold) {
     const auto answer = [&](std::string_view text) {
-        if (response) {
-            *response += ';';
+        if (progress.response) {
+            *progress.response += ';';
         } else {
-            response.emplace();
+            progress.response.emplace();
         }
-        *response += text;
+        *progress.response += text;
     };
-    for (std::string_view text : SplitCommands(line)) {
+    while (progress.next < progress.commands.size()) {
+        if (hold())
+            return false;
+        const std::string& text = progress.commands[progress.next++];
         bool query = MeantAsQuery(text);
         try {
             const ParsedCommand command = ParseCommand(text);
@@ -757,7 +773,7 @@ std::optional<std::string> ExecuteLine(std::string_view line, const CommandTable
             }
         }
     }
-    return response;
+    return true;
 }
 
 }  // namespace tq::scpi

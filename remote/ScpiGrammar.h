@@ -206,4 +206,17 @@ using CommandHandler = std::function<std::string(const MatchResult&, const Parse
 std::optional<std::string> ExecuteLine(std::string_view line, const CommandTable& table,
                                        const CommandHandler& handler, ErrorQueue& errors);
 
+// A line run in parts: its commands, the next one to run and the answers so far.
+struct LineProgress {
+    std::vector<std::string> commands;
+    std::size_t next = 0;
+    std::optional<std::string> response;
+};
+LineProgress BeginLine(std::string_view line);
+// Runs the line's commands on from `progress.next` as ExecuteLine does, stopping before a
+// command while `hold()` is true (a command's work goes on after it returned). True when the
+// line has run to its end.
+bool ContinueLine(LineProgress& progress, const CommandTable& table, const CommandHandler& handler,
+                  ErrorQueue& errors, const std::function<bool()>& hold);
+
 }  // namespace tq::scpi

@@ -80,8 +80,13 @@ void ScpiServer::Serve(Client* client) {
     for (;;) {
         // Lines already framed run first; a client that does not read its answers waits.
         while (socket->bytesToWrite() <= kMaxUnreadAnswers) {
-            if (commands_.Target().RampOrigin() == &client->session)
-                return;
+            // A line held by its ramp goes on once the ramp has ended.
+            if (client->session.Holding()) {
+                if (!client->session.Resume())
+                    return;
+                Answer(client);
+                continue;
+            }
             std::optional<scpi::Line> line = client->lines.Next();
             if (!line)
                 break;
@@ -97,10 +102,9 @@ void ScpiServer::Serve(Client* client) {
                 return;
             }
             client->firstLine = false;
-            if (const auto answer = client->session.Execute(line->text)) {
-                socket->write(answer->data(), static_cast<qint64>(answer->size()));
-                socket->write("\n", 1);
-            }
+            if (!client->session.Start(line->text))
+                return;
+            Answer(client);
         }
         if (socket->bytesToWrite() > kMaxUnreadAnswers || socket->bytesAvailable() <= 0)
             return;
@@ -108,6 +112,13 @@ void ScpiServer::Serve(Client* client) {
         if (got <= 0)
             return;
         client->lines.Feed(chunk.data(), static_cast<std::size_t>(got));
+    }
+}
+
+void ScpiServer::Answer(Client* client) {
+    if (const auto answer = client->session.TakeResponse()) {
+        client->socket->write(answer->data(), static_cast<qint64>(answer->size()));
+        client->socket->write("\n", 1);
     }
 }
 

@@ -40,6 +40,7 @@ private:
     struct Client;
     void Accept();
     void Serve(Client* client);
+    void Answer(Client* client);
     void Drop(Client* client);
 
     InstrumentCommands& commands_;

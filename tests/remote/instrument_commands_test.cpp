@@ -90,7 +90,30 @@ INSTANTIATE_TEST_SUITE_P(
                           {"OUTP:LOAD;BENC:VOLT1?", "5.0014"}}},
         ConversationCase{"CodingClearAndReset",
                          {{"SOUR:COD TWOS;SOUR2:VOLT -2.5;SOUR2:DATA?;SOUR2:VOLT?", "57344;-2.5"},
-                          {"*RST;SOUR2:DATA?;BENC:VOLT2?;SOUR:COD?", "57344;-0.00022;TWOS"}}},
+                          {"*RST;SOUR2:DATA?;BENC:VOLT2?;SOUR:COD?", "0;-0.00022;TWOS"}}},
+        ConversationCase{
+            "OutputProtection",
+            {{"SOUR2:VOLT:LIM:HIGH 2;SOUR2:VOLT:LIM:LOW -2000 MV;SOUR2:VOLT:LIM:HIGH?;"
+              "VOLT:LIM:LOW?;SOUR2:VOLT:LIM:LOW?",
+              "2;-9.9E+37;-2"},
+             {"SOUR2:VOLT 3;SYST:ERR?;SOUR2:DATA?",
+              "-221,\"Settings conflict; DAC B: 3 V is above its limit of 2 V\";32768"},
+             {"SOUR2:VOLT:LIM:LOW 1;SYST:ERR?;SOUR2:VOLT:LIM:LOW?",
+              "-222,\"Data out of range; DAC B: the low limit 1 V is above 0 V; the window must "
+              "hold 0 V, the safe state\";-2"},
+             {"SOUR2:VOLT 1.5;SOUR2:DATA 60000;SOUR:ALL:VOLT -2.5;SOUR:COD TWOS;SOUR2:DATA?",
+              "37683"},
+             {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?",
+              "-221,\"Settings conflict; DAC B: 8.31055 V is above its limit of 2 V\";-221,"
+              "\"Settings conflict; DAC B: -2.5 V is below its limit of -2 V\";-221,\"Settings "
+              "conflict; DAC B: -8.50006 V is below its limit of -2 V\";0,\"No error\""},
+             {"SOUR2:VOLT:RAMP:STEP 0.5;SOUR2:VOLT:RAMP:WAIT 20 MS;SOUR2:VOLT:RAMP:STEP?;"
+              "SOUR2:VOLT:RAMP:WAIT?;SOUR2:VOLT -1.5;OUTP:RAMP?;SOUR2:DATA?",
+              "0.5;0.02;0;27853"},
+             {"OUTP:SAFE:EXIT ON;OUTP:SAFE:EXIT?;OUTP:SAFE:DISC?;OUTP:SAFE:RET?", "1;0;0"},
+             {"SOUR2:VOLT:LIM:HIGH NONE;SOUR2:VOLT:RAMP:STEP 0;SOUR2:VOLT:LIM:HIGH?;"
+              "SOUR2:VOLT:RAMP:STEP?;SOUR2:VOLT 9;OUTP:SAFE;SOUR1:DATA?;SOUR2:DATA?",
+              "9.9E+37;0;32768;32768"}}},
         ConversationCase{"DigitalLines",
                          {{"DIG1:DIR OUT;DIG1:LEV 1;DIG1:STAT?;BENC:DIG1?", "1;1"},
                           {"DIG2:DRIV 1;DIG2:STAT?;BENC:DIG2?;DIG2:DIR?", "1;1;IN"},

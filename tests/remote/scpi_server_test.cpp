@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -133,6 +135,53 @@ TEST_F(ServerTest, AHalfLineIsNeverRun) {
     ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 1; }));
     auto other = Connect();
     EXPECT_EQ(Ask(*other, "SOUR1:DATA?\n"), "32768");
+}
+
+// A ramp's wake-ups from the event loop, as the program's run timer gives them.
+class LoopTimer : public RunTimer {
+public:
+    explicit LoopTimer(Instrument& instrument) {
+        clock_.start();
+        timer_.setSingleShot(true);
+        QObject::connect(&timer_, &QTimer::timeout, [&instrument] { instrument.RampStep(); });
+    }
+    double Now() const override { return clock_.nsecsElapsed() / 1e9; }
+    void WakeAt(double when) override {
+        timer_.start(std::max(0, static_cast<int>((when - Now()) * 1000.0 + 0.5)));
+    }
+    void Cancel() override { timer_.stop(); }
+
+private:
+    QElapsedTimer clock_;
+    QTimer timer_;
+};
+
+// A command that ramps completes with its ramp: the rest of its line, and the client's next
+// lines, wait for it, while other clients are served.
+TEST_F(ServerTest, ARampingCommandCompletesWithItsRamp) {
+    LoopTimer timer(instrument);
+    instrument.SetRampTimer(&timer);
+    ChannelLimits limits;
+    limits.rampStep = 1.0;
+    limits.rampWaitSeconds = 0.05;
+    instrument.SetLimits(1, limits);
+    auto a = Connect();
+    auto b = Connect();
+    QElapsedTimer clock;
+    clock.start();
+    a->write("SOUR2:VOLT 4;*OPC?;SOUR2:DATA?\nSOUR2:VOLT?\n");
+    ASSERT_TRUE(WaitFor([&] { return instrument.Ramping(); }));
+    EXPECT_EQ(Ask(*b, "OUTP:RAMP?;SOUR2:VOLT 1;SYST:ERR?\n"),
+              "1;-221,\"Settings conflict; DAC B is ramping to its new output; wait for the ramp "
+              "to end\"");
+    ASSERT_TRUE(WaitFor([&] { return a->canReadLine(); }));
+    // Four steps of 1 V, three waits between them.
+    EXPECT_GE(clock.elapsed(), 140);
+    EXPECT_EQ(a->readLine().trimmed().toStdString(), "1;45875");
+    ASSERT_TRUE(WaitFor([&] { return a->canReadLine(); }));
+    EXPECT_EQ(a->readLine().trimmed().toStdString(), "3.999939");
+    EXPECT_FALSE(instrument.Ramping());
+    instrument.SetRampTimer(nullptr);
 }
 
 }  // namespace
