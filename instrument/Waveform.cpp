@@ -174,6 +174,24 @@ void WaveformRun::Start(const WavePlan& plan) {
     if (Running())
         throw InstrumentError("a waveform run is running already; stop it first");
     CompiledPlan compiled = CompilePlan(instrument_, plan);
+    if (instrument_.LimitsActive()) {
+        // Every point within the output protection's limits, before anything is sent.
+        ConverterModel model = instrument_.KnownModel(true);
+        const int32_t scale = instrument_.Resolution() == 14 ? 4 : 1;
+        for (int32_t step = 0; step < compiled.stepsPerPeriod; ++step) {
+            for (std::size_t i = 0; i < compiled.channels.size(); ++i) {
+                const auto& table = compiled.codes[i];
+                model.Write(compiled.channels[i], kRegData,
+                            table[static_cast<std::size_t>(step) % table.size()] * scale, false);
+            }
+            model.Load();
+            try {
+                instrument_.CheckPlannedOutputs(model);
+            } catch (const LimitError& e) {
+                throw LimitError("point " + std::to_string(step + 1) + ": " + e.what());
+            }
+        }
+    }
     instrument_.ClaimChannels(this, compiled.channels, "the waveform run");
     plan_ = std::move(compiled);
     state_ = RunState::Running;

@@ -14,6 +14,7 @@
 #include "board/BoardRequests.h"
 #include "instrument/Instrument.h"
 #include "instrument/Setup.h"
+#include "instrument/Waveform.h"
 #include "tests/support/FakeRunTimer.h"
 
 namespace tq {
@@ -230,6 +231,16 @@ TEST(OutputProtection, RefusedChangesSendNothing) {
         [](Instrument& in) { in.SetChannelVoltage(kAllChannels, 2.5f); },
         [](Instrument& in) { in.SetDataCode(kB, Code(-2.1)); },
         [](Instrument& in) { in.WriteChannelsTogether({{0, Code(1)}, {kB, Code(3)}}); },
+        [](Instrument& in) {
+            testing::FakeRunTimer timer;
+            WaveformRun run(in, timer);
+            WavePlan plan;
+            ChannelWave wave;
+            wave.channel = kB;
+            wave.amplitude = 2.5;  // a staircase from -2.5 V up
+            plan.channels.push_back(wave);
+            run.Start(plan);
+        },
         [](Instrument& in) {
             tq::Setup setup;
             setup.channels[0].data = Code(1);
