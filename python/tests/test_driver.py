@@ -49,6 +49,44 @@ def test_a_refused_setting_raises_with_the_boards_error(dac):
     assert dac.ch_a.code == 32768
 
 
+def test_limits_refuse_and_ramps_step_the_output(dac):
+    """DAC B limited to -2 V..+2 V: nothing a script does puts it outside the window."""
+    dac.ch_b.limits = (-2, 2)
+    assert dac.ch_b.limits == (-2.0, 2.0)
+    refusals = [
+        lambda: setattr(dac.ch_b, "voltage", 3),
+        lambda: setattr(dac.ch_b, "code", 65535),
+        lambda: dac.write_checked("SOUR:ALL:VOLT -2.5"),
+        lambda: dac.write_checked("SOUR:COD TWOS"),
+        lambda: dac.write_checked("REG:WRIT 1,2,0"),
+        lambda: dac.write_checked("SYST:SET " + _block('{"format":1,"channels":{"B":{"data":65000}}}')),
+    ]
+    for refused in refusals:
+        with pytest.raises(TQ2604XError) as error:
+            refused()
+        assert error.value.code == -221, error.value.errors
+        assert "DAC B: " in error.value.errors[0][1]
+        assert abs(dac.bench_voltage(2)) < 0.001
+    dac.ch_b.voltage = 1.99
+    assert abs(dac.bench_voltage(2) - 1.99) < 0.002
+    dac.ch_b.ramp = (0.5, 0.02)
+    assert dac.ch_b.ramp == (0.5, 0.02)
+    dac.ch_b.voltage = -1.99
+    # The command completes with its ramp: *OPC? answers once the output is there.
+    assert dac.ask("*OPC?").strip() == "1"
+    assert abs(dac.bench_voltage(2) + 1.99) < 0.002
+    dac.safe_state()
+    assert all(abs(dac.bench_voltage(n)) < 0.001 for n in (1, 2, 3, 4))
+    dac.ch_b.ramp = (None, 0)
+    dac.ch_b.limits = (None, None)
+    assert dac.ch_b.limits == (None, None)
+
+
+def _block(text):
+    length = str(len(text))
+    return "#%d%s%s" % (len(length), length, text)
+
+
 def test_reset_sends_every_output_to_zero(dac):
     dac.ch_a.voltage = 3
     dac.reset()

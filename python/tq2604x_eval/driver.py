@@ -99,6 +99,36 @@ class TQ2604XChannel:
     def offset(self, value):
         self._set("OFFS %d" % int(value))
 
+    @property
+    def limits(self):
+        """The allowed window of the output in volts, (low, high); None where none is set."""
+        low = float(self._ask("VOLT:LIM:LOW?"))
+        high = float(self._ask("VOLT:LIM:HIGH?"))
+        return (None if low <= -9.9e37 else low, None if high >= 9.9e37 else high)
+
+    @limits.setter
+    def limits(self, window):
+        """(low, high) in volts, None for no limit on that side; (None, None) removes both.
+
+        The window must hold 0 V, the safe state.
+        """
+        low, high = window
+        self._set("VOLT:LIM:LOW %s" % ("NONE" if low is None else _number(low)))
+        self._set("VOLT:LIM:HIGH %s" % ("NONE" if high is None else _number(high)))
+
+    @property
+    def ramp(self):
+        """(largest step in volts, wait between steps in seconds); the step is None without a ramp."""
+        step = float(self._ask("VOLT:RAMP:STEP?"))
+        wait = float(self._ask("VOLT:RAMP:WAIT?"))
+        return (step or None, wait)
+
+    @ramp.setter
+    def ramp(self, setting):
+        step, wait = setting
+        self._set("VOLT:RAMP:WAIT %s" % _number(wait))
+        self._set("VOLT:RAMP:STEP %s" % ("NONE" if step is None else _number(step)))
+
     def __repr__(self):
         return "<%s %s>" % (type(self).__name__, self.name)
 
@@ -160,8 +190,13 @@ class TQ2604X(Instrument):
         return errors
 
     def reset(self):
-        """Every output to 0 V (*RST)."""
+        """The safe state (*RST): every output to 0 V, ramped where a ramp is set."""
         self.write("*RST")
+
+    def safe_state(self):
+        """Every output to 0 V, ramped where a ramp is set; returns once the outputs are there."""
+        self.write_checked("OUTP:SAFE")
+        self.ask("*OPC?")
 
     def clear(self):
         """Empties this connection's error queue (*CLS)."""
