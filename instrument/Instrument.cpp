@@ -339,7 +339,8 @@ VoltageSetting Instrument::SetChannelVoltage(int16_t address, float volts, float
     // The voltage asked for is what the user reads in a refusal, not its code's rounding.
     for (int16_t ch = 0; ch < kChannelCount; ++ch)
         if (ch == address || address == kAllChannels)
-            if (const auto why = LimitViolation(ch, limited.volts, limits_[static_cast<std::size_t>(ch)]))
+            if (const auto why =
+                    LimitViolation(ch, limited.volts, limits_[static_cast<std::size_t>(ch)]))
                 Refuse(ch, *why);
     WriteDataRegister(address, limited.code);
     scope.Done();
@@ -589,7 +590,8 @@ void Instrument::CheckNotOwned(int16_t address, int16_t reg) {
     if (!channelRegister && !clear)
         return;
     for (int16_t channel = 0; channel < kChannelCount; ++channel) {
-        const bool hit = clear || address == channel || (channelRegister && address == kAllChannels);
+        const bool hit =
+            clear || address == channel || (channelRegister && address == kAllChannels);
         if (hit && ramp_ && ramp_->moving[static_cast<std::size_t>(channel)] && origin_ != &ramp_) {
             InstrumentChange change{InstrumentChange::Kind::Refused};
             change.address = channel;
@@ -963,7 +965,8 @@ void Instrument::SendRampStep() {
         int32_t frame = ramp.finalInput[index];
         if (ramp.done < ramp.steps) {
             const double share = static_cast<double>(ramp.done) / ramp.steps;
-            int32_t ordinal = RoundToInt32(ramp.from[index] + (ramp.to[index] - ramp.from[index]) * share);
+            int32_t ordinal =
+                RoundToInt32(ramp.from[index] + (ramp.to[index] - ramp.from[index]) * share);
             if (narrow)
                 ordinal &= ~3;  // the 14-bit device takes codes in steps of 4 here
             frame = CodeOfOrdinal(ordinal, ramp.binaryCoding);

@@ -332,8 +332,8 @@ private:
     std::array<ChannelLimits, kChannelCount> limits_{};
     ProtectionOptions protectionOptions_;
     std::string lastRefusal_;
-    bool guardOff_ = false;     // the ramp's and the safe state's own writes
-    bool waitInCall_ = false;   // a ramp's waits are slept within the call (at exit)
+    bool guardOff_ = false;    // the ramp's and the safe state's own writes
+    bool waitInCall_ = false;  // a ramp's waits are slept within the call (at exit)
 
     struct Ramp {
         std::array<int32_t, kChannelCount> from{}, to{};  // ordinals of the DAC registers

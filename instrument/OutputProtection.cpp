@@ -118,8 +118,7 @@ void ConverterModel::Write(int16_t address, int16_t reg, int32_t value, bool pul
             for (ChannelRegisters& c : channels)
                 c.dac = ZeroCode();
             dacAssumed.fill(false);
-        }
-        else if (address == kFnLoadAll)
+        } else if (address == kFnLoadAll)
             Load();
         return;
     }

@@ -180,9 +180,9 @@ SetupProtection ProtectionFromJson(const JsonValue& object) {
         const std::string where = std::string("protection.limits.") + kChannelKeys[ch];
         if (!channel->IsObject())
             Refuse(where, "an object { ... } expected");
-        OnlyKnownKeys(*channel, where + ".",
-                      {"lowMicrovolts", "highMicrovolts", "rampStepMicrovolts",
-                       "rampWaitMilliseconds"});
+        OnlyKnownKeys(
+            *channel, where + ".",
+            {"lowMicrovolts", "highMicrovolts", "rampStepMicrovolts", "rampWaitMilliseconds"});
         ChannelLimits& c = protection.limits[ch];
         for (std::size_t f = 0; f < std::size(kLimitFields); ++f) {
             const LimitField& e = kLimitFields[f];
@@ -513,8 +513,7 @@ void ApplySetup(Instrument& in, const Setup& setup) {
         const int32_t zero = in.PinValue(Pin::BinaryCoding) ? 0x8000 : 0;
         for (int16_t ch = 0; ch < kChannelCount; ++ch)
             if (const auto& code = setup.channels[static_cast<std::size_t>(ch)].data)
-                in.WriteRegister(ch, kRegData,
-                                 rampAfterHold ? zero : (narrow ? *code * 4 : *code));
+                in.WriteRegister(ch, kRegData, rampAfterHold ? zero : (narrow ? *code * 4 : *code));
         in.LoadAllChannels();
     }
     in.SetPulseAfterDataWrite(setup.pulseAfterDataWrite.value_or(pulseBefore));

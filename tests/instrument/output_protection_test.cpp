@@ -112,8 +112,7 @@ const PathCase kPaths[] = {
      [](Instrument& in, DeviceState&) { in.SetOffset(kB, 3); }, 4.999 + 3 / 8.0 * 20 / 65536},
     {"fine gain entry", [](Instrument& in, DeviceState&) { in.SetDataCode(kB, Code(4.999)); },
      [](Instrument& in, DeviceState&) { in.SetFineGain(kB, 31); },
-     [](Instrument& in, DeviceState&) { in.SetFineGain(kB, -20); },
-     4.999 * (1 - 20 / 65536.0)},
+     [](Instrument& in, DeviceState&) { in.SetFineGain(kB, -20); }, 4.999 * (1 - 20 / 65536.0)},
     {"range change", [](Instrument& in, DeviceState&) { in.SetDataCode(kB, Code(4.8)); },
      [](Instrument& in, DeviceState&) { in.SetRangeCode(kB, 2); },
      [](Instrument& in, DeviceState&) { in.SetRangeCode(kB, 1); }, 4.8 * 10.2564 / 10},
@@ -174,8 +173,12 @@ const PathCase kPaths[] = {
      },
      2.0},
     {"waveform step", nullptr,
-     [](Instrument& in, DeviceState&) { in.WriteChannelsTogether({{0, Code(9)}, {kB, Code(9)}}); },
-     [](Instrument& in, DeviceState&) { in.WriteChannelsTogether({{0, Code(9)}, {kB, Code(4)}}); },
+     [](Instrument& in, DeviceState&) {
+         in.WriteChannelsTogether({{0, Code(9)}, {kB, Code(9)}});
+     },
+     [](Instrument& in, DeviceState&) {
+         in.WriteChannelsTogether({{0, Code(9)}, {kB, Code(4)}});
+     },
      4.0},
     {"setup", nullptr,
      [](Instrument& in, DeviceState&) {
@@ -230,7 +233,9 @@ TEST(OutputProtection, RefusedChangesSendNothing) {
         [](Instrument& in) { in.SetChannelVoltage(kB, 3.0f); },
         [](Instrument& in) { in.SetChannelVoltage(kAllChannels, 2.5f); },
         [](Instrument& in) { in.SetDataCode(kB, Code(-2.1)); },
-        [](Instrument& in) { in.WriteChannelsTogether({{0, Code(1)}, {kB, Code(3)}}); },
+        [](Instrument& in) {
+            in.WriteChannelsTogether({{0, Code(1)}, {kB, Code(3)}});
+        },
         [](Instrument& in) {
             testing::FakeRunTimer timer;
             WaveformRun run(in, timer);
