@@ -27,7 +27,12 @@
 #include "ui/waveform/TemperatureLogForm.h"
 #include "ui/waveform/WaveformForm.h"
 #include "ui/meter/MeterForm.h"
+#include "ui/protection/ProtectionForm.h"
+#include "ui/protection/ProtectionSettings.h"
+#include "ui/protection/RefusalNotices.h"
+#include "ui/protection/SafeStateOptions.h"
 #include "ui/widgets/Placement.h"
+#include "ui/widgets/ProgramSettings.h"
 
 namespace tq {
 
@@ -55,6 +60,10 @@ Program::Program(const ProgramOptions& options) : options_(options) {
     runTimer_ = std::make_unique<QtRunTimer>();
     waveform_ = std::make_unique<WaveformRun>(*instrument_, *runTimer_);
     runTimer_->SetAction([run = waveform_.get()] { run->Step(); });
+    // A ramp's steps go out between events too, windows and clients served between them.
+    rampTimer_ = std::make_unique<QtRunTimer>();
+    rampTimer_->SetAction([instrument = instrument_.get()] { instrument->RampStep(); });
+    instrument_->SetRampTimer(rampTimer_.get());
     meterLink_ = std::make_unique<MeterLink>();
     meterTimer_ = std::make_unique<QtStepTimer>();
     meterRuns_ = std::make_unique<MeterRuns>(*instrument_, *meterLink_, *meterTimer_);
@@ -64,14 +73,52 @@ Program::Program(const ProgramOptions& options) : options_(options) {
         state_, *instrument_, messages, folder.toStdString(), boardName, simulator_,
         [this](WindowId window) { return OpenWindow(window); }, &fileDialogs_, waveform_.get(),
         meterRuns_.get()});
+    safeState_ = std::make_unique<SafeStateOptions>(
+        *instrument_, waveform_.get(), meterRuns_.get(), [this](const QString& why) {
+            if (options_.headless)
+                std::fprintf(stderr, "tq2604x-eval: %s\n", qPrintable(why));
+            else
+                context_->messages.ShowMessage(MainWindow(), MessageIcon::Warning, why);
+        });
 }
 
 Program::~Program() {
     // Windows and clients go first: they hold references into the context and the board.
     server_.reset();
     console_.reset();
+    refusals_.reset();
     windows_.clear();
+    safeState_.reset();
+    instrument_->RemoveListener(keepListener_);
+    instrument_->SetRampTimer(nullptr);
     meterRuns_.reset();
+}
+
+QWidget* Program::MainWindow() const {
+    const auto main = windows_.find(WindowId::Main);
+    return main != windows_.end() ? main->second.data() : nullptr;
+}
+
+void Program::KeepProtection() {
+    QSettings settings = ProgramSettings();
+    for (const QString& why : LoadProtection(settings, *instrument_))
+        std::fprintf(stderr, "tq2604x-eval: the kept output limits were not used: %s\n",
+                     qPrintable(why));
+    keepListener_ = instrument_->AddListener([this](const InstrumentChange& c) {
+        if (c.kind == InstrumentChange::Kind::Protection) {
+            QSettings kept = ProgramSettings();
+            SaveProtection(kept, *instrument_);
+        }
+    });
+}
+
+void Program::EndInSafeState() {
+    if (startupFailed_)
+        return;
+    if (const auto why = safeState_->ProgramEnding()) {
+        std::fprintf(stderr, "tq2604x-eval: %s\n", why->c_str());
+        std::fflush(stderr);
+    }
 }
 
 bool Program::StartSimulatedMeter() {
@@ -184,6 +231,9 @@ bool Program::OpenWindow(WindowId window) {
             case WindowId::Meter:
                 slot = new MeterForm(*context_, *meterRuns_);
                 break;
+            case WindowId::Protection:
+                slot = new ProtectionForm(*context_);
+                break;
             case WindowId::Main:
                 break;
         }
@@ -243,6 +293,8 @@ bool Program::StartServer() {
                      "tq2604x-eval: warning: listening beyond this computer: anyone who can reach "
                      "port %u can drive the board's outputs\n",
                      server_->Port());
+    QObject::connect(server_.get(), &ScpiServer::ClientCountChanged, safeState_.get(),
+                     &SafeStateOptions::ClientCountChanged);
     std::fprintf(stderr, "listening on %s:%u\n", qPrintable(server_->Address().toString()),
                  server_->Port());
     std::fflush(stderr);
@@ -295,11 +347,14 @@ int Program::RunHeadless() {
     }
     if (!StartServer())
         return 1;
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    EndInSafeState();
+    return status;
 }
 
 int Program::Run() {
     ApplyStartDefaults(state_);
+    KeepProtection();
     if (options_.resolution != 0)
         instrument_->SetResolution(options_.resolution);
     if (!options_.simSetupFile.isEmpty() && !ApplySimSetup())
@@ -309,6 +364,8 @@ int Program::Run() {
     if (options_.headless)
         return RunHeadless();
 
+    // A window's change refused by the limits is explained in a box.
+    refusals_ = std::make_unique<RefusalNotices>(*instrument_, context_->messages);
     bool started = true;
     if (options_.legacyPanel) {
         StartLegacyPanel();
@@ -332,6 +389,7 @@ int Program::Run() {
         console_->Start();
     }
     const int status = QCoreApplication::exec();
+    EndInSafeState();
     return startupFailed_ ? 1 : status;
 }
 

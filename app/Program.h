@@ -28,6 +28,8 @@ class ScpiServer;
 class MeterLink;
 class MeterRuns;
 class QtStepTimer;
+class RefusalNotices;
+class SafeStateOptions;
 class SimulatedMeter;
 
 struct ProgramOptions {
@@ -80,6 +82,7 @@ public:
 private:
     bool OpenWindow(WindowId window);
     bool OpenMainForm();
+    QWidget* MainWindow() const;
     bool ApplySimSetup();
     void StartLegacyPanel();
     void PrintMessagesAtOnce(bool atOnce);
@@ -93,6 +96,11 @@ private:
     int RunHeadless();
     // After a connection: the identity names the real board's location.
     void TakeBoardLocation();
+    // The output protection's limits and options as the last run left them, kept from now on
+    // whenever they change.
+    void KeepProtection();
+    // With the option on, every output to 0 V before the board is let go.
+    void EndInSafeState();
 
     ProgramOptions options_;
     DeviceState state_;
@@ -104,6 +112,7 @@ private:
     std::unique_ptr<Instrument> instrument_;
     std::unique_ptr<QtRunTimer> runTimer_;
     std::unique_ptr<WaveformRun> waveform_;  // before the timer it wakes up: ends first
+    std::unique_ptr<QtRunTimer> rampTimer_;  // the output protection's ramps
     BoxMessageSink boxes_;
     QtFileDialogs fileDialogs_;
     RecordingMessageSink recorded_;
@@ -117,6 +126,9 @@ private:
     std::unique_ptr<AutomationConsole> console_;
     std::unique_ptr<InstrumentCommands> commands_;
     std::unique_ptr<ScpiServer> server_;
+    std::unique_ptr<SafeStateOptions> safeState_;
+    std::unique_ptr<RefusalNotices> refusals_;
+    int keepListener_ = 0;
     bool startupFailed_ = false;
 };
 

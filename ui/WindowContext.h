@@ -33,9 +33,10 @@ enum class WindowId {
     Waveform,         // WaveformForm
     TemperatureLog,   // TemperatureLogForm
     Meter,            // MeterForm
+    Protection,       // ProtectionForm
 };
 
-inline constexpr std::array<std::pair<WindowId, std::string_view>, 10> kWindowNames{{
+inline constexpr std::array<std::pair<WindowId, std::string_view>, 11> kWindowNames{{
     {WindowId::Main, "MainForm"},
     {WindowId::DirectReadWrite, "TestForm"},
     {WindowId::OutputVoltages, "VoutForm"},
@@ -46,6 +47,7 @@ inline constexpr std::array<std::pair<WindowId, std::string_view>, 10> kWindowNa
     {WindowId::Waveform, "WaveformForm"},
     {WindowId::TemperatureLog, "TemperatureLogForm"},
     {WindowId::Meter, "MeterForm"},
+    {WindowId::Protection, "ProtectionForm"},
 }};
 
 inline QString WindowName(WindowId id) {

@@ -1,10 +1,13 @@
 """Starts the program as a headless instrument on the simulated board, on a free port."""
 
+import atexit
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 
 import pytest
 
@@ -12,11 +15,18 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
 
 BINARY = os.environ.get("TQ_EVAL_BINARY", "")
 
+# The program keeps settings between runs, the output protection's limits among them: the runs
+# of these tests keep theirs apart from the user's, each server in a folder of its own.
+CONFIG_ROOT = tempfile.mkdtemp(prefix="tq2604x-eval-tests-")
+atexit.register(shutil.rmtree, CONFIG_ROOT, True)
+os.environ["XDG_CONFIG_HOME"] = CONFIG_ROOT
+
 
 class Server:
-    def __init__(self, process, port):
+    def __init__(self, process, port, early=""):
         self.process = process
         self.port = port
+        self.early = early  # what it printed on standard error before it was listening
         self.resource = "TCPIP::127.0.0.1::%d::SOCKET" % port
 
     def stop(self):
@@ -31,10 +41,16 @@ class Server:
             return None
 
 
-def start_server(*extra):
+def start_server(*extra, config=None):
+    """`config`: the folder the program keeps its settings in (the output protection's limits
+    among them); by default a fresh empty one, so that no run sees what another, or the user,
+    kept."""
     if not BINARY or not os.path.exists(BINARY):
         pytest.fail("TQ_EVAL_BINARY must name the built tq2604x-eval program")
     env = dict(os.environ)
+    if config is None:
+        config = tempfile.mkdtemp(dir=CONFIG_ROOT)
+    env["XDG_CONFIG_HOME"] = str(config)
     # Headless means no display at all.
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
@@ -43,11 +59,13 @@ def start_server(*extra):
         [BINARY, "--headless", "--simulate", "--scpi", "0", *extra],
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
         env=env, text=True)
+    early = ""
     for _ in range(20):
         line = process.stderr.readline()
         match = re.match(r"listening on 127\.0\.0\.1:(\d+)$", line.strip())
         if match:
-            return Server(process, int(match.group(1)))
+            return Server(process, int(match.group(1)), early)
+        early += line
         if not line and process.poll() is not None:
             break
     process.kill()

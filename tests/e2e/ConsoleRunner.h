@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <string>
 
 namespace tq::testing {
@@ -16,14 +17,19 @@ struct ConsoleRun {
 };
 
 // Feeds `script` (lines separated by '\n') on standard input. Extra arguments come after
-// "--simulate --automation".
+// "--simulate --automation". The program keeps its settings (the output protection's limits among
+// them) in `configFolder`; without one, each run has a fresh empty folder of its own, so that no
+// run sees what another kept.
 inline ConsoleRun RunConsole(const std::string& script, const QStringList& extraArgs = {},
-                             int timeoutMs = 60000) {
+                             int timeoutMs = 60000, const QString& configFolder = QString()) {
     QProcess process;
     QStringList args{QStringLiteral("--simulate"), QStringLiteral("--automation")};
     args += extraArgs;
     auto env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QTemporaryDir ownConfig;
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"),
+               configFolder.isEmpty() ? ownConfig.path() : configFolder);
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(TQ_EVAL_BINARY), args);
     ConsoleRun run;

@@ -200,5 +200,13 @@ TEST_F(TextFit, AuxiliaryWindows) {
     }
 }
 
+// The longest limits a channel can have, on the line under each row of the Output Voltages window.
+TEST_F(TextFit, OutputVoltagesWithTheLongestLimits) {
+    for (int16_t channel = 0; channel < kChannelCount; ++channel)
+        t.instrument.SetLimits(channel, {-10.5263, 10.5263, 0.000123457, 9.87654});
+    VoutForm window(t.context);
+    ExpectAllFit(&window, "with limits");
+}
+
 }  // namespace
 }  // namespace tq::testing

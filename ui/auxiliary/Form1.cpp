@@ -190,6 +190,8 @@ void Form1::Command1_Click() {
 }
 
 void Form1::LegacyWriteWord() {
+    // Under this window's name, so that a refusal by the output protection is explained here.
+    const Instrument::Origin own(ctx_.instrument, this);
     try {
         ctx_.instrument.WriteComposedWord();
     } catch (const InstrumentError&) {

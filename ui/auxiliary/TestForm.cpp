@@ -116,6 +116,8 @@ void TestForm::Command2_Click() {
     if (!address)
         return;
     const Target target = SplitAddress(*address);
+    // Under this window's name, so that a refusal by the output protection is explained here.
+    const Instrument::Origin own(ctx_.instrument, this);
     try {
         ctx_.instrument.WriteRegister(target.address, target.reg, static_cast<int32_t>(data));
     } catch (const InstrumentError&) {

@@ -17,12 +17,13 @@ struct ChannelRow {
     const char* label;
     const char* box;
     const char* caption;
+    const char* limits;
 };
 constexpr std::array<ChannelRow, 4> kRows{{
-    {"Label1", "Text1", "DAC A Voltage"},
-    {"Label2", "Text2", "DAC B Voltage"},
-    {"Label3", "Text3", "DAC C Voltage"},
-    {"Label4", "Text4", "DAC D Voltage"},
+    {"Label1", "Text1", "DAC A Voltage", "LabelLimits1"},
+    {"Label2", "Text2", "DAC B Voltage", "LabelLimits2"},
+    {"Label3", "Text3", "DAC C Voltage", "LabelLimits3"},
+    {"Label4", "Text4", "DAC D Voltage", "LabelLimits4"},
 }};
 
 constexpr int16_t kVoutResolution = 16;
@@ -34,6 +35,8 @@ VoutForm::VoutForm(WindowContext& context, QWidget* parent) : QWidget(parent), c
     setWindowTitle(QStringLiteral("Program Output Voltage"));
     setFixedSize(Twips(0, 0, 7920, 4020).size());
     const QFont font = BoldSans(13.5);
+    QFont small = BoldSans(8.25);
+    small.setBold(false);
 
     Label5_ = new QLabel(QStringLiteral(" Enter Desired output voltage for each DAC in Volts   Hit "
                                         "the Enter Key after each entry to update the output"),
@@ -55,8 +58,15 @@ VoutForm::VoutForm(WindowContext& context, QWidget* parent) : QWidget(parent), c
         box->setObjectName(QLatin1String(kRows[i].box));
         box->setFont(font);
         PlaceTwips(box, 4320, top, 2175, 450);
+        // The limits take the gap below the row, so that the design's rows stay where they are.
+        auto* limits = new QLabel(this);
+        limits->setObjectName(QLatin1String(kRows[i].limits));
+        limits->setFont(small);
+        limits->setAlignment(Qt::AlignCenter);
+        PlaceTwips(limits, 360, top + 450, 6135, 210);
         labels_[i] = label;
         boxes_[i] = box;
+        limitLines_[i] = limits;
         if (i > 0)
             setTabOrder(boxes_[i - 1], box);
     }
@@ -65,6 +75,8 @@ VoutForm::VoutForm(WindowContext& context, QWidget* parent) : QWidget(parent), c
     connect(boxes_[1], &QLineEdit::returnPressed, this, &VoutForm::Text2_KeyPress);
     connect(boxes_[2], &QLineEdit::returnPressed, this, &VoutForm::Text3_KeyPress);
     connect(boxes_[3], &QLineEdit::returnPressed, this, &VoutForm::Text4_KeyPress);
+    for (int16_t channel = 0; channel < kChannelCount; ++channel)
+        ShowLimits(channel);
     listener_ = ctx_.instrument.AddListener([this](const InstrumentChange& c) { ShowChange(c); });
 }
 
@@ -72,7 +84,19 @@ VoutForm::~VoutForm() {
     ctx_.instrument.RemoveListener(listener_);
 }
 
+void VoutForm::ShowLimits(int16_t channel) {
+    QLabel* line = limitLines_[static_cast<std::size_t>(channel)];
+    const ChannelLimits& limits = ctx_.instrument.Limits(channel);
+    line->setText(QStringLiteral("Limits: ") + QString::fromStdString(DescribeLimits(limits)));
+    line->setVisible(limits.Active());
+}
+
 void VoutForm::ShowChange(const InstrumentChange& c) {
+    if (c.kind == InstrumentChange::Kind::Protection && c.address >= 0 &&
+        c.address < kChannelCount) {
+        ShowLimits(c.address);
+        return;
+    }
     if (c.kind != InstrumentChange::Kind::Register || c.readBack || c.reg != kRegData ||
         c.origin == this || c.address < 0 || c.address > kAllChannels)
         return;

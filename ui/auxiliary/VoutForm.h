@@ -27,8 +27,11 @@ public:
     float RangeLimit = 0.0f;
 
 private:
-    // Shows a voltage that another window or a remote client wrote, without board traffic.
+    // Shows a voltage that another window or a remote client wrote, without board traffic, and
+    // the output protection's limits as they change.
     void ShowChange(const InstrumentChange& change);
+    // The line under the channel's row: its limits and ramp, hidden while it has none.
+    void ShowLimits(int16_t channel);
     int listener_ = 0;
     void EnterVoltage(int16_t address);
 
@@ -36,6 +39,7 @@ private:
     QLabel* Label5_;
     std::array<QLabel*, 4> labels_{};
     std::array<QLineEdit*, 4> boxes_{};
+    std::array<QLabel*, 4> limitLines_{};
 };
 
 }  // namespace tq

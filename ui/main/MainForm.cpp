@@ -15,9 +15,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <algorithm>
+#include <vector>
 
 #include "core/Tables.h"
 #include "core/Version.h"
+#include "instrument/SafeState.h"
 #include "instrument/Setup.h"
 #include "ui/main/CalibrationPanel.h"
 #include "ui/main/ComposerPanel.h"
@@ -232,6 +235,20 @@ void MainForm::BuildMenus() {
     vout->setObjectName(QStringLiteral("MnuVout"));
     connect(vout, &QAction::triggered, this, &MainForm::ShowVoutForm);
 
+    // The protection's menu: its window, and the way back to 0 V from any window of the program.
+    QMenu* protection = menuBar()->addMenu(tr("&Protection"));
+    protection->menuAction()->setObjectName(QStringLiteral("MnuProtect"));
+    QAction* limits = protection->addAction(tr("Output &Protection..."));
+    limits->setObjectName(QStringLiteral("MnuProtection"));
+    connect(limits, &QAction::triggered, this, &MainForm::MnuProtection_Click);
+    QAction* safe = protection->addAction(tr("&Safe State"));
+    safe->setObjectName(QStringLiteral("MnuSafeState"));
+    safe->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    safe->setShortcutContext(Qt::ApplicationShortcut);
+    safe->setStatusTip(
+        tr("Stop the runs and bring every output to 0 V, ramped where a ramp is set"));
+    connect(safe, &QAction::triggered, this, &MainForm::MnuSafeState_Click);
+
     if (ctx_.waveform) {
         QAction* waveform = menuBar()->addAction(QStringLiteral("Waveform Generator"));
         waveform->setObjectName(QStringLiteral("MnuWaveform"));
@@ -272,6 +289,15 @@ void MainForm::BuildStatusBar() {
     remoteLabel_->setObjectName(QStringLiteral("StatusRemote"));
     remoteLabel_->hide();
     bar->addPermanentWidget(remoteLabel_);
+    // The output protection: its limits while any are set, and a ramp while one runs.
+    rampingLabel_ = new QLabel(tr("Ramping\u2026"), bar);
+    rampingLabel_->setObjectName(QStringLiteral("StatusRamping"));
+    rampingLabel_->setVisible(ctx_.instrument.Ramping());
+    bar->addPermanentWidget(rampingLabel_);
+    limitsLabel_ = new QLabel(bar);
+    limitsLabel_->setObjectName(QStringLiteral("StatusLimits"));
+    bar->addPermanentWidget(limitsLabel_);
+    ShowLimits();
     listener_ = ctx_.instrument.AddListener([this](const InstrumentChange& c) { ShowChange(c); });
 }
 
@@ -361,14 +387,60 @@ void MainForm::ShowRemoteClients(int count) {
     remoteLabel_->setVisible(count > 0);
 }
 
+void MainForm::ShowLimits() {
+    // Channels with the same limits share one entry: "A, C -5 V to 5 V; B -2 V to 2 V".
+    std::vector<std::pair<QString, ChannelLimits>> groups;
+    QStringList letters;
+    QStringList lines;
+    for (int16_t channel = 0; channel < kChannelCount; ++channel) {
+        const ChannelLimits& limits = ctx_.instrument.Limits(channel);
+        if (!limits.Active())
+            continue;
+        const QString letter(QChar(QLatin1Char(static_cast<char>('A' + channel))));
+        letters << letter;
+        lines << QString::fromStdString(ChannelName(channel) + ": " + DescribeLimits(limits));
+        const auto same = std::find_if(groups.begin(), groups.end(),
+                                       [&](const auto& group) { return group.second == limits; });
+        if (same != groups.end())
+            same->first += QStringLiteral(", ") + letter;
+        else
+            groups.emplace_back(letter, limits);
+    }
+    QStringList parts;
+    for (const auto& [names, limits] : groups)
+        parts << names + QLatin1Char(' ') + QString::fromStdString(DescribeLimits(limits));
+    QString text = tr("Limits: %1").arg(parts.join(QStringLiteral("; ")));
+    // Four different ramps would crowd out the rest of the bar: the tip has them all.
+    if (text.size() > 90)
+        text = tr("Limits on %1 (see Protection)").arg(letters.join(QStringLiteral(", ")));
+    limitsLabel_->setText(text);
+    limitsLabel_->setToolTip(lines.join(QLatin1Char('\n')));
+    limitsLabel_->setVisible(!groups.empty());
+}
+
 void MainForm::ShowChange(const InstrumentChange& c) {
     using Kind = InstrumentChange::Kind;
     switch (c.kind) {
         case Kind::RequestResult:
             RequestFinished(c.value);
             break;
+        case Kind::Protection:
+            ShowLimits();
+            break;
+        case Kind::Ramp:
+            rampingLabel_->setVisible(ctx_.instrument.Ramping());
+            if (c.value == 0 && !ctx_.instrument.RampError().empty())
+                statusBar()->showMessage(
+                    tr("The ramp stopped: %1")
+                        .arg(QString::fromStdString(ctx_.instrument.RampError())),
+                    10000);
+            break;
         case Kind::Refused:
-            if (const auto owner = ctx_.instrument.ChannelOwner(c.address))
+            if (c.value == 1)
+                statusBar()->showMessage(
+                    tr("Refused: %1").arg(QString::fromStdString(ctx_.instrument.LastRefusal())),
+                    10000);
+            else if (const auto owner = ctx_.instrument.ChannelOwner(c.address))
                 statusBar()->showMessage(
                     tr("Refused: DAC %1 is driven by %2; stop it to change the output")
                         .arg(QChar(QLatin1Char(static_cast<char>('A' + c.address))),
@@ -473,6 +545,27 @@ void MainForm::MnuTest_Click() {
 
 void MainForm::MnuBench_Click() {
     ctx_.openWindow(WindowId::Bench);
+}
+
+void MainForm::MnuProtection_Click() {
+    ctx_.openWindow(WindowId::Protection);
+}
+
+void MainForm::MnuSafeState_Click() {
+    const Instrument::Origin own(ctx_.instrument, this);
+    try {
+        EnterSafeState(ctx_.instrument, ctx_.waveform, ctx_.meter);
+        statusBar()->showMessage(ctx_.instrument.Ramping()
+                                     ? tr("Safe State: every output ramping to 0 V")
+                                     : tr("Safe State: every output at 0 V"),
+                                 5000);
+    } catch (const InstrumentError& e) {
+        ctx_.messages.ShowMessage(
+            this, MessageIcon::Warning,
+            tr("The outputs were not brought to 0 V: %1. Check the board and choose Safe State "
+               "again.")
+                .arg(QString::fromStdString(e.what())));
+    }
 }
 
 }  // namespace tq

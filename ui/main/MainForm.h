@@ -37,6 +37,8 @@ public:
     void ShowVoutForm();
     // "Remote: N clients" in the status bar while remote clients are connected.
     void ShowRemoteClients(int count);
+    // "Limits: B -2 V to 2 V" in the status bar while any channel has limits.
+    void ShowLimits();
     // Reads, checks and applies a setup file (asking first when it comes from another board);
     // a refused file is explained in a message box and the status bar. True when applied.
     bool OpenSetup(const QString& path);
@@ -56,6 +58,8 @@ private:
     void MnuAbout_Click();
     void MnuTest_Click();
     void MnuBench_Click();
+    void MnuProtection_Click();
+    void MnuSafeState_Click();
     void MnuOpenSetup_Click();
     void MnuSaveSetup_Click();
     void MnuSaveCalibration_Click();
@@ -72,6 +76,8 @@ private:
     QPushButton* command10_ = nullptr;
     QLabel* boardLabel_ = nullptr;
     QLabel* remoteLabel_ = nullptr;
+    QLabel* limitsLabel_ = nullptr;
+    QLabel* rampingLabel_ = nullptr;
     QAction* recentSeparator_ = nullptr;
     std::array<QAction*, 4> recent_{};
     bool boardSilent_ = false;

@@ -6,6 +6,8 @@
 #include <QSaveFile>
 #include <QSettings>
 
+#include "ui/widgets/ProgramSettings.h"
+
 namespace tq {
 namespace {
 
@@ -14,10 +16,6 @@ const QString kRecentKey = QStringLiteral("recentSetups");
 
 [[noreturn]] void Refuse(const QString& path, const QString& why) {
     throw SetupError(QDir::toNativeSeparators(path).toStdString() + ": " + why.toStdString());
-}
-
-QSettings Settings() {
-    return QSettings(QStringLiteral("tq2604x-eval"), QStringLiteral("tq2604x-eval"));
 }
 
 }  // namespace
@@ -74,7 +72,7 @@ Setup OpenSetupFile(const QString& path, const Instrument& instrument) {
 }
 
 QStringList RecentSetups() {
-    QStringList recent = Settings().value(kRecentKey).toStringList();
+    QStringList recent = ProgramSettings().value(kRecentKey).toStringList();
     while (recent.size() > kRecentCount)
         recent.removeLast();
     return recent;
@@ -87,7 +85,7 @@ void RememberSetup(const QString& path) {
     recent.prepend(absolute);
     while (recent.size() > kRecentCount)
         recent.removeLast();
-    Settings().setValue(kRecentKey, recent);
+    ProgramSettings().setValue(kRecentKey, recent);
 }
 
 }  // namespace tq

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 
@@ -152,6 +153,48 @@ TEST_F(VoutFormTest, ShowsWritesMadeElsewhere) {
     EXPECT_EQ(Box(0)->text(), "-5");
     EXPECT_EQ(Box(2)->text(), "1.5");
     EXPECT_TRUE(tc.adapter.Requests().size() == 2);
+}
+
+}  // namespace
+}  // namespace tq::testing
+
+namespace tq::testing {
+namespace {
+
+// Each channel's limits show on a line under its row while it has any, in the gap the design
+// leaves between the rows; the rows stay where they are.
+TEST_F(VoutFormTest, ShowsEachChannelsLimitsUnderItsRow) {
+    const auto line = [this](int channel) {
+        return form.findChild<QLabel*>(QStringLiteral("LabelLimits%1").arg(channel + 1));
+    };
+    for (int channel = 0; channel < 4; ++channel) {
+        ASSERT_NE(line(channel), nullptr);
+        EXPECT_FALSE(line(channel)->isVisibleTo(&form)) << channel;
+    }
+    struct Case {
+        int channel;
+        ChannelLimits limits;
+        const char* shown;
+    };
+    for (const Case& c : std::vector<Case>{
+             {1, {-2.0, 2.0, 0.5, 0.1}, "Limits: -2 V to 2 V, ramp 0.5 V every 0.1 s"},
+             {0, {std::nullopt, 5.0, std::nullopt, 0.0}, "Limits: no low limit to 5 V"},
+             {3, {std::nullopt, std::nullopt, 1.0, 0.0}, "Limits: ramp 1 V every 0 s"}}) {
+        tc.instrument.SetLimits(static_cast<int16_t>(c.channel), c.limits);
+        EXPECT_TRUE(line(c.channel)->isVisibleTo(&form)) << c.channel;
+        EXPECT_EQ(line(c.channel)->text(), c.shown);
+        const QRect row = Box(c.channel)->geometry();
+        EXPECT_GE(line(c.channel)->geometry().top(), row.bottom()) << c.channel;
+        if (c.channel < 3) {
+            EXPECT_LE(line(c.channel)->geometry().bottom(), Box(c.channel + 1)->geometry().top());
+        }
+        EXPECT_TRUE(form.rect().contains(line(c.channel)->geometry())) << c.channel;
+    }
+    EXPECT_FALSE(line(2)->isVisibleTo(&form));
+    tc.instrument.SetLimits(1, {});
+    EXPECT_FALSE(line(1)->isVisibleTo(&form));
+    EXPECT_EQ(form.size(), QSize(528, 268));
+    EXPECT_TRUE(tc.adapter.calls.empty());
 }
 
 }  // namespace
