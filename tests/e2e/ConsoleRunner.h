@@ -6,7 +6,9 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace tq::testing {
 
@@ -44,6 +46,21 @@ inline ConsoleRun RunConsole(const std::string& script, const QStringList& extra
     run.output = process.readAllStandardOutput().toStdString();
     run.errors = process.readAllStandardError().toStdString();
     return run;
+}
+
+// The output cut into one answer per command, each ending with its "ok" or "error: ..." line.
+inline std::vector<std::string> Answers(const std::string& output) {
+    std::vector<std::string> answers;
+    std::string current;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        current += line + "\n";
+        if (line == "ok" || line.rfind("error:", 0) == 0) {
+            answers.push_back(current);
+            current.clear();
+        }
+    }
+    return answers;
 }
 
 }  // namespace tq::testing

@@ -12,21 +12,6 @@
 namespace tq::testing {
 namespace {
 
-// The output cut into one answer per command, each ending with its "ok" or "error: ..." line.
-std::vector<std::string> Answers(const std::string& output) {
-    std::vector<std::string> answers;
-    std::string current;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        current += line + "\n";
-        if (line == "ok" || line.rfind("error:", 0) == 0) {
-            answers.push_back(current);
-            current.clear();
-        }
-    }
-    return answers;
-}
-
 // The volts printed by `sim output`.
 double Volts(const std::string& answer) {
     return std::stod(answer);

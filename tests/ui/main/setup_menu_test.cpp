@@ -31,6 +31,15 @@ void Write(const QString& path, const QByteArray& bytes) {
     file.write(bytes);
 }
 
+// The program's settings in a folder of this test's own: CTest runs the tests of this file side
+// by side, and the recent setups one remembers must not show in another's menu.
+struct OwnSettings {
+    OwnSettings() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    }
+    QTemporaryDir folder;
+};
+
 struct SetupMenu : ::testing::Test {
     SetupMenu() {
         QSettings(QStringLiteral("tq2604x-eval"), QStringLiteral("tq2604x-eval")).clear();
@@ -42,6 +51,7 @@ struct SetupMenu : ::testing::Test {
     QAction* Action(const char* name) { return form.findChild<QAction*>(QLatin1String(name)); }
     QString Path(const char* name) const { return dir.filePath(QLatin1String(name)); }
 
+    OwnSettings settings;  // first: the window reads the recent setups as it is made
     QTemporaryDir dir;
     ScriptedFileDialogs dialogs;
     TestContext ctx;
