@@ -26,7 +26,7 @@ const std::string kLimitB =
     "type ProtectionForm.TextHigh1 2\n"
     "click ProtectionForm.CmdApply\n";
 
-TEST(OutputProtection, LimitsHoldDacBInTheWindowsAndEachRefusalIsExplained) {
+TEST(ProtectionConsole, LimitsHoldDacBInTheWindowsAndEachRefusalIsExplained) {
     const ConsoleRun run = RunConsole(kLimitB +
                                       "get MainForm.StatusLimits\n"  // 4
                                       "menu MainForm.MnuVout\n"      // 5
@@ -68,7 +68,7 @@ TEST(OutputProtection, LimitsHoldDacBInTheWindowsAndEachRefusalIsExplained) {
     EXPECT_EQ(a[24], "ok\n");
 }
 
-TEST(OutputProtection, SafeStateFromTheMenuBringsEveryOutputToZeroRampedWhereARampIsSet) {
+TEST(ProtectionConsole, SafeStateFromTheMenuBringsEveryOutputToZeroRampedWhereARampIsSet) {
     const ConsoleRun run = RunConsole(
         "menu MainForm.MnuVout\n"
         "type VoutForm.Text1 5\n"
@@ -107,7 +107,7 @@ TEST(OutputProtection, SafeStateFromTheMenuBringsEveryOutputToZeroRampedWhereARa
     EXPECT_EQ(a[22], "ok\n");
 }
 
-TEST(OutputProtection, TheBoardComingBackBringsTheOutputsToZeroOnlyWithItsOption) {
+TEST(ProtectionConsole, TheBoardComingBackBringsTheOutputsToZeroOnlyWithItsOption) {
     for (const bool option : {true, false}) {
         const ConsoleRun run =
             RunConsole(std::string("show ProtectionForm\n") +
@@ -143,7 +143,7 @@ TEST(OutputProtection, TheBoardComingBackBringsTheOutputsToZeroOnlyWithItsOption
     }
 }
 
-TEST(OutputProtection, LimitsAndOptionsAreKeptFromOneRunToTheNext) {
+TEST(ProtectionConsole, LimitsAndOptionsAreKeptFromOneRunToTheNext) {
     QTemporaryDir config;
     ASSERT_TRUE(config.isValid());
     const ConsoleRun first = RunConsole(
