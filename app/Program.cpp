@@ -24,13 +24,13 @@
 #include "ui/bench/BenchForm.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/SetupFiles.h"
-#include "ui/waveform/TemperatureLogForm.h"
-#include "ui/waveform/WaveformForm.h"
 #include "ui/meter/MeterForm.h"
 #include "ui/protection/ProtectionForm.h"
 #include "ui/protection/ProtectionSettings.h"
 #include "ui/protection/RefusalNotices.h"
 #include "ui/protection/SafeStateOptions.h"
+#include "ui/waveform/TemperatureLogForm.h"
+#include "ui/waveform/WaveformForm.h"
 #include "ui/widgets/Placement.h"
 #include "ui/widgets/ProgramSettings.h"
 
@@ -69,10 +69,10 @@ Program::Program(const ProgramOptions& options) : options_(options) {
     meterRuns_ = std::make_unique<MeterRuns>(*instrument_, *meterLink_, *meterTimer_);
     MessageSink& messages = options_.automation ? static_cast<MessageSink&>(recorded_) : boxes_;
     const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
-    context_ = std::make_unique<WindowContext>(WindowContext{
-        state_, *instrument_, messages, folder.toStdString(), boardName, simulator_,
-        [this](WindowId window) { return OpenWindow(window); }, &fileDialogs_, waveform_.get(),
-        meterRuns_.get()});
+    context_ = std::make_unique<WindowContext>(
+        WindowContext{state_, *instrument_, messages, folder.toStdString(), boardName, simulator_,
+                      [this](WindowId window) { return OpenWindow(window); }, &fileDialogs_,
+                      waveform_.get(), meterRuns_.get()});
     safeState_ = std::make_unique<SafeStateOptions>(
         *instrument_, waveform_.get(), meterRuns_.get(), [this](const QString& why) {
             if (options_.headless)
