@@ -9,6 +9,7 @@
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
 #include "instrument/MeterRuns.h"
+#include "meter/MeterByAddress.h"
 #include "meter/MeterLink.h"
 #include "meter/SimulatedMeter.h"
 #include "platform/TerminationSignals.h"
@@ -64,7 +65,7 @@ Program::Program(const ProgramOptions& options) : options_(options) {
     rampTimer_ = std::make_unique<QtRunTimer>();
     rampTimer_->SetAction([instrument = instrument_.get()] { instrument->RampStep(); });
     instrument_->SetRampTimer(rampTimer_.get());
-    meterLink_ = std::make_unique<MeterLink>();
+    meterLink_ = std::make_unique<MeterByAddress>();
     meterTimer_ = std::make_unique<QtStepTimer>();
     meterRuns_ = std::make_unique<MeterRuns>(*instrument_, *meterLink_, *meterTimer_);
     MessageSink& messages = options_.automation ? static_cast<MessageSink&>(recorded_) : boxes_;

@@ -25,7 +25,7 @@ class AutomationConsole;
 class LibusbAdapter;
 class InstrumentCommands;
 class ScpiServer;
-class MeterLink;
+class MeterByAddress;
 class MeterRuns;
 class QtStepTimer;
 class RefusalNotices;
@@ -116,7 +116,7 @@ private:
     BoxMessageSink boxes_;
     QtFileDialogs fileDialogs_;
     RecordingMessageSink recorded_;
-    std::unique_ptr<MeterLink> meterLink_;
+    std::unique_ptr<MeterByAddress> meterLink_;
     std::unique_ptr<QtStepTimer> meterTimer_;
     std::unique_ptr<MeterRuns> meterRuns_;
     std::unique_ptr<SimulatedMeter> simulatedMeter_;

@@ -1,7 +1,6 @@
 #include "meter/MeterLink.h"
 
 #include <charconv>
-#include <cmath>
 
 #include "core/InputExcerpt.h"
 
@@ -58,30 +57,10 @@ bool ParseSocketAddress(const std::string& text, SocketAddress& address, std::st
     return true;
 }
 
-bool ParseReading(const std::string& text, double& volts) {
-    std::size_t first = text.find_first_not_of(" \t");
-    std::size_t last = text.find_last_not_of(" \t");
-    if (first == std::string::npos)
-        return false;
-    std::string_view v(text.data() + first, last - first + 1);
-    if (!v.empty() && v[0] == '+')
-        v.remove_prefix(1);
-    if (v.empty() || !(v[0] == '-' || v[0] == '.' || (v[0] >= '0' && v[0] <= '9')))
-        return false;
-    double value = 0;
-    auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
-    // 9.9E37 is SCPI's overload, not a voltage.
-    if (ec != std::errc() || end != v.data() + v.size() || !std::isfinite(value) ||
-        std::fabs(value) > 1e30)
-        return false;
-    volts = value;
-    return true;
-}
-
-MeterLink::MeterLink(QObject* parent) : QObject(parent) {
+MeterLink::MeterLink(QObject* parent) : ScpiMeter(parent) {
     timeout_.setSingleShot(true);
     connect(&timeout_, &QTimer::timeout, this, &MeterLink::OnTimeout);
-    connect(&socket_, &QTcpSocket::connected, this, &MeterLink::OnConnected);
+    connect(&socket_, &QTcpSocket::connected, this, &MeterLink::Identify);
     connect(&socket_, &QTcpSocket::readyRead, this, &MeterLink::OnReadyRead);
     connect(&socket_, &QTcpSocket::errorOccurred, this, &MeterLink::OnSocketError);
 }
@@ -93,16 +72,9 @@ MeterLink::~MeterLink() {
 
 bool MeterLink::Open(const MeterSettings& settings, std::string& error) {
     SocketAddress address;
-    if (!ParseSocketAddress(settings.address, address, error))
+    if (!ParseSocketAddress(settings.address, address, error) ||
+        !CheckReadingSettings(settings, error))
         return false;
-    if (settings.readCommand.empty()) {
-        error = "the meter needs a command that takes a reading (such as MEAS:VOLT:DC?)";
-        return false;
-    }
-    if (settings.timeoutMilliseconds <= 0) {
-        error = "the meter's timeout must be at least 1 ms";
-        return false;
-    }
     Close();
     lastError_.clear();
     settings_ = settings;
@@ -112,74 +84,26 @@ bool MeterLink::Open(const MeterSettings& settings, std::string& error) {
 }
 
 void MeterLink::Close() {
-    Cancel();
+    Forget();
     timeout_.stop();
     answer_ = nullptr;
-    ready_ = false;
-    identity_.clear();
     buffer_.clear();
     staleAnswers_ = 0;
     socket_.abort();
 }
 
-void MeterLink::OnConnected() {
-    for (const std::string& command : settings_.setupCommands)
-        Send(command);
-    Send("*IDN?");
-    Expect([this](const std::string& identity) {
-        identity_ = identity;
-        ready_ = true;
-        emit Connected(QString::fromStdString(identity));
-    });
+void MeterLink::Identified() {
+    emit Connected(QString::fromStdString(Identity()));
 }
 
-void MeterLink::Send(const std::string& command) {
-    socket_.write(command.data(), static_cast<qint64>(command.size()));
-    socket_.write("\n", 1);
-}
-
-void MeterLink::Expect(std::function<void(const std::string&)> answer) {
+void MeterLink::Ask(std::vector<std::string> commands,
+                    std::function<void(const std::string&)> answer) {
+    for (const std::string& command : commands) {
+        socket_.write(command.data(), static_cast<qint64>(command.size()));
+        socket_.write("\n", 1);
+    }
     answer_ = std::move(answer);
     timeout_.start(settings_.timeoutMilliseconds);
-}
-
-void MeterLink::Read(int channel, std::function<void(const MeterReading&)> done) {
-    if (!ready_) {
-        // Completed from the event loop, as every reading is, and cancellable as they are.
-        done_ = std::move(done);
-        QTimer::singleShot(0, this, [this] {
-            auto pending = std::move(done_);
-            done_ = nullptr;
-            if (pending)
-                pending({false, 0, "the meter is not connected"});
-        });
-        return;
-    }
-    done_ = std::move(done);
-    if (!settings_.selectCommand.empty()) {
-        std::string select = settings_.selectCommand;
-        const std::size_t at = select.find("{ch}");
-        if (at != std::string::npos)
-            select.replace(at, 4, std::to_string(channel + 1));
-        Send(select);
-    }
-    Send(settings_.readCommand);
-    Expect([this](const std::string& text) {
-        auto done = std::move(done_);
-        done_ = nullptr;
-        double volts = 0;
-        if (!ParseReading(text, volts)) {
-            if (done)
-                done({false, 0, "the meter's answer is not a number: " + QuotedInput(text)});
-            return;
-        }
-        if (done)
-            done({true, volts, {}});
-    });
-}
-
-void MeterLink::Cancel() {
-    done_ = nullptr;
 }
 
 void MeterLink::OnReadyRead() {
@@ -219,15 +143,8 @@ void MeterLink::OnTimeout() {
     // The answer may still come: it is dropped then, not taken for the next query's.
     answer_ = nullptr;
     ++staleAnswers_;
-    auto done = std::move(done_);
-    done_ = nullptr;
-    const std::string why =
-        "no answer from the meter within " + std::to_string(settings_.timeoutMilliseconds) + " ms";
-    if (done) {
-        done({false, 0, why});
-    } else if (!ready_) {
-        Break(why + " to *IDN?");
-    }
+    NoAnswer("no answer from the meter within " + std::to_string(settings_.timeoutMilliseconds) +
+             " ms");
 }
 
 void MeterLink::OnSocketError() {
@@ -245,17 +162,11 @@ void MeterLink::OnSocketError() {
 void MeterLink::Break(const std::string& reason) {
     timeout_.stop();
     answer_ = nullptr;
-    const bool wasReady = ready_;
-    ready_ = false;
     buffer_.clear();
     staleAnswers_ = 0;
     socket_.abort();
-    auto done = std::move(done_);
-    done_ = nullptr;
-    if (done)
-        done({false, 0, reason});
-    lastError_ = wasReady ? reason : "the meter could not be opened: " + reason;
-    emit Failed(QString::fromStdString(lastError_));
+    Broken(reason);
+    emit Failed(QString::fromStdString(LastError()));
 }
 
 QtStepTimer::QtStepTimer() {

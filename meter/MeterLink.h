@@ -7,14 +7,13 @@
 // Its own library beside remote/: remote/ is the server other programs drive us through; this is
 // the other direction, a client of someone else's instrument.
 
-#include <QObject>
 #include <QTcpSocket>
 #include <QTimer>
-#include <deque>
 #include <string>
 #include <vector>
 
 #include "instrument/Meter.h"
+#include "meter/ScpiMeter.h"
 
 namespace tq {
 
@@ -24,10 +23,8 @@ struct SocketAddress {
 };
 // TCPIP::host::port::SOCKET (also TCPIP0::...); the error says what is wrong with it.
 bool ParseSocketAddress(const std::string& text, SocketAddress& address, std::string& error);
-// The reading as a number: "+1.234E-03", "-0.5", with optional blanks; nothing else.
-bool ParseReading(const std::string& text, double& volts);
 
-class MeterLink : public QObject, public MeterConnection {
+class MeterLink : public ScpiMeter {
     Q_OBJECT
 public:
     explicit MeterLink(QObject* parent = nullptr);
@@ -37,38 +34,25 @@ public:
     // (with the reason) when the settings cannot work at all.
     bool Open(const MeterSettings& settings, std::string& error) override;
     void Close();
-    bool IsOpen() const override { return ready_; }
-    std::string Identity() const override { return identity_; }
-    std::string LastError() const override { return lastError_; }
-
-    void Read(int channel, std::function<void(const MeterReading&)> done) override;
-    void Cancel() override;
-    bool SelectsChannels() const override { return !settings_.selectCommand.empty(); }
 
 signals:
     void Connected(const QString& identity);
     void Failed(const QString& reason);
 
 private:
-    void OnConnected();
+    void Ask(std::vector<std::string> commands,
+             std::function<void(const std::string&)> answer) override;
+    void Break(const std::string& reason) override;
+    void Identified() override;
     void OnReadyRead();
     void OnTimeout();
     void OnSocketError();
-    void Send(const std::string& command);
-    void Expect(std::function<void(const std::string&)> answer);
-    // Ends what is in progress with `reason`: a pending reading fails, and so does the link.
-    void Break(const std::string& reason);
 
-    MeterSettings settings_;
     QTcpSocket socket_;
     QTimer timeout_;
     std::string buffer_;
-    bool ready_ = false;
-    std::string identity_;
-    std::string lastError_;
     // The answer awaited, and what takes it.
     std::function<void(const std::string&)> answer_;
-    std::function<void(const MeterReading&)> done_;
     // Answers still owed for queries given up on; meters answer in order, so the next lines
     // that come are theirs.
     int staleAnswers_ = 0;

@@ -1,6 +1,9 @@
 #pragma once
 // The event loop for the meter tests, and a fake meter on the loopback address that answers as
-// it is told: at once, late, with garbage, never, or by closing the connection.
+// it is told: at once, late, with garbage, never, or by closing the connection; and one reading
+// taken as a run takes it.
+
+#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -9,7 +12,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "instrument/Meter.h"
 
 namespace tq::testing {
 
@@ -31,6 +37,15 @@ inline bool WaitFor(const std::function<bool()>& done) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
+}
+
+// One reading, which must complete from the event loop and not inside the call.
+inline std::optional<MeterReading> ReadOnce(Meter& meter, int channel = 0) {
+    std::optional<MeterReading> result;
+    meter.Read(channel, [&](const MeterReading& r) { result = r; });
+    EXPECT_FALSE(result) << "completed inside the call";
+    EXPECT_TRUE(WaitFor([&] { return result.has_value(); }));
+    return result;
 }
 
 class ScriptedMeter : public QObject {

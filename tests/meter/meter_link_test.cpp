@@ -123,11 +123,7 @@ struct Link {
         EXPECT_TRUE(WaitFor([&] { return connected || failed; }));
     }
     std::optional<MeterReading> ReadOnce(int channel = 0) {
-        std::optional<MeterReading> result;
-        link.Read(channel, [&](const MeterReading& r) { result = r; });
-        EXPECT_FALSE(result) << "completed inside the call";
-        EXPECT_TRUE(WaitFor([&] { return result.has_value(); }));
-        return result;
+        return testing::ReadOnce(link, channel);
     }
 };
 

@@ -1,0 +1,55 @@
+#include "meter/MeterByAddress.h"
+
+#include "core/InputExcerpt.h"
+#include "meter/MeterLink.h"
+#include "meter/UsbtmcMeter.h"
+
+namespace tq {
+
+bool MeterTransportFor(const std::string& address, MeterTransport& transport, std::string& error) {
+    std::string head = address.substr(0, 5);
+    for (char& c : head)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    if (head == "TCPIP") {
+        transport = MeterTransport::Socket;
+        return true;
+    }
+    if (address.rfind("/dev/usbtmc", 0) == 0) {
+        transport = MeterTransport::Usbtmc;
+        return true;
+    }
+    const std::string forms =
+        "TCPIP::host::port::SOCKET (a LAN meter, port 5025 on most) or /dev/usbtmcN (a USB meter "
+        "through Linux's usbtmc driver)";
+    error = address.empty() ? "the meter has no address: give " + forms
+                            : "the meter's address " + QuotedInput(address) +
+                                  " is neither of the forms the program opens: " + forms;
+    return false;
+}
+
+std::unique_ptr<MeterConnection> MakeMeterConnection(MeterTransport transport) {
+    if (transport == MeterTransport::Usbtmc)
+        return std::make_unique<UsbtmcMeter>();
+    return std::make_unique<MeterLink>();
+}
+
+MeterByAddress::MeterByAddress() : current_(MakeMeterConnection(transport_)) {}
+
+MeterByAddress::~MeterByAddress() = default;
+
+bool MeterByAddress::Open(const MeterSettings& settings, std::string& error) {
+    MeterTransport transport = transport_;
+    if (!MeterTransportFor(settings.address, transport, error))
+        return false;
+    if (transport == transport_)
+        return current_->Open(settings, error);
+    auto next = MakeMeterConnection(transport);
+    if (!next->Open(settings, error))
+        return false;
+    current_ = std::move(next);
+    transport_ = transport;
+    return true;
+}
+
+}  // namespace tq
