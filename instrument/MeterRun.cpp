@@ -37,34 +37,48 @@ MeterRun::MeterRun(Instrument& instrument, Meter& meter, StepTimer& timer,
 }
 
 MeterRun::~MeterRun() {
+    // Whoever listened may be gone already; the outputs go back all the same.
+    onChange = nullptr;
+    if (Active())
+        End(State::Stopped, "stopped");
     // No callback may reach a run that is gone.
     meter_.Cancel();
     timer_.Cancel();
+    instrument_.ReleaseChannels(this);
 }
 
 bool MeterRun::Owns(int16_t channel) const {
-    return Active() && std::find(channels_.begin(), channels_.end(), channel) != channels_.end();
+    return claimed_ && std::find(channels_.begin(), channels_.end(), channel) != channels_.end();
 }
 
-bool MeterRun::Launch(std::vector<int16_t> channels, int total) {
+bool MeterRun::Launch(std::vector<int16_t> channels, int total, const std::string& name) {
     if (Active()) {
         message_ = "a meter run is already running; stop it first";
         return false;
     }
+    const auto refuse = [&](const std::string& why) {
+        instrument_.ReleaseChannels(this);
+        message_ = "the run did not start: " + why;
+        state_ = State::Failed;
+        if (onChange)
+            onChange();
+        return false;
+    };
     std::vector<int32_t> before;
+    try {
+        instrument_.ClaimChannels(this, channels, name);
+    } catch (const InstrumentError& e) {
+        return refuse(std::string(e.what()) + "; stop it first");
+    }
     try {
         for (int16_t channel : channels)
             before.push_back(
                 instrument_.WithSerialOutput([&] { return instrument_.DataCode(channel); }));
     } catch (const InstrumentError& e) {
-        message_ =
-            std::string("the run did not start: the channels' codes could not be read back (") +
-            e.what() + "); check the board's connection";
-        state_ = State::Failed;
-        if (onChange)
-            onChange();
-        return false;
+        return refuse(std::string("the channels' codes could not be read back (") + e.what() +
+                      "); check the board's connection");
     }
+    claimed_ = true;
     channels_ = std::move(channels);
     codesBefore_ = std::move(before);
     total_ = total;
@@ -77,6 +91,7 @@ bool MeterRun::Launch(std::vector<int16_t> channels, int total) {
 
 void MeterRun::Measure(int16_t channel, int32_t code, std::function<void(double, double)> next) {
     try {
+        const auto own = Own();
         instrument_.SetDataCode(channel, code);
     } catch (const InstrumentError& e) {
         Fail(ChannelName(channel) + " could not be set to code " + std::to_string(code) + ": " +
@@ -151,6 +166,7 @@ void MeterRun::Fail(const std::string& message) {
 }
 
 std::string MeterRun::Restore() {
+    const auto own = Own();
     std::string where;
     for (std::size_t i = 0; i < channels_.size(); ++i) {
         const int16_t channel = channels_[i];
@@ -176,6 +192,8 @@ void MeterRun::End(State state, const std::string& message) {
         text.pop_back();
     // A report of several lines gets where the outputs are as a line of its own.
     const std::string where = Restore();
+    instrument_.ReleaseChannels(this);
+    claimed_ = false;
     message_ = text.find('\n') == std::string::npos ? text + where : text + "\n" + where.substr(2);
     if (onChange)
         onChange();
@@ -224,7 +242,7 @@ bool AutoCalibrationRun::Start(int16_t channelOrAll) {
     index_ = 0;
     results_.clear();
     // Four steps per channel: offset, gain, the check at 0 V and at zero scale.
-    return Launch(order_, static_cast<int>(order_.size()) * 4);
+    return Launch(order_, static_cast<int>(order_.size()) * 4, "the automatic calibration");
 }
 
 void AutoCalibrationRun::Begin() {
@@ -267,32 +285,12 @@ void AutoCalibrationRun::RunPhase() {
 void AutoCalibrationRun::Take(double volts) {
     const int16_t channel = order_[index_];
     try {
-        switch (phase_) {
-            case Phase::Offset: {
-                ChannelCalibration result;
-                result.channel = channel;
-                result.lsbVolts = IdealLsb(channel);
-                result.offset = calibration_.EnterOffsetReading(static_cast<float>(volts));
-                results_.push_back(result);
-                phase_ = Phase::Gain;
-                break;
-            }
-            case Phase::Gain:
-                results_.back().gain = calibration_.EnterGainReading(static_cast<float>(volts));
-                calibration_.Finish();
-                phase_ = Phase::CheckZero;
-                break;
-            case Phase::CheckZero:
-                results_.back().zeroErrorVolts = volts;
-                phase_ = Phase::CheckFull;
-                break;
-            case Phase::CheckFull:
-                results_.back().fullScaleErrorVolts =
-                    volts + instrument_.ChannelRangeVolts(channel);
-                phase_ = Phase::Offset;
-                ++index_;
-                break;
-        }
+        const auto own = Own();
+        // The corrections start from read-backs, which need the serial output.
+        instrument_.WithSerialOutput([&] {
+            TakePhase(channel, volts);
+            return 0;
+        });
     } catch (const InstrumentError& e) {
         Fail(ChannelName(channel) + ": the calibration failed: " + e.what());
         return;
@@ -311,6 +309,34 @@ void AutoCalibrationRun::Take(double volts) {
         return;
     }
     RunPhase();
+}
+
+void AutoCalibrationRun::TakePhase(int16_t channel, double volts) {
+    switch (phase_) {
+        case Phase::Offset: {
+            ChannelCalibration result;
+            result.channel = channel;
+            result.lsbVolts = IdealLsb(channel);
+            result.offset = calibration_.EnterOffsetReading(static_cast<float>(volts));
+            results_.push_back(result);
+            phase_ = Phase::Gain;
+            break;
+        }
+        case Phase::Gain:
+            results_.back().gain = calibration_.EnterGainReading(static_cast<float>(volts));
+            calibration_.Finish();
+            phase_ = Phase::CheckZero;
+            break;
+        case Phase::CheckZero:
+            results_.back().zeroErrorVolts = volts;
+            phase_ = Phase::CheckFull;
+            break;
+        case Phase::CheckFull:
+            results_.back().fullScaleErrorVolts = volts + instrument_.ChannelRangeVolts(channel);
+            phase_ = Phase::Offset;
+            ++index_;
+            break;
+    }
 }
 
 std::string AutoCalibrationRun::Summary() const {
@@ -350,12 +376,13 @@ bool LinearityRun::Start(int16_t channel, std::vector<int32_t> ordinals) {
     points_.clear();
     points_.reserve(ordinals_.size());
     report_ = {};
-    return Launch({channel}, static_cast<int>(ordinals_.size()));
+    return Launch({channel}, static_cast<int>(ordinals_.size()), "the linearity test");
 }
 
 void LinearityRun::Begin() {
     try {
-        range_ = instrument_.ChannelRangeVolts(channel_);
+        range_ =
+            instrument_.WithSerialOutput([&] { return instrument_.ChannelRangeVolts(channel_); });
     } catch (const InstrumentError& e) {
         Fail(std::string("the channel's range could not be read back: ") + e.what());
         return;

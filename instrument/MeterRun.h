@@ -4,10 +4,11 @@
 // the user-interface thread: a step sends one set of board requests and returns, so the windows
 // and remote clients are served while the output settles and the meter reads.
 //
-// A run owns the channels it drives (Owns()); until the instrument refuses other writes to an
-// owned channel itself, clients ask the run. When a run ends in any way, each driven channel's
-// data register goes back to the code it held before the run, and the message says where every
-// output was left.
+// A run claims the channels it drives from the instrument, which refuses everyone else's writes
+// to them until the run ends; the run's own writes are made under its origin. When a run ends in
+// any way (also when it is destroyed), each driven channel's data register goes back to the code
+// it held before the run, the claim is released, and the message says where every output was
+// left.
 
 #include <cstdint>
 #include <functional>
@@ -37,6 +38,7 @@ public:
 
     State CurrentState() const { return state_; }
     bool Active() const { return state_ == State::Running || state_ == State::AwaitingProbe; }
+    // Whether the run holds the channel's claim.
     bool Owns(int16_t channel) const;
     // Steps done and to do; the message says what the run is doing or why it ended.
     int Done() const { return done_; }
@@ -52,9 +54,10 @@ public:
     std::function<void()> onChange;
 
 protected:
-    // Claims the channels, remembers their codes and begins with Begin(); false (with the
-    // message set) when their codes cannot be read back.
-    bool Launch(std::vector<int16_t> channels, int total);
+    // Claims the channels in the run's `name` ("the linearity test"), remembers their codes and
+    // begins with Begin(); false (with the message set) when another activity holds one of them
+    // or their codes cannot be read back.
+    bool Launch(std::vector<int16_t> channels, int total, const std::string& name);
     virtual void Begin() = 0;
     virtual void Resume() {}  // after Continue()
 
@@ -75,6 +78,8 @@ protected:
     double IdealLsb(int16_t channel);
     std::string ChannelName(int16_t channel) const;
     bool MeterSelectsChannels() const { return meter_.SelectsChannels(); }
+    // The run's changes go out under its own origin, which its claim lets through.
+    Instrument::Origin Own() { return Instrument::Origin(instrument_, this); }
 
     Instrument& instrument_;
     MeterRunSettings settings_;
@@ -92,6 +97,7 @@ private:
     std::string message_;
     std::vector<int16_t> channels_;
     std::vector<int32_t> codesBefore_;
+    bool claimed_ = false;
     // The reading in progress.
     int16_t channel_ = 0;
     std::vector<double> readings_;
@@ -124,6 +130,7 @@ private:
     void Resume() override;
     void RunPhase();
     void Take(double volts);
+    void TakePhase(int16_t channel, double volts);
 
     std::vector<int16_t> order_;
     std::size_t index_ = 0;

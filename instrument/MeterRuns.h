@@ -30,7 +30,6 @@ public:
     void Continue();
 
     bool Active() const { return current_ && current_->Active(); }
-    bool Owns(int16_t channel) const { return current_ && current_->Owns(channel); }
     // The last run started, or null.
     const MeterRun* Current() const { return current_; }
     const LinearityRun* Linearity() const { return linearity_.get(); }

@@ -315,16 +315,6 @@ InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatedBench* b
             table_.Add(c.id, c.pattern, c.forms);
 }
 
-void InstrumentCommands::CheckNotOwned(int16_t address) const {
-    if (!meter_)
-        return;
-    for (int16_t channel = 0; channel < kChannelCount; ++channel)
-        if ((address == channel || address == kAllChannels) && meter_->Owns(channel))
-            throw ScpiError(scpi::kSettingsConflict,
-                            std::string("DAC ") + static_cast<char>('A' + channel) +
-                                " is driven by a meter run; METer:STOP ends it");
-}
-
 std::string InstrumentCommands::RunMeter(int id, bool query, const ParsedCommand& command) {
     MeterRuns& m = *meter_;
     MeterSettings& s = m.Settings();
@@ -620,7 +610,6 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
                 NoParameters(command);
                 return scpi::FormatFloat(read([&] { return in.ChannelVoltage(channel); }));
             }
-            CheckNotOwned(address);
             // MINimum and MAXimum are the ends of the range the channel has; beyond it is refused
             // against the range read back with the write.
             const scpi::Parameter& p = Only(command);
@@ -643,7 +632,6 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
                 const int32_t code = read([&] { return in.RangeCode(channel); });
                 return scpi::FormatFloat(RangeVoltsForCode(code).value_or(10.0f));
             }
-            CheckNotOwned(address);
             in.SetRangeCode(address, RangeCodeOf(Only(command)));
             return {};
         }
@@ -654,7 +642,6 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
                 NoParameters(command);
                 return scpi::FormatInt(read([&] { return in.DataCode(channel); }));
             }
-            CheckNotOwned(address);
             in.SetDataCode(address,
                            static_cast<int32_t>(scpi::ReadInteger(Only(command), 0, topCode)));
             return {};
@@ -666,7 +653,6 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
                 NoParameters(command);
                 return scpi::FormatInt(read([&] { return in.FineGain(channel); }));
             }
-            CheckNotOwned(address);
             in.SetFineGain(address,
                            static_cast<int32_t>(scpi::ReadInteger(Only(command), -32, 31)));
             return {};
@@ -678,7 +664,6 @@ std::string InstrumentCommands::Run(const scpi::MatchResult& match, const Parsed
                 NoParameters(command);
                 return scpi::FormatInt(read([&] { return in.Offset(channel); }));
             }
-            CheckNotOwned(address);
             const bool narrow = in.Resolution() == 14;
             in.SetOffset(address, static_cast<int32_t>(scpi::ReadInteger(
                                       Only(command), narrow ? -4 : -128, narrow ? 3 : 127)));

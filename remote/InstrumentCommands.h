@@ -42,8 +42,6 @@ private:
 
     Instrument& instrument_;
     std::string RunMeter(int id, bool query, const scpi::ParsedCommand& command);
-    // A set command on a channel a meter run drives is refused.
-    void CheckNotOwned(int16_t address) const;
 
     SimulatedBench* bench_;
     WaveformRun* run_;

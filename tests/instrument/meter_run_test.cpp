@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include "adapter/simulated/SimulatedBoard.h"
 #include "core/Tables.h"
@@ -240,6 +241,112 @@ TEST(MeterRunControl, AnUnpluggedBoardEndsTheRunWithTheBoardsExplanation) {
         << run.Message();
     EXPECT_NE(run.Message().find("DAC A could not be set back to code 32768"), std::string::npos)
         << run.Message();
+}
+
+// Everyone else's writes to a driven channel, each refused by the instrument while the run holds
+// its claim, and let through once the run has ended.
+struct ForeignWrite {
+    const char* name;
+    std::function<void(Instrument&)> write;
+};
+
+class ClaimedChannel : public ::testing::TestWithParam<ForeignWrite> {};
+
+TEST_P(ClaimedChannel, IsRefusedToOthersUntilTheRunEnds) {
+    Bench bench;
+    LinearityRun run(bench.sim.instrument, bench.meter, bench.timer, {0, 1});
+    ASSERT_TRUE(run.Start(1, SpreadCodes(0, 65535, 5)));
+    bench.timer.Fire();
+    const auto registers = [&] {
+        std::vector<int32_t> all;
+        for (int16_t reg : {kRegData, kRegCoarseGain, kRegFineGain, kRegOffset})
+            all.push_back(bench.sim.board.GetRegister(1, reg));
+        return all;
+    };
+    const auto before = registers();
+    int other = 0;
+    {
+        const Instrument::Origin origin(bench.sim.instrument, &other);
+        try {
+            GetParam().write(bench.sim.instrument);
+            ADD_FAILURE() << "not refused";
+        } catch (const InstrumentError& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "DAC B is driven by the linearity test; stop it to change the output");
+        }
+    }
+    EXPECT_EQ(registers(), before);
+    EXPECT_EQ(bench.sim.instrument.ChannelOwner(1).value_or(""), "the linearity test");
+    EXPECT_TRUE(run.Owns(1));
+    bench.Drive(run);
+    ASSERT_EQ(run.CurrentState(), MeterRun::State::Finished) << run.Message();
+    EXPECT_FALSE(bench.sim.instrument.ChannelOwner(1));
+    EXPECT_FALSE(run.Owns(1));
+    const Instrument::Origin origin(bench.sim.instrument, &other);
+    EXPECT_NO_THROW(GetParam().write(bench.sim.instrument));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, ClaimedChannel,
+    ::testing::Values(
+        ForeignWrite{"Data", [](Instrument& in) { in.SetDataCode(1, 5); }},
+        ForeignWrite{"AllData", [](Instrument& in) { in.SetDataCode(kAllChannels, 5); }},
+        ForeignWrite{"Voltage", [](Instrument& in) { in.SetChannelVoltage(1, 2.0f); }},
+        ForeignWrite{"Range", [](Instrument& in) { in.SetRangeCode(1, 2); }},
+        ForeignWrite{"FineGain", [](Instrument& in) { in.SetFineGain(1, 3); }},
+        ForeignWrite{"Offset", [](Instrument& in) { in.SetOffset(1, 3); }},
+        ForeignWrite{"Clear", [](Instrument& in) { in.ClearAllChannels(); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MeterRunClaim, ARunDoesNotStartOnAChannelAnotherActivityDrives) {
+    Bench bench;
+    int waveform = 0;
+    bench.sim.instrument.ClaimChannels(&waveform, {2}, "the waveform run");
+    bench.sim.instrument.SetDataCode(0, 1234);
+    AutoCalibrationRun run(bench.sim.instrument, bench.meter, bench.timer, {0, 1});
+    EXPECT_FALSE(run.Start(kAllChannels));
+    EXPECT_EQ(run.CurrentState(), MeterRun::State::Failed);
+    EXPECT_EQ(run.Message(),
+              "the run did not start: DAC C is driven by the waveform run already; stop it first");
+    EXPECT_FALSE(bench.sim.instrument.ChannelOwner(0)) << "claimed a channel all the same";
+    EXPECT_EQ(bench.sim.instrument.ChannelOwner(2).value_or(""), "the waveform run");
+    EXPECT_FALSE(bench.timer.pending);
+    EXPECT_EQ(bench.sim.board.GetRegister(0, kRegData), 1234);
+}
+
+TEST(MeterRunClaim, DestroyingARunningRunPutsTheOutputBackAndReleasesIt) {
+    Bench bench;
+    bench.sim.instrument.SetDataCode(3, 4321);
+    {
+        AutoCalibrationRun run(bench.sim.instrument, bench.meter, bench.timer, {0, 1});
+        ASSERT_TRUE(run.Start(3));
+        bench.timer.Fire();
+        ASSERT_TRUE(bench.meter.pending);
+        EXPECT_EQ(bench.sim.board.GetRegister(3, kRegData), 0x8000);
+    }
+    EXPECT_EQ(bench.sim.board.GetRegister(3, kRegData), 4321);
+    EXPECT_FALSE(bench.sim.instrument.ChannelOwner(3));
+    EXPECT_FALSE(bench.meter.pending);
+    EXPECT_FALSE(bench.timer.pending);
+    EXPECT_NO_THROW(bench.sim.instrument.SetDataCode(3, 7));
+}
+
+TEST(AutoCalibration, WorksWithTheSerialOutputDisabledAndLeavesItSo) {
+    Bench enabled, disabled;
+    disabled.sim.instrument.SetFunctionFlag(FunctionFlag::SdoDisable, true);
+    for (Bench* bench : {&enabled, &disabled}) {
+        AutoCalibrationRun run(bench->sim.instrument, bench->meter, bench->timer, {0, 1});
+        ASSERT_TRUE(run.Start(1));
+        bench->Drive(run);
+        ASSERT_EQ(run.CurrentState(), MeterRun::State::Finished) << run.Message();
+    }
+    EXPECT_EQ(disabled.sim.board.GetRegister(1, kRegOffset),
+              enabled.sim.board.GetRegister(1, kRegOffset));
+    EXPECT_EQ(disabled.sim.board.GetRegister(1, kRegFineGain),
+              enabled.sim.board.GetRegister(1, kRegFineGain));
+    EXPECT_NE(enabled.sim.board.GetRegister(1, kRegFineGain), 0);
+    EXPECT_TRUE(disabled.sim.instrument.FunctionFlagValue(FunctionFlag::SdoDisable));
+    EXPECT_EQ(disabled.sim.board.GetRegister(1, kRegFunction) & kBitSdoDisable, kBitSdoDisable);
 }
 
 }  // namespace

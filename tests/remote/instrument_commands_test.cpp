@@ -232,6 +232,15 @@ struct MeterBoard : testing::SimulatedInstrument {
     InstrumentCommands commands{instrument, &board, nullptr, &runs};
     ScpiSession session{commands};
     std::string Send(const std::string& line) { return session.Execute(line).value_or(""); }
+    // A linearity test of nine codes on DAC C, one reading each, waiting for its first reading;
+    // DAC B and D hold codes of their own.
+    void StartLinearityOnDacC() {
+        Send("MET:ADDR \"TCPIP::127.0.0.1::5025::SOCKET\";MET:OPEN;MET:COUN 1");
+        Send("SOUR2:DATA 1000;SOUR4:DATA 2000");
+        ASSERT_EQ(Send("MET:LIN 3,9;MET:PROG?"), "RUNNING,0,9");
+        ASSERT_TRUE(timer.Fire());
+        ASSERT_TRUE(meter.pending);
+    }
     // Answers every settle and reading with the board's output until the run stops asking.
     void Drive() {
         for (int i = 0; i < 100000 && runs.Active(); ++i)
@@ -265,9 +274,11 @@ TEST(MeterCommands, CalibrationRunsToTheEndAndReports) {
     EXPECT_EQ(b.Send("MET:CAL ALL;MET:PROG?"), "RUNNING,0,16");
     // The run owns the channels it drives.
     EXPECT_EQ(b.Send("SOUR2:VOLT 1;SYST:ERR?"),
-              "-221,\"Settings conflict; DAC B is driven by a meter run; METer:STOP ends it\"");
+              "-221,\"Settings conflict; DAC B is driven by the automatic calibration; stop it to "
+              "change the output\"");
     EXPECT_EQ(b.Send("SOUR:ALL:DATA 5;SYST:ERR?"),
-              "-221,\"Settings conflict; DAC A is driven by a meter run; METer:STOP ends it\"");
+              "-221,\"Settings conflict; DAC A is driven by the automatic calibration; stop it to "
+              "change the output\"");
     b.Drive();
     EXPECT_EQ(b.Send("MET:PROG?"), "FINISHED,16,16");
     const std::string result = b.Send("MET:RES?");
@@ -293,6 +304,63 @@ TEST(MeterCommands, LinearityGivesItsCsvAndStopEndsARun) {
     EXPECT_EQ(b.Send("MET:LIN 1,2,5,5;SYST:ERR?"),
               "-224,\"Illegal parameter value; the last code must be above the first\"");
     EXPECT_EQ(b.Send("MET:LIN 5,2;SYST:ERR?"), "-222,\"Data out of range\"");
+}
+
+struct RefusedCase {
+    const char* name;
+    std::string line;
+};
+
+class RefusedDuringARun : public ::testing::TestWithParam<RefusedCase> {};
+
+// Every register of every channel and the function register, from the board itself.
+std::vector<int32_t> BoardRegisters(const SimulatedBoard& board) {
+    std::vector<int32_t> all{board.GetRegister(1, kRegFunction)};
+    for (int channel = 0; channel < kChannelCount; ++channel)
+        for (int16_t reg : {kRegData, kRegCoarseGain, kRegFineGain, kRegOffset})
+            all.push_back(board.GetRegister(channel, reg));
+    return all;
+}
+
+TEST_P(RefusedDuringARun, ChangesNothing) {
+    MeterBoard b;
+    b.StartLinearityOnDacC();
+    ASSERT_TRUE(b.meter.Answer({true, b.board.OutputVolts(2), {}}));
+    const auto before = b.board.OutputVolts(2);
+    const auto registers = BoardRegisters(b.board);
+    EXPECT_EQ(b.Send(GetParam().line + ";SYST:ERR?"),
+              "-221,\"Settings conflict; DAC C is driven by the linearity test; stop it to change "
+              "the output\"");
+    EXPECT_EQ(BoardRegisters(b.board), registers);
+    EXPECT_EQ(b.board.OutputVolts(2), before);
+    EXPECT_EQ(b.Send("MET:PROG?"), "RUNNING,1,9");
+    b.Drive();
+    EXPECT_EQ(b.Send("MET:PROG?"), "FINISHED,9,9");
+    EXPECT_EQ(b.Send(GetParam().line + ";SYST:ERR?"), kNoError) << "still refused after the run";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, RefusedDuringARun,
+    ::testing::Values(
+        RefusedCase{"Voltage", "SOUR3:VOLT 1"}, RefusedCase{"VoltageMax", "SOUR3:VOLT MAX"},
+        RefusedCase{"Data", "SOUR3:DATA 5"}, RefusedCase{"Range", "SOUR3:VOLT:RANG 10.2564"},
+        RefusedCase{"Gain", "SOUR3:GAIN 3"}, RefusedCase{"Offset", "SOUR3:OFFS -2"},
+        RefusedCase{"AllVoltage", "SOUR:ALL:VOLT 2"}, RefusedCase{"AllData", "SOUR:ALL:DATA 5"},
+        RefusedCase{"AllRange", "SOUR:ALL:VOLT:RANG 10"}, RefusedCase{"AllGain", "SOUR:ALL:GAIN 1"},
+        RefusedCase{"AllOffset", "SOUR:ALL:OFFS 1"}, RefusedCase{"Clear", "OUTP:CLE"},
+        RefusedCase{"RegisterData", "REG:WRIT 2,2,100"},
+        RefusedCase{"RegisterAll", "REG:WRIT 4,4,1"},
+        RefusedCase{"RegisterClear", "REG:WRIT 4,0,0"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MeterCommands, TheSafeStateStopsARunFirst) {
+    MeterBoard b;
+    b.StartLinearityOnDacC();
+    EXPECT_EQ(b.Send("*RST;SYST:ERR?;MET:PROG?"), "0,\"No error\";STOPPED,0,9");
+    EXPECT_FALSE(b.meter.pending) << "the reading was not cancelled";
+    for (int channel = 0; channel < kChannelCount; ++channel)
+        EXPECT_EQ(b.board.GetRegister(channel, kRegData), 0x8000) << channel;
+    EXPECT_FALSE(b.instrument.ChannelOwner(2));
 }
 
 TEST(MeterCommands, ExistOnlyWithAMeter) {
