@@ -323,6 +323,37 @@ void MeterForm::Refresh() {
     const LinearityRun* linearity = runs_.Linearity();
     if (linearity && linearity == run && run->CurrentState() == MeterRun::State::Finished)
         plot_->Show(linearity->Report().results);
+    if (run && run->CurrentState() == MeterRun::State::AwaitingProbe && !probeAsked_) {
+        probeAsked_ = true;
+        QTimer::singleShot(0, this, &MeterForm::AskForProbe);
+    }
+}
+
+void MeterForm::AskForProbe() {
+    const MeterRun* run = runs_.Current();
+    if (!run || run->CurrentState() != MeterRun::State::AwaitingProbe) {
+        probeAsked_ = false;
+        return;
+    }
+    const int done = run->Done();
+    const std::string prompt = run->Message();
+    QString text = QString::fromStdString(prompt);
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    const bool ok =
+        ctx_.messages.Confirm(this, tr("%1.\n\nOK continues the run; Cancel stops it.").arg(text));
+    probeAsked_ = false;
+    // While the box was open the run may have gone on or ended from elsewhere (the Continue and
+    // Stop buttons, the protocol): the answer is for the prompt it was shown for.
+    const MeterRun* now = runs_.Current();
+    if (now == run && now->CurrentState() == MeterRun::State::AwaitingProbe &&
+        now->Done() == done && now->Message() == prompt) {
+        if (ok)
+            runs_.Continue();
+        else
+            runs_.Stop();
+    }
+    Refresh();
 }
 
 }  // namespace tq

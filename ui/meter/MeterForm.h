@@ -48,10 +48,14 @@ private:
     bool TakeSettings();
     void Refresh();
     void Warn(const QString& text);
+    // The run waits for the probe to be moved: a box asks the user to, OK going on and Cancel
+    // stopping the run. Called from the event loop, never inside the run's step that asked.
+    void AskForProbe();
 
     WindowContext& ctx_;
     MeterRuns& runs_;
     int listener_ = 0;
+    bool probeAsked_ = false;  // the probe box is on its way or open
     QLineEdit* textAddress_;
     QLineEdit* textCommand_;
     QLineEdit* textSetup_;

@@ -45,9 +45,19 @@ bool BoxMessageSink::Ask(QWidget* parent, const QString& text) {
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
+bool BoxMessageSink::Confirm(QWidget* parent, const QString& text) {
+    return QMessageBox::information(parent, QApplication::applicationDisplayName(), text,
+                                    QMessageBox::Ok | QMessageBox::Cancel,
+                                    QMessageBox::Ok) == QMessageBox::Ok;
+}
+
 bool RecordingMessageSink::Ask(QWidget* parent, const QString& text) {
     ShowMessage(parent, MessageIcon::Question, text, QString());
     return answer;
+}
+
+bool RecordingMessageSink::Confirm(QWidget* parent, const QString& text) {
+    return Ask(parent, text);
 }
 
 QString MessageIconName(MessageIcon icon) {

@@ -19,6 +19,8 @@ public:
                              const QString& title = QString()) = 0;
     // Asks a question with Yes and No; true for Yes.
     virtual bool Ask(QWidget* parent, const QString& text) = 0;
+    // Asks the user to do something first, with OK and Cancel; true for OK.
+    virtual bool Confirm(QWidget* parent, const QString& text) = 0;
 };
 
 // Real modal message boxes.
@@ -27,6 +29,7 @@ public:
     void ShowMessage(QWidget* parent, MessageIcon icon, const QString& text,
                      const QString& title) override;
     bool Ask(QWidget* parent, const QString& text) override;
+    bool Confirm(QWidget* parent, const QString& text) override;
 };
 
 // Records boxes (accepted at once); an optional listener sees each as it is shown.
@@ -39,8 +42,10 @@ public:
     };
     void ShowMessage(QWidget* parent, MessageIcon icon, const QString& text,
                      const QString& title) override;
-    // Recorded as a "question" box and answered with `answer` (Yes unless a test says No).
+    // Recorded as a "question" box and answered with `answer` (Yes, or OK, unless a test says
+    // No, or Cancel).
     bool Ask(QWidget* parent, const QString& text) override;
+    bool Confirm(QWidget* parent, const QString& text) override;
 
     std::vector<Message> messages;
     bool answer = true;

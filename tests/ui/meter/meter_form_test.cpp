@@ -124,5 +124,68 @@ TEST(MeterForm, StopEndsARunStartedElsewhere) {
     EXPECT_TRUE(w.Find<QPushButton>("CmdCalibrate")->isEnabled());
 }
 
+struct ProbeCase {
+    const char* name;
+    bool ok;
+    std::string state;
+    int done;
+};
+
+class ProbeBox : public ::testing::TestWithParam<ProbeCase> {};
+
+TEST_P(ProbeBox, AsksFromTheEventLoopAndContinuesOrStops) {
+    Window w;
+    w.meter.open = true;
+    w.meter.scanner = false;
+    w.messages.answer = GetParam().ok;
+    std::string error;
+    ASSERT_TRUE(w.runs.StartCalibration(kAllChannels, error)) << error;
+    w.Drive();
+    ASSERT_EQ(w.runs.StateName(), "PROBE");
+    // Not inside the meter's answer that ended DAC A: the box waits for the event loop.
+    EXPECT_TRUE(w.messages.messages.empty());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.messages.messages.size(), 1u);
+    EXPECT_EQ(w.messages.messages[0].icon, MessageIcon::Question);
+    EXPECT_EQ(w.messages.messages[0].text.toStdString(),
+              "Move the meter's probe to DAC B's output, then continue.\n\nOK continues the run; "
+              "Cancel stops it.");
+    EXPECT_EQ(w.runs.StateName(), GetParam().state);
+    EXPECT_EQ(w.runs.Current()->Done(), GetParam().done);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.messages.messages.size(), 1u) << "asked twice";
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, ProbeBox,
+                         ::testing::Values(ProbeCase{"Ok", true, "RUNNING", 4},
+                                           ProbeCase{"Cancel", false, "STOPPED", 4}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MeterForm, AnAnswerIsForThePromptItsBoxShowed) {
+    Window w;
+    w.meter.open = true;
+    w.meter.scanner = false;
+    w.messages.answer = false;
+    std::string error;
+    ASSERT_TRUE(w.runs.StartCalibration(kAllChannels, error)) << error;
+    w.Drive();
+    ASSERT_EQ(w.runs.StateName(), "PROBE");
+    // While DAC B's box is open, the protocol continues the run on to DAC C's prompt: the Cancel
+    // given to DAC B's box must not stop it there; DAC C gets a box of its own.
+    w.messages.listener = [&](const RecordingMessageSink::Message&) {
+        w.messages.listener = nullptr;
+        w.runs.Continue();
+        w.Drive();
+    };
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.messages.messages.size(), 1u);
+    EXPECT_EQ(w.runs.StateName(), "PROBE");
+    EXPECT_EQ(w.runs.Current()->Done(), 8);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.messages.messages.size(), 2u);
+    EXPECT_NE(w.messages.messages[1].text.indexOf("DAC C"), -1);
+    EXPECT_EQ(w.runs.StateName(), "STOPPED");
+}
+
 }  // namespace
 }  // namespace tq
