@@ -92,7 +92,7 @@ bool MeterRun::Launch(std::vector<int16_t> channels, int total, const std::strin
 void MeterRun::Measure(int16_t channel, int32_t code, std::function<void(double, double)> next) {
     try {
         const auto own = Own();
-        instrument_.SetDataCode(channel, code);
+        instrument_.WriteChannelsTogether({{channel, code}});
     } catch (const InstrumentError& e) {
         Fail(ChannelName(channel) + " could not be set to code " + std::to_string(code) + ": " +
              e.what());
@@ -172,7 +172,7 @@ std::string MeterRun::Restore() {
         const int16_t channel = channels_[i];
         const int32_t code = codesBefore_[i];
         try {
-            instrument_.SetDataCode(channel, code);
+            instrument_.WriteChannelsTogether({{channel, code}});
             where += "; " + ChannelName(channel) + " is back at code " + std::to_string(code);
         } catch (const InstrumentError& e) {
             where += "; " + ChannelName(channel) + " could not be set back to code " +

@@ -6,9 +6,9 @@
 //
 // A run claims the channels it drives from the instrument, which refuses everyone else's writes
 // to them until the run ends; the run's own writes are made under its origin. When a run ends in
-// any way (also when it is destroyed), each driven channel's data register goes back to the code
-// it held before the run, the claim is released, and the message says where every output was
-// left.
+// any way (also when it is destroyed), each driven channel's data register, and its output, go
+// back to the code it held before the run, the claim is released, and the message says where
+// every output was left.
 
 #include <cstdint>
 #include <functional>
@@ -61,8 +61,10 @@ protected:
     virtual void Begin() = 0;
     virtual void Resume() {}  // after Continue()
 
-    // Sets the code, waits for the output to settle, takes the readings, then `next(mean,
-    // spread)`. A board or meter failure ends the run.
+    // Sets the code and loads it to the output, whatever "Pulse After Data Write" says (as one
+    // step, which the output protection judges as it does a waveform run's), waits for the output
+    // to settle, takes the readings, then `next(mean, spread)`. A board or meter failure, or a
+    // refusal, ends the run.
     void Measure(int16_t channel, int32_t code,
                  std::function<void(double mean, double spread)> next);
     void AskForProbe(const std::string& prompt);

@@ -154,9 +154,19 @@ TEST(LinearityRun, ReportsHowNoisyTheReadingsWere) {
         << run.Message();
 }
 
-TEST(LinearityRun, TwosComplementCodesAreSteppedInOutputOrder) {
+// The board as a user may have left it, and the code the run finds in DAC A's data register.
+struct BoardCase {
+    const char* name;
+    std::function<void(Instrument&)> prepare;
+    int32_t codeBefore;
+};
+
+class SteppedInOutputOrder : public ::testing::TestWithParam<BoardCase> {};
+
+TEST_P(SteppedInOutputOrder, FromTheLowestOutputToTheHighestAndBack) {
     Bench bench;
-    bench.sim.instrument.SetPin(Pin::BinaryCoding, false);
+    GetParam().prepare(bench.sim.instrument);
+    const double before = bench.sim.board.OutputVolts(0);
     LinearityRun run(bench.sim.instrument, bench.meter, bench.timer, {0, 1});
     ASSERT_TRUE(run.Start(0, {0, 0x8000, 0xFFFF}));
     bench.Drive(run);
@@ -164,7 +174,26 @@ TEST(LinearityRun, TwosComplementCodesAreSteppedInOutputOrder) {
     EXPECT_LT(run.Points()[0].reading, -9.9);
     EXPECT_NEAR(run.Points()[1].reading, 0, 0.01);
     EXPECT_GT(run.Points()[2].reading, 9.9);
+    // Back where it was, at the output too.
+    EXPECT_EQ(bench.sim.board.GetRegister(0, kRegData), GetParam().codeBefore);
+    EXPECT_DOUBLE_EQ(bench.sim.board.OutputVolts(0), before);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, SteppedInOutputOrder,
+    ::testing::Values(BoardCase{"TwosComplement",
+                                [](Instrument& in) { in.SetPin(Pin::BinaryCoding, false); },
+                                0x8000},
+                      // LDAC stays high and data writes do not pulse it: a write reaches the input
+                      // register only, so the run loads each code itself.
+                      BoardCase{"WithoutPulseAfterDataWrite",
+                                [](Instrument& in) {
+                                    in.SetPulseAfterDataWrite(false);
+                                    in.SetDataCode(0, 0x9000);
+                                    in.LoadAllChannels();
+                                },
+                                0x9000}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct FailureCase {
     const char* name;
@@ -347,6 +376,23 @@ TEST(AutoCalibration, WorksWithTheSerialOutputDisabledAndLeavesItSo) {
     EXPECT_NE(enabled.sim.board.GetRegister(1, kRegFineGain), 0);
     EXPECT_TRUE(disabled.sim.instrument.FunctionFlagValue(FunctionFlag::SdoDisable));
     EXPECT_EQ(disabled.sim.board.GetRegister(1, kRegFunction) & kBitSdoDisable, kBitSdoDisable);
+}
+
+TEST(MeterRunClaim, AJumpBeyondTheRampStepEndsTheRunWithTheProtectionsReason) {
+    Bench bench;
+    ChannelLimits limits;
+    limits.rampStep = 1.0;
+    bench.sim.instrument.SetLimits(1, limits);
+    LinearityRun run(bench.sim.instrument, bench.meter, bench.timer, {0, 1});
+    run.Start(1, {0, 0xFFFF});
+    EXPECT_EQ(run.CurrentState(), MeterRun::State::Failed);
+    EXPECT_EQ(run.Message(),
+              "DAC B could not be set to code 0: DAC B: the change moves the output by -10 V at "
+              "once, more than its ramp step of 1 V; bring the output to 0 V first (Safe State) "
+              "and change it there; DAC B is back at code 32768");
+    EXPECT_EQ(bench.sim.board.GetRegister(1, kRegData), 0x8000);
+    EXPECT_FALSE(bench.sim.instrument.Ramping());
+    EXPECT_FALSE(bench.sim.instrument.ChannelOwner(1));
 }
 
 }  // namespace
