@@ -600,7 +600,9 @@ void Instrument::CheckNotOwned(int16_t address, int16_t reg) {
                                   " is ramping to its new output; wait for the ramp to end");
         }
         const Claim& claim = claims_[static_cast<std::size_t>(channel)];
-        if (claim.owner == nullptr || claim.owner == origin_)
+        // A ramp writes for whoever started it.
+        const bool ownRamp = ramp_ && origin_ == &ramp_ && ramp_->origin == claim.owner;
+        if (claim.owner == nullptr || claim.owner == origin_ || ownRamp)
             continue;
         if (!hit)
             continue;

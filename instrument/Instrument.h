@@ -203,6 +203,9 @@ public:
     void ClaimChannels(const void* owner, const std::vector<int16_t>& channels,
                        const std::string& ownerName);
     void ReleaseChannels(const void* owner);
+    // Throws what a write of `reg` at `address` would throw because a running activity or a ramp
+    // holds the channel (InstrumentError naming it), without sending anything.
+    void CheckMayWrite(int16_t address, int16_t reg) { CheckNotOwned(address, reg); }
     // The owner's name for a held channel, or nothing.
     std::optional<std::string> ChannelOwner(int16_t channel) const;
     // Each channel's N-bit data code without the pulse, then one LOAD, so that all outputs change

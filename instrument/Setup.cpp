@@ -443,36 +443,11 @@ bool FromAnotherBoard(const Setup& setup, const Instrument& instrument) {
     return !setup.board.empty() && setup.board != instrument.Identity().serial;
 }
 
-void ApplySetup(Instrument& in, const Setup& setup) {
-    bool anyData = false;
-    bool holdsOutputs = setup.binaryCoding || setup.ldac || setup.rstin;
-    for (const ChannelSetup& c : setup.channels) {
-        anyData = anyData || c.data;
-        holdsOutputs = holdsOutputs || c.data || c.coarseGain;
-    }
-    const auto anyActive = [](const std::array<ChannelLimits, kChannelCount>& limits) {
-        return std::any_of(limits.begin(), limits.end(),
-                           [](const ChannelLimits& l) { return l.Active(); });
-    };
-    if (in.LimitsActive() || (setup.protection && anyActive(setup.protection->limits)))
-        in.CheckPlannedOutputs(PlannedModel(in, setup, anyData),
-                               setup.protection ? &setup.protection->limits : nullptr);
-    if (setup.protection) {
-        for (int16_t ch = 0; ch < kChannelCount; ++ch)
-            in.SetLimits(ch, setup.protection->limits[static_cast<std::size_t>(ch)]);
-        in.SetProtectionOptions(setup.protection->options);
-    }
-    bool ramps = false;
-    for (int16_t ch = 0; ch < kChannelCount; ++ch)
-        ramps = ramps || in.Limits(ch).rampStep.has_value();
-    // Under a ramp the outputs leave the hold at 0 V and ramp to the setup's codes.
-    const bool rampAfterHold = ramps && anyData && holdsOutputs;
+namespace {
 
-    const bool clrBefore = in.PinValue(Pin::Clr);
-    const bool pulseBefore = in.PulseAfterDataWrite();
-    if (holdsOutputs)
-        in.SetPin(Pin::Clr, false);
-
+// The setup's pins, function bits and registers, between the CLR hold and its release.
+void WriteHeld(Instrument& in, const Setup& setup, bool anyData, bool rampAfterHold,
+               bool pulseBefore) {
     // What the setup holds is written, also where the program believes the board has it already.
     const auto pin = [&](const std::optional<bool>& value, Pin p) {
         if (value)
@@ -519,10 +494,63 @@ void ApplySetup(Instrument& in, const Setup& setup) {
     in.SetPulseAfterDataWrite(setup.pulseAfterDataWrite.value_or(pulseBefore));
     if (setup.pulseAfterDataWrite.value_or(pulseBefore) && !in.PinValue(Pin::Ldac))
         in.SetPin(Pin::Ldac, true);  // while writes pulse LDAC the pin stays high
+}
+
+}  // namespace
+
+void ApplySetup(Instrument& in, const Setup& setup) {
+    bool anyData = false;
+    bool holdsOutputs = setup.binaryCoding || setup.ldac || setup.rstin;
+    for (const ChannelSetup& c : setup.channels) {
+        anyData = anyData || c.data;
+        holdsOutputs = holdsOutputs || c.data || c.coarseGain;
+    }
+    const auto anyActive = [](const std::array<ChannelLimits, kChannelCount>& limits) {
+        return std::any_of(limits.begin(), limits.end(),
+                           [](const ChannelLimits& l) { return l.Active(); });
+    };
+    if (in.LimitsActive() || (setup.protection && anyActive(setup.protection->limits)))
+        in.CheckPlannedOutputs(PlannedModel(in, setup, anyData),
+                               setup.protection ? &setup.protection->limits : nullptr);
+    if (setup.protection) {
+        for (int16_t ch = 0; ch < kChannelCount; ++ch)
+            in.SetLimits(ch, setup.protection->limits[static_cast<std::size_t>(ch)]);
+        in.SetProtectionOptions(setup.protection->options);
+    }
+    bool ramps = false;
+    for (int16_t ch = 0; ch < kChannelCount; ++ch)
+        ramps = ramps || in.Limits(ch).rampStep.has_value();
+    // Under a ramp the outputs leave the hold at 0 V and ramp to the setup's codes.
+    const bool rampAfterHold = ramps && anyData && holdsOutputs;
+
+    // Holding CLR moves every output: a channel an activity drives refuses the whole setup first.
+    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
+        const ChannelSetup& c = setup.channels[static_cast<std::size_t>(ch)];
+        if (holdsOutputs || c.fineGain || c.offset)
+            in.CheckMayWrite(ch, kRegData);
+    }
+
+    const bool clrBefore = in.PinValue(Pin::Clr);
+    const bool pulseBefore = in.PulseAfterDataWrite();
+    if (holdsOutputs)
+        in.SetPin(Pin::Clr, false);
+    try {
+        WriteHeld(in, setup, anyData, rampAfterHold, pulseBefore);
+    } catch (const InstrumentError&) {
+        // The outputs are not left held at 0 V by a setup that stopped half-way.
+        if (holdsOutputs)
+            try {
+                in.SetPin(Pin::Clr, clrBefore);
+            } catch (const InstrumentError&) {
+                // The first failure is the one to report.
+            }
+        throw;
+    }
+
     if (holdsOutputs)
         in.SetPin(Pin::Clr, setup.clr.value_or(clrBefore));
-    else
-        pin(setup.clr, Pin::Clr);
+    else if (setup.clr)
+        in.SetPin(Pin::Clr, *setup.clr);
     if (rampAfterHold) {
         std::vector<std::pair<int16_t, int32_t>> codes;
         for (int16_t ch = 0; ch < kChannelCount; ++ch)

@@ -350,7 +350,11 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"AllOffset", "SOUR:ALL:OFFS 1"}, RefusedCase{"Clear", "OUTP:CLE"},
         RefusedCase{"RegisterData", "REG:WRIT 2,2,100"},
         RefusedCase{"RegisterAll", "REG:WRIT 4,4,1"},
-        RefusedCase{"RegisterClear", "REG:WRIT 4,0,0"}),
+        RefusedCase{"RegisterClear", "REG:WRIT 4,0,0"},
+        // A setup holds every output at 0 V while it is written: refused before it starts.
+        RefusedCase{"Setup", "SYST:SET #242{\"format\":1,\"channels\":{\"C\":{\"data\":100}}}"},
+        RefusedCase{"SetupOtherChannel",
+                    "SYST:SET #242{\"format\":1,\"channels\":{\"A\":{\"data\":100}}}"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MeterCommands, TheSafeStateStopsARunFirst) {
