@@ -446,6 +446,11 @@ void MainForm::ShowChange(const InstrumentChange& c) {
                         .arg(QChar(QLatin1Char(static_cast<char>('A' + c.address))),
                              QString::fromStdString(*owner)),
                     10000);
+            else if (ctx_.instrument.Ramping())
+                statusBar()->showMessage(
+                    tr("Refused: DAC %1 is ramping to its new output; wait for the ramp to end")
+                        .arg(QChar(QLatin1Char(static_cast<char>('A' + c.address)))),
+                    10000);
             break;
         case Kind::ReadWrite:
             if (composer_)
