@@ -6,12 +6,16 @@
 
 namespace tq {
 
-void EnterSafeState(Instrument& instrument, WaveformRun* waveform, MeterRuns* meter) {
+void EnterSafeState(Instrument& instrument, WaveformRun* waveform, MeterRuns* meter,
+                    bool waitForRamp) {
     if (waveform && waveform->Running())
         waveform->Stop();
     if (meter && meter->Active())
         meter->Stop();
-    instrument.GoToSafeState();
+    if (waitForRamp)
+        instrument.GoToSafeStateAndWait();
+    else
+        instrument.GoToSafeState();
 }
 
 }  // namespace tq

@@ -8,7 +8,9 @@ class Instrument;
 class WaveformRun;
 class MeterRuns;
 
-// Either activity may be null. Throws what Instrument::GoToSafeState throws.
-void EnterSafeState(Instrument& instrument, WaveformRun* waveform, MeterRuns* meter);
+// Either activity may be null. Throws what Instrument::GoToSafeState throws. With `waitForRamp`
+// a ramp's waits are waited out within the call (the program's exit).
+void EnterSafeState(Instrument& instrument, WaveformRun* waveform, MeterRuns* meter,
+                    bool waitForRamp = false);
 
 }  // namespace tq

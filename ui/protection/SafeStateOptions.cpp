@@ -1,8 +1,6 @@
 #include "ui/protection/SafeStateOptions.h"
 
-#include "instrument/MeterRuns.h"
 #include "instrument/SafeState.h"
-#include "instrument/Waveform.h"
 
 namespace tq {
 
@@ -59,11 +57,7 @@ std::optional<std::string> SafeStateOptions::ProgramEnding() {
     if (!instrument_.ProtectionOptionsInEffect().safeOnExit || !answered_)
         return std::nullopt;
     try {
-        if (waveform_ && waveform_->Running())
-            waveform_->Stop();
-        if (meter_ && meter_->Active())
-            meter_->Stop();
-        instrument_.GoToSafeStateAndWait();
+        EnterSafeState(instrument_, waveform_, meter_, true);
     } catch (const InstrumentError& e) {
         return std::string("the outputs were not brought to 0 V before the program ended: ") +
                e.what();
