@@ -10,10 +10,13 @@ void RegisterAccess::ShowReadWrite() {
 }
 
 void RegisterAccess::WriteRegister(int16_t address, int16_t regSelect, int32_t data) {
+    WriteRegister(address, regSelect, data, hooks_ && hooks_->PulseAfterDataWrite());
+}
+
+void RegisterAccess::WriteRegister(int16_t address, int16_t regSelect, int32_t data, bool pulse) {
     state_.ReadWrite = 0;
     ShowReadWrite();
     const int16_t commandByte = CommandByte(state_.ReadWrite, regSelect, address);
-    const bool pulse = hooks_ && hooks_->PulseAfterDataWrite();
     if (regSelect != kRegFunction && pulse)
         requests_.WriteAndPulse(commandByte, data);
     else

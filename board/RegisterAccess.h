@@ -31,6 +31,8 @@ public:
     // One word with R/W = 0: 0xD9 (write and pulse) when the register is not the function
     // register and "Pulse After Data Write" is checked, else 0xDD. `data` goes out unchanged.
     void WriteRegister(int16_t address, int16_t regSelect, int32_t data);
+    // The same with the pulse decided by the caller (never for the function register).
+    void WriteRegister(int16_t address, int16_t regSelect, int32_t data, bool pulse);
 
     // Sends the read word twice; the second reply carries the register. Returns 0..65535 and
     // stores it in LastReadBack.

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 
+#include "adapter/intel_hex/IntelHex.h"
 #include "board/AdapterResults.h"
+#include "core/InputExcerpt.h"
 
 namespace tq {
 
@@ -41,6 +43,38 @@ int16_t ConnectBoard(DeviceState& state, Adapter& adapter, const std::string& pr
     if (result != 0 && low == 0)
         return 1;
     return low;
+}
+
+std::string ExplainConnectionResult(const DeviceState& state, int32_t code) {
+    std::string text(ExplainAdapterResult(code));
+    if (text.empty())
+        return text;
+    const std::string& path = state.FirmwarePath;
+    switch (code) {
+        case kResultFirmwareMissing:
+        case kResultFirmwareMalformed:
+        case kResultFirmwareTooLarge: {
+            // The adapter answers with a code alone; reading the file again with the same reader
+            // finds the same fault and says where it lies.
+            FirmwareImage image;
+            std::string why;
+            if (LoadIntelHexFile(path, kProgramRamBytes, image, why) == code && !why.empty())
+                text += " (" + std::string(code == kResultFirmwareMissing ? "expected at " : "") +
+                        InputExcerpt(why, 600) + ")";
+            else if (code == kResultFirmwareMissing)
+                text += " (expected at " + InputExcerpt(path, 600) + ")";
+            break;
+        }
+        case kResultSimulatorImage:
+            text += " (" + InputExcerpt(path, 600) + ")";
+            break;
+        case kResultPathTooLong:
+            text += " (" + std::to_string(path.size()) + " bytes: " + InputExcerpt(path) + ")";
+            break;
+        default:
+            break;
+    }
+    return text;
 }
 
 }  // namespace tq

@@ -25,4 +25,9 @@ bool PathToBytes(DeviceState& state, const std::string& path);
 // attempted then).
 int16_t ConnectBoard(DeviceState& state, Adapter& adapter, const std::string& programFolder);
 
+// The explanation of ConnectBoard's result with what the program knows beyond the code: the
+// firmware path it looked at and, for a file it could not use, why (the line of a malformed
+// file). Empty for a code outside the table.
+std::string ExplainConnectionResult(const DeviceState& state, int32_t code);
+
 }  // namespace tq

@@ -1,4 +1,5 @@
 #include "instrument/Instrument.h"
+#include "instrument/InstrumentCall.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,7 +9,6 @@
 #include <thread>
 #include <utility>
 
-#include "adapter/intel_hex/IntelHex.h"
 #include "board/AdapterResults.h"
 #include "board/BoardRequests.h"
 #include "board/RegisterAccess.h"
@@ -17,26 +17,13 @@
 #include "core/CommandWord.h"
 #include "core/Encoding.h"
 #include "core/Fields.h"
-#include "core/InputExcerpt.h"
-#include "instrument/Temperature.h"
 
 namespace tq {
 namespace {
 
-// What a read-back gives when nothing drives the serial output.
-constexpr int32_t kSilentReadBack = 0xFFFF;
-
 std::string VoltsText(float volts) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", static_cast<double>(volts));
-    return text;
-}
-
-std::string RequestFailureText(int32_t code) {
-    const std::string_view why = ExplainAdapterResult(code);
-    std::string text = "board request failed (" + std::to_string(code) + ")";
-    if (!why.empty())
-        text += ": " + std::string(why);
     return text;
 }
 
@@ -76,51 +63,13 @@ int16_t DeviceState::*FlagField(FunctionFlag flag) {
     return &DeviceState::FnSdoDisable;
 }
 
-// Gives a flag a value for a scope and puts back the one it had.
-class FlagScope {
-public:
-    FlagScope(bool& flag, bool value) : flag_(flag), before_(std::exchange(flag, value)) {}
-    ~FlagScope() { flag_ = before_; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& flag_;
-    bool before_;
-};
-
 }  // namespace
-
-// Counts the requests of one call, however deeply calls nest; the outermost one throws when a
-// request failed, after its whole sequence was sent.
-class Instrument::CallScope {
-public:
-    explicit CallScope(Instrument& instrument) : instrument_(instrument) {
-        if (instrument_.callDepth_++ == 0)
-            instrument_.firstFailure_ = 0;
-    }
-    ~CallScope() { --instrument_.callDepth_; }
-    CallScope(const CallScope&) = delete;
-    CallScope& operator=(const CallScope&) = delete;
-
-    void Done() {
-        if (instrument_.callDepth_ == 1 && instrument_.firstFailure_ < 0) {
-            const int32_t code = std::exchange(instrument_.firstFailure_, 0);
-            throw RequestError(code, RequestFailureText(code));
-        }
-    }
-
-private:
-    Instrument& instrument_;
-};
 
 // What the register routines ask of their caller: the pulse setting and the R/W cell.
 class Instrument::Hooks : public RegisterHooks {
 public:
     explicit Hooks(Instrument& instrument) : instrument_(instrument) {}
-    bool PulseAfterDataWrite() const override {
-        return instrument_.PulseAfterDataWrite() && !instrument_.withoutPulse_;
-    }
+    bool PulseAfterDataWrite() const override { return instrument_.PulseAfterDataWrite(); }
     void ShowReadWrite(int16_t readWrite) override { instrument_.ShowReadWrite(readWrite); }
 
 private:
@@ -132,7 +81,8 @@ Instrument::Instrument(DeviceState& state, BoardRequests& requests, BoardIdentit
       requests_(requests),
       identity_(std::move(identity)),
       hooks_(std::make_unique<Hooks>(*this)),
-      registers_(std::make_unique<RegisterAccess>(state, requests)) {
+      registers_(std::make_unique<RegisterAccess>(state, requests)),
+      mirror_(state) {
     registers_->SetHooks(hooks_.get());
     observer_ = requests_.AddObserver([this](int32_t result) {
         if (result < 0 && firstFailure_ == 0)
@@ -187,47 +137,6 @@ void Instrument::CheckChannel(int16_t channel, bool allowAll) {
             (allowAll ? " (DAC A to D are 0 to 3, ALL DACs 4)" : " (DAC A to D are 0 to 3)"));
 }
 
-int16_t Instrument::ConnectBoard(const std::string& programFolder) {
-    CallScope scope(*this);
-    return tq::ConnectBoard(state_, requests_.BoardAdapter(), programFolder);
-}
-
-std::string Instrument::ExplainResult(int32_t code) {
-    return std::string(ExplainAdapterResult(code));
-}
-
-std::string Instrument::ExplainConnectResult(int32_t code) const {
-    std::string text(ExplainAdapterResult(code));
-    if (text.empty())
-        return text;
-    const std::string& path = state_.FirmwarePath;
-    switch (code) {
-        case kResultFirmwareMissing:
-        case kResultFirmwareMalformed:
-        case kResultFirmwareTooLarge: {
-            // The adapter answers with a code alone; reading the file again with the same reader
-            // finds the same fault and says where it lies.
-            FirmwareImage image;
-            std::string why;
-            if (LoadIntelHexFile(path, kProgramRamBytes, image, why) == code && !why.empty())
-                text += " (" + std::string(code == kResultFirmwareMissing ? "expected at " : "") +
-                        InputExcerpt(why, 600) + ")";
-            else if (code == kResultFirmwareMissing)
-                text += " (expected at " + InputExcerpt(path, 600) + ")";
-            break;
-        }
-        case kResultSimulatorImage:
-            text += " (" + InputExcerpt(path, 600) + ")";
-            break;
-        case kResultPathTooLong:
-            text += " (" + std::to_string(path.size()) + " bytes: " + InputExcerpt(path) + ")";
-            break;
-        default:
-            break;
-    }
-    return text;
-}
-
 void Instrument::SetResolution(int16_t bits) {
     if (bits != 16 && bits != 14)
         throw ValueRangeError("the resolution is 16 or 14 bits, not " + std::to_string(bits));
@@ -244,74 +153,72 @@ void Instrument::SetPulseAfterDataWrite(bool on) {
     Notify(change);
 }
 
-void Instrument::Remember(int16_t address, int16_t reg, int32_t value, bool readBack) {
-    if (readBack && value != kSilentReadBack && reg >= kRegData && reg <= kRegOffset) {
-        // Addresses 4 to 7 read back channel A.
-        KnownChannel& k = known_[static_cast<std::size_t>(address < kAllChannels ? address : 0)];
-        switch (reg) {
-            case kRegData:
-                k.registers.input = value & 0xFFFF;
-                k.input = true;
-                break;
-            case kRegCoarseGain:
-                k.registers.coarse = value & 3;
-                k.coarse = true;
-                break;
-            case kRegFineGain:
-                k.registers.fine = value & 0x3F;
-                k.fine = true;
-                break;
-            default:
-                k.registers.offset = value & 0xFF;
-                k.offset = true;
-                break;
-        }
-    }
-    if (reg == kRegCoarseGain && !(readBack && value == kSilentReadBack)) {
-        if (address >= 0 && address < kChannelCount)
-            knownRange_[static_cast<std::size_t>(address)] = value & 3;
-        else if (address == kAllChannels && !readBack)
-            knownRange_.fill(value & 3);
-        else if (address >= kAllChannels && address < 8 && readBack)
-            // Addresses 4 to 7 read back channel A.
-            knownRange_[0] = value & 3;
-    }
+// --- the one write path ---
+
+void Instrument::CheckClaims(int16_t address, int16_t reg) {
+    const auto refusal = claims_.Check(address, reg, origin_);
+    if (!refusal)
+        return;
+    // The windows swallow instrument errors in their handlers; this lets one of them say why.
+    InstrumentChange change{InstrumentChange::Kind::Refused};
+    change.address = refusal->channel;
+    change.text = refusal->why;
+    Notify(change);
+    throw InstrumentError(refusal->why);
+}
+
+void Instrument::Refuse(int16_t channel, const std::string& why) {
+    lastRefusal_ = why;
+    InstrumentChange change{InstrumentChange::Kind::Refused};
+    change.address = channel;
+    change.value = 1;
+    change.text = why;
+    Notify(change);
+    throw LimitError(why);
+}
+
+void Instrument::Send(int16_t address, int16_t reg, int32_t data, bool pulse) {
+    registers_->WriteRegister(address, reg, data, pulse);
+    mirror_.Written(address, reg, data, pulse);
     InstrumentChange change{InstrumentChange::Kind::Register};
     change.address = address;
     change.reg = reg;
-    change.value = value;
-    change.readBack = readBack;
+    change.value = data;
     Notify(change);
 }
 
 void Instrument::WriteRegister(int16_t address, int16_t reg, int32_t data) {
-    CheckNotOwned(address, reg);
+    CheckClaims(address, reg);
     CallScope scope(*this);
-    const bool pulse = reg != kRegFunction && hooks_->PulseAfterDataWrite();
-    const bool movesOutputs =
-        (reg >= kRegData && reg <= kRegOffset) ||
-        (reg == kRegFunction && (address == kFnClearAll || address == kFnLoadAll));
-    if (movesOutputs && LimitsActive() && !guardOff_) {
-        ConverterModel after = KnownModel(true);
-        after.Write(address, reg, data, pulse);
-        const bool rampable = reg == kRegData || (reg == kRegFunction && address == kFnLoadAll);
-        const bool toSafeState = reg == kRegFunction && address == kFnClearAll;
-        if (GuardChange(after, rampable, toSafeState)) {
-            StartRamp(after, origin_);
+    const bool pulse = reg != kRegFunction && pulseAfterDataWrite_;
+    const bool clear = reg == kRegFunction && address == kFnClearAll;
+    const bool load = reg == kRegFunction && address == kFnLoadAll;
+    if ((reg >= kRegData && reg <= kRegOffset) || clear || load) {
+        const ChangeKind kind = reg == kRegData || load ? ChangeKind::Rampable
+                                : clear                 ? ChangeKind::ToSafeState
+                                                        : ChangeKind::AtOnce;
+        const auto ramp =
+            Admit(kind, [&](ConverterModel& after) { after.Write(address, reg, data, pulse); });
+        if (ramp) {
+            StartRamp(*ramp);
             scope.Done();
             return;
         }
     }
-    registers_->WriteRegister(address, reg, data);
-    TrackWrite(address, reg, data, pulse);
-    Remember(address, reg, data, false);
+    Send(address, reg, data, pulse);
     scope.Done();
 }
 
 int32_t Instrument::ReadRegister(int16_t address, int16_t reg) {
     CallScope scope(*this);
     const int32_t value = registers_->ReadRegister(address, reg);
-    Remember(address, reg, value, true);
+    mirror_.ReadBack(address, reg, value);
+    InstrumentChange change{InstrumentChange::Kind::Register};
+    change.address = address;
+    change.reg = reg;
+    change.value = value;
+    change.readBack = true;
+    Notify(change);
     scope.Done();
     return value;
 }
@@ -326,7 +233,7 @@ VoltageSetting Instrument::SetChannelVoltage(int16_t address, float volts, float
                                              bool refuseBeyondRange) {
     CheckChannel(address, true);
     // Refused before the range read-back, so that nothing at all is sent.
-    CheckNotOwned(address, kRegData);
+    CheckClaims(address, kRegData);
     CallScope scope(*this);
     // The range is that of the channel; "ALL DACs" goes by DAC A's.
     const int16_t rangeChannel = address < kAllChannels ? address : 0;
@@ -337,11 +244,9 @@ VoltageSetting Instrument::SetChannelVoltage(int16_t address, float volts, float
                               VoltsText(range) + " V to " + VoltsText(range) + " V");
     const LimitedVolts limited = VoltsToCode(volts, state_.Resolution, state_.BinaryCoding, range);
     // The voltage asked for is what the user reads in a refusal, not its code's rounding.
-    for (int16_t ch = 0; ch < kChannelCount; ++ch)
-        if (ch == address || address == kAllChannels)
-            if (const auto why =
-                    LimitViolation(ch, limited.volts, limits_[static_cast<std::size_t>(ch)]))
-                Refuse(ch, *why);
+    if (const GuardVerdict verdict = guard_.JudgeTyped(address, limited.volts);
+        verdict.answer == GuardVerdict::Answer::Refuse)
+        Refuse(verdict.channel, verdict.why);
     WriteDataRegister(address, limited.code);
     scope.Done();
     return {limited.volts, limited.code, range};
@@ -394,9 +299,7 @@ int32_t Instrument::RangeCode(int16_t channel) {
 }
 
 std::optional<int32_t> Instrument::KnownRangeCode(int16_t channel) const {
-    if (channel < 0 || channel >= kChannelCount)
-        return std::nullopt;
-    return knownRange_[static_cast<std::size_t>(channel)];
+    return mirror_.RangeCode(channel);
 }
 
 float Instrument::ChannelRangeVolts(int16_t channel) {
@@ -490,32 +393,31 @@ void Instrument::LoadAllChannels() {
 
 void Instrument::SetPin(Pin pin, bool high) {
     CallScope scope(*this);
-    const bool movesOutputs =
-        pin == Pin::Ldac || pin == Pin::Clr || pin == Pin::Rstin || pin == Pin::BinaryCoding;
-    if (movesOutputs && LimitsActive() && !guardOff_) {
-        ConverterModel after = KnownModel(true);
-        const bool ldacFalls = after.ldacHigh && pin == Pin::Ldac && !high;
-        switch (pin) {
-            case Pin::Ldac:
-                after.ldacHigh = high;
-                break;
-            case Pin::Clr:
-                after.clrHigh = high;
-                break;
-            case Pin::Rstin:
-                after.rstinHigh = high;
-                break;
-            default:
-                after.binaryCoding = high;
-                break;
-        }
-        if (ldacFalls)
-            after.Load();
-        GuardChange(after, false, !high && (pin == Pin::Clr || pin == Pin::Rstin));
+    if (pin == Pin::Ldac || pin == Pin::Clr || pin == Pin::Rstin || pin == Pin::BinaryCoding) {
+        const bool toZero = !high && (pin == Pin::Clr || pin == Pin::Rstin);
+        Admit(toZero ? ChangeKind::ToSafeState : ChangeKind::AtOnce, [&](ConverterModel& after) {
+            const bool ldacFalls = after.ldacHigh && pin == Pin::Ldac && !high;
+            switch (pin) {
+                case Pin::Ldac:
+                    after.ldacHigh = high;
+                    break;
+                case Pin::Clr:
+                    after.clrHigh = high;
+                    break;
+                case Pin::Rstin:
+                    after.rstinHigh = high;
+                    break;
+                default:
+                    after.binaryCoding = high;
+                    break;
+            }
+            if (ldacFalls)
+                after.Load();
+        });
     }
     // LDAC falling loads every DAC register from its input register.
     if (pin == Pin::Ldac && !high && state_.LdacPin != 0)
-        TrackWrite(kFnLoadAll, kRegFunction, 0, false);
+        mirror_.Written(kFnLoadAll, kRegFunction, 0, false);
     state_.*PinField(pin) = high ? 1 : 0;
     requests_.SendPinWord();
     Notify(InstrumentChange{InstrumentChange::Kind::Pins});
@@ -582,88 +484,79 @@ int32_t Instrument::AdoptFunctionRegister() {
     return image;
 }
 
-void Instrument::CheckNotOwned(int16_t address, int16_t reg) {
-    const bool channelRegister =
-        reg == kRegData || reg == kRegCoarseGain || reg == kRegFineGain || reg == kRegOffset;
-    // CLEAR moves every output. (LOAD moves none a run drives: nobody else writes their input.)
-    const bool clear = reg == kRegFunction && address == kFnClearAll;
-    if (!channelRegister && !clear)
-        return;
-    for (int16_t channel = 0; channel < kChannelCount; ++channel) {
-        const bool hit =
-            clear || address == channel || (channelRegister && address == kAllChannels);
-        if (hit && ramp_ && ramp_->moving[static_cast<std::size_t>(channel)] && origin_ != &ramp_) {
-            InstrumentChange change{InstrumentChange::Kind::Refused};
-            change.address = channel;
-            Notify(change);
-            throw InstrumentError(ChannelName(channel) +
-                                  " is ramping to its new output; wait for the ramp to end");
-        }
-        const Claim& claim = claims_[static_cast<std::size_t>(channel)];
-        // A ramp writes for whoever started it.
-        const bool ownRamp = ramp_ && origin_ == &ramp_ && ramp_->origin == claim.owner;
-        if (claim.owner == nullptr || claim.owner == origin_ || ownRamp)
-            continue;
-        if (!hit)
-            continue;
-        // The windows swallow instrument errors in their handlers; this lets one of them say why.
-        InstrumentChange change{InstrumentChange::Kind::Refused};
-        change.address = channel;
-        Notify(change);
-        throw InstrumentError("DAC " + std::string(1, static_cast<char>('A' + channel)) +
-                              " is driven by " + claim.name + "; stop it to change the output");
-    }
-}
+// --- channel claims and activities ---
 
 void Instrument::ClaimChannels(const void* owner, const std::vector<int16_t>& channels,
                                const std::string& ownerName) {
-    for (const int16_t channel : channels) {
-        CheckChannel(channel, false);
-        const Claim& claim = claims_[static_cast<std::size_t>(channel)];
-        if (claim.owner != nullptr && claim.owner != owner)
-            throw InstrumentError("DAC " + std::string(1, static_cast<char>('A' + channel)) +
-                                  " is driven by " + claim.name + " already");
-    }
-    for (const int16_t channel : channels)
-        claims_[static_cast<std::size_t>(channel)] = {owner, ownerName};
+    claims_.Claim(owner, channels, ownerName,
+                  " is driven by " + ownerName + "; stop it to change the output");
 }
 
 void Instrument::ReleaseChannels(const void* owner) {
-    for (Claim& claim : claims_)
-        if (claim.owner == owner)
-            claim = {};
+    claims_.Release(owner);
 }
 
-std::optional<std::string> Instrument::ChannelOwner(int16_t channel) const {
-    if (channel < 0 || channel >= kChannelCount)
-        return std::nullopt;
-    const Claim& claim = claims_[static_cast<std::size_t>(channel)];
-    if (claim.owner == nullptr)
-        return std::nullopt;
-    return claim.name;
+void Instrument::BeginActivity(Activity activity) {
+    activity.startedBy = origin_;
+    ClaimChannels(activity.owner, activity.channels, activity.name);
+    InstrumentChange change{InstrumentChange::Kind::Activity};
+    change.value = 1;
+    change.activity = &activities_.Add(std::move(activity));
+    Notify(change);
+}
+
+void Instrument::AdvanceActivity(const void* owner, int64_t done, int64_t total,
+                                 std::string progress) {
+    Activity* activity = activities_.Find(owner);
+    if (!activity)
+        return;
+    activity->done = done;
+    activity->total = total;
+    activity->progress = std::move(progress);
+    InstrumentChange change{InstrumentChange::Kind::Activity};
+    change.value = 2;
+    change.activity = activity;
+    Notify(change);
+}
+
+void Instrument::EndActivity(const void* owner, const std::string& error) {
+    claims_.Release(owner);
+    const Activity* running = activities_.Find(owner);
+    if (!running)
+        return;
+    const Activity ended = *running;
+    activities_.Remove(owner);
+    InstrumentChange change{InstrumentChange::Kind::Activity};
+    change.value = 0;
+    change.text = error;
+    change.activity = &ended;
+    Notify(change);
 }
 
 void Instrument::WriteChannelsTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {
     CheckCodesTogether(codes);
     CallScope scope(*this);
-    if (LimitsActive() && !guardOff_)
-        GuardChange(ModelAfterCodes(codes), false);
-    WriteCodesTogether(codes);
+    Admit(ChangeKind::AtOnce, [&](ConverterModel& after) {
+        for (const auto& [channel, code] : codes)
+            after.Write(channel, kRegData, state_.Resolution == 14 ? code * 4 : code, false);
+        after.Load();
+    });
+    SendCodesTogether(codes);
     scope.Done();
 }
 
 void Instrument::MoveChannelsTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {
     CheckCodesTogether(codes);
     CallScope scope(*this);
-    if (LimitsActive() && !guardOff_) {
-        const ConverterModel after = ModelAfterCodes(codes);
-        if (GuardChange(after, true)) {
-            StartRamp(after, origin_);
-            scope.Done();
-            return;
-        }
-    }
-    WriteCodesTogether(codes);
+    const auto ramp = Admit(ChangeKind::Rampable, [&](ConverterModel& after) {
+        for (const auto& [channel, code] : codes)
+            after.Write(channel, kRegData, state_.Resolution == 14 ? code * 4 : code, false);
+        after.Load();
+    });
+    if (ramp)
+        StartRamp(*ramp);
+    else
+        SendCodesTogether(codes);
     scope.Done();
 }
 
@@ -671,92 +564,26 @@ void Instrument::CheckCodesTogether(const std::vector<std::pair<int16_t, int32_t
     const int32_t top = state_.Resolution == 14 ? 16383 : 65535;
     for (const auto& [channel, code] : codes) {
         CheckChannel(channel, false);
-        CheckNotOwned(channel, kRegData);
+        CheckClaims(channel, kRegData);
         if (code < 0 || code > top)
             throw ValueRangeError("data code " + std::to_string(code) + " is outside 0 to " +
                                   std::to_string(top));
     }
 }
 
-ConverterModel Instrument::ModelAfterCodes(const std::vector<std::pair<int16_t, int32_t>>& codes) {
-    ConverterModel after = KnownModel(true);
+// The whole change was judged at once: its single writes go out without a pulse, then one LOAD.
+void Instrument::SendCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {
+    CallScope scope(*this);
     for (const auto& [channel, code] : codes)
-        after.Write(channel, kRegData, state_.Resolution == 14 ? code * 4 : code, false);
-    after.Load();
-    return after;
-}
-
-void Instrument::WriteCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {
-    CallScope scope(*this);
-    {
-        // The whole change was judged at once; its single writes are not judged again.
-        const FlagScope unguarded(guardOff_, true);
-        const FlagScope unpulsed(withoutPulse_, true);
-        for (const auto& [channel, code] : codes)
-            WriteDataRegister(channel, code);
-        LoadAllChannels();
-    }
+        Send(channel, kRegData, state_.Resolution == 14 ? Mul32(code, 4) : code, false);
+    Send(kFnLoadAll, kRegFunction, 0, false);
     scope.Done();
-}
-
-TemperatureReading Instrument::MeasureTemperature() {
-    CallScope scope(*this);
-    const bool sdoBefore = state_.FnSdoDisable != 0;
-    // The readings are taken with the converter's serial data output off.
-    SetFunctionFlag(FunctionFlag::SdoDisable, true);
-    // The first two readings settle the board's converter; only the third counts. A reading
-    // that does not fit the request's 16 bits counts as -1, outside the converter's range.
-    int32_t reading = -1;
-    for (int i = 0; i < kTemperatureReadings; ++i) {
-        try {
-            reading = requests_.ReadAdcWord();
-        } catch (const NumericError&) {
-            reading = -1;
-        }
-    }
-    // Leaving the serial output off would make every later register read-back all ones.
-    SetFunctionFlag(FunctionFlag::SdoDisable, sdoBefore);
-    scope.Done();
-    if (reading < 0 || reading >= kTemperatureCounts)
-        throw ReadingError("the temperature converter's reading is outside 0 to 4095");
-    return TemperatureFromCounts(static_cast<int16_t>(reading));
-}
-
-void Instrument::WriteComposedWord() {
-    // The word as composed: the protection's read-backs below set the R/W cell on their way.
-    const int16_t readWrite = state_.ReadWrite;
-    const int16_t address = state_.Address;
-    const int16_t reg = state_.RegSelect;
-    const int32_t data = state_.DataValue;
-    const bool write = readWrite == 0;
-    if (write)
-        CheckNotOwned(address, reg);
-    CallScope scope(*this);
-    if (write && LimitsActive() && !guardOff_) {
-        ConverterModel after = KnownModel(true);
-        after.Write(address, reg, data, false);
-        GuardChange(after, false, reg == kRegFunction && address == kFnClearAll);
-        state_.ReadWrite = readWrite;
-        ShowReadWrite(readWrite);
-    }
-    requests_.WriteWord(CommandByte(readWrite, reg, address), data);
-    if (write)
-        TrackWrite(address, reg, data, false);
-    scope.Done();
-}
-
-std::array<uint8_t, 2> Instrument::LegacyRead() {
-    CallScope scope(*this);
-    requests_.LegacyRead();
-    scope.Done();
-    return {state_.ReceiveBuffer[0], state_.ReceiveBuffer[1]};
 }
 
 // --- output protection ---
 
 void Instrument::SetLimits(int16_t channel, const ChannelLimits& limits) {
-    CheckChannelLimits(channel, limits);
-    limits_[static_cast<std::size_t>(channel)] = limits;
+    guard_.SetLimits(channel, limits);
     InstrumentChange change{InstrumentChange::Kind::Protection};
     change.address = channel;
     Notify(change);
@@ -764,12 +591,7 @@ void Instrument::SetLimits(int16_t channel, const ChannelLimits& limits) {
 
 const ChannelLimits& Instrument::Limits(int16_t channel) const {
     CheckChannel(channel, false);
-    return limits_[static_cast<std::size_t>(channel)];
-}
-
-bool Instrument::LimitsActive() const {
-    return std::any_of(limits_.begin(), limits_.end(),
-                       [](const ChannelLimits& limits) { return limits.Active(); });
+    return guard_.LimitsOf(channel);
 }
 
 void Instrument::SetProtectionOptions(const ProtectionOptions& options) {
@@ -779,35 +601,12 @@ void Instrument::SetProtectionOptions(const ProtectionOptions& options) {
     Notify(change);
 }
 
-ConverterModel Instrument::ModelWithPins() const {
-    ConverterModel model;
-    for (std::size_t ch = 0; ch < known_.size(); ++ch) {
-        model.channels[ch] = known_[ch].registers;
-        if (!known_[ch].dac) {
-            // The DAC register cannot be read: until a write or LOAD sets it, it is taken to hold
-            // what the input register does, as after any LOAD.
-            model.channels[ch].dac = model.channels[ch].input;
-            model.dacAssumed[ch] = true;
-        }
-    }
-    model.ldacHigh = state_.LdacPin != 0;
-    model.clrHigh = state_.ClrPin != 0;
-    model.rstinHigh = state_.RstinPin != 0;
-    model.binaryCoding = state_.BinaryCoding != 0;
-    return model;
-}
-
 ConverterModel Instrument::KnownModel(bool readUnknown) {
-    const auto unknown = [this] {
-        return std::any_of(known_.begin(), known_.end(), [](const KnownChannel& k) {
-            return !(k.input && k.coarse && k.fine && k.offset);
-        });
-    };
-    if (readUnknown && unknown()) {
+    if (readUnknown && !mirror_.AllRead()) {
         CallScope scope(*this);
         WithSerialOutput([&] {
             for (int16_t ch = 0; ch < kChannelCount; ++ch) {
-                const KnownChannel& k = known_[static_cast<std::size_t>(ch)];
+                const ConverterMirror::Channel& k = mirror_.At(ch);
                 if (!k.input)
                     ReadRegister(ch, kRegData);
                 if (!k.coarse)
@@ -824,235 +623,20 @@ ConverterModel Instrument::KnownModel(bool readUnknown) {
             const int32_t code = std::exchange(firstFailure_, 0);
             throw RequestError(code, RequestFailureText(code));
         }
-        if (unknown())
+        if (!mirror_.AllRead())
             throw InstrumentError(
                 "the output protection cannot read the channels' registers back (the serial "
                 "output answers all ones); nothing was written");
         scope.Done();
     }
-    return ModelWithPins();
-}
-
-void Instrument::TrackWrite(int16_t address, int16_t reg, int32_t value, bool pulse) {
-    ConverterModel model = ModelWithPins();
-    model.Write(address, reg, value, pulse);
-    const bool load = pulse || (reg == kRegFunction && address == kFnLoadAll);
-    const bool clear = reg == kRegFunction && address == kFnClearAll;
-    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
-        KnownChannel& k = known_[static_cast<std::size_t>(ch)];
-        k.registers = model.channels[static_cast<std::size_t>(ch)];
-        if (reg != kRegFunction && (address == ch || address == kAllChannels)) {
-            switch (reg) {
-                case kRegData:
-                    k.input = true;
-                    k.dac = k.dac || !model.ldacHigh;
-                    break;
-                case kRegCoarseGain:
-                    k.coarse = true;
-                    break;
-                case kRegFineGain:
-                    k.fine = true;
-                    break;
-                case kRegOffset:
-                    k.offset = true;
-                    break;
-                default:
-                    break;
-            }
-        }
-        if (load)
-            k.dac = k.input;
-        if (clear)
-            k.dac = true;
-    }
-}
-
-bool Instrument::GuardChange(const ConverterModel& after, bool rampable, bool toSafeState) {
-    const ConverterModel before = ModelWithPins();
-    bool ramp = false;
-    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
-        const ChannelLimits& limits = limits_[static_cast<std::size_t>(ch)];
-        const double from = before.Output(ch);
-        const double to = after.Output(ch);
-        // An output whose DAC register was only assumed is judged whenever the change sets it.
-        const auto index = static_cast<std::size_t>(ch);
-        const bool learnt = before.dacAssumed[index] && !after.dacAssumed[index];
-        if (!limits.Active() || (to == from && !learnt))
-            continue;
-        // A code is the nearest to the voltage typed: half an LSB beyond a limit is the limit.
-        const double halfLsb = 0.5 * after.LsbVolts(ch);
-        if (const auto why = LimitViolation(ch, to, limits, halfLsb))
-            Refuse(ch, *why);
-        if (!limits.rampStep || std::fabs(to - from) <= *limits.rampStep + halfLsb)
-            continue;
-        if (rampable)
-            ramp = true;
-        else if (!toSafeState)
-            Refuse(ch, ChannelName(ch) + ": the change moves the output by " +
-                           LimitVoltsText(to - from) + " V at once, more than its ramp step of " +
-                           LimitVoltsText(*limits.rampStep) +
-                           " V; bring the output to 0 V first (Safe State) and change it there");
-    }
-    return ramp;
-}
-
-void Instrument::Refuse(int16_t channel, const std::string& why) {
-    lastRefusal_ = why;
-    InstrumentChange change{InstrumentChange::Kind::Refused};
-    change.address = channel;
-    change.value = 1;
-    Notify(change);
-    throw LimitError(why);
+    return mirror_.Model();
 }
 
 void Instrument::CheckPlannedOutputs(const ConverterModel& planned,
                                      const std::array<ChannelLimits, kChannelCount>* extra) {
-    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
-        const double volts = planned.Output(ch);
-        const double halfLsb = 0.5 * planned.LsbVolts(ch);
-        const auto index = static_cast<std::size_t>(ch);
-        if (const auto why = LimitViolation(ch, volts, limits_[index], halfLsb))
-            Refuse(ch, *why);
-        if (extra)
-            if (const auto why = LimitViolation(ch, volts, (*extra)[index], halfLsb))
-                Refuse(ch, *why);
-    }
-}
-
-const void* Instrument::RampOrigin() const {
-    return ramp_ ? ramp_->origin : nullptr;
-}
-
-void Instrument::StartRamp(const ConverterModel& target, const void* origin) {
-    const ConverterModel before = ModelWithPins();
-    Ramp ramp;
-    ramp.binaryCoding = target.binaryCoding;
-    ramp.origin = origin;
-    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
-        const auto index = static_cast<std::size_t>(ch);
-        const ChannelRegisters& from = before.channels[index];
-        const ChannelRegisters& to = target.channels[index];
-        ramp.from[index] = OrdinalOfCode(from.dac, ramp.binaryCoding);
-        ramp.to[index] = OrdinalOfCode(to.dac, ramp.binaryCoding);
-        ramp.finalInput[index] = to.input;
-        ramp.moving[index] = ramp.from[index] != ramp.to[index] || from.input != to.input;
-        const ChannelLimits& limits = limits_[index];
-        if (!ramp.moving[index] || !limits.rampStep)
-            continue;
-        // A code's rounding does not make a step of its own.
-        const double swing =
-            std::fabs(target.Output(ch) - before.Output(ch)) - 0.5 * target.LsbVolts(ch);
-        const double steps = std::max(1.0, std::ceil(swing / *limits.rampStep));
-        ramp.steps = std::max(ramp.steps, static_cast<int>(std::min(steps, 65536.0)));
-        ramp.waitSeconds = std::max(ramp.waitSeconds, limits.rampWaitSeconds);
-    }
-    ramp_ = ramp;
-    rampError_.clear();
-    InstrumentChange change{InstrumentChange::Kind::Ramp};
-    change.value = 1;
-    Notify(change);
-    SendRampStep();
-    ContinueRamp();
-}
-
-void Instrument::SendRampStep() {
-    Ramp& ramp = *ramp_;
-    ++ramp.done;
-    std::vector<std::pair<int16_t, int32_t>> codes;
-    const bool narrow = state_.Resolution == 14;
-    for (int16_t ch = 0; ch < kChannelCount; ++ch) {
-        const auto index = static_cast<std::size_t>(ch);
-        if (!ramp.moving[index])
-            continue;
-        int32_t frame = ramp.finalInput[index];
-        if (ramp.done < ramp.steps) {
-            const double share = static_cast<double>(ramp.done) / ramp.steps;
-            int32_t ordinal =
-                RoundToInt32(ramp.from[index] + (ramp.to[index] - ramp.from[index]) * share);
-            if (narrow)
-                ordinal &= ~3;  // the 14-bit device takes codes in steps of 4 here
-            frame = CodeOfOrdinal(ordinal, ramp.binaryCoding);
-        }
-        codes.emplace_back(ch, narrow ? frame / 4 : frame);
-    }
-    const Origin own(*this, &ramp_);
-    try {
-        WriteCodesTogether(codes);
-    } catch (const InstrumentError& e) {
-        EndRamp(e.what());
-        throw;
-    }
-    if (ramp.done >= ramp.steps)
-        EndRamp({});
-}
-
-void Instrument::ContinueRamp() {
-    while (ramp_) {
-        const double wait = ramp_->waitSeconds;
-        if (wait > 0.0 && rampTimer_ && !waitInCall_) {
-            rampTimer_->WakeAt(rampTimer_->Now() + wait);
-            return;
-        }
-        if (wait > 0.0 && waitInCall_)
-            std::this_thread::sleep_for(std::chrono::duration<double>(wait));
-        SendRampStep();
-    }
-}
-
-void Instrument::RampStep() {
-    if (!ramp_)
-        return;
-    try {
-        SendRampStep();
-        ContinueRamp();
-    } catch (const InstrumentError&) {
-        // EndRamp kept why; the listeners have been told.
-    }
-}
-
-void Instrument::EndRamp(const std::string& error) {
-    if (!ramp_)
-        return;
-    ramp_.reset();
-    rampError_ = error;
-    if (rampTimer_)
-        rampTimer_->Cancel();
-    InstrumentChange change{InstrumentChange::Kind::Ramp};
-    change.value = 0;
-    Notify(change);
-}
-
-void Instrument::StopRamp() {
-    EndRamp("the ramp was stopped before its end");
-}
-
-void Instrument::GoToSafeState() {
-    EndRamp("the safe state took over");
-    // The safe state goes before any activity's claim.
-    claims_.fill({});
-    CallScope scope(*this);
-    const int32_t zero = state_.BinaryCoding != 0 ? 0x8000 : 0;
-    const int32_t zeroCode = state_.Resolution == 14 ? zero / 4 : zero;
-    std::vector<std::pair<int16_t, int32_t>> codes;
-    for (int16_t ch = 0; ch < kChannelCount; ++ch)
-        codes.emplace_back(ch, zeroCode);
-    const bool ramps = std::any_of(limits_.begin(), limits_.end(),
-                                   [](const ChannelLimits& limits) { return limits.rampStep; });
-    if (ramps) {
-        ConverterModel target = KnownModel(true);
-        for (ChannelRegisters& c : target.channels)
-            c.input = zero;
-        target.Load();
-        StartRamp(target, origin_);
-    } else {
-        WriteCodesTogether(codes);
-    }
-    scope.Done();
-}
-
-void Instrument::GoToSafeStateAndWait() {
-    const FlagScope inCall(waitInCall_, true);
-    GoToSafeState();
+    const GuardVerdict verdict = guard_.JudgePlanned(planned, extra);
+    if (verdict.answer == GuardVerdict::Answer::Refuse)
+        Refuse(verdict.channel, verdict.why);
 }
 
 }  // namespace tq

@@ -7,6 +7,11 @@
 // A call sends its whole sequence of requests as the windows' handlers always have; if any of
 // them failed, the call then throws RequestError with the adapter's code and explanation. After
 // every change it tells its listeners what changed, so every view shows the board as it is.
+//
+// It is a facade over its components: the converter mirror (what the program knows of every
+// register, pin and flag), the channel claims, the output guard (send, ramp or refuse), the
+// activity registry (ramps and runs) and the board link. Every write takes one path: claims,
+// guard, send, mirror, notify.
 
 #include <array>
 #include <cstdint>
@@ -18,8 +23,13 @@
 
 #include "core/DeviceState.h"
 #include "core/Tables.h"
+#include "instrument/Activities.h"
+#include "instrument/ChannelClaims.h"
+#include "instrument/ConverterMirror.h"
 #include "instrument/InstrumentErrors.h"
+#include "instrument/OutputGuard.h"
 #include "instrument/OutputProtection.h"
+#include "instrument/Ramp.h"
 #include "instrument/RunTimer.h"
 #include "instrument/Temperature.h"
 
@@ -47,16 +57,19 @@ struct InstrumentChange {
         Resolution,           // value 16 or 14
         RequestResult,        // a board request finished with this result (negative: failed)
         Refused,     // a change refused: value 0 a running activity owns the channel (address),
-                     // 1 the output protection's limits (LastRefusal() says why)
+                     // 1 the output protection's limits; text says why
         Protection,  // limits or protection options changed (address: the channel, or -1)
-        Ramp,        // value 1: a ramp began; 0: it ended (RampError() says why when it failed)
+        Activity,    // value 1: an activity began, 2: it advanced, 0: it ended (text: why it
+                     // stopped before its end, or ""); activity: what it is
     };
     Kind kind;
     int16_t address = 0;
     int16_t reg = 0;
     int32_t value = 0;
-    bool readBack = false;         // Register: read back rather than written
-    const void* origin = nullptr;  // who asked (see Instrument::Origin)
+    bool readBack = false;                   // Register: read back rather than written
+    const void* origin = nullptr;            // who asked (see Instrument::Origin)
+    std::string text{};                      // what a view shows of it (Refused, Activity)
+    const tq::Activity* activity = nullptr;  // Activity: valid during the notification
 };
 
 struct BoardIdentity {
@@ -194,7 +207,7 @@ public:
         }
     }
 
-    // --- channels owned by a running activity ---
+    // --- channel claims and activities ---
 
     // While `owner` holds a channel, a write that would move its output (its data, gain or offset
     // registers, ALL DACs, CLEAR) made under any other origin throws InstrumentError naming the
@@ -205,9 +218,23 @@ public:
     void ReleaseChannels(const void* owner);
     // Throws what a write of `reg` at `address` would throw because a running activity or a ramp
     // holds the channel (InstrumentError naming it), without sending anything.
-    void CheckMayWrite(int16_t address, int16_t reg) { CheckNotOwned(address, reg); }
+    void CheckMayWrite(int16_t address, int16_t reg) { CheckClaims(address, reg); }
     // The owner's name for a held channel, or nothing.
-    std::optional<std::string> ChannelOwner(int16_t channel) const;
+    std::optional<std::string> ChannelOwner(int16_t channel) const {
+        return claims_.OwnerName(channel);
+    }
+
+    // An activity begins: it claims its channels (InstrumentError, and nothing begins, when
+    // another holds one) and the listeners hear of it. Its startedBy is the current origin.
+    void BeginActivity(Activity activity);
+    // It made progress: `done` of `total` steps, and what a view shows of it.
+    void AdvanceActivity(const void* owner, int64_t done, int64_t total, std::string progress = {});
+    // It ended (`error`: why it stopped before its end): its channels are free again.
+    void EndActivity(const void* owner, const std::string& error = {});
+    const std::vector<Activity>& Activities() const { return activities_.All(); }
+    // Any running activity that `startedBy` started.
+    bool RunsActivityOf(const void* startedBy) const { return activities_.AnyStartedBy(startedBy); }
+
     // Each channel's N-bit data code without the pulse, then one LOAD, so that all outputs change
     // at once. A code outside the resolution is a ValueRangeError before anything is sent. With
     // limits set, a change beyond a channel's ramp step is refused (a run's step is one step).
@@ -222,7 +249,7 @@ public:
     void SetLimits(int16_t channel, const ChannelLimits& limits);
     const ChannelLimits& Limits(int16_t channel) const;
     // Any channel has a limit or a ramp.
-    bool LimitsActive() const;
+    bool LimitsActive() const { return guard_.Active(); }
     void SetProtectionOptions(const ProtectionOptions& options);
     const ProtectionOptions& ProtectionOptionsInEffect() const { return protectionOptions_; }
     // Why the last change was refused by the limits ("DAC B: 3 V is above its limit of 2 V").
@@ -254,6 +281,7 @@ public:
     // The converter as the program knows it; with `readUnknown`, registers it has not seen
     // written or read since start are read back first.
     ConverterModel KnownModel(bool readUnknown);
+    const ConverterMirror& Mirror() const { return mirror_; }
 
     // --- temperature ---
 
@@ -284,31 +312,25 @@ private:
 
     void ShowReadWrite(int16_t readWrite);
     void Notify(InstrumentChange change);
-    void Remember(int16_t address, int16_t reg, int32_t value, bool readBack);
-    int32_t WriteDataRegister(int16_t address, int32_t code);
     static void CheckChannel(int16_t channel, bool allowAll);
-    void CheckNotOwned(int16_t address, int16_t reg);
+    int32_t WriteDataRegister(int16_t address, int32_t code);
 
-    // Output protection: whether a write or pin change may go out as asked. Returns true when
-    // the change must go out as a ramp instead (only for `rampable` changes: data writes and
-    // LOAD); throws LimitError when it must not go out. A change `toSafeState` (CLEAR, CLR or
-    // RSTIN low) may move an output to 0 V at once whatever its ramp.
-    bool GuardChange(const ConverterModel& after, bool rampable, bool toSafeState = false);
-    void TrackWrite(int16_t address, int16_t reg, int32_t value, bool pulse);
+    // The one write path: the claims, the guard, then Send.
+    void CheckClaims(int16_t address, int16_t reg);
+    // The guard's judgement of `change` applied to the known converter: nothing when it may be
+    // sent, the target when it must go out as a ramp; a refusal throws LimitError.
+    template <typename Change>
+    std::optional<ConverterModel> Admit(ChangeKind kind, Change&& change);
     [[noreturn]] void Refuse(int16_t channel, const std::string& why);
-    void StartRamp(const ConverterModel& target, const void* origin);
+    // Sends a judged register write, mirrors it and notifies.
+    void Send(int16_t address, int16_t reg, int32_t data, bool pulse);
+    void SendCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
+    void CheckCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
+
+    void StartRamp(const ConverterModel& target);
     void SendRampStep();
     void ContinueRamp();
     void EndRamp(const std::string& error);
-    void CheckCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
-    ConverterModel ModelAfterCodes(const std::vector<std::pair<int16_t, int32_t>>& codes);
-    void WriteCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
-    ConverterModel ModelWithPins() const;
-
-    struct Claim {
-        const void* owner = nullptr;
-        std::string name;
-    };
 
     DeviceState& state_;
     BoardRequests& requests_;
@@ -317,38 +339,21 @@ private:
     std::unique_ptr<Hooks> hooks_;
     std::unique_ptr<RegisterAccess> registers_;
     bool pulseAfterDataWrite_ = false;
-    std::array<std::optional<int32_t>, kChannelCount> knownRange_{};
     std::vector<std::pair<int, Listener>> listeners_;
     int nextListener_ = 1;
     const void* origin_ = nullptr;
     int callDepth_ = 0;
     int32_t firstFailure_ = 0;  // the first failed request's result in the current call
-    std::array<Claim, kChannelCount> claims_{};
-    bool withoutPulse_ = false;  // a write of several channels loads them itself
 
-    // What the program knows of each channel's registers, for the output protection.
-    struct KnownChannel {
-        ChannelRegisters registers;
-        bool input = false, dac = false, coarse = false, fine = false, offset = false;
-    };
-    std::array<KnownChannel, kChannelCount> known_{};
-    std::array<ChannelLimits, kChannelCount> limits_{};
+    ConverterMirror mirror_;
+    ChannelClaims claims_;
+    OutputGuard guard_;
+    ActivityRegistry activities_;
     ProtectionOptions protectionOptions_;
     std::string lastRefusal_;
-    bool guardOff_ = false;    // the ramp's and the safe state's own writes
-    bool waitInCall_ = false;  // a ramp's waits are slept within the call (at exit)
 
-    struct Ramp {
-        std::array<int32_t, kChannelCount> from{}, to{};  // ordinals of the DAC registers
-        std::array<bool, kChannelCount> moving{};
-        std::array<int32_t, kChannelCount> finalInput{};
-        bool binaryCoding = true;
-        int steps = 1;
-        int done = 0;
-        double waitSeconds = 0.0;
-        const void* origin = nullptr;
-    };
     std::optional<Ramp> ramp_;
+    const void* rampOrigin_ = nullptr;
     RunTimer* rampTimer_ = nullptr;
     std::string rampError_;
 };

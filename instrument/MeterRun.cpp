@@ -44,7 +44,7 @@ MeterRun::~MeterRun() {
     // No callback may reach a run that is gone.
     meter_.Cancel();
     timer_.Cancel();
-    instrument_.ReleaseChannels(this);
+    instrument_.EndActivity(this, "stopped");
 }
 
 bool MeterRun::Owns(int16_t channel) const {
@@ -57,7 +57,7 @@ bool MeterRun::Launch(std::vector<int16_t> channels, int total, const std::strin
         return false;
     }
     const auto refuse = [&](const std::string& why) {
-        instrument_.ReleaseChannels(this);
+        instrument_.EndActivity(this, why);
         message_ = "the run did not start: " + why;
         state_ = State::Failed;
         if (onChange)
@@ -66,7 +66,13 @@ bool MeterRun::Launch(std::vector<int16_t> channels, int total, const std::strin
     };
     std::vector<int32_t> before;
     try {
-        instrument_.ClaimChannels(this, channels, name);
+        const ActivityKind kind = name == "the linearity test" ? ActivityKind::LinearityTest
+                                  : name == "the automatic calibration"
+                                      ? ActivityKind::AutomaticCalibration
+                                      : ActivityKind::MeterRun;
+        Activity activity{kind, this, nullptr, name, channels};
+        activity.total = total;
+        instrument_.BeginActivity(std::move(activity));
     } catch (const InstrumentError& e) {
         return refuse(std::string(e.what()) + "; stop it first");
     }
@@ -148,6 +154,7 @@ void MeterRun::Continue() {
 
 void MeterRun::Step(const std::string& message) {
     message_ = message;
+    instrument_.AdvanceActivity(this, done_, total_, message_);
     if (onChange)
         onChange();
 }
@@ -192,7 +199,7 @@ void MeterRun::End(State state, const std::string& message) {
         text.pop_back();
     // A report of several lines gets where the outputs are as a line of its own.
     const std::string where = Restore();
-    instrument_.ReleaseChannels(this);
+    instrument_.EndActivity(this, state == State::Finished ? std::string() : text);
     claimed_ = false;
     message_ = text.find('\n') == std::string::npos ? text + where : text + "\n" + where.substr(2);
     if (onChange)

@@ -1,7 +1,7 @@
 #include "instrument/TemperatureLog.h"
 
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 
 namespace tq {
 
@@ -46,6 +46,8 @@ TemperatureLog::TemperatureLog(Instrument& instrument, RunTimer& timer, WallCloc
 
 TemperatureLog::~TemperatureLog() {
     timer_.Cancel();
+    if (running_)
+        instrument_.EndActivity(this);
 }
 
 void TemperatureLog::Start(double intervalSeconds, LineSink sink) {
@@ -64,11 +66,14 @@ void TemperatureLog::Start(double intervalSeconds, LineSink sink) {
     }
     running_ = true;
     start_ = timer_.Now();
+    instrument_.BeginActivity({ActivityKind::TemperatureLog, this, nullptr, "the temperature log"});
     Measure();
 }
 
 void TemperatureLog::Stop() {
     timer_.Cancel();
+    if (running_)
+        instrument_.EndActivity(this, error_);
     running_ = false;
 }
 
@@ -97,6 +102,7 @@ void TemperatureLog::Measure() {
         ++failures_;
     }
     ++readings_;
+    instrument_.AdvanceActivity(this, readings_, 0);
     points_.push_back(point);
     if (points_.size() > kLogPointsKept)
         points_.pop_front();

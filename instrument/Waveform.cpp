@@ -167,7 +167,8 @@ WaveformRun::WaveformRun(Instrument& instrument, RunTimer& timer)
 
 WaveformRun::~WaveformRun() {
     timer_.Cancel();
-    instrument_.ReleaseChannels(this);
+    if (Running())
+        instrument_.EndActivity(this, "the run was stopped");
 }
 
 void WaveformRun::Start(const WavePlan& plan) {
@@ -192,7 +193,10 @@ void WaveformRun::Start(const WavePlan& plan) {
             }
         }
     }
-    instrument_.ClaimChannels(this, compiled.channels, "the waveform run");
+    Activity activity{ActivityKind::WaveformRun, this, nullptr, "the waveform run",
+                      compiled.channels};
+    activity.total = compiled.periods > 0 ? compiled.periods * compiled.stepsPerPeriod : 0;
+    instrument_.BeginActivity(std::move(activity));
     plan_ = std::move(compiled);
     state_ = RunState::Running;
     error_.clear();
@@ -210,9 +214,9 @@ void WaveformRun::Stop() {
 
 void WaveformRun::End(RunState state, std::string error) {
     timer_.Cancel();
-    instrument_.ReleaseChannels(this);
     state_ = state;
     error_ = std::move(error);
+    instrument_.EndActivity(this, error_);
 }
 
 void WaveformRun::Step() {
@@ -239,10 +243,12 @@ void WaveformRun::Step() {
     }
     ++step_;
     lastStepTime_ = timer_.Now();
-    if (plan_.periods > 0 && step_ >= plan_.periods * plan_.stepsPerPeriod) {
+    const int64_t total = plan_.periods > 0 ? plan_.periods * plan_.stepsPerPeriod : 0;
+    if (total > 0 && step_ >= total) {
         End(RunState::Finished);
         return;
     }
+    instrument_.AdvanceActivity(this, step_, total);
     // Steps keep to the schedule from the start, so one late step does not delay the rest.
     timer_.WakeAt(dwell > 0.0 ? startTime_ + static_cast<double>(step_) * dwell : lastStepTime_);
 }

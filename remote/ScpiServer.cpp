@@ -26,7 +26,7 @@ ScpiServer::ScpiServer(InstrumentCommands& commands, QObject* parent)
     // A client whose command started a ramp reads on when the ramp has ended: from its side every
     // command has completed before the next one runs, so *OPC? answers after the ramp.
     listener_ = commands_.Target().AddListener([this](const InstrumentChange& change) {
-        if (change.kind == InstrumentChange::Kind::Ramp && change.value == 0)
+        if (change.kind == InstrumentChange::Kind::Activity && change.value == 0)
             QTimer::singleShot(0, this, [this] {
                 for (std::size_t i = 0; i < clients_.size(); ++i)
                     Serve(clients_[i].get());

@@ -427,30 +427,17 @@ void MainForm::ShowChange(const InstrumentChange& c) {
         case Kind::Protection:
             ShowLimits();
             break;
-        case Kind::Ramp:
-            rampingLabel_->setVisible(ctx_.instrument.Ramping());
-            if (c.value == 0 && !ctx_.instrument.RampError().empty())
-                statusBar()->showMessage(
-                    tr("The ramp stopped: %1")
-                        .arg(QString::fromStdString(ctx_.instrument.RampError())),
-                    10000);
+        case Kind::Activity:
+            if (c.activity && c.activity->kind == ActivityKind::Ramp && c.value != 2) {
+                rampingLabel_->setVisible(ctx_.instrument.Ramping());
+                if (c.value == 0 && !c.text.empty())
+                    statusBar()->showMessage(
+                        tr("The ramp stopped: %1").arg(QString::fromStdString(c.text)), 10000);
+            }
             break;
         case Kind::Refused:
-            if (c.value == 1)
-                statusBar()->showMessage(
-                    tr("Refused: %1").arg(QString::fromStdString(ctx_.instrument.LastRefusal())),
-                    10000);
-            else if (const auto owner = ctx_.instrument.ChannelOwner(c.address))
-                statusBar()->showMessage(
-                    tr("Refused: DAC %1 is driven by %2; stop it to change the output")
-                        .arg(QChar(QLatin1Char(static_cast<char>('A' + c.address))),
-                             QString::fromStdString(*owner)),
-                    10000);
-            else if (ctx_.instrument.Ramping())
-                statusBar()->showMessage(
-                    tr("Refused: DAC %1 is ramping to its new output; wait for the ramp to end")
-                        .arg(QChar(QLatin1Char(static_cast<char>('A' + c.address)))),
-                    10000);
+            // The event says why: the limits, or who holds the channel.
+            statusBar()->showMessage(tr("Refused: %1").arg(QString::fromStdString(c.text)), 10000);
             break;
         case Kind::ReadWrite:
             if (composer_)

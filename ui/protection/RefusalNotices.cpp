@@ -30,7 +30,7 @@ void RefusalNotices::Take(const InstrumentChange& change) {
         return;
     // The listener runs inside the instrument call that refused: the box, with its event loop,
     // waits until the call and the window's handler have ended.
-    const QString text = QString::fromStdString(instrument_.LastRefusal());
+    const QString text = QString::fromStdString(change.text);
     QMetaObject::invokeMethod(
         this,
         [this, window = QPointer<QWidget>(widget->window()), text] {
