@@ -160,20 +160,23 @@ class Meter(_Part):
 
     def wait_for_run(self, on_probe=None, timeout=None):
         """Waits for the meter run to end and returns its report. When the run waits for the
-        probe to be moved (no ``select_command``), ``on_probe(progress)`` is called and the run
-        goes on once it returns; without it RuntimeError says so and the run keeps waiting
-        (``probe_moved()`` or ``stop()``). ``timeout``: seconds, None to wait as long as the run
-        takes (TimeoutError, the run left running)."""
+        probe to be moved (no ``select_command``: between the channels of a calibration),
+        ``on_probe(request)`` is called with the run's words (``move the meter's probe to DAC
+        B's output, then continue``) and the run goes on once it returns; without it
+        RuntimeError says so and the run keeps waiting (``probe_moved()`` or ``stop()``).
+        ``timeout``: seconds, None to wait as long as the run takes (TimeoutError, the run
+        left running)."""
         deadline = None if timeout is None else time.monotonic() + timeout
         while True:
             progress = self.progress
             if progress.state == "PROBE":
+                request = self.report
                 if on_probe is None:
-                    raise RuntimeError("the meter run waits for the probe to be moved (step %d "
-                                       "of %d): move it and call dac.meter.probe_moved(), or "
-                                       "set dac.meter.select_command for a scanner"
-                                       % (progress.done, progress.total))
-                on_probe(progress)
+                    raise RuntimeError("the meter run waits (step %d of %d): %s; call "
+                                       "dac.meter.probe_moved() after, or set "
+                                       "dac.meter.select_command for a scanner"
+                                       % (progress.done, progress.total, request))
+                on_probe(request)
                 self.probe_moved()
                 continue
             if progress.state not in ("RUNNING",):
