@@ -79,7 +79,7 @@ ROUND_TRIPS = [
     ("safe_on_board_back", True, True),
     ("bench_temperature", 40, 40),
     ("meter.address", "TCPIP::192.168.1.20::5025::SOCKET", "TCPIP::192.168.1.20::5025::SOCKET"),
-    ("meter.read_command", 'READ?', 'READ?'),
+    ("meter.read_command", 'READ? "µV"', 'READ? "µV"'),  # beyond ASCII, quotes doubled
     ("meter.setup_commands", ["CONF:VOLT:DC 10", "SENS:VOLT:NPLC 10"],
      ["CONF:VOLT:DC 10", "SENS:VOLT:NPLC 10"]),
     ("meter.setup_commands", [], []),

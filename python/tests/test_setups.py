@@ -108,7 +108,9 @@ def test_setup_round_trip_through_a_file(dac, tmp_path):
         dac.open_setup(str(path))
     assert refused.value.code == -221 and "ANYBoard" in refused.value.message
     dac.open_setup(str(path), any_board=True)
-    path.write_text('{"format": 1, "channels": {"A": {"offset": 999}}}')
-    with pytest.raises(TQ2604XError) as bad:
-        dac.open_setup(str(path))
-    assert bad.value.code == -224 and "channels.A.offset" in bad.value.message
+    for contents, key in [('{"format": 1, "channels": {"A": {"offset": 999}}}', "channels.A.offset"),
+                          ('{"format": 1, "pïns": {}}', "pïns")]:
+        path.write_text(contents, encoding="utf-8")
+        with pytest.raises(TQ2604XError) as bad:
+            dac.open_setup(str(path))
+        assert bad.value.code == -224 and key in bad.value.message

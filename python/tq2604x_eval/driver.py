@@ -89,6 +89,11 @@ class TQ2604X(Instrument):
         # pymeasure 0.9's own SCPI members (status, complete) are property objects on the
         # instance; this class has working ones instead.
         super().__init__(adapter, name, includeSCPI=False, **kwargs)
+        connection = getattr(self.adapter, "connection", None)
+        if connection is not None and hasattr(connection, "encoding"):
+            # The program's answers are UTF-8: a meter's identity or a setup's key may be more
+            # than ASCII.
+            connection.encoding = "utf-8"
         self._unread = 0  # answers of lines whose reading timed out, still to come
         self._top_code = None  # the device's largest code as last read
         self._run_started = False

@@ -146,7 +146,7 @@ class Meter(_Part):
         has finished; ``csv()`` then holds the rows. ``count`` = last - first + 1 takes every
         code."""
         channel = whole_number(channel, 1, 4, "the channel")
-        top = self.instrument.top_code()
+        top = self.instrument.top_code(fresh=True)
         count = whole_number(count, 2, top + 1, "the count of codes")
         command = "LIN %d,%d" % (channel, count)
         if first is not None or last is not None:
