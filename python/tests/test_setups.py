@@ -108,7 +108,8 @@ def test_setup_round_trip_through_a_file(dac, tmp_path):
         dac.open_setup(str(path))
     assert refused.value.code == -221 and "ANYBoard" in refused.value.message
     dac.open_setup(str(path), any_board=True)
-    for contents, key in [('{"format": 1, "channels": {"A": {"offset": 999}}}', "channels.A.offset"),
+    for contents, key in [('{"format": 1, "channels": {"A": {"offset": 999}}}',
+                           "channels.A.offset"),
                           ('{"format": 1, "pïns": {}}', "pïns")]:
         path.write_text(contents, encoding="utf-8")
         with pytest.raises(TQ2604XError) as bad:
