@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-tq_ensure_packages time
+tq_ensure_packages time python3-pymeasure python3-pyvisa-py
 dir=build-bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTQ_BUILD_TESTS=OFF >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target tq_register_bench tq_entry_bench tq_scpi_bench tq_minimal_window \
@@ -39,6 +39,11 @@ pipelined=$(grep '^ScpiPipelined' <<<"$scpi" | head -n1 | cut -d, -f3)
 IFS=, read -r _ link_rate run_rate _ clicks click_max _ < <(QT_QPA_PLATFORM=offscreen \
   "$dir/bench/tq_waveform_bench" 250 1600)
 
+# The Python driver: 1,000 settings of DAC A's voltage, and as many reads, against the same lines
+# on a raw socket, and the settings as the two writes they were before (milliseconds, medians).
+IFS=, read -r drv_set raw_set two_set drv_get raw_get < <(/usr/bin/python3 bench/driver_bench.py \
+  "$dir/app/tq2604x-eval")
+
 # Whole-process start-up: median wall time (milliseconds, from the shell's clock) and median peak
 # memory of 11 runs each (memory from separate runs under /usr/bin/time, so that its own start
 # does not count as the program's), after one run that warms the file cache.
@@ -67,7 +72,8 @@ read -r text_ms text_kb < <(measure "$dir/bench/tq_minimal_window" --text)
 awk -v bare="$bare" -v write="$write" -v opc="$opc" -v direct="$direct" -v pipe="$pipelined" -v read="$read" -v enter="$enter" \
     -v s1="$sweep1k" -v s64="$sweep64k" -v ps="$prog_ms" -v pk="$prog_kb" -v ms="$min_ms" \
     -v mk="$min_kb" -v ts="$text_ms" -v tk="$text_kb" -v lr="$link_rate" -v rr="$run_rate" \
-    -v cl="$clicks" -v cm="$click_max" 'BEGIN {
+    -v cl="$clicks" -v cm="$click_max" -v ds="$drv_set" -v rs="$raw_set" -v tw="$two_set" \
+    -v dg="$drv_get" -v rg="$raw_get" 'BEGIN {
   printf "%-44s %14s %14s %12s  %s\n", "measurement", "value", "baseline", "ratio/cost", "target"
   printf "%-44s %11.1f ns %11.1f ns %9.1f ns  %s\n", "register write, whole stack vs bare request",
          write, bare, write - bare, "< 100 ns above the bare call"
@@ -84,6 +90,12 @@ awk -v bare="$bare" -v write="$write" -v opc="$opc" -v direct="$direct" -v pipe=
          rr, lr, rr / lr, ">= 0.95 of the link"
   printf "%-44s %11.2f ms %14s %12s  %s\n", "click answered during that run (max of " cl ")",
          cm, "-", (cm < 50 ? "met" : "missed"), "< 50 ms"
+  printf "%-44s %11.1f ms %11.1f ms %11.2fx  %s\n", "1,000 ch_a.voltage sets, driver vs socket",
+         ds, rs, ds / rs, (ds < 1000 ? "met: < 1 s" : "missed: < 1 s")
+  printf "%-44s %11.0f ms %14s %12s  %s\n", "  (the same as two writes, as before)", tw, "-", "-",
+         "for information"
+  printf "%-44s %11.1f ms %11.1f ms %11.2fx  %s\n", "1,000 ch_a.voltage reads, driver vs socket",
+         dg, rg, dg / rg, "-"
   printf "%-44s %11.1f ms %11.1f ms %11.2fx  %s\n", "start-up to ready window (wall)", ps, ms,
          ps / ms, "<= 1.5x"
   printf "%-44s %11d kB %11d kB %11.2fx  %s\n", "start-up peak memory", pk, mk, pk / mk, "<= 1.5x"

@@ -32,7 +32,7 @@ def main(argv=None):
         parser.error("--points must be 2 or more")
 
     dac = TQ2604X(args.resource)
-    channel = dac.channels[args.channel - 1]
+    channel = dac.channel(args.channel)
     simulated = ",SIMULATED," in dac.id
     out = sys.stdout if args.csv == "-" else open(args.csv, "w", newline="")
     try:

@@ -77,3 +77,21 @@ def server():
     s = start_server()
     yield s
     assert s.stop() == 0
+
+
+def open_driver(server, **kwargs):
+    """The pymeasure driver on a server; close it with close_driver."""
+    from tq2604x_eval import TQ2604X
+    return TQ2604X(server.resource, **kwargs)
+
+
+def close_driver(dac):
+    dac.adapter.connection.close()
+    dac.adapter.manager.close()
+
+
+@pytest.fixture
+def dac(server):
+    dac = open_driver(server)
+    yield dac
+    close_driver(dac)

@@ -1,10 +1,14 @@
 """The meter runs over the protocol, end to end: the headless program on the simulated board
 reads the simulated meter (--sim-meter) over a loopback socket, as it would a bench meter."""
 
+import re
 import socket
 import time
 
-from conftest import start_server
+import pytest
+
+from conftest import close_driver, open_driver, start_server
+from tq2604x_eval import TQ2604XRunError
 
 INL_BOW = 1.5
 
@@ -124,4 +128,57 @@ def test_noisy_readings_are_reported_and_a_closed_meter_refuses_a_run():
         assert 25 < noise < 80, report
     finally:
         link.close()
+        assert server.stop() == 0
+
+
+def test_the_driver_calibrates_and_tests_linearity():
+    """The driver's meter runs: the report comes back whole (several lines, read by its length)
+    and every answer after it is in step."""
+    server = start_server("--sim-meter", "0")
+    dac = open_driver(server)
+    try:
+        dac.meter.settle_ms = 1
+        dac.meter.count = 1
+        dac.meter.open()
+        assert dac.meter.is_open and dac.meter.idn == "TQ-SIM,DVM,0,1.0"
+        report = dac.meter.calibrate("ALL")
+        assert report.count("\n") >= 5 and "every error is within 1 LSB" in report, report
+        assert dac.id.startswith("TQ2604X-EVAL,") and dac.meter.progress == ("FINISHED", 16, 16)
+        assert dac.meter.report == report
+        dac.meter.linearity(2, 33, 1024, 64512)
+        rows = dac.meter.csv()
+        assert [r.code for r in rows] == list(range(1024, 64513, 1984))
+        assert all(abs(r.reading_volts - r.set_volts) < 0.002 for r in rows)
+        assert all(abs(r.inl_lsb) < 0.5 for r in rows), rows
+        # Without a scanner the run waits at each channel for the probe to be moved.
+        # Without a scanner the run asks for the probe to be moved between channels; here the
+        # simulated meter is told where the probe is.
+        dac.meter.select_command = ""
+        dac.meter.setup_commands = ["ROUT:CLOS (@101)"]
+        dac.meter.open()  # the settings apply from the next opening
+        meter_port = int(re.search(r"simulated meter on 127\.0\.0\.1:(\d+)",
+                                   server.early).group(1))
+        requests = []
+
+        def move_probe(request):
+            requests.append(request)
+            channel = "ABCD".index(request.split("DAC ")[1][0]) + 1
+            with socket.create_connection(("127.0.0.1", meter_port), timeout=10) as probe:
+                probe.sendall(b"ROUT:CLOS (@10%d)\n" % channel)
+                probe.sendall(b"ROUT:CLOS?\n")
+                assert probe.makefile().readline().strip() == "(@10%d)" % channel
+
+        assert "every error is within 1 LSB" in dac.meter.calibrate("ALL", on_probe=move_probe)
+        assert [r[:33] for r in requests] == ["move the meter's probe to DAC %s's" % c
+                                              for c in "BCD"]
+        dac.meter.open()  # back on DAC A
+        with pytest.raises(RuntimeError, match="move the meter's probe to DAC B's output"):
+            dac.meter.calibrate("ALL")
+        dac.meter.stop()
+        with pytest.raises(TQ2604XRunError) as stopped:
+            dac.meter.wait_for_run()
+        assert stopped.value.state == "STOPPED"
+        assert dac.errors == []
+    finally:
+        close_driver(dac)
         assert server.stop() == 0

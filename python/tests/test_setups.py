@@ -8,6 +8,7 @@ import subprocess
 import pytest
 
 from conftest import BINARY, start_server
+from tq2604x_eval import TQ2604XError
 
 
 def ask(connection, line):
@@ -78,3 +79,39 @@ def test_a_bad_setup_is_refused_by_name(tmp_path, contents, reason):
     assert reason in run.stdout
     assert "text: Setup not opened: " + str(path) in run.stdout
     assert "0x0\n" in run.stdout
+
+
+def test_setup_round_trip_through_a_file(dac, tmp_path):
+    dac.ch_a.range = 10.5263
+    dac.ch_a.voltage = -4.25
+    dac.ch_b.fine_gain = 7
+    dac.ch_c.offset = -40
+    dac.coding = "twos-complement"
+    dac.digital[2].direction = "output"
+    path = tmp_path / "bench.json"
+    dac.save_setup(str(path))
+    text = path.read_text()
+    assert text.startswith('{\n  "format": 1,') and text.endswith("}\n")
+    registers = [dac.read_register(ch, reg) for ch in range(4) for reg in (2, 3, 4, 5)]
+    outputs = [dac.bench_voltage(n) for n in (1, 2, 3, 4)]
+    dac.reset()
+    dac.ch_a.range = 10
+    dac.ch_b.fine_gain = 0
+    dac.coding = "binary"
+    dac.open_setup(str(path))
+    assert [dac.read_register(ch, reg) for ch in range(4) for reg in (2, 3, 4, 5)] == registers
+    assert [dac.bench_voltage(n) for n in (1, 2, 3, 4)] == pytest.approx(outputs, abs=1e-6)
+    assert (dac.coding, dac.digital[2].direction) == ("twos-complement", "output")
+    # From another board: refused unless asked for.
+    path.write_text(text.replace('"SIMULATED"', '"1-4.2"'))
+    with pytest.raises(TQ2604XError) as refused:
+        dac.open_setup(str(path))
+    assert refused.value.code == -221 and "ANYBoard" in refused.value.message
+    dac.open_setup(str(path), any_board=True)
+    for contents, key in [('{"format": 1, "channels": {"A": {"offset": 999}}}',
+                           "channels.A.offset"),
+                          ('{"format": 1, "pïns": {}}', "pïns")]:
+        path.write_text(contents, encoding="utf-8")
+        with pytest.raises(TQ2604XError) as bad:
+            dac.open_setup(str(path))
+        assert bad.value.code == -224 and key in bad.value.message

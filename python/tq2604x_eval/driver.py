@@ -10,131 +10,74 @@ any raw-socket instrument::
     dac.ch_b.voltage = 5.0
     print(dac.ch_b.voltage, dac.temperature)
 
-Written for pymeasure 0.9 (Debian 12), which has no channel classes: each of the four outputs
-is a small TQ2604XChannel object. Every setting is followed by a read of the error queue, and
-an error the board reports is raised as TQ2604XError.
+Written for pymeasure 0.9 (Debian 12), which has no channel classes: each part of the board
+(an output, the pins, a digital line, the meter) is a small object whose properties are made
+the way pymeasure makes an instrument's. Each setting is one line, the command and the error
+check together (``SOUR1:VOLT 2.5;:SYST:ERR?``), and an error the board reports is raised as
+TQ2604XError; a value the board would refuse raises ValueError before anything is sent.
 """
 
+import collections
+import contextlib
+import json
 import logging
+import math
+import os
+import re
+import tempfile
+import time
+import warnings
 
 from pymeasure.instruments import Instrument
+
+from ._protocol import (ERROR_CHECK, MAX_LINE, NOT_A_NUMBER, TQ2604XError, TQ2604XRunError,
+                        block, boolean, control, measurement, parse_error,
+                        ranged_number, whole_number)
+from .channels import AllChannels, Channel
+from .lines import DigitalLines, Pins
+from .meter import Meter
 
 log = logging.getLogger(__name__)
 log.addHandler(logging.NullHandler())
 
-RANGES = (10.0, 10.2564, 10.5263)
+ListState = collections.namedtuple(
+    "ListState", "state done total late rate_asked rate_achieved reason")
+ListState.__doc__ = """A waveform run's state: ``state`` (``IDLE``, ``RUNNING``, ``FINISHED``,
+``STOPPED`` or ``FAILED``), the steps ``done`` and in all (``total``, 0: until aborted), the
+``late`` steps, the step rates asked and achieved (steps per second; asked 0: as fast as the link
+allows) and the ``reason`` it failed."""
+
+ERROR_QUEUE = 16  # entries in a client's error queue
 
 
-class TQ2604XError(Exception):
-    """An error the board reported: ``code`` and ``message`` as SYSTem:ERRor? gave them."""
-
-    def __init__(self, errors):
-        self.errors = errors
-        code, message = errors[0]
-        self.code = code
-        self.message = message
-        super().__init__("; ".join("%d, %s" % e for e in errors))
+def _level(value):
+    return bool(int(value))
 
 
-class TQ2604XChannel:
-    """One output of the board: DAC A (1) to DAC D (4)."""
+def _count_text(value, _values=()):
+    if value == math.inf or value is None:
+        return "INF"
+    return str(whole_number(value, 1, 10 ** 9, "the count of runs"))
 
-    def __init__(self, instrument, number):
-        if number not in (1, 2, 3, 4):
-            raise ValueError("channels are 1 to 4 (DAC A to DAC D), not %r" % (number,))
-        self.instrument = instrument
-        self.number = number
-        self.name = "DAC " + "ABCD"[number - 1]
 
-    def _ask(self, query):
-        return self.instrument.ask_checked("SOUR%d:%s" % (self.number, query))
+def _count(value):
+    return math.inf if value == "INF" else int(value)
 
-    def _set(self, command):
-        self.instrument.write_checked("SOUR%d:%s" % (self.number, command))
 
-    @property
-    def voltage(self):
-        """Output voltage in volts: the code in the data register, in the channel's range."""
-        return float(self._ask("VOLT?"))
-
-    @voltage.setter
-    def voltage(self, volts):
-        self._set("VOLT %s" % _number(volts))
-
-    @property
-    def range(self):
-        """Full scale in volts: 10, 10.2564 or 10.5263 (the coarse gain)."""
-        return float(self._ask("VOLT:RANG?"))
-
-    @range.setter
-    def range(self, full_scale):
-        if not any(abs(full_scale - r) <= 0.001 for r in RANGES):
-            raise ValueError("the range is one of %s volts, not %r" % (RANGES, full_scale))
-        self._set("VOLT:RANG %s" % _number(full_scale))
-
-    @property
-    def code(self):
-        """The data register's code: 0 to 65535 (0 to 16383 on the 14-bit device)."""
-        return int(self._ask("DATA?"))
-
-    @code.setter
-    def code(self, value):
-        self._set("DATA %d" % int(value))
-
-    @property
-    def fine_gain(self):
-        """The fine gain register as a signed number, -32 to 31."""
-        return int(self._ask("GAIN?"))
-
-    @fine_gain.setter
-    def fine_gain(self, value):
-        self._set("GAIN %d" % int(value))
-
-    @property
-    def offset(self):
-        """The offset register as a signed number: -128 to 127 (eighths of an LSB)."""
-        return int(self._ask("OFFS?"))
-
-    @offset.setter
-    def offset(self, value):
-        self._set("OFFS %d" % int(value))
-
-    @property
-    def limits(self):
-        """The allowed window of the output in volts, (low, high); None where none is set."""
-        low = float(self._ask("VOLT:LIM:LOW?"))
-        high = float(self._ask("VOLT:LIM:HIGH?"))
-        return (None if low <= -9.9e37 else low, None if high >= 9.9e37 else high)
-
-    @limits.setter
-    def limits(self, window):
-        """(low, high) in volts, None for no limit on that side; (None, None) removes both.
-
-        The window must hold 0 V, the safe state.
-        """
-        low, high = window
-        self._set("VOLT:LIM:LOW %s" % ("NONE" if low is None else _number(low)))
-        self._set("VOLT:LIM:HIGH %s" % ("NONE" if high is None else _number(high)))
-
-    @property
-    def ramp(self):
-        """(largest step in volts, wait between steps in seconds); the step is None without a ramp."""
-        step = float(self._ask("VOLT:RAMP:STEP?"))
-        wait = float(self._ask("VOLT:RAMP:WAIT?"))
-        return (step or None, wait)
-
-    @ramp.setter
-    def ramp(self, setting):
-        step, wait = setting
-        self._set("VOLT:RAMP:WAIT %s" % _number(wait))
-        self._set("VOLT:RAMP:STEP %s" % ("NONE" if step is None else _number(step)))
-
-    def __repr__(self):
-        return "<%s %s>" % (type(self).__name__, self.name)
+def _resolution(value, _values=()):
+    if value in (14, 16) and not isinstance(value, bool):
+        return int(value)
+    raise ValueError("the resolution is 16 (TQ2604X) or 14 (TQ2404) bits, not %r" % (value,))
 
 
 class TQ2604X(Instrument):
-    """The TQ2604X (16-bit) or TQ2404 (14-bit) evaluation board, four outputs."""
+    """The TQ2604X (16-bit) or TQ2404 (14-bit) evaluation board: four outputs, its pins and
+    digital lines, waveform runs, the bench meter and setups.
+
+    ``adapter`` is a VISA resource name (``TCPIP::127.0.0.1::5025::SOCKET``, opened with the
+    pure-Python backend) or a pymeasure adapter; keyword arguments go to the VISA resource
+    (``timeout`` in milliseconds, default 5,000).
+    """
 
     def __init__(self, adapter, name="TQ2604X evaluation board", **kwargs):
         if isinstance(adapter, str):
@@ -143,68 +86,444 @@ class TQ2604X(Instrument):
             kwargs.setdefault("read_termination", "\n")
             kwargs.setdefault("write_termination", "\n")
             kwargs.setdefault("timeout", 5000)
-        super().__init__(adapter, name, includeSCPI=True, **kwargs)
-        self.channels = tuple(TQ2604XChannel(self, n) for n in (1, 2, 3, 4))
-        self.ch_a, self.ch_b, self.ch_c, self.ch_d = self.channels
+        # pymeasure 0.9's own SCPI members (status, complete) are property objects on the
+        # instance; this class has working ones instead.
+        super().__init__(adapter, name, includeSCPI=False, **kwargs)
+        connection = getattr(self.adapter, "connection", None)
+        if connection is not None and hasattr(connection, "encoding"):
+            # The program's answers are UTF-8: a meter's identity or a setup's key may be more
+            # than ASCII.
+            connection.encoding = "utf-8"
+        self._unread = 0  # answers of lines whose reading timed out, still to come
+        self._top_code = None  # the device's largest code as last read
+        self._run_started = False
+        self.ch_a, self.ch_b, self.ch_c, self.ch_d = (Channel(self, n) for n in (1, 2, 3, 4))
+        self.all_channels = AllChannels(self)
+        self.pins = Pins(self)
+        self.digital = DigitalLines(self)
+        self.meter = Meter(self)
 
-    temperature = Instrument.measurement(
-        "MEAS:TEMP?", """The die temperature in degrees Celsius (not rounded).""")
+    # ---- Channels ------------------------------------------------------------------------------
 
-    resolution = Instrument.measurement(
-        "SYST:RES?", """The converter's resolution in bits: 16 or 14.""", cast=int)
+    def channel(self, which):
+        """An output by its protocol number 1-4 or its letter ``"A"``-``"D"``: ``channel(1)``
+        is ``ch_a``."""
+        if isinstance(which, str) and len(which) == 1 and which.upper() in "ABCD":
+            which = "ABCD".index(which.upper()) + 1
+        if which not in (1, 2, 3, 4) or isinstance(which, bool):
+            raise ValueError("the channels are 1 to 4 or A to D (DAC A to DAC D), not %r"
+                             % (which,))
+        return (self.ch_a, self.ch_b, self.ch_c, self.ch_d)[which - 1]
 
-    pulse_after_write = Instrument.control(
-        "SOUR:PULS?", "SOUR:PULS %d",
-        """Whether each data write pulses LDAC so the output changes at once (True/False).""",
-        validator=lambda value, values: int(bool(value)),
-        get_process=lambda value: bool(int(value)),
-        check_set_errors=True)
+    @property
+    def channels(self):
+        """Deprecated: the four outputs counted from 0. Use ``channel(n)`` with the protocol's
+        1-4, or ``ch_a`` ... ``ch_d``."""
+        warnings.warn("TQ2604X.channels counts from 0 where the protocol counts from 1; use "
+                      "dac.channel(1) ... dac.channel(4) or dac.ch_a ... dac.ch_d",
+                      DeprecationWarning, stacklevel=2)
+        return (self.ch_a, self.ch_b, self.ch_c, self.ch_d)
 
-    def ask_checked(self, query):
-        """Asks a query; raises TQ2604XError if the board reported an error for it."""
-        answer = self.ask(query).strip()
-        errors = self.check_errors()
-        if errors:
-            raise TQ2604XError(errors)
-        return answer
+    # ---- The exchange --------------------------------------------------------------------------
 
     def write_checked(self, command):
-        """Sends a setting; raises TQ2604XError if the board refused it."""
-        self.write(command)
-        errors = self.check_errors()
-        if errors:
-            raise TQ2604XError(errors)
+        """Sends a setting (no query) and the error check as one line; raises TQ2604XError
+        with every queued error when the board reports one."""
+        answer = self._line(command + ERROR_CHECK)
+        code, message = parse_error(answer)
+        if code != 0:
+            log.error("%s: %s: error %d, %s", self.name, command, code, message)
+            raise TQ2604XError([(code, message)] + self.check_errors())
+
+    def ask_checked(self, query):
+        """Asks one query and returns its answer; raises TQ2604XError when it failed (the
+        board answers SCPI's not-a-number in place of a failed query and queues the error)."""
+        answer = self._line(query).strip()
+        if NOT_A_NUMBER in answer.split(";"):
+            errors = self.check_errors()
+            raise TQ2604XError(errors or [(-100, "the query %s failed" % query)])
+        return answer
+
+    def values(self, command, separator=",", cast=float, preprocess_reply=None):
+        """pymeasure's ``values`` (the answer split at ``separator``, each cast where it can
+        be), raising TQ2604XError when the query failed."""
+        answer = self.ask_checked(command)
+        if preprocess_reply is not None:
+            answer = preprocess_reply(answer)
+        results = []
+        for text in answer.split(separator):
+            try:
+                results.append(cast(text))
+            except ValueError:
+                results.append(text)
+        return results
 
     def check_errors(self):
-        """Reads the error queue until it is empty; returns [(code, message), ...].
-
-        pymeasure 0.9's own check_errors does nothing, so it is done here.
-        """
+        """Reads this connection's error queue until it is empty; returns every error as
+        ``[(code, message), ...]``, oldest first (also logged)."""
         errors = []
-        for _ in range(17):  # the queue holds at most 16
-            code, message = _error(self.ask("SYST:ERR?"))
+        for _ in range(ERROR_QUEUE + 1):
+            code, message = parse_error(self._line("SYST:ERR?"))
             if code == 0:
                 break
             log.error("%s: error %d, %s", self.name, code, message)
             errors.append((code, message))
         return errors
 
-    def reset(self):
-        """The safe state (*RST): every output to 0 V, ramped where a ramp is set."""
-        self.write("*RST")
+    @property
+    def errors(self):
+        """Every error queued for this connection, ``[(code, message), ...]`` oldest first;
+        reading empties the queue."""
+        return self.check_errors()
 
-    def safe_state(self):
-        """Every output to 0 V, ramped where a ramp is set; returns once the outputs are there."""
-        self.write_checked("OUTP:SAFE")
-        self.ask("*OPC?")
+    def read_block(self, query):
+        """Asks a query answered by a definite-length block (``#<digits><length><bytes>``)
+        and returns its bytes, read by their length so that nothing is left in the stream
+        (the block may hold line breaks)."""
+        self._catch_up()
+        self.adapter.write(query)
+        head = self.adapter.read_bytes(2)
+        if head[:1] != b"#" or not head[1:2].isdigit():
+            rest = head + (b"" if head.endswith(b"\n") else self._rest_of_line())
+            if rest.strip() == NOT_A_NUMBER.encode():
+                raise TQ2604XError(self.check_errors() or [(-100, "%s failed" % query)])
+            raise TQ2604XError([(-100, "%s answered %r, not a block" % (query, rest))])
+        digits = int(head[1:2])
+        if digits == 0:  # indefinite length: up to the end of the line
+            return self._rest_of_line()[:-1]
+        length = int(self.adapter.read_bytes(digits))
+        data = self.adapter.read_bytes(length) if length else b""
+        end = self.adapter.read_bytes(1)
+        if end != b"\n":
+            self._rest_of_line()  # keep the answers in step before saying so
+            raise TQ2604XError([(-100, "%s: the block's line did not end after it" % query)])
+        return data
+
+    def _rest_of_line(self):
+        data = b""
+        while not data.endswith(b"\n"):
+            data += self.adapter.read_bytes(1)
+        return data
+
+    def _line(self, line):
+        """One line out, one answer line back. An answer that did not come in time (a long
+        ramp) is read and dropped before the next exchange, so later answers stay in step."""
+        self._catch_up()
+        self.adapter.write(line)
+        self._unread += 1
+        answer = self.adapter.read()
+        self._unread -= 1
+        return answer
+
+    def _catch_up(self):
+        while self._unread:
+            late = self.adapter.read()
+            self._unread -= 1
+            log.warning("%s: dropped the late answer %r", self.name, late)
+
+    @contextlib.contextmanager
+    def _timeout(self, seconds):
+        """The VISA timeout for a wait that may be long: ``seconds``, or None for no limit."""
+        connection = getattr(self.adapter, "connection", None)
+        if connection is None:
+            yield
+            return
+        before = connection.timeout
+        connection.timeout = None if seconds is None else seconds * 1000
+        try:
+            yield
+        finally:
+            connection.timeout = before
+
+    # ---- Identity and state --------------------------------------------------------------------
+
+    @property
+    def id(self):
+        """``TQ2604X-EVAL,<model>,<serial>,<version>``: model TQ2604X (16 bits) or TQ2404 (14
+        bits), serial ``SIMULATED`` or the board's USB location."""
+        return self.ask_checked("*IDN?")
+
+    @property
+    def resolution(self):
+        """The device's resolution in bits: 16 (TQ2604X, codes 0-65535) or 14 (TQ2404, codes
+        0-16383)."""
+        bits = int(self.values("SYST:RES?", cast=int)[0])
+        self._top_code = 16383 if bits == 14 else 65535
+        return bits
+
+    @resolution.setter
+    def resolution(self, bits):
+        self.write_checked("SYST:RES %d" % _resolution(bits))
+        self._top_code = 16383 if bits == 14 else 65535
+
+    @property
+    def status_byte(self):
+        """``*STB?``: 4 while this connection's error queue holds an error, else 0."""
+        return int(self.ask_checked("*STB?"))
+
+    status = status_byte
+
+    @property
+    def complete(self):
+        """``*OPC?``: True once every command sent has completed (a ramp included); it may
+        take as long as the ramp, beyond the connection's timeout."""
+        return self.ask_checked("*OPC?") == "1"
+
+    def self_test(self):
+        """``*TST?``: True when a read-back of the converter's function register succeeds."""
+        return self.ask_checked("*TST?") == "0"
+
+    temperature = measurement(
+        "MEAS:TEMP?", """The die temperature in degrees Celsius (not rounded).""")
+
+    temperature_voltage = measurement(
+        "MEAS:TEMP:VOLT?", """The TEMP pin's voltage in volts.""")
+
+    scpi_version = measurement(
+        "SYST:VERS?", """The SCPI version the protocol follows (``1999.0``).""", cast=str)
+
+    # ---- Board settings ------------------------------------------------------------------------
+
+    pulse = control(
+        "SOUR:PULS?", "SOUR:PULS %d",
+        """"Pulse After Data Write" (True/False, on at start): each data write pulses LDAC so
+        the output changes at once; on, it holds the LDAC pin high.""",
+        validator=boolean, get_process=_level)
+
+    pulse_after_write = pulse  # the name of earlier versions
+
+    coding = control(
+        "SOUR:COD?", "SOUR:COD %s",
+        """The board's coding pin: ``"binary"`` (offset binary) or ``"twos-complement"``.""",
+        validator=lambda v, vs: _one_of(v, vs, "the coding"),
+        values={"binary": "BIN", "twos-complement": "TWOS"}, map_values=True)
+
+    local_ground_offset = control(
+        "CONT:GND?", "CONT:GND %d",
+        """The function register's local ground offset adjust bit (True/False).""",
+        validator=boolean, get_process=_level)
+
+    serial_output = control(
+        "CONT:SDO?", "CONT:SDO %d",
+        """The converter's serial data output (True: enabled). Read-backs enable it for
+        themselves and leave it as it was.""",
+        validator=boolean, get_process=_level)
+
+    def write_register(self, address, register, data):
+        """One register write as the Direct Read/Write window makes it: ``address`` 0-7 (4:
+        all DACs; 1, 4 and 5 with register 0 are the function addresses), ``register`` 0-7,
+        ``data`` 0-65535."""
+        self.write_checked("REG:WRIT %d,%d,%d" % (whole_number(address, 0, 7, "the address"),
+                                                  whole_number(register, 0, 7, "the register"),
+                                                  whole_number(data, 0, 65535, "the data")))
+
+    def read_register(self, address, register):
+        """One register read-back (``address`` 0-7, ``register`` 0-7) as a number 0-65535."""
+        return int(self.ask_checked("REG:READ? %d,%d"
+                                    % (whole_number(address, 0, 7, "the address"),
+                                       whole_number(register, 0, 7, "the register"))))
+
+    def clear_outputs(self):
+        """CLEAR: every DAC register to the 0 V code of the coding."""
+        self.write_checked("OUTP:CLE")
+
+    def load_outputs(self):
+        """LOAD: every input register to its DAC register (the outputs change together)."""
+        self.write_checked("OUTP:LOAD")
+
+    # ---- Output protection ---------------------------------------------------------------------
+
+    ramping = measurement("OUTP:RAMP?", """True while a ramp runs.""", get_process=_level)
+
+    safe_on_exit = control(
+        "OUTP:SAFE:EXIT?", "OUTP:SAFE:EXIT %d",
+        """Whether the program goes to the safe state (every output at 0 V) when it ends.""",
+        validator=boolean, get_process=_level)
+
+    safe_on_disconnect = control(
+        "OUTP:SAFE:DISC?", "OUTP:SAFE:DISC %d",
+        """Whether the program goes to the safe state when the last remote client leaves.""",
+        validator=boolean, get_process=_level)
+
+    safe_on_board_back = control(
+        "OUTP:SAFE:RET?", "OUTP:SAFE:RET %d",
+        """Whether the program goes to the safe state when the board answers again after
+        failing.""",
+        validator=boolean, get_process=_level)
+
+    def safe_state(self, timeout=None):
+        """Every output to 0 V (running activities stop first), ramped where a ramp is set;
+        returns once the outputs are there (``timeout`` seconds, None: as long as it
+        takes)."""
+        with self._timeout(timeout):
+            self.write_checked("OUTP:SAFE")
+
+    def reset(self, timeout=None):
+        """``*RST``: the safe state, as ``safe_state``."""
+        with self._timeout(timeout):
+            self.write_checked("*RST")
 
     def clear(self):
-        """Empties this connection's error queue (*CLS)."""
+        """``*CLS``: empties this connection's error queue."""
         self.write("*CLS")
 
+    def wait(self, timeout=None):
+        """Returns once every command sent has completed (``*OPC?``, ramps included) and a
+        waveform run has ended; the run's ListState. Raises TQ2604XRunError when a run started
+        here failed, RuntimeError for a run that repeats until ``abort()``, TimeoutError after
+        ``timeout`` seconds (None: as long as it takes)."""
+        deadline = None if timeout is None else time.monotonic() + timeout
+        with self._timeout(timeout):
+            self.ask_checked("*OPC?")
+        state = self.list_state
+        while state.state == "RUNNING":
+            if state.total == 0:
+                raise RuntimeError("the waveform run repeats until dac.abort(): nothing to "
+                                   "wait for")
+            if deadline is not None and time.monotonic() > deadline:
+                raise TimeoutError("the waveform run is still running after %g s (step %d of "
+                                   "%d)" % (timeout, state.done, state.total))
+            time.sleep(0.005)
+            state = self.list_state
+        started, self._run_started = self._run_started, False
+        if started and state.state == "FAILED":
+            raise TQ2604XRunError("the waveform run", state.state, state.reason)
+        return state
+
+    # ---- Waveform runs -------------------------------------------------------------------------
+
+    list_dwell = control(
+        "LIST:DWEL?", "LIST:DWEL %s",
+        """The time per step of a waveform run in seconds, 0 to 3600 (0: as fast as the link
+        allows; default 0.01).""",
+        validator=lambda v, vs: ranged_number(v, 0, 3600, "the dwell", "s"))
+
+    list_count = control(
+        "LIST:COUN?", "LIST:COUN %s",
+        """How many times the lists run: 1 to 10**9, or ``math.inf`` (until ``abort()``).""",
+        validator=_count_text, get_process=_count, cast=str)
+
+    @property
+    def list_state(self):
+        """The waveform run as a ListState."""
+        fields = self.ask_checked("LIST:STAT?").split(",", 6)
+        return ListState(fields[0], int(fields[1]), int(fields[2]), int(fields[3]),
+                         float(fields[4]), float(fields[5]), fields[6].strip('"'))
+
+    def clear_lists(self):
+        """Forgets every channel's list."""
+        self.write_checked("LIST:CLE")
+
+    def run_list(self):
+        """Starts a waveform run with the loaded lists (``ch_x.list_volts`` or
+        ``.list_codes``), ``list_dwell`` and ``list_count``, and returns at once with its first
+        step out; ``wait()`` waits for its end. A point outside its channel's range refuses the
+        whole run (TQ2604XError -222) and nothing is sent."""
+        self.write_checked("INIT")
+        self._run_started = True
+
+    def abort(self):
+        """Ends the waveform run before its next step; the outputs stay at the last step."""
+        self.write_checked("ABOR")
+
+    # ---- Setups --------------------------------------------------------------------------------
+
+    def setup_text(self, calibration_only=False):
+        """The whole setup (registers read back) as JSON text, or only each channel's fine gain
+        and offset."""
+        query = "SYST:SET:CAL?" if calibration_only else "SYST:SET?"
+        return self.read_block(query).decode("utf-8")
+
+    def save_setup(self, path, calibration_only=False):
+        """Writes the setup to the file ``path`` (JSON, indented to be read and compared),
+        replacing it whole: a failure leaves the file as it was."""
+        text = self.setup_text(calibration_only)
+        try:
+            text = json.dumps(json.loads(text), indent=2, ensure_ascii=False)
+        except ValueError:
+            pass  # kept as the program gave it
+        folder = os.path.dirname(os.path.abspath(path))
+        handle, temporary = tempfile.mkstemp(dir=folder, prefix=".setup-", suffix=".tmp")
+        try:
+            with os.fdopen(handle, "w", encoding="utf-8") as out:
+                out.write(text + "\n")
+            os.replace(temporary, path)
+        except BaseException:
+            os.unlink(temporary)
+            raise
+
+    def open_setup(self, path, any_board=False):
+        """Opens the setup file ``path`` on the board with every check the program makes
+        (TQ2604XError -224 naming the key; nothing written). A setup saved from another board
+        is refused (-221) unless ``any_board``."""
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+        self.load_setup(text, any_board)
+
+    def load_setup(self, text, any_board=False):
+        """As ``open_setup``, from the JSON text."""
+        # The block travels inside one line: JSON takes a line break outside its strings as a
+        # space, and a character beyond ASCII as its escape. Spaces at its ends go: the program
+        # trims a parameter before measuring its block.
+        text = re.sub(r"[\r\n]", " ", text).strip()
+        text = re.sub(r"[^\x00-\x7f]", lambda m: json.dumps(m.group())[1:-1], text)
+        line = "SYST:SET %s%s" % (block(text.encode("ascii")).decode("ascii"),
+                                  ",ANYB" if any_board else "")
+        if len(line) + len(ERROR_CHECK) > MAX_LINE:
+            raise ValueError("the setup takes %d bytes, beyond the %d a line holds"
+                             % (len(line) + len(ERROR_CHECK), MAX_LINE))
+        self.write_checked(line)
+
+    # ---- The simulated board's bench -----------------------------------------------------------
+
     def bench_voltage(self, channel):
-        """On the simulated board only: channel 1-4's output as its built-in meter reads it."""
-        return float(self.ask_checked("BENC:VOLT%d?" % channel))
+        """On the simulated board only: channel 1-4's output in volts as its built-in meter
+        reads it."""
+        return float(self.ask_checked("BENC:VOLT%d?" % self.channel(channel).number))
+
+    def bench_digital(self, line):
+        """On the simulated board only: the level of D0 (``line`` 1) or D1 (2), True: high."""
+        return _level(self.ask_checked("BENC:DIG%d?" % self.digital[line].number))
+
+    bench_temperature = control(
+        "BENC:TEMP?", "BENC:TEMP %s",
+        """On the simulated board only: the die temperature in degrees Celsius, -40 to
+        150.""",
+        validator=lambda v, vs: ranged_number(v, -40, 150, "the die temperature", "°C"))
+
+    # ---- Checks that need the device -----------------------------------------------------------
+
+    def top_code(self, fresh=False):
+        """The device's largest code, 65535 or 16383, as last read (``fresh``: read now)."""
+        if fresh or self._top_code is None:
+            self.resolution  # reading it keeps the largest code
+        return self._top_code
+
+    def check_code(self, value, what="the code"):
+        """``value`` as a code of this device, or ValueError naming the range. Codes up to
+        16383 fit both devices; beyond, the resolution last read is checked, and read again
+        before refusing."""
+        code = whole_number(value, 0, 65535, what)
+        if code > self.top_code() and code > self.top_code(fresh=True):
+            whole_number(code, 0, self.top_code(), what + " on the 14-bit device")
+        return code
+
+    def check_offset(self, value, what="the offset"):
+        """``value`` as an offset register of this device: -128 to 127, -4 to 3 on the
+        14-bit device."""
+        number = whole_number(value, -128, 127, what)
+        if not -4 <= number <= 3 and 16383 == self.top_code() == self.top_code(fresh=True):
+            whole_number(number, -4, 3, what + " on the 14-bit device")
+        return number
+
+    def write(self, command):
+        """Writes a line as it is, without the error check (pymeasure's ``write``)."""
+        self._catch_up()
+        self.adapter.write(command)
+
+    def ask(self, command):
+        """Writes a query line and returns its answer line, unchecked (pymeasure's ``ask``)."""
+        return self._line(command)
 
     def shutdown(self):
         """Every output to 0 V, then the connection is closed."""
@@ -212,13 +531,7 @@ class TQ2604X(Instrument):
         super().shutdown()
 
 
-def _number(value):
-    value = float(value)
-    if value != value or value in (float("inf"), float("-inf")):
-        raise ValueError("not a number: %r" % (value,))
-    return repr(value)
-
-
-def _error(answer):
-    code, _, message = answer.strip().partition(",")
-    return int(code), message.strip().strip('"')
+def _one_of(value, values, what):
+    if value in values:
+        return value
+    raise ValueError("%s is one of %s, not %r" % (what, ", ".join(map(repr, values)), value))

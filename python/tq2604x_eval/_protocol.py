@@ -1,0 +1,161 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+"""The protocol's pieces shared by the driver's parts: property factories in pymeasure's style,
+validators, number and string text, and the parsing of errors and blocks."""
+
+import math
+import numbers
+
+from pymeasure.instruments import Instrument
+
+# The longest line the program reads (bytes without the LF); a longer one is thrown away whole.
+MAX_LINE = 65536
+
+# Sent after a setting on the same line, so that a setting costs one exchange: two writes would
+# wait for the server's delayed acknowledgement (Nagle), some 40 ms each.
+ERROR_CHECK = ";:SYST:ERR?"
+
+# SCPI's not-a-number: the answer in place of a query that failed (its error is queued).
+NOT_A_NUMBER = "9.91E+37"
+
+
+class TQ2604XError(Exception):
+    """An error the board reported: ``code`` and ``message`` of the first, ``errors`` all of
+    them as ``[(code, message), ...]`` in the order SYSTem:ERRor? gave them."""
+
+    def __init__(self, errors):
+        self.errors = list(errors)
+        self.code, self.message = self.errors[0]
+        super().__init__("; ".join("%d, %s" % e for e in self.errors))
+
+
+class TQ2604XRunError(RuntimeError):
+    """A waveform or meter run that ended other than finished: ``state`` (``FAILED`` or
+    ``STOPPED``) and ``reason``, the program's own words (for a meter run, its report)."""
+
+    def __init__(self, what, state, reason):
+        self.state = state
+        self.reason = reason
+        super().__init__("%s ended %s: %s" % (what, state, reason or "no reason given"))
+
+
+def control(get_command, set_command, docs, validator=lambda v, vs: v, values=(),
+            map_values=False, get_process=lambda v: v, set_process=lambda v: v, **kwargs):
+    """pymeasure's ``Instrument.control``, with the setting and its error check on one line.
+
+    pymeasure 0.9 checks a setting (``check_set_errors``) with a second write after it, which
+    waits for the delayed acknowledgement of the first; here the owner's ``write_checked``
+    sends ``<setting>;:SYST:ERR?`` and raises TQ2604XError when the board refused it. The
+    getter is pymeasure's own, through the owner's ``values``.
+    """
+    getter = Instrument.control(get_command, set_command, docs, validator, values, map_values,
+                                get_process, set_process, **kwargs).fget
+    return property(getter, _setter(set_command, validator, values, map_values, set_process),
+                    doc=docs)
+
+
+def setting(set_command, docs, validator=lambda v, vs: v, values=(), map_values=False,
+            set_process=lambda v: v):
+    """pymeasure's ``Instrument.setting`` (set only: reading raises LookupError), sent as
+    ``control`` sends it."""
+    getter = Instrument.setting(set_command, docs).fget
+    return property(getter, _setter(set_command, validator, values, map_values, set_process),
+                    doc=docs)
+
+
+def measurement(get_command, docs, **kwargs):
+    """pymeasure's ``Instrument.measurement``: a query through the owner's ``values``."""
+    return Instrument.measurement(get_command, docs, **kwargs)
+
+
+def _setter(set_command, validator, values, map_values, set_process):
+    def fset(self, value):
+        value = set_process(validator(value, values))
+        if map_values and isinstance(values, dict):
+            value = values[value]
+        elif map_values:
+            value = values.index(value)
+        self.write_checked(set_command % value)
+
+    return fset
+
+
+# ---- Validators: (value, values) -> the text or number to send, or ValueError ---------------
+
+def boolean(value, _values=()):
+    """True/False (or 1/0) -> 1/0."""
+    if isinstance(value, (bool, numbers.Integral)) and value in (0, 1):
+        return int(value)
+    raise ValueError("expected True or False (1 or 0), not %r" % (value,))
+
+
+def whole_number(value, low, high, what):
+    """An integer from low to high; an integral float such as 3.0 counts, 1.7 does not."""
+    if isinstance(value, bool):
+        raise ValueError("%s is a whole number from %d to %d, not %r" % (what, low, high, value))
+    if isinstance(value, numbers.Integral):
+        number = int(value)
+    elif isinstance(value, numbers.Real) and math.isfinite(value) and float(value).is_integer():
+        number = int(value)
+    else:
+        raise ValueError("%s is a whole number from %d to %d, not %r" % (what, low, high, value))
+    if not low <= number <= high:
+        raise ValueError("%s is from %d to %d, not %d" % (what, low, high, number))
+    return number
+
+
+def number_text(value, what="the value"):
+    """A finite number as the shortest text that reads back as the same double."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise ValueError("%s is a number, not %r" % (what, value))
+    value = float(value)
+    if not math.isfinite(value):
+        raise ValueError("%s is a finite number, not %r" % (what, value))
+    text = repr(value)
+    if text.endswith(".0"):
+        text = text[:-2]
+    if text.startswith("0."):
+        text = text[1:]
+    elif text.startswith("-0."):
+        text = "-" + text[2:]
+    return "0" if text in ("", "-0") else text
+
+
+def ranged_number(value, low, high, what, unit):
+    """number_text for a value from low to high (in unit)."""
+    text = number_text(value, what)
+    if not low <= float(value) <= high:
+        raise ValueError("%s is from %s %s to %s %s, not %s %s"
+                         % (what, number_text(low), unit, number_text(high), unit, text, unit))
+    return text
+
+
+def quoted(text, what):
+    """A string parameter, quotes doubled; a line break cannot travel inside a line."""
+    if not isinstance(text, str):
+        raise ValueError("%s is a string, not %r" % (what, text))
+    if "\n" in text or "\r" in text:
+        raise ValueError("%s cannot hold a line break: %r" % (what, text))
+    return '"%s"' % text.replace('"', '""')
+
+
+def unquoted(answer):
+    """A quoted string answer as its text, doubled quotes single again."""
+    answer = answer.strip()
+    if len(answer) >= 2 and answer[0] == answer[-1] == '"':
+        return answer[1:-1].replace('""', '"')
+    return answer
+
+
+def parse_error(answer):
+    """A SYSTem:ERRor? answer as (code, message)."""
+    code, _, message = answer.strip().partition(",")
+    try:
+        return int(code), unquoted(message)
+    except ValueError:
+        raise TQ2604XError([(-100, "not an error queue answer: %r" % (answer,))]) from None
+
+
+def block(data):
+    """bytes as an IEEE 488.2 definite-length block."""
+    length = str(len(data)).encode()
+    return b"#%d%s%s" % (len(length), length, data)

@@ -1,0 +1,264 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+"""The board's four outputs, one at a time (``dac.ch_a`` ... ``dac.ch_d``) or all at once
+(``dac.all_channels``)."""
+
+from ._protocol import (MAX_LINE, ERROR_CHECK, control, number_text, ranged_number, setting,
+                        whole_number)
+
+RANGES = (10.0, 10.2564, 10.5263)
+WIDEST = RANGES[-1]
+# Half a microvolt beyond a range's end is left to the program to judge: its ranges are
+# single-precision numbers whose text here is rounded.
+SLACK = 1e-6
+
+
+def _range_text(full_scale, _values=()):
+    if isinstance(full_scale, (int, float)) and not isinstance(full_scale, bool):
+        for r in RANGES:
+            if abs(full_scale - r) <= 0.001:
+                return number_text(r)
+    raise ValueError("the range is one of 10, 10.2564 or 10.5263 (volts, full scale), not %r"
+                     % (full_scale,))
+
+
+def _fine_gain(value, _values=()):
+    return whole_number(value, -32, 31, "the fine gain")
+
+
+class Channel:
+    """One output of the board: DAC A (protocol number 1) to DAC D (4), ``dac.ch_a`` to
+    ``dac.ch_d`` or ``dac.channel(1)`` to ``dac.channel(4)``.
+
+    A setting goes out with its error check on the same line and raises TQ2604XError when the
+    board refuses it; a value the board would refuse raises ValueError before anything is sent.
+    """
+
+    def __init__(self, instrument, number):
+        if number not in (1, 2, 3, 4):
+            raise ValueError("channels are 1 to 4 (DAC A to DAC D), not %r" % (number,))
+        self.instrument = instrument
+        self.number = number
+        self.letter = "ABCD"[number - 1]
+        self.name = "DAC " + self.letter
+        self._full_scale = None  # the range last read or set here; refusals read it again
+
+    # The owner side of the property factories: every header under SOURce<n>.
+    def values(self, command, **kwargs):
+        return self.instrument.values("SOUR%d:%s" % (self.number, command), **kwargs)
+
+    def write_checked(self, command):
+        self.instrument.write_checked("SOUR%d:%s" % (self.number, command))
+
+    # ---- Output --------------------------------------------------------------------------------
+
+    @property
+    def voltage(self):
+        """The output in volts: the code in the data register, in the channel's range
+        (±10, ±10.2564 or ±10.5263 V, see ``range``). Setting it writes the nearest code; a
+        value outside the range raises ValueError naming the range. With a ramp set the setting
+        returns once the ramp has ended."""
+        return float(self.values("VOLT?")[0])
+
+    @voltage.setter
+    def voltage(self, volts):
+        text = number_text(volts, "%s's voltage" % self.name)
+        self.check_voltage(float(volts))
+        self.write_checked("VOLT " + text)
+
+    def check_voltage(self, volts):
+        """Raises ValueError when ``volts`` lies outside the channel's range. Within ±10 V
+        (inside every range) nothing is asked; beyond it the range is read once and kept, and
+        read again before refusing."""
+        if abs(volts) <= RANGES[0]:
+            return
+        full_scale = self._full_scale
+        if full_scale is None or abs(volts) > full_scale + SLACK:
+            full_scale = self.range
+        if abs(volts) > full_scale + SLACK:
+            raise ValueError("%s: %s V is outside the channel's range, -%s V to %s V"
+                             % (self.name, number_text(volts), number_text(full_scale),
+                                number_text(full_scale)))
+
+    @property
+    def range(self):
+        """The full scale in volts, 10, 10.2564 or 10.5263 (the coarse gain register: the
+        output spans ±range). Setting another value (beyond 0.001 of one of them) raises
+        ValueError."""
+        self._full_scale = float(self.values("VOLT:RANG?")[0])
+        return self._full_scale
+
+    @range.setter
+    def range(self, full_scale):
+        text = _range_text(full_scale)
+        self.write_checked("VOLT:RANG " + text)
+        self._full_scale = float(text)
+
+    @property
+    def code(self):
+        """The data register's code, a whole number: 0 to 65535, or 0 to 16383 on the 14-bit
+        device (TQ2404). A fraction or a code beyond the device's range raises ValueError."""
+        return int(self.values("DATA?", cast=int)[0])
+
+    @code.setter
+    def code(self, value):
+        self.write_checked("DATA %d" % self.instrument.check_code(value, "%s's code" % self.name))
+
+    fine_gain = control(
+        "GAIN?", "GAIN %d",
+        """The fine gain register as a signed whole number, -32 to 31 (steps of the gain
+        trim).""", validator=_fine_gain, cast=int)
+
+    @property
+    def offset(self):
+        """The offset register as a signed whole number: -128 to 127 (eighths of an LSB), or -4
+        to 3 on the 14-bit device."""
+        return int(self.values("OFFS?", cast=int)[0])
+
+    @offset.setter
+    def offset(self, value):
+        self.write_checked("OFFS %d" % self.instrument.check_offset(value,
+                                                                     "%s's offset" % self.name))
+
+    # ---- Output protection ---------------------------------------------------------------------
+
+    @property
+    def limits(self):
+        """The window the output must stay in, ``(low, high)`` in volts, ``None`` on a side
+        without a limit. The low limit is -10.5263 to 0 V, the high 0 to 10.5263 V (the window
+        holds 0 V, the safe state); ``(None, None)`` removes both. A command that would take
+        the output beyond a limit is refused (-221) and nothing is written."""
+        low, high = self.values("VOLT:LIM:LOW?;SOUR%d:VOLT:LIM:HIGH?" % self.number,
+                                separator=";")
+        return (None if low <= -9.9e37 else low, None if high >= 9.9e37 else high)
+
+    @limits.setter
+    def limits(self, window):
+        low, high = window
+        low = "NONE" if low is None else ranged_number(low, -WIDEST, 0, "the low limit", "V")
+        high = "NONE" if high is None else ranged_number(high, 0, WIDEST, "the high limit", "V")
+        self.write_checked("VOLT:LIM:LOW %s;:SOUR%d:VOLT:LIM:HIGH %s" % (low, self.number, high))
+
+    @property
+    def ramp(self):
+        """``(step, wait)``: the largest single step of the output in volts (``None``: no
+        ramp) and the wait between two steps in seconds, 0 to 10. A change larger than the step
+        goes out in equal steps; the setting returns once the last has."""
+        step, wait = self.values("VOLT:RAMP:STEP?;SOUR%d:VOLT:RAMP:WAIT?" % self.number,
+                                 separator=";")
+        return (step or None, wait)
+
+    @ramp.setter
+    def ramp(self, setting):
+        step, wait = setting
+        if step is not None:
+            step = number_text(step, "the ramp step")
+            if float(step) < 0:
+                raise ValueError("the ramp step is a positive number of volts (0 or None: no "
+                                 "ramp), not %s V" % step)
+        step = "NONE" if step is None else step
+        wait = ranged_number(wait, 0, 10, "the wait between ramp steps", "s")
+        self.write_checked("VOLT:RAMP:WAIT %s;:SOUR%d:VOLT:RAMP:STEP %s"
+                           % (wait, self.number, step))
+
+    # ---- Lists for waveform runs ---------------------------------------------------------------
+
+    @property
+    def list_volts(self):
+        """The channel's set points for the next waveform run, in volts (a list of 1 to 65,536
+        numbers; ``[]`` when none is loaded or the list is of codes). Each is checked against
+        the channel's range when the run starts. The list goes out as text on one line, which
+        holds 65,536 bytes: ``ValueError`` says how many points fit when it does not."""
+        return self._list("LIST:VOLT?", float)
+
+    @list_volts.setter
+    def list_volts(self, volts):
+        what = "%s's list point" % self.name
+        self._load_list("LIST:VOLT", [number_text(v, what) for v in _points(volts)])
+
+    @property
+    def list_codes(self):
+        """The channel's set points for the next waveform run as data codes, whole numbers 0 to
+        65535 (0 to 16383 on the 14-bit device); ``[]`` when none is loaded or the list is of
+        volts. Sent as ``list_volts`` is."""
+        return self._list("LIST:DATA?", int)
+
+    @list_codes.setter
+    def list_codes(self, codes):
+        what = "%s's list code" % self.name
+        texts = [str(self.instrument.check_code(code, what)) for code in _points(codes)]
+        self._load_list("LIST:DATA", texts)
+
+    def _list(self, query, cast):
+        answer = self.instrument.ask_checked("SOUR%d:%s" % (self.number, query))
+        return [cast(v) for v in answer.split(",")] if answer else []
+
+    def _load_list(self, header, texts):
+        head = "SOUR%d:%s " % (self.number, header)
+        length = len(head) + sum(len(t) + 1 for t in texts) - 1 + len(ERROR_CHECK)
+        if length > MAX_LINE:
+            room = MAX_LINE - len(head) - len(ERROR_CHECK)
+            fit = 0
+            for t in texts:
+                room -= len(t) + 1
+                if room < -1:
+                    break
+                fit += 1
+            raise ValueError("%s: %d points take %d bytes as text, beyond the %d a line holds; "
+                             "the first %d fit" % (self.name, len(texts), length, MAX_LINE, fit))
+        self.instrument.write_checked(head + ",".join(texts))
+
+    def __repr__(self):
+        return "<%s %s>" % (type(self).__name__, self.name)
+
+
+def _points(values):
+    points = list(values)
+    if not 1 <= len(points) <= 65536:
+        raise ValueError("a list holds 1 to 65,536 points, not %d" % len(points))
+    return points
+
+
+class AllChannels:
+    """All four outputs at once (``SOURce:ALL``), set only: reading raises LookupError."""
+
+    def __init__(self, instrument):
+        self.instrument = instrument
+
+    def write_checked(self, command):
+        self.instrument.write_checked("SOUR:ALL:" + command)
+
+    @property
+    def voltage(self):
+        """Every output to the same voltage in volts, in DAC A's range (as the windows do)."""
+        raise LookupError("all_channels is set only: read each channel")
+
+    @voltage.setter
+    def voltage(self, volts):
+        text = number_text(volts, "the voltage")
+        self.instrument.ch_a.check_voltage(float(volts))
+        self.write_checked("VOLT " + text)
+
+    @property
+    def code(self):
+        """Every data register to the same code: 0 to 65535 (0 to 16383 on the 14-bit device)."""
+        raise LookupError("all_channels is set only: read each channel")
+
+    @code.setter
+    def code(self, value):
+        self.write_checked("DATA %d" % self.instrument.check_code(value, "the code"))
+
+    @property
+    def offset(self):
+        """Every offset register: -128 to 127 (eighths of an LSB), -4 to 3 on the 14-bit device."""
+        raise LookupError("all_channels is set only: read each channel")
+
+    @offset.setter
+    def offset(self, value):
+        self.write_checked("OFFS %d" % self.instrument.check_offset(value, "the offset"))
+
+    range = setting("VOLT:RANG %s",
+                    """Every coarse gain register by its full scale in volts: 10, 10.2564 or
+                    10.5263.""", validator=_range_text)
+
+    fine_gain = setting("GAIN %d", """Every fine gain register, -32 to 31.""",
+                        validator=_fine_gain)
