@@ -12,6 +12,7 @@
 
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
+#include "board/SimCommands.h"
 #include "instrument/MeterRuns.h"
 #include "instrument/SafeStatePolicy.h"
 #include "instrument/StartUp.h"
@@ -22,7 +23,6 @@
 #include "remote/InstrumentCommands.h"
 #include "remote/ScpiServer.h"
 #include "ui/automation/AutomationConsole.h"
-#include "ui/automation/SimCommands.h"
 #include "ui/auxiliary/Form1.h"
 #include "ui/auxiliary/Form2.h"
 #include "ui/auxiliary/TestForm.h"
