@@ -5,10 +5,17 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
+#include "board/SimCommands.h"
 #include "instrument/MeterRuns.h"
+#include "instrument/SafeStatePolicy.h"
+#include "instrument/StartUp.h"
 #include "meter/MeterByAddress.h"
 #include "meter/MeterLink.h"
 #include "meter/SimulatedMeter.h"
@@ -16,7 +23,6 @@
 #include "remote/InstrumentCommands.h"
 #include "remote/ScpiServer.h"
 #include "ui/automation/AutomationConsole.h"
-#include "ui/automation/SimCommands.h"
 #include "ui/auxiliary/Form1.h"
 #include "ui/auxiliary/Form2.h"
 #include "ui/auxiliary/TestForm.h"
@@ -29,13 +35,33 @@
 #include "ui/protection/ProtectionForm.h"
 #include "ui/protection/ProtectionSettings.h"
 #include "ui/protection/RefusalNotices.h"
-#include "ui/protection/SafeStateOptions.h"
 #include "ui/waveform/TemperatureLogForm.h"
 #include "ui/waveform/WaveformForm.h"
 #include "ui/widgets/Placement.h"
 #include "ui/widgets/ProgramSettings.h"
 
 namespace tq {
+namespace {
+
+// The headless server's steps of the start-up: what goes wrong is said on standard error.
+class HeadlessStartUp : public StartUpSteps {
+public:
+    explicit HeadlessStartUp(std::function<void()> connected) : connected_(std::move(connected)) {}
+    void NotConnected(const std::vector<std::string>& reasons) override {
+        for (const std::string& why : reasons)
+            std::fprintf(stderr, "tq2604x-eval: %s\n", why.c_str());
+    }
+    void Connected() override { connected_(); }
+    void FunctionRegisterTaken(const std::optional<std::string>& error) override {
+        if (error)
+            std::fprintf(stderr, "tq2604x-eval: %s\n", error->c_str());
+    }
+
+private:
+    std::function<void()> connected_;
+};
+
+}  // namespace
 
 Program::Program(const ProgramOptions& options) : options_(options) {
     QString boardName;
@@ -74,13 +100,17 @@ Program::Program(const ProgramOptions& options) : options_(options) {
         WindowContext{state_, *instrument_, messages, folder.toStdString(), boardName, simulator_,
                       [this](WindowId window) { return OpenWindow(window); }, &fileDialogs_,
                       waveform_.get(), meterRuns_.get()});
-    safeState_ = std::make_unique<SafeStateOptions>(
-        *instrument_, waveform_.get(), meterRuns_.get(), [this](const QString& why) {
+    safeStateTimer_ = std::make_unique<QtRunTimer>();
+    safeState_ = std::make_unique<SafeStatePolicy>(
+        *instrument_, *safeStateTimer_, waveform_.get(), meterRuns_.get(),
+        [this](const std::string& why) {
             if (options_.headless)
-                std::fprintf(stderr, "tq2604x-eval: %s\n", qPrintable(why));
+                std::fprintf(stderr, "tq2604x-eval: %s\n", why.c_str());
             else
-                context_->messages.ShowMessage(MainWindow(), MessageIcon::Warning, why);
+                context_->messages.ShowMessage(MainWindow(), MessageIcon::Warning,
+                                               QString::fromStdString(why));
         });
+    safeStateTimer_->SetAction([policy = safeState_.get()] { policy->Step(); });
 }
 
 Program::~Program() {
@@ -90,6 +120,7 @@ Program::~Program() {
     refusals_.reset();
     windows_.clear();
     safeState_.reset();
+    safeStateTimer_.reset();
     instrument_->RemoveListener(keepListener_);
     instrument_->SetRampTimer(nullptr);
     meterRuns_.reset();
@@ -294,8 +325,8 @@ bool Program::StartServer() {
                      "tq2604x-eval: warning: listening beyond this computer: anyone who can reach "
                      "port %u can drive the board's outputs\n",
                      server_->Port());
-    QObject::connect(server_.get(), &ScpiServer::ClientCountChanged, safeState_.get(),
-                     &SafeStateOptions::ClientCountChanged);
+    QObject::connect(server_.get(), &ScpiServer::ClientCountChanged, server_.get(),
+                     [policy = safeState_.get()](int count) { policy->ClientCountChanged(count); });
     std::fprintf(stderr, "listening on %s:%u\n", qPrintable(server_->Address().toString()),
                  server_->Port());
     std::fflush(stderr);
@@ -307,22 +338,9 @@ bool Program::StartServer() {
 }
 
 int Program::RunHeadless() {
-    const int16_t result = instrument_->ConnectBoard(context_->programFolder);
-    if (result != 0) {
-        const std::string why = instrument_->ExplainConnectResult(result);
-        if (!why.empty())
-            std::fprintf(stderr, "tq2604x-eval: %s\n", why.c_str());
-        std::fprintf(stderr, "tq2604x-eval: Error Downloading Firmware - Check USB connections\n");
+    HeadlessStartUp steps([this] { TakeBoardLocation(); });
+    if (!StartUp(*instrument_, context_->programFolder, steps))
         return 1;
-    }
-    TakeBoardLocation();
-    try {
-        instrument_->AdoptFunctionRegister();
-    } catch (const InstrumentError& e) {
-        std::fprintf(stderr, "tq2604x-eval: %s\n", e.what());
-    }
-    // As the main window starts: writes pulse LDAC.
-    instrument_->SetPulseAfterDataWrite(true);
     if (!options_.setupFile.isEmpty()) {
         // Without windows nobody can be asked: a setup from another board is refused too.
         try {

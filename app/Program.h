@@ -29,7 +29,7 @@ class MeterByAddress;
 class MeterRuns;
 class QtStepTimer;
 class RefusalNotices;
-class SafeStateOptions;
+class SafeStatePolicy;
 class SimulatedMeter;
 
 struct ProgramOptions {
@@ -92,7 +92,7 @@ private:
     // The simulated bench's meter on the options' port; false (with the reason printed) when it
     // cannot listen.
     bool StartSimulatedMeter();
-    // Without windows: connect the board, take its function register, serve until a signal.
+    // Without windows: the start-up (instrument/StartUp.h), then serve until a signal.
     int RunHeadless();
     // After a connection: the identity names the real board's location.
     void TakeBoardLocation();
@@ -126,7 +126,8 @@ private:
     std::unique_ptr<AutomationConsole> console_;
     std::unique_ptr<InstrumentCommands> commands_;
     std::unique_ptr<ScpiServer> server_;
-    std::unique_ptr<SafeStateOptions> safeState_;
+    std::unique_ptr<QtRunTimer> safeStateTimer_;  // wakes the safe state from the event loop
+    std::unique_ptr<SafeStatePolicy> safeState_;
     std::unique_ptr<RefusalNotices> refusals_;
     int keepListener_ = 0;
     bool startupFailed_ = false;

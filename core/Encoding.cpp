@@ -8,6 +8,7 @@
 #include <limits>
 #include <system_error>
 
+#include "core/ConverterCoding.h"
 #include "core/Tables.h"
 
 namespace tq {
@@ -345,7 +346,7 @@ int32_t FunctionWordEntry(std::string& text, std::string_view numberMode) {
 LimitedValue FineGainToCode(float value, int16_t resolution) {
     // The 16-bit device takes whole steps, the 14-bit device quarter steps; the field is a 6-bit
     // two's-complement number either way.
-    const bool fine14 = resolution == 14;
+    const bool fine14 = ConverterCoding(resolution).Narrow();
     const float highest = fine14 ? 7.75f : 31.0f;
     const float lowest = fine14 ? -8.0f : -32.0f;
     const double stepsPerUnit = fine14 ? 4.0 : 1.0;
@@ -360,7 +361,8 @@ LimitedValue FineGainToCode(float value, int16_t resolution) {
 }
 
 LimitedValue OffsetToCode(float value, int16_t resolution) {
-    if (resolution == 14) {
+    const ConverterCoding coding(resolution);
+    if (coding.Narrow()) {
         // Three-bit field in D7..D5: one step per unit, written x 32.
         if (value > 3.0f)
             value = 3.0f;
@@ -368,7 +370,7 @@ LimitedValue OffsetToCode(float value, int16_t resolution) {
             value = -4.0f;
         const double v = value;
         const int32_t code = v >= 0 ? RoundToInt32(v) : RoundToInt32(v + 8.0);
-        return {value, Mul32(code, 32)};
+        return {value, coding.OffsetRegisterOfField(code)};
     }
     // Eight steps per unit. V / 15.875 x 127 is 8 x V in exact arithmetic; computing it as 8 x V
     // keeps the exact ties (0.0625 -> 0.5) that a division would blur.

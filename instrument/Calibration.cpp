@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/CheckedInt.h"
+#include "core/ConverterCoding.h"
 #include "core/Fields.h"
 #include "core/Tables.h"
 
@@ -22,7 +23,7 @@ constexpr int16_t kFineGainHigh = 31;
 constexpr int32_t kLargestOffsetReadBack = 32767;
 
 const OffsetLimits& LimitsFor(int16_t resolution) {
-    return resolution == 14 ? kOffsetLimits14 : kOffsetLimits16;
+    return ConverterCoding(resolution).Narrow() ? kOffsetLimits14 : kOffsetLimits16;
 }
 
 // Limits `value` to low..high; true when it had to.
@@ -47,18 +48,16 @@ std::string OffsetLimitsText(int16_t resolution) {
 
 Correction OffsetCorrection(int32_t readBack, float measuredVolts, int16_t resolution,
                             float rangeVolts) {
+    const ConverterCoding coding(resolution);
     const float measured = -measuredVolts;
+    const double lsb = (2.0 * rangeVolts) / coding.CodeCount();
+    const float current = ToSingle(coding.OffsetShown(coding.OffsetFieldOfRegister(readBack)));
     float newOffset = 0.0f;
-    if (resolution == 14) {
-        const int32_t raw = RoundToInt32(readBack / static_cast<double>(kOffsetShift14));
-        const float current = static_cast<float>(SignedField(raw, kOffsetBits14));
-        const double lsb = (2.0 * rangeVolts) / 16384.0;
+    if (coding.Narrow()) {
         // nearbyint keeps an infinite correction infinite, so the limit below catches it.
         const float correction = ToSingle(std::nearbyint(ToSingle(measured / lsb)));
         newOffset = ToSingle(static_cast<double>(current) + correction);
     } else {
-        const float current = ToSingle(SignedField(readBack, kOffsetBits) / 8.0);
-        const double lsb = (2.0 * rangeVolts) / 65536.0;
         const float correction = ToSingle(measured / lsb);
         newOffset = ToSingle(static_cast<double>(current) + correction);
     }
@@ -67,9 +66,9 @@ Correction OffsetCorrection(int32_t readBack, float measuredVolts, int16_t resol
         newOffset = 0.0f;
     const OffsetLimits& limits = LimitsFor(resolution);
     const bool limited = Limit(newOffset, limits.low, limits.high);
-    if (resolution == 14) {
+    if (coding.Narrow()) {
         const int32_t code = RoundToInt32(newOffset >= 0 ? newOffset : newOffset + 8.0);
-        return {Mul32(code, kOffsetShift14), limited};
+        return {coding.OffsetRegisterOfField(code), limited};
     }
     const double raw =
         newOffset >= 0 ? newOffset / 15.875 * 127 : (newOffset + 16) / 15.875 * 127 + 128;

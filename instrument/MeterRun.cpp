@@ -206,24 +206,12 @@ void MeterRun::End(State state, const std::string& message) {
         onChange();
 }
 
-int32_t MeterRun::MidCode() const {
-    return 1 << (instrument_.Resolution() - 1);
-}
-
-int32_t MeterRun::TopCode() const {
-    return (1 << instrument_.Resolution()) - 1;
-}
-
-bool MeterRun::TwosComplement() const {
-    return !instrument_.PinValue(Pin::BinaryCoding);
-}
-
-int32_t MeterRun::RegisterCode(int32_t ordinal) const {
-    return TwosComplement() ? ordinal ^ MidCode() : ordinal;
+ConverterCoding MeterRun::Coding() const {
+    return ConverterCoding(instrument_.Resolution(), instrument_.PinValue(Pin::BinaryCoding));
 }
 
 double MeterRun::IdealLsb(int16_t channel) {
-    return 2.0 * instrument_.ChannelRangeVolts(channel) / (1 << instrument_.Resolution());
+    return 2.0 * instrument_.ChannelRangeVolts(channel) / Coding().CodeCount();
 }
 
 std::string MeterRun::ChannelName(int16_t channel) const {
@@ -264,9 +252,10 @@ void AutoCalibrationRun::Resume() {
 void AutoCalibrationRun::RunPhase() {
     const int16_t channel = order_[index_];
     const std::string name = ChannelName(channel);
-    // 0 V and zero scale in the board's coding.
-    const int32_t zeroVolts = TwosComplement() ? 0 : MidCode();
-    const int32_t zeroScale = TwosComplement() ? MidCode() : 0;
+    // 0 V and zero scale (the most negative output) in the board's coding.
+    const ConverterCoding coding = Coding();
+    const int32_t zeroVolts = coding.ZeroCode();
+    const int32_t zeroScale = coding.CodeOfOrdinal(0);
     auto take = [this](double volts, double) { Take(volts); };
     switch (phase_) {
         case Phase::Offset:
@@ -372,10 +361,10 @@ bool LinearityRun::Start(int16_t channel, std::vector<int32_t> ordinals) {
     const bool rising =
         std::adjacent_find(ordinals.begin(), ordinals.end(),
                            [](int32_t a, int32_t b) { return b <= a; }) == ordinals.end();
+    const int32_t top = Coding().TopCode();
     if (ordinals.size() < 2 || ordinals.size() > kMostCodes || !rising || ordinals.front() < 0 ||
-        ordinals.back() > TopCode()) {
-        Step("the linearity test needs 2 to 65536 rising codes from 0 to " +
-             std::to_string(TopCode()));
+        ordinals.back() > top) {
+        Step("the linearity test needs 2 to 65536 rising codes from 0 to " + std::to_string(top));
         return false;
     }
     channel_ = channel;
@@ -394,7 +383,7 @@ void LinearityRun::Begin() {
         Fail(std::string("the channel's range could not be read back: ") + e.what());
         return;
     }
-    lsb_ = 2.0 * range_ / (1 << instrument_.Resolution());
+    lsb_ = 2.0 * range_ / Coding().CodeCount();
     Next();
 }
 
@@ -411,7 +400,7 @@ void LinearityRun::Next() {
     }
     const int32_t ordinal = ordinals_[points_.size()];
     Step(ChannelName(channel_) + ": code " + std::to_string(ordinal));
-    Measure(channel_, RegisterCode(ordinal), [this, ordinal](double mean, double spread) {
+    Measure(channel_, Coding().CodeOfOrdinal(ordinal), [this, ordinal](double mean, double spread) {
         points_.push_back({ordinal, -range_ + lsb_ * ordinal, mean, spread});
         ++done_;
         Next();

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ConverterCoding.h"
 #include "instrument/Calibration.h"
 #include "instrument/Instrument.h"
 #include "instrument/Linearity.h"
@@ -72,11 +73,8 @@ protected:
     void Finish(const std::string& message);
     void Fail(const std::string& message);
 
-    int32_t MidCode() const;  // the 0 V code in binary coding (1 << (N - 1))
-    int32_t TopCode() const;  // 2^N - 1
-    bool TwosComplement() const;
-    // The register code of an offset-binary ordinal (0 = the most negative output).
-    int32_t RegisterCode(int32_t ordinal) const;
+    // The converter's resolution and the board's data coding as they are now.
+    ConverterCoding Coding() const;
     double IdealLsb(int16_t channel);
     std::string ChannelName(int16_t channel) const;
     bool MeterSelectsChannels() const { return meter_.SelectsChannels(); }

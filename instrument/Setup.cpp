@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ConverterCoding.h"
 #include "core/Fields.h"
 #include "core/Json.h"
 #include "core/Tables.h"
@@ -57,13 +58,14 @@ struct Limits {
 };
 
 Limits LimitsOf(std::string_view key, int16_t resolution) {
+    const ConverterCoding coding(resolution);
     if (key == "data")
-        return {0, resolution == 14 ? 16383 : 65535};
+        return {0, coding.TopCode()};
     if (key == "coarseGain")
         return {0, 3};
     if (key == "fineGain")
         return {-32, 31};
-    return resolution == 14 ? Limits{-4, 3} : Limits{-128, 127};
+    return {coding.LowestOffsetSteps(), coding.HighestOffsetSteps()};
 }
 
 [[noreturn]] void Refuse(const std::string& key, const std::string& why) {
@@ -215,7 +217,7 @@ ConverterModel PlannedModel(Instrument& in, const Setup& setup, bool anyData) {
     m.rstinHigh = setup.rstin.value_or(m.rstinHigh);
     m.binaryCoding = setup.binaryCoding.value_or(m.binaryCoding);
     m.clrHigh = setup.clr.value_or(m.clrHigh);
-    const bool narrow = in.Resolution() == 14;
+    const ConverterCoding coding(in.Resolution());
     for (std::size_t ch = 0; ch < setup.channels.size(); ++ch) {
         const ChannelSetup& c = setup.channels[ch];
         ChannelRegisters& r = m.channels[ch];
@@ -224,10 +226,9 @@ ConverterModel PlannedModel(Instrument& in, const Setup& setup, bool anyData) {
         if (c.fineGain)
             r.fine = FieldCode(*c.fineGain, kFineGainBits);
         if (c.offset)
-            r.offset = narrow ? FieldCode(*c.offset, kOffsetBits14) * kOffsetShift14
-                              : FieldCode(*c.offset, kOffsetBits);
+            r.offset = coding.OffsetRegisterOfSteps(*c.offset);
         if (c.data)
-            r.input = narrow ? *c.data * 4 : *c.data;
+            r.input = coding.FrameOfCode(*c.data);
     }
     if (anyData || ldacFalls)
         m.Load();
@@ -472,7 +473,6 @@ void WriteHeld(Instrument& in, const Setup& setup, bool anyData, bool rampAfterH
         if (value)
             in.SetFunctionFlag(flag, *value);
 
-    const bool narrow = in.Resolution() == 14;
     for (int16_t ch = 0; ch < kChannelCount; ++ch) {
         const ChannelSetup& c = setup.channels[static_cast<std::size_t>(ch)];
         if (c.coarseGain)
@@ -485,10 +485,11 @@ void WriteHeld(Instrument& in, const Setup& setup, bool anyData, bool rampAfterH
     if (anyData) {
         // The data go to the input registers only; one LOAD moves all four outputs together.
         in.SetPulseAfterDataWrite(false);
-        const int32_t zero = in.PinValue(Pin::BinaryCoding) ? 0x8000 : 0;
+        const ConverterCoding coding(in.Resolution(), in.PinValue(Pin::BinaryCoding));
         for (int16_t ch = 0; ch < kChannelCount; ++ch)
             if (const auto& code = setup.channels[static_cast<std::size_t>(ch)].data)
-                in.WriteRegister(ch, kRegData, rampAfterHold ? zero : (narrow ? *code * 4 : *code));
+                in.WriteRegister(ch, kRegData,
+                                 rampAfterHold ? coding.ZeroFrame() : coding.FrameOfCode(*code));
         in.LoadAllChannels();
     }
     in.SetPulseAfterDataWrite(setup.pulseAfterDataWrite.value_or(pulseBefore));

@@ -7,6 +7,7 @@
 #include <numbers>
 #include <sstream>
 
+#include "core/ConverterCoding.h"
 #include "core/Encoding.h"
 #include "core/InputExcerpt.h"
 
@@ -69,7 +70,7 @@ CompiledPlan CompilePlan(Instrument& instrument, const WavePlan& plan) {
     compiled.dwellSeconds = plan.dwellSeconds;
     compiled.periods = plan.periods;
     const int16_t resolution = instrument.Resolution();
-    const int32_t top = resolution == 14 ? 16383 : 65535;
+    const int32_t top = ConverterCoding(resolution).TopCode();
     for (const ChannelWave& wave : plan.channels) {
         if (wave.channel < 0 || wave.channel >= kChannelCount)
             throw ValueRangeError("no such channel: " + std::to_string(wave.channel) +
@@ -178,12 +179,14 @@ void WaveformRun::Start(const WavePlan& plan) {
     if (instrument_.LimitsActive()) {
         // Every point within the output protection's limits, before anything is sent.
         ConverterModel model = instrument_.KnownModel(true);
-        const int32_t scale = instrument_.Resolution() == 14 ? 4 : 1;
+        const ConverterCoding coding(instrument_.Resolution());
         for (int32_t step = 0; step < compiled.stepsPerPeriod; ++step) {
             for (std::size_t i = 0; i < compiled.channels.size(); ++i) {
                 const auto& table = compiled.codes[i];
-                model.Write(compiled.channels[i], kRegData,
-                            table[static_cast<std::size_t>(step) % table.size()] * scale, false);
+                model.Write(
+                    compiled.channels[i], kRegData,
+                    coding.FrameOfCode(table[static_cast<std::size_t>(step) % table.size()]),
+                    false);
             }
             model.Load();
             try {

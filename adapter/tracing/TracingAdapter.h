@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "board/Adapter.h"
+#include "board/TrafficTrace.h"
 
 namespace tq {
 
-class TracingAdapter : public Adapter {
+class TracingAdapter : public Adapter, public TrafficTrace {
 public:
     explicit TracingAdapter(Adapter& inner, std::size_t maxLines = 100000);
 
@@ -29,7 +30,7 @@ public:
 
     // The lines since the last call (oldest first); `dropped` receives how many older lines were
     // dropped to keep at most maxLines.
-    std::vector<std::string> TakeLines(std::size_t& dropped);
+    std::vector<std::string> TakeLines(std::size_t& dropped) override;
 
 private:
     void Add(std::string line);

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "core/ConverterCoding.h"
 #include "core/Encoding.h"
 
 namespace tq::testing {
@@ -283,6 +287,163 @@ TEST(FunctionWordEntry, LimitsToSixBits) {
         EXPECT_EQ(FunctionWordEntry(text, row.mode), row.code);
         EXPECT_EQ(text, row.textAfter);
     }
+}
+
+struct CodingRow {
+    int resolution;
+    bool binary;
+    int bits;
+    int32_t top;
+    int32_t mid;
+    int32_t zeroCode;
+    int32_t zeroFrame;
+};
+
+TEST(ConverterCoding, TopMidAndZeroOfEachDeviceAndCoding) {
+    const std::vector<CodingRow> rows{
+        {16, true, 16, 65535, 32768, 32768, 0x8000},
+        {16, false, 16, 65535, 32768, 0, 0},
+        {14, true, 14, 16383, 8192, 8192, 0x8000},
+        {14, false, 14, 16383, 8192, 0, 0},
+        // Any other resolution is the 16-bit device, as the program has always taken it.
+        {0, true, 16, 65535, 32768, 32768, 0x8000},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.resolution) + (row.binary ? " bits, binary" : " bits"));
+        const ConverterCoding coding(row.resolution, row.binary);
+        EXPECT_EQ(coding.Bits(), row.bits);
+        EXPECT_EQ(coding.TopCode(), row.top);
+        EXPECT_EQ(coding.MidCode(), row.mid);
+        EXPECT_EQ(coding.ZeroCode(), row.zeroCode);
+        EXPECT_EQ(coding.ZeroFrame(), row.zeroFrame);
+        EXPECT_EQ(coding.FrameOfCode(coding.ZeroCode()), row.zeroFrame);
+        EXPECT_EQ(CodeToVolts(coding.ZeroCode(), static_cast<int16_t>(coding.Bits()), kRange10,
+                              row.binary ? 1 : 0),
+                  0.0f);
+    }
+}
+
+// Every code of every device and coding: frames and ordinals lead back to it, and ordinals order
+// the codes as the voltages they give.
+TEST(ConverterCoding, EveryCodeThroughItsFrameAndOrdinal) {
+    for (const int resolution : {16, 14}) {
+        for (const bool binary : {true, false}) {
+            SCOPED_TRACE(std::to_string(resolution) + (binary ? " bits, binary" : " bits"));
+            const ConverterCoding coding(resolution, binary);
+            const int32_t scale = coding.Narrow() ? 4 : 1;
+            float below = -std::numeric_limits<float>::infinity();
+            for (int32_t ordinal = 0; ordinal <= coding.TopCode(); ++ordinal) {
+                const int32_t code = coding.CodeOfOrdinal(ordinal);
+                ASSERT_EQ(coding.OrdinalOfCode(code), ordinal);
+                const int32_t frame = coding.FrameOfCode(code);
+                ASSERT_EQ(coding.CodeOfFrame(frame), code);
+                ASSERT_EQ(coding.FrameCoding().OrdinalOfCode(frame), ordinal * scale);
+                const float volts =
+                    CodeToVolts(code, static_cast<int16_t>(resolution), kRange10, binary ? 1 : 0);
+                ASSERT_GT(volts, below) << "ordinal " << ordinal;
+                below = volts;
+            }
+        }
+    }
+}
+
+TEST(ConverterCoding, ReadBackFramesRoundToTheNearestCodeTiesToEven) {
+    const std::vector<std::tuple<int, int32_t, int32_t>> rows{
+        {14, 32764, 8191}, {14, 32766, 8192},  {14, 32762, 8190},  {14, 1, 0},
+        {14, 3, 1},        {14, 65532, 16383}, {16, 32766, 32766}, {16, 65535, 65535},
+    };
+    for (const auto& [resolution, frame, code] : rows) {
+        SCOPED_TRACE(std::to_string(resolution) + " bits, frame " + std::to_string(frame));
+        EXPECT_EQ(ConverterCoding(resolution).CodeOfFrame(frame), code);
+    }
+    EXPECT_THROW(ConverterCoding(14).FrameOfCode(std::numeric_limits<int32_t>::max()),
+                 NumericError);
+}
+
+struct ShownRow {
+    int resolution;
+    int32_t registerCode;
+    double shown;
+};
+
+TEST(ConverterCoding, FineGainShownForRegisterCodes) {
+    const std::vector<ShownRow> rows{
+        {16, 63, -1.0},  {16, 32, -32.0}, {16, 31, 31.0}, {16, 0, 0.0},
+        {14, 63, -0.25}, {14, 32, -8.0},  {14, 31, 7.75}, {14, 2, 0.5},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.resolution) + " bits, " + std::to_string(row.registerCode));
+        EXPECT_EQ(ConverterCoding(row.resolution).FineGainShown(row.registerCode), row.shown);
+    }
+}
+
+struct OffsetRow {
+    int resolution;
+    int32_t registerCode;
+    int32_t field;
+    double shown;
+};
+
+TEST(ConverterCoding, OffsetShownForRegisterCodes) {
+    const std::vector<OffsetRow> rows{
+        {16, 255, 255, -0.125},
+        {16, 127, 127, 15.875},
+        {16, 128, 128, -16.0},
+        {16, 8, 8, 1.0},
+        {14, 96, 3, 3.0},
+        {14, 224, 7, -1.0},
+        {14, 128, 4, -4.0},
+        {14, 0, 0, 0.0},
+        // A field not aligned to D7..D5 rounds to the nearest, ties to even.
+        {14, 48, 2, 2.0},
+        {14, 80, 2, 2.0},
+        {14, 40, 1, 1.0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.resolution) + " bits, " + std::to_string(row.registerCode));
+        const ConverterCoding coding(row.resolution);
+        EXPECT_EQ(coding.OffsetFieldOfRegister(row.registerCode), row.field);
+        EXPECT_EQ(coding.OffsetShown(row.field), row.shown);
+    }
+}
+
+// What a user types comes back as the same value once written and shown.
+TEST(ConverterCoding, TypedGainAndOffsetValuesAreShownAsTyped) {
+    const std::vector<std::pair<int16_t, float>> fine{{16, -32.0f}, {16, -1.0f}, {16, 0.0f},
+                                                      {16, 31.0f},  {14, -8.0f}, {14, -0.25f},
+                                                      {14, 0.25f},  {14, 7.75f}};
+    for (const auto& [resolution, typed] : fine) {
+        SCOPED_TRACE(std::to_string(resolution) + " bits, fine gain " + std::to_string(typed));
+        EXPECT_EQ(ConverterCoding(resolution).FineGainShown(FineGainToCode(typed, resolution).code),
+                  typed);
+    }
+    const std::vector<std::pair<int16_t, float>> offset{{16, -16.0f},  {16, -0.125f}, {16, 0.125f},
+                                                        {16, 15.875f}, {14, -4.0f},   {14, -1.0f},
+                                                        {14, 0.0f},    {14, 3.0f}};
+    for (const auto& [resolution, typed] : offset) {
+        SCOPED_TRACE(std::to_string(resolution) + " bits, offset " + std::to_string(typed));
+        const ConverterCoding coding(resolution);
+        const int32_t written = OffsetToCode(typed, resolution).code;
+        EXPECT_EQ(coding.OffsetShown(coding.OffsetFieldOfRegister(written)), typed);
+    }
+}
+
+TEST(ConverterCoding, EveryOffsetStepCountThroughItsRegister) {
+    const std::vector<std::tuple<int, int32_t, int32_t>> ranges{{16, -128, 127}, {14, -4, 3}};
+    for (const auto& [resolution, lowest, highest] : ranges) {
+        SCOPED_TRACE(std::to_string(resolution) + " bits");
+        const ConverterCoding coding(resolution);
+        EXPECT_EQ(coding.LowestOffsetSteps(), lowest);
+        EXPECT_EQ(coding.HighestOffsetSteps(), highest);
+        for (int32_t steps = lowest; steps <= highest; ++steps) {
+            const int32_t reg = coding.OffsetRegisterOfSteps(steps);
+            ASSERT_GE(reg, 0);
+            ASSERT_LE(reg, 255);
+            ASSERT_EQ(coding.OffsetSteps(coding.OffsetFieldOfRegister(reg)), steps);
+        }
+    }
+    EXPECT_EQ(ConverterCoding(14).OffsetRegisterOfSteps(-1), 224);
+    EXPECT_EQ(ConverterCoding(16).OffsetRegisterOfSteps(-1), 255);
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "adapter/tracing/TracingAdapter.h"
+#include "tests/support/FakeSimulator.h"
 #include "tests/support/TestContext.h"
-#include "tests/ui/automation/FakeSimulator.h"
 #include "tests/ui/automation/ToyForm.h"
 #include "ui/automation/AutomationConsole.h"
 

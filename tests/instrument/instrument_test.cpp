@@ -9,15 +9,18 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "adapter/fake/RecordingAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
+#include "board/AdapterResults.h"
 #include "board/BoardRequests.h"
 #include "core/DeviceState.h"
 #include "instrument/Calibration.h"
 #include "instrument/Instrument.h"
+#include "instrument/StartUp.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
@@ -339,6 +342,75 @@ TEST(ConnectExplanation, NamesThePathTheLineAndTheBytes) {
         EXPECT_EQ(text.find("characters"), std::string::npos) << text;
     }
     fs::remove_all(dir);
+}
+
+// The start-up of the windows and the headless server: each caller's step comes between the
+// same requests, and data writes pulse LDAC only once the function register is taken.
+class RecordedStartUp : public StartUpSteps {
+public:
+    explicit RecordedStartUp(Recorded& r) : r_(r) {}
+    void NotConnected(const std::vector<std::string>& reasons) override {
+        for (const std::string& why : reasons)
+            Log("NotConnected " + why);
+    }
+    void Connected() override { Log("Connected"); }
+    void FunctionRegisterTaken(const std::optional<std::string>& error) override {
+        Log(error ? "FunctionRegisterTaken, failed" : "FunctionRegisterTaken");
+    }
+    void Started() override { Log("Started"); }
+    std::vector<std::string> log;
+
+private:
+    // Each step with how many adapter calls came before it and whether writes pulse.
+    void Log(const std::string& step) {
+        log.push_back(step + " after " + std::to_string(r_.adapter.calls.size()) +
+                      (r_.instrument.PulseAfterDataWrite() ? ", pulse" : ""));
+    }
+    Recorded& r_;
+};
+
+TEST(StartUp, TheCallersStepsComeBetweenTheSameRequests) {
+    struct Case {
+        const char* name;
+        std::function<void(Recorded&)> prepare;
+        bool started;
+        std::vector<std::string> log;
+        Requests requests;
+        int16_t d0Output;
+    };
+    const std::string noBoard(ExplainAdapterResult(kResultNoBoard));
+    const std::vector<Case> cases{
+        {"answering board, D1 and D0 outputs",
+         [](Recorded& r) { r.adapter.QueueRegisterRead(0x14); },
+         true,
+         {"Connected after 3", "FunctionRegisterTaken after 5", "Started after 5, pulse"},
+         {Read(0x81), Read(0x81)},
+         1},
+        {"function register unread",
+         [](Recorded& r) { r.adapter.requestResult = -1; },
+         true,
+         {"Connected after 3", "FunctionRegisterTaken, failed after 5", "Started after 5, pulse"},
+         {Read(0x81), Read(0x81)},
+         0},
+        {"no board",
+         [](Recorded& r) { r.adapter.downloadResult = kResultNoBoard; },
+         false,
+         {"NotConnected " + noBoard + " after 3",
+          "NotConnected Error Downloading Firmware - Check USB connections after 3"},
+         {},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Recorded r;
+        r.instrument.SetPulseAfterDataWrite(false);
+        c.prepare(r);
+        RecordedStartUp steps(r);
+        EXPECT_EQ(StartUp(r.instrument, "/opt/tq", steps), c.started);
+        EXPECT_EQ(steps.log, c.log);
+        EXPECT_EQ(r.adapter.Requests(), c.requests);
+        EXPECT_EQ(r.state.FnD0Output, c.d0Output);
+    }
 }
 
 }  // namespace

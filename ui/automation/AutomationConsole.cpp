@@ -28,12 +28,12 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "adapter/tracing/TracingAdapter.h"
+#include "board/SimCommands.h"
 #include "board/SimulatedBench.h"
+#include "board/TrafficTrace.h"
 #include "core/DeviceState.h"
 #include "core/InputExcerpt.h"
 #include "ui/WindowContext.h"
-#include "ui/automation/SimCommands.h"
 
 namespace tq {
 
@@ -357,9 +357,8 @@ std::string_view CommandLine(std::string_view line) {
 
 }  // namespace
 
-AutomationConsole::AutomationConsole(WindowContext& ctx, TracingAdapter& trace,
-                                     SimulatorControl* sim, RecordingMessageSink& messages,
-                                     std::FILE* out, std::FILE* err)
+AutomationConsole::AutomationConsole(WindowContext& ctx, TrafficTrace& trace, SimulatorControl* sim,
+                                     RecordingMessageSink& messages, std::FILE* out, std::FILE* err)
     : ctx_(ctx), trace_(trace), sim_(sim), messages_(messages), out_(out), err_(err) {}
 
 AutomationConsole::~AutomationConsole() = default;

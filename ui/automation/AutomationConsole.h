@@ -23,7 +23,7 @@
 //   trace              the adapter calls since the last `trace`, after "dropped: N" when older
 //                      lines were lost
 //   messages           the message boxes since the last `messages`, one "message: ..." each
-//   sim ...            the simulated board's bench (SimCommands.h)
+//   sim ...            the simulated board's bench (board/SimCommands.h)
 //   grab W FILE        save a PNG picture of the window
 //   wait MS            let the event loop run for MS milliseconds
 //   quit               print ok and end the program with status 0 (so does end of input)
@@ -47,7 +47,7 @@ class QSocketNotifier;
 namespace tq {
 
 struct WindowContext;
-class TracingAdapter;
+class TrafficTrace;
 class SimulatorControl;
 
 class AutomationConsole : public QObject {
@@ -58,9 +58,10 @@ public:
     static constexpr std::size_t kMaxLineBytes = 1 << 20;
     static constexpr std::size_t kMaxWaitingBytes = 4 << 20;
 
-    // `sim` is null on a real board. When `out` stops taking output (a closed pipe) the console
-    // says so on `err` and ends without ending the program (Ended()).
-    AutomationConsole(WindowContext& ctx, TracingAdapter& trace, SimulatorControl* sim,
+    // `trace` is the board traffic (app/ hands over its tracing adapter); `sim` is null on a real
+    // board. When `out` stops taking output (a closed pipe) the console says so on `err` and ends
+    // without ending the program (Ended()).
+    AutomationConsole(WindowContext& ctx, TrafficTrace& trace, SimulatorControl* sim,
                       RecordingMessageSink& messages, std::FILE* out = stdout,
                       std::FILE* err = stderr);
     ~AutomationConsole() override;
@@ -97,7 +98,7 @@ private:
     void Finish();
 
     WindowContext& ctx_;
-    TracingAdapter& trace_;
+    TrafficTrace& trace_;
     SimulatorControl* sim_;
     RecordingMessageSink& messages_;
     std::FILE* out_;

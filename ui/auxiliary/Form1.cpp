@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "core/CheckedInt.h"
+#include "core/ConverterCoding.h"
 #include "core/Encoding.h"
 #include "ui/auxiliary/RoundedText.h"
 #include "ui/widgets/Twips.h"
@@ -24,7 +25,8 @@ const QColor kPanelBlue(0, 0, 255);
 const QColor kConnected(0, 255, 0);
 const QColor kNotConnected(255, 0, 0);
 constexpr double kFullScale = 10.0;
-constexpr double kTopCode = 65535.0;
+// The panel composes 16-bit data words, whatever the device.
+constexpr ConverterCoding kPanelCoding{16};
 
 void PaintWhiteOnBlue(QWidget* w) {
     QPalette p = w->palette();
@@ -181,11 +183,12 @@ void Form1::Command1_Click() {
     // Each half of the range is stretched by its own correction.
     const float gain = volts >= 0 ? ToSingle(kFullScale + static_cast<double>(positiveGain))
                                   : ToSingle(kFullScale - static_cast<double>(negativeGain));
-    const double exact =
-        65536.0 * (volts * gain / kFullScale + offset + kFullScale) / (2 * kFullScale);
+    const double exact = kPanelCoding.CodeCount() *
+                         (volts * gain / kFullScale + offset + kFullScale) / (2 * kFullScale);
     // +10 V codes as 65536, and the corrections can reach past either end: both are limited to
     // the 16-bit code range rather than sent as a value the word cannot carry.
-    ctx_.state.DataValue = RoundToInt32(std::clamp(exact, 0.0, kTopCode));
+    ctx_.state.DataValue =
+        RoundToInt32(std::clamp(exact, 0.0, static_cast<double>(kPanelCoding.TopCode())));
     LegacyWriteWord();
 }
 

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 
 #include "core/CheckedInt.h"
+#include "core/ConverterCoding.h"
 #include "core/Encoding.h"
 #include "core/Tables.h"
 #include "ui/auxiliary/RoundedText.h"
@@ -110,7 +111,7 @@ void VoutForm::ShowChange(const InstrumentChange& c) {
         if (box->hasFocus() || box->isModified() || !rangeCode)
             continue;
         const float range = RangeVoltsForCode(*rangeCode).value_or(10.0f);
-        const int32_t code = s.Resolution == 14 ? c.value / 4 : c.value;
+        const int32_t code = ConverterCoding(s.Resolution).CodeOfFrame(c.value);
         box->setText(RoundedDecimalText(CodeToVolts(code, s.Resolution, range, s.BinaryCoding), 5));
     }
 }

@@ -14,8 +14,8 @@
 
 #include "core/CheckedInt.h"
 #include "core/CommandWord.h"
+#include "core/ConverterCoding.h"
 #include "core/Encoding.h"
-#include "core/Fields.h"
 #include "core/Tables.h"
 #include "ui/main/WordDisplay.h"
 #include "ui/widgets/ChoiceList.h"
@@ -113,11 +113,6 @@ std::optional<int16_t> ChannelAddress(const QString& text) {
         if (text == Q(channel.text))
             return channel.code;
     return std::nullopt;
-}
-
-// A data code divided by 4 back to the 14-bit code, ties to even.
-int32_t Quarter(int32_t value) {
-    return RoundToInt32(value / 4.0);
 }
 
 // The voltage echo keeps five decimals before the four-decimal text rounds it.
@@ -470,9 +465,10 @@ void ComposerPanel::Impl::ReadRegisterAction() {
     switches.SetSdoSwitch(false);
     s.ReadWrite = 1;
     s.DataValue = Registers().ReadRegister(s.Address, s.RegSelect);
-    if (s.Resolution == 14) {
+    const ConverterCoding coding(s.Resolution);
+    if (coding.Narrow()) {
         if (s.RegSelect == kRegData)
-            s.DataValue = Quarter(s.DataValue);
+            s.DataValue = coding.CodeOfFrame(s.DataValue);
         else
             ShowUnshifted = 1;
     }
@@ -502,10 +498,11 @@ void ComposerPanel::Impl::Command2_Click() {
 void ComposerPanel::Impl::RefreshWordDisplay() {
     DeviceState& s = State();
     word->SetReadWrite(s.ReadWrite);
-    if (s.Resolution == 14)
-        s.DataValue = Mul32(s.DataValue, 4);
+    const ConverterCoding coding(s.Resolution);
+    s.DataValue = coding.FrameOfCode(s.DataValue);
+    // Set only on the 14-bit device: the register is shown as it came, not as a data frame.
     if (ShowUnshifted == 1)
-        s.DataValue = Quarter(s.DataValue);
+        s.DataValue = coding.CodeOfFrame(s.DataValue);
     ShowUnshifted = 0;
     word->SetDataBits(s.DataValue);
     if (s.NumberMode == "Hex" || s.NumberMode == "Dec")
@@ -518,26 +515,16 @@ void ComposerPanel::Impl::RefreshWordDisplay() {
     if (!view)
         return;
     switch (kRegisters[*view].code) {
-        case kRegFineGain: {
-            const int32_t v = SignedField(s.DataValue, kFineGainBits);
-            const double shown = s.Resolution == 14 ? v / 4.0 : v;
-            textFine->setText(Q(ShortText(ToSingle(shown))));
+        case kRegFineGain:
+            textFine->setText(Q(ShortText(ToSingle(coding.FineGainShown(s.DataValue)))));
             break;
-        }
-        case kRegOffset: {
-            if (s.Resolution == 14) {
-                s.DataValue = RoundToInt32(s.DataValue / static_cast<double>(kOffsetShift14));
-                const int32_t v = SignedField(s.DataValue, kOffsetBits14);
-                textOffset->setText(Q(ShortText(ToSingle(v))));
-            } else {
-                const int32_t v = SignedField(s.DataValue, kOffsetBits);
-                textOffset->setText(Q(ShortText(ToSingle(v / 8.0))));
-            }
+        case kRegOffset:
+            // The 14-bit device's field code is kept as the composer's value.
+            s.DataValue = coding.OffsetFieldOfRegister(s.DataValue);
+            textOffset->setText(Q(ShortText(ToSingle(coding.OffsetShown(s.DataValue)))));
             break;
-        }
         case kRegData:
-            if (s.Resolution == 14)
-                s.DataValue = Quarter(s.DataValue);
+            s.DataValue = coding.CodeOfFrame(s.DataValue);
             textData->setText(CodeText(s.DataValue, false));
             // The range the channel has, as the instrument knows it; not the last one typed.
             s.RangeVolts = Registers().ChannelRangeVolts(s.Address);
@@ -561,7 +548,7 @@ void ComposerPanel::Impl::ShowChange(const InstrumentChange& c) {
     const auto view = RegisterView(comboReg->currentText());
     if (!shownChannel || !view || kRegisters[*view].code != c.reg)
         return;
-    const bool narrow = s.Resolution == 14;
+    const ConverterCoding coding(s.Resolution);
     // A box the user is typing in keeps what is typed.
     const auto show = [](QLineEdit* box, const QString& text) {
         if (!box->hasFocus() && !box->isModified())
@@ -570,7 +557,7 @@ void ComposerPanel::Impl::ShowChange(const InstrumentChange& c) {
     Guarded([&] {
         switch (c.reg) {
             case kRegData: {
-                const int32_t code = narrow ? Quarter(c.value) : c.value;
+                const int32_t code = coding.CodeOfFrame(c.value);
                 show(textData, CodeText(code, false));
                 const int16_t rangeChannel = s.Address < kAllChannels ? s.Address : 0;
                 const auto rangeCode = Registers().KnownRangeCode(rangeChannel);
@@ -584,16 +571,12 @@ void ComposerPanel::Impl::ShowChange(const InstrumentChange& c) {
                     if (range.code == (c.value & 3))
                         comboCoarse->setCurrentIndex(comboCoarse->findText(Q(range.text)));
                 break;
-            case kRegFineGain: {
-                const int32_t v = SignedField(c.value & 0x3F, kFineGainBits);
-                show(textFine, Q(ShortText(ToSingle(narrow ? v / 4.0 : v))));
+            case kRegFineGain:
+                show(textFine, Q(ShortText(ToSingle(coding.FineGainShown(c.value & 0x3F)))));
                 break;
-            }
             case kRegOffset: {
-                const double v = narrow
-                                     ? SignedField((c.value & 0xFF) / kOffsetShift14, kOffsetBits14)
-                                     : SignedField(c.value & 0xFF, kOffsetBits) / 8.0;
-                show(textOffset, Q(ShortText(ToSingle(v))));
+                const int32_t field = coding.OffsetFieldOfRegister(c.value & 0xFF);
+                show(textOffset, Q(ShortText(ToSingle(coding.OffsetShown(field)))));
                 break;
             }
             default:
@@ -627,7 +610,7 @@ void ComposerPanel::Impl::TextVolts_Enter() {
     s.RangeVolts = set.rangeVolts;
     textVolts->setText(Q(VoltageText(RoundToFiveDecimals(set.volts))));
     textData->setText(CodeText(set.code, false));
-    s.DataValue = s.Resolution == 14 ? Mul32(set.code, 4) : set.code;
+    s.DataValue = ConverterCoding(s.Resolution).FrameOfCode(set.code);
 }
 
 void ComposerPanel::Impl::TextData_Enter() {
@@ -639,11 +622,10 @@ void ComposerPanel::Impl::TextData_Enter() {
     const int32_t code = DataCodeEntry(text, s.NumberMode, s.Resolution);
     s.DataValue = code;
     textData->setText(CodeText(code, true));
-    if (s.Resolution == 14)
-        s.DataValue = Mul32(code, 4);
+    const ConverterCoding coding(s.Resolution);
+    s.DataValue = coding.FrameOfCode(code);
     Registers().WriteRegister(s.Address, s.RegSelect, s.DataValue);
-    if (s.Resolution == 14)
-        s.DataValue = Quarter(s.DataValue);
+    s.DataValue = coding.CodeOfFrame(s.DataValue);
     textVolts->setText(
         Q(VoltageText(CodeToVolts(s.DataValue, s.Resolution, s.RangeVolts, s.BinaryCoding))));
     RefreshWordDisplay();
@@ -661,7 +643,7 @@ void ComposerPanel::Impl::TextFine_Enter() {
     s.DataValue = limited.code;
     Registers().WriteRegister(s.Address, kRegFineGain, limited.code);
     // The fine gain code is not aligned on the 14-bit device: show it as written.
-    if (s.Resolution == 14)
+    if (ConverterCoding(s.Resolution).Narrow())
         ShowUnshifted = 1;
     RefreshWordDisplay();
     ShowUnshifted = 0;
@@ -678,8 +660,8 @@ void ComposerPanel::Impl::TextOffset_Enter() {
     textOffset->setText(Q(ShortText(limited.value)));
     s.DataValue = limited.code;
     Registers().WriteRegister(s.Address, s.RegSelect, s.DataValue);
-    if (s.Resolution == 14)
-        s.DataValue = Quarter(s.DataValue);
+    // The word display takes the value as a data frame again.
+    s.DataValue = ConverterCoding(s.Resolution).CodeOfFrame(s.DataValue);
     RefreshWordDisplay();
     word->SetReadWrite(0);
 }

@@ -22,6 +22,7 @@
 #include "core/Version.h"
 #include "instrument/SafeState.h"
 #include "instrument/Setup.h"
+#include "instrument/StartUp.h"
 #include "ui/main/CalibrationPanel.h"
 #include "ui/main/ComposerPanel.h"
 #include "ui/main/SetupFiles.h"
@@ -34,8 +35,6 @@ namespace tq {
 namespace {
 
 const QString kTitle = QString::fromLatin1(kProgramTitle);
-const QString kDownloadFailed =
-    QStringLiteral("Error Downloading Firmware - Check USB connections");
 const QString kNotResponding = QStringLiteral("Board not responding");
 
 // The designed client area: 14670 x 8310 twips.
@@ -468,38 +467,28 @@ void MainForm::RequestFinished(int32_t result) {
 
 bool MainForm::Load() {
     const Instrument::Origin own(ctx_.instrument, this);
-    DeviceState& s = ctx_.state;
     switches_->ShowPinDefaults();
-
-    const int16_t result = ctx_.instrument.ConnectBoard(ctx_.programFolder);
-    if (result != 0) {
-        const std::string why = ctx_.instrument.ExplainConnectResult(result);
-        if (!why.empty())
-            ctx_.messages.ShowMessage(this, MessageIcon::Warning, QString::fromStdString(why));
-        ctx_.messages.ShowMessage(this, MessageIcon::Warning, kDownloadFailed);
+    if (!StartUp(ctx_.instrument, ctx_.programFolder, *this))
         return false;
-    }
-
-    setWindowTitle(kTitle);
-    composer_->SetRangePrompts(s.Resolution);
-    TakeFunctionRegister();
-    composer_->FillLists();
-    composer_->ApplyStartupVisibility();
-    switches_->ApplyStartupEnables();
-    Command10_Click();
     loaded_ = true;
     return true;
 }
 
-// Steps 6 and 7 of the start-up: read the function register and let the switches, the function
-// list and the flags agree with it, so that the next function write keeps what the converter has.
-void MainForm::TakeFunctionRegister() {
+void MainForm::NotConnected(const std::vector<std::string>& reasons) {
+    for (const std::string& why : reasons)
+        ctx_.messages.ShowMessage(this, MessageIcon::Warning, QString::fromStdString(why));
+}
+
+void MainForm::Connected() {
+    setWindowTitle(kTitle);
+    composer_->SetRangePrompts(ctx_.state.Resolution);
+}
+
+// The switches, the function list and the lists of the composer as the converter's function
+// register has them (when nothing answered, as the read left the flags, as FFFF would have been
+// taken). Filling the lists sends the composer's no-operation word.
+void MainForm::FunctionRegisterTaken(const std::optional<std::string>& /*error*/) {
     DeviceState& s = ctx_.state;
-    try {
-        ctx_.instrument.AdoptFunctionRegister();
-    } catch (const InstrumentError&) {
-        // Nothing answered: the flags took what the read left, as FFFF would have been taken.
-    }
     const int32_t image = s.FunctionImage;
     switches_->ShowFunctionRegister(image);
     for (std::size_t i = 0; i < kFunctionChoices.size(); ++i) {
@@ -507,6 +496,13 @@ void MainForm::TakeFunctionRegister() {
         const std::string_view text = (image & choice.mask) ? choice.whenSet : choice.whenClear;
         s.FunctionChoices[i] = std::string(text);
     }
+    composer_->FillLists();
+    composer_->ApplyStartupVisibility();
+    switches_->ApplyStartupEnables();
+}
+
+void MainForm::Started() {
+    Command10_Click();
 }
 
 void MainForm::Command10_Click() {

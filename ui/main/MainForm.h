@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 
+#include "instrument/StartUp.h"
 #include "ui/WindowContext.h"
 
 class QCloseEvent;
@@ -21,16 +22,16 @@ class ComposerPanel;
 class SwitchesPanel;
 class TemperaturePanel;
 
-class MainForm : public QMainWindow {
+class MainForm : public QMainWindow, private StartUpSteps {
     Q_OBJECT
 public:
     // Builds the whole window, hidden; nothing is sent to the board.
     explicit MainForm(WindowContext& context);
     ~MainForm() override;
 
-    // The start-up: connect the board, download the firmware, mirror the function register and
-    // open the composer on the data register. False when the download failed (the messages have
-    // been shown; the window must not be shown).
+    // The start-up (instrument/StartUp.h) with the window's own steps: the switches, lists and
+    // prompts as the board has them, the composer opened on the data register. False when the
+    // download failed (the messages have been shown; the window must not be shown).
     bool Load();
 
     // Creates the output voltage window if needed and shows it.
@@ -52,7 +53,11 @@ private:
     void BuildHiddenControls(QWidget* central);
     void BuildStatusBar();
 
-    void TakeFunctionRegister();
+    // The window's steps of the start-up.
+    void NotConnected(const std::vector<std::string>& reasons) override;
+    void Connected() override;
+    void FunctionRegisterTaken(const std::optional<std::string>& error) override;
+    void Started() override;
     void Command10_Click();
     void MnuExit_Click();
     void MnuAbout_Click();

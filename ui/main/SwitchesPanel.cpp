@@ -218,8 +218,8 @@ void SwitchesPanel::ApplyStartupEnables() {
     toggle5_->setEnabled(false);
     toggle6_->setEnabled(false);
     command6_->setVisible(!toggle4_->State() || !toggle3_->State());
+    // The start-up lets data writes pulse LDAC (instrument/StartUp.h).
     check1_->setChecked(true);
-    ctx_.instrument.SetPulseAfterDataWrite(true);
     toggle9_->setEnabled(false);
 }
 

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "core/ConverterCoding.h"
 #include "instrument/MeterRuns.h"
 
 namespace tq {
@@ -146,7 +147,7 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     comboChannel_ = new QComboBox(runBox);
     comboChannel_->setObjectName(QStringLiteral("ComboChannel"));
     comboChannel_->addItems({"DAC A", "DAC B", "DAC C", "DAC D", "ALL DACs"});
-    const int top = ctx_.instrument.Resolution() == 14 ? 16383 : 65535;
+    const int top = ConverterCoding(ctx_.instrument.Resolution()).TopCode();
     textCodes_ = Entry(runBox, "TextCodes", QStringLiteral("257"));
     textFirst_ = Entry(runBox, "TextFirst", QStringLiteral("0"));
     textLast_ = Entry(runBox, "TextLast", QString::number(top));
@@ -258,7 +259,7 @@ void MeterForm::CmdCalibrate_Click() {
 void MeterForm::CmdLinearity_Click() {
     if (!TakeSettings())
         return;
-    const int top = ctx_.instrument.Resolution() == 14 ? 16383 : 65535;
+    const int top = ConverterCoding(ctx_.instrument.Resolution()).TopCode();
     int count = 0, first = 0, last = 0;
     if (!Whole(textCodes_, 2, top + 1, count) || !Whole(textFirst_, 0, top, first) ||
         !Whole(textLast_, 0, top, last) || last <= first) {

@@ -8,8 +8,8 @@
 #include <QTimer>
 
 #include "adapter/tracing/TracingAdapter.h"
+#include "tests/support/FakeSimulator.h"
 #include "tests/support/TestContext.h"
-#include "tests/ui/automation/FakeSimulator.h"
 #include "tests/ui/automation/ToyForm.h"
 
 namespace tq::testing {

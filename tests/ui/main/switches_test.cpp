@@ -40,6 +40,7 @@ struct SwitchesFixture : ::testing::Test {
         panel.ShowPinDefaults();
         panel.ShowFunctionRegister(0);
         panel.ApplyStartupEnables();
+        ctx.instrument.SetPulseAfterDataWrite(true);  // as the start-up leaves it
         window.show();
     }
 

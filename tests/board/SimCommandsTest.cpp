@@ -1,10 +1,10 @@
-#include "ui/automation/SimCommands.h"
+#include "board/SimCommands.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "tests/ui/automation/FakeSimulator.h"
+#include "tests/support/FakeSimulator.h"
 
 namespace tq::testing {
 namespace {

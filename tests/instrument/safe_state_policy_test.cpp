@@ -4,19 +4,39 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "adapter/fake/RecordingAdapter.h"
+#include "board/BoardRequests.h"
+#include "instrument/Instrument.h"
+#include "instrument/SafeStatePolicy.h"
 #include "instrument/Waveform.h"
 #include "tests/support/FakeRunTimer.h"
-#include "tests/support/TestContext.h"
-#include "ui/protection/SafeStateOptions.h"
 
 namespace tq::testing {
 namespace {
 
 using Requests = std::vector<std::string>;
+
+// The instrument over the recording adapter, as the program makes it.
+struct TestContext {
+    DeviceState state;
+    RecordingAdapter adapter;
+    BoardRequests requests{state, adapter};
+    Instrument instrument{state, requests, BoardIdentity{"Test board", "TEST"}};
+    TestContext() { ApplyStartDefaults(state); }
+};
+
+bool StartsWith(const std::string& text, const std::string& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 // Every data register to the 0 V code of offset binary without a pulse, then one LOAD.
 const Requests kSafeState{"DD 16 32768 0 0", "DD 17 32768 0 0", "DD 18 32768 0 0",
@@ -29,8 +49,13 @@ struct Options : ::testing::Test {
     }
     ~Options() override { t.instrument.SetRampTimer(nullptr); }
     void Set(ProtectionOptions options) { t.instrument.SetProtectionOptions(options); }
-    // What the event loop runs next: the options act from queued calls.
-    static void Settle() { QCoreApplication::sendPostedEvents(); }
+    // What the event loop runs next: the options act from the wake-up they asked for.
+    void Settle() {
+        while (later.wake) {
+            later.wake.reset();
+            options.Step();
+        }
+    }
     // A write that reaches the board, or fails with `result`.
     void Write(int32_t result = 0) {
         t.adapter.requestResult = result;
@@ -44,10 +69,11 @@ struct Options : ::testing::Test {
     TestContext t;
     FakeRunTimer rampTimer;
     FakeRunTimer runTimer;
+    FakeRunTimer later;
     WaveformRun waveform{t.instrument, runTimer};
-    std::vector<QString> reports;
-    SafeStateOptions options{t.instrument, &waveform, nullptr,
-                             [this](const QString& why) { reports.push_back(why); }};
+    std::vector<std::string> reports;
+    SafeStatePolicy options{t.instrument, later, &waveform, nullptr,
+                            [this](const std::string& why) { reports.push_back(why); }};
 };
 
 struct TriggerCase {
@@ -151,11 +177,11 @@ TEST_F(Options, AFailedSafeStateIsReported) {
     Settle();
     t.adapter.requestResult = 0;
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_TRUE(reports[0].startsWith(
+    EXPECT_TRUE(StartsWith(
+        reports[0],
         "The outputs were not brought to 0 V when the last remote client disconnected: "))
-        << reports[0].toStdString();
-    EXPECT_TRUE(reports[0].endsWith("Check the board, then choose Safe State."))
-        << reports[0].toStdString();
+        << reports[0];
+    EXPECT_TRUE(EndsWith(reports[0], "Check the board, then choose Safe State.")) << reports[0];
 }
 
 TEST_F(Options, TheProgramsEndWaitsOutTheRampWithinTheCall) {
@@ -172,8 +198,9 @@ TEST_F(Options, TheProgramsEndWaitsOutTheRampWithinTheCall) {
                                            {"board never answered", kExitOnly, false, {}}}) {
         TestContext fresh;
         FakeRunTimer timer;
+        FakeRunTimer later;
         fresh.instrument.SetRampTimer(&timer);
-        SafeStateOptions ending(fresh.instrument, nullptr, nullptr, nullptr);
+        SafeStatePolicy ending(fresh.instrument, later, nullptr, nullptr, nullptr);
         fresh.instrument.SetProtectionOptions(c.options);
         fresh.instrument.SetPulseAfterDataWrite(true);
         // Every register of every channel known, as after a setup.

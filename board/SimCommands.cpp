@@ -1,4 +1,4 @@
-#include "ui/automation/SimCommands.h"
+#include "board/SimCommands.h"
 
 #include <charconv>
 #include <cmath>
