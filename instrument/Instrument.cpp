@@ -151,6 +151,22 @@ void Instrument::SetPulseAfterDataWrite(bool on) {
     InstrumentChange change{InstrumentChange::Kind::PulseAfterDataWrite};
     change.value = on ? 1 : 0;
     Notify(change);
+    // While writes pulse LDAC the pin itself stays high.
+    if (on && state_.LdacPin == 0)
+        SetPin(Pin::Ldac, true);
+}
+
+void Instrument::CheckDigitalLevel(int line) const {
+    if (!FunctionFlagValue(line == 0 ? FunctionFlag::D0Output : FunctionFlag::D1Output))
+        throw InstrumentError("D" + std::to_string(line) +
+                              " is an input: the converter sets its level only as an output");
+}
+
+void Instrument::CheckDigitalDrive(int line) const {
+    if (FunctionFlagValue(line == 0 ? FunctionFlag::D0Output : FunctionFlag::D1Output))
+        throw InstrumentError("D" + std::to_string(line) +
+                              " is an output of the converter: the board drives it only as an "
+                              "input");
 }
 
 // --- the one write path ---
@@ -224,7 +240,7 @@ int32_t Instrument::ReadRegister(int16_t address, int16_t reg) {
 }
 
 int32_t Instrument::WriteDataRegister(int16_t address, int32_t code) {
-    const int32_t written = state_.Resolution == 14 ? Mul32(code, 4) : code;
+    const int32_t written = Coding().FrameOfCode(code);
     WriteRegister(address, kRegData, written);
     return written;
 }
@@ -263,7 +279,7 @@ float Instrument::ChannelVoltage(int16_t channel) {
 
 void Instrument::SetDataCode(int16_t address, int32_t code) {
     CheckChannel(address, true);
-    const int32_t top = state_.Resolution == 14 ? 16383 : 65535;
+    const int32_t top = Coding().TopCode();
     if (code < 0 || code > top)
         throw ValueRangeError("data code " + std::to_string(code) + " is outside 0 to " +
                               std::to_string(top));
@@ -277,7 +293,7 @@ int32_t Instrument::DataCode(int16_t channel) {
     CallScope scope(*this);
     const int32_t raw = ReadRegister(channel, kRegData);
     scope.Done();
-    return state_.Resolution == 14 ? RoundToInt32(raw / 4.0) : raw;
+    return Coding().CodeOfFrame(raw);
 }
 
 void Instrument::SetRangeCode(int16_t address, int32_t code) {
@@ -330,16 +346,14 @@ int32_t Instrument::FineGain(int16_t channel) {
 
 void Instrument::SetOffset(int16_t address, int32_t value) {
     CheckChannel(address, true);
-    const bool narrow = state_.Resolution == 14;
-    const int32_t low = narrow ? -4 : -128;
-    const int32_t high = narrow ? 3 : 127;
+    const ConverterCoding coding = Coding();
+    const int32_t low = coding.LowestOffsetSteps();
+    const int32_t high = coding.HighestOffsetSteps();
     if (value < low || value > high)
         throw ValueRangeError("offset " + std::to_string(value) + " is outside " +
                               std::to_string(low) + " to " + std::to_string(high));
     CallScope scope(*this);
-    const int32_t code =
-        narrow ? FieldCode(value, kOffsetBits14) * kOffsetShift14 : FieldCode(value, kOffsetBits);
-    WriteRegister(address, kRegOffset, code);
+    WriteRegister(address, kRegOffset, coding.OffsetRegisterOfSteps(value));
     scope.Done();
 }
 
@@ -348,9 +362,7 @@ int32_t Instrument::Offset(int16_t channel) {
     CallScope scope(*this);
     const int32_t code = ReadRegister(channel, kRegOffset) & 0xFF;
     scope.Done();
-    if (state_.Resolution == 14)
-        return SignedField(code / kOffsetShift14, kOffsetBits14);
-    return SignedField(code, kOffsetBits);
+    return Coding().OffsetSteps(Coding().OffsetFieldOfRegister(code));
 }
 
 void Instrument::WriteFunctionFlags() {
@@ -392,6 +404,9 @@ void Instrument::LoadAllChannels() {
 }
 
 void Instrument::SetPin(Pin pin, bool high) {
+    if (pin == Pin::Ldac && !high && pulseAfterDataWrite_)
+        throw InstrumentError(
+            "LDAC stays high while data writes pulse it; turn Pulse After Data Write off first");
     CallScope scope(*this);
     if (pin == Pin::Ldac || pin == Pin::Clr || pin == Pin::Rstin || pin == Pin::BinaryCoding) {
         const bool toZero = !high && (pin == Pin::Clr || pin == Pin::Rstin);
@@ -538,7 +553,7 @@ void Instrument::WriteChannelsTogether(const std::vector<std::pair<int16_t, int3
     CallScope scope(*this);
     Admit(ChangeKind::AtOnce, [&](ConverterModel& after) {
         for (const auto& [channel, code] : codes)
-            after.Write(channel, kRegData, state_.Resolution == 14 ? code * 4 : code, false);
+            after.Write(channel, kRegData, Coding().FrameOfCode(code), false);
         after.Load();
     });
     SendCodesTogether(codes);
@@ -550,7 +565,7 @@ void Instrument::MoveChannelsTogether(const std::vector<std::pair<int16_t, int32
     CallScope scope(*this);
     const auto ramp = Admit(ChangeKind::Rampable, [&](ConverterModel& after) {
         for (const auto& [channel, code] : codes)
-            after.Write(channel, kRegData, state_.Resolution == 14 ? code * 4 : code, false);
+            after.Write(channel, kRegData, Coding().FrameOfCode(code), false);
         after.Load();
     });
     if (ramp)
@@ -561,7 +576,7 @@ void Instrument::MoveChannelsTogether(const std::vector<std::pair<int16_t, int32
 }
 
 void Instrument::CheckCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {
-    const int32_t top = state_.Resolution == 14 ? 16383 : 65535;
+    const int32_t top = Coding().TopCode();
     for (const auto& [channel, code] : codes) {
         CheckChannel(channel, false);
         CheckClaims(channel, kRegData);
@@ -575,7 +590,7 @@ void Instrument::CheckCodesTogether(const std::vector<std::pair<int16_t, int32_t
 void Instrument::SendCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {
     CallScope scope(*this);
     for (const auto& [channel, code] : codes)
-        Send(channel, kRegData, state_.Resolution == 14 ? Mul32(code, 4) : code, false);
+        Send(channel, kRegData, Coding().FrameOfCode(code), false);
     Send(kFnLoadAll, kRegFunction, 0, false);
     scope.Done();
 }

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ConverterCoding.h"
 #include "core/DeviceState.h"
 #include "core/Tables.h"
 #include "instrument/Activities.h"
@@ -122,6 +123,8 @@ public:
     void SetResolution(int16_t bits);
 
     bool PulseAfterDataWrite() const { return pulseAfterDataWrite_; }
+    // While writes pulse LDAC the pin stays high: turning the pulse on raises a low LDAC (one pin
+    // word), and SetPin(Ldac, false) is refused while it is on.
     void SetPulseAfterDataWrite(bool on);
 
     // Registers by address and register select, as the converter takes them.
@@ -175,6 +178,10 @@ public:
     // Sets one pin flag and sends the pin word.
     void SetPin(Pin pin, bool high);
     bool PinValue(Pin pin) const;
+    // The D0/D1 interlocks: the converter sets a line's level only while the line is its output
+    // (line 0 is D0), the board drives it only while it is an input; InstrumentError otherwise.
+    void CheckDigitalLevel(int line) const;
+    void CheckDigitalDrive(int line) const;
     // The board's side of D0/D1 first, then the converter's direction bit.
     void SetD0Output(bool output);
     void SetD1Output(bool output);
@@ -313,6 +320,9 @@ private:
     void ShowReadWrite(int16_t readWrite);
     void Notify(InstrumentChange change);
     static void CheckChannel(int16_t channel, bool allowAll);
+    ConverterCoding Coding() const {
+        return ConverterCoding(state_.Resolution, state_.BinaryCoding != 0);
+    }
     int32_t WriteDataRegister(int16_t address, int32_t code);
 
     // The one write path: the claims, the guard, then Send.

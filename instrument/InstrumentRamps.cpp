@@ -93,7 +93,7 @@ void Instrument::GoToSafeState() {
     // The safe state goes before any activity's claim.
     claims_.ReleaseAll();
     CallScope scope(*this);
-    const int32_t zero = state_.BinaryCoding != 0 ? 0x8000 : 0;
+    const int32_t zero = Coding().ZeroFrame();
     if (guard_.Ramps()) {
         ConverterModel target = KnownModel(true);
         for (ChannelRegisters& c : target.channels)
@@ -103,7 +103,7 @@ void Instrument::GoToSafeState() {
     } else {
         std::vector<std::pair<int16_t, int32_t>> codes;
         for (int16_t ch = 0; ch < kChannelCount; ++ch)
-            codes.emplace_back(ch, state_.Resolution == 14 ? zero / 4 : zero);
+            codes.emplace_back(ch, Coding().ZeroCode());
         SendCodesTogether(codes);
     }
     scope.Done();

@@ -1,5 +1,7 @@
 #include "instrument/OutputProtection.h"
 
+#include "core/ConverterCoding.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -81,14 +83,6 @@ std::optional<std::string> LimitViolation(int16_t channel, double volts,
     return std::nullopt;
 }
 
-int32_t OrdinalOfCode(int32_t code, bool binaryCoding) {
-    return binaryCoding ? (code & 0xFFFF) : ((code ^ 0x8000) & 0xFFFF);
-}
-
-int32_t CodeOfOrdinal(int32_t ordinal, bool binaryCoding) {
-    return binaryCoding ? (ordinal & 0xFFFF) : ((ordinal ^ 0x8000) & 0xFFFF);
-}
-
 double ConverterModel::LsbVolts(int16_t channel) const {
     const ChannelRegisters& c = channels[static_cast<std::size_t>(channel)];
     // Code 3 acts as code 0.
@@ -100,7 +94,7 @@ double ConverterModel::Output(int16_t channel) const {
         return 0.0;
     const ChannelRegisters& c = channels[static_cast<std::size_t>(channel)];
     const double lsb = LsbVolts(channel);
-    const double ideal = lsb * (OrdinalOfCode(c.dac, binaryCoding) - 32768);
+    const double ideal = lsb * (ConverterCoding(16, binaryCoding).OrdinalOfCode(c.dac) - 32768);
     const int32_t fine = SignedField(c.fine & 0x3F, kFineGainBits);
     const int32_t offset = SignedField(c.offset & 0xFF, kOffsetBits);
     return ideal * (1.0 + fine / 65536.0) + offset / 8.0 * lsb;

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "core/ConverterCoding.h"
+
 namespace tq {
 
 struct ChannelLimits {
@@ -74,7 +76,7 @@ struct ConverterModel {
     // One LSB of the channel's range in volts.
     double LsbVolts(int16_t channel) const;
     // The data code of 0 V in the current coding (16-bit frame).
-    int32_t ZeroCode() const { return binaryCoding ? 0x8000 : 0; }
+    int32_t ZeroCode() const { return ConverterCoding(16, binaryCoding).ZeroFrame(); }
 
     // A register write (address 0..3, 4 for all channels; function writes at 4 CLEAR and 5
     // LOAD), `pulse` when LDAC is pulsed after it.
@@ -83,8 +85,5 @@ struct ConverterModel {
     void Load();
 };
 
-// A code's position from the most negative output up (0..65535), and back, in a coding.
-int32_t OrdinalOfCode(int32_t code, bool binaryCoding);
-int32_t CodeOfOrdinal(int32_t ordinal, bool binaryCoding);
 
 }  // namespace tq

@@ -13,8 +13,8 @@ Ramp::Ramp(const ConverterModel& before, const ConverterModel& target, const Out
         const auto index = static_cast<std::size_t>(ch);
         const ChannelRegisters& from = before.channels[index];
         const ChannelRegisters& to = target.channels[index];
-        from_[index] = OrdinalOfCode(from.dac, binaryCoding_);
-        to_[index] = OrdinalOfCode(to.dac, binaryCoding_);
+        from_[index] = ConverterCoding(16, binaryCoding_).OrdinalOfCode(from.dac);
+        to_[index] = ConverterCoding(16, binaryCoding_).OrdinalOfCode(to.dac);
         finalInput_[index] = to.input;
         moving_[index] = from_[index] != to_[index] || from.input != to.input;
         const ChannelLimits& channel = limits.LimitsOf(ch);
@@ -40,7 +40,8 @@ std::vector<int16_t> Ramp::Channels() const {
 std::vector<std::pair<int16_t, int32_t>> Ramp::NextStep(int16_t resolution) {
     ++done_;
     std::vector<std::pair<int16_t, int32_t>> codes;
-    const bool narrow = resolution == 14;
+    const ConverterCoding frames(16, binaryCoding_);
+    const bool narrow = ConverterCoding(resolution).Narrow();
     for (const int16_t ch : Channels()) {
         const auto index = static_cast<std::size_t>(ch);
         int32_t frame = finalInput_[index];
@@ -49,8 +50,10 @@ std::vector<std::pair<int16_t, int32_t>> Ramp::NextStep(int16_t resolution) {
             int32_t ordinal = RoundToInt32(from_[index] + (to_[index] - from_[index]) * share);
             if (narrow)
                 ordinal &= ~3;  // the 14-bit device takes codes in steps of 4 here
-            frame = CodeOfOrdinal(ordinal, binaryCoding_);
+            frame = frames.CodeOfOrdinal(ordinal);
         }
+        // The steps' frames are multiples of 4 on the 14-bit device; the last one is the input
+        // register as planned.
         codes.emplace_back(ch, narrow ? frame / 4 : frame);
     }
     return codes;

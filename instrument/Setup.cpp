@@ -454,6 +454,9 @@ void WriteHeld(Instrument& in, const Setup& setup, bool anyData, bool rampAfterH
         if (value)
             in.SetPin(p, *value);
     };
+    // A setup's low LDAC goes out with the pulse off; the setup's own pulse setting comes last.
+    if (setup.ldac && !*setup.ldac)
+        in.SetPulseAfterDataWrite(false);
     pin(setup.ldac, Pin::Ldac);
     pin(setup.rstin, Pin::Rstin);
     pin(setup.binaryCoding, Pin::BinaryCoding);
@@ -493,8 +496,6 @@ void WriteHeld(Instrument& in, const Setup& setup, bool anyData, bool rampAfterH
         in.LoadAllChannels();
     }
     in.SetPulseAfterDataWrite(setup.pulseAfterDataWrite.value_or(pulseBefore));
-    if (setup.pulseAfterDataWrite.value_or(pulseBefore) && !in.PinValue(Pin::Ldac))
-        in.SetPin(Pin::Ldac, true);  // while writes pulse LDAC the pin stays high
 }
 
 }  // namespace

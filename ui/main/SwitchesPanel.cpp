@@ -328,13 +328,15 @@ void SwitchesPanel::Toggle12_Change() {
 }
 
 void SwitchesPanel::Check1_Click() {
-    ctx_.instrument.SetPulseAfterDataWrite(check1_->isChecked());
     if (check1_->isChecked()) {
-        // While writes pulse LDAC the pin itself stays high.
+        // The box sends the pin word with LDAC high itself; the instrument keeps it high while
+        // writes pulse, and the switch shows that.
         toggle9_->SetState(true);
         toggle9_->setEnabled(false);
         ctx_.instrument.SetPin(Pin::Ldac, true);
+        ctx_.instrument.SetPulseAfterDataWrite(true);
     } else {
+        ctx_.instrument.SetPulseAfterDataWrite(false);
         toggle9_->setEnabled(true);
     }
 }
