@@ -47,9 +47,9 @@ std::string StateOf(const RunStatus& status) {
     for (const char c : status.error)
         if (c != '"')
             why += c;
-    return std::string(RunStateName(status.state)) + "," + scpi::FormatInt(status.stepsDone) +
-           "," + scpi::FormatInt(status.totalSteps) + "," + scpi::FormatInt(status.lateSteps) +
-           "," + scpi::FormatFloat(static_cast<float>(status.askedRate)) + "," +
+    return std::string(RunStateName(status.state)) + "," + scpi::FormatInt(status.stepsDone) + "," +
+           scpi::FormatInt(status.totalSteps) + "," + scpi::FormatInt(status.lateSteps) + "," +
+           scpi::FormatFloat(static_cast<float>(status.askedRate)) + "," +
            scpi::FormatFloat(static_cast<float>(status.achievedRate)) + ",\"" + why + "\"";
 }
 

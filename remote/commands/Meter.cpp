@@ -84,18 +84,20 @@ const CommandRows& MeterCommands() {
                     joined += (joined.empty() ? "" : ";") + command;
                 return scpi::QuoteString(joined);
             },
-            [](Call& c) { Runs(c).Settings().setupCommands = SetupCommandsOf(args::Text(c.command)); }),
+            [](Call& c) {
+                Runs(c).Settings().setupCommands = SetupCommandsOf(args::Text(c.command));
+            }),
         Text("METer:SELect",
              [](MeterRuns& m) -> std::string& { return m.Settings().selectCommand; }),
         Number(
-            "METer:TIMEout",
-            [](MeterRuns& m) -> int& { return m.Settings().timeoutMilliseconds; }, 1, 600000),
+            "METer:TIMEout", [](MeterRuns& m) -> int& { return m.Settings().timeoutMilliseconds; },
+            1, 600000),
         Number(
-            "METer:SETTle",
-            [](MeterRuns& m) -> int& { return m.RunSettings().settleMilliseconds; }, 0, 600000),
+            "METer:SETTle", [](MeterRuns& m) -> int& { return m.RunSettings().settleMilliseconds; },
+            0, 600000),
         Number(
-            "METer:COUNt", [](MeterRuns& m) -> int& { return m.RunSettings().readingsPerCode; },
-            1, 100),
+            "METer:COUNt", [](MeterRuns& m) -> int& { return m.RunSettings().readingsPerCode; }, 1,
+            100),
         Action("METer:OPEN",
                [](Call& c) {
                    std::string error;

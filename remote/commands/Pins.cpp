@@ -52,7 +52,8 @@ const CommandRows& PinCommands() {
             [](Call& c, bool on) { c.in.SetFunctionFlag(FunctionFlag::LocalGndOffset, on); }),
         // ON: the serial output enabled, the register's bit clear.
         OnOff(
-            "CONTrol:SDO", [](Call& c) { return !c.in.FunctionFlagValue(FunctionFlag::SdoDisable); },
+            "CONTrol:SDO",
+            [](Call& c) { return !c.in.FunctionFlagValue(FunctionFlag::SdoDisable); },
             [](Call& c, bool on) { c.in.SetFunctionFlag(FunctionFlag::SdoDisable, !on); }),
         // The board's side first, then the converter's direction bit (SetD0Output does both).
         ForDigitalLines(Setting(
@@ -80,8 +81,7 @@ const CommandRows& PinCommands() {
                                                 " is an input: the converter sets its level only "
                                                 "as an output",
                                                 "OUT"));
-                c.in.SetFunctionFlag(line == 0 ? FunctionFlag::D0High : FunctionFlag::D1High,
-                                     high);
+                c.in.SetFunctionFlag(line == 0 ? FunctionFlag::D0High : FunctionFlag::D1High, high);
             })),
         // The level the board drives while the line is an input of the converter.
         ForDigitalLines(OnOff(
@@ -99,12 +99,13 @@ const CommandRows& PinCommands() {
             })),
         // The function register's read-back carries each line's level (bits 1 and 3).
         ForDigitalLines(Query("DIGital#:STATe",
-                          [](Call& c) {
-                              const int32_t image = c.in.WithSerialOutput([&] {
-                                  return c.in.ReadRegister(kFnControlBits, kRegFunction);
-                              });
-                              return args::Bool(image & (Line(c) == 0 ? kBitD0High : kBitD1High));
-                          })),
+                              [](Call& c) {
+                                  const int32_t image = c.in.WithSerialOutput([&] {
+                                      return c.in.ReadRegister(kFnControlBits, kRegFunction);
+                                  });
+                                  return args::Bool(image &
+                                                    (Line(c) == 0 ? kBitD0High : kBitD1High));
+                              })),
         SetOnly("REGister:WRITe",
                 [](Call& c) {
                     scpi::CheckParamCount(c.command, 3, 3);

@@ -61,8 +61,8 @@ const CommandRows& ProtectionCommands() {
             [](Call& c) { return LimitText(c.in.Limits(c.Channel()).rampWaitSeconds, 0.0); },
             [](Call& c) {
                 ChannelLimits limits = c.in.Limits(c.Channel());
-                limits.rampWaitSeconds = scpi::ReadNumber(
-                    args::Only(c.command), 0.0, kMaxRampWaitSeconds, scpi::kSecondUnits);
+                limits.rampWaitSeconds = scpi::ReadNumber(args::Only(c.command), 0.0,
+                                                          kMaxRampWaitSeconds, scpi::kSecondUnits);
                 c.in.SetLimits(c.Channel(), limits);
             }),
         Query("OUTPut:RAMP[:STATe]", [](Call& c) { return args::Bool(c.in.Ramping()); }),

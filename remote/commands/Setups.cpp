@@ -28,9 +28,9 @@ void OpenSetup(Call& c) {
         throw ScpiError(scpi::kIllegalParameterValue, e.what());
     }
     if (FromAnotherBoard(setup, c.in) && !anyBoard)
-        throw ScpiError(scpi::kSettingsConflict,
-                        "the setup was saved from board " + setup.board + ", this is " +
-                            c.in.Identity().serial + "; add ,ANYBoard to open it anyway");
+        throw ScpiError(scpi::kSettingsConflict, "the setup was saved from board " + setup.board +
+                                                     ", this is " + c.in.Identity().serial +
+                                                     "; add ,ANYBoard to open it anyway");
     ApplySetup(c.in, setup);
 }
 
@@ -39,8 +39,8 @@ void OpenSetup(Call& c) {
 const CommandRows& SetupCommands() {
     static const CommandRows rows = {
         Setting(
-            "SYSTem:SETup",
-            [](Call& c) { return args::Block(SetupToJson(CaptureSetup(c.in), 0)); }, OpenSetup),
+            "SYSTem:SETup", [](Call& c) { return args::Block(SetupToJson(CaptureSetup(c.in), 0)); },
+            OpenSetup),
         Query("SYSTem:SETup:CALibration",
               [](Call& c) {
                   return args::Block(SetupToJson(CalibrationPart(CaptureSetup(c.in)), 0));
