@@ -57,8 +57,9 @@ void InstrumentCommands::AddRows(const CommandRows& rows) {
     }
 }
 
-std::string InstrumentCommands::Run(const scpi::MatchResult& match,
-                                    const scpi::ParsedCommand& command, scpi::ErrorQueue& errors) {
+std::string InstrumentCommands::Dispatch(const scpi::MatchResult& match,
+                                         const scpi::ParsedCommand& command,
+                                         scpi::ErrorQueue& errors) {
     Call call{instrument_, targets_, command, errors, match.query, match.suffix};
     return Translated([&] { return rows_[static_cast<std::size_t>(match.id)].handler(call); });
 }
@@ -70,7 +71,7 @@ std::optional<std::string> InstrumentCommands::ExecuteLine(std::string_view line
     return scpi::ExecuteLine(
         line, table_,
         [&](const scpi::MatchResult& match, const scpi::ParsedCommand& command) {
-            return Run(match, command, errors);
+            return Dispatch(match, command, errors);
         },
         errors);
 }
@@ -81,7 +82,7 @@ bool InstrumentCommands::ContinueLine(scpi::LineProgress& progress, scpi::ErrorQ
     return scpi::ContinueLine(
         progress, table_,
         [&](const scpi::MatchResult& match, const scpi::ParsedCommand& command) {
-            return Run(match, command, errors);
+            return Dispatch(match, command, errors);
         },
         errors, [&] { return instrument_.RampOrigin() == origin; });
 }

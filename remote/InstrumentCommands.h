@@ -51,8 +51,8 @@ public:
 private:
     void AddRows(const CommandRows& rows);
     // The matched row's handler, its failures as the protocol names them.
-    std::string Run(const scpi::MatchResult& match, const scpi::ParsedCommand& command,
-                    scpi::ErrorQueue& errors);
+    std::string Dispatch(const scpi::MatchResult& match, const scpi::ParsedCommand& command,
+                         scpi::ErrorQueue& errors);
 
     Instrument& instrument_;
     std::unique_ptr<ListRun> ownLists_;

@@ -28,7 +28,8 @@ struct Board {
     Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
     FakeTimer timer;
     WaveformRun run{instrument, timer};
-    InstrumentCommands commands{instrument, &board, &run};
+    ListRun lists;  // the program's, which its windows read
+    InstrumentCommands commands{instrument, &board, &run, nullptr, &lists};
     ScpiSession session{commands};
     ScpiSession other{commands};
     Board() {
@@ -116,17 +117,9 @@ TEST(WaveformCommands, ARunToItsEndFinishes) {
 // The lists are the program's: what one client loads is in the ListRun the program handed in,
 // where its windows read it, and the other clients see a change made there.
 TEST(WaveformCommands, TheListsAreTheProgramsListRun) {
-    DeviceState state;
-    SimulatedBoard board;
-    BoardRequests requests{state, board};
-    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
-    FakeTimer timer;
-    WaveformRun run{instrument, timer};
-    ListRun lists;
-    InstrumentCommands commands{instrument, &board, &run, nullptr, &lists};
-    ScpiSession one{commands};
-    ScpiSession two{commands};
-    EXPECT_EQ(one.Execute("SOUR2:LIST:VOLT 1,2 V;LIST:DWEL 5 MS;LIST:COUN INF"), std::nullopt);
+    Board b;
+    ListRun& lists = b.lists;
+    EXPECT_EQ(b.Send("SOUR2:LIST:VOLT 1,2 V;LIST:DWEL 5 MS;LIST:COUN INF"), "");
     ASSERT_TRUE(lists.List(1).has_value());
     EXPECT_EQ(lists.List(1)->list, (std::vector<double>{1.0, 2.0}));
     EXPECT_FALSE(lists.List(0).has_value());
@@ -140,7 +133,7 @@ TEST(WaveformCommands, TheListsAreTheProgramsListRun) {
     codes.codes = true;
     codes.list = {0, 65535};
     lists.Load(codes);
-    EXPECT_EQ(two.Execute("SOUR2:LIST:VOLT?;SOUR4:LIST:DATA?"), ";0,65535");
+    EXPECT_EQ(b.other.Execute("SOUR2:LIST:VOLT?;SOUR4:LIST:DATA?"), ";0,65535");
 
     // What the layer cannot take changes nothing: no channel 4, no empty list, no NaN dwell.
     ChannelWave beyond = codes;
@@ -156,6 +149,15 @@ TEST(WaveformCommands, TheListsAreTheProgramsListRun) {
     EXPECT_EQ(plan.channels[0].channel, 3);
     EXPECT_EQ(plan.periods, 0);
     EXPECT_DOUBLE_EQ(plan.dwellSeconds, 0.005);
+}
+
+// Handed no lists (a program without windows to show them), the commands keep lists of their own.
+TEST(WaveformCommands, WithoutTheProgramsListsTheCommandsKeepTheirOwn) {
+    Board b;
+    InstrumentCommands own{b.instrument, &b.board, &b.run};
+    ScpiSession session{own};
+    EXPECT_EQ(session.Execute("SOUR1:LIST:VOLT 1,2;SOUR1:LIST:VOLT?"), "1,2");
+    EXPECT_FALSE(b.lists.List(0).has_value());
 }
 
 TEST(WaveformCommands, WithoutARunTheCommandsDoNotExist) {
