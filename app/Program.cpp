@@ -13,6 +13,7 @@
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
 #include "board/SimCommands.h"
+#include "instrument/ListRun.h"
 #include "instrument/MeterRuns.h"
 #include "instrument/SafeStatePolicy.h"
 #include "instrument/StartUp.h"
@@ -87,6 +88,7 @@ Program::Program(const ProgramOptions& options) : options_(options) {
     runTimer_ = std::make_unique<QtRunTimer>();
     waveform_ = std::make_unique<WaveformRun>(*instrument_, *runTimer_);
     runTimer_->SetAction([run = waveform_.get()] { run->Step(); });
+    listRun_ = std::make_unique<ListRun>();
     // A ramp's steps go out between events too, windows and clients served between them.
     rampTimer_ = std::make_unique<QtRunTimer>();
     rampTimer_->SetAction([instrument = instrument_.get()] { instrument->RampStep(); });
@@ -310,7 +312,7 @@ void Program::TakeBoardLocation() {
 
 bool Program::StartServer() {
     commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_, waveform_.get(),
-                                                     meterRuns_.get());
+                                                     meterRuns_.get(), listRun_.get());
     server_ = std::make_unique<ScpiServer>(*commands_);
     QString error;
     const QHostAddress& address = options_.listenAddress;

@@ -24,6 +24,7 @@ namespace tq {
 class AutomationConsole;
 class LibusbAdapter;
 class InstrumentCommands;
+class ListRun;
 class ScpiServer;
 class MeterByAddress;
 class MeterRuns;
@@ -112,6 +113,7 @@ private:
     std::unique_ptr<Instrument> instrument_;
     std::unique_ptr<QtRunTimer> runTimer_;
     std::unique_ptr<WaveformRun> waveform_;  // before the timer it wakes up: ends first
+    std::unique_ptr<ListRun> listRun_;       // the lists the protocol's list runs send
     std::unique_ptr<QtRunTimer> rampTimer_;  // the output protection's ramps
     BoxMessageSink boxes_;
     QtFileDialogs fileDialogs_;

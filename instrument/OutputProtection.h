@@ -85,5 +85,4 @@ struct ConverterModel {
     void Load();
 };
 
-
 }  // namespace tq

@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "core/ConverterCoding.h"
 #include "core/Fields.h"
-#include "core/Json.h"
 #include "core/Tables.h"
 #include "core/Version.h"
+#include "instrument/JsonText.h"
 
 namespace tq {
 namespace {
@@ -72,23 +73,41 @@ Limits LimitsOf(std::string_view key, int16_t resolution) {
     throw SetupError(key + ": " + why);
 }
 
-// Every key of `object` must be one of `known`.
-void OnlyKnownKeys(const JsonValue& object, const std::string& where,
+// The member with this key, or null when there is none.
+const JsonDocument* Find(const JsonDocument& object, std::string_view key) {
+    if (!object.is_object())
+        return nullptr;
+    for (auto it = object.begin(); it != object.end(); ++it)
+        if (it.key() == key)
+            return &it.value();
+    return nullptr;
+}
+
+// Every key of `object` must be one of `known`; the first in the file that is not is named.
+void OnlyKnownKeys(const JsonDocument& object, const std::string& where,
                    const std::vector<std::string>& known) {
-    for (const auto& [key, value] : object.Members()) {
+    for (auto it = object.begin(); it != object.end(); ++it) {
         bool found = false;
         for (const auto& k : known)
-            found = found || k == key;
+            found = found || k == it.key();
         if (!found)
-            Refuse(where + key, "not a key of a setup");
+            Refuse(where + it.key(), "not a key of a setup");
     }
 }
 
-const JsonValue* Group(const JsonValue& root, const std::string& name) {
-    const JsonValue* group = root.Find(name);
-    if (group && !group->IsObject())
+const JsonDocument* Group(const JsonDocument& root, const std::string& name) {
+    const JsonDocument* group = Find(root, name);
+    if (group && !group->is_object())
         Refuse(name, "an object { ... } expected");
     return group;
+}
+
+// The whole number a value holds (the reader keeps every number as int64).
+bool IsInt(const JsonDocument* value) {
+    return value->is_number_integer();
+}
+int64_t Int(const JsonDocument* value) {
+    return value->get<int64_t>();
 }
 
 }  // namespace
@@ -134,53 +153,53 @@ int64_t WholeUnits(double value, double scale) {
     return static_cast<int64_t>(std::llround(value / scale));
 }
 
-JsonValue ProtectionToJson(const SetupProtection& protection) {
-    JsonValue::Object object;
+JsonDocument ProtectionToJson(const SetupProtection& protection) {
+    JsonDocument object = JsonDocument::object();
     for (const OptionField& e : kOptionFields)
-        object.emplace_back(e.key, protection.options.*e.member);
-    JsonValue::Object limits;
+        object[e.key] = protection.options.*e.member;
+    JsonDocument limits = JsonDocument::object();
     for (std::size_t ch = 0; ch < protection.limits.size(); ++ch) {
         ChannelLimits channel = protection.limits[ch];
         if (!channel.Active())
             continue;
-        JsonValue::Object fields;
+        JsonDocument fields = JsonDocument::object();
         for (std::size_t f = 0; f < std::size(kLimitFields); ++f) {
             const LimitField& e = kLimitFields[f];
             if (std::optional<double>* member = LimitMember(channel, f)) {
                 if (*member)
-                    fields.emplace_back(e.key, WholeUnits(**member, e.scale));
+                    fields[e.key] = WholeUnits(**member, e.scale);
             } else if (channel.rampStep) {
-                fields.emplace_back(e.key, WholeUnits(channel.rampWaitSeconds, e.scale));
+                fields[e.key] = WholeUnits(channel.rampWaitSeconds, e.scale);
             }
         }
-        limits.emplace_back(kChannelKeys[ch], std::move(fields));
+        limits[kChannelKeys[ch]] = std::move(fields);
     }
-    object.emplace_back("limits", std::move(limits));
-    return JsonValue(std::move(object));
+    object["limits"] = std::move(limits);
+    return object;
 }
 
-SetupProtection ProtectionFromJson(const JsonValue& object) {
+SetupProtection ProtectionFromJson(const JsonDocument& object) {
     OnlyKnownKeys(object, "protection.",
                   {"safeOnExit", "safeOnLastClient", "safeOnBoardBack", "limits"});
     SetupProtection protection;
     for (const OptionField& e : kOptionFields)
-        if (const JsonValue* value = object.Find(e.key)) {
-            if (!value->IsBool())
+        if (const JsonDocument* value = Find(object, e.key)) {
+            if (!value->is_boolean())
                 Refuse(std::string("protection.") + e.key, "true or false expected");
-            protection.options.*e.member = value->Bool();
+            protection.options.*e.member = value->get<bool>();
         }
-    const JsonValue* limits = object.Find("limits");
+    const JsonDocument* limits = Find(object, "limits");
     if (!limits)
         return protection;
-    if (!limits->IsObject())
+    if (!limits->is_object())
         Refuse("protection.limits", "an object { ... } expected");
     OnlyKnownKeys(*limits, "protection.limits.", {"A", "B", "C", "D"});
     for (std::size_t ch = 0; ch < kChannelKeys.size(); ++ch) {
-        const JsonValue* channel = limits->Find(kChannelKeys[ch]);
+        const JsonDocument* channel = Find(*limits, kChannelKeys[ch]);
         if (!channel)
             continue;
         const std::string where = std::string("protection.limits.") + kChannelKeys[ch];
-        if (!channel->IsObject())
+        if (!channel->is_object())
             Refuse(where, "an object { ... } expected");
         OnlyKnownKeys(
             *channel, where + ".",
@@ -188,13 +207,13 @@ SetupProtection ProtectionFromJson(const JsonValue& object) {
         ChannelLimits& c = protection.limits[ch];
         for (std::size_t f = 0; f < std::size(kLimitFields); ++f) {
             const LimitField& e = kLimitFields[f];
-            const JsonValue* value = channel->Find(e.key);
+            const JsonDocument* value = Find(*channel, e.key);
             if (!value)
                 continue;
             // Beyond any output or wait: CheckChannelLimits says what the bounds are.
-            if (!value->IsInt() || value->Int() < -100'000'000 || value->Int() > 100'000'000)
+            if (!IsInt(value) || Int(value) < -100'000'000 || Int(value) > 100'000'000)
                 Refuse(where + "." + e.key, "a whole number expected");
-            const double amount = static_cast<double>(value->Int()) * e.scale;
+            const double amount = static_cast<double>(Int(value)) * e.scale;
             if (std::optional<double>* member = LimitMember(c, f))
                 *member = amount;
             else
@@ -289,88 +308,88 @@ Setup CalibrationPart(const Setup& setup) {
 }
 
 std::string SetupToJson(const Setup& setup, int indent) {
-    JsonValue::Object root;
-    root.emplace_back("format", kSetupFormat);
+    JsonDocument root = JsonDocument::object();
+    root["format"] = kSetupFormat;
     if (!setup.program.empty())
-        root.emplace_back("program", setup.program);
+        root["program"] = setup.program;
     if (setup.device)
-        root.emplace_back("device", static_cast<int>(*setup.device));
+        root["device"] = static_cast<int>(*setup.device);
     if (!setup.board.empty())
-        root.emplace_back("board", setup.board);
-    JsonValue::Object pins;
-    JsonValue::Object function;
+        root["board"] = setup.board;
+    JsonDocument pins = JsonDocument::object();
+    JsonDocument function = JsonDocument::object();
     for (const BoolEntry& e : kBoolEntries) {
         const std::optional<bool>& value = setup.*e.member;
         const std::string group = e.group;
         // The coding sits among the pins, after RSTIN, as a word rather than a flag.
         if (group == "pins" && std::string(e.key) == "driveD0" && setup.binaryCoding)
-            pins.emplace_back("coding", *setup.binaryCoding ? kBinary : kTwosComplement);
+            pins["coding"] = *setup.binaryCoding ? kBinary : kTwosComplement;
         if (!value)
             continue;
-        JsonValue::Object& holder = group == "pins" ? pins : group == "function" ? function : root;
-        holder.emplace_back(e.key, *value);
+        JsonDocument& holder = group == "pins" ? pins : group == "function" ? function : root;
+        holder[e.key] = *value;
     }
     if (!pins.empty())
-        root.emplace_back("pins", std::move(pins));
+        root["pins"] = std::move(pins);
     if (!function.empty())
-        root.emplace_back("function", std::move(function));
-    JsonValue::Object channels;
+        root["function"] = std::move(function);
+    JsonDocument channels = JsonDocument::object();
     for (std::size_t ch = 0; ch < setup.channels.size(); ++ch) {
-        JsonValue::Object channel;
+        JsonDocument channel = JsonDocument::object();
         for (const ChannelField& e : kChannelFields)
             if (const auto& value = setup.channels[ch].*e.member)
-                channel.emplace_back(e.key, static_cast<int64_t>(*value));
+                channel[e.key] = static_cast<int64_t>(*value);
         if (!channel.empty())
-            channels.emplace_back(kChannelKeys[ch], std::move(channel));
+            channels[kChannelKeys[ch]] = std::move(channel);
     }
     if (!channels.empty())
-        root.emplace_back("channels", std::move(channels));
+        root["channels"] = std::move(channels);
     if (setup.protection)
-        root.emplace_back("protection", ProtectionToJson(*setup.protection));
-    return WriteJson(JsonValue(std::move(root)), indent);
+        root["protection"] = ProtectionToJson(*setup.protection);
+    return WriteJsonText(root, indent);
 }
 
 Setup SetupFromJson(std::string_view text) {
-    JsonValue root;
+    JsonDocument root;
     try {
-        root = ParseJson(text);
-    } catch (const JsonError& e) {
+        root = ReadJsonText(text);
+    } catch (const JsonTextError& e) {
         throw SetupError(std::string("not a setup (JSON): ") + e.what());
     }
-    if (!root.IsObject())
+    if (!root.is_object())
         throw SetupError("not a setup: the file must hold one JSON object { ... }");
     OnlyKnownKeys(root, "",
                   {"format", "program", "device", "board", "pins", "pulseAfterDataWrite",
                    "function", "channels", "protection"});
-    const JsonValue* format = root.Find("format");
-    if (!format || !format->IsInt())
+    const JsonDocument* format = Find(root, "format");
+    if (!format || !IsInt(format))
         Refuse("format", "missing: a setup says \"format\": 1");
-    if (format->Int() > kSetupFormat)
-        Refuse("format", std::to_string(format->Int()) +
+    if (Int(format) > kSetupFormat)
+        Refuse("format", std::to_string(Int(format)) +
                              " is newer than this program reads (1): open it with a newer "
                              "tq2604x-eval");
-    if (format->Int() < 1)
-        Refuse("format", std::to_string(format->Int()) + " is not a setup format");
+    if (Int(format) < 1)
+        Refuse("format", std::to_string(Int(format)) + " is not a setup format");
 
     Setup setup;
-    if (const JsonValue* program = root.Find("program")) {
-        if (!program->IsString())
+    if (const JsonDocument* program = Find(root, "program")) {
+        if (!program->is_string())
             Refuse("program", "a string expected");
-        setup.program = program->String();
+        setup.program = program->get_ref<const std::string&>();
     }
-    if (const JsonValue* device = root.Find("device")) {
-        if (!device->IsInt() || (device->Int() != 16 && device->Int() != 14))
+    if (const JsonDocument* device = Find(root, "device")) {
+        if (!IsInt(device) || (Int(device) != 16 && Int(device) != 14))
             Refuse("device", "16 or 14 expected");
-        setup.device = static_cast<int16_t>(device->Int());
+        setup.device = static_cast<int16_t>(Int(device));
     }
-    if (const JsonValue* board = root.Find("board")) {
-        if (!board->IsString())
+    if (const JsonDocument* board = Find(root, "board")) {
+        if (!board->is_string())
             Refuse("board", "a string expected");
-        setup.board = board->String();
+        setup.board = board->get_ref<const std::string&>();
     }
 
-    const JsonValue* pins = Group(root, "pins");
-    const JsonValue* function = Group(root, "function");
+    const JsonDocument* pins = Group(root, "pins");
+    const JsonDocument* function = Group(root, "function");
     if (pins)
         OnlyKnownKeys(*pins, "pins.", {"ldac", "clr", "rstin", "coding", "driveD0", "driveD1"});
     if (function)
@@ -379,46 +398,48 @@ Setup SetupFromJson(std::string_view text) {
                        "serialOutputDisabled"});
     for (const BoolEntry& e : kBoolEntries) {
         const std::string group = e.group;
-        const JsonValue* holder = group == "pins" ? pins : group == "function" ? function : &root;
-        const JsonValue* value = holder ? holder->Find(e.key) : nullptr;
+        const JsonDocument* holder = group == "pins"       ? pins
+                                     : group == "function" ? function
+                                                           : &root;
+        const JsonDocument* value = holder ? Find(*holder, e.key) : nullptr;
         if (!value)
             continue;
-        if (!value->IsBool())
+        if (!value->is_boolean())
             Refuse((group.empty() ? "" : group + ".") + e.key, "true or false expected");
-        setup.*e.member = value->Bool();
+        setup.*e.member = value->get<bool>();
     }
-    if (const JsonValue* coding = pins ? pins->Find("coding") : nullptr) {
-        if (!coding->IsString() ||
-            (coding->String() != kBinary && coding->String() != kTwosComplement))
+    if (const JsonDocument* coding = pins ? Find(*pins, "coding") : nullptr) {
+        if (!coding->is_string() || (coding->get_ref<const std::string&>() != kBinary &&
+                                     coding->get_ref<const std::string&>() != kTwosComplement))
             Refuse("pins.coding", "\"binary\" or \"twos-complement\" expected");
-        setup.binaryCoding = coding->String() == kBinary;
+        setup.binaryCoding = coding->get_ref<const std::string&>() == kBinary;
     }
 
-    if (const JsonValue* channels = Group(root, "channels")) {
+    if (const JsonDocument* channels = Group(root, "channels")) {
         OnlyKnownKeys(*channels, "channels.", {"A", "B", "C", "D"});
         for (std::size_t ch = 0; ch < kChannelKeys.size(); ++ch) {
-            const JsonValue* channel = channels->Find(kChannelKeys[ch]);
+            const JsonDocument* channel = Find(*channels, kChannelKeys[ch]);
             if (!channel)
                 continue;
             const std::string where = std::string("channels.") + kChannelKeys[ch];
-            if (!channel->IsObject())
+            if (!channel->is_object())
                 Refuse(where, "an object { ... } expected");
             OnlyKnownKeys(*channel, where + ".", {"data", "coarseGain", "fineGain", "offset"});
             for (const ChannelField& e : kChannelFields) {
-                const JsonValue* value = channel->Find(e.key);
+                const JsonDocument* value = Find(*channel, e.key);
                 if (!value)
                     continue;
                 // The widest range of either device here; CheckSetup narrows it to the device.
                 const Limits widest = LimitsOf(e.key, 16);
-                if (!value->IsInt() || value->Int() < widest.low || value->Int() > widest.high)
+                if (!IsInt(value) || Int(value) < widest.low || Int(value) > widest.high)
                     Refuse(where + "." + e.key, "a whole number from " +
                                                     std::to_string(widest.low) + " to " +
                                                     std::to_string(widest.high) + " expected");
-                setup.channels[ch].*e.member = static_cast<int32_t>(value->Int());
+                setup.channels[ch].*e.member = static_cast<int32_t>(Int(value));
             }
         }
     }
-    if (const JsonValue* protection = Group(root, "protection"))
+    if (const JsonDocument* protection = Group(root, "protection"))
         setup.protection = ProtectionFromJson(*protection);
     return setup;
 }

@@ -1,30 +1,39 @@
 #pragma once
 // The instrument's command tree: every SCPI command the server knows, carried out through the
-// instrument layer. One InstrumentCommands serves every client; each client brings its own error
-// queue (ScpiSession). Standard library only: the protocol is tested without sockets.
+// instrument layer. The commands are the rows of remote/commands/, one file a subsystem; this puts
+// them into one table. One InstrumentCommands serves every client; each client brings its own
+// error queue (ScpiSession). Standard library only: the protocol is tested without sockets.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "instrument/Instrument.h"
 #include "instrument/Waveform.h"
 #include "remote/ScpiErrors.h"
 #include "remote/ScpiGrammar.h"
+#include "remote/commands/Command.h"
 
 namespace tq {
 
+class ListRun;
 class SimulatedBench;
 class MeterRuns;
 
 class InstrumentCommands {
 public:
     // `bench` is the simulated board's meter, or null on a real board (the BENCh commands do not
-    // exist there). `run` is the program's waveform run, which the LIST, INITiate and ABORt
-    // commands load, start, poll and stop; `meter` is the bench meter's runs (without them, their
-    // commands do not exist).
+    // exist there). `run` is the program's waveform run, which the INITiate and ABORt commands
+    // start, poll and stop with the lists in `lists` (the program's; without, lists of the
+    // commands' own); `meter` is the bench meter's runs. Without a run or meter runs, their
+    // commands do not exist.
     InstrumentCommands(Instrument& instrument, SimulatedBench* bench, WaveformRun* run = nullptr,
-                       MeterRuns* meter = nullptr);
+                       MeterRuns* meter = nullptr, ListRun* lists = nullptr);
+    ~InstrumentCommands();
+    InstrumentCommands(const InstrumentCommands&) = delete;
+    InstrumentCommands& operator=(const InstrumentCommands&) = delete;
 
     // Runs one line for a client: its answers (joined by ';') when the line held a query.
     // Changes are reported to the instrument's listeners with `origin`.
@@ -36,21 +45,20 @@ public:
 
     Instrument& Target() { return instrument_; }
 
+    // Every command the table holds, in the order they are matched.
+    const CommandRows& Rows() const { return rows_; }
+
 private:
-    std::string Run(const scpi::MatchResult& match, const scpi::ParsedCommand& command,
-                    scpi::ErrorQueue& errors);
+    void AddRows(const CommandRows& rows);
+    // The matched row's handler, its failures as the protocol names them.
+    std::string Dispatch(const scpi::MatchResult& match, const scpi::ParsedCommand& command,
+                         scpi::ErrorQueue& errors);
 
     Instrument& instrument_;
-    std::string RunMeter(int id, bool query, const scpi::ParsedCommand& command);
-
-    SimulatedBench* bench_;
-    WaveformRun* run_;
-    MeterRuns* meter_;
+    std::unique_ptr<ListRun> ownLists_;
+    CommandTargets targets_;
+    CommandRows rows_;  // the table's ids are the rows' places here
     scpi::CommandTable table_;
-    // The lists that the next INITiate runs, shared by every client as the board is.
-    std::array<std::optional<ChannelWave>, kChannelCount> lists_{};
-    double dwellSeconds_ = 0.01;
-    int64_t periods_ = 1;
 };
 
 // One client's side of the conversation: its error queue and the lines it sends.

@@ -467,11 +467,11 @@ bool MatchesMnemonic(std::string_view typed, std::string_view mnemonic) {
     return i == typed.size();
 }
 
-void CommandTable::Add(int id, std::string_view pattern, Forms forms) {
+void CommandTable::Add(int id, std::string_view pattern, Forms forms, int maxSuffix) {
     const auto invalid = [&] {
         return std::invalid_argument("malformed command pattern: " + std::string(pattern));
     };
-    Pattern added{id, forms, false, {}, 0};
+    Pattern added{id, forms, maxSuffix > 0 ? maxSuffix : maxSuffix_, false, {}, 0};
     std::size_t i = 0;
     const auto at = [&](char c) { return i < pattern.size() && pattern[i] == c; };
     if (at('*')) {
@@ -588,7 +588,7 @@ MatchResult CommandTable::Match(const ParsedHeader& header) const {
             if (suffix == 0) {
                 continue;
             }
-            if (!pattern.nodes[nodeOf[k]].takesSuffix || suffix > maxSuffix_) {
+            if (!pattern.nodes[nodeOf[k]].takesSuffix || suffix > pattern.maxSuffix) {
                 suffixOk = false;
                 break;
             }

@@ -123,8 +123,9 @@ class CommandTable {
 public:
     explicit CommandTable(int maxSuffix = 4) : maxSuffix_(maxSuffix) {}
 
-    // Throws std::invalid_argument for a malformed pattern.
-    void Add(int id, std::string_view pattern, Forms forms);
+    // Throws std::invalid_argument for a malformed pattern. `maxSuffix` bounds the '#' part of
+    // this pattern alone (the digital lines take 1 and 2); 0: the table's.
+    void Add(int id, std::string_view pattern, Forms forms, int maxSuffix = 0);
 
     // The command a header names. Throws ScpiError -113 for a header no pattern names, or one
     // used in a form (set or query) its command lacks; -114 for a suffix on a part that takes
@@ -141,6 +142,7 @@ private:
     struct Pattern {
         int id = 0;
         Forms forms = Forms::kSet;
+        int maxSuffix = 0;
         bool common = false;
         std::vector<Node> nodes;
         std::size_t required = 0;  // nodes that are not optional

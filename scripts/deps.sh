@@ -2,7 +2,8 @@
 # Installs the Debian packages a command needs when they are missing. Sourced by the scripts.
 
 # Building and running the program.
-tq_program_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl1-mesa-dev libusb-1.0-0-dev)
+tq_program_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl1-mesa-dev libusb-1.0-0-dev
+  nlohmann-json3-dev)
 # Building its Debian package besides: CPack's file type check and the library scan.
 tq_package_packages=(file dpkg-dev)
 # The tests, benchmarks and fuzzing besides: the test libraries, the Python driver's packages, a

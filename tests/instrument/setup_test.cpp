@@ -151,8 +151,74 @@ INSTANTIATE_TEST_SUITE_P(
         BadSetup{"SixteenBitsOnFourteen", R"({"format": 1, "device": 16})",
                  "device: the setup is for the 16-bit device; this is the 14-bit one", 14},
         BadSetup{"FourteenBitDataRange", R"({"format": 1, "channels": {"A": {"data": 20000}}})",
-                 "channels.A.data: 20000 is outside 0 to 16383 on the 14-bit device", 14}),
+                 "channels.A.data: 20000 is outside 0 to 16383 on the 14-bit device", 14},
+        // Where the text stops being JSON, and why, as a person editing the file needs it.
+        BadSetup{"Empty", "", "not a setup (JSON): line 1, column 1: a value expected"},
+        BadSetup{"KeyTwice", "{\"format\": 1,\n \"format\": 1}",
+                 "not a setup (JSON): line 2, column 10: the key \"format\" appears twice"},
+        BadSetup{"Exponent", R"({"format": 1e0})",
+                 "not a setup (JSON): line 1, column 13: a whole number expected"},
+        BadSetup{"FractionOverflowing", R"({"format": 1e400})",
+                 "not a setup (JSON): line 1, column 13: a whole number expected"},
+        BadSetup{"LeadingZero", R"({"format": 01})",
+                 "not a setup (JSON): line 1, column 12: a number with a leading zero"},
+        BadSetup{"BeyondInt64", R"({"format": 9223372036854775808})",
+                 "not a setup (JSON): line 1, column 12: a number too large"},
+        BadSetup{"UnclosedString", R"({"format": 1, "program": "tq)",
+                 "not a setup (JSON): line 1, column 29: the string has no closing quote"},
+        BadSetup{"TabInString", "{\"format\": 1, \"program\": \"a\tb\"}",
+                 "not a setup (JSON): line 1, column 28: a control character inside a string"},
+        BadSetup{"NulInString", std::string("{\"format\": 1, \"program\": \"a\0b\"}", 32),
+                 "not a setup (JSON): line 1, column 28: a control character inside a string"},
+        BadSetup{"UnknownEscape", R"({"format": 1, "program": "\q"})",
+                 "not a setup (JSON): line 1, column 28: an unknown escape in a string"},
+        BadSetup{"ShortHexEscape", R"({"format": 1, "program": "\u00g0"})",
+                 "not a setup (JSON): line 1, column 31: four hexadecimal digits expected after "
+                 "\\u"},
+        BadSetup{"LoneSurrogate", R"({"format": 1, "program": "\udc00"})",
+                 "not a setup (JSON): line 1, column 32: a broken surrogate pair"},
+        BadSetup{"NotUtf8", "{\"format\": 1, \"program\": \"\xc3\"}",
+                 "not a setup (JSON): line 1, column 28: a string that is not UTF-8 text"},
+        BadSetup{"TextAfterTheEnd", R"({"format": 1} {})",
+                 "not a setup (JSON): line 1, column 15: text after the end of the document"},
+        BadSetup{"NulAfterTheEnd", std::string("{\"format\": 1}\0", 14),
+                 "not a setup (JSON): line 1, column 14: text after the end of the document"},
+        BadSetup{"NoColon", R"({"format" 1})",
+                 "not a setup (JSON): line 1, column 11: ':' expected"},
+        BadSetup{"KeyWithoutQuotes", "{\"format\": 1,\n  \"pins\": {\"clr\": true,}}",
+                 "not a setup (JSON): line 2, column 24: a key in double quotes expected"},
+        BadSetup{"NoComma", R"({"format": 1 "device": 16})",
+                 "not a setup (JSON): line 1, column 14: '}' expected"},
+        BadSetup{"ArrayNotClosed", R"({"format": 1, "x": [1 2]})",
+                 "not a setup (JSON): line 1, column 23: ']' expected"},
+        BadSetup{"NoValue", R"({"format": 1, "device": })",
+                 "not a setup (JSON): line 1, column 25: a value expected"},
+        BadSetup{"MisspeltLiteral", R"({"format": tru})",
+                 "not a setup (JSON): line 1, column 12: a value expected"},
+        BadSetup{"NestedTooDeep",
+                 R"({"format": 1, "x": )" + std::string(33, '[') + std::string(33, ']') + "}",
+                 "not a setup (JSON): line 1, column 52: nested more than 32 deep"},
+        BadSetup{"LongerThanAMebibyte",
+                 R"({"format": 1, "program": ")" + std::string(1 << 20, 'x') + "\"}",
+                 "not a setup (JSON): the text is longer than 1 MiB"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A byte order mark, as some editors write one, is no fault; a board name that is not UTF-8 is
+// written so that the file reads back.
+TEST(SetupText, ReadsWhatEditorsAndBoardsGiveIt) {
+    EXPECT_EQ(SetupFromJson("\xef\xbb\xbf{\"format\": 1, \"device\": 14}").device, 14);
+    tq::Setup setup;
+    setup.board =
+        "\xff"
+        "1-4";
+    const std::string text = SetupToJson(setup, 0);
+    EXPECT_EQ(text,
+              "{\"format\":1,\"board\":\"\xef\xbf\xbd"
+              "1-4\"}");
+    EXPECT_EQ(SetupFromJson(text).board,
+              "\xef\xbf\xbd"
+              "1-4");
+}
 
 TEST(SetupBoard, ASetupFromAnotherBoardIsToldApart) {
     DeviceState state;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "instrument/MeterRuns.h"
 #include "remote/InstrumentCommands.h"
 #include "tests/support/FakeMeter.h"
+#include "tests/support/FakeRunTimer.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
@@ -127,6 +130,19 @@ INSTANTIATE_TEST_SUITE_P(
                            "TQ2604X-EVAL,TQ2404,SIMULATED,1.0.20;16383;65532"},
                           {"SOUR1:OFFS -4;SOUR1:OFFS?;SOUR1:OFFS 4;SYST:ERR?",
                            "-4;-222,\"Data out of range\""}}},
+        // Every on/off setting takes ON, OFF, 1 and 0, answers 1 or 0 and refuses anything else.
+        ConversationCase{
+            "OnOffSettings",
+            {{"CONT:GND ON;CONT:GND?;CONT:GND 0;CONT:GND?;PIN:CLR OFF;PIN:CLR?;PIN:CLR 1", "1;0;0"},
+             {"PIN:RST 0;PIN:RST?;PIN:RST ON;OUTP:SAFE:RET 1;OUTP:SAFE:RET?;OUTP:SAFE:DISC?",
+              "0;1;0"},
+             {"CONT:GND 2;PIN:CLR;SOUR:PULS \"ON\";PIN:LDAC? 1;OUTP:SAFE:EXIT 1 V", "9.91E+37"},
+             {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?",
+              "-224,\"Illegal parameter value\";-109,\"Missing parameter\";-104,\"Data type "
+              "error\";-108,\"Parameter not allowed\";-131,\"Invalid suffix\""},
+             {"DIG1:LEV? 1;DIG3:LEV 1;BENC:DIG3?;SYST:ERR?;SYST:ERR?;SYST:ERR?",
+              "9.91E+37;9.91E+37;-108,\"Parameter not allowed\";-114,\"Header suffix out of "
+              "range\";-114,\"Header suffix out of range\""}}},
         ConversationCase{"TemperatureFromTheBench",
                          {{"BENC:TEMP 40;BENC:TEMP?", "40"},
                           {"MEAS:TEMP?;MEAS:TEMP:VOLT?", "39.925297;1.4771265"}}},
@@ -373,6 +389,40 @@ TEST(MeterCommands, ExistOnlyWithAMeter) {
     ScpiSession session{commands};
     EXPECT_EQ(session.Execute("MET:PROG?;SYST:ERR?").value_or(""),
               "9.91E+37;-113,\"Undefined header\"");
+}
+
+}  // namespace
+}  // namespace tq
+
+namespace tq {
+namespace {
+
+// Every command of the table, with every subsystem in, is in docs/scpi.md under its pattern: '#'
+// written <n> (<d> for the digital lines), a long optional tail perhaps written "...".
+TEST(CommandRows, EachIsDocumented) {
+    testing::SimulatedInstrument sim;
+    testing::FakeMeter meter;
+    testing::FakeTimer meterTimer;
+    MeterRuns runs{sim.instrument, meter, meterTimer};
+    testing::FakeRunTimer runTimer;
+    WaveformRun run{sim.instrument, runTimer};
+    const InstrumentCommands commands{sim.instrument, &sim.board, &run, &runs};
+    std::ifstream file(TQ_DOCS_FOLDER "/scpi.md");
+    ASSERT_TRUE(file) << TQ_DOCS_FOLDER "/scpi.md";
+    std::stringstream docs;
+    docs << file.rdbuf();
+    for (const CommandRow& row : commands.Rows()) {
+        std::string written(row.pattern);
+        if (const std::size_t suffix = written.find('#'); suffix != std::string::npos)
+            written.replace(suffix, 1, row.maxSuffix == 2 ? "<d>" : "<n>");
+        std::string shortened = written;
+        const std::string tail = "[:LEVel][:IMMediate][:AMPLitude]";
+        if (const std::size_t at = shortened.find(tail); at != std::string::npos)
+            shortened.replace(at, tail.size(), "...");
+        EXPECT_TRUE(docs.str().find('`' + written) != std::string::npos ||
+                    docs.str().find('`' + shortened) != std::string::npos)
+            << written << " is not in docs/scpi.md";
+    }
 }
 
 }  // namespace

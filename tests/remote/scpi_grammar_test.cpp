@@ -18,7 +18,7 @@
 namespace tq::scpi::testing {
 namespace {
 
-enum Id { kVolt = 1, kIdn, kRst, kSystErr, kData, kOutput };
+enum Id { kVolt = 1, kIdn, kRst, kSystErr, kData, kOutput, kDigital };
 
 CommandTable MakeTable() {
     CommandTable table;
@@ -28,6 +28,7 @@ CommandTable MakeTable() {
     table.Add(kSystErr, "SYSTem:ERRor[:NEXT]", Forms::kQuery);
     table.Add(kData, "SOURce#:DATA", Forms::kSetAndQuery);
     table.Add(kOutput, "[:SOURce#]:OUTPut[:STATe]", Forms::kSetAndQuery);
+    table.Add(kDigital, "DIGital#:LEVel", Forms::kSetAndQuery, 2);  // two lines, not four
     return table;
 }
 
@@ -64,6 +65,8 @@ TEST(Header, ParsesAndMatchesOrFailsWithItsCode) {
         {"system:error:next?", 0, kSystErr, true, 1},
         {"OUTP ON", 0, kOutput, false, 1},
         {"SOUR2:OUTP:STAT?", 0, kOutput, true, 2},
+        {"DIG2:LEV?", 0, kDigital, true, 2},
+        {"DIG3:LEV 1", kHeaderSuffixOutOfRange},
         {"SOU:VOLT 1", kUndefinedHeader},
         {"SOURC:VOLT 1", kUndefinedHeader},
         {"SOUR:VOLT:LEV:LEV 1", kUndefinedHeader},

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "adapter/simulated/SimulatedBoard.h"
 #include "board/BoardRequests.h"
 #include "core/DeviceState.h"
+#include "instrument/ListRun.h"
 #include "remote/InstrumentCommands.h"
 #include "tests/support/FakeRunTimer.h"
 
@@ -26,7 +28,8 @@ struct Board {
     Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
     FakeTimer timer;
     WaveformRun run{instrument, timer};
-    InstrumentCommands commands{instrument, &board, &run};
+    ListRun lists;  // the program's, which its windows read
+    InstrumentCommands commands{instrument, &board, &run, nullptr, &lists};
     ScpiSession session{commands};
     ScpiSession other{commands};
     Board() {
@@ -109,6 +112,52 @@ TEST(WaveformCommands, ARunToItsEndFinishes) {
     b.Tick();
     EXPECT_EQ(b.Send("LIST:STAT?").substr(0, 17), "FINISHED,2,2,0,0,");
     EXPECT_EQ(b.Send("SOUR4:DATA?"), "65535");
+}
+
+// The lists are the program's: what one client loads is in the ListRun the program handed in,
+// where its windows read it, and the other clients see a change made there.
+TEST(WaveformCommands, TheListsAreTheProgramsListRun) {
+    Board b;
+    ListRun& lists = b.lists;
+    EXPECT_EQ(b.Send("SOUR2:LIST:VOLT 1,2 V;LIST:DWEL 5 MS;LIST:COUN INF"), "");
+    ASSERT_TRUE(lists.List(1).has_value());
+    EXPECT_EQ(lists.List(1)->list, (std::vector<double>{1.0, 2.0}));
+    EXPECT_FALSE(lists.List(0).has_value());
+    EXPECT_DOUBLE_EQ(lists.DwellSeconds(), 0.005);
+    EXPECT_EQ(lists.Periods(), 0);
+
+    lists.Clear();
+    ChannelWave codes;
+    codes.channel = 3;
+    codes.shape = WaveShape::List;
+    codes.codes = true;
+    codes.list = {0, 65535};
+    lists.Load(codes);
+    EXPECT_EQ(b.other.Execute("SOUR2:LIST:VOLT?;SOUR4:LIST:DATA?"), ";0,65535");
+
+    // What the layer cannot take changes nothing: no channel 4, no empty list, no NaN dwell.
+    ChannelWave beyond = codes;
+    beyond.channel = 4;
+    ChannelWave empty = codes;
+    empty.list.clear();
+    EXPECT_THROW(lists.Load(beyond), ValueRangeError);
+    EXPECT_THROW(lists.Load(empty), ValueRangeError);
+    EXPECT_THROW(lists.SetDwellSeconds(std::nan("")), ValueRangeError);
+    EXPECT_THROW(lists.SetPeriods(-1), ValueRangeError);
+    const WavePlan plan = lists.Plan();
+    ASSERT_EQ(plan.channels.size(), 1u);
+    EXPECT_EQ(plan.channels[0].channel, 3);
+    EXPECT_EQ(plan.periods, 0);
+    EXPECT_DOUBLE_EQ(plan.dwellSeconds, 0.005);
+}
+
+// Handed no lists (a program without windows to show them), the commands keep lists of their own.
+TEST(WaveformCommands, WithoutTheProgramsListsTheCommandsKeepTheirOwn) {
+    Board b;
+    InstrumentCommands own{b.instrument, &b.board, &b.run};
+    ScpiSession session{own};
+    EXPECT_EQ(session.Execute("SOUR1:LIST:VOLT 1,2;SOUR1:LIST:VOLT?"), "1,2");
+    EXPECT_FALSE(b.lists.List(0).has_value());
 }
 
 TEST(WaveformCommands, WithoutARunTheCommandsDoNotExist) {

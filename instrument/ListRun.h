@@ -1,0 +1,46 @@
+#pragma once
+// The list run: the lists of set points that the next run sends (each channel at most one), the
+// time per step and how many times the lists run. Clients of the protocol load it and start it;
+// it is one for the whole program, as the board is, so the windows see what a client loaded.
+// Standard library only.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "instrument/Waveform.h"
+
+namespace tq {
+
+class ListRun {
+public:
+    static constexpr double kMaxDwellSeconds = 3600.0;
+    static constexpr int64_t kMaxPeriods = 1'000'000'000;
+
+    // Takes the place of the list its channel had. A channel other than 0..3, a wave that is not
+    // a list or a list of no points or more than kMaxWavePoints is a ValueRangeError and changes
+    // nothing; the points themselves are checked against the range when the run starts.
+    void Load(ChannelWave wave);
+    // The channel's list, or none.
+    const std::optional<ChannelWave>& List(int16_t channel) const;
+    // Forgets every channel's list.
+    void Clear();
+
+    // The time per step, 0 (as fast as the link allows) to kMaxDwellSeconds.
+    double DwellSeconds() const { return dwellSeconds_; }
+    void SetDwellSeconds(double seconds);
+    // How many times the lists run, 1 to kMaxPeriods; 0: until stopped.
+    int64_t Periods() const { return periods_; }
+    void SetPeriods(int64_t periods);
+
+    bool Empty() const;
+    // The loaded lists, in channel order, as the plan of a run.
+    WavePlan Plan() const;
+
+private:
+    std::array<std::optional<ChannelWave>, kChannelCount> lists_{};
+    double dwellSeconds_ = 0.01;
+    int64_t periods_ = 1;
+};
+
+}  // namespace tq

@@ -1,0 +1,70 @@
+#pragma once
+// What the commands of every subsystem read from their parameters and write into their answers.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "instrument/Instrument.h"
+#include "remote/ScpiErrors.h"
+#include "remote/ScpiGrammar.h"
+
+namespace tq::args {
+
+// The one parameter of a command that takes exactly one.
+inline const scpi::Parameter& Only(const scpi::ParsedCommand& command) {
+    scpi::CheckParamCount(command, 1, 1);
+    return command.params[0];
+}
+
+inline void NoParameters(const scpi::ParsedCommand& command) {
+    scpi::CheckParamCount(command, 0, 0);
+}
+
+// Whether a parameter is the character mnemonic `mnemonic` (NONE, INFinity, ANYBoard...).
+inline bool IsWord(const scpi::Parameter& p, std::string_view mnemonic) {
+    return p.kind == scpi::ParamKind::kCharacter && scpi::MatchesMnemonic(p.value, mnemonic);
+}
+
+// A character parameter that must be one of two mnemonics: true for the first.
+inline bool Choice(const scpi::ParsedCommand& command, std::string_view first,
+                   std::string_view second) {
+    const scpi::Parameter& p = Only(command);
+    if (p.kind != scpi::ParamKind::kCharacter)
+        throw scpi::ScpiError(scpi::kDataTypeError);
+    if (scpi::MatchesMnemonic(p.value, first))
+        return true;
+    if (scpi::MatchesMnemonic(p.value, second))
+        return false;
+    throw scpi::ScpiError(scpi::kIllegalParameterValue);
+}
+
+// The contents of the one string parameter.
+inline std::string Text(const scpi::ParsedCommand& command) {
+    const scpi::Parameter& p = Only(command);
+    if (p.kind != scpi::ParamKind::kString)
+        throw scpi::ScpiError(scpi::kDataTypeError);
+    return p.value;
+}
+
+// A whole number parameter within [min, max], as the register or setting takes it.
+inline int32_t Int(const scpi::Parameter& p, int64_t min, int64_t max) {
+    return static_cast<int32_t>(scpi::ReadInteger(p, min, max));
+}
+
+inline std::string Bool(bool on) {
+    return on ? "1" : "0";
+}
+
+// IEEE 488.2 definite-length block: #, the count of length digits, the length, the bytes.
+inline std::string Block(const std::string& bytes) {
+    const std::string length = std::to_string(bytes.size());
+    return "#" + std::to_string(length.size()) + length + bytes;
+}
+
+// The largest data code of the device the instrument is set to.
+inline int32_t TopCode(const Instrument& in) {
+    return in.Resolution() == 14 ? 16383 : 65535;
+}
+
+}  // namespace tq::args

@@ -1,0 +1,56 @@
+#include "remote/commands/Command.h"
+
+#include <utility>
+
+#include "remote/commands/Arguments.h"
+
+namespace tq {
+
+CommandRow Action(std::string_view pattern, std::function<void(Call&)> act) {
+    return {pattern, scpi::Forms::kSet, [act = std::move(act)](Call& c) {
+                args::NoParameters(c.command);
+                act(c);
+                return std::string();
+            }};
+}
+
+CommandRow SetOnly(std::string_view pattern, std::function<void(Call&)> set) {
+    return {pattern, scpi::Forms::kSet, [set = std::move(set)](Call& c) {
+                set(c);
+                return std::string();
+            }};
+}
+
+CommandRow Query(std::string_view pattern, std::function<std::string(Call&)> answer) {
+    return {pattern, scpi::Forms::kQuery, [answer = std::move(answer)](Call& c) {
+                args::NoParameters(c.command);
+                return answer(c);
+            }};
+}
+
+CommandRow Setting(std::string_view pattern, std::function<std::string(Call&)> get,
+                   std::function<void(Call&)> set) {
+    return {pattern, scpi::Forms::kSetAndQuery,
+            [get = std::move(get), set = std::move(set)](Call& c) {
+                if (c.query) {
+                    args::NoParameters(c.command);
+                    return get(c);
+                }
+                set(c);
+                return std::string();
+            }};
+}
+
+CommandRow OnOff(std::string_view pattern, std::function<bool(Call&)> get,
+                 std::function<void(Call&, bool)> set) {
+    return Setting(
+        pattern, [get = std::move(get)](Call& c) { return args::Bool(get(c)); },
+        [set = std::move(set)](Call& c) { set(c, scpi::ReadBoolean(args::Only(c.command))); });
+}
+
+CommandRow ForDigitalLines(CommandRow row) {
+    row.maxSuffix = 2;
+    return row;
+}
+
+}  // namespace tq

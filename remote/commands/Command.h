@@ -1,0 +1,87 @@
+#pragma once
+// The protocol as a table: each command is one row, its header pattern, the forms it has (set,
+// query or both) and the handler that carries it out. The rows of a subsystem live together in
+// its own file of this folder; InstrumentCommands puts the subsystems the program has into one
+// table. Adding a command is adding its row to its subsystem's list.
+//
+// Standard library only, as the rest of the command tree.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "remote/ScpiErrors.h"
+#include "remote/ScpiGrammar.h"
+
+namespace tq {
+
+class Instrument;
+class ListRun;
+class MeterRuns;
+class SimulatedBench;
+class WaveformRun;
+
+// What the commands drive besides the instrument. Each may be null where the program has no such
+// thing; a subsystem whose target is missing is left out of the table.
+struct CommandTargets {
+    SimulatedBench* bench = nullptr;  // the simulated board's meter
+    WaveformRun* run = nullptr;       // the program's waveform run, which a list run uses
+    ListRun* lists = nullptr;         // the lists it runs
+    MeterRuns* meter = nullptr;       // the bench meter's runs
+};
+
+// One command as a handler sees it: the instrument, the rest of the program, the command as the
+// client sent it and that client's error queue.
+struct Call {
+    Instrument& in;
+    const CommandTargets& targets;
+    const scpi::ParsedCommand& command;
+    scpi::ErrorQueue& errors;
+    bool query = false;
+    int suffix = 1;  // the number after the header's '#' part; 1 when none was typed
+    int16_t Channel() const { return static_cast<int16_t>(suffix - 1); }
+};
+
+// Returns the answer of a query (ignored for a set command); throws scpi::ScpiError, or an
+// instrument error that the table turns into the protocol's code.
+using CommandHandler = std::function<std::string(Call&)>;
+
+struct CommandRow {
+    std::string_view pattern;  // as scpi::CommandTable::Add takes it
+    scpi::Forms forms;
+    CommandHandler handler;
+    int maxSuffix = 4;  // the highest suffix the '#' part takes (channels 1-4)
+};
+using CommandRows = std::vector<CommandRow>;
+
+// Rows made the same way for the commands that have the same shape.
+
+// Set form only, without parameters: an action.
+CommandRow Action(std::string_view pattern, std::function<void(Call&)> act);
+// Set form only; `set` reads the parameters.
+CommandRow SetOnly(std::string_view pattern, std::function<void(Call&)> set);
+// Query form only, without parameters.
+CommandRow Query(std::string_view pattern, std::function<std::string(Call&)> answer);
+// Both forms: the query (without parameters) answers `get`; the set form calls `set`, which reads
+// the parameters.
+CommandRow Setting(std::string_view pattern, std::function<std::string(Call&)> get,
+                   std::function<void(Call&)> set);
+// A setting that is on or off: the query answers 1 or 0, the set form takes ON, OFF, 1 or 0.
+CommandRow OnOff(std::string_view pattern, std::function<bool(Call&)> get,
+                 std::function<void(Call&, bool)> set);
+// The row with its '#' part taking 1 and 2 only: the digital lines D0 and D1 (DIGital1, DIGital2).
+CommandRow ForDigitalLines(CommandRow row);
+
+// The subsystems, each in its own file.
+const CommandRows& CommonCommands();      // *IDN?, *RST, SYSTem:...
+const CommandRows& SetupCommands();       // SYSTem:SETup
+const CommandRows& OutputCommands();      // SOURce: voltages, registers, coding, LOAD
+const CommandRows& ProtectionCommands();  // limits, ramps, the safe state
+const CommandRows& PinCommands();         // pins, function register, digital lines, registers
+const CommandRows& ListCommands();        // list runs (with a waveform run and its lists)
+const CommandRows& BenchCommands();       // the simulated board's bench (with a bench)
+const CommandRows& MeterCommands();       // the bench meter's runs (with meter runs)
+
+}  // namespace tq

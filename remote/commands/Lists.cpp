@@ -1,0 +1,97 @@
+// List runs: lists of set points loaded per channel, the time per step and the count, a run
+// started, polled and ended. The lists live in the instrument layer's ListRun, shared by every
+// client and the windows; the run is the program's waveform run.
+
+#include "instrument/ListRun.h"
+#include "remote/commands/Arguments.h"
+#include "remote/commands/Command.h"
+
+namespace tq {
+namespace {
+
+using scpi::ScpiError;
+
+// SOURce<n>:LIST:VOLTage or :DATA, volts or codes. Each value is checked against the channel's
+// range when the run starts, where the range is known; here only its form.
+CommandRow ListOf(std::string_view pattern, bool codes) {
+    return Setting(
+        pattern,
+        [=](Call& c) {
+            const std::optional<ChannelWave>& list = c.targets.lists->List(c.Channel());
+            std::string answer;
+            if (list && list->codes == codes)
+                for (const double value : list->list)
+                    answer += (answer.empty() ? "" : ",") +
+                              (codes ? scpi::FormatInt(static_cast<int64_t>(value))
+                                     : scpi::FormatFloat(static_cast<float>(value)));
+            return answer;
+        },
+        [=](Call& c) {
+            scpi::CheckParamCount(c.command, 1, kMaxWavePoints);
+            const int32_t topCode = args::TopCode(c.in);
+            ChannelWave wave;
+            wave.channel = c.Channel();
+            wave.shape = WaveShape::List;
+            wave.codes = codes;
+            wave.list.reserve(c.command.params.size());
+            for (const scpi::Parameter& p : c.command.params)
+                wave.list.push_back(codes ? static_cast<double>(scpi::ReadInteger(p, 0, topCode))
+                                          : scpi::ReadVoltage(p, -1e30, 1e30));
+            c.targets.lists->Load(std::move(wave));
+        });
+}
+
+// <state>,<steps done>,<steps in all>,<late steps>,<rate asked>,<rate achieved>,"<why>".
+std::string StateOf(const RunStatus& status) {
+    std::string why;
+    for (const char c : status.error)
+        if (c != '"')
+            why += c;
+    return std::string(RunStateName(status.state)) + "," + scpi::FormatInt(status.stepsDone) + "," +
+           scpi::FormatInt(status.totalSteps) + "," + scpi::FormatInt(status.lateSteps) + "," +
+           scpi::FormatFloat(static_cast<float>(status.askedRate)) + "," +
+           scpi::FormatFloat(static_cast<float>(status.achievedRate)) + ",\"" + why + "\"";
+}
+
+}  // namespace
+
+const CommandRows& ListCommands() {
+    static const CommandRows rows = {
+        ListOf("SOURce#:LIST:VOLTage", false),
+        ListOf("SOURce#:LIST:DATA", true),
+        Action("LIST:CLEar", [](Call& c) { c.targets.lists->Clear(); }),
+        Setting(
+            "LIST:DWELl",
+            [](Call& c) {
+                return scpi::FormatFloat(static_cast<float>(c.targets.lists->DwellSeconds()));
+            },
+            [](Call& c) {
+                c.targets.lists->SetDwellSeconds(scpi::ReadNumber(
+                    args::Only(c.command), 0.0, ListRun::kMaxDwellSeconds, scpi::kSecondUnits));
+            }),
+        Setting(
+            "LIST:COUNt",
+            [](Call& c) {
+                const int64_t periods = c.targets.lists->Periods();
+                return periods == 0 ? "INF" : scpi::FormatInt(periods);
+            },
+            [](Call& c) {
+                const scpi::Parameter& p = args::Only(c.command);
+                c.targets.lists->SetPeriods(args::IsWord(p, "INFinity")
+                                                ? 0
+                                                : scpi::ReadInteger(p, 1, ListRun::kMaxPeriods));
+            }),
+        Query("LIST:STATe", [](Call& c) { return StateOf(c.targets.run->Status()); }),
+        Action("INITiate[:IMMediate]",
+               [](Call& c) {
+                   if (c.targets.lists->Empty())
+                       throw ScpiError(scpi::kSettingsConflict,
+                                       "no list is loaded; send SOURce<n>:LIST:VOLTage first");
+                   c.targets.run->Start(c.targets.lists->Plan());
+               }),
+        Action("ABORt", [](Call& c) { c.targets.run->Stop(); }),
+    };
+    return rows;
+}
+
+}  // namespace tq
