@@ -291,7 +291,10 @@ ScpiServer::Stop ScpiServer::Turn(Client* client) {
 // Takes the client's input up to the end of its next line, or all there is when no line ends in
 // it: what is not yet served stays in the socket's buffer.
 bool ScpiServer::ReadInput(Client* client) {
-    std::array<char, 16384 + 1> chunk{};  // readLine() ends what it read with a NUL
+    // A connection reset by the peer has dropped what it held.
+    if (!client->socket->isReadable())
+        return false;
+    std::array<char, 16384 + 1> chunk;  // readLine() ends what it read with a NUL
     const qint64 got = client->socket->readLine(chunk.data(), static_cast<qint64>(chunk.size()));
     if (got <= 0)
         return false;
