@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-tq_ensure_packages time
+tq_ensure_packages time python3-pymeasure python3-pyvisa-py
 dir=build-bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTQ_BUILD_TESTS=OFF >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target tq_register_bench tq_entry_bench tq_scpi_bench tq_minimal_window \
@@ -48,6 +48,9 @@ flood=$(hostile ScpiOpcWhileAnotherFloods)
 flood_median=$(counter "$flood" median_us)
 flood_worst=$(counter "$flood" worst_us)
 hogs_mb=$(counter "$(hostile ResidentMemoryEightNonReadingClients)" peak_MB)
+# A pymeasure setting against the headless program: median and worst of 300, in milliseconds.
+IFS=, read -r py_median py_worst < <(/usr/bin/python3 bench/pymeasure_setting.py \
+  "$dir/app/tq2604x-eval")
 
 # A four-channel staircase as fast as the link allows with 250 us a request, against five bare
 # requests a step in the same run, and the longest wait of a click during it.
@@ -81,7 +84,7 @@ read -r text_ms text_kb < <(measure "$dir/bench/tq_minimal_window" --text)
 
 awk -v bare="$bare" -v write="$write" -v opc="$opc" -v direct="$direct" -v pipe="$pipelined" -v read="$read" -v enter="$enter" \
     -v eq="$echo_qt" -v eb="$echo_blocking" -v ng="$nagle" -v fm="$flood_median" -v fw="$flood_worst" \
-    -v hm="$hogs_mb" \
+    -v hm="$hogs_mb" -v pm="$py_median" -v pw="$py_worst" \
     -v s1="$sweep1k" -v s64="$sweep64k" -v ps="$prog_ms" -v pk="$prog_kb" -v ms="$min_ms" \
     -v mk="$min_kb" -v ts="$text_ms" -v tk="$text_kb" -v lr="$link_rate" -v rr="$run_rate" \
     -v cl="$clicks" -v cm="$click_max" 'BEGIN {
@@ -109,6 +112,10 @@ awk -v bare="$bare" -v write="$write" -v opc="$opc" -v direct="$direct" -v pipe=
          (fw < 50000 ? "met" : "missed"), "< 50 ms"
   printf "%-44s %11.1f MB %14s %12s  %s\n", "peak memory, 8 clients sending, not reading", hm,
          "-", (hm < 64 ? "met" : "missed"), "< 64 MB"
+  printf "%-44s %11.3f ms %14s %12s  %s\n", "pymeasure setting (ch_a.voltage = v), median",
+         pm, "-", (pm < 2 ? "met" : "missed"), "< 2 ms"
+  printf "%-44s %11.3f ms %14s %12s  %s\n", "  the same, worst of 300", pw, "-", "-",
+         "for information"
   printf "%-44s %11.1f /s %11.1f /s %11.3f   %s\n", "waveform 4 ch, link-limited, 250 us vs link",
          rr, lr, rr / lr, ">= 0.95 of the link"
   printf "%-44s %11.2f ms %14s %12s  %s\n", "click answered during that run (max of " cl ")",

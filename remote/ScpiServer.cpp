@@ -62,6 +62,7 @@ struct ScpiServer::Client {
     Clock::time_point turnEnds;
     bool firstLine = true;
     bool answerOpen = false;  // part of a line's answers went out, its LF not yet
+    bool answered = false;    // this turn wrote answers
     bool blocked = false;     // waits for its unread answers to go out
     bool waiting = false;     // in waiting_ for its next turn
     bool closed = false;      // the peer has gone: the lines it sent still run, unanswered
@@ -170,11 +171,12 @@ void ScpiServer::Refuse(QTcpSocket* socket) {
 }
 
 void ScpiServer::Received(Client* client) {
-    AcknowledgeAtOnce(client->socket);
     client->heard.restart();
     // Its turn comes now unless it is already waiting for one, or for its answers to be read.
     if (!client->waiting && !client->blocked)
-        Serve(client);
+        Serve(client, true);
+    else
+        AcknowledgeAtOnce(client->socket);
 }
 
 void ScpiServer::Sent(Client* client) {
@@ -225,11 +227,15 @@ void ScpiServer::NextTurns() {
         turns_->start();
 }
 
-void ScpiServer::Serve(Client* client) {
+void ScpiServer::Serve(Client* client, bool received) {
+    client->answered = false;
     const Stop stop = Turn(client);
     if (stop == Stop::Dropped)
         return;
     QTcpSocket* socket = client->socket;
+    // An answer carries the acknowledgement of what the client sent; without one it goes alone.
+    if (received && !client->answered)
+        AcknowledgeAtOnce(socket);
     // While lines of it wait to be served, no more is read: a client that has sent its last line
     // and shut its side of the connection is answered before the end of its input is seen (the
     // socket closes at once then), and TCP holds back a client that sends faster than it is
@@ -317,8 +323,10 @@ void ScpiServer::Answer(Client* client, bool lineEnded) {
         out += '\n';
         client->answerOpen = false;
     }
-    if (!out.isEmpty() && !client->closed)
+    if (!out.isEmpty() && !client->closed) {
         client->socket->write(out);
+        client->answered = true;
+    }
 }
 
 void ScpiServer::Drop(Client* client) {

@@ -71,7 +71,9 @@ private:
     void NextTurns();
     // Why a client's turn ended.
     enum class Stop { NoInput, TurnOver, Blocked, Held, Dropped };
-    void Serve(Client* client);
+    // One turn of `client`, then its input held back while lines of it wait; `received`: new input
+    // started it.
+    void Serve(Client* client, bool received = false);
     Stop Turn(Client* client);
     static bool ReadInput(Client* client);
     void Answer(Client* client, bool lineEnded);
