@@ -242,11 +242,12 @@ void ScpiServer::Serve(Client* client, bool received) {
     // served.
     const qint64 unread = socket->bytesAvailable();
     socket->setReadBufferSize(stop != Stop::NoInput && unread > 0 ? unread : kReadBufferSize);
-    if (!client->closed)
-        socket->flush();
     if (stop == Stop::TurnOver)
         Schedule(client);
+    // Set before the answers go out: what the client has read by then unblocks it (Sent()).
     client->blocked = stop == Stop::Blocked;
+    if (!client->closed)
+        socket->flush();
 }
 
 // One turn of a client: its lines run until it has had kLinesPerTurn or kTurnTime, its answers

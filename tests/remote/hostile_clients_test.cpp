@@ -174,6 +174,17 @@ protected:
 
     uint16_t Data(int channel) { return board.GetRegister(channel, 2); }
 
+    // Loads a list of 10,000 codes into channel 1; returns what SOUR1:LIST:DATA? answers.
+    std::string LoadList(QTcpSocket& client) {
+        std::string codes = "0";
+        for (int i = 1; i < 10000; ++i)
+            codes += "," + std::to_string(65535 - i);
+        EXPECT_EQ(
+            Ask(client, QByteArray::fromStdString("SOUR1:LIST:DATA " + codes + ";SYST:ERR?\n")),
+            "0,\"No error\"");
+        return codes;
+    }
+
     testing::FakeRunTimer timer;
     WaveformRun run{instrument, timer};
     InstrumentCommands commands{instrument, &board, &run};
@@ -223,12 +234,8 @@ TEST_F(HostileClients, ClientsThatDoNotReadAreHeldBackInBoundedMemory) {
 // One line whose answers are far larger than the limit on unread answers: it stops between its
 // commands until the client reads, other clients go on, and the answers arrive whole as one line.
 TEST_F(HostileClients, ALineWithHugeAnswersWaitsForTheClientToRead) {
-    std::string list = "SOUR1:LIST:DATA 0";
-    for (int i = 1; i < 10000; ++i)
-        list += "," + std::to_string(65535 - i);
     auto loader = Connect();
-    ASSERT_EQ(Ask(*loader, QByteArray::fromStdString(list + ";SYST:ERR?\n")), "0,\"No error\"");
-    const std::string expected = list.substr(std::string("SOUR1:LIST:DATA ").size());
+    const std::string expected = LoadList(*loader);
     constexpr int kQueries = 600;  // 36 MB of answers in one line
 
     const long before = StartMeasuring();
@@ -250,6 +257,37 @@ TEST_F(HostileClients, ALineWithHugeAnswersWaitsForTheClientToRead) {
                      [&] { hog.Collect(); }, 20000));
     ASSERT_EQ(hog.received.size(), whole);
     EXPECT_EQ(hog.received, Repeat(expected + ";", kQueries - 1) + expected + "\n");
+}
+
+// A line that takes long to run is cut into turns between its commands: another client is
+// answered before it has ended. And one whose answers pass the limit on unread answers within a
+// turn, from a client that reads them at once, goes on as they are read.
+TEST_F(HostileClients, ALongLineIsServedInTurns) {
+    auto other = Connect();
+    board.SetLatency(250);  // each board request takes 250 us, as over USB
+    RawClient slow(server.Port());
+    std::string line;
+    for (int i = 1; i <= 100; ++i)
+        line += "SOUR1:DATA " + std::to_string(i) + ";";
+    ASSERT_TRUE(slow.SendAll(line + "*OPC?\n"));
+    int dataAtAnswer = -1;
+    QObject::connect(other.get(), &QTcpSocket::readyRead, [&] { dataAtAnswer = Data(0); });
+    EXPECT_EQ(Ask(*other, "*OPC?\n"), "1");
+    EXPECT_LT(dataAtAnswer, 100);
+    ASSERT_TRUE(Pump([&] { return slow.received == "1\n"; }, [&] { slow.Collect(); }));
+    EXPECT_EQ(Data(0), 100);
+    board.SetLatency(0);
+
+    const std::string expected = LoadList(*other);
+    constexpr int kQueries = 100;  // 6 MB of answers in one line
+    RawClient reader(server.Port());
+    std::string queries = Repeat("SOUR1:LIST:DATA?;", kQueries);
+    queries.back() = '\n';
+    ASSERT_TRUE(reader.SendAll(queries));
+    const std::size_t whole = kQueries * (expected.size() + 1);
+    ASSERT_TRUE(Pump([&] { return reader.received.size() >= whole || reader.ended; },
+                     [&] { reader.Collect(); }));
+    EXPECT_EQ(reader.received, Repeat(expected + ";", kQueries - 1) + expected + "\n");
 }
 
 // A client streaming commands as fast as it can, a backlog of them already queued: another
