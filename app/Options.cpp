@@ -53,6 +53,10 @@ constexpr std::array kOptions{
               "With --scpi: listen on ADDRESS instead of the loopback address (anyone who can "
               "reach the port can then drive the outputs).",
               OptionGroup::Remote},
+    OptionRow{"idle-timeout", "", "SECONDS",
+              "With --scpi: close a client that has sent nothing for SECONDS (default 600; 0: "
+              "never), so that silent connections do not keep the 8 places.",
+              OptionGroup::Remote},
     OptionRow{"help", "h", "", "Print this help and end.", OptionGroup::Information},
     OptionRow{"version", "v", "", "Print the version and the licence, and end.",
               OptionGroup::Information},

@@ -314,6 +314,7 @@ bool Program::StartServer() {
     commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_, waveform_.get(),
                                                      meterRuns_.get(), listRun_.get());
     server_ = std::make_unique<ScpiServer>(*commands_);
+    server_->SetIdleTimeout(std::chrono::seconds(options_.idleTimeoutSeconds));
     QString error;
     const QHostAddress& address = options_.listenAddress;
     if (!server_->Listen(address, static_cast<quint16>(options_.scpiPort), error)) {

@@ -46,6 +46,8 @@ struct ProgramOptions {
     QString boardLocation;   // the real board to use ("1-4.2"); empty: the first found
     QString setupFile;       // a setup to open after start-up
     int simMeterPort = -1;   // the simulated meter's port; -1: none
+    // A protocol client that sends nothing for this long is closed; 0: never.
+    int64_t idleTimeoutSeconds = 600;
 };
 
 // Owns one window. A window that deletes itself (the About window on OK) leaves it empty, so the

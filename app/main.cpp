@@ -162,6 +162,14 @@ int main(int argc, char** argv) {
         if (!options.listenAddress.setAddress(parser.Value("listen")))
             return UsageError("--listen takes an IP address such as 0.0.0.0 or 192.0.2.7");
     }
+    if (parser.IsSet("idle-timeout")) {
+        bool ok = false;
+        options.idleTimeoutSeconds = parser.Value("idle-timeout").toUInt(&ok);
+        if (!ok)
+            return UsageError("--idle-timeout takes a whole number of seconds (0: never)");
+        if (options.scpiPort < 0)
+            return UsageError("--idle-timeout goes with --scpi PORT");
+    }
     if (parser.IsSet("resolution")) {
         const QString bits = parser.Value("resolution");
         if (bits != QLatin1String("16") && bits != QLatin1String("14"))

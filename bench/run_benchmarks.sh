@@ -25,14 +25,32 @@ read=$(value ReadRegisterSimulated "$reg")
 enter=$(value TextVoltsEnter "$ui")
 sweep1k=$(value DataRegisterSweep/1024 "$reg")
 sweep64k=$(value DataRegisterSweep/65536 "$reg")
-# The protocol: medians of 5 repetitions; the pipelined figure as commands per second.
-scpi=$("$dir/bench/tq_scpi_bench" --benchmark_repetitions=5 --benchmark_format=csv \
+# The protocol and two echo servers: medians of 5 repetitions; the pipelined figure as commands
+# per second.
+scpi=$("$dir/bench/tq_scpi_bench" --benchmark_filter='Scpi[VPS]|Echo|Direct' \
+         --benchmark_repetitions=5 --benchmark_format=csv \
          --benchmark_min_time=0.3 2>/dev/null | awk -F, '/_median"/ { gsub(/"/, "", $1);
            t = $3; u = $5; gsub(/"/, "", u); f = (u == "us") ? 1000 : (u == "ms") ? 1e6 : 1;
            printf "%s,%.3f,%s\n", $1, t * f, $7 }')
 opc=$(grep '^ScpiVoltageAndOpc' <<<"$scpi" | head -n1 | cut -d, -f2)
 direct=$(grep '^DirectInstrumentCall' <<<"$scpi" | head -n1 | cut -d, -f2)
 pipelined=$(grep '^ScpiPipelined' <<<"$scpi" | head -n1 | cut -d, -f3)
+echo_qt=$(grep '^EchoRoundTrip/QtEventLoop' <<<"$scpi" | head -n1 | cut -d, -f2)
+echo_blocking=$(grep '^EchoRoundTrip/BlockingThread' <<<"$scpi" | head -n1 | cut -d, -f2)
+nagle=$(grep '^ScpiSettingWithNagle' <<<"$scpi" | head -n1 | cut -d, -f2)
+# Hostile clients, one run each; their figures are counters, found by the CSV header's names.
+counter() {  # csv, counter name
+  awk -F, -v col="$2" '/^name,/ { for (i = 1; i <= NF; i++) if ($i == "\"" col "\"") c = i; next }
+                       c && /^"/ { print $c; exit }' <<<"$1"
+}
+hostile() { "$dir/bench/tq_scpi_bench" --benchmark_filter="$1" --benchmark_format=csv 2>/dev/null; }
+flood=$(hostile ScpiOpcWhileAnotherFloods)
+flood_median=$(counter "$flood" median_us)
+flood_worst=$(counter "$flood" worst_us)
+hogs_mb=$(counter "$(hostile ResidentMemoryEightNonReadingClients)" peak_MB)
+# A pymeasure setting against the headless program: median and worst of 300, in milliseconds.
+IFS=, read -r py_median py_worst < <(/usr/bin/python3 bench/pymeasure_setting.py \
+  "$dir/app/tq2604x-eval")
 
 # A four-channel staircase as fast as the link allows with 250 us a request, against five bare
 # requests a step in the same run, and the longest wait of a click during it.
@@ -70,6 +88,8 @@ read -r min_ms min_kb < <(measure "$dir/bench/tq_minimal_window")
 read -r text_ms text_kb < <(measure "$dir/bench/tq_minimal_window" --text)
 
 awk -v bare="$bare" -v write="$write" -v opc="$opc" -v direct="$direct" -v pipe="$pipelined" -v read="$read" -v enter="$enter" \
+    -v eq="$echo_qt" -v eb="$echo_blocking" -v ng="$nagle" -v fm="$flood_median" -v fw="$flood_worst" \
+    -v hm="$hogs_mb" -v pm="$py_median" -v pw="$py_worst" \
     -v s1="$sweep1k" -v s64="$sweep64k" -v ps="$prog_ms" -v pk="$prog_kb" -v ms="$min_ms" \
     -v mk="$min_kb" -v ts="$text_ms" -v tk="$text_kb" -v lr="$link_rate" -v rr="$run_rate" \
     -v cl="$clicks" -v cm="$click_max" -v ds="$drv_set" -v rs="$raw_set" -v tw="$two_set" \
@@ -86,6 +106,22 @@ awk -v bare="$bare" -v write="$write" -v opc="$opc" -v direct="$direct" -v pipe=
          opc / 1000, direct / 1000, opc / direct, "< 100 us"
   printf "%-44s %11.0f /s %14s %12s  %s\n", "the same, pipelined", pipe, "-",
          (pipe >= 10000 ? "met" : "missed"), ">= 10,000 /s"
+  printf "%-44s %11.1f us %11.1f us %11.2fx  %s\n", "the same vs a QTcpServer echo of its bytes",
+         opc / 1000, eq / 1000, opc / eq, "<= 1.5x"
+  printf "%-44s %11.1f us %11.1f us %11.2fx  %s\n", "  (same, against a blocking echo thread)",
+         opc / 1000, eb / 1000, opc / eb, "for information"
+  printf "%-44s %11.1f us %14s %12s  %s\n", "setting + SYST:ERR?, client with Nagle on", ng / 1000,
+         "-", (ng < 2000000 ? "met" : "missed"), "< 2 ms"
+  printf "%-44s %11.2f ms %14s %12s  %s\n", "*OPC? while another client floods, median",
+         fm / 1000, "-", (fm < 5000 ? "met" : "missed"), "< 5 ms"
+  printf "%-44s %11.2f ms %14s %12s  %s\n", "  the same, worst of 200", fw / 1000, "-",
+         (fw < 50000 ? "met" : "missed"), "< 50 ms"
+  printf "%-44s %11.1f MB %14s %12s  %s\n", "peak memory, 8 clients sending, not reading", hm,
+         "-", (hm < 64 ? "met" : "missed"), "< 64 MB"
+  printf "%-44s %11.3f ms %14s %12s  %s\n", "pymeasure setting (ch_a.voltage = v), median",
+         pm, "-", (pm < 2 ? "met" : "missed"), "< 2 ms"
+  printf "%-44s %11.3f ms %14s %12s  %s\n", "  the same, worst of 300", pw, "-", "-",
+         "for information"
   printf "%-44s %11.1f /s %11.1f /s %11.3f   %s\n", "waveform 4 ch, link-limited, 250 us vs link",
          rr, lr, rr / lr, ">= 0.95 of the link"
   printf "%-44s %11.2f ms %14s %12s  %s\n", "click answered during that run (max of " cl ")",

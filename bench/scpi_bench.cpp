@@ -1,12 +1,20 @@
 // A voltage set over the instrument protocol, from a loopback client to the write leaving the
 // program, on the simulated board: one command and *OPC? at a time, and pipelined; against the
-// same write made by a direct call of the instrument layer.
+// same write made by a direct call of the instrument layer, and against two echo servers that
+// answer the same bytes without doing anything, one on the same event loop (QTcpServer), one
+// blocking on a thread of its own.
 //
-// The server runs on the main thread's event loop as in the program; the benchmarks run on a
+// Hostile clients: another client's *OPC? while one streams commands as fast as it can (median
+// and worst of 200), the program's resident memory with eight clients that send queries and never
+// read, and a setting followed by SYST:ERR? from a client that leaves Nagle's algorithm on (as
+// pyvisa-py does).
+//
+// The servers run on the main thread's event loop as in the program; the benchmarks run on a
 // client thread with plain sockets.
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -14,8 +22,16 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "adapter/simulated/SimulatedBoard.h"
 #include "board/BoardRequests.h"
@@ -24,27 +40,36 @@
 namespace {
 
 quint16 serverPort = 0;
+quint16 qtEchoPort = 0;
+quint16 blockingEchoPort = 0;
+std::atomic<int> serverClients{0};
 
-// One loopback connection to the server.
+using Clock = std::chrono::steady_clock;
+
+// One loopback connection to a server.
 class Client {
 public:
-    Client() {
+    explicit Client(quint16 port = serverPort, bool noDelay = true) {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_port = htons(serverPort);
+        address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         const int one = 1;
-        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (noDelay)
+            setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
     ~Client() { close(fd_); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
     bool Connected() const { return connected_; }
+    int Fd() const { return fd_; }
 
     bool Send(const std::string& text) {
         std::size_t sent = 0;
         while (sent < text.size()) {
-            const ssize_t n = send(fd_, text.data() + sent, text.size() - sent, 0);
+            const ssize_t n = send(fd_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
             if (n <= 0)
                 return false;
             sent += static_cast<std::size_t>(n);
@@ -69,9 +94,79 @@ private:
     bool connected_ = false;
 };
 
+// The baseline on the same event loop: each read written back and sent at once.
+void StartQtEcho(QTcpServer& server) {
+    QObject::connect(&server, &QTcpServer::newConnection, [&server] {
+        while (QTcpSocket* socket = server.nextPendingConnection()) {
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            QObject::connect(socket, &QTcpSocket::readyRead, [socket] {
+                socket->write(socket->readAll());
+                socket->flush();
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+    server.listen(QHostAddress::LocalHost, 0);
+    qtEchoPort = server.serverPort();
+}
+
+// The baseline without an event loop: a thread blocked in recv() writes back what it got.
+void RunBlockingEcho(int listener) {
+    for (;;) {
+        const int fd = accept(listener, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        std::thread([fd] {
+            char buffer[65536];
+            for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+                if (send(fd, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n)
+                    break;
+            close(fd);
+        }).detach();
+    }
+}
+
+int StartBlockingEcho() {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        listen(listener, 16) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return -1;
+    blockingEchoPort = ntohs(address.sin_port);
+    std::thread(RunBlockingEcho, listener).detach();
+    return listener;
+}
+
+// The program's resident memory in kB ("VmRSS:", or the peak "VmHWM:").
+long MemoryKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string word;
+    while (status >> word)
+        if (word == field) {
+            long kb = 0;
+            status >> kb;
+            return kb;
+        }
+    return 0;
+}
+
+// Earlier benchmarks' connections are gone from the server.
+void WaitForNoClients() {
+    const auto until = Clock::now() + std::chrono::seconds(5);
+    while (serverClients.load() != 0 && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 const char* const kVolts[] = {"5", "-2.5", "7.125", "0"};
 
 void ScpiVoltageAndOpc(benchmark::State& st) {
+    WaitForNoClients();
     Client client;
     if (!client.Connected()) {
         st.SkipWithError("no connection");
@@ -89,9 +184,135 @@ void ScpiVoltageAndOpc(benchmark::State& st) {
 }
 BENCHMARK(ScpiVoltageAndOpc)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// The same bytes through the two echo servers: what any server on this loopback pays.
+void EchoRoundTrip(benchmark::State& st, const quint16* port) {
+    Client client(*port);
+    if (!client.Connected()) {
+        st.SkipWithError("no connection");
+        return;
+    }
+    int i = 0;
+    for (auto _ : st) {
+        if (!client.Send(std::string("SOUR1:VOLT ") + kVolts[i++ & 3] + ";*OPC?\n") ||
+            !client.Receive(1)) {
+            st.SkipWithError("connection lost");
+            return;
+        }
+    }
+    st.SetItemsProcessed(st.iterations());
+}
+BENCHMARK_CAPTURE(EchoRoundTrip, QtEventLoop, &qtEchoPort)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(EchoRoundTrip, BlockingThread, &blockingEchoPort)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+// A setting and then SYST:ERR? as two writes from a client with Nagle's algorithm on, as the
+// pymeasure driver over pyvisa-py sends them: the second write waits for the server's
+// acknowledgement of the first.
+void ScpiSettingWithNagle(benchmark::State& st) {
+    WaitForNoClients();
+    Client client(serverPort, false);
+    int i = 0;
+    for (auto _ : st) {
+        if (!client.Send(std::string("SOUR1:VOLT ") + kVolts[i++ & 3] + "\n") ||
+            !client.Send("SYST:ERR?\n") || !client.Receive(1)) {
+            st.SkipWithError("connection lost");
+            return;
+        }
+    }
+    st.SetItemsProcessed(st.iterations());
+}
+BENCHMARK(ScpiSettingWithNagle)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Another client's *OPC? while one streams settings as fast as the server takes them: median and
+// worst of 200 round trips, in microseconds.
+void ScpiOpcWhileAnotherFloods(benchmark::State& st) {
+    WaitForNoClients();
+    std::atomic<bool> stop{false};
+    std::atomic<long> flooded{0};
+    Client flood;
+    std::thread flooder([&] {
+        std::string batch;
+        for (int i = 0; i < 4096; ++i)
+            batch += std::string("SOUR1:VOLT ") + kVolts[i & 3] + "\n";
+        while (!stop.load() && flood.Send(batch))
+            flooded += 4096;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a backlog queued
+    Client other;
+    std::vector<double> trips;
+    for (auto _ : st) {
+        trips.clear();
+        for (int i = 0; i < 200; ++i) {
+            const auto start = Clock::now();
+            if (!other.Send("*OPC?\n") || !other.Receive(1)) {
+                st.SkipWithError("connection lost");
+                break;
+            }
+            trips.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+    }
+    stop = true;
+    shutdown(flood.Fd(), SHUT_RDWR);
+    flooder.join();
+    if (trips.size() != 200)
+        return;
+    std::sort(trips.begin(), trips.end());
+    st.counters["median_us"] = (trips[99] + trips[100]) / 2;
+    st.counters["worst_us"] = trips.back();
+    st.counters["flood_lines"] = static_cast<double>(flooded.load());
+}
+BENCHMARK(ScpiOpcWhileAnotherFloods)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Eight clients that send queries as fast as they can and never read the answers, until TCP
+// holds every one back: the program's resident memory then and at its peak.
+void ResidentMemoryEightNonReadingClients(benchmark::State& st) {
+    WaitForNoClients();
+    const long before = MemoryKb("VmRSS:");
+    std::vector<std::unique_ptr<Client>> hogs;
+    for (int i = 0; i < 8; ++i) {
+        hogs.push_back(std::make_unique<Client>());
+        fcntl(hogs.back()->Fd(), F_SETFL, O_NONBLOCK);
+    }
+    std::string queries;
+    for (int i = 0; i < 10000; ++i)
+        queries += "*IDN?\n";
+    long sent = 0;
+    for (auto _ : st) {
+        auto quietSince = Clock::now();
+        const auto until = quietSince + std::chrono::seconds(30);
+        while (Clock::now() - quietSince < std::chrono::milliseconds(500) && Clock::now() < until) {
+            bool progress = false;
+            for (auto& hog : hogs) {
+                const ssize_t n = send(hog->Fd(), queries.data(), queries.size(), MSG_NOSIGNAL);
+                if (n > 0) {
+                    sent += n;
+                    progress = true;
+                }
+            }
+            if (progress)
+                quietSince = Clock::now();
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    st.counters["rss_MB"] = MemoryKb("VmRSS:") / 1024.0;
+    st.counters["peak_MB"] = MemoryKb("VmHWM:") / 1024.0;
+    st.counters["before_MB"] = before / 1024.0;
+    st.counters["sent_MB"] = static_cast<double>(sent) / (1 << 20);
+}
+BENCHMARK(ResidentMemoryEightNonReadingClients)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 // 1,000 commands sent at once, 1,000 answers read: the rate a pipelining client gets.
 void ScpiPipelined(benchmark::State& st) {
     constexpr int kBatch = 1000;
+    WaitForNoClients();
     Client client;
     std::string batch;
     for (int i = 0; i < kBatch; ++i)
@@ -144,6 +365,12 @@ int main(int argc, char** argv) {
     if (!server.Listen(QHostAddress::LocalHost, 0, error))
         return 1;
     serverPort = server.Port();
+    QObject::connect(&server, &tq::ScpiServer::ClientCountChanged,
+                     [](int count) { serverClients = count; });
+    QTcpServer echo;
+    StartQtEcho(echo);
+    if (StartBlockingEcho() < 0)
+        return 1;
 
     std::thread client([] {
         benchmark::RunSpecifiedBenchmarks();

@@ -77,14 +77,14 @@ std::optional<std::string> InstrumentCommands::ExecuteLine(std::string_view line
 }
 
 bool InstrumentCommands::ContinueLine(scpi::LineProgress& progress, scpi::ErrorQueue& errors,
-                                      const void* origin) {
+                                      const void* origin, const std::function<bool()>& pause) {
     const Instrument::Origin own(instrument_, origin);
     return scpi::ContinueLine(
         progress, table_,
         [&](const scpi::MatchResult& match, const scpi::ParsedCommand& command) {
             return Dispatch(match, command, errors);
         },
-        errors, [&] { return instrument_.RampOrigin() == origin; });
+        errors, [&] { return instrument_.RampOrigin() == origin || (pause && pause()); });
 }
 
 }  // namespace tq

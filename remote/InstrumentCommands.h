@@ -4,6 +4,7 @@
 // them into one table. One InstrumentCommands serves every client; each client brings its own
 // error queue (ScpiSession). Standard library only: the protocol is tested without sockets.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -40,8 +41,10 @@ public:
     std::optional<std::string> ExecuteLine(std::string_view line, scpi::ErrorQueue& errors,
                                            const void* origin);
     // Runs a line's commands on from where it stopped, holding before the next one while a ramp
-    // that `origin` started is running. True when the line has run to its end.
-    bool ContinueLine(scpi::LineProgress& progress, scpi::ErrorQueue& errors, const void* origin);
+    // that `origin` started is running, or while `pause` says so. True when the line has run to
+    // its end.
+    bool ContinueLine(scpi::LineProgress& progress, scpi::ErrorQueue& errors, const void* origin,
+                      const std::function<bool()>& pause = {});
 
     Instrument& Target() { return instrument_; }
 
@@ -76,8 +79,12 @@ public:
         pending_ = scpi::BeginLine(line);
         return Resume();
     }
-    bool Resume() { return commands_.ContinueLine(pending_, errors_, this); }
+    bool Resume() { return commands_.ContinueLine(pending_, errors_, this, pause_); }
     bool Holding() const { return pending_.next < pending_.commands.size(); }
+    // The server stops a line between commands while `pause` is true (its turn is over, or its
+    // answers wait unread); TakeResponse() then gives the answers so far.
+    void SetPause(std::function<bool()> pause) { pause_ = std::move(pause); }
+    std::size_t ResponseSize() const { return pending_.response ? pending_.response->size() : 0; }
     std::optional<std::string> TakeResponse() { return std::exchange(pending_.response, {}); }
     // A line longer than the protocol allows was thrown away.
     void Overrun() { errors_.Push(scpi::kInputBufferOverrun); }
@@ -87,6 +94,7 @@ private:
     InstrumentCommands& commands_;
     scpi::ErrorQueue errors_;
     scpi::LineProgress pending_;
+    std::function<bool()> pause_;
 };
 
 }  // namespace tq

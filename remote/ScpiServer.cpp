@@ -8,29 +8,95 @@
 
 #include "remote/ScpiGrammar.h"
 
+#ifdef Q_OS_UNIX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 namespace tq {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Linux delays the acknowledgement of what a client sent by up to 40 ms when no answer goes back
+// at once (a setting without a query); a client that leaves Nagle's algorithm on holds its next
+// write until then. Acknowledging after each read keeps such a client at full speed.
+void AcknowledgeAtOnce(QTcpSocket* socket) {
+#ifdef Q_OS_LINUX
+    const int one = 1;
+    setsockopt(static_cast<int>(socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one,
+               sizeof one);
+#else
+    Q_UNUSED(socket);
+#endif
+}
+
+// A refused client reads its one line before the connection ends: the sending side is shut so
+// that it sees the end, and what it sent meanwhile is read and dropped, since closing a socket
+// with unread input resets the connection and could lose the line at the client.
+void EndSending(QTcpSocket* socket) {
+#ifdef Q_OS_UNIX
+    shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_WR);
+#else
+    Q_UNUSED(socket);
+#endif
+}
+
+// QTimer takes an int of milliseconds: longer waits are made of several.
+int TimerMilliseconds(std::chrono::milliseconds wait) {
+    constexpr std::chrono::milliseconds kLongest = std::chrono::hours(24);
+    return static_cast<int>(std::clamp(wait, std::chrono::milliseconds(0), kLongest).count());
+}
+
+}  // namespace
 
 struct ScpiServer::Client {
     Client(QTcpSocket* s, InstrumentCommands& commands) : socket(s), session(commands) {}
     QTcpSocket* socket;
     scpi::LineAssembler lines;
     ScpiSession session;
+    QTimer idle;          // looks whether the client has been silent for the idle timeout
+    QElapsedTimer heard;  // since the client last sent or took something
+    Clock::time_point turnEnds;
     bool firstLine = true;
+    bool answerOpen = false;  // part of a line's answers went out, its LF not yet
+    bool answered = false;    // this turn wrote answers
+    bool blocked = false;     // waits for its unread answers to go out
+    bool waiting = false;     // in waiting_ for its next turn
+    bool closed = false;      // the peer has gone: the lines it sent still run, unanswered
+
+    // Whether its line stops before the next command: its answers wait unread, or its turn is
+    // over.
+    bool Paused() const {
+        const bool fullOutput =
+            !closed && socket->bytesToWrite() + static_cast<qint64>(session.ResponseSize()) >
+                           kMaxUnreadAnswers;
+        return fullOutput || Clock::now() >= turnEnds;
+    }
 };
 
 ScpiServer::ScpiServer(InstrumentCommands& commands, QObject* parent)
-    : QObject(parent), commands_(commands), server_(new QTcpServer(this)) {
-    // A refused tenth connection is closed by us, not left waiting in the listen queue.
+    : QObject(parent),
+      commands_(commands),
+      server_(new QTcpServer(this)),
+      turns_(new QTimer(this)) {
+    // Connections are taken as they come; the ones beyond the limit are refused by us.
     server_->setMaxPendingConnections(kMaxClients + 1);
     connect(server_, &QTcpServer::newConnection, this, &ScpiServer::Accept);
+    // Clients with work left over are served again once the event loop has seen to the rest:
+    // other clients, windows, timers.
+    turns_->setSingleShot(true);
+    turns_->setInterval(0);
+    connect(turns_, &QTimer::timeout, this, &ScpiServer::NextTurns);
     // A client whose command started a ramp reads on when the ramp has ended: from its side every
     // command has completed before the next one runs, so *OPC? answers after the ramp.
     listener_ = commands_.Target().AddListener([this](const InstrumentChange& change) {
         if (change.kind == InstrumentChange::Kind::Activity && change.value == 0)
-            QTimer::singleShot(0, this, [this] {
-                for (std::size_t i = 0; i < clients_.size(); ++i)
-                    Serve(clients_[i].get());
-            });
+            for (auto& client : clients_)
+                if (client->session.Holding())
+                    Schedule(client.get());
     });
 }
 
@@ -59,37 +125,154 @@ void ScpiServer::Accept() {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         socket->setParent(this);
         if (ClientCount() >= kMaxClients) {
-            socket->abort();
-            socket->deleteLater();
+            Refuse(socket);
             continue;
         }
+        // Input beyond the buffer stays with TCP, which holds the client back.
+        socket->setReadBufferSize(kReadBufferSize);
         // Answers go out at once: a client waits for each one.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         clients_.push_back(std::make_unique<Client>(socket, commands_));
         Client* client = clients_.back().get();
-        connect(socket, &QTcpSocket::readyRead, this, [this, client] { Serve(client); });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, client] { Serve(client); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, client] { Drop(client); });
+        client->session.SetPause([client] { return client->Paused(); });
+        client->heard.start();
+        if (idleTimeout_.count() > 0) {
+            client->idle.setSingleShot(true);
+            connect(&client->idle, &QTimer::timeout, this, [this, client] { IdleCheck(client); });
+            client->idle.start(TimerMilliseconds(idleTimeout_));
+        }
+        connect(socket, &QTcpSocket::readyRead, this, [this, client] { Received(client); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, client] { Sent(client); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, client] { PeerClosed(client); });
         emit ClientCountChanged(ClientCount());
     }
 }
 
-void ScpiServer::Serve(Client* client) {
+void ScpiServer::Refuse(QTcpSocket* socket) {
+    socket->write(kTooManyClients);
+    socket->flush();
+    // A flood of connections is not kept waiting on: beyond a few, each is closed at once.
+    if (refusing_ >= kMaxClients) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    ++refusing_;
+    connect(socket, &QObject::destroyed, this, [this] { --refusing_; });
+    socket->setReadBufferSize(4096);
+    EndSending(socket);
+    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(1000, socket, [socket] {
+        socket->readAll();
+        socket->abort();
+        socket->deleteLater();
+    });
+}
+
+void ScpiServer::Received(Client* client) {
+    client->heard.restart();
+    // Its turn comes now unless it is already waiting for one, or for its answers to be read.
+    if (!client->waiting && !client->blocked)
+        Serve(client, true);
+    else
+        AcknowledgeAtOnce(client->socket);
+}
+
+void ScpiServer::Sent(Client* client) {
+    client->heard.restart();
+    if (client->blocked && client->socket->bytesToWrite() <= kMaxUnreadAnswers / 2) {
+        client->blocked = false;
+        Schedule(client);
+    }
+}
+
+void ScpiServer::PeerClosed(Client* client) {
+    client->closed = true;
+    client->blocked = false;
+    // What it sent before it closed still runs (a script piped into the port and ended).
+    Serve(client);
+}
+
+void ScpiServer::IdleCheck(Client* client) {
+    const auto silent = std::chrono::milliseconds(client->heard.elapsed());
+    // A line held by a ramp is the program's wait, not the client's silence.
+    if (silent < idleTimeout_ || client->session.Holding()) {
+        const auto rest = client->session.Holding() ? idleTimeout_ : idleTimeout_ - silent;
+        client->idle.start(TimerMilliseconds(rest));
+        return;
+    }
+    Drop(client);
+}
+
+void ScpiServer::Schedule(Client* client) {
+    if (!client->waiting) {
+        client->waiting = true;
+        waiting_.push_back(client);
+    }
+    if (!turns_->isActive())
+        turns_->start();
+}
+
+void ScpiServer::NextTurns() {
+    // Each client waiting gets one turn; those with work left join the end of the queue again.
+    for (std::size_t n = waiting_.size(); n > 0 && !waiting_.empty(); --n) {
+        Client* client = waiting_.front();
+        waiting_.pop_front();
+        client->waiting = false;
+        if (!client->blocked)
+            Serve(client);
+    }
+    if (!waiting_.empty())
+        turns_->start();
+}
+
+void ScpiServer::Serve(Client* client, bool received) {
+    client->answered = false;
+    const Stop stop = Turn(client);
+    if (stop == Stop::Dropped)
+        return;
     QTcpSocket* socket = client->socket;
-    std::array<char, 65536> chunk{};
-    for (;;) {
-        // Lines already framed run first; a client that does not read its answers waits.
-        while (socket->bytesToWrite() <= kMaxUnreadAnswers) {
-            // A line held by its ramp goes on once the ramp has ended.
-            if (client->session.Holding()) {
-                if (!client->session.Resume())
-                    return;
-                Answer(client);
-                continue;
-            }
+    // An answer carries the acknowledgement of what the client sent; without one it goes alone.
+    if (received && !client->answered)
+        AcknowledgeAtOnce(socket);
+    // While lines of it wait to be served, no more is read: a client that has sent its last line
+    // and shut its side of the connection is answered before the end of its input is seen (the
+    // socket closes at once then), and TCP holds back a client that sends faster than it is
+    // served.
+    const qint64 unread = socket->bytesAvailable();
+    socket->setReadBufferSize(stop != Stop::NoInput && unread > 0 ? unread : kReadBufferSize);
+    if (stop == Stop::TurnOver)
+        Schedule(client);
+    // Set before the answers go out: what the client has read by then unblocks it (Sent()).
+    client->blocked = stop == Stop::Blocked;
+    if (!client->closed)
+        socket->flush();
+}
+
+// One turn of a client: its lines run until it has had kLinesPerTurn or kTurnTime, its answers
+// wait unread, a ramp holds it, or it has sent nothing more.
+ScpiServer::Stop ScpiServer::Turn(Client* client) {
+    client->turnEnds = Clock::now() + kTurnTime;
+    for (int served = 0;;) {
+        if (!client->closed && client->socket->bytesToWrite() > kMaxUnreadAnswers)
+            return Stop::Blocked;
+        if (served >= kLinesPerTurn || Clock::now() >= client->turnEnds)
+            return Stop::TurnOver;
+        bool ended = false;
+        if (client->session.Holding()) {
+            ended = client->session.Resume();
+        } else {
             std::optional<scpi::Line> line = client->lines.Next();
-            if (!line)
-                break;
+            if (!line) {
+                if (ReadInput(client))
+                    continue;
+                if (!client->closed)
+                    return Stop::NoInput;
+                Drop(client);
+                return Stop::Dropped;
+            }
+            ++served;
             if (line->overrun) {
                 client->session.Overrun();
                 client->firstLine = false;
@@ -99,26 +282,51 @@ void ScpiServer::Serve(Client* client) {
             // thing.
             if (client->firstLine && scpi::LineAssembler::LooksLikeHttp(line->text)) {
                 Drop(client);
-                return;
+                return Stop::Dropped;
             }
             client->firstLine = false;
-            if (!client->session.Start(line->text))
-                return;
-            Answer(client);
+            ended = client->session.Start(line->text);
         }
-        if (socket->bytesToWrite() > kMaxUnreadAnswers || socket->bytesAvailable() <= 0)
-            return;
-        const qint64 got = socket->read(chunk.data(), static_cast<qint64>(chunk.size()));
-        if (got <= 0)
-            return;
-        client->lines.Feed(chunk.data(), static_cast<std::size_t>(got));
+        Answer(client, ended);
+        // Stopped inside a line by this server, the loop's checks see to it; by the client's
+        // ramp, the ramp's end schedules it again.
+        if (!ended && !client->Paused())
+            return Stop::Held;
     }
 }
 
-void ScpiServer::Answer(Client* client) {
-    if (const auto answer = client->session.TakeResponse()) {
-        client->socket->write(answer->data(), static_cast<qint64>(answer->size()));
-        client->socket->write("\n", 1);
+// Takes the client's input up to the end of its next line, or all there is when no line ends in
+// it: what is not yet served stays in the socket's buffer.
+bool ScpiServer::ReadInput(Client* client) {
+    // A connection reset by the peer has dropped what it held.
+    if (!client->socket->isReadable())
+        return false;
+    std::array<char, 16384 + 1> chunk;  // readLine() ends what it read with a NUL
+    const qint64 got = client->socket->readLine(chunk.data(), static_cast<qint64>(chunk.size()));
+    if (got <= 0)
+        return false;
+    client->lines.Feed(chunk.data(), static_cast<std::size_t>(got));
+    return true;
+}
+
+void ScpiServer::Answer(Client* client, bool lineEnded) {
+    // A line stopped between its commands sends its answers so far; the rest follow after a ';'
+    // and the LF ends the line's answers as one.
+    std::optional<std::string> answer = client->session.TakeResponse();
+    QByteArray out;
+    if (answer) {
+        if (client->answerOpen)
+            out += ';';
+        out.append(answer->data(), static_cast<qsizetype>(answer->size()));
+        client->answerOpen = true;
+    }
+    if (lineEnded && client->answerOpen) {
+        out += '\n';
+        client->answerOpen = false;
+    }
+    if (!out.isEmpty() && !client->closed) {
+        client->socket->write(out);
+        client->answered = true;
     }
 }
 
@@ -127,6 +335,7 @@ void ScpiServer::Drop(Client* client) {
                                  [client](const auto& c) { return c.get() == client; });
     if (it == clients_.end())
         return;
+    std::erase(waiting_, client);
     QTcpSocket* socket = client->socket;
     socket->disconnect(this);
     socket->abort();

@@ -1,12 +1,22 @@
 #pragma once
 // The instrument protocol over TCP: each connection is one client with its own error queue, its
 // lines run one at a time on the user-interface thread through the instrument's command tree.
-// At most 8 clients; a web page's request is refused unanswered; a line over 64 KiB is thrown
-// away with an error; a client that reads no answers is not read from until it does.
+//
+// No client can exhaust the program or starve the others:
+// - its input is read into a buffer of kReadBufferSize at most, and only while its answers are
+//   read (fewer than kMaxUnreadAnswers bytes wait unsent), so TCP holds back a client that sends
+//   without reading; a line whose answers pile up stops between its commands until they go out;
+// - clients are served in turns of at most kLinesPerTurn lines or kTurnTime each;
+// - at most kMaxClients at once: another is told so in one line and closed; a client that sends
+//   nothing for the idle timeout is closed and frees its place;
+// - a web page's request is refused unanswered.
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <chrono>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -14,6 +24,7 @@
 
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 
 namespace tq {
 
@@ -21,8 +32,16 @@ class ScpiServer : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMaxClients = 8;
-    // Answers waiting for a client beyond this stop its input being read.
+    // Answers waiting for a client beyond this stop its input being read and its line running.
     static constexpr qint64 kMaxUnreadAnswers = 1 << 20;
+    // A client's input read ahead of the line being run.
+    static constexpr qint64 kReadBufferSize = 64 * 1024;
+    static constexpr int kLinesPerTurn = 64;
+    static constexpr std::chrono::microseconds kTurnTime{2000};
+    static constexpr std::chrono::seconds kDefaultIdleTimeout{600};
+    // What a client beyond kMaxClients reads before it is closed.
+    static constexpr const char* kTooManyClients =
+        "-310,\"System error; 8 clients are connected\"\n";
 
     explicit ScpiServer(InstrumentCommands& commands, QObject* parent = nullptr);
     ~ScpiServer() override;
@@ -33,19 +52,40 @@ public:
     quint16 Port() const;
     int ClientCount() const { return static_cast<int>(clients_.size()); }
 
+    // A client that sends nothing for this long is closed; zero: never. Applies to clients
+    // connecting afterwards.
+    void SetIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout_ = timeout; }
+
 signals:
     void ClientCountChanged(int count);
 
 private:
     struct Client;
     void Accept();
-    void Serve(Client* client);
-    void Answer(Client* client);
+    void Refuse(QTcpSocket* socket);
+    void Received(Client* client);
+    void Sent(Client* client);
+    void PeerClosed(Client* client);
+    void IdleCheck(Client* client);
+    void Schedule(Client* client);
+    void NextTurns();
+    // Why a client's turn ended.
+    enum class Stop { NoInput, TurnOver, Blocked, Held, Dropped };
+    // One turn of `client`, then its input held back while lines of it wait; `received`: new input
+    // started it.
+    void Serve(Client* client, bool received = false);
+    Stop Turn(Client* client);
+    static bool ReadInput(Client* client);
+    void Answer(Client* client, bool lineEnded);
     void Drop(Client* client);
 
     InstrumentCommands& commands_;
     QTcpServer* server_;
+    QTimer* turns_;
     std::vector<std::unique_ptr<Client>> clients_;
+    std::deque<Client*> waiting_;  // clients with work left over from their turn, in order
+    std::chrono::milliseconds idleTimeout_ = kDefaultIdleTimeout;
+    int refusing_ = 0;  // refused connections still being closed
     int listener_ = 0;
 };
 

@@ -59,8 +59,9 @@ std::ostream& operator<<(std::ostream& out, const Listed& option) {
     return out << option.names << ": " << option.text;
 }
 
-// --help: an option line starts with spaces and a dash; its text starts after a gap of two or
-// more spaces and goes on in the lines that follow, indented.
+// --help: an option line starts with two spaces and a dash; its text starts after a gap of two
+// or more spaces and goes on in the lines that follow, indented further (where one may start
+// with a dash: "--list-boards").
 std::vector<Listed> OptionsInHelp(const std::string& help) {
     std::vector<Listed> options;
     bool inOptions = false;
@@ -73,7 +74,7 @@ std::vector<Listed> OptionsInHelp(const std::string& help) {
             inOptions = inOptions && !line.trimmed().isEmpty();
             continue;
         }
-        if (line.trimmed().startsWith(QLatin1Char('-'))) {
+        if (line.startsWith(QLatin1String("  -"))) {
             static const QRegularExpression gap(QStringLiteral("\\S\\s{2,}\\S"));
             const QString body = line.trimmed();
             const auto match = gap.match(body);
@@ -164,6 +165,8 @@ TEST(CommandLine, EveryUsageErrorEndsWithStatusTwoAndOneLine) {
         {{s("--scpi"), s("0"), s("--headless"), s("--automation")}, "--headless has no windows"},
         {{s("--listen"), s("0.0.0.0")}, "--listen goes with --scpi PORT"},
         {{s("--scpi"), s("0"), s("--listen"), s("nowhere")}, "--listen takes an IP address"},
+        {{s("--scpi"), s("0"), s("--idle-timeout"), s("-5")}, "--idle-timeout takes a whole"},
+        {{s("--idle-timeout"), s("60")}, "--idle-timeout goes with --scpi PORT"},
         {{s("--resolution"), s("12")}, "--resolution is 16 or 14"},
         {{s("--resolution"), s("14"), s("--select-device")}, "choose either --resolution or"},
         {{s("--simulate"), s("--board"), s("1-4")}, "--board picks a real board"},

@@ -1,0 +1,417 @@
+// Clients that try to exhaust or starve the server, over loopback TCP: those that send without
+// reading are held back by TCP and cost bounded memory, one that streams commands does not hold
+// another, a client beyond the limit is told so and closed, a silent one is closed after the idle
+// timeout and frees its place, and what a client sent before closing still runs.
+//
+// The hostile clients are plain non-blocking sockets: a QTcpSocket would read everything that
+// comes, and a blocking socket would stop the event loop that the server runs on.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "remote/ScpiServer.h"
+#include "tests/support/FakeRunTimer.h"
+#include "tests/support/SimulatedInstrument.h"
+
+namespace tq {
+namespace {
+
+using namespace std::chrono_literals;
+
+QCoreApplication& App() {
+    static int argc = 1;
+    static char name[] = "tests";
+    static char* argv[] = {name, nullptr};
+    static auto* app = new QCoreApplication(argc, argv);
+    return *app;
+}
+
+// Runs `step` and the event loop until `done` holds, for at most `limitMs`.
+bool Pump(const std::function<bool()>& done, const std::function<void()>& step = {},
+          int limitMs = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > limitMs)
+            return false;
+        if (step)
+            step();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// The process's resident memory ("VmRSS:") or its peak since StartMeasuring() ("VmHWM:"), in kB;
+// -1 where the system does not tell.
+long MemoryKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string word;
+    while (status >> word)
+        if (word == field) {
+            long kb = -1;
+            status >> kb;
+            return kb;
+        }
+    return -1;
+}
+
+// The resident memory from which growth is measured, or -1 where it cannot be: memory freed
+// earlier goes back to the system first, or reusing it would hide new use.
+long StartMeasuring() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";  // resets the peak
+    return clear.flush() ? MemoryKb("VmRSS:") : -1;
+}
+
+// A loopback client on a non-blocking socket.
+class RawClient {
+public:
+    explicit RawClient(quint16 port) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        // The kernel completes the connection without the server's event loop.
+        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    ~RawClient() { close(fd_); }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool Connected() const { return connected_; }
+    // What the socket takes now, without waiting.
+    std::size_t Offer(std::string_view bytes) {
+        const ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        return n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    // Sends all of `bytes` while the event loop runs.
+    bool SendAll(std::string_view bytes) {
+        std::size_t sent = 0;
+        return Pump([&] { return sent == bytes.size(); },
+                    [&] { sent += Offer(bytes.substr(sent)); });
+    }
+    // Appends what has arrived to `received` (or drops it); notes the end of the connection.
+    void Collect(bool keep = true) {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+            if (n > 0) {
+                if (keep)
+                    received.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+                ended = true;
+                reset = n < 0;
+            }
+            return;
+        }
+    }
+    void EndSending() { shutdown(fd_, SHUT_WR); }
+
+    std::string received;
+    bool ended = false;  // the server closed the connection
+    bool reset = false;  // ... by resetting it
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+std::string Repeat(std::string_view text, int times) {
+    std::string out;
+    out.reserve(text.size() * static_cast<std::size_t>(times));
+    for (int i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+class HostileClients : public ::testing::Test, public testing::SimulatedInstrument {
+protected:
+    HostileClients() {
+        App();
+        QString error;
+        EXPECT_TRUE(server.Listen(QHostAddress::LocalHost, 0, error)) << error.toStdString();
+    }
+
+    std::unique_ptr<QTcpSocket> Connect() {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, server.Port());
+        EXPECT_TRUE(Pump([&] { return socket->state() == QAbstractSocket::ConnectedState; }));
+        return socket;
+    }
+
+    // Sends `bytes` and returns the next answer line (without the LF), or "(none)".
+    std::string Ask(QTcpSocket& socket, const QByteArray& bytes,
+                    const std::function<void()>& meanwhile = {}) {
+        socket.write(bytes);
+        if (!Pump([&] { return socket.canReadLine(); }, meanwhile))
+            return "(none)";
+        return socket.readLine().trimmed().toStdString();
+    }
+
+    uint16_t Data(int channel) { return board.GetRegister(channel, 2); }
+
+    // Loads a list of 10,000 codes into channel 1; returns what SOUR1:LIST:DATA? answers.
+    std::string LoadList(QTcpSocket& client) {
+        std::string codes = "0";
+        for (int i = 1; i < 10000; ++i)
+            codes += "," + std::to_string(65535 - i);
+        EXPECT_EQ(
+            Ask(client, QByteArray::fromStdString("SOUR1:LIST:DATA " + codes + ";SYST:ERR?\n")),
+            "0,\"No error\"");
+        return codes;
+    }
+
+    testing::FakeRunTimer timer;
+    WaveformRun run{instrument, timer};
+    InstrumentCommands commands{instrument, &board, &run};
+    ScpiServer server{commands};
+};
+
+// Clients that send queries and never read their answers: TCP holds each back once the server's
+// bounded buffers are full, and a client that reads is still served meanwhile.
+TEST_F(HostileClients, ClientsThatDoNotReadAreHeldBackInBoundedMemory) {
+    const long before = StartMeasuring();
+    std::vector<std::unique_ptr<RawClient>> hogs;
+    for (int i = 0; i < ScpiServer::kMaxClients - 1; ++i)
+        hogs.push_back(std::make_unique<RawClient>(server.Port()));
+    auto reader = Connect();
+    const std::string queries = Repeat("*IDN?\n", 10000);
+    // Far beyond what the kernel's socket buffers hold: a hog that gets this far is being read
+    // without bound.
+    constexpr std::size_t kUnbounded = 64u << 20;
+    std::vector<std::size_t> sent(hogs.size(), 0);
+    QElapsedTimer quiet;  // since a hog last got a byte through
+    quiet.start();
+    const bool heldBack = Pump(
+        [&] {
+            return quiet.elapsed() > 500 ||
+                   std::ranges::any_of(sent, [](std::size_t n) { return n > kUnbounded; });
+        },
+        [&] {
+            for (std::size_t i = 0; i < hogs.size(); ++i)
+                if (const std::size_t n = hogs[i]->Offer(queries); n > 0) {
+                    sent[i] += n;
+                    quiet.restart();
+                }
+        },
+        30000);
+    ASSERT_TRUE(heldBack);
+    for (std::size_t i = 0; i < hogs.size(); ++i) {
+        EXPECT_GT(sent[i], 0u) << "client " << i;
+        EXPECT_LE(sent[i], kUnbounded) << "client " << i << " was read without bound";
+    }
+    EXPECT_EQ(Ask(*reader, "*OPC?\n"), "1");
+    if (before > 0) {
+        const long grown = MemoryKb("VmHWM:") - before;
+        EXPECT_LT(grown, 32 * 1024) << "resident memory grew by " << grown << " kB";
+    }
+}
+
+// One line whose answers are far larger than the limit on unread answers: it stops between its
+// commands until the client reads, other clients go on, and the answers arrive whole as one line.
+TEST_F(HostileClients, ALineWithHugeAnswersWaitsForTheClientToRead) {
+    auto loader = Connect();
+    const std::string expected = LoadList(*loader);
+    constexpr int kQueries = 600;  // 36 MB of answers in one line
+
+    const long before = StartMeasuring();
+    RawClient hog(server.Port());
+    std::string line = Repeat("SOUR1:LIST:DATA?;", kQueries);
+    line.back() = '\n';
+    ASSERT_TRUE(hog.SendAll(line));
+    // The hog reads nothing for a while; another client is served meanwhile.
+    QElapsedTimer clock;
+    clock.start();
+    Pump([&] { return clock.elapsed() > 500; });
+    EXPECT_EQ(Ask(*loader, "*OPC?\n"), "1");
+    if (before > 0) {
+        const long grown = MemoryKb("VmHWM:") - before;
+        EXPECT_LT(grown, 16 * 1024) << "resident memory grew by " << grown << " kB";
+    }
+    const std::size_t whole = kQueries * (expected.size() + 1);
+    ASSERT_TRUE(Pump([&] { return hog.received.size() >= whole || hog.ended; },
+                     [&] { hog.Collect(); }, 20000));
+    ASSERT_EQ(hog.received.size(), whole);
+    EXPECT_EQ(hog.received, Repeat(expected + ";", kQueries - 1) + expected + "\n");
+}
+
+// A line that takes long to run is cut into turns between its commands: another client is
+// answered before it has ended. And one whose answers pass the limit on unread answers within a
+// turn, from a client that reads them at once, goes on as they are read.
+TEST_F(HostileClients, ALongLineIsServedInTurns) {
+    auto other = Connect();
+    board.SetLatency(250);  // each board request takes 250 us, as over USB
+    RawClient slow(server.Port());
+    std::string line;
+    for (int i = 1; i <= 100; ++i)
+        line += "SOUR1:DATA " + std::to_string(i) + ";";
+    ASSERT_TRUE(slow.SendAll(line + "*OPC?\n"));
+    int dataAtAnswer = -1;
+    QObject::connect(other.get(), &QTcpSocket::readyRead, [&] { dataAtAnswer = Data(0); });
+    EXPECT_EQ(Ask(*other, "*OPC?\n"), "1");
+    EXPECT_LT(dataAtAnswer, 100);
+    ASSERT_TRUE(Pump([&] { return slow.received == "1\n"; }, [&] { slow.Collect(); }));
+    EXPECT_EQ(Data(0), 100);
+    board.SetLatency(0);
+
+    const std::string expected = LoadList(*other);
+    constexpr int kQueries = 100;  // 6 MB of answers in one line
+    RawClient reader(server.Port());
+    std::string queries = Repeat("SOUR1:LIST:DATA?;", kQueries);
+    queries.back() = '\n';
+    ASSERT_TRUE(reader.SendAll(queries));
+    const std::size_t whole = kQueries * (expected.size() + 1);
+    ASSERT_TRUE(Pump([&] { return reader.received.size() >= whole || reader.ended; },
+                     [&] { reader.Collect(); }));
+    EXPECT_EQ(reader.received, Repeat(expected + ";", kQueries - 1) + expected + "\n");
+}
+
+// A client streaming commands as fast as it can, a backlog of them already queued: another
+// client's query is answered after a few turns of it, not after the backlog.
+TEST_F(HostileClients, AnotherClientIsServedWhileOneFloods) {
+    int writes = 0;
+    const int listener = instrument.AddListener([&](const InstrumentChange& change) {
+        writes += change.kind == InstrumentChange::Kind::Register && !change.readBack;
+    });
+    RawClient flood(server.Port());
+    const std::string commands = Repeat("SOUR1:DATA 100\nSOUR1:DATA 200\n", 4000);
+    const auto stream = [&] {
+        flood.Offer(commands);
+        flood.Collect(false);
+    };
+    // The backlog: what the kernel takes before the server has read a byte.
+    std::size_t backlog = 0;
+    while (const std::size_t n = flood.Offer(commands))
+        backlog += n;
+    auto other = Connect();
+    ASSERT_TRUE(Pump([&] { return writes > 0; }, stream));
+    // Counted when the answer arrives, not when the test's loop next looks.
+    const int before = writes;
+    int answeredAt = -1;
+    QObject::connect(other.get(), &QTcpSocket::readyRead, [&] {
+        if (answeredAt < 0)
+            answeredAt = writes;
+    });
+    EXPECT_EQ(Ask(*other, "*OPC?\n", stream), "1");
+    const int during = answeredAt - before;
+    EXPECT_LT(during, 2000) << "the other client waited for " << during << " of " << backlog / 15
+                            << " lines of the flood";
+    // The flood is served on.
+    const int after = writes;
+    EXPECT_TRUE(Pump([&] { return writes > after + 1000; }, stream));
+    EXPECT_EQ(server.ClientCount(), 2);
+    instrument.RemoveListener(listener);
+}
+
+// A client beyond the limit reads one line saying why and the connection ends in order, even
+// when it sent something first; the others are served on.
+TEST_F(HostileClients, ANinthClientReadsWhyAndIsClosed) {
+    std::vector<std::unique_ptr<QTcpSocket>> eight;
+    for (int i = 0; i < ScpiServer::kMaxClients; ++i)
+        eight.push_back(Connect());
+    ASSERT_TRUE(Pump([&] { return server.ClientCount() == 8; }));
+    for (const bool speaksFirst : {false, true}) {
+        RawClient ninth(server.Port());
+        ASSERT_TRUE(ninth.Connected());
+        if (speaksFirst)
+            ninth.Offer(Repeat("SOUR1:DATA 7\n", 100));
+        ASSERT_TRUE(Pump([&] { return ninth.ended; }, [&] { ninth.Collect(); }));
+        EXPECT_EQ(ninth.received, ScpiServer::kTooManyClients) << speaksFirst;
+        EXPECT_FALSE(ninth.reset) << speaksFirst;
+    }
+    EXPECT_EQ(Data(0), 0x8000);
+    for (auto& client : eight)
+        EXPECT_EQ(Ask(*client, "*OPC?\n"), "1");
+    eight.pop_back();
+    ASSERT_TRUE(Pump([&] { return server.ClientCount() == 7; }));
+    auto next = Connect();
+    EXPECT_EQ(Ask(*next, "*OPC?\n"), "1");
+}
+
+// Eight clients that connect and say nothing are closed after the idle timeout and new clients
+// get their places; a client that keeps talking stays.
+TEST_F(HostileClients, SilentClientsAreClosedAfterTheIdleTimeout) {
+    server.SetIdleTimeout(300ms);
+    std::vector<std::unique_ptr<RawClient>> silent;
+    for (int i = 0; i < ScpiServer::kMaxClients - 1; ++i)
+        silent.push_back(std::make_unique<RawClient>(server.Port()));
+    auto talker = Connect();
+    ASSERT_TRUE(Pump([&] { return server.ClientCount() == 8; }));
+    // Only the talker is left after the timeout, however long it talks.
+    QElapsedTimer clock;
+    clock.start();
+    int answers = 0;
+    bool asked = false;
+    ASSERT_TRUE(Pump([&] { return clock.elapsed() > 1000; },
+                     [&] {
+                         if (talker->canReadLine()) {
+                             answers += talker->readLine().trimmed() == "1";
+                             asked = false;
+                         }
+                         if (!asked && clock.elapsed() / 100 >= answers) {
+                             talker->write("*OPC?\n");
+                             asked = true;
+                         }
+                         for (auto& client : silent)
+                             client->Collect();
+                     }));
+    EXPECT_GE(answers, 8);
+    EXPECT_EQ(talker->state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(server.ClientCount(), 1);
+    for (auto& client : silent) {
+        EXPECT_TRUE(client->ended);
+        EXPECT_EQ(client->received, "");
+    }
+    std::vector<std::unique_ptr<QTcpSocket>> newcomers;
+    for (int i = 0; i < ScpiServer::kMaxClients - 1; ++i) {
+        newcomers.push_back(Connect());
+        EXPECT_EQ(Ask(*newcomers.back(), "*OPC?\n"), "1");
+    }
+}
+
+// What a client sent before it ended the connection still runs: all of it when it closes, and
+// all of it answered when it only stops sending and reads on.
+TEST_F(HostileClients, LinesSentBeforeTheClientClosesStillRun) {
+    {
+        RawClient script(server.Port());
+        std::string lines;
+        for (int i = 1; i <= 3000; ++i)
+            lines += "SOUR1:DATA " + std::to_string(i) + "\n";
+        ASSERT_TRUE(script.SendAll(lines));
+    }
+    ASSERT_TRUE(Pump([&] { return Data(0) == 3000 && server.ClientCount() == 0; }));
+
+    RawClient piped(server.Port());
+    ASSERT_TRUE(piped.SendAll(Repeat("SOUR2:DATA 9;*OPC?\n", 3000)));
+    piped.EndSending();
+    ASSERT_TRUE(Pump([&] { return piped.ended; }, [&] { piped.Collect(); }));
+    EXPECT_EQ(piped.received, Repeat("1\n", 3000));
+    EXPECT_EQ(Data(1), 9);
+}
+
+}  // namespace
+}  // namespace tq
