@@ -14,6 +14,8 @@ import pytest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
 
 BINARY = os.environ.get("TQ_EVAL_BINARY", "")
+# The program's version, as the build sets it (CTest passes it on).
+VERSION = os.environ.get("TQ_EVAL_VERSION", "")
 
 # The program keeps settings between runs, the output protection's limits among them: the runs
 # of these tests keep theirs apart from the user's, each server in a folder of its own.
@@ -70,6 +72,13 @@ def start_server(*extra, config=None):
             break
     process.kill()
     pytest.fail("the server did not start: %r" % process.stderr.read())
+
+
+@pytest.fixture
+def version():
+    if not VERSION:
+        pytest.fail("TQ_EVAL_VERSION must hold the program's version (CTest sets it)")
+    return VERSION
 
 
 @pytest.fixture

@@ -14,8 +14,8 @@ def inst(server):
     rm.close()
 
 
-def test_identity_and_opc(inst):
-    assert inst.query("*IDN?") == "TQ2604X-EVAL,TQ2604X,SIMULATED,1.0.20"
+def test_identity_and_opc(inst, version):
+    assert inst.query("*IDN?") == "TQ2604X-EVAL,TQ2604X,SIMULATED," + version
     assert inst.query("*OPC?") == "1"
 
 

@@ -11,6 +11,7 @@
 #include "core/CheckedInt.h"
 #include "core/DeviceState.h"
 #include "core/Tables.h"
+#include "tests/support/Requests.h"
 
 namespace tq::testing {
 namespace {
@@ -41,10 +42,6 @@ const FunctionBitOperation& Operation(std::string_view text) {
         if (op.text == text)
             return op;
     throw std::invalid_argument(std::string(text));
-}
-
-std::string Write(int value, int index) {
-    return "DD " + std::to_string(value) + " " + std::to_string(index) + " 0 0";
 }
 
 TEST(WriteRegister, PulsesOnlyDataWritesWithTheBoxChecked) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Version.h"
 #include "tests/e2e/ConsoleRunner.h"
 
 namespace tq::testing {
@@ -115,7 +116,7 @@ TEST(AuxiliaryWindows, AboutShowsVersionAndIsMadeAgainAfterOk) {
     const auto a = Answers(run.output);
     ASSERT_EQ(a.size(), 11u) << run.output;
     EXPECT_EQ(a[1], "text: About TQ2604X Evaluation Software\nvisible: 1\nok\n");
-    EXPECT_EQ(a[2].rfind("text: Version  1.0.20\n", 0), 0u) << a[2];
+    EXPECT_EQ(a[2].rfind(std::string("text: Version  ") + kProgramVersion + "\n", 0), 0u) << a[2];
     EXPECT_EQ(a[4], "message: none System Information Is Unavailable At This Time\nok\n");
     EXPECT_EQ(a[7].rfind("error:", 0), 0u) << "OK unloads the window: " << a[7];
     EXPECT_EQ(a[9], "text: About TQ2604X Evaluation Software\nvisible: 1\nok\n");

@@ -21,33 +21,18 @@
 #include "instrument/Calibration.h"
 #include "instrument/Instrument.h"
 #include "instrument/StartUp.h"
+#include "tests/support/RecordedInstrument.h"
+#include "tests/support/Requests.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
 namespace {
 
-using Requests = std::vector<std::string>;
-
-std::string Read(int commandByte) {
-    return "DD " + std::to_string(commandByte) + " 0 1 3";
-}
-std::string Write(int commandByte, int data) {
-    return "DD " + std::to_string(commandByte) + " " + std::to_string(data) + " 0 0";
-}
-std::string Pulsed(int commandByte, int data) {
-    return "D9 " + std::to_string(commandByte) + " " + std::to_string(data) + " 0 0";
-}
-
-struct Recorded {
-    DeviceState state;
-    RecordingAdapter adapter;
-    BoardRequests requests{state, adapter};
-    Instrument instrument{state, requests, {"Test board", "TEST"}};
-    Recorded() {
-        ApplyStartDefaults(state);
-        instrument.SetPulseAfterDataWrite(true);
-    }
-};
+using testing::Pulsed;
+using testing::Read;
+using testing::Requests;
+using testing::Write;
+using Recorded = testing::RecordedInstrument;
 
 struct TrafficCase {
     const char* name;

@@ -9,20 +9,21 @@
 #include "adapter/simulated/SimulatedBoard.h"
 #include "core/Tables.h"
 #include "instrument/MeterRun.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/FakeMeter.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
 namespace {
 
+using testing::FakeClock;
 using testing::FakeMeter;
-using testing::FakeTimer;
 using testing::SimulatedInstrument;
 
 struct Bench {
     SimulatedInstrument sim;
     FakeMeter meter;
-    FakeTimer timer;
+    FakeClock timer;
     // Readings of the channel asked for, plus this deterministic noise (volts, alternating sign).
     double noise = 0;
     int readings = 0;

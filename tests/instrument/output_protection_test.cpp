@@ -15,7 +15,7 @@
 #include "instrument/Instrument.h"
 #include "instrument/Setup.h"
 #include "instrument/Waveform.h"
-#include "tests/support/FakeRunTimer.h"
+#include "tests/support/FakeClock.h"
 
 namespace tq {
 namespace {
@@ -33,7 +33,7 @@ struct Bench {
     TracingAdapter trace{board};
     BoardRequests requests{state, trace};
     Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
-    testing::FakeRunTimer timer;
+    testing::FakeClock timer;
 
     Bench() {
         ApplyStartDefaults(state);
@@ -237,7 +237,7 @@ TEST(OutputProtection, RefusedChangesSendNothing) {
             in.WriteChannelsTogether({{0, Code(1)}, {kB, Code(3)}});
         },
         [](Instrument& in) {
-            testing::FakeRunTimer timer;
+            testing::FakeClock timer;
             WaveformRun run(in, timer);
             WavePlan plan;
             ChannelWave wave;

@@ -9,26 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "adapter/fake/RecordingAdapter.h"
-#include "board/BoardRequests.h"
 #include "instrument/Instrument.h"
 #include "instrument/SafeStatePolicy.h"
 #include "instrument/Waveform.h"
-#include "tests/support/FakeRunTimer.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/RecordedInstrument.h"
+#include "tests/support/Requests.h"
 
 namespace tq::testing {
 namespace {
-
-using Requests = std::vector<std::string>;
-
-// The instrument over the recording adapter, as the program makes it.
-struct TestContext {
-    DeviceState state;
-    RecordingAdapter adapter;
-    BoardRequests requests{state, adapter};
-    Instrument instrument{state, requests, BoardIdentity{"Test board", "TEST"}};
-    TestContext() { ApplyStartDefaults(state); }
-};
 
 bool StartsWith(const std::string& text, const std::string& start) {
     return text.compare(0, start.size(), start) == 0;
@@ -66,10 +55,10 @@ struct Options : ::testing::Test {
         t.adapter.requestResult = 0;
     }
 
-    TestContext t;
-    FakeRunTimer rampTimer;
-    FakeRunTimer runTimer;
-    FakeRunTimer later;
+    RecordedInstrument t{/*pulseAfterDataWrite=*/false};
+    FakeClock rampTimer;
+    FakeClock runTimer;
+    FakeClock later;
     WaveformRun waveform{t.instrument, runTimer};
     std::vector<std::string> reports;
     SafeStatePolicy options{t.instrument, later, &waveform, nullptr,
@@ -196,9 +185,9 @@ TEST_F(Options, TheProgramsEndWaitsOutTheRampWithinTheCall) {
     for (const Case& c : std::vector<Case>{{"on", kExitOnly, true, ramped},
                                            {"off", {false, true, true}, true, {}},
                                            {"board never answered", kExitOnly, false, {}}}) {
-        TestContext fresh;
-        FakeRunTimer timer;
-        FakeRunTimer later;
+        RecordedInstrument fresh{/*pulseAfterDataWrite=*/false};
+        FakeClock timer;
+        FakeClock later;
         fresh.instrument.SetRampTimer(&timer);
         SafeStatePolicy ending(fresh.instrument, later, nullptr, nullptr, nullptr);
         fresh.instrument.SetProtectionOptions(c.options);

@@ -4,46 +4,27 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "adapter/simulated/SimulatedBoard.h"
-#include "board/BoardRequests.h"
-#include "core/DeviceState.h"
 #include "instrument/TemperatureLog.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
 namespace {
 
 using namespace std::chrono;
 
-class FakeTimer : public RunTimer {
-public:
-    double Now() const override { return now; }
-    void WakeAt(double when) override { wake = when; }
-    void Cancel() override { wake.reset(); }
-    double now = 50.0;
-    std::optional<double> wake;
-};
-
 // 2026-12-07 10:30:00 UTC and 123 ms.
 const system_clock::time_point kStart =
     sys_days{year{2026} / December / 7} + hours{10} + minutes{30} + milliseconds{123};
 
-struct Logged {
-    DeviceState state;
-    SimulatedBoard board;
-    BoardRequests requests{state, board};
-    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
-    FakeTimer timer;
+struct Logged : testing::SimulatedInstrument {
+    testing::FakeClock timer{50.0};
     TemperatureLog log{instrument, timer,
                        [this] { return kStart + microseconds(llround((timer.now - 50.0) * 1e6)); }};
     std::vector<std::string> lines;
-    Logged() {
-        ApplyStartDefaults(state);
-        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
-    }
     void Fire(double late = 0.0) {
         ASSERT_TRUE(timer.wake.has_value());
         timer.now = *timer.wake + late;
@@ -56,8 +37,7 @@ TEST(IsoUtc, MillisecondsAndTheDateLine) {
     EXPECT_EQ(IsoUtc(sys_days{year{1969} / December / 31} + hours{23} + milliseconds{999}),
               "1969-12-31T23:00:00.999Z");
     EXPECT_EQ(IsoUtc(sys_days{year{2000} / March / 1}), "2000-03-01T00:00:00.000Z");
-    EXPECT_EQ(IsoUtc(sys_days{year{2100} / February / 28} + hours{12}),
-              "2100-02-28T12:00:00.000Z");
+    EXPECT_EQ(IsoUtc(sys_days{year{2100} / February / 28} + hours{12}), "2100-02-28T12:00:00.000Z");
     EXPECT_EQ(IsoUtc(kStart), "2026-12-07T10:30:00.123Z");
     EXPECT_EQ(IsoUtc(sys_days{year{2024} / February / 29} + hours{23} + minutes{59} + seconds{59} +
                      milliseconds{999}),

@@ -7,39 +7,25 @@
 #include <string>
 #include <vector>
 
-#include "adapter/fake/RecordingAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
-#include "board/BoardRequests.h"
-#include "core/DeviceState.h"
 #include "instrument/Instrument.h"
 #include "instrument/Waveform.h"
-#include "tests/support/FakeRunTimer.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/RecordedInstrument.h"
+#include "tests/support/Requests.h"
+#include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
 namespace {
 
-using Requests = std::vector<std::string>;
-
-std::string Write(int commandByte, int data) {
-    return "DD " + std::to_string(commandByte) + " " + std::to_string(data) + " 0 0";
-}
+using testing::Requests;
+using testing::Write;
 const std::string kLoad = Write(0x05, 0);
 
-// Time moves only when the test moves it.
-struct FakeTimer : testing::FakeRunTimer {
-    FakeTimer() : FakeRunTimer(100.0) {}
-};
-
-struct Recorded {
-    DeviceState state;
-    RecordingAdapter adapter;
-    BoardRequests requests{state, adapter};
-    Instrument instrument{state, requests, {"Test board", "TEST"}};
-    FakeTimer timer;
+struct Recorded : testing::RecordedInstrument {
+    testing::FakeClock timer{100.0};
     WaveformRun run{instrument, timer};
     Recorded() {
-        ApplyStartDefaults(state);
-        instrument.SetPulseAfterDataWrite(true);
         // Every range known (+-10 V), so that a run reads nothing before its first step.
         instrument.SetRangeCode(kAllChannels, 0);
         adapter.Clear();
@@ -292,15 +278,11 @@ TEST(WaveformRunFailure, AFailedRequestEndsTheRunWithItsReason) {
 }
 
 TEST(WaveformOnTheSimulatedBoard, OutputsFollowTheSetPointsTogether) {
-    DeviceState state;
-    SimulatedBoard board;
-    BoardRequests requests{state, board};
-    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
-    ApplyStartDefaults(state);
-    instrument.SetPulseAfterDataWrite(true);
-    ASSERT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
+    testing::SimulatedInstrument sim;
+    SimulatedBoard& board = sim.board;
+    Instrument& instrument = sim.instrument;
     instrument.SetRangeCode(2, 2);  // DAC C on +-10.5263 V
-    FakeTimer timer;
+    testing::FakeClock timer{100.0};
     WaveformRun run(instrument, timer);
     WavePlan plan;
     plan.channels = {Shape(0, WaveShape::Triangle, 8.0, 8),

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "remote/ScpiServer.h"
-#include "tests/support/FakeRunTimer.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
@@ -185,7 +185,7 @@ protected:
         return codes;
     }
 
-    testing::FakeRunTimer timer;
+    testing::FakeClock timer;
     WaveformRun run{instrument, timer};
     InstrumentCommands commands{instrument, &board, &run};
     ScpiServer server{commands};

@@ -14,10 +14,11 @@
 #include "adapter/simulated/SimulatedBoard.h"
 #include "board/BoardRequests.h"
 #include "core/DeviceState.h"
+#include "core/Version.h"
 #include "instrument/MeterRuns.h"
 #include "remote/InstrumentCommands.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/FakeMeter.h"
-#include "tests/support/FakeRunTimer.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
@@ -45,12 +46,13 @@ TEST_P(Conversation, AnswersAsExpected) {
 }
 
 const std::string kNoError = "0,\"No error\"";
+const std::string kVersion = kProgramVersion;
 
 INSTANTIATE_TEST_SUITE_P(
     Protocol, Conversation,
     ::testing::Values(
         ConversationCase{"Common",
-                         {{"*IDN?", "TQ2604X-EVAL,TQ2604X,SIMULATED,1.0.20"},
+                         {{"*IDN?", "TQ2604X-EVAL,TQ2604X,SIMULATED," + kVersion},
                           {"*OPC?;*TST?;*STB?", "1;0;0"},
                           {"*WAI;*CLS", ""},
                           {"SYST:VERS?;SYSTEM:RESOLUTION?", "1999.0;16"}}},
@@ -127,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                          {{"SOUR3:GAIN -3;SOUR3:OFFS 100;SOUR3:GAIN?;SOUR3:OFFS?", "-3;100"},
                           {"SOUR3:GAIN 32;SYST:ERR?", "-222,\"Data out of range\""},
                           {"SYST:RES 14;*IDN?;SOUR1:DATA 16383;SOUR1:DATA?;REG:READ? 0,2",
-                           "TQ2604X-EVAL,TQ2404,SIMULATED,1.0.20;16383;65532"},
+                           "TQ2604X-EVAL,TQ2404,SIMULATED," + kVersion + ";16383;65532"},
                           {"SOUR1:OFFS -4;SOUR1:OFFS?;SOUR1:OFFS 4;SYST:ERR?",
                            "-4;-222,\"Data out of range\""}}},
         // Every on/off setting takes ON, OFF, 1 and 0, answers 1 or 0 and refuses anything else.
@@ -186,7 +188,7 @@ TEST(RealBoard, HasNoBenchAndRejectedCommandsSendNothing) {
     InstrumentCommands commands{instrument, nullptr};
     ScpiSession session{commands};
     EXPECT_EQ(session.Execute("BENC:VOLT1?;*IDN?").value_or(""),
-              "9.91E+37;TQ2604X-EVAL,TQ2604X,1-4.2,1.0.20");
+              "9.91E+37;TQ2604X-EVAL,TQ2604X,1-4.2," + kVersion);
     session.Execute("SOUR1:DATA -1;SOUR1:DATA x;SOUR9:VOLT 1;SOUR1:GAIN 1e999;REG:WRIT 8,0,0");
     EXPECT_TRUE(adapter.calls.empty());
 }
@@ -243,7 +245,7 @@ namespace {
 // The meter commands with a meter and a timer that the test answers.
 struct MeterBoard : testing::SimulatedInstrument {
     testing::FakeMeter meter;
-    testing::FakeTimer timer;
+    testing::FakeClock timer;
     MeterRuns runs{instrument, meter, timer};
     InstrumentCommands commands{instrument, &board, nullptr, &runs};
     ScpiSession session{commands};
@@ -402,9 +404,9 @@ namespace {
 TEST(CommandRows, EachIsDocumented) {
     testing::SimulatedInstrument sim;
     testing::FakeMeter meter;
-    testing::FakeTimer meterTimer;
+    testing::FakeClock meterTimer;
     MeterRuns runs{sim.instrument, meter, meterTimer};
-    testing::FakeRunTimer runTimer;
+    testing::FakeClock runTimer;
     WaveformRun run{sim.instrument, runTimer};
     const InstrumentCommands commands{sim.instrument, &sim.board, &run, &runs};
     std::ifstream file(TQ_DOCS_FOLDER "/scpi.md");

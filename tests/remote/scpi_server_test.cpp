@@ -16,6 +16,7 @@
 #include "adapter/simulated/SimulatedBoard.h"
 #include "board/BoardRequests.h"
 #include "core/DeviceState.h"
+#include "core/Version.h"
 #include "remote/ScpiServer.h"
 #include "tests/support/SimulatedInstrument.h"
 
@@ -77,7 +78,8 @@ protected:
 TEST_F(ServerTest, ClientsHaveTheirOwnQueueAndAreCounted) {
     auto a = Connect();
     auto b = Connect();
-    EXPECT_EQ(Ask(*a, "SOUR2:VOLT 5;NOPE\r\n*IDN?\n"), "TQ2604X-EVAL,TQ2604X,SIMULATED,1.0.20");
+    EXPECT_EQ(Ask(*a, "SOUR2:VOLT 5;NOPE\r\n*IDN?\n"),
+              "TQ2604X-EVAL,TQ2604X,SIMULATED," + std::string(kProgramVersion));
     EXPECT_EQ(Ask(*b, "SOUR2:DATA?;SYST:ERR?\n"), "49152;0,\"No error\"");
     EXPECT_EQ(Ask(*a, "SYST:ERR?\n"), "-113,\"Undefined header\"");
     a->disconnectFromHost();

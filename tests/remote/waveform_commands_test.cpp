@@ -9,34 +9,21 @@
 #include <utility>
 #include <vector>
 
-#include "adapter/simulated/SimulatedBoard.h"
-#include "board/BoardRequests.h"
-#include "core/DeviceState.h"
 #include "instrument/ListRun.h"
 #include "remote/InstrumentCommands.h"
-#include "tests/support/FakeRunTimer.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
 namespace {
 
-using FakeTimer = testing::FakeRunTimer;
-
-struct Board {
-    DeviceState state;
-    SimulatedBoard board;
-    BoardRequests requests{state, board};
-    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
-    FakeTimer timer;
+struct Board : testing::SimulatedInstrument {
+    testing::FakeClock timer;
     WaveformRun run{instrument, timer};
     ListRun lists;  // the program's, which its windows read
     InstrumentCommands commands{instrument, &board, &run, nullptr, &lists};
     ScpiSession session{commands};
     ScpiSession other{commands};
-    Board() {
-        ApplyStartDefaults(state);
-        instrument.SetPulseAfterDataWrite(true);
-        EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
-    }
     std::string Send(const std::string& line) { return session.Execute(line).value_or(""); }
     // The timer's next wake-up, on time.
     void Tick() {
@@ -161,11 +148,8 @@ TEST(WaveformCommands, WithoutTheProgramsListsTheCommandsKeepTheirOwn) {
 }
 
 TEST(WaveformCommands, WithoutARunTheCommandsDoNotExist) {
-    DeviceState state;
-    SimulatedBoard board;
-    BoardRequests requests{state, board};
-    Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
-    InstrumentCommands commands{instrument, &board};
+    testing::SimulatedInstrument sim;
+    InstrumentCommands commands{sim.instrument, &sim.board};
     ScpiSession session{commands};
     EXPECT_EQ(session.Execute("INIT;SYST:ERR?").value_or(""), "-113,\"Undefined header\"");
 }

@@ -1,6 +1,6 @@
 #pragma once
-// A meter and a timer that tests answer by hand, so a run's steps happen exactly when the test
-// says and no test waits for real time.
+// A meter that tests answer by hand, so a run's readings arrive exactly when the test says (its
+// timer is FakeClock).
 
 #include <functional>
 #include <optional>
@@ -51,27 +51,6 @@ public:
     int cancels = 0;
     std::vector<int> channels;
     std::function<void(const MeterReading&)> pending;
-};
-
-class FakeTimer : public StepTimer {
-public:
-    void Start(int milliseconds, std::function<void()> due) override {
-        delays.push_back(milliseconds);
-        pending = std::move(due);
-    }
-    void Cancel() override { pending = nullptr; }
-
-    bool Fire() {
-        if (!pending)
-            return false;
-        auto due = std::move(pending);
-        pending = nullptr;
-        due();
-        return true;
-    }
-
-    std::vector<int> delays;
-    std::function<void()> pending;
 };
 
 }  // namespace tq::testing

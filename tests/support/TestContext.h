@@ -4,10 +4,7 @@
 #include <QApplication>
 #include <memory>
 
-#include "adapter/fake/RecordingAdapter.h"
-#include "board/BoardRequests.h"
-#include "core/DeviceState.h"
-#include "instrument/Instrument.h"
+#include "tests/support/RecordedInstrument.h"
 #include "ui/WindowContext.h"
 #include "ui/widgets/FrameCaptionStyle.h"
 #include "ui/widgets/MessageSink.h"
@@ -27,11 +24,7 @@ inline QApplication& App() {
     return *app;
 }
 
-struct TestContext {
-    DeviceState state;
-    RecordingAdapter adapter;
-    BoardRequests requests{state, adapter};
-    Instrument instrument{state, requests, BoardIdentity{"Test board", "TEST"}};
+struct TestContext : RecordedInstrument {
     RecordingMessageSink messages;
     std::vector<QString> opened;  // windows asked for through openWindow
     WindowContext context{
@@ -40,10 +33,7 @@ struct TestContext {
             return true;
         }};
 
-    TestContext() {
-        App();
-        ApplyStartDefaults(state);
-    }
+    TestContext() : RecordedInstrument(/*pulseAfterDataWrite=*/false) { App(); }
 };
 
 }  // namespace tq::testing

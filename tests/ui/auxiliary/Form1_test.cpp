@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "ui/auxiliary/Form1.h"
 
@@ -29,10 +30,6 @@ protected:
         Box("Text1")->setText(QString::fromLatin1(volts));
         QTest::mouseClick(Child<QPushButton>("Command1"), Qt::LeftButton);
     }
-    static std::string Write(int value, int code) {
-        return "DD " + std::to_string(value) + " " + std::to_string(code) + " 0 0";
-    }
-
     TestContext tc;
     Form1 form;
 };

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "ui/auxiliary/VoutForm.h"
 
@@ -24,12 +25,8 @@ protected:
         QTest::keyClick(Box(channel), Qt::Key_Return);
     }
 
-    static std::string RangeRead(int channel) {
-        return "DD " + std::to_string(152 + channel) + " 0 1 3";
-    }
-    static std::string DataWrite(int channel, int code) {
-        return "DD " + std::to_string(16 + channel) + " " + std::to_string(code) + " 0 0";
-    }
+    static std::string RangeRead(int channel) { return Read(152 + channel); }
+    static std::string DataWrite(int channel, int code) { return Write(16 + channel, code); }
 
     TestContext tc;
     VoutForm form;

@@ -5,6 +5,7 @@
 #include <QTest>
 #include <set>
 
+#include "core/Version.h"
 #include "tests/platform/FakeRegistry.h"
 #include "tests/support/TestContext.h"
 #include "ui/auxiliary/frmAbout.h"
@@ -58,7 +59,7 @@ protected:
 TEST_F(FrmAboutTest, ShowsTitleAndVersion) {
     EXPECT_EQ(about->windowTitle(), "About TQ2604X Evaluation Software");
     EXPECT_EQ(Child<QLabel>("lblTitle")->text(), "TQ2604X Evaluation Software");
-    EXPECT_EQ(Child<QLabel>("lblVersion")->text(), "Version  1.0.20");
+    EXPECT_EQ(Child<QLabel>("lblVersion")->text(), QStringLiteral("Version  ") + kProgramVersion);
     EXPECT_FALSE(Child<QLabel>("lblDescription")->text().isEmpty());
     EXPECT_EQ(Child<QPushButton>("cmdSysInfo")->text(), "&System Info...");
     EXPECT_EQ(about->size(), QSize(382, 237));

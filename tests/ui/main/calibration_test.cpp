@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "ui/main/CalibrationPanel.h"
 
@@ -17,9 +18,8 @@ namespace {
 
 // Brief texts of the two read transfers and the write of one register at `address`.
 std::vector<std::string> ReadAndWrite(int reg, int address, int data) {
-    const std::string read = "DD " + std::to_string(128 + reg * 8 + address) + " 0 1 3";
-    return {read, read,
-            "DD " + std::to_string(reg * 8 + address) + " " + std::to_string(data) + " 0 0"};
+    return {Read(128 + reg * 8 + address), Read(128 + reg * 8 + address),
+            Write(reg * 8 + address, data)};
 }
 
 constexpr int kOffset = 5;

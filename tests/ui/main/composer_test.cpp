@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "ui/main/ComposerPanel.h"
 
@@ -31,12 +32,6 @@ public:
 
 using Traffic = std::vector<std::string>;
 
-std::string Read(int commandByte) {
-    return "DD " + std::to_string(commandByte) + " 0 1 3";
-}
-std::string Pulsed(int commandByte, int data) {
-    return "D9 " + std::to_string(commandByte) + " " + std::to_string(data) + " 0 0";
-}
 const std::string kFunctionFlagsWrite = "DD 1 0 0 0";
 
 class ComposerTest : public ::testing::Test {

@@ -18,17 +18,12 @@
 #include <vector>
 
 #include "board/AdapterResults.h"
+#include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "ui/widgets/Toggle.h"
 
 namespace tq::testing {
 namespace {
-
-using Requests = std::vector<std::string>;
-
-std::string FunctionWrite(int word) {
-    return "DD 1 " + std::to_string(word) + " 0 0";
-}
 
 // Start-up traffic after the download: the function register read-back, the no-operation word,
 // then the data register view (function write with SDO enabled, read-back of DAC A's data).

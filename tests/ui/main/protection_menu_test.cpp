@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "instrument/Waveform.h"
-#include "tests/support/FakeRunTimer.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/TestContext.h"
 #include "ui/main/MainForm.h"
 
@@ -41,9 +41,9 @@ struct ProtectionMenu : ::testing::Test {
     bool Shown(const char* name) { return Label(name)->isVisibleTo(form.get()); }
 
     TestContext ctx;
-    FakeRunTimer runTimer;
+    FakeClock runTimer;
     WaveformRun waveform{ctx.instrument, runTimer};
-    FakeRunTimer rampTimer;
+    FakeClock rampTimer;
     std::unique_ptr<MainForm> form;
 };
 

@@ -8,23 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "ui/widgets/Toggle.h"
 
 namespace tq::testing {
 namespace {
 
-using Requests = std::vector<std::string>;
-
 // Two read transfers (R/W 1, address 1): one read-back of the function register.
 const Requests kFunctionRead{"DD 129 0 1 3", "DD 129 0 1 3"};
-
-std::string FunctionWrite(int word) {
-    return "DD 1 " + std::to_string(word) + " 0 0";
-}
-std::string PinWord(int value, int index) {
-    return "DE " + std::to_string(value) + " " + std::to_string(index) + " 0 0";
-}
 
 Requests Concat(std::initializer_list<Requests> parts) {
     Requests all;

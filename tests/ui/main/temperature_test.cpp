@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "ui/main/TemperaturePanel.h"
 
@@ -99,9 +100,8 @@ TEST_P(TemperatureTraffic, DisablesSerialOutputForTheReadingsThenRestoresIt) {
 
     Measure();
 
-    const std::vector<std::string> expected{"DD 1 " + std::to_string(c.before) + " 0 0", kAdcRead,
-                                            kAdcRead, kAdcRead,
-                                            "DD 1 " + std::to_string(c.after) + " 0 0"};
+    const std::vector<std::string> expected{FunctionWrite(c.before), kAdcRead, kAdcRead, kAdcRead,
+                                            FunctionWrite(c.after)};
     EXPECT_EQ(t.adapter.Requests(), expected);
     // The switch shows "Disabled" after the first write and what it was after the last one.
     const std::vector<RecordingSwitches::Setting> sdo{{true, 1}, {c.sdoDisable != 0, 5}};

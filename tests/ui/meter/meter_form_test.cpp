@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include "instrument/MeterRuns.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/FakeMeter.h"
 #include "tests/support/SimulatedInstrument.h"
 #include "tests/support/TestContext.h"
@@ -24,7 +25,7 @@ namespace {
 
 struct Window : testing::SimulatedInstrument {
     testing::FakeMeter meter;
-    testing::FakeTimer timer;
+    testing::FakeClock timer;
     MeterRuns runs{instrument, meter, timer};
     RecordingMessageSink messages;
     ScriptedFileDialogs files;

@@ -12,14 +12,12 @@
 #include <memory>
 #include <optional>
 
-#include "tests/support/FakeRunTimer.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/TestContext.h"
 #include "ui/waveform/TemperatureLogForm.h"
 
 namespace tq::testing {
 namespace {
-
-using FakeTimer = testing::FakeRunTimer;
 
 class TemperatureLogFormTest : public ::testing::Test {
 protected:
@@ -53,7 +51,7 @@ protected:
     }
 
     TestContext t;
-    FakeTimer timer;
+    FakeClock timer;
     ScriptedFileDialogs files;
     std::unique_ptr<TemperatureLogForm> form;
 };

@@ -17,18 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/FakeRunTimer.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "ui/waveform/WaveformForm.h"
 
 namespace tq::testing {
 namespace {
-
-using FakeTimer = testing::FakeRunTimer;
-
-std::string Write(int commandByte, int data) {
-    return "DD " + std::to_string(commandByte) + " " + std::to_string(data) + " 0 0";
-}
 
 class WaveformFormTest : public ::testing::Test {
 protected:
@@ -71,7 +66,7 @@ protected:
     }
 
     TestContext t;
-    FakeTimer timer;
+    FakeClock timer;
     WaveformRun run{t.instrument, timer};
     ScriptedFileDialogs files;
     std::unique_ptr<WaveformForm> form;
