@@ -165,9 +165,8 @@ void WaitForNoClients() {
 
 const char* const kVolts[] = {"5", "-2.5", "7.125", "0"};
 
-void ScpiVoltageAndOpc(benchmark::State& st) {
-    WaitForNoClients();
-    Client client;
+// A setting and *OPC? a round, each answered before the next is sent.
+void VoltageAndOpcRounds(benchmark::State& st, Client& client) {
     if (!client.Connected()) {
         st.SkipWithError("no connection");
         return;
@@ -182,24 +181,18 @@ void ScpiVoltageAndOpc(benchmark::State& st) {
     }
     st.SetItemsProcessed(st.iterations());
 }
+
+void ScpiVoltageAndOpc(benchmark::State& st) {
+    WaitForNoClients();
+    Client client;
+    VoltageAndOpcRounds(st, client);
+}
 BENCHMARK(ScpiVoltageAndOpc)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // The same bytes through the two echo servers: what any server on this loopback pays.
 void EchoRoundTrip(benchmark::State& st, const quint16* port) {
     Client client(*port);
-    if (!client.Connected()) {
-        st.SkipWithError("no connection");
-        return;
-    }
-    int i = 0;
-    for (auto _ : st) {
-        if (!client.Send(std::string("SOUR1:VOLT ") + kVolts[i++ & 3] + ";*OPC?\n") ||
-            !client.Receive(1)) {
-            st.SkipWithError("connection lost");
-            return;
-        }
-    }
-    st.SetItemsProcessed(st.iterations());
+    VoltageAndOpcRounds(st, client);
 }
 BENCHMARK_CAPTURE(EchoRoundTrip, QtEventLoop, &qtEchoPort)
     ->Unit(benchmark::kMicrosecond)
@@ -327,20 +320,29 @@ void ScpiPipelined(benchmark::State& st) {
 }
 BENCHMARK(ScpiPipelined)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// An instrument on the simulated board, connected as the program connects it.
+struct SimulatedInstrument {
+    tq::DeviceState state;
+    tq::SimulatedBoard board;
+    tq::BoardRequests requests{state, board};
+    tq::Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
+    int16_t connected;
+
+    SimulatedInstrument() {
+        tq::ApplyStartDefaults(state);
+        instrument.SetPulseAfterDataWrite(true);
+        connected = instrument.ConnectBoard(TQ_FIRMWARE_FOLDER);
+    }
+};
+
 // The same write by a direct call, on a board of its own (the server's lives on another
 // thread).
 void DirectInstrumentCall(benchmark::State& st) {
-    tq::DeviceState state;
-    tq::ApplyStartDefaults(state);
-    tq::SimulatedBoard board;
-    tq::BoardRequests requests(state, board);
-    tq::Instrument instrument(state, requests, {"Simulated board", "SIMULATED"});
-    instrument.SetPulseAfterDataWrite(true);
-    instrument.ConnectBoard(TQ_FIRMWARE_FOLDER);
+    SimulatedInstrument sim;
     const float volts[] = {5.0f, -2.5f, 7.125f, 0.0f};
     int i = 0;
     for (auto _ : st)
-        instrument.SetChannelVoltage(0, volts[i++ & 3], 10.0f, true);
+        sim.instrument.SetChannelVoltage(0, volts[i++ & 3], 10.0f, true);
     st.SetItemsProcessed(st.iterations());
 }
 BENCHMARK(DirectInstrumentCall)->Unit(benchmark::kMicrosecond);
@@ -351,15 +353,10 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
 
-    tq::DeviceState state;
-    tq::ApplyStartDefaults(state);
-    tq::SimulatedBoard board;
-    tq::BoardRequests requests(state, board);
-    tq::Instrument instrument(state, requests, {"Simulated board", "SIMULATED"});
-    instrument.SetPulseAfterDataWrite(true);
-    if (instrument.ConnectBoard(TQ_FIRMWARE_FOLDER) != 0)
+    SimulatedInstrument sim;
+    if (sim.connected != 0)
         return 1;
-    tq::InstrumentCommands commands(instrument, &board);
+    tq::InstrumentCommands commands(sim.instrument, &sim.board);
     tq::ScpiServer server(commands);
     QString error;
     if (!server.Listen(QHostAddress::LocalHost, 0, error))

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,31 +14,22 @@
 namespace tq::testing {
 
 struct ConsoleRun {
-    int exitCode = -1;
+    int exitCode = -1;   // -1: the program crashed or did not end
     std::string output;  // standard output
     std::string errors;  // standard error
 };
 
-// Feeds `script` (lines separated by '\n') on standard input. Extra arguments come after
-// "--simulate --automation". The program keeps its settings (the output protection's limits among
-// them) in `configFolder`; without one, each run has a fresh empty folder of its own, so that no
-// run sees what another kept.
-inline ConsoleRun RunConsole(const std::string& script, const QStringList& extraArgs = {},
-                             int timeoutMs = 60000, const QString& configFolder = QString()) {
+// Runs the program with `args` in `env`, `input` on its standard input, and waits up to
+// `timeoutMs` for it to end.
+inline ConsoleRun RunEvalProgram(const QStringList& args, const QProcessEnvironment& env,
+                                 const std::string& input, int timeoutMs) {
     QProcess process;
-    QStringList args{QStringLiteral("--simulate"), QStringLiteral("--automation")};
-    args += extraArgs;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    QTemporaryDir ownConfig;
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"),
-               configFolder.isEmpty() ? ownConfig.path() : configFolder);
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(TQ_EVAL_BINARY), args);
     ConsoleRun run;
     if (!process.waitForStarted(timeoutMs))
         return run;
-    process.write(script.data(), static_cast<qint64>(script.size()));
+    process.write(input.data(), static_cast<qint64>(input.size()));
     process.closeWriteChannel();
     if (!process.waitForFinished(timeoutMs))
         process.kill();
@@ -46,6 +38,22 @@ inline ConsoleRun RunConsole(const std::string& script, const QStringList& extra
     run.output = process.readAllStandardOutput().toStdString();
     run.errors = process.readAllStandardError().toStdString();
     return run;
+}
+
+// Feeds `script` (lines separated by '\n') on standard input. Extra arguments come after
+// "--simulate --automation". The program keeps its settings (the output protection's limits among
+// them) in `configFolder`; without one, each run has a fresh empty folder of its own, so that no
+// run sees what another kept.
+inline ConsoleRun RunConsole(const std::string& script, const QStringList& extraArgs = {},
+                             int timeoutMs = 60000, const QString& configFolder = QString()) {
+    QStringList args{QStringLiteral("--simulate"), QStringLiteral("--automation")};
+    args += extraArgs;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QTemporaryDir ownConfig;
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"),
+               configFolder.isEmpty() ? ownConfig.path() : configFolder);
+    return RunEvalProgram(args, env, script, timeoutMs);
 }
 
 // The output cut into one answer per command, each ending with its "ok" or "error: ..." line.
@@ -61,6 +69,18 @@ inline std::vector<std::string> Answers(const std::string& output) {
         }
     }
     return answers;
+}
+
+// The volts printed by `sim output`.
+inline double Volts(const std::string& answer) {
+    return std::stod(answer);
+}
+
+// Writes `text` to a file in `dir` (the simulated bench's --sim-setup file); its path.
+inline QString WriteSetup(const QTemporaryDir& dir, const std::string& text) {
+    const QString path = dir.filePath(QStringLiteral("bench.txt"));
+    std::ofstream(path.toStdString()) << text;
+    return path;
 }
 
 }  // namespace tq::testing

@@ -31,12 +31,6 @@ void StartProgram(QProcess& process, const QStringList& args, const QByteArray& 
     ASSERT_TRUE(process.waitForFinished(30000));
 }
 
-QString WriteSetup(const QTemporaryDir& dir, const std::string& text) {
-    const QString path = dir.filePath(QStringLiteral("bench.txt"));
-    std::ofstream(path.toStdString()) << text;
-    return path;
-}
-
 TEST(ProgramStartup, SendsExactlyTheStartupTraffic) {
     const ConsoleRun run = RunConsole("trace\nquit\n");
     ASSERT_EQ(run.exitCode, 0) << run.errors;

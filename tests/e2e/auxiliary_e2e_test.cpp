@@ -13,11 +13,6 @@
 namespace tq::testing {
 namespace {
 
-// The volts printed by `sim output`.
-double Volts(const std::string& answer) {
-    return std::stod(answer);
-}
-
 TEST(AuxiliaryWindows, DirectReadWriteFromItsMenuItem) {
     const ConsoleRun run = RunConsole(
         "menu MainForm.MnuTest\n"

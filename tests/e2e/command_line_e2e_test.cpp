@@ -10,35 +10,19 @@
 #include <vector>
 
 #include "core/Version.h"
+#include "tests/e2e/ConsoleRunner.h"
 
 namespace tq::testing {
 namespace {
 
-struct ProgramRun {
-    int exitCode = -1;  // -1: the program crashed or did not end
-    std::string output;
-    std::string errors;
-};
+using ProgramRun = ConsoleRun;
 
 // The program without any display: no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM.
 ProgramRun RunWithoutDisplay(const QStringList& args) {
-    QProcess process;
     auto env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(TQ_EVAL_BINARY), args);
-    ProgramRun run;
-    if (!process.waitForStarted(30000))
-        return run;
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000))
-        process.kill();
-    process.waitForFinished(5000);
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.output = process.readAllStandardOutput().toStdString();
-    run.errors = process.readAllStandardError().toStdString();
-    return run;
+    return RunEvalProgram(args, env, "", 30000);
 }
 
 std::string ReadFile(const char* path) {

@@ -11,12 +11,6 @@
 namespace tq::testing {
 namespace {
 
-QString WriteSetup(const QTemporaryDir& dir, const std::string& text) {
-    const QString path = dir.filePath(QStringLiteral("bench.txt"));
-    std::ofstream(path.toStdString()) << text;
-    return path;
-}
-
 ConsoleRun RunWithSetup(const std::string& setup, const std::string& script) {
     QTemporaryDir dir;
     return RunConsole(script, {QStringLiteral("--sim-setup"), WriteSetup(dir, setup)});

@@ -13,10 +13,7 @@
 namespace tq::testing {
 namespace {
 
-// The volts printed by `sim output`; the channels' own small errors are a few hundred µV.
-double Volts(const std::string& answer) {
-    return std::stod(answer);
-}
+// The channels' own small errors in the volts printed by `sim output` are a few hundred µV.
 constexpr double kNear = 0.002;
 
 // DAC B limited to -2 V..2 V in the protection window.

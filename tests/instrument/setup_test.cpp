@@ -8,8 +8,8 @@
 
 #include "adapter/fake/RecordingAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
-#include "board/BoardRequests.h"
 #include "instrument/Setup.h"
+#include "tests/support/RecordedInstrument.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
@@ -63,12 +63,9 @@ TEST(SetupRoundTrip, GivesTheSameRegistersAndOutputs) {
 // The order on the wire: CLR low, pins and function bits, ranges, gains and offsets, data
 // without the pulse, one LOAD, CLR back; the pulse setting as it was.
 TEST(SetupApply, HoldsTheOutputsAtZeroWhileItWrites) {
-    DeviceState state;
-    ApplyStartDefaults(state);
-    RecordingAdapter adapter;
-    BoardRequests requests{state, adapter};
-    Instrument in{state, requests, {"Test board", "TEST"}};
-    in.SetPulseAfterDataWrite(true);
+    testing::RecordedInstrument recorded;
+    RecordingAdapter& adapter = recorded.adapter;
+    Instrument& in = recorded.instrument;
     tq::Setup setup;
     setup.binaryCoding = false;
     setup.channels[1] = {49152, 2, -1, 3};
@@ -91,14 +88,11 @@ TEST(SetupApply, ACalibrationWritesOnlyGainAndOffset) {
     const std::string text = SetupToJson(calibration);
     EXPECT_EQ(text.find("data"), std::string::npos);
     EXPECT_EQ(text.find("pins"), std::string::npos);
-    DeviceState state;
-    ApplyStartDefaults(state);
-    RecordingAdapter adapter;
-    BoardRequests requests{state, adapter};
-    Instrument in{state, requests, {"Simulated board", "SIMULATED"}};
-    ApplySetup(in, SetupFromJson(text));
-    ASSERT_EQ(adapter.Requests().size(), 8u);
-    EXPECT_EQ(adapter.Requests()[4], "DD 34 9 0 0");
+    testing::RecordedInstrument recorded{/*pulseAfterDataWrite=*/false,
+                                         {"Simulated board", "SIMULATED"}};
+    ApplySetup(recorded.instrument, SetupFromJson(text));
+    ASSERT_EQ(recorded.adapter.Requests().size(), 8u);
+    EXPECT_EQ(recorded.adapter.Requests()[4], "DD 34 9 0 0");
 }
 
 struct BadSetup {
@@ -113,19 +107,15 @@ class SetupRefused : public ::testing::TestWithParam<BadSetup> {};
 // Each bad setup is refused by key before anything is written.
 TEST_P(SetupRefused, NamesTheKeyAndWritesNothing) {
     const BadSetup& c = GetParam();
-    DeviceState state;
-    ApplyStartDefaults(state);
-    RecordingAdapter adapter;
-    BoardRequests requests{state, adapter};
-    Instrument in{state, requests, {"Test board", "TEST"}};
-    in.SetResolution(c.resolution);
+    testing::RecordedInstrument recorded{/*pulseAfterDataWrite=*/false};
+    recorded.instrument.SetResolution(c.resolution);
     try {
-        CheckSetup(SetupFromJson(c.text), in);
+        CheckSetup(SetupFromJson(c.text), recorded.instrument);
         FAIL() << "accepted";
     } catch (const SetupError& e) {
         EXPECT_EQ(std::string(e.what()).rfind(c.error, 0), 0u) << e.what();
     }
-    EXPECT_TRUE(adapter.calls.empty());
+    EXPECT_TRUE(recorded.adapter.calls.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -221,10 +211,8 @@ TEST(SetupText, ReadsWhatEditorsAndBoardsGiveIt) {
 }
 
 TEST(SetupBoard, ASetupFromAnotherBoardIsToldApart) {
-    DeviceState state;
-    RecordingAdapter adapter;
-    BoardRequests requests{state, adapter};
-    Instrument in{state, requests, {"TQ2604X board", "1-4.2"}};
+    testing::RecordedInstrument recorded{/*pulseAfterDataWrite=*/false, {"TQ2604X board", "1-4.2"}};
+    const Instrument& in = recorded.instrument;
     EXPECT_TRUE(FromAnotherBoard(SetupFromJson(R"({"format": 1, "board": "1-3"})"), in));
     EXPECT_FALSE(FromAnotherBoard(SetupFromJson(R"({"format": 1, "board": "1-4.2"})"), in));
     EXPECT_FALSE(FromAnotherBoard(SetupFromJson(R"({"format": 1})"), in));

@@ -1,7 +1,6 @@
 #pragma once
-// The event loop for the meter tests, and a fake meter on the loopback address that answers as
-// it is told: at once, late, with garbage, never, or by closing the connection; and one reading
-// taken as a run takes it.
+// A fake meter on the loopback address that answers as it is told: at once, late, with garbage,
+// never, or by closing the connection; and one reading taken as a run takes it.
 
 #include <gtest/gtest.h>
 
@@ -16,28 +15,9 @@
 #include <string>
 
 #include "instrument/Meter.h"
+#include "tests/support/EventLoop.h"
 
 namespace tq::testing {
-
-inline QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QCoreApplication(argc, argv);
-    return *app;
-}
-
-// Lets the event loop run until `done` holds, for at most 20 s (a bound, not an expectation).
-inline bool WaitFor(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 20000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // One reading, which must complete from the event loop and not inside the call.
 inline std::optional<MeterReading> ReadOnce(Meter& meter, int channel = 0) {
@@ -53,7 +33,7 @@ public:
     enum class Mode { Answer, Garble, Hang, Late, Drop, Hold };
 
     ScriptedMeter() {
-        App();
+        CoreApp();
         server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = server.nextPendingConnection()) {

@@ -186,7 +186,7 @@ TEST(MeterLink, ALateAnswerIsNotTakenForTheNextReading) {
 }
 
 TEST(MeterLink, ARefusedConnectionSaysSo) {
-    testing::App();
+    testing::CoreApp();
     uint16_t port = 0;
     {
         QTcpServer closed;
@@ -210,7 +210,7 @@ TEST(MeterLink, ARefusedConnectionSaysSo) {
 }
 
 TEST(MeterLink, RefusesSettingsThatCannotWork) {
-    testing::App();
+    testing::CoreApp();
     MeterLink link;
     std::string error;
     MeterSettings settings;

@@ -24,7 +24,7 @@ struct Loop : testing::SimulatedInstrument {
     QtStepTimer timer;
 
     explicit Loop(std::vector<std::string> setup = {}) {
-        testing::App();
+        testing::CoreApp();
         QString error;
         EXPECT_TRUE(simulatedMeter.Listen(0, error)) << error.toStdString();
         MeterSettings settings;

@@ -71,7 +71,7 @@ TEST(ParseUsbtmcAddress, TakesDeviceFilesOnly) {
 }
 
 TEST(MeterByAddress, ARefusedAddressLeavesTheMeterAsItWas) {
-    testing::App();
+    testing::CoreApp();
     testing::ScriptedMeter fake;
     MeterByAddress meter;
     MeterSettings settings;
@@ -110,7 +110,7 @@ struct Usb {
     MeterSettings settings;
 
     explicit Usb(Framing framing, int timeout = 300, std::string select = {}) : fake(framing) {
-        testing::App();
+        testing::CoreApp();
         settings.address = "/dev/usbtmc-fake";
         settings.setupCommands = {"CONF:VOLT:DC 10"};
         settings.selectCommand = std::move(select);
@@ -176,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UsbtmcMeter, AMeterSilentToIdnDoesNotOpen) {
-    testing::App();
+    testing::CoreApp();
     FakeUsbtmc fake(Framing::Line);
     fake.SetIdentity("");
     UsbtmcMeter meter;
@@ -208,7 +208,7 @@ TEST(UsbtmcMeter, ACancelledReadingNeverCompletesAndABrokenMeterIsNotConnected) 
 }
 
 TEST(UsbtmcMeter, RefusesSettingsThatCannotWork) {
-    testing::App();
+    testing::CoreApp();
     UsbtmcMeter meter;
     MeterSettings settings;
     std::string error;

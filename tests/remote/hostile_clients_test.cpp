@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "remote/ScpiServer.h"
+#include "tests/support/EventLoop.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/SimulatedInstrument.h"
 
@@ -35,28 +36,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QCoreApplication(argc, argv);
-    return *app;
-}
-
-// Runs `step` and the event loop until `done` holds, for at most `limitMs`.
-bool Pump(const std::function<bool()>& done, const std::function<void()>& step = {},
-          int limitMs = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs)
-            return false;
-        if (step)
-            step();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using testing::CoreApp;
+using testing::WaitFor;
 
 // The process's resident memory ("VmRSS:") or its peak since StartMeasuring() ("VmHWM:"), in kB;
 // -1 where the system does not tell.
@@ -109,8 +90,8 @@ public:
     // Sends all of `bytes` while the event loop runs.
     bool SendAll(std::string_view bytes) {
         std::size_t sent = 0;
-        return Pump([&] { return sent == bytes.size(); },
-                    [&] { sent += Offer(bytes.substr(sent)); });
+        return WaitFor([&] { return sent == bytes.size(); },
+                       [&] { sent += Offer(bytes.substr(sent)); });
     }
     // Appends what has arrived to `received` (or drops it); notes the end of the connection.
     void Collect(bool keep = true) {
@@ -151,7 +132,7 @@ std::string Repeat(std::string_view text, int times) {
 class HostileClients : public ::testing::Test, public testing::SimulatedInstrument {
 protected:
     HostileClients() {
-        App();
+        CoreApp();
         QString error;
         EXPECT_TRUE(server.Listen(QHostAddress::LocalHost, 0, error)) << error.toStdString();
     }
@@ -159,7 +140,7 @@ protected:
     std::unique_ptr<QTcpSocket> Connect() {
         auto socket = std::make_unique<QTcpSocket>();
         socket->connectToHost(QHostAddress::LocalHost, server.Port());
-        EXPECT_TRUE(Pump([&] { return socket->state() == QAbstractSocket::ConnectedState; }));
+        EXPECT_TRUE(WaitFor([&] { return socket->state() == QAbstractSocket::ConnectedState; }));
         return socket;
     }
 
@@ -167,7 +148,7 @@ protected:
     std::string Ask(QTcpSocket& socket, const QByteArray& bytes,
                     const std::function<void()>& meanwhile = {}) {
         socket.write(bytes);
-        if (!Pump([&] { return socket.canReadLine(); }, meanwhile))
+        if (!WaitFor([&] { return socket.canReadLine(); }, meanwhile))
             return "(none)";
         return socket.readLine().trimmed().toStdString();
     }
@@ -206,7 +187,7 @@ TEST_F(HostileClients, ClientsThatDoNotReadAreHeldBackInBoundedMemory) {
     std::vector<std::size_t> sent(hogs.size(), 0);
     QElapsedTimer quiet;  // since a hog last got a byte through
     quiet.start();
-    const bool heldBack = Pump(
+    const bool heldBack = WaitFor(
         [&] {
             return quiet.elapsed() > 500 ||
                    std::ranges::any_of(sent, [](std::size_t n) { return n > kUnbounded; });
@@ -246,15 +227,15 @@ TEST_F(HostileClients, ALineWithHugeAnswersWaitsForTheClientToRead) {
     // The hog reads nothing for a while; another client is served meanwhile.
     QElapsedTimer clock;
     clock.start();
-    Pump([&] { return clock.elapsed() > 500; });
+    WaitFor([&] { return clock.elapsed() > 500; });
     EXPECT_EQ(Ask(*loader, "*OPC?\n"), "1");
     if (before > 0) {
         const long grown = MemoryKb("VmHWM:") - before;
         EXPECT_LT(grown, 16 * 1024) << "resident memory grew by " << grown << " kB";
     }
     const std::size_t whole = kQueries * (expected.size() + 1);
-    ASSERT_TRUE(Pump([&] { return hog.received.size() >= whole || hog.ended; },
-                     [&] { hog.Collect(); }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return hog.received.size() >= whole || hog.ended; },
+                        [&] { hog.Collect(); }, 20000));
     ASSERT_EQ(hog.received.size(), whole);
     EXPECT_EQ(hog.received, Repeat(expected + ";", kQueries - 1) + expected + "\n");
 }
@@ -274,7 +255,7 @@ TEST_F(HostileClients, ALongLineIsServedInTurns) {
     QObject::connect(other.get(), &QTcpSocket::readyRead, [&] { dataAtAnswer = Data(0); });
     EXPECT_EQ(Ask(*other, "*OPC?\n"), "1");
     EXPECT_LT(dataAtAnswer, 100);
-    ASSERT_TRUE(Pump([&] { return slow.received == "1\n"; }, [&] { slow.Collect(); }));
+    ASSERT_TRUE(WaitFor([&] { return slow.received == "1\n"; }, [&] { slow.Collect(); }));
     EXPECT_EQ(Data(0), 100);
     board.SetLatency(0);
 
@@ -285,8 +266,8 @@ TEST_F(HostileClients, ALongLineIsServedInTurns) {
     queries.back() = '\n';
     ASSERT_TRUE(reader.SendAll(queries));
     const std::size_t whole = kQueries * (expected.size() + 1);
-    ASSERT_TRUE(Pump([&] { return reader.received.size() >= whole || reader.ended; },
-                     [&] { reader.Collect(); }));
+    ASSERT_TRUE(WaitFor([&] { return reader.received.size() >= whole || reader.ended; },
+                        [&] { reader.Collect(); }));
     EXPECT_EQ(reader.received, Repeat(expected + ";", kQueries - 1) + expected + "\n");
 }
 
@@ -308,7 +289,7 @@ TEST_F(HostileClients, AnotherClientIsServedWhileOneFloods) {
     while (const std::size_t n = flood.Offer(commands))
         backlog += n;
     auto other = Connect();
-    ASSERT_TRUE(Pump([&] { return writes > 0; }, stream));
+    ASSERT_TRUE(WaitFor([&] { return writes > 0; }, stream));
     // Counted when the answer arrives, not when the test's loop next looks.
     const int before = writes;
     int answeredAt = -1;
@@ -322,7 +303,7 @@ TEST_F(HostileClients, AnotherClientIsServedWhileOneFloods) {
                             << " lines of the flood";
     // The flood is served on.
     const int after = writes;
-    EXPECT_TRUE(Pump([&] { return writes > after + 1000; }, stream));
+    EXPECT_TRUE(WaitFor([&] { return writes > after + 1000; }, stream));
     EXPECT_EQ(server.ClientCount(), 2);
     instrument.RemoveListener(listener);
 }
@@ -333,13 +314,13 @@ TEST_F(HostileClients, ANinthClientReadsWhyAndIsClosed) {
     std::vector<std::unique_ptr<QTcpSocket>> eight;
     for (int i = 0; i < ScpiServer::kMaxClients; ++i)
         eight.push_back(Connect());
-    ASSERT_TRUE(Pump([&] { return server.ClientCount() == 8; }));
+    ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 8; }));
     for (const bool speaksFirst : {false, true}) {
         RawClient ninth(server.Port());
         ASSERT_TRUE(ninth.Connected());
         if (speaksFirst)
             ninth.Offer(Repeat("SOUR1:DATA 7\n", 100));
-        ASSERT_TRUE(Pump([&] { return ninth.ended; }, [&] { ninth.Collect(); }));
+        ASSERT_TRUE(WaitFor([&] { return ninth.ended; }, [&] { ninth.Collect(); }));
         EXPECT_EQ(ninth.received, ScpiServer::kTooManyClients) << speaksFirst;
         EXPECT_FALSE(ninth.reset) << speaksFirst;
     }
@@ -347,7 +328,7 @@ TEST_F(HostileClients, ANinthClientReadsWhyAndIsClosed) {
     for (auto& client : eight)
         EXPECT_EQ(Ask(*client, "*OPC?\n"), "1");
     eight.pop_back();
-    ASSERT_TRUE(Pump([&] { return server.ClientCount() == 7; }));
+    ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 7; }));
     auto next = Connect();
     EXPECT_EQ(Ask(*next, "*OPC?\n"), "1");
 }
@@ -360,25 +341,25 @@ TEST_F(HostileClients, SilentClientsAreClosedAfterTheIdleTimeout) {
     for (int i = 0; i < ScpiServer::kMaxClients - 1; ++i)
         silent.push_back(std::make_unique<RawClient>(server.Port()));
     auto talker = Connect();
-    ASSERT_TRUE(Pump([&] { return server.ClientCount() == 8; }));
+    ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 8; }));
     // Only the talker is left after the timeout, however long it talks.
     QElapsedTimer clock;
     clock.start();
     int answers = 0;
     bool asked = false;
-    ASSERT_TRUE(Pump([&] { return clock.elapsed() > 1000; },
-                     [&] {
-                         if (talker->canReadLine()) {
-                             answers += talker->readLine().trimmed() == "1";
-                             asked = false;
-                         }
-                         if (!asked && clock.elapsed() / 100 >= answers) {
-                             talker->write("*OPC?\n");
-                             asked = true;
-                         }
-                         for (auto& client : silent)
-                             client->Collect();
-                     }));
+    ASSERT_TRUE(WaitFor([&] { return clock.elapsed() > 1000; },
+                        [&] {
+                            if (talker->canReadLine()) {
+                                answers += talker->readLine().trimmed() == "1";
+                                asked = false;
+                            }
+                            if (!asked && clock.elapsed() / 100 >= answers) {
+                                talker->write("*OPC?\n");
+                                asked = true;
+                            }
+                            for (auto& client : silent)
+                                client->Collect();
+                        }));
     EXPECT_GE(answers, 8);
     EXPECT_EQ(talker->state(), QAbstractSocket::ConnectedState);
     EXPECT_EQ(server.ClientCount(), 1);
@@ -403,12 +384,12 @@ TEST_F(HostileClients, LinesSentBeforeTheClientClosesStillRun) {
             lines += "SOUR1:DATA " + std::to_string(i) + "\n";
         ASSERT_TRUE(script.SendAll(lines));
     }
-    ASSERT_TRUE(Pump([&] { return Data(0) == 3000 && server.ClientCount() == 0; }));
+    ASSERT_TRUE(WaitFor([&] { return Data(0) == 3000 && server.ClientCount() == 0; }));
 
     RawClient piped(server.Port());
     ASSERT_TRUE(piped.SendAll(Repeat("SOUR2:DATA 9;*OPC?\n", 3000)));
     piped.EndSending();
-    ASSERT_TRUE(Pump([&] { return piped.ended; }, [&] { piped.Collect(); }));
+    ASSERT_TRUE(WaitFor([&] { return piped.ended; }, [&] { piped.Collect(); }));
     EXPECT_EQ(piped.received, Repeat("1\n", 3000));
     EXPECT_EQ(Data(1), 9);
 }

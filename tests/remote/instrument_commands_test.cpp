@@ -19,6 +19,7 @@
 #include "remote/InstrumentCommands.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeMeter.h"
+#include "tests/support/RecordedInstrument.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
@@ -180,17 +181,13 @@ TEST(HardwareErrors, NameTheAdaptersExplanation) {
 // Without the simulated bench the BENCh commands do not exist; nothing reaches the board from a
 // rejected command.
 TEST(RealBoard, HasNoBenchAndRejectedCommandsSendNothing) {
-    DeviceState state;
-    ApplyStartDefaults(state);
-    RecordingAdapter adapter;
-    BoardRequests requests{state, adapter};
-    Instrument instrument{state, requests, {"TQ2604X board", "1-4.2"}};
-    InstrumentCommands commands{instrument, nullptr};
+    testing::RecordedInstrument real{/*pulseAfterDataWrite=*/false, {"TQ2604X board", "1-4.2"}};
+    InstrumentCommands commands{real.instrument, nullptr};
     ScpiSession session{commands};
     EXPECT_EQ(session.Execute("BENC:VOLT1?;*IDN?").value_or(""),
               "9.91E+37;TQ2604X-EVAL,TQ2604X,1-4.2," + kVersion);
     session.Execute("SOUR1:DATA -1;SOUR1:DATA x;SOUR9:VOLT 1;SOUR1:GAIN 1e999;REG:WRIT 8,0,0");
-    EXPECT_TRUE(adapter.calls.empty());
+    EXPECT_TRUE(real.adapter.calls.empty());
 }
 
 }  // namespace

@@ -18,35 +18,19 @@
 #include "core/DeviceState.h"
 #include "core/Version.h"
 #include "remote/ScpiServer.h"
+#include "tests/support/EventLoop.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
 namespace {
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QCoreApplication(argc, argv);
-    return *app;
-}
-
-// Lets the event loop run until `done` holds, for at most 10 s.
-bool WaitFor(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 10000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using testing::CoreApp;
+using testing::WaitFor;
 
 class ServerTest : public ::testing::Test, public testing::SimulatedInstrument {
 protected:
     ServerTest() {
-        App();
+        CoreApp();
         QString error;
         EXPECT_TRUE(server.Listen(QHostAddress::LocalHost, 0, error)) << error.toStdString();
         QObject::connect(&server, &ScpiServer::ClientCountChanged,

@@ -1,7 +1,9 @@
 #pragma once
 // An instrument over the recording adapter, for tests of the exact requests: start defaults
 // applied and, as the program starts, "Pulse After Data Write" on. The windows' tests start with
-// it off (their own switch turns it on).
+// it off (their own switch turns it on). A test board unless another identity is given.
+
+#include <utility>
 
 #include "adapter/fake/RecordingAdapter.h"
 #include "board/BoardRequests.h"
@@ -14,9 +16,11 @@ struct RecordedInstrument {
     DeviceState state;
     RecordingAdapter adapter;
     BoardRequests requests{state, adapter};
-    Instrument instrument{state, requests, BoardIdentity{"Test board", "TEST"}};
+    Instrument instrument;
 
-    explicit RecordedInstrument(bool pulseAfterDataWrite = true) {
+    explicit RecordedInstrument(bool pulseAfterDataWrite = true,
+                                BoardIdentity identity = {"Test board", "TEST"})
+        : instrument(state, requests, std::move(identity)) {
         ApplyStartDefaults(state);
         if (pulseAfterDataWrite)
             instrument.SetPulseAfterDataWrite(true);

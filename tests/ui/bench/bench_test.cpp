@@ -11,6 +11,7 @@
 
 #include "board/SimulatedBench.h"
 #include "tests/support/TestContext.h"
+#include "tests/support/WidgetFinder.h"
 #include "ui/bench/BenchForm.h"
 
 namespace tq::testing {
@@ -44,16 +45,12 @@ protected:
 
     template <typename T>
     T* Child(const char* name) {
-        T* w = form->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
+        return FindChild<T>(*form, name);
     }
     QString Text(const char* name) { return Child<QLabel>(name)->text(); }
     void Enter(const QString& text) {
         auto* box = Child<QLineEdit>("TextTemp");
-        box->selectAll();
-        QTest::keyClick(box, Qt::Key_Backspace);
-        QTest::keyClicks(box, text);
+        TypeOver(box, text);
         QTest::keyClick(box, Qt::Key_Return);
     }
 
@@ -137,9 +134,7 @@ TEST_F(BenchFormTest, EnterSetsTheLinkLatencyOrEmptiesABadEntry) {
     const std::vector<std::pair<QString, int64_t>> cases = {
         {"250", 250}, {"-1", 250}, {"1000001", 250}, {"2.5", 250}, {"0", 0}, {"1000000", 1000000}};
     for (const auto& [typed, expected] : cases) {
-        box->selectAll();
-        QTest::keyClick(box, Qt::Key_Backspace);
-        QTest::keyClicks(box, typed);
+        TypeOver(box, typed);
         QTest::keyClick(box, Qt::Key_Return);
         EXPECT_EQ(bench.latency, expected) << typed.toStdString();
         EXPECT_EQ(box->text(), bench.latency == expected && typed == QString::number(expected)

@@ -11,6 +11,7 @@
 
 #include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
+#include "tests/support/WidgetFinder.h"
 #include "ui/main/CalibrationPanel.h"
 
 namespace tq::testing {
@@ -50,9 +51,7 @@ protected:
 
     template <typename T>
     T* Child(const char* name) {
-        T* w = panel.findChild<T*>(QLatin1String(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
+        return FindChild<T>(panel, name);
     }
     bool Shown(const char* name) { return Child<QWidget>(name)->isVisibleTo(&panel); }
 

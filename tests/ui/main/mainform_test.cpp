@@ -20,6 +20,7 @@
 #include "board/AdapterResults.h"
 #include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
+#include "tests/support/WidgetFinder.h"
 #include "ui/widgets/Toggle.h"
 
 namespace tq::testing {
@@ -37,9 +38,7 @@ Requests StartupRequests(int functionWrite) {
 struct MainFormFixture : ::testing::Test {
     template <typename T = Toggle>
     T* Find(const char* name) {
-        T* w = form.findChild<T*>(QLatin1String(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
+        return FindChild<T>(form, name);
     }
     bool Visible(const char* name) { return Find<QWidget>(name)->isVisibleTo(&form); }
     bool Enabled(const char* name) { return Find<QWidget>(name)->isEnabled(); }

@@ -14,6 +14,7 @@
 #include "instrument/Waveform.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TestContext.h"
+#include "tests/support/WidgetFinder.h"
 #include "ui/main/MainForm.h"
 
 namespace tq::testing {
@@ -33,9 +34,7 @@ struct ProtectionMenu : ::testing::Test {
     ~ProtectionMenu() override { ctx.instrument.SetRampTimer(nullptr); }
     template <typename T>
     T* Find(const char* name) {
-        T* w = form->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
+        return FindChild<T>(*form, name);
     }
     QLabel* Label(const char* name) { return Find<QLabel>(name); }
     bool Shown(const char* name) { return Label(name)->isVisibleTo(form.get()); }

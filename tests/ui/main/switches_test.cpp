@@ -10,6 +10,7 @@
 
 #include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
+#include "tests/support/WidgetFinder.h"
 #include "ui/widgets/Toggle.h"
 
 namespace tq::testing {
@@ -38,9 +39,7 @@ struct SwitchesFixture : ::testing::Test {
 
     template <typename T = Toggle>
     T* Find(const char* name) {
-        T* w = window.findChild<T*>(QLatin1String(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
+        return FindChild<T>(window, name);
     }
     void Click(const char* name) { QTest::mouseClick(Find<QAbstractButton>(name), Qt::LeftButton); }
     bool Visible(const char* name) { return Find<QWidget>(name)->isVisibleTo(&window); }

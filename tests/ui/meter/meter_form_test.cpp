@@ -18,6 +18,7 @@
 #include "tests/support/FakeMeter.h"
 #include "tests/support/SimulatedInstrument.h"
 #include "tests/support/TestContext.h"
+#include "tests/support/WidgetFinder.h"
 #include "ui/meter/MeterForm.h"
 
 namespace tq {
@@ -42,9 +43,7 @@ struct Window : testing::SimulatedInstrument {
     ~Window() { delete form; }
     template <typename T>
     T* Find(const char* name) {
-        T* child = form->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(child, nullptr) << name;
-        return child;
+        return testing::FindChild<T>(*form, name);
     }
     void Click(const char* name) { QTest::mouseClick(Find<QPushButton>(name), Qt::LeftButton); }
     void Type(const char* name, const QString& text) { Find<QLineEdit>(name)->setText(text); }

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "tests/support/TestContext.h"
+#include "tests/support/WidgetFinder.h"
 #include "ui/protection/ProtectionForm.h"
 
 namespace tq::testing {
@@ -34,9 +35,7 @@ protected:
     // As a user types: the box's old text selected and replaced.
     static void Type(QLineEdit* box, const QString& text) {
         box->setFocus();
-        box->selectAll();
-        QTest::keyClick(box, Qt::Key_Backspace);
-        QTest::keyClicks(box, text);
+        TypeOver(box, text);
     }
     void Apply() { QTest::mouseClick(form.findChild<QPushButton*>("CmdApply"), Qt::LeftButton); }
     std::array<ChannelLimits, kChannelCount> AllLimits() const {

@@ -14,6 +14,7 @@
 
 #include "tests/support/FakeClock.h"
 #include "tests/support/TestContext.h"
+#include "tests/support/WidgetFinder.h"
 #include "ui/waveform/TemperatureLogForm.h"
 
 namespace tq::testing {
@@ -28,16 +29,9 @@ protected:
     }
     template <typename T>
     T* Child(const char* name) {
-        T* w = form->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
+        return FindChild<T>(*form, name);
     }
-    void Type(const char* name, const QString& text) {
-        auto* box = Child<QLineEdit>(name);
-        box->selectAll();
-        QTest::keyClick(box, Qt::Key_Backspace);
-        QTest::keyClicks(box, text);
-    }
+    void Type(const char* name, const QString& text) { TypeOver(Child<QLineEdit>(name), text); }
     void Click(const char* name) { QTest::mouseClick(Child<QPushButton>(name), Qt::LeftButton); }
     QStringList FileLines(const QString& path) {
         QFile file(path);

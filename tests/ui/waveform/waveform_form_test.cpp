@@ -20,6 +20,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
+#include "tests/support/WidgetFinder.h"
 #include "ui/waveform/WaveformForm.h"
 
 namespace tq::testing {
@@ -39,16 +40,9 @@ protected:
 
     template <typename T>
     T* Child(const QString& name) {
-        T* w = form->findChild<T*>(name);
-        EXPECT_NE(w, nullptr) << name.toStdString();
-        return w;
+        return FindChild<T>(*form, name);
     }
-    void Type(const QString& name, const QString& text) {
-        auto* box = Child<QLineEdit>(name);
-        box->selectAll();
-        QTest::keyClick(box, Qt::Key_Backspace);
-        QTest::keyClicks(box, text);
-    }
+    void Type(const QString& name, const QString& text) { TypeOver(Child<QLineEdit>(name), text); }
     void Choose(const QString& name, const QString& item) {
         auto* list = Child<QComboBox>(name);
         list->setCurrentIndex(list->findText(item));
