@@ -27,7 +27,7 @@ auto Translated(F&& action) -> decltype(action()) {
 
 }  // namespace
 
-InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatedBench* bench,
+InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatorControl* bench,
                                        WaveformRun* run, MeterRuns* meter, ListRun* lists)
     : instrument_(instrument) {
     if (run && !lists) {

@@ -20,7 +20,7 @@
 namespace tq {
 
 class ListRun;
-class SimulatedBench;
+class SimulatorControl;
 class MeterRuns;
 
 class InstrumentCommands {
@@ -30,7 +30,7 @@ public:
     // start, poll and stop with the lists in `lists` (the program's; without, lists of the
     // commands' own); `meter` is the bench meter's runs. Without a run or meter runs, their
     // commands do not exist.
-    InstrumentCommands(Instrument& instrument, SimulatedBench* bench, WaveformRun* run = nullptr,
+    InstrumentCommands(Instrument& instrument, SimulatorControl* bench, WaveformRun* run = nullptr,
                        MeterRuns* meter = nullptr, ListRun* lists = nullptr);
     ~InstrumentCommands();
     InstrumentCommands(const InstrumentCommands&) = delete;

@@ -20,13 +20,13 @@ namespace tq {
 class Instrument;
 class ListRun;
 class MeterRuns;
-class SimulatedBench;
+class SimulatorControl;
 class WaveformRun;
 
 // What the commands drive besides the instrument. Each may be null where the program has no such
 // thing; a subsystem whose target is missing is left out of the table.
 struct CommandTargets {
-    SimulatedBench* bench = nullptr;  // the simulated board's meter
+    SimulatorControl* bench = nullptr;  // the simulated board: its meter, cable and power
     WaveformRun* run = nullptr;       // the program's waveform run, which a list run uses
     ListRun* lists = nullptr;         // the lists it runs
     MeterRuns* meter = nullptr;       // the bench meter's runs

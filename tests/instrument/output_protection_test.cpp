@@ -557,3 +557,71 @@ INSTANTIATE_TEST_SUITE_P(Kinds, Activities, ::testing::ValuesIn(kActivityCases))
 
 }  // namespace
 }  // namespace tq
+
+namespace tq {
+namespace {
+
+// A board that lost power and came back: before the call that finds it answering goes on, the
+// pin word and the function word go out again, and what the program knew of the registers is
+// read back before anything is judged or coded with it. 5 V typed twice for DAC A on ±10.5263 V:
+// the first call finds the board away.
+struct ReturnCase {
+    const char* name;
+    bool limits;  // DAC B limited: every change is judged on read-backs
+};
+
+class BoardReturn : public ::testing::TestWithParam<ReturnCase> {};
+
+std::size_t Find(const std::vector<std::string>& lines, const std::string& part,
+                 std::size_t from = 0) {
+    for (std::size_t i = from; i < lines.size(); ++i)
+        if (lines[i].find(part) != std::string::npos)
+            return i;
+    return lines.size();
+}
+
+TEST_P(BoardReturn, SendsThePinsAndFunctionWordThenReadsBackBeforeWriting) {
+    const ReturnCase& c = GetParam();
+    Bench b;
+    b.instrument.SetRangeCode(0, 2);
+    if (c.limits)
+        b.LimitB(-6, 6);
+    std::vector<std::string> heard;
+    b.instrument.AddListener([&](const InstrumentChange& change) {
+        if (change.kind == InstrumentChange::Kind::BoardBack)
+            heard.push_back(change.text);
+    });
+    b.board.PowerCycle();
+    std::size_t dropped = 0;
+    b.trace.TakeLines(dropped);
+
+    EXPECT_THROW(b.instrument.SetChannelVoltage(0, 5.0f), RequestError) << "the board was away";
+    const std::vector<std::string> first = b.trace.TakeLines(dropped);
+    ASSERT_FALSE(first.empty());
+    EXPECT_NE(first.front().find("result=-1"), std::string::npos) << first.front();
+    const std::size_t pins = Find(first, "req=0xDE");
+    const std::size_t function = Find(first, "req=0xDD value=0x1 index=0x0 dir=0", pins);
+    EXPECT_LT(pins, first.size()) << "no pin word";
+    EXPECT_LT(function, first.size()) << "no function word after the pin word";
+    EXPECT_EQ(heard, std::vector<std::string>{"The board answered again: its pins and function "
+                                              "register were sent again"});
+    if (c.limits)  // judged on what the board holds now: DAC B's registers read after the return
+        EXPECT_LT(Find(first, "value=0x99", function), Find(first, "req=0xD9 value=0x10"));
+
+    b.instrument.SetChannelVoltage(0, 5.0f);
+    const std::vector<std::string> second = b.trace.TakeLines(dropped);
+    const std::size_t range = Find(second, "req=0xDD value=0x98");
+    const std::size_t data = Find(second, "req=0xD9 value=0x10");
+    EXPECT_LT(range, data) << "DAC A's range is read back before the data write";
+    EXPECT_LT(data, second.size());
+    EXPECT_NEAR(b.board.OutputVolts(0), 5.0, 0.002);
+    EXPECT_EQ(heard.size(), 1u) << "one return, one notice";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BoardReturn,
+                         ::testing::Values(ReturnCase{"WithoutLimits", false},
+                                           ReturnCase{"WithLimits", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tq
