@@ -366,7 +366,7 @@ private:
     int nextListener_ = 1;
     const void* origin_ = nullptr;
     int callDepth_ = 0;
-    int32_t firstFailure_ = 0;  // the first failed request's result in the current call
+    int32_t firstFailure_ = 0;     // the first failed request's result in the current call
     bool boardAway_ = false;       // the last request failed
     bool reestablishing_ = false;  // sending the pins and function word to a returned board
     int returns_ = 0;              // how often the board came back, for reads it interrupted

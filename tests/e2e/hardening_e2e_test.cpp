@@ -48,9 +48,9 @@ class FaultDuringAction : public ::testing::TestWithParam<FaultCase> {};
 // to it again, until the action after that.
 TEST_P(FaultDuringAction, StatusBarTellsAndTheNextActionWorks) {
     const FaultCase& c = GetParam();
-    const ConsoleRun run = RunConsole(kStatus + c.during + kStatus + "sim plug\n" + c.next +
-                                      kStatus + "wait 20\nclick MainForm.Command1\n" + kStatus +
-                                      "quit\n");
+    const ConsoleRun run =
+        RunConsole(kStatus + c.during + kStatus + "sim plug\n" + c.next + kStatus +
+                   "wait 20\nclick MainForm.Command1\n" + kStatus + "quit\n");
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_EQ(ErrorLines(run.output), std::vector<std::string>{}) << run.output;
     const auto first = run.output.find(kAnswering);

@@ -407,9 +407,9 @@ TEST(AutoCalibration, ChecksEveryChannelsLimitsBeforeItsFirstWrite) {
     AutoCalibrationRun run(bench.sim.instrument, bench.meter, bench.timer, {0, 1});
     EXPECT_FALSE(run.Start(kAllChannels));
     EXPECT_EQ(run.CurrentState(), MeterRun::State::Failed);
-    EXPECT_EQ(run.Message().rfind("the run did not start: DAC B: -10 V is below its limit of -5 V",
-                                  0),
-              0u)
+    EXPECT_EQ(
+        run.Message().rfind("the run did not start: DAC B: -10 V is below its limit of -5 V", 0),
+        0u)
         << run.Message();
     EXPECT_EQ(bench.sim.board.GetRegister(0, kRegFineGain), 3) << "DAC A's gain was changed";
     EXPECT_EQ(bench.sim.board.GetRegister(0, kRegData), 0x8000);

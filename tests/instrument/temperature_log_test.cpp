@@ -56,8 +56,7 @@ TEST(IsoUtc, MillisecondsAndTheDateLine) {
     EXPECT_EQ(IsoUtc(sys_days{year{1969} / December / 31} + hours{23} + milliseconds{999}),
               "1969-12-31T23:00:00.999Z");
     EXPECT_EQ(IsoUtc(sys_days{year{2000} / March / 1}), "2000-03-01T00:00:00.000Z");
-    EXPECT_EQ(IsoUtc(sys_days{year{2100} / February / 28} + hours{12}),
-              "2100-02-28T12:00:00.000Z");
+    EXPECT_EQ(IsoUtc(sys_days{year{2100} / February / 28} + hours{12}), "2100-02-28T12:00:00.000Z");
     EXPECT_EQ(IsoUtc(kStart), "2026-12-07T10:30:00.123Z");
     EXPECT_EQ(IsoUtc(sys_days{year{2024} / February / 29} + hours{23} + minutes{59} + seconds{59} +
                      milliseconds{999}),

@@ -148,13 +148,13 @@ INSTANTIATE_TEST_SUITE_P(
                           {"MEAS:TEMP?;MEAS:TEMP:VOLT?", "39.925297;1.4771265"}}},
         // A cable glitch keeps the board's registers; a power cycle loses them, and the program
         // reads the range back before it codes the next voltage.
-        ConversationCase{"LinkAndPowerOfTheBench",
-                         {{"BENC:LINK OFF;BENC:LINK?;SOUR1:VOLT 2;*STB?", "0;4"},
-                          {"*CLS;BENC:LINK ON;BENC:LINK?;SOUR1:VOLT 5;BENC:VOLT1?;*STB?",
-                           "1;5.0014;0"},
-                          {"SOUR1:VOLT:RANG 10.5263;BENC:POW:CYCL;SOUR1:VOLT 5;*CLS;SOUR1:VOLT 5;"
-                           "SOUR1:VOLT:RANG?;BENC:VOLT1?",
-                           "10;5.0014"}}},
+        ConversationCase{
+            "LinkAndPowerOfTheBench",
+            {{"BENC:LINK OFF;BENC:LINK?;SOUR1:VOLT 2;*STB?", "0;4"},
+             {"*CLS;BENC:LINK ON;BENC:LINK?;SOUR1:VOLT 5;BENC:VOLT1?;*STB?", "1;5.0014;0"},
+             {"SOUR1:VOLT:RANG 10.5263;BENC:POW:CYCL;SOUR1:VOLT 5;*CLS;SOUR1:VOLT 5;"
+              "SOUR1:VOLT:RANG?;BENC:VOLT1?",
+              "10;5.0014"}}},
         ConversationCase{"GrammarErrors",
                          {{"SOUR5:VOLT 1;SOUR:VOLT;*IDN? 1;SOUR:VOLT 1,2;@@@", "9.91E+37"},
                           {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;*STB?",
