@@ -30,19 +30,18 @@ std::optional<std::string> SetupSlotFiles::Load(int slot) {
     if (!file.exists())
         return std::nullopt;
     if (!file.open(QIODevice::ReadOnly))
-        throw SlotError("setup slot " + std::to_string(slot) + " cannot be read: " +
-                        Text(file.errorString()));
+        throw SlotError("setup slot " + std::to_string(slot) +
+                        " cannot be read: " + Text(file.errorString()));
     // A file that large is no setup of ours: no more of it is read into memory (a device file
     // has no size; the read is bounded all the same).
     const QByteArray bytes = file.read(static_cast<qint64>(kMaxSetupSize) + 1);
     if (file.error() != QFileDevice::NoError)
-        throw SlotError("setup slot " + std::to_string(slot) + " cannot be read: " +
-                        Text(file.errorString()));
+        throw SlotError("setup slot " + std::to_string(slot) +
+                        " cannot be read: " + Text(file.errorString()));
     if (file.size() > static_cast<qint64>(kMaxSetupSize) ||
         bytes.size() > static_cast<qsizetype>(kMaxSetupSize))
-        throw SlotError("setup slot " + std::to_string(slot) +
-                        " holds more than a setup: " + Text(file.fileName()) +
-                        " is not a setup of this program");
+        throw SlotError("setup slot " + std::to_string(slot) + " holds more than a setup: " +
+                        Text(file.fileName()) + " is not a setup of this program");
     return bytes.toStdString();
 }
 

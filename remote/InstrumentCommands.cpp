@@ -87,8 +87,7 @@ void InstrumentCommands::AddRows(const CommandRows& rows) {
 }
 
 std::string InstrumentCommands::Dispatch(const scpi::MatchResult& match,
-                                         const scpi::ParsedCommand& command,
-                                         RemoteClient& client) {
+                                         const scpi::ParsedCommand& command, RemoteClient& client) {
     Call call{instrument_, targets_, command, client.errors, client, match.query, match.suffix};
     // A command may arm or disarm the list run, which the instrument does not report.
     struct AfterCommand {
@@ -139,7 +138,8 @@ bool InstrumentCommands::ContinueLine(scpi::LineProgress& progress, RemoteClient
         [&](const scpi::MatchResult& match, const scpi::ParsedCommand& command) {
             return Dispatch(match, command, client);
         },
-        client.errors, [&] {
+        client.errors,
+        [&] {
             if (instrument_.RampOrigin() == client.origin || (pause && pause()))
                 return true;
             return WaitsForPending(progress.commands[progress.next]) && status_.Pending(client);

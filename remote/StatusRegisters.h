@@ -27,10 +27,10 @@ inline constexpr int kEventExecutionError = 1 << 4;  // -2xx
 inline constexpr int kEventCommandError = 1 << 5;    // -1xx
 
 // STATus:OPERation.
-inline constexpr int kOperationCalibrating = 1 << 0;       // an automatic calibration
-inline constexpr int kOperationSweeping = 1 << 3;          // a list or waveform run
-inline constexpr int kOperationMeasuring = 1 << 4;         // a linearity test, the temperature log
-inline constexpr int kOperationWaitingForTrigger = 1 << 5; // a list run armed
+inline constexpr int kOperationCalibrating = 1 << 0;        // an automatic calibration
+inline constexpr int kOperationSweeping = 1 << 3;           // a list or waveform run
+inline constexpr int kOperationMeasuring = 1 << 4;          // a linearity test, the temperature log
+inline constexpr int kOperationWaitingForTrigger = 1 << 5;  // a list run armed
 inline constexpr int kOperationRamping = 1 << 8;
 
 // STATus:QUEStionable. Bit 8 stays free: SCPI keeps it for calibration.

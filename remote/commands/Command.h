@@ -30,11 +30,11 @@ struct RemoteClient;
 // What the commands drive besides the instrument. Each may be null where the program has no such
 // thing; a subsystem whose target is missing is left out of the table.
 struct CommandTargets {
-    SimulatedBench* bench = nullptr;  // the simulated board's meter
-    WaveformRun* run = nullptr;       // the program's waveform run, which a list run uses
-    ListRun* lists = nullptr;         // the lists it runs
-    MeterRuns* meter = nullptr;       // the bench meter's runs
-    StatusModel* status = nullptr;    // the conditions the clients' status registers follow
+    SimulatedBench* bench = nullptr;   // the simulated board's meter
+    WaveformRun* run = nullptr;        // the program's waveform run, which a list run uses
+    ListRun* lists = nullptr;          // the lists it runs
+    MeterRuns* meter = nullptr;        // the bench meter's runs
+    StatusModel* status = nullptr;     // the conditions the clients' status registers follow
     SetupSlots* setupSlots = nullptr;  // where *SAV and *RCL keep setups
     // What *RST puts back besides the board and the lists, each subsystem's own settings
     // (InstrumentCommands::AddResetStep).

@@ -122,27 +122,24 @@ INSTANTIATE_TEST_SUITE_P(
                           {"NOPE;SOUR1:VOLT 11;*STB?;*ESR?;*ESR?;*STB?", "100;48;0;68"},
                           {"*CLS;*STB?;*ESE 256;*ESR?;*ESE?", "0;16;48"},
                           {"*OPC;*ESR?;*OPC?;*WAI;*OPT?", "1;1;0"}}},
-        ConversationCase{
-            "ErrorQueueAtOnce",
-            {{"SYST:ERR:ALL?;SYST:ERR:COUN?", "0,\"No error\";0"},
-             {"NOPE;SOUR1:DATA 1.5;SYST:ERR:COUN?;SYST:ERR:ALL?;SYST:ERR:COUN?",
-              "2;-113,\"Undefined header\",-224,\"Illegal parameter value\";0"}}},
+        ConversationCase{"ErrorQueueAtOnce",
+                         {{"SYST:ERR:ALL?;SYST:ERR:COUN?", "0,\"No error\";0"},
+                          {"NOPE;SOUR1:DATA 1.5;SYST:ERR:COUN?;SYST:ERR:ALL?;SYST:ERR:COUN?",
+                           "2;-113,\"Undefined header\",-224,\"Illegal parameter value\";0"}}},
         // A refusal by the limits is a QUEStionable event; a ramp an OPERation event.
-        ConversationCase{"LimitAndRampEvents",
-                         {{"SOUR2:VOLT:LIM:HIGH 2;STAT:QUES:ENAB 1024;STAT:OPER:ENAB 256", ""},
-                          {"SOUR2:VOLT 3;STAT:QUES:COND?;*STB?;STAT:QUES?;STAT:QUES?;*STB?",
-                           "0;12;1024;0;4"},
-                          {"SOUR2:VOLT:RAMP:STEP 0.5;SOUR2:VOLT 1.5;STAT:OPER:COND?;*STB?",
-                           "0;132"},
-                          {"STAT:OPER?;STAT:OPER?;STAT:PRES;STAT:QUES:ENAB?;STAT:OPER:ENAB?",
-                           "256;0;0;0"}}},
+        ConversationCase{
+            "LimitAndRampEvents",
+            {{"SOUR2:VOLT:LIM:HIGH 2;STAT:QUES:ENAB 1024;STAT:OPER:ENAB 256", ""},
+             {"SOUR2:VOLT 3;STAT:QUES:COND?;*STB?;STAT:QUES?;STAT:QUES?;*STB?", "0;12;1024;0;4"},
+             {"SOUR2:VOLT:RAMP:STEP 0.5;SOUR2:VOLT 1.5;STAT:OPER:COND?;*STB?", "0;132"},
+             {"STAT:OPER?;STAT:OPER?;STAT:PRES;STAT:QUES:ENAB?;STAT:OPER:ENAB?", "256;0;0;0"}}},
         // LINK is a condition: set while the board does not answer, clear once it does.
-        ConversationCase{"BoardLinkIsQuestionable",
-                         {{"<unplug>", ""},
-                          {"SOUR1:VOLT 1;STAT:QUES:COND?;STAT:QUES?;STAT:QUES?;*ESR?",
-                           "512;512;0;16"},
-                          {"<plug>", ""},
-                          {"SOUR1:VOLT 1;STAT:QUES:COND?;STAT:QUES?", "0;0"}}},
+        ConversationCase{
+            "BoardLinkIsQuestionable",
+            {{"<unplug>", ""},
+             {"SOUR1:VOLT 1;STAT:QUES:COND?;STAT:QUES?;STAT:QUES?;*ESR?", "512;512;0;16"},
+             {"<plug>", ""},
+             {"SOUR1:VOLT 1;STAT:QUES:COND?;STAT:QUES?", "0;0"}}},
         // Slots hold whole setups; an empty one says so.
         ConversationCase{
             "SavedSetupSlots",

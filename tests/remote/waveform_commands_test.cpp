@@ -264,8 +264,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"*TRG;*OPC?;SOUR2:DATA?", "(held)"},
                      {"<tick>", "(held)"},
                      {"<tick>", "1;0"},
-                     {"LIST:STAT?;STAT:OPER?;TRIG:SOUR?",
-                      "FINISHED,3,3,0,0,0,\"\";40;BUS"},
+                     {"LIST:STAT?;STAT:OPER?;TRIG:SOUR?", "FINISHED,3,3,0,0,0,\"\";40;BUS"},
                      {"*TRG;TRIG;SYST:ERR?;SYST:ERR?;*ESR?",
                       "-211,\"Trigger ignored\";-211,\"Trigger ignored\";16"}}},
         // Armed by A, triggered by B: the run is A's to wait for.
@@ -274,22 +273,22 @@ INSTANTIATE_TEST_SUITE_P(
                      {"B:TRIG:SOUR?;TRIG;*OPC?;LIST:STAT?", "BUS;1;RUNNING,1,2,0,100,100,\"\""},
                      {"*WAI;SOUR1:DATA?", "(held)"},
                      {"<tick>", "39322"}}},
-        WaitingCase{"AnArmedRunWaitsAsItWasArmed",
-                    {{"TRIG:SOUR BUS;SOUR1:LIST:VOLT 1,2;INIT;INIT;TRIG:SOUR IMM;TRIG:SOUR?",
-                      "BUS"},
-                     {"SYST:ERR:ALL?",
-                      "-213,\"Init ignored\",-221,\"Settings conflict; the list run is armed "
-                      "and waits for its trigger; ABORt it first\""},
-                     {"ABOR;LIST:STAT?;STAT:OPER:COND?;*TRG;SYST:ERR?",
-                      "IDLE,0,0,0,0,0,\"\";0;-211,\"Trigger ignored\""},
-                     // A point beyond the range is refused when the run is armed.
-                     {"SOUR2:LIST:VOLT 11;INIT;LIST:STAT?;SYST:ERR?",
-                      "IDLE,0,0,0,0,0,\"\";-222,\"Data out of range; DAC B point 1 (11 V) is "
-                      "outside the channel's range, -10 V to 10 V\""},
-                     // *RST disarms and brings the lists and the trigger back to their start.
-                     {"SOUR2:LIST:VOLT 1;LIST:COUN 5;LIST:DWEL 1;INIT;*RST;LIST:STAT?",
-                      "IDLE,0,0,0,0,0,\"\""},
-                     {"TRIG:SOUR?;LIST:COUN?;LIST:DWEL?;SOUR1:LIST:VOLT?", "IMM;1;0.01;"}}},
+        WaitingCase{
+            "AnArmedRunWaitsAsItWasArmed",
+            {{"TRIG:SOUR BUS;SOUR1:LIST:VOLT 1,2;INIT;INIT;TRIG:SOUR IMM;TRIG:SOUR?", "BUS"},
+             {"SYST:ERR:ALL?",
+              "-213,\"Init ignored\",-221,\"Settings conflict; the list run is armed "
+              "and waits for its trigger; ABORt it first\""},
+             {"ABOR;LIST:STAT?;STAT:OPER:COND?;*TRG;SYST:ERR?",
+              "IDLE,0,0,0,0,0,\"\";0;-211,\"Trigger ignored\""},
+             // A point beyond the range is refused when the run is armed.
+             {"SOUR2:LIST:VOLT 11;INIT;LIST:STAT?;SYST:ERR?",
+              "IDLE,0,0,0,0,0,\"\";-222,\"Data out of range; DAC B point 1 (11 V) is "
+              "outside the channel's range, -10 V to 10 V\""},
+             // *RST disarms and brings the lists and the trigger back to their start.
+             {"SOUR2:LIST:VOLT 1;LIST:COUN 5;LIST:DWEL 1;INIT;*RST;LIST:STAT?",
+              "IDLE,0,0,0,0,0,\"\""},
+             {"TRIG:SOUR?;LIST:COUN?;LIST:DWEL?;SOUR1:LIST:VOLT?", "IMM;1;0.01;"}}},
         // A run that repeats is pending until someone aborts it.
         WaitingCase{"EndlessRunPendingUntilAborted",
                     {{"SOUR1:LIST:VOLT 1,2;LIST:COUN INF;INIT;*OPC;*WAI;*ESR?", "(held)"},
@@ -315,8 +314,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"<tick>", "(held)"},
                      {"<tick>", "(held)"},
                      {"<tick>", "16;1"},
-                     {"MET:CAL 2;STAT:OPER:COND?;STAT:OPER?;MET:STOP;STAT:OPER:COND?",
-                      "1;17;0"}}},
+                     {"MET:CAL 2;STAT:OPER:COND?;STAT:OPER?;MET:STOP;STAT:OPER:COND?", "1;17;0"}}},
         // *RST's safe state ramps: the start state follows once the ramp has ended, and the
         // client's lines wait for it.
         WaitingCase{"ResetWaitsForTheSafeStatesRamp",
