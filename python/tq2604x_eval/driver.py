@@ -45,8 +45,8 @@ ListState = collections.namedtuple(
     "ListState", "state done total late rate_asked rate_achieved reason")
 ListState.__doc__ = """A waveform run's state: ``state`` (``IDLE``, ``ARMED``, ``RUNNING``,
 ``FINISHED``, ``STOPPED`` or ``FAILED``), the steps ``done`` and in all (``total``, 0: until
-aborted), the ``late`` steps, the step rates asked and achieved (steps per second; asked 0: as fast as the link
-allows) and the ``reason`` it failed."""
+aborted), the ``late`` steps, the step rates asked and achieved (steps per second; asked 0: as
+fast as the link allows) and the ``reason`` it failed."""
 
 ERROR_QUEUE = 16  # entries in a client's error queue
 
