@@ -48,8 +48,6 @@ ListState.__doc__ = """A waveform run's state: ``state`` (``IDLE``, ``ARMED``, `
 aborted), the ``late`` steps, the step rates asked and achieved (steps per second; asked 0: as
 fast as the link allows) and the ``reason`` it failed."""
 
-ERROR_QUEUE = 16  # entries in a client's error queue
-
 
 def _level(value):
     return bool(int(value))
