@@ -99,9 +99,8 @@ std::string InstrumentCommands::Dispatch(const scpi::MatchResult& match,
 
 void InstrumentCommands::FinishReset(RemoteClient& client) {
     client.resetPending = false;
-    if (!instrument_.RampError().empty()) {
-        client.errors.Push(scpi::kSettingsConflict,
-                           "*RST stopped before the start state: " + instrument_.RampError());
+    if (const std::string why = std::exchange(client.resetRampError, {}); !why.empty()) {
+        client.errors.Push(scpi::kSettingsConflict, "*RST stopped before the start state: " + why);
         return;
     }
     try {

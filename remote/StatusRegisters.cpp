@@ -135,6 +135,10 @@ void StatusModel::Observe(const InstrumentChange& change) {
             if (change.value == 2)
                 break;
             Update();
+            if (change.value == 0 && change.activity->kind == ActivityKind::Ramp)
+                for (RemoteClient* client : clients_)
+                    if (client->resetPending && change.activity->startedBy == client->origin)
+                        client->resetRampError = change.text;
             if (change.value == 0) {
                 std::erase_if(departed_, [this](const std::unique_ptr<char>& origin) {
                     return !instrument_.RunsActivityOf(origin.get()) &&

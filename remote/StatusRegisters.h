@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "remote/ScpiErrors.h"
@@ -81,7 +82,8 @@ struct RemoteClient {
     scpi::ErrorQueue errors;
     scpi::StatusRegisters status;
     bool operationCompleteArmed = false;  // *OPC: set the OPC event once nothing is pending
-    bool resetPending = false;  // *RST waits for the safe state's ramp before the start state
+    bool resetPending = false;   // *RST waits for the safe state's ramp before the start state
+    std::string resetRampError;  // why that ramp stopped before its end, or ""
 };
 
 // The instrument's conditions and every client's registers that follow them.

@@ -28,9 +28,10 @@ void Reset(Call& c) {
     EnterSafeState(c.in, c.targets.run, c.targets.meter);
     for (const auto& step : c.targets.resetSteps)
         step(c);
-    if (c.in.RampOrigin() == c.client.origin)
+    if (c.in.RampOrigin() == c.client.origin) {
         c.client.resetPending = true;
-    else
+        c.client.resetRampError.clear();
+    } else
         EnterStartState(c.in);
 }
 

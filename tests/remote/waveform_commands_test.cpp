@@ -327,7 +327,19 @@ INSTANTIATE_TEST_SUITE_P(
                      {"*RST;SOUR:COD?", "(held)"},
                      {"B:SOUR:COD?;SOUR2:DATA?", "TWOS;1638"},
                      {"<tick>", "BIN"},
-                     {"SOUR2:DATA?;SYST:ERR?;STAT:OPER?", "32768;0,\"No error\";256"}}}),
+                     {"SOUR2:DATA?;SYST:ERR?;STAT:OPER?", "32768;0,\"No error\";256"}}},
+        // Another client's safe state takes that ramp over: the start state does not follow.
+        WaitingCase{
+            "AResetWhoseRampIsTakenOver",
+            {{"SOUR:COD TWOS;SOUR:ALL:DATA 0;SOUR2:VOLT:RAMP:STEP 0.5;SOUR2:VOLT:RAMP:WAIT 10 MS",
+              ""},
+             {"SOUR2:VOLT 1;*OPC?", "(held)"},
+             {"<tick>", "1"},
+             {"*RST;SOUR:COD?;SYST:ERR?", "(held)"},
+             {"B:OUTP:SAFE;SOUR2:DATA?", "0"},
+             {"<A>",
+              "TWOS;-221,\"Settings conflict; *RST stopped before the start state: the "
+              "safe state took over\""}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A client that leaves while its run goes on: no client after it takes its origin, so none is
