@@ -12,6 +12,7 @@
 
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
+#include "app/SetupSlotFiles.h"
 #include "board/SimCommands.h"
 #include "instrument/ListRun.h"
 #include "instrument/MeterRuns.h"
@@ -313,6 +314,8 @@ void Program::TakeBoardLocation() {
 bool Program::StartServer() {
     commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_, waveform_.get(),
                                                      meterRuns_.get(), listRun_.get());
+    setupSlots_ = std::make_unique<SetupSlotFiles>(SetupSlotFiles::ProgramFolder());
+    commands_->SetSetupSlots(setupSlots_.get());
     server_ = std::make_unique<ScpiServer>(*commands_);
     server_->SetIdleTimeout(std::chrono::seconds(options_.idleTimeoutSeconds));
     QString error;

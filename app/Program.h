@@ -31,6 +31,7 @@ class MeterRuns;
 class QtStepTimer;
 class RefusalNotices;
 class SafeStatePolicy;
+class SetupSlots;
 class SimulatedMeter;
 
 struct ProgramOptions {
@@ -128,6 +129,7 @@ private:
     // Each window once, made on first use, owned here until the end.
     std::map<WindowId, OwnedWindow> windows_;
     std::unique_ptr<AutomationConsole> console_;
+    std::unique_ptr<SetupSlots> setupSlots_;  // *SAV and *RCL's, kept between runs
     std::unique_ptr<InstrumentCommands> commands_;
     std::unique_ptr<ScpiServer> server_;
     std::unique_ptr<QtRunTimer> safeStateTimer_;  // wakes the safe state from the event loop

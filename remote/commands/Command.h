@@ -20,25 +20,35 @@ namespace tq {
 class Instrument;
 class ListRun;
 class MeterRuns;
+class SetupSlots;
 class SimulatorControl;
+class StatusModel;
 class WaveformRun;
+struct Call;
+struct RemoteClient;
 
 // What the commands drive besides the instrument. Each may be null where the program has no such
 // thing; a subsystem whose target is missing is left out of the table.
 struct CommandTargets {
     SimulatorControl* bench = nullptr;  // the simulated board: its meter, cable and power
-    WaveformRun* run = nullptr;       // the program's waveform run, which a list run uses
-    ListRun* lists = nullptr;         // the lists it runs
-    MeterRuns* meter = nullptr;       // the bench meter's runs
+    WaveformRun* run = nullptr;         // the program's waveform run, which a list run uses
+    ListRun* lists = nullptr;           // the lists it runs
+    MeterRuns* meter = nullptr;         // the bench meter's runs
+    StatusModel* status = nullptr;      // the conditions the clients' status registers follow
+    SetupSlots* setupSlots = nullptr;   // where *SAV and *RCL keep setups
+    // What *RST puts back besides the board and the lists, each subsystem's own settings
+    // (InstrumentCommands::AddResetStep).
+    std::vector<std::function<void(Call&)>> resetSteps{};
 };
 
 // One command as a handler sees it: the instrument, the rest of the program, the command as the
-// client sent it and that client's error queue.
+// client sent it and that client: its error queue and its status.
 struct Call {
     Instrument& in;
     const CommandTargets& targets;
     const scpi::ParsedCommand& command;
     scpi::ErrorQueue& errors;
+    RemoteClient& client;
     bool query = false;
     int suffix = 1;  // the number after the header's '#' part; 1 when none was typed
     int16_t Channel() const { return static_cast<int16_t>(suffix - 1); }
@@ -74,8 +84,14 @@ CommandRow OnOff(std::string_view pattern, std::function<bool(Call&)> get,
 // The row with its '#' part taking 1 and 2 only: the digital lines D0 and D1 (DIGital1, DIGital2).
 CommandRow ForDigitalLines(CommandRow row);
 
+// *RST's start state of the board, with the outputs held at 0 V while it is written: binary
+// coding, the pulse on, LDAC, CLR and RSTIN high, the function register 0, every range +-10 V and
+// every data register the code of 0 V. Calibration data and limits stay.
+void EnterStartState(Instrument& in);
+
 // The subsystems, each in its own file.
-const CommandRows& CommonCommands();      // *IDN?, *RST, SYSTem:...
+const CommandRows& CommonCommands();      // *IDN?, *RST, *SAV, SYSTem:...
+const CommandRows& StatusCommands();      // *ESR?, *STB?, *OPC, STATus:...
 const CommandRows& SetupCommands();       // SYSTem:SETup
 const CommandRows& OutputCommands();      // SOURce: voltages, registers, coding, LOAD
 const CommandRows& ProtectionCommands();  // limits, ramps, the safe state

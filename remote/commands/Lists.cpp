@@ -1,8 +1,9 @@
 // List runs: lists of set points loaded per channel, the time per step and the count, a run
-// started, polled and ended. The lists live in the instrument layer's ListRun, shared by every
-// client and the windows; the run is the program's waveform run.
+// started (at once or by a bus trigger), polled and ended. The lists live in the instrument
+// layer's ListRun, shared by every client and the windows; the run is the program's waveform run.
 
 #include "instrument/ListRun.h"
+#include "remote/StatusRegisters.h"
 #include "remote/commands/Arguments.h"
 #include "remote/commands/Command.h"
 
@@ -53,6 +54,52 @@ std::string StateOf(const RunStatus& status) {
            scpi::FormatFloat(static_cast<float>(status.achievedRate)) + ",\"" + why + "\"";
 }
 
+// LIST:STATe?; an armed run waits for its trigger with the steps it will take.
+std::string ListState(Call& c) {
+    const ListRun& lists = *c.targets.lists;
+    if (lists.Armed() && !c.targets.run->Running()) {
+        RunStatus armed;
+        armed.totalSteps = lists.TotalSteps();
+        armed.askedRate = lists.DwellSeconds() > 0.0 ? 1.0 / lists.DwellSeconds() : 0.0;
+        return "ARMED" + StateOf(armed).substr(std::string_view(RunStateName(armed.state)).size());
+    }
+    return StateOf(c.targets.run->Status());
+}
+
+void CheckLoaded(const ListRun& lists) {
+    if (lists.Empty())
+        throw ScpiError(scpi::kSettingsConflict,
+                        "no list is loaded; send SOURce<n>:LIST:VOLTage first");
+}
+
+// INITiate: the run starts at once, or with the bus trigger is armed to wait for *TRG. Armed, its
+// lists are checked against the channels' ranges as a start would, so that a script learns of a
+// bad point before it triggers.
+void Initiate(Call& c) {
+    ListRun& lists = *c.targets.lists;
+    if (lists.Armed())
+        throw ScpiError(scpi::kInitIgnored);
+    CheckLoaded(lists);
+    if (lists.Trigger() == TriggerSource::Immediate) {
+        c.targets.run->Start(lists.Plan());
+        return;
+    }
+    if (c.targets.run->Running())
+        throw InstrumentError("a waveform run is running already; stop it first");
+    CompilePlan(c.in, lists.Plan());
+    lists.Arm(c.client.origin);
+}
+
+// *TRG, TRIGger: starts the armed run for the client that armed it, whose pending operation it is.
+void Trigger(Call& c) {
+    ListRun& lists = *c.targets.lists;
+    if (!lists.Armed())
+        throw ScpiError(scpi::kTriggerIgnored);
+    const Instrument::Origin armedBy(c.in, lists.Disarm());
+    CheckLoaded(lists);
+    c.targets.run->Start(lists.Plan());
+}
+
 }  // namespace
 
 const CommandRows& ListCommands() {
@@ -81,15 +128,25 @@ const CommandRows& ListCommands() {
                                                 ? 0
                                                 : scpi::ReadInteger(p, 1, ListRun::kMaxPeriods));
             }),
-        Query("LIST:STATe", [](Call& c) { return StateOf(c.targets.run->Status()); }),
-        Action("INITiate[:IMMediate]",
+        Query("LIST:STATe", ListState),
+        Action("INITiate[:IMMediate]", Initiate),
+        Action("ABORt",
                [](Call& c) {
-                   if (c.targets.lists->Empty())
-                       throw ScpiError(scpi::kSettingsConflict,
-                                       "no list is loaded; send SOURce<n>:LIST:VOLTage first");
-                   c.targets.run->Start(c.targets.lists->Plan());
+                   c.targets.lists->Disarm();
+                   c.targets.run->Stop();
                }),
-        Action("ABORt", [](Call& c) { c.targets.run->Stop(); }),
+        Setting(
+            "TRIGger[:SEQuence]:SOURce",
+            [](Call& c) -> std::string {
+                return c.targets.lists->Trigger() == TriggerSource::Bus ? "BUS" : "IMM";
+            },
+            [](Call& c) {
+                c.targets.lists->SetTrigger(args::Choice(c.command, "IMMediate", "BUS")
+                                                ? TriggerSource::Immediate
+                                                : TriggerSource::Bus);
+            }),
+        Action("TRIGger[:SEQuence][:IMMediate]", Trigger),
+        Action("*TRG", Trigger),
     };
     return rows;
 }

@@ -1,5 +1,6 @@
 // The command tree against the simulated board: each exchange is a line sent and the response
-// line expected (empty when the line holds no query), in order, from power-on.
+// line expected (empty when the line holds no query), in order, from power-on. A line "<unplug>"
+// or "<plug>" unplugs or plugs the simulated board in instead.
 
 #include <gtest/gtest.h>
 
@@ -40,8 +41,14 @@ class Conversation : public ::testing::TestWithParam<ConversationCase> {};
 
 TEST_P(Conversation, AnswersAsExpected) {
     Board b;
-    for (const auto& [line, expected] : GetParam().exchanges)
-        EXPECT_EQ(b.Send(line), expected) << line;
+    for (const auto& [line, expected] : GetParam().exchanges) {
+        if (line == "<unplug>")
+            b.board.Unplug();
+        else if (line == "<plug>")
+            b.board.Plug();
+        else
+            EXPECT_EQ(b.Send(line), expected) << line;
+    }
 }
 
 const std::string kNoError = "0,\"No error\"";
@@ -91,9 +98,56 @@ INSTANTIATE_TEST_SUITE_P(
                            "turn it OFF first\""},
                           {"SOUR:PULS OFF;SOUR1:VOLT 5;BENC:VOLT1?", "0.00035"},
                           {"OUTP:LOAD;BENC:VOLT1?", "5.0014"}}},
+        // *RST brings binary coding back with the rest of the start state.
         ConversationCase{"CodingClearAndReset",
                          {{"SOUR:COD TWOS;SOUR2:VOLT -2.5;SOUR2:DATA?;SOUR2:VOLT?", "57344;-2.5"},
-                          {"*RST;SOUR2:DATA?;BENC:VOLT2?;SOUR:COD?", "0;-0.00022;TWOS"}}},
+                          {"*RST;SOUR2:DATA?;BENC:VOLT2?;SOUR:COD?", "32768;-0.00022;BIN"}}},
+        // The start state with the outputs held at 0 V; calibration data, limits, the status
+        // enables and the error queue stay.
+        ConversationCase{
+            "ResetToTheStartState",
+            {{"SOUR:COD TWOS;SOUR:PULS OFF;PIN:LDAC 0;PIN:RST 0;CONT:GND ON;CONT:SDO OFF;"
+              "DIG1:DIR OUT;DIG1:LEV 1;DIG2:DRIV 1;SOUR3:VOLT:RANG 10.5263;SOUR3:GAIN 5;"
+              "SOUR3:OFFS -7;SOUR4:DATA 100;SOUR2:VOLT:LIM:HIGH 2;*ESE 36;STAT:OPER:ENAB 8;NOPE",
+              ""},
+             {"*RST", ""},
+             {"SOUR:COD?;SOUR:PULS?;PIN:LDAC?;PIN:CLR?;PIN:RST?;CONT:GND?;CONT:SDO?;DIG1:DIR?;"
+              "DIG2:DRIV?;SOUR3:VOLT:RANG?;SOUR4:DATA?;BENC:VOLT4?",
+              "BIN;1;1;1;1;0;1;IN;0;10;32768;-0.00041"},
+             {"SOUR3:GAIN?;SOUR3:OFFS?;SOUR2:VOLT:LIM:HIGH?;*ESE?;STAT:OPER:ENAB?;SYST:ERR?",
+              "5;-7;2;36;8;-113,\"Undefined header\""}}},
+        // Each error sets its class's event bit; the status byte sums the enabled ones.
+        ConversationCase{"StandardEventStatus",
+                         {{"*ESE 48;*ESE?;*SRE 255;*SRE?;*STB?", "48;191;0"},
+                          {"NOPE;SOUR1:VOLT 11;*STB?;*ESR?;*ESR?;*STB?", "100;48;0;68"},
+                          {"*CLS;*STB?;*ESE 256;*ESR?;*ESE?", "0;16;48"},
+                          {"*OPC;*ESR?;*OPC?;*WAI;*OPT?", "1;1;0"}}},
+        ConversationCase{"ErrorQueueAtOnce",
+                         {{"SYST:ERR:ALL?;SYST:ERR:COUN?", "0,\"No error\";0"},
+                          {"NOPE;SOUR1:DATA 1.5;SYST:ERR:COUN?;SYST:ERR:ALL?;SYST:ERR:COUN?",
+                           "2;-113,\"Undefined header\",-224,\"Illegal parameter value\";0"}}},
+        // A refusal by the limits is a QUEStionable event; a ramp an OPERation event.
+        ConversationCase{
+            "LimitAndRampEvents",
+            {{"SOUR2:VOLT:LIM:HIGH 2;STAT:QUES:ENAB 1024;STAT:OPER:ENAB 256", ""},
+             {"SOUR2:VOLT 3;STAT:QUES:COND?;*STB?;STAT:QUES?;STAT:QUES?;*STB?", "0;12;1024;0;4"},
+             {"SOUR2:VOLT:RAMP:STEP 0.5;SOUR2:VOLT 1.5;STAT:OPER:COND?;*STB?", "0;132"},
+             {"STAT:OPER?;STAT:OPER?;STAT:PRES;STAT:QUES:ENAB?;STAT:OPER:ENAB?", "256;0;0;0"}}},
+        // LINK is a condition: set while the board does not answer, clear once it does.
+        ConversationCase{
+            "BoardLinkIsQuestionable",
+            {{"<unplug>", ""},
+             {"SOUR1:VOLT 1;STAT:QUES:COND?;STAT:QUES?;STAT:QUES?;*ESR?", "512;512;0;16"},
+             {"<plug>", ""},
+             {"SOUR1:VOLT 1;STAT:QUES:COND?;STAT:QUES?", "0;0"}}},
+        // Slots hold whole setups; an empty one says so.
+        ConversationCase{
+            "SavedSetupSlots",
+            {{"SOUR:COD TWOS;SOUR2:VOLT 5;SOUR3:GAIN 7;*SAV 3;*RST;SOUR3:GAIN 0", ""},
+             {"*RCL 3;SOUR2:VOLT?;SOUR3:GAIN?;SOUR:COD?", "5;7;TWOS"},
+             {"*RCL 4;*SAV 10;*RCL;SYST:ERR:ALL?",
+              "-224,\"Illegal parameter value; setup slot 4 is empty\",-222,\"Data out of "
+              "range\",-109,\"Missing parameter\""}}},
         ConversationCase{
             "OutputProtection",
             {{"SOUR2:VOLT:LIM:HIGH 2;SOUR2:VOLT:LIM:LOW -2000 MV;SOUR2:VOLT:LIM:HIGH?;"
