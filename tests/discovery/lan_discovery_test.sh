@@ -82,7 +82,8 @@ start_avahi() {
     >"$work/avahi.log" 2>&1 &
   avahi_pid=$!
   pids+=("$avahi_pid")
-  wait_for "$work/avahi.log" "Server startup complete" || fail "avahi-daemon did not start: $(cat "$work/avahi.log")"
+  wait_for "$work/avahi.log" "Server startup complete" ||
+    fail "avahi-daemon did not start: $(cat "$work/avahi.log")"
 }
 stop_avahi() {
   kill "$avahi_pid"
@@ -150,9 +151,11 @@ for ((i = 0; i < 50; i++)); do [ -S /run/dbus/system_bus_socket ] && break; slee
 start a --listen "$address"
 wait_for "$work/a.err" 'not advertised on the LAN: no Avahi daemon is running' 5 ||
   fail "without a daemon: not said: $(cat "$work/a.err")"
-ask "$port_a" '*IDN?' | grep -q '^TQ2604X-EVAL,' || fail "without a daemon the server does not answer"
+ask "$port_a" '*IDN?' | grep -q '^TQ2604X-EVAL,' ||
+  fail "without a daemon the server does not answer"
 start_avahi
-wait_for "$work/a.err" "^advertised on the LAN as \"TQ2604X evaluation board SIMULATED\" \\(_scpi-raw._tcp, port $port_a\\)$" ||
+advertised="^advertised on the LAN as \"TQ2604X evaluation board SIMULATED\""
+wait_for "$work/a.err" "$advertised \\(_scpi-raw._tcp, port $port_a\\)$" ||
   fail "not advertised once the daemon ran: $(cat "$work/a.err")"
 browsed "^=;lo;IPv4;$name;_scpi-raw._tcp;local;tq-lan-test.local;$address;$port_a;" ||
   fail "avahi-browse does not list the board: $(cat "$work/browsed")"
@@ -170,7 +173,8 @@ start quiet --listen "$address" --no-advertise
 start local
 browsed "$name\\\\032\\\\0352;.*;$port_b;.*\"Model=TQ2404\"" ||
   fail "the second board is not listed as #2 with its model: $(cat "$work/browsed")"
-[ "$(wc -l <"$work/browsed")" -eq 2 ] || fail "expected the two boards alone: $(cat "$work/browsed")"
+[ "$(wc -l <"$work/browsed")" -eq 2 ] ||
+  fail "expected the two boards alone: $(cat "$work/browsed")"
 grep -q 'advertised' "$work/quiet.err" "$work/local.err" &&
   fail "--no-advertise or loopback said something of advertising"
 
@@ -192,12 +196,14 @@ for board in a b; do
 done
 browsed "$name;.*;$port_a;" && browsed "\\\\0352;.*;$port_b;" ||
   fail "the boards are not listed after the daemon restarted: $(cat "$work/browsed")"
-[ "$(count "$work/a.err" 'not advertised')" -eq 1 ] || fail "the missing daemon was said more than once"
+[ "$(count "$work/a.err" 'not advertised')" -eq 1 ] ||
+  fail "the missing daemon was said more than once"
 
 # 6. lxi discover -m, as LXI users look for instruments.
 if command -v lxi >/dev/null; then
   timeout 20 lxi discover -m -t 3 >"$work/lxi.out" 2>&1
-  grep -q "Found \"TQ2604X evaluation board SIMULATED\" on address $address" "$work/lxi.out" || fail "lxi discover -m does not find the board: $(cat "$work/lxi.out")"
+  grep -q "Found \"TQ2604X evaluation board SIMULATED\" on address $address" "$work/lxi.out" ||
+    fail "lxi discover -m does not find the board: $(cat "$work/lxi.out")"
 else
   echo "note: lxi-tools is not installed; lxi discover -m not tried"
 fi
