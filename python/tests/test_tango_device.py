@@ -199,20 +199,29 @@ def test_safe_state_and_reset_bring_every_output_to_zero(board, command):
 
 # ---- FAULT: a board that does not answer, a program that does not -------------------------------
 
-def bench_link_unplug(server, client, program):
-    if client.send("BENC:LINK ON").startswith("-113,"):
-        pytest.skip("the program has no BENCh:LINK yet: the board is unplugged through the "
-                    "console's sim commands in the other case")
-    return lambda plugged: client.send("BENC:LINK %s" % ("ON" if plugged else "OFF"))
+class HeadlessWithBenchLink:
+    """The headless program; BENCh:LINK unplugs the simulated board."""
 
+    def __init__(self):
+        self.server = start_server()
+        self.port, self.resource = self.server.port, self.server.resource
+        self.client = Client(self.port)
+        if self.client.send("BENC:LINK ON").startswith("-113,"):
+            self.stop()
+            pytest.skip("the program has no BENCh:LINK yet: the board is unplugged through the "
+                        "console's sim commands in the other case")
 
-def console_unplug(server, client, program):
-    return lambda plugged: program.console("sim plug" if plugged else "sim unplug")
+    def plug(self, plugged):
+        assert self.client.send("BENC:LINK %s" % ("ON" if plugged else "OFF")) == '0,"No error"'
+
+    def stop(self):
+        self.client.close()
+        return self.server.stop()
 
 
 class WindowsBesideServer:
-    """The program with windows (offscreen) and the automation console beside the server, so
-    that the console's sim commands can unplug the simulated board."""
+    """The program with windows (offscreen) and the automation console beside the server; the
+    console's sim commands unplug the simulated board."""
 
     def __init__(self):
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen",
@@ -229,8 +238,8 @@ class WindowsBesideServer:
         assert self.port, "the program did not start"
         self.resource = "TCPIP::127.0.0.1::%d::SOCKET" % self.port
 
-    def console(self, command):
-        self.process.stdin.write(command + "\n")
+    def plug(self, plugged):
+        self.process.stdin.write("sim %s\n" % ("plug" if plugged else "unplug"))
         self.process.stdin.flush()
         while True:
             line = self.process.stdout.readline()
@@ -240,32 +249,30 @@ class WindowsBesideServer:
             assert not line.startswith("error"), line
 
     def stop(self):
-        self.console("quit")
+        self.process.stdin.write("quit\n")
+        self.process.stdin.flush()
         return self.process.wait(timeout=10)
 
 
-@pytest.mark.parametrize("unplugging", [bench_link_unplug, console_unplug],
+@pytest.mark.parametrize("program_with", [HeadlessWithBenchLink, WindowsBesideServer],
                          ids=["BENCh:LINK", "console"])
-def test_fault_while_the_board_is_unplugged_and_on_when_it_returns(unplugging):
-    program = WindowsBesideServer()
-    client = Client(program.port)
+def test_fault_while_the_board_is_unplugged_and_on_when_it_returns(program_with):
+    program = program_with()
     try:
-        plug = unplugging(program, client, program)
         with device(program.resource) as proxy:
             assert proxy.state() == ON
             proxy.voltage_b = 2
-            plug(False)
+            program.plug(False)
             assert wait_for_state(proxy, FAULT, 5) == FAULT
             assert "does not answer" in proxy.status()
             with pytest.raises(tango.DevFailed) as failed:
                 proxy.voltage_b
             assert failed.value.args[0].reason == "TQ2604X_HARDWARE"
             assert failed.value.args[0].desc.startswith('-240,"Hardware error;')
-            plug(True)
+            program.plug(True)
             assert wait_for_state(proxy, ON, 5) == ON
             assert proxy.voltage_b == pytest.approx(2, abs=2e-3)
     finally:
-        client.close()
         assert program.stop() == 0
 
 
@@ -280,6 +287,16 @@ def test_fault_while_the_program_does_not_answer_and_on_once_it_does():
         with pytest.raises(tango.DevFailed) as failed:
             proxy.voltage_a = 1
         assert failed.value.args[0].reason == "TQ2604X_UNREACHABLE"
+        # The program starts on that port (the last --scpi given counts).
+        server = start_server("--scpi", str(port))
+        try:
+            assert wait_for_state(proxy, ON, 10) == ON
+            proxy.voltage_a = 1
+            client = Client(server.port)
+            assert float(client.ask("BENC:VOLT1?")) == pytest.approx(1, abs=2e-3)
+            client.close()
+        finally:
+            assert server.stop() == 0
 
 
 # ---- The state from the status registers, where the program keeps them ---------------------------

@@ -55,7 +55,8 @@ class TQ2604XEval(Device):
         doc="The program's protocol as a VISA resource: TCPIP::host::port::SOCKET "
             "(tq2604x-eval --scpi PORT --listen ADDRESS)")
     Timeout = device_property(
-        dtype=float, default_value=5.0, doc="Seconds each answer of the program may take")
+        dtype=float, default_value=2.0,
+        doc="Seconds each answer of the program may take (within a Tango client's 3 s)")
 
     temperature = attribute(
         dtype=float, unit="°C", format="%.2f", polling_period=1000, abs_change=0.1,

@@ -12,6 +12,7 @@ client between two ramp steps.
 
 import logging
 import threading
+import time
 
 import pyvisa
 
@@ -25,6 +26,11 @@ log = logging.getLogger(__name__)
 SETTLE_WAIT = 0.6
 # Settings whose ramps may run at once: each holds a connection of the program's 8.
 MAX_SETTERS = 3
+# A connection may take this long to open (seconds), and after a failure the program is not
+# tried again for RETRY_AFTER: a host that does not answer must not hold every State read for
+# the 10 s a connection may otherwise take.
+OPEN_WAIT = 2.0
+RETRY_AFTER = 3.0
 
 
 class Refused(Exception):
@@ -69,15 +75,23 @@ class Link:
         self._lock = threading.Lock()  # guards the setters and the late outcome
         self._late_outcome = None
         self._closed = False
+        self._failed = None  # (when, why) of the last connection that could not be opened
 
     # ---- Connections -------------------------------------------------------------------------
 
     def _open(self):
+        if self._failed is not None and time.monotonic() - self._failed[0] < RETRY_AFTER:
+            raise Unreachable(self._failed[1])
         try:
-            return TQ2604X(self.resource, timeout=self.timeout_ms)
+            dac = TQ2604X(self.resource, timeout=self.timeout_ms,
+                          open_timeout=int(OPEN_WAIT * 1000))
         except _connection_errors() as e:
-            raise Unreachable("the program does not answer at %s (%s); is tq2604x-eval "
-                              "--scpi running there?" % (self.resource, e)) from None
+            why = ("the program does not answer at %s (%s); is tq2604x-eval --scpi running "
+                   "there?" % (self.resource, e))
+            self._failed = (time.monotonic(), why)
+            raise Unreachable(why) from None
+        self._failed = None
+        return dac
 
     @staticmethod
     def _close(dac):
