@@ -178,8 +178,11 @@ class TQ2604XEval(Device):
     def _set(self, line, what):
         with self._talking(what):
             self._late = None
-            if not self._link.set(line):
-                self._refresh(force=True)  # it ramps: MOVING from now
+            completed = self._link.set(line)
+            # A setting may start or end a movement: the next State read asks again.
+            self._refreshed = -math.inf
+            if not completed:
+                self._refresh()  # it ramps: MOVING from now
 
     # ---- Channels ------------------------------------------------------------------------------
 
