@@ -32,7 +32,9 @@ for path in usr/lib/tq2604x-eval/tq2604x-eval usr/bin/tq2604x-eval \
   usr/share/doc/tq2604x-eval/setup-format.md \
   usr/share/metainfo/org.tq2604x_eval.tq2604x_eval.metainfo.xml \
   usr/share/applications/tq2604x-eval.desktop usr/lib/udev/rules.d/60-tq2604x-eval.rules \
-  usr/lib/python3/dist-packages/tq2604x_eval/__init__.py etc/tq2604x-eval/TQ2604.hex; do
+  usr/lib/python3/dist-packages/tq2604x_eval/__init__.py etc/tq2604x-eval/TQ2604.hex \
+  usr/bin/tq2604x-eval-tango usr/share/man/man1/tq2604x-eval-tango.1.gz \
+  usr/lib/python3/dist-packages/tq2604x_eval_tango/device.py; do
   [ -e "$work/root/$path" ] || [ -L "$work/root/$path" ] || fail "the package lacks /$path"
 done
 
@@ -54,6 +56,10 @@ id="$(readelf -nW "$program" | sed -n 's/.*Build ID: \([0-9a-f]*\).*/\1/p')"
 [ -n "$id" ] || fail "the program has no build-id"
 dpkg-deb -c "${ddebs[0]}" | grep -q "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" ||
   fail "the -dbgsym package has no /usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
+
+# PyTango is suggested, not required: the program runs without a Tango system.
+dpkg-deb -f "$deb" Suggests | grep -q 'python3-tango' || fail "the package does not suggest python3-tango"
+dpkg-deb -f "$deb" Depends | grep -q 'python3-tango' && fail "the package depends on python3-tango"
 
 # The Description: a summary and lines of at most 80 columns.
 dpkg-deb -f "$deb" Description >"$work/description"
