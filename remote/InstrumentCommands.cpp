@@ -59,30 +59,34 @@ void InstrumentCommands::AddRows(const CommandRows& rows) {
 
 std::string InstrumentCommands::Dispatch(const scpi::MatchResult& match,
                                          const scpi::ParsedCommand& command,
-                                         scpi::ErrorQueue& errors) {
-    Call call{instrument_, targets_, command, errors, match.query, match.suffix};
+                                         scpi::ErrorQueue& errors, scpi::DataFormat* format) {
+    scpi::DataFormat ascii;  // a caller without a client's format: each line as at the start
+    Call call{instrument_, targets_, command, errors, match.query, match.suffix,
+              format ? format : &ascii};
     return Translated([&] { return rows_[static_cast<std::size_t>(match.id)].handler(call); });
 }
 
 std::optional<std::string> InstrumentCommands::ExecuteLine(std::string_view line,
                                                            scpi::ErrorQueue& errors,
-                                                           const void* origin) {
+                                                           const void* origin,
+                                                           scpi::DataFormat* format) {
     const Instrument::Origin own(instrument_, origin);
     return scpi::ExecuteLine(
         line, table_,
         [&](const scpi::MatchResult& match, const scpi::ParsedCommand& command) {
-            return Dispatch(match, command, errors);
+            return Dispatch(match, command, errors, format);
         },
         errors);
 }
 
 bool InstrumentCommands::ContinueLine(scpi::LineProgress& progress, scpi::ErrorQueue& errors,
-                                      const void* origin, const std::function<bool()>& pause) {
+                                      const void* origin, const std::function<bool()>& pause,
+                                      scpi::DataFormat* format) {
     const Instrument::Origin own(instrument_, origin);
     return scpi::ContinueLine(
         progress, table_,
         [&](const scpi::MatchResult& match, const scpi::ParsedCommand& command) {
-            return Dispatch(match, command, errors);
+            return Dispatch(match, command, errors, format);
         },
         errors, [&] { return instrument_.RampOrigin() == origin || (pause && pause()); });
 }

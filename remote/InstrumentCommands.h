@@ -38,13 +38,15 @@ public:
 
     // Runs one line for a client: its answers (joined by ';') when the line held a query.
     // Changes are reported to the instrument's listeners with `origin`.
+    // `format`: the client's FORMat; none: ASCii.
     std::optional<std::string> ExecuteLine(std::string_view line, scpi::ErrorQueue& errors,
-                                           const void* origin);
+                                           const void* origin, scpi::DataFormat* format = nullptr);
     // Runs a line's commands on from where it stopped, holding before the next one while a ramp
     // that `origin` started is running, or while `pause` says so. True when the line has run to
     // its end.
     bool ContinueLine(scpi::LineProgress& progress, scpi::ErrorQueue& errors, const void* origin,
-                      const std::function<bool()>& pause = {});
+                      const std::function<bool()>& pause = {},
+                      scpi::DataFormat* format = nullptr);
 
     Instrument& Target() { return instrument_; }
 
@@ -55,7 +57,7 @@ private:
     void AddRows(const CommandRows& rows);
     // The matched row's handler, its failures as the protocol names them.
     std::string Dispatch(const scpi::MatchResult& match, const scpi::ParsedCommand& command,
-                         scpi::ErrorQueue& errors);
+                         scpi::ErrorQueue& errors, scpi::DataFormat* format);
 
     Instrument& instrument_;
     std::unique_ptr<ListRun> ownLists_;
@@ -70,7 +72,7 @@ public:
     explicit ScpiSession(InstrumentCommands& commands) : commands_(commands) {}
 
     std::optional<std::string> Execute(std::string_view line) {
-        return commands_.ExecuteLine(line, errors_, this);
+        return commands_.ExecuteLine(line, errors_, this, &format_);
     }
     // As Execute, for a client of the server: a command that starts a ramp (output protection)
     // completes when the ramp has, so the line holds there until Resume() finds it ended. True
@@ -79,7 +81,7 @@ public:
         pending_ = scpi::BeginLine(line);
         return Resume();
     }
-    bool Resume() { return commands_.ContinueLine(pending_, errors_, this, pause_); }
+    bool Resume() { return commands_.ContinueLine(pending_, errors_, this, pause_, &format_); }
     bool Holding() const { return pending_.next < pending_.commands.size(); }
     // The server stops a line between commands while `pause` is true (its turn is over, or its
     // answers wait unread); TakeResponse() then gives the answers so far.
@@ -89,10 +91,12 @@ public:
     // A line longer than the protocol allows was thrown away.
     void Overrun() { errors_.Push(scpi::kInputBufferOverrun); }
     scpi::ErrorQueue& Errors() { return errors_; }
+    scpi::DataFormat& Format() { return format_; }
 
 private:
     InstrumentCommands& commands_;
     scpi::ErrorQueue errors_;
+    scpi::DataFormat format_;  // FORMat: this client's, as its error queue is
     scpi::LineProgress pending_;
     std::function<bool()> pause_;
 };
