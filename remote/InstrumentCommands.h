@@ -82,7 +82,7 @@ public:
         return Resume();
     }
     bool Resume() { return commands_.ContinueLine(pending_, errors_, this, pause_, &format_); }
-    bool Holding() const { return pending_.next < pending_.commands.size(); }
+    bool Holding() const { return !pending_.Ended(); }
     // The server stops a line between commands while `pause` is true (its turn is over, or its
     // answers wait unread); TakeResponse() then gives the answers so far.
     void SetPause(std::function<bool()> pause) { pause_ = std::move(pause); }

@@ -71,8 +71,9 @@ std::string_view TrimPiece(std::string_view text, std::size_t start, std::size_t
 }
 
 // Walks `text`, calling at(i, blockEnd) for each character outside quoted strings and blocks,
-// blockEnd being where the last block before it ended (0: none). A block's bytes may hold
-// anything, separators, quotes and white space too. Returns where the last block ended.
+// blockEnd being where the last block before it ended (0: none), until `at` returns false. A
+// block's bytes may hold anything, separators, quotes and white space too. Returns where the last
+// block ended.
 template <typename At>
 std::size_t ScanOutsideQuotes(std::string_view text, At&& at) {
     char quote = 0;
@@ -87,16 +88,18 @@ std::size_t ScanOutsideQuotes(std::string_view text, At&& at) {
             i = blockEnd - 1;
         } else if (c == '"' || c == '\'') {
             quote = c;
-        } else {
-            at(i, blockEnd);
+        } else if (!at(i, blockEnd)) {
+            break;
         }
     }
     return blockEnd;
 }
 
 // Splits at `separator` outside quoted strings and blocks; pieces come back trimmed, empty ones
-// included.
-std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char separator) {
+// included. Beyond `limit` pieces the rest of the text is the last one, unsplit.
+std::vector<std::string_view> SplitOutsideQuotes(
+    std::string_view text, char separator,
+    std::size_t limit = std::numeric_limits<std::size_t>::max()) {
     std::vector<std::string_view> pieces;
     std::size_t start = 0;
     const std::size_t blockEnd = ScanOutsideQuotes(text, [&](std::size_t i, std::size_t kept) {
@@ -104,6 +107,7 @@ std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char sep
             pieces.push_back(TrimPiece(text, start, i, kept));
             start = i + 1;
         }
+        return pieces.size() < limit;
     });
     pieces.push_back(TrimPiece(text, start, text.size(), blockEnd));
     return pieces;
@@ -111,7 +115,29 @@ std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char sep
 
 // The whole of `text` without white space around it, a block's bytes kept whole.
 std::string_view TrimKeepingBlocks(std::string_view text) {
-    return TrimPiece(text, 0, text.size(), ScanOutsideQuotes(text, [](std::size_t, std::size_t) {}));
+    return TrimPiece(text, 0, text.size(),
+                     ScanOutsideQuotes(text, [](std::size_t, std::size_t) { return true; }));
+}
+
+// The command of `line` that starts at `start`, trimmed, and where the one after it starts.
+std::string_view CommandAt(std::string_view line, std::size_t start, std::size_t& next) {
+    const std::string_view rest = line.substr(start);
+    std::size_t end = rest.size();
+    const std::size_t blockEnd = ScanOutsideQuotes(rest, [&](std::size_t i, std::size_t) {
+        if (rest[i] != ';')
+            return true;
+        end = i;
+        return false;
+    });
+    next = start + std::min(rest.size(), end + 1);
+    return TrimPiece(rest, 0, end, std::min(end, blockEnd));
+}
+
+// Past white space and empty commands (";;", a trailing ';').
+std::size_t SkipEmptyCommands(std::string_view line, std::size_t pos) {
+    while (pos < line.size() && (IsSpace(line[pos]) || line[pos] == ';'))
+        ++pos;
+    return pos;
 }
 
 // One header mnemonic with its optional numeric suffix, starting at text[pos]; pos moves past it.
@@ -564,7 +590,12 @@ ParsedCommand ParseCommand(std::string_view command) {
     }
     const std::string_view params = TrimKeepingBlocks(text.substr(pos));
     if (!params.empty()) {
-        for (std::string_view piece : SplitOutsideQuotes(params, ',')) {
+        const std::vector<std::string_view> pieces = SplitOutsideQuotes(params, ',', kMaxParameters);
+        if (pieces.size() > kMaxParameters) {
+            throw ScpiError(kParameterNotAllowed);
+        }
+        parsed.params.reserve(pieces.size());
+        for (std::string_view piece : pieces) {
             parsed.params.push_back(ParseParameter(piece));
         }
     }
@@ -981,8 +1012,8 @@ std::optional<std::string> ExecuteLine(std::string_view line, const CommandTable
 
 LineProgress BeginLine(std::string_view line) {
     LineProgress progress;
-    for (std::string_view text : SplitCommands(line))
-        progress.commands.emplace_back(text);
+    progress.line = line;
+    progress.next = SkipEmptyCommands(progress.line, 0);
     return progress;
 }
 
@@ -996,10 +1027,12 @@ bool ContinueLine(LineProgress& progress, const CommandTable& table, const Comma
         }
         *progress.response += text;
     };
-    while (progress.next < progress.commands.size()) {
+    while (!progress.Ended()) {
         if (hold())
             return false;
-        const std::string& text = progress.commands[progress.next++];
+        std::size_t next = 0;
+        const std::string_view text = CommandAt(progress.line, progress.next, next);
+        progress.next = SkipEmptyCommands(progress.line, next);
         bool query = MeantAsQuery(text);
         try {
             // A command that cannot be read leaves the root as its path.

@@ -122,9 +122,14 @@ struct ParsedCommand : ParsedHeader {
     std::vector<Parameter> params;
 };
 
+// The most parameters a command takes (a list's points): more are -108 before they are read, so
+// that the memory a command costs stays bounded.
+inline constexpr std::size_t kMaxParameters = 65536;
+
 // Parses one command as returned by SplitCommands. Throws ScpiError: -102 for malformed text
 // (illegal header characters, parameters not separated by commas, an empty parameter, an
-// unterminated string), -114 for a typed suffix of 0 or one with more than nine digits.
+// unterminated string), -114 for a typed suffix of 0 or one with more than nine digits, -108 for
+// more than kMaxParameters parameters.
 ParsedCommand ParseCommand(std::string_view command);
 
 // Throws -109 when the command has fewer than `min` parameters, -108 when it has more than `max`.
@@ -272,13 +277,16 @@ using CommandHandler = std::function<std::string(const MatchResult&, const Parse
 std::optional<std::string> ExecuteLine(std::string_view line, const CommandTable& table,
                                        const CommandHandler& handler, ErrorQueue& errors);
 
-// A line run in parts: its commands, the next one to run, the answers so far and the path the
-// last command left (its header without the last mnemonic).
+// A line run in parts: the line, where its next command starts, the answers so far and the path
+// the last command left (its header without the last mnemonic). Each command is cut from the line
+// when it runs, so a line of many commands costs no more than its own bytes.
 struct LineProgress {
-    std::vector<std::string> commands;
+    std::string line;
     std::size_t next = 0;
     std::optional<std::string> response;
     ParsedHeader path;
+    // Whether every command of the line has run.
+    bool Ended() const { return next >= line.size(); }
 };
 LineProgress BeginLine(std::string_view line);
 // Runs the line's commands on from `progress.next` as ExecuteLine does, stopping before a

@@ -50,7 +50,8 @@ CommandRow Bound(std::string_view pattern, std::optional<double> ChannelLimits::
             if (bound == &ChannelLimits::rampStep && limits.rampStep == 0.0)
                 limits.rampStep.reset();
             c.in.SetLimits(c.Channel(), limits);
-        });
+        },
+        [](double volts) { return LimitText(volts); });
 }
 
 // When the outputs go to the safe state by themselves.

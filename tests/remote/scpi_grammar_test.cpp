@@ -190,6 +190,12 @@ TEST(Parameters, CountIsChecked) {
     EXPECT_EQ(ErrorOf([&] { CheckParamCount(none, 1, 1); }), kMissingParameter);
     EXPECT_EQ(ErrorOf([&] { CheckParamCount(two, 0, 1); }), kParameterNotAllowed);
     EXPECT_EQ(ErrorOf([&] { CheckParamCount(two, 2, 2); }), 0);
+    // No command takes more than a list's points: more are refused before they are read.
+    std::string most = "X 1";
+    for (std::size_t i = 1; i < kMaxParameters; ++i)
+        most += ",1";
+    EXPECT_EQ(ParseCommand(most).params.size(), kMaxParameters);
+    EXPECT_EQ(ErrorOf([&] { ParseCommand(most + ",1"); }), kParameterNotAllowed);
 }
 
 TEST(Parameters, ValuesReadOrFailWithTheirCode) {
