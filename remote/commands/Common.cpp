@@ -22,7 +22,11 @@ const CommandRows& CommonCommands() {
         // Every command has completed when the next one is read.
         Query("*OPC", [](Call&) { return "1"; }),
         Action("*WAI", [](Call&) {}),
-        Action("*RST", [](Call& c) { EnterSafeState(c.in, c.targets.run, c.targets.meter); }),
+        Action("*RST",
+               [](Call& c) {
+                   EnterSafeState(c.in, c.targets.run, c.targets.meter);
+                   c.format->Reset();  // FORMat ASCii, NORMal
+               }),
         Query("*STB", [](Call& c) { return c.errors.Empty() ? "0" : "4"; }),
         Query("*TST",
               [](Call& c) {
