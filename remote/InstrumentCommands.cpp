@@ -61,7 +61,12 @@ std::string InstrumentCommands::Dispatch(const scpi::MatchResult& match,
                                          const scpi::ParsedCommand& command,
                                          scpi::ErrorQueue& errors, scpi::DataFormat* format) {
     scpi::DataFormat ascii;  // a caller without a client's format: each line as at the start
-    Call call{instrument_, targets_, command, errors, match.query, match.suffix,
+    Call call{instrument_,
+              targets_,
+              command,
+              errors,
+              match.query,
+              match.suffix,
               format ? format : &ascii};
     return Translated([&] { return rows_[static_cast<std::size_t>(match.id)].handler(call); });
 }

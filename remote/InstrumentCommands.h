@@ -45,8 +45,7 @@ public:
     // that `origin` started is running, or while `pause` says so. True when the line has run to
     // its end.
     bool ContinueLine(scpi::LineProgress& progress, scpi::ErrorQueue& errors, const void* origin,
-                      const std::function<bool()>& pause = {},
-                      scpi::DataFormat* format = nullptr);
+                      const std::function<bool()>& pause = {}, scpi::DataFormat* format = nullptr);
 
     Instrument& Target() { return instrument_; }
 

@@ -590,7 +590,8 @@ ParsedCommand ParseCommand(std::string_view command) {
     }
     const std::string_view params = TrimKeepingBlocks(text.substr(pos));
     if (!params.empty()) {
-        const std::vector<std::string_view> pieces = SplitOutsideQuotes(params, ',', kMaxParameters);
+        const std::vector<std::string_view> pieces =
+            SplitOutsideQuotes(params, ',', kMaxParameters);
         if (pieces.size() > kMaxParameters) {
             throw ScpiError(kParameterNotAllowed);
         }
@@ -1070,15 +1071,16 @@ std::string EncodeWords(std::span<const std::uint16_t> words, bool swapped) {
 
 std::vector<std::uint16_t> DecodeWords(std::string_view bytes, bool swapped) {
     if (bytes.size() % 2 != 0) {
-        throw ScpiError(kDataTypeError, "a block of 16-bit words holds an even number of bytes, not " +
-                                            std::to_string(bytes.size()));
+        throw ScpiError(kDataTypeError,
+                        "a block of 16-bit words holds an even number of bytes, not " +
+                            std::to_string(bytes.size()));
     }
     std::vector<std::uint16_t> words(bytes.size() / 2);
     for (std::size_t i = 0; i < words.size(); ++i) {
         const auto first = static_cast<unsigned char>(bytes[2 * i]);
         const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
-        words[i] = static_cast<std::uint16_t>(swapped ? (second << 8) | first
-                                                      : (first << 8) | second);
+        words[i] =
+            static_cast<std::uint16_t>(swapped ? (second << 8) | first : (first << 8) | second);
     }
     return words;
 }

@@ -75,9 +75,9 @@ private:
     bool discarding_ = false;  // inside a line already reported as an overrun
     State state_ = State::Text;
     char quote_ = 0;
-    std::size_t digits_ = 0;     // length digits still to come
-    std::size_t due_ = 0;        // the block's length as read so far, then its bytes to come
-    std::size_t blockEnd_ = 0;   // partial_'s size after the last block: its bytes keep a CR
+    std::size_t digits_ = 0;    // length digits still to come
+    std::size_t due_ = 0;       // the block's length as read so far, then its bytes to come
+    std::size_t blockEnd_ = 0;  // partial_'s size after the last block: its bytes keep a CR
     std::deque<Line> lines_;
 };
 
@@ -272,8 +272,9 @@ using CommandHandler = std::function<std::string(const MatchResult&, const Parse
 // Runs every command of a line in order; a failure queues its error and the remaining commands
 // still run. After a ';' a header is looked up first below the path the previous command left
 // (SCPI-99: "SOUR2:VOLT 1;DATA?" asks SOUR2:DATA?), then, when nothing is found there, from the
-// root; a leading ':' goes to the root and a common command keeps the path. Returns the response line (answers joined by ';', a failed
-// query answering kNotANumber) when the line held a query, otherwise nothing.
+// root; a leading ':' goes to the root and a common command keeps the path. Returns the response
+// line (answers joined by ';', a failed query answering kNotANumber) when the line held a query,
+// otherwise nothing.
 std::optional<std::string> ExecuteLine(std::string_view line, const CommandTable& table,
                                        const CommandHandler& handler, ErrorQueue& errors);
 

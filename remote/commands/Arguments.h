@@ -58,9 +58,9 @@ inline int32_t Int(const scpi::Parameter& p, int64_t min, int64_t max,
 
 // A whole number within a setting's bounds (whole numbers themselves).
 inline int32_t Int(const scpi::Parameter& p, const NumberBounds& bounds) {
-    return Int(p, static_cast<int64_t>(bounds.min), static_cast<int64_t>(bounds.max),
-               bounds.def ? std::optional<int64_t>(static_cast<int64_t>(*bounds.def))
-                          : std::nullopt);
+    return Int(
+        p, static_cast<int64_t>(bounds.min), static_cast<int64_t>(bounds.max),
+        bounds.def ? std::optional<int64_t>(static_cast<int64_t>(*bounds.def)) : std::nullopt);
 }
 
 inline std::string Bool(bool on) {

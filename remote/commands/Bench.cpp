@@ -15,7 +15,10 @@ const CommandRows& BenchCommands() {
                       static_cast<float>(c.targets.bench->OutputVolts(c.Channel())));
               }),
         Numeric(
-            "BENCh:TEMPerature", [](Call&) { return NumberBounds{-40.0, 150.0, {}}; },
+            "BENCh:TEMPerature",
+            [](Call&) {
+                return NumberBounds{-40.0, 150.0, {}};
+            },
             [](Call& c) {
                 return scpi::FormatFloat(static_cast<float>(c.targets.bench->DieTemperature()));
             },

@@ -57,8 +57,8 @@ CommandRow ListOf(std::string_view pattern, bool codes) {
             std::string answer;
             if (ours)
                 for (const double value : list->list)
-                    answer += (answer.empty() ? "" : ",") +
-                              scpi::FormatFloat(static_cast<float>(value));
+                    answer +=
+                        (answer.empty() ? "" : ",") + scpi::FormatFloat(static_cast<float>(value));
             return answer;
         },
         [=](Call& c) {
@@ -155,9 +155,7 @@ const CommandRows& ListCommands() {
             SetFormat),
         Setting(
             "FORMat:BORDer", [](Call& c) { return c.format->swapped ? "SWAP" : "NORM"; },
-            [](Call& c) {
-                c.format->swapped = !args::Choice(c.command, "NORMal", "SWAPped");
-            }),
+            [](Call& c) { c.format->swapped = !args::Choice(c.command, "NORMal", "SWAPped"); }),
         Query("LIST:STATe", [](Call& c) { return StateOf(c.targets.run->Status()); }),
         Action("INITiate[:IMMediate]",
                [](Call& c) {

@@ -33,7 +33,10 @@ CommandRow Text(std::string_view pattern, std::string& (*field)(MeterRuns&)) {
 // A whole-number setting within [min, max], `def` its default.
 CommandRow Number(std::string_view pattern, int& (*field)(MeterRuns&), int min, int max, int def) {
     return Numeric(
-        pattern, [=](Call&) { return NumberBounds{double(min), double(max), double(def)}; },
+        pattern,
+        [=](Call&) {
+            return NumberBounds{double(min), double(max), double(def)};
+        },
         [=](Call& c) { return scpi::FormatInt(field(Runs(c))); },
         [=](Call& c) { field(Runs(c)) = args::Int(args::Only(c.command), min, max, def); },
         [](double value) { return scpi::FormatInt(static_cast<int64_t>(value)); });

@@ -55,9 +55,9 @@ void SetRange(Call& c, int16_t address) {
     constexpr double kAny = std::numeric_limits<double>::max();
     const scpi::Parameter& p = Only(c.command);
     const bool word = scpi::IsMinimum(p) || scpi::IsMaximum(p) || scpi::IsDefault(p);
-    const double volts = scpi::ReadNumber(p, word ? kRangeBounds.min : -kAny,
-                                          word ? kRangeBounds.max : kAny, scpi::kVoltUnits,
-                                          kRangeBounds.def);
+    const double volts =
+        scpi::ReadNumber(p, word ? kRangeBounds.min : -kAny, word ? kRangeBounds.max : kAny,
+                         scpi::kVoltUnits, kRangeBounds.def);
     for (const auto& range : kRanges)
         if (std::fabs(volts - range.volts) <= 0.001)
             return c.in.SetRangeCode(address, range.code);

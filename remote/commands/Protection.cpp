@@ -30,8 +30,8 @@ std::string LimitText(const std::optional<double>& volts, double none) {
 // One of a channel's bounds: volts, or NONE (also its DEFault) for none; the query answers
 // `none` for none. `min` and `max` are its ends for MINimum and MAXimum; a value beyond them
 // is refused by the instrument, which says why.
-CommandRow Bound(std::string_view pattern, std::optional<double> ChannelLimits::*bound,
-                 double none, double min, double max) {
+CommandRow Bound(std::string_view pattern, std::optional<double> ChannelLimits::*bound, double none,
+                 double min, double max) {
     const NumberBounds bounds{min, max, none};
     return Numeric(
         pattern, [=](Call&) { return bounds; },
@@ -75,13 +75,14 @@ const CommandRows& ProtectionCommands() {
         Bound("[SOURce#:]VOLTage:RAMP:STEP", &ChannelLimits::rampStep, 0.0, 0, 2 * kWidest),
         Numeric(
             "[SOURce#:]VOLTage:RAMP:WAIT",
-            [](Call&) { return NumberBounds{0.0, kMaxRampWaitSeconds, 0.0}; },
+            [](Call&) {
+                return NumberBounds{0.0, kMaxRampWaitSeconds, 0.0};
+            },
             [](Call& c) { return LimitText(c.in.Limits(c.Channel()).rampWaitSeconds); },
             [](Call& c) {
                 ChannelLimits limits = c.in.Limits(c.Channel());
-                limits.rampWaitSeconds =
-                    scpi::ReadNumber(args::Only(c.command), 0.0, kMaxRampWaitSeconds,
-                                     scpi::kSecondUnits, 0.0);
+                limits.rampWaitSeconds = scpi::ReadNumber(
+                    args::Only(c.command), 0.0, kMaxRampWaitSeconds, scpi::kSecondUnits, 0.0);
                 c.in.SetLimits(c.Channel(), limits);
             },
             [](double seconds) { return LimitText(seconds); }),

@@ -136,17 +136,17 @@ INSTANTIATE_TEST_SUITE_P(
                           {"DIG1:DRIV 1;DIG3:STAT?;SYST:ERR?",
                            "9.91E+37;-221,\"Settings conflict; D0 is an output of the converter: "
                            "the board drives it only as an input (DIGital1:DIRection IN)\""}}},
-        ConversationCase{"GainOffsetAndFourteenBits",
-                         {{"SOUR3:GAIN -3;SOUR3:OFFS 100;SOUR3:GAIN?;SOUR3:OFFS?", "-3;100"},
-                          {"SOUR3:GAIN 32;SYST:ERR?",
-                           "-222,\"Data out of range; 32 is outside -32 to 31\""},
-                          {"SYST:RES 14;*IDN?;SOUR1:DATA 16383;SOUR1:DATA?;REG:READ? 0,2",
-                           "TQ2604X-EVAL,TQ2404,SIMULATED,1.0.20;16383;65532"},
-                          {"SOUR1:OFFS -4;SOUR1:OFFS?;SOUR1:OFFS 4;SYST:ERR?",
-                           "-4;-222,\"Data out of range; 4 is outside -4 to 3\""},
-                          {"SOUR1:OFFS? MIN;SOUR1:DATA? MAX;SOUR1:DATA? DEF;SOUR1:DATA MAX;"
-                           "SOUR1:DATA?",
-                           "-4;16383;8192;16383"}}},
+        ConversationCase{
+            "GainOffsetAndFourteenBits",
+            {{"SOUR3:GAIN -3;SOUR3:OFFS 100;SOUR3:GAIN?;SOUR3:OFFS?", "-3;100"},
+             {"SOUR3:GAIN 32;SYST:ERR?", "-222,\"Data out of range; 32 is outside -32 to 31\""},
+             {"SYST:RES 14;*IDN?;SOUR1:DATA 16383;SOUR1:DATA?;REG:READ? 0,2",
+              "TQ2604X-EVAL,TQ2404,SIMULATED,1.0.20;16383;65532"},
+             {"SOUR1:OFFS -4;SOUR1:OFFS?;SOUR1:OFFS 4;SYST:ERR?",
+              "-4;-222,\"Data out of range; 4 is outside -4 to 3\""},
+             {"SOUR1:OFFS? MIN;SOUR1:DATA? MAX;SOUR1:DATA? DEF;SOUR1:DATA MAX;"
+              "SOUR1:DATA?",
+              "-4;16383;8192;16383"}}},
         // Numbers with multipliers or in #H/#B/#Q, MINimum/MAXimum/DEFault set and asked.
         ConversationCase{
             "NumbersAndWords",

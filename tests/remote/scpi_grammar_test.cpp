@@ -147,7 +147,8 @@ TEST(Parameters, AreClassifiedOrRejected) {
         {"'abc", kSyntaxError, {}},
         {"'abc'x", kSyntaxError, {}},
         {"#H1F", 0, {{K::kNumber, "#H1F", "31", ""}}},
-        {"#hff,#B101,#q17", 0,
+        {"#hff,#B101,#q17",
+         0,
          {{K::kNumber, "#hff", "255", ""},
           {K::kNumber, "#B101", "5", ""},
           {K::kNumber, "#q17", "15", ""}}},
@@ -309,8 +310,7 @@ TEST(Parameters, OutOfRangeSaysTheRange) {
          "70000 is outside 0 to 65535"},
         {[] { ReadInteger(ParseCommand("X 1e30").params[0], -32, 31); },
          "1e+30 is outside -32 to 31"},
-        {[] { ReadNumber(ParseCommand("X 0.25").params[0], 0.5, 1); },
-         "0.25 is outside 0.5 to 1"},
+        {[] { ReadNumber(ParseCommand("X 0.25").params[0], 0.5, 1); }, "0.25 is outside 0.5 to 1"},
     };
     for (const auto& [read, detail] : rows) {
         SCOPED_TRACE(detail);
