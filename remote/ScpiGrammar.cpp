@@ -395,6 +395,9 @@ double ScaledNumber(const Parameter& param, std::span<const Unit> units) {
     if (!value) {
         throw ScpiError(kDataTypeError);
     }
+    if (powerOfTen == 0) {
+        return *value;
+    }
     // Dividing by an exact power of ten keeps "1500 mV" at exactly 1.5.
     const double factor = std::pow(10.0, std::abs(powerOfTen));
     const double scaled = powerOfTen < 0 ? *value / factor : *value * factor;
