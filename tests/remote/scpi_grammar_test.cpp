@@ -572,6 +572,33 @@ TEST(LineAssembler, TenMegabyteLineKeepsMemoryBounded) {
     EXPECT_EQ(assembler.PartialSize(), 0u);
 }
 
+// However the bytes arrive, in one piece, byte by byte or in pieces of any size, the lines are
+// the same: the framing's state (a quote, a block's header, its bytes) carries across reads.
+TEST(LineAssembler, LinesDoNotDependOnHowTheBytesArrive) {
+    std::mt19937 random(29);
+    const std::string alphabet = "AB;,#0123\n\r'\" H";
+    for (int round = 0; round < 500; ++round) {
+        std::string bytes(random() % 300, ' ');
+        for (char& c : bytes)
+            c = alphabet[random() % alphabet.size()];
+        LineAssembler whole;
+        whole.Feed(bytes.data(), bytes.size());
+        LineAssembler single;
+        for (const char c : bytes)
+            single.Feed(&c, 1);
+        LineAssembler pieces;
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t n = std::min<std::size_t>(1 + random() % 20, bytes.size() - at);
+            pieces.Feed(bytes.data() + at, n);
+            at += n;
+        }
+        const std::vector<std::string> expected = Texts(Drain(whole));
+        ASSERT_EQ(Texts(Drain(single)), expected) << bytes;
+        ASSERT_EQ(Texts(Drain(pieces)), expected) << bytes;
+        ASSERT_EQ(single.PartialSize(), whole.PartialSize());
+    }
+}
+
 // The bytes of a block may be read whole: the server asks how many are due.
 TEST(LineAssembler, SaysTheBlockBytesDue) {
     LineAssembler assembler;
