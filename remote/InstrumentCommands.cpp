@@ -30,12 +30,14 @@ auto Translated(F&& action) -> decltype(action()) {
     }
 }
 
-// Whether a command waits for the client's pending operations: *OPC? and *WAI.
-bool WaitsForPending(std::string_view command) {
-    const std::size_t start = command.find_first_not_of(" \t");
+// Whether the next command of the rest of a line waits for the client's pending operations:
+// *OPC? and *WAI.
+bool WaitsForPending(std::string_view rest) {
+    const std::size_t start = rest.find_first_not_of(" \t;");
     if (start == std::string_view::npos)
         return false;
-    const std::size_t end = command.find_first_of(" \t", start);
+    const std::string_view command = rest;
+    const std::size_t end = command.find_first_of(" \t;", start);
     const std::string_view header = command.substr(start, end - start);
     const auto is = [&](std::string_view name) {
         return header.size() == name.size() &&
@@ -88,7 +90,8 @@ void InstrumentCommands::AddRows(const CommandRows& rows) {
 
 std::string InstrumentCommands::Dispatch(const scpi::MatchResult& match,
                                          const scpi::ParsedCommand& command, RemoteClient& client) {
-    Call call{instrument_, targets_, command, client.errors, client, match.query, match.suffix};
+    Call call{instrument_, targets_,    command,      client.errors,
+              client,      match.query, match.suffix, &client.format};
     // A command may arm or disarm the list run, which the instrument does not report.
     struct AfterCommand {
         StatusModel& status;
@@ -141,7 +144,9 @@ bool InstrumentCommands::ContinueLine(scpi::LineProgress& progress, RemoteClient
         [&] {
             if (instrument_.RampOrigin() == client.origin || (pause && pause()))
                 return true;
-            return WaitsForPending(progress.commands[progress.next]) && status_.Pending(client);
+            return WaitsForPending(std::string_view(progress.line)
+                                       .substr(std::min(progress.next, progress.line.size()))) &&
+                   status_.Pending(client);
         });
 }
 

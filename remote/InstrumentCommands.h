@@ -100,9 +100,7 @@ public:
         return Resume();
     }
     bool Resume() { return commands_.ContinueLine(pending_, client_, pause_); }
-    bool Holding() const {
-        return pending_.next < pending_.commands.size() || client_.resetPending;
-    }
+    bool Holding() const { return !pending_.Ended() || client_.resetPending; }
     // The server stops a line between commands while `pause` is true (its turn is over, or its
     // answers wait unread); TakeResponse() then gives the answers so far.
     void SetPause(std::function<bool()> pause) { pause_ = std::move(pause); }
@@ -112,6 +110,7 @@ public:
     void Overrun() { client_.errors.Push(scpi::kInputBufferOverrun); }
     scpi::ErrorQueue& Errors() { return client_.errors; }
     const scpi::StatusRegisters& Status() const { return client_.status; }
+    scpi::DataFormat& Format() { return client_.format; }
 
 private:
     InstrumentCommands& commands_;

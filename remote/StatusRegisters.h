@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "remote/ScpiErrors.h"
+#include "remote/ScpiGrammar.h"
 
 namespace tq {
 
@@ -81,6 +82,7 @@ struct RemoteClient {
     const void* origin = token.get();
     scpi::ErrorQueue errors;
     scpi::StatusRegisters status;
+    scpi::DataFormat format;              // FORMat: this client's, as its error queue is
     bool operationCompleteArmed = false;  // *OPC: set the OPC event once nothing is pending
     bool resetPending = false;   // *RST waits for the safe state's ramp before the start state
     std::string resetRampError;  // why that ramp stopped before its end, or ""

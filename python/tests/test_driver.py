@@ -319,19 +319,29 @@ def test_a_run_that_fails_raises_from_wait(dac):
     assert abs(dac.bench_voltage(2) - 0.25) < 0.002
 
 
-def test_the_longest_list_a_line_holds(dac):
-    """Lists go as text on one line of at most 65,536 bytes: the driver packs them tight
-    and says how many points fit when they do not."""
+def test_the_longest_lists(dac):
+    """65,536 codes go as one binary block and come back as one; volts go as text on one line
+    of at most 1 MiB: the driver packs them tight and says how many points fit when they do
+    not."""
+    codes = [(n * 7919) & 0xFFFF for n in range(65536)]
+    dac.ch_d.list_codes = codes
+    assert dac.ch_d.list_codes == codes
+    assert dac.ask("FORM?;FORM:BORD?") == "ASC,0;NORM"  # the connection's format as before
+    dac.resolution = 14
+    with pytest.raises(ValueError, match="14-bit device"):
+        dac.ch_d.list_codes = [0, 16384]
+    dac.resolution = 16
     volts = [0.5, -0.25, 1e-3, 10.0]
     dac.ch_a.list_volts = volts
     assert dac.ch_a.list_volts == volts
-    codes = [10000 + n for n in range(12000)]
+    volts = [-1.2345678901234567 + n * 1e-12 for n in range(60000)]
     with pytest.raises(ValueError) as too_long:
-        dac.ch_d.list_codes = codes
+        dac.ch_a.list_volts = volts
     fit = int(str(too_long.value).split("the first ")[1].split(" fit")[0])
-    assert dac.ch_d.list_codes == []
-    dac.ch_d.list_codes = codes[:fit]
-    assert dac.ch_d.list_codes == codes[:fit]
+    assert 50000 < fit < 60000
+    dac.ch_a.list_volts = volts[:fit]
+    back = dac.ch_a.list_volts
+    assert len(back) == fit and all(abs(b - v) < 1e-6 for b, v in zip(back, volts))
     assert dac.errors == []
 
 

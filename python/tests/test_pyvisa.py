@@ -1,5 +1,7 @@
 """The board as PyVISA sees it: a raw-socket SCPI instrument."""
 
+import time
+
 import pyvisa
 import pytest
 
@@ -95,3 +97,48 @@ def test_a_bus_triggered_run_is_armed_started_and_waited_for(inst, server):
     assert inst.read() == "1"
     assert inst.query("LIST:STAT?").startswith("FINISHED,10,10,")
     assert abs(float(inst.query("BENC:VOLT1?")) - 10) < 0.005
+
+
+def test_65536_codes_as_one_binary_block_read_back_and_run(inst):
+    codes = [(n * 7919) & 0xFFFF for n in range(65536)]
+    inst.write("FORM INT,16;FORM:BORD NORM")
+    inst.write_binary_values("SOUR1:LIST:DATA ", codes, datatype="H", is_big_endian=True)
+    assert inst.query("SYST:ERR?") == '0,"No error"'
+    back = inst.query_binary_values("SOUR1:LIST:DATA?", datatype="H", is_big_endian=True)
+    assert back == codes
+    # The other byte order, both ways.
+    inst.write("FORM:BORD SWAP")
+    assert inst.query_binary_values("SOUR1:LIST:DATA?", datatype="H") == codes
+    inst.write_binary_values("SOUR2:LIST:DATA ", codes[::-1], datatype="H")
+    assert inst.query("FORM ASC;:SOUR2:LIST:DATA?").split(",")[:3] == ["57617", "49698", "41779"]
+    inst.write("LIST:DWEL 0;COUN 1;:INIT")
+    assert inst.query("*OPC?") == "1"
+    deadline = time.monotonic() + 120
+    state = inst.query("LIST:STAT?").split(",")
+    while state[0] == "RUNNING" and time.monotonic() < deadline:
+        time.sleep(0.05)
+        state = inst.query("LIST:STAT?").split(",")
+    assert state[:3] == ["FINISHED", "65536", "65536"], state
+    assert inst.query("SOUR1:DATA?;SOUR2:DATA?") == "%d;%d" % (codes[-1], codes[0])
+    assert inst.query("SYST:ERR?") == '0,"No error"'
+
+
+def test_a_setup_on_several_lines_opens_as_a_block(inst):
+    setup = b'{\n  "format": 1,\n  "pins": {\n    "clr": false\n  },\n' \
+            b'  "channels": {"B": {"data": 49152}}\n}\n'
+    inst.write_binary_values("SYST:SET ", setup, datatype="B")
+    assert inst.query("SYST:ERR?;PIN:CLR?;SOUR2:DATA?") == '0,"No error";0;49152'
+    # White space at a block's end is its own.
+    inst.write('SYST:SET #213{"format":1} ;:PIN:CLR 1')
+    assert inst.query("SYST:ERR?;PIN:CLR?") == '0,"No error";1'
+
+
+@pytest.mark.parametrize("query, answer", [
+    ("SOUR1:VOLT? MAX;SOUR1:VOLT? MIN;SOUR1:DATA? DEF", "10;-10;32768"),
+    ("SOUR1:DATA #H8001;SOUR1:DATA?;SOUR1:DATA #B1;SOUR1:DATA?", "32769;1"),
+    ("SOUR2:VOLT 250000 UV;DATA?;VOLT? MAX;:SOUR1:DATA?", "33587;10;32768"),
+    ("LIST:DWEL 0.002 KS;DWEL?;DWEL DEF;DWEL?;DWEL 5000;:SYST:ERR?",
+     '2;0.01;-222,"Data out of range; 5000 s is outside 0 s to 3600 s"'),
+])
+def test_numbers_words_and_paths(inst, query, answer):
+    assert inst.query(query) == answer

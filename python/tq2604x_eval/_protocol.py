@@ -9,7 +9,7 @@ import re
 from pymeasure.instruments import Instrument
 
 # The longest line the program reads (bytes without the LF); a longer one is thrown away whole.
-MAX_LINE = 65536
+MAX_LINE = 1 << 20
 
 # Sent after a setting on the same line, so that a setting costs one exchange: two writes would
 # wait for the server's delayed acknowledgement (Nagle), some 40 ms each.

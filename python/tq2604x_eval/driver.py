@@ -24,6 +24,7 @@ import logging
 import math
 import os
 import re
+import struct
 import tempfile
 import warnings
 
@@ -128,11 +129,50 @@ class TQ2604X(Instrument):
     def write_checked(self, command):
         """Sends a setting (no query) and the error check as one line; raises TQ2604XError
         with every queued error when the board reports one."""
-        answer = self._line(command + ERROR_CHECK)
+        self._check(command, self._line(command + ERROR_CHECK))
+
+    def _check(self, command, answer):
         code, message = parse_error(answer)
         if code != 0:
             log.error("%s: %s: error %d, %s", self.name, command, code, message)
             raise TQ2604XError([(code, message)] + self.check_errors())
+
+    def write_codes(self, header, codes):
+        """Sends ``header`` (``"SOUR1:LIST:DATA "``) with ``codes`` as one block of unsigned
+        16-bit words, most significant byte first (``FORMat:BORDer NORMal``, which this
+        connection keeps after), and the error check on the same line; raises TQ2604XError
+        when the board refuses them."""
+        self._catch_up()
+        self.adapter.write_binary_values("FORM:BORD NORM;:" + header, codes, datatype="H",
+                                         is_big_endian=True, termination=ERROR_CHECK + "\n")
+        self._unread += 1
+        answer = self.adapter.read()
+        self._unread -= 1
+        self._check(header.strip(), answer)
+
+    def read_codes(self, query):
+        """Asks ``query`` (``"SOUR1:LIST:DATA?"``) for codes answered as one block of unsigned
+        16-bit words, most significant byte first (``FORMat INTeger,16``); the connection's
+        format is ``ASCii`` again after. Returns them as a list of ints; raises TQ2604XError
+        when the query failed.
+
+        The block is read by its length as ``read_block`` reads it, not with PyVISA's
+        ``query_binary_values``, which refuses the empty block of a channel without a list."""
+        data = self.read_block("FORM INT,16;:FORM:BORD NORM;:%s;:FORM ASC" % query)
+        if len(data) % 2:
+            raise TQ2604XError([(-100, "%s answered %d bytes, not 16-bit words"
+                                 % (query, len(data)))])
+        return list(struct.unpack(">%dH" % (len(data) // 2), data))
+
+    def check_codes(self, codes, what="the code"):
+        """``codes`` as a list of codes of this device, or ValueError naming the first that is
+        not one (as ``check_code``)."""
+        codes = list(codes)
+        if codes and all(type(c) is int for c in codes) and min(codes) >= 0:
+            top = max(codes)
+            if top <= 16383 or top <= self.top_code() or top <= self.top_code(fresh=True):
+                return codes
+        return [self.check_code(code, what) for code in codes]
 
     def ask_checked(self, query):
         """Asks one query and returns its answer; raises TQ2604XError when it failed (the

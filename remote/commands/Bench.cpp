@@ -14,8 +14,11 @@ const CommandRows& BenchCommands() {
                   return scpi::FormatFloat(
                       static_cast<float>(c.targets.bench->OutputVolts(c.Channel())));
               }),
-        Setting(
+        Numeric(
             "BENCh:TEMPerature",
+            [](Call&) {
+                return NumberBounds{-40.0, 150.0, {}};
+            },
             [](Call& c) {
                 return scpi::FormatFloat(static_cast<float>(c.targets.bench->DieTemperature()));
             },

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,8 @@ struct Call {
     RemoteClient& client;
     bool query = false;
     int suffix = 1;  // the number after the header's '#' part; 1 when none was typed
+    // This client's FORMat (*RST resets it: format->Reset()); never null when a row runs.
+    scpi::DataFormat* format = nullptr;
     int16_t Channel() const { return static_cast<int16_t>(suffix - 1); }
 };
 
@@ -78,6 +81,18 @@ CommandRow Query(std::string_view pattern, std::function<std::string(Call&)> ans
 // the parameters.
 CommandRow Setting(std::string_view pattern, std::function<std::string(Call&)> get,
                    std::function<void(Call&)> set);
+// What MINimum, MAXimum and DEFault stand for in a numeric setting (no default: DEFault is -224).
+struct NumberBounds {
+    double min = 0;
+    double max = 0;
+    std::optional<double> def;
+};
+// A numeric setting: the set form calls `set`, which reads the parameter (MINimum, MAXimum and
+// DEFault included); the query answers `get`, or, given MINimum, MAXimum or DEFault, that value
+// of `bounds` written by `answer` (by default as FormatFloat writes it).
+CommandRow Numeric(std::string_view pattern, std::function<NumberBounds(Call&)> bounds,
+                   std::function<std::string(Call&)> get, std::function<void(Call&)> set,
+                   std::function<std::string(double)> answer = {});
 // A setting that is on or off: the query answers 1 or 0, the set form takes ON, OFF, 1 or 0.
 CommandRow OnOff(std::string_view pattern, std::function<bool(Call&)> get,
                  std::function<void(Call&, bool)> set);

@@ -26,6 +26,7 @@ void Reset(Call& c) {
     if (c.targets.lists)
         c.targets.lists->Reset();  // first, so that no trigger starts the armed run
     EnterSafeState(c.in, c.targets.run, c.targets.meter);
+    c.format->Reset();  // FORMat ASCii, NORMal
     for (const auto& step : c.targets.resetSteps)
         step(c);
     if (c.in.RampOrigin() == c.client.origin) {

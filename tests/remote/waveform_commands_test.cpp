@@ -67,9 +67,13 @@ TEST(WaveformCommands, ListsAreLoadedAndReadBack) {
         {"SOUR1:LIST:DATA 70000;LIST:DWEL -1;LIST:COUN 0;SOUR1:LIST:VOLT ON", ""},
         {"SOUR1:LIST:VOLT?", "1,-2.5,3,0.5"},  // refused lists leave the loaded one
         {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?",
-         "-114,\"Header suffix out of range\";-222,\"Data out of range\";-222,\"Data out of "
-         "range\";-222,\"Data out of range\";-104,\"Data type error\";" +
+         "-114,\"Header suffix out of range\";-222,\"Data out of range; 70000 is outside 0 to "
+         "65535\";-222,\"Data out of range; -1 s is outside 0 s to 3600 s\";-222,\"Data out of "
+         "range; 0 is outside 1 to 1000000000\";-104,\"Data type error\";" +
              kNoError},
+        {"LIST:DWEL? MAX;LIST:DWEL? DEF;LIST:COUN? MAX;LIST:COUN? DEF;LIST:DWEL 1 KS;LIST:DWEL?;"
+         "LIST:DWEL DEF;LIST:DWEL?",
+         "3600;0.01;1000000000;1;1000;0.01"},
         {"LIST:CLE;SOUR1:LIST:VOLT?", ""},
         {"INIT", ""},
         {"SYST:ERR?",
@@ -77,6 +81,67 @@ TEST(WaveformCommands, ListsAreLoadedAndReadBack) {
     };
     for (const auto& [line, expected] : exchanges)
         EXPECT_EQ(b.Send(line), expected) << line;
+}
+
+// Raw bytes, NULs included.
+std::string Bytes(std::initializer_list<int> bytes) {
+    std::string out;
+    for (const int b : bytes)
+        out += static_cast<char>(b);
+    return out;
+}
+
+// Codes travel as a block of 16-bit words in either byte order, each client in the format it
+// chose: the block is taken whatever the format, the query answers one with INTeger,16.
+TEST(WaveformCommands, CodesTravelAsBlocksInTheClientsFormat) {
+    Board b;
+    const std::vector<std::pair<std::string, std::string>> exchanges = {
+        {"FORM?;FORM:BORD?", "ASC,0;NORM"},
+        {"SOUR1:LIST:DATA #14" + Bytes({0, 1, 0xFF, 0xFE}) + ";SOUR1:LIST:DATA?", "1,65534"},
+        {"FORM INT,16;FORM?;SOUR1:LIST:DATA?", "INT,16;#14" + Bytes({0, 1, 0xFF, 0xFE})},
+        {"FORM:BORD SWAP;FORM:BORD?;SOUR1:LIST:DATA?", "SWAP;#14" + Bytes({1, 0, 0xFE, 0xFF})},
+        // A line feed and a NUL among the bytes; SWAPped: 0x000A.
+        {"SOUR2:LIST:DATA #12\n" + Bytes({0}) + ";SOUR2:LIST:DATA?;FORM:BORD NORM;SOUR2:LIST:DATA?",
+         "#12\n" + Bytes({0}) + ";#12" + Bytes({0}) + "\n"},
+        // Volts stay text; the codes' query of a list of volts is an empty block.
+        {"SOUR3:LIST:VOLT 1,2;SOUR3:LIST:DATA?;SOUR3:LIST:VOLT?", "#10;1,2"},
+        {"FORM ASC;FORM?;SOUR3:LIST:DATA?;FORM INTEGER;FORM?", "ASC,0;;INT,16"},
+        {"SOUR1:LIST:DATA #13abc;SOUR1:LIST:VOLT #12ab;SOUR1:LIST:DATA #10;FORM REAL;FORM INT,8;"
+         "FORM ASC,3;FORM:BORD BIG",
+         ""},
+        {"SYST:ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?",
+         "-104,\"Data type error; a block of 16-bit words holds an even number of bytes, not "
+         "3\";-104,\"Data type error\";-222,\"Data out of range; a list holds 1 to 65536 "
+         "points\";-224,\"Illegal parameter value; the formats are ASCii and INTeger,16\";-224,"
+         "\"Illegal parameter value; INTeger takes the length 16\";-224,\"Illegal parameter "
+         "value; ASCii takes the length 0\";-224,\"Illegal parameter value\""},
+        {"SOUR1:LIST:DATA?", "#14" + Bytes({0, 1, 0xFF, 0xFE})},  // refused lists change nothing
+        {"SYST:RES 14;SOUR1:LIST:DATA #14" + Bytes({0x3F, 0xFF, 0x40, 0}) + ";SYST:ERR?",
+         "-222,\"Data out of range; point 2 (16384) is outside 0 to 16383\""},
+    };
+    for (const auto& [line, expected] : exchanges)
+        EXPECT_EQ(b.Send(line), expected) << line;
+    // Each client has its own format.
+    EXPECT_EQ(b.other.Execute("FORM?;FORM:BORD?;SOUR1:LIST:DATA?").value_or(""),
+              "ASC,0;NORM;1,65534");
+}
+
+// The longest list in one block, read back equal and run.
+TEST(WaveformCommands, SixtyFiveThousandCodesInOneBlock) {
+    Board b;
+    std::string words;
+    std::string text;
+    for (int i = 0; i < kMaxWavePoints; ++i) {
+        const int code = (i * 7919) & 0xFFFF;
+        words += Bytes({code >> 8, code & 0xFF});
+        text += (i ? "," : "") + std::to_string(code);
+    }
+    const std::string block = "#6131072" + words;
+    EXPECT_EQ(b.Send("FORM INT;SOUR4:LIST:DATA " + block + ";SYST:ERR?"), kNoError);
+    EXPECT_EQ(b.Send("SOUR4:LIST:DATA?"), block);
+    EXPECT_EQ(b.Send("FORM ASC;SOUR4:LIST:DATA?"), text);
+    EXPECT_EQ(b.Send("LIST:DWEL 0;INIT;LIST:STAT?").substr(0, 16), "RUNNING,1,65536,");
+    EXPECT_EQ(b.Send("SOUR4:DATA?"), "0");
 }
 
 TEST(WaveformCommands, InitiateReturnsAtOnceAndTheRunIsPolledAndAborted) {
