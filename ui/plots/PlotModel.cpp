@@ -44,44 +44,41 @@ bool PlotModel::HasPoints() const {
     return false;
 }
 
-AxisScale NiceScale(double low, double high, int intervals, double minSpan) {
+double NiceStep(double span, int intervals) {
+    if (!(span > 0) || !std::isfinite(span))
+        return 1;
+    const double raw = span / std::max(1, intervals);
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (const double m : {1.0, 2.0, 2.5, 5.0})
+        if (m * power >= raw * (1 - 1e-9))
+            return m * power;
+    return 10 * power;
+}
+
+AxisScale NiceScale(double low, double high, int intervals, double minSpan, double margin) {
     if (!std::isfinite(low) || !std::isfinite(high) || low > high) {
         low = 0;
         high = 1;
     }
-    intervals = std::max(1, intervals);
-    double span = high - low;
-    const double wanted = std::max({minSpan, 0.0});
-    if (span < wanted || span <= 0) {
-        // Widen around the middle: at least minSpan, or a tenth of the value, or one unit.
+    const double wanted = std::isfinite(minSpan) ? std::max(minSpan, 0.0) : 0.0;
+    if (high - low < wanted || high - low <= 0) {
+        // Widen about the middle: to minSpan, or else a fifth of the value, or else one unit.
         const double middle = (low + high) / 2;
         double width = wanted > 0 ? wanted : std::fabs(middle) * 0.2;
         if (!(width > 0))
             width = 1;
-        width = std::max(width, span);
         low = middle - width / 2;
         high = middle + width / 2;
-        span = high - low;
     }
-    const double raw = span / intervals;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    double step = 10 * power;
-    for (const double m : {1.0, 2.0, 2.5, 5.0, 10.0})
-        if (m * power >= raw * (1 - 1e-9)) {
-            step = m * power;
-            break;
-        }
+    const double pad = (high - low) * std::max(margin, 0.0);
     AxisScale scale;
-    scale.step = step;
-    // A bound within a millionth of a step of a tick is that tick (rounding of the data).
-    scale.low = std::floor(low / step + 1e-6) * step;
-    scale.high = std::ceil(high / step - 1e-6) * step;
-    if (scale.high <= scale.low)
-        scale.high = scale.low + step;
-    scale.ticks = static_cast<int>(std::lround((scale.high - scale.low) / step)) + 1;
-    // -0 reads oddly on an axis.
-    if (scale.low == 0)
-        scale.low = 0;
+    scale.low = low - pad;
+    scale.high = high + pad;
+    scale.step = NiceStep(scale.high - scale.low, intervals);
+    // The labelled ticks: the multiples of the step within the range, ends within rounding.
+    const double first = std::ceil(scale.low / scale.step - 1e-9);
+    const double last = std::floor(scale.high / scale.step + 1e-9);
+    scale.ticks = static_cast<int>(last - first) + 1;
     return scale;
 }
 
@@ -99,14 +96,9 @@ AxisScale XScale(const PlotModel& model) {
             span.Add(s.holdUntil);
     }
     if (span.Empty())
-        return NiceScale(0, 1);
+        return NiceScale(0, 1, kXIntervals, 0, 0);
     // The x axis ends where the data ends: a period or a log is read to its edge.
-    AxisScale scale = NiceScale(span.low, span.high);
-    if (span.high > span.low) {
-        scale.low = span.low;
-        scale.high = span.high;
-    }
-    return scale;
+    return NiceScale(span.low, span.high, kXIntervals, 0, 0);
 }
 
 std::vector<UnitScale> YScales(const PlotModel& model) {
@@ -140,8 +132,9 @@ std::vector<UnitScale> YScales(const PlotModel& model) {
             spans[slot(model.series[mark.series].unit)].Add(mark.at.y);
     for (std::size_t k = 0; k < scales.size(); ++k)
         scales[k].scale = spans[k].Empty()
-                              ? NiceScale(0, 1)
-                              : NiceScale(spans[k].low, spans[k].high, 5, model.minYSpan);
+                              ? NiceScale(0, 1, kYIntervals, 0)
+                              : NiceScale(spans[k].low, spans[k].high, kYIntervals,
+                                          model.minYSpan);
     return scales;
 }
 

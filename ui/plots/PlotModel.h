@@ -60,14 +60,23 @@ struct PlotModel {
 struct AxisScale {
     double low = 0;
     double high = 1;
-    double step = 0.2;  // between labelled ticks
-    int ticks = 6;      // labelled ticks, both ends included
+    double step = 0.2;  // between labelled ticks, which fall on its multiples
+    int ticks = 6;      // labelled ticks within low..high
 };
 
-// A scale of round steps (1, 2, 2.5 or 5 times a power of ten) that covers low..high with about
-// `intervals` steps, at least `minSpan` wide. Empty or non-finite ranges give a unit range
-// around what there is.
-AxisScale NiceScale(double low, double high, int intervals = 5, double minSpan = 0);
+// About this many steps between labelled ticks across an axis, at any zoom.
+inline constexpr int kXIntervals = 8;
+inline constexpr int kYIntervals = 5;
+
+// A round step (1, 2, 2.5 or 5 times a power of ten) at least span/intervals.
+double NiceStep(double span, int intervals);
+
+// The scale of values low..high: at least `minSpan` wide about their middle (a single value
+// gets a fifth of itself, or one unit at zero), a margin of `margin` of the span at each end so
+// that no curve lies on the frame, ticks at the multiples of a round step. Non-finite or reversed
+// ends give 0..1.
+AxisScale NiceScale(double low, double high, int intervals, double minSpan = 0,
+                    double margin = 0.05);
 
 // "Time (s)", "Voltage (V)"; the name alone without a unit.
 std::string AxisTitle(const std::string& name, const std::string& unit);

@@ -355,8 +355,8 @@ void ChartPlot::ApplyRanges(const Ranges& ranges) {
     xAxis_->setRange(ranges.xLow, ranges.xHigh);
     for (std::size_t k = 0; k < yAxes_.size() && k < ranges.y.size(); ++k)
         yAxes_[k]->setRange(ranges.y[k].first, ranges.y[k].second);
-    applying_ = was;
     OnRangeChanged();
+    applying_ = was;
 }
 
 void ChartPlot::OnRangeChanged() {
@@ -367,9 +367,10 @@ void ChartPlot::OnRangeChanged() {
     if (xAxis_)
         axes.push_back(xAxis_);
     for (QValueAxis* axis : axes) {
-        const AxisScale nice = NiceScale(axis->min(), axis->max(), axis == xAxis_ ? 8 : 5);
-        if (axis->tickInterval() != nice.step)
-            axis->setTickInterval(nice.step);
+        const double step =
+            NiceStep(axis->max() - axis->min(), axis == xAxis_ ? kXIntervals : kYIntervals);
+        if (axis->tickInterval() != step)
+            axis->setTickInterval(step);
     }
     PlaceMarks();
     HideCursor();
