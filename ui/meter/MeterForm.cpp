@@ -11,7 +11,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -82,7 +81,6 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     auto* openRow = new QHBoxLayout;
     auto* cmdOpen = Button(meterBox, "CmdOpen", tr("Connect"));
     cmdClose_ = Button(meterBox, "CmdClose", tr("Disconnect"));
-    cmdClose_->setEnabled(false);
     labelIdn_ = new QLabel(meterBox);
     labelIdn_->setObjectName(QStringLiteral("LabelIdn"));
     openRow->addWidget(cmdOpen);
@@ -133,17 +131,12 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     plot_->setObjectName(QStringLiteral("PlotLinearity"));
     plot_->setMinimumSize(360, 200);
     plot_->SetModel(LinearityPlot({}));
-    // The report and the plot share what the window grows by; the user moves the line between.
-    auto* split = new QSplitter(Qt::Vertical, central);
-    split->setObjectName(QStringLiteral("SplitReport"));
-    split->setChildrenCollapsible(false);
-    split->addWidget(textReport_);
-    split->addWidget(plot_);
-    split->setStretchFactor(0, 1);
-    split->setStretchFactor(1, 2);
+    textReport_->setMinimumHeight(80);
     layout->addWidget(progress_);
     layout->addWidget(labelStatus_);
-    layout->addWidget(split, 1);
+    // The report and the plot share what the window grows by.
+    layout->addWidget(textReport_, 1);
+    layout->addWidget(plot_, 2);
 
     connect(cmdOpen, &QPushButton::clicked, this, &MeterForm::CmdOpen_Click);
     connect(cmdClose_, &QPushButton::clicked, this, &MeterForm::CmdClose_Click);
@@ -161,7 +154,6 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
                                         : QString::fromStdString(m.LastError());
         if (labelIdn_->text() != text)
             labelIdn_->setText(text);
-        cmdClose_->setEnabled(m.IsOpen() && !runs_.Active());
     });
     poll->start(200);
     Refresh();
@@ -216,7 +208,6 @@ void MeterForm::CmdClose_Click() {
         Warn(QString::fromStdString(error));
         return;
     }
-    cmdClose_->setEnabled(false);
     labelIdn_->setText(QString::fromStdString(runs_.Connection().LastError()));
 }
 
@@ -284,6 +275,8 @@ void MeterForm::Refresh() {
     const bool active = runs_.Active();
     cmdCalibrate_->setEnabled(!active);
     cmdLinearity_->setEnabled(!active);
+    // Also while connecting: Disconnect gives up a meter that does not answer.
+    cmdClose_->setEnabled(!active);
     cmdStop_->setEnabled(active);
     cmdContinue_->setEnabled(run && run->CurrentState() == MeterRun::State::AwaitingProbe);
     cmdSave_->setEnabled(!runs_.Csv().empty());

@@ -11,6 +11,7 @@
 namespace tq {
 
 PlotHost::PlotHost(WindowContext& context, QWidget* parent) : QWidget(parent), ctx_(context) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
 }

@@ -133,8 +133,7 @@ std::vector<UnitScale> YScales(const PlotModel& model) {
     for (std::size_t k = 0; k < scales.size(); ++k)
         scales[k].scale = spans[k].Empty()
                               ? NiceScale(0, 1, kYIntervals, 0)
-                              : NiceScale(spans[k].low, spans[k].high, kYIntervals,
-                                          model.minYSpan);
+                              : NiceScale(spans[k].low, spans[k].high, kYIntervals, model.minYSpan);
     return scales;
 }
 

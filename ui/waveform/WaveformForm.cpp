@@ -127,6 +127,9 @@ WaveformForm::WaveformForm(WindowContext& context)
     timing->addWidget(checkContinuous_);
     layout->addLayout(timing);
     connect(checkFast_, &QCheckBox::toggled, textDwell_, &QWidget::setDisabled);
+    // The preview's time axis follows the dwell.
+    connect(checkFast_, &QCheckBox::toggled, this, &WaveformForm::UpdatePreview);
+    connect(textDwell_, &QLineEdit::textChanged, this, &WaveformForm::UpdatePreview);
     connect(checkContinuous_, &QCheckBox::toggled, textPeriods_, &QWidget::setDisabled);
 
     auto* controls = new QHBoxLayout;
