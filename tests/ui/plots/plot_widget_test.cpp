@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QValueAxis>
@@ -27,6 +28,9 @@ namespace tq {
 namespace {
 
 void Shot(QWidget* widget, const char* name) {
+    // The chart lays itself out and lets go of replaced axes from the event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
     const QString folder = qEnvironmentVariable("TQ_PLOT_SCREENSHOTS");
     if (!folder.isEmpty())
         widget->grab().save(QDir(folder).filePath(QString::fromLatin1(name) + ".png"));
@@ -51,7 +55,7 @@ struct Plot : ::testing::Test {
         host->SetModel(Staircase());
         host->show();
         ASSERT_NE(host->Canvas(), nullptr) << host->Problem().toStdString();
-        QCoreApplication::processEvents();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(host.get()));
     }
     QChartView* View() { return host->Canvas()->findChild<QChartView*>("ChartView"); }
     QValueAxis* Axis(Qt::Orientation orientation, int index = 0) {
@@ -69,6 +73,13 @@ struct Plot : ::testing::Test {
         QWheelEvent event(at, View()->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta),
                           Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(View()->viewport(), &event);
+    }
+    // The pointer over the plot, sent to the plot alone: on a real display the system's own
+    // pointer, somewhere else, must not count.
+    void Hover(QPoint at) {
+        QMouseEvent move(QEvent::MouseMove, at, View()->viewport()->mapToGlobal(at), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(View()->viewport(), &move);
     }
     QAction* Action(const char* name) {
         return host->Canvas()->findChild<QAction*>(QString::fromLatin1(name));
@@ -139,7 +150,7 @@ TEST_F(Plot, ADraggedRectangleZoomsToIt) {
 }
 
 TEST_F(Plot, ShowsTheValuesUnderTheCursor) {
-    QTest::mouseMove(View()->viewport(), At(0.5, 0.3));
+    Hover(At(0.5, 0.3));
     const QString text = host->Canvas()->CursorText();
     EXPECT_THAT(text.toStdString(), ::testing::StartsWith("Time 2"));
     EXPECT_THAT(text.toStdString(), ::testing::HasSubstr("   DAC A 0 V   DAC B 65535 code"));
@@ -166,6 +177,37 @@ TEST_F(Plot, ANewModelKeepsTheUsersZoom) {
     EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->max(), 5);
 }
 
+TEST_F(Plot, TheStripChartKeepsItsZoomWhileReadingsComeIn) {
+    std::deque<LogPoint> log;
+    const auto reading = [](int i) {
+        return 24.0 + 0.0005 * i + 0.25 * std::round(std::sin(i / 25.0) * 2) +
+               (i % 170 == 0 ? 0.25 : 0.0);
+    };
+    for (int i = 0; i < 600; ++i)
+        log.push_back({i * 1.0, i == 300 ? std::nullopt
+                                         : std::optional<float>(static_cast<float>(reading(i)))});
+    host->SetModel(TemperaturePlot(log));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Axis(Qt::Horizontal)->titleText(), "Time since start (s)");
+    EXPECT_EQ(Axis(Qt::Vertical)->titleText(), "Temperature (\u00b0C)");
+    Shot(host.get(), "temperature");
+    QTest::mousePress(View()->viewport(), Qt::LeftButton, Qt::NoModifier, At(0.4, 0.1));
+    QTest::mouseMove(View()->viewport(), At(0.6, 0.9));
+    QTest::mouseRelease(View()->viewport(), Qt::LeftButton, Qt::NoModifier, At(0.6, 0.9));
+    const double low = Axis(Qt::Horizontal)->min(), high = Axis(Qt::Horizontal)->max();
+    EXPECT_NEAR(low, 239.6, 3);
+    EXPECT_NEAR(high, 359.4, 3);
+    for (int i = 600; i < 610; ++i)
+        log.push_back({i * 1.0, static_cast<float>(reading(i))});
+    host->SetModel(TemperaturePlot(log));
+    EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->min(), low);
+    EXPECT_DOUBLE_EQ(Axis(Qt::Horizontal)->max(), high);
+    Hover(At(0.5, 0.5));
+    EXPECT_THAT(host->Canvas()->CursorText().toStdString(),
+                ::testing::StartsWith("Time since start 29"));
+    Shot(host.get(), "temperature-zoomed-cursor");
+}
+
 TEST_F(Plot, ExportsThePictureAndTheDataFromItsMenu) {
     QTemporaryDir dir;
     for (const char* name : {"ActionExportPng", "ActionExportSvg", "ActionExportCsv"})
@@ -189,6 +231,13 @@ TEST_F(Plot, ExportsThePictureAndTheDataFromItsMenu) {
     QFile csv(dir.filePath("plot.CSV"));
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     EXPECT_EQ(csv.readAll().toStdString(), PlotCsv(Staircase()));
+    const QString folder = qEnvironmentVariable("TQ_PLOT_SCREENSHOTS");
+    if (!folder.isEmpty())
+        for (const char* name : {"plot.png", "plot.svg", "plot.CSV"}) {
+            QFile::remove(QDir(folder).filePath(QStringLiteral("exported-") + name));
+            QFile::copy(dir.filePath(name),
+                        QDir(folder).filePath(QStringLiteral("exported-") + name));
+        }
 
     // Cancelled: nothing written, nothing said.
     Action("ActionExportCsv")->trigger();

@@ -228,6 +228,9 @@ void ChartPlot::Build() {
     const std::vector<UnitScale> scales = YScales(model_);
     for (std::size_t k = 0; k < scales.size(); ++k) {
         QValueAxis* axis = makeAxis(Text(scales[k].title), k % 2 ? Qt::AlignRight : Qt::AlignLeft);
+        // One grid, the first scale's: a second one's lines would fall between them.
+        axis->setGridLineVisible(k == 0);
+        axis->setMinorGridLineVisible(k == 0);
         yAxes_.push_back(axis);
         for (const std::size_t i : scales[k].series)
             AddSeries(i, axis);
