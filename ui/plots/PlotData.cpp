@@ -111,8 +111,8 @@ PlotModel LinearityPlot(const std::vector<LinearityResult>& results) {
     model.minYSpan = 2;
     if (results.size() < 2)
         return model;
-    PlotSeries inl{"INL", "LSB", "Nonlinearity", SeriesStyle::Line, {}, 0};
-    PlotSeries dnl{"DNL", "LSB", "Nonlinearity", SeriesStyle::Line, {}, 0};
+    PlotSeries inl{"INL", "LSB", "Error", SeriesStyle::Line, {}, 0};
+    PlotSeries dnl{"DNL", "LSB", "Error", SeriesStyle::Line, {}, 0};
     for (std::size_t i = 0; i < results.size(); ++i) {
         inl.points.push_back({static_cast<double>(results[i].code), results[i].inlEndPoint});
         // The first code has no step before it, so no DNL.

@@ -62,7 +62,7 @@ TemperatureLogForm::TemperatureLogForm(WindowContext& context, RunTimer* timer)
 
     chart_ = new PlotHost(ctx_, this);
     chart_->setObjectName(QStringLiteral("PlotTemperature"));
-    chart_->setMinimumSize(420, 220);
+    chart_->setMinimumSize(480, 260);
     layout->addWidget(chart_, 1);
 
     connect(cmdBrowse_, &QPushButton::clicked, this, &TemperatureLogForm::CmdBrowse_Click);

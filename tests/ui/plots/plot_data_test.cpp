@@ -207,7 +207,7 @@ TEST(LinearityPlot, HasTheBandAndMarksEachCurvesWorstPointWithItsValue) {
     // One scale for both curves and the band, wide enough for the band and the worst point.
     const std::vector<UnitScale> y = YScales(m);
     ASSERT_EQ(y.size(), 1u);
-    EXPECT_EQ(y[0].title, "Nonlinearity (LSB)");
+    EXPECT_EQ(y[0].title, "Error (LSB)");
     EXPECT_LE(y[0].scale.low, -1.7);
     EXPECT_GE(y[0].scale.high, 1.5);
 

@@ -160,7 +160,7 @@ TEST_F(Plot, ShowsTheValuesUnderTheCursor) {
     QCoreApplication::sendEvent(View(), &leave);
     EXPECT_TRUE(host->Canvas()->CursorText().isEmpty());
     EXPECT_THAT(host->Canvas()->findChild<QLabel*>("LabelReading")->text().toStdString(),
-                ::testing::HasSubstr("double-click to reset"));
+                ::testing::HasSubstr("double-click: all"));
 }
 
 TEST_F(Plot, ANewModelKeepsTheUsersZoom) {
@@ -281,6 +281,22 @@ TEST_F(Plot, TheLinearityPlotMarksItsWorstPoints) {
             }
     EXPECT_EQ(marks, 2);  // INL's and DNL's
     Shot(host.get(), "linearity");
+
+    // A step of 1.2 LSB: both curves are worst at the same code, and their texts do not overlap.
+    std::vector<LinearityResult> step;
+    for (int i = 0; i < 129; ++i)
+        step.push_back({i * 512, i >= 64 ? 1.2 : 0, 0, i == 64 ? 1.2 : 0});
+    host->SetModel(LinearityPlot(step));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    std::vector<QRectF> boxes;
+    for (QGraphicsItem* item : View()->scene()->items())
+        if (auto* text = dynamic_cast<QGraphicsSimpleTextItem*>(item))
+            if (text->isVisible() && text->text().contains(" at code 32768"))
+                boxes.push_back(text->sceneBoundingRect());
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_FALSE(boxes[0].intersects(boxes[1]));
+    Shot(host.get(), "linearity-step");
 }
 
 TEST(PlotHost, WithoutTheLibrarySaysSoInOneLineAndKeepsTheData) {

@@ -36,9 +36,7 @@ QString Text(const std::string& text) {
 }
 
 QString Hint() {
-    return QWidget::tr(
-        "Wheel or drag to zoom (Shift: time only, Ctrl: values only), double-click to reset; "
-        "right-click to export");
+    return QWidget::tr("Wheel or drag: zoom; double-click: all; right-click: export");
 }
 
 // The segments of a curve between its breaks, as the chart draws them: a step holds its value
@@ -128,6 +126,10 @@ ChartPlot::ChartPlot(QWidget* parent, PlotServices services)
     chart_->setBackgroundRoundness(0);
     view_ = new ChartView(chart_, *this);
     view_->setObjectName(QStringLiteral("ChartView"));
+    view_->setToolTip(
+        tr("Wheel: zoom about the pointer (Shift: time only, Ctrl: values only)\n"
+           "Drag a rectangle: zoom to it\nDouble-click: the whole plot again\n"
+           "Right-click: export the picture (PNG, SVG) or the data (CSV)"));
     cursorLine_ = new QGraphicsLineItem(chart_);
     cursorLine_->setPen(QPen(QColor(90, 90, 90), 1, Qt::DashLine));
     cursorLine_->setZValue(20);
@@ -320,6 +322,7 @@ void ChartPlot::AddMarks() {
 
 void ChartPlot::PlaceMarks() {
     const QRectF area = chart_->plotArea();
+    std::vector<QRectF> placed;  // two worst points at one code must not write over each other
     for (std::size_t i = 0; i < markTexts_.size(); ++i) {
         const auto& [value, text] = markTexts_[i];
         QValueAxis* y = markAxes_[i];
@@ -341,7 +344,20 @@ void ChartPlot::PlaceMarks() {
         double top = at.y() - box.height() - 4;
         if (top < area.top())
             top = at.y() + 6;
-        text->setPos(std::max(area.left(), left), std::min(top, area.bottom() - box.height()));
+        QRectF where(QPointF(std::max(area.left(), left), std::min(top, area.bottom() - box.height())),
+                     box.size());
+        for (bool moved = true; moved;) {
+            moved = false;
+            for (const QRectF& other : placed)
+                if (where.intersects(other)) {
+                    const bool below = other.bottom() + where.height() <= area.bottom();
+                    where.moveTop(below ? other.bottom() + 2 : other.top() - where.height() - 2);
+                    moved = below;  // above the last one is as far as it goes
+                }
+        }
+        text->setPos(where.topLeft());
+        if (text->isVisible())
+            placed.push_back(where);
     }
 }
 
