@@ -344,8 +344,9 @@ void ChartPlot::PlaceMarks() {
         double top = at.y() - box.height() - 4;
         if (top < area.top())
             top = at.y() + 6;
-        QRectF where(QPointF(std::max(area.left(), left), std::min(top, area.bottom() - box.height())),
-                     box.size());
+        QRectF where(
+            QPointF(std::max(area.left(), left), std::min(top, area.bottom() - box.height())),
+            box.size());
         for (bool moved = true; moved;) {
             moved = false;
             for (const QRectF& other : placed)
