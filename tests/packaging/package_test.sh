@@ -70,8 +70,12 @@ grep -q '^visible: 1$' <<<"$shown" || fail "the installed program shows no plot:
 # The debug symbols: where gdb looks for them, by the program's build-id.
 id="$(readelf -nW "$program" | sed -n 's/.*Build ID: \([0-9a-f]*\).*/\1/p')"
 [ -n "$id" ] || fail "the program has no build-id"
-dpkg-deb -c "${ddebs[0]}" | grep -q "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" ||
+debug_files="$(dpkg-deb -c "${ddebs[0]}")"
+grep -q "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" <<<"$debug_files" ||
   fail "the -dbgsym package has no /usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
+plots_id="$(readelf -nW "$plots" | sed -n 's/.*Build ID: \([0-9a-f]*\).*/\1/p')"
+grep -q "usr/lib/debug/.build-id/${plots_id:0:2}/${plots_id:2}.debug" <<<"$debug_files" ||
+  fail "the -dbgsym package has no debug symbols of the plotting library"
 
 # The Description: a summary and lines of at most 80 columns.
 dpkg-deb -f "$deb" Description >"$work/description"
