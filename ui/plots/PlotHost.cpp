@@ -56,6 +56,8 @@ void PlotHost::Load() {
         problem_ = new QLabel(tr("Plots cannot be shown: %1").arg(why), this);
         problem_->setObjectName(QStringLiteral("LabelNoPlot"));
         problem_->setWordWrap(false);
+        // One line that does not widen the window: a long path is cut, and whole in the tooltip.
+        problem_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         problem_->setTextInteractionFlags(Qt::TextSelectableByMouse);
         problem_->setToolTip(problem_->text());
         layout()->addWidget(problem_);

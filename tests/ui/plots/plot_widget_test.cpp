@@ -325,6 +325,10 @@ TEST(PlotHost, WithoutTheLibrarySaysSoInOneLineAndKeepsTheData) {
         EXPECT_THAT(problem, ::testing::StartsWith("Plots cannot be shown: ")) << c.what;
         EXPECT_THAT(problem, ::testing::HasSubstr(c.says)) << c.what;
         EXPECT_EQ(problem.find('\n'), std::string::npos) << c.what;
+        auto* line = host.findChild<QLabel*>("LabelNoPlot");
+        ASSERT_NE(line, nullptr);
+        EXPECT_LT(host.minimumSizeHint().width(), 200) << "a long path widens the window";
+        EXPECT_EQ(line->toolTip(), host.Problem());
         host.SetModel(TemperaturePlot({}));  // the window goes on feeding it
         EXPECT_EQ(host.Model().note, "Start the log to see the temperature");
     }
