@@ -1,9 +1,10 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages a command needs when they are missing. Sourced by the scripts.
 
-# Building and running the program.
+# Building and running the program; the plots draw with Qt Charts (which needs Qt OpenGL's CMake
+# files) and export SVG with Qt SVG.
 tq_program_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl1-mesa-dev libusb-1.0-0-dev
-  nlohmann-json3-dev libavahi-client-dev)
+  nlohmann-json3-dev libavahi-client-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev)
 # Building its Debian package besides: CPack's file type check and the library scan.
 tq_package_packages=(file dpkg-dev)
 # The tests, benchmarks and fuzzing besides: the test libraries, the Python driver's packages, a
