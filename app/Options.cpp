@@ -53,6 +53,10 @@ constexpr std::array kOptions{
               "With --scpi: listen on ADDRESS instead of the loopback address (anyone who can "
               "reach the port can then drive the outputs).",
               OptionGroup::Remote},
+    OptionRow{"no-advertise", "", "",
+              "With --listen on an address other than loopback: do not advertise the server on "
+              "the LAN (mDNS/DNS-SD service _scpi-raw._tcp through the Avahi daemon).",
+              OptionGroup::Remote},
     OptionRow{"idle-timeout", "", "SECONDS",
               "With --scpi: close a client that has sent nothing for SECONDS (default 600; 0: "
               "never), so that silent connections do not keep the 8 places.",

@@ -12,7 +12,10 @@
 
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
+#include "app/SetupSlotFiles.h"
 #include "board/SimCommands.h"
+#include "core/Version.h"
+#include "discovery/LanAdvertiser.h"
 #include "instrument/ListRun.h"
 #include "instrument/MeterRuns.h"
 #include "instrument/SafeStatePolicy.h"
@@ -117,6 +120,8 @@ Program::Program(const ProgramOptions& options) : options_(options) {
 
 Program::~Program() {
     // Windows and clients go first: they hold references into the context and the board.
+    instrument_->RemoveListener(advertiserListener_);
+    advertiser_.reset();
     server_.reset();
     console_.reset();
     refusals_.reset();
@@ -313,6 +318,8 @@ void Program::TakeBoardLocation() {
 bool Program::StartServer() {
     commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_, waveform_.get(),
                                                      meterRuns_.get(), listRun_.get());
+    setupSlots_ = std::make_unique<SetupSlotFiles>(SetupSlotFiles::ProgramFolder());
+    commands_->SetSetupSlots(setupSlots_.get());
     server_ = std::make_unique<ScpiServer>(*commands_);
     server_->SetIdleTimeout(std::chrono::seconds(options_.idleTimeoutSeconds));
     QString error;
@@ -333,11 +340,32 @@ bool Program::StartServer() {
     std::fprintf(stderr, "listening on %s:%u\n", qPrintable(server_->Address().toString()),
                  server_->Port());
     std::fflush(stderr);
+    Advertise();
     if (auto* main = qobject_cast<MainForm*>(windows_[WindowId::Main].data())) {
         QObject::connect(server_.get(), &ScpiServer::ClientCountChanged, main,
                          &MainForm::ShowRemoteClients);
     }
     return true;
+}
+
+void Program::Advertise() {
+    if (!options_.advertise || options_.listenAddress.isLoopback())
+        return;
+    const auto model = [this] { return instrument_->Resolution() == 14 ? "TQ2404" : "TQ2604X"; };
+    const std::string serial = instrument_->Identity().serial;
+    advertiser_ = std::make_unique<LanAdvertiser>(
+        AnnounceBoard(model(), serial, kProgramVersion, server_->Port()), options_.listenAddress,
+        [](const std::string& line, bool problem) {
+            std::fprintf(stderr, "%s%s\n", problem ? "tq2604x-eval: " : "", line.c_str());
+            std::fflush(stderr);
+        });
+    // The TXT records name the model, which a change of resolution changes.
+    advertiserListener_ =
+        instrument_->AddListener([this, model, serial](const InstrumentChange& c) {
+            if (c.kind == InstrumentChange::Kind::Resolution)
+                advertiser_->UpdateTxt(BoardTxtRecords(model(), serial, kProgramVersion));
+        });
+    advertiser_->Start();
 }
 
 int Program::RunHeadless() {

@@ -24,6 +24,7 @@ namespace tq {
 class AutomationConsole;
 class LibusbAdapter;
 class InstrumentCommands;
+class LanAdvertiser;
 class ListRun;
 class ScpiServer;
 class MeterByAddress;
@@ -31,6 +32,7 @@ class MeterRuns;
 class QtStepTimer;
 class RefusalNotices;
 class SafeStatePolicy;
+class SetupSlots;
 class SimulatedMeter;
 
 struct ProgramOptions {
@@ -42,6 +44,7 @@ struct ProgramOptions {
     int scpiPort = -1;  // -1: no protocol server
     bool headless = false;
     QHostAddress listenAddress{QHostAddress::LocalHost};
+    bool advertise = true;   // on the LAN, when listening beyond loopback
     int16_t resolution = 0;  // 0: the default (16 bits, or the selection window's choice)
     QString boardLocation;   // the real board to use ("1-4.2"); empty: the first found
     QString setupFile;       // a setup to open after start-up
@@ -92,6 +95,8 @@ private:
     // The protocol server, on the options' address and port; false (with the reason printed)
     // when it cannot listen.
     bool StartServer();
+    // Beyond loopback (unless --no-advertise): the server on the LAN over mDNS/DNS-SD.
+    void Advertise();
     // The simulated bench's meter on the options' port; false (with the reason printed) when it
     // cannot listen.
     bool StartSimulatedMeter();
@@ -128,8 +133,11 @@ private:
     // Each window once, made on first use, owned here until the end.
     std::map<WindowId, OwnedWindow> windows_;
     std::unique_ptr<AutomationConsole> console_;
+    std::unique_ptr<SetupSlots> setupSlots_;  // *SAV and *RCL's, kept between runs
     std::unique_ptr<InstrumentCommands> commands_;
     std::unique_ptr<ScpiServer> server_;
+    std::unique_ptr<LanAdvertiser> advertiser_;
+    int advertiserListener_ = 0;
     std::unique_ptr<QtRunTimer> safeStateTimer_;  // wakes the safe state from the event loop
     std::unique_ptr<SafeStatePolicy> safeState_;
     std::unique_ptr<RefusalNotices> refusals_;

@@ -162,6 +162,11 @@ int main(int argc, char** argv) {
         if (!options.listenAddress.setAddress(parser.Value("listen")))
             return UsageError("--listen takes an IP address such as 0.0.0.0 or 192.0.2.7");
     }
+    if (parser.IsSet("no-advertise")) {
+        if (options.scpiPort < 0)
+            return UsageError("--no-advertise goes with --scpi PORT");
+        options.advertise = false;
+    }
     if (parser.IsSet("idle-timeout")) {
         bool ok = false;
         options.idleTimeoutSeconds = parser.Value("idle-timeout").toUInt(&ok);

@@ -7,7 +7,7 @@
 // Hostile clients: another client's *OPC? while one streams commands as fast as it can (median
 // and worst of 200), the program's resident memory with eight clients that send queries and never
 // read, and a setting followed by SYST:ERR? from a client that leaves Nagle's algorithm on (as
-// pyvisa-py does).
+// pyvisa-py does). The longest list loaded in one message, as a block of 16-bit words and as text.
 //
 // The servers run on the main thread's event loop as in the program; the benchmarks run on a
 // client thread with plain sockets.
@@ -302,6 +302,37 @@ BENCHMARK(ResidentMemoryEightNonReadingClients)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// The longest list, 65,536 codes, loaded in one message as a block of 16-bit words (what PyVISA's
+// write_binary_values sends), from its first byte to the answer of the *OPC? after it.
+std::string ListOfCodes(bool block) {
+    std::string out = block ? "SOUR1:LIST:DATA #6131072" : "SOUR1:LIST:DATA ";
+    for (int i = 0; i < 65536; ++i) {
+        const int code = (i * 7919) & 0xFFFF;
+        if (block) {
+            out += static_cast<char>(code >> 8);
+            out += static_cast<char>(code & 0xFF);
+        } else {
+            out += (i ? "," : "") + std::to_string(code);
+        }
+    }
+    return out + "\n*OPC?\n";
+}
+
+void ScpiListLoad(benchmark::State& st, bool block) {
+    WaitForNoClients();
+    Client client;
+    const std::string message = ListOfCodes(block);
+    for (auto _ : st) {
+        if (!client.Send(message) || !client.Receive(1)) {
+            st.SkipWithError("connection lost");
+            return;
+        }
+    }
+    st.counters["bytes"] = static_cast<double>(message.size());
+}
+BENCHMARK_CAPTURE(ScpiListLoad, BinaryBlock, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(ScpiListLoad, Text, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // 1,000 commands sent at once, 1,000 answers read: the rate a pipelining client gets.
 void ScpiPipelined(benchmark::State& st) {
     constexpr int kBatch = 1000;
@@ -347,6 +378,26 @@ void DirectInstrumentCall(benchmark::State& st) {
 }
 BENCHMARK(DirectInstrumentCall)->Unit(benchmark::kMicrosecond);
 
+// The same line through the command table without a socket: what parsing, looking up and
+// carrying out the commands cost.
+void CommandLineWithoutSocket(benchmark::State& st) {
+    tq::DeviceState state;
+    tq::ApplyStartDefaults(state);
+    tq::SimulatedBoard board;
+    tq::BoardRequests requests(state, board);
+    tq::Instrument instrument(state, requests, {"Simulated board", "SIMULATED"});
+    instrument.SetPulseAfterDataWrite(true);
+    instrument.ConnectBoard(TQ_FIRMWARE_FOLDER);
+    tq::InstrumentCommands commands(instrument, &board);
+    tq::ScpiSession session(commands);
+    int i = 0;
+    for (auto _ : st)
+        benchmark::DoNotOptimize(
+            session.Execute(std::string("SOUR1:VOLT ") + kVolts[i++ & 3] + ";*OPC?"));
+    st.SetItemsProcessed(st.iterations());
+}
+BENCHMARK(CommandLineWithoutSocket)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -356,7 +407,14 @@ int main(int argc, char** argv) {
     SimulatedInstrument sim;
     if (sim.connected != 0)
         return 1;
-    tq::InstrumentCommands commands(sim.instrument, &sim.board);
+    // The lists are loaded here, not run: the run's wake-ups are never asked for.
+    struct IdleTimer : tq::RunTimer {
+        double Now() const override { return 0.0; }
+        void WakeAt(double) override {}
+        void Cancel() override {}
+    } timer;
+    tq::WaveformRun run(sim.instrument, timer);
+    tq::InstrumentCommands commands(sim.instrument, &sim.board, &run);
     tq::ScpiServer server(commands);
     QString error;
     if (!server.Listen(QHostAddress::LocalHost, 0, error))

@@ -187,14 +187,15 @@ bool RunSimCommand(SimulatorControl& sim, const std::string& args, std::string& 
         sim.SetDieTemperature(celsius);
         return true;
     }
-    if (command == "unplug" || command == "plug") {
+    if (command == "unplug" || command == "plug" || command == "power-cycle") {
         if (!a.Count(0))
             return false;
-        if (command == "unplug") {
+        if (command == "unplug")
             sim.Unplug();
-        } else {
+        else if (command == "plug")
             sim.Plug();
-        }
+        else
+            sim.PowerCycle();
         return true;
     }
     if (command == "fail-download") {

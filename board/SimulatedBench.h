@@ -30,8 +30,15 @@ public:
     // register). For reg 2, Set sets input and DAC registers and Get reads the input register.
     virtual void SetRegister(int address, int reg, uint16_t value) = 0;
     virtual uint16_t GetRegister(int address, int reg) const = 0;
+    // Unplugging and plugging back is a cable glitch: the board keeps its firmware and registers.
     virtual void Unplug() = 0;
     virtual void Plug() = 0;
+    virtual bool Plugged() const = 0;
+    // The board loses power and comes back: every converter register at its power-on state, the
+    // pin word 0 (every pin low, D0/D1 not driven); the next request fails (the board was away)
+    // and from the one after it answers with the firmware loaded at start, as a real board does
+    // once the program has reloaded it.
+    virtual void PowerCycle() = 0;
     virtual void FailNextDownload(int32_t code) = 0;
     virtual void GarbleReplies(int count) = 0;
     // The converter's non-linearity (off at start): a known INL bow and DNL steps at the major

@@ -84,13 +84,40 @@ Instrument::Instrument(DeviceState& state, BoardRequests& requests, BoardIdentit
       registers_(std::make_unique<RegisterAccess>(state, requests)),
       mirror_(state) {
     registers_->SetHooks(hooks_.get());
-    observer_ = requests_.AddObserver([this](int32_t result) {
-        if (result < 0 && firstFailure_ == 0)
-            firstFailure_ = result;
-        InstrumentChange change{InstrumentChange::Kind::RequestResult};
-        change.value = result;
-        Notify(change);
-    });
+    observer_ = requests_.AddObserver([this](int32_t result) { TakeRequestResult(result); });
+}
+
+void Instrument::TakeRequestResult(int32_t result) {
+    if (result < 0 && firstFailure_ == 0)
+        firstFailure_ = result;
+    const bool back = result >= 0 && boardAway_ && !reestablishing_;
+    if (result < 0) {
+        // The board may be losing power: what the program knew of it may not hold when it returns.
+        boardAway_ = true;
+        mirror_.Forget();
+    } else {
+        boardAway_ = false;
+    }
+    InstrumentChange change{InstrumentChange::Kind::RequestResult};
+    change.value = result;
+    Notify(change);
+    if (back)
+        Reestablish();
+}
+
+// The program cannot tell a cable glitch from a power loss: on every return the board gets the
+// pins and function word the program shows, and every register counts as not known.
+void Instrument::Reestablish() {
+    reestablishing_ = true;
+    ++returns_;
+    mirror_.Forget();
+    requests_.SendPinWord();
+    state_.FunctionImage = registers_->ComposeFunctionWord();
+    registers_->WriteRegister(kFnControlBits, kRegFunction, state_.FunctionImage, false);
+    reestablishing_ = false;
+    InstrumentChange change{InstrumentChange::Kind::BoardBack};
+    change.text = "The board answered again: its pins and function register were sent again";
+    Notify(change);
 }
 
 Instrument::~Instrument() {
@@ -227,7 +254,11 @@ void Instrument::WriteRegister(int16_t address, int16_t reg, int32_t data) {
 
 int32_t Instrument::ReadRegister(int16_t address, int16_t reg) {
     CallScope scope(*this);
-    const int32_t value = registers_->ReadRegister(address, reg);
+    const int returnsBefore = returns_;
+    int32_t value = registers_->ReadRegister(address, reg);
+    // A board that came back during the read answered the pins and function word, not the read.
+    if (returns_ != returnsBefore)
+        value = registers_->ReadRegister(address, reg);
     mirror_.ReadBack(address, reg, value);
     InstrumentChange change{InstrumentChange::Kind::Register};
     change.address = address;
@@ -619,7 +650,7 @@ void Instrument::SetProtectionOptions(const ProtectionOptions& options) {
 ConverterModel Instrument::KnownModel(bool readUnknown) {
     if (readUnknown && !mirror_.AllRead()) {
         CallScope scope(*this);
-        WithSerialOutput([&] {
+        const auto readUnknownRegisters = [&] {
             for (int16_t ch = 0; ch < kChannelCount; ++ch) {
                 const ConverterMirror::Channel& k = mirror_.At(ch);
                 if (!k.input)
@@ -632,7 +663,12 @@ ConverterModel Instrument::KnownModel(bool readUnknown) {
                     ReadRegister(ch, kRegOffset);
             }
             return 0;
-        });
+        };
+        const int returnsBefore = returns_;
+        WithSerialOutput(readUnknownRegisters);
+        // A board that came back during the reads forgot what was read before it: read again.
+        if (returns_ != returnsBefore && firstFailure_ == 0)
+            WithSerialOutput(readUnknownRegisters);
         // Nothing is judged, and so nothing written, on a guess.
         if (firstFailure_ < 0) {
             const int32_t code = std::exchange(firstFailure_, 0);
@@ -645,6 +681,13 @@ ConverterModel Instrument::KnownModel(bool readUnknown) {
         scope.Done();
     }
     return mirror_.Model();
+}
+
+void Instrument::CheckChange(const ConverterModel& before, const ConverterModel& after,
+                             ChangeKind kind) {
+    const GuardVerdict verdict = guard_.Judge(before, after, kind);
+    if (verdict.answer == GuardVerdict::Answer::Refuse)
+        Refuse(verdict.channel, verdict.why);
 }
 
 void Instrument::CheckPlannedOutputs(const ConverterModel& planned,

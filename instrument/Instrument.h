@@ -62,6 +62,8 @@ struct InstrumentChange {
         Protection,  // limits or protection options changed (address: the channel, or -1)
         Activity,    // value 1: an activity began, 2: it advanced, 0: it ended (text: why it
                      // stopped before its end, or ""); activity: what it is
+        BoardBack,   // the board answered again after failed requests: the program forgot the
+                     // registers it knew and sent its pins and function word again (text)
     };
     Kind kind;
     int16_t address = 0;
@@ -95,6 +97,12 @@ public:
 
     // Listeners are called after each change, on the caller's thread. They must not call back
     // into the instrument.
+    //
+    // A board that stops answering may have lost power: while it is away the program trusts
+    // nothing it knew of the converter's registers, and when a request succeeds again it sends
+    // the pin word and the function word the program shows before the call goes on (the
+    // register read that found the board back is taken again). The next judged change, voltage
+    // entry or calibration reads back what it needs, as at start-up.
     int AddListener(Listener listener);
     void RemoveListener(int id);
 
@@ -285,6 +293,9 @@ public:
     // and `extra` (a setup's own): throws LimitError naming the first channel refused.
     void CheckPlannedOutputs(const ConverterModel& planned,
                              const std::array<ChannelLimits, kChannelCount>* extra = nullptr);
+    // The guard's judgement of a planned change, for an activity that checks its writes before
+    // the first: throws LimitError naming the first channel refused (a ramp counts as refused).
+    void CheckChange(const ConverterModel& before, const ConverterModel& after, ChangeKind kind);
     // The converter as the program knows it; with `readUnknown`, registers it has not seen
     // written or read since start are read back first.
     ConverterModel KnownModel(bool readUnknown);
@@ -336,6 +347,8 @@ private:
     void Send(int16_t address, int16_t reg, int32_t data, bool pulse);
     void SendCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
     void CheckCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
+    void TakeRequestResult(int32_t result);
+    void Reestablish();
 
     void StartRamp(const ConverterModel& target);
     void SendRampStep();
@@ -353,7 +366,10 @@ private:
     int nextListener_ = 1;
     const void* origin_ = nullptr;
     int callDepth_ = 0;
-    int32_t firstFailure_ = 0;  // the first failed request's result in the current call
+    int32_t firstFailure_ = 0;     // the first failed request's result in the current call
+    bool boardAway_ = false;       // the last request failed
+    bool reestablishing_ = false;  // sending the pins and function word to a returned board
+    int returns_ = 0;              // how often the board came back, for reads it interrupted
 
     ConverterMirror mirror_;
     ChannelClaims claims_;

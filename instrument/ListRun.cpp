@@ -1,5 +1,7 @@
 #include "instrument/ListRun.h"
 
+#include "instrument/InstrumentErrors.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -53,6 +55,38 @@ WavePlan ListRun::Plan() const {
         if (list)
             plan.channels.push_back(*list);
     return plan;
+}
+
+int64_t ListRun::TotalSteps() const {
+    int64_t longest = 0;
+    for (const auto& list : lists_)
+        if (list)
+            longest = std::max<int64_t>(longest, WavePointCount(*list));
+    return longest * periods_;
+}
+
+void ListRun::SetTrigger(TriggerSource source) {
+    if (armed_ && source != trigger_)
+        throw InstrumentError("the list run is armed and waits for its trigger; ABORt it first");
+    trigger_ = source;
+}
+
+void ListRun::Arm(const void* by) {
+    armed_ = true;
+    armedBy_ = by;
+}
+
+const void* ListRun::Disarm() {
+    armed_ = false;
+    return std::exchange(armedBy_, nullptr);
+}
+
+void ListRun::Reset() {
+    Clear();
+    dwellSeconds_ = 0.01;
+    periods_ = 1;
+    trigger_ = TriggerSource::Immediate;
+    Disarm();
 }
 
 }  // namespace tq

@@ -44,6 +44,8 @@ public:
     // Starts connecting; false (with the reason) when the settings cannot work at all.
     virtual bool Open(const MeterSettings& settings, std::string& error) = 0;
     virtual bool IsOpen() const = 0;
+    // Lets go of the meter: not open, and the reading in progress is forgotten.
+    virtual void Close() = 0;
     virtual std::string Identity() const = 0;   // the meter's *IDN? answer once open
     virtual std::string LastError() const = 0;  // why it closed or could not open
 };

@@ -77,6 +77,11 @@ bool MeterRun::Launch(std::vector<int16_t> channels, int total, const std::strin
         return refuse(std::string(e.what()) + "; stop it first");
     }
     try {
+        CheckBeforeFirstWrite();
+    } catch (const InstrumentError& e) {
+        return refuse(e.what());
+    }
+    try {
         for (int16_t channel : channels)
             before.push_back(
                 instrument_.WithSerialOutput([&] { return instrument_.DataCode(channel); }));
@@ -238,6 +243,26 @@ bool AutoCalibrationRun::Start(int16_t channelOrAll) {
     results_.clear();
     // Four steps per channel: offset, gain, the check at 0 V and at zero scale.
     return Launch(order_, static_cast<int>(order_.size()) * 4, "the automatic calibration");
+}
+
+// Each channel goes to 0 V and to zero scale (the most negative output) in one step each: both
+// judged against the limits and ramp steps in effect before anything is written.
+void AutoCalibrationRun::CheckBeforeFirstWrite() {
+    if (!instrument_.LimitsActive())
+        return;
+    const auto own = Own();
+    const ConverterCoding coding = Coding();
+    const ConverterModel now = instrument_.KnownModel(true);
+    for (const int16_t channel : order_) {
+        ConverterModel zero = now;
+        zero.Write(channel, kRegData, coding.FrameOfCode(coding.ZeroCode()), false);
+        zero.Load();
+        ConverterModel full = zero;
+        full.Write(channel, kRegData, coding.FrameOfCode(coding.CodeOfOrdinal(0)), false);
+        full.Load();
+        instrument_.CheckChange(now, zero, ChangeKind::AtOnce);
+        instrument_.CheckChange(zero, full, ChangeKind::AtOnce);
+    }
 }
 
 void AutoCalibrationRun::Begin() {

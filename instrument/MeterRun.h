@@ -61,6 +61,9 @@ protected:
     bool Launch(std::vector<int16_t> channels, int total, const std::string& name);
     virtual void Begin() = 0;
     virtual void Resume() {}  // after Continue()
+    // Before the first write: throws InstrumentError when a write the run will make is refused,
+    // so that a run refused half-way never leaves some channels changed.
+    virtual void CheckBeforeFirstWrite() {}
 
     // Sets the code and loads it to the output, whatever "Pulse After Data Write" says (as one
     // step, which the output protection judges as it does a waveform run's), waits for the output
@@ -126,6 +129,7 @@ public:
 
 private:
     enum class Phase { Offset, Gain, CheckZero, CheckFull };
+    void CheckBeforeFirstWrite() override;
     void Begin() override;
     void Resume() override;
     void RunPhase();

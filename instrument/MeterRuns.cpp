@@ -17,6 +17,16 @@ bool MeterRuns::OpenMeter(std::string& error) {
     return meter_.Open(settings_, error);
 }
 
+bool MeterRuns::CloseMeter(std::string& error) {
+    if (Active()) {
+        error = "a meter run is using the meter; stop it first";
+        return false;
+    }
+    meter_.Close();
+    Changed();
+    return true;
+}
+
 bool MeterRuns::Ready(std::string& error) const {
     if (Active()) {
         error = "a meter run is already running; stop it first";

@@ -23,6 +23,8 @@ public:
 
     // Opens the meter with Settings(), in the background.
     bool OpenMeter(std::string& error);
+    // Closes the meter; refused while a run uses it.
+    bool CloseMeter(std::string& error);
     // Each refuses while a run is active or the meter is not open; the error says why.
     bool StartCalibration(int16_t channelOrAll, std::string& error);
     bool StartLinearity(int16_t channel, std::vector<int32_t> ordinals, std::string& error);

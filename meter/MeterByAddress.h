@@ -26,6 +26,7 @@ public:
     // replaces the one before only once it has started opening.
     bool Open(const MeterSettings& settings, std::string& error) override;
     bool IsOpen() const override { return current_->IsOpen(); }
+    void Close() override { current_->Close(); }
     std::string Identity() const override { return current_->Identity(); }
     std::string LastError() const override { return current_->LastError(); }
     void Read(int channel, std::function<void(const MeterReading&)> done) override {

@@ -33,7 +33,7 @@ public:
     // Connects, sends the set-up commands and asks *IDN?; ends in Connected or Failed. False
     // (with the reason) when the settings cannot work at all.
     bool Open(const MeterSettings& settings, std::string& error) override;
-    void Close();
+    void Close() override;
 
 signals:
     void Connected(const QString& identity);

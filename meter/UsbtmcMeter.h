@@ -32,7 +32,7 @@ public:
     // the settings' address names it in errors.
     bool OpenDescriptor(int fd, UsbtmcDevice::Framing framing, const MeterSettings& settings,
                         std::string& error);
-    void Close();
+    void Close() override;
 
 private:
     std::unique_ptr<UsbtmcDevice> MakeDevice();

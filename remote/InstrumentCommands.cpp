@@ -1,5 +1,8 @@
 #include "remote/InstrumentCommands.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "instrument/ListRun.h"
 
 namespace tq {
@@ -22,22 +25,42 @@ auto Translated(F&& action) -> decltype(action()) {
         throw scpi::ScpiError(scpi::kSettingsConflict, e.what());
     } catch (const NumericError&) {
         throw scpi::ScpiError(scpi::kDataOutOfRange);
+    } catch (const SlotError& e) {
+        throw scpi::ScpiError(scpi::kMassStorageError, e.what());
     }
+}
+
+// Whether the next command of the rest of a line waits for the client's pending operations:
+// *OPC? and *WAI.
+bool WaitsForPending(std::string_view rest) {
+    const std::size_t start = rest.find_first_not_of(" \t;");
+    if (start == std::string_view::npos)
+        return false;
+    const std::string_view command = rest;
+    const std::size_t end = command.find_first_of(" \t;", start);
+    const std::string_view header = command.substr(start, end - start);
+    const auto is = [&](std::string_view name) {
+        return header.size() == name.size() &&
+               std::equal(header.begin(), header.end(), name.begin(),
+                          [](char a, char b) { return std::toupper(a) == b; });
+    };
+    return is("*OPC?") || is("*WAI");
 }
 
 }  // namespace
 
-InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatedBench* bench,
+InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatorControl* bench,
                                        WaveformRun* run, MeterRuns* meter, ListRun* lists)
-    : instrument_(instrument) {
-    if (run && !lists) {
-        ownLists_ = std::make_unique<ListRun>();
+    : instrument_(instrument),
+      ownLists_(run && !lists ? std::make_unique<ListRun>() : nullptr),
+      status_(instrument, run ? (lists ? lists : ownLists_.get()) : nullptr) {
+    if (run && !lists)
         lists = ownLists_.get();
-    }
-    targets_ = CommandTargets{bench, run, lists, meter};
+    targets_ = CommandTargets{bench, run, lists, meter, &status_, &ownSlots_};
     if (run)
         AddRows(ListCommands());
     AddRows(CommonCommands());
+    AddRows(StatusCommands());
     AddRows(SetupCommands());
     AddRows(OutputCommands());
     AddRows(PinCommands());
@@ -50,6 +73,14 @@ InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatedBench* b
 
 InstrumentCommands::~InstrumentCommands() = default;
 
+void InstrumentCommands::SetSetupSlots(SetupSlots* store) {
+    targets_.setupSlots = store ? store : &ownSlots_;
+}
+
+void InstrumentCommands::AddResetStep(std::function<void(Call&)> step) {
+    targets_.resetSteps.push_back(std::move(step));
+}
+
 void InstrumentCommands::AddRows(const CommandRows& rows) {
     for (const CommandRow& row : rows) {
         table_.Add(static_cast<int>(rows_.size()), row.pattern, row.forms, row.maxSuffix);
@@ -58,33 +89,65 @@ void InstrumentCommands::AddRows(const CommandRows& rows) {
 }
 
 std::string InstrumentCommands::Dispatch(const scpi::MatchResult& match,
-                                         const scpi::ParsedCommand& command,
-                                         scpi::ErrorQueue& errors) {
-    Call call{instrument_, targets_, command, errors, match.query, match.suffix};
+                                         const scpi::ParsedCommand& command, RemoteClient& client) {
+    Call call{instrument_, targets_,    command,      client.errors,
+              client,      match.query, match.suffix, &client.format};
+    // A command may arm or disarm the list run, which the instrument does not report.
+    struct AfterCommand {
+        StatusModel& status;
+        ~AfterCommand() { status.Update(); }
+    } after{status_};
     return Translated([&] { return rows_[static_cast<std::size_t>(match.id)].handler(call); });
 }
 
+void InstrumentCommands::FinishReset(RemoteClient& client) {
+    client.resetPending = false;
+    if (const std::string why = std::exchange(client.resetRampError, {}); !why.empty()) {
+        client.errors.Push(scpi::kSettingsConflict, "*RST stopped before the start state: " + why);
+        return;
+    }
+    try {
+        Translated([&] { EnterStartState(instrument_); });
+    } catch (const scpi::ScpiError& e) {
+        client.errors.Push(e);
+    }
+    status_.Update();
+}
+
 std::optional<std::string> InstrumentCommands::ExecuteLine(std::string_view line,
-                                                           scpi::ErrorQueue& errors,
-                                                           const void* origin) {
-    const Instrument::Origin own(instrument_, origin);
+                                                           RemoteClient& client) {
+    const Instrument::Origin own(instrument_, client.origin);
+    if (client.resetPending && instrument_.RampOrigin() != client.origin)
+        FinishReset(client);
     return scpi::ExecuteLine(
         line, table_,
         [&](const scpi::MatchResult& match, const scpi::ParsedCommand& command) {
-            return Dispatch(match, command, errors);
+            return Dispatch(match, command, client);
         },
-        errors);
+        client.errors);
 }
 
-bool InstrumentCommands::ContinueLine(scpi::LineProgress& progress, scpi::ErrorQueue& errors,
-                                      const void* origin, const std::function<bool()>& pause) {
-    const Instrument::Origin own(instrument_, origin);
+bool InstrumentCommands::ContinueLine(scpi::LineProgress& progress, RemoteClient& client,
+                                      const std::function<bool()>& pause) {
+    const Instrument::Origin own(instrument_, client.origin);
+    if (client.resetPending) {
+        if (instrument_.RampOrigin() == client.origin)
+            return false;
+        FinishReset(client);
+    }
     return scpi::ContinueLine(
         progress, table_,
         [&](const scpi::MatchResult& match, const scpi::ParsedCommand& command) {
-            return Dispatch(match, command, errors);
+            return Dispatch(match, command, client);
         },
-        errors, [&] { return instrument_.RampOrigin() == origin || (pause && pause()); });
+        client.errors,
+        [&] {
+            if (instrument_.RampOrigin() == client.origin || (pause && pause()))
+                return true;
+            return WaitsForPending(std::string_view(progress.line)
+                                       .substr(std::min(progress.next, progress.line.size()))) &&
+                   status_.Pending(client);
+        });
 }
 
 }  // namespace tq

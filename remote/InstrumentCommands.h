@@ -2,7 +2,8 @@
 // The instrument's command tree: every SCPI command the server knows, carried out through the
 // instrument layer. The commands are the rows of remote/commands/, one file a subsystem; this puts
 // them into one table. One InstrumentCommands serves every client; each client brings its own
-// error queue (ScpiSession). Standard library only: the protocol is tested without sockets.
+// error queue and status (ScpiSession). Standard library only: the protocol is tested without
+// sockets.
 
 #include <functional>
 #include <memory>
@@ -15,12 +16,14 @@
 #include "instrument/Waveform.h"
 #include "remote/ScpiErrors.h"
 #include "remote/ScpiGrammar.h"
+#include "remote/SetupSlots.h"
+#include "remote/StatusRegisters.h"
 #include "remote/commands/Command.h"
 
 namespace tq {
 
 class ListRun;
-class SimulatedBench;
+class SimulatorControl;
 class MeterRuns;
 
 class InstrumentCommands {
@@ -30,23 +33,30 @@ public:
     // start, poll and stop with the lists in `lists` (the program's; without, lists of the
     // commands' own); `meter` is the bench meter's runs. Without a run or meter runs, their
     // commands do not exist.
-    InstrumentCommands(Instrument& instrument, SimulatedBench* bench, WaveformRun* run = nullptr,
+    InstrumentCommands(Instrument& instrument, SimulatorControl* bench, WaveformRun* run = nullptr,
                        MeterRuns* meter = nullptr, ListRun* lists = nullptr);
     ~InstrumentCommands();
     InstrumentCommands(const InstrumentCommands&) = delete;
     InstrumentCommands& operator=(const InstrumentCommands&) = delete;
 
     // Runs one line for a client: its answers (joined by ';') when the line held a query.
-    // Changes are reported to the instrument's listeners with `origin`.
-    std::optional<std::string> ExecuteLine(std::string_view line, scpi::ErrorQueue& errors,
-                                           const void* origin);
+    // Changes are reported to the instrument's listeners with the client's origin. Nothing waits:
+    // *OPC? and *WAI answer at once.
+    std::optional<std::string> ExecuteLine(std::string_view line, RemoteClient& client);
     // Runs a line's commands on from where it stopped, holding before the next one while a ramp
-    // that `origin` started is running, or while `pause` says so. True when the line has run to
-    // its end.
-    bool ContinueLine(scpi::LineProgress& progress, scpi::ErrorQueue& errors, const void* origin,
+    // that the client started is running, before *OPC? and *WAI while its operations are
+    // pending, and while `pause` says so. True when the line has run to its end.
+    bool ContinueLine(scpi::LineProgress& progress, RemoteClient& client,
                       const std::function<bool()>& pause = {});
 
+    // *SAV and *RCL keep their setups in `store` from now on; null: in memory for the run.
+    void SetSetupSlots(SetupSlots* store);
+    // *RST calls `step` after the board and the lists have their start state: a subsystem's own
+    // settings (FORMat) go back to theirs there.
+    void AddResetStep(std::function<void(Call&)> step);
+
     Instrument& Target() { return instrument_; }
+    StatusModel& Status() { return status_; }
 
     // Every command the table holds, in the order they are matched.
     const CommandRows& Rows() const { return rows_; }
@@ -55,44 +65,56 @@ private:
     void AddRows(const CommandRows& rows);
     // The matched row's handler, its failures as the protocol names them.
     std::string Dispatch(const scpi::MatchResult& match, const scpi::ParsedCommand& command,
-                         scpi::ErrorQueue& errors);
+                         RemoteClient& client);
+    // *RST's start state once the safe state's ramp has ended.
+    void FinishReset(RemoteClient& client);
 
     Instrument& instrument_;
     std::unique_ptr<ListRun> ownLists_;
+    MemorySetupSlots ownSlots_;
+    StatusModel status_;
     CommandTargets targets_;
     CommandRows rows_;  // the table's ids are the rows' places here
     scpi::CommandTable table_;
 };
 
-// One client's side of the conversation: its error queue and the lines it sends.
+// One client's side of the conversation: its error queue, its status and the lines it sends.
 class ScpiSession {
 public:
-    explicit ScpiSession(InstrumentCommands& commands) : commands_(commands) {}
+    explicit ScpiSession(InstrumentCommands& commands) : commands_(commands) {
+        commands_.Status().Attach(client_);
+    }
+    ~ScpiSession() { commands_.Status().Detach(client_); }
+    ScpiSession(const ScpiSession&) = delete;
+    ScpiSession& operator=(const ScpiSession&) = delete;
 
     std::optional<std::string> Execute(std::string_view line) {
-        return commands_.ExecuteLine(line, errors_, this);
+        return commands_.ExecuteLine(line, client_);
     }
     // As Execute, for a client of the server: a command that starts a ramp (output protection)
-    // completes when the ramp has, so the line holds there until Resume() finds it ended. True
-    // when the line has run to its end; TakeResponse() then gives its answers.
+    // completes when the ramp has, and *OPC? and *WAI when the client's pending operations have
+    // ended, so the line holds there until Resume() finds them ended. True when the line has
+    // run to its end; TakeResponse() then gives its answers.
     bool Start(std::string_view line) {
         pending_ = scpi::BeginLine(line);
         return Resume();
     }
-    bool Resume() { return commands_.ContinueLine(pending_, errors_, this, pause_); }
-    bool Holding() const { return pending_.next < pending_.commands.size(); }
+    bool Resume() { return commands_.ContinueLine(pending_, client_, pause_); }
+    bool Holding() const { return !pending_.Ended() || client_.resetPending; }
     // The server stops a line between commands while `pause` is true (its turn is over, or its
     // answers wait unread); TakeResponse() then gives the answers so far.
     void SetPause(std::function<bool()> pause) { pause_ = std::move(pause); }
     std::size_t ResponseSize() const { return pending_.response ? pending_.response->size() : 0; }
     std::optional<std::string> TakeResponse() { return std::exchange(pending_.response, {}); }
     // A line longer than the protocol allows was thrown away.
-    void Overrun() { errors_.Push(scpi::kInputBufferOverrun); }
-    scpi::ErrorQueue& Errors() { return errors_; }
+    void Overrun() { client_.errors.Push(scpi::kInputBufferOverrun); }
+    scpi::ErrorQueue& Errors() { return client_.errors; }
+    const scpi::StatusRegisters& Status() const { return client_.status; }
+    scpi::DataFormat& Format() { return client_.format; }
 
 private:
     InstrumentCommands& commands_;
-    scpi::ErrorQueue errors_;
+    RemoteClient client_;
     scpi::LineProgress pending_;
     std::function<bool()> pause_;
 };

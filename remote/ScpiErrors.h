@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,7 +26,10 @@ inline constexpr int kInvalidSuffix = -131;
 inline constexpr int kSettingsConflict = -221;  // needs a detail saying why
 inline constexpr int kDataOutOfRange = -222;
 inline constexpr int kIllegalParameterValue = -224;
-inline constexpr int kHardwareError = -240;  // needs a detail explaining the failure
+inline constexpr int kTriggerIgnored = -211;
+inline constexpr int kInitIgnored = -213;
+inline constexpr int kHardwareError = -240;     // needs a detail explaining the failure
+inline constexpr int kMassStorageError = -250;  // needs a detail explaining the failure
 inline constexpr int kQueueOverflow = -350;
 inline constexpr int kInputBufferOverrun = -363;
 
@@ -35,7 +39,7 @@ constexpr std::string_view StandardText(int code) {
         int code;
         std::string_view text;
     };
-    constexpr std::array<Entry, 15> kTexts{{
+    constexpr std::array<Entry, 18> kTexts{{
         {kNoError, "No error"},
         {kCommandError, "Command error"},
         {kSyntaxError, "Syntax error"},
@@ -45,10 +49,13 @@ constexpr std::string_view StandardText(int code) {
         {kUndefinedHeader, "Undefined header"},
         {kHeaderSuffixOutOfRange, "Header suffix out of range"},
         {kInvalidSuffix, "Invalid suffix"},
+        {kTriggerIgnored, "Trigger ignored"},
+        {kInitIgnored, "Init ignored"},
         {kSettingsConflict, "Settings conflict"},
         {kDataOutOfRange, "Data out of range"},
         {kIllegalParameterValue, "Illegal parameter value"},
         {kHardwareError, "Hardware error"},
+        {kMassStorageError, "Mass storage error"},
         {kQueueOverflow, "Queue overflow"},
         {kInputBufferOverrun, "Input buffer overrun"},
     }};
@@ -82,7 +89,8 @@ inline std::string ErrorText(int code, std::string_view detail) {
     if (standard.empty()) {
         throw std::invalid_argument("no SCPI text for error code " + std::to_string(code));
     }
-    if (detail.empty() && (code == kSettingsConflict || code == kHardwareError)) {
+    if (detail.empty() &&
+        (code == kSettingsConflict || code == kHardwareError || code == kMassStorageError)) {
         throw std::invalid_argument("SCPI error " + std::to_string(code) + " needs a detail");
     }
     std::string text(standard);
@@ -115,10 +123,16 @@ public:
     static constexpr std::size_t kCapacity = 16;
 
     void Push(int code, std::string_view detail = {}) {
+        if (observer_) {
+            observer_(code);
+        }
         if (entries_.size() < kCapacity) {
             entries_.push_back(FormatError(code, detail));
         } else {
             entries_.back() = FormatError(kQueueOverflow);
+            if (observer_) {
+                observer_(kQueueOverflow);
+            }
         }
     }
     void Push(const ScpiError& error) { Push(error.code, error.detail); }
@@ -133,12 +147,17 @@ public:
         return oldest;
     }
 
+    // Told the code of each error pushed, also one the full queue loses: the client's standard
+    // event status register follows them.
+    void SetObserver(std::function<void(int code)> observer) { observer_ = std::move(observer); }
+
     void Clear() { entries_.clear(); }
     bool Empty() const { return entries_.empty(); }
     std::size_t Size() const { return entries_.size(); }
 
 private:
     std::deque<std::string> entries_;
+    std::function<void(int)> observer_;
 };
 
 }  // namespace tq::scpi

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace tq::scpi {
 namespace {
@@ -38,21 +39,14 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
            });
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsSpace(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsSpace(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-// The length of the definite-length block header and data starting at text[i] ("#215..."), or 0
-// when no well-formed block header starts there.
+// The length of the block starting at text[i]: a definite-length block's header and data
+// ("#215..."), or an indefinite one ("#0...") to the end of the text; 0 when no block header
+// starts there.
 std::size_t BlockLength(std::string_view text, std::size_t i) {
-    if (i + 1 >= text.size() || text[i] != '#' || text[i + 1] < '1' || text[i + 1] > '9')
+    if (i + 1 >= text.size() || text[i] != '#' || !IsDigit(text[i + 1]))
         return 0;
+    if (text[i + 1] == '0')
+        return text.size() - i;
     const std::size_t digits = static_cast<std::size_t>(text[i + 1] - '0');
     if (i + 2 + digits > text.size())
         return 0;
@@ -65,33 +59,85 @@ std::size_t BlockLength(std::string_view text, std::size_t i) {
     return 2 + digits + length;
 }
 
-// Splits at `separator` outside quoted strings and blocks; pieces come back trimmed, empty ones
-// included.
-std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char separator) {
-    std::vector<std::string_view> pieces;
+// text[start, end) without white space around it; white space up to `kept` stays (a block's own
+// bytes).
+std::string_view TrimPiece(std::string_view text, std::size_t start, std::size_t end,
+                           std::size_t kept) {
+    while (start < end && IsSpace(text[start]))
+        ++start;
+    while (end > std::max(start, kept) && IsSpace(text[end - 1]))
+        --end;
+    return text.substr(start, end - start);
+}
+
+// Walks `text`, calling at(i, blockEnd) for each character outside quoted strings and blocks,
+// blockEnd being where the last block before it ended (0: none), until `at` returns false. A
+// block's bytes may hold anything, separators, quotes and white space too. Returns where the last
+// block ended.
+template <typename At>
+std::size_t ScanOutsideQuotes(std::string_view text, At&& at) {
     char quote = 0;
-    std::size_t start = 0;
+    std::size_t blockEnd = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (quote == 0 && c == '#') {
-            // A block's bytes may hold anything, separators and quotes too.
-            if (const std::size_t block = BlockLength(text, i))
-                i = std::min(text.size(), i + block) - 1;
-            continue;
-        }
         if (quote != 0) {
-            if (c == quote) {
+            if (c == quote)
                 quote = 0;  // a doubled quote closes and reopens: the same result
-            }
+        } else if (c == '#' && BlockLength(text, i) != 0) {
+            blockEnd = std::min(text.size(), i + BlockLength(text, i));
+            i = blockEnd - 1;
         } else if (c == '"' || c == '\'') {
             quote = c;
-        } else if (c == separator) {
-            pieces.push_back(Trim(text.substr(start, i - start)));
-            start = i + 1;
+        } else if (!at(i, blockEnd)) {
+            break;
         }
     }
-    pieces.push_back(Trim(text.substr(start)));
+    return blockEnd;
+}
+
+// Splits at `separator` outside quoted strings and blocks; pieces come back trimmed, empty ones
+// included. Beyond `limit` pieces the rest of the text is the last one, unsplit.
+std::vector<std::string_view> SplitOutsideQuotes(
+    std::string_view text, char separator,
+    std::size_t limit = std::numeric_limits<std::size_t>::max()) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    const std::size_t blockEnd = ScanOutsideQuotes(text, [&](std::size_t i, std::size_t kept) {
+        if (text[i] == separator) {
+            pieces.push_back(TrimPiece(text, start, i, kept));
+            start = i + 1;
+        }
+        return pieces.size() < limit;
+    });
+    pieces.push_back(TrimPiece(text, start, text.size(), blockEnd));
     return pieces;
+}
+
+// The whole of `text` without white space around it, a block's bytes kept whole.
+std::string_view TrimKeepingBlocks(std::string_view text) {
+    return TrimPiece(text, 0, text.size(),
+                     ScanOutsideQuotes(text, [](std::size_t, std::size_t) { return true; }));
+}
+
+// The command of `line` that starts at `start`, trimmed, and where the one after it starts.
+std::string_view CommandAt(std::string_view line, std::size_t start, std::size_t& next) {
+    const std::string_view rest = line.substr(start);
+    std::size_t end = rest.size();
+    const std::size_t blockEnd = ScanOutsideQuotes(rest, [&](std::size_t i, std::size_t) {
+        if (rest[i] != ';')
+            return true;
+        end = i;
+        return false;
+    });
+    next = start + std::min(rest.size(), end + 1);
+    return TrimPiece(rest, 0, end, std::min(end, blockEnd));
+}
+
+// Past white space and empty commands (";;", a trailing ';').
+std::size_t SkipEmptyCommands(std::string_view line, std::size_t pos) {
+    while (pos < line.size() && (IsSpace(line[pos]) || line[pos] == ';'))
+        ++pos;
+    return pos;
 }
 
 // One header mnemonic with its optional numeric suffix, starting at text[pos]; pos moves past it.
@@ -191,6 +237,41 @@ Parameter ParseNumber(std::string_view text) {
                      std::string(text.substr(unitStart))};
 }
 
+// A #H (hexadecimal), #B (binary) or #Q (octal) integer making up the whole of `text`; its value
+// goes on in decimal, so that it reads wherever a number does. Beyond 2^53 the value is the
+// nearest double: far beyond any range a command takes, and reported as such.
+Parameter ParseNonDecimal(std::string_view text) {
+    int base = 0;
+    switch (ToUpper(text[1])) {
+        case 'H':
+            base = 16;
+            break;
+        case 'B':
+            base = 2;
+            break;
+        case 'Q':
+            base = 8;
+            break;
+        default:
+            throw ScpiError(kSyntaxError);
+    }
+    if (text.size() < 3) {
+        throw ScpiError(kSyntaxError);
+    }
+    double value = 0.0;
+    for (const char c : text.substr(2)) {
+        const char u = ToUpper(c);
+        const int digit = IsDigit(u) ? u - '0' : (u >= 'A' && u <= 'F' ? u - 'A' + 10 : 99);
+        if (digit >= base) {
+            throw ScpiError(kSyntaxError);
+        }
+        value = value * base + digit;
+    }
+    std::array<char, 32> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+    return Parameter{ParamKind::kNumber, std::string(text), std::string(digits.data(), end), {}};
+}
+
 // A mnemonic, possibly signed, making up the whole of `text`.
 Parameter ParseCharacter(std::string_view text) {
     std::size_t i = (text[0] == '+' || text[0] == '-') ? 1 : 0;
@@ -211,6 +292,9 @@ Parameter ParseParameter(std::string_view text) {
         throw ScpiError(kSyntaxError);
     }
     const char first = text.front();
+    if (first == '#' && text.size() > 1 && !IsDigit(text[1])) {
+        return ParseNonDecimal(text);
+    }
     if (first == '#') {
         const std::size_t block = BlockLength(text, 0);
         if (block == 0 || block != text.size())
@@ -292,13 +376,6 @@ std::optional<double> NumberValue(std::string_view number) {
     return value;
 }
 
-bool IsMinimum(const Parameter& p) {
-    return p.kind == ParamKind::kCharacter && MatchesMnemonic(p.value, "MINimum");
-}
-bool IsMaximum(const Parameter& p) {
-    return p.kind == ParamKind::kCharacter && MatchesMnemonic(p.value, "MAXimum");
-}
-
 // The number a parameter holds, in its base unit; no range check.
 double ScaledNumber(const Parameter& param, std::span<const Unit> units) {
     if (param.kind != ParamKind::kNumber) {
@@ -318,6 +395,9 @@ double ScaledNumber(const Parameter& param, std::span<const Unit> units) {
     if (!value) {
         throw ScpiError(kDataTypeError);
     }
+    if (powerOfTen == 0) {
+        return *value;
+    }
     // Dividing by an exact power of ten keeps "1500 mV" at exactly 1.5.
     const double factor = std::pow(10.0, std::abs(powerOfTen));
     const double scaled = powerOfTen < 0 ? *value / factor : *value * factor;
@@ -332,34 +412,113 @@ double ScaledNumber(const Parameter& param, std::span<const Unit> units) {
 // ---- Line framing ---------------------------------------------------------------------------
 
 void LineAssembler::Feed(const char* data, std::size_t size) {
-    const char* p = data;
-    const char* const end = data + size;
-    while (p < end) {
-        const auto* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        const char* const stop = lf != nullptr ? lf : end;
-        if (!discarding_) {
-            // Room for a full line plus the CR that may precede its LF.
-            const std::size_t room = kMaxLineLength + 1 - partial_.size();
-            const auto available = static_cast<std::size_t>(stop - p);
-            partial_.append(p, std::min(available, room));
-            if (available > room) {
-                Overrun();
-            }
-        }
-        if (lf == nullptr) {
-            break;
-        }
-        EndLine();
-        p = lf + 1;
+    while (size > 0) {
+        const std::size_t taken = Take(data, size);
+        data += taken;
+        size -= taken;
     }
 }
 
+// Each call takes a run of bytes that need no look: up to the next byte that may change the
+// state, or the block bytes due.
+std::size_t LineAssembler::Take(const char* data, std::size_t size) {
+    const char c = data[0];
+    switch (state_) {
+        case State::BlockBytes: {
+            const std::size_t n = std::min(size, due_);
+            Keep(data, n);
+            due_ -= n;
+            if (due_ == 0) {
+                state_ = State::Text;
+                blockEnd_ = partial_.size();
+            }
+            return n;
+        }
+        case State::LengthDigits:
+            if (!IsDigit(c)) {
+                state_ = State::Text;  // no block after all: the parser says why
+                return 0;
+            }
+            Keep(data, 1);
+            due_ = due_ * 10 + static_cast<std::size_t>(c - '0');
+            if (--digits_ == 0) {
+                state_ = due_ > 0 ? State::BlockBytes : State::Text;
+                blockEnd_ = partial_.size();
+                // Too long for a line: skipped whole, never read as commands.
+                if (!discarding_ && partial_.size() + due_ > kMaxLineLength) {
+                    Overrun();
+                }
+            }
+            return 1;
+        case State::Hash:
+            if (c >= '1' && c <= '9') {
+                Keep(data, 1);
+                state_ = State::LengthDigits;
+                digits_ = static_cast<std::size_t>(c - '0');
+                due_ = 0;
+                return 1;
+            }
+            state_ = c == '0' ? State::ToLineEnd : State::Text;
+            if (c == '0') {
+                Keep(data, 1);
+                return 1;
+            }
+            return 0;  // #H, #B, #Q or a stray '#': ordinary text
+        case State::Text:
+        case State::Quoted:
+        case State::ToLineEnd:
+            break;
+    }
+    // Up to the next byte that matters in this state.
+    std::size_t n = 0;
+    for (; n < size; ++n) {
+        const char d = data[n];
+        if (d == '\n' || (state_ == State::Quoted && d == quote_) ||
+            (state_ == State::Text && (d == '#' || d == '"' || d == '\''))) {
+            break;
+        }
+    }
+    Keep(data, n);
+    if (n == size) {
+        return n;
+    }
+    const char d = data[n];
+    if (d == '\n') {
+        EndLine();
+    } else {
+        Keep(data + n, 1);
+        if (state_ == State::Quoted) {
+            state_ = State::Text;  // a doubled quote closes and reopens: the same result
+        } else if (d == '#') {
+            state_ = State::Hash;
+        } else {
+            state_ = State::Quoted;
+            quote_ = d;
+        }
+    }
+    return n + 1;
+}
+
+void LineAssembler::Keep(const char* data, std::size_t size) {
+    if (discarding_ || size == 0) {
+        return;
+    }
+    // Room for a full line plus the CR that may precede its LF.
+    if (size > kMaxLineLength + 1 - partial_.size()) {
+        Overrun();
+        return;
+    }
+    partial_.append(data, size);
+}
+
 void LineAssembler::EndLine() {
+    state_ = State::Text;
+    const std::size_t blockEnd = std::exchange(blockEnd_, 0);
     if (discarding_) {
         discarding_ = false;
         return;
     }
-    if (!partial_.empty() && partial_.back() == '\r') {
+    if (partial_.size() > blockEnd && partial_.back() == '\r') {
         partial_.pop_back();
     }
     if (partial_.size() > kMaxLineLength) {
@@ -373,6 +532,7 @@ void LineAssembler::EndLine() {
 
 void LineAssembler::Overrun() {
     partial_.clear();
+    partial_.shrink_to_fit();  // a megabyte per client is not kept for nothing
     discarding_ = true;
     lines_.push_back(Line{true, {}});
 }
@@ -406,7 +566,7 @@ std::vector<std::string_view> SplitCommands(std::string_view line) {
 }
 
 ParsedCommand ParseCommand(std::string_view command) {
-    const std::string_view text = Trim(command);
+    const std::string_view text = TrimKeepingBlocks(command);
     ParsedCommand parsed;
     std::size_t pos = 0;
     if (!text.empty() && text[0] == '*') {
@@ -415,6 +575,7 @@ ParsedCommand ParseCommand(std::string_view command) {
         ParseHeaderPart(text, pos, parsed);
     } else {
         if (!text.empty() && text[0] == ':') {
+            parsed.rooted = true;
             pos = 1;
         }
         ParseHeaderPart(text, pos, parsed);
@@ -430,9 +591,15 @@ ParsedCommand ParseCommand(std::string_view command) {
     if (pos < text.size() && !IsSpace(text[pos])) {
         throw ScpiError(kSyntaxError);
     }
-    const std::string_view params = Trim(text.substr(pos));
+    const std::string_view params = TrimKeepingBlocks(text.substr(pos));
     if (!params.empty()) {
-        for (std::string_view piece : SplitOutsideQuotes(params, ',')) {
+        const std::vector<std::string_view> pieces =
+            SplitOutsideQuotes(params, ',', kMaxParameters);
+        if (pieces.size() > kMaxParameters) {
+            throw ScpiError(kParameterNotAllowed);
+        }
+        parsed.params.reserve(pieces.size());
+        for (std::string_view piece : pieces) {
             parsed.params.push_back(ParseParameter(piece));
         }
     }
@@ -604,30 +771,94 @@ MatchResult CommandTable::Match(const ParsedHeader& header) const {
 
 // ---- Parameter values -----------------------------------------------------------------------
 
-double ReadNumber(const Parameter& param, double min, double max, std::span<const Unit> units) {
+bool IsMinimum(const Parameter& param) {
+    return param.kind == ParamKind::kCharacter && MatchesMnemonic(param.value, "MINimum");
+}
+bool IsMaximum(const Parameter& param) {
+    return param.kind == ParamKind::kCharacter && MatchesMnemonic(param.value, "MAXimum");
+}
+bool IsDefault(const Parameter& param) {
+    return param.kind == ParamKind::kCharacter && MatchesMnemonic(param.value, "DEFault");
+}
+
+std::string NumberText(double value) {
+    if (value == std::floor(value) && std::fabs(value) < 1e15) {
+        return FormatInt(static_cast<std::int64_t>(value));
+    }
+    std::array<char, 32> buffer{};
+    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
+    return std::string(buffer.data(), end);
+}
+
+ScpiError OutOfRange(double value, double min, double max, std::string_view unit) {
+    const auto shown = [&](double v) {
+        std::string text = NumberText(v);
+        if (!unit.empty()) {
+            text += ' ';
+            text += unit;
+        }
+        return text;
+    };
+    return ScpiError(kDataOutOfRange,
+                     shown(value) + " is outside " + shown(min) + " to " + shown(max));
+}
+
+namespace {
+
+std::string_view BaseUnit(std::span<const Unit> units) {
+    for (const Unit& unit : units) {
+        if (unit.powerOfTen == 0) {
+            return unit.shown;
+        }
+    }
+    return {};
+}
+
+ScpiError NoDefault() {
+    return ScpiError(kIllegalParameterValue, "this setting has no default");
+}
+
+}  // namespace
+
+double ReadNumber(const Parameter& param, double min, double max, std::span<const Unit> units,
+                  std::optional<double> def) {
     if (IsMinimum(param)) {
         return min;
     }
     if (IsMaximum(param)) {
         return max;
     }
+    if (IsDefault(param)) {
+        if (!def) {
+            throw NoDefault();
+        }
+        return *def;
+    }
     const double value = ScaledNumber(param, units);
     if (value < min || value > max) {
-        throw ScpiError(kDataOutOfRange);
+        throw OutOfRange(value, min, max, BaseUnit(units));
     }
     return value;
 }
 
-double ReadVoltage(const Parameter& param, double minVolts, double maxVolts) {
-    return ReadNumber(param, minVolts, maxVolts, kVoltUnits);
+double ReadVoltage(const Parameter& param, double minVolts, double maxVolts,
+                   std::optional<double> def) {
+    return ReadNumber(param, minVolts, maxVolts, kVoltUnits, def);
 }
 
-std::int64_t ReadInteger(const Parameter& param, std::int64_t min, std::int64_t max) {
+std::int64_t ReadInteger(const Parameter& param, std::int64_t min, std::int64_t max,
+                         std::optional<std::int64_t> def) {
     if (IsMinimum(param)) {
         return min;
     }
     if (IsMaximum(param)) {
         return max;
+    }
+    if (IsDefault(param)) {
+        if (!def) {
+            throw NoDefault();
+        }
+        return *def;
     }
     const double value = ScaledNumber(param, {});
     if (value != std::floor(value)) {
@@ -635,12 +866,15 @@ std::int64_t ReadInteger(const Parameter& param, std::int64_t min, std::int64_t 
     }
     // 2^63 is the first double beyond int64; compare before converting.
     constexpr double kLimit = 9223372036854775808.0;
+    const auto outside = [&] {
+        return OutOfRange(value, static_cast<double>(min), static_cast<double>(max));
+    };
     if (value >= kLimit || value < -kLimit) {
-        throw ScpiError(kDataOutOfRange);
+        throw outside();
     }
     const auto whole = static_cast<std::int64_t>(value);
     if (whole < min || whole > max) {
-        throw ScpiError(kDataOutOfRange);
+        throw outside();
     }
     return whole;
 }
@@ -727,6 +961,50 @@ bool MeantAsQuery(std::string_view command) {
     return std::find(command.begin(), headerEnd, '?') != headerEnd;
 }
 
+// The header below `path`: the path's mnemonics, then the command's.
+ParsedHeader Below(const ParsedHeader& path, const ParsedHeader& header) {
+    ParsedHeader joined = header;
+    joined.headerParts.insert(joined.headerParts.begin(), path.headerParts.begin(),
+                              path.headerParts.end());
+    joined.suffixes.insert(joined.suffixes.begin(), path.suffixes.begin(), path.suffixes.end());
+    return joined;
+}
+
+// The path a header leaves: itself without its last mnemonic.
+ParsedHeader PathOf(const ParsedHeader& header) {
+    ParsedHeader path;
+    path.headerParts.assign(header.headerParts.begin(), header.headerParts.end() - 1);
+    path.suffixes.assign(header.suffixes.begin(), header.suffixes.end() - 1);
+    return path;
+}
+
+// The command a header names, looked up below the path first (SCPI-99), then from the root; the
+// path moves to where the header leads. A header found below the path takes the path's
+// mnemonics into `command`, so that the command is carried out as if typed in full. Only a
+// header unknown below the path is looked for from the root: one whose suffix is out of range
+// there is refused as such.
+MatchResult MatchOnPath(const CommandTable& table, ParsedCommand& command, ParsedHeader& path) {
+    if (command.common) {
+        return table.Match(command);  // the path stays
+    }
+    if (!command.rooted && !path.headerParts.empty()) {
+        const ParsedHeader below = Below(path, command);
+        try {
+            const MatchResult match = table.Match(below);
+            static_cast<ParsedHeader&>(command) = below;
+            path = PathOf(below);
+            return match;
+        } catch (const ScpiError& error) {
+            if (error.code != kUndefinedHeader) {
+                path = PathOf(below);
+                throw;
+            }
+        }
+    }
+    path = PathOf(command);
+    return table.Match(command);
+}
+
 }  // namespace
 
 std::optional<std::string> ExecuteLine(std::string_view line, const CommandTable& table,
@@ -738,8 +1016,8 @@ std::optional<std::string> ExecuteLine(std::string_view line, const CommandTable
 
 LineProgress BeginLine(std::string_view line) {
     LineProgress progress;
-    for (std::string_view text : SplitCommands(line))
-        progress.commands.emplace_back(text);
+    progress.line = line;
+    progress.next = SkipEmptyCommands(progress.line, 0);
     return progress;
 }
 
@@ -753,15 +1031,20 @@ bool ContinueLine(LineProgress& progress, const CommandTable& table, const Comma
         }
         *progress.response += text;
     };
-    while (progress.next < progress.commands.size()) {
+    while (!progress.Ended()) {
         if (hold())
             return false;
-        const std::string& text = progress.commands[progress.next++];
+        std::size_t next = 0;
+        const std::string_view text = CommandAt(progress.line, progress.next, next);
+        progress.next = SkipEmptyCommands(progress.line, next);
         bool query = MeantAsQuery(text);
         try {
-            const ParsedCommand command = ParseCommand(text);
+            // A command that cannot be read leaves the root as its path.
+            ParsedHeader path = std::exchange(progress.path, {});
+            ParsedCommand command = ParseCommand(text);
             query = command.query;
-            const MatchResult match = table.Match(command);
+            progress.path = std::move(path);
+            const MatchResult match = MatchOnPath(table, command, progress.path);
             std::string result = handler(match, command);
             if (query) {
                 answer(result);
@@ -774,6 +1057,35 @@ bool ContinueLine(LineProgress& progress, const CommandTable& table, const Comma
         }
     }
     return true;
+}
+
+// ---- Blocks of words ------------------------------------------------------------------------
+
+std::string EncodeWords(std::span<const std::uint16_t> words, bool swapped) {
+    std::string bytes(words.size() * 2, '\0');
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const auto high = static_cast<char>(words[i] >> 8);
+        const auto low = static_cast<char>(words[i] & 0xFF);
+        bytes[2 * i] = swapped ? low : high;
+        bytes[2 * i + 1] = swapped ? high : low;
+    }
+    return bytes;
+}
+
+std::vector<std::uint16_t> DecodeWords(std::string_view bytes, bool swapped) {
+    if (bytes.size() % 2 != 0) {
+        throw ScpiError(kDataTypeError,
+                        "a block of 16-bit words holds an even number of bytes, not " +
+                            std::to_string(bytes.size()));
+    }
+    std::vector<std::uint16_t> words(bytes.size() / 2);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const auto first = static_cast<unsigned char>(bytes[2 * i]);
+        const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+        words[i] =
+            static_cast<std::uint16_t>(swapped ? (second << 8) | first : (first << 8) | second);
+    }
+    return words;
 }
 
 }  // namespace tq::scpi

@@ -296,13 +296,17 @@ ScpiServer::Stop ScpiServer::Turn(Client* client) {
 }
 
 // Takes the client's input up to the end of its next line, or all there is when no line ends in
-// it: what is not yet served stays in the socket's buffer.
+// it: what is not yet served stays in the socket's buffer. A block's bytes are taken as they
+// come, line feeds among them.
 bool ScpiServer::ReadInput(Client* client) {
     // A connection reset by the peer has dropped what it held.
     if (!client->socket->isReadable())
         return false;
     std::array<char, 16384 + 1> chunk;  // readLine() ends what it read with a NUL
-    const qint64 got = client->socket->readLine(chunk.data(), static_cast<qint64>(chunk.size()));
+    const auto size = static_cast<qint64>(chunk.size());
+    const auto due = static_cast<qint64>(client->lines.BlockBytesDue());
+    const qint64 got = due > 0 ? client->socket->read(chunk.data(), std::min(due, size))
+                               : client->socket->readLine(chunk.data(), size);
     if (got <= 0)
         return false;
     client->lines.Feed(chunk.data(), static_cast<std::size_t>(got));

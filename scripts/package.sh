@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Builds the Debian package in its own build tree (build-package/, the program only) and leaves
-# it in dist/: tq2604x-eval_VERSION_ARCH.deb, and its debug symbols in
-# tq2604x-eval-dbgsym_VERSION_ARCH.ddeb.
+# Builds the Debian package in its own build tree (build-package/: the program and its plotting
+# library, no tests) and leaves it in dist/: tq2604x-eval_VERSION_ARCH.deb, and its debug symbols
+# in tq2604x-eval-dbgsym_VERSION_ARCH.ddeb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh

@@ -120,6 +120,10 @@ int32_t SimulatedBoard::Vendor_Request(int32_t, uint8_t request, int32_t value, 
     }
     if (!plugged_ || !firmwareRunning_)
         return kResultIoError;
+    if (awayRequests_ > 0) {
+        --awayRequests_;
+        return kResultIoError;
+    }
     if (length < 0 || (length > 0 && !buffer))
         return kResultIoError;
     switch (request) {
@@ -393,6 +397,17 @@ void SimulatedBoard::FailNextDownload(int32_t code) {
 void SimulatedBoard::GarbleReplies(int count) {
     garbleCount_ = std::max(count, 0);
     garbleState_ = kGarbleSeed;
+}
+
+void SimulatedBoard::PowerCycle() {
+    channels_ = {};
+    function_ = 0;
+    pendingAnswer_ = 0;
+    lastData_ = 0;
+    pinValue_ = 0;
+    pinIndex_ = 0;
+    boardDrive_ = {LineDrive::Undriven, LineDrive::Undriven};
+    awayRequests_ = 1;
 }
 
 }  // namespace tq

@@ -56,6 +56,8 @@ public:
     uint16_t GetRegister(int address, int reg) const override;
     void Unplug() override { plugged_ = false; }
     void Plug() override { plugged_ = true; }
+    bool Plugged() const override { return plugged_; }
+    void PowerCycle() override;
     void FailNextDownload(int32_t code) override;
     void GarbleReplies(int count) override;
     // Negative values throw std::out_of_range; at most one second.
@@ -98,6 +100,7 @@ private:
 
     bool plugged_ = true;
     bool firmwareRunning_ = false;
+    int awayRequests_ = 0;  // requests that fail while the board comes back after a power cycle
     bool failNextDownload_ = false;
     int32_t nextDownloadResult_ = 0;
     int garbleCount_ = 0;

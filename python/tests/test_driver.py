@@ -10,6 +10,7 @@ import sys
 import pytest
 import pyvisa
 
+from conftest import close_driver, open_driver, start_server
 from tq2604x_eval import TQ2604XError, TQ2604XRunError
 
 EXAMPLE = os.path.join(os.path.dirname(__file__), "..", "examples", "sweep_channel.py")
@@ -318,19 +319,29 @@ def test_a_run_that_fails_raises_from_wait(dac):
     assert abs(dac.bench_voltage(2) - 0.25) < 0.002
 
 
-def test_the_longest_list_a_line_holds(dac):
-    """Lists go as text on one line of at most 65,536 bytes: the driver packs them tight
-    and says how many points fit when they do not."""
+def test_the_longest_lists(dac):
+    """65,536 codes go as one binary block and come back as one; volts go as text on one line
+    of at most 1 MiB: the driver packs them tight and says how many points fit when they do
+    not."""
+    codes = [(n * 7919) & 0xFFFF for n in range(65536)]
+    dac.ch_d.list_codes = codes
+    assert dac.ch_d.list_codes == codes
+    assert dac.ask("FORM?;FORM:BORD?") == "ASC,0;NORM"  # the connection's format as before
+    dac.resolution = 14
+    with pytest.raises(ValueError, match="14-bit device"):
+        dac.ch_d.list_codes = [0, 16384]
+    dac.resolution = 16
     volts = [0.5, -0.25, 1e-3, 10.0]
     dac.ch_a.list_volts = volts
     assert dac.ch_a.list_volts == volts
-    codes = [10000 + n for n in range(12000)]
+    volts = [-1.2345678901234567 + n * 1e-12 for n in range(60000)]
     with pytest.raises(ValueError) as too_long:
-        dac.ch_d.list_codes = codes
+        dac.ch_a.list_volts = volts
     fit = int(str(too_long.value).split("the first ")[1].split(" fit")[0])
-    assert dac.ch_d.list_codes == []
-    dac.ch_d.list_codes = codes[:fit]
-    assert dac.ch_d.list_codes == codes[:fit]
+    assert 50000 < fit < 60000
+    dac.ch_a.list_volts = volts[:fit]
+    back = dac.ch_a.list_volts
+    assert len(back) == fit and all(abs(b - v) < 1e-6 for b, v in zip(back, volts))
     assert dac.errors == []
 
 
@@ -381,10 +392,91 @@ def _block(text):
     return "#%d%s%s" % (len(length), length, text)
 
 
-def test_reset_sends_every_output_to_zero(dac):
+def test_reset_sends_every_output_to_zero_in_the_start_state(dac):
+    dac.coding = "twos-complement"
     dac.ch_a.voltage = 3
+    dac.ch_c.range = 10.5263
+    dac.ch_c.fine_gain = 5
+    dac.trigger_source = "bus"
     dac.reset()
     assert abs(dac.bench_voltage(1)) < 0.001
+    assert (dac.coding, dac.ch_c.range, dac.ch_c.fine_gain, dac.trigger_source) == \
+        ("binary", 10, 5, "immediate")
+
+
+def test_status_follows_errors_refusals_and_runs(dac):
+    dac.write("NOPE")
+    assert dac.event_status == 32 and dac.event_status == 0
+    assert dac.status_byte == 4
+    assert dac.errors == [(-113, "Undefined header")]
+    dac.ch_b.limits = (None, 2)
+    with pytest.raises(TQ2604XError):
+        dac.ch_b.voltage = 3
+    assert dac.ask("STAT:QUES?").strip() == "1024"
+    dac.ch_a.list_volts = [1, 2]
+    dac.run_list()
+    dac.wait(timeout=30)
+    assert dac.ask("STAT:OPER?").strip() == "8"
+    assert (dac.operation_condition, dac.event_status, dac.status_byte) == (0, 16, 0)
+
+
+def test_a_bus_trigger_starts_an_armed_run(dac):
+    dac.trigger_source = "bus"
+    assert dac.trigger_source == "bus"
+    dac.ch_a.list_volts = [1, 2, 3]
+    dac.list_dwell = 0.01
+    dac.run_list()
+    state = dac.list_state
+    assert (state.state, state.done, state.total) == ("ARMED", 0, 3)
+    assert dac.operation_condition == 32
+    dac.trigger()
+    state = dac.wait(timeout=30)
+    assert (state.state, state.done, state.total) == ("FINISHED", 3, 3)
+    assert abs(dac.bench_voltage(1) - 3) < 0.002
+    with pytest.raises(TQ2604XError) as ignored:
+        dac.trigger()
+    assert ignored.value.code == -211
+
+
+def test_a_wait_that_times_out_leaves_the_run_going(dac, server):
+    dac.ch_a.list_volts = [n / 10 for n in range(100)]
+    dac.list_dwell = 0.02  # 2 s
+    dac.run_list()
+    with pytest.raises(TimeoutError):
+        dac.wait(timeout=0.2)
+    with socket.create_connection(("127.0.0.1", server.port), timeout=10) as other:
+        other.sendall(b"ABOR;LIST:STAT?\n")
+        assert other.makefile().readline().startswith("STOPPED,")
+    # The late answer of *OPC? is read first; the connection goes on in step.
+    assert dac.list_state.state == "STOPPED"
+    assert dac.id.startswith("TQ2604X-EVAL,")
+
+
+def test_setup_slots_are_kept_between_runs(tmp_path):
+    first = start_server(config=tmp_path)
+    try:
+        dac = open_driver(first)
+        dac.ch_b.voltage = 5
+        dac.ch_c.fine_gain = -7
+        dac.save_slot(3)
+        with pytest.raises(TQ2604XError) as empty:
+            dac.recall_slot(4)
+        assert empty.value.errors == [(-224, "Illegal parameter value; setup slot 4 is empty")]
+        with pytest.raises(ValueError, match="from 0 to 9"):
+            dac.save_slot(10)
+        close_driver(dac)
+    finally:
+        assert first.stop() == 0
+    kept = tmp_path / "tq2604x-eval" / "setup-slot-3.json"
+    assert '"fineGain": -7' in kept.read_text()
+    second = start_server(config=tmp_path)
+    try:
+        dac = open_driver(second)
+        dac.recall_slot(3)
+        assert (dac.ch_b.voltage, dac.ch_c.fine_gain) == (5, -7)
+        close_driver(dac)
+    finally:
+        assert second.stop() == 0
 
 
 def test_example_writes_the_sweep(server, tmp_path):

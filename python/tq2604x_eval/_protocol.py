@@ -4,11 +4,12 @@ validators, number and string text, and the parsing of errors and blocks."""
 
 import math
 import numbers
+import re
 
 from pymeasure.instruments import Instrument
 
 # The longest line the program reads (bytes without the LF); a longer one is thrown away whole.
-MAX_LINE = 65536
+MAX_LINE = 1 << 20
 
 # Sent after a setting on the same line, so that a setting costs one exchange: two writes would
 # wait for the server's delayed acknowledgement (Nagle), some 40 ms each.
@@ -153,6 +154,24 @@ def parse_error(answer):
         return int(code), unquoted(message)
     except ValueError:
         raise TQ2604XError([(-100, "not an error queue answer: %r" % (answer,))]) from None
+
+
+_ERROR_ENTRY = re.compile(r'\s*(-?\d+),"((?:[^"]|"")*)"\s*(?:,|$)')
+
+
+def parse_errors(answer):
+    """A SYSTem:ERRor:ALL? answer (``<code>,"<text>"`` entries, comma-separated) as
+    ``[(code, message), ...]``; ``0,"No error"`` is the empty list."""
+    errors = []
+    text = answer.strip()
+    at = 0
+    while at < len(text):
+        entry = _ERROR_ENTRY.match(text, at)
+        if not entry:
+            raise TQ2604XError([(-100, "not an error queue answer: %r" % (answer,))])
+        errors.append((int(entry.group(1)), entry.group(2).replace('""', '"')))
+        at = entry.end()
+    return [e for e in errors if e[0] != 0]
 
 
 def block(data):

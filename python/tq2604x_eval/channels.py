@@ -166,8 +166,9 @@ class Channel:
     def list_volts(self):
         """The channel's set points for the next waveform run, in volts (a list of 1 to 65,536
         numbers; ``[]`` when none is loaded or the list is of codes). Each is checked against
-        the channel's range when the run starts. The list goes out as text on one line, which
-        holds 65,536 bytes: ``ValueError`` says how many points fit when it does not."""
+        the channel's range when the run starts, so volts travel as they are, as text on one
+        line, which holds 1 MiB (65,536 points of up to 15 characters): ``ValueError`` says how
+        many points fit when they do not."""
         return self._list("LIST:VOLT?", float)
 
     @list_volts.setter
@@ -179,14 +180,14 @@ class Channel:
     def list_codes(self):
         """The channel's set points for the next waveform run as data codes, whole numbers 0 to
         65535 (0 to 16383 on the 14-bit device); ``[]`` when none is loaded or the list is of
-        volts. Sent as ``list_volts`` is."""
-        return self._list("LIST:DATA?", int)
+        volts. They travel as one block of 16-bit words both ways, 65,536 of them in one
+        message (see ``TQ2604X.write_codes``)."""
+        return self.instrument.read_codes("SOUR%d:LIST:DATA?" % self.number)
 
     @list_codes.setter
     def list_codes(self, codes):
-        what = "%s's list code" % self.name
-        texts = [str(self.instrument.check_code(code, what)) for code in _points(codes)]
-        self._load_list("LIST:DATA", texts)
+        checked = self.instrument.check_codes(_points(codes), "%s's list code" % self.name)
+        self.instrument.write_codes("SOUR%d:LIST:DATA " % self.number, checked)
 
     def _list(self, query, cast):
         answer = self.instrument.ask_checked("SOUR%d:%s" % (self.number, query))

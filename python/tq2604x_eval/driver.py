@@ -24,14 +24,16 @@ import logging
 import math
 import os
 import re
+import struct
 import tempfile
-import time
 import warnings
 
 from pymeasure.instruments import Instrument
+from pyvisa.constants import StatusCode
+from pyvisa.errors import VisaIOError
 
 from ._protocol import (ERROR_CHECK, MAX_LINE, NOT_A_NUMBER, TQ2604XError, TQ2604XRunError,
-                        block, boolean, control, measurement, parse_error,
+                        block, boolean, control, measurement, parse_error, parse_errors,
                         ranged_number, whole_number)
 from .channels import AllChannels, Channel
 from .lines import DigitalLines, Pins
@@ -42,12 +44,10 @@ log.addHandler(logging.NullHandler())
 
 ListState = collections.namedtuple(
     "ListState", "state done total late rate_asked rate_achieved reason")
-ListState.__doc__ = """A waveform run's state: ``state`` (``IDLE``, ``RUNNING``, ``FINISHED``,
-``STOPPED`` or ``FAILED``), the steps ``done`` and in all (``total``, 0: until aborted), the
-``late`` steps, the step rates asked and achieved (steps per second; asked 0: as fast as the link
-allows) and the ``reason`` it failed."""
-
-ERROR_QUEUE = 16  # entries in a client's error queue
+ListState.__doc__ = """A waveform run's state: ``state`` (``IDLE``, ``ARMED``, ``RUNNING``,
+``FINISHED``, ``STOPPED`` or ``FAILED``), the steps ``done`` and in all (``total``, 0: until
+aborted), the ``late`` steps, the step rates asked and achieved (steps per second; asked 0: as
+fast as the link allows) and the ``reason`` it failed."""
 
 
 def _level(value):
@@ -129,11 +129,50 @@ class TQ2604X(Instrument):
     def write_checked(self, command):
         """Sends a setting (no query) and the error check as one line; raises TQ2604XError
         with every queued error when the board reports one."""
-        answer = self._line(command + ERROR_CHECK)
+        self._check(command, self._line(command + ERROR_CHECK))
+
+    def _check(self, command, answer):
         code, message = parse_error(answer)
         if code != 0:
             log.error("%s: %s: error %d, %s", self.name, command, code, message)
             raise TQ2604XError([(code, message)] + self.check_errors())
+
+    def write_codes(self, header, codes):
+        """Sends ``header`` (``"SOUR1:LIST:DATA "``) with ``codes`` as one block of unsigned
+        16-bit words, most significant byte first (``FORMat:BORDer NORMal``, which this
+        connection keeps after), and the error check on the same line; raises TQ2604XError
+        when the board refuses them."""
+        self._catch_up()
+        self.adapter.write_binary_values("FORM:BORD NORM;:" + header, codes, datatype="H",
+                                         is_big_endian=True, termination=ERROR_CHECK + "\n")
+        self._unread += 1
+        answer = self.adapter.read()
+        self._unread -= 1
+        self._check(header.strip(), answer)
+
+    def read_codes(self, query):
+        """Asks ``query`` (``"SOUR1:LIST:DATA?"``) for codes answered as one block of unsigned
+        16-bit words, most significant byte first (``FORMat INTeger,16``); the connection's
+        format is ``ASCii`` again after. Returns them as a list of ints; raises TQ2604XError
+        when the query failed.
+
+        The block is read by its length as ``read_block`` reads it, not with PyVISA's
+        ``query_binary_values``, which refuses the empty block of a channel without a list."""
+        data = self.read_block("FORM INT,16;:FORM:BORD NORM;:%s;:FORM ASC" % query)
+        if len(data) % 2:
+            raise TQ2604XError([(-100, "%s answered %d bytes, not 16-bit words"
+                                 % (query, len(data)))])
+        return list(struct.unpack(">%dH" % (len(data) // 2), data))
+
+    def check_codes(self, codes, what="the code"):
+        """``codes`` as a list of codes of this device, or ValueError naming the first that is
+        not one (as ``check_code``)."""
+        codes = list(codes)
+        if codes and all(type(c) is int for c in codes) and min(codes) >= 0:
+            top = max(codes)
+            if top <= 16383 or top <= self.top_code() or top <= self.top_code(fresh=True):
+                return codes
+        return [self.check_code(code, what) for code in codes]
 
     def ask_checked(self, query):
         """Asks one query and returns its answer; raises TQ2604XError when it failed (the
@@ -159,21 +198,18 @@ class TQ2604X(Instrument):
         return results
 
     def check_errors(self):
-        """Reads this connection's error queue until it is empty; returns every error as
-        ``[(code, message), ...]``, oldest first (also logged)."""
-        errors = []
-        for _ in range(ERROR_QUEUE + 1):
-            code, message = parse_error(self._line("SYST:ERR?"))
-            if code == 0:
-                break
+        """Reads and empties this connection's error queue in one exchange
+        (``SYST:ERR:ALL?``); returns every error as ``[(code, message), ...]``, oldest first
+        (also logged)."""
+        errors = parse_errors(self._line("SYST:ERR:ALL?"))
+        for code, message in errors:
             log.error("%s: error %d, %s", self.name, code, message)
-            errors.append((code, message))
         return errors
 
     @property
     def errors(self):
         """Every error queued for this connection, ``[(code, message), ...]`` oldest first;
-        reading empties the queue."""
+        reading empties the queue (``SYST:ERR:ALL?``)."""
         return self.check_errors()
 
     def read_block(self, query):
@@ -258,15 +294,25 @@ class TQ2604X(Instrument):
 
     @property
     def status_byte(self):
-        """``*STB?``: 4 while this connection's error queue holds an error, else 0."""
+        """``*STB?``, this connection's status byte: 4 while its error queue holds an error,
+        8 QUEStionable summary, 32 a standard event enabled by ``*ESE``, 64 any bit enabled by
+        ``*SRE``, 128 OPERation summary. Reading it clears nothing."""
         return int(self.ask_checked("*STB?"))
 
     status = status_byte
 
     @property
+    def event_status(self):
+        """``*ESR?``, this connection's standard event status register; reading clears it.
+        1: operation complete (after ``*OPC``), 4 query, 8 device-dependent, 16 execution,
+        32 command error."""
+        return int(self.ask_checked("*ESR?"))
+
+    @property
     def complete(self):
-        """``*OPC?``: True once every command sent has completed (a ramp included); it may
-        take as long as the ramp, beyond the connection's timeout."""
+        """``*OPC?``: True once this connection's pending operations (a ramp, a list run, a
+        meter run it started) have ended; it may take as long as they do, beyond the
+        connection's timeout."""
         return self.ask_checked("*OPC?") == "1"
 
     def self_test(self):
@@ -359,36 +405,47 @@ class TQ2604X(Instrument):
             self.write_checked("OUTP:SAFE")
 
     def reset(self, timeout=None):
-        """``*RST``: the safe state, as ``safe_state``."""
+        """``*RST``: the safe state, as ``safe_state``, then the program's start state with the
+        outputs held at 0 V: binary coding, the pulse on, LDAC, CLR and RSTIN high, the
+        function register 0, every range ±10 V, every output 0 V; no lists, the immediate
+        trigger. Calibration registers, limits, meter settings and the status enables stay."""
         with self._timeout(timeout):
             self.write_checked("*RST")
 
     def clear(self):
-        """``*CLS``: empties this connection's error queue."""
+        """``*CLS``: empties this connection's error queue and clears its event registers."""
         self.write("*CLS")
 
     def wait(self, timeout=None):
-        """Returns once every command sent has completed (``*OPC?``, ramps included) and a
-        waveform run has ended; the run's ListState. Raises TQ2604XRunError when a run started
-        here failed, RuntimeError for a run that repeats until ``abort()``, TimeoutError after
-        ``timeout`` seconds (None: as long as it takes)."""
-        deadline = None if timeout is None else time.monotonic() + timeout
-        with self._timeout(timeout):
-            self.ask_checked("*OPC?")
+        """Returns once this connection's pending operations have ended (``*OPC?``: a ramp,
+        a list run it started or armed, a meter run); the list run's ListState. Raises
+        TQ2604XRunError when a run started here failed, RuntimeError for a run that repeats
+        until ``abort()`` (nothing to wait for), TimeoutError after ``timeout`` seconds (None:
+        as long as it takes); the run then goes on, and this connection's next command waits
+        for its end: stop it from another connection if it must end sooner."""
         state = self.list_state
-        while state.state == "RUNNING":
-            if state.total == 0:
-                raise RuntimeError("the waveform run repeats until dac.abort(): nothing to "
-                                   "wait for")
-            if deadline is not None and time.monotonic() > deadline:
-                raise TimeoutError("the waveform run is still running after %g s (step %d of "
-                                   "%d)" % (timeout, state.done, state.total))
-            time.sleep(0.005)
-            state = self.list_state
+        if state.state == "RUNNING" and state.total == 0:
+            raise RuntimeError("the waveform run repeats until dac.abort(): nothing to wait "
+                               "for")
+        with self._timeout(timeout):
+            try:
+                self.ask_checked("*OPC?")
+            except VisaIOError as error:
+                if error.error_code != StatusCode.error_timeout:
+                    raise
+                raise TimeoutError("the operations of this connection are still running "
+                                   "after %g s" % timeout) from error
+        state = self.list_state
         started, self._run_started = self._run_started, False
         if started and state.state == "FAILED":
             raise TQ2604XRunError("the waveform run", state.state, state.reason)
         return state
+
+    operation_condition = measurement(
+        "STAT:OPER:COND?",
+        """What runs now (``STAT:OPER:COND?``), whoever started it: the sum of 1 (an automatic
+        calibration), 8 (a list or waveform run), 16 (a linearity test or the temperature
+        log), 32 (a list run armed, waiting for its trigger) and 256 (a ramp).""", cast=int)
 
     # ---- Waveform runs -------------------------------------------------------------------------
 
@@ -414,16 +471,31 @@ class TQ2604X(Instrument):
         """Forgets every channel's list."""
         self.write_checked("LIST:CLE")
 
+    trigger_source = control(
+        "TRIG:SOUR?", "TRIG:SOUR %s",
+        """What starts a run once ``run_list()`` initiated it: ``"immediate"`` (at once, the
+        default) or ``"bus"`` (``run_list()`` arms it and ``trigger()`` starts it).""",
+        validator=lambda v, vs: _one_of(v, vs, "the trigger source"),
+        values={"immediate": "IMM", "bus": "BUS"}, map_values=True)
+
     def run_list(self):
         """Starts a waveform run with the loaded lists (``ch_x.list_volts`` or
         ``.list_codes``), ``list_dwell`` and ``list_count``, and returns at once with its first
-        step out; ``wait()`` waits for its end. A point outside its channel's range refuses the
-        whole run (TQ2604XError -222) and nothing is sent."""
+        step out; ``wait()`` waits for its end. With ``trigger_source`` ``"bus"`` the run is
+        armed instead (``list_state.state`` ``ARMED``) and ``trigger()`` starts it. A point
+        outside its channel's range refuses the whole run (TQ2604XError -222) and nothing is
+        sent."""
         self.write_checked("INIT")
         self._run_started = True
 
+    def trigger(self):
+        """``*TRG``: starts the armed run (that this or another connection armed); with none
+        armed TQ2604XError -211."""
+        self.write_checked("*TRG")
+
     def abort(self):
-        """Ends the waveform run before its next step; the outputs stay at the last step."""
+        """Ends the waveform run before its next step, or takes back its arming; the outputs
+        stay at the last step."""
         self.write_checked("ABOR")
 
     # ---- Setups --------------------------------------------------------------------------------
@@ -473,6 +545,16 @@ class TQ2604X(Instrument):
             raise ValueError("the setup takes %d bytes, beyond the %d a line holds"
                              % (len(line) + len(ERROR_CHECK), MAX_LINE))
         self.write_checked(line)
+
+    def save_slot(self, slot):
+        """``*SAV``: keeps the whole setup in slot 0-9 of the program, kept between its
+        runs."""
+        self.write_checked("*SAV %d" % whole_number(slot, 0, 9, "the setup slot"))
+
+    def recall_slot(self, slot):
+        """``*RCL``: opens the setup kept in slot 0-9 with every check of a setup file; an
+        empty slot raises TQ2604XError -224."""
+        self.write_checked("*RCL %d" % whole_number(slot, 0, 9, "the setup slot"))
 
     # ---- The simulated board's bench -----------------------------------------------------------
 

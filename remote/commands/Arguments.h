@@ -2,12 +2,14 @@
 // What the commands of every subsystem read from their parameters and write into their answers.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "instrument/Instrument.h"
 #include "remote/ScpiErrors.h"
 #include "remote/ScpiGrammar.h"
+#include "remote/commands/Command.h"
 
 namespace tq::args {
 
@@ -47,9 +49,18 @@ inline std::string Text(const scpi::ParsedCommand& command) {
     return p.value;
 }
 
-// A whole number parameter within [min, max], as the register or setting takes it.
-inline int32_t Int(const scpi::Parameter& p, int64_t min, int64_t max) {
-    return static_cast<int32_t>(scpi::ReadInteger(p, min, max));
+// A whole number parameter within [min, max], as the register or setting takes it; DEFault is
+// `def` where the setting has one.
+inline int32_t Int(const scpi::Parameter& p, int64_t min, int64_t max,
+                   std::optional<int64_t> def = {}) {
+    return static_cast<int32_t>(scpi::ReadInteger(p, min, max, def));
+}
+
+// A whole number within a setting's bounds (whole numbers themselves).
+inline int32_t Int(const scpi::Parameter& p, const NumberBounds& bounds) {
+    return Int(
+        p, static_cast<int64_t>(bounds.min), static_cast<int64_t>(bounds.max),
+        bounds.def ? std::optional<int64_t>(static_cast<int64_t>(*bounds.def)) : std::nullopt);
 }
 
 inline std::string Bool(bool on) {

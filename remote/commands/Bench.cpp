@@ -1,5 +1,5 @@
-// The simulated board's bench: what a meter on the board reads, for scripts without hardware.
-// On a real board these headers do not exist.
+// The simulated board's bench: what a meter on the board reads, and its cable and power, for
+// scripts without hardware. On a real board these headers do not exist.
 
 #include "board/SimulatedBench.h"
 #include "remote/commands/Arguments.h"
@@ -14,8 +14,11 @@ const CommandRows& BenchCommands() {
                   return scpi::FormatFloat(
                       static_cast<float>(c.targets.bench->OutputVolts(c.Channel())));
               }),
-        Setting(
+        Numeric(
             "BENCh:TEMPerature",
+            [](Call&) {
+                return NumberBounds{-40.0, 150.0, {}};
+            },
             [](Call& c) {
                 return scpi::FormatFloat(static_cast<float>(c.targets.bench->DieTemperature()));
             },
@@ -30,6 +33,17 @@ const CommandRows& BenchCommands() {
                                   return args::Bool(
                                       (c.suffix == 1 ? bench.D0Level() : bench.D1Level()) != 0);
                               })),
+        // Unplugging and plugging back is a cable glitch; a power cycle loses the converter's
+        // registers and the pins (the program sends its pins again when the board answers).
+        OnOff(
+            "BENCh:LINK", [](Call& c) { return c.targets.bench->Plugged(); },
+            [](Call& c, bool on) {
+                if (on)
+                    c.targets.bench->Plug();
+                else
+                    c.targets.bench->Unplug();
+            }),
+        Action("BENCh:POWer:CYCLe", [](Call& c) { c.targets.bench->PowerCycle(); }),
     };
     return rows;
 }

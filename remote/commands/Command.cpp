@@ -41,6 +41,38 @@ CommandRow Setting(std::string_view pattern, std::function<std::string(Call&)> g
             }};
 }
 
+CommandRow Numeric(std::string_view pattern, std::function<NumberBounds(Call&)> bounds,
+                   std::function<std::string(Call&)> get, std::function<void(Call&)> set,
+                   std::function<std::string(double)> answer) {
+    if (!answer)
+        answer = [](double value) { return scpi::FormatFloat(static_cast<float>(value)); };
+    return {pattern, scpi::Forms::kSetAndQuery,
+            [bounds = std::move(bounds), get = std::move(get), set = std::move(set),
+             answer = std::move(answer)](Call& c) {
+                if (!c.query) {
+                    set(c);
+                    return std::string();
+                }
+                scpi::CheckParamCount(c.command, 0, 1);
+                if (c.command.params.empty())
+                    return get(c);
+                const scpi::Parameter& p = c.command.params[0];
+                if (p.kind != scpi::ParamKind::kCharacter)
+                    throw scpi::ScpiError(scpi::kParameterNotAllowed);
+                const NumberBounds b = bounds(c);
+                if (scpi::IsMinimum(p))
+                    return answer(b.min);
+                if (scpi::IsMaximum(p))
+                    return answer(b.max);
+                if (scpi::IsDefault(p) && b.def)
+                    return answer(*b.def);
+                throw scpi::ScpiError(scpi::kIllegalParameterValue,
+                                      scpi::IsDefault(p)
+                                          ? "this setting has no default"
+                                          : "the query takes MINimum, MAXimum or DEFault");
+            }};
+}
+
 CommandRow OnOff(std::string_view pattern, std::function<bool(Call&)> get,
                  std::function<void(Call&, bool)> set) {
     return Setting(

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,27 +21,39 @@ namespace tq {
 class Instrument;
 class ListRun;
 class MeterRuns;
-class SimulatedBench;
+class SetupSlots;
+class SimulatorControl;
+class StatusModel;
 class WaveformRun;
+struct Call;
+struct RemoteClient;
 
 // What the commands drive besides the instrument. Each may be null where the program has no such
 // thing; a subsystem whose target is missing is left out of the table.
 struct CommandTargets {
-    SimulatedBench* bench = nullptr;  // the simulated board's meter
-    WaveformRun* run = nullptr;       // the program's waveform run, which a list run uses
-    ListRun* lists = nullptr;         // the lists it runs
-    MeterRuns* meter = nullptr;       // the bench meter's runs
+    SimulatorControl* bench = nullptr;  // the simulated board: its meter, cable and power
+    WaveformRun* run = nullptr;         // the program's waveform run, which a list run uses
+    ListRun* lists = nullptr;           // the lists it runs
+    MeterRuns* meter = nullptr;         // the bench meter's runs
+    StatusModel* status = nullptr;      // the conditions the clients' status registers follow
+    SetupSlots* setupSlots = nullptr;   // where *SAV and *RCL keep setups
+    // What *RST puts back besides the board and the lists, each subsystem's own settings
+    // (InstrumentCommands::AddResetStep).
+    std::vector<std::function<void(Call&)>> resetSteps{};
 };
 
 // One command as a handler sees it: the instrument, the rest of the program, the command as the
-// client sent it and that client's error queue.
+// client sent it and that client: its error queue and its status.
 struct Call {
     Instrument& in;
     const CommandTargets& targets;
     const scpi::ParsedCommand& command;
     scpi::ErrorQueue& errors;
+    RemoteClient& client;
     bool query = false;
     int suffix = 1;  // the number after the header's '#' part; 1 when none was typed
+    // This client's FORMat (*RST resets it: format->Reset()); never null when a row runs.
+    scpi::DataFormat* format = nullptr;
     int16_t Channel() const { return static_cast<int16_t>(suffix - 1); }
 };
 
@@ -68,14 +81,32 @@ CommandRow Query(std::string_view pattern, std::function<std::string(Call&)> ans
 // the parameters.
 CommandRow Setting(std::string_view pattern, std::function<std::string(Call&)> get,
                    std::function<void(Call&)> set);
+// What MINimum, MAXimum and DEFault stand for in a numeric setting (no default: DEFault is -224).
+struct NumberBounds {
+    double min = 0;
+    double max = 0;
+    std::optional<double> def;
+};
+// A numeric setting: the set form calls `set`, which reads the parameter (MINimum, MAXimum and
+// DEFault included); the query answers `get`, or, given MINimum, MAXimum or DEFault, that value
+// of `bounds` written by `answer` (by default as FormatFloat writes it).
+CommandRow Numeric(std::string_view pattern, std::function<NumberBounds(Call&)> bounds,
+                   std::function<std::string(Call&)> get, std::function<void(Call&)> set,
+                   std::function<std::string(double)> answer = {});
 // A setting that is on or off: the query answers 1 or 0, the set form takes ON, OFF, 1 or 0.
 CommandRow OnOff(std::string_view pattern, std::function<bool(Call&)> get,
                  std::function<void(Call&, bool)> set);
 // The row with its '#' part taking 1 and 2 only: the digital lines D0 and D1 (DIGital1, DIGital2).
 CommandRow ForDigitalLines(CommandRow row);
 
+// *RST's start state of the board, with the outputs held at 0 V while it is written: binary
+// coding, the pulse on, LDAC, CLR and RSTIN high, the function register 0, every range +-10 V and
+// every data register the code of 0 V. Calibration data and limits stay.
+void EnterStartState(Instrument& in);
+
 // The subsystems, each in its own file.
-const CommandRows& CommonCommands();      // *IDN?, *RST, SYSTem:...
+const CommandRows& CommonCommands();      // *IDN?, *RST, *SAV, SYSTem:...
+const CommandRows& StatusCommands();      // *ESR?, *STB?, *OPC, STATus:...
 const CommandRows& SetupCommands();       // SYSTem:SETup
 const CommandRows& OutputCommands();      // SOURce: voltages, registers, coding, LOAD
 const CommandRows& ProtectionCommands();  // limits, ramps, the safe state

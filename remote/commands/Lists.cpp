@@ -1,8 +1,11 @@
 // List runs: lists of set points loaded per channel, the time per step and the count, a run
-// started, polled and ended. The lists live in the instrument layer's ListRun, shared by every
-// client and the windows; the run is the program's waveform run.
+// started (at once or by a bus trigger), polled and ended. The lists live in the instrument
+// layer's ListRun, shared by every client and the windows; the run is the program's waveform run.
+
+#include <vector>
 
 #include "instrument/ListRun.h"
+#include "remote/StatusRegisters.h"
 #include "remote/commands/Arguments.h"
 #include "remote/commands/Command.h"
 
@@ -11,19 +14,52 @@ namespace {
 
 using scpi::ScpiError;
 
+// A list of codes as one block of 16-bit words, in the client's byte order; each within the
+// device's codes.
+std::vector<double> CodesOfBlock(Call& c, const scpi::Parameter& block) {
+    const std::vector<uint16_t> words = scpi::DecodeWords(block.value, c.format->swapped);
+    const int32_t topCode = args::TopCode(c.in);
+    std::vector<double> codes(words.begin(), words.end());
+    for (std::size_t i = 0; i < words.size(); ++i)
+        if (words[i] > topCode)
+            throw ScpiError(scpi::kDataOutOfRange,
+                            "point " + std::to_string(i + 1) + " (" + std::to_string(words[i]) +
+                                ") is outside 0 to " + std::to_string(topCode));
+    return codes;
+}
+
+// The answer of SOURce<n>:LIST:DATA?: the codes as text, or with FORMat INTeger,16 as a block.
+std::string CodesAnswer(const Call& c, const std::vector<double>& codes) {
+    if (c.format->integer16) {
+        const std::vector<uint16_t> words(codes.begin(), codes.end());
+        return args::Block(scpi::EncodeWords(words, c.format->swapped));
+    }
+    std::string answer;
+    answer.reserve(codes.size() * 6);
+    for (const double code : codes) {
+        if (!answer.empty())
+            answer += ',';
+        answer += scpi::FormatInt(static_cast<int64_t>(code));
+    }
+    return answer;
+}
+
 // SOURce<n>:LIST:VOLTage or :DATA, volts or codes. Each value is checked against the channel's
-// range when the run starts, where the range is known; here only its form.
+// range when the run starts, where the range is known; here only its form. Codes may also come
+// as one block of 16-bit words, whatever the FORMat (a block says what it is).
 CommandRow ListOf(std::string_view pattern, bool codes) {
     return Setting(
         pattern,
         [=](Call& c) {
             const std::optional<ChannelWave>& list = c.targets.lists->List(c.Channel());
+            const bool ours = list && list->codes == codes;
+            if (codes)
+                return CodesAnswer(c, ours ? list->list : std::vector<double>());
             std::string answer;
-            if (list && list->codes == codes)
+            if (ours)
                 for (const double value : list->list)
-                    answer += (answer.empty() ? "" : ",") +
-                              (codes ? scpi::FormatInt(static_cast<int64_t>(value))
-                                     : scpi::FormatFloat(static_cast<float>(value)));
+                    answer +=
+                        (answer.empty() ? "" : ",") + scpi::FormatFloat(static_cast<float>(value));
             return answer;
         },
         [=](Call& c) {
@@ -33,12 +69,36 @@ CommandRow ListOf(std::string_view pattern, bool codes) {
             wave.channel = c.Channel();
             wave.shape = WaveShape::List;
             wave.codes = codes;
-            wave.list.reserve(c.command.params.size());
-            for (const scpi::Parameter& p : c.command.params)
-                wave.list.push_back(codes ? static_cast<double>(scpi::ReadInteger(p, 0, topCode))
-                                          : scpi::ReadVoltage(p, -1e30, 1e30));
+            const auto& params = c.command.params;
+            if (codes && params.size() == 1 && params[0].kind == scpi::ParamKind::kBlock) {
+                wave.list = CodesOfBlock(c, params[0]);
+            } else {
+                wave.list.reserve(params.size());
+                for (const scpi::Parameter& p : params)
+                    wave.list.push_back(codes
+                                            ? static_cast<double>(scpi::ReadInteger(p, 0, topCode))
+                                            : scpi::ReadVoltage(p, -1e30, 1e30));
+            }
             c.targets.lists->Load(std::move(wave));
         });
+}
+
+// FORMat[:DATA] ASCii[,0] | INTeger[,16]: how this client's lists of codes travel.
+void SetFormat(Call& c) {
+    scpi::CheckParamCount(c.command, 1, 2);
+    const scpi::Parameter& type = c.command.params[0];
+    if (type.kind != scpi::ParamKind::kCharacter)
+        throw ScpiError(scpi::kDataTypeError);
+    const bool integer = args::IsWord(type, "INTeger");
+    if (!integer && !args::IsWord(type, "ASCii"))
+        throw ScpiError(scpi::kIllegalParameterValue, "the formats are ASCii and INTeger,16");
+    if (c.command.params.size() == 2) {
+        const int64_t length = scpi::ReadInteger(c.command.params[1], 0, 64);
+        if (length != (integer ? 16 : 0))
+            throw ScpiError(scpi::kIllegalParameterValue,
+                            integer ? "INTeger takes the length 16" : "ASCii takes the length 0");
+    }
+    c.format->integer16 = integer;
 }
 
 // <state>,<steps done>,<steps in all>,<late steps>,<rate asked>,<rate achieved>,"<why>".
@@ -53,6 +113,52 @@ std::string StateOf(const RunStatus& status) {
            scpi::FormatFloat(static_cast<float>(status.achievedRate)) + ",\"" + why + "\"";
 }
 
+// LIST:STATe?; an armed run waits for its trigger with the steps it will take.
+std::string ListState(Call& c) {
+    const ListRun& lists = *c.targets.lists;
+    if (lists.Armed() && !c.targets.run->Running()) {
+        RunStatus armed;
+        armed.totalSteps = lists.TotalSteps();
+        armed.askedRate = lists.DwellSeconds() > 0.0 ? 1.0 / lists.DwellSeconds() : 0.0;
+        return "ARMED" + StateOf(armed).substr(std::string_view(RunStateName(armed.state)).size());
+    }
+    return StateOf(c.targets.run->Status());
+}
+
+void CheckLoaded(const ListRun& lists) {
+    if (lists.Empty())
+        throw ScpiError(scpi::kSettingsConflict,
+                        "no list is loaded; send SOURce<n>:LIST:VOLTage first");
+}
+
+// INITiate: the run starts at once, or with the bus trigger is armed to wait for *TRG. Armed, its
+// lists are checked against the channels' ranges as a start would, so that a script learns of a
+// bad point before it triggers.
+void Initiate(Call& c) {
+    ListRun& lists = *c.targets.lists;
+    if (lists.Armed())
+        throw ScpiError(scpi::kInitIgnored);
+    CheckLoaded(lists);
+    if (lists.Trigger() == TriggerSource::Immediate) {
+        c.targets.run->Start(lists.Plan());
+        return;
+    }
+    if (c.targets.run->Running())
+        throw InstrumentError("a waveform run is running already; stop it first");
+    CompilePlan(c.in, lists.Plan());
+    lists.Arm(c.client.origin);
+}
+
+// *TRG, TRIGger: starts the armed run for the client that armed it, whose pending operation it is.
+void Trigger(Call& c) {
+    ListRun& lists = *c.targets.lists;
+    if (!lists.Armed())
+        throw ScpiError(scpi::kTriggerIgnored);
+    const Instrument::Origin armedBy(c.in, lists.Disarm());
+    CheckLoaded(lists);
+    c.targets.run->Start(lists.Plan());
+}
+
 }  // namespace
 
 const CommandRows& ListCommands() {
@@ -60,36 +166,62 @@ const CommandRows& ListCommands() {
         ListOf("SOURce#:LIST:VOLTage", false),
         ListOf("SOURce#:LIST:DATA", true),
         Action("LIST:CLEar", [](Call& c) { c.targets.lists->Clear(); }),
-        Setting(
+        Numeric(
             "LIST:DWELl",
+            [](Call&) {
+                return NumberBounds{0.0, ListRun::kMaxDwellSeconds, ListRun().DwellSeconds()};
+            },
             [](Call& c) {
                 return scpi::FormatFloat(static_cast<float>(c.targets.lists->DwellSeconds()));
             },
             [](Call& c) {
-                c.targets.lists->SetDwellSeconds(scpi::ReadNumber(
-                    args::Only(c.command), 0.0, ListRun::kMaxDwellSeconds, scpi::kSecondUnits));
+                c.targets.lists->SetDwellSeconds(
+                    scpi::ReadNumber(args::Only(c.command), 0.0, ListRun::kMaxDwellSeconds,
+                                     scpi::kSecondUnits, ListRun().DwellSeconds()));
             }),
-        Setting(
+        Numeric(
             "LIST:COUNt",
+            [](Call&) {
+                return NumberBounds{1.0, static_cast<double>(ListRun::kMaxPeriods),
+                                    static_cast<double>(ListRun().Periods())};
+            },
             [](Call& c) {
                 const int64_t periods = c.targets.lists->Periods();
                 return periods == 0 ? "INF" : scpi::FormatInt(periods);
             },
             [](Call& c) {
                 const scpi::Parameter& p = args::Only(c.command);
-                c.targets.lists->SetPeriods(args::IsWord(p, "INFinity")
-                                                ? 0
-                                                : scpi::ReadInteger(p, 1, ListRun::kMaxPeriods));
-            }),
-        Query("LIST:STATe", [](Call& c) { return StateOf(c.targets.run->Status()); }),
-        Action("INITiate[:IMMediate]",
+                c.targets.lists->SetPeriods(
+                    args::IsWord(p, "INFinity")
+                        ? 0
+                        : scpi::ReadInteger(p, 1, ListRun::kMaxPeriods, ListRun().Periods()));
+            },
+            [](double periods) { return scpi::FormatInt(static_cast<int64_t>(periods)); }),
+        Setting(
+            "FORMat[:DATA]", [](Call& c) { return c.format->integer16 ? "INT,16" : "ASC,0"; },
+            SetFormat),
+        Setting(
+            "FORMat:BORDer", [](Call& c) { return c.format->swapped ? "SWAP" : "NORM"; },
+            [](Call& c) { c.format->swapped = !args::Choice(c.command, "NORMal", "SWAPped"); }),
+        Query("LIST:STATe", ListState),
+        Action("INITiate[:IMMediate]", Initiate),
+        Action("ABORt",
                [](Call& c) {
-                   if (c.targets.lists->Empty())
-                       throw ScpiError(scpi::kSettingsConflict,
-                                       "no list is loaded; send SOURce<n>:LIST:VOLTage first");
-                   c.targets.run->Start(c.targets.lists->Plan());
+                   c.targets.lists->Disarm();
+                   c.targets.run->Stop();
                }),
-        Action("ABORt", [](Call& c) { c.targets.run->Stop(); }),
+        Setting(
+            "TRIGger[:SEQuence]:SOURce",
+            [](Call& c) -> std::string {
+                return c.targets.lists->Trigger() == TriggerSource::Bus ? "BUS" : "IMM";
+            },
+            [](Call& c) {
+                c.targets.lists->SetTrigger(args::Choice(c.command, "IMMediate", "BUS")
+                                                ? TriggerSource::Immediate
+                                                : TriggerSource::Bus);
+            }),
+        Action("TRIGger[:SEQuence][:IMMediate]", Trigger),
+        Action("*TRG", Trigger),
     };
     return rows;
 }

@@ -30,11 +30,16 @@ CommandRow Text(std::string_view pattern, std::string& (*field)(MeterRuns&)) {
         [=](Call& c) { field(Runs(c)) = args::Text(c.command); });
 }
 
-// A whole-number setting within [min, max].
-CommandRow Number(std::string_view pattern, int& (*field)(MeterRuns&), int min, int max) {
-    return Setting(
-        pattern, [=](Call& c) { return scpi::FormatInt(field(Runs(c))); },
-        [=](Call& c) { field(Runs(c)) = args::Int(args::Only(c.command), min, max); });
+// A whole-number setting within [min, max], `def` its default.
+CommandRow Number(std::string_view pattern, int& (*field)(MeterRuns&), int min, int max, int def) {
+    return Numeric(
+        pattern,
+        [=](Call&) {
+            return NumberBounds{double(min), double(max), double(def)};
+        },
+        [=](Call& c) { return scpi::FormatInt(field(Runs(c))); },
+        [=](Call& c) { field(Runs(c)) = args::Int(args::Only(c.command), min, max, def); },
+        [](double value) { return scpi::FormatInt(static_cast<int64_t>(value)); });
 }
 
 // Several set-up commands in one string, separated by ';'.
@@ -91,13 +96,13 @@ const CommandRows& MeterCommands() {
              [](MeterRuns& m) -> std::string& { return m.Settings().selectCommand; }),
         Number(
             "METer:TIMEout", [](MeterRuns& m) -> int& { return m.Settings().timeoutMilliseconds; },
-            1, 600000),
+            1, 600000, MeterSettings().timeoutMilliseconds),
         Number(
             "METer:SETTle", [](MeterRuns& m) -> int& { return m.RunSettings().settleMilliseconds; },
-            0, 600000),
+            0, 600000, MeterRunSettings().settleMilliseconds),
         Number(
             "METer:COUNt", [](MeterRuns& m) -> int& { return m.RunSettings().readingsPerCode; }, 1,
-            100),
+            100, MeterRunSettings().readingsPerCode),
         Action("METer:OPEN",
                [](Call& c) {
                    std::string error;

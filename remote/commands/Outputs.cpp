@@ -2,8 +2,10 @@
 // (SOURce:ALL:..., set only), the pulse after a data write, the coding, CLEAR and LOAD.
 
 #include <cmath>
+#include <limits>
 
 #include "core/CheckedInt.h"
+#include "core/ConverterCoding.h"
 #include "core/Tables.h"
 #include "remote/commands/Arguments.h"
 #include "remote/commands/Command.h"
@@ -14,41 +16,81 @@ namespace {
 using args::Only;
 using scpi::ScpiError;
 
-// MINimum and MAXimum are the ends of the range the channel has; beyond it is refused against the
-// range read back with the write. `address` is a channel or kAllChannels.
+// The ends of the channel's range and 0 V. `address` is a channel or kAllChannels (DAC A's).
+NumberBounds VoltageBounds(Call& c, int16_t address) {
+    const double range = c.in.ChannelRangeVolts(address);
+    return {-range, range, 0.0};
+}
+
+// MINimum and MAXimum are the ends of the range the channel has, DEFault 0 V; beyond the range
+// is refused against the range read back with the write.
 void SetVoltage(Call& c, int16_t address) {
     const scpi::Parameter& p = Only(c.command);
     double volts = 0;
-    if (args::IsWord(p, "MAXimum"))
-        volts = c.in.ChannelRangeVolts(address);
-    else if (args::IsWord(p, "MINimum"))
-        volts = -c.in.ChannelRangeVolts(address);
-    else
-        volts = scpi::ReadVoltage(p, -1e30, 1e30);
+    if (scpi::IsMinimum(p) || scpi::IsMaximum(p)) {
+        const NumberBounds range = VoltageBounds(c, address);
+        volts = scpi::ReadVoltage(p, range.min, range.max);
+    } else {
+        constexpr double kAny = std::numeric_limits<double>::max();
+        volts = scpi::ReadVoltage(p, -kAny, kAny, 0.0);
+    }
+    // Far beyond any range, and beyond what the write takes: refused here in the write's words.
+    if (std::fabs(volts) > 1e6) {
+        const std::string range = scpi::FormatFloat(c.in.ChannelRangeVolts(address));
+        throw ScpiError(scpi::kDataOutOfRange, scpi::NumberText(volts) +
+                                                   " V is outside the channel's range, -" + range +
+                                                   " V to " + range + " V");
+    }
     c.in.SetChannelVoltage(address, ToSingle(volts), 10.0f, true);
 }
 
-// A range by its full-scale volts, within 0.001 of one of the three ranges.
+// The three ranges by their full-scale volts: MINimum the narrowest, MAXimum the widest, DEFault
+// the start's.
+constexpr NumberBounds kRangeBounds{kRanges.front().volts, kRanges.back().volts,
+                                    kRanges.front().volts};
+
+// A range by its full-scale volts, within 0.001 of one of the three ranges; another value is not
+// out of a range but none of the three.
 void SetRange(Call& c, int16_t address) {
-    const double volts = scpi::ReadNumber(Only(c.command), 0.0, 1e6, scpi::kVoltUnits);
+    constexpr double kAny = std::numeric_limits<double>::max();
+    const scpi::Parameter& p = Only(c.command);
+    const bool word = scpi::IsMinimum(p) || scpi::IsMaximum(p) || scpi::IsDefault(p);
+    const double volts =
+        scpi::ReadNumber(p, word ? kRangeBounds.min : -kAny, word ? kRangeBounds.max : kAny,
+                         scpi::kVoltUnits, kRangeBounds.def);
     for (const auto& range : kRanges)
         if (std::fabs(volts - range.volts) <= 0.001)
             return c.in.SetRangeCode(address, range.code);
-    throw ScpiError(scpi::kIllegalParameterValue);
+    throw ScpiError(scpi::kIllegalParameterValue, "the ranges are 10 V, 10.2564 V and 10.5263 V");
+}
+
+// The device's codes; DEFault the code of 0 V in the coding in use.
+NumberBounds DataBounds(const Call& c) {
+    const ConverterCoding coding(c.in.Resolution(), c.in.PinValue(Pin::BinaryCoding));
+    return {0.0, static_cast<double>(coding.TopCode()), static_cast<double>(coding.ZeroCode())};
+}
+
+constexpr NumberBounds kGainBounds{-32, 31, 0};
+
+// Eighths of an LSB; the 14-bit device's register holds whole LSBs' worth in fewer bits.
+NumberBounds OffsetBounds(const Call& c) {
+    return c.in.Resolution() == 14 ? NumberBounds{-4, 3, 0} : NumberBounds{-128, 127, 0};
 }
 
 void SetData(Call& c, int16_t address) {
-    c.in.SetDataCode(address, args::Int(Only(c.command), 0, args::TopCode(c.in)));
+    c.in.SetDataCode(address, args::Int(Only(c.command), DataBounds(c)));
 }
 
 void SetGain(Call& c, int16_t address) {
-    c.in.SetFineGain(address, args::Int(Only(c.command), -32, 31));
+    c.in.SetFineGain(address, args::Int(Only(c.command), kGainBounds));
 }
 
-// Eighths of an LSB; the 14-bit device's register holds whole LSBs' worth in fewer bits.
 void SetOffset(Call& c, int16_t address) {
-    const bool narrow = c.in.Resolution() == 14;
-    c.in.SetOffset(address, args::Int(Only(c.command), narrow ? -4 : -128, narrow ? 3 : 127));
+    c.in.SetOffset(address, args::Int(Only(c.command), OffsetBounds(c)));
+}
+
+std::string IntegerAnswer(double value) {
+    return scpi::FormatInt(static_cast<int64_t>(value));
 }
 
 // A register's read-back, with the serial output enabled for it.
@@ -61,42 +103,43 @@ auto ReadBack(Call& c, Read read) {
 
 const CommandRows& OutputCommands() {
     static const CommandRows rows = {
-        Setting(
+        Numeric(
             "[SOURce#:]VOLTage[:LEVel][:IMMediate][:AMPLitude]",
+            [](Call& c) { return VoltageBounds(c, c.Channel()); },
             [](Call& c) {
                 return scpi::FormatFloat(
                     ReadBack(c, [](Instrument& in, int16_t ch) { return in.ChannelVoltage(ch); }));
             },
             [](Call& c) { SetVoltage(c, c.Channel()); }),
-        Setting(
-            "[SOURce#:]VOLTage:RANGe",
+        Numeric(
+            "[SOURce#:]VOLTage:RANGe", [](Call&) { return kRangeBounds; },
             [](Call& c) {
                 const int32_t code =
                     ReadBack(c, [](Instrument& in, int16_t ch) { return in.RangeCode(ch); });
                 return scpi::FormatFloat(RangeVoltsForCode(code).value_or(10.0f));
             },
             [](Call& c) { SetRange(c, c.Channel()); }),
-        Setting(
-            "SOURce#:DATA",
+        Numeric(
+            "SOURce#:DATA", DataBounds,
             [](Call& c) {
                 return scpi::FormatInt(
                     ReadBack(c, [](Instrument& in, int16_t ch) { return in.DataCode(ch); }));
             },
-            [](Call& c) { SetData(c, c.Channel()); }),
-        Setting(
-            "SOURce#:GAIN",
+            [](Call& c) { SetData(c, c.Channel()); }, IntegerAnswer),
+        Numeric(
+            "SOURce#:GAIN", [](Call&) { return kGainBounds; },
             [](Call& c) {
                 return scpi::FormatInt(
                     ReadBack(c, [](Instrument& in, int16_t ch) { return in.FineGain(ch); }));
             },
-            [](Call& c) { SetGain(c, c.Channel()); }),
-        Setting(
-            "SOURce#:OFFSet",
+            [](Call& c) { SetGain(c, c.Channel()); }, IntegerAnswer),
+        Numeric(
+            "SOURce#:OFFSet", OffsetBounds,
             [](Call& c) {
                 return scpi::FormatInt(
                     ReadBack(c, [](Instrument& in, int16_t ch) { return in.Offset(ch); }));
             },
-            [](Call& c) { SetOffset(c, c.Channel()); }),
+            [](Call& c) { SetOffset(c, c.Channel()); }, IntegerAnswer),
         SetOnly("SOURce:ALL:VOLTage[:LEVel][:IMMediate][:AMPLitude]",
                 [](Call& c) { SetVoltage(c, kAllChannels); }),
         SetOnly("SOURce:ALL:VOLTage:RANGe", [](Call& c) { SetRange(c, kAllChannels); }),

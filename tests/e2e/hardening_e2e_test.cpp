@@ -20,6 +20,8 @@ namespace {
 const std::string kSilent = "text: Simulated board \u2014 Board not responding\n";
 const std::string kAnswering = "text: Simulated board\n";
 const std::string kStatus = "get MainForm.StatusBar\n";
+const std::string kBack =
+    "text: The board answered again: its pins and function register were sent again\n";
 
 std::vector<std::string> ErrorLines(const std::string& output) {
     std::vector<std::string> errors;
@@ -42,19 +44,24 @@ void PrintTo(const FaultCase& c, std::ostream* os) {
 
 class FaultDuringAction : public ::testing::TestWithParam<FaultCase> {};
 
+// The action after plugging back finds the board answering: the status bar says what was sent
+// to it again, until the action after that.
 TEST_P(FaultDuringAction, StatusBarTellsAndTheNextActionWorks) {
     const FaultCase& c = GetParam();
     const ConsoleRun run =
-        RunConsole(kStatus + c.during + kStatus + "sim plug\n" + c.next + kStatus + "quit\n");
+        RunConsole(kStatus + c.during + kStatus + "sim plug\n" + c.next + kStatus +
+                   "wait 20\nclick MainForm.Command1\n" + kStatus + "quit\n");
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_EQ(ErrorLines(run.output), std::vector<std::string>{}) << run.output;
     const auto first = run.output.find(kAnswering);
     const auto silent = run.output.find(kSilent);
+    const auto back = run.output.find(kBack);
     const auto again = run.output.rfind(kAnswering);
     ASSERT_NE(first, std::string::npos) << run.output;
     ASSERT_NE(silent, std::string::npos) << run.output;
     EXPECT_LT(first, silent);
-    EXPECT_LT(silent, again) << run.output;
+    EXPECT_LT(silent, back) << run.output;
+    EXPECT_LT(back, again) << run.output;
 }
 
 const std::string kReadBack = "click MainForm.Command1\n";

@@ -83,18 +83,24 @@ TEST(MainFormConsole, DirectionSwitchesKeepReadAndTheDriveSwitchesConsistent) {
         << run.output;
 }
 
+// When the board answers again the status bar says what the program sent it, until the next
+// action.
 TEST(MainFormConsole, TheStatusBarReportsASilentBoardUntilItAnswersAgain) {
     const ConsoleRun run = RunConsole(
         "get MainForm.StatusBar\nsim unplug\nclick MainForm.Command4\nget MainForm.StatusBar\n"
-        "sim plug\nclick MainForm.Command5\nget MainForm.StatusBar\nquit\n");
+        "sim plug\nclick MainForm.Command5\nget MainForm.StatusBar\nwait 20\n"
+        "click MainForm.Command5\nget MainForm.StatusBar\nquit\n");
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     const auto first = run.output.find("text: Simulated board\n");
     const auto silent = run.output.find("Board not responding");
+    const auto back = run.output.find(
+        "text: The board answered again: its pins and function register were sent again\n");
     const auto again = run.output.rfind("text: Simulated board\n");
     ASSERT_NE(first, std::string::npos) << run.output;
     ASSERT_NE(silent, std::string::npos) << run.output;
     EXPECT_LT(first, silent);
-    EXPECT_LT(silent, again) << run.output;
+    EXPECT_LT(silent, back) << run.output;
+    EXPECT_LT(back, again) << run.output;
 }
 
 TEST(MainFormConsole, ExitEndsTheProgramWithStatusZero) {

@@ -17,6 +17,7 @@
 
 #include "adapter/simulated/SimulatedBoard.h"
 #include "tests/support/TestContext.h"
+#include "tests/support/WidgetFinder.h"
 #include "ui/auxiliary/Form1.h"
 #include "ui/auxiliary/TestForm.h"
 #include "ui/auxiliary/VoutForm.h"
@@ -96,9 +97,7 @@ protected:
 
     template <typename T = QLineEdit>
     T* In(QWidget& window, const char* name) {
-        T* w = window.findChild<T*>(QLatin1String(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
+        return FindChild<T>(window, name);
     }
     void Press(QWidget& window, const char* button) {
         QTest::mouseClick(In<QPushButton>(window, button), Qt::LeftButton);

@@ -396,5 +396,27 @@ TEST(MeterRunClaim, AJumpBeyondTheRampStepEndsTheRunWithTheProtectionsReason) {
     EXPECT_FALSE(bench.sim.instrument.ChannelOwner(1));
 }
 
+// The calibration drives each channel to zero scale: a channel whose limits refuse that stops the
+// run before its first write, so that no other channel's gain or offset changed half-way.
+TEST(AutoCalibration, ChecksEveryChannelsLimitsBeforeItsFirstWrite) {
+    Bench bench;
+    ChannelLimits limits;
+    limits.low = -5.0;
+    limits.high = 5.0;
+    bench.sim.instrument.SetLimits(1, limits);
+    bench.sim.instrument.SetFineGain(0, 3);
+    AutoCalibrationRun run(bench.sim.instrument, bench.meter, bench.timer, {0, 1});
+    EXPECT_FALSE(run.Start(kAllChannels));
+    EXPECT_EQ(run.CurrentState(), MeterRun::State::Failed);
+    EXPECT_EQ(
+        run.Message().rfind("the run did not start: DAC B: -10 V is below its limit of -5 V", 0),
+        0u)
+        << run.Message();
+    EXPECT_EQ(bench.sim.board.GetRegister(0, kRegFineGain), 3) << "DAC A's gain was changed";
+    EXPECT_EQ(bench.sim.board.GetRegister(0, kRegData), 0x8000);
+    EXPECT_FALSE(bench.sim.instrument.ChannelOwner(0));
+    EXPECT_FALSE(bench.timer.pending);
+}
+
 }  // namespace
 }  // namespace tq

@@ -13,6 +13,7 @@
 #include "adapter/tracing/TracingAdapter.h"
 #include "board/BoardRequests.h"
 #include "instrument/Instrument.h"
+#include "instrument/OutputGuard.h"
 #include "instrument/Setup.h"
 #include "instrument/Waveform.h"
 #include "tests/support/FakeClock.h"
@@ -418,6 +419,211 @@ TEST(OutputProtection, LimitsThatCannotWorkAreRefused) {
         EXPECT_FALSE(b.instrument.LimitsActive());
     }
 }
+
+}  // namespace
+}  // namespace tq
+
+namespace tq {
+namespace {
+
+// The guard's judgement of a change of DAC B's output, from 0 V, with DAC B limited to ±5 V and
+// a ramp step of 1 V: every kind of change against each answer.
+struct GuardCase {
+    const char* name;
+    double to;  // DAC B's output after the change, in volts (±10 V range): the nearest code's
+    ChangeKind kind;
+    GuardVerdict::Answer answer;
+    const char* why;  // the start of the reason, for a refusal
+};
+
+const GuardCase kGuardCases[] = {
+    {"a step within the ramp step is sent", 0.9, ChangeKind::AtOnce, GuardVerdict::Answer::Send,
+     ""},
+    {"half an LSB beyond the step counts as within it", 1.0 + 0.5 * 20.0 / 65536,
+     ChangeKind::AtOnce, GuardVerdict::Answer::Send, ""},
+    {"a rampable change beyond the step ramps", 4.0, ChangeKind::Rampable,
+     GuardVerdict::Answer::Ramp, ""},
+    {"a change that cannot ramp is refused beyond the step", 4.0, ChangeKind::AtOnce,
+     GuardVerdict::Answer::Refuse, "DAC B: the change moves the output by 3.99994 V at once"},
+    {"the safe state may go to 0 V at once", 4.0, ChangeKind::ToSafeState,
+     GuardVerdict::Answer::Send, ""},
+    {"beyond the limit is refused whatever the kind", 6.0, ChangeKind::Rampable,
+     GuardVerdict::Answer::Refuse, "DAC B: 6.00006 V is above its limit of 5 V"},
+    {"below the lower limit too", -5.5, ChangeKind::ToSafeState, GuardVerdict::Answer::Refuse,
+     "DAC B: -5.49988 V is below its limit of -5 V"},
+};
+
+class Guard : public ::testing::TestWithParam<GuardCase> {};
+
+TEST_P(Guard, AnswersSendRampOrRefuse) {
+    const GuardCase& c = GetParam();
+    OutputGuard guard;
+    ChannelLimits limits;
+    limits.low = -5.0;
+    limits.high = 5.0;
+    limits.rampStep = 1.0;
+    guard.SetLimits(kB, limits);
+    ConverterModel before;  // every channel at 0 V, nothing assumed
+    before.dacAssumed.fill(false);
+    ConverterModel after = before;
+    const int32_t code = static_cast<int32_t>(std::lround(c.to / 20.0 * 65536.0)) + 0x8000;
+    after.channels[kB].input = after.channels[kB].dac = code;
+    const GuardVerdict verdict = guard.Judge(before, after, c.kind);
+    EXPECT_EQ(verdict.answer, c.answer) << c.name;
+    EXPECT_EQ(verdict.why.rfind(c.why, 0), 0u) << c.name << ": " << verdict.why;
+    if (c.answer == GuardVerdict::Answer::Refuse) {
+        EXPECT_EQ(verdict.channel, kB) << c.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, Guard, ::testing::ValuesIn(kGuardCases));
+
+// The activity registry's notifications: what a view hears of each kind of activity, in order,
+// with the channels it claims while it runs and why it ended.
+struct ActivityCase {
+    const char* name;
+    std::function<void(Bench&)> run;
+    std::vector<std::string> heard;  // "begin <name> [channels]", "advance d/t", "end <why>"
+};
+
+std::string Channels(const Activity& a) {
+    std::string text;
+    for (int16_t ch : a.channels)
+        text += std::string(text.empty() ? "" : " ") + ChannelName(ch);
+    return "[" + text + "]";
+}
+
+const ActivityCase kActivityCases[] = {
+    {"a ramp claims what it moves and advances by steps",
+     [](Bench& b) {
+         b.LimitB(-10, 10, 2.0);
+         b.instrument.SetChannelVoltage(kB, 5.0f);
+     },
+     {"begin a ramp [DAC B] 0/3", "advance 1/3", "advance 2/3", "end "}},
+    {"a stopped ramp ends with why",
+     [](Bench& b) {
+         b.LimitB(-10, 10, 1.0, 0.5);
+         b.instrument.SetChannelVoltage(kB, 3.0f);
+         b.instrument.StopRamp();
+     },
+     {"begin a ramp [DAC B] 0/3", "advance 1/3", "end the ramp was stopped before its end"}},
+    {"a waveform run of two steps",
+     [](Bench& b) {
+         WaveformRun run(b.instrument, b.timer);
+         WavePlan plan;
+         ChannelWave wave;
+         wave.channel = 0;
+         wave.shape = WaveShape::List;
+         wave.codes = true;
+         wave.list = {4096, 8192};
+         plan.channels = {wave};
+         plan.periods = 1;
+         plan.dwellSeconds = 0.01;
+         run.Start(plan);
+         for (int i = 0; i < 10 && b.timer.wake; ++i) {
+             b.timer.now = *b.timer.wake;
+             b.timer.wake.reset();
+             run.Step();
+         }
+     },
+     {"begin the waveform run [DAC A] 0/2", "advance 1/2", "end "}},
+};
+
+class Activities : public ::testing::TestWithParam<ActivityCase> {};
+
+TEST_P(Activities, TellWhatRunsAndWhyItEnded) {
+    const ActivityCase& c = GetParam();
+    Bench b;
+    std::vector<std::string> heard;
+    b.instrument.AddListener([&](const InstrumentChange& change) {
+        if (change.kind != InstrumentChange::Kind::Activity)
+            return;
+        const Activity& a = *change.activity;
+        if (change.value == 1)
+            heard.push_back("begin " + a.name + " " + Channels(a) + " " + std::to_string(a.done) +
+                            "/" + std::to_string(a.total));
+        else if (change.value == 2)
+            heard.push_back("advance " + std::to_string(a.done) + "/" + std::to_string(a.total));
+        else
+            heard.push_back("end " + change.text);
+    });
+    c.run(b);
+    EXPECT_EQ(heard, c.heard) << c.name;
+    EXPECT_TRUE(b.instrument.Activities().empty()) << c.name;
+    for (int16_t ch = 0; ch < kChannelCount; ++ch)
+        EXPECT_FALSE(b.instrument.ChannelOwner(ch)) << c.name << ": " << ChannelName(ch);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Activities, ::testing::ValuesIn(kActivityCases));
+
+}  // namespace
+}  // namespace tq
+
+namespace tq {
+namespace {
+
+// A board that lost power and came back: before the call that finds it answering goes on, the
+// pin word and the function word go out again, and what the program knew of the registers is
+// read back before anything is judged or coded with it. 5 V typed twice for DAC A on ±10.5263 V:
+// the first call finds the board away.
+struct ReturnCase {
+    const char* name;
+    bool limits;  // DAC B limited: every change is judged on read-backs
+};
+
+class BoardReturn : public ::testing::TestWithParam<ReturnCase> {};
+
+std::size_t Find(const std::vector<std::string>& lines, const std::string& part,
+                 std::size_t from = 0) {
+    for (std::size_t i = from; i < lines.size(); ++i)
+        if (lines[i].find(part) != std::string::npos)
+            return i;
+    return lines.size();
+}
+
+TEST_P(BoardReturn, SendsThePinsAndFunctionWordThenReadsBackBeforeWriting) {
+    const ReturnCase& c = GetParam();
+    Bench b;
+    b.instrument.SetRangeCode(0, 2);
+    if (c.limits)
+        b.LimitB(-6, 6);
+    std::vector<std::string> heard;
+    b.instrument.AddListener([&](const InstrumentChange& change) {
+        if (change.kind == InstrumentChange::Kind::BoardBack)
+            heard.push_back(change.text);
+    });
+    b.board.PowerCycle();
+    std::size_t dropped = 0;
+    b.trace.TakeLines(dropped);
+
+    EXPECT_THROW(b.instrument.SetChannelVoltage(0, 5.0f), RequestError) << "the board was away";
+    const std::vector<std::string> first = b.trace.TakeLines(dropped);
+    ASSERT_FALSE(first.empty());
+    EXPECT_NE(first.front().find("result=-1"), std::string::npos) << first.front();
+    const std::size_t pins = Find(first, "req=0xDE");
+    const std::size_t function = Find(first, "req=0xDD value=0x1 index=0x0 dir=0", pins);
+    EXPECT_LT(pins, first.size()) << "no pin word";
+    EXPECT_LT(function, first.size()) << "no function word after the pin word";
+    EXPECT_EQ(heard, std::vector<std::string>{"The board answered again: its pins and function "
+                                              "register were sent again"});
+    if (c.limits) {  // judged on what the board holds now: DAC B's registers read after the return
+        EXPECT_LT(Find(first, "value=0x99", function), Find(first, "req=0xD9 value=0x10"));
+    }
+
+    b.instrument.SetChannelVoltage(0, 5.0f);
+    const std::vector<std::string> second = b.trace.TakeLines(dropped);
+    const std::size_t range = Find(second, "req=0xDD value=0x98");
+    const std::size_t data = Find(second, "req=0xD9 value=0x10");
+    EXPECT_LT(range, data) << "DAC A's range is read back before the data write";
+    EXPECT_LT(data, second.size());
+    EXPECT_NEAR(b.board.OutputVolts(0), 5.0, 0.002);
+    EXPECT_EQ(heard.size(), 1u) << "one return, one notice";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BoardReturn,
+                         ::testing::Values(ReturnCase{"WithoutLimits", false},
+                                           ReturnCase{"WithLimits", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tq

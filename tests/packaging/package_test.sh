@@ -26,13 +26,16 @@ cat "$work/lintian.log"
 grep -q ': hardening-' "$work/lintian.log" && fail "lintian finds the program not hardened"
 
 dpkg-deb -x "$deb" "$work/root"
-for path in usr/lib/tq2604x-eval/tq2604x-eval usr/bin/tq2604x-eval \
+for path in usr/lib/tq2604x-eval/tq2604x-eval usr/lib/tq2604x-eval/libtq2604x-eval-plots.so \
+  usr/bin/tq2604x-eval \
   usr/share/man/man1/tq2604x-eval.1.gz usr/share/doc/tq2604x-eval/copyright \
   usr/share/doc/tq2604x-eval/changelog.gz usr/share/doc/tq2604x-eval/scpi.md \
   usr/share/doc/tq2604x-eval/setup-format.md \
   usr/share/metainfo/org.tq2604x_eval.tq2604x_eval.metainfo.xml \
   usr/share/applications/tq2604x-eval.desktop usr/lib/udev/rules.d/60-tq2604x-eval.rules \
-  usr/lib/python3/dist-packages/tq2604x_eval/__init__.py etc/tq2604x-eval/TQ2604.hex; do
+  usr/lib/python3/dist-packages/tq2604x_eval/__init__.py etc/tq2604x-eval/TQ2604.hex \
+  usr/bin/tq2604x-eval-tango usr/share/man/man1/tq2604x-eval-tango.1.gz \
+  usr/lib/python3/dist-packages/tq2604x_eval_tango/device.py; do
   [ -e "$work/root/$path" ] || [ -L "$work/root/$path" ] || fail "the package lacks /$path"
 done
 
@@ -49,11 +52,36 @@ grep -Eq 'FLAGS.*(BIND_NOW| NOW)' <<<"$dynamic" || fail "the program is not boun
 grep -q '__stack_chk_fail' <<<"$symbols" || fail "no stack protector"
 grep -Eq '__[a-z]+_chk' <<<"$symbols" || fail "no fortified functions"
 
+# The plotting library: stripped, hardened as the program is, not executable, and found by the
+# installed program when a plot is shown (its firmware link pointed into the unpacked tree).
+plots="$work/root/usr/lib/tq2604x-eval/libtq2604x-eval-plots.so"
+file -b "$plots" | grep -q ', stripped' || fail "the plotting library is not stripped: $(file -b "$plots")"
+[ -x "$plots" ] && fail "the plotting library is executable"
+plots_segments="$(readelf -lW "$plots")"
+plots_dynamic="$(readelf -dW "$plots")"
+grep -q GNU_RELRO <<<"$plots_segments" || fail "the plotting library has no read-only relocations"
+grep -Eq 'FLAGS.*(BIND_NOW| NOW)' <<<"$plots_dynamic" || fail "the plotting library is not bound at start"
+grep -q 'libQt6Charts' <<<"$plots_dynamic" || fail "the plotting library does not link Qt Charts"
+dpkg-deb -f "$deb" Depends | grep -q 'libqt6charts6' || fail "the package does not depend on Qt Charts"
+ln -sf "$work/root/etc/tq2604x-eval/TQ2604.hex" "$work/root/usr/lib/tq2604x-eval/TQ2604.hex"
+shown="$(printf 'menu MainForm.MnuWaveform\nget WaveformForm.Canvas\nquit\n' |
+  QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" timeout 60 \
+  "$work/root/usr/lib/tq2604x-eval/tq2604x-eval" --simulate --automation 2>&1)" || true
+grep -q '^visible: 1$' <<<"$shown" || fail "the installed program shows no plot: $shown"
+
 # The debug symbols: where gdb looks for them, by the program's build-id.
 id="$(readelf -nW "$program" | sed -n 's/.*Build ID: \([0-9a-f]*\).*/\1/p')"
 [ -n "$id" ] || fail "the program has no build-id"
-dpkg-deb -c "${ddebs[0]}" | grep -q "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" ||
+debug_files="$(dpkg-deb -c "${ddebs[0]}")"
+grep -q "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" <<<"$debug_files" ||
   fail "the -dbgsym package has no /usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
+plots_id="$(readelf -nW "$plots" | sed -n 's/.*Build ID: \([0-9a-f]*\).*/\1/p')"
+grep -q "usr/lib/debug/.build-id/${plots_id:0:2}/${plots_id:2}.debug" <<<"$debug_files" ||
+  fail "the -dbgsym package has no debug symbols of the plotting library"
+
+# PyTango is suggested, not required: the program runs without a Tango system.
+dpkg-deb -f "$deb" Suggests | grep -q 'python3-tango' || fail "the package does not suggest python3-tango"
+dpkg-deb -f "$deb" Depends | grep -q 'python3-tango' && fail "the package depends on python3-tango"
 
 # The Description: a summary and lines of at most 80 columns.
 dpkg-deb -f "$deb" Description >"$work/description"

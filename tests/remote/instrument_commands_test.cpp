@@ -1,5 +1,6 @@
 // The command tree against the simulated board: each exchange is a line sent and the response
-// line expected (empty when the line holds no query), in order, from power-on.
+// line expected (empty when the line holds no query), in order, from power-on. A line "<unplug>"
+// or "<plug>" unplugs or plugs the simulated board in instead.
 
 #include <gtest/gtest.h>
 
@@ -42,8 +43,14 @@ class Conversation : public ::testing::TestWithParam<ConversationCase> {};
 
 TEST_P(Conversation, AnswersAsExpected) {
     Board b;
-    for (const auto& [line, expected] : GetParam().exchanges)
-        EXPECT_EQ(b.Send(line), expected) << line;
+    for (const auto& [line, expected] : GetParam().exchanges) {
+        if (line == "<unplug>")
+            b.board.Unplug();
+        else if (line == "<plug>")
+            b.board.Plug();
+        else
+            EXPECT_EQ(b.Send(line), expected) << line;
+    }
 }
 
 const std::string kNoError = "0,\"No error\"";
@@ -63,9 +70,18 @@ INSTANTIATE_TEST_SUITE_P(
             {{"SOUR2:VOLT 5", ""},
              {"SOUR2:VOLT?;BENC:VOLT2?;BENC:VOLT1?", "5;4.99908;0.00035"},
              {":source2:voltage:level:immediate:amplitude 2500 mV;SOUR2:DATA?", "40960"}}},
-        ConversationCase{"EachCommandReadFromTheRoot",
-                         {{"SOUR2:VOLT 1;DATA?", "9.91E+37"},
-                          {"SYST:ERR?;SYST:ERR?", "-113,\"Undefined header\";" + kNoError}}},
+        // After ';' a header is looked up below the path the previous command left, then from
+        // the root (so every line written from the root works as before); a leading ':' goes
+        // to the root, a common command keeps the path.
+        ConversationCase{
+            "PathKeptAfterASemicolon",
+            {{"SOUR2:VOLT 1;DATA?;VOLT?;:SOUR1:DATA?", "36045;1.000061;32768"},
+             {"SOUR2:VOLT 1;SYST:ERR?;SOUR2:DATA?", kNoError + ";36045"},
+             {"SOUR2:VOLT:LIM:HIGH 2;LOW -2;HIGH?;*OPC?;LOW?;SOUR2:VOLT:LIM:HIGH NONE;LOW NONE",
+              "2;1;-2"},
+             {"SOUR3:VOLT:RANG 10.2564;:VOLT:RANG?;SOUR3:VOLT:RANG?", "10;10.2564"},
+             {"SOUR5:VOLT 1;DATA 5;SOUR1:DATA?;SYST:ERR?;ERR?",
+              "32768;-114,\"Header suffix out of range\";-114,\"Header suffix out of range\""}}},
         ConversationCase{"RefusedValuesWriteNothing",
                          {{"SOUR1:VOLT 10.5", ""},
                           {"SOUR1:DATA 70000;SOUR1:DATA 1.5;SOUR1:VOLT NAN;SOUR1:VOLT 1 A", ""},
@@ -74,9 +90,13 @@ INSTANTIATE_TEST_SUITE_P(
                            "-222,\"Data out of range; 10.5 V is outside the channel's range, "
                            "-10 V to 10 V\""},
                           {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?",
-                           "-222,\"Data out of range\";-224,\"Illegal parameter value\";-104,"
-                           "\"Data type error\";-131,\"Invalid suffix\";-224,\"Illegal parameter "
-                           "value\""}}},
+                           "-222,\"Data out of range; 70000 is outside 0 to 65535\";-224,"
+                           "\"Illegal parameter value\";-104,\"Data type error\";-131,\"Invalid "
+                           "suffix\";-224,\"Illegal parameter value; the ranges are 10 V, 10.2564 "
+                           "V and 10.5263 V\""},
+                          {"SOUR1:VOLT 1e300;SOUR1:VOLT:RANG 1e300;SOUR1:DATA?;SYST:ERR?",
+                           "32768;-222,\"Data out of range; 1e+300 V is outside the channel's "
+                           "range, -10 V to 10 V\""}}},
         ConversationCase{"RangeByItsVoltsAndMax",
                          {{"SOUR3:VOLT:RANG 10.2565", ""},
                           {"SOUR3:VOLT:RANG?;SOUR3:VOLT MAX;SOUR3:DATA?", "10.2564;65535"},
@@ -94,9 +114,56 @@ INSTANTIATE_TEST_SUITE_P(
                            "turn it OFF first\""},
                           {"SOUR:PULS OFF;SOUR1:VOLT 5;BENC:VOLT1?", "0.00035"},
                           {"OUTP:LOAD;BENC:VOLT1?", "5.0014"}}},
+        // *RST brings binary coding back with the rest of the start state.
         ConversationCase{"CodingClearAndReset",
                          {{"SOUR:COD TWOS;SOUR2:VOLT -2.5;SOUR2:DATA?;SOUR2:VOLT?", "57344;-2.5"},
-                          {"*RST;SOUR2:DATA?;BENC:VOLT2?;SOUR:COD?", "0;-0.00022;TWOS"}}},
+                          {"*RST;SOUR2:DATA?;BENC:VOLT2?;SOUR:COD?", "32768;-0.00022;BIN"}}},
+        // The start state with the outputs held at 0 V; calibration data, limits, the status
+        // enables and the error queue stay.
+        ConversationCase{
+            "ResetToTheStartState",
+            {{"SOUR:COD TWOS;SOUR:PULS OFF;PIN:LDAC 0;PIN:RST 0;CONT:GND ON;CONT:SDO OFF;"
+              "DIG1:DIR OUT;DIG1:LEV 1;DIG2:DRIV 1;SOUR3:VOLT:RANG 10.5263;SOUR3:GAIN 5;"
+              "SOUR3:OFFS -7;SOUR4:DATA 100;SOUR2:VOLT:LIM:HIGH 2;*ESE 36;STAT:OPER:ENAB 8;NOPE",
+              ""},
+             {"*RST", ""},
+             {"SOUR:COD?;SOUR:PULS?;PIN:LDAC?;PIN:CLR?;PIN:RST?;CONT:GND?;CONT:SDO?;DIG1:DIR?;"
+              "DIG2:DRIV?;SOUR3:VOLT:RANG?;SOUR4:DATA?;BENC:VOLT4?",
+              "BIN;1;1;1;1;0;1;IN;0;10;32768;-0.00041"},
+             {"SOUR3:GAIN?;SOUR3:OFFS?;SOUR2:VOLT:LIM:HIGH?;*ESE?;STAT:OPER:ENAB?;SYST:ERR?",
+              "5;-7;2;36;8;-113,\"Undefined header\""}}},
+        // Each error sets its class's event bit; the status byte sums the enabled ones.
+        ConversationCase{"StandardEventStatus",
+                         {{"*ESE 48;*ESE?;*SRE 255;*SRE?;*STB?", "48;191;0"},
+                          {"NOPE;SOUR1:VOLT 11;*STB?;*ESR?;*ESR?;*STB?", "100;48;0;68"},
+                          {"*CLS;*STB?;*ESE 256;*ESR?;*ESE?", "0;16;48"},
+                          {"*OPC;*ESR?;*OPC?;*WAI;*OPT?", "1;1;0"}}},
+        ConversationCase{"ErrorQueueAtOnce",
+                         {{"SYST:ERR:ALL?;SYST:ERR:COUN?", "0,\"No error\";0"},
+                          {"NOPE;SOUR1:DATA 1.5;SYST:ERR:COUN?;SYST:ERR:ALL?;SYST:ERR:COUN?",
+                           "2;-113,\"Undefined header\",-224,\"Illegal parameter value\";0"}}},
+        // A refusal by the limits is a QUEStionable event; a ramp an OPERation event.
+        ConversationCase{
+            "LimitAndRampEvents",
+            {{"SOUR2:VOLT:LIM:HIGH 2;STAT:QUES:ENAB 1024;STAT:OPER:ENAB 256", ""},
+             {"SOUR2:VOLT 3;STAT:QUES:COND?;*STB?;STAT:QUES?;STAT:QUES?;*STB?", "0;12;1024;0;4"},
+             {"SOUR2:VOLT:RAMP:STEP 0.5;SOUR2:VOLT 1.5;STAT:OPER:COND?;*STB?", "0;132"},
+             {"STAT:OPER?;STAT:OPER?;STAT:PRES;STAT:QUES:ENAB?;STAT:OPER:ENAB?", "256;0;0;0"}}},
+        // LINK is a condition: set while the board does not answer, clear once it does.
+        ConversationCase{
+            "BoardLinkIsQuestionable",
+            {{"<unplug>", ""},
+             {"SOUR1:VOLT 1;STAT:QUES:COND?;STAT:QUES?;STAT:QUES?;*ESR?", "512;512;0;16"},
+             {"<plug>", ""},
+             {"SOUR1:VOLT 1;STAT:QUES:COND?;STAT:QUES?", "0;0"}}},
+        // Slots hold whole setups; an empty one says so.
+        ConversationCase{
+            "SavedSetupSlots",
+            {{"SOUR:COD TWOS;SOUR2:VOLT 5;SOUR3:GAIN 7;*SAV 3;*RST;SOUR3:GAIN 0", ""},
+             {"*RCL 3;SOUR2:VOLT?;SOUR3:GAIN?;SOUR:COD?", "5;7;TWOS"},
+             {"*RCL 4;*SAV 10;*RCL;SYST:ERR:ALL?",
+              "-224,\"Illegal parameter value; setup slot 4 is empty\",-222,\"Data out of "
+              "range; 10 is outside 0 to 9\",-109,\"Missing parameter\""}}},
         ConversationCase{
             "OutputProtection",
             {{"SOUR2:VOLT:LIM:HIGH 2;SOUR2:VOLT:LIM:LOW -2000 MV;SOUR2:VOLT:LIM:HIGH?;"
@@ -126,13 +193,71 @@ INSTANTIATE_TEST_SUITE_P(
                           {"DIG1:DRIV 1;DIG3:STAT?;SYST:ERR?",
                            "9.91E+37;-221,\"Settings conflict; D0 is an output of the converter: "
                            "the board drives it only as an input (DIGital1:DIRection IN)\""}}},
-        ConversationCase{"GainOffsetAndFourteenBits",
-                         {{"SOUR3:GAIN -3;SOUR3:OFFS 100;SOUR3:GAIN?;SOUR3:OFFS?", "-3;100"},
-                          {"SOUR3:GAIN 32;SYST:ERR?", "-222,\"Data out of range\""},
-                          {"SYST:RES 14;*IDN?;SOUR1:DATA 16383;SOUR1:DATA?;REG:READ? 0,2",
-                           "TQ2604X-EVAL,TQ2404,SIMULATED," + kVersion + ";16383;65532"},
-                          {"SOUR1:OFFS -4;SOUR1:OFFS?;SOUR1:OFFS 4;SYST:ERR?",
-                           "-4;-222,\"Data out of range\""}}},
+        ConversationCase{
+            "GainOffsetAndFourteenBits",
+            {{"SOUR3:GAIN -3;SOUR3:OFFS 100;SOUR3:GAIN?;SOUR3:OFFS?", "-3;100"},
+             {"SOUR3:GAIN 32;SYST:ERR?", "-222,\"Data out of range; 32 is outside -32 to 31\""},
+             {"SYST:RES 14;*IDN?;SOUR1:DATA 16383;SOUR1:DATA?;REG:READ? 0,2",
+              "TQ2604X-EVAL,TQ2404,SIMULATED," + kVersion + ";16383;65532"},
+             {"SOUR1:OFFS -4;SOUR1:OFFS?;SOUR1:OFFS 4;SYST:ERR?",
+              "-4;-222,\"Data out of range; 4 is outside -4 to 3\""},
+             {"SOUR1:OFFS? MIN;SOUR1:DATA? MAX;SOUR1:DATA? DEF;SOUR1:DATA MAX;"
+              "SOUR1:DATA?",
+              "-4;16383;8192;16383"}}},
+        // Numbers with multipliers or in #H/#B/#Q, MINimum/MAXimum/DEFault set and asked.
+        ConversationCase{
+            "NumbersAndWords",
+            {{"SOUR1:VOLT 1500 mV;SOUR1:DATA?;SOUR1:VOLT 250000 UV;SOUR1:DATA?;"
+              "SOUR1:VOLT 0.002 KV;SOUR1:DATA?",
+              "37683;33587;39322"},
+             {"SOUR1:DATA #HFFFF;SOUR1:DATA?;SOUR1:DATA #b1010;SOUR1:DATA?;SOUR1:DATA #Q777;"
+              "SOUR1:DATA?;REG:WRIT #H1,#H2,#H1234;REG:READ? 1,2",
+              "65535;10;511;4660"},
+             {"SOUR1:VOLT? MAX;SOUR1:VOLT? MIN;SOUR1:VOLT? DEF;SOUR1:DATA? MAX;SOUR1:DATA? DEF;"
+              "SOUR1:GAIN? MIN;SOUR1:OFFS? MAXIMUM",
+              "10;-10;0;65535;32768;-32;127"},
+             {"SOUR3:VOLT:RANG MAX;SOUR3:VOLT:RANG?;SOUR3:VOLT MAX;SOUR3:DATA?;SOUR3:VOLT MIN;"
+              "SOUR3:DATA?;SOUR3:VOLT:RANG? MIN;SOUR3:VOLT:RANG DEF;SOUR3:VOLT:RANG?",
+              "10.5263;65535;0;10;10"},
+             {"SOUR1:GAIN 5;SOUR1:GAIN DEF;SOUR1:GAIN?;SOUR1:VOLT 3;SOUR1:VOLT DEF;SOUR1:DATA?",
+              "0;32768"},
+             {"SOUR:COD TWOS;SOUR1:DATA? DEF;SOUR1:DATA 5;SOUR1:DATA DEF;SOUR1:DATA?;SOUR:COD BIN",
+              "0;0"},
+             {"SOUR:ALL:GAIN MAX;SOUR4:GAIN?;SOUR:ALL:GAIN DEF;SOUR4:GAIN?;SOUR:ALL:DATA MIN;"
+              "SOUR4:DATA?",
+              "31;0;0"},
+             {"SOUR1:VOLT? 5;SOUR1:VOLT? ON;SOUR1:DATA? DEF,1;REG:WRIT 1,2,DEF;SYST:ERR?;ERR?;ERR?;"
+              "ERR?",
+              "9.91E+37;9.91E+37;9.91E+37;-108,\"Parameter not allowed\";-224,\"Illegal parameter "
+              "value; the query takes MINimum, MAXimum or DEFault\";-108,\"Parameter not "
+              "allowed\";-224,\"Illegal parameter value; this setting has no default\""},
+             {"SOUR2:VOLT:LIM:HIGH? MAX;SOUR2:VOLT:LIM:LOW? MIN;SOUR2:VOLT:LIM:HIGH? DEF;"
+              "SOUR2:VOLT:RAMP:STEP? MAX;SOUR2:VOLT:RAMP:WAIT? MAX;SOUR2:VOLT:RAMP:WAIT? DEF",
+              "10.5263;-10.5263;9.9E+37;21.0526;10;0"},
+             {"SOUR2:VOLT:LIM:HIGH MIN;SOUR2:VOLT:LIM:HIGH?;SOUR2:VOLT:LIM:HIGH DEF;"
+              "SOUR2:VOLT:LIM:HIGH?;SOUR2:VOLT:LIM:LOW MAX;SOUR2:VOLT:LIM:LOW?;"
+              "SOUR2:VOLT:LIM:LOW DEF",
+              "0;9.9E+37;0"},
+             {"SOUR2:VOLT:RAMP:WAIT 5 US;SOUR2:VOLT:RAMP:WAIT?;SOUR2:VOLT:RAMP:WAIT 11;SYST:ERR?;"
+              "SOUR2:VOLT:RAMP:WAIT DEF;SOUR2:VOLT:RAMP:WAIT?",
+              "5E-06;-222,\"Data out of range; 11 s is outside 0 s to 10 s\";0"},
+             {"SOUR2:VOLT:LIM:HIGH 20;SYST:ERR?",
+              "-222,\"Data out of range; DAC B: the high limit must lie within -10.5263 V to "
+              "10.5263 V\""}}},
+        // A block's bytes are its own: white space at its end, line feeds, separators.
+        ConversationCase{
+            "SetupBlocks",
+            {{"SYST:SET #213{\"format\":1} ;:SYST:ERR?", kNoError},
+             {"SYST:SET #244{\n  \"format\": 1,\n  \"pins\": {\"clr\": false}\n}\n;SYST:ERR?;"
+              "PIN:CLR?",
+              kNoError + ";0"},
+             {"SYST:SET #0{\"format\":1,\"pins\":{\"clr\":true}}", ""},
+             {"PIN:CLR?;SYST:ERR?", "1;" + kNoError},
+             // #0 runs to the line's end: what follows is the block's.
+             {"SYST:SET #0{\"format\":1};PIN:CLR?", ""},
+             {"SYST:ERR?",
+              "-224,\"Illegal parameter value; not a setup (JSON): line 1, column 13: text after "
+              "the end of the document\""}}},
         // Every on/off setting takes ON, OFF, 1 and 0, answers 1 or 0 and refuses anything else.
         ConversationCase{
             "OnOffSettings",
@@ -148,7 +273,18 @@ INSTANTIATE_TEST_SUITE_P(
               "range\";-114,\"Header suffix out of range\""}}},
         ConversationCase{"TemperatureFromTheBench",
                          {{"BENC:TEMP 40;BENC:TEMP?", "40"},
-                          {"MEAS:TEMP?;MEAS:TEMP:VOLT?", "39.925297;1.4771265"}}},
+                          {"MEAS:TEMP?;MEAS:TEMP:VOLT?", "39.925297;1.4771265"},
+                          {"BENC:TEMP? MIN;BENC:TEMP? MAX;BENC:TEMP 200;SYST:ERR?",
+                           "-40;150;-222,\"Data out of range; 200 is outside -40 to 150\""}}},
+        // A cable glitch keeps the board's registers; a power cycle loses them, and the program
+        // reads the range back before it codes the next voltage.
+        ConversationCase{
+            "LinkAndPowerOfTheBench",
+            {{"BENC:LINK OFF;BENC:LINK?;SOUR1:VOLT 2;*STB?", "0;4"},
+             {"*CLS;BENC:LINK ON;BENC:LINK?;SOUR1:VOLT 5;BENC:VOLT1?;*STB?", "1;5.0014;0"},
+             {"SOUR1:VOLT:RANG 10.5263;BENC:POW:CYCL;SOUR1:VOLT 5;*CLS;SOUR1:VOLT 5;"
+              "SOUR1:VOLT:RANG?;BENC:VOLT1?",
+              "10;5.0014"}}},
         ConversationCase{"GrammarErrors",
                          {{"SOUR5:VOLT 1;SOUR:VOLT;*IDN? 1;SOUR:VOLT 1,2;@@@", "9.91E+37"},
                           {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;*STB?",
@@ -277,7 +413,9 @@ TEST(MeterCommands, SettingsAreKeptAndOpenTheMeter) {
     EXPECT_EQ(b.meter.opened.selectCommand, "ROUT:CLOS (@10{ch})");
     EXPECT_EQ(b.meter.opened.setupCommands,
               (std::vector<std::string>{"CONF:VOLT:DC 10", "SENS:VOLT:NPLC 10"}));
-    EXPECT_EQ(b.Send("MET:COUN 0;SYST:ERR?"), "-222,\"Data out of range\"");
+    EXPECT_EQ(b.Send("MET:COUN 0;SYST:ERR?"), "-222,\"Data out of range; 0 is outside 1 to 100\"");
+    EXPECT_EQ(b.Send("MET:TIME? DEF;MET:SETT? MAX;MET:COUN? MIN;MET:COUN DEF;MET:COUN?"),
+              "2000;600000;1;2");
     EXPECT_EQ(b.Send("MET:ADDR 5;SYST:ERR?"), "-104,\"Data type error\"");
 }
 
@@ -318,7 +456,7 @@ TEST(MeterCommands, LinearityGivesItsCsvAndStopEndsARun) {
     EXPECT_EQ(b.Send("MET:STOP;MET:PROG?;MET:CSV?"), "STOPPED,0,100;#10");
     EXPECT_EQ(b.Send("MET:LIN 1,2,5,5;SYST:ERR?"),
               "-224,\"Illegal parameter value; the last code must be above the first\"");
-    EXPECT_EQ(b.Send("MET:LIN 5,2;SYST:ERR?"), "-222,\"Data out of range\"");
+    EXPECT_EQ(b.Send("MET:LIN 5,2;SYST:ERR?"), "-222,\"Data out of range; 5 is outside 1 to 4\"");
 }
 
 struct RefusedCase {

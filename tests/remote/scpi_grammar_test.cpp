@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <random>
@@ -145,7 +146,23 @@ TEST(Parameters, AreClassifiedOrRejected) {
         {"1,,2", kSyntaxError, {}},
         {"'abc", kSyntaxError, {}},
         {"'abc'x", kSyntaxError, {}},
-        {"#H1F", kSyntaxError, {}},
+        {"#H1F", 0, {{K::kNumber, "#H1F", "31", ""}}},
+        {"#hff,#B101,#q17",
+         0,
+         {{K::kNumber, "#hff", "255", ""},
+          {K::kNumber, "#B101", "5", ""},
+          {K::kNumber, "#q17", "15", ""}}},
+        {"#H", kSyntaxError, {}},
+        {"#H1G", kSyntaxError, {}},
+        {"#B102", kSyntaxError, {}},
+        {"#Q8", kSyntaxError, {}},
+        {"#X1", kSyntaxError, {}},
+        {"#H1F V", kSyntaxError, {}},
+        {"#0a,b;c ", 0, {{K::kBlock, "#0a,b;c ", "a,b;c ", ""}}},
+        {"#213{\"format\":1} ", 0, {{K::kBlock, "#213{\"format\":1} ", "{\"format\":1} ", ""}}},
+        {"#12\n\n, ON", 0, {{K::kBlock, "#12\n\n", "\n\n", ""}, {K::kCharacter, "ON", "ON", ""}}},
+        {"#15abc", kSyntaxError, {}},
+        {"#12abc", kSyntaxError, {}},
         {"1.2.3", kSyntaxError, {}},
         {".", kSyntaxError, {}},
         {"-", kSyntaxError, {}},
@@ -174,10 +191,16 @@ TEST(Parameters, CountIsChecked) {
     EXPECT_EQ(ErrorOf([&] { CheckParamCount(none, 1, 1); }), kMissingParameter);
     EXPECT_EQ(ErrorOf([&] { CheckParamCount(two, 0, 1); }), kParameterNotAllowed);
     EXPECT_EQ(ErrorOf([&] { CheckParamCount(two, 2, 2); }), 0);
+    // No command takes more than a list's points: more are refused before they are read.
+    std::string most = "X 1";
+    for (std::size_t i = 1; i < kMaxParameters; ++i)
+        most += ",1";
+    EXPECT_EQ(ParseCommand(most).params.size(), kMaxParameters);
+    EXPECT_EQ(ErrorOf([&] { ParseCommand(most + ",1"); }), kParameterNotAllowed);
 }
 
 TEST(Parameters, ValuesReadOrFailWithTheirCode) {
-    enum Reader { kVoltage, kInteger, kBoolean };
+    enum Reader { kVoltage, kInteger, kBoolean, kSeconds };
     struct Row {
         std::string text;
         Reader reader;
@@ -207,6 +230,20 @@ TEST(Parameters, ValuesReadOrFailWithTheirCode) {
         {"ON", kVoltage, 0, kDataTypeError},
         {"MINI", kVoltage, 0, kDataTypeError},
         {"10.001", kVoltage, 0, kDataOutOfRange},
+        {"-1500 uV", kVoltage, -0.0015},
+        {"0.005KV", kVoltage, 5.0},
+        {"1 kV", kVoltage, 0, kDataOutOfRange},
+        {"DEF", kVoltage, 0.5},
+        {"default", kVoltage, 0.5},
+        {"#H5", kVoltage, 5.0},
+        {"20 ms", kSeconds, 0.02},
+        {"5US", kSeconds, 5e-6},
+        {"1 ks", kSeconds, 1000.0},
+        {"4 KS", kSeconds, 0, kDataOutOfRange},
+        {"MAX", kSeconds, 3600.0},
+        {"DEF", kSeconds, 0, kIllegalParameterValue},
+        {"1 V", kSeconds, 0, kInvalidSuffix},
+        {"1 MV", kSeconds, 0, kInvalidSuffix},
         {"12", kInteger, 12},
         {"1e3", kInteger, 1000},
         {"7.0", kInteger, 7},
@@ -216,6 +253,12 @@ TEST(Parameters, ValuesReadOrFailWithTheirCode) {
         {"1e30", kInteger, 0, kDataOutOfRange},
         {"-1", kInteger, 0, kDataOutOfRange},
         {"3 V", kInteger, 0, kInvalidSuffix},
+        {"#HFFFF", kInteger, 65535},
+        {"#B11111111", kInteger, 255},
+        {"#Q177777", kInteger, 65535},
+        {"#H10000", kInteger, 0, kDataOutOfRange},
+        {"#H" + std::string(40, 'F'), kInteger, 0, kDataOutOfRange},
+        {"DEF", kInteger, 32768},
         {"ON", kBoolean, 1},
         {"off", kBoolean, 0},
         {"1", kBoolean, 1},
@@ -234,10 +277,13 @@ TEST(Parameters, ValuesReadOrFailWithTheirCode) {
         const int error = ErrorOf([&] {
             switch (row.reader) {
                 case kVoltage:
-                    value = ReadVoltage(p, -10.0, 10.0);
+                    value = ReadVoltage(p, -10.0, 10.0, 0.5);
                     break;
                 case kInteger:
-                    value = static_cast<double>(ReadInteger(p, 0, 65535));
+                    value = static_cast<double>(ReadInteger(p, 0, 65535, 32768));
+                    break;
+                case kSeconds:
+                    value = ReadNumber(p, 0.0, 3600.0, kSecondUnits);
                     break;
                 case kBoolean:
                     value = ReadBoolean(p) ? 1 : 0;
@@ -247,6 +293,33 @@ TEST(Parameters, ValuesReadOrFailWithTheirCode) {
         EXPECT_EQ(error, row.error);
         if (row.error == 0) {
             EXPECT_EQ(value, row.expected);
+        }
+    }
+}
+
+// Every value out of range says the range, in the unit the reader takes.
+TEST(Parameters, OutOfRangeSaysTheRange) {
+    const std::vector<std::pair<std::function<void()>, std::string>> rows{
+        {[] { ReadVoltage(ParseCommand("X 10.5").params[0], -10, 10); },
+         "10.5 V is outside -10 V to 10 V"},
+        {[] { ReadVoltage(ParseCommand("X -12000 mV").params[0], -10, 10.5263); },
+         "-12 V is outside -10 V to 10.5263 V"},
+        {[] { ReadNumber(ParseCommand("X 3601").params[0], 0, 3600, kSecondUnits); },
+         "3601 s is outside 0 s to 3600 s"},
+        {[] { ReadInteger(ParseCommand("X 70000").params[0], 0, 65535); },
+         "70000 is outside 0 to 65535"},
+        {[] { ReadInteger(ParseCommand("X 1e30").params[0], -32, 31); },
+         "1e+30 is outside -32 to 31"},
+        {[] { ReadNumber(ParseCommand("X 0.25").params[0], 0.5, 1); }, "0.25 is outside 0.5 to 1"},
+    };
+    for (const auto& [read, detail] : rows) {
+        SCOPED_TRACE(detail);
+        try {
+            read();
+            ADD_FAILURE() << "read";
+        } catch (const ScpiError& e) {
+            EXPECT_EQ(e.code, kDataOutOfRange);
+            EXPECT_EQ(e.detail, detail);
         }
     }
 }
@@ -262,6 +335,14 @@ TEST(SplitCommands, SplitsOutsideQuotesAndDropsEmptyCommands) {
         {"", {}},
         {" \t", {}},
         {"A 'x;B", {"A 'x;B"}},
+        // A block's bytes are its own: separators, quotes, white space at its end.
+        {"A #15a;'b;;B", {"A #15a;'b;", "B"}},
+        {"A #13ab ; B", {"A #13ab ", "B"}},
+        {"A #12ab ; B", {"A #12ab", "B"}},
+        {"A #0x;'y ", {"A #0x;'y "}},
+        {"A 'x#13;;;';B", {"A 'x#13;;;'", "B"}},
+        {"A #9;B", {"A #9", "B"}},
+        {"A #19;B", {"A #19;B"}},
     };
     for (const auto& [line, expected] : rows) {
         SCOPED_TRACE(line);
@@ -280,7 +361,15 @@ TEST(ExecuteLine, AnswersOnceQueuesErrorsAndRunsOn) {
         {"", std::nullopt, {}},
         {"*IDN?", "TQ", {}},
         {"SOUR2:VOLT 1.5;SOUR2:VOLT?;SOUR:VOLT?", "1.5;0", {}},
-        {"SOUR2:VOLT 1;DATA?", "9.91E+37", {kUndefinedHeader}},
+        // The path the previous command left is looked in first, then the root.
+        {"SOUR2:VOLT 1;DATA?", "9.91E+37", {kHardwareError}},
+        {"SOUR2:VOLT 1.5;VOLT?;SOUR:VOLT?", "1.5;0", {}},
+        {"SOUR2:VOLT 1;*IDN?;VOLT?", "TQ;1", {}},
+        {"SOUR2:VOLT 1;:VOLT?", "9.91E+37", {kUndefinedHeader}},
+        {"SOUR2:VOLT 1;SYST:ERR?;ERR?", "0,\"No error\";0,\"No error\"", {}},
+        {"SOUR5:VOLT 1;VOLT 2;SOUR:VOLT?", "0", {kHeaderSuffixOutOfRange, kHeaderSuffixOutOfRange}},
+        {"SOUR2:VOLT 1;@@;VOLT?", "9.91E+37", {kSyntaxError, kUndefinedHeader}},
+        {":SOUR3:VOLT 2;VOLT?;:SOUR3:VOLT?", "2;2", {}},
         {"FOO;SOUR:VOLT 2;SOUR:VOLT?", "2", {kUndefinedHeader}},
         {"FOO?;*IDN?", "9.91E+37;TQ", {kUndefinedHeader}},
         {"*IDN? 1;*RST", "9.91E+37", {kParameterNotAllowed}},
@@ -442,6 +531,20 @@ TEST(LineAssembler, FramesLinesAndDiscardsOverlongOnes) {
         {{full + "y", "\r\nOK\n"}, {"!", "OK"}},
         {{full, "yy", "zz", "\n", "OK\n"}, {"!", "OK"}},
         {{full + "\r\r\n"}, {"!"}},
+        // A block's bytes are taken as they come, line feeds, CRs and NULs included.
+        {{"SYST:SET #15a\nb\nc;*OPC?\n"}, {"SYST:SET #15a\nb\nc;*OPC?"}},
+        {{"A #", "2", "1", "0", std::string(10, '\n'), "\n"}, {"A #210" + std::string(10, '\n')}},
+        {{std::string("A #14\0\n\r\0\r\n", 11)}, {std::string("A #14\0\n\r\0", 9)}},
+        {{"A #11\r\r\n"}, {"A #11\r"}},
+        {{"A #11\r\n"}, {"A #11\r"}},
+        {{"A #0ab#11\nB\n"}, {"A #0ab#11", "B"}},
+        {{"A #0a'b\r\nB\n"}, {"A #0a'b", "B"}},
+        {{"M 'x#15'\nB\n"}, {"M 'x#15'", "B"}},
+        {{"M \"x#1\n\nB#H1F\n#3x\n"}, {"M \"x#1", "", "B#H1F", "#3x"}},
+        {{"A #10\nB\n"}, {"A #10", "B"}},
+        // A block announced longer than a line may be is skipped whole, never read as commands.
+        {{"A #72000000", std::string(2000000, '\n'), "\nOK\n"}, {"!", "OK"}},
+        {{full + "y#15", "\n\n\n\n\n\nOK\n"}, {"!", "OK"}},
     };
     for (const auto& [feeds, expected] : rows) {
         SCOPED_TRACE(expected.size());
@@ -467,6 +570,50 @@ TEST(LineAssembler, TenMegabyteLineKeepsMemoryBounded) {
     EXPECT_EQ(overruns, 1u);
     EXPECT_EQ(Texts(Drain(assembler)), (std::vector<std::string>{"*IDN?"}));
     EXPECT_EQ(assembler.PartialSize(), 0u);
+}
+
+// However the bytes arrive, in one piece, byte by byte or in pieces of any size, the lines are
+// the same: the framing's state (a quote, a block's header, its bytes) carries across reads.
+TEST(LineAssembler, LinesDoNotDependOnHowTheBytesArrive) {
+    std::mt19937 random(29);
+    const std::string alphabet = "AB;,#0123\n\r'\" H";
+    for (int round = 0; round < 500; ++round) {
+        std::string bytes(random() % 300, ' ');
+        for (char& c : bytes)
+            c = alphabet[random() % alphabet.size()];
+        LineAssembler whole;
+        whole.Feed(bytes.data(), bytes.size());
+        LineAssembler single;
+        for (const char c : bytes)
+            single.Feed(&c, 1);
+        LineAssembler pieces;
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t n = std::min<std::size_t>(1 + random() % 20, bytes.size() - at);
+            pieces.Feed(bytes.data() + at, n);
+            at += n;
+        }
+        const std::vector<std::string> expected = Texts(Drain(whole));
+        ASSERT_EQ(Texts(Drain(single)), expected) << bytes;
+        ASSERT_EQ(Texts(Drain(pieces)), expected) << bytes;
+        ASSERT_EQ(single.PartialSize(), whole.PartialSize());
+    }
+}
+
+// The bytes of a block may be read whole: the server asks how many are due.
+TEST(LineAssembler, SaysTheBlockBytesDue) {
+    LineAssembler assembler;
+    const std::string head = "SOUR1:LIST:DATA #6131072";
+    assembler.Feed(head.data(), head.size());
+    EXPECT_EQ(assembler.BlockBytesDue(), 131072u);
+    const std::string words(131071, '\n');
+    assembler.Feed(words.data(), words.size());
+    EXPECT_EQ(assembler.BlockBytesDue(), 1u);
+    EXPECT_FALSE(assembler.Next());
+    assembler.Feed("\n\n", 2);
+    EXPECT_EQ(assembler.BlockBytesDue(), 0u);
+    const std::optional<Line> line = assembler.Next();
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->text, head + words + "\n");
 }
 
 TEST(LineAssembler, RecognisesHttpRequests) {

@@ -99,14 +99,38 @@ TEST_F(ServerTest, ANinthClientIsClosedTheEightAreServed) {
 
 TEST_F(ServerTest, HostileLinesAreErrorsAndTheConnectionStays) {
     auto client = Connect();
-    // 70,000 bytes in one line: thrown away, reported, and the next line is served.
-    EXPECT_EQ(Ask(*client, QByteArray(70000, 'S') + "\n*OPC?\n"), "1");
+    // A line of 1 MiB and one byte: thrown away, reported, and the next line is served.
+    EXPECT_EQ(Ask(*client, QByteArray((1 << 20) + 1, 'S') + "\n*OPC?\n"), "1");
     EXPECT_EQ(Ask(*client, "SYST:ERR?\n"), "-363,\"Input buffer overrun\"");
     const QByteArray binary("\x00\xff\x01SOUR1:DATA\x00 5\n", 17);
     EXPECT_EQ(Ask(*client, binary + "SOUR1:DATA 1e999;SOUR1:VOLT 1e400\nSYST:ERR?\n").substr(0, 4),
               "-102");
     EXPECT_EQ(Ask(*client, "SYST:ERR?;SYST:ERR?;SYST:ERR?\n"),
               "-104,\"Data type error\";-104,\"Data type error\";0,\"No error\"");
+    EXPECT_EQ(Data(0), 0x8000);
+}
+
+// A block carries any bytes, line feeds among them, in a line of up to 1 MiB: a setup as it is
+// saved, on several lines, padded to the longest line there is. A block announced longer than a
+// line may be is skipped whole: the commands among its bytes never run.
+TEST_F(ServerTest, BlocksCarryLineFeedsInLinesUpToAMebibyte) {
+    auto client = Connect();
+    const QByteArray setup = "{\n  \"format\": 1,\n  \"pins\": {\n    \"clr\": false\n  }\n}\n";
+    EXPECT_EQ(Ask(*client, "SYST:SET #2" + QByteArray::number(setup.size()) + setup +
+                               ";SYST:ERR?;PIN:CLR?\n"),
+              "0,\"No error\";0");
+    const int length = (1 << 20) - 18;  // what the header "SYST:SET #7nnnnnnn" leaves
+    const QByteArray json = "{\"pins\":{\"clr\":true},\"format\":1}";
+    const QByteArray padded =
+        "SYST:SET #7" + QByteArray::number(length) + json + QByteArray(length - json.size(), '\n');
+    ASSERT_EQ(padded.size(), 1 << 20);
+    EXPECT_EQ(Ask(*client, padded + "\r\nPIN:CLR?;SYST:ERR?\n"), "1;0,\"No error\"");
+    QByteArray beyond = "SYST:SET #71048576";
+    for (int i = 0; i < 1048576 / 16; ++i)
+        beyond += "\nSOUR1:DATA 77\n;";  // 16 bytes
+    EXPECT_EQ(Ask(*client, beyond + "\n*OPC?\n"), "1");
+    EXPECT_EQ(Ask(*client, "SYST:ERR?;SYST:ERR?\n"),
+              "-363,\"Input buffer overrun\";0,\"No error\"");
     EXPECT_EQ(Data(0), 0x8000);
 }
 

@@ -1,17 +1,22 @@
 // The waveform commands against the simulated board with a fake clock: lists loaded, a run
-// started that returns at once, polled, stopped, and the run's channels refused to others.
+// started that returns at once (or armed for a bus trigger), polled, stopped, and the run's
+// channels refused to others; a client waiting for its runs, and the status that follows them.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "instrument/ListRun.h"
+#include "instrument/MeterRuns.h"
 #include "remote/InstrumentCommands.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/FakeMeter.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
@@ -48,9 +53,13 @@ TEST(WaveformCommands, ListsAreLoadedAndReadBack) {
         {"SOUR1:LIST:DATA 70000;LIST:DWEL -1;LIST:COUN 0;SOUR1:LIST:VOLT ON", ""},
         {"SOUR1:LIST:VOLT?", "1,-2.5,3,0.5"},  // refused lists leave the loaded one
         {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?",
-         "-114,\"Header suffix out of range\";-222,\"Data out of range\";-222,\"Data out of "
-         "range\";-222,\"Data out of range\";-104,\"Data type error\";" +
+         "-114,\"Header suffix out of range\";-222,\"Data out of range; 70000 is outside 0 to "
+         "65535\";-222,\"Data out of range; -1 s is outside 0 s to 3600 s\";-222,\"Data out of "
+         "range; 0 is outside 1 to 1000000000\";-104,\"Data type error\";" +
              kNoError},
+        {"LIST:DWEL? MAX;LIST:DWEL? DEF;LIST:COUN? MAX;LIST:COUN? DEF;LIST:DWEL 1 KS;LIST:DWEL?;"
+         "LIST:DWEL DEF;LIST:DWEL?",
+         "3600;0.01;1000000000;1;1000;0.01"},
         {"LIST:CLE;SOUR1:LIST:VOLT?", ""},
         {"INIT", ""},
         {"SYST:ERR?",
@@ -58,6 +67,67 @@ TEST(WaveformCommands, ListsAreLoadedAndReadBack) {
     };
     for (const auto& [line, expected] : exchanges)
         EXPECT_EQ(b.Send(line), expected) << line;
+}
+
+// Raw bytes, NULs included.
+std::string Bytes(std::initializer_list<int> bytes) {
+    std::string out;
+    for (const int b : bytes)
+        out += static_cast<char>(b);
+    return out;
+}
+
+// Codes travel as a block of 16-bit words in either byte order, each client in the format it
+// chose: the block is taken whatever the format, the query answers one with INTeger,16.
+TEST(WaveformCommands, CodesTravelAsBlocksInTheClientsFormat) {
+    Board b;
+    const std::vector<std::pair<std::string, std::string>> exchanges = {
+        {"FORM?;FORM:BORD?", "ASC,0;NORM"},
+        {"SOUR1:LIST:DATA #14" + Bytes({0, 1, 0xFF, 0xFE}) + ";SOUR1:LIST:DATA?", "1,65534"},
+        {"FORM INT,16;FORM?;SOUR1:LIST:DATA?", "INT,16;#14" + Bytes({0, 1, 0xFF, 0xFE})},
+        {"FORM:BORD SWAP;FORM:BORD?;SOUR1:LIST:DATA?", "SWAP;#14" + Bytes({1, 0, 0xFE, 0xFF})},
+        // A line feed and a NUL among the bytes; SWAPped: 0x000A.
+        {"SOUR2:LIST:DATA #12\n" + Bytes({0}) + ";SOUR2:LIST:DATA?;FORM:BORD NORM;SOUR2:LIST:DATA?",
+         "#12\n" + Bytes({0}) + ";#12" + Bytes({0}) + "\n"},
+        // Volts stay text; the codes' query of a list of volts is an empty block.
+        {"SOUR3:LIST:VOLT 1,2;SOUR3:LIST:DATA?;SOUR3:LIST:VOLT?", "#10;1,2"},
+        {"FORM ASC;FORM?;SOUR3:LIST:DATA?;FORM INTEGER;FORM?", "ASC,0;;INT,16"},
+        {"SOUR1:LIST:DATA #13abc;SOUR1:LIST:VOLT #12ab;SOUR1:LIST:DATA #10;FORM REAL;FORM INT,8;"
+         "FORM ASC,3;FORM:BORD BIG",
+         ""},
+        {"SYST:ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?",
+         "-104,\"Data type error; a block of 16-bit words holds an even number of bytes, not "
+         "3\";-104,\"Data type error\";-222,\"Data out of range; a list holds 1 to 65536 "
+         "points\";-224,\"Illegal parameter value; the formats are ASCii and INTeger,16\";-224,"
+         "\"Illegal parameter value; INTeger takes the length 16\";-224,\"Illegal parameter "
+         "value; ASCii takes the length 0\";-224,\"Illegal parameter value\""},
+        {"SOUR1:LIST:DATA?", "#14" + Bytes({0, 1, 0xFF, 0xFE})},  // refused lists change nothing
+        {"SYST:RES 14;SOUR1:LIST:DATA #14" + Bytes({0x3F, 0xFF, 0x40, 0}) + ";SYST:ERR?",
+         "-222,\"Data out of range; point 2 (16384) is outside 0 to 16383\""},
+    };
+    for (const auto& [line, expected] : exchanges)
+        EXPECT_EQ(b.Send(line), expected) << line;
+    // Each client has its own format.
+    EXPECT_EQ(b.other.Execute("FORM?;FORM:BORD?;SOUR1:LIST:DATA?").value_or(""),
+              "ASC,0;NORM;1,65534");
+}
+
+// The longest list in one block, read back equal and run.
+TEST(WaveformCommands, SixtyFiveThousandCodesInOneBlock) {
+    Board b;
+    std::string words;
+    std::string text;
+    for (int i = 0; i < kMaxWavePoints; ++i) {
+        const int code = (i * 7919) & 0xFFFF;
+        words += Bytes({code >> 8, code & 0xFF});
+        text += (i ? "," : "") + std::to_string(code);
+    }
+    const std::string block = "#6131072" + words;
+    EXPECT_EQ(b.Send("FORM INT;SOUR4:LIST:DATA " + block + ";SYST:ERR?"), kNoError);
+    EXPECT_EQ(b.Send("SOUR4:LIST:DATA?"), block);
+    EXPECT_EQ(b.Send("FORM ASC;SOUR4:LIST:DATA?"), text);
+    EXPECT_EQ(b.Send("LIST:DWEL 0;INIT;LIST:STAT?").substr(0, 16), "RUNNING,1,65536,");
+    EXPECT_EQ(b.Send("SOUR4:DATA?"), "0");
 }
 
 TEST(WaveformCommands, InitiateReturnsAtOnceAndTheRunIsPolledAndAborted) {
@@ -152,6 +222,197 @@ TEST(WaveformCommands, WithoutARunTheCommandsDoNotExist) {
     InstrumentCommands commands{sim.instrument, &sim.board};
     ScpiSession session{commands};
     EXPECT_EQ(session.Execute("INIT;SYST:ERR?").value_or(""), "-113,\"Undefined header\"");
+}
+
+// Two clients of the server's kind, whose lines hold while they wait, beside every activity the
+// protocol starts: a list run, a meter run and ramps, each on a clock the test moves.
+struct Waiting : testing::SimulatedInstrument {
+    testing::FakeClock runTimer;
+    testing::FakeClock rampTimer;
+    WaveformRun run{instrument, runTimer};
+    ListRun lists;
+    testing::FakeMeter meter;
+    testing::FakeClock meterTimer;
+    MeterRuns meterRuns{instrument, meter, meterTimer};
+    InstrumentCommands commands{instrument, &board, &run, &meterRuns, &lists};
+    ScpiSession a{commands};
+    ScpiSession b{commands};
+    Waiting() { instrument.SetRampTimer(&rampTimer); }
+    ~Waiting() { instrument.SetRampTimer(nullptr); }
+
+    static std::string Send(ScpiSession& session, const std::string& line) {
+        if (!session.Start(line))
+            return "(held)";
+        return session.TakeResponse().value_or("");
+    }
+    // What client A's held line answers once it ends: "(held)" while it still holds.
+    std::string ResumeA() {
+        if (!a.Holding())
+            return "";
+        return a.Resume() ? a.TakeResponse().value_or("") : "(held)";
+    }
+    // The next thing due: a ramp step, a list step or a meter's settling and reading.
+    void Tick() {
+        if (rampTimer.wake) {
+            rampTimer.now = *rampTimer.wake;
+            instrument.RampStep();
+        } else if (runTimer.wake) {
+            runTimer.now = *runTimer.wake;
+            run.Step();
+        } else if (!meterTimer.Fire()) {
+            ASSERT_TRUE(meter.Answer({true, board.OutputVolts(meter.channels.back()), {}}))
+                << "nothing is due";
+        }
+    }
+    // "B:<line>" is client B's; "<tick>" moves the clock to the next thing due and "<A>" looks
+    // again at A's held line (the server does both when an activity ends), answering what A's
+    // line answers if it ends then; any other line is client A's.
+    std::string Exchange(const std::string& line) {
+        if (line.rfind("B:", 0) == 0)
+            return Send(b, line.substr(2));
+        if (line == "<tick>")
+            Tick();
+        if (line == "<tick>" || line == "<A>")
+            return ResumeA();
+        return Send(a, line);
+    }
+};
+
+struct WaitingCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> exchanges;
+};
+
+class WaitingConversation : public ::testing::TestWithParam<WaitingCase> {};
+
+TEST_P(WaitingConversation, AnswersAsExpected) {
+    Waiting w;
+    for (const auto& [line, expected] : GetParam().exchanges)
+        EXPECT_EQ(w.Exchange(line), expected) << line;
+}
+
+const std::string kMeter = "MET:ADDR \"TCPIP::127.0.0.1::5025::SOCKET\";MET:OPEN;MET:COUN 1;";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, WaitingConversation,
+    ::testing::Values(
+        // *OPC? waits for the run this client started; the other client is answered meanwhile.
+        WaitingCase{"OpcWaitsForAListRun",
+                    {{"SOUR1:LIST:VOLT 1,2,3;STAT:OPER:ENAB 8", ""},
+                     {"INIT;*OPC?;SOUR1:DATA?", "(held)"},
+                     {"B:*OPC?;STAT:OPER:COND?;SOUR1:DATA?", "1;8;36045"},
+                     {"<tick>", "(held)"},
+                     {"<tick>", "1;42598"},
+                     {"*STB?;STAT:OPER?;STAT:OPER:COND?;*STB?", "128;8;0;0"}}},
+        // The bus trigger: INIT arms (nothing pending yet), *TRG starts, *OPC? waits.
+        WaitingCase{"BusTriggerArmsAndStarts",
+                    {{"TRIG:SOUR BUS;TRIG:SOUR?;SOUR2:LIST:DATA 0,65535,0;LIST:DWEL 0", "BUS"},
+                     {"INIT;LIST:STAT?;STAT:OPER:COND?;*OPC?;SOUR2:DATA?",
+                      "ARMED,0,3,0,0,0,\"\";32;1;32768"},
+                     {"*TRG;*OPC?;SOUR2:DATA?", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"<tick>", "1;0"},
+                     {"LIST:STAT?;STAT:OPER?;TRIG:SOUR?", "FINISHED,3,3,0,0,0,\"\";40;BUS"},
+                     {"*TRG;TRIG;SYST:ERR?;SYST:ERR?;*ESR?",
+                      "-211,\"Trigger ignored\";-211,\"Trigger ignored\";16"}}},
+        // Armed by A, triggered by B: the run is A's to wait for.
+        WaitingCase{"AnotherClientsTriggerStartsThisClientsRun",
+                    {{"TRIG:SOUR BUS;SOUR1:LIST:VOLT 1,2;INIT", ""},
+                     {"B:TRIG:SOUR?;TRIG;*OPC?;LIST:STAT?", "BUS;1;RUNNING,1,2,0,100,100,\"\""},
+                     {"*WAI;SOUR1:DATA?", "(held)"},
+                     {"<tick>", "39322"}}},
+        WaitingCase{
+            "AnArmedRunWaitsAsItWasArmed",
+            {{"TRIG:SOUR BUS;SOUR1:LIST:VOLT 1,2;INIT;INIT;TRIG:SOUR IMM;TRIG:SOUR?", "BUS"},
+             {"SYST:ERR:ALL?",
+              "-213,\"Init ignored\",-221,\"Settings conflict; the list run is armed "
+              "and waits for its trigger; ABORt it first\""},
+             {"ABOR;LIST:STAT?;STAT:OPER:COND?;*TRG;SYST:ERR?",
+              "IDLE,0,0,0,0,0,\"\";0;-211,\"Trigger ignored\""},
+             // A point beyond the range is refused when the run is armed.
+             {"SOUR2:LIST:VOLT 11;INIT;LIST:STAT?;SYST:ERR?",
+              "IDLE,0,0,0,0,0,\"\";-222,\"Data out of range; DAC B point 1 (11 V) is "
+              "outside the channel's range, -10 V to 10 V\""},
+             // *RST disarms and brings the lists and the trigger back to their start.
+             {"SOUR2:LIST:VOLT 1;LIST:COUN 5;LIST:DWEL 1;INIT;*RST;LIST:STAT?",
+              "IDLE,0,0,0,0,0,\"\""},
+             {"TRIG:SOUR?;LIST:COUN?;LIST:DWEL?;SOUR1:LIST:VOLT?", "IMM;1;0.01;"}}},
+        // A run that repeats is pending until someone aborts it.
+        WaitingCase{"EndlessRunPendingUntilAborted",
+                    {{"SOUR1:LIST:VOLT 1,2;LIST:COUN INF;INIT;*OPC;*WAI;*ESR?", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"B:ABOR;*ESR?", "0"},
+                     {"<A>", "1"},
+                     {"LIST:STAT?", "STOPPED,2,0,0,100,100,\"\""}}},
+        // *OPC sets its event when the last pending operation ends; *CLS cancels it.
+        WaitingCase{"OpcEventAtTheEnd",
+                    {{"SOUR1:LIST:VOLT 1,2;INIT;*OPC;*ESR?", "0"},
+                     {"<tick>", ""},
+                     {"*ESR?;*ESR?", "1;0"},
+                     {"INIT;*OPC;*CLS", ""},
+                     {"<tick>", ""},
+                     {"*ESR?", "0"}}},
+        // Meter runs: calibrating and measuring, pending for the client that started them.
+        WaitingCase{"MeterRunsAreOperations",
+                    {{kMeter + "MET:LIN 3,3;STAT:OPER:COND?;*OPC?", "(held)"},
+                     {"B:STAT:OPER:COND?;*OPC?;MET:PROG?", "16;1;RUNNING,0,3"},
+                     {"<tick>", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"<tick>", "16;1"},
+                     {"MET:CAL 2;STAT:OPER:COND?;STAT:OPER?;MET:STOP;STAT:OPER:COND?", "1;17;0"}}},
+        // *RST's safe state ramps: the start state follows once the ramp has ended, and the
+        // client's lines wait for it.
+        WaitingCase{"ResetWaitsForTheSafeStatesRamp",
+                    {{"SOUR:COD TWOS;SOUR:ALL:VOLT 0;SOUR2:VOLT:RAMP:STEP 0.5;"
+                      "SOUR2:VOLT:RAMP:WAIT 10 MS",
+                      ""},
+                     {"SOUR2:VOLT 1;STAT:OPER:COND?", "(held)"},
+                     {"B:STAT:OPER:COND?", "256"},
+                     {"<tick>", "0"},
+                     {"*RST;SOUR:COD?", "(held)"},
+                     {"B:SOUR:COD?;SOUR2:DATA?", "TWOS;1638"},
+                     {"<tick>", "BIN"},
+                     {"SOUR2:DATA?;SYST:ERR?;STAT:OPER?", "32768;0,\"No error\";256"}}},
+        // Another client's safe state takes that ramp over: the start state does not follow.
+        WaitingCase{
+            "AResetWhoseRampIsTakenOver",
+            {{"SOUR:COD TWOS;SOUR:ALL:DATA 0;SOUR2:VOLT:RAMP:STEP 0.5;SOUR2:VOLT:RAMP:WAIT 10 MS",
+              ""},
+             {"SOUR2:VOLT 1;*OPC?", "(held)"},
+             {"<tick>", "1"},
+             {"*RST;SOUR:COD?;SYST:ERR?", "(held)"},
+             {"B:OUTP:SAFE;SOUR2:DATA?", "0"},
+             {"<A>",
+              "TWOS;-221,\"Settings conflict; *RST stopped before the start state: the "
+              "safe state took over\""}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A client that leaves while its run goes on: no client after it takes its origin, so none is
+// made to wait for that run.
+TEST(WaitingConversation, AGoneClientsRunIsNobodyElses) {
+    Waiting w;
+    w.lists.Load({0, WaveShape::List, false, 1.0, 0.0, 16, {1.0, 2.0}});
+    w.lists.SetPeriods(0);
+    auto gone = std::make_unique<ScpiSession>(w.commands);
+    ASSERT_EQ(Waiting::Send(*gone, "INIT"), "");
+    gone.reset();
+    ASSERT_EQ(w.instrument.Activities().size(), 1u);
+    const void* startedBy = w.instrument.Activities().front().startedBy;
+    std::vector<const void*> origins;
+    const int listener = w.instrument.AddListener([&](const InstrumentChange& change) {
+        if (change.kind == InstrumentChange::Kind::Register)
+            origins.push_back(change.origin);
+    });
+    for (int i = 0; i < 200; ++i) {
+        ScpiSession next(w.commands);
+        ASSERT_EQ(Waiting::Send(next, "SOUR2:DATA 100;*OPC?"), "1") << i;
+    }
+    w.instrument.RemoveListener(listener);
+    EXPECT_EQ(std::count(origins.begin(), origins.end(), startedBy), 0);
+    EXPECT_EQ(Waiting::Send(w.b, "ABOR;LIST:STAT?").substr(0, 8), "STOPPED,");
 }
 
 }  // namespace

@@ -32,6 +32,10 @@ public:
         return true;
     }
     bool IsOpen() const override { return open; }
+    void Close() override {
+        open = false;
+        pending = nullptr;
+    }
     std::string Identity() const override { return open ? "FAKE,DVM,1,0" : ""; }
     std::string LastError() const override { return open ? "" : "refused"; }
 

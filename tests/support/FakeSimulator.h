@@ -37,6 +37,8 @@ public:
     }
     void Unplug() override { calls.push_back("Unplug"); }
     void Plug() override { calls.push_back("Plug"); }
+    void PowerCycle() override { calls.push_back("PowerCycle"); }
+    bool Plugged() const override { return true; }
     void FailNextDownload(int32_t code) override {
         calls.push_back("FailNextDownload " + std::to_string(code));
     }

@@ -367,6 +367,67 @@ std::string AutomationConsole::FormatMessageLine(const RecordingMessageSink::Mes
     return "message: " + MessageIconName(message.icon).toStdString() + " " + OneLine(message.text);
 }
 
+// A user's click, choice, typing or key press on a control of a window.
+void AutomationConsole::Interact(std::string_view command, std::string_view rest) {
+    std::string_view targetText, text;
+    SplitFirst(rest, targetText, text);
+    Target target = ParseTarget(targetText);
+    QWidget* window = FindWindow(target.window);
+    QWidget* control = FindControl(window, target);
+    CheckReachable(window, control, target);
+    if (command == "click") {
+        auto* button = qobject_cast<QAbstractButton*>(control);
+        if (button == nullptr)
+            Fail(target.text + " is not a button");
+        if (!TrimBlanks(text).empty())
+            Fail("unexpected text after " + target.text);
+        button->click();
+    } else if (command == "select") {
+        auto* combo = qobject_cast<QComboBox*>(control);
+        if (combo == nullptr)
+            Fail(target.text + " is not a list");
+        QString wanted = FromUtf8(text);
+        int index = -1;
+        for (int i = 0; i < combo->count() && index < 0; ++i) {
+            if (combo->itemText(i).compare(wanted, Qt::CaseInsensitive) == 0)
+                index = i;
+        }
+        if (index < 0)
+            Fail("no item " + QuotedInput(text) + " in " + target.text);
+        // The signals of a user's choice; activated also for the item already shown.
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+        emit combo->textActivated(combo->itemText(index));
+    } else if (command == "type") {
+        auto* edit = qobject_cast<QLineEdit*>(control);
+        if (edit == nullptr)
+            Fail(target.text + " is not an entry box");
+        if (edit->isReadOnly())
+            Fail(target.text + " is read-only");
+        // Selecting and inserting edits like typing (textEdited, validator, max length).
+        edit->selectAll();
+        edit->insert(FromUtf8(text));
+    } else {
+        QString key = FromUtf8(text);
+        int code = 0;
+        QString typed;
+        if (key.compare(QStringLiteral("enter"), Qt::CaseInsensitive) == 0) {
+            code = Qt::Key_Return;
+            typed = QStringLiteral("\r");
+        } else if (key.size() == 1 || (key.size() == 2 && key[0].isHighSurrogate())) {
+            code = key.size() == 1 ? static_cast<int>(key[0].toUpper().unicode())
+                                   : static_cast<int>(Qt::Key_unknown);
+            typed = key;
+        } else {
+            Fail("unknown key " + QuotedInput(text));
+        }
+        QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, typed);
+        QCoreApplication::sendEvent(control, &press);
+        QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, typed);
+        QCoreApplication::sendEvent(control, &release);
+    }
+}
+
 std::string AutomationConsole::Execute(const std::string& rawLine) {
     std::string_view line = CommandLine(rawLine);
     std::string_view command, rest;
@@ -377,63 +438,7 @@ std::string AutomationConsole::Execute(const std::string& rawLine) {
             Fail("empty command");
 
         if (command == "click" || command == "select" || command == "type" || command == "key") {
-            std::string_view targetText, text;
-            SplitFirst(rest, targetText, text);
-            Target target = ParseTarget(targetText);
-            QWidget* window = FindWindow(target.window);
-            QWidget* control = FindControl(window, target);
-            CheckReachable(window, control, target);
-            if (command == "click") {
-                auto* button = qobject_cast<QAbstractButton*>(control);
-                if (button == nullptr)
-                    Fail(target.text + " is not a button");
-                if (!TrimBlanks(text).empty())
-                    Fail("unexpected text after " + target.text);
-                button->click();
-            } else if (command == "select") {
-                auto* combo = qobject_cast<QComboBox*>(control);
-                if (combo == nullptr)
-                    Fail(target.text + " is not a list");
-                QString wanted = FromUtf8(text);
-                int index = -1;
-                for (int i = 0; i < combo->count() && index < 0; ++i) {
-                    if (combo->itemText(i).compare(wanted, Qt::CaseInsensitive) == 0)
-                        index = i;
-                }
-                if (index < 0)
-                    Fail("no item " + QuotedInput(text) + " in " + target.text);
-                // The signals of a user's choice; activated also for the item already shown.
-                combo->setCurrentIndex(index);
-                emit combo->activated(index);
-                emit combo->textActivated(combo->itemText(index));
-            } else if (command == "type") {
-                auto* edit = qobject_cast<QLineEdit*>(control);
-                if (edit == nullptr)
-                    Fail(target.text + " is not an entry box");
-                if (edit->isReadOnly())
-                    Fail(target.text + " is read-only");
-                // Selecting and inserting edits like typing (textEdited, validator, max length).
-                edit->selectAll();
-                edit->insert(FromUtf8(text));
-            } else {
-                QString key = FromUtf8(text);
-                int code = 0;
-                QString typed;
-                if (key.compare(QStringLiteral("enter"), Qt::CaseInsensitive) == 0) {
-                    code = Qt::Key_Return;
-                    typed = QStringLiteral("\r");
-                } else if (key.size() == 1 || (key.size() == 2 && key[0].isHighSurrogate())) {
-                    code = key.size() == 1 ? static_cast<int>(key[0].toUpper().unicode())
-                                           : static_cast<int>(Qt::Key_unknown);
-                    typed = key;
-                } else {
-                    Fail("unknown key " + QuotedInput(text));
-                }
-                QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, typed);
-                QCoreApplication::sendEvent(control, &press);
-                QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, typed);
-                QCoreApplication::sendEvent(control, &release);
-            }
+            Interact(command, rest);
         } else if (command == "get") {
             std::string_view targetText = TrimBlanks(rest);
             if (targetText.empty())

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <algorithm>
 #include <vector>
 
@@ -434,6 +435,12 @@ void MainForm::ShowChange(const InstrumentChange& c) {
                         tr("The ramp stopped: %1").arg(QString::fromStdString(c.text)), 10000);
             }
             break;
+        case Kind::BoardBack:
+            // Shown until the next action: the call that found the board back still runs.
+            statusBar()->showMessage(QString::fromStdString(c.text));
+            boardBackShown_ = true;
+            QTimer::singleShot(0, this, [this] { boardBackSettled_ = boardBackShown_; });
+            break;
         case Kind::Refused:
             // The event says why: the limits, or who holds the channel.
             statusBar()->showMessage(tr("Refused: %1").arg(QString::fromStdString(c.text)), 10000);
@@ -457,6 +464,10 @@ void MainForm::ShowChange(const InstrumentChange& c) {
 }
 
 void MainForm::RequestFinished(int32_t result) {
+    if (boardBackSettled_) {
+        boardBackShown_ = boardBackSettled_ = false;
+        statusBar()->clearMessage();
+    }
     const bool silent = result < 0;
     if (silent == boardSilent_)
         return;

@@ -86,6 +86,9 @@ private:
     QAction* recentSeparator_ = nullptr;
     std::array<QAction*, 4> recent_{};
     bool boardSilent_ = false;
+    // "The board answered again" stays until the next action sends a request.
+    bool boardBackShown_ = false;
+    bool boardBackSettled_ = false;
     bool loaded_ = false;
     int listener_ = 0;
 };

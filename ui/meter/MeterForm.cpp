@@ -7,8 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -19,6 +17,8 @@
 
 #include "core/ConverterCoding.h"
 #include "instrument/MeterRuns.h"
+#include "ui/plots/PlotData.h"
+#include "ui/plots/PlotHost.h"
 
 namespace tq {
 namespace {
@@ -46,60 +46,6 @@ bool Whole(const QLineEdit* edit, int min, int max, int& value) {
 }
 
 }  // namespace
-
-LinearityPlot::LinearityPlot(QWidget* parent) : QWidget(parent) {
-    setObjectName(QStringLiteral("PlotLinearity"));
-    setMinimumSize(360, 180);
-}
-
-void LinearityPlot::Show(const std::vector<LinearityResult>& results) {
-    codes_.clear();
-    inl_.clear();
-    dnl_.clear();
-    for (const auto& r : results) {
-        codes_.push_back(r.code);
-        inl_.push_back(r.inlEndPoint);
-        dnl_.push_back(r.dnl);
-    }
-    update();
-}
-
-void LinearityPlot::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.fillRect(rect(), Qt::white);
-    p.setPen(Qt::gray);
-    p.drawRect(rect().adjusted(0, 0, -1, -1));
-    if (codes_.size() < 2) {
-        p.drawText(rect(), Qt::AlignCenter, tr("INL and DNL appear here after a linearity test"));
-        return;
-    }
-    double span = 0.5;
-    for (std::size_t i = 0; i < codes_.size(); ++i)
-        span = std::max({span, std::fabs(inl_[i]), std::fabs(dnl_[i])});
-    const QRectF area = QRectF(rect()).adjusted(40, 10, -10, -20);
-    const double first = codes_.front(), last = codes_.back();
-    const auto x = [&](double code) {
-        return area.left() + (code - first) / (last - first) * area.width();
-    };
-    const auto y = [&](double lsb) { return area.center().y() - lsb / span * area.height() / 2; };
-    p.drawLine(QPointF(area.left(), y(0)), QPointF(area.right(), y(0)));
-    p.drawText(QPointF(2, y(span) + 10), QString::number(span, 'f', 2));
-    p.drawText(QPointF(2, y(-span)), QString::number(-span, 'f', 2));
-    p.drawText(QPointF(area.left(), height() - 4),
-               tr("code %1 to %2 (LSB; INL blue, DNL red)").arg(codes_.front()).arg(codes_.back()));
-    QPainterPath inl, dnl;
-    inl.moveTo(x(codes_[0]), y(inl_[0]));
-    dnl.moveTo(x(codes_[0]), y(dnl_[0]));
-    for (std::size_t i = 1; i < codes_.size(); ++i) {
-        inl.lineTo(x(codes_[i]), y(inl_[i]));
-        dnl.lineTo(x(codes_[i]), y(dnl_[i]));
-    }
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Qt::blue, 1.5));
-    p.drawPath(inl);
-    p.setPen(QPen(Qt::red, 1));
-    p.drawPath(dnl);
-}
 
 MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     : QMainWindow(parent), ctx_(ctx), runs_(runs) {
@@ -134,9 +80,11 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     form->addRow(tr("Readings per code"), textCount_);
     auto* openRow = new QHBoxLayout;
     auto* cmdOpen = Button(meterBox, "CmdOpen", tr("Connect"));
+    cmdClose_ = Button(meterBox, "CmdClose", tr("Disconnect"));
     labelIdn_ = new QLabel(meterBox);
     labelIdn_->setObjectName(QStringLiteral("LabelIdn"));
     openRow->addWidget(cmdOpen);
+    openRow->addWidget(cmdClose_);
     openRow->addWidget(labelIdn_, 1);
     form->addRow(openRow);
     layout->addWidget(meterBox);
@@ -179,13 +127,19 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     textReport_ = new QPlainTextEdit(central);
     textReport_->setObjectName(QStringLiteral("TextReport"));
     textReport_->setReadOnly(true);
-    plot_ = new LinearityPlot(central);
+    plot_ = new PlotHost(ctx_, central);
+    plot_->setObjectName(QStringLiteral("PlotLinearity"));
+    plot_->setMinimumSize(360, 200);
+    plot_->SetModel(LinearityPlot({}));
+    textReport_->setMinimumHeight(80);
     layout->addWidget(progress_);
     layout->addWidget(labelStatus_);
-    layout->addWidget(textReport_);
-    layout->addWidget(plot_, 1);
+    // The report and the plot share what the window grows by.
+    layout->addWidget(textReport_, 1);
+    layout->addWidget(plot_, 2);
 
     connect(cmdOpen, &QPushButton::clicked, this, &MeterForm::CmdOpen_Click);
+    connect(cmdClose_, &QPushButton::clicked, this, &MeterForm::CmdClose_Click);
     connect(cmdCalibrate_, &QPushButton::clicked, this, &MeterForm::CmdCalibrate_Click);
     connect(cmdLinearity_, &QPushButton::clicked, this, &MeterForm::CmdLinearity_Click);
     connect(cmdContinue_, &QPushButton::clicked, this, [this] { runs_.Continue(); });
@@ -246,6 +200,15 @@ void MeterForm::CmdOpen_Click() {
         return;
     }
     labelIdn_->setText(tr("connecting..."));
+}
+
+void MeterForm::CmdClose_Click() {
+    std::string error;
+    if (!runs_.CloseMeter(error)) {
+        Warn(QString::fromStdString(error));
+        return;
+    }
+    labelIdn_->setText(QString::fromStdString(runs_.Connection().LastError()));
 }
 
 void MeterForm::CmdCalibrate_Click() {
@@ -312,6 +275,8 @@ void MeterForm::Refresh() {
     const bool active = runs_.Active();
     cmdCalibrate_->setEnabled(!active);
     cmdLinearity_->setEnabled(!active);
+    // Also while connecting: Disconnect gives up a meter that does not answer.
+    cmdClose_->setEnabled(!active);
     cmdStop_->setEnabled(active);
     cmdContinue_->setEnabled(run && run->CurrentState() == MeterRun::State::AwaitingProbe);
     cmdSave_->setEnabled(!runs_.Csv().empty());
@@ -323,7 +288,7 @@ void MeterForm::Refresh() {
         textReport_->setPlainText(message);
     const LinearityRun* linearity = runs_.Linearity();
     if (linearity && linearity == run && run->CurrentState() == MeterRun::State::Finished)
-        plot_->Show(linearity->Report().results);
+        plot_->SetModel(LinearityPlot(linearity->Report().results));
     if (run && run->CurrentState() == MeterRun::State::AwaitingProbe && !probeAsked_) {
         probeAsked_ = true;
         QTimer::singleShot(0, this, &MeterForm::AskForProbe);

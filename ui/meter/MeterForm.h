@@ -1,11 +1,10 @@
 #pragma once
-// The bench meter window: the meter's settings and connection, the automatic calibration and the
-// linearity test, their progress, report and INL/DNL plot, Stop and Continue, and saving the
-// linearity CSV with its summary. A view over the program's MeterRuns, so a run started over the
-// protocol shows here too.
+// The bench meter window: the meter's settings, Connect and Disconnect, the automatic calibration
+// and the linearity test, their progress, report and INL/DNL plot, Stop and Continue, and saving
+// the linearity CSV with its summary. A view over the program's MeterRuns, so a run started over
+// the protocol shows here too.
 
 #include <QMainWindow>
-#include <vector>
 
 #include "ui/WindowContext.h"
 
@@ -21,18 +20,7 @@ namespace tq {
 class MeterRuns;
 struct LinearityResult;
 
-// INL (end-point) and DNL against the code, drawn from the last finished linearity test.
-class LinearityPlot : public QWidget {
-public:
-    explicit LinearityPlot(QWidget* parent = nullptr);
-    void Show(const std::vector<LinearityResult>& results);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    std::vector<double> codes_, inl_, dnl_;
-};
+class PlotHost;
 
 class MeterForm : public QMainWindow {
 public:
@@ -41,6 +29,7 @@ public:
 
 private:
     void CmdOpen_Click();
+    void CmdClose_Click();
     void CmdCalibrate_Click();
     void CmdLinearity_Click();
     void CmdSave_Click();
@@ -64,6 +53,7 @@ private:
     QLineEdit* textSettle_;
     QLineEdit* textCount_;
     QLabel* labelIdn_;
+    QPushButton* cmdClose_;
     QComboBox* comboChannel_;
     QLineEdit* textCodes_;
     QLineEdit* textFirst_;
@@ -76,7 +66,7 @@ private:
     QProgressBar* progress_;
     QLabel* labelStatus_;
     QPlainTextEdit* textReport_;
-    LinearityPlot* plot_;
+    PlotHost* plot_;
 };
 
 }  // namespace tq

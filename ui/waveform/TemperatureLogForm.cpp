@@ -5,75 +5,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
+#include "ui/plots/PlotData.h"
+#include "ui/plots/PlotHost.h"
+
 namespace tq {
-
-StripChart::StripChart(const TemperatureLog& log, QWidget* parent) : QWidget(parent), log_(log) {
-    setMinimumSize(420, 180);
-}
-
-void StripChart::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().base());
-    const QRectF plot = QRectF(rect()).adjusted(56, 8, -8, -22);
-    painter.setPen(palette().mid().color());
-    painter.drawRect(plot);
-    const auto& points = log_.Points();
-    double low = INFINITY;
-    double high = -INFINITY;
-    for (const LogPoint& p : points)
-        if (p.celsius) {
-            low = std::min(low, static_cast<double>(*p.celsius));
-            high = std::max(high, static_cast<double>(*p.celsius));
-        }
-    painter.setPen(palette().text().color());
-    if (points.empty() || !std::isfinite(low)) {
-        painter.drawText(plot, Qt::AlignCenter,
-                         points.empty() ? tr("Start the log to see the temperature")
-                                        : tr("No reading has succeeded yet"));
-        return;
-    }
-    // At least a degree of span, so that the converter's steps do not fill the whole height.
-    const double middle = (low + high) / 2.0;
-    const double half = std::max(0.5, (high - low) / 2.0 * 1.1);
-    low = middle - half;
-    high = middle + half;
-    const double first = points.front().seconds;
-    const double span = std::max(1.0, points.back().seconds - first);
-    QPainterPath path;
-    bool drawing = false;
-    for (const LogPoint& p : points) {
-        if (!p.celsius) {
-            drawing = false;  // a failed reading is a gap, not a value
-            continue;
-        }
-        const QPointF at(plot.left() + (p.seconds - first) / span * plot.width(),
-                         plot.bottom() - (*p.celsius - low) / (high - low) * plot.height());
-        if (drawing)
-            path.lineTo(at);
-        else
-            path.moveTo(at);
-        drawing = true;
-    }
-    painter.setPen(QPen(QColor(200, 60, 0), 1.5));
-    painter.drawPath(path);
-    painter.setPen(palette().text().color());
-    painter.drawText(QRectF(0, plot.top() - 2, 52, 16), Qt::AlignRight,
-                     QString::number(high, 'f', 1) + QStringLiteral(" \u00b0C"));
-    painter.drawText(QRectF(0, plot.bottom() - 14, 52, 16), Qt::AlignRight,
-                     QString::number(low, 'f', 1) + QStringLiteral(" \u00b0C"));
-    painter.drawText(QRectF(plot.left(), plot.bottom() + 2, plot.width(), 18), Qt::AlignLeft,
-                     tr("%1 s").arg(first, 0, 'f', 1));
-    painter.drawText(QRectF(plot.left(), plot.bottom() + 2, plot.width(), 18), Qt::AlignRight,
-                     tr("%1 s").arg(points.back().seconds, 0, 'f', 1));
-}
 
 TemperatureLogForm::TemperatureLogForm(WindowContext& context, RunTimer* timer)
     : QWidget(nullptr), ctx_(context) {
@@ -119,8 +60,9 @@ TemperatureLogForm::TemperatureLogForm(WindowContext& context, RunTimer* timer)
     controls->addWidget(labelReadings_, 1);
     layout->addLayout(controls);
 
-    chart_ = new StripChart(*log_, this);
+    chart_ = new PlotHost(ctx_, this);
     chart_->setObjectName(QStringLiteral("PlotTemperature"));
+    chart_->setMinimumSize(480, 260);
     layout->addWidget(chart_, 1);
 
     connect(cmdBrowse_, &QPushButton::clicked, this, &TemperatureLogForm::CmdBrowse_Click);
@@ -219,7 +161,7 @@ void TemperatureLogForm::ShowStatus() {
                 windowTitle());
         }
     }
-    chart_->update();
+    chart_->SetModel(TemperaturePlot(points));
 }
 
 }  // namespace tq

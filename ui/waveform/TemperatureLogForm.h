@@ -1,7 +1,7 @@
 #pragma once
 // The "Temperature Log" window: Measure at a chosen interval, each reading written to a CSV file
 // as it comes (flushed per line, so a crash loses at most one), and a strip chart of degrees over
-// time drawn with QPainter.
+// time.
 
 #include <QFile>
 #include <QWidget>
@@ -18,17 +18,7 @@ class QTimer;
 
 namespace tq {
 
-class StripChart : public QWidget {
-    Q_OBJECT
-public:
-    StripChart(const TemperatureLog& log, QWidget* parent);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    const TemperatureLog& log_;
-};
+class PlotHost;
 
 class TemperatureLogForm : public QWidget {
     Q_OBJECT
@@ -55,7 +45,7 @@ private:
     QPushButton* cmdStop_ = nullptr;
     QLabel* labelLast_ = nullptr;
     QLabel* labelReadings_ = nullptr;
-    StripChart* chart_ = nullptr;
+    PlotHost* chart_ = nullptr;
     QTimer* poll_ = nullptr;
     int64_t shownReadings_ = -1;
     std::string shownError_;

@@ -9,14 +9,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QPainter>
-#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+
+#include "core/Encoding.h"
+#include "core/Tables.h"
+#include "ui/plots/PlotData.h"
+#include "ui/plots/PlotHost.h"
+#include "ui/waveform/CsvList.h"
 
 namespace tq {
 namespace {
@@ -42,66 +46,14 @@ QString Rate(double stepsPerSecond) {
     return QString::number(stepsPerSecond, 'f', stepsPerSecond < 10 ? 2 : 1);
 }
 
+// The periods a second beside a rate of steps, when both are known.
+QString Frequency(double hertz) {
+    if (!(hertz > 0))
+        return QString();
+    return QStringLiteral(" (%1 Hz)").arg(QString::fromStdString(FormatNumber(hertz, 3)));
+}
+
 }  // namespace
-
-WavePreview::WavePreview(QWidget* parent) : QWidget(parent) {
-    setMinimumSize(420, 160);
-}
-
-void WavePreview::SetTraces(std::vector<Trace> traces, QString note) {
-    traces_ = std::move(traces);
-    note_ = std::move(note);
-    update();
-}
-
-void WavePreview::paintEvent(QPaintEvent*) {
-    static const QColor kColors[] = {QColor(0, 90, 200), QColor(200, 60, 0), QColor(0, 140, 60),
-                                     QColor(150, 0, 160)};
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().base());
-    painter.setPen(palette().mid().color());
-    const QRectF plot = QRectF(rect()).adjusted(8, 8, -8, -22);
-    painter.drawRect(plot);
-    if (traces_.empty()) {
-        painter.setPen(palette().text().color());
-        painter.drawText(plot, Qt::AlignCenter, note_);
-        return;
-    }
-    // One period of each trace across the whole width, each on its own vertical scale, so that
-    // a staircase in codes and a sine in volts both fill the box.
-    QString legend;
-    for (std::size_t t = 0; t < traces_.size(); ++t) {
-        const Trace& trace = traces_[t];
-        if (trace.points.empty())
-            continue;
-        const auto [low, high] = std::minmax_element(trace.points.begin(), trace.points.end());
-        const double span = *high - *low > 0 ? *high - *low : 1.0;
-        const double n = static_cast<double>(trace.points.size());
-        QPainterPath path;
-        // At most one vertex per pixel column keeps a long list cheap to draw.
-        const std::size_t stride = std::max<std::size_t>(
-            1, trace.points.size() / std::max(1, static_cast<int>(plot.width())));
-        for (std::size_t i = 0; i < trace.points.size(); i += stride) {
-            const double y = plot.bottom() - (trace.points[i] - *low) / span * plot.height();
-            const double x0 = plot.left() + static_cast<double>(i) / n * plot.width();
-            const double x1 = plot.left() + static_cast<double>(i + stride) / n * plot.width();
-            if (i == 0)
-                path.moveTo(x0, y);
-            else
-                path.lineTo(x0, y);
-            path.lineTo(std::min(x1, plot.right()), y);  // each step holds for its dwell
-        }
-        painter.setPen(QPen(kColors[t % 4], 1.5));
-        painter.drawPath(path);
-        legend += QStringLiteral("%1%2: %3 to %4 %5")
-                      .arg(legend.isEmpty() ? QString() : QStringLiteral("   "), trace.name)
-                      .arg(*low, 0, 'g', 6)
-                      .arg(*high, 0, 'g', 6)
-                      .arg(trace.codes ? QStringLiteral("codes") : QStringLiteral("V"));
-    }
-    painter.setPen(palette().text().color());
-    painter.drawText(QRectF(8, plot.bottom() + 2, width() - 16, 18), Qt::AlignLeft, legend);
-}
 
 WaveformForm::WaveformForm(WindowContext& context)
     : QWidget(nullptr), ctx_(context), run_(*context.waveform) {
@@ -175,6 +127,9 @@ WaveformForm::WaveformForm(WindowContext& context)
     timing->addWidget(checkContinuous_);
     layout->addLayout(timing);
     connect(checkFast_, &QCheckBox::toggled, textDwell_, &QWidget::setDisabled);
+    // The preview's time axis follows the dwell.
+    connect(checkFast_, &QCheckBox::toggled, this, &WaveformForm::UpdatePreview);
+    connect(textDwell_, &QLineEdit::textChanged, this, &WaveformForm::UpdatePreview);
     connect(checkContinuous_, &QCheckBox::toggled, textPeriods_, &QWidget::setDisabled);
 
     auto* controls = new QHBoxLayout;
@@ -205,8 +160,9 @@ WaveformForm::WaveformForm(WindowContext& context)
         figures->addWidget(label, label == labelState_ ? 2 : 1);
     layout->addLayout(figures);
 
-    preview_ = new WavePreview(this);
+    preview_ = new PlotHost(ctx_, this);
     preview_->setObjectName(QStringLiteral("PlotPreview"));
+    preview_->setMinimumSize(420, 220);
     layout->addWidget(preview_, 1);
 
     rows_[0].check->setChecked(true);
@@ -278,28 +234,51 @@ void WaveformForm::UpdatePreview() {
         row.offset->setEnabled(!list);
         row.points->setEnabled(!list);
     }
-    std::vector<WavePreview::Trace> traces;
-    QString note;
+    std::vector<PreviewTrace> traces;
+    std::string note;
+    double dwell = 0;
     try {
         const WavePlan plan = Plan();
+        dwell = plan.dwellSeconds;
         // The steps of one period of the run: the longest list, the shorter ones repeating.
         int32_t count = 0;
         for (const ChannelWave& wave : plan.channels)
             count = std::max(count, WavePointCount(wave));
         for (const ChannelWave& wave : plan.channels) {
-            WavePreview::Trace trace{ChannelText(wave.channel), wave.codes, {}};
-            trace.points.reserve(static_cast<std::size_t>(count));
+            PreviewTrace trace{ChannelText(wave.channel).toStdString(), wave.codes, {}};
+            trace.values.reserve(static_cast<std::size_t>(count));
             for (int32_t i = 0; i < count; ++i)
-                trace.points.push_back(WavePoint(wave, i));
+                trace.values.push_back(WavePoint(wave, i));
+            if (wave.codes)
+                InVolts(wave.channel, trace);
             traces.push_back(std::move(trace));
         }
         if (traces.empty())
-            note = tr("Tick a channel to see what it will be sent");
+            note = tr("Tick a channel to see what it will be sent").toStdString();
     } catch (const InstrumentError& e) {
         traces.clear();
-        note = QString::fromStdString(e.what());
+        note = e.what();
     }
-    preview_->SetTraces(std::move(traces), note);
+    preview_->SetModel(WavePreviewPlot(traces, dwell, note));
+}
+
+void WaveformForm::InVolts(int16_t channel, PreviewTrace& trace) const {
+    // Codes are drawn as the volts they give on the range the program knows; a range it would
+    // have to read from the board leaves them in codes (no board traffic for a preview).
+    const std::optional<int32_t> range = ctx_.instrument.KnownRangeCode(channel);
+    const std::optional<float> fullScale =
+        range ? RangeVoltsForCode(*range == 3 ? 0 : *range) : std::nullopt;
+    const int16_t resolution = ctx_.instrument.Resolution();
+    const double top = ConverterCoding(resolution).TopCode();
+    if (!fullScale)
+        return;
+    for (const double code : trace.values)
+        if (!(code >= 0 && std::nearbyint(code) <= top))
+            return;
+    for (double& value : trace.values)
+        value = CodeToVolts(static_cast<int64_t>(std::nearbyint(value)), resolution, *fullScale,
+                            ctx_.state.BinaryCoding);
+    trace.codes = false;
 }
 
 void WaveformForm::CmdStart_Click() {
@@ -335,15 +314,16 @@ void WaveformForm::CmdCsv_Click(int channel) {
         why = tr("the file is larger than 4 MiB");
     else
         try {
-            values = ParseVoltsList(file.readAll().toStdString());
+            values = ParseCsvList(file.readAll().toStdString());
         } catch (const ValueRangeError& e) {
             why = QString::fromStdString(e.what());
         }
     if (!why.isEmpty()) {
-        ctx_.messages.ShowMessage(
-            this, MessageIcon::Warning,
-            tr("%1 cannot be read as a list: %2. Give one value a line.").arg(path.left(200), why),
-            windowTitle());
+        ctx_.messages.ShowMessage(this, MessageIcon::Warning,
+                                  tr("%1 cannot be read as a list: %2. Give one value a line, "
+                                     "after at most one header line.")
+                                      .arg(path.left(200), why),
+                                  windowTitle());
         return;
     }
     QStringList texts;
@@ -388,11 +368,16 @@ void WaveformForm::ShowStatus() {
             break;
     }
     labelState_->setText(state);
-    labelAsked_->setText(status.state == RunState::Idle ? tr("Asked: -")
-                         : status.askedRate > 0
-                             ? tr("Asked: %1 steps/s").arg(Rate(status.askedRate))
-                             : tr("Asked: as fast as the link allows"));
-    labelAchieved_->setText(tr("Achieved: %1 steps/s").arg(Rate(status.achievedRate)));
+    const int64_t period = run_.Plan().stepsPerPeriod;
+    labelAsked_->setText(
+        status.state == RunState::Idle ? tr("Asked: -")
+        : status.askedRate > 0
+            ? tr("Asked: %1 steps/s%2")
+                  .arg(Rate(status.askedRate), Frequency(PeriodFrequency(status.askedRate, period)))
+            : tr("Asked: as fast as the link allows"));
+    labelAchieved_->setText(tr("Achieved: %1 steps/s%2")
+                                .arg(Rate(status.achievedRate),
+                                     Frequency(PeriodFrequency(status.achievedRate, period))));
     labelLate_->setText(tr("Late steps: %1").arg(status.lateSteps));
     if (status.state == RunState::Failed && shownState_ != RunState::Failed)
         ctx_.messages.ShowMessage(

@@ -1,7 +1,8 @@
 #pragma once
 // The "Waveform Generator" window: per channel a shape or a list of set points (typed, or read
 // from a CSV file), the dwell and the count of periods; Start and Stop; the run's progress, the
-// rate asked for and achieved and the late steps; a preview of one period as it will be sent.
+// rate asked for and achieved, with the period's frequency, and the late steps; a plot of one
+// period as it will be sent.
 // It drives the program's one waveform run, which the protocol's INITiate drives too.
 
 #include <QWidget>
@@ -10,6 +11,7 @@
 
 #include "instrument/Waveform.h"
 #include "ui/WindowContext.h"
+#include "ui/plots/PlotData.h"
 
 class QCheckBox;
 class QComboBox;
@@ -20,26 +22,10 @@ class QPushButton;
 class QTimer;
 
 namespace tq {
+class PlotHost;
+}
 
-// One period of each selected channel, drawn with QPainter (see README, "Plots").
-class WavePreview : public QWidget {
-    Q_OBJECT
-public:
-    explicit WavePreview(QWidget* parent);
-    struct Trace {
-        QString name;
-        bool codes = false;
-        std::vector<double> points;
-    };
-    void SetTraces(std::vector<Trace> traces, QString note);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    std::vector<Trace> traces_;
-    QString note_;
-};
+namespace tq {
 
 class WaveformForm : public QWidget {
     Q_OBJECT
@@ -52,13 +38,16 @@ public:
 
     void CmdStart_Click();
     void CmdStop_Click();
-    // Reads a CSV file of volts (or codes) into the channel's list.
+    // Reads a CSV file of volts (or codes) into the channel's list; a first line that holds no
+    // number is the columns' header.
     void CmdCsv_Click(int channel);
     // The labels, the progress bar and the buttons from the run's status.
     void ShowStatus();
 
 private:
     void UpdatePreview();
+    // A trace in codes as the volts they give, when the channel's range is known.
+    void InVolts(int16_t channel, PreviewTrace& trace) const;
 
     struct ChannelRow {
         QCheckBox* check = nullptr;
@@ -85,7 +74,7 @@ private:
     QLabel* labelAsked_ = nullptr;
     QLabel* labelAchieved_ = nullptr;
     QLabel* labelLate_ = nullptr;
-    WavePreview* preview_ = nullptr;
+    PlotHost* preview_ = nullptr;
     QTimer* poll_ = nullptr;
     RunState shownState_ = RunState::Idle;
 };

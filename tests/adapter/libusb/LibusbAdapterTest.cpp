@@ -1,4 +1,6 @@
 #include "adapter/libusb/LibusbAdapter.h"
+#include "core/DeviceState.h"
+#include "instrument/Instrument.h"
 
 #include <gtest/gtest.h>
 
@@ -583,6 +585,36 @@ TEST(LibusbReplug, AnIoErrorFromAVanishingBoardClosesItUntilItReturns) {
     EXPECT_EQ(*rig.bus->openHandles, 0);
     rig.bus->Replug(board, kBareRelease, kSocket);
     EXPECT_EQ(rig.adapter.Vendor_Request(rig.handle, kReqSetPins, 0x9F, 0, 0, 0, &dummy), 0);
+}
+
+// A board that comes back as the bare controller (it lost power) gets its firmware again, then
+// the instrument's pins and function word before the request that found it goes on.
+TEST(LibusbReplug, ABoardBackFromAPowerLossGetsItsFirmwareThenThePinsAndFunctionWord) {
+    Rig rig;
+    const std::size_t board = rig.bus->Plug(0x0456, 0xB202, kSocket, kBareRelease);
+    ASSERT_EQ(rig.SearchAndConnect(), 0);
+    const TempFile file(HexText({{0, 40}}));
+    ASSERT_EQ(rig.Download(file.Path()), 0);
+    DeviceState state;
+    ApplyStartDefaults(state);
+    state.BoardHandle = rig.handle;
+    BoardRequests requests(state, rig.adapter);
+    Instrument instrument(state, requests, {"Test board", "1-4"});
+
+    rig.bus->Unplug(board);
+    EXPECT_THROW(instrument.SetDataCode(0, 0x1234), RequestError);
+    rig.bus->Replug(board, kBareRelease, kSocket);
+    rig.bus->transfers.clear();
+    rig.bus->devices[board].ram.clear();
+    instrument.SetDataCode(0, 0x1234);
+
+    EXPECT_EQ(rig.bus->devices[board].ram.size(), 40u) << "the firmware was not loaded again";
+    std::vector<uint8_t> boardRequests;
+    for (const auto& t : rig.bus->transfers)
+        if (t.request != LibusbAdapter::kLoadRequest)
+            boardRequests.push_back(t.request);
+    // The data write that found the board, then the pin word and the function word.
+    EXPECT_EQ(boardRequests, (std::vector<uint8_t>{kReqWriteWord, kReqSetPins, kReqWriteWord}));
 }
 
 // --- The libusb transport itself ----------------------------------------------------------------

@@ -70,6 +70,42 @@ TEST(MeterForm, ConnectsWithTheTypedSettings) {
     EXPECT_TRUE(w.messages.messages.empty());
 }
 
+TEST(MeterForm, DisconnectsUnlessARunUsesTheMeter) {
+    Window w;
+    w.Type("TextAddress", "TCPIP::10.0.0.5::5025::SOCKET");
+    w.Click("CmdOpen");
+    ASSERT_TRUE(w.meter.open);
+    w.Click("CmdClose");
+    EXPECT_FALSE(w.meter.open);
+    EXPECT_TRUE(w.messages.messages.empty());
+    std::string error;
+    EXPECT_FALSE(w.runs.StartCalibration(0, error));  // closed: no run
+    w.Click("CmdOpen");
+    ASSERT_TRUE(w.runs.StartCalibration(0, error)) << error;
+    EXPECT_FALSE(w.Find<QPushButton>("CmdClose")->isEnabled());
+    // Refused over any other way in too, and the run goes on.
+    EXPECT_FALSE(w.runs.CloseMeter(error));
+    EXPECT_EQ(error, "a meter run is using the meter; stop it first");
+    EXPECT_TRUE(w.meter.open);
+    EXPECT_TRUE(w.runs.Active());
+    w.Click("CmdStop");
+    EXPECT_TRUE(w.Find<QPushButton>("CmdClose")->isEnabled());
+}
+
+TEST(MeterForm, TheReportAndThePlotGrowWithTheWindow) {
+    Window w;
+    w.form->resize(760, 700);
+    w.form->show();
+    QCoreApplication::processEvents();
+    auto* report = w.Find<QPlainTextEdit>("TextReport");
+    auto* plot = w.Find<QWidget>("PlotLinearity");
+    const int reportHeight = report->height(), plotHeight = plot->height();
+    w.form->resize(760, 1000);
+    QCoreApplication::processEvents();
+    EXPECT_GT(report->height(), reportHeight + 50);
+    EXPECT_GT(plot->height(), plotHeight + 100);
+}
+
 TEST(MeterForm, RefusesBoxesThatDoNotRead) {
     Window w;
     w.Type("TextAddress", "TCPIP::10.0.0.5::5025::SOCKET");

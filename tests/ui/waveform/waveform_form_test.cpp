@@ -21,6 +21,7 @@
 #include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "tests/support/WidgetFinder.h"
+#include "ui/plots/PlotHost.h"
 #include "ui/waveform/WaveformForm.h"
 
 namespace tq::testing {
@@ -89,9 +90,11 @@ TEST_F(WaveformFormTest, ATriangleAndAStaircaseRunTogetherAndStop) {
                                         Write(0x10, 0xC000), Write(0x12, 0xC000), Write(0x05, 0)}));
     form->ShowStatus();
     EXPECT_EQ(Label("LabelState"), "Running: step 3");
-    EXPECT_EQ(Label("LabelAskedRate"), "Asked: 50.0 steps/s");
+    // Beside the rate, the period's frequency: four steps a period.
+    EXPECT_EQ(Label("LabelAskedRate"), "Asked: 50.0 steps/s (12.5 Hz)");
     EXPECT_EQ(Label("LabelLate"), "Late steps: 1");
-    EXPECT_EQ(Label("LabelAchievedRate"), "Achieved: 33.3 steps/s");  // the third went at 0.09 s
+    // The third step went at 0.09 s.
+    EXPECT_EQ(Label("LabelAchievedRate"), "Achieved: 33.3 steps/s (8.33 Hz)");
     Click("CmdStop");
     EXPECT_EQ(Label("LabelState"), "Stopped after 3 steps");
     EXPECT_FALSE(timer.wake.has_value());
@@ -135,7 +138,9 @@ TEST_F(WaveformFormTest, ACsvFileBecomesTheChannelsListAndABadOneIsExplained) {
     QTemporaryDir dir;
     const QString good = dir.filePath("points.csv");
     const QString bad = dir.filePath("bad.csv");
-    std::ofstream(good.toStdString()) << "# volts\n1.5\n-2,first column\n0.25\n";
+    // A header line names the columns, as spreadsheets write them.
+    std::ofstream(good.toStdString())
+        << "# from the bench\nvolts,note\n1.5\n-2,first column\n0.25\n";
     std::ofstream(bad.toStdString()) << "1\nvolts\n";
     files.names = {good, bad, QString()};
     Click("CmdCsv3");
@@ -153,6 +158,41 @@ TEST_F(WaveformFormTest, ACsvFileBecomesTheChannelsListAndABadOneIsExplained) {
     const WavePlan plan = form->Plan();
     ASSERT_EQ(plan.channels.size(), 2u);
     EXPECT_EQ(plan.channels[1].list, (std::vector<double>{1.5, -2.0, 0.25}));
+}
+
+TEST_F(WaveformFormTest, ThePreviewDrawsEveryChannelInVoltsOnOneScale) {
+    // DAC A: a staircase of +-5 V; DAC B: codes about mid-scale, drawn as the volts they give on
+    // its known +-10 V range.
+    Type("TextPoints0", "4");
+    Click("CheckChannel1");
+    Choose("ComboUnits1", "Codes");
+    Type("TextAmplitude1", "16384");
+    Type("TextOffset1", "32768");
+    Type("TextPoints1", "2");
+    Type("TextDwell", "250");
+    const auto* plot = form->findChild<PlotHost*>("PlotPreview");
+    ASSERT_NE(plot, nullptr);
+    const PlotModel& m = plot->Model();
+    EXPECT_EQ(m.title, "One period: 4 steps of 250 ms, 1 s, 1 Hz");
+    ASSERT_EQ(m.series.size(), 2u);
+    EXPECT_EQ(m.series[0].name, "DAC A");
+    EXPECT_EQ(m.series[1].unit, "V");
+    ASSERT_EQ(YScales(m).size(), 1u);
+    std::vector<double> a, b;
+    for (const PlotPoint& p : m.series[0].points)
+        a.push_back(p.y);
+    for (const PlotPoint& p : m.series[1].points)
+        b.push_back(p.y);
+    const std::vector<double> wantA{-5, -5.0 / 3, 5.0 / 3, 5};
+    // The shorter list repeats within the period: 16384 and 49152 are -5 V and +5 V.
+    const std::vector<double> wantB{-5, 5, -5, 5};
+    ASSERT_EQ(a.size(), 4u);
+    ASSERT_EQ(b.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_NEAR(a[i], wantA[i], 1e-6) << i;
+        EXPECT_NEAR(b[i], wantB[i], 1e-3) << i;
+    }
+    EXPECT_DOUBLE_EQ(m.series[0].points[3].x, 0.75);
 }
 
 TEST_F(WaveformFormTest, AFailedStepIsShownAndTold) {

@@ -1,0 +1,172 @@
+#include "remote/StatusRegisters.h"
+
+#include <algorithm>
+
+#include "instrument/Instrument.h"
+#include "instrument/ListRun.h"
+
+namespace tq {
+namespace scpi {
+
+int EventBitOf(int code) {
+    if (code <= -100 && code > -200)
+        return kEventCommandError;
+    if (code <= -200 && code > -300)
+        return kEventExecutionError;
+    if (code <= -300 && code > -400)
+        return kEventDeviceError;
+    if (code <= -400 && code > -500)
+        return kEventQueryError;
+    // The program's own positive codes would be device-dependent; it has none.
+    return code > 0 ? kEventDeviceError : 0;
+}
+
+int StatusRegisters::StatusByte(bool errorsQueued) const {
+    int byte = 0;
+    if (errorsQueued)
+        byte |= kStatusErrorQueue;
+    if (questionableEvent & questionableEnable)
+        byte |= kStatusQuestionable;
+    if (events & eventEnable)
+        byte |= kStatusEvent;
+    if (operationEvent & operationEnable)
+        byte |= kStatusOperation;
+    if (byte & serviceEnable & ~kStatusMaster)
+        byte |= kStatusMaster;
+    return byte;
+}
+
+void StatusRegisters::ClearEvents() {
+    events = 0;
+    operationEvent = 0;
+    questionableEvent = 0;
+}
+
+void StatusRegisters::Preset() {
+    operationEnable = 0;
+    questionableEnable = 0;
+}
+
+}  // namespace scpi
+
+RemoteClient::RemoteClient() {
+    errors.SetObserver([this](int code) { status.events |= scpi::EventBitOf(code); });
+}
+
+StatusModel::StatusModel(Instrument& instrument, const ListRun* lists)
+    : instrument_(instrument), lists_(lists) {
+    listener_ = instrument_.AddListener([this](const InstrumentChange& c) { Observe(c); });
+    operation_ = ReadOperation();
+}
+
+StatusModel::~StatusModel() {
+    instrument_.RemoveListener(listener_);
+}
+
+void StatusModel::Attach(RemoteClient& client) {
+    clients_.push_back(&client);
+}
+
+void StatusModel::Detach(RemoteClient& client) {
+    std::erase(clients_, &client);
+    const bool armed = lists_ && lists_->Armed() && lists_->ArmedBy() == client.origin;
+    if (armed || Pending(client))
+        departed_.push_back(std::move(client.token));
+}
+
+int StatusModel::ReadOperation() const {
+    int condition = 0;
+    for (const Activity& a : instrument_.Activities()) {
+        switch (a.kind) {
+            case ActivityKind::AutomaticCalibration:
+                condition |= scpi::kOperationCalibrating;
+                break;
+            case ActivityKind::WaveformRun:
+            case ActivityKind::ListRun:
+                condition |= scpi::kOperationSweeping;
+                break;
+            case ActivityKind::LinearityTest:
+            case ActivityKind::MeterRun:
+            case ActivityKind::TemperatureLog:
+                condition |= scpi::kOperationMeasuring;
+                break;
+            case ActivityKind::Ramp:
+                condition |= scpi::kOperationRamping;
+                break;
+        }
+    }
+    if (lists_ && lists_->Armed())
+        condition |= scpi::kOperationWaitingForTrigger;
+    return condition;
+}
+
+void StatusModel::Update() {
+    const int operation = ReadOperation();
+    const int questionable = linkDown_ ? scpi::kQuestionableLink : 0;
+    // The event registers take the conditions' rising edges.
+    const int operationRose = operation & ~operation_;
+    const int questionableRose = questionable & ~questionable_;
+    operation_ = operation;
+    questionable_ = questionable;
+    if (operationRose == 0 && questionableRose == 0)
+        return;
+    for (RemoteClient* client : clients_) {
+        client->status.operationEvent |= operationRose;
+        client->status.questionableEvent |= questionableRose;
+    }
+}
+
+void StatusModel::Observe(const InstrumentChange& change) {
+    using Kind = InstrumentChange::Kind;
+    switch (change.kind) {
+        case Kind::RequestResult:
+            // Every request reports its result: only a change of the link's state counts.
+            if ((change.value < 0) != linkDown_) {
+                linkDown_ = change.value < 0;
+                Update();
+            }
+            break;
+        case Kind::Refused:
+            if (change.value == 1)
+                for (RemoteClient* client : clients_)
+                    client->status.questionableEvent |= scpi::kQuestionableLimit;
+            break;
+        case Kind::Activity:
+            if (change.value == 2)
+                break;
+            Update();
+            if (change.value == 0 && change.activity->kind == ActivityKind::Ramp)
+                for (RemoteClient* client : clients_)
+                    if (client->resetPending && change.activity->startedBy == client->origin)
+                        client->resetRampError = change.text;
+            if (change.value == 0) {
+                std::erase_if(departed_, [this](const std::unique_ptr<char>& origin) {
+                    return !instrument_.RunsActivityOf(origin.get()) &&
+                           !(lists_ && lists_->Armed() && lists_->ArmedBy() == origin.get());
+                });
+                for (RemoteClient* client : clients_)
+                    if (client->operationCompleteArmed && !Pending(*client)) {
+                        client->operationCompleteArmed = false;
+                        client->status.events |= scpi::kEventOperationComplete;
+                    }
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+bool StatusModel::Pending(const RemoteClient& client) const {
+    return instrument_.RunsActivityOf(client.origin);
+}
+
+void StatusModel::ArmOperationComplete(RemoteClient& client) {
+    if (Pending(client)) {
+        client.operationCompleteArmed = true;
+    } else {
+        client.operationCompleteArmed = false;
+        client.status.events |= scpi::kEventOperationComplete;
+    }
+}
+
+}  // namespace tq

@@ -1,0 +1,129 @@
+#pragma once
+// The IEEE 488.2 and SCPI status model, per client as its error queue: the standard event status
+// register, the status byte and the OPERation and QUEStionable registers, and what the client
+// waits for (its pending operations). The conditions are the instrument's, read from its activity
+// registry and its board requests; each client latches their rising edges in its own event
+// registers. Standard library only.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "remote/ScpiErrors.h"
+#include "remote/ScpiGrammar.h"
+
+namespace tq {
+
+class Instrument;
+class ListRun;
+struct InstrumentChange;
+
+namespace scpi {
+
+// The standard event status register (*ESR?).
+inline constexpr int kEventOperationComplete = 1 << 0;
+inline constexpr int kEventQueryError = 1 << 2;
+inline constexpr int kEventDeviceError = 1 << 3;     // -3xx
+inline constexpr int kEventExecutionError = 1 << 4;  // -2xx
+inline constexpr int kEventCommandError = 1 << 5;    // -1xx
+
+// STATus:OPERation.
+inline constexpr int kOperationCalibrating = 1 << 0;        // an automatic calibration
+inline constexpr int kOperationSweeping = 1 << 3;           // a list or waveform run
+inline constexpr int kOperationMeasuring = 1 << 4;          // a linearity test, the temperature log
+inline constexpr int kOperationWaitingForTrigger = 1 << 5;  // a list run armed
+inline constexpr int kOperationRamping = 1 << 8;
+
+// STATus:QUEStionable. Bit 8 stays free: SCPI keeps it for calibration.
+inline constexpr int kQuestionableLink = 1 << 9;    // the board does not answer (a condition)
+inline constexpr int kQuestionableLimit = 1 << 10;  // a change was refused by the output limits
+
+// The status byte (*STB?).
+inline constexpr int kStatusErrorQueue = 1 << 2;
+inline constexpr int kStatusQuestionable = 1 << 3;
+inline constexpr int kStatusEvent = 1 << 5;
+inline constexpr int kStatusMaster = 1 << 6;
+inline constexpr int kStatusOperation = 1 << 7;
+
+// The event status bit an error code sets: a command, execution, device-dependent or query error.
+int EventBitOf(int code);
+
+// One client's registers.
+struct StatusRegisters {
+    int events = 0;  // the standard event status register
+    int eventEnable = 0;
+    int serviceEnable = 0;
+    int operationEvent = 0;
+    int operationEnable = 0;
+    int questionableEvent = 0;
+    int questionableEnable = 0;
+
+    // The status byte, with `errorsQueued` for bit 2; MSS summarises the bits *SRE enables.
+    int StatusByte(bool errorsQueued) const;
+    // *CLS: the event registers.
+    void ClearEvents();
+    // STATus:PRESet: the OPERation and QUEStionable enable registers.
+    void Preset();
+};
+
+}  // namespace scpi
+
+// One client of the protocol: who it is to the instrument, its error queue, its status and what it
+// waits for.
+struct RemoteClient {
+    RemoteClient();
+    RemoteClient(const RemoteClient&) = delete;
+    RemoteClient& operator=(const RemoteClient&) = delete;
+
+    // The origin its changes are made with (Instrument::Origin), and whose activities' startedBy
+    // it is: an address of its own that no later client takes while an activity it started runs.
+    std::unique_ptr<char> token = std::make_unique<char>();
+    const void* origin = token.get();
+    scpi::ErrorQueue errors;
+    scpi::StatusRegisters status;
+    scpi::DataFormat format;              // FORMat: this client's, as its error queue is
+    bool operationCompleteArmed = false;  // *OPC: set the OPC event once nothing is pending
+    bool resetPending = false;   // *RST waits for the safe state's ramp before the start state
+    std::string resetRampError;  // why that ramp stopped before its end, or ""
+};
+
+// The instrument's conditions and every client's registers that follow them.
+class StatusModel {
+public:
+    StatusModel(Instrument& instrument, const ListRun* lists);
+    ~StatusModel();
+    StatusModel(const StatusModel&) = delete;
+    StatusModel& operator=(const StatusModel&) = delete;
+
+    void Attach(RemoteClient& client);
+    // A client that leaves while its run goes on leaves its origin here until the run ends.
+    void Detach(RemoteClient& client);
+
+    int OperationCondition() const { return operation_; }
+    int QuestionableCondition() const { return questionable_; }
+
+    // Reads the conditions again and latches their rising edges in every client; after each
+    // command (arming a list run tells the instrument nothing).
+    void Update();
+
+    // A ramp, a list run or a meter run that the client started and that has not ended.
+    bool Pending(const RemoteClient& client) const;
+    // *OPC: the OPC event at once when nothing is pending, else when the last pending ends.
+    void ArmOperationComplete(RemoteClient& client);
+
+private:
+    void Observe(const InstrumentChange& change);
+    int ReadOperation() const;
+
+    Instrument& instrument_;
+    const ListRun* lists_;
+    int listener_ = 0;
+    std::vector<RemoteClient*> clients_;
+    std::vector<std::unique_ptr<char>> departed_;  // origins of gone clients, still in use
+    int operation_ = 0;
+    int questionable_ = 0;
+    bool linkDown_ = false;  // the last board request failed
+};
+
+}  // namespace tq
