@@ -4,9 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <sstream>
+#include <string>
 
 #include "instrument/Waveform.h"
 #include "ui/plots/PlotData.h"
@@ -17,6 +19,14 @@ namespace tq {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A case's name as a test's: letters and digits kept, anything else an underscore.
+std::string TestName(std::string what) {
+    for (char& c : what)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return what;
+}
 
 struct ScaleCase {
     const char* what;
@@ -51,13 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScaleCase{"codes", 0, 65535, 0, 0, 8, 0, 65535, 10000, 7},
         ScaleCase{"not a number", kNaN, 1, 0, 0, 5, 0, 1, 0.2, 6},
         ScaleCase{"reversed", 3, 1, 0, 0, 5, 0, 1, 0.2, 6}),
-    [](const auto& info) {
-        std::string name = info.param.what;
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c)))
-                c = '_';
-        return name;
-    });
+    [](const auto& info) { return TestName(info.param.what); });
 
 PlotModel TwoUnits() {
     // Two traces in volts and one in codes (its range not known yet).
@@ -333,13 +337,7 @@ INSTANTIATE_TEST_SUITE_P(
         CsvListCase{"number with a unit", "1.5 V\n2\n", {}, "line 1 holds no number"},
         CsvListCase{"word later", "1\nvolts\n", {}, "line 2 holds no number"},
         CsvListCase{"signed first", "+1\n-1\n", {1, -1}, nullptr}),
-    [](const auto& info) {
-        std::string name = info.param.what;
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c)))
-                c = '_';
-        return name;
-    });
+    [](const auto& info) { return TestName(info.param.what); });
 
 }  // namespace
 }  // namespace tq
