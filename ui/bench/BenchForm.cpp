@@ -53,6 +53,14 @@ BenchForm::BenchForm(WindowContext& context) : QWidget(nullptr), bench_(*context
     textLatency_->setObjectName(QStringLiteral("TextLatency"));
     grid->addWidget(textLatency_, 7, 1);
 
+    for (QLabel* label : labelVout_)
+        label->setToolTip(tr("The output as a meter on the board reads it, errors included"));
+    textTemp_->setToolTip(tr("The simulated die temperature in degrees Celsius; Enter sets it"));
+    labelD0_->setToolTip(tr("The level on the D0 line"));
+    labelD1_->setToolTip(tr("The level on the D1 line"));
+    textLatency_->setToolTip(
+        tr("How long each board request takes, in microseconds, as over a real USB link; Enter "
+           "sets it"));
     connect(textTemp_, &QLineEdit::returnPressed, this, &BenchForm::TextTemp_KeyPress);
     connect(textLatency_, &QLineEdit::returnPressed, this, &BenchForm::TextLatency_KeyPress);
     // The instrument outlives this window, so the listener must not reach a deleted one.

@@ -57,8 +57,13 @@ public:
     // The labels, the progress bar and the buttons from the run's status.
     void ShowStatus();
 
+protected:
+    // Closing while the run goes asks whether to stop it or keep it running.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void UpdatePreview();
+    void AddTips();
 
     struct ChannelRow {
         QCheckBox* check = nullptr;

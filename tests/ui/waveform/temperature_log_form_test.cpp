@@ -99,6 +99,8 @@ TEST_F(TemperatureLogFormTest, RefusesAShortIntervalNoFileAndAnUnwritableOne) {
     const std::vector<std::tuple<QString, QString, QString>> cases = {
         {"99", dir.filePath("a.csv"), "The interval '99' is not a number of milliseconds"},
         {"abc", dir.filePath("a.csv"), "The interval 'abc'"},
+        // A decimal comma is no interval, nor a thousands separator (not 1500 ms).
+        {"1,500", dir.filePath("a.csv"), "The interval '1,500' is not a number"},
         {"100", "", "Choose the CSV file"},
         {"100", dir.filePath("no/such/folder/a.csv"), "cannot be written"},
     };
@@ -110,6 +112,9 @@ TEST_F(TemperatureLogFormTest, RefusesAShortIntervalNoFileAndAnUnwritableOne) {
         EXPECT_TRUE(t.messages.messages[0].text.contains(says))
             << t.messages.messages[0].text.toStdString();
         t.messages.messages.clear();
+        // Text that holds no number, or a decimal comma, is emptied to be typed again.
+        if (interval == "abc" || interval == "1,500")
+            EXPECT_EQ(Child<QLineEdit>("TextInterval")->text(), "");
         EXPECT_FALSE(form->Log().Running());
         EXPECT_TRUE(t.adapter.Requests().empty());
     }
