@@ -101,10 +101,15 @@ namespace {
 std::optional<double> KnownOutput(const Instrument& instrument, int16_t channel) {
     const ConverterMirror& mirror = instrument.Mirror();
     const ConverterMirror::Channel& known = mirror.At(channel);
-    // The output follows the DAC register on the channel's range: without both it is a guess.
-    if (!(known.dac || known.input) || !known.coarse)
+    // The output follows the DAC register on the channel's range: without both it is a guess,
+    // except at the code of 0 V, which is 0 V on any range.
+    if (!(known.dac || known.input))
         return std::nullopt;
-    return mirror.Model().Output(channel);
+    const ConverterModel model = mirror.Model();
+    const auto& registers = model.channels[static_cast<std::size_t>(channel)];
+    if (!known.coarse && registers.dac != model.ZeroCode())
+        return std::nullopt;
+    return model.Output(channel);
 }
 
 }  // namespace
