@@ -141,6 +141,9 @@ void VoutForm::ShowChange(const InstrumentChange& c) {
     // output, or teach the program what one is, shows from what the program knows.
     if ((c.kind != Kind::Register && c.kind != Kind::Pins) || c.origin == this)
         return;
+    // A hidden window shows everything anew when it opens; a run's steps cost it nothing.
+    if (!isVisible())
+        return;
     for (int16_t channel = 0; channel < kChannelCount; ++channel)
         ShowOutput(channel, false);
 }

@@ -257,6 +257,8 @@ void MainForm::BuildMenus() {
     // The windows this program adds, each with the object name it always had.
     QMenu* tools = menuBar()->addMenu(tr("&Tools"));
     tools->menuAction()->setObjectName(QStringLiteral("MnuTools"));
+    for (QMenu* menu : {file, protection, tools})
+        menu->setToolTipsVisible(true);
     const auto tool = [&](const char* name, const QString& text, const QString& tip,
                           std::function<void()> open) {
         QAction* action = tools->addAction(text);
