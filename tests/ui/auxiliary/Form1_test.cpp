@@ -104,8 +104,9 @@ TEST_F(Form1Test, TextWithoutANumberOrWithADecimalCommaWritesNothing) {
         EXPECT_TRUE(tc.adapter.calls.empty());
         EXPECT_EQ(Box(c.box)->text(), "");
         EXPECT_EQ(form.focusWidget(), Box(c.box));
-        if (std::string(c.box) != "Text1")
+        if (std::string(c.box) != "Text1") {
             EXPECT_EQ(Box("Text1")->text(), "5");
+        }
     }
     // With the corrections at 0 (the last one emptied), a unit after the number keeps it.
     tc.adapter.Clear();

@@ -168,8 +168,9 @@ TEST_P(ProtectionFormRefusal, ARefusedValueChangesNothingAndSaysWhy) {
     // What was typed stays to be mended, unless it held no number or a decimal comma.
     EXPECT_EQ(Box(c.box, c.channel)->text(),
               c.emptied ? QString() : QString::fromLatin1(c.typed).trimmed());
-    if (c.emptied)
+    if (c.emptied) {
         EXPECT_EQ(form.focusWidget(), Box(c.box, c.channel));
+    }
     EXPECT_EQ(Box("High", other)->text(), "3");
     EXPECT_TRUE(t.adapter.calls.empty());
 }

@@ -113,8 +113,9 @@ TEST_F(TemperatureLogFormTest, RefusesAShortIntervalNoFileAndAnUnwritableOne) {
             << t.messages.messages[0].text.toStdString();
         t.messages.messages.clear();
         // Text that holds no number, or a decimal comma, is emptied to be typed again.
-        if (interval == "abc" || interval == "1,500")
+        if (interval == "abc" || interval == "1,500") {
             EXPECT_EQ(Child<QLineEdit>("TextInterval")->text(), "");
+        }
         EXPECT_FALSE(form->Log().Running());
         EXPECT_TRUE(t.adapter.Requests().empty());
     }

@@ -42,7 +42,7 @@ TEST(DecimalEntry, RefusesNoNumberAndADecimalCommaOnly) {
                                   {"V5", false},
                                   {"nan", false},
                                   {"\xef\xbc\x95", false},  // a full-width five
-                                  // A decimal comma, whatever follows it.
+                                                            // A decimal comma, whatever follows it.
                                   {"1,5", false},
                                   {"-0,25", false},
                                   {"1 , 5", false},
