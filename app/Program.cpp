@@ -43,6 +43,7 @@
 #include "ui/waveform/WaveformForm.h"
 #include "ui/widgets/Placement.h"
 #include "ui/widgets/ProgramSettings.h"
+#include "ui/widgets/WindowPlaces.h"
 
 namespace tq {
 namespace {
@@ -211,6 +212,7 @@ bool Program::OpenMainForm() {
     if (!slot) {
         auto* main = new MainForm(*context_);
         slot = main;
+        KeepWindowPlace(main, ProgramSettings);
         PrintMessagesAtOnce(true);
         const bool loaded = main->Load();
         PrintMessagesAtOnce(false);
@@ -224,7 +226,11 @@ bool Program::OpenMainForm() {
             // The bench stands beside the main window, like a meter beside the board, once the
             // window manager has placed the main window.
             windows_[WindowId::Bench] = new BenchForm(*context_);
-            ShowBesideOncePlaced(windows_[WindowId::Bench], main);
+            KeepWindowPlace(windows_[WindowId::Bench], ProgramSettings);
+            if (HasKeptPlace(QStringLiteral("BenchForm"), ProgramSettings))
+                windows_[WindowId::Bench]->show();
+            else
+                ShowBesideOncePlaced(windows_[WindowId::Bench], main);
         }
     }
     slot->show();
@@ -280,9 +286,11 @@ bool Program::OpenWindow(WindowId window) {
             windows_.erase(window);
             return false;
         }
+        KeepWindowPlace(slot, ProgramSettings);
     }
     slot->show();
     slot->raise();
+    slot->activateWindow();
     return true;
 }
 

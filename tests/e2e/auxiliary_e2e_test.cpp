@@ -73,6 +73,36 @@ TEST(AuxiliaryWindows, OutputVoltagesPerChannelInEitherCoding) {
     EXPECT_NEAR(Volts(a[16]), 10.5263, 0.01) << a[16];
 }
 
+// Output Voltages opens on what the program knows of each output (DAC A from the start-up's
+// read-back, B and C as the main window set them, D not known: empty) and follows every change
+// made elsewhere, Safe State included, also in the box that has the focus.
+TEST(AuxiliaryWindows, OutputVoltagesShowWhatTheProgramKnows) {
+    std::string script;
+    for (const auto& [channel, volts] : {std::pair{"DAC B", "3.3"}, std::pair{"DAC C", "-7.5"}})
+        script += std::string("select MainForm.ComboAddr ") + channel +
+                  "\ntype MainForm.TextVolts " + volts + "\nkey MainForm.TextVolts enter\n";
+    script +=
+        "trace\nmenu MainForm.MnuVout\n"                                                    // 6, 7
+        "get VoutForm.Text1\nget VoutForm.Text2\nget VoutForm.Text3\nget VoutForm.Text4\n"  // 8-11
+        "trace\n"                                                                           // 12
+        "type VoutForm.Text2 x\nkey VoutForm.Text2 enter\nget VoutForm.Text2\n"             // 13-15
+        "menu MainForm.MnuSafeState\nwait 100\n"                               // 16, 17
+        "get VoutForm.Text2\nget VoutForm.Text3\nget VoutForm.Text4\nquit\n";  // 18-21
+    const ConsoleRun run = RunConsole(script);
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    const auto a = Answers(run.output);
+    ASSERT_EQ(a.size(), 22u) << run.output;
+    EXPECT_EQ(a[8].rfind("text: 0\n", 0), 0u) << a[8];
+    EXPECT_EQ(a[9].rfind("text: 3.29987\n", 0), 0u) << a[9];
+    EXPECT_EQ(a[10].rfind("text: -7.5\n", 0), 0u) << a[10];
+    EXPECT_EQ(a[11].rfind("text: \n", 0), 0u) << a[11];
+    EXPECT_EQ(a[12], "ok\n") << "opening reads nothing from the board";
+    // No number: refused before anything is sent, emptied and focused.
+    EXPECT_EQ(a[15], "text: \nvisible: 1\nenabled: 1\nfocus: 1\nok\n");
+    for (const std::size_t i : {18u, 19u, 20u})
+        EXPECT_EQ(a[i].rfind("text: 0\n", 0), 0u) << a[i];
+}
+
 TEST(AuxiliaryWindows, DeviceSelectionOpensTheMainWindow) {
     const ConsoleRun run = RunConsole(
         "get Form2\n"

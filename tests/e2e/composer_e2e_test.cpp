@@ -117,5 +117,48 @@ TEST(ComposerEndToEnd, WritesReachOnlyTheChannelShown) {
     EXPECT_EQ(values[6], values[4]);
 }
 
+// Through the console: a decimal comma or a text without a number writes nothing and empties the
+// box (the output stays), "12V" keeps its reading; the word display shows the voltage entry's
+// word; a refused entry (DAC A held by limits) shows what the channel holds.
+TEST(ComposerEndToEnd, TheEntryMendsHoldThroughTheConsole) {
+    const std::string script =
+        "type MainForm.TextVolts 2.5\nkey MainForm.TextVolts enter\n"             // 1, 2
+        "trace\n"                                                                 // 3
+        "type MainForm.TextVolts 1,5\nkey MainForm.TextVolts enter\n"             // 4, 5
+        "trace\nget MainForm.TextVolts\nsim output 0\n"                           // 6, 7, 8
+        "type MainForm.TextVolts x\nkey MainForm.TextVolts enter\n"               // 9, 10
+        "trace\n"                                                                 // 11
+        "type MainForm.TextVolts 12V\nkey MainForm.TextVolts enter\n"             // 12, 13
+        "get MainForm.TextVolts\nget MainForm.LabelData\nget MainForm.Label27\n"  // 14-16
+        "get MainForm.LabelRW\n"                                                  // 17
+        "menu MainForm.MnuProtection\ntype ProtectionForm.TextHigh0 3\n"          // 18, 19
+        "click ProtectionForm.CmdApply\n"                                         // 20
+        "type MainForm.TextVolts 1\nkey MainForm.TextVolts enter\n"               // 21, 22
+        "type MainForm.TextVolts 4\nkey MainForm.TextVolts enter\n"               // 23, 24
+        "get MainForm.TextVolts\nsim output 0\nmessages\nquit\n";                 // 25-27
+    const ConsoleRun run = RunConsole(script);
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    const std::vector<std::string> answers = Answers(run.output);
+    ASSERT_EQ(answers.size(), 28u) << run.output;
+    EXPECT_NE(answers[2].find("req=0xD9 value=0x10 index=0xA000"), std::string::npos) << answers[2];
+    // Refused before anything is sent: no traffic, the box emptied and focused, 2.5 V stays.
+    EXPECT_EQ(answers[5], "ok\n");
+    EXPECT_EQ(answers[6], "text: \nvisible: 1\nenabled: 1\nfocus: 1\nok\n");
+    EXPECT_NEAR(std::stod(answers[7]), 2.5, 0.002) << answers[7];
+    EXPECT_EQ(answers[10], "ok\n");
+    EXPECT_EQ(answers[13], "text: 10.0000\nvisible: 1\nenabled: 1\nfocus: 1\nok\n");
+    // The word display shows the word the voltage entry sent: R/W 0, data register, DAC A.
+    EXPECT_EQ(answers[14], "text: 10FFFF\nvisible: 1\nenabled: 1\nok\n");
+    EXPECT_EQ(answers[15], "text: FFFF\nvisible: 1\nenabled: 1\nok\n");
+    EXPECT_EQ(answers[16], "text: 0\nvisible: 1\nenabled: 1\nok\n");
+    // 4 V is above DAC A's limit of 3 V: refused, and the box shows what DAC A holds: the code
+    // of 1 V, 0x8CCD, which is 1.00006 V.
+    EXPECT_EQ(answers[24], "text: 1.0001\nvisible: 1\nenabled: 1\nfocus: 1\nok\n");
+    EXPECT_NEAR(std::stod(answers[25]), 1.0, 0.002) << answers[25];
+    EXPECT_NE(answers[26].find("message: warning DAC A: 4 V is above its limit of 3 V"),
+              std::string::npos)
+        << answers[26];
+}
+
 }  // namespace
 }  // namespace tq::testing

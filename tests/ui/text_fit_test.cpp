@@ -1,8 +1,9 @@
-// Every text of every window shows whole in its box, with the desktop's normal font and with a
-// larger one (this program runs twice: the second time with QT_FONT_DPI=144 and high-DPI scaling
-// off, so fonts grow while the boxes keep their pixel sizes). Measured independently of the
-// fitting: a text's width and height against its box, and a caption against the controls placed
-// over it.
+// Every text of every window shows whole in its box, with the desktop's normal font and at 144 dpi
+// (this program runs three times: at 96 dpi; with QT_FONT_DPI=144 and high-DPI scaling off, so
+// fonts grow while the boxes keep their pixel sizes; and at QT_SCALE_FACTOR=1.5, 144 dots an inch
+// as a scaled desktop has them). Measured independently of the fitting: a text's width and height
+// against its box, and a caption against the controls placed over it. Texts that give way by
+// design (the status bar's) end in an ellipsis and carry the whole text as their tooltip.
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTest>
 #include <functional>
@@ -24,13 +26,24 @@
 #include <string>
 #include <vector>
 
+#include "adapter/simulated/SimulatedBoard.h"
+#include "instrument/MeterRuns.h"
+#include "instrument/Waveform.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/FakeMeter.h"
 #include "tests/support/TestContext.h"
 #include "ui/auxiliary/Form1.h"
 #include "ui/auxiliary/Form2.h"
 #include "ui/auxiliary/TestForm.h"
 #include "ui/auxiliary/VoutForm.h"
 #include "ui/auxiliary/frmAbout.h"
+#include "ui/bench/BenchForm.h"
 #include "ui/main/MainForm.h"
+#include "ui/meter/MeterForm.h"
+#include "ui/protection/ProtectionForm.h"
+#include "ui/waveform/TemperatureLogForm.h"
+#include "ui/waveform/WaveformForm.h"
+#include "ui/widgets/ElidedLabel.h"
 #include "ui/widgets/Toggle.h"
 
 namespace tq::testing {
@@ -142,13 +155,27 @@ std::string Clipped(const QWidget* w) {
     return {};
 }
 
-// Every shown text of `window`; `when` names the moment for the failure messages.
-void ExpectAllFit(QWidget* window, const std::string& when) {
+// Every shown text of `window`; `when` names the moment for the failure messages. Controls
+// placed by a layout are checked too where `layouts` says so: their labels, buttons, lists and
+// frames (an entry box scrolls a long text by design, an elided text is checked on its own).
+void ExpectAllFit(QWidget* window, const std::string& when, bool layouts = false) {
     window->show();
     QApplication::processEvents();
+    // A window with wrapped text settles its height for its width in a second pass.
+    if (layouts) {
+        QTest::qWait(50);
+        QApplication::processEvents();
+    }
     int checked = 0;
     for (QWidget* w : window->findChildren<QWidget*>()) {
-        if (!w->isVisibleTo(window) || ByLayout(w))
+        if (!w->isVisibleTo(window) || (ByLayout(w) && !layouts))
+            continue;
+        if (qobject_cast<const ElidedLabel*>(w) || (ByLayout(w) && qobject_cast<QLineEdit*>(w)))
+            continue;
+        // A layout gives a wrapped label the height its text layout asks for, which a font
+        // metrics' bounding box does not measure to the pixel.
+        if (const auto* label = qobject_cast<const QLabel*>(w);
+            ByLayout(w) && label && label->wordWrap())
             continue;
         ++checked;
         const std::string fault = Clipped(w);
@@ -165,6 +192,9 @@ protected:
             // The larger font must really be in force, or this run proves nothing.
             ASSERT_EQ(QGuiApplication::primaryScreen()->logicalDotsPerInchY(), 144);
             ASSERT_EQ(QGuiApplication::primaryScreen()->devicePixelRatio(), 1.0);
+        }
+        if (qgetenv("QT_SCALE_FACTOR") == "1.5") {
+            ASSERT_EQ(QGuiApplication::primaryScreen()->devicePixelRatio(), 1.5);
         }
     }
     TestContext t;
@@ -206,6 +236,88 @@ TEST_F(TextFit, OutputVoltagesWithTheLongestLimits) {
         t.instrument.SetLimits(channel, {-10.5263, 10.5263, 0.000123457, 9.87654});
     VoutForm window(t.context);
     ExpectAllFit(&window, "with limits");
+}
+
+// The windows this program adds, laid out by layouts, with their longest texts.
+TEST_F(TextFit, TheWindowsThisProgramAdds) {
+    FakeClock runTimer;
+    WaveformRun run(t.instrument, runTimer);
+    FakeMeter meter;
+    FakeClock meterTimer;
+    MeterRuns runs(t.instrument, meter, meterTimer);
+    SimulatedBoard board;
+    t.context.waveform = &run;
+    t.context.meter = &runs;
+    t.context.bench = &board;
+    {
+        WaveformForm waveform(t.context);
+        waveform.findChild<QCheckBox*>(QStringLiteral("CheckFast"))->setChecked(true);
+        waveform.findChild<QCheckBox*>(QStringLiteral("CheckContinuous"))->setChecked(true);
+        t.instrument.SetRangeCode(kAllChannels, 0);
+        waveform.CmdStart_Click();  // "Asked: as fast as the link allows" beside "Achieved"
+        ExpectAllFit(&waveform, "WaveformForm running as fast as the link allows", true);
+        run.Stop();
+    }
+    TemperatureLogForm log(t.context, &runTimer);
+    ExpectAllFit(&log, "TemperatureLogForm", true);
+    MeterForm meterForm(t.context, runs);
+    ExpectAllFit(&meterForm, "MeterForm", true);
+    ProtectionForm protection(t.context);
+    ExpectAllFit(&protection, "ProtectionForm", true);
+    BenchForm bench(t.context);
+    ExpectAllFit(&bench, "BenchForm", true);
+}
+
+// The status bar with the longest lasting texts and a long message: nothing runs past the
+// window's edge; a text cut short ends in an ellipsis and its tooltip holds it whole.
+TEST_F(TextFit, TheStatusBarWithTwoRunsLimitsAndAMessage) {
+    MainForm form(t.context);
+    t.adapter.QueueRegisterRead(0);
+    ASSERT_TRUE(form.Load());
+    for (int16_t channel = 0; channel < kChannelCount; ++channel)
+        t.instrument.SetLimits(channel,
+                               {-10.5263 + channel, 10.5263 - channel, 0.000123457, 9.87654});
+    form.ShowRemoteClients(8);
+    int log = 0;
+    int test = 0;
+    t.instrument.BeginActivity(
+        {ActivityKind::TemperatureLog, &log, nullptr, "the temperature log"});
+    Activity linearity{ActivityKind::LinearityTest, &test, nullptr, "the linearity test", {0}};
+    linearity.total = 65536;
+    t.instrument.BeginActivity(linearity);
+    form.show();
+    form.statusBar()->showMessage(
+        QStringLiteral("Refused: DAC A is driven by the linearity test; stop it to change the "
+                       "output, or wait until it ends"));
+    QApplication::processEvents();
+    QStatusBar* bar = form.statusBar();
+    for (QWidget* w : bar->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(bar) || w->parentWidget() != bar)
+            continue;
+        EXPECT_LE(w->geometry().right(), bar->width()) << w->objectName().toStdString();
+    }
+    int labels = 0;
+    for (ElidedLabel* label : bar->findChildren<ElidedLabel*>()) {
+        if (!label->isVisibleTo(bar))
+            continue;
+        ++labels;
+        const QFontMetrics fm(label->font());
+        if (label->Elided()) {
+            EXPECT_TRUE(label->ShownText().endsWith(QChar(0x2026)));
+            EXPECT_TRUE(label->toolTip().startsWith(label->text()))
+                << label->objectName().toStdString();
+        } else {
+            EXPECT_LE(fm.horizontalAdvance(label->text()), label->contentsRect().width())
+                << label->objectName().toStdString();
+        }
+        EXPECT_LE(fm.height(), label->height()) << label->objectName().toStdString();
+    }
+    EXPECT_GE(labels, 5);
+    if (bar->fontMetrics().horizontalAdvance(bar->currentMessage()) > bar->width()) {
+        EXPECT_EQ(bar->toolTip(), bar->currentMessage());
+    }
+    t.instrument.EndActivity(&log);
+    t.instrument.EndActivity(&test);
 }
 
 }  // namespace

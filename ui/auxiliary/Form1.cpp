@@ -14,7 +14,9 @@
 #include "core/CheckedInt.h"
 #include "core/ConverterCoding.h"
 #include "core/Encoding.h"
+#include "core/Tables.h"
 #include "ui/auxiliary/RoundedText.h"
+#include "ui/widgets/DecimalEntry.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {
@@ -167,6 +169,10 @@ bool Form1::ReadCorrection(QLineEdit* box, float& value) {
 }
 
 void Form1::Command1_Click() {
+    // No number, or a decimal comma, in any of the four boxes: nothing is written.
+    for (QLineEdit* box : {Text1_, OffText_, NGainText_, PGainText_})
+        if (!TakeDecimalEntry(box))
+            return;
     // The voltage stays in double precision here.
     double volts = ParseNumber(Text1_->text().toStdString());
     if (volts > kFullScale)
@@ -197,9 +203,26 @@ void Form1::LegacyWriteWord() {
     const Instrument::Origin own(ctx_.instrument, this);
     try {
         ctx_.instrument.WriteComposedWord();
-    } catch (const InstrumentError&) {
+    } catch (const RequestError&) {
         // The indicator turns red on the next connection attempt; nothing else to show here.
+    } catch (const InstrumentError&) {
+        // Refused (a limit, a running activity): the message says why, the box what is held.
+        ShowHeldVoltage();
     }
+}
+
+void Form1::ShowHeldVoltage() {
+    const DeviceState& s = ctx_.state;
+    QString text;
+    if (s.RegSelect == kRegData && s.Address >= 0 && s.Address <= kAllChannels) {
+        const int16_t channel = s.Address < kAllChannels ? s.Address : 0;
+        const ConverterMirror& mirror = ctx_.instrument.Mirror();
+        const ConverterMirror::Channel& known = mirror.At(channel);
+        if ((known.dac || known.input) && known.coarse)
+            text = RoundedDecimalText(mirror.Model().Output(channel), 4);
+    }
+    Text1_->setText(text);
+    Text1_->setModified(false);
 }
 
 void Form1::CmdRead_Click() {

@@ -38,6 +38,9 @@ protected:
 
 private:
     void SetIndicator(const QColor& colour);
+    // After a refused write: the voltage the composed word's channel outputs as the program
+    // knows it, or an empty box.
+    void ShowHeldVoltage();
     // Reads a correction box in single precision; a value beyond the float range empties the
     // box and gives it the focus.
     bool ReadCorrection(QLineEdit* box, float& value);

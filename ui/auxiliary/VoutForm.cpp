@@ -2,12 +2,15 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QShowEvent>
+#include <optional>
 
 #include "core/CheckedInt.h"
 #include "core/ConverterCoding.h"
 #include "core/Encoding.h"
 #include "core/Tables.h"
 #include "ui/auxiliary/RoundedText.h"
+#include "ui/widgets/DecimalEntry.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {
@@ -62,6 +65,7 @@ VoutForm::VoutForm(WindowContext& context, QWidget* parent) : QWidget(parent), c
         // The limits take the gap below the row, so that the design's rows stay where they are.
         auto* limits = new QLabel(this);
         limits->setObjectName(QLatin1String(kRows[i].limits));
+        limits->setToolTip(tr("This channel's limits and ramp (Protection, Output Protection)"));
         limits->setFont(small);
         limits->setAlignment(Qt::AlignCenter);
         PlaceTwips(limits, 360, top + 450, 6135, 210);
@@ -92,28 +96,56 @@ void VoutForm::ShowLimits(int16_t channel) {
     line->setVisible(limits.Active());
 }
 
+namespace {
+
+std::optional<double> KnownOutput(const Instrument& instrument, int16_t channel) {
+    const ConverterMirror& mirror = instrument.Mirror();
+    const ConverterMirror::Channel& known = mirror.At(channel);
+    // The output follows the DAC register on the channel's range: without both it is a guess,
+    // except at the code of 0 V, which is 0 V on any range.
+    if (!(known.dac || known.input))
+        return std::nullopt;
+    const ConverterModel model = mirror.Model();
+    const auto& registers = model.channels[static_cast<std::size_t>(channel)];
+    if (!known.coarse && registers.dac != model.ZeroCode())
+        return std::nullopt;
+    return model.Output(channel);
+}
+
+}  // namespace
+
+void VoutForm::ShowOutput(int16_t channel, bool force) {
+    QLineEdit* box = boxes_[static_cast<std::size_t>(channel)];
+    // A box typed in since it was last set keeps what is typed.
+    if (!force && box->isModified())
+        return;
+    const auto volts = KnownOutput(ctx_.instrument, channel);
+    box->setText(volts ? RoundedDecimalText(*volts, 5) : QString());
+    box->setModified(false);
+}
+
+void VoutForm::showEvent(QShowEvent* event) {
+    if (!event->spontaneous())
+        for (int16_t channel = 0; channel < kChannelCount; ++channel)
+            ShowOutput(channel, true);
+    QWidget::showEvent(event);
+}
+
 void VoutForm::ShowChange(const InstrumentChange& c) {
-    if (c.kind == InstrumentChange::Kind::Protection && c.address >= 0 &&
-        c.address < kChannelCount) {
+    using Kind = InstrumentChange::Kind;
+    if (c.kind == Kind::Protection && c.address >= 0 && c.address < kChannelCount) {
         ShowLimits(c.address);
         return;
     }
-    if (c.kind != InstrumentChange::Kind::Register || c.readBack || c.reg != kRegData ||
-        c.origin == this || c.address < 0 || c.address > kAllChannels)
+    // This window's own Enter shows what it wrote as typed; everything else that can move an
+    // output, or teach the program what one is, shows from what the program knows.
+    if ((c.kind != Kind::Register && c.kind != Kind::Pins) || c.origin == this)
         return;
-    const DeviceState& s = ctx_.instrument.State();
-    for (int16_t channel = 0; channel < kChannelCount; ++channel) {
-        if (c.address != channel && c.address != kAllChannels)
-            continue;
-        QLineEdit* box = boxes_[static_cast<std::size_t>(channel)];
-        const auto rangeCode = ctx_.instrument.KnownRangeCode(channel);
-        // A box the user is typing in keeps what is typed; an unknown range shows nothing new.
-        if (box->hasFocus() || box->isModified() || !rangeCode)
-            continue;
-        const float range = RangeVoltsForCode(*rangeCode).value_or(10.0f);
-        const int32_t code = ConverterCoding(s.Resolution).CodeOfFrame(c.value);
-        box->setText(RoundedDecimalText(CodeToVolts(code, s.Resolution, range, s.BinaryCoding), 5));
-    }
+    // A hidden window shows everything anew when it opens; a run's steps cost it nothing.
+    if (!isVisible())
+        return;
+    for (int16_t channel = 0; channel < kChannelCount; ++channel)
+        ShowOutput(channel, false);
 }
 
 void VoutForm::Text1_KeyPress() {
@@ -131,6 +163,8 @@ void VoutForm::Text4_KeyPress() {
 
 void VoutForm::EnterVoltage(int16_t address) {
     QLineEdit* box = boxes_[static_cast<std::size_t>(address)];
+    if (!TakeDecimalEntry(box))
+        return;
     const Instrument::Origin own(ctx_.instrument, this);
     const int16_t binaryCoding = ctx_.instrument.State().BinaryCoding;
     int32_t code = 0;
@@ -151,6 +185,7 @@ void VoutForm::EnterVoltage(int16_t address) {
         code = VoltsToCode(volts, kVoutResolution, binaryCoding, RangeLimit).code;
     } catch (const NumericError&) {
         box->clear();
+        box->setModified(false);
         box->setFocus();
         return;
     } catch (const InstrumentError&) {
@@ -160,7 +195,11 @@ void VoutForm::EnterVoltage(int16_t address) {
     try {
         // This window names its channel in the call; the main window's composer is not touched.
         ctx_.instrument.WriteRegister(address, kRegData, code);
+    } catch (const RequestError&) {
+        // The status bar says the board is not responding.
     } catch (const InstrumentError&) {
+        // Refused (a limit, a running activity): the message says why, the box what is held.
+        ShowOutput(address, true);
     }
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 // "Program Output Voltage": one entry box per channel; Enter reads the channel's range back,
 // limits the typed voltage to it and writes the matching code to the channel's data register.
+// Each box shows its channel's output as the program knows it (no board traffic) when the window
+// opens and after every change made elsewhere, and is empty while the program knows nothing of
+// the channel.
 
 #include <QWidget>
 #include <array>
@@ -26,10 +29,16 @@ public:
     // Half-span of the range last read back, shared by the four boxes; 0 until the first read.
     float RangeLimit = 0.0f;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
-    // Shows a voltage that another window or a remote client wrote, without board traffic, and
-    // the output protection's limits as they change.
+    // Shows the outputs after a change that another window or a remote client made, and the
+    // output protection's limits as they change.
     void ShowChange(const InstrumentChange& change);
+    // The channel's box from what the program knows; unless `force`, a box typed in since it was
+    // last set is left alone.
+    void ShowOutput(int16_t channel, bool force);
     // The line under the channel's row: its limits and ramp, hidden while it has none.
     void ShowLimits(int16_t channel);
     int listener_ = 0;

@@ -1,10 +1,11 @@
 #include "ui/bench/BenchForm.h"
 
 #include <QFontDatabase>
-#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QVBoxLayout>
 #include <cmath>
 
 #include "board/SimulatedBench.h"
@@ -25,34 +26,44 @@ BenchForm::BenchForm(WindowContext& context) : QWidget(nullptr), bench_(*context
     setObjectName(QStringLiteral("BenchForm"));
     setWindowTitle(QStringLiteral("Simulated Bench"));
 
-    auto* grid = new QGridLayout(this);
-    auto* meterTitle = new QLabel(tr("Output voltages (meter on the board)"), this);
-    grid->addWidget(meterTitle, 0, 0, 1, 2);
+    // One column, narrow enough to stand beside the main window on a small or scaled screen.
+    auto* column = new QVBoxLayout(this);
+    column->addWidget(new QLabel(tr("Outputs (meter on the board)"), this));
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     for (int channel = 0; channel < 4; ++channel) {
         labelVout_[channel] = new QLabel(this);
         labelVout_[channel]->setObjectName(QStringLiteral("LabelVout%1").arg(channel));
         labelVout_[channel]->setFont(fixed);
-        grid->addWidget(labelVout_[channel], 1 + channel, 0, 1, 2);
+        column->addWidget(labelVout_[channel]);
     }
-
-    grid->addWidget(new QLabel(tr("Die temperature (\u00b0C)"), this), 5, 0);
+    column->addSpacing(6);
+    column->addWidget(new QLabel(tr("Die temperature (\u00b0C)"), this));
     textTemp_ = new QLineEdit(this);
     textTemp_->setObjectName(QStringLiteral("TextTemp"));
-    grid->addWidget(textTemp_, 5, 1);
+    column->addWidget(textTemp_);
 
+    auto* lines = new QHBoxLayout;
     labelD0_ = new QLabel(this);
     labelD0_->setObjectName(QStringLiteral("LabelD0"));
     labelD1_ = new QLabel(this);
     labelD1_->setObjectName(QStringLiteral("LabelD1"));
-    grid->addWidget(labelD0_, 6, 0);
-    grid->addWidget(labelD1_, 6, 1);
+    lines->addWidget(labelD0_);
+    lines->addWidget(labelD1_);
+    column->addLayout(lines);
 
-    grid->addWidget(new QLabel(tr("Link latency per request (\u00b5s)"), this), 7, 0);
+    column->addWidget(new QLabel(tr("Link latency per request (\u00b5s)"), this));
     textLatency_ = new QLineEdit(this);
     textLatency_->setObjectName(QStringLiteral("TextLatency"));
-    grid->addWidget(textLatency_, 7, 1);
+    column->addWidget(textLatency_);
 
+    for (QLabel* label : labelVout_)
+        label->setToolTip(tr("The output as a meter on the board reads it, errors included"));
+    textTemp_->setToolTip(tr("The simulated die temperature in degrees Celsius; Enter sets it"));
+    labelD0_->setToolTip(tr("The level on the D0 line"));
+    labelD1_->setToolTip(tr("The level on the D1 line"));
+    textLatency_->setToolTip(
+        tr("How long each board request takes, in microseconds, as over a real USB link; Enter "
+           "sets it"));
     connect(textTemp_, &QLineEdit::returnPressed, this, &BenchForm::TextTemp_KeyPress);
     connect(textLatency_, &QLineEdit::returnPressed, this, &BenchForm::TextLatency_KeyPress);
     // The instrument outlives this window, so the listener must not reach a deleted one.

@@ -13,6 +13,7 @@
 #include "core/CheckedInt.h"
 #include "core/Encoding.h"
 #include "instrument/Calibration.h"
+#include "ui/widgets/DecimalEntry.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {
@@ -184,6 +185,9 @@ void CalibrationPanel::CommandOff_Click() {
     const int16_t resolution = ctx_.instrument.Resolution();
     if (resolution != 16 && resolution != 14)
         return;
+    // A measured voltage with no number, or a decimal comma, is no measurement: nothing is written.
+    if (!TakeDecimalEntry(textOff_))
+        return;
     const Instrument::Origin own(ctx_.instrument, window());
     // The channel the composer shows; the instrument knows its range.
     if (calibration_.CurrentStep() != Calibration::Step::OffsetReading)
@@ -206,6 +210,8 @@ void CalibrationPanel::CommandOff_Click() {
 void CalibrationPanel::CommandFS_Click() {
     const int16_t resolution = ctx_.instrument.Resolution();
     if (resolution != 16 && resolution != 14)
+        return;
+    if (!TakeDecimalEntry(textFS_))
         return;
     const Instrument::Origin own(ctx_.instrument, window());
     try {

@@ -19,6 +19,7 @@
 #include "core/Tables.h"
 #include "ui/main/WordDisplay.h"
 #include "ui/widgets/ChoiceList.h"
+#include "ui/widgets/DecimalEntry.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {
@@ -150,6 +151,13 @@ void Guarded(F&& action) {
     }
 }
 
+// A decimal entry that holds no number, or a decimal comma, is refused before it is read: the box
+// is emptied and focused and nothing goes to the board (OnEnter).
+void RequireNumber(const QLineEdit* box) {
+    if (!HoldsDecimalNumber(box->text().toStdString()))
+        throw InputError("no number, or a decimal comma");
+}
+
 }  // namespace
 
 struct ComposerPanel::Impl {
@@ -203,6 +211,11 @@ struct ComposerPanel::Impl {
     bool SelectItem(QComboBox* list, const QString& text, void (Impl::*handler)());
     void SelectRangeOfCode(int64_t code);
     QString CodeText(int32_t code, bool padded) const;
+    // The word display shows one whole word: the one just sent (R/W, register, address, data).
+    void ShowWord(int16_t readWrite, int16_t regSelect, int16_t address, int32_t data);
+    // After a refused entry the box shows what the channel holds as the program knows it (empty
+    // when it knows nothing of it); no board traffic.
+    void ShowHeld(QLineEdit* box);
 
     void ComboReg_Click();
     void ComboAddr_Click();
@@ -294,7 +307,17 @@ void ComposerPanel::Impl::Connect() {
     };
     onList(comboReg, &Impl::ComboReg_Click);
     onList(comboAddr, &Impl::ComboAddr_Click);
-    onList(comboCoarse, &Impl::ComboCoarse_Click);
+    // A range chosen in the list shows the word it sends; the refresh's own choice of the range
+    // it read back does not (the word read stays shown).
+    QObject::connect(comboCoarse, &QComboBox::activated, &panel, [this] {
+        const auto own = Own();
+        Guarded([&] {
+            ComboCoarse_Click();
+            for (const auto& range : kRanges)
+                if (comboCoarse->currentText() == Q(range.text))
+                    ShowWord(0, kRegCoarseGain, State().Address, range.code);
+        });
+    });
     onList(comboRW, &Impl::ComboRW_Click);
     onList(comboFunction, &Impl::ComboFunction_Click);
 
@@ -382,6 +405,42 @@ QString ComposerPanel::Impl::CodeText(int32_t code, bool padded) const {
     if (context.state.NumberMode == "Hex")
         return Q(padded ? HexText4(code) : HexText(code));
     return Q(DecimalText(code));
+}
+
+void ComposerPanel::Impl::ShowWord(int16_t readWrite, int16_t regSelect, int16_t address,
+                                   int32_t data) {
+    word->SetReadWrite(readWrite);
+    word->SetRegisterCode(regSelect);
+    word->SetAddressCode(address);
+    word->SetDataBits(data);
+    if (State().NumberMode == "Hex" || State().NumberMode == "Dec")
+        label27->setText(CodeText(data, true));
+    const auto value =
+        static_cast<qlonglong>(CommandWordValue(readWrite, regSelect, address, data));
+    word->SetWordText(QString::number(value, 16).toUpper());
+}
+
+void ComposerPanel::Impl::ShowHeld(QLineEdit* box) {
+    const DeviceState& s = State();
+    const int16_t channel = s.Address < kAllChannels ? s.Address : 0;
+    const ConverterMirror::Channel& known = Registers().Mirror().At(channel);
+    const ConverterCoding coding(s.Resolution);
+    QString text;
+    if (box == textVolts || box == textData) {
+        const int32_t code = coding.CodeOfFrame(known.registers.input);
+        const auto range = RangeVoltsForCode(known.registers.coarse);
+        if (box == textData && known.input)
+            text = CodeText(code, false);
+        else if (box == textVolts && known.input && known.coarse && range)
+            text = Q(VoltageText(CodeToVolts(code, s.Resolution, *range, s.BinaryCoding)));
+    } else if (box == textFine && known.fine) {
+        text = Q(ShortText(ToSingle(coding.FineGainShown(known.registers.fine))));
+    } else if (box == textOffset && known.offset) {
+        const int32_t field = coding.OffsetFieldOfRegister(known.registers.offset);
+        text = Q(ShortText(ToSingle(coding.OffsetShown(field))));
+    }
+    box->setText(text);
+    box->setModified(false);
 }
 
 void ComposerPanel::Impl::ComboReg_Click() {
@@ -550,8 +609,10 @@ void ComposerPanel::Impl::ShowChange(const InstrumentChange& c) {
         return;
     const ConverterCoding coding(s.Resolution);
     // A box the user is typing in keeps what is typed.
+    // A box the user has typed in since it was last set keeps what is typed; having the focus
+    // alone is no reason to show an old value.
     const auto show = [](QLineEdit* box, const QString& text) {
-        if (!box->hasFocus() && !box->isModified())
+        if (!box->isModified())
             box->setText(text);
     };
     Guarded([&] {
@@ -591,16 +652,22 @@ void ComposerPanel::Impl::OnEnter(QLineEdit* box, void (Impl::*handler)()) {
         (this->*handler)();
     } catch (const NumericError&) {
         box->clear();
+        box->setModified(false);
         box->setFocus();
     } catch (const InputError&) {
         box->clear();
+        box->setModified(false);
         box->setFocus();
-    } catch (const InstrumentError&) {
+    } catch (const RequestError&) {
         // The status bar says the board is not responding; the box keeps what was typed.
+    } catch (const InstrumentError&) {
+        // Refused (a limit, a running activity): the message says why, the box what is held.
+        Guarded([&] { ShowHeld(box); });
     }
 }
 
 void ComposerPanel::Impl::TextVolts_Enter() {
+    RequireNumber(textVolts);
     DeviceState& s = State();
     const float typed = ToSingle(ParseNumber(textVolts->text().toStdString()));
     s.RegSelect = kRegData;
@@ -611,10 +678,13 @@ void ComposerPanel::Impl::TextVolts_Enter() {
     textVolts->setText(Q(VoltageText(RoundToFiveDecimals(set.volts))));
     textData->setText(CodeText(set.code, false));
     s.DataValue = ConverterCoding(s.Resolution).FrameOfCode(set.code);
+    ShowWord(0, s.RegSelect, s.Address, s.DataValue);
 }
 
 void ComposerPanel::Impl::TextData_Enter() {
     DeviceState& s = State();
+    if (s.NumberMode == "Dec")
+        RequireNumber(textData);
     const int32_t coarse = Registers().ReadRegister(s.Address, kRegCoarseGain);
     RangeFromCode(s, coarse);
     ShowReadWrite(0);
@@ -633,6 +703,7 @@ void ComposerPanel::Impl::TextData_Enter() {
 }
 
 void ComposerPanel::Impl::TextFine_Enter() {
+    RequireNumber(textFine);
     DeviceState& s = State();
     ShowReadWrite(0);
     if (textFine->text().isEmpty())
@@ -651,6 +722,7 @@ void ComposerPanel::Impl::TextFine_Enter() {
 }
 
 void ComposerPanel::Impl::TextOffset_Enter() {
+    RequireNumber(textOffset);
     DeviceState& s = State();
     ShowReadWrite(0);
     if (textOffset->text().isEmpty())

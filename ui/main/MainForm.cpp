@@ -1,11 +1,13 @@
 #include "ui/main/MainForm.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -17,6 +19,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "core/Tables.h"
@@ -24,11 +27,15 @@
 #include "instrument/SafeState.h"
 #include "instrument/Setup.h"
 #include "instrument/StartUp.h"
+#include "ui/main/ActivityStatus.h"
 #include "ui/main/CalibrationPanel.h"
 #include "ui/main/ComposerPanel.h"
 #include "ui/main/SetupFiles.h"
 #include "ui/main/SwitchesPanel.h"
 #include "ui/main/TemperaturePanel.h"
+#include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/ElidingStatusBar.h"
+#include "ui/widgets/TabOrder.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {
@@ -107,6 +114,8 @@ MainForm::MainForm(WindowContext& context) : ctx_(context) {
     // A fixed single border: the window keeps the size of its design.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    // The controls were made panel by panel; Tab goes as the window reads.
+    SetReadingTabOrder(central);
 }
 
 MainForm::~MainForm() {
@@ -195,18 +204,23 @@ void MainForm::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->menuAction()->setObjectName(QStringLiteral("MnuFile"));
     const auto fileAction = [&](const char* name, const QString& text, QKeySequence keys,
-                                void (MainForm::*handler)()) {
+                                void (MainForm::*handler)(), const QString& tip) {
         QAction* action = file->addAction(text);
         action->setObjectName(QLatin1String(name));
         action->setShortcut(keys);
+        action->setStatusTip(tip);
+        action->setToolTip(tip);
         connect(action, &QAction::triggered, this, handler);
     };
     fileAction("MnuOpenSetup", QStringLiteral("&Open Setup..."), QKeySequence::Open,
-               &MainForm::MnuOpenSetup_Click);
+               &MainForm::MnuOpenSetup_Click,
+               tr("Open a saved setup and bring the board and the program to it"));
     fileAction("MnuSaveSetup", QStringLiteral("&Save Setup..."), QKeySequence::Save,
-               &MainForm::MnuSaveSetup_Click);
+               &MainForm::MnuSaveSetup_Click,
+               tr("Save the board's registers, pins and the program's settings to a file"));
     fileAction("MnuSaveCalibration", QStringLiteral("Save &Calibration..."), QKeySequence(),
-               &MainForm::MnuSaveCalibration_Click);
+               &MainForm::MnuSaveCalibration_Click,
+               tr("Save only the channels' fine gain and offset to a file"));
     recentSeparator_ = file->addSeparator();
     for (int i = 0; i < static_cast<int>(recent_.size()); ++i) {
         QAction* action = file->addAction(QString());
@@ -219,7 +233,58 @@ void MainForm::BuildMenus() {
     ShowRecentSetups();
     QAction* exit = file->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("MnuExit"));
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    exit->setShortcutContext(Qt::ApplicationShortcut);
     connect(exit, &QAction::triggered, this, &MainForm::MnuExit_Click);
+
+    // The protection's menu: its window, and the way back to 0 V from any window of the program.
+    QMenu* protection = menuBar()->addMenu(tr("&Protection"));
+    protection->menuAction()->setObjectName(QStringLiteral("MnuProtect"));
+    QAction* limits = protection->addAction(tr("Output &Protection..."));
+    limits->setObjectName(QStringLiteral("MnuProtection"));
+    limits->setStatusTip(tr("Set each channel's voltage limits and ramps, and when to go to 0 V"));
+    connect(limits, &QAction::triggered, this, &MainForm::MnuProtection_Click);
+    QAction* safe = protection->addAction(tr("&Safe State"));
+    safe->setObjectName(QStringLiteral("MnuSafeState"));
+    safe->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    safe->setShortcutContext(Qt::ApplicationShortcut);
+    safe->setStatusTip(
+        tr("Stop the runs and bring every output to 0 V, ramped where a ramp is set"));
+    connect(safe, &QAction::triggered, this, &MainForm::MnuSafeState_Click);
+    for (QAction* action : {limits, safe})
+        action->setToolTip(action->statusTip());
+
+    // The windows this program adds, each with the object name it always had.
+    QMenu* tools = menuBar()->addMenu(tr("&Tools"));
+    tools->menuAction()->setObjectName(QStringLiteral("MnuTools"));
+    for (QMenu* menu : {file, protection, tools})
+        menu->setToolTipsVisible(true);
+    const auto tool = [&](const char* name, const QString& text, const QString& tip,
+                          std::function<void()> open) {
+        QAction* action = tools->addAction(text);
+        action->setObjectName(QLatin1String(name));
+        action->setStatusTip(tip);
+        action->setToolTip(tip);
+        connect(action, &QAction::triggered, this, std::move(open));
+    };
+    tool("MnuVout", QStringLiteral("&Output Voltages"),
+         tr("Set each channel's output in volts, and see what every channel outputs"),
+         [this] { ShowVoutForm(); });
+    if (ctx_.waveform)
+        tool("MnuWaveform", QStringLiteral("&Waveform Generator"),
+             tr("Send shapes or lists of set points to the channels, step by step"),
+             [this] { ctx_.openWindow(WindowId::Waveform); });
+    tool("MnuTemperatureLog", QStringLiteral("&Temperature Log"),
+         tr("Measure the die temperature at an interval into a CSV file"),
+         [this] { ctx_.openWindow(WindowId::TemperatureLog); });
+    if (ctx_.meter)
+        tool("MnuMeter", tr("Bench &Meter"),
+             tr("Connect a bench meter for the automatic calibration and the linearity test"),
+             [this] { ctx_.openWindow(WindowId::Meter); });
+    if (ctx_.bench)
+        tool("MnuBench", QStringLiteral("Simulated &Bench"),
+             tr("The simulated board's outputs, die temperature and link latency"),
+             [this] { MnuBench_Click(); });
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->menuAction()->setObjectName(QStringLiteral("MnuHelp"));
@@ -230,75 +295,103 @@ void MainForm::BuildMenus() {
     QAction* test = menuBar()->addAction(QStringLiteral("Direct Read/Write"));
     test->setObjectName(QStringLiteral("MnuTest"));
     connect(test, &QAction::triggered, this, &MainForm::MnuTest_Click);
-
-    QAction* vout = menuBar()->addAction(QStringLiteral("Output Voltages"));
-    vout->setObjectName(QStringLiteral("MnuVout"));
-    connect(vout, &QAction::triggered, this, &MainForm::ShowVoutForm);
-
-    // The protection's menu: its window, and the way back to 0 V from any window of the program.
-    QMenu* protection = menuBar()->addMenu(tr("&Protection"));
-    protection->menuAction()->setObjectName(QStringLiteral("MnuProtect"));
-    QAction* limits = protection->addAction(tr("Output &Protection..."));
-    limits->setObjectName(QStringLiteral("MnuProtection"));
-    connect(limits, &QAction::triggered, this, &MainForm::MnuProtection_Click);
-    QAction* safe = protection->addAction(tr("&Safe State"));
-    safe->setObjectName(QStringLiteral("MnuSafeState"));
-    safe->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
-    safe->setShortcutContext(Qt::ApplicationShortcut);
-    safe->setStatusTip(
-        tr("Stop the runs and bring every output to 0 V, ramped where a ramp is set"));
-    connect(safe, &QAction::triggered, this, &MainForm::MnuSafeState_Click);
-
-    if (ctx_.waveform) {
-        QAction* waveform = menuBar()->addAction(QStringLiteral("Waveform Generator"));
-        waveform->setObjectName(QStringLiteral("MnuWaveform"));
-        connect(waveform, &QAction::triggered, this,
-                [this] { ctx_.openWindow(WindowId::Waveform); });
-    }
-
-    QAction* temperatureLog = menuBar()->addAction(QStringLiteral("Temperature Log"));
-    temperatureLog->setObjectName(QStringLiteral("MnuTemperatureLog"));
-    connect(temperatureLog, &QAction::triggered, this,
-            [this] { ctx_.openWindow(WindowId::TemperatureLog); });
-
-    if (ctx_.meter) {
-        QAction* meter = menuBar()->addAction(tr("Bench Meter"));
-        meter->setObjectName(QStringLiteral("MnuMeter"));
-        connect(meter, &QAction::triggered, this, [this] { ctx_.openWindow(WindowId::Meter); });
-    }
-
-    if (ctx_.bench) {
-        QAction* bench = menuBar()->addAction(QStringLiteral("Simulated Bench"));
-        bench->setObjectName(QStringLiteral("MnuBench"));
-        connect(bench, &QAction::triggered, this, &MainForm::MnuBench_Click);
-    }
 }
 
 void MainForm::BuildStatusBar() {
-    auto* bar = new QStatusBar(this);
+    auto* bar = new ElidingStatusBar(this);
     bar->setObjectName(QStringLiteral("StatusBar"));
     bar->setSizeGripEnabled(false);
     setStatusBar(bar);
+    const auto lasting = [bar](const char* name, const QString& tip) {
+        auto* label = new ElidedLabel(bar);
+        label->setObjectName(QLatin1String(name));
+        label->SetTip(tip);
+        return label;
+    };
+    // What runs in the background, windows' and remote clients' alike: a click opens the window
+    // that shows (and stops) it.
+    activities_ = new QWidget(bar);
+    activities_->setObjectName(QStringLiteral("StatusActivities"));
+    auto* row = new QHBoxLayout(activities_);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    activities_->hide();
+    bar->addPermanentWidget(activities_);
+    activityTimer_ = new QTimer(this);
+    activityTimer_->setSingleShot(true);
+    activityTimer_->setInterval(200);
+    connect(activityTimer_, &QTimer::timeout, this, &MainForm::ShowActivities);
     // The board and whether it answers are lasting parts of the status bar: a temporary message
     // (a menu's status tip) must not wipe them.
-    boardLabel_ = new QLabel(ctx_.boardName, bar);
-    boardLabel_->setObjectName(QStringLiteral("StatusBoard"));
+    boardLabel_ = lasting("StatusBoard", tr("The board the program drives"));
+    boardLabel_->SetText(ctx_.boardName);
     bar->addPermanentWidget(boardLabel_);
     // Remote clients are a lasting part of the status bar, shown while there are any.
-    remoteLabel_ = new QLabel(bar);
-    remoteLabel_->setObjectName(QStringLiteral("StatusRemote"));
+    remoteLabel_ = lasting("StatusRemote", tr("Clients connected over the instrument protocol"));
     remoteLabel_->hide();
     bar->addPermanentWidget(remoteLabel_);
     // The output protection: its limits while any are set, and a ramp while one runs.
-    rampingLabel_ = new QLabel(tr("Ramping\u2026"), bar);
-    rampingLabel_->setObjectName(QStringLiteral("StatusRamping"));
+    rampingLabel_ = lasting("StatusRamping", tr("An output is on its way to a new voltage in "
+                                                "ramp steps (Protection, Output Protection)"));
+    rampingLabel_->SetText(tr("Ramping\u2026"));
     rampingLabel_->setVisible(ctx_.instrument.Ramping());
     bar->addPermanentWidget(rampingLabel_);
-    limitsLabel_ = new QLabel(bar);
-    limitsLabel_->setObjectName(QStringLiteral("StatusLimits"));
+    limitsLabel_ = lasting("StatusLimits", QString());
     bar->addPermanentWidget(limitsLabel_);
     ShowLimits();
+    ShowActivities();
     listener_ = ctx_.instrument.AddListener([this](const InstrumentChange& c) { ShowChange(c); });
+}
+
+void MainForm::ShowActivities() {
+    activityTimer_->stop();
+    std::vector<const Activity*> running;
+    for (const Activity& activity : ctx_.instrument.Activities())
+        if (activity.kind != ActivityKind::Ramp)  // the ramp has its own lasting text
+            running.push_back(&activity);
+    while (activityLabels_.size() < running.size()) {
+        auto* label = new ElidedLabel(activities_);
+        label->setObjectName(QStringLiteral("StatusActivity%1").arg(activityLabels_.size() + 1));
+        activities_->layout()->addWidget(label);
+        connect(label, &ElidedLabel::Clicked, this, [this, label] {
+            const QVariant window = label->property("tqWindow");
+            if (window.isValid())
+                ctx_.openWindow(static_cast<WindowId>(window.toInt()));
+        });
+        activityLabels_.push_back(label);
+    }
+    for (std::size_t i = 0; i < activityLabels_.size(); ++i) {
+        ElidedLabel* label = activityLabels_[i];
+        if (i >= running.size()) {
+            label->hide();
+            continue;
+        }
+        const Activity& activity = *running[i];
+        const bool remote = activity.startedBy != nullptr && !IsProgramWidget(activity.startedBy);
+        const std::optional<WindowId> window = ActivityWindow(activity.kind);
+        label->SetText(QString::fromStdString(ActivityStatusText(activity, remote)));
+        QString tip =
+            activity.progress.empty() ? QString() : QString::fromStdString(activity.progress);
+        if (window) {
+            tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
+                   tr("Click to open its window, where it can be stopped");
+            label->setProperty("tqWindow", static_cast<int>(*window));
+            label->setCursor(Qt::PointingHandCursor);
+        } else {
+            label->setProperty("tqWindow", QVariant());
+            label->unsetCursor();
+        }
+        label->SetTip(tip);
+        label->show();
+    }
+    activities_->setVisible(!running.empty());
+}
+
+bool MainForm::IsProgramWidget(const void* origin) {
+    for (QWidget* widget : QApplication::allWidgets())
+        if (static_cast<const void*>(widget) == origin)
+            return true;
+    return false;
 }
 
 void MainForm::ShowRecentSetups() {
@@ -320,9 +413,13 @@ void MainForm::ShowRecentSetups() {
 void MainForm::SaveSetup(bool calibrationOnly) {
     if (!ctx_.files)
         return;
-    const QString path = ctx_.files->SaveFileName(
-        this, calibrationOnly ? QStringLiteral("Save Calibration") : QStringLiteral("Save Setup"),
-        QStringLiteral("Setups (*.json);;All files (*)"));
+    // A name typed without an extension is a setup all the same: Open's filter must show it.
+    const QString path = WithDefaultSuffix(
+        ctx_.files->SaveFileName(
+            this,
+            calibrationOnly ? QStringLiteral("Save Calibration") : QStringLiteral("Save Setup"),
+            QStringLiteral("Setups (*.json);;All files (*)")),
+        QStringLiteral("json"));
     if (path.isEmpty())
         return;
     try {
@@ -382,7 +479,7 @@ bool MainForm::OpenSetup(const QString& path) {
 }
 
 void MainForm::ShowRemoteClients(int count) {
-    remoteLabel_->setText(count == 1 ? QStringLiteral("Remote: 1 client")
+    remoteLabel_->SetText(count == 1 ? QStringLiteral("Remote: 1 client")
                                      : QStringLiteral("Remote: %1 clients").arg(count));
     remoteLabel_->setVisible(count > 0);
 }
@@ -413,8 +510,8 @@ void MainForm::ShowLimits() {
     // Four different ramps would crowd out the rest of the bar: the tip has them all.
     if (text.size() > 90)
         text = tr("Limits on %1 (see Protection)").arg(letters.join(QStringLiteral(", ")));
-    limitsLabel_->setText(text);
-    limitsLabel_->setToolTip(lines.join(QLatin1Char('\n')));
+    limitsLabel_->SetText(text);
+    limitsLabel_->SetTip(lines.join(QLatin1Char('\n')));
     limitsLabel_->setVisible(!groups.empty());
 }
 
@@ -428,6 +525,13 @@ void MainForm::ShowChange(const InstrumentChange& c) {
             ShowLimits();
             break;
         case Kind::Activity:
+            // Progress comes with every step: the texts follow a few times a second.
+            if (c.value == 2) {
+                if (!activityTimer_->isActive())
+                    activityTimer_->start();
+            } else {
+                ShowActivities();
+            }
             if (c.activity && c.activity->kind == ActivityKind::Ramp && c.value != 2) {
                 rampingLabel_->setVisible(ctx_.instrument.Ramping());
                 if (c.value == 0 && !c.text.empty())
@@ -472,7 +576,7 @@ void MainForm::RequestFinished(int32_t result) {
     if (silent == boardSilent_)
         return;
     boardSilent_ = silent;
-    boardLabel_->setText(silent ? ctx_.boardName + QStringLiteral(" \u2014 ") + kNotResponding
+    boardLabel_->SetText(silent ? ctx_.boardName + QStringLiteral(" \u2014 ") + kNotResponding
                                 : ctx_.boardName);
 }
 

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "instrument/StartUp.h"
 #include "ui/WindowContext.h"
@@ -14,11 +15,13 @@ class QCloseEvent;
 class QAction;
 class QLabel;
 class QPushButton;
+class QTimer;
 
 namespace tq {
 
 class CalibrationPanel;
 class ComposerPanel;
+class ElidedLabel;
 class SwitchesPanel;
 class TemperaturePanel;
 
@@ -52,6 +55,9 @@ private:
     void BuildShapes(QWidget* central);
     void BuildHiddenControls(QWidget* central);
     void BuildStatusBar();
+    // Each running activity (a ramp aside) with its progress, in the status bar.
+    void ShowActivities();
+    static bool IsProgramWidget(const void* origin);
 
     // The window's steps of the start-up.
     void NotConnected(const std::vector<std::string>& reasons) override;
@@ -79,10 +85,13 @@ private:
     TemperaturePanel* temperature_ = nullptr;
     CalibrationPanel* calibration_ = nullptr;
     QPushButton* command10_ = nullptr;
-    QLabel* boardLabel_ = nullptr;
-    QLabel* remoteLabel_ = nullptr;
-    QLabel* limitsLabel_ = nullptr;
-    QLabel* rampingLabel_ = nullptr;
+    ElidedLabel* boardLabel_ = nullptr;
+    ElidedLabel* remoteLabel_ = nullptr;
+    ElidedLabel* limitsLabel_ = nullptr;
+    ElidedLabel* rampingLabel_ = nullptr;
+    QWidget* activities_ = nullptr;
+    std::vector<ElidedLabel*> activityLabels_;
+    QTimer* activityTimer_ = nullptr;
     QAction* recentSeparator_ = nullptr;
     std::array<QAction*, 4> recent_{};
     bool boardSilent_ = false;

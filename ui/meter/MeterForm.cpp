@@ -19,6 +19,8 @@
 #include "instrument/MeterRuns.h"
 #include "ui/plots/PlotData.h"
 #include "ui/plots/PlotHost.h"
+#include "ui/widgets/CloseQuestion.h"
+#include "ui/widgets/FileDialogs.h"
 
 namespace tq {
 namespace {
@@ -157,6 +159,45 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     });
     poll->start(200);
     Refresh();
+    AddTips();
+}
+
+void MeterForm::AddTips() {
+    const std::pair<QWidget*, QString> tips[] = {
+        {textAddress_, tr("The meter: TCPIP::host::port::SOCKET for a LAN meter, /dev/usbtmcN "
+                          "for a USB one")},
+        {textCommand_, tr("The command that returns one reading in volts")},
+        {textSetup_, tr("Commands sent once the meter is connected, separated by ;")},
+        {textSelect_, tr("The command that selects a channel's input; {ch} is 1 to 4")},
+        {textTimeout_, tr("How long to wait for a reading, in milliseconds")},
+        {textSettle_, tr("How long an output settles before it is measured, in milliseconds")},
+        {textCount_, tr("Readings averaged for each code")},
+        {findChild<QPushButton*>(QStringLiteral("CmdOpen")), tr("Connect to the meter")},
+        {labelIdn_, tr("The meter's identity, or why it is not connected")},
+        {comboChannel_, tr("The channel to calibrate or test")},
+        {textCodes_, tr("How many codes the linearity test measures")},
+        {textFirst_, tr("The first code of the linearity test")},
+        {textLast_, tr("The last code of the linearity test")},
+        {cmdCalibrate_, tr("Correct the channel's offset and fine gain from the meter's readings")},
+        {cmdLinearity_, tr("Measure the codes and work out INL and DNL")},
+        {cmdContinue_, tr("Go on once the probe is on the channel asked for")},
+        {cmdStop_, tr("Stop the run")},
+        {cmdSave_, tr("Save the last linearity test as CSV, with its summary beside it")},
+        {progress_, tr("Steps done of the run's steps")},
+        {labelStatus_, tr("What the run is doing")},
+        {textReport_, tr("The run's report")},
+        {plot_, tr("INL and DNL of the last linearity test")},
+    };
+    for (const auto& [control, tip] : tips)
+        if (control)
+            control->setToolTip(tip);
+}
+
+void MeterForm::closeEvent(QCloseEvent* event) {
+    const bool linearity = runs_.Current() && runs_.Current() == runs_.Linearity();
+    CloseWithRunningActivity(event, ctx_.messages, this, runs_.Active(),
+                             linearity ? tr("The linearity test") : tr("The automatic calibration"),
+                             [this] { runs_.Stop(); });
 }
 
 MeterForm::~MeterForm() {
@@ -246,9 +287,11 @@ void MeterForm::CmdSave_Click() {
     const std::string csv = runs_.Csv();
     if (csv.empty())
         return;
-    const QString path = ctx_.files ? ctx_.files->SaveFileName(this, tr("Save the linearity test"),
-                                                               tr("CSV files (*.csv)"))
-                                    : QString();
+    const QString path =
+        ctx_.files ? WithDefaultSuffix(ctx_.files->SaveFileName(this, tr("Save the linearity test"),
+                                                                tr("CSV files (*.csv)")),
+                                       QStringLiteral("csv"))
+                   : QString();
     if (path.isEmpty())
         return;
     // The summary beside the CSV, so the figures travel with the data.

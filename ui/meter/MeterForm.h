@@ -27,7 +27,12 @@ public:
     MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent = nullptr);
     ~MeterForm() override;
 
+protected:
+    // Closing while a run goes asks whether to stop it or keep it running.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    void AddTips();
     void CmdOpen_Click();
     void CmdClose_Click();
     void CmdCalibrate_Click();

@@ -11,6 +11,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "ui/widgets/DecimalEntry.h"
+
 namespace tq {
 namespace {
 
@@ -61,6 +63,14 @@ ProtectionForm::ProtectionForm(WindowContext& context, QWidget* parent)
         auto* name = new QLabel(ChannelText(channel), frameLimits);
         name->setObjectName(QStringLiteral("LabelChannel") + n);
         grid->addWidget(name, channel + 1, 0);
+        row.low->setToolTip(tr("The lowest voltage %1 may be set to, in volts; blank: none")
+                                .arg(ChannelText(channel)));
+        row.high->setToolTip(tr("The highest voltage %1 may be set to, in volts; blank: none")
+                                 .arg(ChannelText(channel)));
+        row.step->setToolTip(tr("A larger change of %1 goes out in steps of this many volts; "
+                                "blank: at once")
+                                 .arg(ChannelText(channel)));
+        row.wait->setToolTip(tr("Seconds between two ramp steps"));
         int column = 1;
         for (QLineEdit* box : {row.low, row.high, row.step, row.wait}) {
             grid->addWidget(box, channel + 1, column++);
@@ -89,6 +99,11 @@ ProtectionForm::ProtectionForm(WindowContext& context, QWidget* parent)
         Check(frameOptions, "CheckOnLastClient", tr("When the last remote client disconnects"));
     checkOnBoardBack_ = Check(frameOptions, "CheckOnBoardBack",
                               tr("When the board stops responding and comes back"));
+    checkOnExit_->setToolTip(tr("Every output to 0 V before the program ends"));
+    checkOnLastClient_->setToolTip(
+        tr("Every output to 0 V when the last client of the instrument protocol goes"));
+    checkOnBoardBack_->setToolTip(
+        tr("Every output to 0 V when the board answers again after it stopped answering"));
     for (QCheckBox* check : {checkOnExit_, checkOnLastClient_, checkOnBoardBack_}) {
         options->addWidget(check);
         connect(check, &QCheckBox::clicked, this, [this] { optionsEdited_ = true; });
@@ -103,6 +118,9 @@ ProtectionForm::ProtectionForm(WindowContext& context, QWidget* parent)
     cmdApply_->setDefault(true);
     auto* cmdClose = new QPushButton(tr("Close"), this);
     cmdClose->setObjectName(QStringLiteral("CmdClose"));
+    labelStatus_->setToolTip(tr("Whether the limits shown are in effect"));
+    cmdApply_->setToolTip(tr("Check every box, then put the limits and options in effect"));
+    cmdClose->setToolTip(tr("Close the window; limits not applied are not kept"));
     buttons->addWidget(labelStatus_, 1);
     buttons->addWidget(cmdApply_);
     buttons->addWidget(cmdClose);
@@ -173,6 +191,15 @@ std::optional<double> ProtectionForm::ReadBox(QLineEdit* box, const QString& wha
     const QString text = box->text().trimmed();
     if (text.isEmpty())
         return std::nullopt;
+    // No number at all, or a decimal comma: the box is emptied for the number to be typed again.
+    if (!HoldsDecimalNumber(text.toStdString())) {
+        box->clear();
+        box->setFocus();
+        throw ValueRangeError(tr("%1: '%2' is not a number of %3 (the decimal separator is a "
+                                 "full stop)")
+                                  .arg(what, text.left(40), unit)
+                                  .toStdString());
+    }
     // Not QLocale::c(), which reads "0,001" as 1: a group separator is no number here.
     bool ok = false;
     const double value = text.toDouble(&ok);

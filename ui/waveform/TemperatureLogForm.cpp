@@ -13,6 +13,9 @@
 
 #include "ui/plots/PlotData.h"
 #include "ui/plots/PlotHost.h"
+#include "ui/widgets/CloseQuestion.h"
+#include "ui/widgets/DecimalEntry.h"
+#include "ui/widgets/FileDialogs.h"
 
 namespace tq {
 
@@ -73,6 +76,23 @@ TemperatureLogForm::TemperatureLogForm(WindowContext& context, RunTimer* timer)
     connect(poll_, &QTimer::timeout, this, &TemperatureLogForm::ShowStatus);
     poll_->start();
     ShowStatus();
+    AddTips();
+}
+
+void TemperatureLogForm::AddTips() {
+    textInterval_->setToolTip(tr("Time between two readings, in milliseconds (100 to 86400000)"));
+    textFile_->setToolTip(tr("The CSV file each reading is written to as it comes"));
+    cmdBrowse_->setToolTip(tr("Choose the CSV file"));
+    cmdStart_->setToolTip(tr("Start the log: the file is written anew"));
+    cmdStop_->setToolTip(tr("Stop the log and close its file"));
+    labelLast_->setToolTip(tr("The last reading of the die temperature"));
+    labelReadings_->setToolTip(tr("Readings taken since Start, and how many failed"));
+    chart_->setToolTip(tr("The die temperature over the time of the log"));
+}
+
+void TemperatureLogForm::closeEvent(QCloseEvent* event) {
+    CloseWithRunningActivity(event, ctx_.messages, this, log_->Running(), tr("The temperature log"),
+                             [this] { CmdStop_Click(); });
 }
 
 TemperatureLogForm::~TemperatureLogForm() {
@@ -82,13 +102,24 @@ TemperatureLogForm::~TemperatureLogForm() {
 void TemperatureLogForm::CmdBrowse_Click() {
     if (!ctx_.files)
         return;
-    const QString path = ctx_.files->SaveFileName(this, tr("Temperature log"),
-                                                  tr("CSV files (*.csv);;All files (*)"));
+    const QString path =
+        WithDefaultSuffix(ctx_.files->SaveFileName(this, tr("Temperature log"),
+                                                   tr("CSV files (*.csv);;All files (*)")),
+                          QStringLiteral("csv"));
     if (!path.isEmpty())
         textFile_->setText(path);
 }
 
 void TemperatureLogForm::CmdStart_Click() {
+    const QString typed = textInterval_->text();
+    if (!TakeDecimalEntry(textInterval_)) {
+        ctx_.messages.ShowMessage(this, MessageIcon::Warning,
+                                  tr("The interval '%1' is not a number of milliseconds from 100 "
+                                     "to 86400000 (the decimal separator is a full stop).")
+                                      .arg(typed.left(80)),
+                                  windowTitle());
+        return;
+    }
     bool ok = false;
     const double ms = QLocale::c().toDouble(textInterval_->text().trimmed(), &ok);
     if (!ok || !(ms >= 100.0 && ms <= 86400000.0)) {

@@ -33,7 +33,12 @@ public:
     void ShowStatus();
     TemperatureLog& Log() { return *log_; }
 
+protected:
+    // Closing while the log runs asks whether to stop it or keep it running.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    void AddTips();
     WindowContext& ctx_;
     std::unique_ptr<QtRunTimer> ownTimer_;
     std::unique_ptr<TemperatureLog> log_;

@@ -21,6 +21,8 @@
 #include "ui/plots/PlotData.h"
 #include "ui/plots/PlotHost.h"
 #include "ui/waveform/CsvList.h"
+#include "ui/widgets/CloseQuestion.h"
+#include "ui/widgets/DecimalEntry.h"
 
 namespace tq {
 namespace {
@@ -32,7 +34,20 @@ QString ChannelText(int channel) {
     return QStringLiteral("DAC %1").arg(QChar(QLatin1Char(static_cast<char>('A' + channel))));
 }
 
-double ReadNumber(const QLineEdit* box, const QString& what) {
+// A box whose text holds no number, or a decimal comma: it is emptied and focused on Start.
+class EntryRefused : public ValueRangeError {
+public:
+    EntryRefused(QLineEdit* box, const std::string& why) : ValueRangeError(why), box(box) {}
+    QLineEdit* box;
+};
+
+double ReadNumber(QLineEdit* box, const QString& what) {
+    if (!HoldsDecimalNumber(box->text().toStdString()))
+        throw EntryRefused(box, (what + QStringLiteral(": '%1' is not a number (the decimal "
+                                                       "separator is a full stop)")
+                                            .arg(box->text()))
+                                    .left(200)
+                                    .toStdString());
     bool ok = false;
     const double value = QLocale::c().toDouble(box->text().trimmed(), &ok);
     if (!ok || !std::isfinite(value))
@@ -175,6 +190,45 @@ WaveformForm::WaveformForm(WindowContext& context)
     shownState_ = run_.Status().state;  // a failure before this window opened was told already
     UpdatePreview();
     ShowStatus();
+    AddTips();
+}
+
+void WaveformForm::AddTips() {
+    const auto tip = [this](const QString& name, const QString& text) {
+        if (QWidget* control = findChild<QWidget*>(name))
+            control->setToolTip(text);
+    };
+    for (int channel = 0; channel < kChannelCount; ++channel) {
+        const QString n = QString::number(channel);
+        tip(QStringLiteral("CheckChannel") + n,
+            tr("Send a wave to %1 (the run owns the channel until it ends)")
+                .arg(ChannelText(channel)));
+        tip(QStringLiteral("ComboShape") + n,
+            tr("The shape of one period; List sends the set points typed or read from a file"));
+        tip(QStringLiteral("ComboUnits") + n,
+            tr("Amplitude, offset and list in volts on the channel's range, or in data codes"));
+        tip(QStringLiteral("TextAmplitude") + n, tr("Half the swing of the wave"));
+        tip(QStringLiteral("TextOffset") + n, tr("The middle of the wave"));
+        tip(QStringLiteral("TextPoints") + n,
+            tr("Steps in one period, a whole number from 1 to %1").arg(kMaxWavePoints));
+        tip(QStringLiteral("TextList") + n,
+            tr("Set points separated by commas; a full stop is the decimal separator"));
+        tip(QStringLiteral("CmdCsv") + n, tr("Read the set points from a CSV file"));
+    }
+    tip(QStringLiteral("TextDwell"), tr("How long each step is held, in milliseconds"));
+    tip(QStringLiteral("CheckFast"),
+        tr("Send the steps one after the other as fast as the board's link allows"));
+    tip(QStringLiteral("TextPeriods"), tr("How many periods to send"));
+    tip(QStringLiteral("CheckContinuous"), tr("Send periods until Stop"));
+    tip(QStringLiteral("CmdStart"), tr("Start the run with the channels ticked"));
+    tip(QStringLiteral("CmdStop"), tr("Stop the run; the outputs stay where its last step left "
+                                      "them"));
+    tip(QStringLiteral("ProgressRun"), tr("Steps sent of the run's steps"));
+    tip(QStringLiteral("LabelState"), tr("What the run is doing, or how it ended"));
+    tip(QStringLiteral("LabelAskedRate"), tr("Steps a second the dwell asks for"));
+    tip(QStringLiteral("LabelAchievedRate"), tr("Steps a second actually sent"));
+    tip(QStringLiteral("LabelLate"), tr("Steps that went out after their time"));
+    tip(QStringLiteral("PlotPreview"), tr("One period of each ticked channel, as it will be sent"));
 }
 
 WavePlan WaveformForm::Plan() const {
@@ -284,12 +338,23 @@ void WaveformForm::InVolts(int16_t channel, PreviewTrace& trace) const {
 void WaveformForm::CmdStart_Click() {
     try {
         run_.Start(Plan());
+    } catch (const EntryRefused& e) {
+        e.box->clear();
+        e.box->setFocus();
+        ctx_.messages.ShowMessage(
+            this, MessageIcon::Warning,
+            tr("The run did not start: %1").arg(QString::fromStdString(e.what())), windowTitle());
     } catch (const InstrumentError& e) {
         ctx_.messages.ShowMessage(
             this, MessageIcon::Warning,
             tr("The run did not start: %1").arg(QString::fromStdString(e.what())), windowTitle());
     }
     ShowStatus();
+}
+
+void WaveformForm::closeEvent(QCloseEvent* event) {
+    CloseWithRunningActivity(event, ctx_.messages, this, run_.Status().state == RunState::Running,
+                             tr("The waveform run"), [this] { CmdStop_Click(); });
 }
 
 void WaveformForm::CmdStop_Click() {

@@ -44,10 +44,15 @@ public:
     // The labels, the progress bar and the buttons from the run's status.
     void ShowStatus();
 
+protected:
+    // Closing while the run goes asks whether to stop it or keep it running.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void UpdatePreview();
     // A trace in codes as the volts they give, when the channel's range is known.
     void InVolts(int16_t channel, PreviewTrace& trace) const;
+    void AddTips();
 
     struct ChannelRow {
         QCheckBox* check = nullptr;

@@ -17,7 +17,15 @@ public:
                                  const QString& filter) = 0;
 };
 
-// The system's file dialogs.
+// `path` with ".suffix" added when its name has no extension ("setup1" -> "setup1.json").
+QString WithDefaultSuffix(const QString& path, const QString& suffix);
+
+// The suffix of the first pattern of a filter ("Setups (*.json);;All files (*)" -> "json").
+QString FilterSuffix(const QString& filter);
+
+// The system's file dialogs. Each starts in the folder of the last file chosen (kept in the
+// program's settings), else in the home folder; a saved file's name gets the filter's suffix when
+// it has none, before the dialog asks about replacing a file.
 class QtFileDialogs : public FileDialogs {
 public:
     QString OpenFileName(QWidget* parent, const QString& caption, const QString& filter) override;

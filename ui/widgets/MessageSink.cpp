@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
+#include <vector>
 
 namespace tq {
 
@@ -49,6 +51,38 @@ bool BoxMessageSink::Confirm(QWidget* parent, const QString& text) {
     return QMessageBox::information(parent, QApplication::applicationDisplayName(), text,
                                     QMessageBox::Ok | QMessageBox::Cancel,
                                     QMessageBox::Ok) == QMessageBox::Ok;
+}
+
+int BoxMessageSink::Choose(QWidget* parent, const QString& text, const QStringList& choices,
+                           int preferred) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Question);
+    box.setWindowTitle(QApplication::applicationDisplayName());
+    box.setText(text);
+    std::vector<QPushButton*> buttons;
+    for (qsizetype i = 0; i < choices.size(); ++i) {
+        const bool last = i + 1 == choices.size();
+        buttons.push_back(
+            box.addButton(choices[i], last ? QMessageBox::RejectRole : QMessageBox::AcceptRole));
+    }
+    if (buttons.empty())
+        return -1;
+    box.setEscapeButton(buttons.back());
+    if (preferred >= 0 && preferred < static_cast<int>(buttons.size()))
+        box.setDefaultButton(buttons[static_cast<std::size_t>(preferred)]);
+    box.exec();
+    for (std::size_t i = 0; i < buttons.size(); ++i)
+        if (box.clickedButton() == buttons[i])
+            return static_cast<int>(i);
+    return static_cast<int>(buttons.size()) - 1;
+}
+
+int RecordingMessageSink::Choose(QWidget* parent, const QString& text, const QStringList& choices,
+                                 int preferred) {
+    ShowMessage(parent, MessageIcon::Question,
+                text + QStringLiteral(" [") + choices.join(QLatin1Char('|')) + QLatin1Char(']'),
+                QString());
+    return choice >= 0 ? choice : preferred;
 }
 
 bool RecordingMessageSink::Ask(QWidget* parent, const QString& text) {

@@ -3,6 +3,7 @@
 // them instead of blocking on a modal box.
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <vector>
@@ -21,6 +22,10 @@ public:
     virtual bool Ask(QWidget* parent, const QString& text) = 0;
     // Asks the user to do something first, with OK and Cancel; true for OK.
     virtual bool Confirm(QWidget* parent, const QString& text) = 0;
+    // Asks a question with a button for each of `choices`, the last of which cancels (Esc, or
+    // closing the box, chooses it too). Returns the index chosen; `preferred` is the default.
+    virtual int Choose(QWidget* parent, const QString& text, const QStringList& choices,
+                       int preferred) = 0;
 };
 
 // Real modal message boxes.
@@ -30,6 +35,8 @@ public:
                      const QString& title) override;
     bool Ask(QWidget* parent, const QString& text) override;
     bool Confirm(QWidget* parent, const QString& text) override;
+    int Choose(QWidget* parent, const QString& text, const QStringList& choices,
+               int preferred) override;
 };
 
 // Records boxes (accepted at once); an optional listener sees each as it is shown.
@@ -46,9 +53,14 @@ public:
     // No, or Cancel).
     bool Ask(QWidget* parent, const QString& text) override;
     bool Confirm(QWidget* parent, const QString& text) override;
+    // Recorded as a "question" box with its choices after the text ("... [Stop it|Cancel]") and
+    // answered with `choice`, or the box's default while it is negative.
+    int Choose(QWidget* parent, const QString& text, const QStringList& choices,
+               int preferred) override;
 
     std::vector<Message> messages;
     bool answer = true;
+    int choice = -1;
     std::function<void(const Message&)> listener;
 };
 

@@ -17,8 +17,11 @@ void PlaceAndShow(QWidget* companion, QWidget* anchor) {
     const QSize margins = anchor->frameGeometry().size() - anchor->size();
     const QScreen* screen = anchor->screen();
     const QRect available = screen ? screen->availableGeometry() : anchor->frameGeometry();
-    companion->move(
-        BesidePosition(anchor->frameGeometry(), companion->size() + margins, available));
+    const BesidePlaces places =
+        PlacesBeside(anchor->frameGeometry(), companion->size() + margins, available);
+    if (places.anchor != anchor->frameGeometry().topLeft())
+        anchor->move(places.anchor);
+    companion->move(places.companion);
     companion->show();
 }
 
@@ -45,17 +48,32 @@ private:
 
 }  // namespace
 
-QPoint BesidePosition(const QRect& anchor, const QSize& size, const QRect& available, int gap) {
-    int x = anchor.right() + 1 + gap;
-    if (x + size.width() - 1 > available.right()) {
-        x = anchor.left() - gap - size.width();
-        if (x < available.left())
-            x = available.right() + 1 - size.width();
+BesidePlaces PlacesBeside(const QRect& anchor, const QSize& size, const QRect& available, int gap) {
+    const auto within = [&](int y) {
+        return std::max(std::min(y, available.bottom() + 1 - size.height()), available.top());
+    };
+    const int top = within(anchor.top());
+    // Beside it, as it stands.
+    if (anchor.right() + gap + size.width() <= available.right())
+        return {anchor.topLeft(), {anchor.right() + 1 + gap, top}};
+    if (anchor.left() - gap - size.width() >= available.left())
+        return {anchor.topLeft(), {anchor.left() - gap - size.width(), top}};
+    // Side by side across the screen, the anchor moved over as little as it takes.
+    const int room = available.width() - anchor.width() - size.width();
+    if (room >= 0) {
+        const int between = std::min(gap, room);
+        const int left = available.right() + 1 - size.width() - between - anchor.width();
+        const QPoint moved(std::max(available.left(), std::min(anchor.left(), left)), anchor.top());
+        return {moved, {moved.x() + anchor.width() + between, top}};
     }
-    x = std::max(x, available.left());
-    int y = std::min(anchor.top(), available.bottom() + 1 - size.height());
-    y = std::max(y, available.top());
-    return {x, y};
+    const int x =
+        std::max(available.left(), std::min(anchor.left(), available.right() + 1 - size.width()));
+    if (anchor.bottom() + gap + size.height() <= available.bottom())
+        return {anchor.topLeft(), {x, anchor.bottom() + 1 + gap}};
+    if (anchor.top() - gap - size.height() >= available.top())
+        return {anchor.topLeft(), {x, anchor.top() - gap - size.height()}};
+    return {anchor.topLeft(),
+            {std::max(available.left(), available.right() + 1 - size.width()), top}};
 }
 
 void ShowBesideOncePlaced(QWidget* companion, QWidget* anchor) {

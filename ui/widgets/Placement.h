@@ -10,14 +10,22 @@ class QWidget;
 
 namespace tq {
 
-// The top-left corner for a companion frame of `size` beside `anchor` (both frames, with their
-// title bars): to the right with `gap` pixels between them, else to the left, else overlapping at
-// the right edge of `available`; never above or left of `available`, so its title bar can always
-// be taken with the mouse.
-QPoint BesidePosition(const QRect& anchor, const QSize& size, const QRect& available, int gap = 12);
+// Where a companion frame of `size` goes beside `anchor` (both frames, with their title bars),
+// wholly on `available`: to the right with up to `gap` pixels between them, else to the left;
+// where neither side has room but the two fit side by side on the screen, the anchor moves over
+// to make it; else below, else above; only when nothing fits does the companion overlap the
+// anchor, at the right edge of `available`. Never above or left of `available`, so a title bar
+// can always be taken with the mouse. `anchor` is the anchor's corner after (moved or not).
+struct BesidePlaces {
+    QPoint anchor;
+    QPoint companion;
+};
+BesidePlaces PlacesBeside(const QRect& anchor, const QSize& size, const QRect& available,
+                          int gap = 12);
 
 // Shows `companion` beside `anchor` once the window manager has placed `anchor` (when it is first
-// exposed; at once if it already is). Before that, neither window's frame is known.
+// exposed; at once if it already is). Before that, neither window's frame is known. The anchor
+// may move over within the screen to make room (PlacesBeside).
 void ShowBesideOncePlaced(QWidget* companion, QWidget* anchor);
 
 }  // namespace tq

@@ -81,6 +81,36 @@ INSTANTIATE_TEST_SUITE_P(
                       LoadCase{"-10", "-10", 0}, LoadCase{"-1e400", "-10", 0},
                       LoadCase{"3.14159", "3.1416", 43052}, LoadCase{"", "0", 32756}));
 
+// No number, or a decimal comma, in any of the four boxes: that box is emptied and focused, the
+// voltage box keeps its text and nothing is written. Other texts keep their reading.
+TEST_F(Form1Test, TextWithoutANumberOrWithADecimalCommaWritesNothing) {
+    struct Case {
+        const char* box;
+        const char* typed;
+    };
+    for (const Case& c : {Case{"Text1", "x"}, Case{"Text1", "2,5"}, Case{"OffText", "-0,0037"},
+                          Case{"NGainText", "abc"}, Case{"PGainText", "+"}}) {
+        SCOPED_TRACE(std::string(c.box) + " " + c.typed);
+        for (const char* box : {"Text1", "OffText", "NGainText", "PGainText"})
+            Box(box)->setText(QStringLiteral("0"));
+        Box("Text1")->setText(QStringLiteral("5"));
+        Box(c.box)->setText(QString::fromLatin1(c.typed));
+        Box("Text1")->clearFocus();
+        tc.adapter.Clear();
+        QTest::mouseClick(Child<QPushButton>("Command1"), Qt::LeftButton);
+        EXPECT_TRUE(tc.adapter.calls.empty());
+        EXPECT_EQ(Box(c.box)->text(), "");
+        EXPECT_EQ(form.focusWidget(), Box(c.box));
+        if (std::string(c.box) != "Text1") {
+            EXPECT_EQ(Box("Text1")->text(), "5");
+        }
+    }
+    // With the corrections at 0 (the last one emptied), a unit after the number keeps it.
+    tc.adapter.Clear();
+    Load("5V");
+    EXPECT_EQ(tc.adapter.Requests(), std::vector<std::string>{Write(0, 49152)});
+}
+
 class Form1Uncorrected : public Form1Test, public ::testing::WithParamInterface<LoadCase> {};
 
 TEST_P(Form1Uncorrected, CodesPlainOffsetBinary) {

@@ -32,12 +32,15 @@ protected:
     VoutForm form;
 };
 
-TEST_F(VoutFormTest, StartsWithItsDesignTexts) {
+// The boxes open on what the program knows of each channel's output, not on a design-time 0
+// that would drive the channel to 0 V on Enter: nothing is known here, so every box is empty.
+TEST_F(VoutFormTest, StartsWithItsDesignTextsAndEmptyBoxesForUnknownChannels) {
     EXPECT_EQ(form.windowTitle(), "Program Output Voltage");
     EXPECT_EQ(form.size(), QSize(528, 268));
     EXPECT_EQ(form.RangeLimit, 0.0f);
     for (int channel = 0; channel < 4; ++channel)
-        EXPECT_EQ(Box(channel)->text(), "0");
+        EXPECT_EQ(Box(channel)->text(), "") << channel;
+    EXPECT_TRUE(tc.adapter.calls.empty());
 }
 
 struct VoltsCase {
@@ -45,7 +48,7 @@ struct VoltsCase {
     uint16_t range;
     const char* typed;
     const char* shown;
-    int code;
+    int code;  // -1: refused before anything is sent, the box emptied and focused
 };
 void PrintTo(const VoltsCase& c, std::ostream* os) {
     *os << "coding " << c.coding << ", range " << c.range << ", \"" << c.typed << '"';
@@ -59,10 +62,14 @@ TEST_P(VoutFormVolts, LimitsShowsAndWritesTheCode) {
     // The main window's composer shows DAC D's offset; this window names its own channel.
     tc.state.Address = 3;
     tc.state.RegSelect = 5;
+    Box(0)->clearFocus();
     Enter(0, QString::fromLatin1(c.typed), c.range);
     EXPECT_EQ(Box(0)->text(), c.shown);
-    EXPECT_EQ(tc.adapter.Requests(),
-              (std::vector<std::string>{RangeRead(0), RangeRead(0), DataWrite(0, c.code)}));
+    const std::vector<std::string> sent =
+        c.code < 0 ? std::vector<std::string>{}
+                   : std::vector<std::string>{RangeRead(0), RangeRead(0), DataWrite(0, c.code)};
+    EXPECT_EQ(tc.adapter.Requests(), sent);
+    EXPECT_EQ(form.focusWidget() == Box(0), c.code < 0);
     EXPECT_EQ(tc.state.Address, 3);
     EXPECT_EQ(tc.state.RegSelect, 5);
 }
@@ -75,7 +82,12 @@ INSTANTIATE_TEST_SUITE_P(
                       VoltsCase{1, 2, "10.5263", "10.5263", 65535},
                       VoltsCase{1, 2, "-10.5263", "-10.5263", 0},
                       VoltsCase{1, 1, "10", "10", 0xFCCD}, VoltsCase{1, 1, "-20", "-10.2564", 0},
-                      VoltsCase{1, 0, "", "0", 32768}, VoltsCase{1, 0, "abc", "0", 32768},
+                      VoltsCase{1, 0, "", "0", 32768},
+                      // No number, or a decimal comma, is refused; other texts keep their reading.
+                      VoltsCase{1, 0, "abc", "", -1}, VoltsCase{1, 0, "1,5", "", -1},
+                      VoltsCase{1, 0, "-2,5", "", -1}, VoltsCase{1, 0, ".", "", -1},
+                      VoltsCase{1, 0, "12V", "10", 65535}, VoltsCase{1, 0, "1 5", "10", 65535},
+                      VoltsCase{1, 0, "2.5.7", "2.5", 40960},
                       // Shown rounded to five decimals, coded from the unrounded value.
                       VoltsCase{1, 0, "3.14159265", "3.14159", 43062},
                       // Two's complement codes what the board is set to decode.
@@ -143,13 +155,60 @@ TEST_F(VoutFormTest, ShowsWritesMadeElsewhere) {
     tc.adapter.Clear();
     tc.instrument.WriteRegister(1, kRegData, 0xC000);
     EXPECT_EQ(Box(1)->text(), "5");
-    EXPECT_EQ(Box(0)->text(), "0");
+    EXPECT_EQ(Box(0)->text(), "");  // its data register is not known yet
     Box(2)->clear();
     QTest::keyClicks(Box(2), "1.5");
     tc.instrument.WriteRegister(kAllChannels, kRegData, 0x4000);
     EXPECT_EQ(Box(0)->text(), "-5");
     EXPECT_EQ(Box(2)->text(), "1.5");
     EXPECT_TRUE(tc.adapter.Requests().size() == 2);
+}
+
+// Every change made elsewhere shows from what the program knows: a box is left alone only while
+// it has been typed in since it was last set, not merely because it has the focus; the outputs
+// held at 0 V by CLR show so; a channel becomes known by a read-back too.
+TEST_F(VoutFormTest, FollowsEveryChangeElsewhereUnlessTypedIn) {
+    tc.instrument.WriteRegister(kAllChannels, kRegCoarseGain, 2);
+    tc.instrument.WriteRegister(kAllChannels, kRegData, 0x2000);
+    EXPECT_EQ(Box(3)->text(), "-7.89473");
+    Box(3)->setFocus();
+    tc.instrument.WriteRegister(3, kRegData, 0x8000);
+    EXPECT_EQ(Box(3)->text(), "0");  // focused, not typed in
+    QTest::keyClicks(Box(3), "9");
+    tc.instrument.WriteRegister(kAllChannels, kRegData, 0xC000);
+    EXPECT_EQ(Box(3)->text(), "09");  // typed in since
+    EXPECT_EQ(Box(0)->text(), "5.26315");
+    tc.instrument.SetPin(Pin::Clr, false);
+    EXPECT_EQ(Box(0)->text(), "0");
+    tc.instrument.SetPin(Pin::Clr, true);
+    EXPECT_EQ(Box(0)->text(), "5.26315");
+    // Reopened, every box shows what is known again, the typed one too.
+    form.hide();
+    form.show();
+    EXPECT_EQ(Box(3)->text(), "5.26315");
+}
+
+TEST_F(VoutFormTest, AChannelReadBackElsewhereBecomesKnown) {
+    tc.adapter.QueueRegisterRead(1);  // DAC C's coarse gain: 10.2564 V
+    tc.instrument.ReadRegister(2, kRegCoarseGain);
+    EXPECT_EQ(Box(2)->text(), "");
+    tc.adapter.QueueRegisterRead(0xC000);
+    tc.instrument.ReadRegister(2, kRegData);
+    EXPECT_EQ(Box(2)->text(), "5.1282");
+}
+
+// A write the output protection refuses shows the voltage the channel holds, beside the message.
+TEST_F(VoutFormTest, ARefusedEntryShowsWhatTheChannelHolds) {
+    tc.instrument.SetPulseAfterDataWrite(true);
+    for (const int16_t reg : {kRegCoarseGain, kRegFineGain, kRegOffset})
+        tc.instrument.WriteRegister(kAllChannels, reg, 0);
+    tc.instrument.WriteRegister(kAllChannels, kRegData, 0x8CCD);  // 1 V
+    tc.instrument.SetLimits(1, {-2.0, 2.0, std::nullopt, 0.0});
+    tc.adapter.Clear();
+    Enter(1, QStringLiteral("5"), 0);
+    EXPECT_EQ(tc.adapter.Requests(), (std::vector<std::string>{RangeRead(1), RangeRead(1)}));
+    EXPECT_EQ(Box(1)->text(), "1.00006");
+    EXPECT_FALSE(Box(1)->isModified());
 }
 
 }  // namespace

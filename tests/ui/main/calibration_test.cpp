@@ -152,7 +152,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OffsetCase{"PlusTwoLsbOnCurrent", 10.0f, 8, "-0.0006103515625", 24, false},
                       OffsetCase{"TinyNegativeIsZero", 10.0f, 0, "0.00001", 0, false},
                       OffsetCase{"WidestRange", 10.5263f, 0, "0.000642474", 240, false},
-                      OffsetCase{"NoNumberIsZeroVolts", 10.0f, 40, "abc", 40, false},
+                      // A unit after the number keeps its reading.
+                      OffsetCase{"UnitAfterTheNumber", 10.0f, 0, "0.0012 V", 225, false},
                       OffsetCase{"LimitedHigh", 10.0f, 0, "-1", 127, true},
                       OffsetCase{"LimitedLow", 10.0f, 0, "1", 128, true},
                       OffsetCase{"LimitedFromCurrent", 10.0f, 120, "-0.001", 127, true},
@@ -234,6 +235,29 @@ INSTANTIATE_TEST_SUITE_P(Cases, GainStepFailure,
                                            GainFailure{"EmptyBox", 0, ""},
                                            GainFailure{"UnreadableRegister", 0xFFFF, "-10"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A measurement with no number, or with a decimal comma, is no measurement: the box is emptied
+// and focused, nothing is read or written and the step stays.
+TEST_F(CalibrationTest, AMeasurementWithoutANumberOrWithADecimalCommaIsRefused) {
+    for (const char* typed : {"abc", "0,0012", "-", "1,5e-3"}) {
+        SCOPED_TRACE(typed);
+        RunOffsetStep(0, QString::fromLatin1(typed));
+        EXPECT_TRUE(t.adapter.calls.empty());
+        EXPECT_EQ(Child<QLineEdit>("TextOff")->text(), "");
+        EXPECT_EQ(window.focusWidget(), Child<QLineEdit>("TextOff"));
+        EXPECT_TRUE(Shown("CommandOff"));
+    }
+    RunOffsetStep(0, QStringLiteral("0"));
+    for (const char* typed : {"x", "-10,002"}) {
+        SCOPED_TRACE(typed);
+        RunGainStep(0, QString::fromLatin1(typed));
+        EXPECT_TRUE(t.adapter.calls.empty());
+        EXPECT_EQ(Child<QLineEdit>("TextFS")->text(), "");
+        EXPECT_EQ(window.focusWidget(), Child<QLineEdit>("TextFS"));
+        EXPECT_TRUE(Shown("CommandFS"));
+    }
+    EXPECT_TRUE(t.messages.messages.empty());
+}
 
 TEST_F(CalibrationTest, UnreadableOffsetRegisterWarnsWritesNothingAndStays) {
     RunOffsetStep(0xFFFF, QStringLiteral("0.0012"));

@@ -419,14 +419,25 @@ struct VoltsCase {
     const char* typed;
     const char* shown;
     const char* data;
-    std::string write;
+    std::string write;  // "": refused before anything is sent
 };
 
 TEST_F(ComposerTest, VoltageEntryWritesTheCodeForTheChannelsRange) {
     const std::vector<VoltsCase> cases{
         {"DAC A", 0x98, 0, 16, 1, "5", "5.0000", "C000", Pulsed(0x10, 0xC000)},
         {"DAC A", 0x98, 0, 16, 1, "12", "10.0000", "FFFF", Pulsed(0x10, 0xFFFF)},
-        {"DAC A", 0x98, 0, 16, 1, "xyz", "0.0000", "8000", Pulsed(0x10, 0x8000)},
+        // No number, or a decimal comma: the box is emptied, the data box keeps the code that
+        // choosing the channel read back.
+        {"DAC A", 0x98, 0, 16, 1, "xyz", "", "0", ""},
+        {"DAC A", 0x98, 0, 16, 1, "1,5", "", "0", ""},
+        {"DAC A", 0x98, 0, 16, 1, "-", "", "0", ""},
+        // Every other text keeps its reading.
+        {"DAC A", 0x98, 0, 16, 1, "", "0.0000", "8000", Pulsed(0x10, 0x8000)},
+        {"DAC A", 0x98, 0, 16, 1, "12V", "10.0000", "FFFF", Pulsed(0x10, 0xFFFF)},
+        {"DAC A", 0x98, 0, 16, 1, "1.5.7", "1.5000", "9333", Pulsed(0x10, 0x9333)},
+        {"DAC A", 0x98, 0, 16, 1, "&H5", "5.0000", "C000", Pulsed(0x10, 0xC000)},
+        {"DAC A", 0x98, 0, 16, 1, "- 2 .5", "-2.5000", "6000", Pulsed(0x10, 0x6000)},
+        {"DAC A", 0x98, 0, 16, 1, "1,x", "1.0000", "8CCD", Pulsed(0x10, 0x8CCD)},
         {"DAC A", 0x98, 0, 16, 0, "5", "5.0000", "4000", Pulsed(0x10, 0x4000)},
         {"DAC A", 0x98, 0, 16, 0, "-0.0001", "-0.0001", "FFFF", Pulsed(0x10, 0xFFFF)},
         // The range is the selected channel's own.
@@ -444,24 +455,49 @@ TEST_F(ComposerTest, VoltageEntryWritesTheCodeForTheChannelsRange) {
         t.state.BinaryCoding = c.binaryCoding;
         Choose("ComboAddr", QString::fromLatin1(c.channel));
         t.adapter.Clear();
-        t.adapter.QueueRegisterRead(c.coarse);
+        FocusElsewhere();
+        const bool refused = c.write.empty();
+        if (!refused)
+            t.adapter.QueueRegisterRead(c.coarse);
         Type("TextVolts", QString::fromLatin1(c.typed));
-        EXPECT_EQ(Sent(), (Traffic{Read(c.rangeCommand), Read(c.rangeCommand), c.write}));
+        const Traffic sent =
+            refused ? Traffic{} : Traffic{Read(c.rangeCommand), Read(c.rangeCommand), c.write};
+        EXPECT_EQ(Sent(), sent);
         EXPECT_EQ(Text("TextVolts"), QString::fromLatin1(c.shown));
         EXPECT_EQ(Text("TextData"), QString::fromLatin1(c.data));
+        EXPECT_EQ(window.focusWidget() == Widget("TextVolts"), refused);
     }
 }
 
-TEST_F(ComposerTest, VoltageEntryLeavesTheWordDisplayAlone) {
+// The word display shows one word: the voltage entry's write, as the data entry does, and the
+// range chosen in the list; a refused entry leaves the word shown before.
+TEST_F(ComposerTest, TheWordDisplayShowsTheWordEachEntrySends) {
+    struct Shown {
+        const char* rw;
+        const char* bits;
+        const char* label27;
+        const char* word;
+    };
+    const auto expectWord = [&](const Shown& shown) {
+        EXPECT_EQ(Text("LabelRW"), QLatin1String(shown.rw));
+        EXPECT_EQ(DataBits(), QLatin1String(shown.bits));
+        EXPECT_EQ(Text("Label27"), QLatin1String(shown.label27));
+        EXPECT_EQ(Text("LabelData"), QLatin1String(shown.word));
+    };
     StartUp(16, 0x1234);
-    const QString bits = DataBits();
-    const QString label27 = Text("Label27");
-    const QString word = Text("LabelData");
+    expectWord({"1", "0001001000110100", "1234", "901234"});
     Type("TextVolts", QStringLiteral("5"));
     ASSERT_EQ(Sent().back(), Pulsed(0x10, 0xC000));
-    EXPECT_EQ(DataBits(), bits);
-    EXPECT_EQ(Text("Label27"), label27);
-    EXPECT_EQ(Text("LabelData"), word);
+    expectWord({"0", "1100000000000000", "C000", "10C000"});
+    Type("TextVolts", QStringLiteral("2,5"));
+    expectWord({"0", "1100000000000000", "C000", "10C000"});
+    Choose("ComboAddr", QStringLiteral("DAC C"));
+    Type("TextVolts", QStringLiteral("-5"));
+    expectWord({"0", "0100000000000000", "4000", "124000"});
+    Choose("ComboReg", QStringLiteral("Coarse Gain Register"));
+    Choose("ComboCoarse", QStringLiteral("Output Range = \u00b1 10.5263 V"));
+    ASSERT_EQ(Sent().back(), Pulsed(0x1A, 2));
+    expectWord({"0", "0000000000000010", "0002", "1A0002"});
 }
 
 TEST_F(ComposerTest, VoltageEntryWithUnreadableRangeEmptiesTheBox) {
@@ -481,7 +517,8 @@ struct EntryCase {
     const char* typed;
     std::optional<int> written;  // nothing written: the entry failed
     const char* shown;
-    const char* volts;  // TextVolts afterwards, where it is updated
+    const char* volts;           // TextVolts afterwards, where it is updated
+    bool refusedAtOnce = false;  // before the range is read: no number, or a decimal comma
 };
 
 TEST_F(ComposerTest, DataCodeEntry) {
@@ -497,6 +534,11 @@ TEST_F(ComposerTest, DataCodeEntry) {
         {16, true, 1, "40000.4", 40000, "40000", "2.2070"},
         {16, true, 1, "1e12", std::nullopt, "", nullptr},
         {16, true, 1, "-3", 0, "0", "-10.0000"},
+        {16, true, 1, "12,5", std::nullopt, "", nullptr, true},
+        {16, true, 1, "abc", std::nullopt, "", nullptr, true},
+        {16, true, 1, "1 000", 1000, "1000", "-9.6948"},
+        // Hexadecimal has no decimal comma: the strict reading refuses it after the range.
+        {16, false, 1, "1,5", std::nullopt, "", nullptr},
         {14, false, 1, "3FFF", 0xFFFC, "3FFF", "9.9988"},
         {14, true, 1, "70000", 0xFFFC, "16383", "9.9988"},
     };
@@ -511,7 +553,9 @@ TEST_F(ComposerTest, DataCodeEntry) {
         FocusElsewhere();
         t.adapter.Clear();
         Type("TextData", QString::fromLatin1(c.typed));
-        Traffic expected{Read(0x98), Read(0x98)};
+        Traffic expected;
+        if (!c.refusedAtOnce)
+            expected = {Read(0x98), Read(0x98)};
         if (c.written)
             expected.push_back(Pulsed(0x10, *c.written));
         EXPECT_EQ(Sent(), expected);
@@ -531,7 +575,7 @@ struct GainCase {
     const char* box;
     int command;
     const char* typed;
-    int written;
+    std::optional<int> written;  // nothing: refused, the box emptied and focused
     const char* shown;
 };
 
@@ -545,7 +589,12 @@ TEST_F(ComposerTest, FineGainAndOffsetEntries) {
         {14, "Fine Gain Register", "TextFine", 0x20, "7.75", 31, "7.75"},
         {14, "Fine Gain Register", "TextFine", 0x20, "-8", 32, "-8"},
         {14, "Fine Gain Register", "TextFine", 0x20, "-0.25", 63, "-0.25"},
-        {14, "Fine Gain Register", "TextFine", 0x20, "xyz", 0, "0"},
+        {14, "Fine Gain Register", "TextFine", 0x20, "xyz", std::nullopt, ""},
+        {16, "Fine Gain Register", "TextFine", 0x20, "1,5", std::nullopt, ""},
+        {16, "Fine Gain Register", "TextFine", 0x20, "3 1", 31, "31"},
+        {16, "Offset Register", "TextOffset", 0x28, "x", std::nullopt, ""},
+        {16, "Offset Register", "TextOffset", 0x28, "-0,125", std::nullopt, ""},
+        {16, "Offset Register", "TextOffset", 0x28, "&H2", 0x10, "2"},
         {16, "Offset Register", "TextOffset", 0x28, "-0.125", 0xFF, "-0.125"},
         {16, "Offset Register", "TextOffset", 0x28, "20", 0x7F, "15.875"},
         {16, "Offset Register", "TextOffset", 0x28, "", 0, "0"},
@@ -559,11 +608,14 @@ TEST_F(ComposerTest, FineGainAndOffsetEntries) {
         SCOPED_TRACE(std::string(c.view) + " " + c.typed + " " + std::to_string(c.resolution));
         t.state.Resolution = c.resolution;
         Choose("ComboReg", QString::fromLatin1(c.view));
+        FocusElsewhere();
         t.adapter.Clear();
         Type(c.box, QString::fromLatin1(c.typed));
-        EXPECT_EQ(Sent(), (Traffic{Pulsed(c.command, c.written)}));
+        EXPECT_EQ(Sent(), c.written ? Traffic{Pulsed(c.command, *c.written)} : Traffic{});
         EXPECT_EQ(Text(c.box), QString::fromLatin1(c.shown));
-        EXPECT_EQ(Text("LabelRW"), QStringLiteral("0"));
+        // A refused entry leaves the read-back's word (R/W 1) shown.
+        EXPECT_EQ(Text("LabelRW"), c.written ? QStringLiteral("0") : QStringLiteral("1"));
+        EXPECT_EQ(window.focusWidget() == Widget(c.box), !c.written);
     }
 }
 

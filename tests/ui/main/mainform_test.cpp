@@ -272,7 +272,7 @@ TEST_F(MainFormFixture, MenuItemsOpenTheirWindowsByName) {
     };
     for (const Case& c : std::vector<Case>{{"MnuAbout", "&About", "frmAbout"},
                                            {"MnuTest", "Direct Read/Write", "TestForm"},
-                                           {"MnuVout", "Output Voltages", "VoutForm"}}) {
+                                           {"MnuVout", "&Output Voltages", "VoutForm"}}) {
         ctx.opened.clear();
         auto* action = Find<QAction>(c.action);
         EXPECT_EQ(action->text(), QLatin1String(c.text));
@@ -303,7 +303,7 @@ TEST(MainFormBench, TheBenchItemComesWithTheSimulatedBoard) {
     MainForm form(ctx.context);
     auto* action = form.findChild<QAction*>("MnuBench");
     ASSERT_NE(action, nullptr);
-    EXPECT_EQ(action->text(), QStringLiteral("Simulated Bench"));
+    EXPECT_EQ(action->text(), QStringLiteral("Simulated &Bench"));
     action->trigger();
     EXPECT_EQ(ctx.opened, std::vector<QString>{QStringLiteral("BenchForm")});
 }

@@ -77,6 +77,17 @@ TEST_F(SetupMenu, SaveWritesTheWholeSetupAndRemembersIt) {
     EXPECT_TRUE(ctx.messages.messages.empty());
 }
 
+// A name typed without an extension is saved with .json, so that Open's filter shows it.
+TEST_F(SetupMenu, SaveAddsJsonToANameWithoutAnExtension) {
+    dialogs.names = {Path("setup1"), Path("bench.setup")};
+    Action("MnuSaveSetup")->trigger();
+    Action("MnuSaveCalibration")->trigger();
+    EXPECT_TRUE(QFile::exists(Path("setup1.json")));
+    EXPECT_FALSE(QFile::exists(Path("setup1")));
+    EXPECT_TRUE(QFile::exists(Path("bench.setup")));
+    EXPECT_EQ(Action("MnuRecent2")->text(), QStringLiteral("&2 setup1.json"));
+}
+
 struct OpenCase {
     const char* name;
     QByteArray contents;  // empty: no such file

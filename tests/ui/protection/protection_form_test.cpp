@@ -134,7 +134,8 @@ struct RefusalCase {
     int channel;
     const char* box;
     const char* typed;
-    const char* says;  // the start of the box's text
+    const char* says;      // the start of the box's text
+    bool emptied = false;  // no number at all, or a decimal comma: the box is emptied
 };
 
 class ProtectionFormRefusal : public ProtectionFormTest,
@@ -163,8 +164,12 @@ TEST_P(ProtectionFormRefusal, ARefusedValueChangesNothingAndSaysWhy) {
     EXPECT_EQ(box.title, "Output Protection");
     EXPECT_TRUE(box.text.startsWith(QString::fromLatin1(c.says))) << box.text.toStdString();
     EXPECT_EQ(form.findChild<QLabel*>("LabelStatus")->text(), "Not applied");
-    // What was typed stays to be mended.
-    EXPECT_EQ(Box(c.box, c.channel)->text(), QString::fromLatin1(c.typed).trimmed());
+    // What was typed stays to be mended, unless it held no number or a decimal comma.
+    EXPECT_EQ(Box(c.box, c.channel)->text(),
+              c.emptied ? QString() : QString::fromLatin1(c.typed).trimmed());
+    if (c.emptied) {
+        EXPECT_EQ(form.focusWidget(), Box(c.box, c.channel));
+    }
     EXPECT_EQ(Box("High", other)->text(), "3");
     EXPECT_TRUE(t.adapter.calls.empty());
 }
@@ -180,7 +185,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{1, "High", "20",
                     "The limits were not changed: DAC B: the high limit must lie within "
                     "-10.5263 V to 10.5263 V"},
-        RefusalCase{1, "High", "nan", "The limits were not changed: DAC B: the high limit must"},
+        RefusalCase{1, "High", "nan",
+                    "The limits were not changed: DAC B high limit: 'nan' is not a number of volts",
+                    true},
         RefusalCase{3, "Step", "0",
                     "The limits were not changed: DAC D: the ramp step must be above 0 V"},
         RefusalCase{0, "Step", "-1", "The limits were not changed: DAC A: the ramp step must"},
@@ -190,13 +197,16 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{2, "Wait", "-0.1", "The limits were not changed: DAC C: the wait between"},
         RefusalCase{1, "Low", "abc",
                     "The limits were not changed: DAC B low limit: 'abc' is not a number of "
-                    "volts; leave the box blank for none"},
+                    "volts",
+                    true},
         RefusalCase{0, "Wait", "1s",
                     "The limits were not changed: DAC A wait between steps: '1s' is not a "
                     "number of seconds"},
-        RefusalCase{2, "High", "2,5", "The limits were not changed: DAC C high limit: '2,5'"},
+        RefusalCase{2, "High", "2,5", "The limits were not changed: DAC C high limit: '2,5'", true},
         // Not a thousand-step of 1 V: a decimal comma is refused, not taken as a separator.
-        RefusalCase{1, "Step", "0,001", "The limits were not changed: DAC B ramp step: '0,001'"}));
+        RefusalCase{1, "Step", "0,001", "The limits were not changed: DAC B ramp step: '0,001'",
+                    true},
+        RefusalCase{0, "Low", "-", "The limits were not changed: DAC A low limit: '-'", true}));
 
 TEST_F(ProtectionFormTest, AppliesEachOptionAndFocusesTheRefusedBox) {
     struct Case {

@@ -91,6 +91,8 @@ TEST_F(TemperatureLogFormTest, RefusesAShortIntervalNoFileAndAnUnwritableOne) {
     const std::vector<std::tuple<QString, QString, QString>> cases = {
         {"99", dir.filePath("a.csv"), "The interval '99' is not a number of milliseconds"},
         {"abc", dir.filePath("a.csv"), "The interval 'abc'"},
+        // A decimal comma is no interval, nor a thousands separator (not 1500 ms).
+        {"1,500", dir.filePath("a.csv"), "The interval '1,500' is not a number"},
         {"100", "", "Choose the CSV file"},
         {"100", dir.filePath("no/such/folder/a.csv"), "cannot be written"},
     };
@@ -102,9 +104,50 @@ TEST_F(TemperatureLogFormTest, RefusesAShortIntervalNoFileAndAnUnwritableOne) {
         EXPECT_TRUE(t.messages.messages[0].text.contains(says))
             << t.messages.messages[0].text.toStdString();
         t.messages.messages.clear();
+        // Text that holds no number, or a decimal comma, is emptied to be typed again.
+        if (interval == "abc" || interval == "1,500") {
+            EXPECT_EQ(Child<QLineEdit>("TextInterval")->text(), "");
+        }
         EXPECT_FALSE(form->Log().Running());
         EXPECT_TRUE(t.adapter.Requests().empty());
     }
+}
+
+// Closing the window while the log runs asks: Stop it closes and stops the log, Keep it running
+// closes and the log goes on (the status bar shows it), Cancel leaves the window open. Closing an
+// idle window asks nothing.
+TEST_F(TemperatureLogFormTest, ClosingWhileTheLogRunsAsksWhatToDo) {
+    QTemporaryDir dir;
+    struct Case {
+        int choice;  // Stop it, Keep it running, Cancel
+        bool closed;
+        bool running;
+    };
+    for (const Case& c : {Case{1, true, true}, Case{2, false, true}, Case{0, true, false}}) {
+        SCOPED_TRACE(c.choice);
+        form->show();
+        if (!form->Log().Running()) {
+            QueueReading(1745);
+            Type("TextFile", dir.filePath("log.csv"));
+            Click("CmdStart");
+        }
+        ASSERT_TRUE(form->Log().Running());
+        t.messages.messages.clear();
+        t.messages.choice = c.choice;
+        EXPECT_EQ(form->close(), c.closed);
+        ASSERT_EQ(t.messages.messages.size(), 1u);
+        EXPECT_EQ(t.messages.messages[0].icon, MessageIcon::Question);
+        EXPECT_TRUE(t.messages.messages[0].text.startsWith(
+            "The temperature log is still running. Stop it, or keep it running"));
+        EXPECT_TRUE(t.messages.messages[0].text.endsWith("[Stop it|Keep it running|Cancel]"));
+        EXPECT_EQ(form->isVisible(), !c.closed);
+        EXPECT_EQ(form->Log().Running(), c.running);
+        EXPECT_EQ(t.instrument.Activities().size(), c.running ? 1u : 0u);
+    }
+    form->show();
+    t.messages.messages.clear();
+    EXPECT_TRUE(form->close());
+    EXPECT_TRUE(t.messages.messages.empty());
 }
 
 }  // namespace

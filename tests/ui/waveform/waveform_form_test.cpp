@@ -134,6 +134,50 @@ TEST_F(WaveformFormTest, ABadEntryOrAPointOutOfRangeIsRefusedBeforeTheRun) {
     }
 }
 
+// No number at all, or a decimal comma (not a thousands separator: 1,500 ms is not 1500 ms): the
+// box is emptied and focused, the message says which, and nothing is sent.
+TEST_F(WaveformFormTest, TextWithoutANumberOrWithADecimalCommaEmptiesItsBox) {
+    struct Case {
+        const char* box;
+        const char* typed;
+        const char* says;
+    };
+    for (const Case& c : {Case{"TextAmplitude0", "2,5", "DAC A amplitude: '2,5' is not a number"},
+                          Case{"TextOffset0", "x", "DAC A offset: 'x' is not a number"},
+                          Case{"TextDwell", "1,500", "Dwell per step: '1,500' is not a number"},
+                          Case{"TextPeriods", "-", "Periods: '-' is not a number"}}) {
+        SCOPED_TRACE(c.box);
+        Type(c.box, c.typed);
+        Click("CmdStart");
+        const auto shown = Messages();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_TRUE(shown[0].contains(QLatin1String(c.says))) << shown[0].toStdString();
+        auto* box = form->findChild<QLineEdit*>(QLatin1String(c.box));
+        EXPECT_EQ(box->text(), QString());
+        EXPECT_EQ(form->focusWidget(), box);
+        EXPECT_TRUE(t.adapter.Requests().empty());
+        EXPECT_FALSE(run.Running());
+        Type(c.box, c.box == std::string("TextPeriods") ? "1" : "5");
+    }
+}
+
+// Closing the window while its run goes asks; Stop it stops the run, Keep it running leaves it.
+TEST_F(WaveformFormTest, ClosingWhileTheRunGoesAsksWhetherToStopIt) {
+    Type("TextDwell", "100000");
+    Click("CmdStart");
+    ASSERT_TRUE(run.Running());
+    t.messages.choice = 1;
+    EXPECT_TRUE(form->close());
+    EXPECT_TRUE(run.Running());
+    form->show();
+    t.messages.choice = 0;
+    EXPECT_TRUE(form->close());
+    EXPECT_FALSE(run.Running());
+    const auto asked = Messages();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_TRUE(asked[0].startsWith("The waveform run is still running."));
+}
+
 TEST_F(WaveformFormTest, ACsvFileBecomesTheChannelsListAndABadOneIsExplained) {
     QTemporaryDir dir;
     const QString good = dir.filePath("points.csv");
