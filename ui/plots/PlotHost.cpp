@@ -1,5 +1,7 @@
 #include "ui/plots/PlotHost.h"
 
+#include "ui/widgets/ElidedLabel.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
@@ -53,13 +55,11 @@ void PlotHost::Load() {
             why = tr("%1 is from another release of the program; reinstall it").arg(path);
     }
     if (!factory) {
-        problem_ = new QLabel(tr("Plots cannot be shown: %1").arg(why), this);
+        // One line that does not widen the window: a long path ends in "...", whole in the tooltip.
+        problem_ = new ElidedLabel(this);
         problem_->setObjectName(QStringLiteral("LabelNoPlot"));
-        problem_->setWordWrap(false);
-        // One line that does not widen the window: a long path is cut, and whole in the tooltip.
+        problem_->SetText(tr("Plots cannot be shown: %1").arg(why));
         problem_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-        problem_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        problem_->setToolTip(problem_->text());
         layout()->addWidget(problem_);
         return;
     }

@@ -14,6 +14,8 @@ class QLabel;
 
 namespace tq {
 
+class ElidedLabel;
+
 class PlotCanvas;
 
 inline constexpr const char* kPlotLibraryName = "libtq2604x-eval-plots.so";
@@ -45,7 +47,7 @@ private:
     QString folder_;
     bool tried_ = false;
     PlotCanvas* canvas_ = nullptr;
-    QLabel* problem_ = nullptr;
+    ElidedLabel* problem_ = nullptr;
 };
 
 }  // namespace tq

@@ -23,6 +23,7 @@
 #include "ui/plots/PlotCanvas.h"
 #include "ui/plots/PlotData.h"
 #include "ui/plots/PlotHost.h"
+#include "ui/widgets/ElidedLabel.h"
 
 namespace tq {
 namespace {
@@ -325,10 +326,14 @@ TEST(PlotHost, WithoutTheLibrarySaysSoInOneLineAndKeepsTheData) {
         EXPECT_THAT(problem, ::testing::StartsWith("Plots cannot be shown: ")) << c.what;
         EXPECT_THAT(problem, ::testing::HasSubstr(c.says)) << c.what;
         EXPECT_EQ(problem.find('\n'), std::string::npos) << c.what;
-        auto* line = host.findChild<QLabel*>("LabelNoPlot");
+        auto* line = host.findChild<ElidedLabel*>("LabelNoPlot");
         ASSERT_NE(line, nullptr);
         EXPECT_LT(host.minimumSizeHint().width(), 200) << "a long path widens the window";
-        EXPECT_EQ(line->toolTip(), host.Problem());
+        // Shown whole, or cut with an ellipsis; the label keeps the whole text.
+        EXPECT_EQ(line->text(), host.Problem()) << c.what;
+        EXPECT_TRUE(line->ShownText() == host.Problem() ||
+                    line->ShownText().endsWith(QChar(0x2026)))
+            << c.what;
         host.SetModel(TemperaturePlot({}));  // the window goes on feeding it
         EXPECT_EQ(host.Model().note, "Start the log to see the temperature");
     }
