@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "core/ConverterCoding.h"
+#include "core/Printed.h"
 #include "core/Tables.h"
 
 namespace tq {
@@ -35,9 +36,7 @@ bool IsIgnoredBlank(char c) {
 
 // Upper-case hexadecimal digits of the 32-bit pattern, no padding.
 std::string HexDigits(int32_t value) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%X", static_cast<uint32_t>(value));
-    return buffer;
+    return Printed("%X", static_cast<unsigned>(static_cast<uint32_t>(value)));
 }
 
 // &H / &O digits (after the prefix), read as the bit pattern of a signed integer: 16 bits when

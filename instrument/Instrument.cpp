@@ -17,14 +17,13 @@
 #include "core/CommandWord.h"
 #include "core/Encoding.h"
 #include "core/Fields.h"
+#include "core/Printed.h"
 
 namespace tq {
 namespace {
 
 std::string VoltsText(float volts) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", static_cast<double>(volts));
-    return text;
+    return Printed("%g", static_cast<double>(volts));
 }
 
 int16_t DeviceState::*PinField(Pin pin) {

@@ -1,4 +1,5 @@
 #include "instrument/Linearity.h"
+#include "core/Printed.h"
 
 #include <cmath>
 #include <cstdio>
@@ -16,9 +17,7 @@ void TakeWorst(double value, int32_t code, double& worst, int32_t& worstCode) {
 }
 
 std::string Fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
+    return Printed("%.*f", decimals, value);
 }
 
 }  // namespace

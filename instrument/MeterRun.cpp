@@ -5,21 +5,18 @@
 #include <cstdio>
 
 #include "core/CheckedInt.h"
+#include "core/Printed.h"
 #include "core/Tables.h"
 
 namespace tq {
 namespace {
 
 std::string Micro(double volts) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", volts * 1e6);
-    return text;
+    return Printed("%.1f", volts * 1e6);
 }
 
 std::string Lsb(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", value);
-    return text;
+    return Printed("%.3f", value);
 }
 
 // A run of 65536 codes with a few readings each is the most anyone needs; beyond it memory grows
@@ -276,31 +273,20 @@ void AutoCalibrationRun::Resume() {
 
 void AutoCalibrationRun::RunPhase() {
     const int16_t channel = order_[index_];
-    const std::string name = ChannelName(channel);
-    // 0 V and zero scale (the most negative output) in the board's coding.
-    const ConverterCoding coding = Coding();
-    const int32_t zeroVolts = coding.ZeroCode();
-    const int32_t zeroScale = coding.CodeOfOrdinal(0);
-    auto take = [this](double volts, double) { Take(volts); };
-    switch (phase_) {
-        case Phase::Offset:
-            calibration_.Start(channel);
-            Step(name + ": offset step, 0 V");
-            Measure(channel, zeroVolts, take);
-            return;
-        case Phase::Gain:
-            Step(name + ": gain step, zero scale");
-            Measure(channel, zeroScale, take);
-            return;
-        case Phase::CheckZero:
-            Step(name + ": checking 0 V");
-            Measure(channel, zeroVolts, take);
-            return;
-        case Phase::CheckFull:
-            Step(name + ": checking zero scale");
-            Measure(channel, zeroScale, take);
-            return;
+    // Offset and its check measure at 0 V; gain and its check at zero scale (the most negative
+    // output), each in the board's coding.
+    const bool atZeroVolts = phase_ == Phase::Offset || phase_ == Phase::CheckZero;
+    const char* step = phase_ == Phase::Offset ? ": offset step, 0 V"
+                       : phase_ == Phase::Gain ? ": gain step, zero scale"
+                       : atZeroVolts           ? ": checking 0 V"
+                                               : ": checking zero scale";
+    if (phase_ == Phase::Offset) {
+        calibration_.Start(channel);
     }
+    Step(ChannelName(channel) + step);
+    const ConverterCoding coding = Coding();
+    Measure(channel, atZeroVolts ? coding.ZeroCode() : coding.CodeOfOrdinal(0),
+            [this](double volts, double) { Take(volts); });
 }
 
 void AutoCalibrationRun::Take(double volts) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/Fields.h"
+#include "core/Printed.h"
 #include "core/Tables.h"
 #include "instrument/InstrumentErrors.h"
 
@@ -22,10 +23,8 @@ std::string ChannelName(int16_t channel) {
 }
 
 std::string LimitVoltsText(double volts) {
-    char text[32];
     // Six significant digits show a code's voltage; a typed limit shows as typed.
-    std::snprintf(text, sizeof text, "%.6g", volts == 0.0 ? 0.0 : volts);
-    return text;
+    return Printed("%.6g", volts == 0.0 ? 0.0 : volts);
 }
 
 void CheckChannelLimits(int16_t channel, const ChannelLimits& limits) {

@@ -1,7 +1,7 @@
 #include "instrument/TemperatureLog.h"
+#include "core/Printed.h"
 
 #include <cstdint>
-#include <cstdio>
 
 namespace tq {
 
@@ -34,11 +34,9 @@ std::string IsoUtc(std::chrono::system_clock::time_point when) {
     int64_t year = 0;
     int month = 0, day = 0;
     CivilFromDays(days, year, month, day);
-    char text[96];  // room for any year a time point can hold
-    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%03dZ",
-                  static_cast<long long>(year), month, day, static_cast<int>(ofDay / 3600),
-                  static_cast<int>(ofDay / 60 % 60), static_cast<int>(ofDay % 60), rest);
-    return text;
+    return Printed("%04lld-%02d-%02dT%02d:%02d:%02d.%03dZ", static_cast<long long>(year), month,
+                   day, static_cast<int>(ofDay / 3600), static_cast<int>(ofDay / 60 % 60),
+                   static_cast<int>(ofDay % 60), rest);
 }
 
 TemperatureLog::TemperatureLog(Instrument& instrument, RunTimer& timer, WallClock wallClock)
@@ -82,15 +80,11 @@ void TemperatureLog::Measure() {
         return;
     const double seconds = timer_.Now() - start_;
     const std::string when = IsoUtc(wallClock_());
-    char elapsed[32];
-    std::snprintf(elapsed, sizeof elapsed, "%.3f", seconds);
-    std::string line = when + "," + elapsed + ",";
+    std::string line = when + "," + Printed("%.3f", seconds) + ",";
     LogPoint point{seconds, std::nullopt};
     try {
         const TemperatureReading reading = instrument_.MeasureTemperature();
-        char celsius[32];
-        std::snprintf(celsius, sizeof celsius, "%.4f", static_cast<double>(reading.celsius));
-        line += std::string(celsius) + ",";
+        line += Printed("%.4f", static_cast<double>(reading.celsius)) + ",";
         point.celsius = reading.celsius;
     } catch (const InstrumentError& e) {
         // A failure is a line of its own with an empty value, never a number.

@@ -10,14 +10,13 @@
 #include "core/ConverterCoding.h"
 #include "core/Encoding.h"
 #include "core/InputExcerpt.h"
+#include "core/Printed.h"
 
 namespace tq {
 namespace {
 
 std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
+    return Printed("%g", value);
 }
 
 }  // namespace

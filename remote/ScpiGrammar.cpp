@@ -814,25 +814,30 @@ std::string_view BaseUnit(std::span<const Unit> units) {
     return {};
 }
 
-ScpiError NoDefault() {
-    return ScpiError(kIllegalParameterValue, "this setting has no default");
-}
-
-}  // namespace
-
-double ReadNumber(const Parameter& param, double min, double max, std::span<const Unit> units,
-                  std::optional<double> def) {
+// The value MINimum, MAXimum or DEFault names, or nothing when the parameter is a number.
+template <typename T>
+std::optional<T> NamedValue(const Parameter& param, T min, T max, std::optional<T> def) {
     if (IsMinimum(param)) {
         return min;
     }
     if (IsMaximum(param)) {
         return max;
     }
-    if (IsDefault(param)) {
-        if (!def) {
-            throw NoDefault();
-        }
-        return *def;
+    if (!IsDefault(param)) {
+        return std::nullopt;
+    }
+    if (!def) {
+        throw ScpiError(kIllegalParameterValue, "this setting has no default");
+    }
+    return def;
+}
+
+}  // namespace
+
+double ReadNumber(const Parameter& param, double min, double max, std::span<const Unit> units,
+                  std::optional<double> def) {
+    if (const auto named = NamedValue(param, min, max, def)) {
+        return *named;
     }
     const double value = ScaledNumber(param, units);
     if (value < min || value > max) {
@@ -848,17 +853,8 @@ double ReadVoltage(const Parameter& param, double minVolts, double maxVolts,
 
 std::int64_t ReadInteger(const Parameter& param, std::int64_t min, std::int64_t max,
                          std::optional<std::int64_t> def) {
-    if (IsMinimum(param)) {
-        return min;
-    }
-    if (IsMaximum(param)) {
-        return max;
-    }
-    if (IsDefault(param)) {
-        if (!def) {
-            throw NoDefault();
-        }
-        return *def;
+    if (const auto named = NamedValue(param, min, max, def)) {
+        return *named;
     }
     const double value = ScaledNumber(param, {});
     if (value != std::floor(value)) {

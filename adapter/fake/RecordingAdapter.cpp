@@ -5,14 +5,13 @@
 #include <cstring>
 
 #include "board/BoardRequests.h"
+#include "core/Printed.h"
 
 namespace tq {
 
 std::string RecordedCall::Brief() const {
-    char text[96];
-    std::snprintf(text, sizeof text, "%02X %d %d %u %d", request, value, index,
-                  static_cast<unsigned>(direction), length);
-    return text;
+    return Printed("%02X %d %d %u %d", request, value, index, static_cast<unsigned>(direction),
+                   length);
 }
 
 int32_t RecordingAdapter::Search_For_Boards(int32_t, int32_t, int32_t* count, uint8_t* list) {

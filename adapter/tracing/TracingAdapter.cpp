@@ -1,6 +1,6 @@
 #include "adapter/tracing/TracingAdapter.h"
+#include "core/Printed.h"
 
-#include <cstdio>
 #include <utility>
 
 namespace tq {
@@ -8,9 +8,7 @@ namespace tq {
 namespace {
 
 std::string Hex(uint32_t v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(v));
-    return text;
+    return Printed("0x%X", static_cast<unsigned>(v));
 }
 
 std::string Hex(int32_t v) {
@@ -59,9 +57,7 @@ int32_t TracingAdapter::Vendor_Request(int32_t handle, uint8_t request, int32_t 
     if (length > 0 && buffer) {
         line += " reply=";
         for (int32_t i = 0; i < length; ++i) {
-            char byte[4];
-            std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", buffer[i]);
-            line += byte;
+            line += Printed(i ? " %02X" : "%02X", static_cast<unsigned>(buffer[i]));
         }
     }
     Add(std::move(line) + Result(result));

@@ -63,6 +63,17 @@ def setting(set_command, docs, validator=lambda v, vs: v, values=(), map_values=
                     doc=docs)
 
 
+def level(value):
+    """A 0/1 reply -> False/True."""
+    return bool(int(value))
+
+
+def switch(command, docs):
+    """An on/off setting: ``<command>?`` reads it, ``<command> 0|1`` sets it; True or False
+    in Python."""
+    return control(command + "?", command + " %d", docs, validator=boolean, get_process=level)
+
+
 def measurement(get_command, docs, **kwargs):
     """pymeasure's ``Instrument.measurement``: a query through the owner's ``values``."""
     return Instrument.measurement(get_command, docs, **kwargs)

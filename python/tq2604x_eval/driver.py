@@ -33,8 +33,9 @@ from pyvisa.constants import StatusCode
 from pyvisa.errors import VisaIOError
 
 from ._protocol import (ERROR_CHECK, MAX_LINE, NOT_A_NUMBER, TQ2604XError, TQ2604XRunError,
-                        block, boolean, control, measurement, parse_error, parse_errors,
-                        ranged_number, whole_number)
+                        block, control, measurement, parse_error, parse_errors, ranged_number,
+                        switch, whole_number)
+from ._protocol import level as _level
 from .channels import AllChannels, Channel
 from .lines import DigitalLines, Pins
 from .meter import Meter
@@ -48,10 +49,6 @@ ListState.__doc__ = """A waveform run's state: ``state`` (``IDLE``, ``ARMED``, `
 ``FINISHED``, ``STOPPED`` or ``FAILED``), the steps ``done`` and in all (``total``, 0: until
 aborted), the ``late`` steps, the step rates asked and achieved (steps per second; asked 0: as
 fast as the link allows) and the ``reason`` it failed."""
-
-
-def _level(value):
-    return bool(int(value))
 
 
 def _count_text(value, _values=()):
@@ -330,11 +327,10 @@ class TQ2604X(Instrument):
 
     # ---- Board settings ------------------------------------------------------------------------
 
-    pulse = control(
-        "SOUR:PULS?", "SOUR:PULS %d",
+    pulse = switch(
+        "SOUR:PULS",
         """"Pulse After Data Write" (True/False, on at start): each data write pulses LDAC so
-        the output changes at once; on, it holds the LDAC pin high.""",
-        validator=boolean, get_process=_level)
+        the output changes at once; on, it holds the LDAC pin high.""")
 
     pulse_after_write = pulse  # the name of earlier versions
 
@@ -344,16 +340,14 @@ class TQ2604X(Instrument):
         validator=lambda v, vs: _one_of(v, vs, "the coding"),
         values={"binary": "BIN", "twos-complement": "TWOS"}, map_values=True)
 
-    local_ground_offset = control(
-        "CONT:GND?", "CONT:GND %d",
-        """The function register's local ground offset adjust bit (True/False).""",
-        validator=boolean, get_process=_level)
+    local_ground_offset = switch(
+        "CONT:GND",
+        """The function register's local ground offset adjust bit (True/False).""")
 
-    serial_output = control(
-        "CONT:SDO?", "CONT:SDO %d",
+    serial_output = switch(
+        "CONT:SDO",
         """The converter's serial data output (True: enabled). Read-backs enable it for
-        themselves and leave it as it was.""",
-        validator=boolean, get_process=_level)
+        themselves and leave it as it was.""")
 
     def write_register(self, address, register, data):
         """One register write as the Direct Read/Write window makes it: ``address`` 0-7 (4:
@@ -381,21 +375,18 @@ class TQ2604X(Instrument):
 
     ramping = measurement("OUTP:RAMP?", """True while a ramp runs.""", get_process=_level)
 
-    safe_on_exit = control(
-        "OUTP:SAFE:EXIT?", "OUTP:SAFE:EXIT %d",
-        """Whether the program goes to the safe state (every output at 0 V) when it ends.""",
-        validator=boolean, get_process=_level)
+    safe_on_exit = switch(
+        "OUTP:SAFE:EXIT",
+        """Whether the program goes to the safe state (every output at 0 V) when it ends.""")
 
-    safe_on_disconnect = control(
-        "OUTP:SAFE:DISC?", "OUTP:SAFE:DISC %d",
-        """Whether the program goes to the safe state when the last remote client leaves.""",
-        validator=boolean, get_process=_level)
+    safe_on_disconnect = switch(
+        "OUTP:SAFE:DISC",
+        """Whether the program goes to the safe state when the last remote client leaves.""")
 
-    safe_on_board_back = control(
-        "OUTP:SAFE:RET?", "OUTP:SAFE:RET %d",
+    safe_on_board_back = switch(
+        "OUTP:SAFE:RET",
         """Whether the program goes to the safe state when the board answers again after
-        failing.""",
-        validator=boolean, get_process=_level)
+        failing.""")
 
     def safe_state(self, timeout=None):
         """Every output to 0 V (running activities stop first), ramped where a ramp is set;

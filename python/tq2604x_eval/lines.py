@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """The board's pins (``dac.pins``) and the converter's two digital lines (``dac.digital``)."""
 
-from ._protocol import boolean, control, measurement
+from ._protocol import control, measurement, switch
+from ._protocol import level as _level
 
 
 class _Part:
@@ -19,30 +20,23 @@ class _Part:
         self.instrument.write_checked(self.prefix + command)
 
 
-def _level(value):
-    return bool(int(value))
-
-
 class Pins(_Part):
     """The board's control pins, each True (high) or False (low)."""
 
     prefix = "PIN:"
 
-    ldac = control(
-        "LDAC?", "LDAC %d",
+    ldac = switch(
+        "LDAC",
         """The LDAC pin (True: high). While ``dac.pulse`` is on it stays high: setting it low
-        is refused (-221) until ``dac.pulse = False``.""",
-        validator=boolean, get_process=_level)
+        is refused (-221) until ``dac.pulse = False``.""")
 
-    clr = control(
-        "CLR?", "CLR %d",
-        """The CLR pin (True: high); low holds every output at 0 V.""",
-        validator=boolean, get_process=_level)
+    clr = switch(
+        "CLR",
+        """The CLR pin (True: high); low holds every output at 0 V.""")
 
-    rstin = control(
-        "RST?", "RST %d",
-        """The RSTIN pin (True: high).""",
-        validator=boolean, get_process=_level)
+    rstin = switch(
+        "RST",
+        """The RSTIN pin (True: high).""")
 
 
 class DigitalLine(_Part):
@@ -62,17 +56,15 @@ class DigitalLine(_Part):
         validator=lambda v, vs: _one_of(v, vs, "the direction"),
         values={"output": "OUT", "input": "IN"}, map_values=True)
 
-    level = control(
-        "LEV?", "LEV %d",
+    level = switch(
+        "LEV",
         """The level the converter drives while the line is its output (True: high); on an
-        input it is refused (-221).""",
-        validator=boolean, get_process=_level)
+        input it is refused (-221).""")
 
-    drive = control(
-        "DRIV?", "DRIV %d",
+    drive = switch(
+        "DRIV",
         """The level the board drives while the line is an input of the converter (True:
-        high); on an output it is refused (-221).""",
-        validator=boolean, get_process=_level)
+        high); on an output it is refused (-221).""")
 
     state = measurement(
         "STAT?",

@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "core/Printed.h"
 #include "instrument/SafeState.h"
 #include "remote/commands/Arguments.h"
 #include "remote/commands/Command.h"
@@ -18,9 +19,7 @@ constexpr double kScpiInfinity = 9.9e37;
 constexpr double kWidest = 10.5263;
 
 std::string LimitText(double volts) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.9G", volts);
-    return text;
+    return Printed("%.9G", volts);
 }
 
 std::string LimitText(const std::optional<double>& volts, double none) {
