@@ -1,17 +1,13 @@
 #pragma once
-// The die temperature from the board converter's reading of the TEMP pin: 4096 counts over
-// 3.29 V; the pin reads 1.2775 V at 0 degrees C and rises 5 mV per degree.
+// A die temperature reading: the board converter's count at the TEMP pin, the pin's voltage and
+// the degrees they mean.
 
 #include <cstdint>
 
-#include "core/CheckedInt.h"
-
 namespace tq {
 
-inline constexpr int kTemperatureCounts = 4096;
-inline constexpr double kTemperatureSpanVolts = 3.29;
-inline constexpr double kTempVoltsAtZero = 1.2775;
-inline constexpr double kTempVoltsPerDegree = 0.005;
+// The readings one measurement takes: the first ones settle the board's converter, the last
+// counts.
 inline constexpr int kTemperatureReadings = 3;
 
 struct TemperatureReading {
@@ -19,13 +15,5 @@ struct TemperatureReading {
     float volts;     // at the TEMP pin
     float celsius;
 };
-
-inline TemperatureReading TemperatureFromCounts(int16_t counts) {
-    const float volts =
-        ToSingle(counts / static_cast<double>(kTemperatureCounts) * kTemperatureSpanVolts);
-    const float celsius =
-        ToSingle(volts / kTempVoltsPerDegree - kTempVoltsAtZero / kTempVoltsPerDegree);
-    return {counts, volts, celsius};
-}
 
 }  // namespace tq

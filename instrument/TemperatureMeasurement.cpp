@@ -8,6 +8,19 @@
 #include "instrument/Temperature.h"
 
 namespace tq {
+namespace {
+
+// The board's converter reads the TEMP pin in 4096 counts over 3.29 V.
+constexpr int kTemperatureCounts = 4096;
+
+// The pin reads 1.2775 V at 0 degrees C and rises 5 mV per degree.
+TemperatureReading TemperatureFromCounts(int16_t counts) {
+    const float volts = ToSingle(counts / static_cast<double>(kTemperatureCounts) * 3.29);
+    const float celsius = ToSingle(volts / 0.005 - 1.2775 / 0.005);
+    return {counts, volts, celsius};
+}
+
+}  // namespace
 
 TemperatureReading Instrument::MeasureTemperature() {
     CallScope scope(*this);

@@ -15,16 +15,18 @@ namespace tq {
 
 namespace {
 
-constexpr int kRegFunctionCode = 0;
-constexpr int kRegData = 2;
-constexpr int kRegCoarse = 3;
-constexpr int kRegFine = 4;
-constexpr int kRegOffset = 5;
+// The register a write selects (bits 21..19 of its word).
+enum RegisterSelect : int {
+    kRegFunctionCode = 0,
+    kRegData = 2,
+    kRegCoarse = 3,
+    kRegFine = 4,
+    kRegOffset = 5
+};
 
-constexpr int kFnAddrControl = 1;
-constexpr int kFnAddrClear = 4;
-constexpr int kFnAddrLoad = 5;
-constexpr int kAllChannels = 4;
+// The address (bits 18..16): with register select 0 it names a function; otherwise a channel, or
+// all of them.
+enum Address : int { kFnAddrControl = 1, kFnAddrClear = 4, kFnAddrLoad = 5, kAllChannels = 4 };
 
 constexpr uint16_t kFnSdoDisabled = 0x01;
 constexpr uint16_t kFnD0Level = 0x02;

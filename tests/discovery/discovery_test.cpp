@@ -75,9 +75,15 @@ TEST(ScpiAnnouncement, LongTextIsCutWithinDnsLimitsAtACharacterBoundary) {
 // --------------------------------------------------------
 
 // The notifiers and timers need the application object before they are made.
-class AvahiQtPollTest : public ::testing::Test {
+struct WithCoreApp {
+    WithCoreApp() { CoreApp(); }
+};
+
+// Each test has a poll of its own; `api` is the table Avahi's clients call.
+class AvahiQtPollTest : public ::testing::Test, WithCoreApp {
 protected:
-    void SetUp() override { CoreApp(); }
+    AvahiQtPoll poll;
+    const AvahiPoll* api = poll.Api();
 };
 
 class Pipe {
@@ -119,11 +125,8 @@ void OnWatch(AvahiWatch* w, int fd, AvahiWatchEvent event, void* data) {
 }
 
 TEST_F(AvahiQtPollTest, AWatchFiresForTheEventsItWaitsFor) {
-    AvahiQtPoll poll;
-    const AvahiPoll* api = poll.Api();
     Pipe pipe;
-    Seen seen;
-    seen.api = api;
+    Seen seen{api};
     AvahiWatch* w = api->watch_new(api, pipe.ReadEnd(), AVAHI_WATCH_IN, OnWatch, &seen);
     RunFor(50);
     EXPECT_EQ(seen.calls, 0) << "nothing to read yet";
@@ -149,11 +152,8 @@ TEST_F(AvahiQtPollTest, AWatchFiresForTheEventsItWaitsFor) {
 }
 
 TEST_F(AvahiQtPollTest, AWatchForWritingFiresWhileTheDescriptorTakesData) {
-    AvahiQtPoll poll;
-    const AvahiPoll* api = poll.Api();
     Pipe pipe;
-    Seen seen;
-    seen.api = api;
+    Seen seen{api};
     seen.freeInCallback = true;
     api->watch_new(api, pipe.WriteEnd(), AVAHI_WATCH_OUT, OnWatch, &seen);
     ASSERT_TRUE(RunUntil([&] { return seen.calls > 0; }));
@@ -163,14 +163,11 @@ TEST_F(AvahiQtPollTest, AWatchForWritingFiresWhileTheDescriptorTakesData) {
 }
 
 TEST_F(AvahiQtPollTest, AWatchFreedInsideItsCallbackWithBothEventsReadyFiresOnce) {
-    AvahiQtPoll poll;
-    const AvahiPoll* api = poll.Api();
     // A socket pair is readable and writable at once: both notifiers are ready in one round.
     int pair[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
     ASSERT_EQ(write(pair[1], "x", 1), 1);
-    Seen seen;
-    seen.api = api;
+    Seen seen{api};
     seen.freeInCallback = true;
     api->watch_new(api, pair[0], static_cast<AvahiWatchEvent>(AVAHI_WATCH_IN | AVAHI_WATCH_OUT),
                    OnWatch, &seen);
@@ -201,8 +198,6 @@ struct timeval In(int ms) {
 }
 
 TEST_F(AvahiQtPollTest, TimeoutsFireAtTheirTimeOnceAndNotWhenDisabled) {
-    AvahiQtPoll poll;
-    const AvahiPoll* api = poll.Api();
     struct Case {
         const char* what;
         int dueMs;        // -1: disabled (no time)
@@ -233,8 +228,6 @@ TEST_F(AvahiQtPollTest, TimeoutsFireAtTheirTimeOnceAndNotWhenDisabled) {
 }
 
 TEST_F(AvahiQtPollTest, ATimeoutMovedDisabledOrFreedInItsCallbackDoesNotFireAgain) {
-    AvahiQtPoll poll;
-    const AvahiPoll* api = poll.Api();
     Timed moved;
     moved.api = api;
     const struct timeval soon = In(30);
@@ -266,17 +259,18 @@ TEST_F(AvahiQtPollTest, WatchesAndTimeoutsStillPendingGoWithThePoll) {
     Seen seen;
     Timed timed;
     {
-        AvahiQtPoll poll;
-        const AvahiPoll* api = poll.Api();
-        seen.api = api;
-        timed.api = api;
-        AvahiWatch* w = api->watch_new(api, pipe.ReadEnd(), AVAHI_WATCH_IN, OnWatch, &seen);
+        AvahiQtPoll scoped;
+        const AvahiPoll* scopedApi = scoped.Api();
+        seen.api = scopedApi;
+        timed.api = scopedApi;
+        AvahiWatch* w =
+            scopedApi->watch_new(scopedApi, pipe.ReadEnd(), AVAHI_WATCH_IN, OnWatch, &seen);
         const struct timeval tv = In(10);
-        AvahiTimeout* t = api->timeout_new(api, &tv, OnTimeout, &timed);
+        AvahiTimeout* t = scopedApi->timeout_new(scopedApi, &tv, OnTimeout, &timed);
         // Freed without the event loop running in between: their notifier and timer are deleted
         // later, which is with the poll here.
-        api->watch_free(w);
-        api->timeout_free(t);
+        scopedApi->watch_free(w);
+        scopedApi->timeout_free(t);
     }
     pipe.Put();
     RunFor(50);

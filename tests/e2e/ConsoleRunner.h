@@ -2,6 +2,8 @@
 // Runs the program with the automation console on the simulated board and collects what it
 // prints. TQ_EVAL_BINARY is the program's path, set by CMake.
 
+#include <gtest/gtest.h>
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -56,6 +58,11 @@ inline ConsoleRun RunConsole(const std::string& script, const QStringList& extra
     return RunEvalProgram(args, env, script, timeoutMs);
 }
 
+// The two console lines that type `text` into the box `field` and press Enter in it.
+inline std::string Enter(const std::string& field, const std::string& text) {
+    return "type " + field + " " + text + "\nkey " + field + " enter\n";
+}
+
 // The output cut into one answer per command, each ending with its "ok" or "error: ..." line.
 inline std::vector<std::string> Answers(const std::string& output) {
     std::vector<std::string> answers;
@@ -81,6 +88,22 @@ inline QString WriteSetup(const QTemporaryDir& dir, const std::string& text) {
     const QString path = dir.filePath(QStringLiteral("bench.txt"));
     std::ofstream(path.toStdString()) << text;
     return path;
+}
+
+// Whether the run ended well with `count` answers, which it leaves in `answers`; where not, what
+// the program printed. For ASSERT_TRUE, so that the checks after it may index the answers.
+inline ::testing::AssertionResult AnsweredAll(const ConsoleRun& run, std::size_t count,
+                                              std::vector<std::string>& answers) {
+    if (run.exitCode != 0) {
+        return ::testing::AssertionFailure() << "the program ended with " << run.exitCode << ":\n"
+                                             << run.errors;
+    }
+    answers = Answers(run.output);
+    if (answers.size() != count) {
+        return ::testing::AssertionFailure() << answers.size() << " answers, not " << count << ":\n"
+                                             << run.output;
+    }
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace tq::testing

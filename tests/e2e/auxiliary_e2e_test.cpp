@@ -29,9 +29,8 @@ TEST(AuxiliaryWindows, DirectReadWriteFromItsMenuItem) {
         "click TestForm.Command2\n"
         "messages\n"
         "quit\n");
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    const auto a = Answers(run.output);
-    ASSERT_EQ(a.size(), 14u) << run.output;
+    std::vector<std::string> a;
+    ASSERT_TRUE(AnsweredAll(run, 14, a));
     EXPECT_EQ(a[0], "ok\n");
     EXPECT_EQ(a[1], "text: Direct Read / Write\nvisible: 1\nok\n");
     EXPECT_EQ(a[5], "0xC000\nok\n");
@@ -41,28 +40,22 @@ TEST(AuxiliaryWindows, DirectReadWriteFromItsMenuItem) {
 }
 
 TEST(AuxiliaryWindows, OutputVoltagesPerChannelInEitherCoding) {
-    const ConsoleRun run = RunConsole(
-        "menu MainForm.MnuVout\n"
-        "type VoutForm.Text3 -5\n"
-        "key VoutForm.Text3 enter\n"
-        "get VoutForm.Text3\n"
-        "sim get 2 2\n"
-        "sim output 2\n"
-        "click MainForm.Toggle2\n"
-        "state BinaryCoding\n"
-        "type VoutForm.Text1 5\n"
-        "key VoutForm.Text1 enter\n"
-        "sim get 0 2\n"
-        "sim output 0\n"
-        "sim reg 1 3 2\n"
-        "type VoutForm.Text2 20\n"
-        "key VoutForm.Text2 enter\n"
-        "get VoutForm.Text2\n"
-        "sim output 1\n"
-        "quit\n");
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    const auto a = Answers(run.output);
-    ASSERT_EQ(a.size(), 18u) << run.output;
+    const ConsoleRun run = RunConsole("menu MainForm.MnuVout\n" + Enter("VoutForm.Text3", "-5") +
+                                      "get VoutForm.Text3\n"
+                                      "sim get 2 2\n"
+                                      "sim output 2\n"
+                                      "click MainForm.Toggle2\n"
+                                      "state BinaryCoding\n" +
+                                      Enter("VoutForm.Text1", "5") +
+                                      "sim get 0 2\n"
+                                      "sim output 0\n"
+                                      "sim reg 1 3 2\n" +
+                                      Enter("VoutForm.Text2", "20") +
+                                      "get VoutForm.Text2\n"
+                                      "sim output 1\n"
+                                      "quit\n");
+    std::vector<std::string> a;
+    ASSERT_TRUE(AnsweredAll(run, 18, a));
     EXPECT_EQ(a[3].rfind("text: -5\n", 0), 0u) << a[3];
     EXPECT_EQ(a[4], "0x4000\nok\n");
     EXPECT_NEAR(Volts(a[5]), -5.0, 0.01) << a[5];
@@ -89,9 +82,8 @@ TEST(AuxiliaryWindows, OutputVoltagesShowWhatTheProgramKnows) {
         "menu MainForm.MnuSafeState\nwait 100\n"                               // 16, 17
         "get VoutForm.Text2\nget VoutForm.Text3\nget VoutForm.Text4\nquit\n";  // 18-21
     const ConsoleRun run = RunConsole(script);
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    const auto a = Answers(run.output);
-    ASSERT_EQ(a.size(), 22u) << run.output;
+    std::vector<std::string> a;
+    ASSERT_TRUE(AnsweredAll(run, 22, a));
     EXPECT_EQ(a[8].rfind("text: 0\n", 0), 0u) << a[8];
     EXPECT_EQ(a[9].rfind("text: 3.29987\n", 0), 0u) << a[9];
     EXPECT_EQ(a[10].rfind("text: -7.5\n", 0), 0u) << a[10];
@@ -114,9 +106,8 @@ TEST(AuxiliaryWindows, DeviceSelectionOpensTheMainWindow) {
         "get Form2\n"
         "quit\n",
         {QStringLiteral("--select-device")});
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    const auto a = Answers(run.output);
-    ASSERT_EQ(a.size(), 8u) << run.output;
+    std::vector<std::string> a;
+    ASSERT_TRUE(AnsweredAll(run, 8, a));
     EXPECT_EQ(a[0], "text: Select Device\nvisible: 1\nok\n");
     EXPECT_EQ(a[1].rfind("error:", 0), 0u) << "no main window before OK: " << a[1];
     EXPECT_EQ(a[4], "14\nok\n");
@@ -137,9 +128,8 @@ TEST(AuxiliaryWindows, AboutShowsVersionAndIsMadeAgainAfterOk) {
         "menu MainForm.MnuAbout\n"
         "get frmAbout\n"
         "quit\n");
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    const auto a = Answers(run.output);
-    ASSERT_EQ(a.size(), 11u) << run.output;
+    std::vector<std::string> a;
+    ASSERT_TRUE(AnsweredAll(run, 11, a));
     EXPECT_EQ(a[1], "text: About TQ2604X Evaluation Software\nvisible: 1\nok\n");
     EXPECT_EQ(a[2].rfind(std::string("text: Version  ") + kProgramVersion + "\n", 0), 0u) << a[2];
     EXPECT_EQ(a[4], "message: none System Information Is Unavailable At This Time\nok\n");
@@ -150,16 +140,15 @@ TEST(AuxiliaryWindows, AboutShowsVersionAndIsMadeAgainAfterOk) {
 TEST(AuxiliaryWindows, LegacyPanelMovesChannelAAndExitEndsTheProgram) {
     const ConsoleRun run = RunConsole(
         "get Form1.Text1\n"
-        "get MainForm\n"
-        "type Form1.Text1 5\n"
-        "key Form1.Text1 enter\n"
-        "get Form1.Text1\n"
-        "sim get 0 2\n"
-        "sim output 0\n"
-        "click Form1.CmdRead\n"
-        "get Form1.Label5\n"
-        "menu Form1.MnuExit\n"
-        "get Form1\n",
+        "get MainForm\n" +
+            Enter("Form1.Text1", "5") +
+            "get Form1.Text1\n"
+            "sim get 0 2\n"
+            "sim output 0\n"
+            "click Form1.CmdRead\n"
+            "get Form1.Label5\n"
+            "menu Form1.MnuExit\n"
+            "get Form1\n",
         {QStringLiteral("--legacy-panel")});
     EXPECT_EQ(run.exitCode, 0) << run.errors;
     const auto a = Answers(run.output);

@@ -94,14 +94,9 @@ TEST(ComposerEndToEnd, WritesReachOnlyTheChannelShown) {
         "select MainForm.ComboReg Data Register\n";
     std::string script = TypeVoltage(0, kRanges[0], "4.5") + "sim output 0\n";
     script += TypeVoltage(1, kRanges[2], "-8") + "sim output 0\nsim output 1\n";
-    script += viaFunctionView +
-              "type MainForm.TextData 1234\n"
-              "key MainForm.TextData enter\n"
-              "sim output 0\nsim output 1\n";
+    script += viaFunctionView + Enter("MainForm.TextData", "1234") + "sim output 0\nsim output 1\n";
     script += "select MainForm.ComboAddr DAC A\n" + viaFunctionView +
-              "type MainForm.TextVolts 6\n"
-              "key MainForm.TextVolts enter\n"
-              "sim output 0\nsim output 1\n";
+              Enter("MainForm.TextVolts", "6") + "sim output 0\nsim output 1\n";
     const ConsoleRun run = RunConsole(script + "quit\n");
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     const auto values = Values(run);
@@ -137,9 +132,8 @@ TEST(ComposerEndToEnd, TheEntryMendsHoldThroughTheConsole) {
         "type MainForm.TextVolts 4\nkey MainForm.TextVolts enter\n"               // 23, 24
         "get MainForm.TextVolts\nsim output 0\nmessages\nquit\n";                 // 25-27
     const ConsoleRun run = RunConsole(script);
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    const std::vector<std::string> answers = Answers(run.output);
-    ASSERT_EQ(answers.size(), 28u) << run.output;
+    std::vector<std::string> answers;
+    ASSERT_TRUE(AnsweredAll(run, 28, answers));
     EXPECT_NE(answers[2].find("req=0xD9 value=0x10 index=0xA000"), std::string::npos) << answers[2];
     // Refused before anything is sent: no traffic, the box emptied and focused, 2.5 V stays.
     EXPECT_EQ(answers[5], "ok\n");

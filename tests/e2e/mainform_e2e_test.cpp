@@ -4,84 +4,87 @@
 
 #include <QTemporaryDir>
 #include <fstream>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/ConsoleRunner.h"
 
 namespace tq::testing {
 namespace {
 
-ConsoleRun RunWithSetup(const std::string& setup, const std::string& script) {
+// A run of the console on the simulated board, started from `setup` (--sim-setup) when there is
+// one, and texts its output must hold, each somewhere in it.
+struct SwitchCase {
+    const char* name;
+    std::string setup;
+    std::string script;
+    std::vector<std::string> shown;
+};
+
+const std::string kReadFunctionSilent =
+    "Vendor_Request req=0xDD value=0x81 index=0x0 dir=1 len=3 reply=FF FF FF result=3\n";
+const std::string kReadFunction =
+    "Vendor_Request req=0xDD value=0x81 index=0x0 dir=1 len=3 reply=00 00 00 result=3\n";
+
+void PrintTo(const SwitchCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MainFormSwitches : public ::testing::TestWithParam<SwitchCase> {};
+
+TEST_P(MainFormSwitches, ShowAndSendWhatTheConverterHas) {
+    const SwitchCase& c = GetParam();
     QTemporaryDir dir;
-    return RunConsole(script, {QStringLiteral("--sim-setup"), WriteSetup(dir, setup)});
-}
-
-bool Has(const ConsoleRun& run, const std::string& text) {
-    return run.output.find(text) != std::string::npos;
-}
-
-TEST(MainFormConsole, ASilentSerialOutputAtStartupCountsAsAClearFunctionRegister) {
-    // SDO disabled: the function register reads FFFF.
-    const ConsoleRun run = RunWithSetup("reg 1 0 0x1\n",
-                                        "get MainForm.Toggle3\nget MainForm.Toggle4\n"
-                                        "get MainForm.Toggle1\nstate FnD1Output\n"
-                                        "sim get 1 0\nquit\n");
+    const ConsoleRun run =
+        c.setup.empty()
+            ? RunConsole(c.script)
+            : RunConsole(c.script, {QStringLiteral("--sim-setup"), WriteSetup(dir, c.setup)});
     ASSERT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_TRUE(Has(run, "text: D1 - Input\n")) << run.output;
-    EXPECT_TRUE(Has(run, "text: D0 - Input\n")) << run.output;
-    EXPECT_TRUE(Has(run, "text: Disabled\n")) << run.output;
-    EXPECT_TRUE(Has(run, "ok\n0\nok\n0x0\nok\n")) << run.output;
+    for (const std::string& text : c.shown) {
+        EXPECT_NE(run.output.find(text), std::string::npos) << text << "\nnot in:\n" << run.output;
+    }
 }
 
-TEST(MainFormConsole, TheFirstFunctionWriteKeepsWhatTheConverterHad) {
-    const ConsoleRun run = RunWithSetup("reg 1 0 0x14\n",
-                                        "click MainForm.Toggle1\nsim get 1 0\n"
-                                        "get MainForm.Toggle1\nquit\n");
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_TRUE(Has(run, "ok\n0x34\nok\ntext: Enabled\n")) << run.output;
-}
-
-TEST(MainFormConsole, ReadWithSdoDisabledEnablesItAndTouchesNoOtherBit) {
-    const ConsoleRun run = RunConsole(
-        "click MainForm.Toggle7\nsim get 1 0\ntrace\nclick MainForm.Command6\ntrace\n"
-        "sim get 1 0\nget MainForm.Toggle7\nstate FnSdoDisable\nquit\n");
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_TRUE(Has(run, "ok\n0x1\nok\n")) << run.output;
-    const std::string read =
-        "Vendor_Request req=0xDD value=0x81 index=0x0 dir=1 len=3 reply=FF FF FF result=3\n";
-    const std::string readAgain =
-        "Vendor_Request req=0xDD value=0x81 index=0x0 dir=1 len=3 reply=00 00 00 result=3\n";
-    EXPECT_TRUE(Has(run, "ok\n" + read + read +
-                             "Vendor_Request req=0xDD value=0x1 index=0x0 dir=0 len=0 result=0\n" +
-                             readAgain + readAgain + "ok\n0x0\nok\ntext: Enabled\n"))
-        << run.output;
-    EXPECT_TRUE(Has(run, "state: 0\nok\n0\nok\n")) << run.output;
-}
-
-TEST(MainFormConsole, ReadTakesTheLevelTheBoardDrivesOntoAnInput) {
-    const ConsoleRun run = RunConsole(
-        "click MainForm.Toggle11\nclick MainForm.Command6\nstate DriveD0\nstate DriveD1\n"
-        "get MainForm.Toggle6\nquit\n");
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_TRUE(Has(run, "ok\nok\n1\nok\n0\nok\ntext: D0 - High\n")) << run.output;
-}
-
-TEST(MainFormConsole, DirectionSwitchesKeepReadAndTheDriveSwitchesConsistent) {
-    const ConsoleRun run = RunConsole(
-        "click MainForm.Toggle3\nclick MainForm.Toggle4\nget MainForm.Command6\n"
-        "click MainForm.Toggle12\nget MainForm.Toggle5\nsim get 1 0\n"
-        "click MainForm.Toggle4\nget MainForm.Command6\nget MainForm.Toggle11\nquit\n");
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_TRUE(Has(run, "ok\nok\ntext: READ\nvisible: 0\n")) << run.output;
-    // The drive switch of an output cannot be reached.
-    EXPECT_TRUE(Has(run, "error: ")) << run.output;
-    EXPECT_TRUE(Has(run, "text: D1 - Low\nvisible: 1\nenabled: 1\n")) << run.output;
-    EXPECT_TRUE(Has(run, "0x14\nok\n")) << run.output;
-    EXPECT_TRUE(Has(run,
-                    "ok\ntext: READ\nvisible: 1\nenabled: 1\nok\n"
-                    "text: Low\nvisible: 1\nenabled: 1\n"))
-        << run.output;
-}
+INSTANTIATE_TEST_SUITE_P(
+    MainFormConsole, MainFormSwitches,
+    ::testing::Values(
+        // SDO disabled: the function register reads FFFF, which counts as a clear register.
+        SwitchCase{"ASilentSerialOutputAtStartupCountsAsAClearFunctionRegister",
+                   "reg 1 0 0x1\n",
+                   "get MainForm.Toggle3\nget MainForm.Toggle4\nget MainForm.Toggle1\n"
+                   "state FnD1Output\nsim get 1 0\nquit\n",
+                   {"text: D1 - Input\n", "text: D0 - Input\n", "text: Disabled\n",
+                    "ok\n0\nok\n0x0\nok\n"}},
+        SwitchCase{"TheFirstFunctionWriteKeepsWhatTheConverterHad",
+                   "reg 1 0 0x14\n",
+                   "click MainForm.Toggle1\nsim get 1 0\nget MainForm.Toggle1\nquit\n",
+                   {"ok\n0x34\nok\ntext: Enabled\n"}},
+        SwitchCase{"ReadWithSdoDisabledEnablesItAndTouchesNoOtherBit",
+                   "",
+                   "click MainForm.Toggle7\nsim get 1 0\ntrace\nclick MainForm.Command6\ntrace\n"
+                   "sim get 1 0\nget MainForm.Toggle7\nstate FnSdoDisable\nquit\n",
+                   {"ok\n0x1\nok\n",
+                    "ok\n" + kReadFunctionSilent + kReadFunctionSilent +
+                        "Vendor_Request req=0xDD value=0x1 index=0x0 dir=0 len=0 result=0\n" +
+                        kReadFunction + kReadFunction + "ok\n0x0\nok\ntext: Enabled\n",
+                    "state: 0\nok\n0\nok\n"}},
+        SwitchCase{"ReadTakesTheLevelTheBoardDrivesOntoAnInput",
+                   "",
+                   "click MainForm.Toggle11\nclick MainForm.Command6\nstate DriveD0\n"
+                   "state DriveD1\nget MainForm.Toggle6\nquit\n",
+                   {"ok\nok\n1\nok\n0\nok\ntext: D0 - High\n"}},
+        // The drive switch of an output cannot be reached ("error: ").
+        SwitchCase{
+            "DirectionSwitchesKeepReadAndTheDriveSwitchesConsistent",
+            "",
+            "click MainForm.Toggle3\nclick MainForm.Toggle4\nget MainForm.Command6\n"
+            "click MainForm.Toggle12\nget MainForm.Toggle5\nsim get 1 0\n"
+            "click MainForm.Toggle4\nget MainForm.Command6\nget MainForm.Toggle11\nquit\n",
+            {"ok\nok\ntext: READ\nvisible: 0\n",
+             "error: ", "text: D1 - Low\nvisible: 1\nenabled: 1\n", "0x14\nok\n",
+             "ok\ntext: READ\nvisible: 1\nenabled: 1\nok\ntext: Low\nvisible: 1\nenabled: 1\n"}}),
+    [](const ::testing::TestParamInfo<SwitchCase>& info) { return std::string(info.param.name); });
 
 // When the board answers again the status bar says what the program sent it, until the next
 // action.

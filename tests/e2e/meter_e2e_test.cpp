@@ -21,15 +21,13 @@ TEST(MeterEndToEnd, ARunOwnsItsChannelAndTheAddressChoosesTheMeter) {
         "get MeterForm.LabelIdn\n"
         "click MeterForm.CmdCalibrate\n"
         "get MeterForm.LabelStatus\n"
-        "sim output 0\n"
-        "type MainForm.TextVolts 3\n"
-        "key MainForm.TextVolts enter\n"
+        "sim output 0\n" +
+        Enter("MainForm.TextVolts", "3") +
         "get MainForm.StatusBar\n"
         "sim output 0\n"
         "click MeterForm.CmdStop\n"
-        "get MeterForm.LabelStatus\n"
-        "type MainForm.TextVolts 3\n"
-        "key MainForm.TextVolts enter\n"
+        "get MeterForm.LabelStatus\n" +
+        Enter("MainForm.TextVolts", "3") +
         "sim output 0\n"
         "type MeterForm.TextAddress GPIB0::22::INSTR\n"
         "click MeterForm.CmdOpen\n"

@@ -47,9 +47,8 @@ TEST(ProtectionConsole, LimitsHoldDacBInTheWindowsAndEachRefusalIsExplained) {
                                       "sim output 0\n"               // 23
                                       "messages\n"                   // 24
                                       "quit\n");
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    const auto a = Answers(run.output);
-    ASSERT_EQ(a.size(), 26u) << run.output;
+    std::vector<std::string> a;
+    ASSERT_TRUE(AnsweredAll(run, 26, a));
     EXPECT_EQ(a[3], "ok\n");
     EXPECT_EQ(a[4].rfind("text: Limits: B -2 V to 2 V\nvisible: 1\n", 0), 0u) << a[4];
     EXPECT_EQ(a[6].rfind("text: Limits: -2 V to 2 V\nvisible: 1\n", 0), 0u) << a[6];
@@ -67,15 +66,8 @@ TEST(ProtectionConsole, LimitsHoldDacBInTheWindowsAndEachRefusalIsExplained) {
 
 TEST(ProtectionConsole, SafeStateFromTheMenuBringsEveryOutputToZeroRampedWhereARampIsSet) {
     const ConsoleRun run = RunConsole(
-        "menu MainForm.MnuVout\n"
-        "type VoutForm.Text1 5\n"
-        "key VoutForm.Text1 enter\n"
-        "type VoutForm.Text2 1.5\n"
-        "key VoutForm.Text2 enter\n"
-        "type VoutForm.Text3 -7\n"
-        "key VoutForm.Text3 enter\n"
-        "type VoutForm.Text4 9\n"
-        "key VoutForm.Text4 enter\n"  // 8
+        "menu MainForm.MnuVout\n" + Enter("VoutForm.Text1", "5") + Enter("VoutForm.Text2", "1.5") +
+        Enter("VoutForm.Text3", "-7") + Enter("VoutForm.Text4", "9") +  // 8
         // DAC B ramps 1 V at a time, two seconds apart: 1.5 V comes down in two steps.
         "show ProtectionForm\n"
         "type ProtectionForm.TextStep1 1\n"
@@ -92,9 +84,8 @@ TEST(ProtectionConsole, SafeStateFromTheMenuBringsEveryOutputToZeroRampedWhereAR
         "get MainForm.StatusRamping\n"
         "messages\n"
         "quit\n");
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    const auto a = Answers(run.output);
-    ASSERT_EQ(a.size(), 24u) << run.output;
+    std::vector<std::string> a;
+    ASSERT_TRUE(AnsweredAll(run, 24, a));
     EXPECT_EQ(a[13], "ok\n");
     EXPECT_NEAR(Volts(a[14]), 0.75, kNear) << "the ramp's first step goes at once: " << a[14];
     EXPECT_NE(a[15].find("visible: 1\n"), std::string::npos) << a[15];
@@ -123,15 +114,13 @@ TEST(ProtectionConsole, TheBoardComingBackBringsTheOutputsToZeroOnlyWithItsOptio
                        "sim output 1\n"  // 13
                        "sim output 2\n"
                        // Once per return: the next answer leaves the outputs alone.
-                       "type VoutForm.Text3 1.5\n"
-                       "key VoutForm.Text3 enter\n"
+                       + Enter("VoutForm.Text3", "1.5") +
                        "wait 50\n"
                        "sim output 2\n"  // 18
                        "messages\n"
                        "quit\n");
-        ASSERT_EQ(run.exitCode, 0) << run.errors;
-        const auto a = Answers(run.output);
-        ASSERT_EQ(a.size(), 21u) << run.output;
+        std::vector<std::string> a;
+        ASSERT_TRUE(AnsweredAll(run, 21, a));
         EXPECT_NEAR(Volts(a[10]), 4.0, kNear) << "unplugged, the output keeps its value";
         EXPECT_NEAR(Volts(a[13]), option ? 0.0 : 4.0, kNear) << option << " " << a[13];
         EXPECT_NEAR(Volts(a[14]), option ? 0.0 : 1.0, kNear) << option << " " << a[14];
@@ -164,16 +153,14 @@ TEST(ProtectionConsole, LimitsAndOptionsAreKeptFromOneRunToTheNext) {
         "get ProtectionForm.TextWait1\n"
         "get ProtectionForm.CheckOnLastClient\n"
         "get ProtectionForm.CheckOnExit\n"
-        "menu MainForm.MnuVout\n"
-        "type VoutForm.Text2 3\n"
-        "key VoutForm.Text2 enter\n"
-        "messages\n"
-        "sim output 1\n"
-        "quit\n",
+        "menu MainForm.MnuVout\n" +
+            Enter("VoutForm.Text2", "3") +
+            "messages\n"
+            "sim output 1\n"
+            "quit\n",
         {}, 60000, config.path());
-    ASSERT_EQ(second.exitCode, 0) << second.errors;
-    const auto a = Answers(second.output);
-    ASSERT_EQ(a.size(), 12u) << second.output;
+    std::vector<std::string> a;
+    ASSERT_TRUE(AnsweredAll(second, 12, a));
     EXPECT_EQ(a[0].rfind("text: Limits: B -2 V to 2 V, ramp 0.5 V every 0.1 s\nvisible: 1\n", 0),
               0u)
         << a[0];
