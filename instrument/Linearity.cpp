@@ -1,9 +1,9 @@
 #include "instrument/Linearity.h"
-#include "core/Printed.h"
 
 #include <cmath>
-#include <cstdio>
 #include <stdexcept>
+
+#include "core/Printed.h"
 
 namespace tq {
 namespace {

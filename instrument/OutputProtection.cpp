@@ -3,7 +3,6 @@
 #include "core/ConverterCoding.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "core/Fields.h"
 #include "core/Printed.h"

@@ -1,7 +1,8 @@
 #include "instrument/TemperatureLog.h"
-#include "core/Printed.h"
 
 #include <cstdint>
+
+#include "core/Printed.h"
 
 namespace tq {
 

@@ -1,7 +1,6 @@
 #include "adapter/fake/RecordingAdapter.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "board/BoardRequests.h"

@@ -1,7 +1,8 @@
 #include "adapter/tracing/TracingAdapter.h"
-#include "core/Printed.h"
 
 #include <utility>
+
+#include "core/Printed.h"
 
 namespace tq {
 

@@ -1,7 +1,6 @@
 // The output protection: each channel's limits and ramp, the ramp in progress, the safe state
 // and when the program goes there by itself.
 
-#include <cstdio>
 #include <limits>
 #include <optional>
 
