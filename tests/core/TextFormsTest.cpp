@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/Encoding.h"
+#include "core/Printed.h"
 
 namespace tq::testing {
 namespace {
@@ -32,6 +33,25 @@ TEST(HexText, PaddedAndPlainForms) {
         SCOPED_TRACE(row.value);
         EXPECT_EQ(HexText4(row.value), row.padded);
         EXPECT_EQ(HexText(row.value), row.plain);
+    }
+}
+
+// Texts of any length come out whole, also past the formatter's own buffer of 64 characters.
+TEST(PrintedText, WholeAtAnyLength) {
+    const std::string wide(200, 'x');
+    struct Row {
+        std::string made;
+        std::string expected;
+    };
+    const std::vector<Row> rows{
+        {Printed("%g", 1.5), "1.5"},
+        {Printed("%s", ""), ""},
+        {Printed("%s", wide.substr(0, 63).c_str()), wide.substr(0, 63)},
+        {Printed("%s", wide.substr(0, 64).c_str()), wide.substr(0, 64)},
+        {Printed("%s|%04X", wide.c_str(), 0xBEEFu), wide + "|BEEF"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.made, row.expected);
     }
 }
 
