@@ -6,6 +6,8 @@ import os
 import socket
 import subprocess
 import sys
+import threading
+import time
 
 import pytest
 import pyvisa
@@ -259,10 +261,11 @@ def test_multi_line_answers_leave_nothing_in_the_stream(dac):
     assert dac.ch_a.code == 32768
 
 
-def test_an_answer_that_comes_late_is_dropped_before_the_next(dac):
-    """A ramp longer than the connection's timeout: the setting's answer comes after the
-    timeout, and must not be read as the answer to a later query."""
-    dac.ch_b.ramp = (1, 0.15)
+def test_an_answer_that_comes_late_is_read_before_the_next(dac):
+    """A ramp longer than the connection's timeout, set where the driver does not see it: the
+    setting's answer comes after the timeout, and must not be read as the answer to a later
+    query."""
+    dac.write("SOUR2:VOLT:RAMP:STEP 1;:SOUR2:VOLT:RAMP:WAIT 0.15")
     dac.adapter.connection.timeout = 150
     with pytest.raises(pyvisa.errors.VisaIOError):
         dac.ch_b.voltage = 4  # four steps, 0.45 s of waits
@@ -317,6 +320,70 @@ def test_a_run_that_fails_raises_from_wait(dac):
     # Said once: the next wait is for what comes next.
     assert dac.wait(timeout=30).state == "FAILED"
     assert abs(dac.bench_voltage(2) - 0.25) < 0.002
+
+
+def _after(seconds, server, line):
+    """Another client sends ``line`` after ``seconds``, in the background; join() when done."""
+    def send():
+        time.sleep(seconds)
+        with socket.create_connection(("127.0.0.1", server.port), timeout=30) as other:
+            other.sendall(line.encode() + b";*OPC?\n")
+            other.makefile().readline()
+    thread = threading.Thread(target=send)
+    thread.start()
+    return thread
+
+
+# Whoever cuts a ramp or ends a run short, the connection that started it hears why: a setting
+# raises TQ2604XError, a run TQ2604XRunError, in the program's words.
+@pytest.mark.parametrize("cut, words", [
+    ("OUTP:SAFE", "another client's OUTPut:SAFE"),
+    ("*RST", "another client's *RST"),
+    ("BENC:LINK OFF", "board request failed (-1)"),
+])
+def test_a_ramp_cut_short_raises_from_its_setting(dac, server, cut, words):
+    dac.ch_a.ramp = (0.5, 0.1)
+    other = _after(0.35, server, cut)
+    with pytest.raises(TQ2604XError) as cut_short:
+        dac.ch_a.voltage = 9
+    other.join()
+    dac.write("BENC:LINK ON")
+    assert cut_short.value.code == -200, cut_short.value.errors
+    assert cut_short.value.message.startswith("Execution error; DAC A ramp stopped at ")
+    assert cut_short.value.message.endswith(words) or words + ":" in cut_short.value.message
+    assert " V of 9 V: " in cut_short.value.message
+    assert dac.errors == []
+
+
+@pytest.mark.parametrize("cut, state, words", [
+    ("*RST", "STOPPED", "list run stopped at step "),
+    ("BENC:LINK OFF", "FAILED", "list run failed at step "),
+])
+def test_a_run_cut_short_raises_from_wait(dac, server, cut, state, words):
+    dac.ch_c.list_volts = [n / 10 for n in range(40)]
+    dac.list_dwell = 0.02
+    dac.run_list()
+    other = _after(0.2, server, cut)
+    with pytest.raises(TQ2604XRunError) as ended:
+        dac.wait(timeout=30)
+    other.join()
+    dac.write("BENC:LINK ON")
+    assert ended.value.state == state
+    assert words in ended.value.reason and "of 40: " in ended.value.reason
+    assert dac.wait(timeout=30).state == state  # said once
+
+
+def test_a_ramp_longer_than_the_timeout_is_waited_for(server):
+    dac = open_driver(server, timeout=2000)
+    try:
+        dac.ch_a.ramp = (0.5, 0.4)  # 15 steps to 7.5 V: 5.6 s of waits
+        started = time.monotonic()
+        dac.ch_a.voltage = 7.5
+        assert time.monotonic() - started > 5
+        assert abs(dac.bench_voltage(1) - 7.5) < 0.002
+        assert dac.errors == []
+    finally:
+        close_driver(dac)
 
 
 def test_the_longest_lists(dac):

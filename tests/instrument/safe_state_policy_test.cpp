@@ -1,6 +1,7 @@
 // The protection's options carried out over the recording adapter: the safe state's traffic
 // when the last remote client leaves, when the board answers again after failing and when the
-// program ends, each only with its option on; a failure reported, not swallowed.
+// program ends, each only with its option on; a failure reported, not swallowed; a board that
+// stops answering ends the activities on the outputs, whatever the options.
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "board/AdapterResults.h"
 #include "instrument/Instrument.h"
 #include "instrument/SafeStatePolicy.h"
+#include "instrument/TemperatureLog.h"
 #include "instrument/Waveform.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/RecordedInstrument.h"
@@ -61,7 +64,7 @@ struct Options : ::testing::Test {
     FakeClock later;
     WaveformRun waveform{t.instrument, runTimer};
     std::vector<std::string> reports;
-    SafeStatePolicy options{t.instrument, later, &waveform, nullptr,
+    SafeStatePolicy options{t.instrument, later,
                             [this](const std::string& why) { reports.push_back(why); }};
 };
 
@@ -145,18 +148,58 @@ TEST_F(Options, EachReturnOfTheBoardBringsTheOutputsDownOnce) {
     }
 }
 
-TEST_F(Options, TheSafeStateStopsTheRunningWaveformFirst) {
-    Set(kLastClient);
+struct StoppingCase {
+    const char* name;
+    ProtectionOptions options;
+    std::function<void(Options&)> trigger;
+    ActivityOutcome::Ending ending;
+    std::string why;
+    Requests requests;  // after the trigger
+};
+void PrintTo(const StoppingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Stopping : public Options, public ::testing::WithParamInterface<StoppingCase> {};
+
+// The run on the outputs ends first, as its outcome says; the temperature log goes on.
+TEST_P(Stopping, TheRunOnTheOutputsEndsAndTheLogGoesOn) {
+    const StoppingCase& c = GetParam();
+    Set(c.options);
     WavePlan plan;
     plan.channels.push_back(ChannelWave{});
     waveform.Start(plan);
-    ASSERT_TRUE(waveform.Running());
-    LastClientLeaves(*this);
+    FakeClock logTimer;
+    TemperatureLog log(t.instrument, logTimer, [] { return std::chrono::system_clock::now(); });
+    log.Start(1.0, [](const std::string&) { return true; });
+    ASSERT_TRUE(waveform.Running() && log.Running());
+    c.trigger(*this);
     t.adapter.Clear();
     Settle();
     EXPECT_FALSE(waveform.Running());
-    EXPECT_EQ(t.adapter.Requests(), kSafeState);
+    EXPECT_EQ(waveform.Outcome().ending, c.ending);
+    EXPECT_EQ(waveform.Outcome().why, c.why);
+    EXPECT_TRUE(waveform.OutcomeReported());
+    EXPECT_TRUE(log.Running());
+    EXPECT_EQ(t.adapter.Requests(), c.requests);
 }
+
+void BoardStopsAnswering(Options& o) {
+    o.Write(-1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Stopping,
+    ::testing::Values(
+        StoppingCase{"the safe state when the last client leaves", kLastClient, LastClientLeaves,
+                     ActivityOutcome::Ending::Stopped,
+                     "the safe state when the last remote client disconnected", kSafeState},
+        StoppingCase{"a lost board, whatever the options",
+                     {},
+                     BoardStopsAnswering,
+                     ActivityOutcome::Ending::Failed,
+                     "board request failed (-1): " + std::string(ExplainAdapterResult(-1)),
+                     {}}));
 
 TEST_F(Options, AFailedSafeStateIsReported) {
     Set(kLastClient);
@@ -189,7 +232,7 @@ TEST_F(Options, TheProgramsEndWaitsOutTheRampWithinTheCall) {
         FakeClock timer;
         FakeClock later;
         fresh.instrument.SetRampTimer(&timer);
-        SafeStatePolicy ending(fresh.instrument, later, nullptr, nullptr, nullptr);
+        SafeStatePolicy ending(fresh.instrument, later, nullptr);
         fresh.instrument.SetProtectionOptions(c.options);
         fresh.instrument.SetPulseAfterDataWrite(true);
         // Every register of every channel known, as after a setup.

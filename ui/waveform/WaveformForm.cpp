@@ -358,7 +358,7 @@ void WaveformForm::closeEvent(QCloseEvent* event) {
 }
 
 void WaveformForm::CmdStop_Click() {
-    run_.Stop();
+    run_.Stop({ctx_.instrument.CurrentOrigin(), "Stop in the Waveform Generator", true});
     ShowStatus();
 }
 
