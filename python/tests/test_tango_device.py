@@ -176,16 +176,15 @@ def test_moving_while_a_ramp_runs_then_on(board):
 
 # A ramp of the device's cut short by another client: ALARM with the program's words until the
 # device's next change completes.
-@pytest.mark.parametrize("cut, words", [("OUTP:SAFE", "another client's OUTPut:SAFE"),
-                                        ("*RST", "another client's *RST")])
-def test_alarm_after_a_cut_ramp_then_on_after_the_next_change(board, cut, words):
+def test_alarm_after_a_cut_ramp_then_on_after_the_next_change(board):
     client, proxy = board
     assert client.send("SOUR2:VOLT:RAMP:STEP 0.5;:SOUR2:VOLT:RAMP:WAIT 0.2") == '0,"No error"'
     proxy.voltage_b = 5
     assert proxy.state() == MOVING
-    assert client.send(cut) == '0,"No error"'
+    assert client.send("OUTP:SAFE") == '0,"No error"'
     assert wait_for_state(proxy, ALARM) == ALARM
-    assert "DAC B ramp stopped at " in proxy.status() and words in proxy.status()
+    assert "DAC B ramp stopped at " in proxy.status()
+    assert "another client's OUTPut:SAFE" in proxy.status()
     proxy.voltage_b = 0.25  # within one ramp step: it completes at once
     assert proxy.state() == ON
     assert "ramp stopped" not in proxy.status()

@@ -148,58 +148,35 @@ TEST_F(Options, EachReturnOfTheBoardBringsTheOutputsDownOnce) {
     }
 }
 
-struct StoppingCase {
-    const char* name;
-    ProtectionOptions options;
-    std::function<void(Options&)> trigger;
-    ActivityOutcome::Ending ending;
-    std::string why;
-    Requests requests;  // after the trigger
-};
-void PrintTo(const StoppingCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class Stopping : public Options, public ::testing::WithParamInterface<StoppingCase> {};
-
-// The run on the outputs ends first, as its outcome says; the temperature log goes on.
-TEST_P(Stopping, TheRunOnTheOutputsEndsAndTheLogGoesOn) {
-    const StoppingCase& c = GetParam();
-    Set(c.options);
+TEST_F(Options, TheSafeStateStopsTheRunningWaveformFirst) {
+    Set(kLastClient);
     WavePlan plan;
     plan.channels.push_back(ChannelWave{});
     waveform.Start(plan);
-    FakeClock logTimer;
-    TemperatureLog log(t.instrument, logTimer, [] { return std::chrono::system_clock::now(); });
-    log.Start(1.0, [](const std::string&) { return true; });
-    ASSERT_TRUE(waveform.Running() && log.Running());
-    c.trigger(*this);
+    ASSERT_TRUE(waveform.Running());
+    LastClientLeaves(*this);
     t.adapter.Clear();
     Settle();
     EXPECT_FALSE(waveform.Running());
-    EXPECT_EQ(waveform.Outcome().ending, c.ending);
-    EXPECT_EQ(waveform.Outcome().why, c.why);
-    EXPECT_TRUE(waveform.OutcomeReported());
+    EXPECT_EQ(t.adapter.Requests(), kSafeState);
+}
+
+// Whatever the options: the run on the outputs fails with the adapter's words, the log goes on.
+TEST_F(Options, ALostBoardEndsTheRunOnTheOutputsNotTheLog) {
+    waveform.Start({{ChannelWave{}}});
+    FakeClock logTimer;
+    TemperatureLog log(t.instrument, logTimer, [] { return std::chrono::system_clock::now(); });
+    log.Start(1.0, [](const std::string&) { return true; });
+    Write(-1);
+    Settle();
+    EXPECT_FALSE(waveform.Running());
+    EXPECT_EQ(waveform.Outcome().ending, ActivityOutcome::Ending::Failed);
+    EXPECT_EQ(waveform.OutcomeText(),
+              "waveform run failed at step 2 of 16: board request failed "
+              "(-1): " +
+                  std::string(ExplainAdapterResult(-1)));
     EXPECT_TRUE(log.Running());
-    EXPECT_EQ(t.adapter.Requests(), c.requests);
 }
-
-void BoardStopsAnswering(Options& o) {
-    o.Write(-1);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Stopping,
-    ::testing::Values(
-        StoppingCase{"the safe state when the last client leaves", kLastClient, LastClientLeaves,
-                     ActivityOutcome::Ending::Stopped,
-                     "the safe state when the last remote client disconnected", kSafeState},
-        StoppingCase{"a lost board, whatever the options",
-                     {},
-                     BoardStopsAnswering,
-                     ActivityOutcome::Ending::Failed,
-                     "board request failed (-1): " + std::string(ExplainAdapterResult(-1)),
-                     {}}));
 
 TEST_F(Options, AFailedSafeStateIsReported) {
     Set(kLastClient);

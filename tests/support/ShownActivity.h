@@ -1,8 +1,6 @@
 #pragma once
-// An activity of a real kind for the views' tests: it runs from BeginActivity until the test
-// ends it, and a stop ends it as asked.
+// An activity of a real kind for the views' tests: it runs from BeginActivity until ended.
 
-#include <utility>
 #include <vector>
 
 #include "instrument/Instrument.h"
@@ -10,14 +8,11 @@
 namespace tq::testing {
 
 struct ShownActivity : Activity {
-    ShownActivity(Instrument& in, const ActivityKind& kind, std::vector<int16_t> channels = {})
-        : Activity(kind), instrument(in) {
+    explicit ShownActivity(const ActivityKind& kind, std::vector<int16_t> channels = {})
+        : Activity(kind) {
         channels_ = std::move(channels);
     }
-    void Stop(const StopReason& reason) override {
-        instrument.EndActivity(*this, OutcomeOf(reason, {}));
-    }
-    Instrument& instrument;
+    void Stop(const StopReason&) override {}
 };
 
 }  // namespace tq::testing

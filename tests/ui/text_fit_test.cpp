@@ -280,8 +280,8 @@ TEST_F(TextFit, TheStatusBarWithTwoRunsLimitsAndAMessage) {
         t.instrument.SetLimits(channel,
                                {-10.5263 + channel, 10.5263 - channel, 0.000123457, 9.87654});
     form.ShowRemoteClients(8);
-    ShownActivity log(t.instrument, kTemperatureLogKind);
-    ShownActivity linearity(t.instrument, kLinearityTestKind, {0});
+    ShownActivity log(kTemperatureLogKind);
+    ShownActivity linearity(kLinearityTestKind, {0});
     t.instrument.BeginActivity(log);
     t.instrument.BeginActivity(linearity, 65536);
     form.show();

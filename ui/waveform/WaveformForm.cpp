@@ -427,6 +427,9 @@ void WaveformForm::ShowStatus() {
             break;
         case RunState::Stopped:
             state = tr("Stopped after %1 steps").arg(status.stepsDone);
+            // By someone else: who ("another client's *RST").
+            if (run_.OutcomeReported())
+                state += QStringLiteral(": ") + QString::fromStdString(run_.Outcome().why);
             break;
         case RunState::Failed:
             state = tr("Failed at %1").arg(QString::fromStdString(status.error));

@@ -52,7 +52,7 @@ TEST(ActivityStatusText, NamesTheActivityItsChannelsAndItsProgress) {
     };
     TestContext ctx;
     for (const Case& c : cases) {
-        ShownActivity activity(ctx.instrument, c.kind, c.channels);
+        ShownActivity activity(c.kind, c.channels);
         ctx.instrument.BeginActivity(activity);
         ctx.instrument.AdvanceActivity(activity, c.done, c.total);
         EXPECT_EQ(ActivityStatusText(activity, c.remote), c.shown) << c.shown;
@@ -61,12 +61,10 @@ TEST(ActivityStatusText, NamesTheActivityItsChannelsAndItsProgress) {
 }
 
 TEST(ActivityStatusText, EachActivityOpensTheWindowThatStopsIt) {
-    TestContext ctx;
-    const auto window = [&](const ActivityKind& kind) {
-        return ActivityWindow(ShownActivity(ctx.instrument, kind));
+    const auto window = [](const ActivityKind& kind) {
+        return ActivityWindow(ShownActivity(kind));
     };
     EXPECT_EQ(window(kWaveformRunKind), WindowId::Waveform);
-    EXPECT_EQ(window(kListRunKind), WindowId::Waveform);
     EXPECT_EQ(window(kTemperatureLogKind), WindowId::TemperatureLog);
     EXPECT_EQ(window(kLinearityTestKind), WindowId::Meter);
     EXPECT_EQ(window(kAutomaticCalibrationKind), WindowId::Meter);
@@ -91,8 +89,8 @@ struct MainWindowFixture : ::testing::Test {
 // Two runs, one of them a remote client's, each named with its progress in the status bar; a
 // click on one opens its window; the texts go when the runs end.
 TEST_F(MainWindowFixture, TheStatusBarShowsEachRunningActivityAndOpensItsWindow) {
-    ShownActivity log(ctx.instrument, kTemperatureLogKind);
-    ShownActivity client(ctx.instrument, kLinearityTestKind, {0});
+    ShownActivity log(kTemperatureLogKind);
+    ShownActivity client(kLinearityTestKind, {0});
     ctx.instrument.BeginActivity(log);
     {
         int remoteClient = 0;
