@@ -108,8 +108,7 @@ Program::Program(const ProgramOptions& options) : options_(options) {
                       waveform_.get(), meterRuns_.get()});
     safeStateTimer_ = std::make_unique<QtRunTimer>();
     safeState_ = std::make_unique<SafeStatePolicy>(
-        *instrument_, *safeStateTimer_, waveform_.get(), meterRuns_.get(),
-        [this](const std::string& why) {
+        *instrument_, *safeStateTimer_, [this](const std::string& why) {
             if (options_.headless)
                 std::fprintf(stderr, "tq2604x-eval: %s\n", why.c_str());
             else

@@ -4,32 +4,63 @@
 
 namespace tq {
 
-const Activity& ActivityRegistry::Add(Activity activity) {
-    if (Activity* same = Find(activity.owner)) {
-        *same = std::move(activity);
-        return *same;
+bool Activity::OutcomeReported() const {
+    switch (outcome_.ending) {
+        case ActivityOutcome::Ending::Finished:
+            return false;
+        case ActivityOutcome::Ending::Stopped:
+            if (outcome_.stoppedBy == starter_ || outcome_.expected)
+                return false;
+            break;
+        case ActivityOutcome::Ending::Failed:
+            break;
     }
-    activities_.push_back(std::move(activity));
-    return activities_.back();
+    return !outcome_.told;
 }
 
-Activity* ActivityRegistry::Find(const void* owner) {
-    const auto it = std::find_if(activities_.begin(), activities_.end(),
-                                 [owner](const Activity& a) { return a.owner == owner; });
-    return it == activities_.end() ? nullptr : &*it;
+std::string Activity::OutcomeText() const {
+    if (outcome_.ending == ActivityOutcome::Ending::Finished)
+        return {};
+    const bool failed = outcome_.ending == ActivityOutcome::Ending::Failed;
+    std::string text = Subject() + (failed ? " failed" : " stopped");
+    if (!outcome_.where.empty())
+        text += " at " + outcome_.where;
+    return text + ": " + outcome_.why;
 }
 
-const Activity* ActivityRegistry::Find(const void* owner) const {
-    return const_cast<ActivityRegistry*>(this)->Find(owner);
+ActivityOutcome Activity::OutcomeOf(const StopReason& reason, std::string where) {
+    ActivityOutcome outcome;
+    outcome.ending =
+        reason.failure ? ActivityOutcome::Ending::Failed : ActivityOutcome::Ending::Stopped;
+    outcome.stoppedBy = reason.by;
+    outcome.where = std::move(where);
+    outcome.why = reason.why;
+    return outcome;
 }
 
-bool ActivityRegistry::Remove(const void* owner) {
-    return std::erase_if(activities_, [owner](const Activity& a) { return a.owner == owner; }) > 0;
+void ActivityRegistry::Add(Activity& activity) {
+    if (!Running(activity))
+        activities_.push_back(&activity);
 }
 
-bool ActivityRegistry::AnyStartedBy(const void* startedBy) const {
+bool ActivityRegistry::Remove(const Activity& activity) {
+    return std::erase(activities_, &activity) > 0;
+}
+
+bool ActivityRegistry::Running(const Activity& activity) const {
+    return std::find(activities_.begin(), activities_.end(), &activity) != activities_.end();
+}
+
+bool ActivityRegistry::AnyStartedBy(const void* starter) const {
     return std::any_of(activities_.begin(), activities_.end(),
-                       [startedBy](const Activity& a) { return a.startedBy == startedBy; });
+                       [starter](const Activity* a) { return a->Starter() == starter; });
+}
+
+int ActivityRegistry::OperationCondition() const {
+    int condition = 0;
+    for (const Activity* activity : activities_)
+        condition |= activity->Kind().operationBit;
+    return condition;
 }
 
 }  // namespace tq

@@ -17,6 +17,7 @@
 #include "core/Encoding.h"
 #include "core/Fields.h"
 #include "core/Printed.h"
+#include "instrument/Ramp.h"
 
 namespace tq {
 namespace {
@@ -540,41 +541,59 @@ void Instrument::ReleaseChannels(const void* owner) {
     claims_.Release(owner);
 }
 
-void Instrument::BeginActivity(Activity activity) {
-    activity.startedBy = origin_;
-    ClaimChannels(activity.owner, activity.channels, activity.name);
+void Instrument::BeginActivity(Activity& activity, int64_t total) {
+    ClaimChannels(&activity, activity.Channels(), activity.Name());
+    Announce(activity, total);
+}
+
+void Instrument::Announce(Activity& activity, int64_t total) {
+    activity.starter_ = origin_;
+    activity.done_ = 0;
+    activity.total_ = total;
+    activity.progress_.clear();
+    activity.outcome_ = {};
+    activities_.Add(activity);
     InstrumentChange change{InstrumentChange::Kind::Activity};
     change.value = 1;
-    change.activity = &activities_.Add(std::move(activity));
+    change.activity = &activity;
     Notify(change);
 }
 
-void Instrument::AdvanceActivity(const void* owner, int64_t done, int64_t total,
+void Instrument::AdvanceActivity(Activity& activity, int64_t done, int64_t total,
                                  std::string progress) {
-    Activity* activity = activities_.Find(owner);
-    if (!activity)
+    if (!activities_.Running(activity))
         return;
-    activity->done = done;
-    activity->total = total;
-    activity->progress = std::move(progress);
+    activity.done_ = done;
+    activity.total_ = total;
+    activity.progress_ = std::move(progress);
     InstrumentChange change{InstrumentChange::Kind::Activity};
     change.value = 2;
-    change.activity = activity;
+    change.activity = &activity;
     Notify(change);
 }
 
-void Instrument::EndActivity(const void* owner, const std::string& error) {
-    claims_.Release(owner);
-    const Activity* running = activities_.Find(owner);
-    if (!running)
+void Instrument::EndActivity(Activity& activity, ActivityOutcome outcome) {
+    claims_.Release(&activity);
+    if (!activities_.Remove(activity))
         return;
-    const Activity ended = *running;
-    activities_.Remove(owner);
+    activity.outcome_ = std::move(outcome);
     InstrumentChange change{InstrumentChange::Kind::Activity};
     change.value = 0;
-    change.text = error;
-    change.activity = &ended;
+    change.text = activity.outcome_.ending == ActivityOutcome::Ending::Finished
+                      ? std::string()
+                      : activity.outcome_.why;
+    change.activity = &activity;
     Notify(change);
+}
+
+void Instrument::StopActivitiesOnOutputs(const StopReason& reason) {
+    // A stop may end others (a run's end releases what it held): each is looked at as it is now.
+    const std::vector<Activity*> running = activities_.All();
+    for (Activity* activity : running) {
+        const auto& now = activities_.All();
+        if (std::find(now.begin(), now.end(), activity) != now.end() && activity->DrivesOutputs())
+            activity->Stop(reason);
+    }
 }
 
 void Instrument::WriteChannelsTogether(const std::vector<std::pair<int16_t, int32_t>>& codes) {

@@ -30,13 +30,13 @@
 #include "instrument/InstrumentErrors.h"
 #include "instrument/OutputGuard.h"
 #include "instrument/OutputProtection.h"
-#include "instrument/Ramp.h"
 #include "instrument/RunTimer.h"
 #include "instrument/Temperature.h"
 
 namespace tq {
 
 class BoardRequests;
+class Ramp;
 class RegisterAccess;
 
 inline constexpr int16_t kChannelCount = 4;
@@ -61,7 +61,7 @@ struct InstrumentChange {
                      // 1 the output protection's limits; text says why
         Protection,  // limits or protection options changed (address: the channel, or -1)
         Activity,    // value 1: an activity began, 2: it advanced, 0: it ended (text: why it
-                     // stopped before its end, or ""); activity: what it is
+                     // ended before its end, or ""); activity: the activity, and its outcome
         BoardBack,   // the board answered again after failed requests: the program forgot the
                      // registers it knew and sent its pins and function word again (text)
     };
@@ -239,16 +239,27 @@ public:
         return claims_.OwnerName(channel);
     }
 
-    // An activity begins: it claims its channels (InstrumentError, and nothing begins, when
-    // another holds one) and the listeners hear of it. Its startedBy is the current origin.
-    void BeginActivity(Activity activity);
+    // An activity begins: it claims its channels in its name (InstrumentError, and nothing
+    // begins, when another holds one) and the listeners hear of it. Its starter is the current
+    // origin; `total` its steps in all (0: open-ended).
+    void BeginActivity(Activity& activity, int64_t total = 0);
     // It made progress: `done` of `total` steps, and what a view shows of it.
-    void AdvanceActivity(const void* owner, int64_t done, int64_t total, std::string progress = {});
-    // It ended (`error`: why it stopped before its end): its channels are free again.
-    void EndActivity(const void* owner, const std::string& error = {});
-    const std::vector<Activity>& Activities() const { return activities_.All(); }
+    void AdvanceActivity(Activity& activity, int64_t done, int64_t total,
+                         std::string progress = {});
+    // It ended as `outcome` says (finished by default): its channels are free again and the
+    // listeners hear how it ended.
+    void EndActivity(Activity& activity, ActivityOutcome outcome = {});
+    const std::vector<Activity*>& Activities() const { return activities_.All(); }
+    bool Running(const Activity& activity) const { return activities_.Running(activity); }
     // Any running activity that `startedBy` started.
     bool RunsActivityOf(const void* startedBy) const { return activities_.AnyStartedBy(startedBy); }
+    // The STATus:OPERation condition bits of the running activities.
+    int OperationCondition() const { return activities_.OperationCondition(); }
+    // Stops every running activity that drives an output, as `reason` says; the ones that drive
+    // none (the temperature log) go on.
+    void StopActivitiesOnOutputs(const StopReason& reason);
+    // Whose call is under way (see Origin), or null.
+    const void* CurrentOrigin() const { return origin_; }
 
     // Each channel's N-bit data code without the pulse, then one LOAD, so that all outputs change
     // at once. A code outside the resolution is a ValueRangeError before anything is sent. With
@@ -274,20 +285,22 @@ public:
     // ramp's steps go out one after the other within the call.
     void SetRampTimer(RunTimer* timer) { rampTimer_ = timer; }
     void RampStep();
-    bool Ramping() const { return ramp_.has_value(); }
+    bool Ramping() const { return ramp_ != nullptr; }
     // Who started the running ramp (the origin of its call), or null.
     const void* RampOrigin() const;
     // Why the last ramp stopped before its end ("" when it ended well).
     const std::string& RampError() const { return rampError_; }
     // Ends a running ramp where its last step left the outputs.
-    void StopRamp();
+    void StopRamp(const StopReason& reason);
+    void StopRamp() { StopRamp({origin_, "the ramp was stopped before its end"}); }
 
-    // Every output to 0 V: each data register to the code of 0 V in the board's coding, then one
-    // LOAD, in ramp steps where a ramp is set (the first one at once). It takes every channel
-    // over from whatever activity holds it; stop the activities first.
-    void GoToSafeState();
+    // The safe state: every activity that drives an output stops as `reason` says (the
+    // temperature log goes on), then every output goes to 0 V: each data register to the code
+    // of 0 V in the board's coding, then one LOAD, in ramp steps where a ramp is set (the first
+    // one at once). It takes every channel over from whatever holds it.
+    void GoToSafeState(const StopReason& reason = {nullptr, "the safe state took over"});
     // The same, waiting out the ramp's waits within the call (for the program's exit).
-    void GoToSafeStateAndWait();
+    void GoToSafeStateAndWait(const StopReason& reason = {nullptr, "the program's exit"});
 
     // The outputs a whole new configuration would produce, checked against the limits in effect
     // and `extra` (a setup's own): throws LimitError naming the first channel refused.
@@ -351,9 +364,11 @@ private:
     void Reestablish();
 
     void StartRamp(const ConverterModel& target);
-    void SendRampStep();
+    // `withinCall`: the step goes out within the starter's own call, which throws its failure.
+    void SendRampStep(bool withinCall);
     void ContinueRamp();
-    void EndRamp(const std::string& error);
+    void EndRamp(ActivityOutcome outcome);
+    void Announce(Activity& activity, int64_t total);
 
     DeviceState& state_;
     BoardRequests& requests_;
@@ -378,8 +393,7 @@ private:
     ProtectionOptions protectionOptions_;
     std::string lastRefusal_;
 
-    std::optional<Ramp> ramp_;
-    const void* rampOrigin_ = nullptr;
+    std::unique_ptr<Ramp> ramp_;
     RunTimer* rampTimer_ = nullptr;
     std::string rampError_;
 };

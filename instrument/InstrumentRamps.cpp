@@ -7,6 +7,7 @@
 
 #include "instrument/Instrument.h"
 #include "instrument/InstrumentCall.h"
+#include "instrument/Ramp.h"
 
 namespace tq {
 namespace {
@@ -17,39 +18,44 @@ constexpr const char* kRampingRefusal = " is ramping to its new output; wait for
 }  // namespace
 
 const void* Instrument::RampOrigin() const {
-    return ramp_ ? rampOrigin_ : nullptr;
+    return ramp_ ? ramp_->Starter() : nullptr;
 }
 
 void Instrument::StartRamp(const ConverterModel& target) {
-    Ramp ramp(mirror_.Model(), target, guard_);
+    // One ramp at a time: a second would take the first one's place half-way.
+    if (ramp_)
+        throw InstrumentError("the " + ramp_->Subject() +
+                              " is under way; wait for it to end, then change the output");
+    auto ramp = std::make_unique<Ramp>(*this, mirror_.Model(), target, guard_);
     // The ramp writes for whoever started it: it takes their channels over until it ends.
-    claims_.Claim(&ramp_, ramp.Channels(), "a ramp", kRampingRefusal, origin_);
-    Activity activity{ActivityKind::Ramp, &ramp_, origin_, "a ramp", ramp.Channels()};
-    activity.total = ramp.Steps();
-    rampOrigin_ = origin_;
-    ramp_.emplace(ramp);
+    claims_.Claim(static_cast<const Activity*>(ramp.get()), ramp->Channels(), ramp->Name(),
+                  kRampingRefusal, origin_);
+    ramp_ = std::move(ramp);
     rampError_.clear();
-    InstrumentChange change{InstrumentChange::Kind::Activity};
-    change.value = 1;
-    change.activity = &activities_.Add(std::move(activity));
-    Notify(change);
-    SendRampStep();
+    Announce(*ramp_, ramp_->Steps());
+    SendRampStep(true);
     ContinueRamp();
 }
 
-void Instrument::SendRampStep() {
+void Instrument::SendRampStep(bool withinCall) {
     const auto codes = ramp_->NextStep(state_.Resolution);
-    const Origin own(*this, &ramp_);
+    const Origin own(*this, static_cast<const Activity*>(ramp_.get()));
     try {
         SendCodesTogether(codes);
     } catch (const InstrumentError& e) {
-        EndRamp(e.what());
+        ActivityOutcome failed;
+        failed.ending = ActivityOutcome::Ending::Failed;
+        failed.where = ramp_->Reached();
+        failed.why = e.what();
+        failed.told = withinCall;
+        EndRamp(std::move(failed));
         throw;
     }
-    if (ramp_->Done())
+    ramp_->StepSent();
+    if (ramp_->Finished())
         EndRamp({});
     else
-        AdvanceActivity(&ramp_, ramp_->StepsDone(), ramp_->Steps());
+        AdvanceActivity(*ramp_, ramp_->StepsDone(), ramp_->Steps());
 }
 
 void Instrument::ContinueRamp() {
@@ -59,7 +65,7 @@ void Instrument::ContinueRamp() {
             rampTimer_->WakeAt(rampTimer_->Now() + wait);
             return;
         }
-        SendRampStep();
+        SendRampStep(true);
     }
 }
 
@@ -67,30 +73,32 @@ void Instrument::RampStep() {
     if (!ramp_)
         return;
     try {
-        SendRampStep();
+        SendRampStep(false);
         ContinueRamp();
     } catch (const InstrumentError&) {
-        // EndRamp kept why; the listeners have been told.
+        // The ramp's outcome says why; the listeners have been told.
     }
 }
 
-void Instrument::EndRamp(const std::string& error) {
+void Instrument::EndRamp(ActivityOutcome outcome) {
     if (!ramp_)
         return;
-    ramp_.reset();
-    rampError_ = error;
+    // The ramp lives on until the listeners have heard how it ended.
+    const std::unique_ptr<Ramp> ended = std::move(ramp_);
+    rampError_ = outcome.why;
     if (rampTimer_)
         rampTimer_->Cancel();
-    EndActivity(&ramp_, error);
+    EndActivity(*ended, std::move(outcome));
 }
 
-void Instrument::StopRamp() {
-    EndRamp("the ramp was stopped before its end");
+void Instrument::StopRamp(const StopReason& reason) {
+    if (ramp_)
+        EndRamp(Activity::OutcomeOf(reason, ramp_->Reached()));
 }
 
-void Instrument::GoToSafeState() {
-    EndRamp("the safe state took over");
-    // The safe state goes before any activity's claim.
+void Instrument::GoToSafeState(const StopReason& reason) {
+    StopActivitiesOnOutputs(reason);
+    // The safe state goes before any claim.
     claims_.ReleaseAll();
     CallScope scope(*this);
     const int32_t zero = Coding().ZeroFrame();
@@ -109,12 +117,12 @@ void Instrument::GoToSafeState() {
     scope.Done();
 }
 
-void Instrument::GoToSafeStateAndWait() {
-    GoToSafeState();
+void Instrument::GoToSafeStateAndWait(const StopReason& reason) {
+    GoToSafeState(reason);
     // The program is ending: the ramp's waits are slept here rather than on its timer.
     while (ramp_) {
         std::this_thread::sleep_for(std::chrono::duration<double>(ramp_->WaitSeconds()));
-        SendRampStep();
+        SendRampStep(true);
     }
 }
 

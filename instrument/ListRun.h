@@ -12,6 +12,13 @@
 
 namespace tq {
 
+// The waveform run as the protocol's lists make it: its refusals name the waveform run, its
+// outcome the list run.
+inline constexpr ActivityKind kListRunKind{.name = "the waveform run",
+                                           .subject = "list run",
+                                           .operationBit = kOperationSweeping,
+                                           .window = "WaveformForm"};
+
 // What starts a run once it is initiated: at once, or a trigger a client sends (*TRG), so that a
 // script can arm several boards and start them together.
 enum class TriggerSource { Immediate, Bus };

@@ -26,8 +26,8 @@ constexpr int kMostReadingsPerCode = 100;
 }  // namespace
 
 MeterRun::MeterRun(Instrument& instrument, Meter& meter, StepTimer& timer,
-                   MeterRunSettings settings)
-    : instrument_(instrument), settings_(settings), meter_(meter), timer_(timer) {
+                   MeterRunSettings settings, const ActivityKind& kind)
+    : Activity(kind), instrument_(instrument), settings_(settings), meter_(meter), timer_(timer) {
     settings_.readingsPerCode = std::clamp(settings_.readingsPerCode, 1, kMostReadingsPerCode);
     settings_.settleMilliseconds = std::max(0, settings_.settleMilliseconds);
 }
@@ -35,25 +35,29 @@ MeterRun::MeterRun(Instrument& instrument, Meter& meter, StepTimer& timer,
 MeterRun::~MeterRun() {
     // Whoever listened may be gone already; the outputs go back all the same.
     onChange = nullptr;
+    const StopReason ending{nullptr, "the program ended"};
     if (Active())
-        End(State::Stopped, "stopped");
+        End(State::Stopped, "stopped", OutcomeOf(ending, StepText()));
     // No callback may reach a run that is gone.
     meter_.Cancel();
     timer_.Cancel();
-    instrument_.EndActivity(this, "stopped");
+    instrument_.EndActivity(*this, OutcomeOf(ending, StepText()));
 }
 
 bool MeterRun::Owns(int16_t channel) const {
     return claimed_ && std::find(channels_.begin(), channels_.end(), channel) != channels_.end();
 }
 
-bool MeterRun::Launch(std::vector<int16_t> channels, int total, const std::string& name) {
+bool MeterRun::Launch(std::vector<int16_t> channels, int total) {
     if (Active()) {
         message_ = "a meter run is already running; stop it first";
         return false;
     }
     const auto refuse = [&](const std::string& why) {
-        instrument_.EndActivity(this, why);
+        // Its start failed and says so: nobody is told again.
+        ActivityOutcome refused = OutcomeOf({nullptr, why, false, true}, {});
+        refused.told = true;
+        instrument_.EndActivity(*this, std::move(refused));
         message_ = "the run did not start: " + why;
         state_ = State::Failed;
         if (onChange)
@@ -62,13 +66,8 @@ bool MeterRun::Launch(std::vector<int16_t> channels, int total, const std::strin
     };
     std::vector<int32_t> before;
     try {
-        const ActivityKind kind = name == "the linearity test" ? ActivityKind::LinearityTest
-                                  : name == "the automatic calibration"
-                                      ? ActivityKind::AutomaticCalibration
-                                      : ActivityKind::MeterRun;
-        Activity activity{kind, this, nullptr, name, channels};
-        activity.total = total;
-        instrument_.BeginActivity(std::move(activity));
+        channels_ = channels;
+        instrument_.BeginActivity(*this, total);
     } catch (const InstrumentError& e) {
         return refuse(std::string(e.what()) + "; stop it first");
     }
@@ -86,7 +85,6 @@ bool MeterRun::Launch(std::vector<int16_t> channels, int total, const std::strin
                       "); check the board's connection");
     }
     claimed_ = true;
-    channels_ = std::move(channels);
     codesBefore_ = std::move(before);
     total_ = total;
     done_ = 0;
@@ -155,22 +153,27 @@ void MeterRun::Continue() {
 
 void MeterRun::Step(const std::string& message) {
     message_ = message;
-    instrument_.AdvanceActivity(this, done_, total_, message_);
+    instrument_.AdvanceActivity(*this, done_, total_, message_);
     if (onChange)
         onChange();
 }
 
-void MeterRun::Stop() {
+void MeterRun::Stop(const StopReason& reason) {
     if (Active())
-        End(State::Stopped, "stopped");
+        End(reason.failure ? State::Failed : State::Stopped,
+            reason.failure ? reason.why : "stopped", OutcomeOf(reason, StepText()));
 }
 
 void MeterRun::Finish(const std::string& message) {
-    End(State::Finished, message);
+    End(State::Finished, message, {});
 }
 
 void MeterRun::Fail(const std::string& message) {
-    End(State::Failed, message);
+    End(State::Failed, message, OutcomeOf({nullptr, message, false, true}, StepText()));
+}
+
+std::string MeterRun::StepText() const {
+    return "step " + std::to_string(std::min(done_ + 1, total_)) + " of " + std::to_string(total_);
 }
 
 std::string MeterRun::Restore() {
@@ -190,7 +193,7 @@ std::string MeterRun::Restore() {
     return where;
 }
 
-void MeterRun::End(State state, const std::string& message) {
+void MeterRun::End(State state, const std::string& message, ActivityOutcome outcome) {
     meter_.Cancel();
     timer_.Cancel();
     next_ = nullptr;
@@ -200,7 +203,7 @@ void MeterRun::End(State state, const std::string& message) {
         text.pop_back();
     // A report of several lines gets where the outputs are as a line of its own.
     const std::string where = Restore();
-    instrument_.EndActivity(this, state == State::Finished ? std::string() : text);
+    instrument_.EndActivity(*this, std::move(outcome));
     claimed_ = false;
     message_ = text.find('\n') == std::string::npos ? text + where : text + "\n" + where.substr(2);
     if (onChange)
@@ -238,7 +241,7 @@ bool AutoCalibrationRun::Start(int16_t channelOrAll) {
     index_ = 0;
     results_.clear();
     // Four steps per channel: offset, gain, the check at 0 V and at zero scale.
-    return Launch(order_, static_cast<int>(order_.size()) * 4, "the automatic calibration");
+    return Launch(order_, static_cast<int>(order_.size()) * 4);
 }
 
 // Each channel goes to 0 V and to zero scale (the most negative output) in one step each: both
@@ -382,7 +385,7 @@ bool LinearityRun::Start(int16_t channel, std::vector<int32_t> ordinals) {
     points_.clear();
     points_.reserve(ordinals_.size());
     report_ = {};
-    return Launch({channel}, static_cast<int>(ordinals_.size()), "the linearity test");
+    return Launch({channel}, static_cast<int>(ordinals_.size()));
 }
 
 void LinearityRun::Begin() {

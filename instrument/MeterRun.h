@@ -28,14 +28,25 @@ struct MeterRunSettings {
     int readingsPerCode = 2;       // averaged; their spread tells how noisy the meter is
 };
 
-class MeterRun {
+inline constexpr ActivityKind kAutomaticCalibrationKind{.name = "the automatic calibration",
+                                                        .subject = "automatic calibration",
+                                                        .operationBit = kOperationCalibrating,
+                                                        .window = "MeterForm",
+                                                        .namesItsChannels = true};
+inline constexpr ActivityKind kLinearityTestKind{.name = "the linearity test",
+                                                 .subject = "linearity test",
+                                                 .operationBit = kOperationMeasuring,
+                                                 .window = "MeterForm",
+                                                 .namesItsChannels = true};
+
+class MeterRun : public Activity {
 public:
     enum class State { Idle, Running, AwaitingProbe, Finished, Failed, Stopped };
 
-    MeterRun(Instrument& instrument, Meter& meter, StepTimer& timer, MeterRunSettings settings);
-    virtual ~MeterRun();
-    MeterRun(const MeterRun&) = delete;
-    MeterRun& operator=(const MeterRun&) = delete;
+    // `kind`: what the run is (each kind of run passes its own).
+    MeterRun(Instrument& instrument, Meter& meter, StepTimer& timer, MeterRunSettings settings,
+             const ActivityKind& kind);
+    ~MeterRun() override;
 
     State CurrentState() const { return state_; }
     bool Active() const { return state_ == State::Running || state_ == State::AwaitingProbe; }
@@ -49,16 +60,16 @@ public:
     // The user has moved the probe as asked (AwaitingProbe only; elsewhere it does nothing).
     void Continue();
     // Ends the run at once; the outputs go back as after any ending.
-    void Stop();
+    void Stop(const StopReason& reason) override;
 
     // Called after every change of state or progress.
     std::function<void()> onChange;
 
 protected:
-    // Claims the channels in the run's `name` ("the linearity test"), remembers their codes and
+    // Claims the channels in the run's name ("the linearity test"), remembers their codes and
     // begins with Begin(); false (with the message set) when another activity holds one of them
     // or their codes cannot be read back.
-    bool Launch(std::vector<int16_t> channels, int total, const std::string& name);
+    bool Launch(std::vector<int16_t> channels, int total);
     virtual void Begin() = 0;
     virtual void Resume() {}  // after Continue()
     // Before the first write: throws InstrumentError when a write the run will make is refused,
@@ -82,7 +93,9 @@ protected:
     std::string ChannelName(int16_t channel) const;
     bool MeterSelectsChannels() const { return meter_.SelectsChannels(); }
     // The run's changes go out under its own origin, which its claim lets through.
-    Instrument::Origin Own() { return Instrument::Origin(instrument_, this); }
+    Instrument::Origin Own() {
+        return Instrument::Origin(instrument_, static_cast<const Activity*>(this));
+    }
 
     Instrument& instrument_;
     MeterRunSettings settings_;
@@ -91,14 +104,15 @@ protected:
 private:
     void ReadNext();
     std::string Restore();
-    void End(State state, const std::string& message);
+    void End(State state, const std::string& message, ActivityOutcome outcome);
+    // "step 3 of 9": the step under way.
+    std::string StepText() const;
 
     Meter& meter_;
     StepTimer& timer_;
     State state_ = State::Idle;
     int total_ = 0;
     std::string message_;
-    std::vector<int16_t> channels_;
     std::vector<int32_t> codesBefore_;
     bool claimed_ = false;
     // The reading in progress.
@@ -119,7 +133,9 @@ struct ChannelCalibration {
 
 class AutoCalibrationRun : public MeterRun {
 public:
-    using MeterRun::MeterRun;
+    AutoCalibrationRun(Instrument& instrument, Meter& meter, StepTimer& timer,
+                       MeterRunSettings settings)
+        : MeterRun(instrument, meter, timer, settings, kAutomaticCalibrationKind) {}
     // The two calibration steps with the meter's readings, then a check pass, for each channel
     // in turn (ALL DACs: A to D). False when the run could not start (see Message()).
     bool Start(int16_t channelOrAll);
@@ -145,7 +161,8 @@ private:
 
 class LinearityRun : public MeterRun {
 public:
-    using MeterRun::MeterRun;
+    LinearityRun(Instrument& instrument, Meter& meter, StepTimer& timer, MeterRunSettings settings)
+        : MeterRun(instrument, meter, timer, settings, kLinearityTestKind) {}
     // Steps `channel` (0..3) through `ordinals` (offset-binary order, rising; at most 65536),
     // reading at each. False when the run could not start (see Message()).
     bool Start(int16_t channel, std::vector<int32_t> ordinals);

@@ -74,9 +74,9 @@ bool MeterRuns::StartLinearity(int16_t channel, std::vector<int32_t> ordinals, s
     return true;
 }
 
-void MeterRuns::Stop() {
+void MeterRuns::Stop(const StopReason& reason) {
     if (current_)
-        current_->Stop();
+        current_->Stop(reason);
 }
 
 void MeterRuns::Continue() {

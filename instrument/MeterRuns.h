@@ -28,7 +28,8 @@ public:
     // Each refuses while a run is active or the meter is not open; the error says why.
     bool StartCalibration(int16_t channelOrAll, std::string& error);
     bool StartLinearity(int16_t channel, std::vector<int32_t> ordinals, std::string& error);
-    void Stop();
+    // The run's own stop command (METer:STOP, the window's Stop): `reason.ownStop`.
+    void Stop(const StopReason& reason);
     void Continue();
 
     bool Active() const { return current_ && current_->Active(); }

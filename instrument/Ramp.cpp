@@ -4,11 +4,24 @@
 #include <cmath>
 
 #include "core/CheckedInt.h"
+#include "instrument/Instrument.h"
 
 namespace tq {
+namespace {
 
-Ramp::Ramp(const ConverterModel& before, const ConverterModel& target, const OutputGuard& limits)
-    : binaryCoding_(target.binaryCoding) {
+// To the millivolt: "9", not the 8.99994 V of the code nearest to 9 V.
+std::string Millivolts(double volts) {
+    return LimitVoltsText(std::nearbyint(volts * 1000.0) / 1000.0);
+}
+
+}  // namespace
+
+Ramp::Ramp(Instrument& instrument, const ConverterModel& before, const ConverterModel& target,
+           const OutputGuard& limits)
+    : Activity(kRampKind),
+      instrument_(instrument),
+      target_(target),
+      binaryCoding_(target.binaryCoding) {
     for (int16_t ch = 0; ch < 4; ++ch) {
         const auto index = static_cast<std::size_t>(ch);
         const ChannelRegisters& from = before.channels[index];
@@ -27,9 +40,10 @@ Ramp::Ramp(const ConverterModel& before, const ConverterModel& target, const Out
         steps_ = std::max(steps_, static_cast<int>(std::min(steps, 65536.0)));
         waitSeconds_ = std::max(waitSeconds_, channel.rampWaitSeconds);
     }
+    channels_ = MovingChannels();
 }
 
-std::vector<int16_t> Ramp::Channels() const {
+std::vector<int16_t> Ramp::MovingChannels() const {
     std::vector<int16_t> channels;
     for (int16_t ch = 0; ch < 4; ++ch)
         if (moving_[static_cast<std::size_t>(ch)])
@@ -37,26 +51,55 @@ std::vector<int16_t> Ramp::Channels() const {
     return channels;
 }
 
+int32_t Ramp::FrameAt(std::size_t index, int step) const {
+    if (step >= steps_)
+        return finalInput_[index];
+    const double share = static_cast<double>(step) / steps_;
+    int32_t ordinal = RoundToInt32(from_[index] + (to_[index] - from_[index]) * share);
+    if (narrow_)
+        ordinal &= ~3;  // the 14-bit device takes codes in steps of 4 here
+    return ConverterCoding(16, binaryCoding_).CodeOfOrdinal(ordinal);
+}
+
 std::vector<std::pair<int16_t, int32_t>> Ramp::NextStep(int16_t resolution) {
-    ++done_;
+    narrow_ = ConverterCoding(resolution).Narrow();
     std::vector<std::pair<int16_t, int32_t>> codes;
-    const ConverterCoding frames(16, binaryCoding_);
-    const bool narrow = ConverterCoding(resolution).Narrow();
-    for (const int16_t ch : Channels()) {
-        const auto index = static_cast<std::size_t>(ch);
-        int32_t frame = finalInput_[index];
-        if (done_ < steps_) {
-            const double share = static_cast<double>(done_) / steps_;
-            int32_t ordinal = RoundToInt32(from_[index] + (to_[index] - from_[index]) * share);
-            if (narrow)
-                ordinal &= ~3;  // the 14-bit device takes codes in steps of 4 here
-            frame = frames.CodeOfOrdinal(ordinal);
-        }
+    for (const int16_t ch : channels_) {
         // The steps' frames are multiples of 4 on the 14-bit device; the last one is the input
         // register as planned.
-        codes.emplace_back(ch, narrow ? frame / 4 : frame);
+        const int32_t frame = FrameAt(static_cast<std::size_t>(ch), sent_ + 1);
+        codes.emplace_back(ch, narrow_ ? frame / 4 : frame);
     }
     return codes;
+}
+
+std::string Ramp::Reached() const {
+    std::string text;
+    for (const int16_t ch : channels_) {
+        ConverterModel now = target_;
+        now.channels[static_cast<std::size_t>(ch)].dac =
+            FrameAt(static_cast<std::size_t>(ch), sent_);
+        text += (text.empty() ? "" : ", ") + Millivolts(now.Output(ch)) + " V of " +
+                Millivolts(target_.Output(ch)) + " V";
+    }
+    return text;
+}
+
+void Ramp::Stop(const StopReason& reason) {
+    instrument_.StopRamp(reason);
+}
+
+std::string Ramp::OutcomeText() const {
+    if (Outcome().ending == ActivityOutcome::Ending::Finished)
+        return {};
+    return Subject() + " stopped at " + Outcome().where + ": " + Outcome().why;
+}
+
+std::string Ramp::Subject() const {
+    std::string letters;
+    for (const int16_t ch : channels_)
+        letters += std::string(letters.empty() ? "" : ", ") + static_cast<char>('A' + ch);
+    return "DAC " + letters + " ramp";
 }
 
 }  // namespace tq

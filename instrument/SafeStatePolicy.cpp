@@ -1,20 +1,16 @@
 #include "instrument/SafeStatePolicy.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "instrument/Instrument.h"
+#include "instrument/InstrumentCall.h"
 #include "instrument/RunTimer.h"
-#include "instrument/SafeState.h"
 
 namespace tq {
 
-SafeStatePolicy::SafeStatePolicy(Instrument& instrument, RunTimer& later, WaveformRun* waveform,
-                                 MeterRuns* meter, Report report)
-    : instrument_(instrument),
-      later_(later),
-      waveform_(waveform),
-      meter_(meter),
-      report_(std::move(report)) {
+SafeStatePolicy::SafeStatePolicy(Instrument& instrument, RunTimer& later, Report report)
+    : instrument_(instrument), later_(later), report_(std::move(report)) {
     listener_ = instrument_.AddListener([this](const InstrumentChange& c) { Take(c); });
 }
 
@@ -28,6 +24,10 @@ void SafeStatePolicy::Take(const InstrumentChange& change) {
         return;
     const bool failed = change.value < 0;
     const bool back = failing_ && !failed;
+    if (failed && !failing_) {
+        lost_ = RequestFailureText(change.value);
+        later_.WakeAt(later_.Now());
+    }
     failing_ = failed;
     if (!failed)
         answered_ = true;
@@ -48,12 +48,15 @@ void SafeStatePolicy::EnterLater(const std::string& when) {
 }
 
 void SafeStatePolicy::Step() {
+    // Whatever ended on its own meanwhile has its own outcome; the rest fails here.
+    if (const std::string why = std::exchange(lost_, {}); !why.empty())
+        instrument_.StopActivitiesOnOutputs({this, why, false, true});
     // Reasons noticed during these safe states wait for the next wake-up.
     for (std::size_t count = pending_.size(); count > 0 && !pending_.empty(); --count) {
         const std::string when = pending_.front();
         pending_.pop_front();
         try {
-            EnterSafeState(instrument_, waveform_, meter_);
+            instrument_.GoToSafeState({this, "the safe state " + when});
         } catch (const InstrumentError& e) {
             if (report_)
                 report_("The outputs were not brought to 0 V " + when + ": " + e.what() +
@@ -67,7 +70,7 @@ std::optional<std::string> SafeStatePolicy::ProgramEnding() {
     if (!instrument_.ProtectionOptionsInEffect().safeOnExit || !answered_)
         return std::nullopt;
     try {
-        EnterSafeState(instrument_, waveform_, meter_, true);
+        instrument_.GoToSafeStateAndWait();
     } catch (const InstrumentError& e) {
         return std::string("the outputs were not brought to 0 V before the program ended: ") +
                e.what();

@@ -2,7 +2,9 @@
 // The output protection's safe-state options carried out, for the windows and the headless server
 // alike: the runs stop and every output goes to 0 V (ramped where a ramp is set) when the program
 // ends, when the last remote client disconnects and when the board answers again after it
-// stopped answering, each only with its option on.
+// stopped answering, each only with its option on. And, whatever the options, a board that stops
+// answering ends every activity that drives an output (as failed): none goes on writing to a
+// board that may have lost power.
 
 #include <deque>
 #include <functional>
@@ -13,9 +15,7 @@ namespace tq {
 
 class Instrument;
 struct InstrumentChange;
-class MeterRuns;
 class RunTimer;
-class WaveformRun;
 
 class SafeStatePolicy {
 public:
@@ -23,9 +23,8 @@ public:
     using Report = std::function<void(const std::string& why)>;
 
     // `later` wakes Step() up from the event loop, so that the safe state never runs inside the
-    // instrument call that noticed its reason. Either run may be null.
-    SafeStatePolicy(Instrument& instrument, RunTimer& later, WaveformRun* waveform,
-                    MeterRuns* meter, Report report);
+    // instrument call that noticed its reason.
+    SafeStatePolicy(Instrument& instrument, RunTimer& later, Report report);
     ~SafeStatePolicy();
     SafeStatePolicy(const SafeStatePolicy&) = delete;
     SafeStatePolicy& operator=(const SafeStatePolicy&) = delete;
@@ -38,7 +37,8 @@ public:
     // failed, or nothing.
     std::optional<std::string> ProgramEnding();
 
-    // The wake-up of `later`: the safe state for each reason noticed since, in order.
+    // The wake-up of `later`: the activities a lost board ends, then the safe state for each
+    // reason noticed since, in order.
     void Step();
 
 private:
@@ -47,14 +47,13 @@ private:
 
     Instrument& instrument_;
     RunTimer& later_;
-    WaveformRun* waveform_;
-    MeterRuns* meter_;
     Report report_;
     int listener_ = 0;
     bool answered_ = false;  // a board request has succeeded since start
     bool failing_ = false;   // the last board request failed
     // Reasons waiting for the wake-up; one of each kind at most, however often it recurs.
     std::deque<std::string> pending_;
+    std::string lost_;  // why the board stopped answering, for the activities it ends; or ""
 };
 
 }  // namespace tq

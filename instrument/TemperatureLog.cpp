@@ -41,12 +41,15 @@ std::string IsoUtc(std::chrono::system_clock::time_point when) {
 }
 
 TemperatureLog::TemperatureLog(Instrument& instrument, RunTimer& timer, WallClock wallClock)
-    : instrument_(instrument), timer_(timer), wallClock_(std::move(wallClock)) {}
+    : Activity(kTemperatureLogKind),
+      instrument_(instrument),
+      timer_(timer),
+      wallClock_(std::move(wallClock)) {}
 
 TemperatureLog::~TemperatureLog() {
     timer_.Cancel();
     if (running_)
-        instrument_.EndActivity(this);
+        instrument_.EndActivity(*this, OutcomeOf({nullptr, "the program ended"}, {}));
 }
 
 void TemperatureLog::Start(double intervalSeconds, LineSink sink) {
@@ -65,14 +68,17 @@ void TemperatureLog::Start(double intervalSeconds, LineSink sink) {
     }
     running_ = true;
     start_ = timer_.Now();
-    instrument_.BeginActivity({ActivityKind::TemperatureLog, this, nullptr, "the temperature log"});
+    instrument_.BeginActivity(*this);
     Measure();
 }
 
-void TemperatureLog::Stop() {
+void TemperatureLog::Stop(const StopReason& reason) {
     timer_.Cancel();
     if (running_)
-        instrument_.EndActivity(this, error_);
+        instrument_.EndActivity(*this, error_.empty()
+                                           ? OutcomeOf(reason, {})
+                                           : OutcomeOf({nullptr, error_, false, true},
+                                                       "reading " + std::to_string(readings_)));
     running_ = false;
 }
 
@@ -97,13 +103,13 @@ void TemperatureLog::Measure() {
         ++failures_;
     }
     ++readings_;
-    instrument_.AdvanceActivity(this, readings_, 0);
+    instrument_.AdvanceActivity(*this, readings_, 0);
     points_.push_back(point);
     if (points_.size() > kLogPointsKept)
         points_.pop_front();
     if (!sink_(line)) {
         error_ = "the log file could not be written; the log stopped";
-        Stop();
+        Stop({});
         return;
     }
     // The schedule is kept from the start, so that a slow reading does not shift the rest; a

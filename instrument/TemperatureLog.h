@@ -30,21 +30,27 @@ struct LogPoint {
 // 2026-12-07T10:30:00.123Z: ISO 8601 in UTC with milliseconds.
 std::string IsoUtc(std::chrono::system_clock::time_point when);
 
-class TemperatureLog {
+// It drives no output: the safe state leaves it running.
+inline constexpr ActivityKind kTemperatureLogKind{.name = "the temperature log",
+                                                  .subject = "temperature log",
+                                                  .operationBit = kOperationMeasuring,
+                                                  .window = "TemperatureLogForm",
+                                                  .countsIn = "reading"};
+
+class TemperatureLog : public Activity {
 public:
     using WallClock = std::function<std::chrono::system_clock::time_point()>;
     // Takes one line (without its end) and returns false when it could not be kept.
     using LineSink = std::function<bool(const std::string& line)>;
 
     TemperatureLog(Instrument& instrument, RunTimer& timer, WallClock wallClock);
-    ~TemperatureLog();
-    TemperatureLog(const TemperatureLog&) = delete;
-    TemperatureLog& operator=(const TemperatureLog&) = delete;
+    ~TemperatureLog() override;
 
     // Writes the header, then measures at once and every `intervalSeconds` (at least 0.1 s,
     // at most a day; ValueRangeError otherwise).
     void Start(double intervalSeconds, LineSink sink);
-    void Stop();
+    void Stop(const StopReason& reason) override;
+    void Stop() { Stop({instrument_.CurrentOrigin(), "the log was stopped"}); }
     // Takes the reading that is due; the timer calls it.
     void Measure();
 

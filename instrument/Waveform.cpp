@@ -162,15 +162,15 @@ const char* RunStateName(RunState state) {
 }
 
 WaveformRun::WaveformRun(Instrument& instrument, RunTimer& timer)
-    : instrument_(instrument), timer_(timer) {}
+    : Activity(kWaveformRunKind), instrument_(instrument), timer_(timer) {}
 
 WaveformRun::~WaveformRun() {
     timer_.Cancel();
     if (Running())
-        instrument_.EndActivity(this, "the run was stopped");
+        instrument_.EndActivity(*this, OutcomeOf({nullptr, "the program ended"}, StepText(step_)));
 }
 
-void WaveformRun::Start(const WavePlan& plan) {
+void WaveformRun::Start(const WavePlan& plan, const ActivityKind& kind) {
     if (Running())
         throw InstrumentError("a waveform run is running already; stop it first");
     CompiledPlan compiled = CompilePlan(instrument_, plan);
@@ -194,10 +194,10 @@ void WaveformRun::Start(const WavePlan& plan) {
             }
         }
     }
-    Activity activity{ActivityKind::WaveformRun, this, nullptr, "the waveform run",
-                      compiled.channels};
-    activity.total = compiled.periods > 0 ? compiled.periods * compiled.stepsPerPeriod : 0;
-    instrument_.BeginActivity(std::move(activity));
+    SetKind(kind);
+    channels_ = compiled.channels;
+    instrument_.BeginActivity(
+        *this, compiled.periods > 0 ? compiled.periods * compiled.stepsPerPeriod : 0);
     plan_ = std::move(compiled);
     state_ = RunState::Running;
     error_.clear();
@@ -208,16 +208,28 @@ void WaveformRun::Start(const WavePlan& plan) {
     Step();
 }
 
-void WaveformRun::Stop() {
-    if (Running())
-        End(RunState::Stopped);
+void WaveformRun::Stop(const StopReason& reason) {
+    if (!Running())
+        return;
+    // A failure names the step that could not go out; a stop, the last one that did.
+    const int64_t at = reason.failure ? step_ + 1 : step_;
+    ActivityOutcome outcome = OutcomeOf(reason, StepText(at));
+    // A run that repeats until stopped ends so, whoever stops it.
+    outcome.expected = reason.ownStop && plan_.periods == 0;
+    End(reason.failure ? RunState::Failed : RunState::Stopped, std::move(outcome),
+        reason.failure ? "step " + std::to_string(at) + ": " + reason.why : std::string());
 }
 
-void WaveformRun::End(RunState state, std::string error) {
+void WaveformRun::End(RunState state, ActivityOutcome outcome, std::string error) {
     timer_.Cancel();
     state_ = state;
     error_ = std::move(error);
-    instrument_.EndActivity(this, error_);
+    instrument_.EndActivity(*this, std::move(outcome));
+}
+
+std::string WaveformRun::StepText(int64_t step) const {
+    const int64_t total = plan_.periods > 0 ? plan_.periods * plan_.stepsPerPeriod : 0;
+    return "step " + std::to_string(step) + (total > 0 ? " of " + std::to_string(total) : "");
 }
 
 void WaveformRun::Step() {
@@ -236,20 +248,21 @@ void WaveformRun::Step() {
                            table[static_cast<std::size_t>(inPeriod) % table.size()]);
     }
     try {
-        Instrument::Origin origin(instrument_, this);
+        Instrument::Origin origin(instrument_, static_cast<const Activity*>(this));
         instrument_.WriteChannelsTogether(codes);
     } catch (const InstrumentError& error) {
-        End(RunState::Failed, "step " + std::to_string(step_ + 1) + ": " + error.what());
+        End(RunState::Failed, OutcomeOf({nullptr, error.what(), false, true}, StepText(step_ + 1)),
+            "step " + std::to_string(step_ + 1) + ": " + error.what());
         return;
     }
     ++step_;
     lastStepTime_ = timer_.Now();
     const int64_t total = plan_.periods > 0 ? plan_.periods * plan_.stepsPerPeriod : 0;
     if (total > 0 && step_ >= total) {
-        End(RunState::Finished);
+        End(RunState::Finished, {});
         return;
     }
-    instrument_.AdvanceActivity(this, step_, total);
+    instrument_.AdvanceActivity(*this, step_, total);
     // Steps keep to the schedule from the start, so one late step does not delay the rest.
     timer_.WakeAt(dwell > 0.0 ? startTime_ + static_cast<double>(step_) * dwell : lastStepTime_);
 }

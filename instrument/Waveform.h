@@ -84,18 +84,24 @@ struct RunStatus {
     std::string error;  // why a run failed
 };
 
-class WaveformRun {
+inline constexpr ActivityKind kWaveformRunKind{.name = "the waveform run",
+                                               .subject = "waveform run",
+                                               .operationBit = kOperationSweeping,
+                                               .window = "WaveformForm"};
+
+// The program's one run of waves or lists, an activity each time it runs; its state outlives
+// the run for whoever asks how it went.
+class WaveformRun : public Activity {
 public:
     WaveformRun(Instrument& instrument, RunTimer& timer);
-    ~WaveformRun();
-    WaveformRun(const WaveformRun&) = delete;
-    WaveformRun& operator=(const WaveformRun&) = delete;
+    ~WaveformRun() override;
 
     // Checks and codes the plan, claims its channels and sends the first step at once. Throws
     // (nothing sent, nothing claimed) for a plan that cannot run or a channel held by another.
-    void Start(const WavePlan& plan);
+    // `kind`: what the run is to its starter (a list run, for the protocol's lists).
+    void Start(const WavePlan& plan, const ActivityKind& kind = kWaveformRunKind);
     // Ends a run before its next step; the outputs stay where the last step left them.
-    void Stop();
+    void Stop(const StopReason& reason) override;
     // Sends the step that is due; the timer calls it.
     void Step();
 
@@ -104,7 +110,9 @@ public:
     const CompiledPlan& Plan() const { return plan_; }
 
 private:
-    void End(RunState state, std::string error = {});
+    void End(RunState state, ActivityOutcome outcome, std::string error = {});
+    // "step 3 of 5" ("step 3" while it repeats until stopped).
+    std::string StepText(int64_t step) const;
 
     Instrument& instrument_;
     RunTimer& timer_;

@@ -23,6 +23,7 @@ inline constexpr int kMissingParameter = -109;
 inline constexpr int kUndefinedHeader = -113;
 inline constexpr int kHeaderSuffixOutOfRange = -114;
 inline constexpr int kInvalidSuffix = -131;
+inline constexpr int kExecutionError = -200;    // needs a detail: what ended how, and why
 inline constexpr int kSettingsConflict = -221;  // needs a detail saying why
 inline constexpr int kDataOutOfRange = -222;
 inline constexpr int kIllegalParameterValue = -224;
@@ -39,7 +40,7 @@ constexpr std::string_view StandardText(int code) {
         int code;
         std::string_view text;
     };
-    constexpr std::array<Entry, 18> kTexts{{
+    constexpr std::array<Entry, 19> kTexts{{
         {kNoError, "No error"},
         {kCommandError, "Command error"},
         {kSyntaxError, "Syntax error"},
@@ -49,6 +50,7 @@ constexpr std::string_view StandardText(int code) {
         {kUndefinedHeader, "Undefined header"},
         {kHeaderSuffixOutOfRange, "Header suffix out of range"},
         {kInvalidSuffix, "Invalid suffix"},
+        {kExecutionError, "Execution error"},
         {kTriggerIgnored, "Trigger ignored"},
         {kInitIgnored, "Init ignored"},
         {kSettingsConflict, "Settings conflict"},
@@ -83,14 +85,14 @@ inline std::string QuoteString(std::string_view text) {
 }
 
 // "<standard text>" or "<standard text>; <detail>". Throws std::invalid_argument for a code without
-// a standard text, and for -221 / -240 without a detail: both are mistakes in the caller.
+// a standard text, and for -200 / -221 / -240 without a detail: both are mistakes in the caller.
 inline std::string ErrorText(int code, std::string_view detail) {
     const std::string_view standard = StandardText(code);
     if (standard.empty()) {
         throw std::invalid_argument("no SCPI text for error code " + std::to_string(code));
     }
-    if (detail.empty() &&
-        (code == kSettingsConflict || code == kHardwareError || code == kMassStorageError)) {
+    if (detail.empty() && (code == kExecutionError || code == kSettingsConflict ||
+                           code == kHardwareError || code == kMassStorageError)) {
         throw std::invalid_argument("SCPI error " + std::to_string(code) + " needs a detail");
     }
     std::string text(standard);

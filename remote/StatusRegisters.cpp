@@ -75,26 +75,7 @@ void StatusModel::Detach(RemoteClient& client) {
 }
 
 int StatusModel::ReadOperation() const {
-    int condition = 0;
-    for (const Activity& a : instrument_.Activities()) {
-        switch (a.kind) {
-            case ActivityKind::AutomaticCalibration:
-                condition |= scpi::kOperationCalibrating;
-                break;
-            case ActivityKind::WaveformRun:
-            case ActivityKind::ListRun:
-                condition |= scpi::kOperationSweeping;
-                break;
-            case ActivityKind::LinearityTest:
-            case ActivityKind::MeterRun:
-            case ActivityKind::TemperatureLog:
-                condition |= scpi::kOperationMeasuring;
-                break;
-            case ActivityKind::Ramp:
-                condition |= scpi::kOperationRamping;
-                break;
-        }
-    }
+    int condition = instrument_.OperationCondition();
     if (lists_ && lists_->Armed())
         condition |= scpi::kOperationWaitingForTrigger;
     return condition;
@@ -135,11 +116,8 @@ void StatusModel::Observe(const InstrumentChange& change) {
             if (change.value == 2)
                 break;
             Update();
-            if (change.value == 0 && change.activity->kind == ActivityKind::Ramp)
-                for (RemoteClient* client : clients_)
-                    if (client->resetPending && change.activity->startedBy == client->origin)
-                        client->resetRampError = change.text;
             if (change.value == 0) {
+                TellStarter(*change.activity);
                 std::erase_if(departed_, [this](const std::unique_ptr<char>& origin) {
                     return !instrument_.RunsActivityOf(origin.get()) &&
                            !(lists_ && lists_->Armed() && lists_->ArmedBy() == origin.get());
@@ -153,6 +131,24 @@ void StatusModel::Observe(const InstrumentChange& change) {
             break;
         default:
             break;
+    }
+}
+
+void StatusModel::TellStarter(const Activity& ended) {
+    for (RemoteClient* client : clients_) {
+        if (ended.Starter() != client->origin)
+            continue;
+        // The safe state's ramp of its *RST: the *RST says itself why it stopped short.
+        if (client->resetPending) {
+            const ActivityOutcome& outcome = ended.Outcome();
+            if (outcome.ending != ActivityOutcome::Ending::Finished)
+                client->resetRampError = outcome.ending == ActivityOutcome::Ending::Stopped
+                                             ? "the safe state took over"
+                                             : outcome.why;
+        } else if (ended.OutcomeReported()) {
+            client->errors.Push(scpi::kExecutionError, ended.OutcomeText());
+        }
+        return;
     }
 }
 

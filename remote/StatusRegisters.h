@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "instrument/Activities.h"
 #include "remote/ScpiErrors.h"
 #include "remote/ScpiGrammar.h"
 
@@ -28,12 +29,12 @@ inline constexpr int kEventDeviceError = 1 << 3;     // -3xx
 inline constexpr int kEventExecutionError = 1 << 4;  // -2xx
 inline constexpr int kEventCommandError = 1 << 5;    // -1xx
 
-// STATus:OPERation.
-inline constexpr int kOperationCalibrating = 1 << 0;        // an automatic calibration
-inline constexpr int kOperationSweeping = 1 << 3;           // a list or waveform run
-inline constexpr int kOperationMeasuring = 1 << 4;          // a linearity test, the temperature log
-inline constexpr int kOperationWaitingForTrigger = 1 << 5;  // a list run armed
-inline constexpr int kOperationRamping = 1 << 8;
+// STATus:OPERation: the running activities' bits (each kind names its own), and a list run armed.
+inline constexpr int kOperationCalibrating = tq::kOperationCalibrating;
+inline constexpr int kOperationSweeping = tq::kOperationSweeping;
+inline constexpr int kOperationMeasuring = tq::kOperationMeasuring;
+inline constexpr int kOperationWaitingForTrigger = 1 << 5;
+inline constexpr int kOperationRamping = tq::kOperationRamping;
 
 // STATus:QUEStionable. Bit 8 stays free: SCPI keeps it for calibration.
 inline constexpr int kQuestionableLink = 1 << 9;    // the board does not answer (a condition)
@@ -114,6 +115,10 @@ public:
 
 private:
     void Observe(const InstrumentChange& change);
+    // How `ended` ended, to the client that started it and to no other, before that client's
+    // *OPC is set or its *OPC? answered: an execution error when it ended other than as it was
+    // made to (Activity::OutcomeReported).
+    void TellStarter(const Activity& ended);
     int ReadOperation() const;
 
     Instrument& instrument_;

@@ -6,6 +6,8 @@ import os
 import socket
 import subprocess
 import sys
+import threading
+import time
 
 import pytest
 import pyvisa
@@ -259,10 +261,11 @@ def test_multi_line_answers_leave_nothing_in_the_stream(dac):
     assert dac.ch_a.code == 32768
 
 
-def test_an_answer_that_comes_late_is_dropped_before_the_next(dac):
-    """A ramp longer than the connection's timeout: the setting's answer comes after the
-    timeout, and must not be read as the answer to a later query."""
-    dac.ch_b.ramp = (1, 0.15)
+def test_an_answer_that_comes_late_is_read_before_the_next(dac):
+    """A ramp longer than the connection's timeout, set where the driver does not see it: the
+    setting's answer comes after the timeout, and must not be read as the answer to a later
+    query."""
+    dac.write("SOUR2:VOLT:RAMP:STEP 1;:SOUR2:VOLT:RAMP:WAIT 0.15")
     dac.adapter.connection.timeout = 150
     with pytest.raises(pyvisa.errors.VisaIOError):
         dac.ch_b.voltage = 4  # four steps, 0.45 s of waits
@@ -317,6 +320,46 @@ def test_a_run_that_fails_raises_from_wait(dac):
     # Said once: the next wait is for what comes next.
     assert dac.wait(timeout=30).state == "FAILED"
     assert abs(dac.bench_voltage(2) - 0.25) < 0.002
+
+
+def _after(seconds, server, line):
+    """Another client sends ``line`` after ``seconds``, in the background; join() when done."""
+    def send():
+        with socket.create_connection(("127.0.0.1", server.port), timeout=30) as other:
+            other.sendall(line.encode() + b";*OPC?\n")
+            other.makefile().readline()
+    timer = threading.Timer(seconds, send)
+    timer.start()
+    return timer
+
+
+# Whoever cuts a ramp short, the connection that started it hears why from its setting:
+# TQ2604XError in the program's words (a run's: TQ2604XRunError from wait(), above).
+@pytest.mark.parametrize("cut, words", [
+    ("OUTP:SAFE", "another client's OUTPut:SAFE"),
+    ("*RST", "another client's *RST"),
+    ("BENC:LINK OFF", "board request failed (-1)"),
+])
+def test_a_ramp_cut_short_raises_from_its_setting(dac, server, cut, words):
+    dac.ch_a.ramp = (0.5, 0.1)
+    other = _after(0.35, server, cut)
+    with pytest.raises(TQ2604XError) as cut_short:
+        dac.ch_a.voltage = 9
+    other.join()
+    dac.write("BENC:LINK ON")
+    message = cut_short.value.message
+    assert cut_short.value.code == -200, cut_short.value.errors
+    assert message.startswith("Execution error; DAC A ramp stopped at ") and words in message
+    assert " V of 9 V: " + words in message and dac.errors == []
+
+
+def test_a_ramp_longer_than_the_timeout_is_waited_for(dac):
+    dac.adapter.connection.timeout = 2000
+    dac.ch_a.ramp = (0.5, 0.4)  # 15 steps to 7.5 V: 5.6 s of waits
+    started = time.monotonic()
+    dac.ch_a.voltage = 7.5
+    assert time.monotonic() - started > 5
+    assert abs(dac.bench_voltage(1) - 7.5) < 0.002 and dac.errors == []
 
 
 def test_the_longest_lists(dac):

@@ -19,6 +19,7 @@ from tq2604x_eval_tango import TQ2604XEval  # noqa: E402
 from tq2604x_eval_tango import board_state  # noqa: E402
 
 ON, MOVING, FAULT = tango.DevState.ON, tango.DevState.MOVING, tango.DevState.FAULT
+ALARM = tango.DevState.ALARM
 
 
 @contextlib.contextmanager
@@ -171,6 +172,22 @@ def test_moving_while_a_ramp_runs_then_on(board):
     proxy.SafeState()
     assert wait_for_state(proxy, ON) == ON
     assert float(client.ask("BENC:VOLT2?")) == pytest.approx(0, abs=2e-3)
+
+
+# A ramp of the device's cut short by another client: ALARM with the program's words until the
+# device's next change completes.
+def test_alarm_after_a_cut_ramp_then_on_after_the_next_change(board):
+    client, proxy = board
+    assert client.send("SOUR2:VOLT:RAMP:STEP 0.5;:SOUR2:VOLT:RAMP:WAIT 0.2") == '0,"No error"'
+    proxy.voltage_b = 5
+    assert proxy.state() == MOVING
+    assert client.send("OUTP:SAFE") == '0,"No error"'
+    assert wait_for_state(proxy, ALARM) == ALARM
+    assert "DAC B ramp stopped at " in proxy.status()
+    assert "another client's OUTPut:SAFE" in proxy.status()
+    proxy.voltage_b = 0.25  # within one ramp step: it completes at once
+    assert proxy.state() == ON
+    assert "ramp stopped" not in proxy.status()
 
 
 def test_a_list_run_is_moving_until_aborted(board):

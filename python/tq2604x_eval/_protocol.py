@@ -18,6 +18,10 @@ ERROR_CHECK = ";:SYST:ERR?"
 # SCPI's not-a-number: the answer in place of a query that failed (its error is queued).
 NOT_A_NUMBER = "9.91E+37"
 
+# How a ramp or a run ended other than as it was made to, queued for the connection that
+# started it: -200,"Execution error; DAC A ramp stopped at 2.001 V of 9 V: <why>".
+EXECUTION_ERROR = -200
+
 
 class TQ2604XError(Exception):
     """An error the board reported: ``code`` and ``message`` of the first, ``errors`` all of
@@ -31,7 +35,9 @@ class TQ2604XError(Exception):
 
 class TQ2604XRunError(RuntimeError):
     """A waveform or meter run that ended other than finished: ``state`` (``FAILED`` or
-    ``STOPPED``) and ``reason``, the program's own words (for a meter run, its report)."""
+    ``STOPPED``) and ``reason``, the program's own words (for a waveform run the execution
+    error it queued, ``Execution error; list run failed at step 3 of 3: ...``; for a meter run,
+    its report)."""
 
     def __init__(self, what, state, reason):
         self.state = state

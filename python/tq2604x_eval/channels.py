@@ -2,6 +2,8 @@
 """The board's four outputs, one at a time (``dac.ch_a`` ... ``dac.ch_d``) or all at once
 (``dac.all_channels``)."""
 
+import math
+
 from ._protocol import (MAX_LINE, ERROR_CHECK, control, number_text, ranged_number, setting,
                         whole_number)
 
@@ -25,6 +27,20 @@ def _fine_gain(value, _values=()):
     return whole_number(value, -32, 31, "the fine gain")
 
 
+# A ramp's waits are timers of the program's event loop, served between other clients: each
+# may be late by a little.
+RAMP_SLACK = 1.2
+
+
+def ramp_seconds(ramp, swing):
+    """How long a ramp of ``ramp`` = (step, wait) takes over ``swing`` volts: its first step
+    goes at once, each further one after the wait; 0 without a ramp."""
+    step, wait = ramp or (None, 0)
+    if not step or not wait:
+        return 0
+    return (max(1, math.ceil(abs(swing) / step)) - 1) * wait * RAMP_SLACK
+
+
 class Channel:
     """One output of the board: DAC A (protocol number 1) to DAC D (4), ``dac.ch_a`` to
     ``dac.ch_d`` or ``dac.channel(1)`` to ``dac.channel(4)``.
@@ -41,13 +57,26 @@ class Channel:
         self.letter = "ABCD"[number - 1]
         self.name = "DAC " + self.letter
         self._full_scale = None  # the range last read or set here; refusals read it again
+        self._ramp = None  # (step, wait) as last read or set here; None: not known
+        self._level = None  # the output in volts as last read or set here
 
     # The owner side of the property factories: every header under SOURce<n>.
     def values(self, command, **kwargs):
         return self.instrument.values("SOUR%d:%s" % (self.number, command), **kwargs)
 
-    def write_checked(self, command):
-        self.instrument.write_checked("SOUR%d:%s" % (self.number, command))
+    def write_checked(self, command, seconds=0):
+        self.instrument.write_checked("SOUR%d:%s" % (self.number, command), seconds)
+
+    def _ramp_wait(self, volts=None):
+        """How long a move to ``volts`` may ramp (None: a move of unknown size, the whole
+        range); 0 while no ramp is known here."""
+        if self._ramp is None or not self._ramp[0]:
+            return 0
+        if volts is None:
+            return ramp_seconds(self._ramp, 2 * (self._full_scale or WIDEST))
+        if self._level is None:
+            self._level = float(self.values("VOLT?")[0])
+        return ramp_seconds(self._ramp, volts - self._level)
 
     # ---- Output --------------------------------------------------------------------------------
 
@@ -56,14 +85,21 @@ class Channel:
         """The output in volts: the code in the data register, in the channel's range
         (±10, ±10.2564 or ±10.5263 V, see ``range``). Setting it writes the nearest code; a
         value outside the range raises ValueError naming the range. With a ramp set the setting
-        returns once the ramp has ended."""
-        return float(self.values("VOLT?")[0])
+        returns once the ramp has ended, however long it takes: the channel's ramp as set or read
+        here (``ramp``) and its present level time the wait for the answer, beyond the
+        connection's time-out. A ramp cut short (the board lost, another client's safe state)
+        raises TQ2604XError -200 naming where the output stopped and why."""
+        self._level = float(self.values("VOLT?")[0])
+        return self._level
 
     @voltage.setter
     def voltage(self, volts):
         text = number_text(volts, "%s's voltage" % self.name)
         self.check_voltage(float(volts))
-        self.write_checked("VOLT " + text)
+        seconds = self._ramp_wait(float(volts))
+        self._level = None  # until the setting has completed
+        self.write_checked("VOLT " + text, seconds)
+        self._level = float(volts)
 
     def check_voltage(self, volts):
         """Raises ValueError when ``volts`` lies outside the channel's range. Within ±10 V
@@ -101,7 +137,10 @@ class Channel:
 
     @code.setter
     def code(self, value):
-        self.write_checked("DATA %d" % self.instrument.check_code(value, "%s's code" % self.name))
+        code = self.instrument.check_code(value, "%s's code" % self.name)
+        seconds = self._ramp_wait()
+        self._level = None
+        self.write_checked("DATA %d" % code, seconds)
 
     fine_gain = control(
         "GAIN?", "GAIN %d",
@@ -145,7 +184,8 @@ class Channel:
         goes out in equal steps; the setting returns once the last has."""
         step, wait = self.values("VOLT:RAMP:STEP?;SOUR%d:VOLT:RAMP:WAIT?" % self.number,
                                  separator=";")
-        return (step or None, wait)
+        self._ramp = (step or None, wait)
+        return self._ramp
 
     @ramp.setter
     def ramp(self, setting):
@@ -159,6 +199,7 @@ class Channel:
         wait = ranged_number(wait, 0, 10, "the wait between ramp steps", "s")
         self.write_checked("VOLT:RAMP:WAIT %s;:SOUR%d:VOLT:RAMP:STEP %s"
                            % (wait, self.number, step))
+        self._ramp = (None if step == "NONE" else float(step), float(wait))
 
     # ---- Lists for waveform runs ---------------------------------------------------------------
 
@@ -226,7 +267,12 @@ class AllChannels:
         self.instrument = instrument
 
     def write_checked(self, command):
-        self.instrument.write_checked("SOUR:ALL:" + command)
+        # Every output moves: as long as the slowest ramp known, over the whole range.
+        channels = [self.instrument.channel(n) for n in (1, 2, 3, 4)]
+        seconds = max(ch._ramp_wait() for ch in channels)
+        for ch in channels:
+            ch._level = None
+        self.instrument.write_checked("SOUR:ALL:" + command, seconds)
 
     @property
     def voltage(self):

@@ -15,11 +15,19 @@ Written for pymeasure 0.9 (Debian 12), which has no channel classes: each part o
 the way pymeasure makes an instrument's. Each setting is one line, the command and the error
 check together (``SOUR1:VOLT 2.5;:SYST:ERR?``), and an error the board reports is raised as
 TQ2604XError; a value the board would refuse raises ValueError before anything is sent.
+
+A setting that ramps (an output limited to a ramp step) completes when its ramp has: the driver
+waits for it as long as the ramp needs, from the channel's ramp step and wait that it set or read
+and the output's present level. How a ramp or a run ended reaches the connection that started
+it: a ramp cut short raises TQ2604XError from its setting, a run that failed or that another
+client stopped raises TQ2604XRunError from ``wait()``, each with the program's words. An answer
+that comes after a time-out is matched to its request: its error is raised on the next call.
 """
 
 import collections
 import contextlib
 import json
+import time
 import logging
 import math
 import os
@@ -32,9 +40,9 @@ from pymeasure.instruments import Instrument
 from pyvisa.constants import StatusCode
 from pyvisa.errors import VisaIOError
 
-from ._protocol import (ERROR_CHECK, MAX_LINE, NOT_A_NUMBER, TQ2604XError, TQ2604XRunError,
-                        block, control, measurement, parse_error, parse_errors, ranged_number,
-                        switch, whole_number)
+from ._protocol import (ERROR_CHECK, EXECUTION_ERROR, MAX_LINE, NOT_A_NUMBER, TQ2604XError,
+                        TQ2604XRunError, block, control, measurement, parse_error, parse_errors,
+                        ranged_number, switch, whole_number)
 from ._protocol import level as _level
 from .channels import AllChannels, Channel
 from .lines import DigitalLines, Pins
@@ -91,9 +99,10 @@ class TQ2604X(Instrument):
             # The program's answers are UTF-8: a meter's identity or a setup's key may be more
             # than ASCII.
             connection.encoding = "utf-8"
-        self._unread = 0  # answers of lines whose reading timed out, still to come
+        # Lines whose answer did not come in time, oldest first: (line, deadline, check), where
+        # `check(answer)` raises what the answer reports.
+        self._late = collections.deque()
         self._top_code = None  # the device's largest code as last read
-        self._run_started = False
         self.ch_a, self.ch_b, self.ch_c, self.ch_d = (Channel(self, n) for n in (1, 2, 3, 4))
         self.all_channels = AllChannels(self)
         self.pins = Pins(self)
@@ -123,10 +132,13 @@ class TQ2604X(Instrument):
 
     # ---- The exchange --------------------------------------------------------------------------
 
-    def write_checked(self, command):
+    def write_checked(self, command, seconds=0):
         """Sends a setting (no query) and the error check as one line; raises TQ2604XError
-        with every queued error when the board reports one."""
-        self._check(command, self._line(command + ERROR_CHECK))
+        with every queued error when the board reports one (a ramp cut short: -200 naming where
+        the output stopped and why). ``seconds``: how long the setting may take beyond an
+        answer's time-out (its ramp)."""
+        self._check(command, self._line(command + ERROR_CHECK, seconds,
+                                        lambda answer: self._check(command, answer)))
 
     def _check(self, command, answer):
         code, message = parse_error(answer)
@@ -142,10 +154,8 @@ class TQ2604X(Instrument):
         self._catch_up()
         self.adapter.write_binary_values("FORM:BORD NORM;:" + header, codes, datatype="H",
                                          is_big_endian=True, termination=ERROR_CHECK + "\n")
-        self._unread += 1
-        answer = self.adapter.read()
-        self._unread -= 1
-        self._check(header.strip(), answer)
+        self._check(header.strip(), self._answer(header.strip(), 0,
+                                                 lambda a: self._check(header.strip(), a)))
 
     def read_codes(self, query):
         """Asks ``query`` (``"SOUR1:LIST:DATA?"``) for codes answered as one block of unsigned
@@ -238,21 +248,48 @@ class TQ2604X(Instrument):
             data += self.adapter.read_bytes(1)
         return data
 
-    def _line(self, line):
-        """One line out, one answer line back. An answer that did not come in time (a long
-        ramp) is read and dropped before the next exchange, so later answers stay in step."""
+    def _line(self, line, seconds=0, check=None):
+        """One line out, one answer line back, waited for ``seconds`` beyond the time-out."""
         self._catch_up()
         self.adapter.write(line)
-        self._unread += 1
-        answer = self.adapter.read()
-        self._unread -= 1
-        return answer
+        return self._answer(line, seconds, check)
+
+    def _answer(self, line, seconds, check):
+        """The answer of ``line``. One that does not come in time (a ramp longer than was
+        known) is kept owed: it is read before the next exchange, so later answers stay in
+        step, and ``check`` (when given) raises what it reports then."""
+        connection = getattr(self.adapter, "connection", None)
+        timeout = getattr(connection, "timeout", None)
+        deadline = None if timeout is None else time.monotonic() + timeout / 1000 + seconds
+        try:
+            with self._timeout(None if timeout is None else timeout / 1000 + seconds):
+                return self.adapter.read()
+        except VisaIOError as error:
+            if error.error_code == StatusCode.error_timeout:
+                self._late.append((line, deadline, check))
+            raise
 
     def _catch_up(self):
-        while self._unread:
-            late = self.adapter.read()
-            self._unread -= 1
-            log.warning("%s: dropped the late answer %r", self.name, late)
+        """Reads the answers still owed, oldest first; raises the first error one of them
+        reports, after all of them are read."""
+        reported = None
+        while self._late:
+            line, deadline, check = self._late[0]
+            connection = getattr(self.adapter, "connection", None)
+            timeout = getattr(connection, "timeout", None)
+            wait = None if timeout is None else max(timeout / 1000, (deadline or 0) - time.monotonic())
+            with self._timeout(wait):
+                late = self.adapter.read()
+            self._late.popleft()
+            if check is None:
+                log.info("%s: the late answer of %r was %r", self.name, line, late)
+                continue
+            try:
+                check(late)
+            except Exception as error:  # raised once every late answer is read
+                reported = reported or error
+        if reported is not None:
+            raise reported
 
     @contextlib.contextmanager
     def _timeout(self, seconds):
@@ -410,10 +447,11 @@ class TQ2604X(Instrument):
     def wait(self, timeout=None):
         """Returns once this connection's pending operations have ended (``*OPC?``: a ramp,
         a list run it started or armed, a meter run); the list run's ListState. Raises
-        TQ2604XRunError when a run started here failed, RuntimeError for a run that repeats
-        until ``abort()`` (nothing to wait for), TimeoutError after ``timeout`` seconds (None:
-        as long as it takes); the run then goes on, and this connection's next command waits
-        for its end: stop it from another connection if it must end sooner."""
+        TQ2604XRunError when a run started here failed or another client stopped it (the
+        program's words in ``reason``), RuntimeError for a run that repeats until ``abort()``
+        (nothing to wait for), TimeoutError after ``timeout`` seconds (None: as long as it
+        takes); the run then goes on, and this connection's next command waits for its end:
+        stop it from another connection if it must end sooner."""
         state = self.list_state
         if state.state == "RUNNING" and state.total == 0:
             raise RuntimeError("the waveform run repeats until dac.abort(): nothing to wait "
@@ -426,10 +464,14 @@ class TQ2604X(Instrument):
                     raise
                 raise TimeoutError("the operations of this connection are still running "
                                    "after %g s" % timeout) from error
+        # The outcome was queued for this connection before *OPC? answered.
+        errors = self.check_errors()
         state = self.list_state
-        started, self._run_started = self._run_started, False
-        if started and state.state == "FAILED":
-            raise TQ2604XRunError("the waveform run", state.state, state.reason)
+        outcomes = [message for code, message in errors if code == EXECUTION_ERROR]
+        if outcomes:
+            raise TQ2604XRunError("the waveform run", state.state, "; ".join(outcomes))
+        if errors:
+            raise TQ2604XError(errors)
         return state
 
     operation_condition = measurement(
@@ -477,7 +519,6 @@ class TQ2604X(Instrument):
         outside its channel's range refuses the whole run (TQ2604XError -222) and nothing is
         sent."""
         self.write_checked("INIT")
-        self._run_started = True
 
     def trigger(self):
         """``*TRG``: starts the armed run (that this or another connection armed); with none

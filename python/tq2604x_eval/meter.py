@@ -187,7 +187,11 @@ class Meter(_Part):
             time.sleep(POLL_SECONDS)
         report = self.report
         if progress.state != "FINISHED":
-            raise TQ2604XRunError("the meter run", progress.state, report)
+            # How it ended was queued (-200) for the connection that started it: said here,
+            # once, with whatever else that connection had not read.
+            told = [m for _, m in self.instrument.check_errors()]
+            raise TQ2604XRunError("the meter run", progress.state,
+                                  "\n".join(told + [report]) if told else report)
         return report
 
     def stop(self):

@@ -7,7 +7,9 @@ Attributes per channel (``a`` to ``d`` for DAC A to DAC D): ``voltage_x`` (volts
 points of the next waveform run, volts); for the board: ``temperature`` (the die, polled),
 ``coding``, ``identity``, ``list_dwell`` and ``list_count``. Commands: SafeState, Reset, RunList,
 Abort. State ON, MOVING while a ramp or a waveform run drives an output, FAULT while the board
-(or the program) does not answer.
+(or the program) does not answer, ALARM after a setting of this device whose ramp was cut short
+(the board lost, another client's safe state or reset), with the program's words in the Status,
+until the next change of this device completes.
 
 The program judges every setting, as it does every client's: a refusal is a Tango error whose
 description is the program's error (``-221,"Settings conflict; DAC B: 3 V is above its limit of
@@ -34,7 +36,8 @@ NO_LIMIT = 9.9e37
 # How long a state read stays good: a client asking State and Status in turn asks once.
 STATE_AGE = 0.1
 
-_STATES = {"ON": DevState.ON, "MOVING": DevState.MOVING, "FAULT": DevState.FAULT}
+_STATES = {"ON": DevState.ON, "MOVING": DevState.MOVING, "FAULT": DevState.FAULT,
+           "ALARM": DevState.ALARM}
 
 
 def _number(value):
@@ -136,11 +139,16 @@ class TQ2604XEval(Device):
             # The program started again may be another version: ask what it keeps then.
             self._status_model = None
             reading = board_state.Reading("FAULT", str(e))
-        self._late = self._link.late_outcome() or self._late
+        late = self._link.late_outcome()
+        if late is not None:
+            self._late = late or None
         status = reading.status
+        state = reading.state
         if self._late:
             status += "\nThe last setting that ramped: " + self._late
-        self._show(reading.state, status)
+            if state != "FAULT":
+                state = "ALARM"
+        self._show(state, status)
 
     def dev_state(self):
         self._refresh()
@@ -177,8 +185,10 @@ class TQ2604XEval(Device):
 
     def _set(self, line, what):
         with self._talking(what):
-            self._late = None
             completed = self._link.set(line)
+            # A change taken clears the alarm of one cut short before it; its own ramp's
+            # outcome follows (late_outcome).
+            self._late = None
             # A setting may start or end a movement: the next State read asks again.
             self._refreshed = -math.inf
             if not completed:

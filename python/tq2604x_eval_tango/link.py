@@ -232,10 +232,13 @@ class Link:
             if errors:
                 self._late_outcome = '%s ended with %d,"%s"' % ((command,) + errors[0])
                 log.error("%s", self._late_outcome)
+            else:
+                self._late_outcome = ""
             setter.busy = False
 
     def late_outcome(self):
-        """Why the last setting that ramped did not end well, or None; reading forgets it."""
+        """How the last setting that ramped ended since the last look: why it did not end
+        well, "" when it did, None when none has ended; reading forgets it."""
         with self._lock:
             outcome, self._late_outcome = self._late_outcome, None
             return outcome

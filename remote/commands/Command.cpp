@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "remote/StatusRegisters.h"
 #include "remote/commands/Arguments.h"
 
 namespace tq {
@@ -78,6 +79,10 @@ CommandRow OnOff(std::string_view pattern, std::function<bool(Call&)> get,
     return Setting(
         pattern, [get = std::move(get)](Call& c) { return args::Bool(get(c)); },
         [set = std::move(set)](Call& c) { set(c, scpi::ReadBoolean(args::Only(c.command))); });
+}
+
+StopReason StopBy(const Call& c, const std::string& command) {
+    return {c.client.origin, "another client's " + command};
 }
 
 CommandRow ForDigitalLines(CommandRow row) {

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "instrument/Activities.h"
 #include "remote/ScpiErrors.h"
 #include "remote/ScpiGrammar.h"
 
@@ -98,6 +99,10 @@ CommandRow OnOff(std::string_view pattern, std::function<bool(Call&)> get,
                  std::function<void(Call&, bool)> set);
 // The row with its '#' part taking 1 and 2 only: the digital lines D0 and D1 (DIGital1, DIGital2).
 CommandRow ForDigitalLines(CommandRow row);
+
+// A stop asked for by the client of `c` with `command`: its starter, if another, reads
+// "another client's <command>".
+StopReason StopBy(const Call& c, const std::string& command);
 
 // *RST's start state of the board, with the outputs held at 0 V while it is written: binary
 // coding, the pulse on, LDAC, CLR and RSTIN high, the function register 0, every range +-10 V and

@@ -5,7 +5,6 @@
 #include "core/Tables.h"
 #include "core/Version.h"
 #include "instrument/ListRun.h"
-#include "instrument/SafeState.h"
 #include "instrument/Setup.h"
 #include "remote/SetupSlots.h"
 #include "remote/StatusRegisters.h"
@@ -25,7 +24,7 @@ void Reset(Call& c) {
     c.client.operationCompleteArmed = false;
     if (c.targets.lists)
         c.targets.lists->Reset();  // first, so that no trigger starts the armed run
-    EnterSafeState(c.in, c.targets.run, c.targets.meter);
+    c.in.GoToSafeState(StopBy(c, "*RST"));
     c.format->Reset();  // FORMat ASCii, NORMal
     for (const auto& step : c.targets.resetSteps)
         step(c);

@@ -140,7 +140,7 @@ void Initiate(Call& c) {
         throw ScpiError(scpi::kInitIgnored);
     CheckLoaded(lists);
     if (lists.Trigger() == TriggerSource::Immediate) {
-        c.targets.run->Start(lists.Plan());
+        c.targets.run->Start(lists.Plan(), kListRunKind);
         return;
     }
     if (c.targets.run->Running())
@@ -156,7 +156,7 @@ void Trigger(Call& c) {
         throw ScpiError(scpi::kTriggerIgnored);
     const Instrument::Origin armedBy(c.in, lists.Disarm());
     CheckLoaded(lists);
-    c.targets.run->Start(lists.Plan());
+    c.targets.run->Start(lists.Plan(), kListRunKind);
 }
 
 }  // namespace
@@ -208,7 +208,9 @@ const CommandRows& ListCommands() {
         Action("ABORt",
                [](Call& c) {
                    c.targets.lists->Disarm();
-                   c.targets.run->Stop();
+                   StopReason abort = StopBy(c, "ABORt");
+                   abort.ownStop = true;
+                   c.targets.run->Stop(abort);
                }),
         Setting(
             "TRIGger[:SEQuence]:SOURce",

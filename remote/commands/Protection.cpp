@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "core/Printed.h"
-#include "instrument/SafeState.h"
 #include "remote/commands/Arguments.h"
 #include "remote/commands/Command.h"
 
@@ -86,7 +85,7 @@ const CommandRows& ProtectionCommands() {
             [](double seconds) { return LimitText(seconds); }),
         Query("OUTPut:RAMP[:STATe]", [](Call& c) { return args::Bool(c.in.Ramping()); }),
         Action("OUTPut:SAFE[:IMMediate]",
-               [](Call& c) { EnterSafeState(c.in, c.targets.run, c.targets.meter); }),
+               [](Call& c) { c.in.GoToSafeState(StopBy(c, "OUTPut:SAFE")); }),
         SafeOption("OUTPut:SAFE:EXIT", &ProtectionOptions::safeOnExit),
         SafeOption("OUTPut:SAFE:DISConnect", &ProtectionOptions::safeOnLastClient),
         SafeOption("OUTPut:SAFE:RETurn", &ProtectionOptions::safeOnBoardBack),

@@ -239,7 +239,7 @@ TEST(MeterRunControl, StopEndsAtOnceAndLateAnswersChangeNothing) {
     ASSERT_TRUE(run.Start(3, SpreadCodes(0, 65535, 10)));
     bench.timer.Fire();
     ASSERT_TRUE(bench.meter.pending);
-    run.Stop();
+    run.Stop({});
     EXPECT_EQ(run.CurrentState(), MeterRun::State::Stopped);
     EXPECT_EQ(run.Message(), "stopped; DAC D is back at code 32768");
     EXPECT_FALSE(bench.meter.pending) << "the reading was cancelled";

@@ -488,7 +488,7 @@ struct ActivityCase {
 
 std::string Channels(const Activity& a) {
     std::string text;
-    for (int16_t ch : a.channels)
+    for (int16_t ch : a.Channels())
         text += std::string(text.empty() ? "" : " ") + ChannelName(ch);
     return "[" + text + "]";
 }
@@ -540,10 +540,11 @@ TEST_P(Activities, TellWhatRunsAndWhyItEnded) {
             return;
         const Activity& a = *change.activity;
         if (change.value == 1)
-            heard.push_back("begin " + a.name + " " + Channels(a) + " " + std::to_string(a.done) +
-                            "/" + std::to_string(a.total));
+            heard.push_back("begin " + std::string(a.Name()) + " " + Channels(a) + " " +
+                            std::to_string(a.Done()) + "/" + std::to_string(a.Total()));
         else if (change.value == 2)
-            heard.push_back("advance " + std::to_string(a.done) + "/" + std::to_string(a.total));
+            heard.push_back("advance " + std::to_string(a.Done()) + "/" +
+                            std::to_string(a.Total()));
         else
             heard.push_back("end " + change.text);
     });

@@ -1,6 +1,7 @@
 // The protection's options carried out over the recording adapter: the safe state's traffic
 // when the last remote client leaves, when the board answers again after failing and when the
-// program ends, each only with its option on; a failure reported, not swallowed.
+// program ends, each only with its option on; a failure reported, not swallowed; a board that
+// stops answering ends the activities on the outputs, whatever the options.
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "board/AdapterResults.h"
 #include "instrument/Instrument.h"
 #include "instrument/SafeStatePolicy.h"
+#include "instrument/TemperatureLog.h"
 #include "instrument/Waveform.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/RecordedInstrument.h"
@@ -61,7 +64,7 @@ struct Options : ::testing::Test {
     FakeClock later;
     WaveformRun waveform{t.instrument, runTimer};
     std::vector<std::string> reports;
-    SafeStatePolicy options{t.instrument, later, &waveform, nullptr,
+    SafeStatePolicy options{t.instrument, later,
                             [this](const std::string& why) { reports.push_back(why); }};
 };
 
@@ -158,6 +161,23 @@ TEST_F(Options, TheSafeStateStopsTheRunningWaveformFirst) {
     EXPECT_EQ(t.adapter.Requests(), kSafeState);
 }
 
+// Whatever the options: the run on the outputs fails with the adapter's words, the log goes on.
+TEST_F(Options, ALostBoardEndsTheRunOnTheOutputsNotTheLog) {
+    waveform.Start({{ChannelWave{}}});
+    FakeClock logTimer;
+    TemperatureLog log(t.instrument, logTimer, [] { return std::chrono::system_clock::now(); });
+    log.Start(1.0, [](const std::string&) { return true; });
+    Write(-1);
+    Settle();
+    EXPECT_FALSE(waveform.Running());
+    EXPECT_EQ(waveform.Outcome().ending, ActivityOutcome::Ending::Failed);
+    EXPECT_EQ(waveform.OutcomeText(),
+              "waveform run failed at step 2 of 16: board request failed "
+              "(-1): " +
+                  std::string(ExplainAdapterResult(-1)));
+    EXPECT_TRUE(log.Running());
+}
+
 TEST_F(Options, AFailedSafeStateIsReported) {
     Set(kLastClient);
     Write();
@@ -189,7 +209,7 @@ TEST_F(Options, TheProgramsEndWaitsOutTheRampWithinTheCall) {
         FakeClock timer;
         FakeClock later;
         fresh.instrument.SetRampTimer(&timer);
-        SafeStatePolicy ending(fresh.instrument, later, nullptr, nullptr, nullptr);
+        SafeStatePolicy ending(fresh.instrument, later, nullptr);
         fresh.instrument.SetProtectionOptions(c.options);
         fresh.instrument.SetPulseAfterDataWrite(true);
         // Every register of every channel known, as after a setup.

@@ -215,7 +215,7 @@ TEST(WaveformRunStop, EndsBeforeTheNextStepAndFreesTheChannels) {
     Recorded r;
     r.run.Start(StairAndTriangle(0));
     r.Fire();
-    r.run.Stop();
+    r.run.Stop({});
     const std::size_t sent = r.adapter.Requests().size();
     EXPECT_EQ(sent, 6u);
     EXPECT_FALSE(r.timer.wake.has_value());

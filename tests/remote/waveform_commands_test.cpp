@@ -1,6 +1,7 @@
 // The waveform commands against the simulated board with a fake clock: lists loaded, a run
 // started that returns at once (or armed for a bus trigger), polled, stopped, and the run's
-// channels refused to others; a client waiting for its runs, and the status that follows them.
+// channels refused to others; a client waiting for its runs, the status that follows them, and
+// how each activity ended, told to the client that started it.
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include "board/AdapterResults.h"
 #include "instrument/ListRun.h"
 #include "instrument/MeterRuns.h"
+#include "instrument/TemperatureLog.h"
 #include "remote/InstrumentCommands.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeMeter.h"
@@ -225,7 +228,8 @@ TEST(WaveformCommands, WithoutARunTheCommandsDoNotExist) {
 }
 
 // Two clients of the server's kind, whose lines hold while they wait, beside every activity the
-// protocol starts: a list run, a meter run and ramps, each on a clock the test moves.
+// protocol starts: a list run, a meter run and ramps, each on a clock the test moves; and the
+// temperature log, which drives no output.
 struct Waiting : testing::SimulatedInstrument {
     testing::FakeClock runTimer;
     testing::FakeClock rampTimer;
@@ -234,6 +238,8 @@ struct Waiting : testing::SimulatedInstrument {
     testing::FakeMeter meter;
     testing::FakeClock meterTimer;
     MeterRuns meterRuns{instrument, meter, meterTimer};
+    testing::FakeClock logTimer;
+    TemperatureLog log{instrument, logTimer, [] { return std::chrono::system_clock::now(); }};
     InstrumentCommands commands{instrument, &board, &run, &meterRuns, &lists};
     ScpiSession a{commands};
     ScpiSession b{commands};
@@ -260,13 +266,15 @@ struct Waiting : testing::SimulatedInstrument {
             runTimer.now = *runTimer.wake;
             run.Step();
         } else if (!meterTimer.Fire()) {
+            ASSERT_FALSE(meter.channels.empty()) << "nothing is due";
             ASSERT_TRUE(meter.Answer({true, board.OutputVolts(meter.channels.back()), {}}))
                 << "nothing is due";
         }
     }
     // "B:<line>" is client B's; "<tick>" moves the clock to the next thing due and "<A>" looks
     // again at A's held line (the server does both when an activity ends), answering what A's
-    // line answers if it ends then; any other line is client A's.
+    // line answers if it ends then, "<B>" the same for B; "<unplug>" unplugs the board, "<log>"
+    // starts the temperature log; any other line is client A's.
     std::string Exchange(const std::string& line) {
         if (line.rfind("B:", 0) == 0)
             return Send(b, line.substr(2));
@@ -274,6 +282,14 @@ struct Waiting : testing::SimulatedInstrument {
             Tick();
         if (line == "<tick>" || line == "<A>")
             return ResumeA();
+        if (line == "<B>")
+            return b.Resume() ? b.TakeResponse().value_or("") : "(held)";
+        if (line == "<unplug>")
+            board.Unplug();
+        if (line == "<log>")
+            log.Start(1.0, [](const std::string&) { return true; });
+        if (line == "<unplug>" || line == "<log>")
+            return "";
         return Send(a, line);
     }
 };
@@ -390,6 +406,96 @@ INSTANTIATE_TEST_SUITE_P(
               "safe state took over\""}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// How an activity ended reaches its starter alone, before its *OPC? answers, ESR bit 4 with it;
+// its own stop and ABORt of a run until stopped are no failure. The safe state stops every kind
+// on the outputs; the temperature log goes on.
+const std::string kLost = "board request failed (-1): " + std::string(ExplainAdapterResult(-1));
+const std::string kRamp = "SOUR1:VOLT:RAMP:STEP 1;SOUR1:VOLT:RAMP:WAIT 10 MS";
+const std::string kRampStepRefusal =
+    "DAC B: the change moves the output by 2.74994 V at once, more than its ramp step of 0.5 V; "
+    "bring the output to 0 V first (Safe State) and change it there";
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, WaitingConversation,
+    ::testing::Values(
+        WaitingCase{"ARampCutByALostBoard",
+                    {{kRamp, ""},
+                     {"SOUR1:VOLT 9;:SYST:ERR?;*ESR?;*OPC?", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"<unplug>", ""},
+                     {"<tick>", "-200,\"Execution error; DAC A ramp stopped at 2 V of 9 V: " +
+                                    kLost + "\";16;1"},
+                     {"B:SYST:ERR?", kNoError}}},
+        WaitingCase{"ARampCutByAnotherClientsSafeState",
+                    {{"<log>", ""},
+                     {kRamp + ";STAT:OPER:COND?", "16"},
+                     {"SOUR1:VOLT 9;:SYST:ERR?;*ESR?;*OPC?", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"B:OUTP:SAFE;SYST:ERR?", "(held)"},
+                     {"<A>",
+                      "-200,\"Execution error; DAC A ramp stopped at 2 V of 9 V: another "
+                      "client's OUTPut:SAFE\";16;1"},
+                     {"<tick>", ""},
+                     {"<B>", kNoError}}},
+        WaitingCase{"ARampCutByAnotherClientsReset",
+                    {{kRamp, ""},
+                     {"SOUR1:VOLT 9;:SYST:ERR?;*ESR?;*OPC?", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"B:*RST;SYST:ERR?", "(held)"},
+                     {"<A>",
+                      "-200,\"Execution error; DAC A ramp stopped at 2 V of 9 V: another "
+                      "client's *RST\";16;1"},
+                     {"<tick>", ""},
+                     {"<B>", kNoError}}},
+        WaitingCase{"AListRunFailedByARampStepRefusal",
+                    {{"SOUR2:VOLT:RAMP:STEP 0.5;SOUR2:LIST:VOLT 0,0.25,3", ""},
+                     {"INIT;*OPC?;:SYST:ERR?;*ESR?", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"<tick>", "1;-200,\"Execution error; list run failed at step 3 of 3: " +
+                                    kRampStepRefusal + "\";16"},
+                     {"B:SYST:ERR?", kNoError}}},
+        WaitingCase{"AListRunFailedByALostBoard",
+                    {{"SOUR1:LIST:VOLT 1,2,3", ""},
+                     {"INIT;*OPC?;:SYST:ERR?;*ESR?", "(held)"},
+                     {"<unplug>", ""},
+                     {"<tick>", "1;-200,\"Execution error; list run failed at step 2 of 3: " +
+                                    kLost + "\";16"},
+                     {"B:SYST:ERR?", kNoError}}},
+        WaitingCase{
+            "ARunItsStarterAborts",
+            {{"SOUR1:LIST:VOLT 1,2,3;INIT;ABOR;*OPC?;:SYST:ERR?;*ESR?", "1;0,\"No error\";0"},
+             {"B:SYST:ERR?", kNoError}}},
+        WaitingCase{"ARunUntilStoppedEndedByAnotherClientsAbort",
+                    {{"SOUR1:LIST:VOLT 1,2;LIST:COUN INF", ""},
+                     {"INIT;*OPC?;:SYST:ERR?;*ESR?", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"B:ABOR;SYST:ERR?", kNoError},
+                     {"<A>", "1;0,\"No error\";0"}}},
+        WaitingCase{"AListRunStoppedByAnotherClientsReset",
+                    {{"<log>", ""},
+                     {"SOUR1:LIST:VOLT 1,2,3,4,5", ""},
+                     {"INIT;*OPC?;:SYST:ERR?;*ESR?", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"B:*RST;STAT:OPER:COND?;SYST:ERR?", "16;" + kNoError},
+                     {"<A>",
+                      "1;-200,\"Execution error; list run stopped at step 2 of 5: another "
+                      "client's *RST\";16"}}},
+        WaitingCase{"TheSafeStateStopsALinearityTestNotTheLog",
+                    {{"<log>", ""},
+                     {kMeter + "MET:LIN 3,3;MET:PROG?", "RUNNING,0,3"},
+                     {"B:OUTP:SAFE;STAT:OPER:COND?;SYST:ERR?", "16;" + kNoError},
+                     {"MET:PROG?;SYST:ERR?",
+                      "STOPPED,0,3;-200,\"Execution error; linearity test stopped at step 1 "
+                      "of 3: another client's OUTPut:SAFE\""}}},
+        WaitingCase{"TheSafeStateStopsACalibrationNotTheLog",
+                    {{"<log>", ""},
+                     {kMeter + "MET:CAL 2;STAT:OPER:COND?", "17"},
+                     {"B:*RST;STAT:OPER:COND?;SYST:ERR?", "16;" + kNoError},
+                     {"MET:PROG?;SYST:ERR?",
+                      "STOPPED,0,4;-200,\"Execution error; automatic calibration stopped at "
+                      "step 1 of 4: another client's *RST\""}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // A client that leaves while its run goes on: no client after it takes its origin, so none is
 // made to wait for that run.
 TEST(WaitingConversation, AGoneClientsRunIsNobodyElses) {
@@ -400,7 +506,7 @@ TEST(WaitingConversation, AGoneClientsRunIsNobodyElses) {
     ASSERT_EQ(Waiting::Send(*gone, "INIT"), "");
     gone.reset();
     ASSERT_EQ(w.instrument.Activities().size(), 1u);
-    const void* startedBy = w.instrument.Activities().front().startedBy;
+    const void* startedBy = w.instrument.Activities().front()->Starter();
     std::vector<const void*> origins;
     const int listener = w.instrument.AddListener([&](const InstrumentChange& change) {
         if (change.kind == InstrumentChange::Kind::Register)

@@ -28,9 +28,11 @@
 
 #include "adapter/simulated/SimulatedBoard.h"
 #include "instrument/MeterRuns.h"
+#include "instrument/TemperatureLog.h"
 #include "instrument/Waveform.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeMeter.h"
+#include "tests/support/ShownActivity.h"
 #include "tests/support/TestContext.h"
 #include "ui/auxiliary/Form1.h"
 #include "ui/auxiliary/Form2.h"
@@ -256,7 +258,7 @@ TEST_F(TextFit, TheWindowsThisProgramAdds) {
         t.instrument.SetRangeCode(kAllChannels, 0);
         waveform.CmdStart_Click();  // "Asked: as fast as the link allows" beside "Achieved"
         ExpectAllFit(&waveform, "WaveformForm running as fast as the link allows", true);
-        run.Stop();
+        run.Stop({});
     }
     TemperatureLogForm log(t.context, &runTimer);
     ExpectAllFit(&log, "TemperatureLogForm", true);
@@ -278,13 +280,10 @@ TEST_F(TextFit, TheStatusBarWithTwoRunsLimitsAndAMessage) {
         t.instrument.SetLimits(channel,
                                {-10.5263 + channel, 10.5263 - channel, 0.000123457, 9.87654});
     form.ShowRemoteClients(8);
-    int log = 0;
-    int test = 0;
-    t.instrument.BeginActivity(
-        {ActivityKind::TemperatureLog, &log, nullptr, "the temperature log"});
-    Activity linearity{ActivityKind::LinearityTest, &test, nullptr, "the linearity test", {0}};
-    linearity.total = 65536;
-    t.instrument.BeginActivity(linearity);
+    ShownActivity log(kTemperatureLogKind);
+    ShownActivity linearity(kLinearityTestKind, {0});
+    t.instrument.BeginActivity(log);
+    t.instrument.BeginActivity(linearity, 65536);
     form.show();
     form.statusBar()->showMessage(
         QStringLiteral("Refused: DAC A is driven by the linearity test; stop it to change the "
@@ -316,8 +315,8 @@ TEST_F(TextFit, TheStatusBarWithTwoRunsLimitsAndAMessage) {
     if (bar->fontMetrics().horizontalAdvance(bar->currentMessage()) > bar->width()) {
         EXPECT_EQ(bar->toolTip(), bar->currentMessage());
     }
-    t.instrument.EndActivity(&log);
-    t.instrument.EndActivity(&test);
+    t.instrument.EndActivity(log);
+    t.instrument.EndActivity(linearity);
 }
 
 }  // namespace

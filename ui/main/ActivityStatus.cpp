@@ -41,48 +41,31 @@ std::string Channels(const std::vector<int16_t>& channels) {
     return "DAC " + letters;
 }
 
-bool NamesItsChannels(ActivityKind kind) {
-    return kind == ActivityKind::LinearityTest || kind == ActivityKind::AutomaticCalibration ||
-           kind == ActivityKind::MeterRun;
-}
-
 }  // namespace
 
 std::string ActivityStatusText(const Activity& activity, bool remote) {
-    std::string text = Title(activity.name);
-    if (NamesItsChannels(activity.kind)) {
-        const std::string channels = Channels(activity.channels);
+    const ActivityKind& kind = activity.Kind();
+    std::string text = Title(kind.name);
+    if (kind.namesItsChannels) {
+        const std::string channels = Channels(activity.Channels());
         if (!channels.empty())
             text += " " + channels;
     }
-    if (activity.total > 0) {
-        text += " " + std::to_string(activity.done) + "/" + std::to_string(activity.total);
-    } else if (activity.kind == ActivityKind::TemperatureLog) {
-        text +=
-            " " + std::to_string(activity.done) + (activity.done == 1 ? " reading" : " readings");
-    } else if (activity.done > 0) {
-        text += " " + std::to_string(activity.done) + (activity.done == 1 ? " step" : " steps");
+    const int64_t done = activity.Done();
+    if (activity.Total() > 0) {
+        text += " " + std::to_string(done) + "/" + std::to_string(activity.Total());
+    } else if (*kind.countsIn) {
+        text += " " + std::to_string(done) + " " + kind.countsIn + (done == 1 ? "" : "s");
+    } else if (done > 0) {
+        text += " " + std::to_string(done) + (done == 1 ? " step" : " steps");
     }
     if (remote)
         text += " (remote)";
     return text;
 }
 
-std::optional<WindowId> ActivityWindow(ActivityKind kind) {
-    switch (kind) {
-        case ActivityKind::WaveformRun:
-        case ActivityKind::ListRun:
-            return WindowId::Waveform;
-        case ActivityKind::TemperatureLog:
-            return WindowId::TemperatureLog;
-        case ActivityKind::MeterRun:
-        case ActivityKind::LinearityTest:
-        case ActivityKind::AutomaticCalibration:
-            return WindowId::Meter;
-        case ActivityKind::Ramp:
-            break;
-    }
-    return std::nullopt;
+std::optional<WindowId> ActivityWindow(const Activity& activity) {
+    return WindowByName(QString::fromLatin1(activity.Kind().window));
 }
 
 }  // namespace tq

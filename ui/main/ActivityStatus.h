@@ -15,6 +15,6 @@ namespace tq {
 std::string ActivityStatusText(const Activity& activity, bool remote);
 
 // The window that shows and stops the activity, or nothing (a ramp has none of its own).
-std::optional<WindowId> ActivityWindow(ActivityKind kind);
+std::optional<WindowId> ActivityWindow(const Activity& activity);
 
 }  // namespace tq

@@ -24,7 +24,6 @@
 
 #include "core/Tables.h"
 #include "core/Version.h"
-#include "instrument/SafeState.h"
 #include "instrument/Setup.h"
 #include "instrument/StartUp.h"
 #include "ui/main/ActivityStatus.h"
@@ -346,9 +345,9 @@ void MainForm::BuildStatusBar() {
 void MainForm::ShowActivities() {
     activityTimer_->stop();
     std::vector<const Activity*> running;
-    for (const Activity& activity : ctx_.instrument.Activities())
-        if (activity.kind != ActivityKind::Ramp)  // the ramp has its own lasting text
-            running.push_back(&activity);
+    for (const Activity* activity : ctx_.instrument.Activities())
+        if (!activity->Kind().hasOwnIndicator)  // the ramp has its own lasting text
+            running.push_back(activity);
     while (activityLabels_.size() < running.size()) {
         auto* label = new ElidedLabel(activities_);
         label->setObjectName(QStringLiteral("StatusActivity%1").arg(activityLabels_.size() + 1));
@@ -367,11 +366,11 @@ void MainForm::ShowActivities() {
             continue;
         }
         const Activity& activity = *running[i];
-        const bool remote = activity.startedBy != nullptr && !IsProgramWidget(activity.startedBy);
-        const std::optional<WindowId> window = ActivityWindow(activity.kind);
+        const bool remote = activity.Starter() != nullptr && !IsProgramWidget(activity.Starter());
+        const std::optional<WindowId> window = ActivityWindow(activity);
         label->SetText(QString::fromStdString(ActivityStatusText(activity, remote)));
         QString tip =
-            activity.progress.empty() ? QString() : QString::fromStdString(activity.progress);
+            activity.Progress().empty() ? QString() : QString::fromStdString(activity.Progress());
         if (window) {
             tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
                    tr("Click to open its window, where it can be stopped");
@@ -532,12 +531,11 @@ void MainForm::ShowChange(const InstrumentChange& c) {
             } else {
                 ShowActivities();
             }
-            if (c.activity && c.activity->kind == ActivityKind::Ramp && c.value != 2) {
+            if (c.value != 2)
                 rampingLabel_->setVisible(ctx_.instrument.Ramping());
-                if (c.value == 0 && !c.text.empty())
-                    statusBar()->showMessage(
-                        tr("The ramp stopped: %1").arg(QString::fromStdString(c.text)), 10000);
-            }
+            // How an activity ended other than as it was made to, whoever started it.
+            if (c.value == 0 && c.activity && c.activity->OutcomeReported())
+                statusBar()->showMessage(QString::fromStdString(c.activity->OutcomeText()), 10000);
             break;
         case Kind::BoardBack:
             // Shown until the next action: the call that found the board back still runs.
@@ -657,7 +655,7 @@ void MainForm::MnuProtection_Click() {
 void MainForm::MnuSafeState_Click() {
     const Instrument::Origin own(ctx_.instrument, this);
     try {
-        EnterSafeState(ctx_.instrument, ctx_.waveform, ctx_.meter);
+        ctx_.instrument.GoToSafeState({this, tr("Safe State in the main window").toStdString()});
         statusBar()->showMessage(ctx_.instrument.Ramping()
                                      ? tr("Safe State: every output ramping to 0 V")
                                      : tr("Safe State: every output at 0 V"),

@@ -47,6 +47,11 @@ bool Whole(const QLineEdit* edit, int min, int max, int& value) {
     return true;
 }
 
+// The window's own Stop: the end of the run, not its failure, for whoever started it.
+StopReason WindowStop(const Instrument& instrument) {
+    return {instrument.CurrentOrigin(), "Stop in the Bench Meter window", true};
+}
+
 }  // namespace
 
 MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
@@ -145,7 +150,8 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     connect(cmdCalibrate_, &QPushButton::clicked, this, &MeterForm::CmdCalibrate_Click);
     connect(cmdLinearity_, &QPushButton::clicked, this, &MeterForm::CmdLinearity_Click);
     connect(cmdContinue_, &QPushButton::clicked, this, [this] { runs_.Continue(); });
-    connect(cmdStop_, &QPushButton::clicked, this, [this] { runs_.Stop(); });
+    connect(cmdStop_, &QPushButton::clicked, this,
+            [this] { runs_.Stop(WindowStop(ctx_.instrument)); });
     connect(cmdSave_, &QPushButton::clicked, this, &MeterForm::CmdSave_Click);
     listener_ = runs_.AddListener([this] { Refresh(); });
     // The connection ends in the background: show its outcome as it comes.
@@ -194,10 +200,11 @@ void MeterForm::AddTips() {
 }
 
 void MeterForm::closeEvent(QCloseEvent* event) {
-    const bool linearity = runs_.Current() && runs_.Current() == runs_.Linearity();
+    // "The linearity test": the run's own name.
+    const QString name = runs_.Current() ? QString::fromLatin1(runs_.Current()->Name()) : QString();
     CloseWithRunningActivity(event, ctx_.messages, this, runs_.Active(),
-                             linearity ? tr("The linearity test") : tr("The automatic calibration"),
-                             [this] { runs_.Stop(); });
+                             name.left(1).toUpper() + name.mid(1),
+                             [this] { runs_.Stop(WindowStop(ctx_.instrument)); });
 }
 
 MeterForm::~MeterForm() {
@@ -360,7 +367,7 @@ void MeterForm::AskForProbe() {
         if (ok)
             runs_.Continue();
         else
-            runs_.Stop();
+            runs_.Stop(WindowStop(ctx_.instrument));
     }
     Refresh();
 }

@@ -358,7 +358,7 @@ void WaveformForm::closeEvent(QCloseEvent* event) {
 }
 
 void WaveformForm::CmdStop_Click() {
-    run_.Stop();
+    run_.Stop({ctx_.instrument.CurrentOrigin(), "Stop in the Waveform Generator", true});
     ShowStatus();
 }
 
@@ -427,6 +427,9 @@ void WaveformForm::ShowStatus() {
             break;
         case RunState::Stopped:
             state = tr("Stopped after %1 steps").arg(status.stepsDone);
+            // By someone else: who ("another client's *RST").
+            if (run_.OutcomeReported())
+                state += QStringLiteral(": ") + QString::fromStdString(run_.Outcome().why);
             break;
         case RunState::Failed:
             state = tr("Failed at %1").arg(QString::fromStdString(status.error));

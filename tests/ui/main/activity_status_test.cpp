@@ -12,6 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "instrument/ListRun.h"
+#include "instrument/MeterRun.h"
+#include "instrument/Ramp.h"
+#include "instrument/TemperatureLog.h"
+#include "tests/support/ShownActivity.h"
 #include "tests/support/TestContext.h"
 #include "ui/main/ActivityStatus.h"
 #include "ui/main/MainForm.h"
@@ -22,46 +27,48 @@ namespace {
 
 TEST(ActivityStatusText, NamesTheActivityItsChannelsAndItsProgress) {
     struct Case {
-        Activity activity;
+        const ActivityKind& kind;
+        std::vector<int16_t> channels;
+        int64_t done;
+        int64_t total;
         bool remote;
         const char* shown;
     };
-    const auto make = [](ActivityKind kind, const char* name, std::vector<int16_t> channels,
-                         int64_t done, int64_t total) {
-        Activity a{kind, nullptr, nullptr, name, std::move(channels)};
-        a.done = done;
-        a.total = total;
-        return a;
-    };
     const std::vector<Case> cases{
-        {make(ActivityKind::WaveformRun, "the waveform run", {0, 2}, 120, 600), false,
-         "Waveform run 120/600"},
-        {make(ActivityKind::WaveformRun, "the waveform run", {0}, 42, 0), false,
-         "Waveform run 42 steps"},
-        {make(ActivityKind::WaveformRun, "the waveform run", {0}, 0, 0), true,
-         "Waveform run (remote)"},
-        {make(ActivityKind::TemperatureLog, "the temperature log", {}, 42, 0), false,
-         "Temperature log 42 readings"},
-        {make(ActivityKind::TemperatureLog, "the temperature log", {}, 1, 0), false,
-         "Temperature log 1 reading"},
-        {make(ActivityKind::LinearityTest, "the linearity test", {0}, 12, 257), false,
-         "Linearity test DAC A 12/257"},
-        {make(ActivityKind::AutomaticCalibration, "the automatic calibration", {0, 1, 2, 3}, 3, 16),
-         true, "Automatic calibration DAC A-D 3/16 (remote)"},
-        {make(ActivityKind::AutomaticCalibration, "the automatic calibration", {1, 3}, 0, 8), false,
-         "Automatic calibration DAC B, D 0/8"},
-        {make(ActivityKind::Ramp, "a ramp", {1}, 3, 20), false, "Ramp 3/20"},
+        {kWaveformRunKind, {0, 2}, 120, 600, false, "Waveform run 120/600"},
+        {kWaveformRunKind, {0}, 42, 0, false, "Waveform run 42 steps"},
+        {kListRunKind, {0}, 0, 0, true, "Waveform run (remote)"},
+        {kTemperatureLogKind, {}, 42, 0, false, "Temperature log 42 readings"},
+        {kTemperatureLogKind, {}, 1, 0, false, "Temperature log 1 reading"},
+        {kLinearityTestKind, {0}, 12, 257, false, "Linearity test DAC A 12/257"},
+        {kAutomaticCalibrationKind,
+         {0, 1, 2, 3},
+         3,
+         16,
+         true,
+         "Automatic calibration DAC A-D 3/16 (remote)"},
+        {kAutomaticCalibrationKind, {1, 3}, 0, 8, false, "Automatic calibration DAC B, D 0/8"},
+        {kRampKind, {1}, 3, 20, false, "Ramp 3/20"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ActivityStatusText(c.activity, c.remote), c.shown) << c.shown;
+    TestContext ctx;
+    for (const Case& c : cases) {
+        ShownActivity activity(c.kind, c.channels);
+        ctx.instrument.BeginActivity(activity);
+        ctx.instrument.AdvanceActivity(activity, c.done, c.total);
+        EXPECT_EQ(ActivityStatusText(activity, c.remote), c.shown) << c.shown;
+        ctx.instrument.EndActivity(activity);
+    }
 }
 
 TEST(ActivityStatusText, EachActivityOpensTheWindowThatStopsIt) {
-    EXPECT_EQ(ActivityWindow(ActivityKind::WaveformRun), WindowId::Waveform);
-    EXPECT_EQ(ActivityWindow(ActivityKind::TemperatureLog), WindowId::TemperatureLog);
-    EXPECT_EQ(ActivityWindow(ActivityKind::LinearityTest), WindowId::Meter);
-    EXPECT_EQ(ActivityWindow(ActivityKind::AutomaticCalibration), WindowId::Meter);
-    EXPECT_EQ(ActivityWindow(ActivityKind::Ramp), std::nullopt);
+    const auto window = [](const ActivityKind& kind) {
+        return ActivityWindow(ShownActivity(kind));
+    };
+    EXPECT_EQ(window(kWaveformRunKind), WindowId::Waveform);
+    EXPECT_EQ(window(kTemperatureLogKind), WindowId::TemperatureLog);
+    EXPECT_EQ(window(kLinearityTestKind), WindowId::Meter);
+    EXPECT_EQ(window(kAutomaticCalibrationKind), WindowId::Meter);
+    EXPECT_EQ(window(kRampKind), std::nullopt);
 }
 
 struct MainWindowFixture : ::testing::Test {
@@ -82,18 +89,16 @@ struct MainWindowFixture : ::testing::Test {
 // Two runs, one of them a remote client's, each named with its progress in the status bar; a
 // click on one opens its window; the texts go when the runs end.
 TEST_F(MainWindowFixture, TheStatusBarShowsEachRunningActivityAndOpensItsWindow) {
-    int log = 0;
-    int client = 0;
-    ctx.instrument.BeginActivity(
-        {ActivityKind::TemperatureLog, &log, nullptr, "the temperature log"});
+    ShownActivity log(kTemperatureLogKind);
+    ShownActivity client(kLinearityTestKind, {0});
+    ctx.instrument.BeginActivity(log);
     {
-        const Instrument::Origin remote(ctx.instrument, &client);
-        Activity test{ActivityKind::LinearityTest, &client, nullptr, "the linearity test", {0}};
-        test.total = 257;
-        ctx.instrument.BeginActivity(test);
+        int remoteClient = 0;
+        const Instrument::Origin remote(ctx.instrument, &remoteClient);
+        ctx.instrument.BeginActivity(client, 257);
     }
-    ctx.instrument.AdvanceActivity(&log, 42, 0);
-    ctx.instrument.AdvanceActivity(&client, 12, 257);
+    ctx.instrument.AdvanceActivity(log, 42, 0);
+    ctx.instrument.AdvanceActivity(client, 12, 257);
     // Progress shows a few times a second, not at every step.
     EXPECT_EQ(ActivityLabel(1)->text(), "Temperature log 0 readings");
     QTest::qWait(300);
@@ -107,10 +112,10 @@ TEST_F(MainWindowFixture, TheStatusBarShowsEachRunningActivityAndOpensItsWindow)
     QTest::mouseClick(ActivityLabel(2), Qt::LeftButton);
     EXPECT_EQ(ctx.opened, (std::vector<QString>{"TemperatureLogForm", "MeterForm"}));
 
-    ctx.instrument.EndActivity(&log);
+    ctx.instrument.EndActivity(log);
     EXPECT_EQ(ActivityLabel(1)->text(), "Linearity test DAC A 12/257 (remote)");
     EXPECT_FALSE(ActivityLabel(2)->isVisible());
-    ctx.instrument.EndActivity(&client);
+    ctx.instrument.EndActivity(client);
     EXPECT_FALSE(form.findChild<QWidget*>(QStringLiteral("StatusActivities"))->isVisible());
     EXPECT_TRUE(ctx.adapter.calls.empty());
 }
