@@ -100,14 +100,22 @@ def test_linearity_recovers_the_simulated_inl_and_dnl(tmp_path):
         codes = [int(r[0]) for r in rows]
         assert codes[0] == 0 and codes[-1] == 65535 and len(codes) == 129
         first, last = model_lsb(codes[0]), model_lsb(codes[-1])
-        previous = None
         for row, code in zip(rows, codes):
             expected = model_lsb(code) - first - (last - first) * code / 65535
             assert abs(float(row[3]) - expected) <= 0.05, row
-            if previous is not None:
-                assert abs(float(row[4]) - (expected - previous)) <= 0.05, row
-            previous = expected
-        assert "reading noise: 0.00 uV" in link.ask_block("MET:RES?")
+            # 512-code steps: no DNL, whose column stays empty.
+            assert row[4] == "", row
+        report = link.ask_block("MET:RES?")
+        assert "reading noise: 0.00 uV" in report
+        assert "step error over steps of 511 to 512 codes" in report, report
+        assert "DNL:" not in report, report
+        # Every code around mid scale: the DNL of adjacent codes, the 0.5 LSB step at 0x8000.
+        link.send("MET:LIN 3,17,32760,32776")
+        assert link.wait_until("MET:PROG?", lambda a: not a.startswith("RUNNING")) == \
+            "FINISHED,17,17"
+        rows = [r.split(",") for r in link.ask_block("MET:CSV?").splitlines()[1:]]
+        assert rows[0][4] == "" and all(r[4] for r in rows[1:]), rows
+        assert "DNL: " in link.ask_block("MET:RES?")
     finally:
         link.close()
         assert server.stop() == 0

@@ -101,9 +101,47 @@ TEST(Linearity, CsvHasOneLinePerCode) {
     const std::string csv = LinearityCsv(points, AnalyseLinearity(points, kLsb));
     EXPECT_EQ(csv,
               "code,set_volts,reading_volts,inl_lsb,dnl_lsb\n"
-              "0,-1.0000000,-1.0000000,0.0000,0.0000\n"
+              "0,-1.0000000,-1.0000000,0.0000,\n"
               "1,-0.9990000,-0.9980000,1.0000,1.0000\n"
               "2,-0.9980000,-0.9980000,0.0000,-1.0000\n");
+}
+
+// Codes spread over the range measure steps of many codes: no DNL in the CSV or the report, the
+// step error named with its size instead; numbers never read "-0.000".
+TEST(Linearity, SpreadCodesGiveAStepErrorNotDnl) {
+    std::vector<LinearityPoint> points;
+    const std::vector<int32_t> codes{0, 256, 512, 768, 769};
+    const std::vector<double> errorsLsb{0, 0.1, 0.6, 0.5, 0};
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const double set = -1.0 + kLsb * codes[i];
+        points.push_back({codes[i], set, set + errorsLsb[i] * kLsb, 0});
+    }
+    const LinearityReport report = AnalyseLinearity(points, kLsb);
+    EXPECT_EQ(report.dnlSteps, 1);
+    EXPECT_EQ(report.spreadSteps, 3);
+    EXPECT_EQ(report.maxStepErrorCode, 512);
+    EXPECT_NEAR(report.maxStepError, 0.5, 1e-6);
+    EXPECT_EQ(report.maxDnlCode, 769);
+    EXPECT_NEAR(report.maxDnl, -0.5, 1e-6);
+    const std::string csv = LinearityCsv(points, report);
+    EXPECT_NE(csv.find("\n256,-0.7440000,-0.7439000,0.1000,\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\n769,-0.2310000,-0.2310000,0.0000,-0.5000\n"), std::string::npos) << csv;
+    const std::string summary = LinearitySummary(report, "DAC A");
+    EXPECT_NE(summary.find("DNL: -0.500 LSB at code 769 (1 step between adjacent codes)"),
+              std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("step error over 256-code steps: 0.500 LSB at code 512 (not DNL: DNL "
+                           "needs adjacent codes)"),
+              std::string::npos)
+        << summary;
+    EXPECT_EQ(summary.find("-0.000"), std::string::npos) << summary;
+    EXPECT_EQ(LsbText(-0.0004), "0.000");
+    EXPECT_EQ(LsbText(-0.0006), "-0.001");
+    EXPECT_EQ(StepSizeText(255, 256), "steps of 255 to 256 codes");
+    // Without any adjacent codes there is no DNL line at all.
+    points.pop_back();
+    EXPECT_EQ(LinearitySummary(AnalyseLinearity(points, kLsb), "DAC A").find("\nDNL:"),
+              std::string::npos);
 }
 
 }  // namespace

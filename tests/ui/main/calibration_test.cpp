@@ -134,7 +134,7 @@ TEST_P(OffsetStep16, WritesTheCorrectedCode) {
     if (c.limited)
         EXPECT_EQ(MessageTexts(), std::vector<QString>{QStringLiteral(
                                       "The offset correction was limited to the register's range "
-                                      "(-16 to 15.875).")});
+                                      "(-16 to 15.875 LSB).")});
     else
         EXPECT_TRUE(t.messages.messages.empty());
     EXPECT_TRUE(Shown("TextFS"));
@@ -154,10 +154,11 @@ INSTANTIATE_TEST_SUITE_P(
                       OffsetCase{"WidestRange", 10.5263f, 0, "0.000642474", 240, false},
                       // A unit after the number keeps its reading.
                       OffsetCase{"UnitAfterTheNumber", 10.0f, 0, "0.0012 V", 225, false},
-                      OffsetCase{"LimitedHigh", 10.0f, 0, "-1", 127, true},
-                      OffsetCase{"LimitedLow", 10.0f, 0, "1", 128, true},
+                      OffsetCase{"LimitedHigh", 10.0f, 0, "-0.1", 127, true},
+                      OffsetCase{"LimitedLow", 10.0f, 0, "0.1", 128, true},
                       OffsetCase{"LimitedFromCurrent", 10.0f, 120, "-0.001", 127, true},
-                      OffsetCase{"HugeNumberLimited", 10.0f, 0, "1e400", 128, true}),
+                      // The largest reading the step takes: 5 % of the range from 0 V.
+                      OffsetCase{"FarthestPlausible", 10.0f, 0, "0.5", 128, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 using GainCase = StepCase;
@@ -171,10 +172,10 @@ TEST_P(GainStep16, WritesTheCorrectedCode) {
     RunGainStep(c.readBack, QString::fromLatin1(c.measured));
     EXPECT_EQ(t.adapter.Requests(), ReadAndWrite(kFineGain, 0, c.written));
     if (c.limited)
-        EXPECT_EQ(
-            MessageTexts(),
-            std::vector<QString>{QStringLiteral(
-                "The fine gain correction was limited to the register's range (-32 to 31).")});
+        EXPECT_EQ(MessageTexts(),
+                  std::vector<QString>{QStringLiteral(
+                      "The fine gain correction was limited to the register's range (-32 to 31 "
+                      "steps).")});
     else
         EXPECT_TRUE(t.messages.messages.empty());
     EXPECT_TRUE(Shown("LabelComplete"));
@@ -235,6 +236,73 @@ INSTANTIATE_TEST_SUITE_P(Cases, GainStepFailure,
                                            GainFailure{"EmptyBox", 0, ""},
                                            GainFailure{"UnreadableRegister", 0xFFFF, "-10"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A reading no channel can give at the step (more than 5 % of the range from what it loads) is
+// refused naming the box and the unit: the register is read, nothing is written, the step stays.
+struct ImplausibleCase {
+    const char* name;
+    bool gainStep;
+    const char* measured;
+    const char* why;
+};
+
+class ImplausibleReading : public CalibrationTest,
+                           public ::testing::WithParamInterface<ImplausibleCase> {};
+
+TEST_P(ImplausibleReading, IsRefusedNamingTheBoxAndTheUnit) {
+    const ImplausibleCase& c = GetParam();
+    if (c.gainStep) {
+        RunOffsetStep(0, QStringLiteral("0"));
+        RunGainStep(0, QString::fromLatin1(c.measured));
+    } else {
+        RunOffsetStep(0, QString::fromLatin1(c.measured));
+    }
+    const int reg = c.gainStep ? kFineGain : kOffset;
+    EXPECT_EQ(t.adapter.Requests(),
+              (std::vector<std::string>{Read(128 + reg * 8), Read(128 + reg * 8)}));
+    ASSERT_EQ(t.messages.messages.size(), 1u);
+    EXPECT_EQ(t.messages.messages[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(t.messages.messages[0].text,
+              QString::fromUtf8(c.why) +
+                  ". Check the output and the meter, then enter the reading again; nothing was "
+                  "written.");
+    const char* box = c.gainStep ? "TextFS" : "TextOff";
+    EXPECT_EQ(Child<QLineEdit>(box)->text(), QString::fromLatin1(c.measured));
+    EXPECT_EQ(window.focusWidget(), Child<QLineEdit>(box));
+    EXPECT_TRUE(Shown(c.gainStep ? "CommandFS" : "CommandOff"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ImplausibleReading,
+    ::testing::Values(
+        ImplausibleCase{"TwelveVoltsAtZero", false, "12V",
+                        "Measured Voltage (offset step, 0 V loaded, in volts): the reading 12 V "
+                        "is more than 0.5 V (5 % of the \u00b110 V range) from the 0 V the step "
+                        "loads"},
+        ImplausibleCase{"AnHourAtZero", false, "1e400",
+                        "Measured Voltage (offset step, 0 V loaded, in volts): a reading beyond "
+                        "any voltage is more than 0.5 V (5 % of the \u00b110 V range) from the 0 V "
+                        "the step loads"},
+        ImplausibleCase{"OneVoltFromZeroScale", true, "-9",
+                        "Measured Voltage (gain step, zero scale loaded, in volts): the reading -9 "
+                        "V is more than 0.5 V (5 % of the \u00b110 V range) from the -10 V the "
+                        "step loads"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Enter in a reading box is its step's "Done".
+TEST_F(CalibrationTest, EnterInAReadingBoxIsDone) {
+    Child<QPushButton>("Command8")->click();
+    t.adapter.QueueRegisterRead(0);
+    Child<QLineEdit>("TextOff")->setText(QStringLiteral("0.0012"));
+    QTest::keyClick(Child<QLineEdit>("TextOff"), Qt::Key_Return);
+    EXPECT_EQ(t.adapter.Requests(), ReadAndWrite(kOffset, 0, 225));
+    t.adapter.Clear();
+    t.adapter.QueueRegisterRead(0);
+    Child<QLineEdit>("TextFS")->setText(QStringLiteral("-10.0020"));
+    QTest::keyClick(Child<QLineEdit>("TextFS"), Qt::Key_Return);
+    EXPECT_EQ(t.adapter.Requests(), ReadAndWrite(kFineGain, 0, 51));
+    EXPECT_TRUE(Shown("LabelComplete"));
+}
 
 // A measurement with no number, or with a decimal comma, is no measurement: the box is emptied
 // and focused, nothing is read or written and the step stays.
@@ -303,7 +371,7 @@ TEST_P(OffsetStep14, ReadsAndWritesTheCodeInBitsSevenToFive) {
     if (c.limited)
         EXPECT_EQ(MessageTexts(),
                   std::vector<QString>{QStringLiteral(
-                      "The offset correction was limited to the register's range (-4 to 3).")});
+                      "The offset correction was limited to the register's range (-4 to 3 LSB).")});
     else
         EXPECT_TRUE(t.messages.messages.empty());
 }

@@ -330,6 +330,44 @@ TEST_F(MainFormFixture, ExitAndClosingEndTheProgramAndSendNothing) {
     }
 }
 
+// While a run drives an output, Ctrl+Q and closing the window ask first, as the run's own window
+// does: Cancel keeps the program, "Stop and quit" ends it.
+TEST_F(MainFormFixture, QuittingWhileARunDrivesAnOutputAsksFirst) {
+    ASSERT_TRUE(Load(0));
+    QApplication::setQuitOnLastWindowClosed(false);
+    const int run = 0;
+    ctx.instrument.BeginActivity(
+        {ActivityKind::WaveformRun, &run, nullptr, "the waveform run", {1}});
+    using Trigger = std::function<void()>;
+    // File, Exit is Ctrl+Q.
+    ASSERT_EQ(Find<QAction>("MnuExit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    for (const Trigger& end :
+         {Trigger([&] { Find<QAction>("MnuExit")->trigger(); }), Trigger([&] { form.close(); })}) {
+        form.show();
+        // Cancel, the default: the program goes on and the window stays.
+        ctx.messages.messages.clear();
+        ctx.messages.choice = -1;
+        end();
+        ASSERT_EQ(ctx.messages.messages.size(), 1u);
+        EXPECT_EQ(ctx.messages.messages[0].text,
+                  "The waveform run is still running. Quitting stops it where its last step left "
+                  "the outputs. Quit all the same? [Stop and quit|Cancel]");
+        EXPECT_TRUE(form.isVisible());
+        // Stop and quit: the program ends.
+        ctx.messages.choice = 0;
+        QTimer trigger;
+        trigger.setSingleShot(true);
+        QObject::connect(&trigger, &QTimer::timeout, end);
+        trigger.start(0);
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        QObject::connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        timeout.start(5000);
+        EXPECT_EQ(QApplication::exec(), 0);
+    }
+    ctx.instrument.EndActivity(&run);
+}
+
 TEST_F(MainFormFixture, WritesPulseWhileCheckedAndTheReadWriteCellFollows) {
     ASSERT_TRUE(Load(0));
     form.show();
