@@ -152,10 +152,10 @@ std::string LinearitySummary(const LinearityReport& report, const std::string& c
                 std::to_string(report.maxDnlCode) + " (" + std::to_string(report.dnlSteps) +
                 (report.dnlSteps == 1 ? " step" : " steps") + " between adjacent codes)\n";
     if (report.spreadSteps > 0)
-        text += "step error over " +
-                StepSizeText(report.shortestSpreadStep, report.longestSpreadStep) + ": " +
-                LsbText(report.maxStepError) + " LSB at code " +
-                std::to_string(report.maxStepErrorCode) + " (not DNL: DNL needs adjacent codes)\n";
+        text +=
+            "step error over " + StepSizeText(report.shortestSpreadStep, report.longestSpreadStep) +
+            ": " + LsbText(report.maxStepError) + " LSB at code " +
+            std::to_string(report.maxStepErrorCode) + " (not DNL, which needs adjacent codes)\n";
     text += "reading noise: " + Fixed(report.noiseVolts * 1e6, 2) + " uV (" +
             LsbText(report.noiseVolts / report.idealLsbVolts) + " LSB)\n";
     return text;

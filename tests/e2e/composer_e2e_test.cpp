@@ -176,7 +176,7 @@ TEST(ComposerEndToEnd, NoKeystrokeMovesAnOutputBySurprise) {
         "click MainForm.Command7\nget MainForm.LabelRW\nget MainForm.LabelData\nquit\n";  // 27-29
     const ConsoleRun run = RunConsole(script);
     std::vector<std::string> a;
-    ASSERT_TRUE(AnsweredAll(run, 30, a));
+    ASSERT_TRUE(AnsweredAll(run, 31, a));
     EXPECT_EQ(a[6],
               "text: The voltage box is empty: nothing was sent. Type a voltage, then press "
               "Enter.\nvisible: 1\nenabled: 1\nok\n");
@@ -186,9 +186,9 @@ TEST(ComposerEndToEnd, NoKeystrokeMovesAnOutputBySurprise) {
     // DAC D, which the program knows nothing of: its empty box sends nothing, 5 V stays.
     EXPECT_NEAR(Volts(a[14]), 5.0, 0.002) << a[14];
     EXPECT_EQ(a[15].rfind("text: DAC D Voltage is empty: nothing was sent.", 0), 0u) << a[15];
-    // ALL DACs: every channel shows, its range read once.
-    EXPECT_EQ(a[20].rfind("text: 2\n", 0), 0u) << a[20];
-    EXPECT_EQ(a[21].rfind("text: 2\n", 0), 0u) << a[21];
+    // ALL DACs: every channel shows the code's voltage, its range read once.
+    EXPECT_EQ(a[20].rfind("text: 2.00012\n", 0), 0u) << a[20];
+    EXPECT_EQ(a[21].rfind("text: 2.00012\n", 0), 0u) << a[21];
     // CLR low: the box says the output is held, and Enter on it sends nothing.
     EXPECT_EQ(a[23].rfind("text: 0 (CLR)\n", 0), 0u) << a[23];
     EXPECT_EQ(a[26], "ok\n") << "nothing sent";

@@ -130,7 +130,7 @@ TEST(Linearity, SpreadCodesGiveAStepErrorNotDnl) {
     EXPECT_NE(summary.find("DNL: -0.500 LSB at code 769 (1 step between adjacent codes)"),
               std::string::npos)
         << summary;
-    EXPECT_NE(summary.find("step error over 256-code steps: 0.500 LSB at code 512 (not DNL: DNL "
+    EXPECT_NE(summary.find("step error over 256-code steps: 0.500 LSB at code 512 (not DNL, which "
                            "needs adjacent codes)"),
               std::string::npos)
         << summary;

@@ -380,8 +380,8 @@ void ComposerPanel::Impl::Connect() {
     const auto onEnter = [this](QLineEdit* box, void (Impl::*handler)()) {
         QObject::connect(box, &QLineEdit::returnPressed, &panel,
                          [this, box, handler] { OnEnter(box, handler); });
-        // What the user types is theirs again: an empty box no longer counts as refused.
-        QObject::connect(box, &QLineEdit::textEdited, &panel,
+        // Any text the box takes is no longer the refusal's empty box.
+        QObject::connect(box, &QLineEdit::textChanged, &panel,
                          [box] { box->setProperty(kEmptiedByRefusal, false); });
     };
     onEnter(textVolts, &Impl::TextVolts_Enter);

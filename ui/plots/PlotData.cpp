@@ -125,12 +125,13 @@ PlotModel LinearityPlot(const std::vector<LinearityResult>& results, const std::
         inl.points.push_back({static_cast<double>(r.code), r.inlEndPoint});
         if (i == 0)
             continue;  // the first code has no step before it
-        if (r.IsDnl()) {
+        const int32_t step = r.code - results[i - 1].code;
+        if (step == 1) {
             dnl.points.push_back({static_cast<double>(r.code), r.dnl});
             continue;
         }
-        shortest = steps.points.empty() ? r.stepCodes : std::min(shortest, r.stepCodes);
-        longest = std::max(longest, r.stepCodes);
+        shortest = steps.points.empty() ? step : std::min(shortest, step);
+        longest = std::max(longest, step);
         steps.points.push_back({static_cast<double>(r.code), r.dnl});
     }
     std::string title = "End-point INL";

@@ -107,7 +107,9 @@ TEST_F(Form1Test, SaysWhatLoadDidInTheStatusBar) {
               "sent"},
          }) {
         SCOPED_TRACE(c.typed);
+        // Limited, DAC A's data goes straight to its output (LDAC low) and is judged.
         tc.state.RegSelect = c.limited ? kRegData : 0;
+        tc.instrument.SetPin(Pin::Ldac, !c.limited);
         tc.instrument.SetLimits(
             0, c.limited ? ChannelLimits{-2.0, 2.0, std::nullopt, 0.0} : ChannelLimits{});
         tc.adapter.Clear();

@@ -169,6 +169,7 @@ TEST_F(VoutFormTest, SaysWhatEachEnterDid) {
               "DAC A Voltage: the data register holds 3 V; CLR holds the output at 0 V"},
          }) {
         SCOPED_TRACE(c.typed ? c.typed : "(shown)");
+        Box(0)->setModified(false);  // what the window shows follows every change
         tc.instrument.SetFunctionFlag(FunctionFlag::SdoDisable, c.sdoDisabled);
         tc.instrument.SetPin(Pin::Clr, !c.clrLow);
         status()->clearMessage();

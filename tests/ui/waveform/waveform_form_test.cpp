@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
@@ -24,10 +25,18 @@
 #include "ui/plots/PlotHost.h"
 #include "ui/plots/PlotModel.h"
 #include "ui/waveform/WaveformForm.h"
-#include "ui/widgets/ProgramSettings.h"
 
 namespace tq::testing {
 namespace {
+
+// The program's settings in a folder of this test's own: CTest runs these tests side by side, and
+// the definition one keeps must not open in another's window.
+struct OwnSettings {
+    OwnSettings() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    }
+    QTemporaryDir folder;
+};
 
 class WaveformFormTest : public ::testing::Test {
 protected:
@@ -37,8 +46,6 @@ protected:
         t.instrument.SetPulseAfterDataWrite(true);
         t.instrument.SetRangeCode(kAllChannels, 0);  // every channel +-10 V, known
         t.adapter.Clear();
-        // Each test starts from the window's own defaults, not what another one left kept.
-        ProgramSettings().remove(QStringLiteral("waveform"));
         form = std::make_unique<WaveformForm>(t.context);
         form->show();
     }
@@ -64,6 +71,7 @@ protected:
         return texts;
     }
 
+    OwnSettings settings;  // first: the window reads what was kept as it is made
     TestContext t;
     FakeClock timer;
     WaveformRun run{t.instrument, timer};
