@@ -351,7 +351,7 @@ void MeterForm::ShowPlot() {
     const MeterRun::State state = run ? run->CurrentState() : MeterRun::State::Idle;
     std::string note;
     if (test && (state == MeterRun::State::Running || state == MeterRun::State::AwaitingProbe))
-        note = "The linearity test is running: its INL and DNL appear here when it finishes";
+        note = "The linearity test is running: its results appear here when it finishes";
     else if (test && state != MeterRun::State::Finished)
         note = "The linearity test did not finish: it has no results to show";
     const bool results = test && state == MeterRun::State::Finished;

@@ -141,7 +141,9 @@ PlotModel LinearityPlot(const std::vector<LinearityResult>& results, const std::
         model.series.push_back(std::move(dnl));
     }
     if (!steps.points.empty()) {
-        steps.name = "Step error (" + StepSizeText(shortest, longest) + ")";
+        // Short, for the legend and the mark: "Step error (256 codes)", "(255-256 codes)".
+        steps.name = "Step error (" + std::to_string(shortest) +
+                     (shortest == longest ? "" : "-" + std::to_string(longest)) + " codes)";
         title += ", step error over " + StepSizeText(shortest, longest);
         model.series.push_back(std::move(steps));
     }

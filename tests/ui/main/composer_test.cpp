@@ -577,8 +577,9 @@ TEST_F(ComposerTest, VoltageEntrySaysInTheStatusBarWhatItSent) {
         EXPECT_EQ(status->currentMessage(), QString::fromUtf8(c.status));
         // A refusal is told once, in the box's own words: no second box from the notices.
         ASSERT_EQ(t.messages.messages.size(), c.limitTwoVolts ? 1u : 0u);
-        if (c.limitTwoVolts)
+        if (c.limitTwoVolts) {
             EXPECT_EQ(t.messages.messages[0].text, QString::fromUtf8(c.status));
+        }
     }
 }
 

@@ -154,7 +154,7 @@ TEST(MeterForm, ALinearityTestShowsItsProgressReportAndSavesTheCsv) {
     ASSERT_TRUE(w.runs.Active());
     EXPECT_FALSE(plot->Model().HasPoints());
     EXPECT_EQ(plot->Model().note,
-              "The linearity test is running: its INL and DNL appear here when it finishes");
+              "The linearity test is running: its results appear here when it finishes");
     w.Click("CmdStop");
     EXPECT_FALSE(plot->Model().HasPoints());
     EXPECT_EQ(plot->Model().note, "The linearity test did not finish: it has no results to show");

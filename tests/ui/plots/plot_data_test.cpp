@@ -202,7 +202,7 @@ TEST(LinearityPlot, HasTheBandAndMarksEachCurvesWorstPointWithItsValue) {
         const char* title;
     };
     for (const Case& c : {Case{1, "DNL", "End-point INL and DNL, 4 codes"},
-                          Case{1000, "Step error (1000-code steps)",
+                          Case{1000, "Step error (1000 codes)",
                                "End-point INL, step error over 1000-code steps, 4 codes"}}) {
         SCOPED_TRACE(c.step);
         const PlotModel m = LinearityPlot(Results(c.step));
@@ -298,7 +298,7 @@ TEST(PlotCsv, OfTheLinearityPlotHasEveryCode) {
     EXPECT_EQ(rows[1], (std::vector<std::string>{"0", "0", ""}));
     EXPECT_EQ(rows[3], (std::vector<std::string>{"2", "-1.5", "-1.7"}));
     EXPECT_EQ(Cells(PlotCsv(LinearityPlot(Results(256))))[0],
-              (std::vector<std::string>{"Code", "INL (LSB)", "Step error (256-code steps) (LSB)"}));
+              (std::vector<std::string>{"Code", "INL (LSB)", "Step error (256 codes) (LSB)"}));
 }
 
 TEST(DrawnPoints, KeepEveryPeakOfALongCurveAndGoForward) {
