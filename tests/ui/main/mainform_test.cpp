@@ -46,6 +46,19 @@ struct MainFormFixture : ::testing::Test {
         ctx.adapter.QueueRegisterRead(functionReadBack);
         return form.Load();
     }
+    // Fires `end` from the running event loop; the status the program ended with, or 99 when it
+    // did not end within 5 s.
+    static int RunUntilEnded(const std::function<void()>& end) {
+        QTimer trigger;
+        trigger.setSingleShot(true);
+        QObject::connect(&trigger, &QTimer::timeout, end);
+        trigger.start(0);
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        QObject::connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        timeout.start(5000);
+        return QApplication::exec();
+    }
 
     TestContext ctx;
     MainForm form{ctx.context};
@@ -317,15 +330,7 @@ TEST_F(MainFormFixture, ExitAndClosingEndTheProgramAndSendNothing) {
          {Trigger([&] { Find<QAction>("MnuExit")->trigger(); }), Trigger([&] { form.close(); })}) {
         form.show();
         ctx.adapter.Clear();
-        QTimer trigger;
-        trigger.setSingleShot(true);
-        QObject::connect(&trigger, &QTimer::timeout, end);
-        trigger.start(0);
-        QTimer timeout;
-        timeout.setSingleShot(true);
-        QObject::connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-        timeout.start(5000);
-        EXPECT_EQ(QApplication::exec(), 0);
+        EXPECT_EQ(RunUntilEnded(end), 0);
         EXPECT_TRUE(ctx.adapter.calls.empty());
     }
 }
@@ -355,15 +360,7 @@ TEST_F(MainFormFixture, QuittingWhileARunDrivesAnOutputAsksFirst) {
         EXPECT_TRUE(form.isVisible());
         // Stop and quit: the program ends.
         ctx.messages.choice = 0;
-        QTimer trigger;
-        trigger.setSingleShot(true);
-        QObject::connect(&trigger, &QTimer::timeout, end);
-        trigger.start(0);
-        QTimer timeout;
-        timeout.setSingleShot(true);
-        QObject::connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-        timeout.start(5000);
-        EXPECT_EQ(QApplication::exec(), 0);
+        EXPECT_EQ(RunUntilEnded(end), 0);
     }
     ctx.instrument.EndActivity(&run);
 }
