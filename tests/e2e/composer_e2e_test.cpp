@@ -155,47 +155,5 @@ TEST(ComposerEndToEnd, TheEntryMendsHoldThroughTheConsole) {
               "3 V; nothing was sent\nok\n");
 }
 
-// As a bench engineer types: an empty box (or one a refusal emptied) sends nothing in any window,
-// a slip beyond the range is told, Output Voltages follows ALL DACs and CLR, the word display
-// always shows one word.
-TEST(ComposerEndToEnd, NoKeystrokeMovesAnOutputBySurprise) {
-    const std::string script =
-        "select MainForm.ComboAddr DAC B\n" + Enter("MainForm.TextVolts", "4") +  // 0-2
-        Enter("MainForm.TextVolts", "1,5") +
-        "key MainForm.TextVolts enter\n"            // 3-5
-        "get MainForm.StatusBar\nsim output 1\n" +  // 6, 7
-        Enter("MainForm.TextVolts", "1e3") +
-        "get MainForm.StatusBar\n"                                          // 8-10
-        "sim reg 3 2 0xC000\nmenu MainForm.MnuVout\n"                       // 11, 12
-        "key VoutForm.Text4 enter\nsim output 3\nget VoutForm.StatusBar\n"  // 13-15
-        "select MainForm.ComboAddr ALL DACs\n" +
-        Enter("MainForm.TextVolts", "2") +                                                // 16-18
-        "wait 100\nget VoutForm.Text3\nget VoutForm.Text4\n"                              // 19-21
-        "click MainForm.Toggle8\nget VoutForm.Text2\n"                                    // 22, 23
-        "trace\nkey VoutForm.Text2 enter\ntrace\n"                                        // 24-26
-        "click MainForm.Command7\nget MainForm.LabelRW\nget MainForm.LabelData\nquit\n";  // 27-29
-    const ConsoleRun run = RunConsole(script);
-    std::vector<std::string> a;
-    ASSERT_TRUE(AnsweredAll(run, 31, a));
-    EXPECT_EQ(a[6],
-              "text: The voltage box is empty: nothing was sent. Type a voltage, then press "
-              "Enter.\nvisible: 1\nenabled: 1\nok\n");
-    EXPECT_NEAR(Volts(a[7]), 4.0, 0.002) << "the refused entry and the Enter after it sent nothing";
-    EXPECT_EQ(a[10].rfind("text: 1000 V is beyond the \u00b110 V range: 10 V was sent\n", 0), 0u)
-        << a[10];
-    // DAC D, which the program knows nothing of: its empty box sends nothing, 5 V stays.
-    EXPECT_NEAR(Volts(a[14]), 5.0, 0.002) << a[14];
-    EXPECT_EQ(a[15].rfind("text: DAC D Voltage is empty: nothing was sent.", 0), 0u) << a[15];
-    // ALL DACs: every channel shows the code's voltage, its range read once.
-    EXPECT_EQ(a[20].rfind("text: 2.00012\n", 0), 0u) << a[20];
-    EXPECT_EQ(a[21].rfind("text: 2.00012\n", 0), 0u) << a[21];
-    // CLR low: the box says the output is held, and Enter on it sends nothing.
-    EXPECT_EQ(a[23].rfind("text: 0 (CLR)\n", 0), 0u) << a[23];
-    EXPECT_EQ(a[26], "ok\n") << "nothing sent";
-    // Measure's last word is the one shown, R/W and value alike.
-    EXPECT_EQ(a[28].rfind("text: 0\n", 0), 0u) << a[28];
-    EXPECT_EQ(a[29].rfind("text: 10000\n", 0), 0u) << a[29];
-}
-
 }  // namespace
 }  // namespace tq::testing

@@ -512,112 +512,60 @@ TEST_F(ComposerTest, TheWordDisplayShowsTheWordEachEntrySends) {
 }
 
 // What the voltage box tells the status bar: nothing sent for an empty box, what was sent for a
-// slip beyond the range, why nothing was sent when the range cannot be read or the limits refuse.
-struct VoltsStatusCase {
-    const char* typed;
-    std::optional<uint16_t> rangeRead;  // nothing: no board traffic at all
-    bool sdoDisabled;
-    bool limitTwoVolts;  // DAC A limited to -2 V .. 2 V
-    std::optional<int> written;
-    const char* box;  // TextVolts afterwards
-    const char* status;
-};
-
+// slip beyond the range, why nothing was sent when the range cannot be read or the limits refuse
+// (then in a box too, once: no second box from the notices).
 TEST_F(ComposerTest, VoltageEntrySaysInTheStatusBarWhatItSent) {
-    const std::vector<VoltsStatusCase> cases{
-        {"", std::nullopt, false, false, std::nullopt, "",
-         "The voltage box is empty: nothing was sent. Type a voltage, then press Enter."},
-        {"   ", std::nullopt, false, false, std::nullopt, "   ",
-         "The voltage box is empty: nothing was sent. Type a voltage, then press Enter."},
-        {"12V", 0, false, false, 0xFFFF, "10.0000",
-         "12 V is beyond the \u00b110 V range: 10 V was sent"},
-        {"1e3", 0, false, false, 0xFFFF, "10.0000",
-         "1000 V is beyond the \u00b110 V range: 10 V was sent"},
-        {"&H1F", 0, false, false, 0xFFFF, "10.0000",
-         "31 V is beyond the \u00b110 V range: 10 V was sent"},
-        {"99999999999", 0, false, false, 0xFFFF, "10.0000",
-         "1e+11 V is beyond the \u00b110 V range: 10 V was sent"},
-        {"-12", 2, false, false, 0, "-10.5263",
-         "-12 V is beyond the \u00b110.5263 V range: -10.5263 V was sent"},
-        {"5", 0, false, false, 0xC000, "5.0000", ""},
-        // The range cannot be read: what was typed stays for the next Enter.
-        {"5", 0xFFFF, true, false, std::nullopt, "5",
-         "Nothing was sent: DAC A's range cannot be read back while SDO is disabled. Enable SDO, "
-         "then press Enter again."},
-        {"5", 0x8000, false, false, std::nullopt, "5",
-         "Nothing was sent: DAC A's range could not be read back (no range code). Check the "
-         "board, then press Enter again."},
-        // Refused by the limits: the value typed and what it became; the box shows what is held
-        // (the 5 V sent above).
-        {"3", 0, false, true, std::nullopt, "5.0000",
-         "DAC A voltage: 3 V typed, 3 V to send, is above DAC A's limit of 2 V; nothing was sent"},
-        {"-12V", 0, false, true, std::nullopt, "5.0000",
-         "DAC A voltage: -12 V typed, -10 V to send, is below DAC A's limit of -2 V; nothing was "
-         "sent"},
+    struct Case {
+        const char* typed;
+        std::optional<uint16_t> rangeRead;  // nothing: no board traffic at all
+        bool sdoDisabled, limitTwoVolts;    // DAC A limited to -2 V .. 2 V
+        std::optional<int> written;
+        const char* box;  // TextVolts afterwards: what was typed stays for the next Enter
+        const char* status;
     };
     StartUp(16, 0x8000);
-    for (const auto& c : cases) {
+    for (const Case& c : std::vector<Case>{
+             {"12V", 0, false, false, 0xFFFF, "10.0000",
+              "12 V is beyond the \u00b110 V range: 10 V was sent"},
+             {"5", 0xFFFF, true, false, std::nullopt, "5",
+              "Nothing was sent: DAC A's range cannot be read back while SDO is disabled. Enable "
+              "SDO, then press Enter again."},
+             {"-12V", 0, false, true, std::nullopt, "9.9997",
+              "DAC A voltage: -12 V typed, -10 V to send, is below DAC A's limit of -2 V; nothing "
+              "was sent"}}) {
         SCOPED_TRACE(c.typed);
         t.instrument.SetFunctionFlag(FunctionFlag::SdoDisable, c.sdoDisabled);
         t.instrument.SetLimits(
             0, c.limitTwoVolts ? ChannelLimits{-2.0, 2.0, std::nullopt, 0.0} : ChannelLimits{});
-        status->clearMessage();
-        t.messages.messages.clear();
         t.adapter.Clear();
         if (c.rangeRead)
             t.adapter.QueueRegisterRead(*c.rangeRead);
         Type("TextVolts", QString::fromLatin1(c.typed));
-        Traffic sent;
-        if (c.rangeRead)
-            sent = {Read(0x98), Read(0x98)};
+        Traffic sent = c.rangeRead ? Traffic{Read(0x98), Read(0x98)} : Traffic{};
         if (c.written)
             sent.push_back(Pulsed(0x10, *c.written));
         EXPECT_EQ(Sent(), sent);
         EXPECT_EQ(Text("TextVolts"), QString::fromLatin1(c.box));
         EXPECT_EQ(status->currentMessage(), QString::fromUtf8(c.status));
-        // A refusal is told once, in the box's own words: no second box from the notices.
-        ASSERT_EQ(t.messages.messages.size(), c.limitTwoVolts ? 1u : 0u);
-        if (c.limitTwoVolts) {
-            EXPECT_EQ(t.messages.messages[0].text, QString::fromUtf8(c.status));
-        }
+        EXPECT_EQ(t.messages.messages.size(), c.limitTwoVolts ? 1u : 0u);
     }
 }
 
 // A box a refusal emptied sends nothing on the next Enter; emptied by the user, the data, fine
 // gain and offset boxes read 0 as designed.
 TEST_F(ComposerTest, ABoxARefusalEmptiedSendsNothing) {
-    struct Case {
-        const char* view;
-        const char* box;
-        const char* bad;
-        const char* name;
-        Traffic userEmptied;
-    };
     StartUp();
-    for (const Case& c : std::vector<Case>{
-             {"Data Register",
-              "TextData",
-              "xyz",
-              "The data box",
-              {Read(0x98), Read(0x98), Pulsed(0x10, 0)}},
-             {"Fine Gain Register", "TextFine", "1,5", "The fine gain box", {Pulsed(0x20, 0)}},
-             {"Offset Register", "TextOffset", "x", "The offset box", {Pulsed(0x28, 0)}},
-         }) {
-        SCOPED_TRACE(c.box);
-        Choose("ComboReg", QString::fromLatin1(c.view));
-        Type(c.box, QString::fromLatin1(c.bad));
-        ASSERT_EQ(Text(c.box), QString());
-        t.adapter.Clear();
-        QTest::keyClick(Widget(c.box), Qt::Key_Return);
-        EXPECT_EQ(Sent(), Traffic{});
-        EXPECT_EQ(status->currentMessage(),
-                  QString::fromLatin1(c.name) +
-                      " is empty: nothing was sent. Type a value, then press Enter.");
-        QTest::keyClicks(Widget(c.box), QStringLiteral("7"));
-        QTest::keyClick(Widget(c.box), Qt::Key_Backspace);
-        QTest::keyClick(Widget(c.box), Qt::Key_Return);
-        EXPECT_EQ(Sent(), c.userEmptied);
-    }
+    Choose("ComboReg", QStringLiteral("Offset Register"));
+    Type("TextOffset", QStringLiteral("x"));
+    t.adapter.Clear();
+    QTest::keyClick(Widget("TextOffset"), Qt::Key_Return);
+    EXPECT_EQ(Sent(), Traffic{});
+    EXPECT_EQ(status->currentMessage(),
+              "The offset box is empty: nothing was sent. Type a value, then press Enter.");
+    QTest::keyClicks(Widget("TextOffset"), QStringLiteral("7"));
+    QTest::keyClick(Widget("TextOffset"), Qt::Key_Backspace);
+    QTest::keyClick(Widget("TextOffset"), Qt::Key_Return);
+    EXPECT_EQ(Sent(), Traffic{Pulsed(0x28, 0)});
 }
 
 // The list and the voltage box follow what the board holds: a refused range goes back, a coding
@@ -628,7 +576,6 @@ TEST_F(ComposerTest, ARefusedRangeAndACodingChangeShowWhatTheBoardHolds) {
     Type("TextVolts", QStringLiteral("1.95"));
     t.instrument.SetLimits(0, {-2.0, 2.0, std::nullopt, 0.0});
     Choose("ComboReg", QStringLiteral("Coarse Gain Register"));
-    ASSERT_EQ(Text("ComboCoarse"), QStringLiteral("Output Range = \u00b1 10 V"));
     t.adapter.Clear();
     Choose("ComboCoarse", QStringLiteral("Output Range = \u00b1 10.5263 V"));
     EXPECT_EQ(Sent(), Traffic{});
@@ -640,8 +587,6 @@ TEST_F(ComposerTest, ARefusedRangeAndACodingChangeShowWhatTheBoardHolds) {
     Type("TextVolts", QStringLiteral("5"));
     t.instrument.SetPin(Pin::BinaryCoding, false);
     EXPECT_EQ(Text("TextVolts"), QStringLiteral("-5.0000"));
-    t.instrument.SetPin(Pin::BinaryCoding, true);
-    EXPECT_EQ(Text("TextVolts"), QStringLiteral("5.0000"));
 }
 
 struct EntryCase {

@@ -46,19 +46,6 @@ struct MainFormFixture : ::testing::Test {
         ctx.adapter.QueueRegisterRead(functionReadBack);
         return form.Load();
     }
-    // Fires `end` from the running event loop; the status the program ended with, or 99 when it
-    // did not end within 5 s.
-    static int RunUntilEnded(const std::function<void()>& end) {
-        QTimer trigger;
-        trigger.setSingleShot(true);
-        QObject::connect(&trigger, &QTimer::timeout, end);
-        trigger.start(0);
-        QTimer timeout;
-        timeout.setSingleShot(true);
-        QObject::connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-        timeout.start(5000);
-        return QApplication::exec();
-    }
 
     TestContext ctx;
     MainForm form{ctx.context};
@@ -330,38 +317,35 @@ TEST_F(MainFormFixture, ExitAndClosingEndTheProgramAndSendNothing) {
          {Trigger([&] { Find<QAction>("MnuExit")->trigger(); }), Trigger([&] { form.close(); })}) {
         form.show();
         ctx.adapter.Clear();
-        EXPECT_EQ(RunUntilEnded(end), 0);
+        QTimer trigger;
+        trigger.setSingleShot(true);
+        QObject::connect(&trigger, &QTimer::timeout, end);
+        trigger.start(0);
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        QObject::connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        timeout.start(5000);
+        EXPECT_EQ(QApplication::exec(), 0);
         EXPECT_TRUE(ctx.adapter.calls.empty());
     }
 }
 
-// While a run drives an output, Ctrl+Q and closing the window ask first, as the run's own window
-// does: Cancel keeps the program, "Stop and quit" ends it.
+// While a run drives an output, File, Exit (Ctrl+Q) and closing the window ask first, as the
+// run's own window does; Cancel, the default, keeps the program and its window.
 TEST_F(MainFormFixture, QuittingWhileARunDrivesAnOutputAsksFirst) {
     ASSERT_TRUE(Load(0));
-    QApplication::setQuitOnLastWindowClosed(false);
     const int run = 0;
     ctx.instrument.BeginActivity(
         {ActivityKind::WaveformRun, &run, nullptr, "the waveform run", {1}});
-    using Trigger = std::function<void()>;
-    // File, Exit is Ctrl+Q.
     ASSERT_EQ(Find<QAction>("MnuExit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-    for (const Trigger& end :
-         {Trigger([&] { Find<QAction>("MnuExit")->trigger(); }), Trigger([&] { form.close(); })}) {
-        form.show();
-        // Cancel, the default: the program goes on and the window stays.
-        ctx.messages.messages.clear();
-        ctx.messages.choice = -1;
-        end();
-        ASSERT_EQ(ctx.messages.messages.size(), 1u);
-        EXPECT_EQ(ctx.messages.messages[0].text,
-                  "The waveform run is still running. Quitting stops it where its last step left "
-                  "the outputs. Quit all the same? [Stop and quit|Cancel]");
-        EXPECT_TRUE(form.isVisible());
-        // Stop and quit: the program ends.
-        ctx.messages.choice = 0;
-        EXPECT_EQ(RunUntilEnded(end), 0);
-    }
+    form.show();
+    Find<QAction>("MnuExit")->trigger();
+    EXPECT_FALSE(form.close());
+    ASSERT_EQ(ctx.messages.messages.size(), 2u);
+    EXPECT_EQ(ctx.messages.messages[0].text,
+              "The waveform run is still running. Quitting stops it where its last step left the "
+              "outputs. Quit all the same? [Stop and quit|Cancel]");
+    EXPECT_TRUE(form.isVisible());
     ctx.instrument.EndActivity(&run);
 }
 

