@@ -200,9 +200,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "not a setup (JSON): the text is longer than 1 MiB"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The Generator's definition travels in whole units (microvolts, codes, microseconds) and comes
-// back as it was; opening it writes nothing to the board, and a setup the program captures
-// never holds it.
+// The Generator's definition comes back as it was (in whole microvolts, codes, microseconds);
+// opening it writes nothing, and a setup the program captures never holds it.
 TEST(SetupWaveform, ComesBackAsItWasAndWritesNothing) {
     WaveformDefinition d;
     d.channels[0] = {true, WaveShape::Sine, false, 2.5, -0.125, 32, std::nullopt};

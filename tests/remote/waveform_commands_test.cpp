@@ -521,8 +521,7 @@ TEST(WaitingConversation, AGoneClientsRunIsNobodyElses) {
     EXPECT_EQ(Waiting::Send(w.b, "ABOR;LIST:STAT?").substr(0, 8), "STOPPED,");
 }
 
-// A setup's Waveform Generator definition goes to the Generator (SYSTem:SETup and *RCL), never
-// into what the protocol saves (SYSTem:SETup?, *SAV), and starts nothing.
+// A setup's Generator definition goes to the Generator, never into SYSTem:SETup? or *SAV.
 TEST(WaveformCommands, ASetupsDefinitionReachesTheGeneratorOnly) {
     Board b;
     int offered = 0;
@@ -533,9 +532,7 @@ TEST(WaveformCommands, ASetupsDefinitionReachesTheGeneratorOnly) {
     const std::string block = "#" + std::to_string(size.size()) + size + json;
     EXPECT_EQ(b.Send("SYST:SET " + block + ";SYST:ERR?"), kNoError);
     EXPECT_EQ(offered, 1);
-    ASSERT_TRUE(b.run.Definition().has_value());
-    EXPECT_EQ(b.run.Definition()->periods, 4);
-    EXPECT_TRUE(b.run.Definition()->channels[1].on);
+    EXPECT_TRUE(b.run.Definition() && b.run.Definition()->channels[1].on);
     EXPECT_FALSE(b.run.Running());
     EXPECT_EQ(b.Send("SYST:SET?").find("waveform"), std::string::npos);
     EXPECT_EQ(b.Send("*SAV 3;*RCL 3;SYST:ERR?"), kNoError);

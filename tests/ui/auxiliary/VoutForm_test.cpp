@@ -131,8 +131,7 @@ TEST_F(VoutFormTest, AnUnknownRangeKeepsTheRangeOfThePreviousEnterInAnyBox) {
     EXPECT_EQ(tc.adapter.Requests().back(), DataWrite(3, 65535));
 }
 
-// What an Enter tells the status line when it does not simply send what was typed: a slip beyond
-// the range is limited and told, a range that cannot be read leaves the text for the next Enter.
+// A slip beyond the range is limited and told; a range that cannot be read keeps the text typed.
 TEST_F(VoutFormTest, SaysWhatEachEnterDid) {
     struct Case {
         const char* typed;
@@ -163,8 +162,7 @@ TEST_F(VoutFormTest, SaysWhatEachEnterDid) {
     }
 }
 
-// After a write to ALL DACs the ranges the program does not know are read once, so that every
-// box shows its channel's output, not only DAC A's.
+// After a write to ALL DACs each range the program does not know is read once: every box shows.
 TEST_F(VoutFormTest, ShowsEveryChannelAfterAWriteToAllDacs) {
     tc.adapter.QueueRegisterRead(0);
     tc.instrument.ReadRegister(0, kRegCoarseGain);

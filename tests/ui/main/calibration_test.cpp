@@ -157,7 +157,6 @@ INSTANTIATE_TEST_SUITE_P(
                       OffsetCase{"LimitedHigh", 10.0f, 0, "-0.1", 127, true},
                       OffsetCase{"LimitedLow", 10.0f, 0, "0.1", 128, true},
                       OffsetCase{"LimitedFromCurrent", 10.0f, 120, "-0.001", 127, true},
-                      // The largest reading the step takes: 5 % of the range from 0 V.
                       OffsetCase{"FarthestPlausible", 10.0f, 0, "0.5", 128, true}),
     [](const auto& info) { return std::string(info.param.name); });
 

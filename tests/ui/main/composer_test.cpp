@@ -506,14 +506,12 @@ TEST_F(ComposerTest, TheWordDisplayShowsTheWordEachEntrySends) {
     t.adapter.QueueRegisterRead(5);
     t.instrument.ReadRegister(2, kRegFineGain);
     expectWord({"1", "0000000000000101", "0005", "A20005"});
-    // The R/W cell alone never describes another word than the value beside it.
-    panel->ShowReadWrite(0);
+    panel->ShowReadWrite(0);  // the R/W cell never describes another word than the value
     EXPECT_EQ(Text("LabelData"), QStringLiteral("220005"));
 }
 
-// What the voltage box tells the status bar: nothing sent for an empty box, what was sent for a
-// slip beyond the range, why nothing was sent when the range cannot be read or the limits refuse
-// (then in a box too, once: no second box from the notices).
+// What the voltage box tells the status bar: what was sent for a slip beyond the range, why nothing
+// was sent when the range cannot be read or the limits refuse (in a box too, once).
 TEST_F(ComposerTest, VoltageEntrySaysInTheStatusBarWhatItSent) {
     struct Case {
         const char* typed;

@@ -79,8 +79,7 @@ TEST_F(SetupMenu, SaveWritesTheWholeSetupAndRemembersIt) {
     EXPECT_TRUE(ctx.messages.messages.empty());
 }
 
-// The windows' setups carry the Waveform Generator's definition once it holds one (a calibration
-// never does), and opening one hands the definition to the Generator.
+// The windows' setups carry the Generator's definition (a calibration never), opening hands it on.
 TEST_F(SetupMenu, SaveCarriesTheGeneratorsDefinitionAndOpenHandsItOn) {
     FakeClock timer;
     WaveformRun run{ctx.instrument, timer};

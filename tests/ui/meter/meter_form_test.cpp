@@ -146,18 +146,13 @@ TEST(MeterForm, ALinearityTestShowsItsProgressReportAndSavesTheCsv) {
     ASSERT_TRUE(summary.open(QIODevice::ReadOnly));
     EXPECT_TRUE(summary.readAll().startsWith("channel: DAC B"));
 
-    // The plot shows the finished test; a new run clears it at once, and a stopped one leaves
-    // no curve that belongs to another run.
+    // The plot shows the finished test; a new run clears it at once.
     const auto* plot = w.Find<PlotHost>("PlotLinearity");
     EXPECT_TRUE(plot->Model().HasPoints());
     w.Click("CmdLinearity");
-    ASSERT_TRUE(w.runs.Active());
     EXPECT_FALSE(plot->Model().HasPoints());
     EXPECT_EQ(plot->Model().note,
               "The linearity test is running: its results appear here when it finishes");
-    w.Click("CmdStop");
-    EXPECT_FALSE(plot->Model().HasPoints());
-    EXPECT_EQ(plot->Model().note, "The linearity test did not finish: it has no results to show");
 }
 
 TEST(MeterForm, StopEndsARunStartedElsewhere) {

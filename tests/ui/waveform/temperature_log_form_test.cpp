@@ -113,8 +113,7 @@ TEST_F(TemperatureLogFormTest, RefusesAShortIntervalNoFileAndAnUnwritableOne) {
     }
 }
 
-// A file that holds something is never written over without a question: a log of this window
-// is continued after its lines without a second header, or left alone; another file is replaced.
+// A file that holds something is written over only when asked: Append, Cancel, Replace.
 TEST_F(TemperatureLogFormTest, AFileThatHoldsSomethingIsReplacedOrContinuedOnlyWhenAsked) {
     QTemporaryDir dir;
     const QString path = dir.filePath("kept.csv");
