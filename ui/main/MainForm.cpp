@@ -649,9 +649,9 @@ void MainForm::MnuExit_Click() {
 
 bool MainForm::MayQuit() {
     QStringList running;
-    for (const Activity& activity : ctx_.instrument.Activities())
-        if (!activity.channels.empty() || activity.kind == ActivityKind::Ramp)
-            running << QString::fromStdString(activity.name);
+    for (const Activity* activity : ctx_.instrument.Activities())
+        if (activity->DrivesOutputs())
+            running << QString::fromUtf8(activity->Name());
     if (running.isEmpty())
         return true;
     QString what = running.join(QStringLiteral(", "));

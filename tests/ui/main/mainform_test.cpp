@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "board/AdapterResults.h"
+#include "instrument/Waveform.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "tests/support/WidgetFinder.h"
@@ -334,9 +336,9 @@ TEST_F(MainFormFixture, ExitAndClosingEndTheProgramAndSendNothing) {
 // run's own window does; Cancel, the default, keeps the program and its window.
 TEST_F(MainFormFixture, QuittingWhileARunDrivesAnOutputAsksFirst) {
     ASSERT_TRUE(Load(0));
-    const int run = 0;
-    ctx.instrument.BeginActivity(
-        {ActivityKind::WaveformRun, &run, nullptr, "the waveform run", {1}});
+    FakeClock timer;
+    WaveformRun run{ctx.instrument, timer};
+    run.Start({{ChannelWave{}}, 0.01, 0});  // DAC A until stopped
     form.show();
     Find<QAction>("MnuExit")->trigger();
     EXPECT_FALSE(form.close());
@@ -345,7 +347,7 @@ TEST_F(MainFormFixture, QuittingWhileARunDrivesAnOutputAsksFirst) {
               "The waveform run is still running. Quitting stops it where its last step left the "
               "outputs. Quit all the same? [Stop and quit|Cancel]");
     EXPECT_TRUE(form.isVisible());
-    ctx.instrument.EndActivity(&run);
+    run.Stop({nullptr, "the test ends", true});
 }
 
 TEST_F(MainFormFixture, WritesPulseWhileCheckedAndTheReadWriteCellFollows) {
