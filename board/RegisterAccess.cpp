@@ -21,6 +21,8 @@ void RegisterAccess::WriteRegister(int16_t address, int16_t regSelect, int32_t d
         requests_.WriteAndPulse(commandByte, data);
     else
         requests_.WriteWord(commandByte, data);
+    if (hooks_)
+        hooks_->WordSent(0, regSelect, address, data);
 }
 
 int32_t RegisterAccess::ReadRegister(int16_t address, int16_t regSelect) {
@@ -34,6 +36,8 @@ int32_t RegisterAccess::ReadRegister(int16_t address, int16_t regSelect) {
                          (static_cast<int32_t>(ReverseBits(b[1])) << 8) | ReverseBits(b[2]);
     const int32_t value = word & 0xFFFF;
     state_.LastReadBack = value;
+    if (hooks_)
+        hooks_->WordSent(1, regSelect, address, value);
     return value;
 }
 

@@ -18,6 +18,9 @@ public:
     virtual bool PulseAfterDataWrite() const = 0;
     // Show the R/W bit of the word just sent in the command word display.
     virtual void ShowReadWrite(int16_t readWrite) = 0;
+    // The whole word once it has gone: for a read, `data` is the register's value read back.
+    virtual void WordSent(int16_t /*readWrite*/, int16_t /*regSelect*/, int16_t /*address*/,
+                          int32_t /*data*/) {}
 };
 
 class RegisterAccess {

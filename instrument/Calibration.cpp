@@ -93,6 +93,20 @@ Correction GainCorrection(int32_t readBack, float measuredVolts, int16_t /*resol
     return {FieldCode(newGain, kFineGainBits), limited};
 }
 
+void CheckReading(double measuredVolts, double expectedVolts, float rangeVolts) {
+    const double tolerance = kPlausibleShare * rangeVolts;
+    if (std::fabs(measuredVolts - expectedVolts) <= tolerance)
+        return;
+    const std::string reading = std::isfinite(measuredVolts)
+                                    ? "the reading " + LimitVoltsText(measuredVolts) + " V"
+                                    : std::string("a reading beyond any voltage");
+    throw ImplausibleReadingError(reading + " is more than " + LimitVoltsText(tolerance) + " V (" +
+                                      LimitVoltsText(kPlausibleShare * 100) + " % of the \u00b1" +
+                                      LimitVoltsText(rangeVolts) + " V range) from the " +
+                                      LimitVoltsText(expectedVolts) + " V the step loads",
+                                  expectedVolts, tolerance);
+}
+
 void Calibration::Start(int16_t channel) {
     if (channel < 0 || channel > kAllChannels)
         throw ValueRangeError("no such channel: " + std::to_string(channel));
@@ -113,6 +127,7 @@ Correction Calibration::EnterOffsetReading(float measuredVolts) {
     if (readBack > kLargestOffsetReadBack)
         throw OffsetUnreadableError();
     const float range = instrument_.ChannelRangeVolts(channel_);
+    CheckReading(measuredVolts, 0.0, range);
     const Correction c = OffsetCorrection(readBack, measuredVolts, instrument_.Resolution(), range);
     instrument_.WriteRegister(channel_, kRegOffset, c.registerValue);
     step_ = Step::GainReading;
@@ -124,6 +139,7 @@ Correction Calibration::EnterGainReading(float measuredVolts) {
     const int32_t readBack = instrument_.ReadRegister(channel_, kRegFineGain);
     const float range = instrument_.ChannelRangeVolts(channel_);
     const Correction c = GainCorrection(readBack, measuredVolts, instrument_.Resolution(), range);
+    CheckReading(measuredVolts, -static_cast<double>(range), range);
     instrument_.WriteRegister(channel_, kRegFineGain, c.registerValue);
     step_ = Step::Complete;
     return c;

@@ -27,6 +27,20 @@ Correction GainCorrection(int32_t readBack, float measuredVolts, int16_t resolut
 std::string OffsetLimitsText(int16_t resolution);
 inline constexpr const char* kFineGainLimitsText = "-32 to 31";
 
+// A reading no channel of the board can give at the step: more than kPlausibleShare of the full
+// scale from the voltage the step loads (0 V, or zero scale). Nothing is written for it.
+inline constexpr double kPlausibleShare = 0.05;
+class ImplausibleReadingError : public InstrumentError {
+public:
+    ImplausibleReadingError(const std::string& why, double expectedVolts, double toleranceVolts)
+        : InstrumentError(why), expected(expectedVolts), tolerance(toleranceVolts) {}
+    double expected;
+    double tolerance;
+};
+// Throws ImplausibleReadingError when `measuredVolts` lies further than kPlausibleShare of
+// `rangeVolts` from `expectedVolts`, or is no number.
+void CheckReading(double measuredVolts, double expectedVolts, float rangeVolts);
+
 // The offset register read back as all ones: the serial output is off or nothing answered.
 class OffsetUnreadableError : public InstrumentError {
 public:
@@ -46,10 +60,12 @@ public:
     // from DAC A's registers and range). Nothing is sent.
     void Start(int16_t channel);
     // Reads the offset register back, writes the corrected offset and moves to the gain step.
-    // A read-back above 8 bits throws OffsetUnreadableError and stays at the offset step.
+    // A read-back above 8 bits throws OffsetUnreadableError, a reading far from 0 V
+    // ImplausibleReadingError; both stay at the offset step.
     Correction EnterOffsetReading(float measuredVolts);
     // Reads the fine gain back, writes the corrected fine gain and completes. A reading that
-    // gives no number throws NumericError and stays at the gain step.
+    // gives no number throws NumericError, one that is far from zero scale
+    // ImplausibleReadingError; both stay at the gain step.
     Correction EnterGainReading(float measuredVolts);
     // From Complete (or any step) back to Idle.
     void Finish() { step_ = Step::Idle; }

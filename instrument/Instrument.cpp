@@ -70,6 +70,14 @@ public:
     explicit Hooks(Instrument& instrument) : instrument_(instrument) {}
     bool PulseAfterDataWrite() const override { return instrument_.PulseAfterDataWrite(); }
     void ShowReadWrite(int16_t readWrite) override { instrument_.ShowReadWrite(readWrite); }
+    void WordSent(int16_t readWrite, int16_t regSelect, int16_t address, int32_t data) override {
+        InstrumentChange change{InstrumentChange::Kind::Word};
+        change.readBack = readWrite != 0;
+        change.reg = regSelect;
+        change.address = address;
+        change.value = data;
+        instrument_.Notify(change);
+    }
 
 private:
     Instrument& instrument_;

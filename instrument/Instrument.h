@@ -64,6 +64,8 @@ struct InstrumentChange {
                      // ended before its end, or ""); activity: the activity, and its outcome
         BoardBack,   // the board answered again after failed requests: the program forgot the
                      // registers it knew and sent its pins and function word again (text)
+        Word,        // a command word went to the converter: readBack (its R/W bit), reg, address
+                     // and value (the data sent, or the register's value read back)
     };
     Kind kind;
     int16_t address = 0;

@@ -1,5 +1,6 @@
 #include "instrument/Linearity.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -71,10 +72,19 @@ LinearityReport AnalyseLinearity(const std::vector<LinearityPoint>& points, doub
         r.inlBestFit =
             fitLsb != 0 ? (p.reading - (meanReading + fitLsb * (p.code - meanCode))) / fitLsb : 0;
         r.dnl = i == 0 ? 0 : r.inlEndPoint - report.results[i - 1].inlEndPoint;
+        r.stepCodes = i == 0 ? 0 : p.code - points[i - 1].code;
         TakeWorst(r.inlEndPoint, r.code, report.maxInlEndPoint, report.maxInlEndPointCode);
         TakeWorst(r.inlBestFit, r.code, report.maxInlBestFit, report.maxInlBestFitCode);
-        if (i > 0)
+        if (r.IsDnl()) {
+            ++report.dnlSteps;
             TakeWorst(r.dnl, r.code, report.maxDnl, report.maxDnlCode);
+        } else if (i > 0) {
+            if (report.spreadSteps++ == 0)
+                report.shortestSpreadStep = report.longestSpreadStep = r.stepCodes;
+            report.shortestSpreadStep = std::min(report.shortestSpreadStep, r.stepCodes);
+            report.longestSpreadStep = std::max(report.longestSpreadStep, r.stepCodes);
+            TakeWorst(r.dnl, r.code, report.maxStepError, report.maxStepErrorCode);
+        }
         pooledVariance += p.spread * p.spread;
         report.results.push_back(r);
     }
@@ -98,13 +108,30 @@ std::vector<int32_t> SpreadCodes(int32_t first, int32_t last, int32_t count) {
     return codes;
 }
 
+std::string LsbText(double lsb) {
+    std::string text = Fixed(lsb, 3);
+    if (text == "-0.000")
+        text = "0.000";
+    return text;
+}
+
+std::string StepSizeText(int32_t shortest, int32_t longest) {
+    if (shortest == longest)
+        return std::to_string(shortest) + "-code steps";
+    return "steps of " + std::to_string(shortest) + " to " + std::to_string(longest) + " codes";
+}
+
 std::string LinearityCsv(const std::vector<LinearityPoint>& points, const LinearityReport& report) {
     std::string csv = "code,set_volts,reading_volts,inl_lsb,dnl_lsb\n";
+    const auto unsigned4 = [](double value) {
+        std::string text = Fixed(value, 4);
+        return text == "-0.0000" ? std::string("0.0000") : text;
+    };
     for (std::size_t i = 0; i < points.size() && i < report.results.size(); ++i) {
         const auto& p = points[i];
         const auto& r = report.results[i];
         csv += std::to_string(p.code) + "," + Fixed(p.setVolts, 7) + "," + Fixed(p.reading, 7) +
-               "," + Fixed(r.inlEndPoint, 4) + "," + Fixed(r.dnl, 4) + "\n";
+               "," + unsigned4(r.inlEndPoint) + "," + (r.IsDnl() ? unsigned4(r.dnl) : "") + "\n";
     }
     return csv;
 }
@@ -113,16 +140,24 @@ std::string LinearitySummary(const LinearityReport& report, const std::string& c
     std::string text;
     text += "channel: " + channelName + "\n";
     text += "codes: " + std::to_string(report.results.size()) + "\n";
-    text += "offset error: " + Fixed(report.offsetErrorLsb, 3) + " LSB\n";
-    text += "gain error: " + Fixed(report.gainErrorLsb, 3) + " LSB\n";
-    text += "INL (end-point): " + Fixed(report.maxInlEndPoint, 3) + " LSB at code " +
+    text += "offset error: " + LsbText(report.offsetErrorLsb) + " LSB\n";
+    text += "gain error: " + LsbText(report.gainErrorLsb) + " LSB\n";
+    text += "INL (end-point): " + LsbText(report.maxInlEndPoint) + " LSB at code " +
             std::to_string(report.maxInlEndPointCode) + "\n";
-    text += "INL (best fit): " + Fixed(report.maxInlBestFit, 3) + " LSB at code " +
+    text += "INL (best fit): " + LsbText(report.maxInlBestFit) + " LSB at code " +
             std::to_string(report.maxInlBestFitCode) + "\n";
-    text += "DNL: " + Fixed(report.maxDnl, 3) + " LSB at code " +
-            std::to_string(report.maxDnlCode) + "\n";
+    // DNL only where adjacent codes were measured; steps over more codes are named as such.
+    if (report.dnlSteps > 0)
+        text += "DNL: " + LsbText(report.maxDnl) + " LSB at code " +
+                std::to_string(report.maxDnlCode) + " (" + std::to_string(report.dnlSteps) +
+                (report.dnlSteps == 1 ? " step" : " steps") + " between adjacent codes)\n";
+    if (report.spreadSteps > 0)
+        text +=
+            "step error over " + StepSizeText(report.shortestSpreadStep, report.longestSpreadStep) +
+            ": " + LsbText(report.maxStepError) + " LSB at code " +
+            std::to_string(report.maxStepErrorCode) + " (not DNL, which needs adjacent codes)\n";
     text += "reading noise: " + Fixed(report.noiseVolts * 1e6, 2) + " uV (" +
-            Fixed(report.noiseVolts / report.idealLsbVolts, 3) + " LSB)\n";
+            LsbText(report.noiseVolts / report.idealLsbVolts) + " LSB)\n";
     return text;
 }
 

@@ -81,6 +81,16 @@ std::optional<std::string> LimitViolation(int16_t channel, double volts,
     return std::nullopt;
 }
 
+std::optional<std::string> LimitBreach(int16_t channel, double volts, const ChannelLimits& limits) {
+    if (limits.high && !(volts <= *limits.high))
+        return "above " + ChannelName(channel) + "'s limit of " + LimitVoltsText(*limits.high) +
+               " V";
+    if (limits.low && !(volts >= *limits.low))
+        return "below " + ChannelName(channel) + "'s limit of " + LimitVoltsText(*limits.low) +
+               " V";
+    return std::nullopt;
+}
+
 double ConverterModel::LsbVolts(int16_t channel) const {
     const ChannelRegisters& c = channels[static_cast<std::size_t>(channel)];
     // Code 3 acts as code 0.

@@ -49,6 +49,8 @@ std::string DescribeLimits(const ChannelLimits& limits);
 // when it is within the window. `slack` widens the window (half an LSB for a code's rounding).
 std::optional<std::string> LimitViolation(int16_t channel, double volts,
                                           const ChannelLimits& limits, double slack = 0.0);
+// The same as a window words it after the value: "above DAC B's limit of 2 V", or nothing.
+std::optional<std::string> LimitBreach(int16_t channel, double volts, const ChannelLimits& limits);
 
 // --- the converter's output as its registers and pins make it ---
 

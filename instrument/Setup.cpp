@@ -102,6 +102,28 @@ const JsonDocument* Group(const JsonDocument& root, const std::string& name) {
     return group;
 }
 
+// Each channel object A..D that `group` (named `name`, ending in '.') holds, checked to be an
+// object: each(channel index, the object, its key in the file).
+template <typename Each>
+void ForEachChannel(const JsonDocument& group, const std::string& name, Each&& each) {
+    OnlyKnownKeys(group, name, {"A", "B", "C", "D"});
+    for (std::size_t ch = 0; ch < kChannelKeys.size(); ++ch) {
+        const JsonDocument* channel = Find(group, kChannelKeys[ch]);
+        if (!channel)
+            continue;
+        const std::string where = name + kChannelKeys[ch];
+        if (!channel->is_object())
+            Refuse(where, "an object { ... } expected");
+        each(ch, *channel, where);
+    }
+}
+
+bool BoolOf(const JsonDocument* value, const std::string& key) {
+    if (!value->is_boolean())
+        Refuse(key, "true or false expected");
+    return value->get<bool>();
+}
+
 // The whole number a value holds (the reader keeps every number as int64).
 bool IsInt(const JsonDocument* value) {
     return value->is_number_integer();
@@ -183,49 +205,179 @@ SetupProtection ProtectionFromJson(const JsonDocument& object) {
                   {"safeOnExit", "safeOnLastClient", "safeOnBoardBack", "limits"});
     SetupProtection protection;
     for (const OptionField& e : kOptionFields)
-        if (const JsonDocument* value = Find(object, e.key)) {
-            if (!value->is_boolean())
-                Refuse(std::string("protection.") + e.key, "true or false expected");
-            protection.options.*e.member = value->get<bool>();
-        }
+        if (const JsonDocument* value = Find(object, e.key))
+            protection.options.*e.member = BoolOf(value, std::string("protection.") + e.key);
     const JsonDocument* limits = Find(object, "limits");
     if (!limits)
         return protection;
     if (!limits->is_object())
         Refuse("protection.limits", "an object { ... } expected");
-    OnlyKnownKeys(*limits, "protection.limits.", {"A", "B", "C", "D"});
-    for (std::size_t ch = 0; ch < kChannelKeys.size(); ++ch) {
-        const JsonDocument* channel = Find(*limits, kChannelKeys[ch]);
-        if (!channel)
-            continue;
-        const std::string where = std::string("protection.limits.") + kChannelKeys[ch];
-        if (!channel->is_object())
-            Refuse(where, "an object { ... } expected");
-        OnlyKnownKeys(
-            *channel, where + ".",
-            {"lowMicrovolts", "highMicrovolts", "rampStepMicrovolts", "rampWaitMilliseconds"});
-        ChannelLimits& c = protection.limits[ch];
-        for (std::size_t f = 0; f < std::size(kLimitFields); ++f) {
-            const LimitField& e = kLimitFields[f];
-            const JsonDocument* value = Find(*channel, e.key);
-            if (!value)
-                continue;
-            // Beyond any output or wait: CheckChannelLimits says what the bounds are.
-            if (!IsInt(value) || Int(value) < -100'000'000 || Int(value) > 100'000'000)
-                Refuse(where + "." + e.key, "a whole number expected");
-            const double amount = static_cast<double>(Int(value)) * e.scale;
-            if (std::optional<double>* member = LimitMember(c, f))
-                *member = amount;
-            else
-                c.rampWaitSeconds = amount;
-        }
-        try {
-            CheckChannelLimits(static_cast<int16_t>(ch), c);
-        } catch (const ValueRangeError& e) {
-            Refuse(where, e.what());
-        }
-    }
+    ForEachChannel(
+        *limits, "protection.limits.",
+        [&](std::size_t ch, const JsonDocument& channel, const std::string& where) {
+            OnlyKnownKeys(
+                channel, where + ".",
+                {"lowMicrovolts", "highMicrovolts", "rampStepMicrovolts", "rampWaitMilliseconds"});
+            ChannelLimits& c = protection.limits[ch];
+            for (std::size_t f = 0; f < std::size(kLimitFields); ++f) {
+                const LimitField& e = kLimitFields[f];
+                const JsonDocument* value = Find(channel, e.key);
+                if (!value)
+                    continue;
+                // Beyond any output or wait: CheckChannelLimits says what the bounds are.
+                if (!IsInt(value) || Int(value) < -100'000'000 || Int(value) > 100'000'000)
+                    Refuse(where + "." + e.key, "a whole number expected");
+                const double amount = static_cast<double>(Int(value)) * e.scale;
+                if (std::optional<double>* member = LimitMember(c, f))
+                    *member = amount;
+                else
+                    c.rampWaitSeconds = amount;
+            }
+            try {
+                CheckChannelLimits(static_cast<int16_t>(ch), c);
+            } catch (const ValueRangeError& e) {
+                Refuse(where, e.what());
+            }
+        });
     return protection;
+}
+
+// --- the Waveform Generator's definition ---
+// Whole numbers only, as everywhere in a setup: volts in microvolts, codes as codes, the dwell in
+// microseconds.
+
+constexpr int64_t kMostMicrovolts = 100'000'000;  // beyond any range: the run checks the range
+constexpr int64_t kMostCodes = 1'000'000;
+constexpr int64_t kMostDwellMicroseconds = 3'600'000'000;
+
+const char* ShapeName(WaveShape shape) {
+    for (const WaveShapeEntry& entry : kWaveShapes)
+        if (entry.shape == shape)
+            return entry.name;
+    return "Staircase";
+}
+
+int64_t WholeOf(const JsonDocument* value, const std::string& key, int64_t low, int64_t high) {
+    if (!IsInt(value) || Int(value) < low || Int(value) > high)
+        Refuse(key, "a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
+                        " expected");
+    return Int(value);
+}
+
+JsonDocument WaveformToJson(const WaveformDefinition& d) {
+    JsonDocument object = JsonDocument::object();
+    if (d.dwellMilliseconds)
+        object["dwellMicroseconds"] = std::clamp<int64_t>(
+            std::llround(*d.dwellMilliseconds * 1000.0), 0, kMostDwellMicroseconds);
+    object["asFastAsTheLinkAllows"] = d.asFastAsTheLinkAllows;
+    if (d.periods)
+        object["periods"] = *d.periods;
+    object["continuous"] = d.continuous;
+    JsonDocument channels = JsonDocument::object();
+    for (std::size_t ch = 0; ch < d.channels.size(); ++ch) {
+        const WaveformChannelDefinition& c = d.channels[ch];
+        const double scale = c.codes ? 1.0 : 1e6;
+        const int64_t most = c.codes ? kMostCodes : kMostMicrovolts;
+        const std::string unit = c.codes ? "Codes" : "Microvolts";
+        const auto whole = [&](double value) {
+            return std::clamp<int64_t>(std::llround(value * scale), -most, most);
+        };
+        JsonDocument channel = JsonDocument::object();
+        channel["on"] = c.on;
+        channel["shape"] = ShapeName(c.shape);
+        channel["units"] = c.codes ? "codes" : "volts";
+        if (c.amplitude)
+            channel["amplitude" + unit] = whole(*c.amplitude);
+        if (c.offset)
+            channel["offset" + unit] = whole(*c.offset);
+        if (c.points)
+            channel["points"] = *c.points;
+        if (c.list) {
+            JsonDocument list = JsonDocument::array();
+            for (const double value : *c.list)
+                list.push_back(whole(value));
+            channel["list" + unit] = std::move(list);
+        }
+        channels[kChannelKeys[ch]] = std::move(channel);
+    }
+    object["channels"] = std::move(channels);
+    return object;
+}
+
+WaveformDefinition WaveformFromJson(const JsonDocument& object) {
+    OnlyKnownKeys(
+        object, "waveform.",
+        {"dwellMicroseconds", "asFastAsTheLinkAllows", "periods", "continuous", "channels"});
+    WaveformDefinition d;
+    if (const JsonDocument* dwell = Find(object, "dwellMicroseconds"))
+        d.dwellMilliseconds = static_cast<double>(WholeOf(dwell, "waveform.dwellMicroseconds", 0,
+                                                          kMostDwellMicroseconds)) /
+                              1000.0;
+    if (const JsonDocument* fast = Find(object, "asFastAsTheLinkAllows"))
+        d.asFastAsTheLinkAllows = BoolOf(fast, "waveform.asFastAsTheLinkAllows");
+    if (const JsonDocument* periods = Find(object, "periods"))
+        d.periods = WholeOf(periods, "waveform.periods", 1, 1'000'000'000);
+    if (const JsonDocument* continuous = Find(object, "continuous"))
+        d.continuous = BoolOf(continuous, "waveform.continuous");
+    const JsonDocument* channels = Find(object, "channels");
+    if (!channels)
+        return d;
+    if (!channels->is_object())
+        Refuse("waveform.channels", "an object { ... } expected");
+    ForEachChannel(
+        *channels, "waveform.channels.",
+        [&](std::size_t ch, const JsonDocument& object, const std::string& where) {
+            const JsonDocument* channel = &object;
+            WaveformChannelDefinition& c = d.channels[ch];
+            if (const JsonDocument* units = Find(*channel, "units")) {
+                if (!units->is_string() || (units->get_ref<const std::string&>() != "volts" &&
+                                            units->get_ref<const std::string&>() != "codes"))
+                    Refuse(where + ".units", "\"volts\" or \"codes\" expected");
+                c.codes = units->get_ref<const std::string&>() == "codes";
+            }
+            const std::string unit = c.codes ? "Codes" : "Microvolts";
+            // Divided, so that 10526300 microvolts read back as the 10.5263 V that was written.
+            const double perUnit = c.codes ? 1.0 : 1e6;
+            const int64_t most = c.codes ? kMostCodes : kMostMicrovolts;
+            OnlyKnownKeys(*channel, where + ".",
+                          {"on", "shape", "units", "amplitude" + unit, "offset" + unit, "points",
+                           "list" + unit});
+            if (const JsonDocument* on = Find(*channel, "on"))
+                c.on = BoolOf(on, where + ".on");
+            if (const JsonDocument* shape = Find(*channel, "shape")) {
+                bool known = false;
+                for (const WaveShapeEntry& entry : kWaveShapes)
+                    if (shape->is_string() && shape->get_ref<const std::string&>() == entry.name) {
+                        c.shape = entry.shape;
+                        known = true;
+                    }
+                if (!known)
+                    Refuse(where + ".shape",
+                           "\"List\", \"Staircase\", \"Ramp\", \"Triangle\", \"Sine\" or "
+                           "\"Square\" expected");
+            }
+            const auto value = [&](const std::string& key) -> std::optional<double> {
+                if (const JsonDocument* v = Find(*channel, key))
+                    return static_cast<double>(WholeOf(v, where + "." + key, -most, most)) /
+                           perUnit;
+                return std::nullopt;
+            };
+            c.amplitude = value("amplitude" + unit);
+            c.offset = value("offset" + unit);
+            if (const JsonDocument* points = Find(*channel, "points"))
+                c.points =
+                    static_cast<int32_t>(WholeOf(points, where + ".points", 1, kMaxWavePoints));
+            if (const JsonDocument* list = Find(*channel, "list" + unit)) {
+                const std::string key = where + ".list" + unit;
+                if (!list->is_array() || list->empty() || list->size() > kMaxWavePoints)
+                    Refuse(key, "a list [ ... ] of 1 to " + std::to_string(kMaxWavePoints) +
+                                    " whole numbers expected");
+                c.list.emplace();
+                for (const JsonDocument& v : *list)
+                    c.list->push_back(static_cast<double>(WholeOf(&v, key, -most, most)) / perUnit);
+            }
+        });
+    return d;
 }
 
 // The converter as the setup will leave it, from what the program knows of it now.
@@ -346,7 +498,25 @@ std::string SetupToJson(const Setup& setup, int indent) {
         root["channels"] = std::move(channels);
     if (setup.protection)
         root["protection"] = ProtectionToJson(*setup.protection);
+    if (setup.waveform)
+        root["waveform"] = WaveformToJson(*setup.waveform);
     return WriteJsonText(root, indent);
+}
+
+std::string WaveformDefinitionToJson(const WaveformDefinition& definition) {
+    return WriteJsonText(WaveformToJson(definition), 0);
+}
+
+WaveformDefinition WaveformDefinitionFromJson(std::string_view text) {
+    JsonDocument root;
+    try {
+        root = ReadJsonText(text);
+    } catch (const JsonTextError& e) {
+        throw SetupError(std::string("not a waveform definition (JSON): ") + e.what());
+    }
+    if (!root.is_object())
+        Refuse("waveform", "an object { ... } expected");
+    return WaveformFromJson(root);
 }
 
 Setup SetupFromJson(std::string_view text) {
@@ -360,7 +530,7 @@ Setup SetupFromJson(std::string_view text) {
         throw SetupError("not a setup: the file must hold one JSON object { ... }");
     OnlyKnownKeys(root, "",
                   {"format", "program", "device", "board", "pins", "pulseAfterDataWrite",
-                   "function", "channels", "protection"});
+                   "function", "channels", "protection", "waveform"});
     const JsonDocument* format = Find(root, "format");
     if (!format || !IsInt(format))
         Refuse("format", "missing: a setup says \"format\": 1");
@@ -416,31 +586,29 @@ Setup SetupFromJson(std::string_view text) {
     }
 
     if (const JsonDocument* channels = Group(root, "channels")) {
-        OnlyKnownKeys(*channels, "channels.", {"A", "B", "C", "D"});
-        for (std::size_t ch = 0; ch < kChannelKeys.size(); ++ch) {
-            const JsonDocument* channel = Find(*channels, kChannelKeys[ch]);
-            if (!channel)
-                continue;
-            const std::string where = std::string("channels.") + kChannelKeys[ch];
-            if (!channel->is_object())
-                Refuse(where, "an object { ... } expected");
-            OnlyKnownKeys(*channel, where + ".", {"data", "coarseGain", "fineGain", "offset"});
-            for (const ChannelField& e : kChannelFields) {
-                const JsonDocument* value = Find(*channel, e.key);
-                if (!value)
-                    continue;
-                // The widest range of either device here; CheckSetup narrows it to the device.
-                const Limits widest = LimitsOf(e.key, 16);
-                if (!IsInt(value) || Int(value) < widest.low || Int(value) > widest.high)
-                    Refuse(where + "." + e.key, "a whole number from " +
-                                                    std::to_string(widest.low) + " to " +
-                                                    std::to_string(widest.high) + " expected");
-                setup.channels[ch].*e.member = static_cast<int32_t>(Int(value));
-            }
-        }
+        ForEachChannel(
+            *channels, "channels.",
+            [&](std::size_t ch, const JsonDocument& object, const std::string& where) {
+                const JsonDocument* channel = &object;
+                OnlyKnownKeys(*channel, where + ".", {"data", "coarseGain", "fineGain", "offset"});
+                for (const ChannelField& e : kChannelFields) {
+                    const JsonDocument* value = Find(*channel, e.key);
+                    if (!value)
+                        continue;
+                    // The widest range of either device here; CheckSetup narrows it to the device.
+                    const Limits widest = LimitsOf(e.key, 16);
+                    if (!IsInt(value) || Int(value) < widest.low || Int(value) > widest.high)
+                        Refuse(where + "." + e.key, "a whole number from " +
+                                                        std::to_string(widest.low) + " to " +
+                                                        std::to_string(widest.high) + " expected");
+                    setup.channels[ch].*e.member = static_cast<int32_t>(Int(value));
+                }
+            });
     }
     if (const JsonDocument* protection = Group(root, "protection"))
         setup.protection = ProtectionFromJson(*protection);
+    if (const JsonDocument* waveform = Group(root, "waveform"))
+        setup.waveform = WaveformFromJson(*waveform);
     return setup;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A setup: the board's whole configuration, or part of it (a calibration holds only each
-// channel's fine gain and offset), as the program saves and opens it. The file format is JSON,
+// channel's fine gain and offset), as the program saves and opens it, and optionally the Waveform
+// Generator's definition. The file format is JSON,
 // "format": 1; docs/setup-format.md describes it. Every entry is optional: opening a setup writes
 // only what it holds.
 
@@ -11,6 +12,7 @@
 #include <string_view>
 
 #include "instrument/Instrument.h"
+#include "instrument/Waveform.h"
 
 namespace tq {
 
@@ -39,6 +41,9 @@ struct Setup {
     std::optional<bool> localGroundOffset, d1Output, d1High, d0Output, d0High, serialOutputDisabled;
     std::array<ChannelSetup, kChannelCount> channels{};
     std::optional<SetupProtection> protection;
+    // The Waveform Generator's definition: only the windows' Save Setup writes it; opening a
+    // setup hands it to the Generator (WaveformRun::OfferDefinition) and writes nothing for it.
+    std::optional<WaveformDefinition> waveform;
 };
 
 // What is wrong with a setup, naming the key ("channels.B.offset: 300 is outside -128 to 127").
@@ -58,6 +63,11 @@ std::string SetupToJson(const Setup& setup, int indent = 2);
 // Reads and checks the whole text: not JSON, a newer format, unknown keys, values outside their
 // register's range. Throws SetupError.
 Setup SetupFromJson(std::string_view text);
+
+// The Generator's definition alone, as the program keeps it between runs (the setup's
+// "waveform" object); reading it throws SetupError naming the key.
+std::string WaveformDefinitionToJson(const WaveformDefinition& definition);
+WaveformDefinition WaveformDefinitionFromJson(std::string_view text);
 
 // Whether the setup fits this instrument: its device's resolution and its values' ranges there.
 // Throws SetupError.

@@ -52,7 +52,7 @@ TemperatureLog::~TemperatureLog() {
         instrument_.EndActivity(*this, OutcomeOf({nullptr, "the program ended"}, {}));
 }
 
-void TemperatureLog::Start(double intervalSeconds, LineSink sink) {
+void TemperatureLog::Start(double intervalSeconds, LineSink sink, bool writeHeader) {
     if (!(intervalSeconds >= kMinLogIntervalSeconds && intervalSeconds <= 86400.0))
         throw ValueRangeError("the interval must be 100 ms to one day");
     Stop();
@@ -62,7 +62,7 @@ void TemperatureLog::Start(double intervalSeconds, LineSink sink) {
     failures_ = 0;
     points_.clear();
     error_.clear();
-    if (!sink_(kTemperatureLogHeader)) {
+    if (writeHeader && !sink_(kTemperatureLogHeader)) {
         error_ = "the log file could not be written";
         return;
     }
@@ -91,6 +91,11 @@ void TemperatureLog::Measure() {
     LogPoint point{seconds, std::nullopt};
     try {
         const TemperatureReading reading = instrument_.MeasureTemperature();
+        if (reading.OverRange() || reading.UnderRange())
+            throw ReadingError(reading.OverRange()
+                                   ? "over range: the TEMP pin is at or above the board "
+                                     "converter's top"
+                                   : "under range: the TEMP pin is at or below 0 V");
         line += Printed("%.4f", static_cast<double>(reading.celsius)) + ",";
         point.celsius = reading.celsius;
     } catch (const InstrumentError& e) {

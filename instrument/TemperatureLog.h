@@ -46,9 +46,10 @@ public:
     TemperatureLog(Instrument& instrument, RunTimer& timer, WallClock wallClock);
     ~TemperatureLog() override;
 
-    // Writes the header, then measures at once and every `intervalSeconds` (at least 0.1 s,
-    // at most a day; ValueRangeError otherwise).
-    void Start(double intervalSeconds, LineSink sink);
+    // Writes the header (unless the sink goes on after one, as a log appended to its file), then
+    // measures at once and every `intervalSeconds` (at least 0.1 s, at most a day;
+    // ValueRangeError otherwise).
+    void Start(double intervalSeconds, LineSink sink, bool writeHeader = true);
     void Stop(const StopReason& reason) override;
     void Stop() { Stop({instrument_.CurrentOrigin(), "the log was stopped"}); }
     // Takes the reading that is due; the timer calls it.

@@ -161,6 +161,12 @@ const char* RunStateName(RunState state) {
     return "IDLE";
 }
 
+void WaveformRun::OfferDefinition(const WaveformDefinition& definition) {
+    definition_ = definition;
+    if (definitionListener_)
+        definitionListener_(definition);
+}
+
 WaveformRun::WaveformRun(Instrument& instrument, RunTimer& timer)
     : Activity(kWaveformRunKind), instrument_(instrument), timer_(timer) {}
 

@@ -4,7 +4,9 @@
 // one step per wake-up of a timer it is handed. Between steps the caller's event loop serves the
 // windows and the remote clients (one thread, shared board).
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,6 +73,28 @@ CompiledPlan CompilePlan(Instrument& instrument, const WavePlan& plan);
 // ValueRangeError that names it.
 std::vector<double> ParseVoltsList(const std::string& text);
 
+// What the Waveform Generator shows, kept between runs of the program and in setups: per channel
+// whether it is ticked, its shape and units and each value typed; the dwell and the periods. A
+// value the window could not read is left out.
+struct WaveformChannelDefinition {
+    bool on = false;
+    WaveShape shape = WaveShape::Staircase;
+    bool codes = false;  // values in data codes rather than volts
+    std::optional<double> amplitude;
+    std::optional<double> offset;
+    std::optional<int32_t> points;
+    std::optional<std::vector<double>> list;
+    bool operator==(const WaveformChannelDefinition&) const = default;
+};
+struct WaveformDefinition {
+    std::array<WaveformChannelDefinition, 4> channels{};
+    std::optional<double> dwellMilliseconds;
+    bool asFastAsTheLinkAllows = false;
+    std::optional<int64_t> periods;
+    bool continuous = false;
+    bool operator==(const WaveformDefinition&) const = default;
+};
+
 enum class RunState { Idle, Running, Finished, Stopped, Failed };
 const char* RunStateName(RunState state);  // "IDLE", "RUNNING", ...
 
@@ -109,6 +133,16 @@ public:
     bool Running() const { return state_ == RunState::Running; }
     const CompiledPlan& Plan() const { return plan_; }
 
+    // The Waveform Generator's definition, kept here so that a setup saved by the main window
+    // holds it and one opened by any route (a file, *RCL, SYSTem:SETup) reaches the window.
+    // Keep: the window's own changes; Offer: a setup's, which the listener (the window) shows.
+    void KeepDefinition(const WaveformDefinition& definition) { definition_ = definition; }
+    void OfferDefinition(const WaveformDefinition& definition);
+    const std::optional<WaveformDefinition>& Definition() const { return definition_; }
+    void SetDefinitionListener(std::function<void(const WaveformDefinition&)> listener) {
+        definitionListener_ = std::move(listener);
+    }
+
 private:
     void End(RunState state, ActivityOutcome outcome, std::string error = {});
     // "step 3 of 5" ("step 3" while it repeats until stopped).
@@ -123,6 +157,8 @@ private:
     int64_t late_ = 0;
     double startTime_ = 0.0;
     double lastStepTime_ = 0.0;
+    std::optional<WaveformDefinition> definition_;
+    std::function<void(const WaveformDefinition&)> definitionListener_;
 };
 
 }  // namespace tq

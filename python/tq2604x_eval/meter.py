@@ -15,7 +15,8 @@ MeterProgress.__doc__ = """A meter run's progress: ``state`` (``IDLE``, ``RUNNIN
 LinearityRow = collections.namedtuple("LinearityRow",
                                       "code set_volts reading_volts inl_lsb dnl_lsb")
 LinearityRow.__doc__ = """One code of a linearity test: the ``code``, the output asked for and
-the meter's reading in volts, the INL and DNL in LSB of the measured line."""
+the meter's reading in volts, the INL and DNL in LSB of the measured line. ``dnl_lsb`` is None
+where the previous code is not the adjacent one: a step over several codes is no DNL."""
 
 POLL_SECONDS = 0.02
 
@@ -127,7 +128,8 @@ class Meter(_Part):
         for line in text.splitlines()[1:]:
             if line.strip():
                 code, *rest = line.split(",")
-                rows.append(LinearityRow(int(code), *map(float, rest)))
+                rows.append(LinearityRow(int(code),
+                                         *(float(v) if v else None for v in rest)))
         return rows
 
     def calibrate(self, channel="ALL", on_probe=None, timeout=None):

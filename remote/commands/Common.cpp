@@ -59,6 +59,9 @@ void Recall(Call& c) {
                             c.in.Identity().serial +
                             "; open it with SYSTem:SETup <block>,ANYBoard instead");
     ApplySetup(c.in, setup);
+    // The Generator's definition goes to the Generator; without windows nobody takes it.
+    if (setup.waveform && c.targets.run)
+        c.targets.run->OfferDefinition(*setup.waveform);
 }
 
 // Every queued error, oldest first, comma-separated; the queue is emptied.

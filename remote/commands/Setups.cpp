@@ -32,6 +32,9 @@ void OpenSetup(Call& c) {
                                                      ", this is " + c.in.Identity().serial +
                                                      "; add ,ANYBoard to open it anyway");
     ApplySetup(c.in, setup);
+    // The Generator's definition goes to the Generator; without windows nobody takes it.
+    if (setup.waveform && c.targets.run)
+        c.targets.run->OfferDefinition(*setup.waveform);
 }
 
 }  // namespace

@@ -53,7 +53,10 @@ TEST(ProtectionConsole, LimitsHoldDacBInTheWindowsAndEachRefusalIsExplained) {
     EXPECT_EQ(a[4].rfind("text: Limits: B -2 V to 2 V\nvisible: 1\n", 0), 0u) << a[4];
     EXPECT_EQ(a[6].rfind("text: Limits: -2 V to 2 V\nvisible: 1\n", 0), 0u) << a[6];
     EXPECT_EQ(a[7].rfind("text: Limits: no limits\nvisible: 0\n", 0), 0u) << a[7];
-    EXPECT_EQ(a[10], "message: warning DAC B: 5 V is above its limit of 2 V\nok\n");
+    // Output Voltages words its refusal as every window does: the value typed and what it became.
+    EXPECT_EQ(a[10],
+              "message: warning DAC B Voltage: 5 V typed, 5 V to send, is above DAC B's limit of "
+              "2 V; nothing was sent\nok\n");
     EXPECT_NEAR(Volts(a[11]), 0.0, kNear) << a[11];
     EXPECT_NEAR(Volts(a[14]), 1.5, kNear) << a[14];
     // A raw write of the data register is judged by the output its code makes.
@@ -168,7 +171,11 @@ TEST(ProtectionConsole, LimitsAndOptionsAreKeptFromOneRunToTheNext) {
     EXPECT_EQ(a[3].rfind("text: 0.1\n", 0), 0u) << a[3];
     EXPECT_NE(a[4].find("state: 1\n"), std::string::npos) << a[4];
     EXPECT_NE(a[5].find("state: 0\n"), std::string::npos) << a[5];
-    EXPECT_EQ(a[9].rfind("message: warning DAC B: ", 0), 0u) << a[9];
+    EXPECT_EQ(a[9].rfind("message: warning DAC B Voltage: 3 V typed, 3 V to send, is above DAC "
+                         "B's limit of 2 V",
+                         0),
+              0u)
+        << a[9];
     EXPECT_NEAR(Volts(a[10]), 0.0, kNear) << a[10];
 
     // A run of its own starts with nothing kept.

@@ -58,7 +58,8 @@ const std::vector<HostileText>& HostileTexts() {
 // What a box must do with text it cannot use.
 enum class Rejection {
     Empties,          // the box is emptied and takes the focus, without a message
-    EmptiesOrTells,   // as Empties, but a text it takes may be told about (limited)
+    EmptiesOrTells,   // as Empties, but a text it takes may be told about (limited), and a
+                      // reading it cannot take is told in a box and kept to be corrected
     WarnsAndEmpties,  // a warning, then the box is emptied and takes the focus
     WarnsAndKeeps,    // a warning and the focus; the text stays for the user to correct
     EmptiesHidden,    // emptied; the box is never shown, so it cannot take the focus
@@ -81,6 +82,9 @@ struct EntryBox {
     bool showsWhatItWrote;           // typing the shown text again sends the same words
     bool keepsAcceptedText = false;  // an accepted text stays as typed
     bool sends16BitData = true;      // the direct window sends any 32-bit word it is given
+    // A voltage box: a blank text is no request, sent nowhere and left as it is (the status bar
+    // says so), never emptied for the focus.
+    bool blankIsNoRequest = false;
 };
 
 class HostileInput : public ::testing::Test {
@@ -154,7 +158,7 @@ protected:
                  ChooseRegister("Data Register");
                  t.adapter.QueueRegisterRead(0);
              },
-             enterIn("TextVolts"), Rejection::Empties, true},
+             enterIn("TextVolts"), Rejection::Empties, true, false, true, true},
             {"MainForm.TextData Hex", mainBox("TextData"),
              [this] {
                  ChooseRegister("Data Register");
@@ -202,13 +206,14 @@ protected:
              [this] { In(testForm, "Text1")->setText(QStringLiteral("0")); },
              pressIn(testForm, "Command2"), Rejection::WarnsAndKeeps, false, false, false},
             {"Form1.Text1", [this] { return In(form1, "Text1"); }, [] {},
-             pressIn(form1, "Command1"), Rejection::Empties, true},
+             pressIn(form1, "Command1"), Rejection::Empties, true, false, true, true},
         };
         for (const char* name : {"Text1", "Text2", "Text3", "Text4"})
-            boxes.push_back(
-                {std::string("VoutForm.") + name, [this, name] { return In(voutForm, name); },
-                 [this] { t.adapter.QueueRegisterRead(0); },
-                 [this, name] { Enter(In(voutForm, name)); }, Rejection::Empties, true});
+            boxes.push_back({std::string("VoutForm.") + name,
+                             [this, name] { return In(voutForm, name); },
+                             [this] { t.adapter.QueueRegisterRead(0); },
+                             [this, name] { Enter(In(voutForm, name)); }, Rejection::Empties, true,
+                             false, true, true});
         for (const char* name : {"OffText", "NGainText", "PGainText"})
             boxes.push_back({std::string("Form1.") + name, [this, name] { return In(form1, name); },
                              [this] { In(form1, "Text1")->setText(QStringLiteral("5")); },
@@ -267,7 +272,10 @@ TEST_F(HostileInput, EveryBoxRejectsOrWritesWhatItShows) {
             }
             switch (entry.rejection) {
                 case Rejection::Empties:
-                    if (rejected) {
+                    if (rejected && entry.blankIsNoRequest && hostile.text.trimmed().isEmpty()) {
+                        EXPECT_EQ(out.shown, hostile.text);
+                        EXPECT_TRUE(out.sent.empty()) << ::testing::PrintToString(out.sent);
+                    } else if (rejected) {
                         EXPECT_EQ(out.shown, QString());
                         EXPECT_TRUE(out.focused);
                     } else if (entry.keepsAcceptedText) {
@@ -279,9 +287,13 @@ TEST_F(HostileInput, EveryBoxRejectsOrWritesWhatItShows) {
                     break;
                 case Rejection::EmptiesOrTells:
                     if (rejected) {
-                        EXPECT_EQ(out.shown, QString());
                         EXPECT_TRUE(out.focused);
-                        EXPECT_EQ(out.messages, std::vector<QString>{});
+                        if (out.messages.empty()) {
+                            EXPECT_EQ(out.shown, QString());
+                        } else {
+                            EXPECT_EQ(out.messages.size(), 1u);
+                            EXPECT_EQ(out.shown, hostile.text.left(entry.box()->maxLength()));
+                        }
                     }
                     break;
                 case Rejection::WarnsAndEmpties:

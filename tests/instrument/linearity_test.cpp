@@ -101,9 +101,32 @@ TEST(Linearity, CsvHasOneLinePerCode) {
     const std::string csv = LinearityCsv(points, AnalyseLinearity(points, kLsb));
     EXPECT_EQ(csv,
               "code,set_volts,reading_volts,inl_lsb,dnl_lsb\n"
-              "0,-1.0000000,-1.0000000,0.0000,0.0000\n"
+              "0,-1.0000000,-1.0000000,0.0000,\n"
               "1,-0.9990000,-0.9980000,1.0000,1.0000\n"
               "2,-0.9980000,-0.9980000,0.0000,-1.0000\n");
+}
+
+// Codes spread over the range measure steps of many codes: no DNL in the CSV or the report, the
+// step error named with its size instead; numbers never read "-0.000".
+TEST(Linearity, SpreadCodesGiveAStepErrorNotDnl) {
+    std::vector<LinearityPoint> points;
+    const std::vector<int32_t> codes{0, 256, 512, 768, 769};
+    const std::vector<double> errorsLsb{0, 0.1, 0.6, 0.5, 0};
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const double set = -1.0 + kLsb * codes[i];
+        points.push_back({codes[i], set, set + errorsLsb[i] * kLsb, 0});
+    }
+    const LinearityReport report = AnalyseLinearity(points, kLsb);
+    EXPECT_EQ(report.maxDnlCode, 769);
+    const std::string csv = LinearityCsv(points, report);
+    EXPECT_NE(csv.find("\n256,-0.7440000,-0.7439000,0.1000,\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\n769,-0.2310000,-0.2310000,0.0000,-0.5000\n"), std::string::npos) << csv;
+    const std::string summary = LinearitySummary(report, "DAC A");
+    EXPECT_NE(summary.find("DNL: -0.500 LSB at code 769 (1 step between adjacent codes)\nstep "
+                           "error over 256-code steps: 0.500 LSB at code 512 (not DNL, which "
+                           "needs adjacent codes)"),
+              std::string::npos)
+        << summary;
 }
 
 }  // namespace

@@ -188,10 +188,45 @@ INSTANTIATE_TEST_SUITE_P(
         BadSetup{"NestedTooDeep",
                  R"({"format": 1, "x": )" + std::string(33, '[') + std::string(33, ']') + "}",
                  "not a setup (JSON): line 1, column 52: nested more than 32 deep"},
+        // The Waveform Generator's definition: checked key by key as the rest.
+        BadSetup{"WaveformKeyOfOtherUnits",
+                 R"({"format": 1, "waveform": {"channels": {"B": {"amplitudeCodes": 5}}}})",
+                 "waveform.channels.B.amplitudeCodes: not a key"},
+        BadSetup{"WaveformEmptyList",
+                 R"({"format": 1, "waveform": {"channels": {"D": {"listMicrovolts": []}}}})",
+                 "waveform.channels.D.listMicrovolts: a list [ ... ] of 1 to 65536"},
         BadSetup{"LongerThanAMebibyte",
                  R"({"format": 1, "program": ")" + std::string(1 << 20, 'x') + "\"}",
                  "not a setup (JSON): the text is longer than 1 MiB"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The Generator's definition comes back as it was (in whole microvolts, codes, microseconds);
+// opening it writes nothing, and a setup the program captures never holds it.
+TEST(SetupWaveform, ComesBackAsItWasAndWritesNothing) {
+    WaveformDefinition d;
+    d.channels[0] = {true, WaveShape::Sine, false, 2.5, -0.125, 32, std::nullopt};
+    d.channels[2] = {true,
+                     WaveShape::List,
+                     false,
+                     std::nullopt,
+                     std::nullopt,
+                     std::nullopt,
+                     std::vector<double>{1.5, -0.25, 10.5263}};
+    d.dwellMilliseconds = 0.5;
+    d.periods = 3;
+    d.continuous = true;
+    tq::Setup setup;
+    setup.waveform = d;
+    const tq::Setup back = SetupFromJson(SetupToJson(setup));
+    ASSERT_TRUE(back.waveform.has_value());
+    EXPECT_EQ(*back.waveform, d);
+    EXPECT_EQ(WaveformDefinitionFromJson(WaveformDefinitionToJson(d)), d);
+
+    testing::RecordedInstrument recorded{/*pulseAfterDataWrite=*/false};
+    ApplySetup(recorded.instrument, back);
+    EXPECT_TRUE(recorded.adapter.calls.empty());
+    EXPECT_EQ(SetupToJson(CaptureSetup(recorded.instrument)).find("waveform"), std::string::npos);
+}
 
 // A byte order mark, as some editors write one, is no fault; a board name that is not UTF-8 is
 // written so that the file reads back.

@@ -58,6 +58,9 @@ TEST(TemperatureLog, EachReadingIsALineAndAFailureIsNoNumber) {
     l.Fire(0.2);  // late: the next keeps the schedule
     l.board.Plug();
     l.Fire();
+    // At the top of the board converter's counts the pin may be anywhere beyond: no number.
+    l.board.SetDieTemperature(500.0);
+    l.Fire();
     const std::vector<std::string> expected = {
         "time_utc,seconds,celsius,error",
         "2026-12-07T10:30:00.123Z,0.000,24.9853,",
@@ -65,13 +68,16 @@ TEST(TemperatureLog, EachReadingIsALineAndAFailureIsNoNumber) {
         "2026-12-07T10:30:01.323Z,1.200,,\"board request failed (-1): " +
             Instrument::ExplainResult(-1) + "\"",
         "2026-12-07T10:30:01.623Z,1.500,39.9253,",
+        "2026-12-07T10:30:02.123Z,2.000,,\"over range: the TEMP pin is at or above the board "
+        "converter's top\"",
     };
     EXPECT_EQ(l.lines, expected);
-    ASSERT_EQ(l.log.Points().size(), 4u);
+    ASSERT_EQ(l.log.Points().size(), 5u);
     EXPECT_FALSE(l.log.Points()[2].celsius.has_value());
     EXPECT_NEAR(*l.log.Points()[3].celsius, 40.0, 0.1);
-    EXPECT_EQ(l.log.Readings(), 4);
-    EXPECT_EQ(l.log.Failures(), 1);
+    EXPECT_FALSE(l.log.Points()[4].celsius.has_value());
+    EXPECT_EQ(l.log.Readings(), 5);
+    EXPECT_EQ(l.log.Failures(), 2);
     l.log.Stop();
     EXPECT_FALSE(l.timer.wake.has_value());
     l.log.Measure();

@@ -451,6 +451,12 @@ TEST(MeterCommands, LinearityGivesItsCsvAndStopEndsARun) {
               std::string::npos)
         << csv;
     EXPECT_NE(csv.find("\n65535,"), std::string::npos) << csv;
+    // Five codes 16384 apart: no DNL (its column empty), the step error with its size instead.
+    EXPECT_NE(csv.find(",\n65535,"), std::string::npos) << csv;
+    const std::string report = b.Send("MET:RES?");
+    EXPECT_EQ(report.find("DNL:"), std::string::npos) << report;
+    EXPECT_NE(report.find("step error over steps of 16383 to 16384 codes: "), std::string::npos)
+        << report;
 
     EXPECT_EQ(b.Send("MET:LIN 1,100,32000,32099;MET:PROG?"), "RUNNING,0,100");
     EXPECT_EQ(b.Send("MET:STOP;MET:PROG?;MET:CSV?"), "STOPPED,0,100;#10");

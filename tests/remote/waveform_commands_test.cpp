@@ -521,5 +521,23 @@ TEST(WaitingConversation, AGoneClientsRunIsNobodyElses) {
     EXPECT_EQ(Waiting::Send(w.b, "ABOR;LIST:STAT?").substr(0, 8), "STOPPED,");
 }
 
+// A setup's Generator definition goes to the Generator, never into SYSTem:SETup? or *SAV.
+TEST(WaveformCommands, ASetupsDefinitionReachesTheGeneratorOnly) {
+    Board b;
+    int offered = 0;
+    b.run.SetDefinitionListener([&offered](const WaveformDefinition&) { ++offered; });
+    const std::string json =
+        R"({"format":1,"waveform":{"periods":4,"channels":{"B":{"on":true,"shape":"Sine"}}}})";
+    const std::string size = std::to_string(json.size());
+    const std::string block = "#" + std::to_string(size.size()) + size + json;
+    EXPECT_EQ(b.Send("SYST:SET " + block + ";SYST:ERR?"), kNoError);
+    EXPECT_EQ(offered, 1);
+    EXPECT_TRUE(b.run.Definition() && b.run.Definition()->channels[1].on);
+    EXPECT_FALSE(b.run.Running());
+    EXPECT_EQ(b.Send("SYST:SET?").find("waveform"), std::string::npos);
+    EXPECT_EQ(b.Send("*SAV 3;*RCL 3;SYST:ERR?"), kNoError);
+    EXPECT_EQ(offered, 1);  // the slot holds none: nothing to hand on
+}
+
 }  // namespace
 }  // namespace tq

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <algorithm>
 #include <cmath>
 
@@ -16,7 +17,9 @@
 #include "core/Encoding.h"
 #include "core/Tables.h"
 #include "ui/auxiliary/RoundedText.h"
+#include "ui/protection/RefusalNotices.h"
 #include "ui/widgets/DecimalEntry.h"
+#include "ui/widgets/EntryMessages.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {
@@ -143,6 +146,9 @@ Form1::Form1(WindowContext& context, QWidget* parent) : QMainWindow(parent), ctx
     connect(CmdRead_, &QPushButton::clicked, this, &Form1::CmdRead_Click);
     for (QLineEdit* box : {Text1_, OffText_, NGainText_, PGainText_})
         connect(box, &QLineEdit::returnPressed, this, &Form1::Command1_Click);
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusBar()->setSizeGripEnabled(false);
+    RefusalNotices::WordsItsOwnRefusals(this);
 }
 
 void Form1::SetIndicator(const QColor& colour) {
@@ -169,12 +175,18 @@ bool Form1::ReadCorrection(QLineEdit* box, float& value) {
 }
 
 void Form1::Command1_Click() {
+    // An empty voltage box is no request for 0 V.
+    if (Text1_->text().trimmed().isEmpty()) {
+        statusBar()->showMessage(EmptyEntryText(tr("The voltage box")), 15000);
+        return;
+    }
     // No number, or a decimal comma, in any of the four boxes: nothing is written.
     for (QLineEdit* box : {Text1_, OffText_, NGainText_, PGainText_})
         if (!TakeDecimalEntry(box))
             return;
     // The voltage stays in double precision here.
-    double volts = ParseNumber(Text1_->text().toStdString());
+    const double typed = ParseNumber(Text1_->text().toStdString());
+    double volts = typed;
     if (volts > kFullScale)
         volts = kFullScale;
     if (volts < -kFullScale)
@@ -195,18 +207,36 @@ void Form1::Command1_Click() {
     // the 16-bit code range rather than sent as a value the word cannot carry.
     ctx_.state.DataValue =
         RoundToInt32(std::clamp(exact, 0.0, static_cast<double>(kPanelCoding.TopCode())));
-    LegacyWriteWord();
+    const Entry entry{typed, volts};
+    SendComposedWord(&entry);
 }
 
 void Form1::LegacyWriteWord() {
+    SendComposedWord(nullptr);
+}
+
+void Form1::SendComposedWord(const Entry* entry) {
     // Under this window's name, so that a refusal by the output protection is explained here.
     const Instrument::Origin own(ctx_.instrument, this);
     try {
         ctx_.instrument.WriteComposedWord();
+        if (entry && entry->sent != entry->typed)
+            statusBar()->showMessage(BeyondRangeText(entry->typed, kFullScale, entry->sent), 15000);
+        else
+            statusBar()->clearMessage();
     } catch (const RequestError&) {
         // The indicator turns red on the next connection attempt; nothing else to show here.
-    } catch (const InstrumentError&) {
+    } catch (const InstrumentError& e) {
         // Refused (a limit, a running activity): the message says why, the box what is held.
+        const DeviceState& s = ctx_.state;
+        const bool channel = s.RegSelect == kRegData && s.Address >= 0 && s.Address <= kAllChannels;
+        const QString text =
+            entry && channel ? RefusedEntryText(ctx_.instrument, s.Address, tr("The voltage box"),
+                                                entry->typed, entry->sent, e.what())
+                             : QString::fromUtf8(e.what());
+        statusBar()->showMessage(text, 15000);
+        if (dynamic_cast<const LimitError*>(&e))
+            ctx_.messages.ShowMessage(this, MessageIcon::Warning, text);
         ShowHeldVoltage();
     }
 }

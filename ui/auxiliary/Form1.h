@@ -1,6 +1,8 @@
 #pragma once
 // The legacy single-voltage panel: one corrected voltage written with a plain word write, a
 // two-byte read-back, and an indicator of its own board connection. Closing it ends the program.
+// Load with an empty voltage box sends nothing; a voltage beyond ±10 V is limited and the status
+// bar says what was sent.
 
 #include <QMainWindow>
 
@@ -37,6 +39,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // What Load typed and sent, for the words of a refusal.
+    struct Entry {
+        double typed;
+        double sent;
+    };
+    // The word write; a refusal is told in the status bar and a box, in the entry's words when
+    // there is one.
+    void SendComposedWord(const Entry* entry);
     void SetIndicator(const QColor& colour);
     // After a refused write: the voltage the composed word's channel outputs as the program
     // knows it, or an empty box.

@@ -3,6 +3,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QShowEvent>
+#include <QStatusBar>
+#include <QStringList>
+#include <QTimer>
 #include <optional>
 
 #include "core/CheckedInt.h"
@@ -10,7 +13,10 @@
 #include "core/Encoding.h"
 #include "core/Tables.h"
 #include "ui/auxiliary/RoundedText.h"
+#include "ui/protection/RefusalNotices.h"
 #include "ui/widgets/DecimalEntry.h"
+#include "ui/widgets/ElidingStatusBar.h"
+#include "ui/widgets/EntryMessages.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {
@@ -31,13 +37,26 @@ constexpr std::array<ChannelRow, 4> kRows{{
 }};
 
 constexpr int16_t kVoutResolution = 16;
+// The status line below the design's rows.
+constexpr int kDesignHeight = 4020;
+constexpr int kStatusHeight = 345;
+
+// The pins that hold every output at 0 V now, as a box names them ("CLR"), or "".
+QString HoldingPins(const DeviceState& s) {
+    QStringList pins;
+    if (s.ClrPin == 0)
+        pins << QStringLiteral("CLR");
+    if (s.RstinPin == 0)
+        pins << QStringLiteral("RSTIN");
+    return pins.join(QStringLiteral(", "));
+}
 
 }  // namespace
 
 VoutForm::VoutForm(WindowContext& context, QWidget* parent) : QWidget(parent), ctx_(context) {
     setObjectName(QStringLiteral("VoutForm"));
     setWindowTitle(QStringLiteral("Program Output Voltage"));
-    setFixedSize(Twips(0, 0, 7920, 4020).size());
+    setFixedSize(Twips(0, 0, 7920, kDesignHeight + kStatusHeight).size());
     const QFont font = BoldSans(13.5);
     QFont small = BoldSans(8.25);
     small.setBold(false);
@@ -75,6 +94,16 @@ VoutForm::VoutForm(WindowContext& context, QWidget* parent) : QWidget(parent), c
         if (i > 0)
             setTabOrder(boxes_[i - 1], box);
     }
+
+    // Cut with "..." where it is too long for the window; the tooltip has it whole.
+    status_ = new ElidingStatusBar(this);
+    status_->setObjectName(QStringLiteral("StatusBar"));
+    status_->setSizeGripEnabled(false);
+    status_->setFont(small);
+    PlaceTwips(status_, 0, kDesignHeight, 7920, kStatusHeight);
+    for (std::size_t i = 0; i < boxes_.size(); ++i)
+        connect(boxes_[i], &QLineEdit::textEdited, this, [this, i] { showsHeld_[i] = false; });
+    RefusalNotices::WordsItsOwnRefusals(this);
 
     connect(boxes_[0], &QLineEdit::returnPressed, this, &VoutForm::Text1_KeyPress);
     connect(boxes_[1], &QLineEdit::returnPressed, this, &VoutForm::Text2_KeyPress);
@@ -115,13 +144,44 @@ std::optional<double> KnownOutput(const Instrument& instrument, int16_t channel)
 }  // namespace
 
 void VoutForm::ShowOutput(int16_t channel, bool force) {
-    QLineEdit* box = boxes_[static_cast<std::size_t>(channel)];
+    const auto index = static_cast<std::size_t>(channel);
+    QLineEdit* box = boxes_[index];
     // A box typed in since it was last set keeps what is typed.
     if (!force && box->isModified())
         return;
-    const auto volts = KnownOutput(ctx_.instrument, channel);
-    box->setText(volts ? RoundedDecimalText(*volts, 5) : QString());
+    // A pin that holds the outputs at 0 V decides them whatever the registers hold.
+    const QString held = HoldingPins(ctx_.instrument.State());
+    showsHeld_[index] = !held.isEmpty();
+    if (!held.isEmpty()) {
+        box->setText(QStringLiteral("0 (%1)").arg(held));
+    } else {
+        const auto volts = KnownOutput(ctx_.instrument, channel);
+        box->setText(volts ? RoundedDecimalText(*volts, 5) : QString());
+    }
     box->setModified(false);
+}
+
+void VoutForm::LearnRanges() {
+    learning_ = false;
+    if (!isVisible() || ctx_.instrument.FunctionFlagValue(FunctionFlag::SdoDisable))
+        return;
+    const Instrument::Origin own(ctx_.instrument, this);
+    bool learnt = false;
+    for (int16_t channel = 0; channel < kChannelCount; ++channel) {
+        const ConverterMirror::Channel& known = ctx_.instrument.Mirror().At(channel);
+        if (!(known.input || known.dac) || known.coarse)
+            continue;
+        try {
+            ctx_.instrument.ReadRegister(channel, kRegCoarseGain);
+            learnt = true;
+        } catch (const InstrumentError&) {
+            // The status bar says the board is not responding; the box stays empty.
+            break;
+        }
+    }
+    if (learnt)
+        for (int16_t channel = 0; channel < kChannelCount; ++channel)
+            ShowOutput(channel, false);
 }
 
 void VoutForm::showEvent(QShowEvent* event) {
@@ -144,8 +204,18 @@ void VoutForm::ShowChange(const InstrumentChange& c) {
     // A hidden window shows everything anew when it opens; a run's steps cost it nothing.
     if (!isVisible())
         return;
-    for (int16_t channel = 0; channel < kChannelCount; ++channel)
+    bool unknownRange = false;
+    for (int16_t channel = 0; channel < kChannelCount; ++channel) {
         ShowOutput(channel, false);
+        const ConverterMirror::Channel& known = ctx_.instrument.Mirror().At(channel);
+        unknownRange = unknownRange || ((known.input || known.dac) && !known.coarse);
+    }
+    // A write to ALL DACs made the data of channels known whose range is not: it is read once,
+    // after the change that taught the data has ended.
+    if (unknownRange && !learning_ && c.kind == Kind::Register && !c.readBack) {
+        learning_ = true;
+        QTimer::singleShot(0, this, &VoutForm::LearnRanges);
+    }
 }
 
 void VoutForm::Text1_KeyPress() {
@@ -162,17 +232,43 @@ void VoutForm::Text4_KeyPress() {
 }
 
 void VoutForm::EnterVoltage(int16_t address) {
-    QLineEdit* box = boxes_[static_cast<std::size_t>(address)];
+    const auto index = static_cast<std::size_t>(address);
+    QLineEdit* box = boxes_[index];
+    const QString name = labels_[index]->text();
+    // What the program put there is not a voltage typed: "0 (CLR)" is no request for 0 V, and
+    // neither is an empty box.
+    if (showsHeld_[index] && !box->isModified()) {
+        status_->showMessage(tr("%1 holds %2's output at 0 V: nothing was sent. Type a voltage "
+                                "to set its register.")
+                                 .arg(HoldingPins(ctx_.instrument.State()),
+                                      QString::fromStdString(ChannelName(address))),
+                             15000);
+        return;
+    }
+    if (box->text().trimmed().isEmpty()) {
+        status_->showMessage(EmptyEntryText(name), 15000);
+        return;
+    }
     if (!TakeDecimalEntry(box))
         return;
     const Instrument::Origin own(ctx_.instrument, this);
     const int16_t binaryCoding = ctx_.instrument.State().BinaryCoding;
+    const double typed = ParseNumber(box->text().toStdString());
+    float volts = 0.0f;
     int32_t code = 0;
     try {
-        const int16_t rangeCode = Check16(ctx_.instrument.ReadRegister(address, kRegCoarseGain));
-        if (const auto volts = RangeVoltsForCode(rangeCode))
-            RangeLimit = *volts;
-        float volts = ToSingle(ParseNumber(box->text().toStdString()));
+        const int32_t read = ctx_.instrument.ReadRegister(address, kRegCoarseGain);
+        if (read > 32767) {
+            // All ones: the range cannot be read. What was typed stays for another Enter.
+            status_->showMessage(
+                RangeUnreadableText(QString::fromStdString(ChannelName(address)),
+                                    ctx_.instrument.FunctionFlagValue(FunctionFlag::SdoDisable)),
+                15000);
+            return;
+        }
+        if (const auto range = RangeVoltsForCode(Check16(read)))
+            RangeLimit = *range;
+        volts = ToSingle(typed);
         if (volts > RangeLimit)
             volts = RangeLimit;
         if (volts < -RangeLimit)
@@ -197,9 +293,31 @@ void VoutForm::EnterVoltage(int16_t address) {
         ctx_.instrument.WriteRegister(address, kRegData, code);
     } catch (const RequestError&) {
         // The status bar says the board is not responding.
-    } catch (const InstrumentError&) {
-        // Refused (a limit, a running activity): the message says why, the box what is held.
+        return;
+    } catch (const LimitError& e) {
+        const QString text =
+            RefusedEntryText(ctx_.instrument, address, name, typed, volts, e.what());
+        status_->showMessage(text, 15000);
+        ctx_.messages.ShowMessage(this, MessageIcon::Warning, text);
         ShowOutput(address, true);
+        return;
+    } catch (const InstrumentError& e) {
+        // A running activity holds the channel: the box shows what is held.
+        status_->showMessage(tr("%1: %2; nothing was sent").arg(name, QString::fromUtf8(e.what())),
+                             15000);
+        ShowOutput(address, true);
+        return;
+    }
+    const QString held = HoldingPins(ctx_.instrument.State());
+    if (!held.isEmpty()) {
+        ShowOutput(address, true);
+        status_->showMessage(tr("%1: the data register holds %2 V; %3 holds the output at 0 V")
+                                 .arg(name, MessageVolts(volts), held),
+                             15000);
+    } else if (volts != ToSingle(typed)) {
+        status_->showMessage(BeyondRangeText(typed, RangeLimit, volts), 15000);
+    } else {
+        status_->clearMessage();
     }
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 // "Program Output Voltage": one entry box per channel; Enter reads the channel's range back,
 // limits the typed voltage to it and writes the matching code to the channel's data register.
-// Each box shows its channel's output as the program knows it (no board traffic) when the window
-// opens and after every change made elsewhere, and is empty while the program knows nothing of
-// the channel.
+// Each box shows its channel's output as the program knows it when the window opens and after
+// every change made elsewhere, "0 (CLR)" while a pin holds the outputs at 0 V, and is empty while
+// the program knows nothing of the channel. The one read it makes of its own is a channel's range
+// it does not know when its data is known (after a write to ALL DACs), once. An empty box, or one
+// that shows a held output, sends nothing; the status line under the rows says what each Enter
+// did when it did not simply send what was typed.
 
 #include <QWidget>
 #include <array>
@@ -12,6 +15,7 @@
 
 class QLabel;
 class QLineEdit;
+class QStatusBar;
 
 namespace tq {
 
@@ -41,7 +45,10 @@ private:
     void ShowOutput(int16_t channel, bool force);
     // The line under the channel's row: its limits and ramp, hidden while it has none.
     void ShowLimits(int16_t channel);
+    // Reads the range of each channel whose data the program knows but whose range it does not.
+    void LearnRanges();
     int listener_ = 0;
+    bool learning_ = false;
     void EnterVoltage(int16_t address);
 
     WindowContext& ctx_;
@@ -49,6 +56,9 @@ private:
     std::array<QLabel*, 4> labels_{};
     std::array<QLineEdit*, 4> boxes_{};
     std::array<QLabel*, 4> limitLines_{};
+    QStatusBar* status_ = nullptr;
+    // The box shows "0 (CLR)" as the program put it there: no voltage to send.
+    std::array<bool, 4> showsHeld_{};
 };
 
 }  // namespace tq

@@ -26,12 +26,20 @@ const QString kNegativeExpected = QStringLiteral("A negative number is expected"
 const QString kOffsetUnreadable = QStringLiteral(
     "The offset register could not be read back. Enable the serial data output (SDO) and press "
     "Done again.");
-const QString kFineGainLimited =
-    QStringLiteral("The fine gain correction was limited to the register's range (-32 to 31).");
+const QString kFineGainLimited = QStringLiteral(
+    "The fine gain correction was limited to the register's range (-32 to 31 steps).");
 
 QString OffsetLimitedText(const std::string& limits) {
-    return QStringLiteral("The offset correction was limited to the register's range (%1).")
+    return QStringLiteral("The offset correction was limited to the register's range (%1 LSB).")
         .arg(QString::fromStdString(limits));
+}
+
+// The box and the unit, then what is wrong with the reading and what to do.
+QString ImplausibleText(const QString& step, const ImplausibleReadingError& e) {
+    return QStringLiteral(
+               "Measured Voltage (%1, in volts): %2. Check the output and the meter, "
+               "then enter the reading again; nothing was written.")
+        .arg(step, QString::fromUtf8(e.what()));
 }
 
 float MeasuredVolts(const QLineEdit* box) {
@@ -140,6 +148,9 @@ CalibrationPanel::CalibrationPanel(WindowContext& context, QWidget* parent)
     connect(command8_, &QPushButton::clicked, this, &CalibrationPanel::Command8_Click);
     connect(commandOff_, &QPushButton::clicked, this, &CalibrationPanel::CommandOff_Click);
     connect(commandFS_, &QPushButton::clicked, this, &CalibrationPanel::CommandFS_Click);
+    // Enter in a reading box is its step's "Done".
+    connect(textOff_, &QLineEdit::returnPressed, this, &CalibrationPanel::CommandOff_Click);
+    connect(textFS_, &QLineEdit::returnPressed, this, &CalibrationPanel::CommandFS_Click);
 
     ShowStep(Step::Idle);
 }
@@ -200,6 +211,11 @@ void CalibrationPanel::CommandOff_Click() {
                 window(), MessageIcon::Information,
                 OffsetLimitedText(OffsetLimitsText(ctx_.instrument.Resolution())));
         ShowStep(Step::GainEntry);
+    } catch (const ImplausibleReadingError& e) {
+        ctx_.messages.ShowMessage(window(), MessageIcon::Warning,
+                                  ImplausibleText(QStringLiteral("offset step, 0 V loaded"), e));
+        textOff_->setFocus();
+        textOff_->selectAll();
     } catch (const OffsetUnreadableError&) {
         ctx_.messages.ShowMessage(window(), MessageIcon::Warning, kOffsetUnreadable);
     } catch (const InstrumentError&) {
@@ -224,6 +240,12 @@ void CalibrationPanel::CommandFS_Click() {
         ctx_.messages.ShowMessage(window(), MessageIcon::Warning, kNegativeExpected);
         textFS_->clear();
         textFS_->setFocus();
+    } catch (const ImplausibleReadingError& e) {
+        ctx_.messages.ShowMessage(
+            window(), MessageIcon::Warning,
+            ImplausibleText(QStringLiteral("gain step, zero scale loaded"), e));
+        textFS_->setFocus();
+        textFS_->selectAll();
     } catch (const InstrumentError&) {
         // The status bar says the board is not responding; the step stays for another try.
     }

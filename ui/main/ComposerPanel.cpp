@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <optional>
@@ -18,8 +19,10 @@
 #include "core/Encoding.h"
 #include "core/Tables.h"
 #include "ui/main/WordDisplay.h"
+#include "ui/protection/RefusalNotices.h"
 #include "ui/widgets/ChoiceList.h"
 #include "ui/widgets/DecimalEntry.h"
+#include "ui/widgets/EntryMessages.h"
 #include "ui/widgets/Twips.h"
 
 namespace tq {
@@ -151,6 +154,9 @@ void Guarded(F&& action) {
     }
 }
 
+// Set on a box that a refusal emptied, until the user types in it again.
+constexpr const char* kEmptiedByRefusal = "tqEmptiedByRefusal";
+
 // A decimal entry that holds no number, or a decimal comma, is refused before it is read: the box
 // is emptied and focused and nothing goes to the board (OnEnter).
 void RequireNumber(const QLineEdit* box) {
@@ -187,6 +193,16 @@ struct ComposerPanel::Impl {
 
     // 1: the next refresh shows DataValue without the 14-bit alignment shift.
     int16_t ShowUnshifted = 0;
+    // While the composer's own handlers run, they decide what the word display shows (the word
+    // they read or sent, not the range read-backs around it); every other word shows as it goes.
+    int acting = 0;
+    struct Acting {
+        explicit Acting(int& count) : count(count) { ++count; }
+        ~Acting() { --count; }
+        Acting(const Acting&) = delete;
+        Acting& operator=(const Acting&) = delete;
+        int& count;
+    };
 
     DeviceState& State() { return context.state; }
     Instrument& Registers() { return context.instrument; }
@@ -233,6 +249,12 @@ struct ComposerPanel::Impl {
     void TextFunction_Enter();
     // A failed entry empties the box and gives it the focus; no message.
     void OnEnter(QLineEdit* box, void (Impl::*handler)());
+    // How the status bar names a box.
+    QString BoxName(const QLineEdit* box) const;
+    // The range list shows what the program knows the channel's coarse gain is; no traffic.
+    void ShowKnownRange();
+    // The voltage box shows the voltage of the code the channel holds in the coding in effect.
+    void ShowVoltsOfKnownCode();
 };
 
 void ComposerPanel::Impl::Build() {
@@ -296,12 +318,14 @@ void ComposerPanel::Impl::Build() {
     label27 = Control<QLabel>("Label27");
     label7 = Control<QLabel>("Label7");
     label9 = Control<QLabel>("Label9");
+    RefusalNotices::WordsItsOwnRefusals(textVolts);
 }
 
 void ComposerPanel::Impl::Connect() {
     const auto onList = [this](QComboBox* list, void (Impl::*handler)()) {
         QObject::connect(list, &QComboBox::activated, &panel, [this, handler] {
             const auto own = Own();
+            const Acting acts(acting);
             Guarded([&] { (this->*handler)(); });
         });
     };
@@ -311,8 +335,17 @@ void ComposerPanel::Impl::Connect() {
     // it read back does not (the word read stays shown).
     QObject::connect(comboCoarse, &QComboBox::activated, &panel, [this] {
         const auto own = Own();
+        const Acting acts(acting);
         Guarded([&] {
-            ComboCoarse_Click();
+            try {
+                ComboCoarse_Click();
+            } catch (const RequestError&) {
+                throw;
+            } catch (const InstrumentError&) {
+                // Refused: the list goes back to the range the board holds.
+                ShowKnownRange();
+                throw;
+            }
             for (const auto& range : kRanges)
                 if (comboCoarse->currentText() == Q(range.text))
                     ShowWord(0, kRegCoarseGain, State().Address, range.code);
@@ -323,19 +356,33 @@ void ComposerPanel::Impl::Connect() {
 
     QObject::connect(command1, &QPushButton::clicked, &panel, [this] {
         const auto own = Own();
+        const Acting acts(acting);
         Guarded([&] { ReadRegisterAction(); });
     });
     QObject::connect(command2, &QPushButton::clicked, &panel,
                      [this] { Guarded([&] { Command2_Click(); }); });
     context.instrument.AddListener(
         [panel = QPointer<ComposerPanel>(&panel), this](const InstrumentChange& c) {
-            if (panel && c.origin != panel->window())
+            if (!panel)
+                return;
+            // The grid shows every word that goes to the converter, whoever sent it, and the
+            // voltage box follows the coding, whoever switched it.
+            if (c.kind == InstrumentChange::Kind::Word) {
+                if (acting == 0)
+                    ShowWord(c.readBack ? 1 : 0, c.reg, c.address, c.value);
+            } else if (c.kind == InstrumentChange::Kind::Pins) {
+                Guarded([&] { ShowVoltsOfKnownCode(); });
+            } else if (c.origin != panel->window()) {
                 ShowChange(c);
+            }
         });
 
     const auto onEnter = [this](QLineEdit* box, void (Impl::*handler)()) {
         QObject::connect(box, &QLineEdit::returnPressed, &panel,
                          [this, box, handler] { OnEnter(box, handler); });
+        // Any text the box takes is no longer the refusal's empty box.
+        QObject::connect(box, &QLineEdit::textChanged, &panel,
+                         [box] { box->setProperty(kEmptiedByRefusal, false); });
     };
     onEnter(textVolts, &Impl::TextVolts_Enter);
     onEnter(textData, &Impl::TextData_Enter);
@@ -409,15 +456,9 @@ QString ComposerPanel::Impl::CodeText(int32_t code, bool padded) const {
 
 void ComposerPanel::Impl::ShowWord(int16_t readWrite, int16_t regSelect, int16_t address,
                                    int32_t data) {
-    word->SetReadWrite(readWrite);
-    word->SetRegisterCode(regSelect);
-    word->SetAddressCode(address);
-    word->SetDataBits(data);
+    word->ShowWord(readWrite, regSelect, address, data);
     if (State().NumberMode == "Hex" || State().NumberMode == "Dec")
         label27->setText(CodeText(data, true));
-    const auto value =
-        static_cast<qlonglong>(CommandWordValue(readWrite, regSelect, address, data));
-    word->SetWordText(QString::number(value, 16).toUpper());
 }
 
 void ComposerPanel::Impl::ShowHeld(QLineEdit* box) {
@@ -563,12 +604,7 @@ void ComposerPanel::Impl::RefreshWordDisplay() {
     if (ShowUnshifted == 1)
         s.DataValue = coding.CodeOfFrame(s.DataValue);
     ShowUnshifted = 0;
-    word->SetDataBits(s.DataValue);
-    if (s.NumberMode == "Hex" || s.NumberMode == "Dec")
-        label27->setText(CodeText(s.DataValue, true));
-    const auto wordValue =
-        static_cast<qlonglong>(CommandWordValue(s.ReadWrite, s.RegSelect, s.Address, s.DataValue));
-    word->SetWordText(QString::number(wordValue, 16).toUpper());
+    ShowWord(s.ReadWrite, s.RegSelect, s.Address, s.DataValue);
 
     const auto view = RegisterView(comboReg->currentText());
     if (!view)
@@ -647,17 +683,27 @@ void ComposerPanel::Impl::ShowChange(const InstrumentChange& c) {
 }
 
 void ComposerPanel::Impl::OnEnter(QLineEdit* box, void (Impl::*handler)()) {
+    // An empty voltage box, or a box a refusal emptied, is no request: not for 0 V, not for code
+    // 0. A data, fine gain or offset box the user emptied still reads as 0.
+    if (box->text().trimmed().isEmpty() &&
+        (box == textVolts || box->property(kEmptiedByRefusal).toBool())) {
+        ShowInStatusBar(box, EmptyEntryText(BoxName(box), box == textVolts));
+        return;
+    }
     const auto own = Own();
+    const Acting acts(acting);
+    const auto refused = [box] {
+        box->clear();
+        box->setModified(false);
+        box->setProperty(kEmptiedByRefusal, true);
+        box->setFocus();
+    };
     try {
         (this->*handler)();
     } catch (const NumericError&) {
-        box->clear();
-        box->setModified(false);
-        box->setFocus();
+        refused();
     } catch (const InputError&) {
-        box->clear();
-        box->setModified(false);
-        box->setFocus();
+        refused();
     } catch (const RequestError&) {
         // The status bar says the board is not responding; the box keeps what was typed.
     } catch (const InstrumentError&) {
@@ -666,19 +712,79 @@ void ComposerPanel::Impl::OnEnter(QLineEdit* box, void (Impl::*handler)()) {
     }
 }
 
+void ComposerPanel::Impl::ShowKnownRange() {
+    const int16_t channel = State().Address < kAllChannels ? State().Address : 0;
+    const auto code = Registers().KnownRangeCode(channel);
+    for (const auto& range : kRanges)
+        if (code && range.code == (*code & 3))
+            comboCoarse->setCurrentIndex(comboCoarse->findText(Q(range.text)));
+}
+
+void ComposerPanel::Impl::ShowVoltsOfKnownCode() {
+    const DeviceState& s = State();
+    const auto view = RegisterView(comboReg->currentText());
+    if (!view || kRegisters[*view].code != kRegData || textVolts->isModified())
+        return;
+    const int16_t channel = s.Address < kAllChannels ? s.Address : 0;
+    const ConverterMirror::Channel& known = Registers().Mirror().At(channel);
+    const auto range = RangeVoltsForCode(known.registers.coarse);
+    if (!known.input || !known.coarse || !range)
+        return;
+    const int32_t code = ConverterCoding(s.Resolution).CodeOfFrame(known.registers.input);
+    textVolts->setText(Q(VoltageText(CodeToVolts(code, s.Resolution, *range, s.BinaryCoding))));
+    textVolts->setModified(false);
+}
+
+QString ComposerPanel::Impl::BoxName(const QLineEdit* box) const {
+    if (box == textVolts)
+        return tr("The voltage box");
+    if (box == textData)
+        return tr("The data box");
+    if (box == textFine)
+        return tr("The fine gain box");
+    if (box == textOffset)
+        return tr("The offset box");
+    return tr("The function box");
+}
+
 void ComposerPanel::Impl::TextVolts_Enter() {
     RequireNumber(textVolts);
     DeviceState& s = State();
-    const float typed = ToSingle(ParseNumber(textVolts->text().toStdString()));
+    const double read = ParseNumber(textVolts->text().toStdString());
+    const float typed = ToSingle(read);
     s.RegSelect = kRegData;
-    // The range is that of the channel shown ("ALL DACs" goes by DAC A's); a coarse gain of 3
-    // leaves the range the composer had.
-    const VoltageSetting set = Registers().SetChannelVoltage(s.Address, typed, s.RangeVolts);
+    const int16_t rangeChannel = s.Address < kAllChannels ? s.Address : 0;
+    // The box words its own refusals, with the value typed.
+    const Instrument::Origin fromBox(context.instrument, textVolts);
+    VoltageSetting set{};
+    try {
+        // The range is that of the channel shown ("ALL DACs" goes by DAC A's); a coarse gain of 3
+        // leaves the range the composer had.
+        set = Registers().SetChannelVoltage(s.Address, typed, s.RangeVolts);
+    } catch (const NumericError&) {
+        // The range read back as all ones: the box keeps what was typed for another Enter.
+        ShowInStatusBar(textVolts, RangeUnreadableText(
+                                       Q(ChannelName(rangeChannel)),
+                                       Registers().FunctionFlagValue(FunctionFlag::SdoDisable)));
+        return;
+    } catch (const LimitError& e) {
+        const float range = RangeVoltsForCode(Registers().KnownRangeCode(rangeChannel).value_or(0))
+                                .value_or(s.RangeVolts);
+        const QString text = RefusedEntryText(context.instrument, s.Address,
+                                              comboAddr->currentText() + tr(" voltage"), read,
+                                              std::clamp(typed, -range, range), e.what());
+        ShowInStatusBar(textVolts, text);
+        context.messages.ShowMessage(panel.window(), MessageIcon::Warning, text);
+        throw;
+    }
     s.RangeVolts = set.rangeVolts;
     textVolts->setText(Q(VoltageText(RoundToFiveDecimals(set.volts))));
     textData->setText(CodeText(set.code, false));
     s.DataValue = ConverterCoding(s.Resolution).FrameOfCode(set.code);
     ShowWord(0, s.RegSelect, s.Address, s.DataValue);
+    // A slip (12V, 1e3, a row of nines) is limited to the range as designed, but never unsaid.
+    if (set.volts != typed)
+        ShowInStatusBar(textVolts, BeyondRangeText(read, set.rangeVolts, set.volts));
 }
 
 void ComposerPanel::Impl::TextData_Enter() {
@@ -774,6 +880,7 @@ void ComposerPanel::SetRangePrompts(int16_t resolution) {
 
 void ComposerPanel::FillLists() {
     Impl& p = *impl_;
+    const Impl::Acting acts(p.acting);
     Guarded([&] {
         p.comboRW->clear();
         p.comboRW->addItems({QStringLiteral("Read"), QStringLiteral("Write")});
@@ -813,10 +920,12 @@ void ComposerPanel::ApplyStartupVisibility() {
 }
 
 void ComposerPanel::SelectRegisterByText(const QString& text) {
+    const Impl::Acting acts(impl_->acting);
     Guarded([&] { impl_->SelectItem(impl_->comboReg, text, &Impl::ComboReg_Click); });
 }
 
 void ComposerPanel::ReadRegisterAction() {
+    const Impl::Acting acts(impl_->acting);
     Guarded([&] { impl_->ReadRegisterAction(); });
 }
 

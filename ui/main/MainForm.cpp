@@ -422,7 +422,10 @@ void MainForm::SaveSetup(bool calibrationOnly) {
     if (path.isEmpty())
         return;
     try {
-        const Setup setup = CaptureSetup(ctx_.instrument);
+        Setup setup = CaptureSetup(ctx_.instrument);
+        // The Waveform Generator's definition travels with the windows' setups only.
+        if (ctx_.waveform && ctx_.waveform->Definition())
+            setup.waveform = ctx_.waveform->Definition();
         WriteSetupFile(path, calibrationOnly ? CalibrationPart(setup) : setup);
         RememberSetup(path);
         ShowRecentSetups();
@@ -463,6 +466,8 @@ bool MainForm::OpenSetup(const QString& path) {
                                QString::fromStdString(ctx_.instrument.Identity().serial))))
             return false;
         ApplySetup(ctx_.instrument, setup);
+        if (setup.waveform && ctx_.waveform)
+            ctx_.waveform->OfferDefinition(*setup.waveform);
         RememberSetup(path);
         ShowRecentSetups();
         statusBar()->showMessage(QStringLiteral("Opened %1").arg(QFileInfo(path).fileName()), 5000);
@@ -626,14 +631,37 @@ void MainForm::ShowVoutForm() {
     ctx_.openWindow(WindowId::OutputVoltages);
 }
 
-// Closing the window or Exit ends the program at once; nothing more goes to the board.
+// Closing the window or Exit ends the program; while a run drives an output the user is asked
+// first, as the run's own window asks when it is closed.
 void MainForm::closeEvent(QCloseEvent* event) {
+    if (!MayQuit()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     QCoreApplication::exit(0);
 }
 
 void MainForm::MnuExit_Click() {
-    QCoreApplication::exit(0);
+    if (MayQuit())
+        QCoreApplication::exit(0);
+}
+
+bool MainForm::MayQuit() {
+    QStringList running;
+    for (const Activity* activity : ctx_.instrument.Activities())
+        if (activity->DrivesOutputs())
+            running << QString::fromUtf8(activity->Name());
+    if (running.isEmpty())
+        return true;
+    QString what = running.join(QStringLiteral(", "));
+    what[0] = what[0].toUpper();
+    const QString text =
+        tr("%1 %2 still running. Quitting stops %3 where %4 left the outputs. Quit all the same?")
+            .arg(what, running.size() == 1 ? tr("is") : tr("are"),
+                 running.size() == 1 ? tr("it") : tr("them"),
+                 running.size() == 1 ? tr("its last step") : tr("their last steps"));
+    return ctx_.messages.Choose(this, text, {tr("Stop and quit"), tr("Cancel")}, 1) == 0;
 }
 
 void MainForm::MnuAbout_Click() {

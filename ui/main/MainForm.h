@@ -66,6 +66,8 @@ private:
     void Started() override;
     void Command10_Click();
     void MnuExit_Click();
+    // True when nothing drives an output, or the user chose to quit all the same.
+    bool MayQuit();
     void MnuAbout_Click();
     void MnuTest_Click();
     void MnuBench_Click();

@@ -231,8 +231,12 @@ void SwitchesPanel::Handle(void (SwitchesPanel::*handler)()) {
     const Instrument::Origin own(ctx_.instrument, frame6_->window());
     try {
         (this->*handler)();
-    } catch (const InstrumentError&) {
+    } catch (const RequestError&) {
         // The status bar says the board is not responding.
+    } catch (const InstrumentError&) {
+        // Refused (the limits, a running activity): the switches show what the board holds,
+        // not the change that was not made.
+        ShowInstrumentState();
     }
 }
 

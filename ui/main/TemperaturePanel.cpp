@@ -11,6 +11,8 @@ namespace tq {
 namespace {
 
 const QString kOutOfRange = QStringLiteral("out of range");
+const QString kOverRange = QStringLiteral("over range");
+const QString kUnderRange = QStringLiteral("under range");
 const QString kNoReply = QStringLiteral("no reply");
 
 QFont ControlFont() {
@@ -72,8 +74,15 @@ void TemperaturePanel::Command7_Click() {
     QString volts, celsius;
     try {
         const TemperatureReading reading = instrument.MeasureTemperature();
-        volts = QString::fromStdString(VoltageText3(reading.volts));
-        celsius = QString::fromStdString(WholeText(reading.celsius));
+        // At either end of its counts the board's converter reads whatever lies beyond.
+        if (reading.OverRange()) {
+            volts = celsius = kOverRange;
+        } else if (reading.UnderRange()) {
+            volts = celsius = kUnderRange;
+        } else {
+            volts = QString::fromStdString(VoltageText3(reading.volts));
+            celsius = QString::fromStdString(WholeText(reading.celsius));
+        }
     } catch (const ReadingError&) {
         volts = celsius = kOutOfRange;
     } catch (const InstrumentError&) {

@@ -67,8 +67,8 @@ WordDisplay::WordDisplay(QWidget* parent)
         dataCells_[i] = AddCell(QStringLiteral("LabelD%1").arg(bit), QStringLiteral("0"),
                                 ColumnLeft(bit), kValueTop, kColumnWidth);
     }
-    word_ = AddCell(QStringLiteral("LabelData"), QStringLiteral("000000"), kHexLeft, kValueTop,
-                    kHexWidth);
+    hex_ = AddCell(QStringLiteral("LabelData"), QStringLiteral("000000"), kHexLeft, kValueTop,
+                   kHexWidth);
 }
 
 QLabel* WordDisplay::AddCell(const QString& name, const QString& text, int left, int top,
@@ -90,22 +90,40 @@ void WordDisplay::SetBits(QLabel* const* cells, int count, int64_t value) {
 
 void WordDisplay::SetReadWrite(int16_t readWrite) {
     readWrite_->setText(QString::number(readWrite));
+    word_.readWrite = readWrite & 1;
+    ShowHex();
 }
 
 void WordDisplay::SetRegisterCode(int16_t regSelect) {
     SetBits(registerCells_.data(), 3, regSelect);
+    word_.regSelect = regSelect & 7;
+    ShowHex();
 }
 
 void WordDisplay::SetAddressCode(int16_t address) {
     SetBits(addressCells_.data(), 3, address);
+    word_.address = address & 7;
+    ShowHex();
 }
 
 void WordDisplay::SetDataBits(int32_t data) {
     SetBits(dataCells_.data(), 16, data);
+    word_.data = data & 0xFFFF;
+    ShowHex();
 }
 
-void WordDisplay::SetWordText(const QString& text) {
-    word_->setText(text);
+void WordDisplay::ShowWord(int16_t readWrite, int16_t regSelect, int16_t address, int32_t data) {
+    SetReadWrite(readWrite);
+    SetRegisterCode(regSelect);
+    SetAddressCode(address);
+    SetDataBits(data);
+}
+
+// The hexadecimal value is always that of the cells: the R/W bit never describes another word.
+void WordDisplay::ShowHex() {
+    const int64_t value = (int64_t{word_.readWrite} << 23) | (int64_t{word_.regSelect} << 19) |
+                          (int64_t{word_.address} << 16) | word_.data;
+    hex_->setText(QString::number(value, 16).toUpper());
 }
 
 }  // namespace tq

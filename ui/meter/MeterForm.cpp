@@ -336,13 +336,30 @@ void MeterForm::Refresh() {
     labelStatus_->setText(QString::fromStdString(runs_.StateName()));
     if (textReport_->toPlainText() != message)
         textReport_->setPlainText(message);
-    const LinearityRun* linearity = runs_.Linearity();
-    if (linearity && linearity == run && run->CurrentState() == MeterRun::State::Finished)
-        plot_->SetModel(LinearityPlot(linearity->Report().results));
+    ShowPlot();
     if (run && run->CurrentState() == MeterRun::State::AwaitingProbe && !probeAsked_) {
         probeAsked_ = true;
         QTimer::singleShot(0, this, &MeterForm::AskForProbe);
     }
+}
+
+void MeterForm::ShowPlot() {
+    // The finished test's results; from the start of any run until then, no old curves.
+    const MeterRun* run = runs_.Current();
+    const LinearityRun* linearity = runs_.Linearity();
+    const bool test = run && linearity == run;
+    const MeterRun::State state = run ? run->CurrentState() : MeterRun::State::Idle;
+    std::string note;
+    if (test && (state == MeterRun::State::Running || state == MeterRun::State::AwaitingProbe))
+        note = "The linearity test is running: its results appear here when it finishes";
+    else if (test && state != MeterRun::State::Finished)
+        note = "The linearity test did not finish: it has no results to show";
+    const bool results = test && state == MeterRun::State::Finished;
+    const PlotShown shown{run, state, results};
+    if (shown == plotShown_)
+        return;
+    plotShown_ = shown;
+    plot_->SetModel(results ? LinearityPlot(linearity->Report().results) : LinearityPlot({}, note));
 }
 
 void MeterForm::AskForProbe() {

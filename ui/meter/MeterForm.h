@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 
+#include "instrument/MeterRun.h"
 #include "ui/WindowContext.h"
 
 class QComboBox;
@@ -50,6 +51,15 @@ private:
     MeterRuns& runs_;
     int listener_ = 0;
     bool probeAsked_ = false;  // the probe box is on its way or open
+    // What the plot shows: the run it was drawn for, its state then, whether with results.
+    struct PlotShown {
+        const MeterRun* run = nullptr;
+        MeterRun::State state = MeterRun::State::Idle;
+        bool results = false;
+        bool operator==(const PlotShown&) const = default;
+    };
+    PlotShown plotShown_;
+    void ShowPlot();
     QLineEdit* textAddress_;
     QLineEdit* textCommand_;
     QLineEdit* textSetup_;

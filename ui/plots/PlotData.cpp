@@ -26,9 +26,11 @@ void MarkWorst(PlotModel& model, std::size_t series) {
     if (!worst)
         return;
     const PlotSeries& s = model.series[series];
-    model.marks.push_back({series, *worst,
-                           s.name + " " + FormatNumber(worst->y, 3) + " " + s.unit + " at code " +
-                               FormatNumber(worst->x)});
+    // LSB with three decimals: never "-0.000" or an exponent for a value near zero.
+    const std::string value = s.unit == "LSB" ? LsbText(worst->y) : FormatNumber(worst->y, 3);
+    model.marks.push_back(
+        {series, *worst,
+         s.name + " " + value + " " + s.unit + " at code " + FormatNumber(worst->x)});
 }
 
 }  // namespace
@@ -58,6 +60,8 @@ PlotModel WavePreviewPlot(const std::vector<PreviewTrace>& traces, double dwellS
         for (std::size_t i = 0; i < trace.values.size(); ++i)
             series.points.push_back({static_cast<double>(i) * dx, trace.values[i]});
         series.holdUntil = static_cast<double>(trace.values.size()) * dx;
+        if (trace.sent.size() == trace.values.size())
+            series.codes = trace.sent;
         steps = std::max(steps, trace.values.size());
         model.series.push_back(std::move(series));
     }
@@ -104,27 +108,51 @@ PlotModel TemperaturePlot(const std::deque<LogPoint>& points) {
     return model;
 }
 
-PlotModel LinearityPlot(const std::vector<LinearityResult>& results) {
+PlotModel LinearityPlot(const std::vector<LinearityResult>& results, const std::string& note) {
     PlotModel model;
     model.xName = "Code";
-    model.note = "INL and DNL appear here after a linearity test";
+    model.note = note.empty() ? "INL and DNL appear here after a linearity test" : note;
     model.minYSpan = 2;
     if (results.size() < 2)
         return model;
+    // DNL between adjacent codes; a step over several codes is a step error, named with its size.
     PlotSeries inl{"INL", "LSB", "Error", SeriesStyle::Line, {}, 0};
     PlotSeries dnl{"DNL", "LSB", "Error", SeriesStyle::Line, {}, 0};
+    PlotSeries steps{"", "LSB", "Error", SeriesStyle::Line, {}, 0};
+    int32_t shortest = 0, longest = 0;
     for (std::size_t i = 0; i < results.size(); ++i) {
-        inl.points.push_back({static_cast<double>(results[i].code), results[i].inlEndPoint});
-        // The first code has no step before it, so no DNL.
-        if (i > 0)
-            dnl.points.push_back({static_cast<double>(results[i].code), results[i].dnl});
+        const LinearityResult& r = results[i];
+        inl.points.push_back({static_cast<double>(r.code), r.inlEndPoint});
+        if (i == 0)
+            continue;  // the first code has no step before it
+        const int32_t step = r.code - results[i - 1].code;
+        if (step == 1) {
+            dnl.points.push_back({static_cast<double>(r.code), r.dnl});
+            continue;
+        }
+        shortest = steps.points.empty() ? step : std::min(shortest, step);
+        longest = std::max(longest, step);
+        steps.points.push_back({static_cast<double>(r.code), r.dnl});
     }
+    std::string title = "End-point INL";
     model.series.push_back(std::move(inl));
-    model.series.push_back(std::move(dnl));
-    model.title = "End-point INL and DNL, " + std::to_string(results.size()) + " codes";
+    if (!dnl.points.empty()) {
+        title += " and DNL";
+        model.series.push_back(std::move(dnl));
+    }
+    if (!steps.points.empty()) {
+        // Short, for the legend and the mark: "Step error (256 codes)", "(255-256 codes)".
+        steps.name = "Step error (" + std::to_string(shortest) +
+                     (shortest == longest ? "" : "-" + std::to_string(longest)) + " codes)";
+        title += ", step error over " + StepSizeText(shortest, longest);
+        model.series.push_back(std::move(steps));
+    }
+    model.title = title + ", " + std::to_string(results.size()) + " codes";
     model.bands.push_back({"\u00b11 LSB", "LSB", -1, 1});
-    MarkWorst(model, 0);
-    MarkWorst(model, 1);
+    // Room above and below the curves for the marks' texts.
+    model.yMargin = 0.2;
+    for (std::size_t i = 0; i < model.series.size(); ++i)
+        MarkWorst(model, i);
     return model;
 }
 

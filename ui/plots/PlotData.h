@@ -16,7 +16,9 @@ namespace tq {
 struct PreviewTrace {
     std::string name;
     bool codes = false;
-    std::vector<double> values;  // one per step
+    std::vector<double> values;   // one per step
+    std::vector<int32_t> sent{};  // the code of each step, where the values are the volts they
+                                  // give (empty: the codes are not known)
 };
 
 // Every trace over time (the step index when the run goes as fast as the link allows), each step
@@ -31,7 +33,9 @@ double PeriodFrequency(double stepsPerSecond, int64_t stepsPerPeriod);
 // length asks; a failed reading breaks the curve.
 PlotModel TemperaturePlot(const std::deque<LogPoint>& points);
 
-// End-point INL and DNL over the code, the ±1 LSB band, each curve's worst point marked.
-PlotModel LinearityPlot(const std::vector<LinearityResult>& results);
+// End-point INL over the code, with DNL where adjacent codes were measured and the step error
+// (named with its size in codes) where they were not; the ±1 LSB band; each curve's worst point
+// marked. Without results, `note` (or a word on how to get them) stands in the plot's place.
+PlotModel LinearityPlot(const std::vector<LinearityResult>& results, const std::string& note = {});
 
 }  // namespace tq

@@ -131,9 +131,9 @@ std::vector<UnitScale> YScales(const PlotModel& model) {
         if (mark.series < model.series.size())
             spans[slot(model.series[mark.series].unit)].Add(mark.at.y);
     for (std::size_t k = 0; k < scales.size(); ++k)
-        scales[k].scale = spans[k].Empty()
-                              ? NiceScale(0, 1, kYIntervals, 0)
-                              : NiceScale(spans[k].low, spans[k].high, kYIntervals, model.minYSpan);
+        scales[k].scale = spans[k].Empty() ? NiceScale(0, 1, kYIntervals, 0)
+                                           : NiceScale(spans[k].low, spans[k].high, kYIntervals,
+                                                       model.minYSpan, model.yMargin);
     return scales;
 }
 
@@ -225,27 +225,45 @@ std::string FormatNumber(double value, int digits) {
 }
 
 std::string PlotCsv(const PlotModel& model) {
+    // The columns: each curve's values, and its codes where it has them.
+    struct Column {
+        std::size_t series;
+        bool codes;
+    };
+    std::vector<Column> columns;
     std::string csv = CsvField(AxisTitle(model.xName, model.xUnit));
-    for (const PlotSeries& s : model.series)
+    for (std::size_t i = 0; i < model.series.size(); ++i) {
+        const PlotSeries& s = model.series[i];
+        columns.push_back({i, false});
         csv += "," + CsvField(AxisTitle(s.name, s.unit));
+        if (!s.codes.empty() && s.codes.size() == s.points.size()) {
+            columns.push_back({i, true});
+            csv += "," + CsvField(AxisTitle(s.name, "code"));
+        }
+    }
     csv += "\n";
-    // Each x once, in order, with the value of every curve that has a point there.
+    // Each x once, in order, with the value of every column that has a point there.
     std::map<double, std::vector<std::optional<double>>> rows;
-    for (std::size_t i = 0; i < model.series.size(); ++i)
-        for (const PlotPoint& p : model.series[i].points) {
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const PlotSeries& s = model.series[columns[c].series];
+        for (std::size_t k = 0; k < s.points.size(); ++k) {
+            const PlotPoint& p = s.points[k];
             if (!std::isfinite(p.x))
                 continue;
             auto& row = rows[p.x];
-            row.resize(model.series.size());
-            if (std::isfinite(p.y))
-                row[i] = p.y;
+            row.resize(columns.size());
+            if (columns[c].codes)
+                row[c] = s.codes[k];
+            else if (std::isfinite(p.y))
+                row[c] = p.y;
         }
+    }
     for (const auto& [x, values] : rows) {
         csv += FormatNumber(x, 0);
-        for (std::size_t i = 0; i < model.series.size(); ++i) {
+        for (std::size_t c = 0; c < columns.size(); ++c) {
             csv += ",";
-            if (i < values.size() && values[i])
-                csv += FormatNumber(*values[i], 0);
+            if (c < values.size() && values[c])
+                csv += FormatNumber(*values[c], 0);
         }
         csv += "\n";
     }

@@ -5,6 +5,7 @@
 // they are the same whatever draws them and are tested without a display.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@ struct PlotSeries {
     SeriesStyle style = SeriesStyle::Line;
     std::vector<PlotPoint> points;  // in rising x
     double holdUntil = 0;           // Steps: where the last step ends
+    // The data codes behind the points, one per point, written beside them in the CSV export as
+    // a column of their own ("DAC A (code)"); empty: none.
+    std::vector<int32_t> codes{};
 };
 
 // A shaded stretch of the y axis across the whole plot (the ±1 LSB of a linearity plot).
@@ -52,8 +56,9 @@ struct PlotModel {
     std::vector<PlotSeries> series;
     std::vector<PlotBand> bands;
     std::vector<PlotMark> marks;
-    std::string note;     // shown in place of the plot when it has no point to draw
-    double minYSpan = 0;  // the y scale spans at least this much (the converter's steps)
+    std::string note;       // shown in place of the plot when it has no point to draw
+    double minYSpan = 0;    // the y scale spans at least this much (the converter's steps)
+    double yMargin = 0.05;  // room above and below the values, a share of their span
     bool HasPoints() const;
 };
 
@@ -113,8 +118,9 @@ std::vector<PlotPoint> DrawnPoints(const std::vector<PlotPoint>& points, std::si
 // reads back as the same double), no trailing zeros, a point whatever the locale.
 std::string FormatNumber(double value, int digits = 6);
 
-// The plotted data as CSV: a header of the x axis and each curve with its unit, then a row for
-// each x that any curve has, empty where a curve has no value there. Each number in the shortest
+// The plotted data as CSV: a header of the x axis and each curve with its unit (and its codes
+// where it has them), then a row for each x that any curve has, empty where a curve has no value
+// there. Each number in the shortest
 // text that reads back as itself, so the file holds exactly what was drawn.
 std::string PlotCsv(const PlotModel& model);
 

@@ -83,7 +83,9 @@ void TemperatureLogForm::AddTips() {
     textInterval_->setToolTip(tr("Time between two readings, in milliseconds (100 to 86400000)"));
     textFile_->setToolTip(tr("The CSV file each reading is written to as it comes"));
     cmdBrowse_->setToolTip(tr("Choose the CSV file"));
-    cmdStart_->setToolTip(tr("Start the log: the file is written anew"));
+    cmdStart_->setToolTip(
+        tr("Start the log; a file that holds a log already is replaced or "
+           "continued, as you choose"));
     cmdStop_->setToolTip(tr("Stop the log and close its file"));
     labelLast_->setToolTip(tr("The last reading of the die temperature"));
     labelReadings_->setToolTip(tr("Readings taken since Start, and how many failed"));
@@ -137,23 +139,71 @@ void TemperatureLogForm::CmdStart_Click() {
                                   windowTitle());
         return;
     }
+    // A file that holds something already is never written over without a question.
+    const FileChoice choice = AskAboutFile(path);
+    if (choice == FileChoice::Cancel)
+        return;
+    const bool append = choice == FileChoice::Append;
     log_->Stop();
     file_.close();
     file_.setFileName(path);
     // A log is written as it goes rather than saved whole: each line is flushed at once, so
     // that a crash loses at most the line being written.
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    const QIODevice::OpenMode mode =
+        append ? QIODevice::Append | QIODevice::Text
+               : QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text;
+    if (!file_.open(mode) || (append && !EndsWithLine(file_))) {
         ctx_.messages.ShowMessage(this, MessageIcon::Warning,
                                   tr("%1 cannot be written: %2. Choose another file.")
                                       .arg(path.left(200), file_.errorString()),
                                   windowTitle());
         return;
     }
-    log_->Start(ms / 1000.0, [this](const std::string& line) {
-        const QByteArray bytes = QByteArray::fromStdString(line) + '\n';
-        return file_.write(bytes) == bytes.size() && file_.flush();
-    });
+    log_->Start(
+        ms / 1000.0,
+        [this](const std::string& line) {
+            const QByteArray bytes = QByteArray::fromStdString(line) + '\n';
+            return file_.write(bytes) == bytes.size() && file_.flush();
+        },
+        !append);
     ShowStatus();
+}
+
+TemperatureLogForm::FileChoice TemperatureLogForm::AskAboutFile(const QString& path) {
+    QFile existing(path);
+    if (!existing.exists() || existing.size() == 0 || !existing.open(QIODevice::ReadOnly))
+        return FileChoice::Replace;
+    const QByteArray first = existing.readLine(256).trimmed();
+    const QString name = path.left(200);
+    // Only a log of this window is continued: its columns are known.
+    if (first != QByteArray(kTemperatureLogHeader)) {
+        const int answer = ctx_.messages.Choose(
+            this,
+            tr("%1 exists and is not a temperature log. Replace its contents with the new log?")
+                .arg(name),
+            {tr("Replace"), tr("Cancel")}, 1);
+        return answer == 0 ? FileChoice::Replace : FileChoice::Cancel;
+    }
+    const int answer = ctx_.messages.Choose(
+        this,
+        tr("%1 holds a temperature log already. Replace it with the new log, or append the new "
+           "readings after the ones it holds?")
+            .arg(name),
+        {tr("Replace"), tr("Append"), tr("Cancel")}, 1);
+    return answer == 0   ? FileChoice::Replace
+           : answer == 1 ? FileChoice::Append
+                         : FileChoice::Cancel;
+}
+
+// A file whose last line has no line feed gets one, so that the next line starts on its own.
+bool TemperatureLogForm::EndsWithLine(QFile& file) {
+    QFile reader(file.fileName());
+    if (!reader.open(QIODevice::ReadOnly) || reader.size() == 0)
+        return true;
+    reader.seek(reader.size() - 1);
+    if (reader.read(1) == "\n")
+        return true;
+    return file.write("\n") == 1 && file.flush();
 }
 
 void TemperatureLogForm::CmdStop_Click() {

@@ -1,7 +1,7 @@
 #pragma once
 // The "Temperature Log" window: Measure at a chosen interval, each reading written to a CSV file
 // as it comes (flushed per line, so a crash loses at most one), and a strip chart of degrees over
-// time.
+// time. A file that holds something already is replaced or continued only when the user says so.
 
 #include <QFile>
 #include <QWidget>
@@ -38,6 +38,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    enum class FileChoice { Replace, Append, Cancel };
+    // Asks before a file that holds something is written: Replace, Append (a log of this window
+    // only) or Cancel.
+    FileChoice AskAboutFile(const QString& path);
+    static bool EndsWithLine(QFile& file);
     void AddTips();
     WindowContext& ctx_;
     std::unique_ptr<QtRunTimer> ownTimer_;

@@ -18,17 +18,21 @@
 
 #include "core/Encoding.h"
 #include "core/Tables.h"
+#include "instrument/Setup.h"
 #include "ui/plots/PlotData.h"
 #include "ui/plots/PlotHost.h"
 #include "ui/waveform/CsvList.h"
 #include "ui/widgets/CloseQuestion.h"
 #include "ui/widgets/DecimalEntry.h"
+#include "ui/widgets/ProgramSettings.h"
 
 namespace tq {
 namespace {
 
 // A CSV file of set points is read whole; a larger one is not a list of set points.
 constexpr qint64 kMaxCsvBytes = 4 * 1024 * 1024;
+// Where the program keeps the definition between runs (JSON, as a setup's "waveform").
+const QString kKeptDefinition = QStringLiteral("waveform/definition");
 
 QString ChannelText(int channel) {
     return QStringLiteral("DAC %1").arg(QChar(QLatin1Char(static_cast<char>('A' + channel))));
@@ -188,9 +192,143 @@ WaveformForm::WaveformForm(WindowContext& context)
     connect(poll_, &QTimer::timeout, this, &WaveformForm::ShowStatus);
     poll_->start();
     shownState_ = run_.Status().state;  // a failure before this window opened was told already
+    // The definition a setup brought, or the one kept from the last run of the program.
+    if (run_.Definition()) {
+        ShowDefinition(*run_.Definition());
+    } else {
+        const QString kept = ProgramSettings().value(kKeptDefinition).toString();
+        if (!kept.isEmpty()) {
+            try {
+                ShowDefinition(WaveformDefinitionFromJson(kept.toStdString()));
+            } catch (const InstrumentError&) {
+                // A kept definition this program cannot read: the window's defaults stand.
+            }
+        }
+    }
+    run_.KeepDefinition(Definition());
+    keepTimer_ = new QTimer(this);
+    keepTimer_->setSingleShot(true);
+    keepTimer_->setInterval(1000);
+    connect(keepTimer_, &QTimer::timeout, this, &WaveformForm::KeepDefinition);
+    for (const ChannelRow& row : rows_) {
+        connect(row.check, &QCheckBox::toggled, this, &WaveformForm::DefinitionChanged);
+        connect(row.shape, &QComboBox::currentIndexChanged, this, &WaveformForm::DefinitionChanged);
+        connect(row.units, &QComboBox::currentIndexChanged, this, &WaveformForm::DefinitionChanged);
+        for (QLineEdit* box : {row.amplitude, row.offset, row.points, row.list})
+            connect(box, &QLineEdit::textChanged, this, &WaveformForm::DefinitionChanged);
+    }
+    for (QCheckBox* box : {checkFast_, checkContinuous_})
+        connect(box, &QCheckBox::toggled, this, &WaveformForm::DefinitionChanged);
+    for (QLineEdit* box : {textDwell_, textPeriods_})
+        connect(box, &QLineEdit::textChanged, this, &WaveformForm::DefinitionChanged);
+    run_.SetDefinitionListener(
+        [this](const WaveformDefinition& definition) { ShowDefinition(definition); });
     UpdatePreview();
     ShowStatus();
     AddTips();
+}
+
+WaveformForm::~WaveformForm() {
+    run_.SetDefinitionListener(nullptr);
+    if (keepTimer_->isActive())
+        KeepDefinition();
+}
+
+namespace {
+
+// The number a box holds, or nothing when it holds none.
+std::optional<double> BoxNumber(const QLineEdit* box) {
+    if (!HoldsDecimalNumber(box->text().toStdString()))
+        return std::nullopt;
+    bool ok = false;
+    const double value = QLocale::c().toDouble(box->text().trimmed(), &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+QString BoxText(double value) {
+    return QString::number(value, 'g', 9);
+}
+
+}  // namespace
+
+WaveformDefinition WaveformForm::Definition() const {
+    WaveformDefinition d;
+    for (std::size_t ch = 0; ch < rows_.size(); ++ch) {
+        const ChannelRow& row = rows_[ch];
+        WaveformChannelDefinition& c = d.channels[ch];
+        c.on = row.check->isChecked();
+        c.shape = kWaveShapes[std::max(0, row.shape->currentIndex())].shape;
+        c.codes = row.units->currentIndex() == 1;
+        c.amplitude = BoxNumber(row.amplitude);
+        c.offset = BoxNumber(row.offset);
+        if (const auto points = BoxNumber(row.points);
+            points && *points >= 1 && *points <= kMaxWavePoints && *points == std::floor(*points))
+            c.points = static_cast<int32_t>(*points);
+        QString list = row.list->text();
+        list.replace(QLatin1Char(','), QLatin1Char('\n'))
+            .replace(QLatin1Char(';'), QLatin1Char('\n'));
+        if (!list.trimmed().isEmpty()) {
+            try {
+                c.list = ParseVoltsList(list.toStdString());
+            } catch (const InstrumentError&) {
+                // A list being typed is kept when it reads.
+            }
+        }
+    }
+    d.dwellMilliseconds = BoxNumber(textDwell_);
+    if (d.dwellMilliseconds && *d.dwellMilliseconds < 0)
+        d.dwellMilliseconds.reset();
+    d.asFastAsTheLinkAllows = checkFast_->isChecked();
+    if (const auto periods = BoxNumber(textPeriods_);
+        periods && *periods >= 1 && *periods <= 1e9 && *periods == std::floor(*periods))
+        d.periods = static_cast<int64_t>(*periods);
+    d.continuous = checkContinuous_->isChecked();
+    return d;
+}
+
+void WaveformForm::ShowDefinition(const WaveformDefinition& d) {
+    for (std::size_t ch = 0; ch < rows_.size(); ++ch) {
+        const ChannelRow& row = rows_[ch];
+        const WaveformChannelDefinition& c = d.channels[ch];
+        row.check->setChecked(c.on);
+        for (std::size_t i = 0; i < std::size(kWaveShapes); ++i)
+            if (kWaveShapes[i].shape == c.shape)
+                row.shape->setCurrentIndex(static_cast<int>(i));
+        row.units->setCurrentIndex(c.codes ? 1 : 0);
+        if (c.amplitude)
+            row.amplitude->setText(BoxText(*c.amplitude));
+        if (c.offset)
+            row.offset->setText(BoxText(*c.offset));
+        if (c.points)
+            row.points->setText(QString::number(*c.points));
+        if (c.list) {
+            QStringList texts;
+            for (const double value : *c.list)
+                texts << BoxText(value);
+            row.list->setText(texts.join(QStringLiteral(", ")));
+        }
+    }
+    if (d.dwellMilliseconds)
+        textDwell_->setText(BoxText(*d.dwellMilliseconds));
+    checkFast_->setChecked(d.asFastAsTheLinkAllows);
+    if (d.periods)
+        textPeriods_->setText(QString::number(*d.periods));
+    checkContinuous_->setChecked(d.continuous);
+}
+
+void WaveformForm::DefinitionChanged() {
+    run_.KeepDefinition(Definition());
+    keepTimer_->start();
+}
+
+void WaveformForm::KeepDefinition() {
+    keepTimer_->stop();
+    const WaveformDefinition definition = Definition();
+    run_.KeepDefinition(definition);
+    ProgramSettings().setValue(kKeptDefinition,
+                               QString::fromStdString(WaveformDefinitionToJson(definition)));
 }
 
 void WaveformForm::AddTips() {
@@ -303,8 +441,7 @@ void WaveformForm::UpdatePreview() {
             trace.values.reserve(static_cast<std::size_t>(count));
             for (int32_t i = 0; i < count; ++i)
                 trace.values.push_back(WavePoint(wave, i));
-            if (wave.codes)
-                InVolts(wave.channel, trace);
+            Coded(wave.channel, trace);
             traces.push_back(std::move(trace));
         }
         if (traces.empty())
@@ -316,22 +453,51 @@ void WaveformForm::UpdatePreview() {
     preview_->SetModel(WavePreviewPlot(traces, dwell, note));
 }
 
-void WaveformForm::InVolts(int16_t channel, PreviewTrace& trace) const {
-    // Codes are drawn as the volts they give on the range the program knows; a range it would
-    // have to read from the board leaves them in codes (no board traffic for a preview).
+void WaveformForm::Coded(int16_t channel, PreviewTrace& trace) {
+    // Each step as the run codes it and the volts that code gives on the channel's range, so that
+    // the preview (and its export) shows what goes out, not the ideal wave.
     const std::optional<int32_t> range = ctx_.instrument.KnownRangeCode(channel);
     const std::optional<float> fullScale =
         range ? RangeVoltsForCode(*range == 3 ? 0 : *range) : std::nullopt;
     const int16_t resolution = ctx_.instrument.Resolution();
+    const int16_t coding = ctx_.instrument.State().BinaryCoding;
     const double top = ConverterCoding(resolution).TopCode();
-    if (!fullScale)
+    if (!fullScale) {
+        // The run reads the range when it starts; the preview learns it once, after this change.
+        if (!rangeAsked_[static_cast<std::size_t>(channel)]) {
+            rangeAsked_[static_cast<std::size_t>(channel)] = true;
+            QTimer::singleShot(0, this, [this, channel] {
+                try {
+                    ctx_.instrument.ChannelRangeVolts(channel);
+                } catch (const InstrumentError&) {
+                    return;  // the status bar says the board is not responding
+                }
+                UpdatePreview();
+            });
+        }
+        if (trace.codes)
+            for (double& value : trace.values)
+                value = std::nearbyint(value);
         return;
-    for (const double code : trace.values)
-        if (!(code >= 0 && std::nearbyint(code) <= top))
-            return;
-    for (double& value : trace.values)
-        value = CodeToVolts(static_cast<int64_t>(std::nearbyint(value)), resolution, *fullScale,
-                            ctx_.state.BinaryCoding);
+    }
+    std::vector<int32_t> codes;
+    codes.reserve(trace.values.size());
+    for (const double value : trace.values) {
+        if (trace.codes) {
+            const double code = std::nearbyint(value);
+            if (!(code >= 0 && code <= top))
+                return;  // the run refuses it; the preview shows what was asked
+            codes.push_back(static_cast<int32_t>(code));
+        } else {
+            if (!(std::fabs(value) <= static_cast<double>(*fullScale) * (1.0 + 1e-7)))
+                return;
+            codes.push_back(
+                VoltsToCode(static_cast<float>(value), resolution, coding, *fullScale).code);
+        }
+    }
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        trace.values[i] = CodeToVolts(codes[i], resolution, *fullScale, coding);
+    trace.sent = std::move(codes);
     trace.codes = false;
 }
 

@@ -2,7 +2,8 @@
 // The "Waveform Generator" window: per channel a shape or a list of set points (typed, or read
 // from a CSV file), the dwell and the count of periods; Start and Stop; the run's progress, the
 // rate asked for and achieved, with the period's frequency, and the late steps; a plot of one
-// period as it will be sent.
+// period as it will be sent (the codes and the volts they give). What the window holds is kept
+// between runs of the program and travels with the windows' setups.
 // It drives the program's one waveform run, which the protocol's INITiate drives too.
 
 #include <QWidget>
@@ -30,8 +31,15 @@ namespace tq {
 class WaveformForm : public QWidget {
     Q_OBJECT
 public:
-    // context.waveform must be set.
+    // context.waveform must be set. The window shows the definition a setup brought to the run,
+    // or else the one kept from the last run of the program.
     explicit WaveformForm(WindowContext& context);
+    ~WaveformForm() override;
+
+    // What the controls hold, each value the window can read (what it keeps and a setup saves).
+    WaveformDefinition Definition() const;
+    // Sets the controls; a value the definition leaves out keeps what the box shows.
+    void ShowDefinition(const WaveformDefinition& definition);
 
     // The plan the controls describe; InstrumentError (ValueRangeError) says which entry is wrong.
     WavePlan Plan() const;
@@ -49,9 +57,13 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The run keeps each change at once; the settings a moment later, and at the end.
+    void DefinitionChanged();
+    void KeepDefinition();
     void UpdatePreview();
-    // A trace in codes as the volts they give, when the channel's range is known.
-    void InVolts(int16_t channel, PreviewTrace& trace) const;
+    // A trace as the codes the run sends and the volts they give, when the channel's range is
+    // known (it is read once, after the preview, when it is not).
+    void Coded(int16_t channel, PreviewTrace& trace);
     void AddTips();
 
     struct ChannelRow {
@@ -81,7 +93,9 @@ private:
     QLabel* labelLate_ = nullptr;
     PlotHost* preview_ = nullptr;
     QTimer* poll_ = nullptr;
+    QTimer* keepTimer_ = nullptr;
     RunState shownState_ = RunState::Idle;
+    std::array<bool, kChannelCount> rangeAsked_{};
 };
 
 }  // namespace tq

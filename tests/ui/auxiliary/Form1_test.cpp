@@ -5,9 +5,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 
+#include "core/Encoding.h"
 #include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "ui/auxiliary/Form1.h"
@@ -69,6 +72,9 @@ TEST_P(Form1Load, CorrectsCodesAndWritesThePlainWord) {
     EXPECT_EQ(Box("Text1")->text(), c.shown);
     EXPECT_EQ(tc.adapter.Requests(), std::vector<std::string>{Write(0, c.code)});
     EXPECT_EQ(tc.state.DataValue, c.code);
+    // A voltage limited to the range is never limited without a word.
+    EXPECT_EQ(form.statusBar()->currentMessage().contains(" V is beyond the \u00b110 V range: "),
+              std::fabs(ParseNumber(c.typed)) > 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -79,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LoadCase{"-5", "-5", 16369},
                       // -17 before limiting: the word carries no negative code.
                       LoadCase{"-10", "-10", 0}, LoadCase{"-1e400", "-10", 0},
-                      LoadCase{"3.14159", "3.1416", 43052}, LoadCase{"", "0", 32756}));
+                      LoadCase{"3.14159", "3.1416", 43052}));
 
 // No number, or a decimal comma, in any of the four boxes: that box is emptied and focused, the
 // voltage box keeps its text and nothing is written. Other texts keep their reading.

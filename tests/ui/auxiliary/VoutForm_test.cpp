@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTest>
+#include <optional>
 
 #include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
@@ -36,7 +40,8 @@ protected:
 // that would drive the channel to 0 V on Enter: nothing is known here, so every box is empty.
 TEST_F(VoutFormTest, StartsWithItsDesignTextsAndEmptyBoxesForUnknownChannels) {
     EXPECT_EQ(form.windowTitle(), "Program Output Voltage");
-    EXPECT_EQ(form.size(), QSize(528, 268));
+    // The design's 528 x 268 and the status line under it.
+    EXPECT_EQ(form.size(), QSize(528, 291));
     EXPECT_EQ(form.RangeLimit, 0.0f);
     for (int channel = 0; channel < 4; ++channel)
         EXPECT_EQ(Box(channel)->text(), "") << channel;
@@ -82,7 +87,6 @@ INSTANTIATE_TEST_SUITE_P(
                       VoltsCase{1, 2, "10.5263", "10.5263", 65535},
                       VoltsCase{1, 2, "-10.5263", "-10.5263", 0},
                       VoltsCase{1, 1, "10", "10", 0xFCCD}, VoltsCase{1, 1, "-20", "-10.2564", 0},
-                      VoltsCase{1, 0, "", "0", 32768},
                       // No number, or a decimal comma, is refused; other texts keep their reading.
                       VoltsCase{1, 0, "abc", "", -1}, VoltsCase{1, 0, "1,5", "", -1},
                       VoltsCase{1, 0, "-2,5", "", -1}, VoltsCase{1, 0, ".", "", -1},
@@ -127,13 +131,51 @@ TEST_F(VoutFormTest, AnUnknownRangeKeepsTheRangeOfThePreviousEnterInAnyBox) {
     EXPECT_EQ(tc.adapter.Requests().back(), DataWrite(3, 65535));
 }
 
-TEST_F(VoutFormTest, ARangeReadingAbove32767EmptiesTheBoxWithoutWriting) {
-    Enter(0, QStringLiteral("1"), 0);
+// A slip beyond the range is limited and told; a range that cannot be read keeps the text typed.
+TEST_F(VoutFormTest, SaysWhatEachEnterDid) {
+    struct Case {
+        const char* typed;
+        uint16_t range;
+        bool sdoDisabled;
+        std::optional<int> code;
+        const char* shown;
+        const char* status;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"12", 0, false, 65535, "10", "12 V is beyond the \u00b110 V range: 10 V was sent"},
+             {"5", 0xFFFF, true, std::nullopt, "5",
+              "Nothing was sent: DAC A's range cannot be read back while SDO is disabled. Enable "
+              "SDO, then press Enter again."},
+             {"5", 0x8000, false, std::nullopt, "5",
+              "Nothing was sent: DAC A's range could not be read back (no range code). Check "
+              "the board, then press Enter again."}}) {
+        tc.instrument.SetFunctionFlag(FunctionFlag::SdoDisable, c.sdoDisabled);
+        tc.adapter.Clear();
+        Enter(0, QString::fromLatin1(c.typed), c.range);
+        std::vector<std::string> sent{RangeRead(0), RangeRead(0)};
+        if (c.code)
+            sent.push_back(DataWrite(0, *c.code));
+        EXPECT_EQ(tc.adapter.Requests(), sent);
+        EXPECT_EQ(Box(0)->text(), QString::fromLatin1(c.shown));
+        EXPECT_EQ(form.findChild<QStatusBar*>("StatusBar")->currentMessage(),
+                  QString::fromUtf8(c.status));
+    }
+}
+
+// After a write to ALL DACs each range the program does not know is read once: every box shows.
+TEST_F(VoutFormTest, ShowsEveryChannelAfterAWriteToAllDacs) {
+    tc.adapter.QueueRegisterRead(0);
+    tc.instrument.ReadRegister(0, kRegCoarseGain);
     tc.adapter.Clear();
-    Enter(1, QStringLiteral("5"), 0x8000);
-    EXPECT_EQ(Box(1)->text(), "");
-    EXPECT_EQ(form.focusWidget(), Box(1));
-    EXPECT_EQ(tc.adapter.Requests(), (std::vector<std::string>{RangeRead(1), RangeRead(1)}));
+    for (const uint16_t range : {1, 2, 0})
+        tc.adapter.QueueRegisterRead(range);
+    tc.instrument.WriteRegister(kAllChannels, kRegData, 0xC000);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Box(1)->text(), "5.1282");
+    EXPECT_EQ(Box(2)->text(), "5.26315");
+    EXPECT_EQ(tc.adapter.Requests(),
+              (std::vector<std::string>{DataWrite(4, 0xC000), RangeRead(1), RangeRead(1),
+                                        RangeRead(2), RangeRead(2), RangeRead(3), RangeRead(3)}));
 }
 
 TEST_F(VoutFormTest, KeysOtherThanEnterSendNothing) {
@@ -179,7 +221,10 @@ TEST_F(VoutFormTest, FollowsEveryChangeElsewhereUnlessTypedIn) {
     EXPECT_EQ(Box(3)->text(), "09");  // typed in since
     EXPECT_EQ(Box(0)->text(), "5.26315");
     tc.instrument.SetPin(Pin::Clr, false);
-    EXPECT_EQ(Box(0)->text(), "0");
+    EXPECT_EQ(Box(0)->text(), "0 (CLR)");
+    tc.adapter.Clear();
+    QTest::keyClick(Box(0), Qt::Key_Return);  // what is held is no voltage to send
+    EXPECT_TRUE(tc.adapter.Requests().empty());
     tc.instrument.SetPin(Pin::Clr, true);
     EXPECT_EQ(Box(0)->text(), "5.26315");
     // Reopened, every box shows what is known again, the typed one too.
@@ -249,7 +294,7 @@ TEST_F(VoutFormTest, ShowsEachChannelsLimitsUnderItsRow) {
     EXPECT_FALSE(line(2)->isVisibleTo(&form));
     tc.instrument.SetLimits(1, {});
     EXPECT_FALSE(line(1)->isVisibleTo(&form));
-    EXPECT_EQ(form.size(), QSize(528, 268));
+    EXPECT_EQ(form.size(), QSize(528, 291));
     EXPECT_TRUE(tc.adapter.calls.empty());
 }
 

@@ -134,7 +134,7 @@ TEST_P(OffsetStep16, WritesTheCorrectedCode) {
     if (c.limited)
         EXPECT_EQ(MessageTexts(), std::vector<QString>{QStringLiteral(
                                       "The offset correction was limited to the register's range "
-                                      "(-16 to 15.875).")});
+                                      "(-16 to 15.875 LSB).")});
     else
         EXPECT_TRUE(t.messages.messages.empty());
     EXPECT_TRUE(Shown("TextFS"));
@@ -154,10 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
                       OffsetCase{"WidestRange", 10.5263f, 0, "0.000642474", 240, false},
                       // A unit after the number keeps its reading.
                       OffsetCase{"UnitAfterTheNumber", 10.0f, 0, "0.0012 V", 225, false},
-                      OffsetCase{"LimitedHigh", 10.0f, 0, "-1", 127, true},
-                      OffsetCase{"LimitedLow", 10.0f, 0, "1", 128, true},
+                      OffsetCase{"LimitedHigh", 10.0f, 0, "-0.1", 127, true},
+                      OffsetCase{"LimitedLow", 10.0f, 0, "0.1", 128, true},
                       OffsetCase{"LimitedFromCurrent", 10.0f, 120, "-0.001", 127, true},
-                      OffsetCase{"HugeNumberLimited", 10.0f, 0, "1e400", 128, true}),
+                      OffsetCase{"FarthestPlausible", 10.0f, 0, "0.5", 128, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 using GainCase = StepCase;
@@ -171,10 +171,10 @@ TEST_P(GainStep16, WritesTheCorrectedCode) {
     RunGainStep(c.readBack, QString::fromLatin1(c.measured));
     EXPECT_EQ(t.adapter.Requests(), ReadAndWrite(kFineGain, 0, c.written));
     if (c.limited)
-        EXPECT_EQ(
-            MessageTexts(),
-            std::vector<QString>{QStringLiteral(
-                "The fine gain correction was limited to the register's range (-32 to 31).")});
+        EXPECT_EQ(MessageTexts(),
+                  std::vector<QString>{QStringLiteral(
+                      "The fine gain correction was limited to the register's range (-32 to 31 "
+                      "steps).")});
     else
         EXPECT_TRUE(t.messages.messages.empty());
     EXPECT_TRUE(Shown("LabelComplete"));
@@ -235,6 +235,25 @@ INSTANTIATE_TEST_SUITE_P(Cases, GainStepFailure,
                                            GainFailure{"EmptyBox", 0, ""},
                                            GainFailure{"UnreadableRegister", 0xFFFF, "-10"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A reading no channel can give at the step (more than 5 % of the range from what it loads) is
+// refused naming the box and the unit: the register is read, nothing is written, the step stays.
+// Enter in the reading box is its "Done".
+TEST_F(CalibrationTest, AnImplausibleReadingIsRefusedNamingTheBoxAndTheUnit) {
+    Child<QPushButton>("Command8")->click();
+    auto* box = Child<QLineEdit>("TextOff");
+    box->setText(QStringLiteral("12V"));
+    t.adapter.QueueRegisterRead(0);
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(t.adapter.Requests(), (std::vector<std::string>{Read(168), Read(168)}));
+    EXPECT_EQ(MessageTexts(),
+              std::vector<QString>{QStringLiteral(
+                  "Measured Voltage (offset step, 0 V loaded, in volts): the reading 12 V is more "
+                  "than 0.5 V (5 % of the \u00b110 V range) from the 0 V the step loads. Check the "
+                  "output and the meter, then enter the reading again; nothing was written.")});
+    EXPECT_EQ(window.focusWidget(), box);
+    EXPECT_TRUE(Shown("CommandOff"));
+}
 
 // A measurement with no number, or with a decimal comma, is no measurement: the box is emptied
 // and focused, nothing is read or written and the step stays.
@@ -303,7 +322,7 @@ TEST_P(OffsetStep14, ReadsAndWritesTheCodeInBitsSevenToFive) {
     if (c.limited)
         EXPECT_EQ(MessageTexts(),
                   std::vector<QString>{QStringLiteral(
-                      "The offset correction was limited to the register's range (-4 to 3).")});
+                      "The offset correction was limited to the register's range (-4 to 3 LSB).")});
     else
         EXPECT_TRUE(t.messages.messages.empty());
 }

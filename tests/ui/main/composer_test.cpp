@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QWheelEvent>
 #include <algorithm>
@@ -38,6 +39,7 @@ class ComposerTest : public ::testing::Test {
 protected:
     ComposerTest() {
         panel = new ComposerPanel(t.context, switches, &window);
+        status = new QStatusBar(&window);
         // What the main window does: "Pulse After Data Write" checked, the R/W cell shown.
         t.instrument.SetPulseAfterDataWrite(true);
         t.instrument.AddListener([this](const InstrumentChange& c) {
@@ -114,6 +116,7 @@ protected:
     RecordingSwitches switches;
     QWidget window;
     ComposerPanel* panel = nullptr;
+    QStatusBar* status = nullptr;
 };
 
 TEST_F(ComposerTest, StartUpSendsNoOperationThenReadsDacAsDataRegister) {
@@ -431,8 +434,7 @@ TEST_F(ComposerTest, VoltageEntryWritesTheCodeForTheChannelsRange) {
         {"DAC A", 0x98, 0, 16, 1, "xyz", "", "0", ""},
         {"DAC A", 0x98, 0, 16, 1, "1,5", "", "0", ""},
         {"DAC A", 0x98, 0, 16, 1, "-", "", "0", ""},
-        // Every other text keeps its reading.
-        {"DAC A", 0x98, 0, 16, 1, "", "0.0000", "8000", Pulsed(0x10, 0x8000)},
+        // Every other text keeps its reading (the empty box sends nothing: see below).
         {"DAC A", 0x98, 0, 16, 1, "12V", "10.0000", "FFFF", Pulsed(0x10, 0xFFFF)},
         {"DAC A", 0x98, 0, 16, 1, "1.5.7", "1.5000", "9333", Pulsed(0x10, 0x9333)},
         {"DAC A", 0x98, 0, 16, 1, "&H5", "5.0000", "C000", Pulsed(0x10, 0xC000)},
@@ -498,16 +500,91 @@ TEST_F(ComposerTest, TheWordDisplayShowsTheWordEachEntrySends) {
     Choose("ComboCoarse", QStringLiteral("Output Range = \u00b1 10.5263 V"));
     ASSERT_EQ(Sent().back(), Pulsed(0x1A, 2));
     expectWord({"0", "0000000000000010", "0002", "1A0002"});
+    // Every word that goes to the converter, whoever sends it: a switch's function word, a read.
+    t.instrument.SetFunctionFlag(FunctionFlag::SdoDisable, true);
+    expectWord({"0", "0000000000000001", "0001", "10001"});
+    t.adapter.QueueRegisterRead(5);
+    t.instrument.ReadRegister(2, kRegFineGain);
+    expectWord({"1", "0000000000000101", "0005", "A20005"});
+    panel->ShowReadWrite(0);  // the R/W cell never describes another word than the value
+    EXPECT_EQ(Text("LabelData"), QStringLiteral("220005"));
 }
 
-TEST_F(ComposerTest, VoltageEntryWithUnreadableRangeEmptiesTheBox) {
+// What the voltage box tells the status bar: what was sent for a slip beyond the range, why nothing
+// was sent when the range cannot be read or the limits refuse (in a box too, once).
+TEST_F(ComposerTest, VoltageEntrySaysInTheStatusBarWhatItSent) {
+    struct Case {
+        const char* typed;
+        std::optional<uint16_t> rangeRead;  // nothing: no board traffic at all
+        bool sdoDisabled, limitTwoVolts;    // DAC A limited to -2 V .. 2 V
+        std::optional<int> written;
+        const char* box;  // TextVolts afterwards: what was typed stays for the next Enter
+        const char* status;
+    };
+    StartUp(16, 0x8000);
+    for (const Case& c : std::vector<Case>{
+             {"12V", 0, false, false, 0xFFFF, "10.0000",
+              "12 V is beyond the \u00b110 V range: 10 V was sent"},
+             {"5", 0xFFFF, true, false, std::nullopt, "5",
+              "Nothing was sent: DAC A's range cannot be read back while SDO is disabled. Enable "
+              "SDO, then press Enter again."},
+             {"-12V", 0, false, true, std::nullopt, "9.9997",
+              "DAC A voltage: -12 V typed, -10 V to send, is below DAC A's limit of -2 V; nothing "
+              "was sent"}}) {
+        SCOPED_TRACE(c.typed);
+        t.instrument.SetFunctionFlag(FunctionFlag::SdoDisable, c.sdoDisabled);
+        t.instrument.SetLimits(
+            0, c.limitTwoVolts ? ChannelLimits{-2.0, 2.0, std::nullopt, 0.0} : ChannelLimits{});
+        t.adapter.Clear();
+        if (c.rangeRead)
+            t.adapter.QueueRegisterRead(*c.rangeRead);
+        Type("TextVolts", QString::fromLatin1(c.typed));
+        Traffic sent = c.rangeRead ? Traffic{Read(0x98), Read(0x98)} : Traffic{};
+        if (c.written)
+            sent.push_back(Pulsed(0x10, *c.written));
+        EXPECT_EQ(Sent(), sent);
+        EXPECT_EQ(Text("TextVolts"), QString::fromLatin1(c.box));
+        EXPECT_EQ(status->currentMessage(), QString::fromUtf8(c.status));
+        EXPECT_EQ(t.messages.messages.size(), c.limitTwoVolts ? 1u : 0u);
+    }
+}
+
+// A box a refusal emptied sends nothing on the next Enter; emptied by the user, the data, fine
+// gain and offset boxes read 0 as designed.
+TEST_F(ComposerTest, ABoxARefusalEmptiedSendsNothing) {
     StartUp();
-    FocusElsewhere();
-    t.adapter.QueueRegisterRead(0x8000);
+    Choose("ComboReg", QStringLiteral("Offset Register"));
+    Type("TextOffset", QStringLiteral("x"));
+    t.adapter.Clear();
+    QTest::keyClick(Widget("TextOffset"), Qt::Key_Return);
+    EXPECT_EQ(Sent(), Traffic{});
+    EXPECT_EQ(status->currentMessage(),
+              "The offset box is empty: nothing was sent. Type a value, then press Enter.");
+    QTest::keyClicks(Widget("TextOffset"), QStringLiteral("7"));
+    QTest::keyClick(Widget("TextOffset"), Qt::Key_Backspace);
+    QTest::keyClick(Widget("TextOffset"), Qt::Key_Return);
+    EXPECT_EQ(Sent(), Traffic{Pulsed(0x28, 0)});
+}
+
+// The list and the voltage box follow what the board holds: a refused range goes back, a coding
+// change shows the held code's new voltage.
+TEST_F(ComposerTest, ARefusedRangeAndACodingChangeShowWhatTheBoardHolds) {
+    StartUp(16, 0x8000);
+    t.adapter.QueueRegisterRead(0);
+    Type("TextVolts", QStringLiteral("1.95"));
+    t.instrument.SetLimits(0, {-2.0, 2.0, std::nullopt, 0.0});
+    Choose("ComboReg", QStringLiteral("Coarse Gain Register"));
+    t.adapter.Clear();
+    Choose("ComboCoarse", QStringLiteral("Output Range = \u00b1 10.5263 V"));
+    EXPECT_EQ(Sent(), Traffic{});
+    EXPECT_EQ(Text("ComboCoarse"), QStringLiteral("Output Range = \u00b1 10 V"));
+
+    t.instrument.SetLimits(0, {});
+    Choose("ComboReg", QStringLiteral("Data Register"));
+    t.adapter.QueueRegisterRead(0);
     Type("TextVolts", QStringLiteral("5"));
-    EXPECT_EQ(Sent(), (Traffic{Read(0x98), Read(0x98)}));
-    EXPECT_EQ(Text("TextVolts"), QString());
-    EXPECT_EQ(window.focusWidget(), Widget("TextVolts"));
+    t.instrument.SetPin(Pin::BinaryCoding, false);
+    EXPECT_EQ(Text("TextVolts"), QStringLiteral("-5.0000"));
 }
 
 struct EntryCase {

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "board/AdapterResults.h"
+#include "instrument/Waveform.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/Requests.h"
 #include "tests/support/TestContext.h"
 #include "tests/support/WidgetFinder.h"
@@ -328,6 +330,24 @@ TEST_F(MainFormFixture, ExitAndClosingEndTheProgramAndSendNothing) {
         EXPECT_EQ(QApplication::exec(), 0);
         EXPECT_TRUE(ctx.adapter.calls.empty());
     }
+}
+
+// While a run drives an output, File, Exit (Ctrl+Q) and closing the window ask first, as the
+// run's own window does; Cancel, the default, keeps the program and its window.
+TEST_F(MainFormFixture, QuittingWhileARunDrivesAnOutputAsksFirst) {
+    ASSERT_TRUE(Load(0));
+    FakeClock timer;
+    WaveformRun run{ctx.instrument, timer};
+    run.Start({{ChannelWave{}}, 0.01, 0});  // DAC A until stopped
+    form.show();
+    Find<QAction>("MnuExit")->trigger();
+    EXPECT_FALSE(form.close());
+    ASSERT_EQ(ctx.messages.messages.size(), 2u);
+    EXPECT_EQ(ctx.messages.messages[0].text,
+              "The waveform run is still running. Quitting stops it where its last step left the "
+              "outputs. Quit all the same? [Stop and quit|Cancel]");
+    EXPECT_TRUE(form.isVisible());
+    run.Stop({nullptr, "the test ends", true});
 }
 
 TEST_F(MainFormFixture, WritesPulseWhileCheckedAndTheReadWriteCellFollows) {

@@ -12,7 +12,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <csignal>
+#include <optional>
 
+#include "tests/support/FakeClock.h"
 #include "tests/support/TestContext.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/SetupFiles.h"
@@ -75,6 +77,28 @@ TEST_F(SetupMenu, SaveWritesTheWholeSetupAndRemembersIt) {
     EXPECT_EQ(Action("MnuRecent2")->text(), QStringLiteral("&2 bench.json"));
     EXPECT_FALSE(Action("MnuRecent3")->isVisible());
     EXPECT_TRUE(ctx.messages.messages.empty());
+}
+
+// The windows' setups carry the Generator's definition (a calibration never), opening hands it on.
+TEST_F(SetupMenu, SaveCarriesTheGeneratorsDefinitionAndOpenHandsItOn) {
+    FakeClock timer;
+    WaveformRun run{ctx.instrument, timer};
+    ctx.context.waveform = &run;
+    WaveformDefinition d;
+    d.channels[1] = {true, WaveShape::Ramp, false, 1.0, 0.5, 8, std::nullopt};
+    d.periods = 2;
+    run.KeepDefinition(d);
+    dialogs.names = {Path("bench.json"), Path("cal.json")};
+    Action("MnuSaveSetup")->trigger();
+    Action("MnuSaveCalibration")->trigger();
+    EXPECT_EQ(ReadSetupFile(Path("bench.json")).waveform, d);
+    EXPECT_FALSE(ReadSetupFile(Path("cal.json")).waveform.has_value());
+
+    std::optional<WaveformDefinition> offered;
+    run.SetDefinitionListener([&](const WaveformDefinition& shown) { offered = shown; });
+    ASSERT_TRUE(form.OpenSetup(Path("bench.json")));
+    EXPECT_EQ(offered, d);
+    ctx.context.waveform = nullptr;
 }
 
 // A name typed without an extension is saved with .json, so that Open's filter shows it.

@@ -120,6 +120,18 @@ TEST_F(SwitchesFixture, EachPinSwitchSetsItsFlagAndSendsTheWholePinWordOnly) {
     EXPECT_EQ(ctx.state.FunctionImage, 0);
 }
 
+// A coding change the limits refuse is not shown as made: the switch shows the board's coding.
+TEST_F(SwitchesFixture, ARefusedCodingChangeLeavesTheSwitchAsTheBoardHolds) {
+    for (const int16_t reg : {kRegCoarseGain, kRegFineGain, kRegOffset})
+        ctx.instrument.WriteRegister(kAllChannels, reg, 0);
+    ctx.instrument.WriteRegister(kAllChannels, kRegData, 0x9333);  // 1.5 V, about -8.5 V else
+    ctx.instrument.SetLimits(0, {-2.0, 2.0, std::nullopt, 0.0});
+    ctx.adapter.Clear();
+    Click("Toggle2");
+    EXPECT_TRUE(ctx.adapter.Requests().empty());
+    EXPECT_TRUE(Find("Toggle2")->State());
+}
+
 TEST_F(SwitchesFixture, EveryFunctionWriteCarriesAllSixFlags) {
     struct Case {
         const char* toggle;

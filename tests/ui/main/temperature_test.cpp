@@ -72,10 +72,14 @@ TEST_P(TemperatureSamples, ShowsVoltageAndTemperatureOfTheThirdReading) {
 
 INSTANTIATE_TEST_SUITE_P(Readings, TemperatureSamples,
                          ::testing::Values(Sample{1745, "1.402", "25"}, Sample{1600, "1.285", "2"},
-                                           Sample{0, ".000", "-256"},
+                                           Sample{1, ".001", "-255"},
                                            Sample{1590, "1.277", "0"},   // -0.07 degrees
                                            Sample{1000, ".803", "-95"},  // below 1 V
-                                           Sample{4095, "3.289", "402"}));
+                                           Sample{4094, "3.288", "402"},
+                                           // At either end of the board converter's counts the
+                                           // pin may be anywhere beyond: no reading.
+                                           Sample{4095, "over range", "over range"},
+                                           Sample{0, "under range", "under range"}));
 
 struct FlagCase {
     const char* name;

@@ -20,6 +20,7 @@
 #include "tests/support/TestContext.h"
 #include "tests/support/WidgetFinder.h"
 #include "ui/meter/MeterForm.h"
+#include "ui/plots/PlotHost.h"
 
 namespace tq {
 namespace {
@@ -144,6 +145,14 @@ TEST(MeterForm, ALinearityTestShowsItsProgressReportAndSavesTheCsv) {
     QFile summary(dir.filePath("run.txt"));
     ASSERT_TRUE(summary.open(QIODevice::ReadOnly));
     EXPECT_TRUE(summary.readAll().startsWith("channel: DAC B"));
+
+    // The plot shows the finished test; a new run clears it at once.
+    const auto* plot = w.Find<PlotHost>("PlotLinearity");
+    EXPECT_TRUE(plot->Model().HasPoints());
+    w.Click("CmdLinearity");
+    EXPECT_FALSE(plot->Model().HasPoints());
+    EXPECT_EQ(plot->Model().note,
+              "The linearity test is running: its results appear here when it finishes");
 }
 
 TEST(MeterForm, StopEndsARunStartedElsewhere) {

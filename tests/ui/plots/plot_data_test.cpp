@@ -185,17 +185,21 @@ INSTANTIATE_TEST_SUITE_P(Table, TimeUnits,
                                            TimeUnitCase{10800, "min", 180},
                                            TimeUnitCase{86400, "h", 24}));
 
-std::vector<LinearityResult> Results() {
-    // INL worst at code 2000 (-1.5 LSB), DNL worst between 1000 and 2000 (-1.7 LSB).
-    return {{0, 0, 0, 0}, {1000, 0.2, 0, 0.2}, {2000, -1.5, 0, -1.7}, {3000, 0, 0, 1.5}};
+// INL worst at the third code (-1.5 LSB), the step into it worst (-1.7 LSB): codes `step` apart.
+std::vector<LinearityResult> Results(int32_t step = 1000) {
+    return {{0, 0, 0, 0}, {step, 0.2, 0, 0.2}, {2 * step, -1.5, 0, -1.7}, {3 * step, 0, 0, 1.5}};
 }
 
+// Over codes 1000 apart the second curve is the step error, named with its size (DNL is a step
+// between adjacent codes); every value in LSB with three decimals, never "-0.000".
 TEST(LinearityPlot, HasTheBandAndMarksEachCurvesWorstPointWithItsValue) {
     const PlotModel m = LinearityPlot(Results());
+    EXPECT_EQ(m.title, "End-point INL, step error over 1000-code steps, 4 codes");
     ASSERT_EQ(m.series.size(), 2u);
     EXPECT_EQ(m.series[0].name, "INL");
+    EXPECT_EQ(m.series[1].name, "Step error (1000 codes)");
     EXPECT_EQ(m.series[0].points.size(), 4u);
-    // The first code has no step before it: DNL starts at the second.
+    // The first code has no step before it: the steps start at the second.
     EXPECT_EQ(m.series[1].points.size(), 3u);
     EXPECT_DOUBLE_EQ(m.series[1].points[0].x, 1000);
     ASSERT_EQ(m.bands.size(), 1u);
@@ -205,15 +209,20 @@ TEST(LinearityPlot, HasTheBandAndMarksEachCurvesWorstPointWithItsValue) {
     ASSERT_EQ(m.marks.size(), 2u);
     EXPECT_EQ(m.marks[0].series, 0u);
     EXPECT_DOUBLE_EQ(m.marks[0].at.x, 2000);
-    EXPECT_EQ(m.marks[0].text, "INL -1.5 LSB at code 2000");
+    EXPECT_EQ(m.marks[0].text, "INL -1.500 LSB at code 2000");
     EXPECT_EQ(m.marks[1].series, 1u);
-    EXPECT_EQ(m.marks[1].text, "DNL -1.7 LSB at code 2000");
-    // One scale for both curves and the band, wide enough for the band and the worst point.
+    EXPECT_EQ(m.marks[1].text, "Step error (1000 codes) -1.700 LSB at code 2000");
+    // One scale for both curves and the band, with room for the marks' texts beyond them.
     const std::vector<UnitScale> y = YScales(m);
     ASSERT_EQ(y.size(), 1u);
     EXPECT_EQ(y[0].title, "Error (LSB)");
-    EXPECT_LE(y[0].scale.low, -1.7);
-    EXPECT_GE(y[0].scale.high, 1.5);
+    EXPECT_LE(y[0].scale.low, -1.7 - 0.2 * 3.2);
+    EXPECT_GE(y[0].scale.high, 1.5 + 0.2 * 3.2);
+    const PlotModel adjacent = LinearityPlot(Results(1));
+    EXPECT_EQ(adjacent.title, "End-point INL and DNL, 4 codes");
+    EXPECT_EQ(adjacent.marks[1].text, "DNL -1.700 LSB at code 2");
+    EXPECT_EQ(LinearityPlot({{0, 0, 0, 0}, {1, -2.42e-06, 0, -2.42e-06}}).marks[0].text,
+              "INL 0.000 LSB at code 1");
 
     EXPECT_FALSE(LinearityPlot({{0, 0, 0, 0}}).HasPoints());
     EXPECT_TRUE(LinearityPlot({}).marks.empty());
@@ -265,11 +274,13 @@ TEST(PlotCsv, LeavesAFailedReadingEmptyAndQuotesANameWithAComma) {
 }
 
 TEST(PlotCsv, OfTheLinearityPlotHasEveryCode) {
-    const auto rows = Cells(PlotCsv(LinearityPlot(Results())));
+    const auto rows = Cells(PlotCsv(LinearityPlot(Results(1))));
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"Code", "INL (LSB)", "DNL (LSB)"}));
     EXPECT_EQ(rows[1], (std::vector<std::string>{"0", "0", ""}));
-    EXPECT_EQ(rows[3], (std::vector<std::string>{"2000", "-1.5", "-1.7"}));
+    EXPECT_EQ(rows[3], (std::vector<std::string>{"2", "-1.5", "-1.7"}));
+    EXPECT_EQ(Cells(PlotCsv(LinearityPlot(Results(256))))[0],
+              (std::vector<std::string>{"Code", "INL (LSB)", "Step error (256 codes) (LSB)"}));
 }
 
 TEST(DrawnPoints, KeepEveryPeakOfALongCurveAndGoForward) {
@@ -336,7 +347,18 @@ INSTANTIATE_TEST_SUITE_P(
         CsvListCase{"header alone", "volts\n", {}, "the list holds no values"},
         CsvListCase{"number with a unit", "1.5 V\n2\n", {}, "line 1 holds no number"},
         CsvListCase{"word later", "1\nvolts\n", {}, "line 2 holds no number"},
-        CsvListCase{"signed first", "+1\n-1\n", {1, -1}, nullptr}),
+        CsvListCase{"signed first", "+1\n-1\n", {1, -1}, nullptr},
+        // Decimal commas, as desktops that write them write CSV: under a header without a comma,
+        // or with ';' between columns; never read as something else.
+        CsvListCase{"decimal commas", "Spannung\n1,5\n2,5\n-0,5\n", {1.5, 2.5, -0.5}, nullptr},
+        CsvListCase{
+            "semicolon columns", "V;Bemerkung\n1,5;erste\n-2,25;zweite\n", {1.5, -2.25}, nullptr},
+        CsvListCase{"ambiguous comma", "1\n1,5\n", {}, "line 2 (1,5) is ambiguous"},
+        CsvListCase{"point and comma",
+                    "Spannung\n1.500,5\n",
+                    {},
+                    "line 2 (1.500,5) holds a decimal point and a decimal comma"},
+        CsvListCase{"neither form", "Spannung\n1,5,7\n", {}, "line 2 holds no number: 1,5,7"}),
     [](const auto& info) { return TestName(info.param.what); });
 
 }  // namespace

@@ -282,6 +282,16 @@ TEST_F(Plot, TheLinearityPlotMarksItsWorstPoints) {
             }
     EXPECT_EQ(marks, 2);  // INL's and DNL's
     Shot(host.get(), "linearity");
+    // A plot too low for "Error (LSB)" along its axis titles it by the unit, never cut short.
+    host->resize(720, 170);
+    QCoreApplication::processEvents();
+    const auto* y = qobject_cast<QValueAxis*>(View()->chart()->axes(Qt::Vertical).first());
+    ASSERT_NE(y, nullptr);
+    EXPECT_EQ(y->titleText(), "LSB");
+    Shot(host.get(), "linearity-low");
+    host->resize(720, 420);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(y->titleText(), "Error (LSB)");
 
     // A step of 1.2 LSB: both curves are worst at the same code, and their texts do not overlap.
     std::vector<LinearityResult> step;

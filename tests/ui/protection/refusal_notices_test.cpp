@@ -41,14 +41,17 @@ struct Refusals : ::testing::Test {
     VoutForm vout{t.context};
 };
 
-TEST_F(Refusals, AWindowsRefusedChangeIsExplainedOnceItsHandlerHasEnded) {
-    EnterOnB(QStringLiteral("5"));
+// A voltage box words its own refusal, with the value typed and what it became, once; the
+// notices add no second box.
+TEST_F(Refusals, AVoltageBoxExplainsItsRefusalInItsOwnWordsOnce) {
+    EnterOnB(QStringLiteral("12V"));
     EXPECT_FALSE(WroteDacB());
-    EXPECT_TRUE(t.messages.messages.empty()) << "the box waits for the event loop";
     QCoreApplication::sendPostedEvents();
     ASSERT_EQ(t.messages.messages.size(), 1u);
     EXPECT_EQ(t.messages.messages[0].icon, MessageIcon::Warning);
-    EXPECT_EQ(t.messages.messages[0].text, "DAC B: 5 V is above its limit of 2 V");
+    EXPECT_EQ(t.messages.messages[0].text,
+              "DAC B Voltage: 12 V typed, 10 V to send, is above DAC B's limit of 2 V; nothing "
+              "was sent");
 
     // Within the limits: written, and nothing to tell.
     t.messages.messages.clear();
@@ -63,12 +66,14 @@ TEST_F(Refusals, OnlyAWindowOfOursGetsABox) {
         int queue = 0;
     } session;  // a remote client's session: no widget
     auto gone = std::make_unique<QWidget>();
+    QWidget window;
     struct Case {
         const char* name;
         const void* origin;
         int boxes;
     };
-    for (const Case& c : std::vector<Case>{{"a window", &vout, 1},
+    for (const Case& c : std::vector<Case>{{"a window", &window, 1},
+                                           {"a window that words its own refusals", &vout, 0},
                                            {"a window closed before its box", gone.get(), 1},
                                            {"a remote session", &session, 0},
                                            {"no origin", nullptr, 0}}) {

@@ -66,7 +66,7 @@ TEST_F(TemperatureLogFormTest, EachReadingIsOnDiskBeforeTheNext) {
     EXPECT_TRUE(lines[1].endsWith("Z,0.000,49.7246,") && lines[1].size() == 39)
         << lines[1].toStdString();
     EXPECT_DOUBLE_EQ(*timer.wake, 0.25);
-    QueueReading(4095);
+    QueueReading(4094);
     QueueReading(5000);  // beyond 12 bits: a failed reading
     timer.now = 0.25;
     form->Log().Measure();
@@ -110,6 +110,41 @@ TEST_F(TemperatureLogFormTest, RefusesAShortIntervalNoFileAndAnUnwritableOne) {
         }
         EXPECT_FALSE(form->Log().Running());
         EXPECT_TRUE(t.adapter.Requests().empty());
+    }
+}
+
+// A file that holds something is written over only when asked: Append, Cancel, Replace.
+TEST_F(TemperatureLogFormTest, AFileThatHoldsSomethingIsReplacedOrContinuedOnlyWhenAsked) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kept.csv");
+    const QString log = QStringLiteral("time_utc,seconds,celsius,error");
+    const QString old = QStringLiteral("2026-01-01T00:00:00.000Z,0.000,25.0000,");
+    struct Case {
+        QString held;  // its last line without a line feed
+        int choice;
+        QStringList after;  // the new reading is "new"
+    };
+    for (const Case& c : std::vector<Case>{{log + '\n' + old, 1, {log, old, "new"}},
+                                           {log + '\n' + old, 2, {log, old}},
+                                           {"volts\n1.5", 0, {log, "new"}}}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.held.toUtf8());
+        file.close();
+        t.messages.messages.clear();
+        t.messages.choice = c.choice;
+        QueueReading(1900);
+        Type("TextFile", path);
+        Click("CmdStart");
+        ASSERT_EQ(t.messages.messages.size(), 1u);
+        EXPECT_TRUE(t.messages.messages[0].text.endsWith(
+            c.held.startsWith(log) ? "[Replace|Append|Cancel]" : "[Replace|Cancel]"));
+        Click("CmdStop");
+        QStringList lines = FileLines(path);
+        for (QString& line : lines)
+            if (line.endsWith(QStringLiteral(",49.7246,")))
+                line = QStringLiteral("new");
+        EXPECT_EQ(lines, c.after);
     }
 }
 

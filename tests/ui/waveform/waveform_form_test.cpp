@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
@@ -22,10 +23,20 @@
 #include "tests/support/TestContext.h"
 #include "tests/support/WidgetFinder.h"
 #include "ui/plots/PlotHost.h"
+#include "ui/plots/PlotModel.h"
 #include "ui/waveform/WaveformForm.h"
 
 namespace tq::testing {
 namespace {
+
+// The program's settings in a folder of this test's own: CTest runs these tests side by side, and
+// the definition one keeps must not open in another's window.
+struct OwnSettings {
+    OwnSettings() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    }
+    QTemporaryDir folder;
+};
 
 class WaveformFormTest : public ::testing::Test {
 protected:
@@ -60,6 +71,7 @@ protected:
         return texts;
     }
 
+    OwnSettings settings;  // first: the window reads what was kept as it is made
     TestContext t;
     FakeClock timer;
     WaveformRun run{t.instrument, timer};
@@ -227,16 +239,52 @@ TEST_F(WaveformFormTest, ThePreviewDrawsEveryChannelInVoltsOnOneScale) {
         a.push_back(p.y);
     for (const PlotPoint& p : m.series[1].points)
         b.push_back(p.y);
-    const std::vector<double> wantA{-5, -5.0 / 3, 5.0 / 3, 5};
+    // What goes out: the codes, and the volts each code gives (not the ideal -5/3 V).
+    const std::vector<int32_t> codesA{16384, 27307, 38229, 49152};
+    EXPECT_EQ(m.series[0].codes, codesA);
     // The shorter list repeats within the period: 16384 and 49152 are -5 V and +5 V.
+    EXPECT_EQ(m.series[1].codes, (std::vector<int32_t>{16384, 49152, 16384, 49152}));
     const std::vector<double> wantB{-5, 5, -5, 5};
     ASSERT_EQ(a.size(), 4u);
     ASSERT_EQ(b.size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_NEAR(a[i], wantA[i], 1e-6) << i;
-        EXPECT_NEAR(b[i], wantB[i], 1e-3) << i;
+        EXPECT_DOUBLE_EQ(a[i], static_cast<float>(codesA[i] * 20.0 / 65536 - 10)) << i;
+        EXPECT_DOUBLE_EQ(b[i], wantB[i]) << i;
     }
     EXPECT_DOUBLE_EQ(m.series[0].points[3].x, 0.75);
+    // The export gives each step's code beside the volts it gives.
+    const std::string csv = PlotCsv(m);
+    EXPECT_EQ(csv.substr(0, csv.find('\n', csv.find('\n') + 1)),
+              "Time (s),DAC A (V),DAC A (code),DAC B (V),DAC B (code)\n0,-5,16384,-5,16384");
+}
+
+// What the window holds is kept between runs of the program, and a setup's definition reaches
+// it (the run keeps what the window shows for the main window's Save Setup).
+TEST_F(WaveformFormTest, TheDefinitionIsKeptAndASetupsReachesTheWindow) {
+    Choose("ComboShape0", "Sine");
+    Type("TextAmplitude0", "2.5");
+    Click("CheckChannel2");
+    Choose("ComboShape2", "List");
+    Type("TextList2", "1.5, -0.25");
+    Type("TextPeriods", "3");
+    const WaveformDefinition shown = form->Definition();
+    EXPECT_EQ(run.Definition(), shown);
+    form.reset();  // the program ends
+
+    WaveformRun next{t.instrument, timer};  // the next run of the program
+    t.context.waveform = &next;
+    form = std::make_unique<WaveformForm>(t.context);
+    EXPECT_EQ(form->Definition(), shown);
+
+    WaveformDefinition offered = shown;
+    offered.channels[1].amplitude = 1;
+    offered.periods.reset();  // left out: the box keeps what it shows
+    next.OfferDefinition(offered);
+    EXPECT_EQ(Child<QLineEdit>("TextAmplitude1")->text(), "1");
+    EXPECT_EQ(Child<QLineEdit>("TextPeriods")->text(), "3");
+    EXPECT_TRUE(t.adapter.Requests().empty());
+    form.reset();
+    t.context.waveform = &run;
 }
 
 TEST_F(WaveformFormTest, AFailedStepIsShownAndTold) {

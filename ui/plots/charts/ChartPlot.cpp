@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QAreaSeries>
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QGraphicsLineItem>
 #include <QGraphicsSimpleTextItem>
@@ -18,6 +19,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace tq {
 namespace {
@@ -322,43 +324,78 @@ void ChartPlot::AddMarks() {
 
 void ChartPlot::PlaceMarks() {
     const QRectF area = chart_->plotArea();
-    std::vector<QRectF> placed;  // two worst points at one code must not write over each other
+    FitAxisTitles(area);
+    // Where each mark's point is drawn, when it is inside the plot.
+    std::vector<std::optional<QPointF>> points(markTexts_.size());
     for (std::size_t i = 0; i < markTexts_.size(); ++i) {
-        const auto& [value, text] = markTexts_[i];
+        const QPointF value = markTexts_[i].first;
         QValueAxis* y = markAxes_[i];
         if (!xAxis_ || !y || area.width() <= 0 || area.height() <= 0 ||
-            xAxis_->max() <= xAxis_->min() || y->max() <= y->min()) {
-            text->hide();
+            xAxis_->max() <= xAxis_->min() || y->max() <= y->min())
             continue;
-        }
         const QPointF at(
             area.left() +
                 (value.x() - xAxis_->min()) / (xAxis_->max() - xAxis_->min()) * area.width(),
             area.bottom() - (value.y() - y->min()) / (y->max() - y->min()) * area.height());
-        text->setVisible(area.adjusted(-1, -1, 1, 1).contains(at));
-        const QRectF box = text->boundingRect();
-        // Beside the point, inside the plot: to the left near the right edge, below near the top.
-        double left = at.x() + 8;
-        if (left + box.width() > area.right())
-            left = at.x() - 8 - box.width();
-        double top = at.y() - box.height() - 4;
-        if (top < area.top())
-            top = at.y() + 6;
-        QRectF where(
-            QPointF(std::max(area.left(), left), std::min(top, area.bottom() - box.height())),
-            box.size());
-        for (bool moved = true; moved;) {
-            moved = false;
-            for (const QRectF& other : placed)
-                if (where.intersects(other)) {
-                    const bool below = other.bottom() + where.height() <= area.bottom();
-                    where.moveTop(below ? other.bottom() + 2 : other.top() - where.height() - 2);
-                    moved = below;  // above the last one is as far as it goes
-                }
+        if (area.adjusted(-1, -1, 1, 1).contains(at))
+            points[i] = at;
+    }
+    // A text keeps clear of the plot's edges, of the texts placed before it and of every mark's
+    // point: beside its own point, above or below, right or left, whichever is free first.
+    std::vector<QRectF> taken;
+    for (const auto& at : points)
+        if (at)
+            taken.emplace_back(*at - QPointF(6, 6), QSizeF(12, 12));
+    const QRectF inside = area.adjusted(2, 2, -2, -2);
+    for (std::size_t i = 0; i < markTexts_.size(); ++i) {
+        QGraphicsSimpleTextItem* text = markTexts_[i].second;
+        text->setVisible(points[i].has_value());
+        if (!points[i])
+            continue;
+        const QPointF at = *points[i];
+        const QSizeF size = text->boundingRect().size();
+        const auto free = [&](const QRectF& where) {
+            if (!inside.contains(where))
+                return false;
+            return std::none_of(taken.begin(), taken.end(),
+                                [&](const QRectF& other) { return where.intersects(other); });
+        };
+        std::optional<QRectF> chosen;
+        for (const double left : {at.x() + 8, at.x() - 8 - size.width()})
+            for (const double top : {at.y() - size.height() - 6, at.y() + 6})
+                if (!chosen && free(QRectF(QPointF(left, top), size)))
+                    chosen = QRectF(QPointF(left, top), size);
+        if (!chosen) {
+            // Crowded: below the texts already there, within the plot.
+            QRectF where(
+                QPointF(std::clamp(at.x() + 8, inside.left(),
+                                   std::max(inside.left(), inside.right() - size.width())),
+                        std::clamp(at.y() + 6, inside.top(),
+                                   std::max(inside.top(), inside.bottom() - size.height()))),
+                size);
+            for (const QRectF& other : taken)
+                if (where.intersects(other) &&
+                    other.bottom() + 2 + size.height() <= inside.bottom())
+                    where.moveTop(other.bottom() + 2);
+            chosen = where;
         }
-        text->setPos(where.topLeft());
-        if (text->isVisible())
-            placed.push_back(where);
+        text->setPos(chosen->topLeft());
+        taken.push_back(*chosen);
+    }
+}
+
+void ChartPlot::FitAxisTitles(const QRectF& area) {
+    // A title longer than its axis would be cut ("Error (L..."): the unit alone says enough.
+    const std::vector<UnitScale> scales = YScales(model_);
+    for (std::size_t k = 0; k < yAxes_.size() && k < scales.size(); ++k) {
+        const QString whole = Text(scales[k].title);
+        const QFontMetricsF metrics(yAxes_[k]->titleFont());
+        const QString fits =
+            metrics.horizontalAdvance(whole) + 8 <= area.height() || scales[k].unit.empty()
+                ? whole
+                : Text(scales[k].unit);
+        if (yAxes_[k]->titleText() != fits)
+            yAxes_[k]->setTitleText(fits);
     }
 }
 

@@ -63,6 +63,7 @@ private:
     void AddMarks();
     void Attach(QXYSeries* series, QValueAxis* y, bool inLegend);
     void PlaceMarks();
+    void FitAxisTitles(const QRectF& area);
     Ranges CurrentRanges() const;
     void ApplyRanges(const Ranges& ranges);
     void OnRangeChanged();
