@@ -68,7 +68,7 @@ private:
 
 }  // namespace
 
-Program::Program(const ProgramOptions& options) : options_(options) {
+Program::Program(const ProgramOptions& options) : options_(options), settings_(ProgramSettings()) {
     QString boardName;
     if (options_.simulate) {
         auto simulated = std::make_unique<SimulatedBoard>();
@@ -139,15 +139,12 @@ QWidget* Program::MainWindow() const {
 }
 
 void Program::KeepProtection() {
-    QSettings settings = ProgramSettings();
-    for (const QString& why : LoadProtection(settings, *instrument_))
+    for (const QString& why : LoadProtection(settings_, *instrument_))
         std::fprintf(stderr, "tq2604x-eval: the kept output limits were not used: %s\n",
                      qPrintable(why));
     keepListener_ = instrument_->AddListener([this](const InstrumentChange& c) {
-        if (c.kind == InstrumentChange::Kind::Protection) {
-            QSettings kept = ProgramSettings();
-            SaveProtection(kept, *instrument_);
-        }
+        if (c.kind == InstrumentChange::Kind::Protection)
+            SaveProtection(settings_, *instrument_);
     });
 }
 
@@ -211,7 +208,7 @@ bool Program::OpenMainForm() {
     if (!slot) {
         auto* main = new MainForm(*context_);
         slot = main;
-        KeepWindowPlace(main, ProgramSettings);
+        KeepWindowPlace(main, settings_);
         PrintMessagesAtOnce(true);
         const bool loaded = main->Load();
         PrintMessagesAtOnce(false);
@@ -225,8 +222,8 @@ bool Program::OpenMainForm() {
             // The bench stands beside the main window, like a meter beside the board, once the
             // window manager has placed the main window.
             windows_[WindowId::Bench] = new BenchForm(*context_);
-            KeepWindowPlace(windows_[WindowId::Bench], ProgramSettings);
-            if (HasKeptPlace(QStringLiteral("BenchForm"), ProgramSettings))
+            KeepWindowPlace(windows_[WindowId::Bench], settings_);
+            if (HasKeptPlace(QStringLiteral("BenchForm"), settings_))
                 windows_[WindowId::Bench]->show();
             else
                 ShowBesideOncePlaced(windows_[WindowId::Bench], main);
@@ -285,7 +282,7 @@ bool Program::OpenWindow(WindowId window) {
             windows_.erase(window);
             return false;
         }
-        KeepWindowPlace(slot, ProgramSettings);
+        KeepWindowPlace(slot, settings_);
     }
     slot->show();
     slot->raise();

@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QPointer>
+#include <QSettings>
 #include <QString>
 #include <QWidget>
 #include <map>
@@ -111,6 +112,9 @@ private:
     void EndInSafeState();
 
     ProgramOptions options_;
+    // What the program keeps between runs, read once at start; what changed is written when the
+    // event loop next turns, and at the end, once.
+    QSettings settings_;
     DeviceState state_;
     std::unique_ptr<Adapter> board_;
     SimulatorControl* simulator_ = nullptr;  // the simulated board, when there is one
