@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "meter/MeterByAddress.h"
+#include "meter/MeterLink.h"
 #include "meter/UsbtmcMeter.h"
 #include "tests/meter/MeterTestSupport.h"
 
@@ -73,7 +74,7 @@ TEST(ParseUsbtmcAddress, TakesDeviceFilesOnly) {
 TEST(MeterByAddress, ARefusedAddressLeavesTheMeterAsItWas) {
     testing::CoreApp();
     testing::ScriptedMeter fake;
-    MeterByAddress meter;
+    MeterByAddress meter{[](std::string&) { return std::make_unique<MeterLink>(); }};
     MeterSettings settings;
     settings.address = fake.Address();
     std::string error;
