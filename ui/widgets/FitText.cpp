@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
@@ -267,28 +268,46 @@ bool PlacedByLayout(const QWidget* w) {
     return parent->layout() && parent->layout()->indexOf(const_cast<QWidget*>(w)) >= 0;
 }
 
+// Fits controls as they are shown. A window shows all its controls before it gets its own Show
+// event; they are fitted then, each once, with all of them in place. After that each control shown
+// or hidden is fitted, with the controls whose room it changes.
 class TextFitter : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) &&
-            watched->isWidgetType()) {
-            auto* w = static_cast<QWidget*>(watched);
-            if (event->type() == QEvent::Show)
-                FitText(w);
-            // A control shown or hidden over another changes the room that one has, and one
-            // shown in a frame may stand where the frame's caption reaches.
-            if (QWidget* parent = w->parentWidget(); parent && !w->isWindow()) {
-                for (QWidget* other : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-                    if (other != w && other->isVisible() &&
-                        other->geometry().intersects(w->geometry()))
-                        FitText(other);
-                if (qobject_cast<QGroupBox*>(parent) && parent->isVisible())
-                    FitText(parent);
+        const QEvent::Type type = event->type();
+        if ((type != QEvent::Show && type != QEvent::Hide) || !watched->isWidgetType())
+            return false;
+        auto* w = static_cast<QWidget*>(watched);
+        if (w->isWindow()) {
+            if (type == QEvent::Hide) {
+                shown_.remove(w);
+            } else {
+                shown_.insert(w);
+                for (QWidget* control : w->findChildren<QWidget*>())
+                    if (control->isVisible())
+                        FitText(control);
             }
+            return false;
+        }
+        if (!shown_.contains(w->window()))
+            return false;
+        if (type == QEvent::Show)
+            FitText(w);
+        // A control shown or hidden over another changes the room that one has, and one shown in
+        // a frame may stand where the frame's caption reaches.
+        if (QWidget* parent = w->parentWidget()) {
+            for (QWidget* other : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (other != w && other->isVisible() && other->geometry().intersects(w->geometry()))
+                    FitText(other);
+            if (qobject_cast<QGroupBox*>(parent) && parent->isVisible())
+                FitText(parent);
         }
         return false;
     }
+
+private:
+    QSet<const QWidget*> shown_;  // windows shown, whose controls are fitted one by one
 };
 
 }  // namespace
