@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <algorithm>
 #include <string>
 
 #include "tests/e2e/ConsoleRunner.h"
@@ -74,34 +73,12 @@ TEST(TemperatureLogEndToEnd, TheFirstReadingIsOnDiskAtStart) {
 namespace tq::testing {
 namespace {
 
-// Sends `commands` to a running console and waits (at most 30 s) until each has answered.
-std::string Ask(QProcess& process, const std::string& commands) {
-    process.write(commands.data(), static_cast<qint64>(commands.size()));
-    const int expected = static_cast<int>(std::count(commands.begin(), commands.end(), '\n'));
-    std::string output;
-    for (int i = 0; i < 300 && static_cast<int>(Answers(output).size()) < expected; ++i) {
-        process.waitForReadyRead(100);
-        output += process.readAllStandardOutput().toStdString();
-    }
-    return output;
-}
-
-std::string Maps(const QProcess& process) {
-    QFile maps(QStringLiteral("/proc/%1/maps").arg(process.processId()));
-    return maps.open(QIODevice::ReadOnly) ? maps.readAll().toStdString() : std::string();
-}
-
 // Qt Charts costs start-up time, so the plotting library that links it is loaded when the first
 // plot is shown, not before: a start-up to the main window does not map it.
 TEST(PlotsEndToEnd, QtChartsIsMappedOnlyOnceAPlotIsShown) {
     QProcess process;
     QTemporaryDir config;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(TQ_EVAL_BINARY),
-                  {QStringLiteral("--simulate"), QStringLiteral("--automation")});
+    StartConsole(process, config);
     ASSERT_TRUE(process.waitForStarted(30000));
     EXPECT_EQ(Ask(process, "get MainForm\n"),
               "text: TQ2604X Evaluation Software\nvisible: 1\nok\n");

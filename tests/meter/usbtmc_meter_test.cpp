@@ -100,6 +100,26 @@ TEST(MeterByAddress, ARefusedAddressLeavesTheMeterAsItWas) {
     EXPECT_TRUE(r->ok) << r->error;
 }
 
+// Without a way to make LAN meters (the program's network library missing), opening one says why
+// and leaves the meter closed.
+TEST(MeterByAddress, ALanMeterThatCannotBeMadeSaysWhy) {
+    testing::CoreApp();
+    MeterByAddress meter{[](std::string& error) -> std::unique_ptr<MeterConnection> {
+        error = "LAN meters cannot be opened: the library is missing";
+        return nullptr;
+    }};
+    MeterSettings settings;
+    settings.address = "TCPIP::127.0.0.1::5025::SOCKET";
+    std::string error;
+    EXPECT_FALSE(meter.Open(settings, error));
+    EXPECT_EQ(error, "LAN meters cannot be opened: the library is missing");
+    EXPECT_FALSE(meter.IsOpen());
+    std::optional<MeterReading> r;
+    meter.Read(0, [&](const MeterReading& reading) { r = reading; });
+    ASSERT_TRUE(WaitFor([&] { return r.has_value(); }));
+    EXPECT_FALSE(r->ok);
+}
+
 #if defined(__linux__)
 
 using Framing = UsbtmcDevice::Framing;
