@@ -1,9 +1,6 @@
 #include "platform/SharedLibrary.h"
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #else
 #include <dlfcn.h>

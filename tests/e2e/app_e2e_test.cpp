@@ -118,10 +118,11 @@ TEST(ProgramStartup, WithoutABoardExplainsAndEndsWithStatusOne) {
         << out.toStdString();
 }
 
-// A run loads what it uses: a start-up on the simulated board maps neither USB, Qt Network, its
-// Kerberos libraries nor Avahi; the first LAN meter opened loads the network library with Qt
-// Network, still without USB.
-TEST(ProgramStartup, LoadsUsbAndTheNetworkOnlyWhenARunUsesThem) {
+// A run loads what it uses: a start-up to the main window on the simulated board maps neither
+// Qt Charts, USB, Qt Network, its Kerberos libraries nor Avahi; the first plot shown loads the
+// plotting library with Qt Charts, the first LAN meter opened the network library with Qt Network,
+// and USB never.
+TEST(ProgramStartup, MapsEachLibraryOnlyOnceTheRunUsesIt) {
     QProcess process;
     QTemporaryDir config;
     StartConsole(process, config);
@@ -130,9 +131,20 @@ TEST(ProgramStartup, LoadsUsbAndTheNetworkOnlyWhenARunUsesThem) {
               "text: TQ2604X Evaluation Software\nvisible: 1\nok\n");
     const std::string atStart = Maps(process);
     ASSERT_NE(atStart.find("tq2604x-eval"), std::string::npos) << "no maps read";
-    for (const char* library : {"libusb-1.0", "libudev", "libQt6Network", "libgssapi_krb5",
-                                "libavahi-client", "libtq2604x-eval-network"})
+    for (const char* library :
+         {"libQt6Charts", "tq2604x-eval-plots", "libusb-1.0", "libudev", "libQt6Network",
+          "libgssapi_krb5", "libavahi-client", "libtq2604x-eval-network"})
         EXPECT_EQ(atStart.find(library), std::string::npos) << library;
+
+    const std::string shown = Ask(process,
+                                  "menu MainForm.MnuWaveform\n"
+                                  "get WaveformForm.PlotPreview\n");
+    EXPECT_NE(shown.find("visible: 1"), std::string::npos) << shown;
+    const std::string afterPlot = Maps(process);
+    EXPECT_NE(afterPlot.find("libQt6Charts.so"), std::string::npos);
+    EXPECT_NE(afterPlot.find("libtq2604x-eval-plots.so"), std::string::npos);
+    EXPECT_EQ(afterPlot.find("libQt6Network"), std::string::npos);
+
     Ask(process,
         "menu MainForm.MnuMeter\n"
         "type MeterForm.TextAddress TCPIP::127.0.0.1::9::SOCKET\n"
@@ -141,6 +153,7 @@ TEST(ProgramStartup, LoadsUsbAndTheNetworkOnlyWhenARunUsesThem) {
     EXPECT_NE(afterMeter.find("libtq2604x-eval-network.so"), std::string::npos);
     EXPECT_NE(afterMeter.find("libQt6Network"), std::string::npos);
     EXPECT_EQ(afterMeter.find("libusb-1.0"), std::string::npos);
+
     Ask(process, "quit\n");
     process.closeWriteChannel();
     EXPECT_TRUE(process.waitForFinished(30000));

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <string>
 
@@ -65,40 +64,6 @@ TEST(TemperatureLogEndToEnd, TheFirstReadingIsOnDiskAtStart) {
     ASSERT_EQ(lines.size(), 2) << lines.join('|').toStdString();
     EXPECT_EQ(lines[0], "time_utc,seconds,celsius,error");
     EXPECT_TRUE(lines[1].endsWith(",0.000,39.9253,")) << lines[1].toStdString();
-}
-
-}  // namespace
-}  // namespace tq::testing
-
-namespace tq::testing {
-namespace {
-
-// Qt Charts costs start-up time, so the plotting library that links it is loaded when the first
-// plot is shown, not before: a start-up to the main window does not map it.
-TEST(PlotsEndToEnd, QtChartsIsMappedOnlyOnceAPlotIsShown) {
-    QProcess process;
-    QTemporaryDir config;
-    StartConsole(process, config);
-    ASSERT_TRUE(process.waitForStarted(30000));
-    EXPECT_EQ(Ask(process, "get MainForm\n"),
-              "text: TQ2604X Evaluation Software\nvisible: 1\nok\n");
-    const std::string atStart = Maps(process);
-    ASSERT_NE(atStart.find("tq2604x-eval"), std::string::npos) << "no maps read";
-    EXPECT_EQ(atStart.find("libQt6Charts"), std::string::npos);
-    EXPECT_EQ(atStart.find("tq2604x-eval-plots"), std::string::npos);
-
-    const std::string shown = Ask(process,
-                                  "menu MainForm.MnuWaveform\n"
-                                  "get WaveformForm.PlotPreview\n");
-    EXPECT_NE(shown.find("visible: 1"), std::string::npos) << shown;
-    const std::string afterPlot = Maps(process);
-    EXPECT_NE(afterPlot.find("libQt6Charts.so"), std::string::npos);
-    EXPECT_NE(afterPlot.find("libtq2604x-eval-plots.so"), std::string::npos);
-
-    Ask(process, "quit\n");
-    process.closeWriteChannel();
-    EXPECT_TRUE(process.waitForFinished(30000));
-    EXPECT_EQ(process.exitCode(), 0);
 }
 
 }  // namespace
