@@ -264,9 +264,6 @@ TEST_F(TextFit, ATextIsFittedAgainWhenItsTextBoxOrFontChanges) {
     label->setGeometry(10, 10, 380, 24);
     reshow();
     EXPECT_EQ(label->font().pointSizeF(), 8.25);
-    label->setGeometry(10, 10, 100, 24);
-    reshow();
-    EXPECT_EQ(label->font().pointSizeF(), shrunk);
     QFont smaller = design;
     smaller.setPointSizeF(6);
     label->setFont(smaller);
