@@ -97,8 +97,9 @@ if [[ -x $anchor/measure.sh ]]; then
   export STARTUP_ANCHOR_WORK=$PWD/$dir/startup-anchor PROG=$PWD/$dir/app/tq2604x-eval
   "$anchor/build.sh" >/dev/null 2>&1 && "$anchor/census.sh" >/dev/null 2>&1
   read -r anchor_prog_ms anchor_prog_kb same_ms same_kb < <(LABELS="a b" XVFB=0 \
-    "$anchor/measure.sh" 21 1 | awk '/\(a\) program/ { a = $6 " " $15 } /\(b\) sametree/ { b = $6 " " $15 }
-                                     END { print a, b }')
+    "$anchor/measure.sh" 21 1 | awk '/\((a|b)\) / { for (i = 1; i < NF; i++) {
+                                       if ($i == "wall") w = $(i + 2); if ($i == "RSS") r = $(i + 2) }
+                                     v[$1] = w " " r } END { print v["(a)"], v["(b)"] }')
 fi
 
 awk -v bare="$bare" -v write="$write" -v opc="$opc" -v direct="$direct" -v pipe="$pipelined" -v read="$read" -v enter="$enter" \
