@@ -337,11 +337,11 @@ bool Program::StartServer() {
     QString error;
     const QString& address = options_.listenAddress;
     NetworkLibrary* network = LoadNetworkLibrary(error);
-    if (network)
+    if (network) {
         server_ = network->Server(*commands_);
-    if (server_)
         server_->SetIdleTimeout(std::chrono::seconds(options_.idleTimeoutSeconds));
-    if (!server_ || !server_->Listen(address, static_cast<uint16_t>(options_.scpiPort), error)) {
+    }
+    if (!network || !server_->Listen(address, static_cast<uint16_t>(options_.scpiPort), error)) {
         std::fprintf(stderr,
                      "tq2604x-eval: cannot serve the instrument protocol on %s port %d: %s\n",
                      qPrintable(address), options_.scpiPort, qPrintable(error));
