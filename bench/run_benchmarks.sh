@@ -90,8 +90,10 @@ read -r text_ms text_kb < <(measure "$dir/bench/tq_minimal_window" --text)
 # The headline: the program against a Qt program that builds the same widget tree with no logic
 # and paints it (the start-up anchor: its census of the running program, then 21 alternating runs
 # of each; medians of wall time and peak memory). The anchor lives beside the project
-# (STARTUP_ANCHOR); without it the lines say so.
+# (STARTUP_ANCHOR; by default ../shared/tools/startup-anchor, or ../../shared/... from a worktree
+# one folder deeper); without it the lines say so.
 anchor=${STARTUP_ANCHOR:-$PWD/../shared/tools/startup-anchor}
+[[ -n ${STARTUP_ANCHOR:-} || -x $anchor/measure.sh ]] || anchor=$PWD/../../shared/tools/startup-anchor
 same_ms=0 same_kb=0 anchor_prog_ms=0 anchor_prog_kb=0
 if [[ -x $anchor/measure.sh ]]; then
   export STARTUP_ANCHOR_WORK=$PWD/$dir/startup-anchor PROG=$PWD/$dir/app/tq2604x-eval
