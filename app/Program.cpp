@@ -12,20 +12,18 @@
 
 #include "adapter/libusb/LibusbAdapter.h"
 #include "adapter/simulated/SimulatedBoard.h"
+#include "app/NetworkLibrary.h"
 #include "app/SetupSlotFiles.h"
 #include "board/SimCommands.h"
 #include "core/Version.h"
-#include "discovery/LanAdvertiser.h"
 #include "instrument/ListRun.h"
 #include "instrument/MeterRuns.h"
 #include "instrument/SafeStatePolicy.h"
 #include "instrument/StartUp.h"
 #include "meter/MeterByAddress.h"
-#include "meter/MeterLink.h"
-#include "meter/SimulatedMeter.h"
+#include "meter/QtStepTimer.h"
 #include "platform/TerminationSignals.h"
 #include "remote/InstrumentCommands.h"
-#include "remote/ScpiServer.h"
 #include "ui/automation/AutomationConsole.h"
 #include "ui/auxiliary/Form1.h"
 #include "ui/auxiliary/Form2.h"
@@ -68,7 +66,7 @@ private:
 
 }  // namespace
 
-Program::Program(const ProgramOptions& options) : options_(options) {
+Program::Program(const ProgramOptions& options) : options_(options), settings_(ProgramSettings()) {
     QString boardName;
     if (options_.simulate) {
         auto simulated = std::make_unique<SimulatedBoard>();
@@ -97,7 +95,17 @@ Program::Program(const ProgramOptions& options) : options_(options) {
     rampTimer_ = std::make_unique<QtRunTimer>();
     rampTimer_->SetAction([instrument = instrument_.get()] { instrument->RampStep(); });
     instrument_->SetRampTimer(rampTimer_.get());
-    meterLink_ = std::make_unique<MeterByAddress>();
+    // A LAN meter comes from the network library, loaded when the first one is opened.
+    meterLink_ = std::make_unique<MeterByAddress>(
+        [](std::string& error) -> std::unique_ptr<MeterConnection> {
+            QString why;
+            NetworkLibrary* network = LoadNetworkLibrary(why);
+            if (!network) {
+                error = "LAN meters cannot be opened: " + why.toStdString();
+                return nullptr;
+            }
+            return network->LanMeter();
+        });
     meterTimer_ = std::make_unique<QtStepTimer>();
     meterRuns_ = std::make_unique<MeterRuns>(*instrument_, *meterLink_, *meterTimer_);
     MessageSink& messages = options_.automation ? static_cast<MessageSink&>(recorded_) : boxes_;
@@ -139,15 +147,12 @@ QWidget* Program::MainWindow() const {
 }
 
 void Program::KeepProtection() {
-    QSettings settings = ProgramSettings();
-    for (const QString& why : LoadProtection(settings, *instrument_))
+    for (const QString& why : LoadProtection(settings_, *instrument_))
         std::fprintf(stderr, "tq2604x-eval: the kept output limits were not used: %s\n",
                      qPrintable(why));
     keepListener_ = instrument_->AddListener([this](const InstrumentChange& c) {
-        if (c.kind == InstrumentChange::Kind::Protection) {
-            QSettings kept = ProgramSettings();
-            SaveProtection(kept, *instrument_);
-        }
+        if (c.kind == InstrumentChange::Kind::Protection)
+            SaveProtection(settings_, *instrument_);
     });
 }
 
@@ -163,9 +168,11 @@ void Program::EndInSafeState() {
 bool Program::StartSimulatedMeter() {
     if (!simulator_ || options_.simMeterPort < 0)
         return true;
-    simulatedMeter_ = std::make_unique<SimulatedMeter>(*simulator_);
     QString error;
-    if (!simulatedMeter_->Listen(static_cast<uint16_t>(options_.simMeterPort), error)) {
+    if (NetworkLibrary* network = LoadNetworkLibrary(error))
+        simulatedMeter_ = network->SimulatedMeter(*simulator_);
+    if (!simulatedMeter_ ||
+        !simulatedMeter_->Listen(static_cast<uint16_t>(options_.simMeterPort), error)) {
         std::fprintf(stderr, "tq2604x-eval: cannot serve the simulated meter on port %d: %s\n",
                      options_.simMeterPort, qPrintable(error));
         return false;
@@ -211,7 +218,7 @@ bool Program::OpenMainForm() {
     if (!slot) {
         auto* main = new MainForm(*context_);
         slot = main;
-        KeepWindowPlace(main, ProgramSettings);
+        KeepWindowPlace(main, settings_);
         PrintMessagesAtOnce(true);
         const bool loaded = main->Load();
         PrintMessagesAtOnce(false);
@@ -225,8 +232,8 @@ bool Program::OpenMainForm() {
             // The bench stands beside the main window, like a meter beside the board, once the
             // window manager has placed the main window.
             windows_[WindowId::Bench] = new BenchForm(*context_);
-            KeepWindowPlace(windows_[WindowId::Bench], ProgramSettings);
-            if (HasKeptPlace(QStringLiteral("BenchForm"), ProgramSettings))
+            KeepWindowPlace(windows_[WindowId::Bench], settings_);
+            if (HasKeptPlace(QStringLiteral("BenchForm"), settings_))
                 windows_[WindowId::Bench]->show();
             else
                 ShowBesideOncePlaced(windows_[WindowId::Bench], main);
@@ -285,7 +292,7 @@ bool Program::OpenWindow(WindowId window) {
             windows_.erase(window);
             return false;
         }
-        KeepWindowPlace(slot, ProgramSettings);
+        KeepWindowPlace(slot, settings_);
     }
     slot->show();
     slot->raise();
@@ -327,40 +334,42 @@ bool Program::StartServer() {
                                                      meterRuns_.get(), listRun_.get());
     setupSlots_ = std::make_unique<SetupSlotFiles>(SetupSlotFiles::ProgramFolder());
     commands_->SetSetupSlots(setupSlots_.get());
-    server_ = std::make_unique<ScpiServer>(*commands_);
-    server_->SetIdleTimeout(std::chrono::seconds(options_.idleTimeoutSeconds));
     QString error;
-    const QHostAddress& address = options_.listenAddress;
-    if (!server_->Listen(address, static_cast<quint16>(options_.scpiPort), error)) {
+    const QString& address = options_.listenAddress;
+    NetworkLibrary* network = LoadNetworkLibrary(error);
+    if (network) {
+        server_ = network->Server(*commands_);
+        server_->SetIdleTimeout(std::chrono::seconds(options_.idleTimeoutSeconds));
+    }
+    if (!network || !server_->Listen(address, static_cast<uint16_t>(options_.scpiPort), error)) {
         std::fprintf(stderr,
                      "tq2604x-eval: cannot serve the instrument protocol on %s port %d: %s\n",
-                     qPrintable(address.toString()), options_.scpiPort, qPrintable(error));
+                     qPrintable(address), options_.scpiPort, qPrintable(error));
         return false;
     }
-    if (!address.isLoopback())
+    if (server_->BeyondLoopback())
         std::fprintf(stderr,
                      "tq2604x-eval: warning: listening beyond this computer: anyone who can reach "
                      "port %u can drive the board's outputs\n",
                      server_->Port());
-    QObject::connect(server_.get(), &ScpiServer::ClientCountChanged, server_.get(),
+    QObject::connect(server_.get(), &ProtocolServer::ClientCountChanged, server_.get(),
                      [policy = safeState_.get()](int count) { policy->ClientCountChanged(count); });
-    std::fprintf(stderr, "listening on %s:%u\n", qPrintable(server_->Address().toString()),
-                 server_->Port());
+    std::fprintf(stderr, "listening on %s:%u\n", qPrintable(server_->Address()), server_->Port());
     std::fflush(stderr);
-    Advertise();
+    Advertise(*network);
     if (auto* main = qobject_cast<MainForm*>(windows_[WindowId::Main].data())) {
-        QObject::connect(server_.get(), &ScpiServer::ClientCountChanged, main,
+        QObject::connect(server_.get(), &ProtocolServer::ClientCountChanged, main,
                          &MainForm::ShowRemoteClients);
     }
     return true;
 }
 
-void Program::Advertise() {
-    if (!options_.advertise || options_.listenAddress.isLoopback())
+void Program::Advertise(NetworkLibrary& network) {
+    if (!options_.advertise || !server_->BeyondLoopback())
         return;
     const auto model = [this] { return instrument_->Resolution() == 14 ? "TQ2404" : "TQ2604X"; };
     const std::string serial = instrument_->Identity().serial;
-    advertiser_ = std::make_unique<LanAdvertiser>(
+    advertiser_ = network.Announce(
         AnnounceBoard(model(), serial, kProgramVersion, server_->Port()), options_.listenAddress,
         [](const std::string& line, bool problem) {
             std::fprintf(stderr, "%s%s\n", problem ? "tq2604x-eval: " : "", line.c_str());

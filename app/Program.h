@@ -2,8 +2,8 @@
 // The program: the board it runs on, the one DeviceState, the register routines and every window,
 // created on first use and kept until the program ends.
 
-#include <QHostAddress>
 #include <QPointer>
+#include <QSettings>
 #include <QString>
 #include <QWidget>
 #include <map>
@@ -24,16 +24,17 @@ namespace tq {
 class AutomationConsole;
 class LibusbAdapter;
 class InstrumentCommands;
-class LanAdvertiser;
+class LanAnnouncement;
+class LoopbackServer;
 class ListRun;
-class ScpiServer;
+class NetworkLibrary;
+class ProtocolServer;
 class MeterByAddress;
 class MeterRuns;
 class QtStepTimer;
 class RefusalNotices;
 class SafeStatePolicy;
 class SetupSlots;
-class SimulatedMeter;
 
 struct ProgramOptions {
     bool simulate = false;
@@ -43,7 +44,7 @@ struct ProgramOptions {
     QString simSetupFile;
     int scpiPort = -1;  // -1: no protocol server
     bool headless = false;
-    QHostAddress listenAddress{QHostAddress::LocalHost};
+    QString listenAddress = QStringLiteral("127.0.0.1");  // an IP address
     bool advertise = true;   // on the LAN, when listening beyond loopback
     int16_t resolution = 0;  // 0: the default (16 bits, or the selection window's choice)
     QString boardLocation;   // the real board to use ("1-4.2"); empty: the first found
@@ -96,7 +97,7 @@ private:
     // when it cannot listen.
     bool StartServer();
     // Beyond loopback (unless --no-advertise): the server on the LAN over mDNS/DNS-SD.
-    void Advertise();
+    void Advertise(NetworkLibrary& network);
     // The simulated bench's meter on the options' port; false (with the reason printed) when it
     // cannot listen.
     bool StartSimulatedMeter();
@@ -111,6 +112,9 @@ private:
     void EndInSafeState();
 
     ProgramOptions options_;
+    // What the program keeps between runs, read once at start; what changed is written when the
+    // event loop next turns, and at the end, once.
+    QSettings settings_;
     DeviceState state_;
     std::unique_ptr<Adapter> board_;
     SimulatorControl* simulator_ = nullptr;  // the simulated board, when there is one
@@ -128,15 +132,15 @@ private:
     std::unique_ptr<MeterByAddress> meterLink_;
     std::unique_ptr<QtStepTimer> meterTimer_;
     std::unique_ptr<MeterRuns> meterRuns_;
-    std::unique_ptr<SimulatedMeter> simulatedMeter_;
+    std::unique_ptr<LoopbackServer> simulatedMeter_;
     std::unique_ptr<WindowContext> context_;
     // Each window once, made on first use, owned here until the end.
     std::map<WindowId, OwnedWindow> windows_;
     std::unique_ptr<AutomationConsole> console_;
     std::unique_ptr<SetupSlots> setupSlots_;  // *SAV and *RCL's, kept between runs
     std::unique_ptr<InstrumentCommands> commands_;
-    std::unique_ptr<ScpiServer> server_;
-    std::unique_ptr<LanAdvertiser> advertiser_;
+    std::unique_ptr<ProtocolServer> server_;
+    std::unique_ptr<LanAnnouncement> advertiser_;
     int advertiserListener_ = 0;
     std::unique_ptr<QtRunTimer> safeStateTimer_;  // wakes the safe state from the event loop
     std::unique_ptr<SafeStatePolicy> safeState_;

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QHostAddress>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +11,7 @@
 #include "app/Options.h"
 #include "app/Program.h"
 #include "core/Version.h"
+#include "platform/IpAddress.h"
 #include "platform/StandardStreams.h"
 #include "ui/widgets/FrameCaptionStyle.h"
 
@@ -159,7 +159,8 @@ int main(int argc, char** argv) {
     if (parser.IsSet("listen")) {
         if (options.scpiPort < 0)
             return UsageError("--listen goes with --scpi PORT");
-        if (!options.listenAddress.setAddress(parser.Value("listen")))
+        options.listenAddress = parser.Value("listen");
+        if (!tq::IsIpAddress(options.listenAddress.toStdString()))
             return UsageError("--listen takes an IP address such as 0.0.0.0 or 192.0.2.7");
     }
     if (parser.IsSet("no-advertise")) {

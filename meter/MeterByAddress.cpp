@@ -1,7 +1,6 @@
 #include "meter/MeterByAddress.h"
 
 #include "core/InputExcerpt.h"
-#include "meter/MeterLink.h"
 #include "meter/UsbtmcMeter.h"
 
 namespace tq {
@@ -28,15 +27,17 @@ bool MeterTransportFor(const std::string& address, MeterTransport& transport, st
     return false;
 }
 
-std::unique_ptr<MeterConnection> MakeMeterConnection(MeterTransport transport) {
-    if (transport == MeterTransport::Usbtmc)
-        return std::make_unique<UsbtmcMeter>();
-    return std::make_unique<MeterLink>();
-}
-
-MeterByAddress::MeterByAddress() : current_(MakeMeterConnection(transport_)) {}
+MeterByAddress::MeterByAddress(SocketMeterMaker socketMeter)
+    : socketMeter_(std::move(socketMeter)), current_(std::make_unique<UsbtmcMeter>()) {}
 
 MeterByAddress::~MeterByAddress() = default;
+
+std::unique_ptr<MeterConnection> MeterByAddress::Make(MeterTransport transport,
+                                                      std::string& error) {
+    if (transport == MeterTransport::Usbtmc)
+        return std::make_unique<UsbtmcMeter>();
+    return socketMeter_(error);
+}
 
 bool MeterByAddress::Open(const MeterSettings& settings, std::string& error) {
     MeterTransport transport = transport_;
@@ -44,8 +45,8 @@ bool MeterByAddress::Open(const MeterSettings& settings, std::string& error) {
         return false;
     if (transport == transport_)
         return current_->Open(settings, error);
-    auto next = MakeMeterConnection(transport);
-    if (!next->Open(settings, error))
+    auto next = Make(transport, error);
+    if (!next || !next->Open(settings, error))
         return false;
     current_ = std::move(next);
     transport_ = transport;

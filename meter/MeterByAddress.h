@@ -4,6 +4,7 @@
 // (UsbtmcMeter). The program holds one of these, so the windows and the protocol open either
 // kind by its address alone.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,11 +16,14 @@ enum class MeterTransport { Socket, Usbtmc };
 
 // Which transport an address names; false with an error that gives both forms for neither.
 bool MeterTransportFor(const std::string& address, MeterTransport& transport, std::string& error);
-std::unique_ptr<MeterConnection> MakeMeterConnection(MeterTransport transport);
+
+// Makes a LAN meter's connection (a MeterLink), or nothing with the reason in `error`. The
+// program's comes from its network library, which it loads the first time a LAN meter is opened.
+using SocketMeterMaker = std::function<std::unique_ptr<MeterConnection>(std::string& error)>;
 
 class MeterByAddress : public MeterConnection {
 public:
-    MeterByAddress();
+    explicit MeterByAddress(SocketMeterMaker socketMeter);
     ~MeterByAddress() override;
 
     // Opens the meter the address names. A connection of the other kind is made for it and
@@ -36,7 +40,11 @@ public:
     bool SelectsChannels() const override { return current_->SelectsChannels(); }
 
 private:
-    MeterTransport transport_ = MeterTransport::Socket;
+    std::unique_ptr<MeterConnection> Make(MeterTransport transport, std::string& error);
+
+    SocketMeterMaker socketMeter_;
+    // Until a LAN meter is first opened, a closed USB meter stands for "no meter".
+    MeterTransport transport_ = MeterTransport::Usbtmc;
     std::unique_ptr<MeterConnection> current_;
 };
 

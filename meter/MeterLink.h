@@ -58,16 +58,4 @@ private:
     int staleAnswers_ = 0;
 };
 
-// The event loop's single-shot timer as a run's settling timer.
-class QtStepTimer : public StepTimer {
-public:
-    QtStepTimer();
-    void Start(int milliseconds, std::function<void()> due) override;
-    void Cancel() override;
-
-private:
-    QTimer timer_;
-    std::function<void()> due_;
-};
-
 }  // namespace tq

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -21,13 +23,14 @@ struct ConsoleRun {
     std::string errors;  // standard error
 };
 
-// Runs the program with `args` in `env`, `input` on its standard input, and waits up to
-// `timeoutMs` for it to end.
+// Runs the program (another copy of it: `program`) with `args` in `env`, `input` on its standard
+// input, and waits up to `timeoutMs` for it to end.
 inline ConsoleRun RunEvalProgram(const QStringList& args, const QProcessEnvironment& env,
-                                 const std::string& input, int timeoutMs) {
+                                 const std::string& input, int timeoutMs,
+                                 const QString& program = QStringLiteral(TQ_EVAL_BINARY)) {
     QProcess process;
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(TQ_EVAL_BINARY), args);
+    process.start(program, args);
     ConsoleRun run;
     if (!process.waitForStarted(timeoutMs))
         return run;
@@ -42,6 +45,14 @@ inline ConsoleRun RunEvalProgram(const QStringList& args, const QProcessEnvironm
     return run;
 }
 
+// The environment of a run offscreen with its settings in `configFolder`.
+inline QProcessEnvironment OffscreenEnvironment(const QString& configFolder) {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configFolder);
+    return env;
+}
+
 // Feeds `script` (lines separated by '\n') on standard input. Extra arguments come after
 // "--simulate --automation". The program keeps its settings (the output protection's limits among
 // them) in `configFolder`; without one, each run has a fresh empty folder of its own, so that no
@@ -50,12 +61,10 @@ inline ConsoleRun RunConsole(const std::string& script, const QStringList& extra
                              int timeoutMs = 60000, const QString& configFolder = QString()) {
     QStringList args{QStringLiteral("--simulate"), QStringLiteral("--automation")};
     args += extraArgs;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     QTemporaryDir ownConfig;
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"),
-               configFolder.isEmpty() ? ownConfig.path() : configFolder);
-    return RunEvalProgram(args, env, script, timeoutMs);
+    return RunEvalProgram(
+        args, OffscreenEnvironment(configFolder.isEmpty() ? ownConfig.path() : configFolder),
+        script, timeoutMs);
 }
 
 // The two console lines that type `text` into the box `field` and press Enter in it.
@@ -104,6 +113,32 @@ inline ::testing::AssertionResult AnsweredAll(const ConsoleRun& run, std::size_t
                                              << run.output;
     }
     return ::testing::AssertionSuccess();
+}
+
+// Starts the program on the simulated board with its console, offscreen, its settings in `config`,
+// for Ask() to talk to while it runs.
+inline void StartConsole(QProcess& process, const QTemporaryDir& config) {
+    process.setProcessEnvironment(OffscreenEnvironment(config.path()));
+    process.start(QStringLiteral(TQ_EVAL_BINARY),
+                  {QStringLiteral("--simulate"), QStringLiteral("--automation")});
+}
+
+// Sends `commands` to a running console and waits (at most 30 s) until each has answered.
+inline std::string Ask(QProcess& process, const std::string& commands) {
+    process.write(commands.data(), static_cast<qint64>(commands.size()));
+    const int expected = static_cast<int>(std::count(commands.begin(), commands.end(), '\n'));
+    std::string output;
+    for (int i = 0; i < 300 && static_cast<int>(Answers(output).size()) < expected; ++i) {
+        process.waitForReadyRead(100);
+        output += process.readAllStandardOutput().toStdString();
+    }
+    return output;
+}
+
+// The shared objects a running program has mapped (/proc/PID/maps).
+inline std::string Maps(const QProcess& process) {
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(process.processId()));
+    return maps.open(QIODevice::ReadOnly) ? maps.readAll().toStdString() : std::string();
 }
 
 }  // namespace tq::testing

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <fstream>
 #include <sstream>
@@ -114,6 +116,85 @@ TEST(ProgramStartup, WithoutABoardExplainsAndEndsWithStatusOne) {
         out.endsWith("message: warning Error Downloading Firmware - Check USB "
                      "connections\n"))
         << out.toStdString();
+}
+
+// A run loads what it uses: a start-up to the main window on the simulated board maps neither
+// Qt Charts, USB, Qt Network, its Kerberos libraries nor Avahi; the first plot shown loads the
+// plotting library with Qt Charts, the first LAN meter opened the network library with Qt Network,
+// and USB never.
+TEST(ProgramStartup, MapsEachLibraryOnlyOnceTheRunUsesIt) {
+    QProcess process;
+    QTemporaryDir config;
+    StartConsole(process, config);
+    ASSERT_TRUE(process.waitForStarted(30000));
+    EXPECT_EQ(Ask(process, "get MainForm\n"),
+              "text: TQ2604X Evaluation Software\nvisible: 1\nok\n");
+    const std::string atStart = Maps(process);
+    ASSERT_NE(atStart.find("tq2604x-eval"), std::string::npos) << "no maps read";
+    for (const char* library :
+         {"libQt6Charts", "tq2604x-eval-plots", "libusb-1.0", "libudev", "libQt6Network",
+          "libgssapi_krb5", "libavahi-client", "libtq2604x-eval-network"})
+        EXPECT_EQ(atStart.find(library), std::string::npos) << library;
+
+    const std::string shown = Ask(process,
+                                  "menu MainForm.MnuWaveform\n"
+                                  "get WaveformForm.PlotPreview\n");
+    EXPECT_NE(shown.find("visible: 1"), std::string::npos) << shown;
+    const std::string afterPlot = Maps(process);
+    EXPECT_NE(afterPlot.find("libQt6Charts.so"), std::string::npos);
+    EXPECT_NE(afterPlot.find("libtq2604x-eval-plots.so"), std::string::npos);
+    EXPECT_EQ(afterPlot.find("libQt6Network"), std::string::npos);
+
+    Ask(process,
+        "menu MainForm.MnuMeter\n"
+        "type MeterForm.TextAddress TCPIP::127.0.0.1::9::SOCKET\n"
+        "click MeterForm.CmdOpen\n");
+    const std::string afterMeter = Maps(process);
+    EXPECT_NE(afterMeter.find("libtq2604x-eval-network.so"), std::string::npos);
+    EXPECT_NE(afterMeter.find("libQt6Network"), std::string::npos);
+    EXPECT_EQ(afterMeter.find("libusb-1.0"), std::string::npos);
+
+    Ask(process, "quit\n");
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 0);
+}
+
+// A copy of the program without its network library still shows its windows, and says what is
+// missing where it is needed: serving the protocol ends with status 1, a LAN meter is refused.
+TEST(ProgramStartup, WithoutTheNetworkLibrarySaysWhatIsMissing) {
+    QTemporaryDir dir;
+    const QString folder = QFileInfo(QStringLiteral(TQ_EVAL_BINARY)).absolutePath();
+    const QString program = dir.filePath(QStringLiteral("tq2604x-eval"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TQ_EVAL_BINARY), program));
+    ASSERT_TRUE(QFile::copy(folder + QStringLiteral("/TQ2604.hex"),
+                            dir.filePath(QStringLiteral("TQ2604.hex"))));
+    const std::string missing =
+        dir.filePath(QStringLiteral("libtq2604x-eval-network.so")).toStdString() +
+        " is missing; reinstall the program";
+    const QProcessEnvironment env = OffscreenEnvironment(dir.path());
+
+    const ConsoleRun served =
+        RunEvalProgram({QStringLiteral("--simulate"), QStringLiteral("--headless"),
+                        QStringLiteral("--scpi"), QStringLiteral("0")},
+                       env, "", 30000, program);
+    EXPECT_EQ(served.exitCode, 1);
+    EXPECT_EQ(served.errors,
+              "tq2604x-eval: cannot serve the instrument protocol on 127.0.0.1 port 0: " + missing +
+                  "\n");
+
+    const ConsoleRun windows =
+        RunEvalProgram({QStringLiteral("--simulate"), QStringLiteral("--automation")}, env,
+                       "menu MainForm.MnuMeter\n"
+                       "type MeterForm.TextAddress TCPIP::127.0.0.1::9::SOCKET\n"
+                       "click MeterForm.CmdOpen\n"
+                       "messages\n"
+                       "quit\n",
+                       30000, program);
+    EXPECT_EQ(windows.exitCode, 0) << windows.errors;
+    EXPECT_NE(windows.output.find("message: warning LAN meters cannot be opened: " + missing),
+              std::string::npos)
+        << windows.output;
 }
 
 TEST(ProgramOptions, RefusesASetupFileWithoutTheSimulatedBoard) {

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <algorithm>
 #include <string>
 
 #include "tests/e2e/ConsoleRunner.h"
@@ -66,62 +64,6 @@ TEST(TemperatureLogEndToEnd, TheFirstReadingIsOnDiskAtStart) {
     ASSERT_EQ(lines.size(), 2) << lines.join('|').toStdString();
     EXPECT_EQ(lines[0], "time_utc,seconds,celsius,error");
     EXPECT_TRUE(lines[1].endsWith(",0.000,39.9253,")) << lines[1].toStdString();
-}
-
-}  // namespace
-}  // namespace tq::testing
-
-namespace tq::testing {
-namespace {
-
-// Sends `commands` to a running console and waits (at most 30 s) until each has answered.
-std::string Ask(QProcess& process, const std::string& commands) {
-    process.write(commands.data(), static_cast<qint64>(commands.size()));
-    const int expected = static_cast<int>(std::count(commands.begin(), commands.end(), '\n'));
-    std::string output;
-    for (int i = 0; i < 300 && static_cast<int>(Answers(output).size()) < expected; ++i) {
-        process.waitForReadyRead(100);
-        output += process.readAllStandardOutput().toStdString();
-    }
-    return output;
-}
-
-std::string Maps(const QProcess& process) {
-    QFile maps(QStringLiteral("/proc/%1/maps").arg(process.processId()));
-    return maps.open(QIODevice::ReadOnly) ? maps.readAll().toStdString() : std::string();
-}
-
-// Qt Charts costs start-up time, so the plotting library that links it is loaded when the first
-// plot is shown, not before: a start-up to the main window does not map it.
-TEST(PlotsEndToEnd, QtChartsIsMappedOnlyOnceAPlotIsShown) {
-    QProcess process;
-    QTemporaryDir config;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(TQ_EVAL_BINARY),
-                  {QStringLiteral("--simulate"), QStringLiteral("--automation")});
-    ASSERT_TRUE(process.waitForStarted(30000));
-    EXPECT_EQ(Ask(process, "get MainForm\n"),
-              "text: TQ2604X Evaluation Software\nvisible: 1\nok\n");
-    const std::string atStart = Maps(process);
-    ASSERT_NE(atStart.find("tq2604x-eval"), std::string::npos) << "no maps read";
-    EXPECT_EQ(atStart.find("libQt6Charts"), std::string::npos);
-    EXPECT_EQ(atStart.find("tq2604x-eval-plots"), std::string::npos);
-
-    const std::string shown = Ask(process,
-                                  "menu MainForm.MnuWaveform\n"
-                                  "get WaveformForm.PlotPreview\n");
-    EXPECT_NE(shown.find("visible: 1"), std::string::npos) << shown;
-    const std::string afterPlot = Maps(process);
-    EXPECT_NE(afterPlot.find("libQt6Charts.so"), std::string::npos);
-    EXPECT_NE(afterPlot.find("libtq2604x-eval-plots.so"), std::string::npos);
-
-    Ask(process, "quit\n");
-    process.closeWriteChannel();
-    EXPECT_TRUE(process.waitForFinished(30000));
-    EXPECT_EQ(process.exitCode(), 0);
 }
 
 }  // namespace

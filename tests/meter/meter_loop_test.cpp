@@ -8,6 +8,7 @@
 #include "core/Tables.h"
 #include "instrument/MeterRun.h"
 #include "meter/MeterLink.h"
+#include "meter/QtStepTimer.h"
 #include "meter/SimulatedMeter.h"
 #include "tests/meter/MeterTestSupport.h"
 #include "tests/support/SimulatedInstrument.h"

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "meter/MeterByAddress.h"
+#include "meter/MeterLink.h"
 #include "meter/UsbtmcMeter.h"
 #include "tests/meter/MeterTestSupport.h"
 
@@ -73,7 +74,7 @@ TEST(ParseUsbtmcAddress, TakesDeviceFilesOnly) {
 TEST(MeterByAddress, ARefusedAddressLeavesTheMeterAsItWas) {
     testing::CoreApp();
     testing::ScriptedMeter fake;
-    MeterByAddress meter;
+    MeterByAddress meter{[](std::string&) { return std::make_unique<MeterLink>(); }};
     MeterSettings settings;
     settings.address = fake.Address();
     std::string error;
@@ -97,6 +98,22 @@ TEST(MeterByAddress, ARefusedAddressLeavesTheMeterAsItWas) {
     meter.Read(0, [&](const MeterReading& reading) { r = reading; });
     ASSERT_TRUE(WaitFor([&] { return r.has_value(); }));
     EXPECT_TRUE(r->ok) << r->error;
+}
+
+// Without a way to make LAN meters (the program's network library missing), opening one says why
+// and leaves the meter closed.
+TEST(MeterByAddress, ALanMeterThatCannotBeMadeSaysWhy) {
+    testing::CoreApp();
+    MeterByAddress meter{[](std::string& error) -> std::unique_ptr<MeterConnection> {
+        error = "LAN meters cannot be opened: the library is missing";
+        return nullptr;
+    }};
+    MeterSettings settings;
+    settings.address = "TCPIP::127.0.0.1::5025::SOCKET";
+    std::string error;
+    EXPECT_FALSE(meter.Open(settings, error));
+    EXPECT_EQ(error, "LAN meters cannot be opened: the library is missing");
+    EXPECT_FALSE(meter.IsOpen());
 }
 
 #if defined(__linux__)

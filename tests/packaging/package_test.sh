@@ -27,7 +27,7 @@ grep -q ': hardening-' "$work/lintian.log" && fail "lintian finds the program no
 
 dpkg-deb -x "$deb" "$work/root"
 for path in usr/lib/tq2604x-eval/tq2604x-eval usr/lib/tq2604x-eval/libtq2604x-eval-plots.so \
-  usr/bin/tq2604x-eval \
+  usr/lib/tq2604x-eval/libtq2604x-eval-network.so usr/bin/tq2604x-eval \
   usr/share/man/man1/tq2604x-eval.1.gz usr/share/doc/tq2604x-eval/copyright \
   usr/share/doc/tq2604x-eval/changelog.gz usr/share/doc/tq2604x-eval/scpi.md \
   usr/share/doc/tq2604x-eval/setup-format.md \
@@ -52,22 +52,33 @@ grep -Eq 'FLAGS.*(BIND_NOW| NOW)' <<<"$dynamic" || fail "the program is not boun
 grep -q '__stack_chk_fail' <<<"$symbols" || fail "no stack protector"
 grep -Eq '__[a-z]+_chk' <<<"$symbols" || fail "no fortified functions"
 
-# The plotting library: stripped, hardened as the program is, not executable, and found by the
-# installed program when a plot is shown (its firmware link pointed into the unpacked tree).
-plots="$work/root/usr/lib/tq2604x-eval/libtq2604x-eval-plots.so"
-file -b "$plots" | grep -q ', stripped' || fail "the plotting library is not stripped: $(file -b "$plots")"
-[ -x "$plots" ] && fail "the plotting library is executable"
-plots_segments="$(readelf -lW "$plots")"
-plots_dynamic="$(readelf -dW "$plots")"
-grep -q GNU_RELRO <<<"$plots_segments" || fail "the plotting library has no read-only relocations"
-grep -Eq 'FLAGS.*(BIND_NOW| NOW)' <<<"$plots_dynamic" || fail "the plotting library is not bound at start"
-grep -q 'libQt6Charts' <<<"$plots_dynamic" || fail "the plotting library does not link Qt Charts"
-dpkg-deb -f "$deb" Depends | grep -q 'libqt6charts6' || fail "the package does not depend on Qt Charts"
+# The plotting and network libraries: stripped, hardened as the program is, not executable, linking
+# what the program leaves to them, and found by the installed program when a plot is shown or the
+# protocol served (its firmware link pointed into the unpacked tree).
+libraries=(plots "the plotting library" libQt6Charts libqt6charts6
+           network "the network library" libQt6Network libqt6network6)
+for ((i = 0; i < ${#libraries[@]}; i += 4)); do
+  library="$work/root/usr/lib/tq2604x-eval/libtq2604x-eval-${libraries[i]}.so" name=${libraries[i + 1]}
+  file -b "$library" | grep -q ', stripped' || fail "$name is not stripped: $(file -b "$library")"
+  [ -x "$library" ] && fail "$name is executable"
+  library_segments="$(readelf -lW "$library")"
+  library_dynamic="$(readelf -dW "$library")"
+  grep -q GNU_RELRO <<<"$library_segments" || fail "$name has no read-only relocations"
+  grep -Eq 'FLAGS.*(BIND_NOW| NOW)' <<<"$library_dynamic" || fail "$name is not bound at start"
+  grep -q "${libraries[i + 2]}" <<<"$library_dynamic" || fail "$name does not link ${libraries[i + 2]}"
+  dpkg-deb -f "$deb" Depends | grep -q "${libraries[i + 3]}" ||
+    fail "the package does not depend on ${libraries[i + 3]}"
+done
+grep -q 'libQt6Network' <<<"$dynamic" && fail "the program links Qt Network, which it loads with the network library"
+dpkg-deb -f "$deb" Depends | grep -q 'libusb-1.0-0' || fail "the package does not depend on libusb"
 ln -sf "$work/root/etc/tq2604x-eval/TQ2604.hex" "$work/root/usr/lib/tq2604x-eval/TQ2604.hex"
 shown="$(printf 'menu MainForm.MnuWaveform\nget WaveformForm.Canvas\nquit\n' |
   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" timeout 60 \
   "$work/root/usr/lib/tq2604x-eval/tq2604x-eval" --simulate --automation 2>&1)" || true
 grep -q '^visible: 1$' <<<"$shown" || fail "the installed program shows no plot: $shown"
+served="$(XDG_CONFIG_HOME="$work/config" timeout 5 \
+  "$work/root/usr/lib/tq2604x-eval/tq2604x-eval" --simulate --headless --scpi 0 2>&1)" || true
+grep -q '^listening on 127.0.0.1:' <<<"$served" || fail "the installed program serves no protocol: $served"
 
 # The debug symbols: where gdb looks for them, by the program's build-id.
 id="$(readelf -nW "$program" | sed -n 's/.*Build ID: \([0-9a-f]*\).*/\1/p')"
@@ -75,9 +86,12 @@ id="$(readelf -nW "$program" | sed -n 's/.*Build ID: \([0-9a-f]*\).*/\1/p')"
 debug_files="$(dpkg-deb -c "${ddebs[0]}")"
 grep -q "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" <<<"$debug_files" ||
   fail "the -dbgsym package has no /usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
-plots_id="$(readelf -nW "$plots" | sed -n 's/.*Build ID: \([0-9a-f]*\).*/\1/p')"
-grep -q "usr/lib/debug/.build-id/${plots_id:0:2}/${plots_id:2}.debug" <<<"$debug_files" ||
-  fail "the -dbgsym package has no debug symbols of the plotting library"
+for ((i = 0; i < ${#libraries[@]}; i += 4)); do
+  library="$work/root/usr/lib/tq2604x-eval/libtq2604x-eval-${libraries[i]}.so"
+  library_id="$(readelf -nW "$library" | sed -n 's/.*Build ID: \([0-9a-f]*\).*/\1/p')"
+  grep -q "usr/lib/debug/.build-id/${library_id:0:2}/${library_id:2}.debug" <<<"$debug_files" ||
+    fail "the -dbgsym package has no debug symbols of ${libraries[i + 1]}"
+done
 
 # PyTango is suggested, not required: the program runs without a Tango system.
 dpkg-deb -f "$deb" Suggests | grep -q 'python3-tango' || fail "the package does not suggest python3-tango"

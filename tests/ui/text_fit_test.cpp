@@ -232,6 +232,46 @@ TEST_F(TextFit, AuxiliaryWindows) {
     }
 }
 
+// A text is fitted for its text, box and font: a longer text shown shrinks, the short one or a
+// wider box brings the design back, and a font the window sets since is the design from then on.
+TEST_F(TextFit, ATextIsFittedAgainWhenItsTextBoxOrFontChanges) {
+    QWidget window;
+    window.setObjectName(QStringLiteral("Window"));
+    window.setFixedSize(400, 100);
+    auto* label = new QLabel(QStringLiteral("DAC A"), &window);
+    label->setObjectName(QStringLiteral("Label"));
+    label->setGeometry(10, 10, 100, 24);
+    QFont design(QStringLiteral("Sans Serif"));
+    design.setPointSizeF(8.25);
+    design.setBold(true);
+    label->setFont(design);
+    const auto reshow = [&] {
+        window.hide();
+        ExpectAllFit(&window, label->text().toStdString());
+    };
+    reshow();
+    EXPECT_EQ(label->font().pointSizeF(), 8.25);
+    label->setText(QStringLiteral("Pulse After Write"));
+    reshow();
+    const double shrunk = label->font().pointSizeF();
+    EXPECT_LT(shrunk, 8.25);
+    reshow();
+    EXPECT_EQ(label->font().pointSizeF(), shrunk);
+    label->setText(QStringLiteral("DAC A"));
+    reshow();
+    EXPECT_EQ(label->font().pointSizeF(), 8.25);
+    label->setText(QStringLiteral("Pulse After Write"));
+    label->setGeometry(10, 10, 380, 24);
+    reshow();
+    EXPECT_EQ(label->font().pointSizeF(), 8.25);
+    QFont smaller = design;
+    smaller.setPointSizeF(6);
+    label->setFont(smaller);
+    label->setText(QStringLiteral("DAC A"));
+    reshow();
+    EXPECT_EQ(label->font().pointSizeF(), 6);
+}
+
 // The longest limits a channel can have, on the line under each row of the Output Voltages window.
 TEST_F(TextFit, OutputVoltagesWithTheLongestLimits) {
     for (int16_t channel = 0; channel < kChannelCount; ++channel)

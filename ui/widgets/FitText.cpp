@@ -13,12 +13,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionGroupBox>
 #include <QTextDocumentFragment>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace tq {
 
@@ -27,8 +30,25 @@ namespace {
 // Smaller than this many pixels a text is no longer read.
 constexpr double kSmallestPixels = 7.0;
 constexpr double kStepPoints = 0.25;
-const char* const kDesignFont = "tqDesignFont";
+const char* const kFitRecord = "tqTextFit";
 const char* const kCaptionFont = "captionFont";  // a frame's caption (FrameCaptionStyle)
+
+// What decides whether a widget's text fits, besides its font.
+struct FitKey {
+    size_t text = 0;  // the texts shown and how they are set out
+    QSize size;
+    int room = 0;  // what other controls leave of the box (labels) or above them (frames)
+    int dpi = 0;
+    bool operator==(const FitKey&) const = default;
+};
+
+// A widget's last fit: while its key and its font stay as they were, the font it was given still
+// fits, and nothing is measured again however often the widget is shown.
+struct FitRecord {
+    FitKey key;
+    QFont designed;  // the font the window asked for
+    QFont fitted;    // the font the text got
+};
 
 // A frame's caption is drawn in its own font; every other text in the widget's.
 bool IsFrame(const QWidget* w) {
@@ -69,8 +89,15 @@ QSize TextSize(const QFontMetrics& fm, const QString& text) {
     return {width, fm.height() + fm.lineSpacing() * (static_cast<int>(lines.size()) - 1)};
 }
 
-bool Within(const QSize& text, const QSize& room) {
-    return text.width() <= room.width() && text.height() <= room.height();
+// How many times over `room` holds `need`, in the tighter direction: 1 or more fits. A text grows
+// about in proportion to its font, so this also says how far a text that does not fit must shrink.
+double Spare(const QSize& need, const QSize& room) {
+    const auto ratio = [](int need, int room) {
+        if (need <= 0)
+            return room >= need ? std::numeric_limits<double>::infinity() : 0.0;
+        return static_cast<double>(room) / need;
+    };
+    return std::min(ratio(need.width(), room.width()), ratio(need.height(), room.height()));
 }
 
 // Controls that cover part of another's box when placed over it.
@@ -108,12 +135,23 @@ int UncoveredWidth(const QLabel* label, const QRect& box) {
     return right - area.left() + 1;
 }
 
-bool Fits(const QWidget* w, const QFont& font) {
+// Where the first control placed in a frame starts.
+int ContentsTop(const QGroupBox* frame) {
+    int top = frame->height();
+    for (const QWidget* child : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child->isVisibleTo(frame))
+            top = std::min(top, child->y());
+    return top;
+}
+
+// Spare() of `w`'s text in `font`.
+double Spare(const QWidget* w, const QFont& font) {
+    constexpr double kFits = std::numeric_limits<double>::infinity();
     const QFontMetrics fm(font);
     QStyle* style = w->style();
     if (const auto* label = qobject_cast<const QLabel*>(w)) {
         if (label->text().isEmpty())
-            return true;
+            return kFits;
         const int margin = 2 * label->margin();
         const QRect box = label->contentsRect();
         if (label->wordWrap()) {
@@ -122,21 +160,21 @@ bool Fits(const QWidget* w, const QFont& font) {
             const QRect need =
                 fm.boundingRect(QRect(0, 0, room.width(), 1 << 20),
                                 Qt::TextWordWrap | label->alignment(), LabelText(label));
-            return need.width() <= room.width() && need.height() + fm.descent() <= room.height();
+            return Spare(QSize(need.width(), need.height() + fm.descent()), room.size());
         }
-        return Within(TextSize(fm, LabelText(label)),
-                      QSize(UncoveredWidth(label, box) - margin, box.height() - margin));
+        return Spare(TextSize(fm, LabelText(label)),
+                     QSize(UncoveredWidth(label, box) - margin, box.height() - margin));
     }
     if (const auto* button = qobject_cast<const QPushButton*>(w)) {
         if (button->text().isEmpty())
-            return true;
+            return kFits;
         QStyleOptionButton option;
         option.initFrom(button);
         option.text = button->text();
         const QRect room = style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
         // A little air between the caption and the bevel.
-        return Within(TextSize(fm, QString(button->text()).remove(QLatin1Char('&'))),
-                      QSize(room.width() - 4, room.height()));
+        return Spare(TextSize(fm, QString(button->text()).remove(QLatin1Char('&'))),
+                     QSize(room.width() - 4, room.height()));
     }
     if (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w)) {
         const auto* button = static_cast<const QAbstractButton*>(w);
@@ -146,8 +184,8 @@ bool Fits(const QWidget* w, const QFont& font) {
         const bool check = qobject_cast<const QCheckBox*>(w) != nullptr;
         const QRect room = style->subElementRect(
             check ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents, &option, button);
-        return Within(TextSize(fm, QString(button->text()).remove(QLatin1Char('&'))),
-                      QSize(room.width() - 2, w->height()));
+        return Spare(TextSize(fm, QString(button->text()).remove(QLatin1Char('&'))),
+                     QSize(room.width() - 2, w->height()));
     }
     if (const auto* edit = qobject_cast<const QLineEdit*>(w)) {
         const int frame = edit->hasFrame() ? style->pixelMetric(QStyle::PM_DefaultFrameWidth) : 0;
@@ -156,21 +194,24 @@ bool Fits(const QWidget* w, const QFont& font) {
         const QSize room(w->width() - 2 * frame - 4 - margins.left() - margins.right(),
                          w->height() - 2 * frame - margins.top() - margins.bottom());
         const QString text = edit->text().isEmpty() ? edit->placeholderText() : edit->text();
-        return Within(QSize(fm.horizontalAdvance(text), fm.height()), room);
+        return Spare(QSize(fm.horizontalAdvance(text), fm.height()), room);
     }
     if (qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractButton*>(w)) {
         // Lists and other buttons (the switch) say in their size hint what their widest item or
-        // caption needs.
-        QWidget* probe = const_cast<QWidget*>(w);
-        const QFont old = probe->font();
-        probe->setFont(font);
-        const QSize wanted = w->sizeHint();
-        probe->setFont(old);
-        return wanted.width() <= w->width() && fm.height() <= w->height();
+        // caption needs; only a smaller font is tried on the widget itself.
+        QSize wanted = w->sizeHint();
+        if (font != w->font()) {
+            QWidget* probe = const_cast<QWidget*>(w);
+            const QFont old = probe->font();
+            probe->setFont(font);
+            wanted = w->sizeHint();
+            probe->setFont(old);
+        }
+        return Spare(QSize(wanted.width(), fm.height()), w->size());
     }
     if (const auto* frame = qobject_cast<const QGroupBox*>(w)) {
         if (frame->title().isEmpty())
-            return true;
+            return kFits;
         // The caption starts where the style puts it; it must end inside the frame.
         QStyleOptionGroupBox option;
         option.initFrom(frame);
@@ -182,14 +223,40 @@ bool Fits(const QWidget* w, const QFont& font) {
             style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, nullptr);
         const int width = fm.horizontalAdvance(QString(frame->title()).remove(QLatin1Char('&')));
         // Nor may it reach down into the controls placed in the frame.
-        int contentsTop = w->height();
-        for (const QWidget* child : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-            if (child->isVisibleTo(frame))
-                contentsTop = std::min(contentsTop, child->y());
         const int side = std::max(label.left(), 8);
-        return width <= w->width() - 2 * side && label.top() + fm.height() <= contentsTop;
+        return Spare(QSize(width, label.top() + fm.height()),
+                     QSize(w->width() - 2 * side, ContentsTop(frame)));
     }
-    return true;
+    return kFits;
+}
+
+bool Fits(const QWidget* w, const QFont& font) {
+    return Spare(w, font) >= 1.0;
+}
+
+FitKey KeyOf(const QWidget* w) {
+    FitKey key{0, w->size(), 0, w->logicalDpiY()};
+    if (const auto* label = qobject_cast<const QLabel*>(w)) {
+        key.text = qHashMulti(0, label->text(), int(label->textFormat()), label->wordWrap(),
+                              label->margin(), label->alignment().toInt());
+        if (!label->wordWrap() && !label->text().isEmpty())
+            key.room = UncoveredWidth(label, label->contentsRect());
+    } else if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+        key.text = qHash(button->text());
+    } else if (const auto* edit = qobject_cast<const QLineEdit*>(w)) {
+        const QMargins margins = edit->textMargins();
+        key.text = qHashMulti(0, edit->text(), edit->placeholderText(), edit->hasFrame(),
+                              margins.left(), margins.right(), margins.top(), margins.bottom());
+    } else if (const auto* list = qobject_cast<const QComboBox*>(w)) {
+        size_t seed = qHash(list->count());
+        for (int i = 0; i < list->count(); ++i)
+            seed = qHashMulti(seed, list->itemText(i));
+        key.text = seed;
+    } else if (const auto* frame = qobject_cast<const QGroupBox*>(w)) {
+        key.text = qHash(frame->title());
+        key.room = ContentsTop(frame);
+    }
+    return key;
 }
 
 bool PlacedByLayout(const QWidget* w) {
@@ -201,28 +268,46 @@ bool PlacedByLayout(const QWidget* w) {
     return parent->layout() && parent->layout()->indexOf(const_cast<QWidget*>(w)) >= 0;
 }
 
+// Fits controls as they are shown. A window shows all its controls before it gets its own Show
+// event; they are fitted then, each once, with all of them in place. After that each control shown
+// or hidden is fitted, with the controls whose room it changes.
 class TextFitter : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) &&
-            watched->isWidgetType()) {
-            auto* w = static_cast<QWidget*>(watched);
-            if (event->type() == QEvent::Show)
-                FitText(w);
-            // A control shown or hidden over another changes the room that one has, and one
-            // shown in a frame may stand where the frame's caption reaches.
-            if (QWidget* parent = w->parentWidget(); parent && !w->isWindow()) {
-                for (QWidget* other : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-                    if (other != w && other->isVisible() &&
-                        other->geometry().intersects(w->geometry()))
-                        FitText(other);
-                if (qobject_cast<QGroupBox*>(parent) && parent->isVisible())
-                    FitText(parent);
+        const QEvent::Type type = event->type();
+        if ((type != QEvent::Show && type != QEvent::Hide) || !watched->isWidgetType())
+            return false;
+        auto* w = static_cast<QWidget*>(watched);
+        if (w->isWindow()) {
+            if (type == QEvent::Hide) {
+                shown_.remove(w);
+            } else {
+                shown_.insert(w);
+                for (QWidget* control : w->findChildren<QWidget*>())
+                    if (control->isVisible())
+                        FitText(control);
             }
+            return false;
+        }
+        if (!shown_.contains(w->window()))
+            return false;
+        if (type == QEvent::Show)
+            FitText(w);
+        // A control shown or hidden over another changes the room that one has, and one shown in
+        // a frame may stand where the frame's caption reaches.
+        if (QWidget* parent = w->parentWidget()) {
+            for (QWidget* other : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (other != w && other->isVisible() && other->geometry().intersects(w->geometry()))
+                    FitText(other);
+            if (qobject_cast<QGroupBox*>(parent) && parent->isVisible())
+                FitText(parent);
         }
         return false;
     }
+
+private:
+    QSet<const QWidget*> shown_;  // windows shown, whose controls are fitted one by one
 };
 
 }  // namespace
@@ -234,22 +319,45 @@ bool TextFits(const QWidget* widget) {
 void FitText(QWidget* w) {
     if (PlacedByLayout(w))
         return;
-    const QVariant design = w->property(kDesignFont);
-    const QFont designed = design.isValid() ? design.value<QFont>() : TextFont(w);
-    if (Fits(w, designed)) {
-        if (design.isValid() && TextFont(w) != designed)
-            SetTextFont(w, designed);
+    const QFont current = TextFont(w);
+    const QVariant kept = w->property(kFitRecord);
+    const FitRecord last = kept.isValid() ? kept.value<FitRecord>() : FitRecord{};
+    // A font other than the one fitted last was set since: that is the design now.
+    const bool fittedBefore = kept.isValid() && last.fitted == current;
+    const QFont designed = fittedBefore ? last.designed : current;
+    const FitKey key = KeyOf(w);
+    if (fittedBefore && last.key == key)
         return;
-    }
-    if (designed.pointSizeF() <= 0)
-        return;  // sized in pixels: nothing to scale
-    if (!design.isValid())
-        w->setProperty(kDesignFont, designed);
-    const double smallestPoints = kSmallestPixels * 72.0 / w->logicalDpiY();
     QFont font = designed;
-    while (font.pointSizeF() - kStepPoints >= smallestPoints && !Fits(w, font))
-        font.setPointSizeF(font.pointSizeF() - kStepPoints);
-    SetTextFont(w, font);
+    const double design = designed.pointSizeF();
+    const double spare = Spare(w, designed);
+    if (design > 0 && spare < 1.0) {  // a font sized in pixels is kept
+        // The largest size, in steps down from the design, whose text fits; or the smallest still
+        // read. Each size tried costs a font of that size, so the search starts at the size the
+        // room allows by proportion and steps from there.
+        const int most = static_cast<int>(
+            std::floor((design - kSmallestPixels * 72.0 / key.dpi) / kStepPoints + 1e-9));
+        const auto fitsAt = [&](int steps) {
+            font.setPointSizeF(design - steps * kStepPoints);
+            return Fits(w, font);
+        };
+        if (most > 0) {
+            int steps = std::clamp(
+                static_cast<int>(std::ceil((1.0 - std::max(spare, 0.0)) * design / kStepPoints)), 1,
+                most);
+            if (fitsAt(steps)) {
+                while (steps > 1 && fitsAt(steps - 1))
+                    --steps;
+            } else {
+                while (steps < most && !fitsAt(++steps)) {
+                }
+            }
+            font.setPointSizeF(design - steps * kStepPoints);
+        }
+    }
+    if (font != current)
+        SetTextFont(w, font);
+    w->setProperty(kFitRecord, QVariant::fromValue(FitRecord{key, designed, TextFont(w)}));
 }
 
 void InstallTextFitting() {

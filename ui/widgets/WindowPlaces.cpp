@@ -16,7 +16,7 @@ QString Key(const QString& name) {
 
 class PlaceKeeper : public QObject {
 public:
-    PlaceKeeper(QWidget* window, QSettings (*settings)())
+    PlaceKeeper(QWidget* window, QSettings& settings)
         : QObject(window), window_(window), settings_(settings) {
         setObjectName(kKeeperName);
         // A drag moves the window many times: the place is written once it rests.
@@ -53,31 +53,34 @@ public:
 
 private:
     void Restore() {
-        const QByteArray kept = settings_().value(Key(window_->objectName())).toByteArray();
+        const QByteArray kept = settings_.value(Key(window_->objectName())).toByteArray();
         if (!kept.isEmpty())
             window_->restoreGeometry(kept);
     }
     void Save() {
         save_.stop();
-        QSettings settings = settings_();
-        settings.setValue(Key(window_->objectName()), window_->saveGeometry());
+        // A window that ends where it was kept leaves the file alone.
+        const QString key = Key(window_->objectName());
+        const QByteArray place = window_->saveGeometry();
+        if (settings_.value(key).toByteArray() != place)
+            settings_.setValue(key, place);
     }
 
     QWidget* window_;
-    QSettings (*settings_)();
+    QSettings& settings_;
     QTimer save_;
     bool restored_ = false;
 };
 
 }  // namespace
 
-void KeepWindowPlace(QWidget* window, QSettings (*settings)()) {
+void KeepWindowPlace(QWidget* window, QSettings& settings) {
     if (window && !window->findChild<QObject*>(kKeeperName, Qt::FindDirectChildrenOnly))
         new PlaceKeeper(window, settings);
 }
 
-bool HasKeptPlace(const QString& name, QSettings (*settings)()) {
-    return settings().contains(Key(name));
+bool HasKeptPlace(const QString& name, const QSettings& settings) {
+    return settings.contains(Key(name));
 }
 
 }  // namespace tq

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -204,32 +205,40 @@ TEST(ElidedText, AMessageThatMeetsTheLastingTextsEndsInAnEllipsis) {
     EXPECT_EQ(bar->toolTip(), QString());
 }
 
-QString gSettingsFile;
-QSettings TestSettings() {
-    return QSettings(gSettingsFile, QSettings::IniFormat);
-}
-
 TEST(WindowPlaces, AWindowComesBackWhereItWas) {
     App();
     QTemporaryDir dir;
-    gSettingsFile = dir.filePath(QStringLiteral("places.ini"));
+    const QString file = dir.filePath(QStringLiteral("places.ini"));
     {
+        QSettings settings(file, QSettings::IniFormat);
         QWidget window;
         window.setObjectName(QStringLiteral("ToolForm"));
-        KeepWindowPlace(&window, TestSettings);
-        KeepWindowPlace(&window, TestSettings);  // once is enough
-        EXPECT_FALSE(HasKeptPlace(QStringLiteral("ToolForm"), TestSettings));
+        KeepWindowPlace(&window, settings);
+        KeepWindowPlace(&window, settings);  // once is enough
+        EXPECT_FALSE(HasKeptPlace(QStringLiteral("ToolForm"), settings));
         window.show();
         window.setGeometry(120, 90, 333, 222);
         window.hide();
-        EXPECT_TRUE(HasKeptPlace(QStringLiteral("ToolForm"), TestSettings));
+        EXPECT_TRUE(HasKeptPlace(QStringLiteral("ToolForm"), settings));
     }
+    ASSERT_TRUE(QFile::exists(file));
+    QSettings settings(file, QSettings::IniFormat);
     QWidget again;
     again.setObjectName(QStringLiteral("ToolForm"));
-    KeepWindowPlace(&again, TestSettings);
+    KeepWindowPlace(&again, settings);
     again.show();
     EXPECT_EQ(again.geometry().size(), QSize(333, 222));
-    EXPECT_FALSE(HasKeptPlace(QStringLiteral("OtherForm"), TestSettings));
+    EXPECT_FALSE(HasKeptPlace(QStringLiteral("OtherForm"), settings));
+    // Shown and hidden where it was kept: the file is not written again.
+    ASSERT_TRUE(QFile::remove(file));
+    again.hide();
+    settings.sync();
+    EXPECT_FALSE(QFile::exists(file));
+    again.show();
+    again.resize(300, 200);
+    again.hide();
+    settings.sync();
+    EXPECT_TRUE(QFile::exists(file));
 }
 
 }  // namespace

@@ -1,0 +1,89 @@
+// The network library's entry: QPluginLoader finds these parts by the interface's name. Each part
+// is the program's own class (remote/, discovery/, meter/) behind the interface the program knows.
+
+#include <QHostAddress>
+#include <QObject>
+
+#include "app/NetworkLibrary.h"
+#include "discovery/LanAdvertiser.h"
+#include "meter/MeterLink.h"
+#include "meter/SimulatedMeter.h"
+#include "remote/ScpiServer.h"
+
+namespace tq {
+namespace {
+
+class TcpProtocolServer : public ProtocolServer {
+public:
+    explicit TcpProtocolServer(InstrumentCommands& commands) : server_(commands) {
+        connect(&server_, &ScpiServer::ClientCountChanged, this,
+                &ProtocolServer::ClientCountChanged);
+    }
+    bool Listen(const QString& address, uint16_t port, QString& error) override {
+        const QHostAddress host(address);
+        if (host.isNull()) {
+            error = QStringLiteral("%1 is not an IP address").arg(address);
+            return false;
+        }
+        return server_.Listen(host, port, error);
+    }
+    QString Address() const override { return server_.Address().toString(); }
+    uint16_t Port() const override { return server_.Port(); }
+    bool BeyondLoopback() const override { return !server_.Address().isLoopback(); }
+    void SetIdleTimeout(std::chrono::milliseconds timeout) override {
+        server_.SetIdleTimeout(timeout);
+    }
+
+private:
+    ScpiServer server_;
+};
+
+class AvahiAnnouncement : public LanAnnouncement {
+public:
+    AvahiAnnouncement(ScpiAnnouncement announcement, const QString& listening,
+                      NetworkLibrary::Say say)
+        : advertiser_(std::move(announcement), QHostAddress(listening), std::move(say)) {}
+    void Start() override { advertiser_.Start(); }
+    void UpdateTxt(std::vector<std::pair<std::string, std::string>> txt) override {
+        advertiser_.UpdateTxt(std::move(txt));
+    }
+
+private:
+    LanAdvertiser advertiser_;
+};
+
+class SimulatedMeterServer : public LoopbackServer {
+public:
+    explicit SimulatedMeterServer(const SimulatedBench& bench) : meter_(bench) {}
+    bool Listen(uint16_t port, QString& error) override { return meter_.Listen(port, error); }
+    uint16_t Port() const override { return meter_.Port(); }
+
+private:
+    SimulatedMeter meter_;
+};
+
+}  // namespace
+
+class NetworkParts : public QObject, public NetworkLibrary {
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID TQ_NETWORK_LIBRARY_IID)
+    Q_INTERFACES(tq::NetworkLibrary)
+
+public:
+    std::unique_ptr<ProtocolServer> Server(InstrumentCommands& commands) override {
+        return std::make_unique<TcpProtocolServer>(commands);
+    }
+    std::unique_ptr<LanAnnouncement> Announce(ScpiAnnouncement announcement,
+                                              const QString& listening, Say say) override {
+        return std::make_unique<AvahiAnnouncement>(std::move(announcement), listening,
+                                                   std::move(say));
+    }
+    std::unique_ptr<MeterConnection> LanMeter() override { return std::make_unique<MeterLink>(); }
+    std::unique_ptr<LoopbackServer> SimulatedMeter(const SimulatedBench& bench) override {
+        return std::make_unique<SimulatedMeterServer>(bench);
+    }
+};
+
+}  // namespace tq
+
+#include "NetworkParts.moc"
