@@ -13,7 +13,7 @@
 namespace tq {
 
 inline std::string RequestFailureText(int32_t code) {
-    const std::string_view why = ExplainAdapterResult(code);
+    const std::string_view why = ExplainRequestFailure(code);
     std::string text = "board request failed (" + std::to_string(code) + ")";
     if (!why.empty())
         text += ": " + std::string(why);
@@ -25,8 +25,12 @@ inline std::string RequestFailureText(int32_t code) {
 class Instrument::CallScope {
 public:
     explicit CallScope(Instrument& instrument) : instrument_(instrument) {
-        if (instrument_.callDepth_++ == 0)
+        if (instrument_.callDepth_++ == 0) {
             instrument_.firstFailure_ = 0;
+            instrument_.changesInCall_ = 0;
+            instrument_.probeFailedInCall_ = false;
+            instrument_.holdWrites_ = false;
+        }
     }
     ~CallScope() { --instrument_.callDepth_; }
     CallScope(const CallScope&) = delete;
