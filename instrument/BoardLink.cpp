@@ -11,6 +11,7 @@
 // it cannot tell, and a power loss changed nothing it relies on: it sends its pins and function
 // word again, as after a glitch where either may have failed.
 
+#include <algorithm>
 #include <utility>
 
 #include "board/AdapterResults.h"
@@ -165,6 +166,11 @@ Instrument::BoardFound Instrument::Rejoin(bool contact, bool wasAway) {
             boardAway_ = true;
             return BoardFound::Away;
         }
+        // What drove outputs stops there: its next write is refused.
+        for (const Activity* activity : activities_.All())
+            if (activity->DrivesOutputs() &&
+                std::find(cut_.begin(), cut_.end(), activity) == cut_.end())
+                cut_.push_back(activity);
         // This call's changes before the loss were undone: the rest of them is not sent.
         if (changesInCall_ > 0 && callDepth_ > 0) {
             holdWrites_ = true;
@@ -261,6 +267,8 @@ bool Instrument::RestoreAfterPowerLoss() {
     }
     const ConverterMirror::Knowledge known = *lost_;
     const std::array<uint8_t, kChannelCount> owed = unrestored_;
+    // The instrument's own changes: every view shows them, the one whose call found the loss too.
+    const Origin itself(*this, nullptr);
     mirror_.PowerOn();
     const int failures = failures_;
     const auto answering = [&] { return failures_ == failures; };

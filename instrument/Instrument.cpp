@@ -201,6 +201,8 @@ void Instrument::Send(int16_t address, int16_t reg, int32_t data, bool pulse) {
     // and the rest of the change would leave them somewhere else.
     if (holdWrites_)
         return;
+    if (std::find(cut_.begin(), cut_.end(), origin_) != cut_.end())
+        throw InstrumentError("the board lost power and every output was brought to 0 V");
     Put(address, reg, data, pulse);
 }
 
@@ -548,6 +550,8 @@ void Instrument::BeginActivity(Activity& activity, int64_t total) {
 }
 
 void Instrument::Announce(Activity& activity, int64_t total) {
+    // A new activity writes, whatever the power loss cut before (its address may be an old one's).
+    std::erase(cut_, static_cast<const void*>(&activity));
     activity.starter_ = origin_;
     activity.done_ = 0;
     activity.total_ = total;

@@ -423,6 +423,10 @@ private:
     bool probeFailedInCall_ = false;  // the board did not answer the current call's probe
     bool holdWrites_ = false;         // a power loss cut this call's changes: the rest are not sent
     bool pinsUnsent_ = false;  // a pin word failed: the board may not hold the program's pins
+    // The activities that drove outputs when a power loss was found: their writes are refused
+    // from then on (until their owner begins a new one), so that they end where the loss left
+    // the outputs, at 0 V.
+    std::vector<const void*> cut_;
     // What the program knew when a power loss was found, until the restoration is complete.
     std::optional<ConverterMirror::Knowledge> lost_;
     // Per channel, the registers (bit = register select) a restoration could not write.

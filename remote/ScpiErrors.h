@@ -41,7 +41,7 @@ constexpr std::string_view StandardText(int code) {
         int code;
         std::string_view text;
     };
-    constexpr std::array<Entry, 19> kTexts{{
+    constexpr std::array<Entry, 20> kTexts{{
         {kNoError, "No error"},
         {kCommandError, "Command error"},
         {kSyntaxError, "Syntax error"},

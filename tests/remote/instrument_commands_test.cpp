@@ -68,6 +68,7 @@ const std::string kPowerLoss =
 // Every output at its 0 V code: DAC A with its offset register of 12 (12/8 LSB) and the
 // amplifiers' own offsets.
 const std::string kAtZero = "0.0008195007;-0.00022;0.00018;-0.00041";
+const std::string kAboveZero = "DAC A: 0.000457764 V is above its limit of 0 V";
 const std::string kNoAnswer =
     "The board did not answer a USB request (input/output error). Check the USB cable and the "
     "board's power; the program goes on by itself once the board answers again.";
@@ -323,6 +324,16 @@ INSTANTIATE_TEST_SUITE_P(
              {"REG:READ? 0,4;REG:READ? 0,5;REG:READ? 0,3;REG:READ? 0,2", "5;12;1;0"},
              {"BENC:VOLT1?;BENC:VOLT2?;BENC:VOLT3?;BENC:VOLT4?;SOUR:COD?", kAtZero + ";TWOS"},
              {"SOUR1:VOLT 5;SYST:ERR?;BENC:VOLT1?", kNoError + ";5.0021205"}}},
+        // The output protection judges releasing CLR: with DAC A's offset above its limit of
+        // 0 V at the 0 V code, CLR stays low and the text says why.
+        ConversationCase{"PowerLossHoldsClrWhereALimitRefuses",
+                         {{"SOUR1:OFFS 12;VOLT:LIM:HIGH 0;:BENC:VOLT1?", "0.00080776366"},
+                          {"BENC:POW:CYCL;SYST:ERR?;PIN:CLR?;BENC:VOLT1?;REG:READ? 0,5",
+                           "-315,\"Configuration memory lost; the board lost power: outputs at 0 "
+                           "V, ranges and calibration restored; CLR held low: " +
+                               kAboveZero + "\";0;0;12"},
+                          {"PIN:CLR 1;SYST:ERR?", "-221,\"Settings conflict; " + kAboveZero + "\""},
+                          {"SOUR1:VOLT:LIM:HIGH NONE;:PIN:CLR 1;:BENC:VOLT1?", "0.00080776366"}}},
         // A glitch: the board kept its registers, nothing is told beyond the failed request's
         // -240, and no output moves.
         ConversationCase{
