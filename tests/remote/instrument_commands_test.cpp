@@ -1,7 +1,8 @@
 // The command tree against the simulated board: each exchange is a line sent and the response
 // line expected (empty when the line holds no query), in order, from power-on. A line "<unplug>"
 // or "<plug>" unplugs or plugs the simulated board in instead, "<power-cycle>" makes it lose
-// power without the program's knowing; a line "2>..." is a second client's.
+// power without the program's knowing, "<unplug after N>" unplugs it once N more requests are
+// done; a line "2>..." is a second client's.
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,14 @@ struct Board : testing::SimulatedInstrument {
     InstrumentCommands commands{instrument, &board};
     ScpiSession session{commands};
     ScpiSession second{commands};
+    int unplugIn = 0;
+    Board() {
+        instrument.AddListener([this](const InstrumentChange& change) {
+            if (change.kind == InstrumentChange::Kind::RequestResult && unplugIn > 0 &&
+                --unplugIn == 0)
+                board.Unplug();
+        });
+    }
     std::string Send(const std::string& line) {
         if (line.rfind("2>", 0) == 0)
             return second.Execute(line.substr(2)).value_or("");
@@ -56,6 +65,8 @@ TEST_P(Conversation, AnswersAsExpected) {
             b.board.Plug();
         else if (line == "<power-cycle>")
             b.board.PowerCycle();
+        else if (line.rfind("<unplug after ", 0) == 0)
+            b.unplugIn = std::stoi(line.substr(14));
         else
             EXPECT_EQ(b.Send(line), expected) << line;
     }
@@ -334,6 +345,19 @@ INSTANTIATE_TEST_SUITE_P(
                                kAboveZero + "\";0;0;12"},
                           {"PIN:CLR 1;SYST:ERR?", "-221,\"Settings conflict; " + kAboveZero + "\""},
                           {"SOUR1:VOLT:LIM:HIGH NONE;:PIN:CLR 1;:BENC:VOLT1?", "0.00080776366"}}},
+        // The board stops answering after the pins and the function word: what is owed is
+        // named, CALibration holds until the next return restores it, and every client is told
+        // again.
+        ConversationCase{
+            "PowerLossCutShort",
+            {{"SOUR2:GAIN -3;OFFS 7", ""},
+             {"<unplug after 6>", ""},
+             {"BENC:POW:CYCL;SYST:ERR?;STAT:QUES:COND?;BENC:VOLT2?",
+              "-315,\"Configuration memory lost; the board lost power: outputs at 0 V, not "
+              "restored: DAC B fine gain, offset; CLR held low: the board stopped "
+              "answering\";768;0"},
+             {"BENC:LINK ON;:SOUR2:GAIN?;OFFS?;:SYST:ERR?;STAT:QUES:COND?;:BENC:VOLT2?",
+              "-3;7;" + kPowerLoss + ";0;4.7028807e-05"}}},
         // A glitch: the board kept its registers, nothing is told beyond the failed request's
         // -240, and no output moves.
         ConversationCase{
