@@ -57,6 +57,30 @@ const char* RegisterWord(int16_t reg) {
     return reg == kRegCoarseGain ? "range" : reg == kRegFineGain ? "fine gain" : "offset";
 }
 
+// What a restoration tells: the registers it still owes (bits of Bit()), and why CLR stays low.
+std::string PowerLossText(const std::array<uint8_t, 4>& owed, const std::string& clrHeld) {
+    std::string missing;
+    for (int16_t ch = 0; ch < 4; ++ch) {
+        const uint8_t registers = owed[static_cast<std::size_t>(ch)];
+        if (registers == 0)
+            continue;
+        missing += (missing.empty() ? "" : "; ") + ChannelName(ch);
+        const char* between = " ";
+        for (const int16_t reg : kRestoredRegisters)
+            if (registers & Bit(reg)) {
+                missing += between;
+                missing += RegisterWord(reg);
+                between = ", ";
+            }
+    }
+    std::string text =
+        "The board lost power: outputs at 0 V, " +
+        (missing.empty() ? "ranges and calibration restored" : "not restored: " + missing);
+    if (!clrHeld.empty())
+        text += "; CLR held low: " + clrHeld;
+    return text;
+}
+
 // Sets a flag for the scope of a block, also when it throws.
 class Raised {
 public:
@@ -298,7 +322,8 @@ bool Instrument::RestoreAfterPowerLoss() {
     if (answering())
         Put(kFnLoadAll, kRegFunction, 0, false);
     if (!answering()) {
-        held = "the board stopped answering";
+        if (clr != 0)
+            held = "the board stopped answering";
     } else if (clr != 0) {
         ConverterModel before = mirror_.Model();
         before.clrHigh = false;
@@ -316,32 +341,9 @@ bool Instrument::RestoreAfterPowerLoss() {
     if (answering())
         lost_.reset();
 
-    std::string text = "The board lost power: outputs at 0 V, ";
-    if (!RestorationIncomplete()) {
-        text += "ranges and calibration restored";
-    } else {
-        text += "not restored:";
-        const char* separator = " ";
-        for (int16_t ch = 0; ch < kChannelCount; ++ch) {
-            const uint8_t missing = unrestored_[static_cast<std::size_t>(ch)];
-            if (missing == 0)
-                continue;
-            text += separator + ChannelName(ch);
-            const char* between = " ";
-            for (const int16_t reg : kRestoredRegisters)
-                if (missing & Bit(reg)) {
-                    text += between;
-                    text += RegisterWord(reg);
-                    between = ", ";
-                }
-            separator = "; ";
-        }
-    }
-    if (!held.empty())
-        text += "; CLR held low: " + held;
     InstrumentChange change{InstrumentChange::Kind::BoardBack};
     change.value = 1;
-    change.text = std::move(text);
+    change.text = PowerLossText(unrestored_, held);
     Notify(change);
     Notify(InstrumentChange{InstrumentChange::Kind::Pins});
     Notify(InstrumentChange{InstrumentChange::Kind::FunctionFlags});
