@@ -117,7 +117,7 @@ bool Instrument::RestorationIncomplete() const {
 }
 
 void Instrument::SendPins() {
-    const int failures = failures_;
+    const int64_t failures = failures_;
     requests_.SendPinWord();
     pinsUnsent_ = failures_ != failures;
 }
@@ -209,7 +209,7 @@ Instrument::BoardFound Instrument::Rejoin(bool contact, bool wasAway) {
 
 Instrument::BoardFound Instrument::Probe(bool contact) {
     const ConverterMirror::Knowledge known = mirror_.Known();
-    const int failures = failures_;
+    const int64_t failures = failures_;
     bool read = false;
     const auto readBack = [&](int16_t address, int16_t reg) -> std::optional<int32_t> {
         read = true;
@@ -294,7 +294,7 @@ bool Instrument::RestoreAfterPowerLoss() {
     // The instrument's own changes: every view shows them, the one whose call found the loss too.
     const Origin itself(*this, nullptr);
     mirror_.PowerOn();
-    const int failures = failures_;
+    const int64_t failures = failures_;
     const auto answering = [&] { return failures_ == failures; };
 
     // The board's side of a line the converter drives lets go of it; the pins hold every output

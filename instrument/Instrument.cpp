@@ -207,7 +207,7 @@ void Instrument::Send(int16_t address, int16_t reg, int32_t data, bool pulse) {
 }
 
 void Instrument::Put(int16_t address, int16_t reg, int32_t data, bool pulse) {
-    const int failures = failures_;
+    const int64_t failures = failures_;
     registers_->WriteRegister(address, reg, data, pulse);
     if (failures_ != failures) {
         mirror_.Unsure(address, reg);
@@ -250,8 +250,8 @@ void Instrument::WriteRegister(int16_t address, int16_t reg, int32_t data) {
 int32_t Instrument::ReadRegister(int16_t address, int16_t reg) {
     CallScope scope(*this);
     const int32_t failureBefore = firstFailure_;
-    const int start = requestCount_;
-    int failures = failures_;
+    const int64_t start = requestCount_;
+    int64_t failures = failures_;
     int32_t value = registers_->ReadRegister(address, reg);
     // A board that came back during the read answered the program's own requests, not the read:
     // it is taken again, and only the second read's outcome counts.

@@ -414,11 +414,11 @@ private:
     const void* origin_ = nullptr;
     int callDepth_ = 0;
     int32_t firstFailure_ = 0;        // the first failed request's result in the current call
-    int failures_ = 0;                // failed requests since start
+    int64_t failures_ = 0;            // failed requests since start
     bool boardAway_ = false;          // the last request failed
     bool rejoining_ = false;          // finding out what a returned board kept, restoring it
-    int requestCount_ = 0;            // requests sent for the program's calls (not the link's own)
-    int returnedAfter_ = 0;           // requestCount_ when the board was last found back
+    int64_t requestCount_ = 0;        // requests sent for the program's calls (not the link's own)
+    int64_t returnedAfter_ = 0;       // requestCount_ when the board was last found back
     int changesInCall_ = 0;           // requests of the current call that may change the board
     bool probeFailedInCall_ = false;  // the board did not answer the current call's probe
     bool holdWrites_ = false;         // a power loss cut this call's changes: the rest are not sent

@@ -25,7 +25,7 @@ void Instrument::WriteComposedWord() {
         state_.ReadWrite = readWrite;
         ShowReadWrite(readWrite);
     }
-    const int failures = failures_;
+    const int64_t failures = failures_;
     requests_.WriteWord(CommandByte(readWrite, reg, address), data);
     if (write && failures_ == failures)
         mirror_.Written(address, reg, data, false);
