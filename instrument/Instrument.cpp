@@ -202,7 +202,7 @@ void Instrument::Send(int16_t address, int16_t reg, int32_t data, bool pulse) {
     if (holdWrites_)
         return;
     if (std::find(cut_.begin(), cut_.end(), origin_) != cut_.end())
-        throw InstrumentError("the board lost power and every output was brought to 0 V");
+        throw InstrumentError(kPowerLossEnding);
     Put(address, reg, data, pulse);
 }
 

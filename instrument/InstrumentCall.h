@@ -12,6 +12,10 @@
 
 namespace tq {
 
+// Why an activity that drove outputs ends when the board is found to have lost power.
+inline constexpr const char* kPowerLossEnding =
+    "the board lost power and every output was brought to 0 V";
+
 inline std::string RequestFailureText(int32_t code) {
     const std::string_view why = ExplainRequestFailure(code);
     std::string text = "board request failed (" + std::to_string(code) + ")";

@@ -419,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(
 // How an activity ended reaches its starter alone, before its *OPC? answers, ESR bit 4 with it;
 // its own stop and ABORt of a run until stopped are no failure. The safe state stops every kind
 // on the outputs; the temperature log goes on.
-const std::string kLost = "board request failed (-1): " + std::string(ExplainAdapterResult(-1));
+const std::string kLost = "board request failed (-1): " + std::string(ExplainRequestFailure(-1));
 const std::string kRamp = "SOUR1:VOLT:RAMP:STEP 1;SOUR1:VOLT:RAMP:WAIT 10 MS";
 const std::string kRampStepRefusal =
     "DAC B: the change moves the output by 2.74994 V at once, more than its ramp step of 0.5 V; "
