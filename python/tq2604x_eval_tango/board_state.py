@@ -12,11 +12,12 @@ made either way, so a board that went away is noticed even before the program ha
 
 import collections
 
+from tq2604x_eval._protocol import CONFIGURATION_MEMORY_LOST
+
 OPERATION_RAMPING = 1 << 8
 OPERATION_SWEEPING = 1 << 3
 QUESTIONABLE_LINK = 1 << 9
 EVENT_POWER_ON = 1 << 7
-CONFIGURATION_MEMORY_LOST = -315
 
 # One line each: the answers come back joined by ';'. LIST:STATe? goes last, since its reason
 # text may hold a ';'. *ESR? is the device's own connection's: PON says the board lost power.

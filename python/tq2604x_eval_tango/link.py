@@ -17,9 +17,8 @@ import time
 import pyvisa
 
 from tq2604x_eval import TQ2604X, TQ2604XError
-from tq2604x_eval._protocol import ERROR_CHECK, NOT_A_NUMBER, parse_error
-
-from .board_state import CONFIGURATION_MEMORY_LOST
+from tq2604x_eval._protocol import (CONFIGURATION_MEMORY_LOST, ERROR_CHECK, NOT_A_NUMBER,
+                                    parse_error)
 
 log = logging.getLogger(__name__)
 
