@@ -46,6 +46,14 @@ constexpr std::array<Explanation, 10> kExplanations{{
 }};
 }  // namespace
 
+std::string_view ExplainRequestFailure(int32_t code) {
+    if (code == kResultIoError)
+        return "The board did not answer a USB request (input/output error). Check the USB cable "
+               "and the board's power; the program goes on by itself once the board answers "
+               "again.";
+    return ExplainAdapterResult(code);
+}
+
 std::string_view ExplainAdapterResult(int32_t code) {
     for (const auto& e : kExplanations)
         if (e.code == code)

@@ -14,6 +14,16 @@ uint8_t ReverseBits(const uint8_t& b) {
 
 int32_t BoardRequests::Send(uint8_t request, int32_t value, int32_t index, uint8_t direction,
                             int32_t length, uint8_t* buffer) {
+    if (gate_ && !inGate_) {
+        inGate_ = true;
+        try {
+            gate_(length == 0);
+        } catch (...) {
+            inGate_ = false;
+            throw;
+        }
+        inGate_ = false;
+    }
     const int32_t result = adapter_.Vendor_Request(state_.BoardHandle, request, value, index,
                                                    direction, length, buffer);
     state_.LastStatus = static_cast<int16_t>(static_cast<uint32_t>(result) & 0xFFFFu);

@@ -52,6 +52,10 @@ public:
     int AddObserver(std::function<void(int32_t result)> observer);
     void RemoveObserver(int id);
 
+    // Called before every request (`changes`: it has no reply, so it may change the board). It
+    // may send requests of its own; it is not called for those. One gate at most.
+    void SetGate(std::function<void(bool changes)> gate) { gate_ = std::move(gate); }
+
     DeviceState& State() { return state_; }
     Adapter& BoardAdapter() { return adapter_; }
 
@@ -64,6 +68,8 @@ private:
     Adapter& adapter_;
     std::vector<std::pair<int, std::function<void(int32_t)>>> observers_;
     int nextObserver_ = 1;
+    std::function<void(bool)> gate_;
+    bool inGate_ = false;
 };
 
 }  // namespace tq

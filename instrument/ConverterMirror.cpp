@@ -7,6 +7,8 @@
 namespace tq {
 
 void ConverterMirror::ReadBack(int16_t address, int16_t reg, int32_t value) {
+    if (reg == kRegFunction && address == kFnControlBits && value != kSilentReadBack)
+        function_ = value & kFunctionBitsMask;
     if (value == kSilentReadBack || reg < kRegData || reg > kRegOffset || address < 0 ||
         address > 7)
         return;
@@ -32,6 +34,8 @@ void ConverterMirror::ReadBack(int16_t address, int16_t reg, int32_t value) {
 }
 
 void ConverterMirror::Written(int16_t address, int16_t reg, int32_t value, bool pulse) {
+    if (reg == kRegFunction && address == kFnControlBits)
+        function_ = value & kFunctionBitsMask;
     ConverterModel model = Model();
     model.Write(address, reg, value, pulse);
     const bool load = pulse || (reg == kRegFunction && address == kFnLoadAll);
@@ -63,6 +67,47 @@ void ConverterMirror::Written(int16_t address, int16_t reg, int32_t value, bool 
         if (clear)
             k.dac = true;
     }
+}
+
+void ConverterMirror::Unsure(int16_t address, int16_t reg) {
+    if (reg == kRegFunction) {
+        if (address == kFnControlBits)
+            function_.reset();
+        // A CLEAR or LOAD that may not have happened leaves the DAC registers unknown.
+        if (address == kFnClearAll || address == kFnLoadAll)
+            for (Channel& k : channels_)
+                k.dac = false;
+        return;
+    }
+    for (int16_t ch = 0; ch < 4; ++ch) {
+        if (address != ch && address != kAllChannels)
+            continue;
+        Channel& k = channels_[static_cast<std::size_t>(ch)];
+        switch (reg) {
+            case kRegData:
+                k.input = k.dac = false;
+                break;
+            case kRegCoarseGain:
+                k.coarse = false;
+                break;
+            case kRegFineGain:
+                k.fine = false;
+                break;
+            case kRegOffset:
+                k.offset = false;
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void ConverterMirror::PowerOn() {
+    for (Channel& k : channels_) {
+        k.registers = ChannelRegisters{};
+        k.input = k.dac = k.coarse = k.fine = k.offset = true;
+    }
+    function_ = 0;
 }
 
 bool ConverterMirror::AllRead() const {

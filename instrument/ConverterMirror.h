@@ -34,8 +34,18 @@ public:
     // A write as it went out, `pulse` when LDAC was pulsed after it (function writes at 4 are
     // CLEAR, at 5 LOAD).
     void Written(int16_t address, int16_t reg, int32_t value, bool pulse);
-    // Everything back to "not known", as after the board lost power.
-    void Forget() { channels_ = {}; }
+    // A write whose request failed: what it would have changed is no longer known.
+    void Unsure(int16_t address, int16_t reg);
+
+    // What the program knows of the registers, to be compared or restored after the board was
+    // away; the function register's control bits as last written or read back, when known.
+    struct Knowledge {
+        std::array<Channel, 4> channels{};
+        std::optional<int32_t> function;
+    };
+    Knowledge Known() const { return {channels_, function_}; }
+    // Every register known at the converter's power-on state (the board lost power).
+    void PowerOn();
 
     const Channel& At(int16_t channel) const {
         return channels_[static_cast<std::size_t>(channel)];
@@ -51,6 +61,7 @@ public:
 private:
     const DeviceState& state_;
     std::array<Channel, 4> channels_{};
+    std::optional<int32_t> function_;
 };
 
 }  // namespace tq

@@ -92,43 +92,12 @@ Instrument::Instrument(DeviceState& state, BoardRequests& requests, BoardIdentit
       mirror_(state) {
     registers_->SetHooks(hooks_.get());
     observer_ = requests_.AddObserver([this](int32_t result) { TakeRequestResult(result); });
-}
-
-void Instrument::TakeRequestResult(int32_t result) {
-    if (result < 0 && firstFailure_ == 0)
-        firstFailure_ = result;
-    const bool back = result >= 0 && boardAway_ && !reestablishing_;
-    if (result < 0) {
-        // The board may be losing power: what the program knew of it may not hold when it returns.
-        boardAway_ = true;
-        mirror_.Forget();
-    } else {
-        boardAway_ = false;
-    }
-    InstrumentChange change{InstrumentChange::Kind::RequestResult};
-    change.value = result;
-    Notify(change);
-    if (back)
-        Reestablish();
-}
-
-// The program cannot tell a cable glitch from a power loss: on every return the board gets the
-// pins and function word the program shows, and every register counts as not known.
-void Instrument::Reestablish() {
-    reestablishing_ = true;
-    ++returns_;
-    mirror_.Forget();
-    requests_.SendPinWord();
-    state_.FunctionImage = registers_->ComposeFunctionWord();
-    registers_->WriteRegister(kFnControlBits, kRegFunction, state_.FunctionImage, false);
-    reestablishing_ = false;
-    InstrumentChange change{InstrumentChange::Kind::BoardBack};
-    change.text = "The board answered again: its pins and function register were sent again";
-    Notify(change);
+    requests_.SetGate([this](bool changes) { BeforeRequest(changes); });
 }
 
 Instrument::~Instrument() {
     requests_.RemoveObserver(observer_);
+    requests_.SetGate(nullptr);
 }
 
 int Instrument::AddListener(Listener listener) {
@@ -228,8 +197,27 @@ void Instrument::Refuse(int16_t channel, const std::string& why) {
 }
 
 void Instrument::Send(int16_t address, int16_t reg, int32_t data, bool pulse) {
+    // The board lost power after this call's first changes: every output was brought to 0 V,
+    // and the rest of the change would leave them somewhere else.
+    if (holdWrites_)
+        return;
+    if (std::find(cut_.begin(), cut_.end(), origin_) != cut_.end())
+        throw InstrumentError(kPowerLossEnding);
+    Put(address, reg, data, pulse);
+}
+
+void Instrument::Put(int16_t address, int16_t reg, int32_t data, bool pulse) {
+    const int64_t failures = failures_;
     registers_->WriteRegister(address, reg, data, pulse);
-    mirror_.Written(address, reg, data, pulse);
+    if (failures_ != failures) {
+        mirror_.Unsure(address, reg);
+    } else {
+        mirror_.Written(address, reg, data, pulse);
+        if (reg >= kRegCoarseGain && reg <= kRegOffset)
+            for (int16_t ch = 0; ch < kChannelCount; ++ch)
+                if (address == ch || address == kAllChannels)
+                    unrestored_[static_cast<std::size_t>(ch)] &= static_cast<uint8_t>(~(1u << reg));
+    }
     InstrumentChange change{InstrumentChange::Kind::Register};
     change.address = address;
     change.reg = reg;
@@ -261,12 +249,19 @@ void Instrument::WriteRegister(int16_t address, int16_t reg, int32_t data) {
 
 int32_t Instrument::ReadRegister(int16_t address, int16_t reg) {
     CallScope scope(*this);
-    const int returnsBefore = returns_;
+    const int32_t failureBefore = firstFailure_;
+    const int64_t start = requestCount_;
+    int64_t failures = failures_;
     int32_t value = registers_->ReadRegister(address, reg);
-    // A board that came back during the read answered the pins and function word, not the read.
-    if (returns_ != returnsBefore)
+    // A board that came back during the read answered the program's own requests, not the read:
+    // it is taken again, and only the second read's outcome counts.
+    if (returnedAfter_ > start) {
+        firstFailure_ = failureBefore;
+        failures = failures_;
         value = registers_->ReadRegister(address, reg);
-    mirror_.ReadBack(address, reg, value);
+    }
+    if (failures_ == failures)
+        mirror_.ReadBack(address, reg, value);
     InstrumentChange change{InstrumentChange::Kind::Register};
     change.address = address;
     change.reg = reg;
@@ -472,7 +467,7 @@ void Instrument::SetPin(Pin pin, bool high) {
     if (pin == Pin::Ldac && !high && state_.LdacPin != 0)
         mirror_.Written(kFnLoadAll, kRegFunction, 0, false);
     state_.*PinField(pin) = high ? 1 : 0;
-    requests_.SendPinWord();
+    SendPins();
     Notify(InstrumentChange{InstrumentChange::Kind::Pins});
     scope.Done();
 }
@@ -555,6 +550,8 @@ void Instrument::BeginActivity(Activity& activity, int64_t total) {
 }
 
 void Instrument::Announce(Activity& activity, int64_t total) {
+    // A new activity writes, whatever the power loss cut before (its address may be an old one's).
+    std::erase(cut_, static_cast<const void*>(&activity));
     activity.starter_ = origin_;
     activity.done_ = 0;
     activity.total_ = total;
@@ -689,11 +686,7 @@ ConverterModel Instrument::KnownModel(bool readUnknown) {
             }
             return 0;
         };
-        const int returnsBefore = returns_;
         WithSerialOutput(readUnknownRegisters);
-        // A board that came back during the reads forgot what was read before it: read again.
-        if (returns_ != returnsBefore && firstFailure_ == 0)
-            WithSerialOutput(readUnknownRegisters);
         // Nothing is judged, and so nothing written, on a guess.
         if (firstFailure_ < 0) {
             const int32_t code = std::exchange(firstFailure_, 0);

@@ -62,8 +62,8 @@ struct InstrumentChange {
         Protection,  // limits or protection options changed (address: the channel, or -1)
         Activity,    // value 1: an activity began, 2: it advanced, 0: it ended (text: why it
                      // ended before its end, or ""); activity: the activity, and its outcome
-        BoardBack,   // the board answered again after failed requests: the program forgot the
-                     // registers it knew and sent its pins and function word again (text)
+        BoardBack,   // the board answered again after failed requests (text: what the program
+                     // found and did); value 1: it had lost power, and the program restored it
         Word,        // a command word went to the converter: readBack (its R/W bit), reg, address
                      // and value (the data sent, or the register's value read back)
     };
@@ -100,11 +100,16 @@ public:
     // Listeners are called after each change, on the caller's thread. They must not call back
     // into the instrument.
     //
-    // A board that stops answering may have lost power: while it is away the program trusts
-    // nothing it knew of the converter's registers, and when a request succeeds again it sends
-    // the pin word and the function word the program shows before the call goes on (the
-    // register read that found the board back is taken again). The next judged change, voltage
-    // entry or calibration reads back what it needs, as at start-up.
+    // A board that stopped answering may have had a cable glitch (it kept its registers) or lost
+    // power (every register and pin at its power-on state). Before the first request that could
+    // find it back, the program reads back registers whose known value differs from their
+    // power-on state and decides from what comes back (see BoardLink.cpp): after a glitch it
+    // sends nothing (only a pin or function word that failed while the board was away); after a
+    // power loss it restores, with CLR held low, the pins, the function word, the ranges and
+    // calibration it knew and each data register's 0 V code, then releases CLR, and tells the
+    // listeners (BoardBack, value 1); when nothing it knew differs from the power-on state it
+    // cannot tell, and sends its pins and function word again. A register read cut by the
+    // board's return is taken again, and counts as a failure only when that fails too.
     int AddListener(Listener listener);
     void RemoveListener(int id);
 
@@ -325,9 +330,18 @@ public:
 
     // --- the board link ---
 
+    // Looks at the board now, as a hot-plug notice would make the program do: a board that
+    // lost power is found back and restored at once. Tells only through the listeners.
+    void CheckBoard();
+    // A register of a channel could not be restored after a power loss and has not been
+    // written since (the protocol's QUEStionable CALibration).
+    bool RestorationIncomplete() const;
+
     // Search, connect and download the firmware from the program folder: 0, or the adapter's
-    // result (ExplainResult tells what it means, or nothing for a code outside the table).
+    // result (ExplainConnectResult tells what it means).
     int16_t ConnectBoard(const std::string& programFolder);
+    // What a request's failure code means while the program runs, or nothing for a code outside
+    // the table.
     static std::string ExplainResult(int32_t code);
     // ExplainResult of the last ConnectBoard's result, with what the program knows beyond the
     // code: the firmware path it looked at and, for a file it could not use, why (the line of a
@@ -360,10 +374,26 @@ private:
     [[noreturn]] void Refuse(int16_t channel, const std::string& why);
     // Sends a judged register write, mirrors it and notifies.
     void Send(int16_t address, int16_t reg, int32_t data, bool pulse);
+    // The same whatever a power loss did to the call (the restoration's own writes).
+    void Put(int16_t address, int16_t reg, int32_t data, bool pulse);
+    // The pin word as the program's pins make it.
+    void SendPins();
     void SendCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
     void CheckCodesTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
+    // The board link (BoardLink.cpp).
+    enum class BoardFound { Away, Kept, Lost, CannotTell };
     void TakeRequestResult(int32_t result);
-    void Reestablish();
+    // The gate before every request: a board that was away is probed before the request goes.
+    void BeforeRequest(bool changes);
+    // Something the program knows differs from the power-on state (or a restoration is owed).
+    bool CanTellPowerLoss() const;
+    // Finds out what a board that may have been away kept and acts on it; `contact` makes one
+    // read even when there is nothing to compare, `wasAway` tells the listeners of a return.
+    BoardFound Rejoin(bool contact, bool wasAway);
+    BoardFound Probe(bool contact);
+    void ResendAfterReturn(BoardFound found);
+    // False when the board did not answer its first request.
+    bool RestoreAfterPowerLoss();
 
     void StartRamp(const ConverterModel& target);
     // `withinCall`: the step goes out within the starter's own call, which throws its failure.
@@ -383,10 +413,24 @@ private:
     int nextListener_ = 1;
     const void* origin_ = nullptr;
     int callDepth_ = 0;
-    int32_t firstFailure_ = 0;     // the first failed request's result in the current call
-    bool boardAway_ = false;       // the last request failed
-    bool reestablishing_ = false;  // sending the pins and function word to a returned board
-    int returns_ = 0;              // how often the board came back, for reads it interrupted
+    int32_t firstFailure_ = 0;        // the first failed request's result in the current call
+    int64_t failures_ = 0;            // failed requests since start
+    bool boardAway_ = false;          // the last request failed
+    bool rejoining_ = false;          // finding out what a returned board kept, restoring it
+    int64_t requestCount_ = 0;        // requests sent for the program's calls (not the link's own)
+    int64_t returnedAfter_ = 0;       // requestCount_ when the board was last found back
+    int changesInCall_ = 0;           // requests of the current call that may change the board
+    bool probeFailedInCall_ = false;  // the board did not answer the current call's probe
+    bool holdWrites_ = false;         // a power loss cut this call's changes: the rest are not sent
+    bool pinsUnsent_ = false;  // a pin word failed: the board may not hold the program's pins
+    // The activities that drove outputs when a power loss was found: their writes are refused
+    // from then on (until their owner begins a new one), so that they end where the loss left
+    // the outputs, at 0 V.
+    std::vector<const void*> cut_;
+    // What the program knew when a power loss was found, until the restoration is complete.
+    std::optional<ConverterMirror::Knowledge> lost_;
+    // Per channel, the registers (bit = register select) a restoration could not write.
+    std::array<uint8_t, kChannelCount> unrestored_{};
 
     ConverterMirror mirror_;
     ChannelClaims claims_;

@@ -12,8 +12,12 @@
 
 namespace tq {
 
+// Why an activity that drove outputs ends when the board is found to have lost power.
+inline constexpr const char* kPowerLossEnding =
+    "the board lost power and every output was brought to 0 V";
+
 inline std::string RequestFailureText(int32_t code) {
-    const std::string_view why = ExplainAdapterResult(code);
+    const std::string_view why = ExplainRequestFailure(code);
     std::string text = "board request failed (" + std::to_string(code) + ")";
     if (!why.empty())
         text += ": " + std::string(why);
@@ -25,8 +29,12 @@ inline std::string RequestFailureText(int32_t code) {
 class Instrument::CallScope {
 public:
     explicit CallScope(Instrument& instrument) : instrument_(instrument) {
-        if (instrument_.callDepth_++ == 0)
+        if (instrument_.callDepth_++ == 0) {
             instrument_.firstFailure_ = 0;
+            instrument_.changesInCall_ = 0;
+            instrument_.probeFailedInCall_ = false;
+            instrument_.holdWrites_ = false;
+        }
     }
     ~CallScope() { --instrument_.callDepth_; }
     CallScope(const CallScope&) = delete;

@@ -25,9 +25,12 @@ void Instrument::WriteComposedWord() {
         state_.ReadWrite = readWrite;
         ShowReadWrite(readWrite);
     }
+    const int64_t failures = failures_;
     requests_.WriteWord(CommandByte(readWrite, reg, address), data);
-    if (write)
+    if (write && failures_ == failures)
         mirror_.Written(address, reg, data, false);
+    else if (write)
+        mirror_.Unsure(address, reg);
     scope.Done();
 }
 

@@ -20,6 +20,10 @@ SafeStatePolicy::~SafeStatePolicy() {
 }
 
 void SafeStatePolicy::Take(const InstrumentChange& change) {
+    // A failure that turns out to be a power loss: what still drove outputs ends for that, at
+    // 0 V where the restoration left them.
+    if (change.kind == InstrumentChange::Kind::BoardBack && change.value == 1 && !lost_.empty())
+        lost_ = kPowerLossEnding;
     if (change.kind != InstrumentChange::Kind::RequestResult)
         return;
     const bool failed = change.value < 0;

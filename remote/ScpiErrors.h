@@ -29,8 +29,9 @@ inline constexpr int kDataOutOfRange = -222;
 inline constexpr int kIllegalParameterValue = -224;
 inline constexpr int kTriggerIgnored = -211;
 inline constexpr int kInitIgnored = -213;
-inline constexpr int kHardwareError = -240;     // needs a detail explaining the failure
-inline constexpr int kMassStorageError = -250;  // needs a detail explaining the failure
+inline constexpr int kHardwareError = -240;            // needs a detail explaining the failure
+inline constexpr int kMassStorageError = -250;         // needs a detail explaining the failure
+inline constexpr int kConfigurationMemoryLost = -315;  // the board lost power: what was restored
 inline constexpr int kQueueOverflow = -350;
 inline constexpr int kInputBufferOverrun = -363;
 
@@ -40,7 +41,7 @@ constexpr std::string_view StandardText(int code) {
         int code;
         std::string_view text;
     };
-    constexpr std::array<Entry, 19> kTexts{{
+    constexpr std::array<Entry, 20> kTexts{{
         {kNoError, "No error"},
         {kCommandError, "Command error"},
         {kSyntaxError, "Syntax error"},
@@ -58,6 +59,7 @@ constexpr std::string_view StandardText(int code) {
         {kIllegalParameterValue, "Illegal parameter value"},
         {kHardwareError, "Hardware error"},
         {kMassStorageError, "Mass storage error"},
+        {kConfigurationMemoryLost, "Configuration memory lost"},
         {kQueueOverflow, "Queue overflow"},
         {kInputBufferOverrun, "Input buffer overrun"},
     }};

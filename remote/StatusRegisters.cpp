@@ -1,6 +1,7 @@
 #include "remote/StatusRegisters.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "instrument/Instrument.h"
 #include "instrument/ListRun.h"
@@ -83,7 +84,9 @@ int StatusModel::ReadOperation() const {
 
 void StatusModel::Update() {
     const int operation = ReadOperation();
-    const int questionable = linkDown_ ? scpi::kQuestionableLink : 0;
+    const int questionable =
+        (linkDown_ ? scpi::kQuestionableLink : 0) |
+        (instrument_.RestorationIncomplete() ? scpi::kQuestionableCalibration : 0);
     // The event registers take the conditions' rising edges.
     const int operationRose = operation & ~operation_;
     const int questionableRose = questionable & ~questionable_;
@@ -106,6 +109,19 @@ void StatusModel::Observe(const InstrumentChange& change) {
                 linkDown_ = change.value < 0;
                 Update();
             }
+            break;
+        case Kind::BoardBack:
+            // A power loss is every client's news, whoever's request found the board back.
+            if (change.value == 1 && !change.text.empty()) {
+                // The views' sentence follows the error's standard text after a semicolon.
+                std::string detail = change.text;
+                detail[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(detail[0])));
+                for (RemoteClient* client : clients_) {
+                    client->status.events |= scpi::kEventPowerOn;
+                    client->errors.Push(scpi::kConfigurationMemoryLost, detail);
+                }
+            }
+            Update();
             break;
         case Kind::Refused:
             if (change.value == 1)

@@ -28,6 +28,7 @@ inline constexpr int kEventQueryError = 1 << 2;
 inline constexpr int kEventDeviceError = 1 << 3;     // -3xx
 inline constexpr int kEventExecutionError = 1 << 4;  // -2xx
 inline constexpr int kEventCommandError = 1 << 5;    // -1xx
+inline constexpr int kEventPowerOn = 1 << 7;         // the board lost power and came back
 
 // STATus:OPERation: the running activities' bits (each kind names its own), and a list run armed.
 inline constexpr int kOperationCalibrating = tq::kOperationCalibrating;
@@ -36,8 +37,10 @@ inline constexpr int kOperationMeasuring = tq::kOperationMeasuring;
 inline constexpr int kOperationWaitingForTrigger = 1 << 5;
 inline constexpr int kOperationRamping = tq::kOperationRamping;
 
-// STATus:QUEStionable. Bit 8 stays free: SCPI keeps it for calibration.
-inline constexpr int kQuestionableLink = 1 << 9;    // the board does not answer (a condition)
+// STATus:QUEStionable.
+inline constexpr int kQuestionableCalibration = 1 << 8;  // a power loss left a channel's range
+                                                         // or calibration unrestored (a condition)
+inline constexpr int kQuestionableLink = 1 << 9;         // the board does not answer (a condition)
 inline constexpr int kQuestionableLimit = 1 << 10;  // a change was refused by the output limits
 
 // The status byte (*STB?).

@@ -8,12 +8,13 @@ import subprocess
 import sys
 import threading
 import time
+import warnings
 
 import pytest
 import pyvisa
 
 from conftest import close_driver, open_driver, start_server
-from tq2604x_eval import TQ2604XError, TQ2604XRunError
+from tq2604x_eval import TQ2604XError, TQ2604XPowerLossWarning, TQ2604XRunError
 
 EXAMPLE = os.path.join(os.path.dirname(__file__), "..", "examples", "sweep_channel.py")
 
@@ -334,18 +335,22 @@ def _after(seconds, server, line):
 
 
 # Whoever cuts a ramp short, the connection that started it hears why from its setting:
-# TQ2604XError in the program's words (a run's: TQ2604XRunError from wait(), above).
-@pytest.mark.parametrize("cut, words", [
-    ("OUTP:SAFE", "another client's OUTPut:SAFE"),
-    ("*RST", "another client's *RST"),
-    ("BENC:LINK OFF", "board request failed (-1)"),
+# TQ2604XError in the program's words (a run's: TQ2604XRunError from wait(), above). A power
+# loss is warned of besides; a cable glitch is not one.
+@pytest.mark.parametrize("cut, words, losses", [
+    ("OUTP:SAFE", "another client's OUTPut:SAFE", 0),
+    ("*RST", "another client's *RST", 0),
+    ("BENC:LINK OFF", "board request failed (-1)", 0),
+    ("BENC:POW:CYCL", "the board lost power and every output was brought to 0 V", 1),
 ])
-def test_a_ramp_cut_short_raises_from_its_setting(dac, server, cut, words):
+def test_a_ramp_cut_short_raises_from_its_setting(dac, server, cut, words, losses):
     dac.ch_a.ramp = (0.5, 0.1)
     other = _after(0.35, server, cut)
-    with pytest.raises(TQ2604XError) as cut_short:
+    with warnings.catch_warnings(record=True) as told, pytest.raises(TQ2604XError) as cut_short:
+        warnings.simplefilter("always")
         dac.ch_a.voltage = 9
     other.join()
+    assert len([w for w in told if w.category is TQ2604XPowerLossWarning]) == losses
     dac.write("BENC:LINK ON")
     message = cut_short.value.message
     assert cut_short.value.code == -200, cut_short.value.errors
@@ -461,6 +466,14 @@ def test_status_follows_errors_refusals_and_runs(dac):
     dac.wait(timeout=30)
     assert dac.ask("STAT:OPER?").strip() == "8"
     assert (dac.operation_condition, dac.event_status, dac.status_byte) == (0, 16, 0)
+    # A power loss, each time: warned of by the next setting, which did what it was asked.
+    for _ in range(2):
+        dac.write("BENC:POW:CYCL")
+        with pytest.warns(TQ2604XPowerLossWarning, match="^Configuration memory lost; the board "
+                          "lost power: outputs at 0 V, ranges and calibration restored$"):
+            dac.ch_b.voltage = 1
+        assert (dac.event_status, dac.errors) == (136, [])
+        assert abs(dac.bench_voltage(2) - 1) < 0.002 and abs(dac.bench_voltage(1)) < 0.001
 
 
 def test_a_bus_trigger_starts_an_armed_run(dac):

@@ -293,6 +293,23 @@ def test_fault_while_the_board_is_unplugged_and_on_when_it_returns(program_with)
         assert program.stop() == 0
 
 
+def test_alarm_after_a_power_loss_until_the_next_setting():
+    program = HeadlessWithBenchLink()
+    try:
+        with device(program.resource) as proxy:
+            proxy.voltage_b = 2
+            assert program.client.ask("SOUR2:GAIN 5;:BENC:POW:CYCL;*ESR?") == "136"
+            assert wait_for_state(proxy, ALARM, 5) == ALARM
+            assert ("the board lost power: outputs at 0 V, ranges and calibration restored"
+                    in proxy.status())
+            assert proxy.voltage_b == pytest.approx(0, abs=2e-3)
+            proxy.voltage_b = 1  # the setting's own answer is not the power loss's -315
+            assert wait_for_state(proxy, ON, 5) == ON
+            assert program.client.ask("SOUR2:GAIN?;:BENC:VOLT2?").split(";")[0] == "5"
+    finally:
+        assert program.stop() == 0
+
+
 def test_fault_while_the_program_does_not_answer_and_on_once_it_does():
     with socket.socket() as placeholder:
         placeholder.bind(("127.0.0.1", 0))
@@ -332,6 +349,17 @@ def test_the_state_from_the_status_registers(answer, errors, state, words):
     reading = board_state.from_status_registers(answer, errors)
     assert reading.state == state
     assert words in reading.status
+
+
+@pytest.mark.parametrize("answer, errors, expected", [
+    ("0;0;25;136", [(-315, "Configuration memory lost; the board lost power: outputs at 0 V")],
+     '-315,"Configuration memory lost; the board lost power: outputs at 0 V"'),
+    ("0;0;25;128", [], "The board lost power (*ESR? PON)"),
+    ("0;0;25;8", [(-315, "Configuration memory lost")], None),  # no PON: an older error
+    ("0;0;25", [], None),
+])
+def test_a_power_loss_is_the_programs_315_with_pon(answer, errors, expected):
+    assert board_state.power_loss(answer, errors) == expected
 
 
 @pytest.mark.parametrize("answer, expected", [("0", True), ("768", True),

@@ -2,11 +2,20 @@
 """The protocol's pieces shared by the driver's parts: property factories in pymeasure's style,
 validators, number and string text, and the parsing of errors and blocks."""
 
+import logging
 import math
 import numbers
+import os
 import re
+import sys
+import warnings
 
 from pymeasure.instruments import Instrument
+
+log = logging.getLogger(__name__)
+log.addHandler(logging.NullHandler())
+
+_HERE = os.path.dirname(os.path.abspath(__file__))
 
 # The longest line the program reads (bytes without the LF); a longer one is thrown away whole.
 MAX_LINE = 1 << 20
@@ -22,6 +31,11 @@ NOT_A_NUMBER = "9.91E+37"
 # started it: -200,"Execution error; DAC A ramp stopped at 2.001 V of 9 V: <why>".
 EXECUTION_ERROR = -200
 
+# Queued for every connection when the board answers again after it lost power, with what the
+# program restored: -315,"Configuration memory lost; the board lost power: outputs at 0 V, ...".
+# It tells of the board, not of the command whose check finds it.
+CONFIGURATION_MEMORY_LOST = -315
+
 
 class TQ2604XError(Exception):
     """An error the board reported: ``code`` and ``message`` of the first, ``errors`` all of
@@ -31,6 +45,37 @@ class TQ2604XError(Exception):
         self.errors = list(errors)
         self.code, self.message = self.errors[0]
         super().__init__("; ".join("%d, %s" % e for e in self.errors))
+
+
+class TQ2604XPowerLossWarning(UserWarning):
+    """The board lost power since this connection last looked: every output was brought to
+    0 V and the program restored the ranges and calibration it knew (or says which it could not,
+    until they are written again). ``message``: the program's words (its -315 error)."""
+
+    def __init__(self, message):
+        self.message = message
+        super().__init__(message)
+
+
+def power_losses(errors):
+    """``errors`` without the power losses among them (CONFIGURATION_MEMORY_LOST), each of
+    which is warned of (TQ2604XPowerLossWarning) and logged instead: the command that found
+    them did what it was asked."""
+    rest = []
+    for code, message in errors:
+        if code != CONFIGURATION_MEMORY_LOST:
+            rest.append((code, message))
+            continue
+        log.warning("the board lost power: %d, %s", code, message)
+        # Each loss is shown, also one whose words and place repeat an earlier one's, and at
+        # the line of the caller's that found it.
+        frame = sys._getframe(1)
+        while frame.f_back and os.path.dirname(frame.f_code.co_filename) == _HERE:
+            frame = frame.f_back
+        warnings.warn_explicit(TQ2604XPowerLossWarning(message), TQ2604XPowerLossWarning,
+                               frame.f_code.co_filename, frame.f_lineno,
+                               module=frame.f_globals.get("__name__"), registry=None)
+    return rest
 
 
 class TQ2604XRunError(RuntimeError):

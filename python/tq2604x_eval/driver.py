@@ -22,6 +22,12 @@ and the output's present level. How a ramp or a run ended reaches the connection
 it: a ramp cut short raises TQ2604XError from its setting, a run that failed or that another
 client stopped raises TQ2604XRunError from ``wait()``, each with the program's words. An answer
 that comes after a time-out is matched to its request: its error is raised on the next call.
+
+A board that lost power is told to every connection (``-315`` in its queue, PON in
+``event_status``): the next setting or ``wait()`` that finds it warns with
+TQ2604XPowerLossWarning in the program's words (every output at 0 V, what was restored) and
+does not count it as its own error. ``warnings.simplefilter("error", TQ2604XPowerLossWarning)``
+makes it an exception instead.
 """
 
 import collections
@@ -42,7 +48,7 @@ from pyvisa.errors import VisaIOError
 
 from ._protocol import (ERROR_CHECK, EXECUTION_ERROR, MAX_LINE, NOT_A_NUMBER, TQ2604XError,
                         TQ2604XRunError, block, control, measurement, parse_error, parse_errors,
-                        ranged_number, switch, whole_number)
+                        power_losses, ranged_number, switch, whole_number)
 from ._protocol import level as _level
 from .channels import AllChannels, Channel
 from .lines import DigitalLines, Pins
@@ -142,9 +148,14 @@ class TQ2604X(Instrument):
 
     def _check(self, command, answer):
         code, message = parse_error(answer)
-        if code != 0:
-            log.error("%s: %s: error %d, %s", self.name, command, code, message)
-            raise TQ2604XError([(code, message)] + self.check_errors())
+        if code == 0:
+            return
+        # A power loss queued before the command is warned of; the command's own errors follow.
+        errors = power_losses([(code, message)])
+        errors += power_losses(self.check_errors())
+        if errors:
+            log.error("%s: %s: error %d, %s", self.name, command, *errors[0])
+            raise TQ2604XError(errors)
 
     def write_codes(self, header, codes):
         """Sends ``header`` (``"SOUR1:LIST:DATA "``) with ``codes`` as one block of unsigned
@@ -470,6 +481,7 @@ class TQ2604X(Instrument):
         outcomes = [message for code, message in errors if code == EXECUTION_ERROR]
         if outcomes:
             raise TQ2604XRunError("the waveform run", state.state, "; ".join(outcomes))
+        errors = power_losses(errors)
         if errors:
             raise TQ2604XError(errors)
         return state

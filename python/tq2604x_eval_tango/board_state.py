@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """The board's state as the device shows it: ON, MOVING while a ramp or a waveform run drives
-an output, FAULT while the board does not answer; each with a status text.
+an output, FAULT while the board does not answer, ALARM after it lost power (until the next
+setting completes); each with a status text.
 
 Where the program keeps the IEEE 488.2 status registers, they say it: STATus:OPERation's
 RAMPing (bit 8) and SWEeping (bit 3) condition bits for MOVING, STATus:QUEStionable's LINK (bit
@@ -11,13 +12,16 @@ made either way, so a board that went away is noticed even before the program ha
 
 import collections
 
+from tq2604x_eval._protocol import CONFIGURATION_MEMORY_LOST
+
 OPERATION_RAMPING = 1 << 8
 OPERATION_SWEEPING = 1 << 3
 QUESTIONABLE_LINK = 1 << 9
+EVENT_POWER_ON = 1 << 7
 
 # One line each: the answers come back joined by ';'. LIST:STATe? goes last, since its reason
-# text may hold a ';'.
-STATUS_QUERY = "STAT:OPER:COND?;STAT:QUES:COND?;MEAS:TEMP?"
+# text may hold a ';'. *ESR? is the device's own connection's: PON says the board lost power.
+STATUS_QUERY = "STAT:OPER:COND?;STAT:QUES:COND?;MEAS:TEMP?;*ESR?"
 FALLBACK_QUERY = "OUTP:RAMP?;MEAS:TEMP?;LIST:STAT?"
 
 Reading = collections.namedtuple("Reading", "state status")
@@ -31,6 +35,26 @@ def has_status_registers(answer):
     except ValueError:
         return False
     return 0 <= value < 1 << 16
+
+
+def powered_on(answer):
+    """Whether STATUS_QUERY's answer has PON in its *ESR?: the board lost power since the last
+    State read."""
+    try:
+        return bool(int(answer.split(";")[3]) & EVENT_POWER_ON)
+    except (ValueError, IndexError):
+        return False
+
+
+def power_loss(answer, errors):
+    """What the program said of a power loss (its -315 error), when the answer has PON; else
+    None."""
+    if not powered_on(answer):
+        return None
+    for code, message in errors:
+        if code == CONFIGURATION_MEMORY_LOST:
+            return '%d,"%s"' % (code, message)
+    return "The board lost power (*ESR? PON)"
 
 
 def _board_fault(errors):

@@ -9,7 +9,8 @@ points of the next waveform run, volts); for the board: ``temperature`` (the die
 Abort. State ON, MOVING while a ramp or a waveform run drives an output, FAULT while the board
 (or the program) does not answer, ALARM after a setting of this device whose ramp was cut short
 (the board lost, another client's safe state or reset), with the program's words in the Status,
-until the next change of this device completes.
+until the next change of this device completes, and ALARM after the board lost power, with the
+program's words of what it restored, until the next setting of this device completes.
 
 The program judges every setting, as it does every client's: a refusal is a Tango error whose
 description is the program's error (``-221,"Settings conflict; DAC B: 3 V is above its limit of
@@ -85,6 +86,7 @@ class TQ2604XEval(Device):
         self._status_model = None  # whether the program keeps the status registers; None: ask
         self._refreshed = -math.inf
         self._late = None  # why the last ramped setting did not end well
+        self._power_loss = None  # what the program said when the board came back, until a setting
         self._alarms = {}
         self._show("ON", "Connecting to %s" % self.Resource)
         self._refresh(force=True)
@@ -131,8 +133,11 @@ class TQ2604XEval(Device):
                 answer, _ = self._link.ask_raw("STAT:OPER:COND?")
                 self._status_model = board_state.has_status_registers(answer)
             if self._status_model:
-                reading = board_state.from_status_registers(
-                    *self._link.ask_raw(board_state.STATUS_QUERY))
+                answer, errors = self._link.ask_raw(board_state.STATUS_QUERY)
+                if board_state.powered_on(answer) and not errors:
+                    errors = self._link.call(lambda dac: dac.check_errors())
+                self._power_loss = board_state.power_loss(answer, errors) or self._power_loss
+                reading = board_state.from_status_registers(answer, errors)
             else:
                 reading = board_state.from_protocol(*self._link.ask_raw(board_state.FALLBACK_QUERY))
         except Unreachable as e:
@@ -142,8 +147,9 @@ class TQ2604XEval(Device):
         late = self._link.late_outcome()
         if late is not None:
             self._late = late or None
-        status = reading.status
-        state = reading.state
+        state, status = reading
+        if self._power_loss and state != "FAULT":
+            state, status = "ALARM", "The board lost power: %s\n%s" % (self._power_loss, status)
         if self._late:
             status += "\nThe last setting that ramped: " + self._late
             if state != "FAULT":
@@ -189,6 +195,8 @@ class TQ2604XEval(Device):
             # A change taken clears the alarm of one cut short before it; its own ramp's
             # outcome follows (late_outcome).
             self._late = None
+            if completed:
+                self._power_loss = None
             # A setting may start or end a movement: the next State read asks again.
             self._refreshed = -math.inf
             if not completed:

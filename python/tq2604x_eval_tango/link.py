@@ -17,7 +17,8 @@ import time
 import pyvisa
 
 from tq2604x_eval import TQ2604X, TQ2604XError
-from tq2604x_eval._protocol import ERROR_CHECK, NOT_A_NUMBER, parse_error
+from tq2604x_eval._protocol import (CONFIGURATION_MEMORY_LOST, ERROR_CHECK, NOT_A_NUMBER,
+                                    parse_error)
 
 log = logging.getLogger(__name__)
 
@@ -200,7 +201,12 @@ class Link:
             connection.timeout = self.timeout_ms
             code, message = parse_error(answer)
             if code != 0:
-                raise Refused([(code, message)] + dac.check_errors())
+                # A power loss before this setting is told to every connection; the State shows
+                # it (ALARM), and it is not this setting's error.
+                errors = [e for e in [(code, message)] + dac.check_errors()
+                          if e[0] != CONFIGURATION_MEMORY_LOST]
+                if errors:
+                    raise Refused(errors)
             setter.busy = False
             return True
         except Refused:

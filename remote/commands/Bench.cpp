@@ -34,7 +34,8 @@ const CommandRows& BenchCommands() {
                                       (c.suffix == 1 ? bench.D0Level() : bench.D1Level()) != 0);
                               })),
         // Unplugging and plugging back is a cable glitch; a power cycle loses the converter's
-        // registers and the pins (the program sends its pins again when the board answers).
+        // registers and the pins, and the program looks at the board at once, as a hot-plug
+        // notice would make it: it finds the board back and restores what it knew.
         OnOff(
             "BENCh:LINK", [](Call& c) { return c.targets.bench->Plugged(); },
             [](Call& c, bool on) {
@@ -43,7 +44,11 @@ const CommandRows& BenchCommands() {
                 else
                     c.targets.bench->Unplug();
             }),
-        Action("BENCh:POWer:CYCLe", [](Call& c) { c.targets.bench->PowerCycle(); }),
+        Action("BENCh:POWer:CYCLe",
+               [](Call& c) {
+                   c.targets.bench->PowerCycle();
+                   c.in.CheckBoard();
+               }),
     };
     return rows;
 }

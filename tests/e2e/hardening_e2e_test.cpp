@@ -20,8 +20,12 @@ namespace {
 const std::string kSilent = "text: Simulated board \u2014 Board not responding\n";
 const std::string kAnswering = "text: Simulated board\n";
 const std::string kStatus = "get MainForm.StatusBar\n";
+// Nothing the program knew differed from the power-on state: it cannot tell a glitch from a
+// power loss, and sends its pins and function word again.
 const std::string kBack =
     "text: The board answered again: its pins and function register were sent again\n";
+// It knew a register that a power loss would have reset: a glitch, and nothing is sent.
+const std::string kKept = "text: The board answered again and kept its registers and pins\n";
 
 std::vector<std::string> ErrorLines(const std::string& output) {
     std::vector<std::string> errors;
@@ -34,8 +38,9 @@ std::vector<std::string> ErrorLines(const std::string& output) {
 
 struct FaultCase {
     const char* name;
-    std::string during;  // the action the board drops out of, unplugged part way
-    std::string next;    // the action after plugging back in
+    std::string during;        // the action the board drops out of, unplugged part way
+    std::string next;          // the action after plugging back in
+    std::string back = kBack;  // what the status bar says then
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) {
@@ -55,7 +60,7 @@ TEST_P(FaultDuringAction, StatusBarTellsAndTheNextActionWorks) {
     EXPECT_EQ(ErrorLines(run.output), std::vector<std::string>{}) << run.output;
     const auto first = run.output.find(kAnswering);
     const auto silent = run.output.find(kSilent);
-    const auto back = run.output.find(kBack);
+    const auto back = run.output.find(c.back);
     const auto again = run.output.rfind(kAnswering);
     ASSERT_NE(first, std::string::npos) << run.output;
     ASSERT_NE(silent, std::string::npos) << run.output;
@@ -76,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
             "calibration",
             "click MainForm.Command8\ntype MainForm.TextOff 0.001\nclick MainForm.CommandOff\n"
             "sim unplug\ntype MainForm.TextFS -10\nclick MainForm.CommandFS\n",
-            "wait 2001\n" + kReadBack},
+            "wait 2001\n" + kReadBack, kKept},
         FaultCase{"measure", "sim unplug\n" + kMeasure, kMeasure},
         FaultCase{"composer read-back", "sim unplug\n" + kReadBack, kReadBack},
         FaultCase{"voltage entry",
@@ -89,6 +94,34 @@ INSTANTIATE_TEST_SUITE_P(
                 name += ch;
         return name;
     });
+
+class PowerLoss : public ::testing::TestWithParam<bool> {};
+
+// The board loses power with 5 V on DAC A: the program finds it back at once, the status bar says
+// what it restored, every output is at 0 V in either coding, and the next 5 V lands as before.
+TEST_P(PowerLoss, TheStatusBarTellsAndEveryOutputIsAtZero) {
+    const bool twos = GetParam();
+    const std::string five = Enter("MainForm.TextVolts", "5");
+    const ConsoleRun run =
+        RunConsole(std::string(twos ? "click MainForm.Toggle2\n" : "wait 0\n") + five +
+                   "sim output 0\nsim power-cycle\n" + kStatus +
+                   "sim output 0\nsim output 1\nsim get 0 2\n" + five + "sim output 0\nquit\n");
+    std::vector<std::string> a;
+    ASSERT_TRUE(AnsweredAll(run, 13, a));
+    EXPECT_NEAR(Volts(a[3]), 5.0, 0.002) << a[3];
+    EXPECT_EQ(a[5].rfind("text: The board lost power: outputs at 0 V, ranges and calibration "
+                         "restored\n",
+                         0),
+              0u)
+        << a[5];
+    EXPECT_NEAR(Volts(a[6]), 0.0, 0.001) << a[6];
+    EXPECT_NEAR(Volts(a[7]), 0.0, 0.001) << a[7];
+    EXPECT_EQ(a[8], twos ? "0x0\nok\n" : "0x8000\nok\n");
+    EXPECT_EQ(Volts(a[11]), Volts(a[3]));
+}
+
+INSTANTIATE_TEST_SUITE_P(Codings, PowerLoss, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Twos" : "Binary"; });
 
 // The first read-back takes both garbled replies and shows nonsense; the next shows the register.
 TEST(GarbledReplies, OnlyTheGarbledReadBackIsWrong) {

@@ -564,12 +564,16 @@ namespace tq {
 namespace {
 
 // A board that lost power and came back: before the call that finds it answering goes on, the
-// pin word and the function word go out again, and what the program knew of the registers is
-// read back before anything is judged or coded with it. 5 V typed twice for DAC A on ±10.5263 V:
-// the first call finds the board away.
+// program reads back DAC A's range (known, not the power-on one), finds the power-on value and,
+// with CLR held low, sends the pins, the function word, the range and each data register's 0 V
+// code of the coding, then releases CLR. The range read that found the board back is taken
+// again, so 5 V typed for DAC A on ±10.5263 V lands without an error.
 struct ReturnCase {
     const char* name;
-    bool limits;  // DAC B limited: every change is judged on read-backs
+    bool limits;   // DAC B limited: every change is judged, on what the program knows
+    bool twos;     // two's complement coding: the 0 V code is 0, not the power-on 0x8000
+    int cutAfter;  // the board stops answering at this request after the power cycle (0: never)
+    std::vector<std::string> restoration;  // the changes it sends, up to the data write
 };
 
 class BoardReturn : public ::testing::TestWithParam<ReturnCase> {};
@@ -582,49 +586,85 @@ std::size_t Find(const std::vector<std::string>& lines, const std::string& part,
     return lines.size();
 }
 
-TEST_P(BoardReturn, SendsThePinsAndFunctionWordThenReadsBackBeforeWriting) {
+const std::string kRestored =
+    "The board lost power: outputs at 0 V, ranges and calibration restored";
+
+TEST_P(BoardReturn, RestoresWithClrHeldLowBeforeTheCallGoesOn) {
     const ReturnCase& c = GetParam();
     Bench b;
     b.instrument.SetRangeCode(0, 2);
+    if (c.twos)
+        b.instrument.SetPin(Pin::BinaryCoding, false);
     if (c.limits)
         b.LimitB(-6, 6);
     std::vector<std::string> heard;
+    int results = 0;
     b.instrument.AddListener([&](const InstrumentChange& change) {
         if (change.kind == InstrumentChange::Kind::BoardBack)
             heard.push_back(change.text);
+        if (change.kind == InstrumentChange::Kind::RequestResult && ++results == c.cutAfter)
+            b.board.Unplug();
     });
     b.board.PowerCycle();
     std::size_t dropped = 0;
     b.trace.TakeLines(dropped);
 
-    EXPECT_THROW(b.instrument.SetChannelVoltage(0, 5.0f), RequestError) << "the board was away";
-    const std::vector<std::string> first = b.trace.TakeLines(dropped);
-    ASSERT_FALSE(first.empty());
-    EXPECT_NE(first.front().find("result=-1"), std::string::npos) << first.front();
-    const std::size_t pins = Find(first, "req=0xDE");
-    const std::size_t function = Find(first, "req=0xDD value=0x1 index=0x0 dir=0", pins);
-    EXPECT_LT(pins, first.size()) << "no pin word";
-    EXPECT_LT(function, first.size()) << "no function word after the pin word";
-    EXPECT_EQ(heard, std::vector<std::string>{"The board answered again: its pins and function "
-                                              "register were sent again"});
-    if (c.limits) {  // judged on what the board holds now: DAC B's registers read after the return
-        EXPECT_LT(Find(first, "value=0x99", function), Find(first, "req=0xD9 value=0x10"));
+    if (c.cutAfter > 0) {
+        EXPECT_THROW(b.instrument.SetChannelVoltage(0, 5.0f), RequestError);
+        EXPECT_EQ(heard, std::vector<std::string>{"The board lost power: outputs at 0 V, not "
+                                                  "restored: DAC A range; CLR held low: the "
+                                                  "board stopped answering"});
+        EXPECT_TRUE(b.instrument.RestorationIncomplete());
+        EXPECT_EQ(b.board.OutputVolts(0), 0.0);
+        b.board.Plug();
+        b.Writes();
     }
-
-    b.instrument.SetChannelVoltage(0, 5.0f);
-    const std::vector<std::string> second = b.trace.TakeLines(dropped);
-    const std::size_t range = Find(second, "req=0xDD value=0x98");
-    const std::size_t data = Find(second, "req=0xD9 value=0x10");
-    EXPECT_LT(range, data) << "DAC A's range is read back before the data write";
-    EXPECT_LT(data, second.size());
+    EXPECT_NO_THROW(b.instrument.SetChannelVoltage(0, 5.0f));
+    const std::vector<std::string> lines = b.trace.TakeLines(dropped);
+    ASSERT_FALSE(lines.empty());
+    if (c.cutAfter == 0) {
+        EXPECT_NE(lines.front().find("result=-1"), std::string::npos) << lines.front();
+        EXPECT_LT(Find(lines, "req=0xDD value=0x98"), Find(lines, "req=0xDE")) << "probed first";
+    }
+    std::vector<std::string> writes;
+    for (const std::string& line : lines)
+        if (line.find("dir=0") != std::string::npos && line.find("result=0") != std::string::npos)
+            writes.push_back(
+                line.substr(line.find("req="), line.find(" dir=") - line.find("req=")));
+    EXPECT_EQ(writes, c.restoration);
+    // The range read that found the board back is taken again, after the restoration.
+    EXPECT_LT(Find(lines, "req=0xDD value=0x98", Find(lines, "req=0xDD value=0x5 ")),
+              Find(lines, "req=0xD9 value=0x10"));
+    EXPECT_EQ(heard.back(), kRestored);
+    EXPECT_EQ(heard.size(), c.cutAfter > 0 ? 2u : 1u) << "one notice a restoration";
+    EXPECT_FALSE(b.instrument.RestorationIncomplete());
     EXPECT_NEAR(b.board.OutputVolts(0), 5.0, 0.002);
-    EXPECT_EQ(heard.size(), 1u) << "one return, one notice";
+    for (int16_t ch = 1; ch < 4; ++ch)
+        EXPECT_NEAR(b.board.OutputVolts(ch), 0.0, 0.001) << ch;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, BoardReturn,
-                         ::testing::Values(ReturnCase{"WithoutLimits", false},
-                                           ReturnCase{"WithLimits", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+const std::vector<std::string> kBinaryRestoration = {
+    "req=0xDE value=0x97 index=0x0",   "req=0xDD value=0x1 index=0x0",
+    "req=0xDD value=0x18 index=0x2",   "req=0xDD value=0x14 index=0x8000",
+    "req=0xDD value=0x5 index=0x0",    "req=0xDE value=0x9F index=0x0",
+    "req=0xD9 value=0x10 index=0xBCCD"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BoardReturn,
+    ::testing::Values(ReturnCase{"Binary", false, false, 0, kBinaryRestoration},
+                      ReturnCase{"BinaryWithLimits", true, false, 0, kBinaryRestoration},
+                      ReturnCase{"TwosComplement",
+                                 false,
+                                 true,
+                                 0,
+                                 {"req=0xDE value=0x93 index=0x0", "req=0xDD value=0x1 index=0x0",
+                                  "req=0xDD value=0x18 index=0x2", "req=0xDD value=0x14 index=0x0",
+                                  "req=0xDD value=0x5 index=0x0", "req=0xDE value=0x9B index=0x0",
+                                  "req=0xD9 value=0x10 index=0x3CCD"}},
+                      // Cut after the probe, the pin word and the function word: the range is owed,
+                      // CLR stays low, and the next return makes the whole restoration.
+                      ReturnCase{"CutShort", false, false, 5, kBinaryRestoration}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tq

@@ -174,7 +174,7 @@ TEST_F(Options, ALostBoardEndsTheRunOnTheOutputsNotTheLog) {
     EXPECT_EQ(waveform.OutcomeText(),
               "waveform run failed at step 2 of 16: board request failed "
               "(-1): " +
-                  std::string(ExplainAdapterResult(-1)));
+                  std::string(ExplainRequestFailure(-1)));
     EXPECT_TRUE(log.Running());
 }
 

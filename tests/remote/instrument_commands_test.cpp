@@ -1,6 +1,8 @@
 // The command tree against the simulated board: each exchange is a line sent and the response
 // line expected (empty when the line holds no query), in order, from power-on. A line "<unplug>"
-// or "<plug>" unplugs or plugs the simulated board in instead.
+// or "<plug>" unplugs or plugs the simulated board in instead, "<power-cycle>" makes it lose
+// power without the program's knowing, "<unplug after N>" unplugs it once N more requests are
+// done; a line "2>..." is a second client's.
 
 #include <gtest/gtest.h>
 
@@ -29,7 +31,20 @@ namespace {
 struct Board : testing::SimulatedInstrument {
     InstrumentCommands commands{instrument, &board};
     ScpiSession session{commands};
-    std::string Send(const std::string& line) { return session.Execute(line).value_or(""); }
+    ScpiSession second{commands};
+    int unplugIn = 0;
+    Board() {
+        instrument.AddListener([this](const InstrumentChange& change) {
+            if (change.kind == InstrumentChange::Kind::RequestResult && unplugIn > 0 &&
+                --unplugIn == 0)
+                board.Unplug();
+        });
+    }
+    std::string Send(const std::string& line) {
+        if (line.rfind("2>", 0) == 0)
+            return second.Execute(line.substr(2)).value_or("");
+        return session.Execute(line).value_or("");
+    }
 };
 
 using Exchange = std::pair<std::string, std::string>;
@@ -48,12 +63,26 @@ TEST_P(Conversation, AnswersAsExpected) {
             b.board.Unplug();
         else if (line == "<plug>")
             b.board.Plug();
+        else if (line == "<power-cycle>")
+            b.board.PowerCycle();
+        else if (line.rfind("<unplug after ", 0) == 0)
+            b.unplugIn = std::stoi(line.substr(14));
         else
             EXPECT_EQ(b.Send(line), expected) << line;
     }
 }
 
 const std::string kNoError = "0,\"No error\"";
+const std::string kPowerLoss =
+    "-315,\"Configuration memory lost; the board lost power: outputs at 0 V, ranges and "
+    "calibration restored\"";
+// Every output at its 0 V code: DAC A with its offset register of 12 (12/8 LSB) and the
+// amplifiers' own offsets.
+const std::string kAtZero = "0.0008195007;-0.00022;0.00018;-0.00041";
+const std::string kAboveZero = "DAC A: 0.000457764 V is above its limit of 0 V";
+const std::string kNoAnswer =
+    "The board did not answer a USB request (input/output error). Check the USB cable and the "
+    "board's power; the program goes on by itself once the board answers again.";
 const std::string kVersion = kProgramVersion;
 
 INSTANTIATE_TEST_SUITE_P(
@@ -277,14 +306,82 @@ INSTANTIATE_TEST_SUITE_P(
                           {"BENC:TEMP? MIN;BENC:TEMP? MAX;BENC:TEMP 200;SYST:ERR?",
                            "-40;150;-222,\"Data out of range; 200 is outside -40 to 150\""}}},
         // A cable glitch keeps the board's registers; a power cycle loses them, and the program
-        // reads the range back before it codes the next voltage.
+        // restores the range it knew before it codes the next voltage.
         ConversationCase{
             "LinkAndPowerOfTheBench",
             {{"BENC:LINK OFF;BENC:LINK?;SOUR1:VOLT 2;*STB?", "0;4"},
              {"*CLS;BENC:LINK ON;BENC:LINK?;SOUR1:VOLT 5;BENC:VOLT1?;*STB?", "1;5.0014;0"},
              {"SOUR1:VOLT:RANG 10.5263;BENC:POW:CYCL;SOUR1:VOLT 5;*CLS;SOUR1:VOLT 5;"
               "SOUR1:VOLT:RANG?;BENC:VOLT1?",
-              "10;5.0014"}}},
+              "10.5263;5.0014567"}}},
+        // After a power loss every client is told, the range and calibration are back on the
+        // board (its read-backs), every output is at 0 V (DAC A: 12/8 LSB of offset and its
+        // own 350 uV) and the next voltage lands where it did before, in either coding.
+        ConversationCase{
+            "PowerLossInBinaryCoding",
+            {{"SOUR1:VOLT:RANG 10.2564;:SOUR1:GAIN 5;OFFS 12;VOLT 5;:BENC:VOLT1?", "5.0021205"},
+             {"BENC:POW:CYCL;*ESR?;SYST:ERR?", "136;" + kPowerLoss},
+             {"2>*ESR?;SYST:ERR?;STAT:QUES:COND?", "136;" + kPowerLoss + ";0"},
+             {"REG:READ? 0,4;REG:READ? 0,5;REG:READ? 0,3;REG:READ? 0,2", "5;12;1;32768"},
+             {"BENC:VOLT1?;BENC:VOLT2?;BENC:VOLT3?;BENC:VOLT4?", kAtZero},
+             {"SOUR1:VOLT 5;SYST:ERR?;BENC:VOLT1?", kNoError + ";5.0021205"}}},
+        ConversationCase{
+            "PowerLossInTwosComplement",
+            {{"SOUR:COD TWOS;:SOUR1:VOLT:RANG 10.2564;:SOUR1:GAIN 5;OFFS 12;VOLT 5;"
+              ":BENC:VOLT1?",
+              "5.0021205"},
+             {"BENC:POW:CYCL;*ESR?;SYST:ERR?", "136;" + kPowerLoss},
+             {"2>*ESR?;SYST:ERR?", "136;" + kPowerLoss},
+             {"REG:READ? 0,4;REG:READ? 0,5;REG:READ? 0,3;REG:READ? 0,2", "5;12;1;0"},
+             {"BENC:VOLT1?;BENC:VOLT2?;BENC:VOLT3?;BENC:VOLT4?;SOUR:COD?", kAtZero + ";TWOS"},
+             {"SOUR1:VOLT 5;SYST:ERR?;BENC:VOLT1?", kNoError + ";5.0021205"}}},
+        // The output protection judges releasing CLR: with DAC A's offset above its limit of
+        // 0 V at the 0 V code, CLR stays low and the text says why.
+        ConversationCase{"PowerLossHoldsClrWhereALimitRefuses",
+                         {{"SOUR1:OFFS 12;VOLT:LIM:HIGH 0;:BENC:VOLT1?", "0.00080776366"},
+                          {"BENC:POW:CYCL;SYST:ERR?;PIN:CLR?;BENC:VOLT1?;REG:READ? 0,5",
+                           "-315,\"Configuration memory lost; the board lost power: outputs at 0 "
+                           "V, ranges and calibration restored; CLR held low: " +
+                               kAboveZero + "\";0;0;12"},
+                          {"PIN:CLR 1;SYST:ERR?", "-221,\"Settings conflict; " + kAboveZero + "\""},
+                          {"SOUR1:VOLT:LIM:HIGH NONE;:PIN:CLR 1;:BENC:VOLT1?", "0.00080776366"}}},
+        // The board stops answering after the pins and the function word: what is owed is
+        // named, CALibration holds until the next return restores it, and every client is told
+        // again.
+        ConversationCase{
+            "PowerLossCutShort",
+            {{"SOUR2:GAIN -3;OFFS 7", ""},
+             {"<unplug after 6>", ""},
+             {"BENC:POW:CYCL;SYST:ERR?;STAT:QUES:COND?;BENC:VOLT2?",
+              "-315,\"Configuration memory lost; the board lost power: outputs at 0 V, not "
+              "restored: DAC B fine gain, offset; CLR held low: the board stopped "
+              "answering\";768;0"},
+             {"BENC:LINK ON;:SOUR2:GAIN?;OFFS?;:SYST:ERR?;STAT:QUES:COND?;:BENC:VOLT2?",
+              "-3;7;" + kPowerLoss + ";0;4.7028807e-05"}}},
+        // A glitch: the board kept its registers, nothing is told beyond the failed request's
+        // -240, and no output moves.
+        ConversationCase{
+            "GlitchMovesNothing",
+            {{"SOUR1:VOLT:RANG 10.2564;:SOUR1:GAIN 5;VOLT 5;:SOUR2:VOLT -3", ""},
+             {"BENC:LINK OFF;:SOUR1:VOLT 2;:BENC:LINK ON;:SOUR3:VOLT 1;*ESR?", "16"},
+             {"SYST:ERR?;SYST:ERR?",
+              "-240,\"Hardware error; board request failed (-1): " + kNoAnswer + "\";" + kNoError},
+             {"2>*ESR?;SYST:ERR?", "0;" + kNoError},
+             {"BENC:VOLT1?;BENC:VOLT2?;BENC:VOLT3?;SOUR1:GAIN?",
+              "5.0016513;-2.999678;1.000561;5"}}},
+        // A power loss the program finds through a client's request: a read it interrupted is
+        // taken again and the setting answers no error; a write that did not reach its output
+        // answers -240.
+        ConversationCase{
+            "ErrorsDescribeTheOutput",
+            {{"SOUR3:VOLT:RANG 10.5263;:SOUR3:OFFS -20", ""},
+             {"<power-cycle>", ""},
+             {"SOUR3:VOLT 9;SYST:ERR?;SYST:ERR?;BENC:VOLT3?",
+              kPowerLoss + ";" + kNoError + ";9.002359"},
+             {"<power-cycle>", ""},
+             {"SOUR3:DATA 50000;SYST:ERR?",
+              "-240,\"Hardware error; board request failed (-1): " + kNoAnswer + "\""},
+             {"SOUR3:DATA?;SYST:ERR?;BENC:VOLT3?", "32768;" + kPowerLoss + ";-0.0006230929"}}},
         ConversationCase{"GrammarErrors",
                          {{"SOUR5:VOLT 1;SOUR:VOLT;*IDN? 1;SOUR:VOLT 1,2;@@@", "9.91E+37"},
                           {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;*STB?",

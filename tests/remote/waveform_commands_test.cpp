@@ -360,6 +360,16 @@ INSTANTIATE_TEST_SUITE_P(
                      {"B:ABOR;*ESR?", "0"},
                      {"<A>", "1"},
                      {"LIST:STAT?", "STOPPED,2,0,0,100,100,\"\""}}},
+        // A power loss that another client's request finds ends the run where it left the
+        // outputs, at 0 V: its next step is refused, and the client waiting for it is answered.
+        WaitingCase{"APowerLossEndsTheRunAtZero",
+                    {{"SOUR2:LIST:VOLT 1,2;LIST:COUN INF;INIT;*OPC?", "(held)"},
+                     {"<tick>", "(held)"},
+                     {"B:BENC:POW:CYCL;*ESR?;BENC:VOLT2?", "136;-0.00022"},
+                     {"<tick>", "1"},
+                     {"LIST:STAT?;BENC:VOLT2?",
+                      "FAILED,2,0,0,100,100,\"step 3: the board lost power and every output was "
+                      "brought to 0 V\";-0.00022"}}},
         // *OPC sets its event when the last pending operation ends; *CLS cancels it.
         WaitingCase{"OpcEventAtTheEnd",
                     {{"SOUR1:LIST:VOLT 1,2;INIT;*OPC;*ESR?", "0"},
@@ -409,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(
 // How an activity ended reaches its starter alone, before its *OPC? answers, ESR bit 4 with it;
 // its own stop and ABORt of a run until stopped are no failure. The safe state stops every kind
 // on the outputs; the temperature log goes on.
-const std::string kLost = "board request failed (-1): " + std::string(ExplainAdapterResult(-1));
+const std::string kLost = "board request failed (-1): " + std::string(ExplainRequestFailure(-1));
 const std::string kRamp = "SOUR1:VOLT:RAMP:STEP 1;SOUR1:VOLT:RAMP:WAIT 10 MS";
 const std::string kRampStepRefusal =
     "DAC B: the change moves the output by 2.74994 V at once, more than its ramp step of 0.5 V; "

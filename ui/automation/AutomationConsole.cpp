@@ -509,6 +509,10 @@ std::string AutomationConsole::Execute(const std::string& rawLine) {
             std::string simOutput, error;
             if (!RunSimCommand(*sim_, std::string(rest), simOutput, error))
                 Fail(error);
+            // The program looks at a board that lost power at once, as a hot-plug notice would
+            // make it do.
+            if (TrimBlanks(rest) == "power-cycle")
+                ctx_.instrument.CheckBoard();
             out += simOutput;
         } else if (command == "grab") {
             std::string_view windowName, file;
