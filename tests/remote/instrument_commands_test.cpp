@@ -20,6 +20,7 @@
 #include "core/Version.h"
 #include "instrument/MeterRuns.h"
 #include "remote/InstrumentCommands.h"
+#include "tests/support/ChannelHolder.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeMeter.h"
 #include "tests/support/RecordedInstrument.h"
@@ -620,7 +621,7 @@ TEST(MeterCommands, TheSafeStateStopsARunFirst) {
     EXPECT_FALSE(b.meter.pending) << "the reading was not cancelled";
     for (int channel = 0; channel < kChannelCount; ++channel)
         EXPECT_EQ(b.board.GetRegister(channel, kRegData), 0x8000) << channel;
-    EXPECT_FALSE(b.instrument.ChannelOwner(2));
+    EXPECT_FALSE(testing::HeldBy(b.instrument, 2));
 }
 
 TEST(MeterCommands, ExistOnlyWithAMeter) {
