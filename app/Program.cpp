@@ -111,9 +111,9 @@ Program::Program(const ProgramOptions& options) : options_(options), settings_(P
     MessageSink& messages = options_.automation ? static_cast<MessageSink&>(recorded_) : boxes_;
     const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
     context_ = std::make_unique<WindowContext>(
-        WindowContext{state_, *instrument_, messages, folder.toStdString(), boardName, simulator_,
-                      [this](WindowId window) { return OpenWindow(window); }, &fileDialogs_,
-                      waveform_.get(), meterRuns_.get()});
+        WindowContext{state_, state_, *instrument_, messages, folder.toStdString(), boardName,
+                      simulator_, [this](WindowId window) { return OpenWindow(window); },
+                      &fileDialogs_, waveform_.get(), meterRuns_.get()});
     safeStateTimer_ = std::make_unique<QtRunTimer>();
     safeState_ = std::make_unique<SafeStatePolicy>(
         *instrument_, *safeStateTimer_, [this](const std::string& why) {
@@ -367,7 +367,7 @@ bool Program::StartServer() {
 void Program::Advertise(NetworkLibrary& network) {
     if (!options_.advertise || !server_->BeyondLoopback())
         return;
-    const auto model = [this] { return instrument_->Resolution() == 14 ? "TQ2404" : "TQ2604X"; };
+    const auto model = [this] { return std::string(instrument_->Profile().model); };
     const std::string serial = instrument_->Identity().serial;
     advertiser_ = network.Announce(
         AnnounceBoard(model(), serial, kProgramVersion, server_->Port()), options_.listenAddress,

@@ -29,6 +29,7 @@ void TextVoltsEnter(benchmark::State& st) {
     tq::Instrument instrument(state, requests, {"Simulated board", "SIMULATED"});
     tq::RecordingMessageSink messages;
     tq::WindowContext ctx{state,
+                          state,
                           instrument,
                           messages,
                           TQ_FIRMWARE_FOLDER,

@@ -293,8 +293,12 @@ std::string WholeText(double value) {
 }
 
 void RangeFromCode(DeviceState& state, int64_t code) {
+    RangeFromCode(state.RangeVolts, code);
+}
+
+void RangeFromCode(float& rangeVolts, int64_t code) {
     if (const auto volts = RangeVoltsForCode(code))
-        state.RangeVolts = *volts;
+        rangeVolts = *volts;
 }
 
 LimitedVolts VoltsToCode(float volts, int16_t resolution, int16_t binaryCoding, float fullScale) {
@@ -333,52 +337,46 @@ float CodeToVolts(int64_t code, int16_t resolution, float fullScale, int16_t bin
 }
 
 int32_t DataCodeEntry(std::string& text, std::string_view numberMode, int16_t resolution) {
-    const int32_t highest = Check32(static_cast<int64_t>(PowerOfTwo(resolution)) - 1);
-    return LimitCode(ReadTypedCode(text, numberMode), highest);
+    return LimitCode(ReadTypedCode(text, numberMode), ConverterCoding(resolution).TopCode());
 }
 
 int32_t FunctionWordEntry(std::string& text, std::string_view numberMode) {
     return LimitCode(ReadTypedCode(text, numberMode), kFunctionBitsMask);
 }
 
-LimitedValue FineGainToCode(float value, int16_t resolution) {
-    // The 16-bit device takes whole steps, the 14-bit device quarter steps; the field is a 6-bit
-    // two's-complement number either way.
-    const bool fine14 = ConverterCoding(resolution).Narrow();
-    const float highest = fine14 ? 7.75f : 31.0f;
-    const float lowest = fine14 ? -8.0f : -32.0f;
-    const double stepsPerUnit = fine14 ? 4.0 : 1.0;
+namespace {
+
+// A value typed in a signed field's shown units: limited to what the field holds, then its code
+// (the step count, plus 2^bits when negative). The shown ends and the steps are binary fractions,
+// so the limits are exact and 8 x V keeps the ties (0.0625 -> 0.5) that V / 15.875 x 127 would
+// blur.
+LimitedValue CodeOfShown(float value, const SignedSteps& field) {
+    const auto highest = static_cast<float>(field.HighestShown());
+    const auto lowest = static_cast<float>(field.LowestShown());
     if (value > highest)
         value = highest;
     if (value < lowest)
         value = lowest;
-    const double v = value;
-    const int32_t code =
-        v >= 0 ? RoundToInt32(v * stepsPerUnit) : RoundToInt32(v * stepsPerUnit + 64.0);
+    const double steps = static_cast<double>(value) * field.stepsPerUnit;
+    const int32_t code = steps >= 0 ? RoundToInt32(steps) : RoundToInt32(steps + field.Span());
     return {value, code};
 }
 
+}  // namespace
+
+// The 16-bit device takes whole steps, the 14-bit device quarter steps; the field is a 6-bit
+// two's-complement number either way, written as it is.
+LimitedValue FineGainToCode(float value, int16_t resolution) {
+    return CodeOfShown(value, ConverterCoding(resolution).Profile().fineGain);
+}
+
+// Eight steps per unit on the 16-bit device; one on the 14-bit one, whose 3-bit field is written
+// in D7..D5.
 LimitedValue OffsetToCode(float value, int16_t resolution) {
     const ConverterCoding coding(resolution);
-    if (coding.Narrow()) {
-        // Three-bit field in D7..D5: one step per unit, written x 32.
-        if (value > 3.0f)
-            value = 3.0f;
-        if (value < -4.0f)
-            value = -4.0f;
-        const double v = value;
-        const int32_t code = v >= 0 ? RoundToInt32(v) : RoundToInt32(v + 8.0);
-        return {value, coding.OffsetRegisterOfField(code)};
-    }
-    // Eight steps per unit. V / 15.875 x 127 is 8 x V in exact arithmetic; computing it as 8 x V
-    // keeps the exact ties (0.0625 -> 0.5) that a division would blur.
-    if (value > 15.875f)
-        value = 15.875f;
-    if (value < -16.0f)
-        value = -16.0f;
-    const double v = value;
-    const int32_t code = v >= 0 ? RoundToInt32(8.0 * v) : RoundToInt32(8.0 * v + 256.0);
-    return {value, code};
+    LimitedValue limited = CodeOfShown(value, coding.Profile().offset);
+    limited.code = coding.OffsetRegisterOfField(limited.code);
+    return limited;
 }
 
 }  // namespace tq

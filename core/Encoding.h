@@ -41,8 +41,10 @@ std::string VoltageText(double value);   // pattern "0.0000": "-10.0000", "9.999
 std::string VoltageText3(double value);  // pattern "#.000": "1.402", ".800", "-.500"
 std::string WholeText(double value);     // nearest whole number: "25", "-256", and "0" for zero
 
-// Sets state.RangeVolts from a coarse gain code; codes other than 0, 1, 2 leave it.
+// Sets state.RangeVolts (or the range given) from a coarse gain code; a code without a range
+// leaves it.
 void RangeFromCode(DeviceState& state, int64_t code);
+void RangeFromCode(float& rangeVolts, int64_t code);
 
 struct LimitedVolts {
     float volts;   // the voltage after limiting to -FS..+FS

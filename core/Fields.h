@@ -1,6 +1,6 @@
 #pragma once
 // The signed fields of the converter's registers: fine gain is a 6-bit and offset an 8-bit two's
-// complement number (the 14-bit device keeps a 3-bit offset in D7..D5).
+// complement number (core/ConverterProfile.h says how each device uses them).
 
 #include <cstdint>
 
@@ -8,9 +8,6 @@ namespace tq {
 
 inline constexpr int kFineGainBits = 6;
 inline constexpr int kOffsetBits = 8;
-inline constexpr int kOffsetBits14 = 3;
-// A 14-bit offset code sits in D7..D5 of the register.
-inline constexpr int32_t kOffsetShift14 = 32;
 
 // The signed value of a `bits`-wide two's complement field (higher bits must be clear).
 constexpr int32_t SignedField(int32_t value, int bits) {

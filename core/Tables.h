@@ -115,4 +115,9 @@ inline constexpr std::optional<float> RangeVoltsForCode(int64_t code) {
     return std::nullopt;
 }
 
+// The full scale an output has with this coarse gain code: code 3 acts as code 0.
+inline constexpr float FullScaleOfCode(int64_t code) {
+    return RangeVoltsForCode(code).value_or(kRanges.front().volts);
+}
+
 }  // namespace tq

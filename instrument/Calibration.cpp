@@ -4,26 +4,25 @@
 
 #include "core/CheckedInt.h"
 #include "core/ConverterCoding.h"
+#include "core/Encoding.h"
 #include "core/Fields.h"
 #include "core/Tables.h"
 
 namespace tq {
 namespace {
 
-struct OffsetLimits {
-    float low;
-    float high;
-    const char* text;
-};
-constexpr OffsetLimits kOffsetLimits16{-16.0f, 15.875f, "-16 to 15.875"};
-constexpr OffsetLimits kOffsetLimits14{-4.0f, 3.0f, "-4 to 3"};
-constexpr int16_t kFineGainLow = -32;
-constexpr int16_t kFineGainHigh = 31;
 // Nothing above 8 bits comes back from a converter that answers.
 constexpr int32_t kLargestOffsetReadBack = 32767;
 
-const OffsetLimits& LimitsFor(int16_t resolution) {
-    return ConverterCoding(resolution).Narrow() ? kOffsetLimits14 : kOffsetLimits16;
+// The offset the windows show, at the ends of what the device's register holds.
+struct OffsetLimits {
+    float low;
+    float high;
+};
+
+OffsetLimits LimitsFor(int16_t resolution) {
+    const SignedSteps& offset = ProfileOf(resolution).offset;
+    return {static_cast<float>(offset.LowestShown()), static_cast<float>(offset.HighestShown())};
 }
 
 // Limits `value` to low..high; true when it had to.
@@ -43,7 +42,13 @@ bool Limit(T& value, T low, T high) {
 }  // namespace
 
 std::string OffsetLimitsText(int16_t resolution) {
-    return LimitsFor(resolution).text;
+    const OffsetLimits limits = LimitsFor(resolution);
+    return ShortText(limits.low) + " to " + ShortText(limits.high);
+}
+
+std::string FineGainLimitsText(int16_t resolution) {
+    const SignedSteps& fine = ProfileOf(resolution).fineGain;
+    return DecimalText(fine.Lowest()) + " to " + DecimalText(fine.Highest());
 }
 
 Correction OffsetCorrection(int32_t readBack, float measuredVolts, int16_t resolution,
@@ -64,23 +69,30 @@ Correction OffsetCorrection(int32_t readBack, float measuredVolts, int16_t resol
     // Only a zero range (0 / 0) could give no number at all; write offset 0 then.
     if (std::isnan(newOffset))
         newOffset = 0.0f;
-    const OffsetLimits& limits = LimitsFor(resolution);
+    const OffsetLimits limits = LimitsFor(resolution);
     const bool limited = Limit(newOffset, limits.low, limits.high);
+    const SignedSteps& field = coding.Profile().offset;
     if (coding.Narrow()) {
-        const int32_t code = RoundToInt32(newOffset >= 0 ? newOffset : newOffset + 8.0);
+        const int32_t code = RoundToInt32(
+            newOffset >= 0 ? newOffset : newOffset + static_cast<double>(field.Span()));
         return {coding.OffsetRegisterOfField(code), limited};
     }
-    const double raw =
-        newOffset >= 0 ? newOffset / 15.875 * 127 : (newOffset + 16) / 15.875 * 127 + 128;
+    // V / 15.875 x 127 above zero, (V + 16) / 15.875 x 127 + 128 below, as the calibration has
+    // always computed it (the sum in single precision).
+    const double high = field.HighestShown();
+    const double raw = newOffset >= 0
+                           ? newOffset / high * field.Highest()
+                           : (newOffset - limits.low) / high * field.Highest() - field.Lowest();
     int32_t code = RoundToInt32(raw);
     // Just below zero the nearest eighth is zero itself, whose 8-bit code is 0, not 256.
-    if (code == 256)
+    if (code == field.Span())
         code = 0;
     return {code, limited};
 }
 
-Correction GainCorrection(int32_t readBack, float measuredVolts, int16_t /*resolution*/,
+Correction GainCorrection(int32_t readBack, float measuredVolts, int16_t resolution,
                           float rangeVolts) {
+    const SignedSteps& fine = ProfileOf(resolution).fineGain;
     const int16_t code = Check16(readBack);
     const float current = static_cast<float>(SignedField(code, kFineGainBits));
     const float error = ToSingle(static_cast<double>(rangeVolts) + measuredVolts);
@@ -89,7 +101,8 @@ Correction GainCorrection(int32_t readBack, float measuredVolts, int16_t /*resol
     const double unit = (2.0 * rangeVolts) / 131072.0;
     const int16_t steps = RoundToInt16(error / unit);
     int16_t newGain = RoundToInt16(static_cast<double>(steps) + current);
-    const bool limited = Limit(newGain, kFineGainLow, kFineGainHigh);
+    const bool limited =
+        Limit(newGain, static_cast<int16_t>(fine.Lowest()), static_cast<int16_t>(fine.Highest()));
     return {FieldCode(newGain, kFineGainBits), limited};
 }
 

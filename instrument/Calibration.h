@@ -23,9 +23,10 @@ Correction OffsetCorrection(int32_t readBack, float measuredVolts, int16_t resol
 // (a negative voltage near -range). Throws NumericError when the reading gives no usable number.
 Correction GainCorrection(int32_t readBack, float measuredVolts, int16_t resolution,
                           float rangeVolts);
-// The register's range as the limit message names it: "-16 to 15.875", "-4 to 3", "-32 to 31".
+// The register's range as the limit messages name it, from the device's profile: the offset as
+// the windows show it, the fine gain in register steps.
 std::string OffsetLimitsText(int16_t resolution);
-inline constexpr const char* kFineGainLimitsText = "-32 to 31";
+std::string FineGainLimitsText(int16_t resolution);
 
 // A reading no channel of the board can give at the step: more than kPlausibleShare of the full
 // scale from the voltage the step loads (0 V, or zero scale). Nothing is written for it.

@@ -141,8 +141,9 @@ void Instrument::CheckChannel(int16_t channel, bool allowAll) {
 }
 
 void Instrument::SetResolution(int16_t bits) {
-    if (bits != 16 && bits != 14)
-        throw ValueRangeError("the resolution is 16 or 14 bits, not " + std::to_string(bits));
+    if (!FindProfile(bits))
+        throw ValueRangeError("the resolution is " + ResolutionsText() + " bits, not " +
+                              std::to_string(bits));
     state_.Resolution = bits;
     InstrumentChange change{InstrumentChange::Kind::Resolution};
     change.value = bits;
@@ -187,7 +188,6 @@ void Instrument::CheckClaims(int16_t address, int16_t reg) {
 }
 
 void Instrument::Refuse(int16_t channel, const std::string& why) {
-    lastRefusal_ = why;
     InstrumentChange change{InstrumentChange::Kind::Refused};
     change.address = channel;
     change.value = 1;
@@ -306,7 +306,7 @@ float Instrument::ChannelVoltage(int16_t channel) {
     const int32_t code = DataCode(channel);
     const int32_t coarse = RangeCode(channel);
     scope.Done();
-    const float range = RangeVoltsForCode(coarse).value_or(10.0f);
+    const float range = FullScaleOfCode(coarse);
     return CodeToVolts(code, state_.Resolution, range, state_.BinaryCoding);
 }
 
@@ -331,9 +331,17 @@ int32_t Instrument::DataCode(int16_t channel) {
 
 void Instrument::SetRangeCode(int16_t address, int32_t code) {
     CheckChannel(address, true);
-    if (code < 0 || code > 2)
-        throw ValueRangeError("coarse gain code " + std::to_string(code) +
-                              " is not a range (0, 1 or 2)");
+    if (!RangeVoltsForCode(code)) {
+        std::string codes;
+        const auto& ranges = Profile().ranges;
+        for (std::size_t i = 0; i < ranges.size(); ++i)
+            codes += (i == 0                   ? ""
+                      : i + 1 == ranges.size() ? " or "
+                                               : ", ") +
+                     std::to_string(ranges[i].code);
+        throw ValueRangeError("coarse gain code " + std::to_string(code) + " is not a range (" +
+                              codes + ")");
+    }
     CallScope scope(*this);
     WriteRegister(address, kRegCoarseGain, code);
     scope.Done();
@@ -357,15 +365,18 @@ float Instrument::ChannelRangeVolts(int16_t channel) {
     if (!code)
         code = RangeCode(rangeChannel);
     // Code 3 acts as code 0.
-    return RangeVoltsForCode(*code).value_or(10.0f);
+    return FullScaleOfCode(*code);
 }
 
 void Instrument::SetFineGain(int16_t address, int32_t value) {
     CheckChannel(address, true);
-    if (value < -32 || value > 31)
-        throw ValueRangeError("fine gain " + std::to_string(value) + " is outside -32 to 31");
+    const SignedSteps& fine = Profile().fineGain;
+    if (value < fine.Lowest() || value > fine.Highest())
+        throw ValueRangeError("fine gain " + std::to_string(value) + " is outside " +
+                              std::to_string(fine.Lowest()) + " to " +
+                              std::to_string(fine.Highest()));
     CallScope scope(*this);
-    WriteRegister(address, kRegFineGain, FieldCode(value, kFineGainBits));
+    WriteRegister(address, kRegFineGain, FieldCode(value, fine.bits));
     scope.Done();
 }
 
@@ -374,7 +385,8 @@ int32_t Instrument::FineGain(int16_t channel) {
     CallScope scope(*this);
     const int32_t code = ReadRegister(channel, kRegFineGain);
     scope.Done();
-    return SignedField(code & 0x3F, kFineGainBits);
+    const int bits = Profile().fineGain.bits;
+    return SignedField(code & ((int32_t{1} << bits) - 1), bits);
 }
 
 void Instrument::SetOffset(int16_t address, int32_t value) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/ConverterCoding.h"
+#include "core/ConverterProfile.h"
 #include "core/DeviceState.h"
 #include "core/Tables.h"
 #include "instrument/Activities.h"
@@ -38,8 +39,6 @@ namespace tq {
 class BoardRequests;
 class Ramp;
 class RegisterAccess;
-
-inline constexpr int16_t kChannelCount = 4;
 
 // The board's pins that the pin word carries.
 enum class Pin { Ldac, Clr, Rstin, BinaryCoding, DriveD0, DriveD1 };
@@ -131,11 +130,17 @@ public:
     // A real board's location is known once it is connected.
     void SetIdentity(BoardIdentity identity) { identity_ = std::move(identity); }
     const DeviceState& State() const { return state_; }
-    DeviceState& MutableState() { return state_; }
 
     int16_t Resolution() const { return state_.Resolution; }
-    // 16 (TQ2604X) or 14 (TQ2404); anything else is a ValueRangeError.
+    // The resolution of one of the devices of core/ConverterProfile.h; another is a
+    // ValueRangeError. The listeners hear of it.
     void SetResolution(int16_t bits);
+    // The device in use: its model, codes, ranges and the bounds of fine gain and offset.
+    const ConverterProfile& Profile() const { return ProfileOf(state_.Resolution); }
+    // The device with the board's coding: the top code, the code of 0 V, the 14-bit frame.
+    ConverterCoding Coding() const {
+        return ConverterCoding(state_.Resolution, state_.BinaryCoding != 0);
+    }
 
     bool PulseAfterDataWrite() const { return pulseAfterDataWrite_; }
     // While writes pulse LDAC the pin stays high: turning the pulse on raises a low LDAC (one pin
@@ -153,7 +158,8 @@ public:
     // data register. A coarse gain of 3 has no range of its own: `rangeForCode3` is used then.
     // With `refuseBeyondRange` a voltage outside the range read is a ValueRangeError and nothing
     // is written (instead of the entry's limiting).
-    VoltageSetting SetChannelVoltage(int16_t address, float volts, float rangeForCode3 = 10.0f,
+    VoltageSetting SetChannelVoltage(int16_t address, float volts,
+                                     float rangeForCode3 = FullScaleOfCode(0),
                                      bool refuseBeyondRange = false);
     // The voltage of the code in the channel's data (input) register, from read-backs of its
     // data and coarse gain registers.
@@ -168,9 +174,10 @@ public:
     // coarse gain that went through here, or from one read-back when it does not know it.
     float ChannelRangeVolts(int16_t channel);
     std::optional<int32_t> KnownRangeCode(int16_t channel) const;
-    // Fine gain in steps (-32..31; on the 14-bit device -8..7.75 in quarter steps is the entry's
-    // business: here the register code's signed value) and offset in eighths of an LSB as a
-    // signed register value (-128..127; 14-bit -4..3).
+    // Fine gain and offset as the register's signed step count, within the device's profile
+    // (fineGain, offset); a value beyond it is a ValueRangeError. The windows' entries show
+    // them in the profile's units (quarter steps of fine gain on the 14-bit device, eighths of
+    // an LSB of offset on the 16-bit one).
     void SetFineGain(int16_t address, int32_t value);
     int32_t FineGain(int16_t channel);
     void SetOffset(int16_t address, int32_t value);
@@ -241,10 +248,6 @@ public:
     // Throws what a write of `reg` at `address` would throw because a running activity or a ramp
     // holds the channel (InstrumentError naming it), without sending anything.
     void CheckMayWrite(int16_t address, int16_t reg) { CheckClaims(address, reg); }
-    // The owner's name for a held channel, or nothing.
-    std::optional<std::string> ChannelOwner(int16_t channel) const {
-        return claims_.OwnerName(channel);
-    }
 
     // An activity begins: it claims its channels in its name (InstrumentError, and nothing
     // begins, when another holds one) and the listeners hear of it. Its starter is the current
@@ -285,8 +288,6 @@ public:
     bool LimitsActive() const { return guard_.Active(); }
     void SetProtectionOptions(const ProtectionOptions& options);
     const ProtectionOptions& ProtectionOptionsInEffect() const { return protectionOptions_; }
-    // Why the last change was refused by the limits ("DAC B: 3 V is above its limit of 2 V").
-    const std::string& LastRefusal() const { return lastRefusal_; }
 
     // Ramps wait between steps on this timer, whose wake-up must call RampStep(); without one a
     // ramp's steps go out one after the other within the call.
@@ -295,11 +296,6 @@ public:
     bool Ramping() const { return ramp_ != nullptr; }
     // Who started the running ramp (the origin of its call), or null.
     const void* RampOrigin() const;
-    // Why the last ramp stopped before its end ("" when it ended well).
-    const std::string& RampError() const { return rampError_; }
-    // Ends a running ramp where its last step left the outputs.
-    void StopRamp(const StopReason& reason);
-    void StopRamp() { StopRamp({origin_, "the ramp was stopped before its end"}); }
 
     // The safe state: every activity that drives an output stops as `reason` says (the
     // temperature log goes on), then every output goes to 0 V: each data register to the code
@@ -360,9 +356,6 @@ private:
     void ShowReadWrite(int16_t readWrite);
     void Notify(InstrumentChange change);
     static void CheckChannel(int16_t channel, bool allowAll);
-    ConverterCoding Coding() const {
-        return ConverterCoding(state_.Resolution, state_.BinaryCoding != 0);
-    }
     int32_t WriteDataRegister(int16_t address, int32_t code);
 
     // The one write path: the claims, the guard, then Send.
@@ -400,6 +393,9 @@ private:
     void SendRampStep(bool withinCall);
     void ContinueRamp();
     void EndRamp(ActivityOutcome outcome);
+    // Ends a running ramp where its last step left the outputs (the ramp activity's Stop).
+    friend class Ramp;
+    void StopRamp(const StopReason& reason);
     void Announce(Activity& activity, int64_t total);
 
     DeviceState& state_;
@@ -437,11 +433,9 @@ private:
     OutputGuard guard_;
     ActivityRegistry activities_;
     ProtectionOptions protectionOptions_;
-    std::string lastRefusal_;
 
     std::unique_ptr<Ramp> ramp_;
     RunTimer* rampTimer_ = nullptr;
-    std::string rampError_;
 };
 
 }  // namespace tq

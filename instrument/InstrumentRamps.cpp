@@ -31,7 +31,6 @@ void Instrument::StartRamp(const ConverterModel& target) {
     claims_.Claim(static_cast<const Activity*>(ramp.get()), ramp->Channels(), ramp->Name(),
                   kRampingRefusal, origin_);
     ramp_ = std::move(ramp);
-    rampError_.clear();
     Announce(*ramp_, ramp_->Steps());
     SendRampStep(true);
     ContinueRamp();
@@ -85,7 +84,6 @@ void Instrument::EndRamp(ActivityOutcome outcome) {
         return;
     // The ramp lives on until the listeners have heard how it ended.
     const std::unique_ptr<Ramp> ended = std::move(ramp_);
-    rampError_ = outcome.why;
     if (rampTimer_)
         rampTimer_->Cancel();
     EndActivity(*ended, std::move(outcome));

@@ -1,6 +1,7 @@
 #include "instrument/OutputProtection.h"
 
 #include "core/ConverterCoding.h"
+#include "core/ConverterProfile.h"
 
 #include <cmath>
 
@@ -10,12 +11,6 @@
 #include "instrument/InstrumentErrors.h"
 
 namespace tq {
-namespace {
-
-// The widest range's full scale: no output lies beyond it.
-constexpr double kWidestFullScale = 10.5263;
-
-}  // namespace
 
 std::string ChannelName(int16_t channel) {
     return "DAC " + std::string(1, static_cast<char>('A' + channel));
@@ -27,15 +22,16 @@ std::string LimitVoltsText(double volts) {
 }
 
 void CheckChannelLimits(int16_t channel, const ChannelLimits& limits) {
-    if (channel < 0 || channel > 3)
+    if (channel < 0 || channel >= kChannelCount)
         throw ValueRangeError("no such channel: " + std::to_string(channel) +
                               " (DAC A to D are 0 to 3)");
     const std::string name = ChannelName(channel);
+    const double widest = WidestOutput();
     const auto bound = [&](const std::optional<double>& value, const char* what) {
-        if (value && !(std::fabs(*value) <= kWidestFullScale))
+        if (value && !(std::fabs(*value) <= widest))
             throw ValueRangeError(name + ": the " + what + " limit must lie within -" +
-                                  LimitVoltsText(kWidestFullScale) + " V to " +
-                                  LimitVoltsText(kWidestFullScale) + " V");
+                                  LimitVoltsText(widest) + " V to " + LimitVoltsText(widest) +
+                                  " V");
     };
     bound(limits.low, "low");
     bound(limits.high, "high");
@@ -45,9 +41,9 @@ void CheckChannelLimits(int16_t channel, const ChannelLimits& limits) {
     if (limits.high && *limits.high < 0.0)
         throw ValueRangeError(name + ": the high limit " + LimitVoltsText(*limits.high) +
                               " V is below 0 V; the window must hold 0 V, the safe state");
-    if (limits.rampStep && !(*limits.rampStep > 0.0 && *limits.rampStep <= 2 * kWidestFullScale))
+    if (limits.rampStep && !(*limits.rampStep > 0.0 && *limits.rampStep <= 2 * widest))
         throw ValueRangeError(name + ": the ramp step must be above 0 V and at most " +
-                              LimitVoltsText(2 * kWidestFullScale) + " V");
+                              LimitVoltsText(2 * widest) + " V");
     if (!(limits.rampWaitSeconds >= 0.0 && limits.rampWaitSeconds <= kMaxRampWaitSeconds))
         throw ValueRangeError(name + ": the wait between ramp steps must lie within 0 s to " +
                               LimitVoltsText(kMaxRampWaitSeconds) + " s");
@@ -94,7 +90,7 @@ std::optional<std::string> LimitBreach(int16_t channel, double volts, const Chan
 double ConverterModel::LsbVolts(int16_t channel) const {
     const ChannelRegisters& c = channels[static_cast<std::size_t>(channel)];
     // Code 3 acts as code 0.
-    return 2.0 * RangeVoltsForCode(c.coarse & 3).value_or(10.0f) / 65536.0;
+    return 2.0 * FullScaleOfCode(c.coarse & 3) / 65536.0;
 }
 
 double ConverterModel::Output(int16_t channel) const {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "core/Fields.h"
 #include "core/Tables.h"
 #include "core/Version.h"
+#include "instrument/Description.h"
 #include "instrument/JsonText.h"
 
 namespace tq {
@@ -18,55 +20,63 @@ namespace {
 
 constexpr std::array<const char*, kChannelCount> kChannelKeys{"A", "B", "C", "D"};
 
-// The boolean entries: their place in the file and in the Setup.
+// The board's on/off settings as a setup holds them: the description's key and group (and its
+// words, for the coding), and the Setup's member. In the description's order, which is the
+// order of the file.
 struct BoolEntry {
-    const char* group;  // "" for the top level
-    const char* key;
+    const BoardSwitch& setting;
     std::optional<bool> Setup::*member;
 };
 const BoolEntry kBoolEntries[] = {
-    {"pins", "ldac", &Setup::ldac},
-    {"pins", "clr", &Setup::clr},
-    {"pins", "rstin", &Setup::rstin},
-    {"pins", "driveD0", &Setup::driveD0},
-    {"pins", "driveD1", &Setup::driveD1},
-    {"", "pulseAfterDataWrite", &Setup::pulseAfterDataWrite},
-    {"function", "localGroundOffset", &Setup::localGroundOffset},
-    {"function", "d1Output", &Setup::d1Output},
-    {"function", "d1High", &Setup::d1High},
-    {"function", "d0Output", &Setup::d0Output},
-    {"function", "d0High", &Setup::d0High},
-    {"function", "serialOutputDisabled", &Setup::serialOutputDisabled},
+    {settings::kLdac, &Setup::ldac},
+    {settings::kClr, &Setup::clr},
+    {settings::kRstin, &Setup::rstin},
+    {settings::kCoding, &Setup::binaryCoding},
+    {settings::kDriveD0, &Setup::driveD0},
+    {settings::kDriveD1, &Setup::driveD1},
+    {settings::kPulse, &Setup::pulseAfterDataWrite},
+    {settings::kLocalGroundOffset, &Setup::localGroundOffset},
+    {settings::kD1Output, &Setup::d1Output},
+    {settings::kD1High, &Setup::d1High},
+    {settings::kD0Output, &Setup::d0Output},
+    {settings::kD0High, &Setup::d0High},
+    {settings::kSerialOutputDisabled, &Setup::serialOutputDisabled},
 };
 
+// Each channel's registers as a setup holds them: the description's setting (its key and
+// bounds) and the ChannelSetup's member.
 struct ChannelField {
-    const char* key;
+    const ChannelSetting& setting;
     std::optional<int32_t> ChannelSetup::*member;
 };
 const ChannelField kChannelFields[] = {
-    {"data", &ChannelSetup::data},
-    {"coarseGain", &ChannelSetup::coarseGain},
-    {"fineGain", &ChannelSetup::fineGain},
-    {"offset", &ChannelSetup::offset},
+    {settings::kData, &ChannelSetup::data},
+    {settings::kCoarseGain, &ChannelSetup::coarseGain},
+    {settings::kFineGain, &ChannelSetup::fineGain},
+    {settings::kOffset, &ChannelSetup::offset},
 };
 
-constexpr const char* kBinary = "binary";
-constexpr const char* kTwosComplement = "twos-complement";
+std::string Key(std::string_view key) {
+    return std::string(key);
+}
 
+// The keys of a group, as the file may hold them.
+std::vector<std::string> KeysOf(std::string_view group) {
+    std::vector<std::string> keys;
+    for (const BoolEntry& e : kBoolEntries)
+        if (e.setting.group == group)
+            keys.push_back(Key(e.setting.name));
+    return keys;
+}
+
+// A register's bounds as whole numbers, as a setup's message writes them.
 struct Limits {
-    int32_t low;
-    int32_t high;
+    int64_t low;
+    int64_t high;
 };
 
-Limits LimitsOf(std::string_view key, int16_t resolution) {
-    const ConverterCoding coding(resolution);
-    if (key == "data")
-        return {0, coding.TopCode()};
-    if (key == "coarseGain")
-        return {0, 3};
-    if (key == "fineGain")
-        return {-32, 31};
-    return {coding.LowestOffsetSteps(), coding.HighestOffsetSteps()};
+Limits LimitsOf(const SettingBounds& bounds) {
+    return {static_cast<int64_t>(bounds.min), static_cast<int64_t>(bounds.max)};
 }
 
 [[noreturn]] void Refuse(const std::string& key, const std::string& why) {
@@ -395,7 +405,7 @@ ConverterModel PlannedModel(Instrument& in, const Setup& setup, bool anyData) {
         if (c.coarseGain)
             r.coarse = *c.coarseGain & 3;
         if (c.fineGain)
-            r.fine = FieldCode(*c.fineGain, kFineGainBits);
+            r.fine = FieldCode(*c.fineGain, coding.Profile().fineGain.bits);
         if (c.offset)
             r.offset = coding.OffsetRegisterOfSteps(*c.offset);
         if (c.data)
@@ -409,24 +419,12 @@ ConverterModel PlannedModel(Instrument& in, const Setup& setup, bool anyData) {
 }  // namespace
 
 Setup CaptureSetup(Instrument& instrument) {
-    const DeviceState& s = instrument.State();
     Setup setup;
     setup.program = std::string("tq2604x-eval ") + kProgramVersion;
     setup.device = instrument.Resolution();
     setup.board = instrument.Identity().serial;
-    setup.ldac = s.LdacPin != 0;
-    setup.clr = s.ClrPin != 0;
-    setup.rstin = s.RstinPin != 0;
-    setup.binaryCoding = s.BinaryCoding != 0;
-    setup.driveD0 = s.DriveD0 != 0;
-    setup.driveD1 = s.DriveD1 != 0;
-    setup.pulseAfterDataWrite = instrument.PulseAfterDataWrite();
-    setup.localGroundOffset = s.FnLocalGndOffset != 0;
-    setup.d1Output = s.FnD1Output != 0;
-    setup.d1High = s.FnD1High != 0;
-    setup.d0Output = s.FnD0Output != 0;
-    setup.d0High = s.FnD0High != 0;
-    setup.serialOutputDisabled = s.FnSdoDisable != 0;
+    for (const BoolEntry& e : kBoolEntries)
+        setup.*e.member = e.setting.read(instrument);
     // The protection travels when it is used; a setup without it leaves the limits as they are.
     SetupProtection protection;
     for (int16_t ch = 0; ch < kChannelCount; ++ch)
@@ -437,10 +435,8 @@ Setup CaptureSetup(Instrument& instrument) {
     instrument.WithSerialOutput([&] {
         for (int16_t ch = 0; ch < kChannelCount; ++ch) {
             ChannelSetup& c = setup.channels[static_cast<std::size_t>(ch)];
-            c.data = instrument.DataCode(ch);
-            c.coarseGain = instrument.ReadRegister(ch, kRegCoarseGain) & 3;
-            c.fineGain = instrument.FineGain(ch);
-            c.offset = instrument.Offset(ch);
+            for (const ChannelField& e : kChannelFields)
+                c.*e.member = static_cast<int32_t>(*e.setting.read(instrument, ch));
         }
         return 0;
     });
@@ -472,14 +468,16 @@ std::string SetupToJson(const Setup& setup, int indent) {
     JsonDocument function = JsonDocument::object();
     for (const BoolEntry& e : kBoolEntries) {
         const std::optional<bool>& value = setup.*e.member;
-        const std::string group = e.group;
-        // The coding sits among the pins, after RSTIN, as a word rather than a flag.
-        if (group == "pins" && std::string(e.key) == "driveD0" && setup.binaryCoding)
-            pins["coding"] = *setup.binaryCoding ? kBinary : kTwosComplement;
         if (!value)
             continue;
+        const std::string_view group = e.setting.group;
         JsonDocument& holder = group == "pins" ? pins : group == "function" ? function : root;
-        holder[e.key] = *value;
+        // The coding is a word rather than a flag.
+        const auto& words = e.setting.words;
+        if (words[0].empty())
+            holder[Key(e.setting.name)] = *value;
+        else
+            holder[Key(e.setting.name)] = Key(words[*value ? 0 : 1]);
     }
     if (!pins.empty())
         root["pins"] = std::move(pins);
@@ -490,7 +488,7 @@ std::string SetupToJson(const Setup& setup, int indent) {
         JsonDocument channel = JsonDocument::object();
         for (const ChannelField& e : kChannelFields)
             if (const auto& value = setup.channels[ch].*e.member)
-                channel[e.key] = static_cast<int64_t>(*value);
+                channel[Key(e.setting.name)] = static_cast<int64_t>(*value);
         if (!channel.empty())
             channels[kChannelKeys[ch]] = std::move(channel);
     }
@@ -528,9 +526,11 @@ Setup SetupFromJson(std::string_view text) {
     }
     if (!root.is_object())
         throw SetupError("not a setup: the file must hold one JSON object { ... }");
-    OnlyKnownKeys(root, "",
-                  {"format", "program", "device", "board", "pins", "pulseAfterDataWrite",
-                   "function", "channels", "protection", "waveform"});
+    std::vector<std::string> topKeys{"format",   "program",  "device",     "board",   "pins",
+                                     "function", "channels", "protection", "waveform"};
+    for (const std::string& key : KeysOf(""))
+        topKeys.push_back(key);
+    OnlyKnownKeys(root, "", topKeys);
     const JsonDocument* format = Find(root, "format");
     if (!format || !IsInt(format))
         Refuse("format", "missing: a setup says \"format\": 1");
@@ -548,8 +548,10 @@ Setup SetupFromJson(std::string_view text) {
         setup.program = program->get_ref<const std::string&>();
     }
     if (const JsonDocument* device = Find(root, "device")) {
-        if (!IsInt(device) || (Int(device) != 16 && Int(device) != 14))
-            Refuse("device", "16 or 14 expected");
+        if (!IsInt(device) ||
+            !FindProfile(static_cast<int>(std::clamp<int64_t>(
+                Int(device), std::numeric_limits<int>::min(), std::numeric_limits<int>::max()))))
+            Refuse("device", ResolutionsText() + " expected");
         setup.device = static_cast<int16_t>(Int(device));
     }
     if (const JsonDocument* board = Find(root, "board")) {
@@ -561,28 +563,30 @@ Setup SetupFromJson(std::string_view text) {
     const JsonDocument* pins = Group(root, "pins");
     const JsonDocument* function = Group(root, "function");
     if (pins)
-        OnlyKnownKeys(*pins, "pins.", {"ldac", "clr", "rstin", "coding", "driveD0", "driveD1"});
+        OnlyKnownKeys(*pins, "pins.", KeysOf("pins"));
     if (function)
-        OnlyKnownKeys(*function, "function.",
-                      {"localGroundOffset", "d1Output", "d1High", "d0Output", "d0High",
-                       "serialOutputDisabled"});
+        OnlyKnownKeys(*function, "function.", KeysOf("function"));
     for (const BoolEntry& e : kBoolEntries) {
-        const std::string group = e.group;
+        const std::string group = Key(e.setting.group);
         const JsonDocument* holder = group == "pins"       ? pins
                                      : group == "function" ? function
                                                            : &root;
-        const JsonDocument* value = holder ? Find(*holder, e.key) : nullptr;
+        const JsonDocument* value = holder ? Find(*holder, e.setting.name) : nullptr;
         if (!value)
             continue;
-        if (!value->is_boolean())
-            Refuse((group.empty() ? "" : group + ".") + e.key, "true or false expected");
-        setup.*e.member = value->get<bool>();
-    }
-    if (const JsonDocument* coding = pins ? Find(*pins, "coding") : nullptr) {
-        if (!coding->is_string() || (coding->get_ref<const std::string&>() != kBinary &&
-                                     coding->get_ref<const std::string&>() != kTwosComplement))
-            Refuse("pins.coding", "\"binary\" or \"twos-complement\" expected");
-        setup.binaryCoding = coding->get_ref<const std::string&>() == kBinary;
+        const std::string where = (group.empty() ? "" : group + ".") + Key(e.setting.name);
+        const auto& words = e.setting.words;
+        if (words[0].empty()) {
+            if (!value->is_boolean())
+                Refuse(where, "true or false expected");
+            setup.*e.member = value->get<bool>();
+            continue;
+        }
+        const std::string* word =
+            value->is_string() ? &value->get_ref<const std::string&>() : nullptr;
+        if (!word || (*word != words[0] && *word != words[1]))
+            Refuse(where, "\"" + Key(words[0]) + "\" or \"" + Key(words[1]) + "\" expected");
+        setup.*e.member = *word == words[0];
     }
 
     if (const JsonDocument* channels = Group(root, "channels")) {
@@ -590,17 +594,20 @@ Setup SetupFromJson(std::string_view text) {
             *channels, "channels.",
             [&](std::size_t ch, const JsonDocument& object, const std::string& where) {
                 const JsonDocument* channel = &object;
-                OnlyKnownKeys(*channel, where + ".", {"data", "coarseGain", "fineGain", "offset"});
+                std::vector<std::string> fields;
+                for (const ChannelField& e : kChannelFields)
+                    fields.push_back(Key(e.setting.name));
+                OnlyKnownKeys(*channel, where + ".", fields);
                 for (const ChannelField& e : kChannelFields) {
-                    const JsonDocument* value = Find(*channel, e.key);
+                    const JsonDocument* value = Find(*channel, e.setting.name);
                     if (!value)
                         continue;
-                    // The widest range of either device here; CheckSetup narrows it to the device.
-                    const Limits widest = LimitsOf(e.key, 16);
+                    // The widest range of any device here; CheckSetup narrows it to the device.
+                    const Limits widest = LimitsOf(WidestBounds(e.setting));
                     if (!IsInt(value) || Int(value) < widest.low || Int(value) > widest.high)
-                        Refuse(where + "." + e.key, "a whole number from " +
-                                                        std::to_string(widest.low) + " to " +
-                                                        std::to_string(widest.high) + " expected");
+                        Refuse(where + "." + Key(e.setting.name),
+                               "a whole number from " + std::to_string(widest.low) + " to " +
+                                   std::to_string(widest.high) + " expected");
                     setup.channels[ch].*e.member = static_cast<int32_t>(Int(value));
                 }
             });
@@ -620,9 +627,9 @@ void CheckSetup(const Setup& setup, const Instrument& instrument) {
     for (std::size_t ch = 0; ch < setup.channels.size(); ++ch)
         for (const ChannelField& e : kChannelFields)
             if (const auto& value = setup.channels[ch].*e.member) {
-                const Limits limits = LimitsOf(e.key, resolution);
+                const Limits limits = LimitsOf(BoundsOn(e.setting, resolution));
                 if (*value < limits.low || *value > limits.high)
-                    Refuse(std::string("channels.") + kChannelKeys[ch] + "." + e.key,
+                    Refuse(std::string("channels.") + kChannelKeys[ch] + "." + Key(e.setting.name),
                            std::to_string(*value) + " is outside " + std::to_string(limits.low) +
                                " to " + std::to_string(limits.high) + " on the " +
                                std::to_string(resolution) + "-bit device");

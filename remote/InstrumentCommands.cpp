@@ -57,6 +57,7 @@ InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatorControl*
     if (run && !lists)
         lists = ownLists_.get();
     targets_ = CommandTargets{bench, run, lists, meter, &status_, &ownSlots_};
+    targets_.rows = &rows_;
     if (run)
         AddRows(ListCommands());
     AddRows(CommonCommands());

@@ -64,8 +64,37 @@ inline std::optional<WindowId> WindowByName(const QString& name) {
     return std::nullopt;
 }
 
+// The fields of the one DeviceState that belong to the main window's register composer: the word
+// it composes (address, register, R/W, data, function word), its number mode, the range it
+// codes volts in, the coarse gain it read back and its function list's items. `DataValue` is
+// also the calibration's and the legacy panel's. They are the only fields a window writes; every
+// other field changes through the instrument, whose calls tell every view.
+struct ComposerFields {
+    ComposerFields(DeviceState& s)  // NOLINT(google-explicit-constructor): a view of `s`
+        : Address(s.Address),
+          RegSelect(s.RegSelect),
+          ReadWrite(s.ReadWrite),
+          DataValue(s.DataValue),
+          FunctionImage(s.FunctionImage),
+          NumberMode(s.NumberMode),
+          RangeVolts(s.RangeVolts),
+          CoarseReadBack(s.CoarseReadBack),
+          FunctionChoices(s.FunctionChoices) {}
+
+    int16_t& Address;
+    int16_t& RegSelect;
+    int16_t& ReadWrite;
+    int32_t& DataValue;
+    int32_t& FunctionImage;
+    std::string& NumberMode;
+    float& RangeVolts;
+    int32_t& CoarseReadBack;
+    std::array<std::string, 6>& FunctionChoices;
+};
+
 struct WindowContext {
-    DeviceState& state;  // the main window composer's fields; the rest is the instrument's
+    const DeviceState& state;  // read only: the instrument changes it and tells the views
+    ComposerFields composer;   // the same record's fields that the composer writes
     Instrument& instrument;
     MessageSink& messages;
     std::string programFolder;        // where the firmware file lies

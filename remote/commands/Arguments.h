@@ -75,7 +75,7 @@ inline std::string Block(const std::string& bytes) {
 
 // The largest data code of the device the instrument is set to.
 inline int32_t TopCode(const Instrument& in) {
-    return in.Resolution() == 14 ? 16383 : 65535;
+    return in.Coding().TopCode();
 }
 
 }  // namespace tq::args

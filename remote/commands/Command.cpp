@@ -90,4 +90,58 @@ CommandRow ForDigitalLines(CommandRow row) {
     return row;
 }
 
+CommandRow WholeSetting(std::string_view pattern, const ChannelSetting& setting) {
+    return Describing(
+        Numeric(
+            pattern, [&setting](Call& c) { return PresentBounds(c.in, setting, c.Channel()); },
+            [&setting](Call& c) {
+                return scpi::FormatInt(static_cast<int64_t>(*setting.read(c.in, c.Channel())));
+            },
+            [&setting](Call& c) {
+                const NumberBounds bounds = PresentBounds(c.in, setting, c.Channel());
+                setting.set(c.in, c.Channel(), args::Int(args::Only(c.command), bounds));
+            },
+            [](double value) { return scpi::FormatInt(static_cast<int64_t>(value)); }),
+        {.number = &setting});
+}
+
+CommandRow WholeSettingOfAll(std::string_view pattern, const ChannelSetting& setting) {
+    return SetOnly(pattern, [&setting](Call& c) {
+        const NumberBounds bounds = PresentBounds(c.in, setting, kAllChannels);
+        setting.set(c.in, kAllChannels, args::Int(args::Only(c.command), bounds));
+    });
+}
+
+CommandRow OnOff(std::string_view pattern, const BoardSwitch& setting, bool inverted) {
+    return Describing(
+        OnOff(
+            pattern, [&setting, inverted](Call& c) { return setting.read(c.in) != inverted; },
+            [&setting, inverted](Call& c, bool on) { setting.set(c.in, on != inverted); }),
+        {.board = {&setting}, .inverted = inverted});
+}
+
+std::string_view ShortForm(std::string_view mnemonic) {
+    std::size_t capitals = 0;
+    while (capitals < mnemonic.size() && mnemonic[capitals] >= 'A' && mnemonic[capitals] <= 'Z')
+        ++capitals;
+    return mnemonic.substr(0, capitals);
+}
+
+CommandRow Choice(std::string_view pattern, const BoardSwitch& setting, std::string_view on,
+                  std::string_view off) {
+    return Describing(
+        Setting(
+            pattern,
+            [&setting, on, off](Call& c) {
+                return std::string(ShortForm(setting.read(c.in) ? on : off));
+            },
+            [&setting, on, off](Call& c) { setting.set(c.in, args::Choice(c.command, on, off)); }),
+        {.board = {&setting}, .words = {on, off}});
+}
+
+CommandRow Describing(CommandRow row, DescribedSettings described) {
+    row.described = std::move(described);
+    return row;
+}
+
 }  // namespace tq

@@ -6,6 +6,7 @@
 //
 // Standard library only, as the rest of the command tree.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "instrument/Activities.h"
+#include "instrument/Description.h"
 #include "remote/ScpiErrors.h"
 #include "remote/ScpiGrammar.h"
 
@@ -41,6 +43,8 @@ struct CommandTargets {
     // What *RST puts back besides the board and the lists, each subsystem's own settings
     // (InstrumentCommands::AddResetStep).
     std::vector<std::function<void(Call&)>> resetSteps{};
+    // The whole table, for the description of its settings (SYSTem:DESCription?).
+    const std::vector<struct CommandRow>* rows = nullptr;
 };
 
 // One command as a handler sees it: the instrument, the rest of the program, the command as the
@@ -62,11 +66,21 @@ struct Call {
 // instrument error that the table turns into the protocol's code.
 using CommandHandler = std::function<std::string(Call&)>;
 
+// The settings of the description (instrument/Description.h) that a row reads and sets, which
+// SYSTem:DESCription? publishes under the row's header.
+struct DescribedSettings {
+    const ChannelSetting* number = nullptr;   // a channel's number, the same for every suffix
+    std::vector<const BoardSwitch*> board{};  // a board switch, or one per suffix (D0, D1)
+    std::array<std::string_view, 2> words{};  // the answers for on and off, where not 1 and 0
+    bool inverted = false;                    // ON is the switch off
+};
+
 struct CommandRow {
     std::string_view pattern;  // as scpi::CommandTable::Add takes it
     scpi::Forms forms;
     CommandHandler handler;
     int maxSuffix = 4;  // the highest suffix the '#' part takes (channels 1-4)
+    std::optional<DescribedSettings> described{};
 };
 using CommandRows = std::vector<CommandRow>;
 
@@ -83,11 +97,7 @@ CommandRow Query(std::string_view pattern, std::function<std::string(Call&)> ans
 CommandRow Setting(std::string_view pattern, std::function<std::string(Call&)> get,
                    std::function<void(Call&)> set);
 // What MINimum, MAXimum and DEFault stand for in a numeric setting (no default: DEFault is -224).
-struct NumberBounds {
-    double min = 0;
-    double max = 0;
-    std::optional<double> def;
-};
+using NumberBounds = SettingBounds;
 // A numeric setting: the set form calls `set`, which reads the parameter (MINimum, MAXimum and
 // DEFault included); the query answers `get`, or, given MINimum, MAXimum or DEFault, that value
 // of `bounds` written by `answer` (by default as FormatFloat writes it).
@@ -99,6 +109,25 @@ CommandRow OnOff(std::string_view pattern, std::function<bool(Call&)> get,
                  std::function<void(Call&, bool)> set);
 // The row with its '#' part taking 1 and 2 only: the digital lines D0 and D1 (DIGital1, DIGital2).
 CommandRow ForDigitalLines(CommandRow row);
+
+// Rows made from the description's settings.
+
+// A channel's whole-number setting (a code, register steps) as a Numeric row over its present
+// bounds; answers are integers.
+CommandRow WholeSetting(std::string_view pattern, const ChannelSetting& setting);
+// The same setting of ALL DACs at once (set only), within DAC A's bounds.
+CommandRow WholeSettingOfAll(std::string_view pattern, const ChannelSetting& setting);
+// A board switch: the query answers 1 or 0, the set form takes ON, OFF, 1 or 0. `inverted`: ON
+// is the switch off.
+CommandRow OnOff(std::string_view pattern, const BoardSwitch& setting, bool inverted = false);
+// A board switch named by two mnemonics (BINary and TWOScomplement; the answer is each one's
+// short form): the first is on.
+CommandRow Choice(std::string_view pattern, const BoardSwitch& setting, std::string_view on,
+                  std::string_view off);
+// The row, published as made from `described`.
+CommandRow Describing(CommandRow row, DescribedSettings described);
+// The capital letters that begin a mnemonic: its short form ("BIN" of "BINary").
+std::string_view ShortForm(std::string_view mnemonic);
 
 // A stop asked for by the client of `c` with `command`: its starter, if another, reads
 // "another client's <command>".

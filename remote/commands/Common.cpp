@@ -1,9 +1,14 @@
 // The IEEE 488.2 common commands that are not about status, the saved setups and the SYSTem
 // subsystem.
 
+#include <algorithm>
+#include <vector>
+
 #include "core/ConverterCoding.h"
+#include "core/ConverterProfile.h"
 #include "core/Tables.h"
 #include "core/Version.h"
+#include "instrument/Description.h"
 #include "instrument/ListRun.h"
 #include "instrument/Setup.h"
 #include "remote/SetupSlots.h"
@@ -64,6 +69,42 @@ void Recall(Call& c) {
         c.targets.run->OfferDefinition(*setup.waveform);
 }
 
+// The settings the table's rows are made from, each once, under the header of its first row
+// that answers a query: '#' written <n> for a channel, or the line's number for a setting of
+// one digital line.
+std::vector<PublishedSetting> PublishedSettings(const CommandRows& rows) {
+    std::vector<PublishedSetting> published;
+    std::vector<const void*> seen;
+    const auto once = [&](const void* setting) {
+        if (std::find(seen.begin(), seen.end(), setting) != seen.end())
+            return false;
+        seen.push_back(setting);
+        return true;
+    };
+    for (const CommandRow& row : rows) {
+        if (!row.described || row.forms == scpi::Forms::kSet)
+            continue;
+        const DescribedSettings& d = *row.described;
+        std::string header(row.pattern);
+        const std::size_t suffix = header.find('#');
+        if (d.number && once(d.number)) {
+            if (suffix != std::string::npos)
+                header.replace(suffix, 1, "<n>");
+            published.push_back({.number = d.number, .header = header});
+        }
+        for (std::size_t i = 0; i < d.board.size(); ++i) {
+            if (!once(d.board[i]))
+                continue;
+            std::string named = header;
+            if (suffix != std::string::npos)
+                named.replace(suffix, 1, std::to_string(i + 1));
+            published.push_back(
+                {.board = d.board[i], .header = named, .words = d.words, .inverted = d.inverted});
+        }
+    }
+    return published;
+}
+
 // Every queued error, oldest first, comma-separated; the queue is emptied.
 std::string AllErrors(scpi::ErrorQueue& errors) {
     if (errors.Empty())
@@ -96,8 +137,7 @@ const CommandRows& CommonCommands() {
     static const CommandRows rows = {
         Query("*IDN",
               [](Call& c) {
-                  return std::string("TQ2604X-EVAL,") +
-                         (c.in.Resolution() == 14 ? "TQ2404" : "TQ2604X") + "," +
+                  return std::string("TQ2604X-EVAL,") + std::string(c.in.Profile().model) + "," +
                          c.in.Identity().serial + "," + kProgramVersion;
               }),
         Action("*RST", Reset),
@@ -126,11 +166,22 @@ const CommandRows& CommonCommands() {
         Setting(
             "SYSTem:RESolution", [](Call& c) { return scpi::FormatInt(c.in.Resolution()); },
             [](Call& c) {
-                const auto bits = scpi::ReadInteger(args::Only(c.command), 14, 16);
-                if (bits != 14 && bits != 16)
+                int16_t lowest = kProfiles.front().resolution;
+                int16_t highest = lowest;
+                for (const ConverterProfile& p : kProfiles) {
+                    lowest = std::min(lowest, p.resolution);
+                    highest = std::max(highest, p.resolution);
+                }
+                const auto bits = scpi::ReadInteger(args::Only(c.command), lowest, highest);
+                if (!FindProfile(static_cast<int>(bits)))
                     throw scpi::ScpiError(scpi::kIllegalParameterValue);
                 c.in.SetResolution(static_cast<int16_t>(bits));
             }),
+        // Every setting the rows are made from, with its present bounds, as JSON in a block.
+        Query("SYSTem:DESCription",
+              [](Call& c) {
+                  return args::Block(DescriptionJson(c.in, PublishedSettings(*c.targets.rows)));
+              }),
         // The SCPI version followed.
         Query("SYSTem:VERSion", [](Call&) { return "1999.0"; }),
     };

@@ -1,7 +1,10 @@
 // The board's pins, the function register's settings, the digital lines D0 and D1, raw register
 // writes and read-backs, and the temperature the TEMP pin gives.
 
+#include <array>
+
 #include "core/Tables.h"
+#include "instrument/Description.h"
 #include "remote/commands/Arguments.h"
 #include "remote/commands/Command.h"
 
@@ -10,31 +13,44 @@ namespace {
 
 using scpi::ScpiError;
 
-// A pin, high (1) or low (0).
-CommandRow PinSwitch(std::string_view pattern, Pin pin) {
-    return OnOff(
-        pattern, [=](Call& c) { return c.in.PinValue(pin); },
-        [=](Call& c, bool high) {
-            const bool pulsed = pin == Pin::Ldac && c.in.PulseAfterDataWrite();
-            try {
-                c.in.SetPin(pin, high);
-            } catch (const InstrumentError&) {
-                // The instrument keeps LDAC high while writes pulse it; say so in our terms.
-                if (pulsed && !high)
-                    throw ScpiError(scpi::kSettingsConflict,
-                                    "LDAC stays high while SOURce:PULSe is ON; turn it OFF first");
-                throw;
-            }
-        });
+// The LDAC pin, high (1) or low (0); the instrument keeps it high while writes pulse it, which
+// the refusal says in the protocol's terms.
+CommandRow LdacSwitch(std::string_view pattern) {
+    const BoardSwitch& ldac = settings::kLdac;
+    return Describing(
+        OnOff(
+            pattern, [&ldac](Call& c) { return ldac.read(c.in); },
+            [&ldac](Call& c, bool high) {
+                const bool pulsed = c.in.PulseAfterDataWrite();
+                try {
+                    ldac.set(c.in, high);
+                } catch (const InstrumentError&) {
+                    if (pulsed && !high)
+                        throw ScpiError(
+                            scpi::kSettingsConflict,
+                            "LDAC stays high while SOURce:PULSe is ON; turn it OFF first");
+                    throw;
+                }
+            }),
+        {.board = {&ldac}});
 }
 
 // D0 is DIGital1, D1 is DIGital2: SCPI suffixes count from 1.
 int Line(const Call& c) {
     return c.suffix - 1;
 }
-FunctionFlag OutputFlag(int line) {
-    return line == 0 ? FunctionFlag::D0Output : FunctionFlag::D1Output;
+// A digital line's setting: D0's, then D1's.
+using LineSettings = std::array<const BoardSwitch*, 2>;
+const BoardSwitch& Of(const Call& c, const LineSettings& lines) {
+    return *lines[static_cast<std::size_t>(Line(c))];
 }
+constexpr LineSettings kDirections{&settings::kD0Output, &settings::kD1Output};
+constexpr LineSettings kLevels{&settings::kD0High, &settings::kD1High};
+constexpr LineSettings kDrives{&settings::kDriveD0, &settings::kDriveD1};
+
+// An on/off setting of each digital line, set once the line's interlock lets it (`direction`
+// as LineInterlock takes it).
+CommandRow LineSwitch(std::string_view pattern, const LineSettings& lines, const char* direction);
 // The instrument's D0/D1 interlock for a level (`direction` "OUT") or a drive ("IN"), its refusal
 // naming the command that lifts it: "D0 is ... (DIGital1:DIRection IN)".
 void LineInterlock(const Call& c, int line, const char* direction) {
@@ -50,6 +66,17 @@ void LineInterlock(const Call& c, int line, const char* direction) {
     }
 }
 
+CommandRow LineSwitch(std::string_view pattern, const LineSettings& lines, const char* direction) {
+    return ForDigitalLines(
+        Describing(OnOff(
+                       pattern, [&lines](Call& c) { return Of(c, lines).read(c.in); },
+                       [&lines, direction](Call& c, bool on) {
+                           LineInterlock(c, Line(c), direction);
+                           Of(c, lines).set(c.in, on);
+                       }),
+                   {.board = {lines.begin(), lines.end()}}));
+}
+
 int16_t RegisterParameter(const scpi::Parameter& p) {
     return static_cast<int16_t>(scpi::ReadInteger(p, 0, 7));
 }
@@ -58,50 +85,28 @@ int16_t RegisterParameter(const scpi::Parameter& p) {
 
 const CommandRows& PinCommands() {
     static const CommandRows rows = {
-        PinSwitch("PIN:LDAC", Pin::Ldac),
-        PinSwitch("PIN:CLR", Pin::Clr),
-        PinSwitch("PIN:RSTin", Pin::Rstin),
-        OnOff(
-            "CONTrol:GNDoffset",
-            [](Call& c) { return c.in.FunctionFlagValue(FunctionFlag::LocalGndOffset); },
-            [](Call& c, bool on) { c.in.SetFunctionFlag(FunctionFlag::LocalGndOffset, on); }),
+        LdacSwitch("PIN:LDAC"),
+        OnOff("PIN:CLR", settings::kClr),
+        OnOff("PIN:RSTin", settings::kRstin),
+        OnOff("CONTrol:GNDoffset", settings::kLocalGroundOffset),
         // ON: the serial output enabled, the register's bit clear.
-        OnOff(
-            "CONTrol:SDO",
-            [](Call& c) { return !c.in.FunctionFlagValue(FunctionFlag::SdoDisable); },
-            [](Call& c, bool on) { c.in.SetFunctionFlag(FunctionFlag::SdoDisable, !on); }),
-        // The board's side first, then the converter's direction bit (SetD0Output does both).
-        ForDigitalLines(Setting(
-            "DIGital#:DIRection",
-            [](Call& c) { return c.in.FunctionFlagValue(OutputFlag(Line(c))) ? "OUT" : "IN"; },
-            [](Call& c) {
-                const bool output = args::Choice(c.command, "OUTput", "INput");
-                if (Line(c) == 0)
-                    c.in.SetD0Output(output);
-                else
-                    c.in.SetD1Output(output);
-            })),
+        OnOff("CONTrol:SDO", settings::kSerialOutputDisabled, /*inverted=*/true),
+        // The board's side first, then the converter's direction bit.
+        ForDigitalLines(Describing(
+            Setting(
+                "DIGital#:DIRection",
+                [](Call& c) {
+                    return std::string(
+                        ShortForm(Of(c, kDirections).read(c.in) ? "OUTput" : "INput"));
+                },
+                [](Call& c) {
+                    Of(c, kDirections).set(c.in, args::Choice(c.command, "OUTput", "INput"));
+                }),
+            {.board = {kDirections.begin(), kDirections.end()}, .words = {"OUTput", "INput"}})),
         // The level the converter drives while the line is its output.
-        ForDigitalLines(OnOff(
-            "DIGital#:LEVel",
-            [](Call& c) {
-                return c.in.FunctionFlagValue(Line(c) == 0 ? FunctionFlag::D0High
-                                                           : FunctionFlag::D1High);
-            },
-            [](Call& c, bool high) {
-                const int line = Line(c);
-                LineInterlock(c, line, "OUT");
-                c.in.SetFunctionFlag(line == 0 ? FunctionFlag::D0High : FunctionFlag::D1High, high);
-            })),
+        LineSwitch("DIGital#:LEVel", kLevels, "OUT"),
         // The level the board drives while the line is an input of the converter.
-        ForDigitalLines(OnOff(
-            "DIGital#:DRIVe",
-            [](Call& c) { return c.in.PinValue(Line(c) == 0 ? Pin::DriveD0 : Pin::DriveD1); },
-            [](Call& c, bool high) {
-                const int line = Line(c);
-                LineInterlock(c, line, "IN");
-                c.in.SetPin(line == 0 ? Pin::DriveD0 : Pin::DriveD1, high);
-            })),
+        LineSwitch("DIGital#:DRIVe", kDrives, "IN"),
         // The function register's read-back carries each line's level (bits 1 and 3).
         ForDigitalLines(Query("DIGital#:STATe",
                               [](Call& c) {

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/Printed.h"
+#include "instrument/Description.h"
 #include "remote/commands/Arguments.h"
 #include "remote/commands/Command.h"
 
@@ -13,42 +14,39 @@ namespace {
 
 // SCPI's +/- infinity: what a limit that is not set answers.
 constexpr double kScpiInfinity = 9.9e37;
-// The widest range's full scale: no limit lies beyond it.
-constexpr double kWidest = 10.5263;
 
 std::string LimitText(double volts) {
     return Printed("%.9G", volts);
 }
 
-std::string LimitText(const std::optional<double>& volts, double none) {
-    return LimitText(volts.value_or(none));
-}
-
-// One of a channel's bounds: volts, or NONE (also its DEFault) for none; the query answers
-// `none` for none. `min` and `max` are its ends for MINimum and MAXimum; a value beyond them
-// is refused by the instrument, which says why.
-CommandRow Bound(std::string_view pattern, std::optional<double> ChannelLimits::*bound, double none,
-                 double min, double max) {
-    const NumberBounds bounds{min, max, none};
-    return Numeric(
-        pattern, [=](Call&) { return bounds; },
-        [=](Call& c) { return LimitText(c.in.Limits(c.Channel()).*bound, none); },
-        [=](Call& c) {
-            ChannelLimits limits = c.in.Limits(c.Channel());
-            const scpi::Parameter& p = args::Only(c.command);
-            constexpr double kAny = std::numeric_limits<double>::max();
-            if (args::IsWord(p, "NONE") || scpi::IsDefault(p))
-                limits.*bound = std::nullopt;
-            else if (scpi::IsMinimum(p) || scpi::IsMaximum(p))
-                limits.*bound = scpi::ReadVoltage(p, bounds.min, bounds.max);
-            else
-                limits.*bound = scpi::ReadVoltage(p, -kAny, kAny);
-            // A ramp step of 0 is no ramp.
-            if (bound == &ChannelLimits::rampStep && limits.rampStep == 0.0)
-                limits.rampStep.reset();
-            c.in.SetLimits(c.Channel(), limits);
-        },
-        [](double volts) { return LimitText(volts); });
+// One of a channel's bounds, a setting that may be none: volts, or NONE (also its DEFault) for
+// none; the query answers `none` for none. MINimum and MAXimum are the setting's ends; a value
+// beyond them is refused by the instrument, which says why.
+CommandRow Bound(std::string_view pattern, const ChannelSetting& setting, double none) {
+    const auto bounds = [&setting, none](Call& c) {
+        NumberBounds b = PresentBounds(c.in, setting, c.Channel());
+        b.def = none;
+        return b;
+    };
+    return Describing(Numeric(
+                          pattern, bounds,
+                          [&setting, none](Call& c) {
+                              return LimitText(setting.read(c.in, c.Channel()).value_or(none));
+                          },
+                          [&setting, bounds](Call& c) {
+                              const scpi::Parameter& p = args::Only(c.command);
+                              constexpr double kAny = std::numeric_limits<double>::max();
+                              std::optional<double> volts;
+                              if (scpi::IsMinimum(p) || scpi::IsMaximum(p)) {
+                                  const NumberBounds b = bounds(c);
+                                  volts = scpi::ReadVoltage(p, b.min, b.max);
+                              } else if (!args::IsWord(p, "NONE") && !scpi::IsDefault(p)) {
+                                  volts = scpi::ReadVoltage(p, -kAny, kAny);
+                              }
+                              setting.set(c.in, c.Channel(), volts);
+                          },
+                          [](double volts) { return LimitText(volts); }),
+                      {.number = &setting});
 }
 
 // When the outputs go to the safe state by themselves.
@@ -66,23 +64,23 @@ CommandRow SafeOption(std::string_view pattern, bool ProtectionOptions::*option)
 
 const CommandRows& ProtectionCommands() {
     static const CommandRows rows = {
-        Bound("[SOURce#:]VOLTage:LIMit:HIGH", &ChannelLimits::high, kScpiInfinity, 0, kWidest),
-        Bound("[SOURce#:]VOLTage:LIMit:LOW", &ChannelLimits::low, -kScpiInfinity, -kWidest, 0),
+        Bound("[SOURce#:]VOLTage:LIMit:HIGH", settings::kLimitHigh, kScpiInfinity),
+        Bound("[SOURce#:]VOLTage:LIMit:LOW", settings::kLimitLow, -kScpiInfinity),
         // MINimum is 0: no ramp.
-        Bound("[SOURce#:]VOLTage:RAMP:STEP", &ChannelLimits::rampStep, 0.0, 0, 2 * kWidest),
-        Numeric(
-            "[SOURce#:]VOLTage:RAMP:WAIT",
-            [](Call&) {
-                return NumberBounds{0.0, kMaxRampWaitSeconds, 0.0};
-            },
-            [](Call& c) { return LimitText(c.in.Limits(c.Channel()).rampWaitSeconds); },
-            [](Call& c) {
-                ChannelLimits limits = c.in.Limits(c.Channel());
-                limits.rampWaitSeconds = scpi::ReadNumber(
-                    args::Only(c.command), 0.0, kMaxRampWaitSeconds, scpi::kSecondUnits, 0.0);
-                c.in.SetLimits(c.Channel(), limits);
-            },
-            [](double seconds) { return LimitText(seconds); }),
+        Bound("[SOURce#:]VOLTage:RAMP:STEP", settings::kRampStep, 0.0),
+        Describing(
+            Numeric(
+                "[SOURce#:]VOLTage:RAMP:WAIT",
+                [](Call& c) { return PresentBounds(c.in, settings::kRampWait, c.Channel()); },
+                [](Call& c) { return LimitText(*settings::kRampWait.read(c.in, c.Channel())); },
+                [](Call& c) {
+                    const NumberBounds b = PresentBounds(c.in, settings::kRampWait, c.Channel());
+                    settings::kRampWait.set(c.in, c.Channel(),
+                                            scpi::ReadNumber(args::Only(c.command), b.min, b.max,
+                                                             scpi::kSecondUnits, b.def));
+                },
+                [](double seconds) { return LimitText(seconds); }),
+            {.number = &settings::kRampWait}),
         Query("OUTPut:RAMP[:STATe]", [](Call& c) { return args::Bool(c.in.Ramping()); }),
         Action("OUTPut:SAFE[:IMMediate]",
                [](Call& c) { c.in.GoToSafeState(StopBy(c, "OUTPut:SAFE")); }),

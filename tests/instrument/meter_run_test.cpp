@@ -9,6 +9,7 @@
 #include "adapter/simulated/SimulatedBoard.h"
 #include "core/Tables.h"
 #include "instrument/MeterRun.h"
+#include "tests/support/ChannelHolder.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeMeter.h"
 #include "tests/support/SimulatedInstrument.h"
@@ -306,11 +307,11 @@ TEST_P(ClaimedChannel, IsRefusedToOthersUntilTheRunEnds) {
         }
     }
     EXPECT_EQ(registers(), before);
-    EXPECT_EQ(bench.sim.instrument.ChannelOwner(1).value_or(""), "the linearity test");
+    EXPECT_TRUE(testing::HeldBy(bench.sim.instrument, 1, "the linearity test"));
     EXPECT_TRUE(run.Owns(1));
     bench.Drive(run);
     ASSERT_EQ(run.CurrentState(), MeterRun::State::Finished) << run.Message();
-    EXPECT_FALSE(bench.sim.instrument.ChannelOwner(1));
+    EXPECT_FALSE(testing::HeldBy(bench.sim.instrument, 1));
     EXPECT_FALSE(run.Owns(1));
     const Instrument::Origin origin(bench.sim.instrument, &other);
     EXPECT_NO_THROW(GetParam().write(bench.sim.instrument));
@@ -338,8 +339,8 @@ TEST(MeterRunClaim, ARunDoesNotStartOnAChannelAnotherActivityDrives) {
     EXPECT_EQ(run.CurrentState(), MeterRun::State::Failed);
     EXPECT_EQ(run.Message(),
               "the run did not start: DAC C is driven by the waveform run already; stop it first");
-    EXPECT_FALSE(bench.sim.instrument.ChannelOwner(0)) << "claimed a channel all the same";
-    EXPECT_EQ(bench.sim.instrument.ChannelOwner(2).value_or(""), "the waveform run");
+    EXPECT_FALSE(testing::HeldBy(bench.sim.instrument, 0)) << "claimed a channel all the same";
+    EXPECT_TRUE(testing::HeldBy(bench.sim.instrument, 2, "the waveform run"));
     EXPECT_FALSE(bench.timer.pending);
     EXPECT_EQ(bench.sim.board.GetRegister(0, kRegData), 1234);
 }
@@ -355,7 +356,7 @@ TEST(MeterRunClaim, DestroyingARunningRunPutsTheOutputBackAndReleasesIt) {
         EXPECT_EQ(bench.sim.board.GetRegister(3, kRegData), 0x8000);
     }
     EXPECT_EQ(bench.sim.board.GetRegister(3, kRegData), 4321);
-    EXPECT_FALSE(bench.sim.instrument.ChannelOwner(3));
+    EXPECT_FALSE(testing::HeldBy(bench.sim.instrument, 3));
     EXPECT_FALSE(bench.meter.pending);
     EXPECT_FALSE(bench.timer.pending);
     EXPECT_NO_THROW(bench.sim.instrument.SetDataCode(3, 7));
@@ -393,7 +394,7 @@ TEST(MeterRunClaim, AJumpBeyondTheRampStepEndsTheRunWithTheProtectionsReason) {
               "and change it there; DAC B is back at code 32768");
     EXPECT_EQ(bench.sim.board.GetRegister(1, kRegData), 0x8000);
     EXPECT_FALSE(bench.sim.instrument.Ramping());
-    EXPECT_FALSE(bench.sim.instrument.ChannelOwner(1));
+    EXPECT_FALSE(testing::HeldBy(bench.sim.instrument, 1));
 }
 
 // The calibration drives each channel to zero scale: a channel whose limits refuse that stops the
@@ -414,7 +415,7 @@ TEST(AutoCalibration, ChecksEveryChannelsLimitsBeforeItsFirstWrite) {
         << run.Message();
     EXPECT_EQ(bench.sim.board.GetRegister(0, kRegFineGain), 3) << "DAC A's gain was changed";
     EXPECT_EQ(bench.sim.board.GetRegister(0, kRegData), 0x8000);
-    EXPECT_FALSE(bench.sim.instrument.ChannelOwner(0));
+    EXPECT_FALSE(testing::HeldBy(bench.sim.instrument, 0));
     EXPECT_FALSE(bench.timer.pending);
 }
 

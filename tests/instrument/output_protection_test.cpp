@@ -16,6 +16,7 @@
 #include "instrument/OutputGuard.h"
 #include "instrument/Setup.h"
 #include "instrument/Waveform.h"
+#include "tests/support/ChannelHolder.h"
 #include "tests/support/FakeClock.h"
 
 namespace tq {
@@ -35,13 +36,26 @@ struct Bench {
     BoardRequests requests{state, trace};
     Instrument instrument{state, requests, {"Simulated board", "SIMULATED"}};
     testing::FakeClock timer;
+    // Why the last change was refused, as the windows hear it.
+    std::string refused;
 
     Bench() {
         ApplyStartDefaults(state);
         instrument.SetPulseAfterDataWrite(true);
         EXPECT_EQ(instrument.ConnectBoard(TQ_FIRMWARE_FOLDER), 0);
         instrument.SetRampTimer(&timer);
+        instrument.AddListener([this](const InstrumentChange& c) {
+            if (c.kind == InstrumentChange::Kind::Refused)
+                refused = c.text;
+        });
         Writes();
+    }
+
+    // Stops the running ramp as its activity is stopped (the Stop of the ramp's row).
+    void StopRamp() {
+        const std::vector<Activity*> running = instrument.Activities();
+        for (Activity* a : running)
+            a->Stop({nullptr, "the ramp was stopped before its end"});
     }
 
     // The requests since the last call that change something on the board: pin words, pulsed
@@ -214,7 +228,7 @@ TEST(OutputProtection, EveryPathIsRefusedBeyondTheLimitAndAllowedWithin) {
             }
             EXPECT_EQ(why.rfind("DAC B: ", 0), 0u) << why;
             EXPECT_NE(why.find("limit of"), std::string::npos) << why;
-            EXPECT_EQ(b.instrument.LastRefusal(), why);
+            EXPECT_EQ(b.refused, why);
             // Only the steps before the refused one (a held write, a data write) went out.
             EXPECT_EQ(b.board.OutputVolts(kB), before);
         }
@@ -321,8 +335,7 @@ TEST(OutputProtection, ChangesThatCannotBeRampedAreRefusedBeyondTheStep) {
     b.LimitB(-10.0, 10.0, 0.2);
     // The range moves 9.5 V by almost half a volt at once.
     EXPECT_THROW(b.instrument.SetRangeCode(kB, 2), LimitError);
-    EXPECT_NE(b.instrument.LastRefusal().find("more than its ramp step of 0.2 V"),
-              std::string::npos);
+    EXPECT_NE(b.refused.find("more than its ramp step of 0.2 V"), std::string::npos);
     // CLEAR brings the output to 0 V, the safe state, at once.
     EXPECT_NO_THROW(b.instrument.ClearAllChannels());
     EXPECT_NEAR(b.board.OutputVolts(kB), 0.0, 1e-3);
@@ -504,7 +517,7 @@ const ActivityCase kActivityCases[] = {
      [](Bench& b) {
          b.LimitB(-10, 10, 1.0, 0.5);
          b.instrument.SetChannelVoltage(kB, 3.0f);
-         b.instrument.StopRamp();
+         b.StopRamp();
      },
      {"begin a ramp [DAC B] 0/3", "advance 1/3", "end the ramp was stopped before its end"}},
     {"a waveform run of two steps",
@@ -552,7 +565,7 @@ TEST_P(Activities, TellWhatRunsAndWhyItEnded) {
     EXPECT_EQ(heard, c.heard) << c.name;
     EXPECT_TRUE(b.instrument.Activities().empty()) << c.name;
     for (int16_t ch = 0; ch < kChannelCount; ++ch)
-        EXPECT_FALSE(b.instrument.ChannelOwner(ch)) << c.name << ": " << ChannelName(ch);
+        EXPECT_FALSE(testing::HeldBy(b.instrument, ch)) << c.name << ": " << ChannelName(ch);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, Activities, ::testing::ValuesIn(kActivityCases));

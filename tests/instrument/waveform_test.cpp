@@ -10,6 +10,7 @@
 #include "adapter/simulated/SimulatedBoard.h"
 #include "instrument/Instrument.h"
 #include "instrument/Waveform.h"
+#include "tests/support/ChannelHolder.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/RecordedInstrument.h"
 #include "tests/support/Requests.h"
@@ -130,7 +131,7 @@ TEST(WavePlanChecks, RefusesBeforeAnythingIsSentAndSaysWhere) {
         }
         EXPECT_TRUE(r.adapter.Requests().empty()) << c.name;
         EXPECT_FALSE(r.run.Running()) << c.name;
-        EXPECT_FALSE(r.instrument.ChannelOwner(0).has_value()) << c.name;
+        EXPECT_FALSE(testing::HeldBy(r.instrument, 0).has_value()) << c.name;
     }
 }
 
@@ -274,7 +275,7 @@ TEST(WaveformRunFailure, AFailedRequestEndsTheRunWithItsReason) {
     EXPECT_EQ(status.state, RunState::Failed);
     EXPECT_NE(status.error.find("step 2: board request failed (-1)"), std::string::npos)
         << status.error;
-    EXPECT_FALSE(r.instrument.ChannelOwner(0).has_value());
+    EXPECT_FALSE(testing::HeldBy(r.instrument, 0).has_value());
 }
 
 TEST(WaveformOnTheSimulatedBoard, OutputsFollowTheSetPointsTogether) {

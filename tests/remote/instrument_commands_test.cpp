@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -20,6 +21,7 @@
 #include "core/Version.h"
 #include "instrument/MeterRuns.h"
 #include "remote/InstrumentCommands.h"
+#include "tests/support/ChannelHolder.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeMeter.h"
 #include "tests/support/RecordedInstrument.h"
@@ -232,7 +234,13 @@ INSTANTIATE_TEST_SUITE_P(
               "-4;-222,\"Data out of range; 4 is outside -4 to 3\""},
              {"SOUR1:OFFS? MIN;SOUR1:DATA? MAX;SOUR1:DATA? DEF;SOUR1:DATA MAX;"
               "SOUR1:DATA?",
-              "-4;16383;8192;16383"}}},
+              "-4;16383;8192;16383"},
+             // A setup is checked against the device in use, and every bound follows it back.
+             {"SYST:SET #242{\"format\":1,\"channels\":{\"A\":{\"offset\":5}}};SYST:ERR?",
+              "-224,\"Illegal parameter value; channels.A.offset: 5 is outside -4 to 3 on the "
+              "14-bit device\""},
+             {"SYST:RES 16;SOUR1:OFFS? MIN;SOUR1:DATA? MAX;SOUR1:OFFS 5;SOUR1:OFFS?",
+              "-128;65535;5"}}},
         // Numbers with multipliers or in #H/#B/#Q, MINimum/MAXimum/DEFault set and asked.
         ConversationCase{
             "NumbersAndWords",
@@ -388,6 +396,84 @@ INSTANTIATE_TEST_SUITE_P(
                            "-114,\"Header suffix out of range\";-109,\"Missing parameter\";-108,"
                            "\"Parameter not allowed\";-108,\"Parameter not allowed\";-102,"
                            "\"Syntax error\";0"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The description a client reads (SYSTem:DESCription?) against the commands it names: on each
+// device, coding and range, every number's MINimum, MAXimum and DEFault on each channel are what
+// its header's query answers, and every switch's header answers a query without an error.
+struct DescribedCase {
+    const char* name;
+    std::string before;  // sent first
+    std::string model;
+    double dataMax;    // SOURce1:DATA
+    double offsetMin;  // SOURce1:OFFSet
+    double voltsMax3;  // SOURce3:VOLTage
+};
+
+class Description : public ::testing::TestWithParam<DescribedCase> {};
+
+// The long form of a header with its optional parts in and channel `n`: sendable as it is.
+std::string Sendable(std::string header, int n) {
+    std::string out;
+    for (const char ch : header)
+        if (ch != '[' && ch != ']')
+            out += ch;
+    if (const std::size_t at = out.find("<n>"); at != std::string::npos)
+        out.replace(at, 3, std::to_string(n));
+    return out;
+}
+
+TEST_P(Description, FollowsTheDeviceAndIsWhatTheQueriesAnswer) {
+    const DescribedCase& c = GetParam();
+    Board b;
+    EXPECT_EQ(b.Send(c.before + ";SYST:ERR?"), kNoError);
+    const std::string block = b.Send("SYST:DESC?");
+    ASSERT_GE(block.size(), 3u);
+    ASSERT_EQ(block[0], '#') << block;
+    const std::size_t digits = static_cast<std::size_t>(block[1] - '0');
+    const nlohmann::json d = nlohmann::json::parse(block.substr(2 + digits));
+    EXPECT_EQ(std::stoul(block.substr(2, digits)), block.size() - 2 - digits);
+    EXPECT_EQ(d["model"], c.model);
+    const auto setting = [&](const std::string& name) {
+        for (const auto& s : d["settings"])
+            if (s["name"] == name)
+                return s;
+        ADD_FAILURE() << name << " is not described";
+        return nlohmann::json::object();
+    };
+    EXPECT_EQ(setting("data")["max"][0], c.dataMax);
+    EXPECT_EQ(setting("offset")["min"][0], c.offsetMin);
+    EXPECT_EQ(setting("voltage")["max"][2], c.voltsMax3);
+    int numbers = 0;
+    for (const auto& s : d["settings"]) {
+        const std::string header = s["header"];
+        SCOPED_TRACE(header);
+        if (!s.contains("min")) {
+            const std::string answer = b.Send(Sendable(header, 1) + "?;SYST:ERR?");
+            EXPECT_EQ(answer.substr(answer.find(';') + 1), kNoError) << answer;
+            continue;
+        }
+        ++numbers;
+        for (int n = 1; n <= kChannelCount; ++n) {
+            const std::string query = Sendable(header, n) + "?";
+            const auto i = static_cast<std::size_t>(n - 1);
+            EXPECT_EQ(std::stod(b.Send(query + " MIN")), s["min"][i].get<double>()) << n;
+            EXPECT_EQ(std::stod(b.Send(query + " MAX")), s["max"][i].get<double>()) << n;
+            if (s.contains("default")) {
+                EXPECT_EQ(std::stod(b.Send(query + " DEF")), s["default"].get<double>()) << n;
+            }
+        }
+    }
+    EXPECT_EQ(numbers, 9) << "voltage, range, data, gain, offset, two limits, ramp step and wait";
+    EXPECT_EQ(b.Send("SYST:ERR?"), kNoError);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, Description,
+    ::testing::Values(DescribedCase{"SixteenBits", "*CLS", "TQ2604X", 65535, -128, 10},
+                      DescribedCase{"FourteenBitsTwosComplementWideRange",
+                                    "SYST:RES 14;SOUR:COD TWOS;SOUR3:VOLT:RANG 10.5263", "TQ2404",
+                                    16383, -4, 10.5263}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ErrorQueue, SixteenEntriesTheLastBecomesOverflow) {
@@ -620,7 +706,7 @@ TEST(MeterCommands, TheSafeStateStopsARunFirst) {
     EXPECT_FALSE(b.meter.pending) << "the reading was not cancelled";
     for (int channel = 0; channel < kChannelCount; ++channel)
         EXPECT_EQ(b.board.GetRegister(channel, kRegData), 0x8000) << channel;
-    EXPECT_FALSE(b.instrument.ChannelOwner(2));
+    EXPECT_FALSE(testing::HeldBy(b.instrument, 2));
 }
 
 TEST(MeterCommands, ExistOnlyWithAMeter) {

@@ -27,11 +27,17 @@ inline QApplication& App() {
 struct TestContext : RecordedInstrument {
     RecordingMessageSink messages;
     std::vector<QString> opened;  // windows asked for through openWindow
-    WindowContext context{
-        state, instrument, messages, "/opt/tq", "Test board", nullptr, [this](WindowId window) {
-            opened.push_back(WindowName(window));
-            return true;
-        }};
+    WindowContext context{state,
+                          state,
+                          instrument,
+                          messages,
+                          "/opt/tq",
+                          "Test board",
+                          nullptr,
+                          [this](WindowId window) {
+                              opened.push_back(WindowName(window));
+                              return true;
+                          }};
 
     TestContext() : RecordedInstrument(/*pulseAfterDataWrite=*/false) { App(); }
 };

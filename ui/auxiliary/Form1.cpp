@@ -205,7 +205,7 @@ void Form1::Command1_Click() {
                          (volts * gain / kFullScale + offset + kFullScale) / (2 * kFullScale);
     // +10 V codes as 65536, and the corrections can reach past either end: both are limited to
     // the 16-bit code range rather than sent as a value the word cannot carry.
-    ctx_.state.DataValue =
+    ctx_.composer.DataValue =
         RoundToInt32(std::clamp(exact, 0.0, static_cast<double>(kPanelCoding.TopCode())));
     const Entry entry{typed, volts};
     SendComposedWord(&entry);

@@ -39,11 +39,14 @@ Form2::Form2(WindowContext& context, QWidget* parent) : QWidget(parent), ctx_(co
     connect(Command1_, &QPushButton::clicked, this, &Form2::Command1_Click);
 }
 
+// The choice goes through the instrument, which tells its listeners (the LAN advertisement
+// names the model) before the main window opens.
 void Form2::Command1_Click() {
+    const Instrument::Origin own(ctx_.instrument, this);
     if (Option1_->isChecked())
-        ctx_.state.Resolution = 14;
+        ctx_.instrument.SetResolution(14);
     if (Option2_->isChecked())
-        ctx_.state.Resolution = 16;
+        ctx_.instrument.SetResolution(16);
     ctx_.openWindow(WindowId::Main);
     hide();
 }

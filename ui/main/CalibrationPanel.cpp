@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "core/CheckedInt.h"
+#include "core/ConverterProfile.h"
 #include "core/Encoding.h"
 #include "instrument/Calibration.h"
 #include "ui/widgets/DecimalEntry.h"
@@ -26,11 +27,13 @@ const QString kNegativeExpected = QStringLiteral("A negative number is expected"
 const QString kOffsetUnreadable = QStringLiteral(
     "The offset register could not be read back. Enable the serial data output (SDO) and press "
     "Done again.");
-const QString kFineGainLimited = QStringLiteral(
-    "The fine gain correction was limited to the register's range (-32 to 31 steps).");
-
 QString OffsetLimitedText(const std::string& limits) {
     return QStringLiteral("The offset correction was limited to the register's range (%1 LSB).")
+        .arg(QString::fromStdString(limits));
+}
+QString FineGainLimitedText(const std::string& limits) {
+    return QStringLiteral(
+               "The fine gain correction was limited to the register's range (%1 steps).")
         .arg(QString::fromStdString(limits));
 }
 
@@ -193,8 +196,7 @@ void CalibrationPanel::Command8_Click() {
 }
 
 void CalibrationPanel::CommandOff_Click() {
-    const int16_t resolution = ctx_.instrument.Resolution();
-    if (resolution != 16 && resolution != 14)
+    if (!FindProfile(ctx_.instrument.Resolution()))
         return;
     // A measured voltage with no number, or a decimal comma, is no measurement: nothing is written.
     if (!TakeDecimalEntry(textOff_))
@@ -205,7 +207,7 @@ void CalibrationPanel::CommandOff_Click() {
         calibration_.Start(ctx_.state.Address);
     try {
         const Correction c = calibration_.EnterOffsetReading(MeasuredVolts(textOff_));
-        ctx_.state.DataValue = c.registerValue;
+        ctx_.composer.DataValue = c.registerValue;
         if (c.limited)
             ctx_.messages.ShowMessage(
                 window(), MessageIcon::Information,
@@ -224,17 +226,18 @@ void CalibrationPanel::CommandOff_Click() {
 }
 
 void CalibrationPanel::CommandFS_Click() {
-    const int16_t resolution = ctx_.instrument.Resolution();
-    if (resolution != 16 && resolution != 14)
+    if (!FindProfile(ctx_.instrument.Resolution()))
         return;
     if (!TakeDecimalEntry(textFS_))
         return;
     const Instrument::Origin own(ctx_.instrument, window());
     try {
         const Correction c = calibration_.EnterGainReading(MeasuredVolts(textFS_));
-        ctx_.state.DataValue = c.registerValue;
+        ctx_.composer.DataValue = c.registerValue;
         if (c.limited)
-            ctx_.messages.ShowMessage(window(), MessageIcon::Information, kFineGainLimited);
+            ctx_.messages.ShowMessage(
+                window(), MessageIcon::Information,
+                FineGainLimitedText(FineGainLimitsText(ctx_.instrument.Resolution())));
         BeginCompleteNotice();
     } catch (const NumericError&) {
         ctx_.messages.ShowMessage(window(), MessageIcon::Warning, kNegativeExpected);

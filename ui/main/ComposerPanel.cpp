@@ -204,7 +204,8 @@ struct ComposerPanel::Impl {
         int& count;
     };
 
-    DeviceState& State() { return context.state; }
+    const DeviceState& State() const { return context.state; }
+    ComposerFields& Composer() { return context.composer; }
     Instrument& Registers() { return context.instrument; }
     // Changes made from here are the main window's own.
     Instrument::Origin Own() { return Instrument::Origin(context.instrument, panel.window()); }
@@ -392,17 +393,17 @@ void ComposerPanel::Impl::Connect() {
 }
 
 void ComposerPanel::Impl::SetAddress(int16_t address) {
-    State().Address = address;
+    Composer().Address = address;
     word->SetAddressCode(address);
 }
 
 void ComposerPanel::Impl::SetRegister(int16_t regSelect) {
-    State().RegSelect = regSelect;
+    Composer().RegSelect = regSelect;
     word->SetRegisterCode(regSelect);
 }
 
 void ComposerPanel::Impl::ShowReadWrite(int16_t readWrite) {
-    State().ReadWrite = readWrite;
+    Composer().ReadWrite = readWrite;
     word->SetReadWrite(readWrite);
 }
 
@@ -465,7 +466,7 @@ void ComposerPanel::Impl::ShowHeld(QLineEdit* box) {
     const DeviceState& s = State();
     const int16_t channel = s.Address < kAllChannels ? s.Address : 0;
     const ConverterMirror::Channel& known = Registers().Mirror().At(channel);
-    const ConverterCoding coding(s.Resolution);
+    const ConverterCoding coding(State().Resolution);
     QString text;
     if (box == textVolts || box == textData) {
         const int32_t code = coding.CodeOfFrame(known.registers.input);
@@ -473,7 +474,7 @@ void ComposerPanel::Impl::ShowHeld(QLineEdit* box) {
         if (box == textData && known.input)
             text = CodeText(code, false);
         else if (box == textVolts && known.input && known.coarse && range)
-            text = Q(VoltageText(CodeToVolts(code, s.Resolution, *range, s.BinaryCoding)));
+            text = Q(VoltageText(CodeToVolts(code, State().Resolution, *range, s.BinaryCoding)));
     } else if (box == textFine && known.fine) {
         text = Q(ShortText(ToSingle(coding.FineGainShown(known.registers.fine))));
     } else if (box == textOffset && known.offset) {
@@ -488,7 +489,7 @@ void ComposerPanel::Impl::ComboReg_Click() {
     const auto view = RegisterView(comboReg->currentText());
     if (!view)
         return;
-    DeviceState& s = State();
+    ComposerFields& s = Composer();
     const int16_t regSelect = kRegisters[*view].code;
     if (regSelect == kRegFunction) {
         SetAddress(kFnControlBits);
@@ -521,7 +522,7 @@ void ComposerPanel::Impl::ComboCoarse_Click() {
         if (text != Q(range.text))
             continue;
         Registers().WriteRegister(State().Address, kRegCoarseGain, range.code);
-        RangeFromCode(State(), range.code);
+        RangeFromCode(Composer().RangeVolts, range.code);
         return;
     }
 }
@@ -535,7 +536,7 @@ void ComposerPanel::Impl::ComboRW_Click() {
 }
 
 void ComposerPanel::Impl::ComboFunction_Click() {
-    DeviceState& s = State();
+    ComposerFields& s = Composer();
     const QString text = comboFunction->currentText();
     if (text == Q(kNoOperationText)) {
         s.DataValue = 0;
@@ -560,12 +561,12 @@ void ComposerPanel::Impl::ComboFunction_Click() {
 }
 
 void ComposerPanel::Impl::ReadRegisterAction() {
-    DeviceState& s = State();
+    ComposerFields& s = Composer();
     Registers().SetFunctionFlag(FunctionFlag::SdoDisable, false);
     switches.SetSdoSwitch(false);
     s.ReadWrite = 1;
     s.DataValue = Registers().ReadRegister(s.Address, s.RegSelect);
-    const ConverterCoding coding(s.Resolution);
+    const ConverterCoding coding(State().Resolution);
     if (coding.Narrow()) {
         if (s.RegSelect == kRegData)
             s.DataValue = coding.CodeOfFrame(s.DataValue);
@@ -577,7 +578,7 @@ void ComposerPanel::Impl::ReadRegisterAction() {
 }
 
 void ComposerPanel::Impl::Command2_Click() {
-    DeviceState& s = State();
+    ComposerFields& s = Composer();
     if (command2->text() == QStringLiteral("Hex")) {
         command2->setText(QStringLiteral("Dec"));
         s.NumberMode = "Dec";
@@ -596,9 +597,9 @@ void ComposerPanel::Impl::Command2_Click() {
 }
 
 void ComposerPanel::Impl::RefreshWordDisplay() {
-    DeviceState& s = State();
+    ComposerFields& s = Composer();
     word->SetReadWrite(s.ReadWrite);
-    const ConverterCoding coding(s.Resolution);
+    const ConverterCoding coding(State().Resolution);
     s.DataValue = coding.FrameOfCode(s.DataValue);
     // Set only on the 14-bit device: the register is shown as it came, not as a data frame.
     if (ShowUnshifted == 1)
@@ -623,8 +624,8 @@ void ComposerPanel::Impl::RefreshWordDisplay() {
             textData->setText(CodeText(s.DataValue, false));
             // The range the channel has, as the instrument knows it; not the last one typed.
             s.RangeVolts = Registers().ChannelRangeVolts(s.Address);
-            textVolts->setText(Q(
-                VoltageText(CodeToVolts(s.DataValue, s.Resolution, s.RangeVolts, s.BinaryCoding))));
+            textVolts->setText(Q(VoltageText(
+                CodeToVolts(s.DataValue, State().Resolution, s.RangeVolts, State().BinaryCoding))));
             break;
         case kRegCoarseGain:
             SelectRangeOfCode(s.DataValue);
@@ -643,7 +644,7 @@ void ComposerPanel::Impl::ShowChange(const InstrumentChange& c) {
     const auto view = RegisterView(comboReg->currentText());
     if (!shownChannel || !view || kRegisters[*view].code != c.reg)
         return;
-    const ConverterCoding coding(s.Resolution);
+    const ConverterCoding coding(State().Resolution);
     // A box the user is typing in keeps what is typed.
     // A box the user has typed in since it was last set keeps what is typed; having the focus
     // alone is no reason to show an old value.
@@ -660,7 +661,7 @@ void ComposerPanel::Impl::ShowChange(const InstrumentChange& c) {
                 const auto rangeCode = Registers().KnownRangeCode(rangeChannel);
                 const float range = RangeVoltsForCode(rangeCode.value_or(0)).value_or(10.0f);
                 show(textVolts,
-                     Q(VoltageText(CodeToVolts(code, s.Resolution, range, s.BinaryCoding))));
+                     Q(VoltageText(CodeToVolts(code, State().Resolution, range, s.BinaryCoding))));
                 break;
             }
             case kRegCoarseGain:
@@ -749,7 +750,7 @@ QString ComposerPanel::Impl::BoxName(const QLineEdit* box) const {
 
 void ComposerPanel::Impl::TextVolts_Enter() {
     RequireNumber(textVolts);
-    DeviceState& s = State();
+    ComposerFields& s = Composer();
     const double read = ParseNumber(textVolts->text().toStdString());
     const float typed = ToSingle(read);
     s.RegSelect = kRegData;
@@ -780,7 +781,7 @@ void ComposerPanel::Impl::TextVolts_Enter() {
     s.RangeVolts = set.rangeVolts;
     textVolts->setText(Q(VoltageText(RoundToFiveDecimals(set.volts))));
     textData->setText(CodeText(set.code, false));
-    s.DataValue = ConverterCoding(s.Resolution).FrameOfCode(set.code);
+    s.DataValue = ConverterCoding(State().Resolution).FrameOfCode(set.code);
     ShowWord(0, s.RegSelect, s.Address, s.DataValue);
     // A slip (12V, 1e3, a row of nines) is limited to the range as designed, but never unsaid.
     if (set.volts != typed)
@@ -788,39 +789,39 @@ void ComposerPanel::Impl::TextVolts_Enter() {
 }
 
 void ComposerPanel::Impl::TextData_Enter() {
-    DeviceState& s = State();
+    ComposerFields& s = Composer();
     if (s.NumberMode == "Dec")
         RequireNumber(textData);
     const int32_t coarse = Registers().ReadRegister(s.Address, kRegCoarseGain);
-    RangeFromCode(s, coarse);
+    RangeFromCode(s.RangeVolts, coarse);
     ShowReadWrite(0);
     std::string text = textData->text().toStdString();
-    const int32_t code = DataCodeEntry(text, s.NumberMode, s.Resolution);
+    const int32_t code = DataCodeEntry(text, s.NumberMode, State().Resolution);
     s.DataValue = code;
     textData->setText(CodeText(code, true));
-    const ConverterCoding coding(s.Resolution);
+    const ConverterCoding coding(State().Resolution);
     s.DataValue = coding.FrameOfCode(code);
     Registers().WriteRegister(s.Address, s.RegSelect, s.DataValue);
     s.DataValue = coding.CodeOfFrame(s.DataValue);
-    textVolts->setText(
-        Q(VoltageText(CodeToVolts(s.DataValue, s.Resolution, s.RangeVolts, s.BinaryCoding))));
+    textVolts->setText(Q(VoltageText(
+        CodeToVolts(s.DataValue, State().Resolution, s.RangeVolts, State().BinaryCoding))));
     RefreshWordDisplay();
     word->SetReadWrite(0);
 }
 
 void ComposerPanel::Impl::TextFine_Enter() {
     RequireNumber(textFine);
-    DeviceState& s = State();
+    ComposerFields& s = Composer();
     ShowReadWrite(0);
     if (textFine->text().isEmpty())
         textFine->setText(QStringLiteral("0"));
     const float typed = ToSingle(ParseNumber(textFine->text().toStdString()));
-    const LimitedValue limited = FineGainToCode(typed, s.Resolution);
+    const LimitedValue limited = FineGainToCode(typed, State().Resolution);
     textFine->setText(Q(ShortText(limited.value)));
     s.DataValue = limited.code;
     Registers().WriteRegister(s.Address, kRegFineGain, limited.code);
     // The fine gain code is not aligned on the 14-bit device: show it as written.
-    if (ConverterCoding(s.Resolution).Narrow())
+    if (ConverterCoding(State().Resolution).Narrow())
         ShowUnshifted = 1;
     RefreshWordDisplay();
     ShowUnshifted = 0;
@@ -829,23 +830,23 @@ void ComposerPanel::Impl::TextFine_Enter() {
 
 void ComposerPanel::Impl::TextOffset_Enter() {
     RequireNumber(textOffset);
-    DeviceState& s = State();
+    ComposerFields& s = Composer();
     ShowReadWrite(0);
     if (textOffset->text().isEmpty())
         textOffset->setText(QStringLiteral("0"));
     const float typed = ToSingle(ParseNumber(textOffset->text().toStdString()));
-    const LimitedValue limited = OffsetToCode(typed, s.Resolution);
+    const LimitedValue limited = OffsetToCode(typed, State().Resolution);
     textOffset->setText(Q(ShortText(limited.value)));
     s.DataValue = limited.code;
     Registers().WriteRegister(s.Address, s.RegSelect, s.DataValue);
     // The word display takes the value as a data frame again.
-    s.DataValue = ConverterCoding(s.Resolution).CodeOfFrame(s.DataValue);
+    s.DataValue = ConverterCoding(State().Resolution).CodeOfFrame(s.DataValue);
     RefreshWordDisplay();
     word->SetReadWrite(0);
 }
 
 void ComposerPanel::Impl::TextFunction_Enter() {
-    DeviceState& s = State();
+    ComposerFields& s = Composer();
     ShowReadWrite(0);
     std::string text = textFunction->text().toStdString();
     s.FunctionImage = FunctionWordEntry(text, s.NumberMode);
@@ -868,14 +869,18 @@ void ComposerPanel::ShowReadWrite(int16_t readWrite) {
     impl_->word->SetReadWrite(readWrite);
 }
 
+// The ends of what the entries take on this device, as they show values ("-16 to 15.875").
 void ComposerPanel::SetRangePrompts(int16_t resolution) {
-    if (resolution == 16) {
-        impl_->label9->setText(QStringLiteral("Enter Offset Value (-16 to 15.875)"));
-        impl_->label7->setText(QStringLiteral("Enter Fine Gain Value (-32 to 31)"));
-    } else if (resolution == 14) {
-        impl_->label9->setText(QStringLiteral("Enter Offset Value (-4 to 3)"));
-        impl_->label7->setText(QStringLiteral("Enter Fine Gain Value (-8 to 7.75)"));
-    }
+    const ConverterProfile* profile = FindProfile(resolution);
+    if (!profile)
+        return;
+    const auto ends = [](const SignedSteps& field) {
+        return Q(ShortText(static_cast<float>(field.LowestShown())) + " to " +
+                 ShortText(static_cast<float>(field.HighestShown())));
+    };
+    impl_->label9->setText(QStringLiteral("Enter Offset Value (%1)").arg(ends(profile->offset)));
+    impl_->label7->setText(
+        QStringLiteral("Enter Fine Gain Value (%1)").arg(ends(profile->fineGain)));
 }
 
 void ComposerPanel::FillLists() {

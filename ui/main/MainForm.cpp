@@ -556,6 +556,11 @@ void MainForm::ShowChange(const InstrumentChange& c) {
             if (composer_)
                 composer_->ShowReadWrite(static_cast<int16_t>(c.value));
             break;
+        case Kind::Resolution:
+            // Another device (the device window, a remote client): the entries' prompts follow.
+            if (composer_ && loaded_)
+                composer_->SetRangePrompts(static_cast<int16_t>(c.value));
+            break;
         case Kind::Pins:
         case Kind::FunctionFlags:
         case Kind::D0Direction:
@@ -606,7 +611,7 @@ void MainForm::Connected() {
 // register has them (when nothing answered, as the read left the flags, as FFFF would have been
 // taken). Filling the lists sends the composer's no-operation word.
 void MainForm::FunctionRegisterTaken(const std::optional<std::string>& /*error*/) {
-    DeviceState& s = ctx_.state;
+    ComposerFields& s = ctx_.composer;
     const int32_t image = s.FunctionImage;
     switches_->ShowFunctionRegister(image);
     for (std::size_t i = 0; i < kFunctionChoices.size(); ++i) {

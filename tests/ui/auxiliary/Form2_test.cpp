@@ -38,6 +38,7 @@ struct ChoiceCase {
     int option;  // 0: none, 1 or 2
     int16_t before;
     int16_t after;
+    std::vector<int32_t> heard;  // the resolutions the instrument's listeners heard of
 };
 
 class Form2Choice : public Form2Test, public ::testing::WithParamInterface<ChoiceCase> {};
@@ -45,22 +46,28 @@ class Form2Choice : public Form2Test, public ::testing::WithParamInterface<Choic
 TEST_P(Form2Choice, OkSetsTheResolutionOpensTheMainWindowAndHides) {
     const ChoiceCase& c = GetParam();
     tc.state.Resolution = c.before;
+    std::vector<int32_t> heard;
+    tc.instrument.AddListener([&heard](const InstrumentChange& change) {
+        if (change.kind == InstrumentChange::Kind::Resolution)
+            heard.push_back(change.value);
+    });
     if (c.option == 1)
         QTest::mouseClick(option1, Qt::LeftButton);
     if (c.option == 2)
         QTest::mouseClick(option2, Qt::LeftButton);
     QTest::mouseClick(ok, Qt::LeftButton);
     EXPECT_EQ(tc.state.Resolution, c.after);
+    EXPECT_EQ(heard, c.heard) << "the listeners (the LAN advertisement) follow the choice";
     EXPECT_EQ(tc.opened, std::vector<QString>{QStringLiteral("MainForm")});
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(tc.adapter.calls.empty()) << "the main window's start-up talks to the board";
 }
 
 INSTANTIATE_TEST_SUITE_P(Choices, Form2Choice,
-                         ::testing::Values(ChoiceCase{"NoneKeeps16", 0, 16, 16},
-                                           ChoiceCase{"NoneKeeps14", 0, 14, 14},
-                                           ChoiceCase{"FourteenBits", 1, 16, 14},
-                                           ChoiceCase{"SixteenBits", 2, 14, 16}),
+                         ::testing::Values(ChoiceCase{"NoneKeeps16", 0, 16, 16, {}},
+                                           ChoiceCase{"NoneKeeps14", 0, 14, 14, {}},
+                                           ChoiceCase{"FourteenBits", 1, 16, 14, {14}},
+                                           ChoiceCase{"SixteenBits", 2, 14, 16, {16}}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(Form2Test, ShownAgainItKeepsTheChoiceAndOpensTheSameMainWindowAgain) {

@@ -31,9 +31,11 @@ struct Window : testing::SimulatedInstrument {
     MeterRuns runs{instrument, meter, timer};
     RecordingMessageSink messages;
     ScriptedFileDialogs files;
-    WindowContext context{
-        state, instrument, messages, "", "Simulated board", &board, [](WindowId) { return true; },
-        &files};
+    WindowContext context{state,      state,
+                          instrument, messages,
+                          "",         "Simulated board",
+                          &board,     [](WindowId) { return true; },
+                          &files};
     MeterForm* form;
 
     Window() {
