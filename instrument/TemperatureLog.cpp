@@ -67,8 +67,10 @@ void TemperatureLog::Start(double intervalSeconds, LineSink sink, bool writeHead
         return;
     }
     running_ = true;
-    start_ = timer_.Now();
     instrument_.BeginActivity(*this);
+    // The log starts with its first reading: what the listeners of its start do is not time
+    // of the log's.
+    start_ = timer_.Now();
     Measure();
 }
 
