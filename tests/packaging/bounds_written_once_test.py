@@ -11,6 +11,11 @@ following the profile. The code of the surfaces (instrument/, remote/, ui/, app/
 driver and Tango device in python/, which read the program's SYSTem:DESCription?) is searched,
 comments and docstrings left out; the few fixed texts that the windows' design prescribes, and
 the numbers that are another thing's, are listed below with the reason they may stay.
+
+Bounds the Python code still writes, none of them a setting of the description: the waveform
+run's dwell (0-3600 s) and count (1 to 10**9), the setup slots 0-9, the register write's address,
+register and 16-bit word, the simulated board's die temperature, the meter's settings, and the
+four channels (made with the driver, before it asks anything; both devices have four).
 """
 
 import ast
