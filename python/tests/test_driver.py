@@ -166,7 +166,7 @@ def test_values_the_board_refuses_are_refused_before_sending(dac, bits, path, va
     with pytest.raises(ValueError) as refused:
         _set(dac, path, value)
     assert message in str(refused.value)
-    # Range checks may read the range or the resolution; nothing else goes out.
+    # Range checks may read the program's description of the bounds; nothing else goes out.
     assert all(line.endswith("?") for line in sent), sent
     assert dac.ch_b.code == {16: 32768, 14: 8192}[bits]  # 0 V
 

@@ -2,23 +2,25 @@
 """The Tango device of one board: ``tq2604x-eval-tango INSTANCE`` serves it, talking to the
 program's protocol (``tq2604x-eval --scpi PORT``) at the resource in its ``Resource`` property.
 
-Attributes per channel (``a`` to ``d`` for DAC A to DAC D): ``voltage_x`` (volts), ``range_x``
-(the full scale, 10, 10.2564 or 10.5263 V), ``code_x`` (the data register) and ``list_x`` (the
-points of the next waveform run, volts); their descriptions name the ranges and codes of the
-device in use, as the program describes them (``SYSTem:DESCription?``); for the board: ``temperature`` (the die, polled),
-``coding``, ``identity``, ``list_dwell`` and ``list_count``. Commands: SafeState, Reset, RunList,
-Abort. State ON, MOVING while a ramp or a waveform run drives an output, FAULT while the board
-(or the program) does not answer, ALARM after a setting of this device whose ramp was cut short
-(the board lost, another client's safe state or reset), with the program's words in the Status,
-until the next change of this device completes, and ALARM after the board lost power, with the
-program's words of what it restored, until the next setting of this device completes.
+Attributes per channel (``a`` to ``d`` for DAC A to DAC D): ``voltage_x`` (volts), ``range_x`` (the
+full scale, 10, 10.2564 or 10.5263 V), ``code_x`` (the data register) and ``list_x`` (the points of
+the next waveform run, volts), whose descriptions name the ranges and codes of the device in use as
+the program describes them (``SYSTem:DESCription?``); for the board: ``temperature`` (the die,
+polled), ``coding``, ``identity``, ``list_dwell`` and ``list_count``. Commands: SafeState, Reset,
+RunList, Abort. State ON, MOVING while a ramp or a waveform run drives an output, FAULT while the
+board (or the program) does not answer, ALARM after a setting of this device whose ramp was cut
+short (the board lost, another client's safe state or reset), with the program's words in the
+Status, until the next change of this device completes, and ALARM after the board lost power, with
+the program's words of what it restored, until the next setting of this device completes.
 
 The program judges every setting, as it does every client's: a refusal is a Tango error whose
 description is the program's error (``-221,"Settings conflict; DAC B: 3 V is above its limit of
 2 V"``) and nothing is written. A channel's output limits are its voltage attribute's alarm
 levels (min_alarm, max_alarm), so that GUIs and alarm systems show them; they are not its
 min_value/max_value, which Tango would enforce itself with limits that may be stale, since any
-other client of the program may change them.
+other client of the program may change them. Nor are the codes the program describes (another
+client may choose the other device): they are the attributes' descriptions, and the program
+refuses a code beyond them with its -222 naming them.
 """
 
 import contextlib
