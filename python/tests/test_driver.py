@@ -154,12 +154,20 @@ REFUSED_ON_FOURTEEN_BITS = [
 ]
 
 
-@pytest.mark.parametrize("bits, path, value, message",
-                         [(16,) + row for row in REFUSED]
-                         + [(14,) + row for row in REFUSED_ON_FOURTEEN_BITS])
-def test_values_the_board_refuses_are_refused_before_sending(dac, bits, path, value, message):
-    if bits != 16:
-        dac.resolution = bits
+FOURTEEN_BITS = [("resolution", 14)]
+# The driver's own change of a range: the bounds it kept for the wider one are not used again.
+NARROWED = [("ch_b.range", 10.5263), ("ch_b.voltage", 10.4), ("ch_b.voltage", 0),
+            ("ch_b.range", 10)]
+
+
+@pytest.mark.parametrize("before, path, value, message",
+                         [([],) + row for row in REFUSED]
+                         + [(FOURTEEN_BITS,) + row for row in REFUSED_ON_FOURTEEN_BITS]
+                         + [(NARROWED, "ch_b.voltage", 10.4, "-10 V to 10 V"),
+                            (NARROWED, "all_channels.range", 10.3, "one of 10, 10.2564 or")])
+def test_values_the_board_refuses_are_refused_before_sending(dac, before, path, value, message):
+    for setting, earlier in before:
+        _set(dac, setting, earlier)
     sent = []
     write = dac.adapter.write
     dac.adapter.write = lambda line: (sent.append(line), write(line))
@@ -168,7 +176,7 @@ def test_values_the_board_refuses_are_refused_before_sending(dac, bits, path, va
     assert message in str(refused.value)
     # Range checks may read the program's description of the bounds; nothing else goes out.
     assert all(line.endswith("?") for line in sent), sent
-    assert dac.ch_b.code == {16: 32768, 14: 8192}[bits]  # 0 V
+    assert dac.ch_b.code == (8192 if before == FOURTEEN_BITS else 32768)  # 0 V
 
 
 def test_refusals_follow_what_the_board_says_now(dac, server):
