@@ -141,18 +141,42 @@ REFUSED = [
     ("meter.setup_commands", ["A;B"], "each set-up command on its own"),
 ]
 
+# The same checks once the 14-bit device is chosen: its bounds, from the program's description.
+REFUSED_ON_FOURTEEN_BITS = [
+    ("ch_b.code", 16384, "DAC B's code on the 14-bit device is from 0 to 16383, not 16384"),
+    ("ch_b.code", 1.5, "on the 14-bit device is a whole number from 0 to 16383, not 1.5"),
+    ("ch_b.offset", -5, "DAC B's offset on the 14-bit device is from -4 to 3, not -5"),
+    ("ch_b.list_codes", [0, 16384], "list code on the 14-bit device is from 0 to 16383"),
+    ("all_channels.code", 20000, "the code on the 14-bit device is from 0 to 16383, not 20000"),
+    ("all_channels.offset", 4, "the offset on the 14-bit device is from -4 to 3, not 4"),
+    ("ch_b.fine_gain", -33, "the fine gain is from -32 to 31, not -33"),  # as on 16 bits
+    ("ch_b.voltage", 10.5, "DAC B: 10.5 V is outside the channel's range, -10 V to 10 V"),
+]
 
-@pytest.mark.parametrize("path, value, message", REFUSED)
-def test_values_the_board_refuses_are_refused_before_sending(dac, path, value, message):
+
+FOURTEEN_BITS = [("resolution", 14)]
+# The driver's own change of a range: the bounds it kept for the wider one are not used again.
+NARROWED = [("ch_b.range", 10.5263), ("ch_b.voltage", 10.4), ("ch_b.voltage", 0),
+            ("ch_b.range", 10)]
+
+
+@pytest.mark.parametrize("before, path, value, message",
+                         [([],) + row for row in REFUSED]
+                         + [(FOURTEEN_BITS,) + row for row in REFUSED_ON_FOURTEEN_BITS]
+                         + [(NARROWED, "ch_b.voltage", 10.4, "-10 V to 10 V"),
+                            (NARROWED, "all_channels.range", 10.3, "one of 10, 10.2564 or")])
+def test_values_the_board_refuses_are_refused_before_sending(dac, before, path, value, message):
+    for setting, earlier in before:
+        _set(dac, setting, earlier)
     sent = []
     write = dac.adapter.write
     dac.adapter.write = lambda line: (sent.append(line), write(line))
     with pytest.raises(ValueError) as refused:
         _set(dac, path, value)
     assert message in str(refused.value)
-    # Range checks may read the range or the resolution; nothing else goes out.
+    # Range checks may read the program's description of the bounds; nothing else goes out.
     assert all(line.endswith("?") for line in sent), sent
-    assert dac.ch_b.code == 32768
+    assert dac.ch_b.code == (8192 if before == FOURTEEN_BITS else 32768)  # 0 V
 
 
 def test_refusals_follow_what_the_board_says_now(dac, server):

@@ -115,6 +115,35 @@ def test_the_die_temperature_is_read_and_polled(board):
     client.send("BENC:TEMP 25")
 
 
+def described(proxy, attribute, text, seconds=5):
+    """The attribute's description once a State read has shown ``text`` there."""
+    deadline = time.monotonic() + seconds
+    while proxy.get_attribute_config(attribute).description != text:
+        if time.monotonic() > deadline:
+            break
+        proxy.state()
+        time.sleep(0.05)
+    return proxy.get_attribute_config(attribute).description
+
+
+@pytest.mark.parametrize("attribute, sixteen_bits, fourteen_bits", [
+    ("code_b", "DAC B's data register: 0-65535 (the TQ2604X, 16 bits)",
+     "DAC B's data register: 0-16383 (the TQ2404, 14 bits)"),
+    ("range_c", "DAC C's full scale: 10, 10.2564 or 10.5263 V",
+     "DAC C's full scale: 10, 10.2564 or 10.5263 V"),
+])
+def test_the_attribute_texts_follow_the_device_another_client_chose(
+        board, attribute, sixteen_bits, fourteen_bits):
+    client, proxy = board
+    assert described(proxy, attribute, sixteen_bits) == sixteen_bits
+    assert client.send("SYST:RES 14") == '0,"No error"'
+    try:
+        assert described(proxy, attribute, fourteen_bits) == fourteen_bits
+    finally:
+        client.send("SYST:RES 16")
+    assert described(proxy, attribute, sixteen_bits) == sixteen_bits
+
+
 @pytest.mark.parametrize("attribute, value, desc", [
     ("voltage_b", 3, '-221,"Settings conflict; DAC B: 3 V is above its limit of 2 V"'),
     ("voltage_b", -1.5, '-221,"Settings conflict; DAC B: -1.5 V is below its limit of -1 V"'),
@@ -357,6 +386,7 @@ def test_the_state_from_the_status_registers(answer, errors, state, words):
     ("0;0;25;128", [], "The board lost power (*ESR? PON)"),
     ("0;0;25;8", [(-315, "Configuration memory lost")], None),  # no PON: an older error
     ("0;0;25", [], None),
+    ("0;0;25;136;14", [(-315, "Configuration memory lost")], '-315,"Configuration memory lost"'),
 ])
 def test_a_power_loss_is_the_programs_315_with_pon(answer, errors, expected):
     assert board_state.power_loss(answer, errors) == expected

@@ -4,27 +4,26 @@
 
 import math
 
-from ._protocol import (MAX_LINE, ERROR_CHECK, control, number_text, ranged_number, setting,
-                        whole_number)
+from ._protocol import MAX_LINE, ERROR_CHECK, number_text
+from .description import one_of_text
 
-RANGES = (10.0, 10.2564, 10.5263)
-WIDEST = RANGES[-1]
 # Half a microvolt beyond a range's end is left to the program to judge: its ranges are
 # single-precision numbers whose text here is rounded.
 SLACK = 1e-6
+# How near a full scale must be to one of the ranges, as the program takes it.
+RANGE_NEAR = 0.001
 
 
-def _range_text(full_scale, _values=()):
+def range_text(instrument, full_scale):
+    """The protocol's text of the range ``full_scale`` names (within RANGE_NEAR of one of the
+    program's ranges), or ValueError listing them."""
+    ranges = instrument.description().values("range")
     if isinstance(full_scale, (int, float)) and not isinstance(full_scale, bool):
-        for r in RANGES:
-            if abs(full_scale - r) <= 0.001:
+        for r in ranges:
+            if abs(full_scale - r) <= RANGE_NEAR:
                 return number_text(r)
-    raise ValueError("the range is one of 10, 10.2564 or 10.5263 (volts, full scale), not %r"
-                     % (full_scale,))
-
-
-def _fine_gain(value, _values=()):
-    return whole_number(value, -32, 31, "the fine gain")
+    raise ValueError("the range is one of %s (volts, full scale), not %r"
+                     % (one_of_text(ranges), full_scale))
 
 
 # A ramp's waits are timers of the program's event loop, served between other clients: each
@@ -73,7 +72,9 @@ class Channel:
         if self._ramp is None or not self._ramp[0]:
             return 0
         if volts is None:
-            return ramp_seconds(self._ramp, 2 * (self._full_scale or WIDEST))
+            full_scale = self._full_scale or self.instrument.description().bounds(
+                "voltage", self.number)[1]
+            return ramp_seconds(self._ramp, 2 * full_scale)
         if self._level is None:
             self._level = float(self.values("VOLT?")[0])
         return ramp_seconds(self._ramp, volts - self._level)
@@ -102,18 +103,17 @@ class Channel:
         self._level = float(volts)
 
     def check_voltage(self, volts):
-        """Raises ValueError when ``volts`` lies outside the channel's range. Within ±10 V
-        (inside every range) nothing is asked; beyond it the range is read once and kept, and
-        read again before refusing."""
-        if abs(volts) <= RANGES[0]:
+        """Raises ValueError when ``volts`` lies outside the channel's range: the bounds of the
+        program's description as kept, read again before refusing (another client may have
+        changed the range)."""
+        low, high = self.instrument.description().bounds("voltage", self.number)
+        if low - SLACK <= volts <= high + SLACK:
             return
-        full_scale = self._full_scale
-        if full_scale is None or abs(volts) > full_scale + SLACK:
-            full_scale = self.range
-        if abs(volts) > full_scale + SLACK:
-            raise ValueError("%s: %s V is outside the channel's range, -%s V to %s V"
-                             % (self.name, number_text(volts), number_text(full_scale),
-                                number_text(full_scale)))
+        _, low, high = self.instrument.present_bounds("voltage", volts, self.number)
+        if not low - SLACK <= volts <= high + SLACK:
+            raise ValueError("%s: %s V is outside the channel's range, %s V to %s V"
+                             % (self.name, number_text(volts), number_text(low),
+                                number_text(high)))
 
     @property
     def range(self):
@@ -125,7 +125,8 @@ class Channel:
 
     @range.setter
     def range(self, full_scale):
-        text = _range_text(full_scale)
+        text = range_text(self.instrument, full_scale)
+        self.instrument.forget_description()  # the voltage's bounds follow the range
         self.write_checked("VOLT:RANG " + text)
         self._full_scale = float(text)
 
@@ -142,10 +143,16 @@ class Channel:
         self._level = None
         self.write_checked("DATA %d" % code, seconds)
 
-    fine_gain = control(
-        "GAIN?", "GAIN %d",
+    @property
+    def fine_gain(self):
         """The fine gain register as a signed whole number, -32 to 31 (steps of the gain
-        trim).""", validator=_fine_gain, cast=int)
+        trim)."""
+        return int(self.values("GAIN?", cast=int)[0])
+
+    @fine_gain.setter
+    def fine_gain(self, value):
+        self.write_checked("GAIN %d" % self.instrument.check_whole("fineGain", value,
+                                                                   "the fine gain", self.number))
 
     @property
     def offset(self):
@@ -173,8 +180,9 @@ class Channel:
     @limits.setter
     def limits(self, window):
         low, high = window
-        low = "NONE" if low is None else ranged_number(low, -WIDEST, 0, "the low limit", "V")
-        high = "NONE" if high is None else ranged_number(high, 0, WIDEST, "the high limit", "V")
+        check = self.instrument.check_number
+        low = "NONE" if low is None else check("limitLow", low, "the low limit", self.number)
+        high = "NONE" if high is None else check("limitHigh", high, "the high limit", self.number)
         self.write_checked("VOLT:LIM:LOW %s;:SOUR%d:VOLT:LIM:HIGH %s" % (low, self.number, high))
 
     @property
@@ -196,7 +204,8 @@ class Channel:
                 raise ValueError("the ramp step is a positive number of volts (0 or None: no "
                                  "ramp), not %s V" % step)
         step = "NONE" if step is None else step
-        wait = ranged_number(wait, 0, 10, "the wait between ramp steps", "s")
+        wait = self.instrument.check_number("rampWait", wait, "the wait between ramp steps",
+                                            self.number)
         self.write_checked("VOLT:RAMP:WAIT %s;:SOUR%d:VOLT:RAMP:STEP %s"
                            % (wait, self.number, step))
         self._ramp = (None if step == "NONE" else float(step), float(wait))
@@ -303,9 +312,23 @@ class AllChannels:
     def offset(self, value):
         self.write_checked("OFFS %d" % self.instrument.check_offset(value, "the offset"))
 
-    range = setting("VOLT:RANG %s",
-                    """Every coarse gain register by its full scale in volts: 10, 10.2564 or
-                    10.5263.""", validator=_range_text)
+    @property
+    def range(self):
+        """Every coarse gain register by its full scale in volts: 10, 10.2564 or 10.5263."""
+        raise LookupError("all_channels is set only: read each channel")
 
-    fine_gain = setting("GAIN %d", """Every fine gain register, -32 to 31.""",
-                        validator=_fine_gain)
+    @range.setter
+    def range(self, full_scale):
+        text = range_text(self.instrument, full_scale)
+        self.instrument.forget_description()
+        self.write_checked("VOLT:RANG " + text)
+
+    @property
+    def fine_gain(self):
+        """Every fine gain register, -32 to 31."""
+        raise LookupError("all_channels is set only: read each channel")
+
+    @fine_gain.setter
+    def fine_gain(self, value):
+        self.write_checked("GAIN %d" % self.instrument.check_whole("fineGain", value,
+                                                                   "the fine gain"))

@@ -48,9 +48,10 @@ from pyvisa.errors import VisaIOError
 
 from ._protocol import (ERROR_CHECK, EXECUTION_ERROR, MAX_LINE, NOT_A_NUMBER, TQ2604XError,
                         TQ2604XRunError, block, control, measurement, parse_error, parse_errors,
-                        power_losses, ranged_number, switch, whole_number)
+                        number_text, power_losses, ranged_number, switch, whole_number)
 from ._protocol import level as _level
 from .channels import AllChannels, Channel
+from .description import Description
 from .lines import DigitalLines, Pins
 from .meter import Meter
 
@@ -73,12 +74,6 @@ def _count_text(value, _values=()):
 
 def _count(value):
     return math.inf if value == "INF" else int(value)
-
-
-def _resolution(value, _values=()):
-    if value in (14, 16) and not isinstance(value, bool):
-        return int(value)
-    raise ValueError("the resolution is 16 (TQ2604X) or 14 (TQ2404) bits, not %r" % (value,))
 
 
 class TQ2604X(Instrument):
@@ -108,7 +103,7 @@ class TQ2604X(Instrument):
         # Lines whose answer did not come in time, oldest first: (line, deadline, check), where
         # `check(answer)` raises what the answer reports.
         self._late = collections.deque()
-        self._top_code = None  # the device's largest code as last read
+        self._description = None  # the program's description as last read (description())
         self.ch_a, self.ch_b, self.ch_c, self.ch_d = (Channel(self, n) for n in (1, 2, 3, 4))
         self.all_channels = AllChannels(self)
         self.pins = Pins(self)
@@ -184,13 +179,15 @@ class TQ2604X(Instrument):
 
     def check_codes(self, codes, what="the code"):
         """``codes`` as a list of codes of this device, or ValueError naming the first that is
-        not one (as ``check_code``)."""
+        not one (as ``check_code``): the bounds as kept, and read again before refusing."""
         codes = list(codes)
-        if codes and all(type(c) is int for c in codes) and min(codes) >= 0:
-            top = max(codes)
-            if top <= 16383 or top <= self.top_code() or top <= self.top_code(fresh=True):
+        plain = codes and all(type(c) is int for c in codes)
+        for fresh in (False, True):
+            described = self.description(fresh)
+            low, high = described.bounds("data")
+            if plain and low <= min(codes) and max(codes) <= high:
                 return codes
-        return [self.check_code(code, what) for code in codes]
+        return [whole_number(code, low, high, described.named("data", what)) for code in codes]
 
     def ask_checked(self, query):
         """Asks one query and returns its answer; raises TQ2604XError when it failed (the
@@ -329,13 +326,18 @@ class TQ2604X(Instrument):
         """The device's resolution in bits: 16 (TQ2604X, codes 0-65535) or 14 (TQ2404, codes
         0-16383)."""
         bits = int(self.values("SYST:RES?", cast=int)[0])
-        self._top_code = 16383 if bits == 14 else 65535
+        if self._description is None or self._description.resolution != bits:
+            self.description(fresh=True)  # the bounds of the device in use, for the checks
         return bits
 
     @resolution.setter
     def resolution(self, bits):
-        self.write_checked("SYST:RES %d" % _resolution(bits))
-        self._top_code = 16383 if bits == 14 else 65535
+        described = self.description()
+        if bits not in [b for _, b in described.devices] or isinstance(bits, bool):
+            raise ValueError("the resolution is %s bits, not %r"
+                             % (described.devices_text(), bits))
+        self.write_checked("SYST:RES %d" % bits)
+        self.forget_description()
 
     @property
     def status_byte(self):
@@ -448,6 +450,7 @@ class TQ2604X(Instrument):
         outputs held at 0 V: binary coding, the pulse on, LDAC, CLR and RSTIN high, the
         function register 0, every range ±10 V, every output 0 V; no lists, the immediate
         trigger. Calibration registers, limits, meter settings and the status enables stay."""
+        self.forget_description()  # every range back to its start
         with self._timeout(timeout):
             self.write_checked("*RST")
 
@@ -588,6 +591,7 @@ class TQ2604X(Instrument):
         if len(line) + len(ERROR_CHECK) > MAX_LINE:
             raise ValueError("the setup takes %d bytes, beyond the %d a line holds"
                              % (len(line) + len(ERROR_CHECK), MAX_LINE))
+        self.forget_description()  # a setup may set the ranges and the resolution
         self.write_checked(line)
 
     def save_slot(self, slot):
@@ -598,6 +602,7 @@ class TQ2604X(Instrument):
     def recall_slot(self, slot):
         """``*RCL``: opens the setup kept in slot 0-9 with every check of a setup file; an
         empty slot raises TQ2604XError -224."""
+        self.forget_description()
         self.write_checked("*RCL %d" % whole_number(slot, 0, 9, "the setup slot"))
 
     # ---- The simulated board's bench -----------------------------------------------------------
@@ -619,28 +624,56 @@ class TQ2604X(Instrument):
 
     # ---- Checks that need the device -----------------------------------------------------------
 
+    def description(self, fresh=False):
+        """The program's description of the device and its settings (``SYSTem:DESCription?``)
+        as a Description: read once and kept (``fresh``: read now). The checks read their
+        bounds here; one that finds a value outside them reads it again before refusing."""
+        if fresh or self._description is None:
+            self._description = Description(self.read_block("SYST:DESC?").decode("utf-8"))
+        return self._description
+
+    def forget_description(self):
+        """The next check reads the description again (after a change of what its bounds
+        follow: a range, the resolution, a setup)."""
+        self._description = None
+
+    def present_bounds(self, name, value=None, channel=1):
+        """``(description, min, max)`` of the setting ``name`` on ``channel`` as kept; read
+        again first when ``value`` (a number, or None) lies outside them, since another client
+        may have changed what they follow."""
+        described = self.description()
+        low, high = described.bounds(name, channel)
+        if _number(value) and not low <= value <= high:
+            described = self.description(fresh=True)
+            low, high = described.bounds(name, channel)
+        return described, low, high
+
+    def check_whole(self, name, value, what, channel=1):
+        """``value`` as a whole number within the setting's present bounds, or ValueError
+        naming them (and the device, where they follow its resolution)."""
+        described, low, high = self.present_bounds(name, value, channel)
+        return whole_number(value, low, high, described.named(name, what))
+
+    def check_number(self, name, value, what, channel=1):
+        """``value`` as the protocol's text of a number within the setting's present bounds,
+        or ValueError naming them with the setting's unit."""
+        number_text(value, what)
+        described, low, high = self.present_bounds(name, float(value), channel)
+        return ranged_number(value, low, high, what, described.unit(name))
+
     def top_code(self, fresh=False):
         """The device's largest code, 65535 or 16383, as last read (``fresh``: read now)."""
-        if fresh or self._top_code is None:
-            self.resolution  # reading it keeps the largest code
-        return self._top_code
+        return self.description(fresh).bounds("data")[1]
 
     def check_code(self, value, what="the code"):
-        """``value`` as a code of this device, or ValueError naming the range. Codes up to
-        16383 fit both devices; beyond, the resolution last read is checked, and read again
-        before refusing."""
-        code = whole_number(value, 0, 65535, what)
-        if code > self.top_code() and code > self.top_code(fresh=True):
-            whole_number(code, 0, self.top_code(), what + " on the 14-bit device")
-        return code
+        """``value`` as a code of this device, or ValueError naming the range. The bounds of the
+        device last read are checked, and read again before refusing."""
+        return self.check_whole("data", value, what)
 
     def check_offset(self, value, what="the offset"):
         """``value`` as an offset register of this device: -128 to 127, -4 to 3 on the
         14-bit device."""
-        number = whole_number(value, -128, 127, what)
-        if not -4 <= number <= 3 and 16383 == self.top_code() == self.top_code(fresh=True):
-            whole_number(number, -4, 3, what + " on the 14-bit device")
-        return number
+        return self.check_whole("offset", value, what)
 
     def write(self, command):
         """Writes a line as it is, without the error check (pymeasure's ``write``)."""
@@ -655,6 +688,10 @@ class TQ2604X(Instrument):
         """Every output to 0 V, then the connection is closed."""
         self.reset()
         super().shutdown()
+
+
+def _number(value):
+    return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
 
 
 def _one_of(value, values, what):

@@ -21,7 +21,9 @@ EVENT_POWER_ON = 1 << 7
 
 # One line each: the answers come back joined by ';'. LIST:STATe? goes last, since its reason
 # text may hold a ';'. *ESR? is the device's own connection's: PON says the board lost power.
-STATUS_QUERY = "STAT:OPER:COND?;STAT:QUES:COND?;MEAS:TEMP?;*ESR?"
+# SYSTem:RESolution? tells when another client chose the other device, whose bounds the
+# attributes' texts then show.
+STATUS_QUERY = "STAT:OPER:COND?;STAT:QUES:COND?;MEAS:TEMP?;*ESR?;SYST:RES?"
 FALLBACK_QUERY = "OUTP:RAMP?;MEAS:TEMP?;LIST:STAT?"
 
 Reading = collections.namedtuple("Reading", "state status")
@@ -44,6 +46,14 @@ def powered_on(answer):
         return bool(int(answer.split(";")[3]) & EVENT_POWER_ON)
     except (ValueError, IndexError):
         return False
+
+
+def resolution(answer):
+    """The resolution in STATUS_QUERY's answer, or None when it has none."""
+    try:
+        return int(answer.split(";")[4])
+    except (ValueError, IndexError):
+        return None
 
 
 def power_loss(answer, errors):

@@ -2,22 +2,25 @@
 """The Tango device of one board: ``tq2604x-eval-tango INSTANCE`` serves it, talking to the
 program's protocol (``tq2604x-eval --scpi PORT``) at the resource in its ``Resource`` property.
 
-Attributes per channel (``a`` to ``d`` for DAC A to DAC D): ``voltage_x`` (volts), ``range_x``
-(the full scale, 10, 10.2564 or 10.5263 V), ``code_x`` (the data register) and ``list_x`` (the
-points of the next waveform run, volts); for the board: ``temperature`` (the die, polled),
-``coding``, ``identity``, ``list_dwell`` and ``list_count``. Commands: SafeState, Reset, RunList,
-Abort. State ON, MOVING while a ramp or a waveform run drives an output, FAULT while the board
-(or the program) does not answer, ALARM after a setting of this device whose ramp was cut short
-(the board lost, another client's safe state or reset), with the program's words in the Status,
-until the next change of this device completes, and ALARM after the board lost power, with the
-program's words of what it restored, until the next setting of this device completes.
+Attributes per channel (``a`` to ``d`` for DAC A to DAC D): ``voltage_x`` (volts), ``range_x`` (the
+full scale, 10, 10.2564 or 10.5263 V), ``code_x`` (the data register) and ``list_x`` (the points of
+the next waveform run, volts), whose descriptions name the ranges and codes of the device in use as
+the program describes them (``SYSTem:DESCription?``); for the board: ``temperature`` (the die,
+polled), ``coding``, ``identity``, ``list_dwell`` and ``list_count``. Commands: SafeState, Reset,
+RunList, Abort. State ON, MOVING while a ramp or a waveform run drives an output, FAULT while the
+board (or the program) does not answer, ALARM after a setting of this device whose ramp was cut
+short (the board lost, another client's safe state or reset), with the program's words in the
+Status, until the next change of this device completes, and ALARM after the board lost power, with
+the program's words of what it restored, until the next setting of this device completes.
 
 The program judges every setting, as it does every client's: a refusal is a Tango error whose
 description is the program's error (``-221,"Settings conflict; DAC B: 3 V is above its limit of
 2 V"``) and nothing is written. A channel's output limits are its voltage attribute's alarm
 levels (min_alarm, max_alarm), so that GUIs and alarm systems show them; they are not its
 min_value/max_value, which Tango would enforce itself with limits that may be stale, since any
-other client of the program may change them.
+other client of the program may change them. Nor are the codes the program describes (another
+client may choose the other device): they are the attributes' descriptions, and the program
+refuses a code beyond them with its -222 naming them.
 """
 
 import contextlib
@@ -27,6 +30,7 @@ import time
 import tango
 from tango import AttrWriteType, DevState
 from tango.server import Device, attribute, command, device_property, run
+from tq2604x_eval.description import one_of_text
 
 from . import board_state
 from .link import Link, Refused, Unreachable
@@ -45,6 +49,25 @@ def _number(value):
     """A value as the protocol's number text; NaN and infinities go as they are, for the
     program to refuse with its own words."""
     return repr(float(value))
+
+
+def _texts(name, letter, described=None, n=1):
+    """The descriptions of a channel's attributes: with the ranges and codes ``described``
+    (the program's Description) gives for channel ``n``, or without them while none is read."""
+    if described is None:
+        ranges, codes = "one of the program's ranges", "the device's codes"
+    else:
+        ranges = one_of_text(described.values("range"))
+        codes = "%d-%d (the %s, %d bits)" % (*described.bounds("data", n), described.model,
+                                             described.resolution)
+    return {
+        "voltage": "%s's output: the code in its data register in its range (range_%s, full "
+                   "scale %s V). Its output limits are the alarm levels; with a ramp set the "
+                   "setting returns while the output ramps (State MOVING)"
+                   % (name, letter, ranges),
+        "range": "%s's full scale: %s V" % (name, ranges),
+        "code": "%s's data register: %s" % (name, codes),
+    }
 
 
 def _channel(attr):
@@ -88,6 +111,7 @@ class TQ2604XEval(Device):
         self._late = None  # why the last ramped setting did not end well
         self._power_loss = None  # what the program said when the board came back, until a setting
         self._alarms = {}
+        self._described = None  # the resolution whose bounds the attributes' texts show
         self._show("ON", "Connecting to %s" % self.Resource)
         self._refresh(force=True)
 
@@ -101,21 +125,42 @@ class TQ2604XEval(Device):
                 name="voltage_" + letter, dtype=float, unit="V", format="%.5f",
                 access=AttrWriteType.READ_WRITE, fget=self.read_voltage,
                 fset=self.write_voltage,
-                doc="%s's output: the code in its data register in its range. Its output "
-                    "limits are the alarm levels; with a ramp set the setting returns while "
-                    "the output ramps (State MOVING)" % name))
+                doc=_texts(name, letter)["voltage"]))
             self.add_attribute(attribute(
                 name="range_" + letter, dtype=float, unit="V",
                 access=AttrWriteType.READ_WRITE, fget=self.read_range, fset=self.write_range,
-                doc="%s's full scale: 10, 10.2564 or 10.5263 V" % name))
+                doc=_texts(name, letter)["range"]))
             self.add_attribute(attribute(
                 name="code_" + letter, dtype=int, access=AttrWriteType.READ_WRITE,
                 fget=self.read_code, fset=self.write_code,
-                doc="%s's data register: 0-65535 (0-16383 on the 14-bit device)" % name))
+                doc=_texts(name, letter)["code"]))
             self.add_attribute(attribute(
                 name="list_" + letter, dtype=(float,), max_dim_x=65536, unit="V",
                 access=AttrWriteType.READ_WRITE, fget=self.read_list, fset=self.write_list,
                 doc="%s's points of the next waveform run in volts (RunList)" % name))
+
+        self._describe()
+
+    def _describe(self):
+        """The channels' attribute texts with the ranges and codes of the device in use, from
+        the program's description of its settings; left as they are while it does not answer
+        (asked again on the next State read that reaches it)."""
+        try:
+            described = self._link.call(lambda dac: dac.description(fresh=True))
+        except (Refused, Unreachable):
+            self._described = None
+            return
+        for n, letter in enumerate(CHANNELS, 1):
+            for kind, text in _texts("DAC " + letter.upper(), letter, described, n).items():
+                try:
+                    attribute_ = self.get_device_attr().get_attr_by_name(kind + "_" + letter)
+                except tango.DevFailed:  # not made yet: described once they are
+                    return
+                properties = attribute_.get_properties()
+                if properties.description != text:
+                    properties.description = text
+                    attribute_.set_properties(properties)
+        self._described = described.resolution
 
     # ---- State ---------------------------------------------------------------------------------
 
@@ -138,11 +183,15 @@ class TQ2604XEval(Device):
                     errors = self._link.call(lambda dac: dac.check_errors())
                 self._power_loss = board_state.power_loss(answer, errors) or self._power_loss
                 reading = board_state.from_status_registers(answer, errors)
+                bits = board_state.resolution(answer)
+                if bits is not None and bits != self._described:
+                    self._describe()  # another client chose the other device
             else:
                 reading = board_state.from_protocol(*self._link.ask_raw(board_state.FALLBACK_QUERY))
         except Unreachable as e:
             # The program started again may be another version: ask what it keeps then.
             self._status_model = None
+            self._described = None
             reading = board_state.Reading("FAULT", str(e))
         late = self._link.late_outcome()
         if late is not None:

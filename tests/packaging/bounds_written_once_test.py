@@ -7,16 +7,27 @@ core/ConverterProfile.h holds each device as one row (its model, resolution, cod
 fine gain's and the offset's fields) and instrument/Description.cpp describes each setting once
 from it; every check, answer and window reads them there. A number such as the fine gain's -32
 or the 14-bit device's top code 16383 written into another file is a second copy that stops
-following the profile. The code of the surfaces (instrument/, remote/, ui/, app/) is searched,
-comments left out; the few fixed texts that the windows' design prescribes are listed below with
-the reason they may stay.
+following the profile. The code of the surfaces (instrument/, remote/, ui/, app/, and the Python
+driver and Tango device in python/, which read the program's SYSTem:DESCription?) is searched,
+comments and docstrings left out; the few fixed texts that the windows' design prescribes, and
+the numbers that are another thing's, are listed below with the reason they may stay.
+
+Bounds the Python code still writes, none of them a setting of the description: the waveform
+run's dwell (0-3600 s) and count (1 to 10**9), the setup slots 0-9, the register write's address,
+register and 16-bit word, the simulated board's die temperature, the meter's settings, and the
+four channels (made with the driver, before it asks anything; both devices have four).
 """
 
+import ast
+import io
 import os
 import re
 import sys
+import tokenize
 
-FOLDERS = ("instrument", "remote", "ui", "app")
+FOLDERS = ("instrument", "remote", "ui", "app", "python")
+# The Python tests state the facts they check.
+SKIPPED = ("python/tests",)
 
 # What may not be written again: a pattern and what it stands for.
 FACTS = (
@@ -30,6 +41,14 @@ FACTS = (
     (re.compile(r"Resolution\(\)\s*[!=]=\s*1[46]|\b1[46]\s*\?\s*"), "a device told by its bits"),
 )
 
+# The same facts as Python writes them: a model's name inside any string, a device told by its
+# bits in a comparison or a tuple of both.
+PYTHON_FACTS = FACTS[1:-1] + (
+    (re.compile(r"\bTQ2404\b|[\"']TQ2604X[\"']"), "a model's name (the description's devices)"),
+    (re.compile(r"[!=]=\s*1[46](?![\w.])|(?<![\w.])1[46]\s*[!=]=|\(\s*1[46]\s*,\s*1[46]\s*\)"),
+     "a device told by its bits"),
+)
+
 # file, the fact's text as written, why it stays.
 ALLOWED = {
     ("remote/commands/Pins.cpp", "65535"): "REGister:WRITe takes the 16-bit register word",
@@ -37,6 +56,8 @@ ALLOWED = {
     ("app/main.cpp", "65535"): "the highest port number",
     ("ui/main/ComposerPanel.cpp", "-32"): "the main window's design text of Label7",
     ("ui/main/ComposerPanel.cpp", "15.875"): "the main window's design text of Label9",
+    ("python/tq2604x_eval/driver.py", "65535"): "REGister:WRITe takes the 16-bit register word",
+    ("python/tq2604x_eval/__init__.py", '"TQ2604X"'): "the driver class's name in __all__",
 }
 
 
@@ -52,6 +73,32 @@ def code_lines(path):
     return text.splitlines()
 
 
+def python_code_lines(path):
+    """The lines of a Python file with comments and docstrings (a string standing alone as a
+    statement) blanked."""
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    lines = [list(line) for line in text.splitlines()]
+
+    def blank(start, end):
+        (row, col), (end_row, end_col) = start, end
+        for r in range(row, end_row + 1):
+            line = lines[r - 1]
+            for c in range(col if r == row else 0, end_col if r == end_row else len(line)):
+                line[c] = " "
+
+    for node in ast.walk(ast.parse(text, path)):
+        if (isinstance(node, ast.Expr) and isinstance(node.value, ast.Constant)
+                and isinstance(node.value.value, str)):
+            # Column offsets count UTF-8 bytes; a docstring starts its line, so its
+            # whole lines go.
+            blank((node.lineno, 0), (node.end_lineno, len(lines[node.end_lineno - 1])))
+    for token in tokenize.generate_tokens(io.StringIO(text).readline):
+        if token.type == tokenize.COMMENT:
+            blank(token.start, token.end)
+    return ["".join(line) for line in lines]
+
+
 def main(argv):
     if len(argv) != 2:
         print(__doc__.strip().splitlines()[2], file=sys.stderr)
@@ -60,18 +107,25 @@ def main(argv):
     found = []
     for folder in FOLDERS:
         for base, _, files in os.walk(os.path.join(top, folder)):
+            if os.path.relpath(base, top).startswith(SKIPPED):
+                continue
             for name in sorted(files):
-                if not name.endswith((".cpp", ".h")):
-                    continue
                 path = os.path.join(base, name)
                 relative = os.path.relpath(path, top)
-                for number, line in enumerate(code_lines(path), 1):
-                    for pattern, fact in FACTS:
+                if name.endswith((".cpp", ".h")):
+                    lines, facts = code_lines(path), FACTS
+                elif name.endswith(".py"):
+                    lines, facts = python_code_lines(path), PYTHON_FACTS
+                else:
+                    continue
+                for number, line in enumerate(lines, 1):
+                    for pattern, fact in facts:
                         for match in pattern.finditer(line):
                             if (relative, match.group(0)) not in ALLOWED:
                                 found.append(f"{relative}:{number}: {match.group(0)} is {fact}: "
                                              "read it from core/ConverterProfile.h or "
-                                             "instrument/Description.h")
+                                             "instrument/Description.h (in Python: the "
+                                             "program's description, TQ2604X.description())")
     for line in found:
         print(line)
     if not found:
