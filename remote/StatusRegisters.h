@@ -46,6 +46,7 @@ inline constexpr int kQuestionableLimit = 1 << 10;  // a change was refused by t
 // The status byte (*STB?).
 inline constexpr int kStatusErrorQueue = 1 << 2;
 inline constexpr int kStatusQuestionable = 1 << 3;
+inline constexpr int kStatusMessageAvailable = 1 << 4;
 inline constexpr int kStatusEvent = 1 << 5;
 inline constexpr int kStatusMaster = 1 << 6;
 inline constexpr int kStatusOperation = 1 << 7;
@@ -63,8 +64,9 @@ struct StatusRegisters {
     int questionableEvent = 0;
     int questionableEnable = 0;
 
-    // The status byte, with `errorsQueued` for bit 2; MSS summarises the bits *SRE enables.
-    int StatusByte(bool errorsQueued) const;
+    // The status byte, with `errorsQueued` for bit 2 and `messageAvailable` for bit 4 (MAV);
+    // MSS summarises the bits *SRE enables.
+    int StatusByte(bool errorsQueued, bool messageAvailable = false) const;
     // *CLS: the event registers.
     void ClearEvents();
     // STATus:PRESet: the OPERation and QUEStionable enable registers.

@@ -8,14 +8,17 @@
 #include "discovery/LanAdvertiser.h"
 #include "meter/MeterLink.h"
 #include "meter/SimulatedMeter.h"
+#include "remote/ClientPlaces.h"
 #include "remote/ScpiServer.h"
+#include "remote/vxi11/Vxi11Server.h"
 
 namespace tq {
 namespace {
 
 class TcpProtocolServer : public ProtocolServer {
 public:
-    explicit TcpProtocolServer(InstrumentCommands& commands) : server_(commands) {
+    explicit TcpProtocolServer(InstrumentCommands& commands)
+        : commands_(commands), server_(commands) {
         connect(&server_, &ScpiServer::ClientCountChanged, this,
                 &ProtocolServer::ClientCountChanged);
     }
@@ -31,11 +34,28 @@ public:
     uint16_t Port() const override { return server_.Port(); }
     bool BeyondLoopback() const override { return !server_.Address().isLoopback(); }
     void SetIdleTimeout(std::chrono::milliseconds timeout) override {
+        idleTimeout_ = timeout;
         server_.SetIdleTimeout(timeout);
+        if (vxi11_)
+            vxi11_->SetIdleTimeout(timeout);
+    }
+    bool ServeVxi11(SayLine say, QString& error) override {
+        vxi11_ = std::make_unique<Vxi11Server>(commands_, places_);
+        vxi11_->SetIdleTimeout(idleTimeout_);
+        if (!vxi11_->Listen(server_.Address(), error)) {
+            vxi11_.reset();
+            return false;
+        }
+        vxi11_->Register(std::move(say));
+        return true;
     }
 
 private:
+    InstrumentCommands& commands_;
+    std::chrono::milliseconds idleTimeout_{0};
+    ClientPlaces places_;  // VXI-11's links
     ScpiServer server_;
+    std::unique_ptr<Vxi11Server> vxi11_;
 };
 
 class AvahiAnnouncement : public LanAnnouncement {

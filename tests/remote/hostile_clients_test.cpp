@@ -9,7 +9,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,7 +18,6 @@
 #include <QTcpSocket>
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +27,7 @@
 #include "remote/ScpiServer.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/ProcessMemory.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
@@ -37,32 +36,9 @@ namespace {
 using namespace std::chrono_literals;
 
 using testing::CoreApp;
+using testing::MemoryKb;
+using testing::StartMeasuring;
 using testing::WaitFor;
-
-// The process's resident memory ("VmRSS:") or its peak since StartMeasuring() ("VmHWM:"), in kB;
-// -1 where the system does not tell.
-long MemoryKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string word;
-    while (status >> word)
-        if (word == field) {
-            long kb = -1;
-            status >> kb;
-            return kb;
-        }
-    return -1;
-}
-
-// The resident memory from which growth is measured, or -1 where it cannot be: memory freed
-// earlier goes back to the system first, or reusing it would hide new use.
-long StartMeasuring() {
-#ifdef __GLIBC__
-    malloc_trim(0);
-#endif
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";  // resets the peak
-    return clear.flush() ? MemoryKb("VmRSS:") : -1;
-}
 
 // A loopback client on a non-blocking socket.
 class RawClient {

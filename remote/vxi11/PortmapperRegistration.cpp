@@ -1,0 +1,327 @@
+#include "remote/vxi11/PortmapperRegistration.h"
+
+#include <arpa/inet.h>
+#include <rpc/rpc.h>
+#include <rpc/rpcb_prot.h>
+
+#include <QDeadlineTimer>
+#include <QLocalSocket>
+#include <QTcpSocket>
+#include <QTimer>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <random>
+
+#include "remote/vxi11/RpcCall.h"
+
+namespace tq::rpc {
+namespace {
+
+constexpr std::uint32_t kLastFragment = 0x80000000u;
+
+// A call to the portmapper as one record: its mark, the call's header and the mapping.
+QByteArray CallRecord(std::uint32_t xid, std::uint32_t procedure, rpcb mapping) {
+    std::array<char, 1024> body{};
+    XDR xdrs;
+    xdrmem_create(&xdrs, body.data(), static_cast<u_int>(body.size()), XDR_ENCODE);
+    rpc_msg call{};
+    call.rm_xid = xid;
+    call.rm_direction = CALL;
+    call.rm_call.cb_rpcvers = RPC_MSG_VERSION;
+    call.rm_call.cb_prog = RPCBPROG;
+    call.rm_call.cb_vers = RPCBVERS;
+    call.rm_call.cb_proc = procedure;  // credentials and verifier: AUTH_NONE, all zero
+    const bool encoded = xdr_callmsg(&xdrs, &call) && xdr_rpcb(&xdrs, &mapping);
+    const u_int length = xdr_getpos(&xdrs);
+    xdr_destroy(&xdrs);
+    if (!encoded)
+        return {};
+    const std::uint32_t mark = htonl(kLastFragment | length);
+    QByteArray record(reinterpret_cast<const char*>(&mark), sizeof mark);
+    record.append(body.data(), static_cast<qsizetype>(length));
+    return record;
+}
+
+// The record's payload once its last fragment has come; nothing while it has not.
+std::optional<QByteArray> WholeRecord(const QByteArray& received) {
+    QByteArray payload;
+    qsizetype at = 0;
+    while (received.size() - at >= 4) {
+        std::uint32_t mark = 0;
+        std::memcpy(&mark, received.data() + at, sizeof mark);
+        mark = ntohl(mark);
+        const qsizetype length = mark & ~kLastFragment;
+        if (received.size() - at - 4 < length)
+            return std::nullopt;
+        payload.append(received.constData() + at + 4, length);
+        at += 4 + length;
+        if ((mark & kLastFragment) != 0)
+            return payload;
+    }
+    return std::nullopt;
+}
+
+// The result of a reply to call `xid`: a boolean as "0" or "1", or an address; nothing when the
+// reply is not a successful one of that call.
+std::optional<std::string> ReplyResult(QByteArray payload, std::uint32_t xid, bool address) {
+    XDR xdrs;
+    xdrmem_create(&xdrs, payload.data(), static_cast<u_int>(payload.size()), XDR_DECODE);
+    bool_t flag = 0;
+    char* text = nullptr;
+    rpc_msg reply{};
+    if (address) {
+        reply.acpted_rply.ar_results.where = reinterpret_cast<caddr_t>(&text);
+        reply.acpted_rply.ar_results.proc = Xdr(xdr_wrapstring);
+    } else {
+        reply.acpted_rply.ar_results.where = reinterpret_cast<caddr_t>(&flag);
+        reply.acpted_rply.ar_results.proc = Xdr(xdr_bool);
+    }
+    const bool ok = xdr_replymsg(&xdrs, &reply) && reply.rm_xid == xid &&
+                    reply.rm_direction == REPLY && reply.rm_reply.rp_stat == MSG_ACCEPTED &&
+                    reply.acpted_rply.ar_stat == SUCCESS;
+    xdr_destroy(&xdrs);
+    std::optional<std::string> result;
+    if (ok)
+        result = address ? std::string(text != nullptr ? text : "") : std::string(flag ? "1" : "0");
+    if (text != nullptr)
+        xdr_free(Xdr(xdr_wrapstring), reinterpret_cast<char*>(&text));
+    return result;
+}
+
+// The port and host of a universal address; host "" for a wildcard.
+std::pair<QHostAddress, quint16> FromUniversal(const std::string& universal) {
+    const std::size_t low = universal.rfind('.');
+    const std::size_t high = low == std::string::npos || low == 0
+                                 ? std::string::npos
+                                 : universal.rfind('.', low - 1);
+    if (high == std::string::npos)
+        return {QHostAddress(), 0};
+    const int port = std::atoi(universal.c_str() + high + 1) * 256 +
+                     std::atoi(universal.c_str() + low + 1);
+    QHostAddress host(QString::fromStdString(universal.substr(0, high)));
+    if (host == QHostAddress::AnyIPv4)
+        host = QHostAddress::LocalHost;
+    else if (host == QHostAddress::AnyIPv6)
+        host = QHostAddress::LocalHostIPv6;
+    return {host, static_cast<quint16>(port)};
+}
+
+}  // namespace
+
+struct PortmapperRegistration::Exchange {
+    QLocalSocket* socket = nullptr;  // deleted later: it ends inside its own signals
+    QByteArray received;
+    Procedure procedure = Procedure::Set;
+    std::uint32_t xid = 0;
+    Answered answered;
+};
+
+PortmapperRegistration::PortmapperRegistration(std::string name, std::uint32_t program,
+                                               std::uint32_t version, const QHostAddress& address,
+                                               quint16 port, Say say, std::function<void()> taken)
+    : name_(std::move(name)),
+      program_(program),
+      version_(version),
+      netid_(address.protocol() == QAbstractSocket::IPv4Protocol ? "tcp" : "tcp6"),
+      address_(UniversalAddress(address, port)),
+      port_(port),
+      say_(std::move(say)),
+      taken_(std::move(taken)),
+      socketPath_(QStringLiteral(_PATH_RPCBINDSOCK)),
+      next_(new QTimer(this)),
+      deadline_(new QTimer(this)),
+      xid_(std::random_device{}()) {
+    next_->setSingleShot(true);
+    deadline_->setSingleShot(true);
+    connect(deadline_, &QTimer::timeout, this,
+            [this] { Unanswered("the portmapper (rpcbind) does not answer"); });
+}
+
+PortmapperRegistration::~PortmapperRegistration() {
+    if (exchange_)
+        exchange_->socket->abort();
+    if (state_ != State::Registered)
+        return;
+    // The program is ending: the one wait that is allowed, bounded.
+    QLocalSocket socket;
+    const QDeadlineTimer until(kAnswerTime);
+    socket.connectToServer(socketPath_);
+    if (!socket.waitForConnected(static_cast<int>(until.remainingTime())))
+        return;
+    rpcb mapping{program_, version_, netid_.data(), address_.data(), const_cast<char*>("")};
+    socket.write(CallRecord(++xid_, static_cast<std::uint32_t>(Procedure::Unset), mapping));
+    socket.flush();
+    QByteArray received;
+    while (!WholeRecord(received) && socket.waitForReadyRead(static_cast<int>(
+                                         std::max<qint64>(0, until.remainingTime()))))
+        received += socket.readAll();
+}
+
+std::string PortmapperRegistration::UniversalAddress(const QHostAddress& address, quint16 port) {
+    QString host = address.toString();
+    if (address == QHostAddress::Any)
+        host = QStringLiteral("::");
+    return host.toStdString() + "." + std::to_string(port >> 8) + "." + std::to_string(port & 0xFF);
+}
+
+void PortmapperRegistration::Start() {
+    connect(next_, &QTimer::timeout, this, [this] {
+        if (state_ == State::Registered)
+            Ask(Procedure::GetAddress, [this](const auto& answer) { Checked(answer); });
+        else
+            Attempt();
+    });
+    Attempt();
+}
+
+void PortmapperRegistration::Attempt() {
+    state_ = State::Trying;
+    Ask(Procedure::Set, [this](const auto& answer) { WasSet(answer); });
+}
+
+void PortmapperRegistration::Retry(std::chrono::milliseconds after) {
+    next_->start(after);
+}
+
+void PortmapperRegistration::Ask(Procedure procedure, Answered answered) {
+    exchange_ = std::make_unique<Exchange>();
+    exchange_->socket = new QLocalSocket(this);
+    exchange_->procedure = procedure;
+    exchange_->xid = ++xid_;
+    exchange_->answered = std::move(answered);
+    QLocalSocket* socket = exchange_->socket;
+    connect(socket, &QLocalSocket::connected, this, [this, socket] {
+        rpcb mapping{program_, version_, netid_.data(), address_.data(), const_cast<char*>("")};
+        socket->write(CallRecord(exchange_->xid, static_cast<std::uint32_t>(exchange_->procedure),
+                                 mapping));
+    });
+    connect(socket, &QLocalSocket::readyRead, this, &PortmapperRegistration::Received);
+    connect(socket, &QLocalSocket::errorOccurred, this, [this, socket](QLocalSocket::LocalSocketError e) {
+        if (e == QLocalSocket::ServerNotFoundError || e == QLocalSocket::ConnectionRefusedError)
+            Unanswered("no portmapper (rpcbind) is running");
+        else
+            Unanswered("the portmapper (rpcbind) cannot be reached: " +
+                       socket->errorString().toStdString());
+    });
+    deadline_->start(kAnswerTime);
+    socket->connectToServer(socketPath_);
+}
+
+void PortmapperRegistration::Received() {
+    if (!exchange_)
+        return;
+    exchange_->received += exchange_->socket->readAll();
+    std::optional<QByteArray> record = WholeRecord(exchange_->received);
+    if (!record)
+        return;
+    std::optional<std::string> result = ReplyResult(
+        std::move(*record), exchange_->xid, exchange_->procedure == Procedure::GetAddress);
+    if (!result)
+        why_ = "the portmapper (rpcbind) refused the call";
+    Finish(result);
+}
+
+void PortmapperRegistration::Unanswered(const std::string& why) {
+    if (!exchange_)
+        return;
+    why_ = why;
+    Finish(std::nullopt);
+}
+
+void PortmapperRegistration::Finish(const std::optional<std::string>& answer) {
+    deadline_->stop();
+    std::unique_ptr<Exchange> ended = std::move(exchange_);
+    ended->socket->disconnect(this);
+    ended->socket->abort();
+    ended->socket->deleteLater();
+    ended->answered(answer);
+}
+
+void PortmapperRegistration::WasSet(const std::optional<std::string>& answer) {
+    if (!answer) {
+        Lost(why_);
+        return;
+    }
+    if (*answer == "1") {
+        state_ = State::Registered;
+        saidProblem_ = false;
+        say_(name_ + " on port " + std::to_string(port_) + ", registered with the portmapper",
+             false);
+        Retry(kCheckTime);
+        return;
+    }
+    // Refused: the program is registered already, by us or by another.
+    Ask(Procedure::GetAddress, [this](const auto& held) { Looked(held); });
+}
+
+void PortmapperRegistration::Looked(const std::optional<std::string>& answer) {
+    if (!answer) {
+        Lost(why_);
+    } else if (*answer == address_) {
+        state_ = State::Registered;
+        Retry(kCheckTime);
+    } else if (answer->empty()) {
+        Retry(kRetryTime);  // withdrawn meanwhile
+    } else {
+        Probe(*answer);
+    }
+}
+
+// Whether the program holding the registration still serves its port: a registration left behind
+// by a program that has ended is withdrawn and taken over.
+void PortmapperRegistration::Probe(const std::string& holder) {
+    const auto [host, port] = FromUniversal(holder);
+    probe_ = std::make_unique<QTcpSocket>();
+    QTcpSocket* probe = probe_.get();
+    // Refused: nobody serves the port. Anything else (an answer, no answer in time) counts as
+    // served.
+    const auto decided = [this, probe, port = port](bool served) {
+        if (probe_.get() != probe)
+            return;
+        probe->disconnect(this);
+        probe_.release()->deleteLater();
+        if (!served) {
+            Ask(Procedure::Unset, [this](const auto&) { Attempt(); });
+            return;
+        }
+        state_ = State::Taken;
+        next_->stop();
+        say_(name_ + " is served by another program on this computer (port " +
+                 std::to_string(port) + "): this one serves its raw socket only",
+             true);
+        taken_();
+    };
+    connect(probe, &QTcpSocket::connected, this, [decided] { decided(true); });
+    connect(probe, &QTcpSocket::errorOccurred, this, [decided](QAbstractSocket::SocketError e) {
+        decided(e != QAbstractSocket::ConnectionRefusedError);
+    });
+    QTimer::singleShot(kAnswerTime, probe, [decided] { decided(true); });
+    probe->connectToHost(host, port);
+}
+
+void PortmapperRegistration::Checked(const std::optional<std::string>& answer) {
+    if (answer && *answer == address_) {
+        Retry(kCheckTime);
+        return;
+    }
+    state_ = State::Trying;
+    if (!answer) {
+        Lost(why_);
+        return;
+    }
+    Attempt();  // a portmapper that has restarted forgot us
+}
+
+void PortmapperRegistration::Lost(const std::string& why) {
+    state_ = State::Trying;
+    if (!saidProblem_) {
+        saidProblem_ = true;
+        say_(name_ + " cannot be found by VISA yet: " + why +
+                 "; it is registered as soon as one runs (the raw socket serves meanwhile)",
+             true);
+    }
+    Retry(kRetryTime);
+}
+
+}  // namespace tq::rpc
