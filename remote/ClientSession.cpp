@@ -48,8 +48,7 @@ ClientSession::Stop ClientSession::Serve() {
                 firstLine_ = false;
                 continue;
             }
-            if (limits_.refuseHttp && firstLine_ &&
-                scpi::LineAssembler::LooksLikeHttp(line->text))
+            if (limits_.refuseHttp && firstLine_ && scpi::LineAssembler::LooksLikeHttp(line->text))
                 return Stop::Refused;
             firstLine_ = false;
             ended = session_.Start(line->text);

@@ -20,8 +20,9 @@ namespace {
 
 constexpr std::uint32_t kLastFragment = 0x80000000u;
 
-// A call to the portmapper as one record: its mark, the call's header and the mapping.
-QByteArray CallRecord(std::uint32_t xid, std::uint32_t procedure, rpcb mapping) {
+// A call to the portmapper as one record: its mark, the call's header and the mapping (none for
+// a dump).
+QByteArray CallRecord(std::uint32_t xid, std::uint32_t procedure, rpcb* mapping) {
     std::array<char, 1024> body{};
     XDR xdrs;
     xdrmem_create(&xdrs, body.data(), static_cast<u_int>(body.size()), XDR_ENCODE);
@@ -32,7 +33,8 @@ QByteArray CallRecord(std::uint32_t xid, std::uint32_t procedure, rpcb mapping) 
     call.rm_call.cb_prog = RPCBPROG;
     call.rm_call.cb_vers = RPCBVERS;
     call.rm_call.cb_proc = procedure;  // credentials and verifier: AUTH_NONE, all zero
-    const bool encoded = xdr_callmsg(&xdrs, &call) && xdr_rpcb(&xdrs, &mapping);
+    const bool encoded =
+        xdr_callmsg(&xdrs, &call) && (mapping == nullptr || xdr_rpcb(&xdrs, mapping));
     const u_int length = xdr_getpos(&xdrs);
     xdr_destroy(&xdrs);
     if (!encoded)
@@ -62,17 +64,18 @@ std::optional<QByteArray> WholeRecord(const QByteArray& received) {
     return std::nullopt;
 }
 
-// The result of a reply to call `xid`: a boolean as "0" or "1", or an address; nothing when the
-// reply is not a successful one of that call.
-std::optional<std::string> ReplyResult(QByteArray payload, std::uint32_t xid, bool address) {
+// The result of a reply to call `xid`: a boolean as "0" or "1", or (for a dump) the address
+// mapped to `wanted`'s program, version and network, "" when none is; nothing when the reply is
+// not a successful one of that call.
+std::optional<std::string> ReplyResult(QByteArray payload, std::uint32_t xid, const rpcb* wanted) {
     XDR xdrs;
     xdrmem_create(&xdrs, payload.data(), static_cast<u_int>(payload.size()), XDR_DECODE);
     bool_t flag = 0;
-    char* text = nullptr;
+    rpcblist_ptr list = nullptr;
     rpc_msg reply{};
-    if (address) {
-        reply.acpted_rply.ar_results.where = reinterpret_cast<caddr_t>(&text);
-        reply.acpted_rply.ar_results.proc = Xdr(xdr_wrapstring);
+    if (wanted != nullptr) {
+        reply.acpted_rply.ar_results.where = reinterpret_cast<caddr_t>(&list);
+        reply.acpted_rply.ar_results.proc = Xdr(xdr_rpcblist_ptr);
     } else {
         reply.acpted_rply.ar_results.where = reinterpret_cast<caddr_t>(&flag);
         reply.acpted_rply.ar_results.proc = Xdr(xdr_bool);
@@ -82,23 +85,31 @@ std::optional<std::string> ReplyResult(QByteArray payload, std::uint32_t xid, bo
                     reply.acpted_rply.ar_stat == SUCCESS;
     xdr_destroy(&xdrs);
     std::optional<std::string> result;
-    if (ok)
-        result = address ? std::string(text != nullptr ? text : "") : std::string(flag ? "1" : "0");
-    if (text != nullptr)
-        xdr_free(Xdr(xdr_wrapstring), reinterpret_cast<char*>(&text));
+    if (ok && wanted == nullptr)
+        result = flag ? "1" : "0";
+    if (ok && wanted != nullptr) {
+        result = "";
+        for (const rp__list* entry = list; entry != nullptr; entry = entry->rpcb_next) {
+            const rpcb& map = entry->rpcb_map;
+            if (map.r_prog == wanted->r_prog && map.r_vers == wanted->r_vers &&
+                map.r_netid != nullptr && std::strcmp(map.r_netid, wanted->r_netid) == 0)
+                result = map.r_addr != nullptr ? map.r_addr : "";
+        }
+    }
+    if (list != nullptr)
+        xdr_free(Xdr(xdr_rpcblist_ptr), reinterpret_cast<char*>(&list));
     return result;
 }
 
 // The port and host of a universal address; host "" for a wildcard.
 std::pair<QHostAddress, quint16> FromUniversal(const std::string& universal) {
     const std::size_t low = universal.rfind('.');
-    const std::size_t high = low == std::string::npos || low == 0
-                                 ? std::string::npos
-                                 : universal.rfind('.', low - 1);
+    const std::size_t high =
+        low == std::string::npos || low == 0 ? std::string::npos : universal.rfind('.', low - 1);
     if (high == std::string::npos)
         return {QHostAddress(), 0};
-    const int port = std::atoi(universal.c_str() + high + 1) * 256 +
-                     std::atoi(universal.c_str() + low + 1);
+    const int port =
+        std::atoi(universal.c_str() + high + 1) * 256 + std::atoi(universal.c_str() + low + 1);
     QHostAddress host(QString::fromStdString(universal.substr(0, high)));
     if (host == QHostAddress::AnyIPv4)
         host = QHostAddress::LocalHost;
@@ -149,13 +160,18 @@ PortmapperRegistration::~PortmapperRegistration() {
     socket.connectToServer(socketPath_);
     if (!socket.waitForConnected(static_cast<int>(until.remainingTime())))
         return;
-    rpcb mapping{program_, version_, netid_.data(), address_.data(), const_cast<char*>("")};
-    socket.write(CallRecord(++xid_, static_cast<std::uint32_t>(Procedure::Unset), mapping));
+    rpcb mapping = Mapping();
+    socket.write(CallRecord(++xid_, static_cast<std::uint32_t>(Procedure::Unset), &mapping));
     socket.flush();
     QByteArray received;
-    while (!WholeRecord(received) && socket.waitForReadyRead(static_cast<int>(
-                                         std::max<qint64>(0, until.remainingTime()))))
+    while (!WholeRecord(received) &&
+           socket.waitForReadyRead(static_cast<int>(std::max<qint64>(0, until.remainingTime()))))
         received += socket.readAll();
+}
+
+rpcb PortmapperRegistration::Mapping() {
+    // The owner is the portmapper's to fill in: it names the user of the local socket's peer.
+    return rpcb{program_, version_, netid_.data(), address_.data(), const_cast<char*>("")};
 }
 
 std::string PortmapperRegistration::UniversalAddress(const QHostAddress& address, quint16 port) {
@@ -168,7 +184,7 @@ std::string PortmapperRegistration::UniversalAddress(const QHostAddress& address
 void PortmapperRegistration::Start() {
     connect(next_, &QTimer::timeout, this, [this] {
         if (state_ == State::Registered)
-            Ask(Procedure::GetAddress, [this](const auto& answer) { Checked(answer); });
+            Ask(Procedure::Dump, [this](const auto& answer) { Checked(answer); });
         else
             Attempt();
     });
@@ -192,18 +208,21 @@ void PortmapperRegistration::Ask(Procedure procedure, Answered answered) {
     exchange_->answered = std::move(answered);
     QLocalSocket* socket = exchange_->socket;
     connect(socket, &QLocalSocket::connected, this, [this, socket] {
-        rpcb mapping{program_, version_, netid_.data(), address_.data(), const_cast<char*>("")};
+        rpcb mapping = Mapping();
+        const bool dump = exchange_->procedure == Procedure::Dump;
         socket->write(CallRecord(exchange_->xid, static_cast<std::uint32_t>(exchange_->procedure),
-                                 mapping));
+                                 dump ? nullptr : &mapping));
     });
     connect(socket, &QLocalSocket::readyRead, this, &PortmapperRegistration::Received);
-    connect(socket, &QLocalSocket::errorOccurred, this, [this, socket](QLocalSocket::LocalSocketError e) {
-        if (e == QLocalSocket::ServerNotFoundError || e == QLocalSocket::ConnectionRefusedError)
-            Unanswered("no portmapper (rpcbind) is running");
-        else
-            Unanswered("the portmapper (rpcbind) cannot be reached: " +
-                       socket->errorString().toStdString());
-    });
+    connect(
+        socket, &QLocalSocket::errorOccurred, this,
+        [this, socket](QLocalSocket::LocalSocketError e) {
+            if (e == QLocalSocket::ServerNotFoundError || e == QLocalSocket::ConnectionRefusedError)
+                Unanswered("no portmapper (rpcbind) is running");
+            else
+                Unanswered("the portmapper (rpcbind) cannot be reached: " +
+                           socket->errorString().toStdString());
+        });
     deadline_->start(kAnswerTime);
     socket->connectToServer(socketPath_);
 }
@@ -215,8 +234,10 @@ void PortmapperRegistration::Received() {
     std::optional<QByteArray> record = WholeRecord(exchange_->received);
     if (!record)
         return;
-    std::optional<std::string> result = ReplyResult(
-        std::move(*record), exchange_->xid, exchange_->procedure == Procedure::GetAddress);
+    rpcb mapping = Mapping();
+    std::optional<std::string> result =
+        ReplyResult(std::move(*record), exchange_->xid,
+                    exchange_->procedure == Procedure::Dump ? &mapping : nullptr);
     if (!result)
         why_ = "the portmapper (rpcbind) refused the call";
     Finish(result);
@@ -252,7 +273,7 @@ void PortmapperRegistration::WasSet(const std::optional<std::string>& answer) {
         return;
     }
     // Refused: the program is registered already, by us or by another.
-    Ask(Procedure::GetAddress, [this](const auto& held) { Looked(held); });
+    Ask(Procedure::Dump, [this](const auto& held) { Looked(held); });
 }
 
 void PortmapperRegistration::Looked(const std::optional<std::string>& answer) {

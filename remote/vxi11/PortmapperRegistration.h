@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 
+struct rpcb;
 class QLocalSocket;
 class QTcpSocket;
 class QTimer;
@@ -56,14 +57,17 @@ public:
 
 private:
     enum class State { Idle, Trying, Registered, Taken };
-    enum class Procedure : std::uint32_t { Set = 1, Unset = 2, GetAddress = 3 };
+    // RPCBPROC_GETADDR answers for the network of the call's own transport (the local socket),
+    // so who holds the program's TCP port is read from the whole table (RPCBPROC_DUMP).
+    enum class Procedure : std::uint32_t { Set = 1, Unset = 2, Dump = 4 };
     struct Exchange;
 
     using Answered = std::function<void(const std::optional<std::string>&)>;
 
     void Attempt();
+    rpcb Mapping();
     // One call to the portmapper; `answered` gets its result (a boolean's as "0" or "1", or the
-    // address), or nothing when there was none (why_ says why).
+    // address the program is mapped to), or nothing when there was none (why_ says why).
     void Ask(Procedure procedure, Answered answered);
     void Received();
     void Finish(const std::optional<std::string>& answer);

@@ -2,9 +2,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <rpc/rpc_com.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <rpc/rpc_com.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -78,7 +78,8 @@ int ListeningSocket(const QHostAddress& address, quint16 port, QString& error) {
         const int zero = 0;  // "any address": IPv4 clients too
         setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
     }
-    if (bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 || listen(fd, SOMAXCONN) != 0) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+        listen(fd, SOMAXCONN) != 0) {
         error = QString::fromLocal8Bit(std::strerror(errno));
         close(fd);
         return -1;
@@ -122,9 +123,7 @@ public:
     bool Decode(xdrproc_t decode, void* args) override {
         return svc_getargs(transport_, decode, static_cast<char*>(args));
     }
-    void Free(xdrproc_t decode, void* args) override {
-        xdr_free(decode, static_cast<char*>(args));
-    }
+    void Free(xdrproc_t decode, void* args) override { xdr_free(decode, static_cast<char*>(args)); }
     void Reply(xdrproc_t encode, const void* result) override {
         answered_ = true;
         svc_sendreply(transport_, encode, static_cast<char*>(const_cast<void*>(result)));
@@ -208,9 +207,9 @@ bool RpcServer::Serve(const QHostAddress& address, quint16 port, std::uint32_t p
     sockaddr_storage bound{};
     socklen_t length = sizeof bound;
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) == 0)
-        service->port = ntohs(bound.ss_family == AF_INET6
-                                  ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                  : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+        service->port =
+            ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                              : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
     service->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     Service* served = service.get();
     QObject::connect(service->notifier.get(), &QSocketNotifier::activated,
@@ -248,10 +247,9 @@ void RpcServer::Dispatch(svc_req* request, SVCXPRT* transport) {
 
 void RpcServer::Run(svc_req* request, SVCXPRT* transport) {
     Peer* connection = ByDescriptor(transport->xp_fd);
-    const auto service =
-        std::find_if(services_.begin(), services_.end(), [request](const auto& s) {
-            return s->program == request->rq_prog && s->version == request->rq_vers;
-        });
+    const auto service = std::find_if(services_.begin(), services_.end(), [request](const auto& s) {
+        return s->program == request->rq_prog && s->version == request->rq_vers;
+    });
     // The calls of a connection being closed are left unanswered.
     if (connection == nullptr || connection->closing)
         return;
@@ -303,15 +301,13 @@ void RpcServer::Accept(Service& service) {
                          [this, added] { Writable(*added); });
         connection->heard.start();
         connection->idle.setSingleShot(true);
-        QObject::connect(&connection->idle, &QTimer::timeout,
-                         [this, added] { IdleCheck(*added); });
+        QObject::connect(&connection->idle, &QTimer::timeout, [this, added] { IdleCheck(*added); });
         if (idleTimeout_.count() > 0)
             connection->idle.start(std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::min<std::chrono::milliseconds>(idleTimeout_, std::chrono::hours(24))));
-        const auto open = std::count_if(connections_.begin(), connections_.end(),
-                                        [&service](const auto& c) {
-                                            return c.second->service == &service;
-                                        });
+        const auto open =
+            std::count_if(connections_.begin(), connections_.end(),
+                          [&service](const auto& c) { return c.second->service == &service; });
         connections_.emplace(added->id, std::move(connection));
         if (open >= limits_.maxConnections)
             Close(added->id);
@@ -361,9 +357,12 @@ void RpcServer::Receive(int fd) {
 
 void RpcServer::Forget(Peer& connection) {
     const ConnectionId id = connection.id;
-    // Possibly inside one of its notifiers' signals: they go once it has returned.
-    connection.reading.release()->deleteLater();
-    connection.writing.release()->deleteLater();
+    // Possibly inside one of its notifiers' signals: they go once it has returned, and watch
+    // the descriptor libtirpc has closed no more meanwhile.
+    for (auto* notifier : {connection.reading.release(), connection.writing.release()}) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
     connections_.erase(id);
     if (closed_)
         closed_(id);
@@ -389,8 +388,8 @@ bool RpcServer::Send(ConnectionId id, xdrproc_t encode, const void* result) {
         return false;
     connection->awaitingReply = false;
     connection->heard.restart();
-    const bool sent = svc_sendreply(connection->transport, encode,
-                                    static_cast<char*>(const_cast<void*>(result)));
+    const bool sent =
+        svc_sendreply(connection->transport, encode, static_cast<char*>(const_cast<void*>(result)));
     connection->reading->setEnabled(!connection->writing->isEnabled());
     return sent;
 }

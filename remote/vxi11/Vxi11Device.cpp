@@ -51,10 +51,11 @@ struct Vxi11Device::Link {
     std::optional<Waiting> waiting;
     bool due = false;         // in due_
     bool outputFull = false;  // its last turn stopped for answers left unread
+    bool ended = false;       // destroyed, or its connection closed: its lines run on unanswered
 };
 
-Vxi11Device::Vxi11Device(InstrumentCommands& commands, ClientPlaces& places,
-                         rpc::Replies& replies, std::uint16_t abortPort, Limits limits)
+Vxi11Device::Vxi11Device(InstrumentCommands& commands, ClientPlaces& places, rpc::Replies& replies,
+                         std::uint16_t abortPort, Limits limits)
     : commands_(commands),
       places_(places),
       replies_(replies),
@@ -66,8 +67,10 @@ Vxi11Device::~Vxi11Device() {
 }
 
 void Vxi11Device::DropAll() {
-    while (!links_.empty())
-        Drop(*links_.begin()->second);
+    for (auto& [lid, link] : links_)
+        places_.Give();
+    links_.clear();
+    due_.clear();
 }
 
 // A link that the calling connection created. A call that comes while one of the link's calls
@@ -336,7 +339,17 @@ void Vxi11Device::ConnectionClosed(rpc::ConnectionId connection) {
     }
 }
 
+// What a link was sent before it ended still runs, as a raw connection's does: the link keeps
+// its place, unanswered and out of its client's reach, until its lines have run.
 void Vxi11Device::Drop(Link& link) {
+    link.ended = true;
+    link.connection = 0;
+    link.waiting.reset();
+    link.session.DiscardOutput();
+    if (link.session.QueuedInput() > 0 || link.session.Holding()) {
+        Schedule(link);
+        return;
+    }
     places_.Give();
     links_.erase(link.id);  // due_ forgets it when its turn comes
 }
@@ -362,6 +375,11 @@ bool Vxi11Device::ServeTurns(Clock::time_point now) {
         link.outputFull = stop == ClientSession::Stop::OutputFull;
         if (stop == ClientSession::Stop::TurnOver)
             Schedule(link);
+        if (link.ended && stop == ClientSession::Stop::NoInput && !link.session.Holding()) {
+            places_.Give();
+            links_.erase(it);
+            continue;
+        }
         Progress(link);
     }
     Expire(now);

@@ -75,19 +75,20 @@ bool Vxi11Server::Listen(const QHostAddress& address, QString& error) {
         ArmDeadline();
     });
     address_ = address;
-    const bool served =
-        rpc_->Serve(address, 0, DEVICE_ASYNC, DEVICE_ASYNC_VERSION,
-                    [this](rpc::Call& call) {
-                        device_->Abort(call);
-                        ArmDeadline();
-                    },
-                    error) &&
-        rpc_->Serve(address, 0, DEVICE_CORE, DEVICE_CORE_VERSION,
-                    [this](rpc::Call& call) {
-                        device_->Core(call, Clock::now());
-                        ArmDeadline();
-                    },
-                    error);
+    const bool served = rpc_->Serve(
+                            address, 0, DEVICE_ASYNC, DEVICE_ASYNC_VERSION,
+                            [this](rpc::Call& call) {
+                                device_->Abort(call);
+                                ArmDeadline();
+                            },
+                            error) &&
+                        rpc_->Serve(
+                            address, 0, DEVICE_CORE, DEVICE_CORE_VERSION,
+                            [this](rpc::Call& call) {
+                                device_->Core(call, Clock::now());
+                                ArmDeadline();
+                            },
+                            error);
     if (!served) {
         rpc_.reset();
         return false;

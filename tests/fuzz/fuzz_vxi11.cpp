@@ -46,9 +46,7 @@ public:
     std::uint32_t Procedure() const override { return procedure_; }
     rpc::ConnectionId Connection() const override { return connection_; }
     bool Decode(xdrproc_t decode, void* args) override { return decode(&in_, args); }
-    void Free(xdrproc_t decode, void* args) override {
-        xdr_free(decode, static_cast<char*>(args));
-    }
+    void Free(xdrproc_t decode, void* args) override { xdr_free(decode, static_cast<char*>(args)); }
     void Reply(xdrproc_t encode, const void* result) override {
         if (answered_)
             std::abort();  // a call is answered once
@@ -131,6 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     device->ConnectionClosed(1);
     device->ConnectionClosed(2);
+    device.reset();
     if (places.Taken() != 0)
         std::abort();
     return 0;

@@ -57,7 +57,8 @@ public:
     // A call's record: the header of program `program` (version 1) and the encoded arguments.
     static std::string Record(std::uint32_t xid, std::uint32_t program, std::uint32_t procedure,
                               xdrproc_t encode, const void* args, std::uint32_t rpcVersion = 2) {
-        std::vector<char> body(1024 + (encode != nullptr ? xdr_sizeof(encode, const_cast<void*>(args)) : 0));
+        std::vector<char> body(
+            1024 + (encode != nullptr ? xdr_sizeof(encode, const_cast<void*>(args)) : 0));
         XDR xdrs;
         xdrmem_create(&xdrs, body.data(), static_cast<u_int>(body.size()), XDR_ENCODE);
         rpc_msg call{};
@@ -96,14 +97,16 @@ public:
     // Sends all of `bytes` while the event loop runs; false when the server stopped taking them.
     bool Send(std::string_view bytes) {
         std::size_t sent = 0;
-        return WaitFor([&] { return sent == bytes.size() || ended; }, [&] {
-            const ssize_t n =
-                send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0)
-                sent += static_cast<std::size_t>(n);
-            else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-                ended = true;
-        }) && sent == bytes.size();
+        return WaitFor([&] { return sent == bytes.size() || ended; },
+                       [&] {
+                           const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent,
+                                                  MSG_NOSIGNAL | MSG_DONTWAIT);
+                           if (n > 0)
+                               sent += static_cast<std::size_t>(n);
+                           else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                               ended = true;
+                       }) &&
+               sent == bytes.size();
     }
     // What the socket takes now, without waiting.
     std::size_t Offer(std::string_view bytes) {

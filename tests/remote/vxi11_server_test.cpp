@@ -56,8 +56,8 @@ protected:
         params.lockDevice = lock;
         params.device = const_cast<char*>(device);
         Decoded<Create_LinkResp> result(xdr_Create_LinkResp);
-        EXPECT_TRUE(client.Reply(client.Call(DEVICE_CORE, create_link, xdr_Create_LinkParms, params),
-                                 result));
+        EXPECT_TRUE(client.Reply(
+            client.Call(DEVICE_CORE, create_link, xdr_Create_LinkParms, params), result));
         return result.value;
     }
     // A link on a new connection of its own.
@@ -186,11 +186,17 @@ TEST_F(Vxi11Test, LinksWriteAndReadAsVisaDoes) {
         {"SOUR2:DA", 0, 65536, -1, {}},
         {"TA?\n", vxi11::kFlagEnd, 65536, -1, {{0, 4, "1234\n"}}},
         // The termination character: each read ends after it.
-        {"SOUR1:DATA 5;SOUR2:DATA?;SOUR1:DATA?", vxi11::kFlagEnd, 65536, ';',
+        {"SOUR1:DATA 5;SOUR2:DATA?;SOUR1:DATA?",
+         vxi11::kFlagEnd,
+         65536,
+         ';',
          {{0, 2, "1234;"}, {0, 4, "5\n"}}},
         {"SOUR1:DATA?", vxi11::kFlagEnd, 65536, '\n', {{0, 6, "5\n"}}},
         // requestSize: pieces without END (the rest is read below).
-        {"*IDN?\n", vxi11::kFlagEnd, 12, -1,
+        {"*IDN?\n",
+         vxi11::kFlagEnd,
+         12,
+         -1,
          {{0, 1, identity.substr(0, 12)}, {0, 1, identity.substr(12, 12)}}},
     };
     for (const Row& row : rows) {
@@ -215,6 +221,12 @@ TEST_F(Vxi11Test, LinksWriteAndReadAsVisaDoes) {
     EXPECT_EQ(Query(*a, lidA, "NOPE;SYST:ERR?"), "-113,\"Undefined header\"\n");
     EXPECT_EQ(Query(*b, lidB, "SYST:ERR?"), "0,\"No error\"\n");
     EXPECT_EQ(Data(1), 1234);
+    // What a link was sent before it ended still runs (lxi scpi writes and leaves at once); its
+    // place is free once it has.
+    EXPECT_EQ(Write(*b, lidB, "SOUR4:DATA 777\n").error, 0);
+    const Device_Link destroyed = lidB;
+    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, destroy_link, xdr_Device_Link, destroyed), 0);
+    EXPECT_TRUE(WaitFor([&] { return Data(3) == 777 && places.Taken() == 2; }));
 }
 
 // The status byte with MAV while an answer waits, a trigger that starts the armed run, and a
@@ -325,9 +337,8 @@ TEST_F(Vxi11Test, MalformedRecordsEndOnlyTheirConnection) {
     Device_WriteParms huge{};
     huge.data.data_len = static_cast<u_int>(tooLong.size());
     huge.data.data_val = tooLong.data();
-    const std::string callHeader = Vxi11Client::Record(1, DEVICE_CORE, device_readstb, nullptr,
-                                                       nullptr)
-                                       .substr(4);
+    const std::string callHeader =
+        Vxi11Client::Record(1, DEVICE_CORE, device_readstb, nullptr, nullptr).substr(4);
     struct Row {
         const char* what;
         std::string bytes;
