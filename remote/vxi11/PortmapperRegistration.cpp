@@ -8,97 +8,26 @@
 #include <QLocalSocket>
 #include <QTcpSocket>
 #include <QTimer>
-#include <array>
 #include <chrono>
 #include <cstring>
 #include <random>
 
-#include "remote/vxi11/RpcCall.h"
+#include "remote/vxi11/RpcRecords.h"
 
 namespace tq::rpc {
 namespace {
 
-constexpr std::uint32_t kLastFragment = 0x80000000u;
-
-// A call to the portmapper as one record: its mark, the call's header and the mapping (none for
-// a dump).
-QByteArray CallRecord(std::uint32_t xid, std::uint32_t procedure, rpcb* mapping) {
-    std::array<char, 1024> body{};
-    XDR xdrs;
-    xdrmem_create(&xdrs, body.data(), static_cast<u_int>(body.size()), XDR_ENCODE);
-    rpc_msg call{};
-    call.rm_xid = xid;
-    call.rm_direction = CALL;
-    call.rm_call.cb_rpcvers = RPC_MSG_VERSION;
-    call.rm_call.cb_prog = RPCBPROG;
-    call.rm_call.cb_vers = RPCBVERS;
-    call.rm_call.cb_proc = procedure;  // credentials and verifier: AUTH_NONE, all zero
-    const bool encoded =
-        xdr_callmsg(&xdrs, &call) && (mapping == nullptr || xdr_rpcb(&xdrs, mapping));
-    const u_int length = xdr_getpos(&xdrs);
-    xdr_destroy(&xdrs);
-    if (!encoded)
-        return {};
-    const std::uint32_t mark = htonl(kLastFragment | length);
-    QByteArray record(reinterpret_cast<const char*>(&mark), sizeof mark);
-    record.append(body.data(), static_cast<qsizetype>(length));
-    return record;
-}
-
-// The record's payload once its last fragment has come; nothing while it has not.
-std::optional<QByteArray> WholeRecord(const QByteArray& received) {
-    QByteArray payload;
-    qsizetype at = 0;
-    while (received.size() - at >= 4) {
-        std::uint32_t mark = 0;
-        std::memcpy(&mark, received.data() + at, sizeof mark);
-        mark = ntohl(mark);
-        const qsizetype length = mark & ~kLastFragment;
-        if (received.size() - at - 4 < length)
-            return std::nullopt;
-        payload.append(received.constData() + at + 4, length);
-        at += 4 + length;
-        if ((mark & kLastFragment) != 0)
-            return payload;
+// The address a dump of the portmapper's table maps `wanted`'s program, version and network to,
+// "" when none.
+std::string MappedAddress(const rp__list* list, const rpcb& wanted) {
+    std::string address;
+    for (const rp__list* entry = list; entry != nullptr; entry = entry->rpcb_next) {
+        const rpcb& map = entry->rpcb_map;
+        if (map.r_prog == wanted.r_prog && map.r_vers == wanted.r_vers && map.r_netid != nullptr &&
+            std::strcmp(map.r_netid, wanted.r_netid) == 0)
+            address = map.r_addr != nullptr ? map.r_addr : "";
     }
-    return std::nullopt;
-}
-
-// The result of a reply to call `xid`: a boolean as "0" or "1", or (for a dump) the address
-// mapped to `wanted`'s program, version and network, "" when none is; nothing when the reply is
-// not a successful one of that call.
-std::optional<std::string> ReplyResult(QByteArray payload, std::uint32_t xid, const rpcb* wanted) {
-    XDR xdrs;
-    xdrmem_create(&xdrs, payload.data(), static_cast<u_int>(payload.size()), XDR_DECODE);
-    bool_t flag = 0;
-    rpcblist_ptr list = nullptr;
-    rpc_msg reply{};
-    if (wanted != nullptr) {
-        reply.acpted_rply.ar_results.where = reinterpret_cast<caddr_t>(&list);
-        reply.acpted_rply.ar_results.proc = Xdr(xdr_rpcblist_ptr);
-    } else {
-        reply.acpted_rply.ar_results.where = reinterpret_cast<caddr_t>(&flag);
-        reply.acpted_rply.ar_results.proc = Xdr(xdr_bool);
-    }
-    const bool ok = xdr_replymsg(&xdrs, &reply) && reply.rm_xid == xid &&
-                    reply.rm_direction == REPLY && reply.rm_reply.rp_stat == MSG_ACCEPTED &&
-                    reply.acpted_rply.ar_stat == SUCCESS;
-    xdr_destroy(&xdrs);
-    std::optional<std::string> result;
-    if (ok && wanted == nullptr)
-        result = flag ? "1" : "0";
-    if (ok && wanted != nullptr) {
-        result = "";
-        for (const rp__list* entry = list; entry != nullptr; entry = entry->rpcb_next) {
-            const rpcb& map = entry->rpcb_map;
-            if (map.r_prog == wanted->r_prog && map.r_vers == wanted->r_vers &&
-                map.r_netid != nullptr && std::strcmp(map.r_netid, wanted->r_netid) == 0)
-                result = map.r_addr != nullptr ? map.r_addr : "";
-        }
-    }
-    if (list != nullptr)
-        xdr_free(Xdr(xdr_rpcblist_ptr), reinterpret_cast<char*>(&list));
-    return result;
+    return address;
 }
 
 // The port and host of a universal address; host "" for a wildcard.
@@ -122,7 +51,7 @@ std::pair<QHostAddress, quint16> FromUniversal(const std::string& universal) {
 
 struct PortmapperRegistration::Exchange {
     QLocalSocket* socket = nullptr;  // deleted later: it ends inside its own signals
-    QByteArray received;
+    std::string received;
     Procedure procedure = Procedure::Set;
     std::uint32_t xid = 0;
     Answered answered;
@@ -160,13 +89,21 @@ PortmapperRegistration::~PortmapperRegistration() {
     socket.connectToServer(socketPath_);
     if (!socket.waitForConnected(static_cast<int>(until.remainingTime())))
         return;
-    rpcb mapping = Mapping();
-    socket.write(CallRecord(++xid_, static_cast<std::uint32_t>(Procedure::Unset), &mapping));
+    const std::string call = Call(++xid_, Procedure::Unset);
+    socket.write(call.data(), static_cast<qint64>(call.size()));
     socket.flush();
-    QByteArray received;
-    while (!WholeRecord(received) &&
+    std::string received;
+    while (!TakeRecord(received) &&
            socket.waitForReadyRead(static_cast<int>(std::max<qint64>(0, until.remainingTime()))))
-        received += socket.readAll();
+        received += socket.readAll().toStdString();
+}
+
+std::string PortmapperRegistration::Call(std::uint32_t xid, Procedure procedure) {
+    rpcb mapping = Mapping();
+    // A dump takes no arguments.
+    const bool dump = procedure == Procedure::Dump;
+    return CallRecord(xid, RPCBPROG, RPCBVERS, static_cast<std::uint32_t>(procedure),
+                      dump ? nullptr : Xdr(xdr_rpcb), &mapping);
 }
 
 rpcb PortmapperRegistration::Mapping() {
@@ -208,10 +145,8 @@ void PortmapperRegistration::Ask(Procedure procedure, Answered answered) {
     exchange_->answered = std::move(answered);
     QLocalSocket* socket = exchange_->socket;
     connect(socket, &QLocalSocket::connected, this, [this, socket] {
-        rpcb mapping = Mapping();
-        const bool dump = exchange_->procedure == Procedure::Dump;
-        socket->write(CallRecord(exchange_->xid, static_cast<std::uint32_t>(exchange_->procedure),
-                                 dump ? nullptr : &mapping));
+        const std::string call = Call(exchange_->xid, exchange_->procedure);
+        socket->write(call.data(), static_cast<qint64>(call.size()));
     });
     connect(socket, &QLocalSocket::readyRead, this, &PortmapperRegistration::Received);
     connect(
@@ -230,16 +165,22 @@ void PortmapperRegistration::Ask(Procedure procedure, Answered answered) {
 void PortmapperRegistration::Received() {
     if (!exchange_)
         return;
-    exchange_->received += exchange_->socket->readAll();
-    std::optional<QByteArray> record = WholeRecord(exchange_->received);
+    exchange_->received += exchange_->socket->readAll().toStdString();
+    std::optional<std::string> record = TakeRecord(exchange_->received);
     if (!record)
         return;
-    rpcb mapping = Mapping();
-    std::optional<std::string> result =
-        ReplyResult(std::move(*record), exchange_->xid,
-                    exchange_->procedure == Procedure::Dump ? &mapping : nullptr);
-    if (!result)
+    bool_t flag = 0;
+    rpcblist_ptr list = nullptr;
+    const bool dump = exchange_->procedure == Procedure::Dump;
+    std::optional<std::string> result;
+    if (DecodeReply(std::move(*record), exchange_->xid,
+                    dump ? Xdr(xdr_rpcblist_ptr) : Xdr(xdr_bool),
+                    dump ? static_cast<void*>(&list) : &flag))
+        result = dump ? MappedAddress(list, Mapping()) : std::string(flag ? "1" : "0");
+    else
         why_ = "the portmapper (rpcbind) refused the call";
+    if (list != nullptr)
+        xdr_free(Xdr(xdr_rpcblist_ptr), reinterpret_cast<char*>(&list));
     Finish(result);
 }
 

@@ -66,6 +66,8 @@ private:
 
     void Attempt();
     rpcb Mapping();
+    // The call as a record.
+    std::string Call(std::uint32_t xid, Procedure procedure);
     // One call to the portmapper; `answered` gets its result (a boolean's as "0" or "1", or the
     // address the program is mapped to), or nothing when there was none (why_ says why).
     void Ask(Procedure procedure, Answered answered);

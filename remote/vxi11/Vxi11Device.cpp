@@ -67,7 +67,7 @@ Vxi11Device::~Vxi11Device() {
 }
 
 void Vxi11Device::DropAll() {
-    for (auto& [lid, link] : links_)
+    for (std::size_t n = links_.size(); n > 0; --n)
         places_.Give();
     links_.clear();
     due_.clear();
@@ -108,24 +108,17 @@ void Vxi11Device::Core(rpc::Call& call, Clock::time_point now) {
             return;
         // Locks and service requests are not served yet: what a client may ask of them is
         // answered as the protocol says a device without them answers.
-        case device_lock: {
-            Arguments<Device_LockParms> args(call, xdr_Device_LockParms);
-            if (!args)
-                return call.Garbage();
-            return ReplyError(call, Find(call, args->lid) ? kNotSupported : kInvalidLink);
-        }
-        case device_unlock: {
-            Arguments<Device_Link> lid(call, xdr_Device_Link);
-            if (!lid)
-                return call.Garbage();
-            return ReplyError(call, Find(call, *lid) ? kNoLockHeld : kInvalidLink);
-        }
-        case device_enable_srq: {
-            Arguments<Device_EnableSrqParms> args(call, xdr_Device_EnableSrqParms);
-            if (!args)
-                return call.Garbage();
-            return ReplyError(call, Find(call, args->lid) ? kNotSupported : kInvalidLink);
-        }
+        case device_lock:
+            return Unserved(
+                call, xdr_Device_LockParms, [](const auto& args) { return args.lid; },
+                kNotSupported);
+        case device_unlock:
+            return Unserved(
+                call, xdr_Device_Link, [](Device_Link lid) { return lid; }, kNoLockHeld);
+        case device_enable_srq:
+            return Unserved(
+                call, xdr_Device_EnableSrqParms, [](const auto& args) { return args.lid; },
+                kNotSupported);
         case device_docmd: {
             Arguments<Device_DocmdParms> args(call, xdr_Device_DocmdParms);
             if (!args)
@@ -145,6 +138,14 @@ void Vxi11Device::Core(rpc::Call& call, Clock::time_point now) {
         default:
             call.NoProcedure();
     }
+}
+
+template <typename T, typename LidOf>
+void Vxi11Device::Unserved(rpc::Call& call, bool_t (*routine)(XDR*, T*), LidOf lidOf, int error) {
+    Arguments<T> args(call, routine);
+    if (!args)
+        return call.Garbage();
+    ReplyError(call, Find(call, lidOf(*args)) ? error : kInvalidLink);
 }
 
 void Vxi11Device::CreateLink(rpc::Call& call) {

@@ -97,6 +97,10 @@ private:
     void Read(rpc::Call& call, Clock::time_point now);
     void Generic(rpc::Call& call);
     void DestroyLink(rpc::Call& call);
+    // A call on a link that the board does not serve yet: `error` for a link of the caller's,
+    // error 4 for any other.
+    template <typename T, typename LidOf>
+    void Unserved(rpc::Call& call, bool_t (*routine)(XDR*, T*), LidOf lidOf, int error);
     // Takes a waiting write's bytes when the link has room; answers a waiting read when an answer
     // has come.
     void Progress(Link& link);

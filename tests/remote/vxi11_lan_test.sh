@@ -29,10 +29,9 @@ fi
 # ---- inside the board's namespace ---------------------------------------------------------------
 board=10.9.1.1
 lab=10.9.1.2
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 work="$(mktemp -d)"
 pids=()
+source "$(dirname "$0")/../support/headless_program.sh"
 cleanup() {
   for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
   wait 2>/dev/null
@@ -54,26 +53,6 @@ on_lab() { nsenter --net="/proc/$lab_pid/ns/net" "$@"; }
 on_lab ip link set lo up && on_lab ip addr add "$lab/24" broadcast 10.9.1.255 dev tq1 &&
   on_lab ip link set tq1 up || skip "cannot configure the lab computer's end"
 
-# wait_for FILE PATTERN [SECONDS]: until a line of FILE matches (grep -E), at most SECONDS.
-wait_for() {
-  local tries=$((${3:-10} * 10))
-  for ((i = 0; i < tries; i++)); do
-    grep -Eq -- "$2" "$1" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-count() { grep -Ec -- "$2" "$1"; }
-# wait_count FILE PATTERN N [SECONDS]: until N lines of FILE match, at most SECONDS.
-wait_count() {
-  local tries=$((${4:-10} * 10))
-  for ((i = 0; i < tries; i++)); do
-    [ "$(count "$1" "$2")" -ge "$3" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 start_rpcbind() {
   rpcbind -f >"$work/rpcbind.log" 2>&1 &
   rpcbind_pid=$!
@@ -87,41 +66,14 @@ stop_rpcbind() {
   rm -f /run/rpcbind.sock /run/rpcbind.lock
 }
 
-# start NAME ARGS...: the headless program on the simulated board, listening on every address.
-start() {
-  local name="$1"; shift
-  mkdir -p "$work/$name.config"
-  XDG_CONFIG_HOME="$work/$name.config" "$program" --simulate --headless --scpi 0 \
-    --listen 0.0.0.0 --no-advertise "$@" </dev/null >/dev/null 2>"$work/$name.err" &
-  local pid=$!
-  pids+=("$pid")
-  eval "pid_$name=$pid"
-  if ! wait_for "$work/$name.err" '^listening on '; then
-    fail "$name did not start: $(cat "$work/$name.err")"
-    return 1
-  fi
-  eval "port_$name=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/$name.err")"
-}
-stop() {  # NAME: SIGTERM, and it must end with status 0
-  local pid; pid="$(eval echo "\$pid_$1")"
-  kill -TERM "$pid"
-  wait "$pid"; local status=$?
-  [ "$status" -eq 0 ] || fail "$1 ended with status $status: $(cat "$work/$1.err")"
-}
-ask() {  # PORT LINE: one line to the raw socket, its answer printed.
-  exec 3<>"/dev/tcp/127.0.0.1/$1" || return 1
-  printf '%s\n' "$2" >&3
-  local answer=""
-  read -r -t 5 answer <&3
-  exec 3<&-
-  printf '%s\n' "${answer%$'\r'}"
-}
+# Every program listens on every address, as a board on the LAN does.
+start_board() { local name="$1"; shift; start "$name" --listen 0.0.0.0 --no-advertise "$@"; }
 registered_port() { rpcinfo -p 2>/dev/null | awk '$1 == 395183 && $3 == "tcp" { print $4 }'; }
 registered='^VXI-11 on port [0-9]+, registered with the portmapper$'
 
 # 1. No portmapper: said once, after the listening line; the raw socket serves. Once rpcbind
 # starts, the program registers within its next look.
-start a
+start_board a
 wait_for "$work/a.err" 'VXI-11 cannot be found by VISA yet: no portmapper \(rpcbind\) is running' 5 ||
   fail "without a portmapper nothing was said: $(cat "$work/a.err")"
 listening_line="$(grep -n '^listening on ' "$work/a.err" | cut -d: -f1)"
@@ -143,7 +95,7 @@ grep -q "^VXI-11 on port $vxi_a," "$work/a.err" ||
   fail "PyVISA over VXI-11: $(cat "$work/visa.out")"
 
 # 3. A second program on the same computer: VXI-11 is taken, its raw socket serves.
-start b --resolution 14
+start_board b --resolution 14
 wait_for "$work/b.err" "VXI-11 is served by another program on this computer \\(port $vxi_a\\): this one serves its raw socket only" 5 ||
   fail "the second program did not say VXI-11 is taken: $(cat "$work/b.err")"
 [ "$(ask "$port_b" '*IDN?' | cut -d, -f2)" = TQ2404 ] || fail "the second program's raw socket does not answer"
@@ -168,11 +120,11 @@ stop a
 stop b
 
 # 6. A program killed outright leaves its registration behind; the next one takes it over.
-start c
+start_board c
 wait_for "$work/c.err" "$registered" 5 || fail "c was not registered: $(cat "$work/c.err")"
 kill -KILL "$pid_c"; wait "$pid_c" 2>/dev/null
 [ -n "$(registered_port)" ] || fail "the killed program's registration is not there to take over"
-start d
+start_board d
 wait_for "$work/d.err" "$registered" 5 ||
   fail "the stale registration was not taken over: $(cat "$work/d.err")"
 [ "$(registered_port)" = "$(sed -n 's/^VXI-11 on port \([0-9]*\),.*/\1/p' "$work/d.err")" ] ||
@@ -187,7 +139,7 @@ wait_count "$work/d.err" "$registered" 2 15 ||
 
 # 8. --no-vxi11: the raw socket only, nothing registered, nothing said of VXI-11.
 stop d
-start e --no-vxi11
+start_board e --no-vxi11
 [ "$(ask "$port_e" '*OPC?')" = 1 ] || fail "--no-vxi11: the raw socket does not answer"
 sleep 1
 [ -z "$(registered_port)" ] || fail "--no-vxi11 registered VXI-11"

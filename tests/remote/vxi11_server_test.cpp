@@ -122,23 +122,26 @@ protected:
         params.lid = lid;
         params.io_timeout = 1000;
         Decoded<Device_Error> result(xdr_Device_Error);
-        client.Reply(client.Call(DEVICE_CORE, procedure, xdr_Device_GenericParms, params), result);
-        return result.ok ? result.value.error : -1;
+        return client.Reply(client.Call(DEVICE_CORE, procedure, xdr_Device_GenericParms, params),
+                            result)
+                   ? result.value.error
+                   : -1;
     }
     int StatusByte(Vxi11Client& client, int lid) {
         Device_GenericParms params{};
         params.lid = lid;
         Decoded<Device_ReadStbResp> result(xdr_Device_ReadStbResp);
-        client.Reply(client.Call(DEVICE_CORE, device_readstb, xdr_Device_GenericParms, params),
-                     result);
-        return result.ok && result.value.error == 0 ? result.value.stb : -1;
+        const bool replied = client.Reply(
+            client.Call(DEVICE_CORE, device_readstb, xdr_Device_GenericParms, params), result);
+        return replied && result.value.error == 0 ? result.value.stb : -1;
     }
     template <typename A>
     int ErrorOf(Vxi11Client& client, std::uint32_t program, std::uint32_t procedure,
                 bool_t (*encode)(XDR*, A*), const A& args) {
         Decoded<Device_Error> result(xdr_Device_Error);
-        client.Reply(client.Call(program, procedure, encode, args), result);
-        return result.ok ? result.value.error : -1;
+        return client.Reply(client.Call(program, procedure, encode, args), result)
+                   ? result.value.error
+                   : -1;
     }
 
     // Steps the list run to its end, as its timer would.
@@ -338,38 +341,42 @@ TEST_F(Vxi11Test, MalformedRecordsEndOnlyTheirConnection) {
     huge.data.data_len = static_cast<u_int>(tooLong.size());
     huge.data.data_val = tooLong.data();
     const std::string callHeader =
-        Vxi11Client::Record(1, DEVICE_CORE, device_readstb, nullptr, nullptr).substr(4);
+        rpc::CallRecord(1, DEVICE_CORE, 1, device_readstb, nullptr, nullptr).substr(4);
     struct Row {
         const char* what;
         std::string bytes;
         bool ends;
     };
     const std::vector<Row> rows{
-        {"not a call", Vxi11Client::Mark(16, true) + std::string(16, '\xA5'), true},
-        {"an empty record", Vxi11Client::Mark(0, true), true},
-        {"a fragment of 2 GB announced", Vxi11Client::Mark(0x7FFFFFFF, true), true},
+        {"not a call", rpc::RecordMark(16, true) + std::string(16, '\xA5'), true},
+        {"an empty record", rpc::RecordMark(0, true), true},
+        {"a fragment of 2 GB announced", rpc::RecordMark(0x7FFFFFFF, true), true},
         {"fragments beyond the longest record",
-         Vxi11Client::Mark(200000, false) + std::string(200000, 'x') +
-             Vxi11Client::Mark(200000, false) + std::string(200000, 'x'),
+         rpc::RecordMark(200000, false) + std::string(200000, 'x') +
+             rpc::RecordMark(200000, false) + std::string(200000, 'x'),
          true},
-        {"a call cut short", Vxi11Client::Mark(8, true) + callHeader.substr(0, 8), true},
+        {"a call cut short", rpc::RecordMark(8, true) + callHeader.substr(0, 8), true},
         {"a write of 10 MB in one record",
-         Vxi11Client::Record(2, DEVICE_CORE, device_write, rpc::Xdr(xdr_Device_WriteParms), &huge),
+         rpc::CallRecord(2, DEVICE_CORE, 1, device_write, rpc::Xdr(xdr_Device_WriteParms), &huge),
          true},
         {"RPC version 3",
-         Vxi11Client::Record(3, DEVICE_CORE, device_write, rpc::Xdr(xdr_Device_WriteParms), &write,
-                             3),
+         [&] {
+             std::string call = rpc::CallRecord(3, DEVICE_CORE, 1, device_write,
+                                                rpc::Xdr(xdr_Device_WriteParms), &write);
+             call[4 + 8 + 3] = 3;  // the header's RPC version, after the mark, xid and direction
+             return call;
+         }(),
          true},
         {"another program",
-         Vxi11Client::Record(4, 100003, 1, rpc::Xdr(xdr_Device_WriteParms), &write), false},
+         rpc::CallRecord(4, 100003, 1, 1, rpc::Xdr(xdr_Device_WriteParms), &write), false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         Vxi11Client hostile(server.CorePort());
         hostile.Send(row.bytes);
-        WaitFor([&] { return hostile.ended || hostile.replyCount > 0; }, [&] { hostile.Collect(); },
-                5000);
-        EXPECT_EQ(hostile.ended, row.ends);
+        WaitFor([&] { return hostile.Ended() || hostile.replyCount > 0; },
+                [&] { hostile.Collect(); }, 5000);
+        EXPECT_EQ(hostile.Ended(), row.ends);
         EXPECT_EQ(hostile.replyCount, row.ends ? 0 : 1);
         EXPECT_EQ(Query(*good, lid, "*IDN?"), identity + "\n");
     }
@@ -440,7 +447,7 @@ TEST_F(Vxi11Test, ALinkThatNeverReadsIsHeldBackInBoundedMemory) {
     params.data.data_len = static_cast<u_int>(queries.size());
     params.data.data_val = queries.data();
     const std::string call =
-        Vxi11Client::Record(1, DEVICE_CORE, device_write, rpc::Xdr(xdr_Device_WriteParms), &params);
+        rpc::CallRecord(1, DEVICE_CORE, 1, device_write, rpc::Xdr(xdr_Device_WriteParms), &params);
     // Read without bound, the hog would get hundreds of megabytes through in these seconds.
     constexpr std::size_t kUnbounded = 16u << 20;
     std::size_t sent = 0;
