@@ -336,10 +336,17 @@ TEST_F(Vxi11Test, MalformedRecordsEndOnlyTheirConnection) {
     Device_WriteParms write{};
     write.data.data_len = static_cast<u_int>(idn.size());
     write.data.data_val = const_cast<char*>(idn.data());
-    std::string tooLong(10 << 20, 'A');
-    Device_WriteParms huge{};
-    huge.data.data_len = static_cast<u_int>(tooLong.size());
-    huge.data.data_val = tooLong.data();
+    // A write of 10 MB: longer than the interface lets a call be encoded, so the length of its
+    // data (the body's last word, for none) is written in by hand.
+    Device_WriteParms none{};
+    const std::string empty =
+        rpc::CallRecord(2, DEVICE_CORE, 1, device_write, rpc::Xdr(xdr_Device_WriteParms), &none);
+    const std::uint32_t tooLong = 10 << 20;
+    const std::string body = empty.substr(4, empty.size() - 8);
+    const std::string huge =
+        rpc::RecordMark(static_cast<std::uint32_t>(body.size() + 4) + tooLong, true) + body +
+        rpc::RecordMark(tooLong, false) /* as a plain big-endian word */ +
+        std::string(tooLong, 'A');
     const std::string callHeader =
         rpc::CallRecord(1, DEVICE_CORE, 1, device_readstb, nullptr, nullptr).substr(4);
     struct Row {
@@ -356,9 +363,7 @@ TEST_F(Vxi11Test, MalformedRecordsEndOnlyTheirConnection) {
              rpc::RecordMark(200000, false) + std::string(200000, 'x'),
          true},
         {"a call cut short", rpc::RecordMark(8, true) + callHeader.substr(0, 8), true},
-        {"a write of 10 MB in one record",
-         rpc::CallRecord(2, DEVICE_CORE, 1, device_write, rpc::Xdr(xdr_Device_WriteParms), &huge),
-         true},
+        {"a write of 10 MB in one record", huge, true},
         {"RPC version 3",
          [&] {
              std::string call = rpc::CallRecord(3, DEVICE_CORE, 1, device_write,
