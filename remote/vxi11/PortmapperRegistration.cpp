@@ -68,7 +68,6 @@ PortmapperRegistration::PortmapperRegistration(std::string name, std::uint32_t p
       port_(port),
       say_(std::move(say)),
       taken_(std::move(taken)),
-      socketPath_(QStringLiteral(_PATH_RPCBINDSOCK)),
       next_(new QTimer(this)),
       deadline_(new QTimer(this)),
       xid_(std::random_device{}()) {
@@ -86,7 +85,7 @@ PortmapperRegistration::~PortmapperRegistration() {
     // The program is ending: the one wait that is allowed, bounded.
     QLocalSocket socket;
     const QDeadlineTimer until(kAnswerTime);
-    socket.connectToServer(socketPath_);
+    socket.connectToServer(QStringLiteral(_PATH_RPCBINDSOCK));
     if (!socket.waitForConnected(static_cast<int>(until.remainingTime())))
         return;
     const std::string call = Call(++xid_, Procedure::Unset);
@@ -159,7 +158,7 @@ void PortmapperRegistration::Ask(Procedure procedure, Answered answered) {
                            socket->errorString().toStdString());
         });
     deadline_->start(kAnswerTime);
-    socket->connectToServer(socketPath_);
+    socket->connectToServer(QStringLiteral(_PATH_RPCBINDSOCK));
 }
 
 void PortmapperRegistration::Received() {

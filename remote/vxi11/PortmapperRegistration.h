@@ -49,8 +49,6 @@ public:
 
     void Start();
     bool Registered() const { return state_ == State::Registered; }
-    // rpcbind's local socket; tests name another.
-    void SetSocketPath(const QString& path) { socketPath_ = path; }
     // The universal address ("127.0.0.1.156.64") of an address and port, as the portmapper
     // writes them.
     static std::string UniversalAddress(const QHostAddress& address, quint16 port);
@@ -89,7 +87,6 @@ private:
     quint16 port_;
     Say say_;
     std::function<void()> taken_;
-    QString socketPath_;
     State state_ = State::Idle;
     std::unique_ptr<Exchange> exchange_;
     std::unique_ptr<QTcpSocket> probe_;

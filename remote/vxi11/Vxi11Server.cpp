@@ -108,8 +108,6 @@ void Vxi11Server::Register(rpc::PortmapperRegistration::Say say) {
     registration_ = std::make_unique<rpc::PortmapperRegistration>(
         "VXI-11", DEVICE_CORE, DEVICE_CORE_VERSION, address_, CorePort(), std::move(say),
         [this] { Stop(); });
-    if (!portmapperSocket_.isEmpty())
-        registration_->SetSocketPath(portmapperSocket_);
     registration_->Start();
 }
 

@@ -38,8 +38,6 @@ public:
     int LinkCount() const { return device_ ? device_->LinkCount() : 0; }
     // A connection that sends no call for this long is closed, its links with it; zero: never.
     void SetIdleTimeout(std::chrono::milliseconds timeout);
-    // rpcbind's local socket, for the registration; tests name another.
-    void SetPortmapperSocket(const QString& path) { portmapperSocket_ = path; }
 
 private:
     void ServeTurns();
@@ -54,7 +52,6 @@ private:
     std::unique_ptr<rpc::PortmapperRegistration> registration_;
     QTimer* turns_;
     QTimer* deadline_;
-    QString portmapperSocket_;
     std::chrono::milliseconds idleTimeout_{0};
     int listener_ = 0;
 };
