@@ -12,6 +12,7 @@ using Clock = std::chrono::steady_clock;
 ClientSession::ClientSession(InstrumentCommands& commands, Limits limits)
     : limits_(limits), session_(commands) {
     session_.SetPause([this] { return Paused(); });
+    session_.SetMessageAvailable([this] { return MessageAvailable(); });
 }
 
 void ClientSession::Feed(std::string_view bytes) {
@@ -23,15 +24,14 @@ void ClientSession::EndMessage() {
 }
 
 bool ClientSession::Paused() const {
-    const bool full =
-        !discarding_ && outputSize_ + session_.ResponseSize() > limits_.maxUnreadAnswers;
+    const bool full = !discarding_ && Unread() + session_.ResponseSize() > limits_.maxUnreadAnswers;
     return full || Clock::now() >= turnEnds_;
 }
 
 ClientSession::Stop ClientSession::Serve() {
     turnEnds_ = Clock::now() + limits_.turnTime;
     for (int served = 0;;) {
-        if (!discarding_ && outputSize_ > limits_.maxUnreadAnswers)
+        if (!discarding_ && Unread() > limits_.maxUnreadAnswers)
             return Stop::OutputFull;
         if (served >= limits_.linesPerTurn || Clock::now() >= turnEnds_)
             return Stop::TurnOver;
@@ -40,8 +40,11 @@ ClientSession::Stop ClientSession::Serve() {
             ended = session_.Resume();
         } else {
             std::optional<scpi::Line> line = lines_.Next();
-            if (!line)
+            if (!line) {
+                if (refill_ && refill_())
+                    continue;
                 return Stop::NoInput;
+            }
             ++served;
             if (line->overrun) {
                 session_.Overrun();

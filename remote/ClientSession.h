@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,11 +54,20 @@ public:
     ClientSession(const ClientSession&) = delete;
     ClientSession& operator=(const ClientSession&) = delete;
 
+    // Asked for more bytes when no whole line waits to run: true when it fed some (a transport
+    // that reads its input as it is served; one that pushes its input gives none).
+    void SetRefill(std::function<bool()> refill) { refill_ = std::move(refill); }
+    // The answers the transport holds unsent besides the session's own, counted with them
+    // against Limits::maxUnreadAnswers.
+    void SetBacklog(std::function<std::size_t()> backlog) { backlog_ = std::move(backlog); }
+
     void Feed(std::string_view bytes);
     // The transport marks the end of a message (VXI-11's END flag): a line left open ends here.
     void EndMessage();
     // Bytes of whole lines that wait to run (the unfinished line is bounded on its own).
     std::size_t QueuedInput() const { return lines_.HeldSize() - lines_.PartialSize(); }
+    // The bytes of a block still to come: they may be read in one piece.
+    std::size_t BlockBytesDue() const { return lines_.BlockBytesDue(); }
 
     // One turn: lines run until the turn is over, the answers pile up, a line is held or the
     // input is used up.
@@ -91,6 +101,8 @@ private:
         bool endsAnswer = false;
     };
     bool Paused() const;
+    // Answers not yet read: the session's and the transport's.
+    std::size_t Unread() const { return outputSize_ + (backlog_ ? backlog_() : 0); }
     // The answers the line has given so far; its line feed once it has ended.
     void CollectAnswers(bool lineEnded);
 
@@ -104,6 +116,8 @@ private:
     bool answerOpen_ = false;  // part of a line's answers is out, its line feed not yet
     bool firstLine_ = true;
     bool discarding_ = false;
+    std::function<bool()> refill_;
+    std::function<std::size_t()> backlog_;
 };
 
 }  // namespace tq

@@ -6,6 +6,7 @@
 // registers. Standard library only.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,6 +93,8 @@ struct RemoteClient {
     bool operationCompleteArmed = false;  // *OPC: set the OPC event once nothing is pending
     bool resetPending = false;   // *RST waits for the safe state's ramp before the start state
     std::string resetRampError;  // why that ramp stopped before its end, or ""
+    // Whether an answer waits for the client (the status byte's MAV): its transport knows.
+    std::function<bool()> messageAvailable;
 };
 
 // The instrument's conditions and every client's registers that follow them.

@@ -17,11 +17,14 @@ namespace {
 
 class TcpProtocolServer : public ProtocolServer {
 public:
+    // Raw clients and VXI-11's links take their places from one count, which is the one the
+    // program hears.
     explicit TcpProtocolServer(InstrumentCommands& commands)
-        : commands_(commands), server_(commands) {
-        connect(&server_, &ScpiServer::ClientCountChanged, this,
-                &ProtocolServer::ClientCountChanged);
+        : commands_(commands), server_(commands, &places_) {
+        places_.SetChanged([this](int count) { emit ClientCountChanged(count); });
     }
+    // The clients' going with the server is no client leaving.
+    ~TcpProtocolServer() override { places_.SetChanged(nullptr); }
     bool Listen(const QString& address, uint16_t port, QString& error) override {
         const QHostAddress host(address);
         if (host.isNull()) {
@@ -53,7 +56,7 @@ public:
 private:
     InstrumentCommands& commands_;
     std::chrono::milliseconds idleTimeout_{0};
-    ClientPlaces places_;  // VXI-11's links
+    ClientPlaces places_;  // the raw socket's clients and VXI-11's links
     ScpiServer server_;
     std::unique_ptr<Vxi11Server> vxi11_;
 };

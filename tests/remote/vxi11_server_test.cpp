@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/Version.h"
+#include "remote/ScpiServer.h"
 #include "remote/vxi11/Vxi11Server.h"
 #include "tests/remote/Vxi11Client.h"
 #include "tests/support/EventLoop.h"
@@ -414,6 +415,30 @@ TEST_F(Vxi11Test, AThousandLinksTakeTheEightPlacesAndGoWithTheirConnection) {
     ASSERT_TRUE(WaitFor([&] { return places.Taken() == 1; }));
     auto next = Connect();
     EXPECT_EQ(Query(*next, CreateLink(*next).lid, "*OPC?"), "1\n");
+}
+
+// Links and the raw socket's clients share the eight places: a link beyond them is refused with
+// error 9, a raw client with its one line, and a place freed by either is free for both.
+TEST_F(Vxi11Test, LinksAndRawClientsShareTheEightPlaces) {
+    ScpiServer raw(commands, &places);
+    QString error;
+    ASSERT_TRUE(raw.Listen(QHostAddress::LocalHost, 0, error)) << error.toStdString();
+    std::vector<std::unique_ptr<testing::RawClient>> sockets;
+    for (int i = 0; i < 4; ++i)
+        sockets.push_back(std::make_unique<testing::RawClient>(raw.Port()));
+    ASSERT_TRUE(WaitFor([&] { return places.Taken() == 4; }));
+    auto client = Connect();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(CreateLink(*client).error, 0);
+    EXPECT_EQ(CreateLink(*client).error, vxi11::kOutOfResources);
+    testing::RawClient ninth(raw.Port());
+    ASSERT_TRUE(WaitFor([&] { return ninth.ended; }, [&] { ninth.Collect(); }));
+    EXPECT_EQ(ninth.received, ScpiServer::kTooManyClients);
+    sockets.pop_back();
+    ASSERT_TRUE(WaitFor([&] { return places.Taken() == 7; }));
+    const Create_LinkResp link = CreateLink(*client);
+    EXPECT_EQ(link.error, 0);
+    EXPECT_EQ(Query(*client, link.lid, "*OPC?"), "1\n");
 }
 
 // A message of 10 MB in the pieces the link takes: thrown away as an overlong line, in bounded
