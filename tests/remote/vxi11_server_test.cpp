@@ -274,6 +274,24 @@ TEST_F(Vxi11Test, StatusByteTriggerAndDeviceClear) {
     EXPECT_EQ(Generic(*client, device_local, lid), 0);
 }
 
+// How a run ended reaches the link that started it, before its *OPC? answers, and no other
+// client: a list run stopped by another link's *RST.
+TEST_F(Vxi11Test, ARunsOutcomeReachesTheLinkThatStartedIt) {
+    std::unique_ptr<Vxi11Client> starter, other;
+    const int lid = NewLink(starter);
+    const int otherLid = NewLink(other);
+    EXPECT_EQ(Write(*starter, lid, "SOUR1:LIST:VOLT 1,2,3,4,5;INIT;*OPC?;:SYST:ERR?;*ESR?\n").error,
+              0);
+    const std::uint32_t waiting = SendRead(*starter, lid, 65536, 5000);
+    ASSERT_TRUE(WaitFor([&] { return run.Running(); }));
+    timer.now = *timer.wake;
+    run.Step();
+    EXPECT_EQ(Query(*other, otherLid, "*RST;SYST:ERR?"), "0,\"No error\"\n");
+    EXPECT_EQ(TakeRead(*starter, waiting).data,
+              "1;-200,\"Execution error; list run stopped at step 2 of 5: another client's "
+              "*RST\";16\n");
+}
+
 // device_abort on the abort channel ends a link's waiting read with error 23; the link goes on.
 TEST_F(Vxi11Test, AbortEndsAWaitingRead) {
     std::unique_ptr<Vxi11Client> client;
