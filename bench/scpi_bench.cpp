@@ -188,6 +188,28 @@ void VoltageAndOpcRounds(benchmark::State& st, Client& client) {
     st.SetItemsProcessed(st.iterations());
 }
 
+// 200 rounds of `round` (false: the connection is gone), each timed: their median and worst, in
+// microseconds.
+template <typename Round>
+void TimedRounds(benchmark::State& st, Round round, const char* lost) {
+    std::vector<double> trips;
+    for (auto _ : st) {
+        trips.clear();
+        for (int i = 0; i < 200; ++i) {
+            const auto start = Clock::now();
+            if (!round()) {
+                st.SkipWithError(lost);
+                return;
+            }
+            trips.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+    }
+    std::sort(trips.begin(), trips.end());
+    st.counters["median_us"] = (trips[99] + trips[100]) / 2;
+    st.counters["worst_us"] = trips.back();
+}
+
 void ScpiVoltageAndOpc(benchmark::State& st) {
     WaitForNoClients();
     Client client;
@@ -241,27 +263,11 @@ void ScpiOpcWhileAnotherFloods(benchmark::State& st) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a backlog queued
     Client other;
-    std::vector<double> trips;
-    for (auto _ : st) {
-        trips.clear();
-        for (int i = 0; i < 200; ++i) {
-            const auto start = Clock::now();
-            if (!other.Send("*OPC?\n") || !other.Receive(1)) {
-                st.SkipWithError("connection lost");
-                break;
-            }
-            trips.push_back(
-                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        }
-    }
+    TimedRounds(
+        st, [&] { return other.Send("*OPC?\n") && other.Receive(1); }, "connection lost");
     stop = true;
     shutdown(flood.Fd(), SHUT_RDWR);
     flooder.join();
-    if (trips.size() != 200)
-        return;
-    std::sort(trips.begin(), trips.end());
-    st.counters["median_us"] = (trips[99] + trips[100]) / 2;
-    st.counters["worst_us"] = trips.back();
     st.counters["flood_lines"] = static_cast<double>(flooded.load());
 }
 BENCHMARK(ScpiOpcWhileAnotherFloods)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -409,26 +415,10 @@ void Vxi11RoundWhileALinkNeverReads(benchmark::State& st) {
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the hog held back by now
-    std::vector<double> trips;
-    for (auto _ : st) {
-        trips.clear();
-        for (int i = 0; i < 200; ++i) {
-            const auto start = Clock::now();
-            if (!other.Query("*OPC?\n")) {
-                st.SkipWithError("link lost");
-                break;
-            }
-            trips.push_back(
-                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        }
-    }
+    TimedRounds(
+        st, [&] { return other.Query("*OPC?\n"); }, "link lost");
     stop = true;
     flooder.join();
-    if (trips.size() != 200)
-        return;
-    std::sort(trips.begin(), trips.end());
-    st.counters["median_us"] = (trips[99] + trips[100]) / 2;
-    st.counters["worst_us"] = trips.back();
     st.counters["hog_sent_MB"] = static_cast<double>(sent.load()) / (1 << 20);
     st.counters["peak_MB"] = MemoryKb("VmHWM:") / 1024.0;
 }
