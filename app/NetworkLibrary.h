@@ -1,10 +1,10 @@
 #pragma once
 // The program's network library, libtq2604x-eval-network.so beside the program: the instrument
-// protocol's socket, its advertisement on the LAN, and the bench meters over TCP. Everything that
-// needs Qt Network or Avahi lives there, so a run that serves no protocol and opens no LAN meter
-// maps neither; the program loads the library the first time it needs one of them, as it loads
-// the plots' library. The library takes the rest (the command tree, the instrument) from the
-// program itself.
+// protocol's sockets (the raw socket and VXI-11), its advertisement on the LAN, and the bench
+// meters over TCP. Everything that needs Qt Network, libtirpc or Avahi lives there, so a run that
+// serves no protocol and opens no LAN meter maps none of them; the program loads the library the
+// first time it needs one of them, as it loads the plots' library. The library takes the rest (the
+// command tree, the instrument) from the program itself.
 
 #include <QObject>
 #include <QString>
@@ -27,7 +27,12 @@ class SimulatedBench;
 
 inline constexpr const char* kNetworkLibraryName = "libtq2604x-eval-network.so";
 
-// The protocol server on a TCP port (remote/ScpiServer).
+// Receives each line a part of the library has to say; `problem`: why it cannot do its work.
+using SayLine = std::function<void(const std::string& line, bool problem)>;
+
+// The protocol server on a TCP port (remote/ScpiServer), and VXI-11 beside it
+// (remote/vxi11/Vxi11Server): raw clients and VXI-11's links share the 8 places, and the count
+// says how many there are of both.
 class ProtocolServer : public QObject {
     Q_OBJECT
 public:
@@ -41,6 +46,10 @@ public:
     virtual bool BeyondLoopback() const = 0;
     // A client that sends nothing for this long is closed; zero: never.
     virtual void SetIdleTimeout(std::chrono::milliseconds timeout) = 0;
+    // Once listening: VXI-11 on the same address (free ports), registered with the system's
+    // portmapper from now on; `say` hears what the registration has to say. False with the reason
+    // in `error` when it cannot listen (the raw socket serves on).
+    virtual bool ServeVxi11(SayLine say, QString& error) = 0;
 
 signals:
     void ClientCountChanged(int count);
@@ -66,7 +75,7 @@ public:
 class NetworkLibrary {
 public:
     // Receives each line the advertisement has to say; `problem`: why it cannot advertise.
-    using Say = std::function<void(const std::string& line, bool problem)>;
+    using Say = SayLine;
 
     virtual ~NetworkLibrary() = default;
     virtual std::unique_ptr<ProtocolServer> Server(InstrumentCommands& commands) = 0;

@@ -53,6 +53,10 @@ constexpr std::array kOptions{
               "With --scpi: listen on ADDRESS instead of the loopback address (anyone who can "
               "reach the port can then drive the outputs).",
               OptionGroup::Remote},
+    OptionRow{"no-vxi11", "", "",
+              "With --scpi: serve the raw socket only, without VXI-11 (the TCPIP::host::INSTR "
+              "of VISA, registered with the portmapper).",
+              OptionGroup::Remote},
     OptionRow{"no-advertise", "", "",
               "With --listen on an address other than loopback: do not advertise the server on "
               "the LAN (mDNS/DNS-SD service _scpi-raw._tcp through the Avahi daemon).",

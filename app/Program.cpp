@@ -64,6 +64,13 @@ private:
     std::function<void()> connected_;
 };
 
+// What the LAN advertiser and the portmapper's registration have to say, on standard error; a
+// problem with the program's name in front.
+void SayOnStandardError(const std::string& line, bool problem) {
+    std::fprintf(stderr, "%s%s\n", problem ? "tq2604x-eval: " : "", line.c_str());
+    std::fflush(stderr);
+}
+
 }  // namespace
 
 Program::Program(const ProgramOptions& options) : options_(options), settings_(ProgramSettings()) {
@@ -356,6 +363,9 @@ bool Program::StartServer() {
                      [policy = safeState_.get()](int count) { policy->ClientCountChanged(count); });
     std::fprintf(stderr, "listening on %s:%u\n", qPrintable(server_->Address()), server_->Port());
     std::fflush(stderr);
+    if (options_.vxi11 && !server_->ServeVxi11(SayOnStandardError, error))
+        std::fprintf(stderr, "tq2604x-eval: VXI-11 is not served (the raw socket is): %s\n",
+                     qPrintable(error));
     Advertise(*network);
     if (auto* main = qobject_cast<MainForm*>(windows_[WindowId::Main].data())) {
         QObject::connect(server_.get(), &ProtocolServer::ClientCountChanged, main,
@@ -369,12 +379,8 @@ void Program::Advertise(NetworkLibrary& network) {
         return;
     const auto model = [this] { return std::string(instrument_->Profile().model); };
     const std::string serial = instrument_->Identity().serial;
-    advertiser_ = network.Announce(
-        AnnounceBoard(model(), serial, kProgramVersion, server_->Port()), options_.listenAddress,
-        [](const std::string& line, bool problem) {
-            std::fprintf(stderr, "%s%s\n", problem ? "tq2604x-eval: " : "", line.c_str());
-            std::fflush(stderr);
-        });
+    advertiser_ = network.Announce(AnnounceBoard(model(), serial, kProgramVersion, server_->Port()),
+                                   options_.listenAddress, SayOnStandardError);
     // The TXT records name the model, which a change of resolution changes.
     advertiserListener_ =
         instrument_->AddListener([this, model, serial](const InstrumentChange& c) {

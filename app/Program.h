@@ -46,6 +46,7 @@ struct ProgramOptions {
     bool headless = false;
     QString listenAddress = QStringLiteral("127.0.0.1");  // an IP address
     bool advertise = true;   // on the LAN, when listening beyond loopback
+    bool vxi11 = true;       // VXI-11 beside the raw socket
     int16_t resolution = 0;  // 0: the default (16 bits, or the selection window's choice)
     QString boardLocation;   // the real board to use ("1-4.2"); empty: the first found
     QString setupFile;       // a setup to open after start-up

@@ -163,6 +163,11 @@ int main(int argc, char** argv) {
         if (!tq::IsIpAddress(options.listenAddress.toStdString()))
             return UsageError("--listen takes an IP address such as 0.0.0.0 or 192.0.2.7");
     }
+    if (parser.IsSet("no-vxi11")) {
+        if (options.scpiPort < 0)
+            return UsageError("--no-vxi11 goes with --scpi PORT");
+        options.vxi11 = false;
+    }
     if (parser.IsSet("no-advertise")) {
         if (options.scpiPort < 0)
             return UsageError("--no-advertise goes with --scpi PORT");

@@ -2,7 +2,8 @@
 // program, on the simulated board: one command and *OPC? at a time, and pipelined; against the
 // same write made by a direct call of the instrument layer, and against two echo servers that
 // answer the same bytes without doing anything, one on the same event loop (QTcpServer), one
-// blocking on a thread of its own.
+// blocking on a thread of its own. The same round over VXI-11 (a device_write and a device_read
+// of libtirpc's client), and another link's round while a link sends queries and never reads.
 //
 // Hostile clients: another client's *OPC? while one streams commands as fast as it can (median
 // and worst of 200), the program's resident memory with eight clients that send queries and never
@@ -29,6 +30,7 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,12 +38,16 @@
 #include "adapter/simulated/SimulatedBoard.h"
 #include "board/BoardRequests.h"
 #include "remote/ScpiServer.h"
+#include "remote/vxi11/RpcRecords.h"
+#include "remote/vxi11/Vxi11Server.h"
+#include "remote/vxi11/vxi11.h"
 
 namespace {
 
 quint16 serverPort = 0;
 quint16 qtEchoPort = 0;
 quint16 blockingEchoPort = 0;
+quint16 vxi11Port = 0;
 std::atomic<int> serverClients{0};
 
 using Clock = std::chrono::steady_clock;
@@ -182,6 +188,28 @@ void VoltageAndOpcRounds(benchmark::State& st, Client& client) {
     st.SetItemsProcessed(st.iterations());
 }
 
+// 200 rounds of `round` (false: the connection is gone), each timed: their median and worst, in
+// microseconds.
+template <typename Round>
+void TimedRounds(benchmark::State& st, Round round, const char* lost) {
+    std::vector<double> trips;
+    for (auto _ : st) {
+        trips.clear();
+        for (int i = 0; i < 200; ++i) {
+            const auto start = Clock::now();
+            if (!round()) {
+                st.SkipWithError(lost);
+                return;
+            }
+            trips.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+    }
+    std::sort(trips.begin(), trips.end());
+    st.counters["median_us"] = (trips[99] + trips[100]) / 2;
+    st.counters["worst_us"] = trips.back();
+}
+
 void ScpiVoltageAndOpc(benchmark::State& st) {
     WaitForNoClients();
     Client client;
@@ -235,30 +263,169 @@ void ScpiOpcWhileAnotherFloods(benchmark::State& st) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a backlog queued
     Client other;
-    std::vector<double> trips;
-    for (auto _ : st) {
-        trips.clear();
-        for (int i = 0; i < 200; ++i) {
-            const auto start = Clock::now();
-            if (!other.Send("*OPC?\n") || !other.Receive(1)) {
-                st.SkipWithError("connection lost");
-                break;
-            }
-            trips.push_back(
-                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        }
-    }
+    TimedRounds(
+        st, [&] { return other.Send("*OPC?\n") && other.Receive(1); }, "connection lost");
     stop = true;
     shutdown(flood.Fd(), SHUT_RDWR);
     flooder.join();
-    if (trips.size() != 200)
-        return;
-    std::sort(trips.begin(), trips.end());
-    st.counters["median_us"] = (trips[99] + trips[100]) / 2;
-    st.counters["worst_us"] = trips.back();
     st.counters["flood_lines"] = static_cast<double>(flooded.load());
 }
 BENCHMARK(ScpiOpcWhileAnotherFloods)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A VXI-11 link of libtirpc's own client (blocking, on the benchmarks' thread).
+class Vxi11Link {
+public:
+    Vxi11Link() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(vxi11Port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int fd = RPC_ANYSOCK;
+        client_ = clnttcp_create(&address, DEVICE_CORE, DEVICE_CORE_VERSION, &fd, 0, 0);
+        if (client_ == nullptr)
+            return;
+        Create_LinkParms params{};
+        params.device = const_cast<char*>("inst0");
+        Create_LinkResp link{};
+        if (Call(create_link, xdr_Create_LinkParms, params, xdr_Create_LinkResp, link) &&
+            link.error == 0)
+            lid_ = link.lid;
+    }
+    ~Vxi11Link() {
+        if (lid_ >= 0) {
+            Device_Error error{};
+            Call(destroy_link, xdr_Device_Link, lid_, xdr_Device_Error, error);
+        }
+        if (client_ != nullptr)
+            clnt_destroy(client_);
+    }
+    Vxi11Link(const Vxi11Link&) = delete;
+    Vxi11Link& operator=(const Vxi11Link&) = delete;
+    bool Linked() const { return lid_ >= 0; }
+
+    // A line written and its answer read.
+    bool Query(const std::string& line) {
+        Device_WriteParms write{};
+        write.lid = lid_;
+        write.io_timeout = 5000;
+        write.flags = tq::vxi11::kFlagEnd;
+        write.data.data_len = static_cast<u_int>(line.size());
+        write.data.data_val = const_cast<char*>(line.data());
+        Device_WriteResp written{};
+        Device_ReadParms read{};
+        read.lid = lid_;
+        read.requestSize = 65536;
+        read.io_timeout = 5000;
+        Device_ReadResp answer{};
+        const bool ok =
+            Call(device_write, xdr_Device_WriteParms, write, xdr_Device_WriteResp, written) &&
+            written.error == 0 &&
+            Call(device_read, xdr_Device_ReadParms, read, xdr_Device_ReadResp, answer) &&
+            answer.error == 0 && (answer.reason & tq::vxi11::kReasonEnd) != 0;
+        xdr_free(tq::rpc::Xdr(xdr_Device_ReadResp), reinterpret_cast<char*>(&answer));
+        return ok;
+    }
+
+private:
+    template <typename A, typename R>
+    bool Call(u_long procedure, bool_t (*encode)(XDR*, A*), const A& args,
+              bool_t (*decode)(XDR*, R*), R& result) {
+        const timeval timeout{10, 0};
+        return clnt_call(client_, procedure, tq::rpc::Xdr(encode),
+                         reinterpret_cast<caddr_t>(const_cast<A*>(&args)), tq::rpc::Xdr(decode),
+                         reinterpret_cast<caddr_t>(&result), timeout) == RPC_SUCCESS;
+    }
+
+    CLIENT* client_ = nullptr;
+    int lid_ = -1;
+};
+
+// The round of ScpiVoltageAndOpc over a VXI-11 link: a device_write and a device_read.
+void Vxi11VoltageAndOpc(benchmark::State& st) {
+    Vxi11Link link;
+    if (!link.Linked()) {
+        st.SkipWithError("no link");
+        return;
+    }
+    int i = 0;
+    for (auto _ : st) {
+        if (!link.Query(std::string("SOUR1:VOLT ") + kVolts[i++ & 3] + ";*OPC?\n")) {
+            st.SkipWithError("link lost");
+            return;
+        }
+    }
+    st.SetItemsProcessed(st.iterations());
+}
+BENCHMARK(Vxi11VoltageAndOpc)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// A link that writes queries as fast as it can and never reads, neither answers nor replies
+// (records offered on a non-blocking socket): another link's *OPC? round, median and worst of
+// 200, the bytes the hog got through, and the program's peak memory.
+void Vxi11RoundWhileALinkNeverReads(benchmark::State& st) {
+    Vxi11Link other;
+    Client hog(vxi11Port);
+    if (!other.Linked() || !hog.Connected()) {
+        st.SkipWithError("no link");
+        return;
+    }
+    Create_LinkParms params{};
+    params.device = const_cast<char*>("inst0");
+    if (!hog.Send(tq::rpc::CallRecord(1, DEVICE_CORE, 1, create_link,
+                                      tq::rpc::Xdr(xdr_Create_LinkParms), &params))) {
+        st.SkipWithError("no hog");
+        return;
+    }
+    // The hog reads the one reply that gives it its link.
+    std::string received;
+    std::optional<std::string> reply;
+    char buffer[4096];
+    for (ssize_t n; !(reply = tq::rpc::TakeRecord(received)) &&
+                    (n = recv(hog.Fd(), buffer, sizeof buffer, 0)) > 0;)
+        received.append(buffer, static_cast<std::size_t>(n));
+    Create_LinkResp link{};
+    if (!reply || !tq::rpc::DecodeReply(*reply, 1, tq::rpc::Xdr(xdr_Create_LinkResp), &link) ||
+        link.error != 0) {
+        st.SkipWithError("no hog link");
+        return;
+    }
+    fcntl(hog.Fd(), F_SETFL, O_NONBLOCK);
+    std::string queries;
+    for (int i = 0; i < 2000; ++i)
+        queries += "*IDN?\n";
+    Device_WriteParms write{};
+    write.lid = link.lid;
+    write.io_timeout = 100;
+    write.flags = tq::vxi11::kFlagEnd;
+    write.data.data_len = static_cast<u_int>(queries.size());
+    write.data.data_val = queries.data();
+    const std::string call = tq::rpc::CallRecord(2, DEVICE_CORE, 1, device_write,
+                                                 tq::rpc::Xdr(xdr_Device_WriteParms), &write);
+    std::atomic<bool> stop{false};
+    std::atomic<long> sent{0};
+    std::thread flooder([&] {
+        std::size_t at = 0;
+        while (!stop.load()) {
+            const ssize_t n = send(hog.Fd(), call.data() + at, call.size() - at, MSG_NOSIGNAL);
+            if (n > 0) {
+                sent += n;
+                at = (at + static_cast<std::size_t>(n)) % call.size();
+            } else {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the hog held back by now
+    TimedRounds(
+        st, [&] { return other.Query("*OPC?\n"); }, "link lost");
+    stop = true;
+    flooder.join();
+    st.counters["hog_sent_MB"] = static_cast<double>(sent.load()) / (1 << 20);
+    st.counters["peak_MB"] = MemoryKb("VmHWM:") / 1024.0;
+}
+BENCHMARK(Vxi11RoundWhileALinkNeverReads)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Eight clients that send queries as fast as they can and never read the answers, until TCP
 // holds every one back: the program's resident memory then and at its peak.
@@ -422,6 +589,11 @@ int main(int argc, char** argv) {
     serverPort = server.Port();
     QObject::connect(&server, &tq::ScpiServer::ClientCountChanged,
                      [](int count) { serverClients = count; });
+    tq::ClientPlaces places;
+    tq::Vxi11Server vxi11(commands, places);
+    if (!vxi11.Listen(QHostAddress::LocalHost, error))
+        return 1;
+    vxi11Port = vxi11.CorePort();
     QTcpServer echo;
     StartQtEcho(echo);
     if (StartBlockingEcho() < 0)

@@ -48,6 +48,10 @@ void TerminationSignals::Acknowledge() {
     }
 }
 
+void TerminationSignals::IgnoreBrokenPipe() {
+    signal(SIGPIPE, SIG_IGN);
+}
+
 }  // namespace tq
 
 #else
@@ -63,6 +67,8 @@ int TerminationSignals::ReadFd() {
 }
 
 void TerminationSignals::Acknowledge() {}
+
+void TerminationSignals::IgnoreBrokenPipe() {}
 
 }  // namespace tq
 

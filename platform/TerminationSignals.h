@@ -13,6 +13,9 @@ public:
     static int ReadFd();
     // Takes the pending notification off the descriptor.
     static void Acknowledge();
+    // A write to a connection its peer has closed fails instead of ending the program (SIGPIPE),
+    // for writers that cannot ask for that themselves (libtirpc's).
+    static void IgnoreBrokenPipe();
 };
 
 }  // namespace tq

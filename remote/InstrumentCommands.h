@@ -108,6 +108,16 @@ public:
     std::optional<std::string> TakeResponse() { return std::exchange(pending_.response, {}); }
     // A line longer than the protocol allows was thrown away.
     void Overrun() { client_.errors.Push(scpi::kInputBufferOverrun); }
+    // Tells whether an answer waits for the client, for the status byte's MAV.
+    void SetMessageAvailable(std::function<bool()> waiting) {
+        client_.messageAvailable = std::move(waiting);
+    }
+    // IEEE 488.2's device clear: a line held for the pending operations is given up (they go
+    // on) and *OPC is forgotten.
+    void DeviceClear() {
+        pending_ = {};
+        client_.operationCompleteArmed = false;
+    }
     scpi::ErrorQueue& Errors() { return client_.errors; }
     const scpi::StatusRegisters& Status() const { return client_.status; }
     scpi::DataFormat& Format() { return client_.format; }

@@ -526,8 +526,15 @@ void LineAssembler::EndLine() {
         discarding_ = false;
         return;
     }
+    queued_ += partial_.size();
     lines_.push_back(Line{false, std::move(partial_)});
     partial_.clear();
+}
+
+void LineAssembler::EndMessage() {
+    if (!partial_.empty() || discarding_ || state_ != State::Text) {
+        EndLine();
+    }
 }
 
 void LineAssembler::Overrun() {
@@ -543,6 +550,7 @@ std::optional<Line> LineAssembler::Next() {
     }
     Line line = std::move(lines_.front());
     lines_.pop_front();
+    queued_ -= line.text.size();
     return line;
 }
 

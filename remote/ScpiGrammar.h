@@ -44,10 +44,15 @@ public:
     static constexpr std::size_t kMaxLineLength = std::size_t{1} << 20;
 
     void Feed(const char* data, std::size_t size);
+    // The end of a message where the transport marks it (VXI-11's END): a line left open ends
+    // here as a line feed would end it, even inside a block or a quoted string.
+    void EndMessage();
     std::optional<Line> Next();
 
     // Bytes held for the unfinished line (at most kMaxLineLength + 1, a possible trailing CR).
     std::size_t PartialSize() const { return partial_.size(); }
+    // Bytes held in all: the complete lines not yet taken and the unfinished one.
+    std::size_t HeldSize() const { return queued_ + partial_.size(); }
     // The bytes of a definite-length block still to come: they may be read in one piece, as no
     // line ends among them.
     std::size_t BlockBytesDue() const { return state_ == State::BlockBytes ? due_ : 0; }
@@ -79,6 +84,7 @@ private:
     std::size_t due_ = 0;       // the block's length as read so far, then its bytes to come
     std::size_t blockEnd_ = 0;  // partial_'s size after the last block: its bytes keep a CR
     std::deque<Line> lines_;
+    std::size_t queued_ = 0;  // the bytes of lines_
 };
 
 // ---- Commands and parameters ----------------------------------------------------------------

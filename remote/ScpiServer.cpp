@@ -5,8 +5,9 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <string_view>
 
-#include "remote/ScpiGrammar.h"
+#include "remote/ClientSession.h"
 
 #ifdef Q_OS_UNIX
 #include <netinet/in.h>
@@ -17,8 +18,6 @@
 namespace tq {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Linux delays the acknowledgement of what a client sent by up to 40 ms when no answer goes back
 // at once (a setting without a query); a client that leaves Nagle's algorithm on holds its next
@@ -50,36 +49,35 @@ int TimerMilliseconds(std::chrono::milliseconds wait) {
     return static_cast<int>(std::clamp(wait, std::chrono::milliseconds(0), kLongest).count());
 }
 
+// What a connection's session may run in one turn, and what it may leave unread.
+ClientSession::Limits SessionLimits() {
+    ClientSession::Limits limits;
+    limits.maxUnreadAnswers = static_cast<std::size_t>(ScpiServer::kMaxUnreadAnswers);
+    limits.linesPerTurn = ScpiServer::kLinesPerTurn;
+    limits.turnTime = ScpiServer::kTurnTime;
+    limits.refuseHttp = true;
+    return limits;
+}
+
 }  // namespace
 
 struct ScpiServer::Client {
-    Client(QTcpSocket* s, InstrumentCommands& commands) : socket(s), session(commands) {}
+    Client(QTcpSocket* s, InstrumentCommands& commands)
+        : socket(s), session(commands, SessionLimits()) {}
     QTcpSocket* socket;
-    scpi::LineAssembler lines;
-    ScpiSession session;
-    QTimer idle;          // looks whether the client has been silent for the idle timeout
-    QElapsedTimer heard;  // since the client last sent or took something
-    Clock::time_point turnEnds;
-    bool firstLine = true;
-    bool answerOpen = false;  // part of a line's answers went out, its LF not yet
-    bool answered = false;    // this turn wrote answers
-    bool blocked = false;     // waits for its unread answers to go out
-    bool waiting = false;     // in waiting_ for its next turn
-    bool closed = false;      // the peer has gone: the lines it sent still run, unanswered
-
-    // Whether its line stops before the next command: its answers wait unread, or its turn is
-    // over.
-    bool Paused() const {
-        const bool fullOutput =
-            !closed && socket->bytesToWrite() + static_cast<qint64>(session.ResponseSize()) >
-                           kMaxUnreadAnswers;
-        return fullOutput || Clock::now() >= turnEnds;
-    }
+    ClientSession session;
+    QTimer idle;            // looks whether the client has been silent for the idle timeout
+    QElapsedTimer heard;    // since the client last sent or took something
+    bool answered = false;  // this turn wrote answers
+    bool blocked = false;   // waits for its unread answers to go out
+    bool waiting = false;   // in waiting_ for its next turn
+    bool closed = false;    // the peer has gone: the lines it sent still run, unanswered
 };
 
-ScpiServer::ScpiServer(InstrumentCommands& commands, QObject* parent)
+ScpiServer::ScpiServer(InstrumentCommands& commands, ClientPlaces* places, QObject* parent)
     : QObject(parent),
       commands_(commands),
+      places_(places != nullptr ? places : &ownPlaces_),
       server_(new QTcpServer(this)),
       turns_(new QTimer(this)) {
     // Connections are taken as they come; the ones beyond the limit are refused by us.
@@ -124,7 +122,7 @@ quint16 ScpiServer::Port() const {
 void ScpiServer::Accept() {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         socket->setParent(this);
-        if (ClientCount() >= kMaxClients) {
+        if (!places_->Take()) {
             Refuse(socket);
             continue;
         }
@@ -134,7 +132,12 @@ void ScpiServer::Accept() {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         clients_.push_back(std::make_unique<Client>(socket, commands_));
         Client* client = clients_.back().get();
-        client->session.SetPause([client] { return client->Paused(); });
+        // Its input is read as it is served, a line at a time; what waits unsent in the socket
+        // counts as unread.
+        client->session.SetRefill([client] { return ReadInput(client); });
+        client->session.SetBacklog([client] {
+            return client->closed ? 0 : static_cast<std::size_t>(client->socket->bytesToWrite());
+        });
         client->heard.start();
         if (idleTimeout_.count() > 0) {
             client->idle.setSingleShot(true);
@@ -190,6 +193,7 @@ void ScpiServer::Sent(Client* client) {
 void ScpiServer::PeerClosed(Client* client) {
     client->closed = true;
     client->blocked = false;
+    client->session.DiscardOutput();
     // What it sent before it closed still runs (a script piped into the port and ended).
     Serve(client);
 }
@@ -251,48 +255,32 @@ void ScpiServer::Serve(Client* client, bool received) {
 }
 
 // One turn of a client: its lines run until it has had kLinesPerTurn or kTurnTime, its answers
-// wait unread, a ramp holds it, or it has sent nothing more.
+// wait unread, a ramp or its pending operations hold it, or it has sent nothing more.
 ScpiServer::Stop ScpiServer::Turn(Client* client) {
-    client->turnEnds = Clock::now() + kTurnTime;
-    for (int served = 0;;) {
-        if (!client->closed && client->socket->bytesToWrite() > kMaxUnreadAnswers)
-            return Stop::Blocked;
-        if (served >= kLinesPerTurn || Clock::now() >= client->turnEnds)
+    if (!client->closed && client->socket->bytesToWrite() > kMaxUnreadAnswers)
+        return Stop::Blocked;
+    const ClientSession::Stop stop = client->session.Serve();
+    SendAnswers(client);
+    switch (stop) {
+        case ClientSession::Stop::NoInput:
+            if (!client->closed)
+                return Stop::NoInput;
+            Drop(client);
+            return Stop::Dropped;
+        case ClientSession::Stop::TurnOver:
             return Stop::TurnOver;
-        bool ended = false;
-        if (client->session.Holding()) {
-            ended = client->session.Resume();
-        } else {
-            std::optional<scpi::Line> line = client->lines.Next();
-            if (!line) {
-                if (ReadInput(client))
-                    continue;
-                if (!client->closed)
-                    return Stop::NoInput;
-                Drop(client);
-                return Stop::Dropped;
-            }
-            ++served;
-            if (line->overrun) {
-                client->session.Overrun();
-                client->firstLine = false;
-                continue;
-            }
-            // A browser can be made to send to a loopback port: refuse it without running a
-            // thing.
-            if (client->firstLine && scpi::LineAssembler::LooksLikeHttp(line->text)) {
-                Drop(client);
-                return Stop::Dropped;
-            }
-            client->firstLine = false;
-            ended = client->session.Start(line->text);
-        }
-        Answer(client, ended);
-        // Stopped inside a line by this server, the loop's checks see to it; by the client's
-        // ramp, the ramp's end schedules it again.
-        if (!ended && !client->Paused())
+        case ClientSession::Stop::OutputFull:
+            return Stop::Blocked;
+        case ClientSession::Stop::Held:
+            // Stopped inside a line by the client's ramp or pending operations: their end
+            // schedules it again.
             return Stop::Held;
+        case ClientSession::Stop::Refused:
+            // A browser can be made to send to a loopback port: refused without running a thing.
+            Drop(client);
+            return Stop::Dropped;
     }
+    return Stop::NoInput;
 }
 
 // Takes the client's input up to the end of its next line, or all there is when no line ends in
@@ -304,32 +292,19 @@ bool ScpiServer::ReadInput(Client* client) {
         return false;
     std::array<char, 16384 + 1> chunk;  // readLine() ends what it read with a NUL
     const auto size = static_cast<qint64>(chunk.size());
-    const auto due = static_cast<qint64>(client->lines.BlockBytesDue());
+    const auto due = static_cast<qint64>(client->session.BlockBytesDue());
     const qint64 got = due > 0 ? client->socket->read(chunk.data(), std::min(due, size))
                                : client->socket->readLine(chunk.data(), size);
     if (got <= 0)
         return false;
-    client->lines.Feed(chunk.data(), static_cast<std::size_t>(got));
+    client->session.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
     return true;
 }
 
-void ScpiServer::Answer(Client* client, bool lineEnded) {
-    // A line stopped between its commands sends its answers so far; the rest follow after a ';'
-    // and the LF ends the line's answers as one.
-    std::optional<std::string> answer = client->session.TakeResponse();
-    QByteArray out;
-    if (answer) {
-        if (client->answerOpen)
-            out += ';';
-        out.append(answer->data(), static_cast<qsizetype>(answer->size()));
-        client->answerOpen = true;
-    }
-    if (lineEnded && client->answerOpen) {
-        out += '\n';
-        client->answerOpen = false;
-    }
-    if (!out.isEmpty() && !client->closed) {
-        client->socket->write(out);
+void ScpiServer::SendAnswers(Client* client) {
+    while (client->session.OutputSize() > 0) {
+        const ClientSession::Output out = client->session.TakeOutput(client->session.OutputSize());
+        client->socket->write(out.bytes.data(), static_cast<qint64>(out.bytes.size()));
         client->answered = true;
     }
 }
@@ -345,6 +320,7 @@ void ScpiServer::Drop(Client* client) {
     socket->abort();
     socket->deleteLater();
     clients_.erase(it);
+    places_->Give();
     emit ClientCountChanged(ClientCount());
 }
 

@@ -1,14 +1,17 @@
 #pragma once
-// The instrument protocol over TCP: each connection is one client with its own error queue, its
-// lines run one at a time on the user-interface thread through the instrument's command tree.
+// The instrument protocol over TCP: each connection is one client of the protocol (its
+// ClientSession: its own error queue, status, format and pending operations), its lines run one
+// at a time on the user-interface thread through the instrument's command tree. The server only
+// moves bytes in and out of the sessions, and serves them in turns.
 //
 // No client can exhaust the program or starve the others:
 // - its input is read into a buffer of kReadBufferSize at most, and only while its answers are
 //   read (fewer than kMaxUnreadAnswers bytes wait unsent), so TCP holds back a client that sends
 //   without reading; a line whose answers pile up stops between its commands until they go out;
 // - clients are served in turns of at most kLinesPerTurn lines or kTurnTime each;
-// - at most kMaxClients at once: another is told so in one line and closed; a client that sends
-//   nothing for the idle timeout is closed and frees its place;
+// - at most kMaxClients at once, VXI-11's links included (the places are shared): another is
+//   told so in one line and closed; a client that sends nothing for the idle timeout is closed
+//   and frees its place;
 // - a web page's request is refused unanswered.
 
 #include <QElapsedTimer>
@@ -20,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+#include "remote/ClientPlaces.h"
 #include "remote/InstrumentCommands.h"
 
 class QTcpServer;
@@ -31,7 +35,7 @@ namespace tq {
 class ScpiServer : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kMaxClients = 8;
+    static constexpr int kMaxClients = ClientPlaces::kMax;
     // Answers waiting for a client beyond this stop its input being read and its line running.
     static constexpr qint64 kMaxUnreadAnswers = 1 << 20;
     // A client's input read ahead of the line being run.
@@ -43,7 +47,9 @@ public:
     static constexpr const char* kTooManyClients =
         "-310,\"System error; 8 clients are connected\"\n";
 
-    explicit ScpiServer(InstrumentCommands& commands, QObject* parent = nullptr);
+    // `places`: shared with the other transports' clients; without, the server's own.
+    explicit ScpiServer(InstrumentCommands& commands, ClientPlaces* places = nullptr,
+                        QObject* parent = nullptr);
     ~ScpiServer() override;
 
     // Port 0 picks a free one. False with the reason in `error` when it cannot listen.
@@ -76,10 +82,13 @@ private:
     void Serve(Client* client, bool received = false);
     Stop Turn(Client* client);
     static bool ReadInput(Client* client);
-    void Answer(Client* client, bool lineEnded);
+    // The answers the client's lines have given, into its socket.
+    static void SendAnswers(Client* client);
     void Drop(Client* client);
 
     InstrumentCommands& commands_;
+    ClientPlaces ownPlaces_;
+    ClientPlaces* places_;
     QTcpServer* server_;
     QTimer* turns_;
     std::vector<std::unique_ptr<Client>> clients_;

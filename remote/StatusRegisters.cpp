@@ -22,10 +22,12 @@ int EventBitOf(int code) {
     return code > 0 ? kEventDeviceError : 0;
 }
 
-int StatusRegisters::StatusByte(bool errorsQueued) const {
+int StatusRegisters::StatusByte(bool errorsQueued, bool messageAvailable) const {
     int byte = 0;
     if (errorsQueued)
         byte |= kStatusErrorQueue;
+    if (messageAvailable)
+        byte |= kStatusMessageAvailable;
     if (questionableEvent & questionableEnable)
         byte |= kStatusQuestionable;
     if (events & eventEnable)

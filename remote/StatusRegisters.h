@@ -6,6 +6,7 @@
 // registers. Standard library only.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,7 @@ inline constexpr int kQuestionableLimit = 1 << 10;  // a change was refused by t
 // The status byte (*STB?).
 inline constexpr int kStatusErrorQueue = 1 << 2;
 inline constexpr int kStatusQuestionable = 1 << 3;
+inline constexpr int kStatusMessageAvailable = 1 << 4;
 inline constexpr int kStatusEvent = 1 << 5;
 inline constexpr int kStatusMaster = 1 << 6;
 inline constexpr int kStatusOperation = 1 << 7;
@@ -63,8 +65,9 @@ struct StatusRegisters {
     int questionableEvent = 0;
     int questionableEnable = 0;
 
-    // The status byte, with `errorsQueued` for bit 2; MSS summarises the bits *SRE enables.
-    int StatusByte(bool errorsQueued) const;
+    // The status byte, with `errorsQueued` for bit 2 and `messageAvailable` for bit 4 (MAV);
+    // MSS summarises the bits *SRE enables.
+    int StatusByte(bool errorsQueued, bool messageAvailable = false) const;
     // *CLS: the event registers.
     void ClearEvents();
     // STATus:PRESet: the OPERation and QUEStionable enable registers.
@@ -90,6 +93,8 @@ struct RemoteClient {
     bool operationCompleteArmed = false;  // *OPC: set the OPC event once nothing is pending
     bool resetPending = false;   // *RST waits for the safe state's ramp before the start state
     std::string resetRampError;  // why that ramp stopped before its end, or ""
+    // Whether an answer waits for the client (the status byte's MAV): its transport knows.
+    std::function<bool()> messageAvailable;
 };
 
 // The instrument's conditions and every client's registers that follow them.

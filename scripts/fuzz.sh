@@ -9,7 +9,7 @@ tq_ensure_packages "${tq_program_packages[@]}" "${tq_test_packages[@]}"
 seconds="${1:-20}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTQ_BUILD_TESTS=OFF -DTQ_BUILD_BENCH=OFF \
   -DTQ_BUILD_FUZZ=ON >/dev/null
-targets=(parse_number parse_hex intel_hex console scpi_grammar setup)
+targets=(parse_number parse_hex intel_hex console scpi_grammar setup vxi11)
 cmake --build build-fuzz -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

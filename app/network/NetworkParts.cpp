@@ -8,17 +8,23 @@
 #include "discovery/LanAdvertiser.h"
 #include "meter/MeterLink.h"
 #include "meter/SimulatedMeter.h"
+#include "remote/ClientPlaces.h"
 #include "remote/ScpiServer.h"
+#include "remote/vxi11/Vxi11Server.h"
 
 namespace tq {
 namespace {
 
 class TcpProtocolServer : public ProtocolServer {
 public:
-    explicit TcpProtocolServer(InstrumentCommands& commands) : server_(commands) {
-        connect(&server_, &ScpiServer::ClientCountChanged, this,
-                &ProtocolServer::ClientCountChanged);
+    // Raw clients and VXI-11's links take their places from one count, which is the one the
+    // program hears.
+    explicit TcpProtocolServer(InstrumentCommands& commands)
+        : commands_(commands), server_(commands, &places_) {
+        places_.SetChanged([this](int count) { emit ClientCountChanged(count); });
     }
+    // The clients' going with the server is no client leaving.
+    ~TcpProtocolServer() override { places_.SetChanged(nullptr); }
     bool Listen(const QString& address, uint16_t port, QString& error) override {
         const QHostAddress host(address);
         if (host.isNull()) {
@@ -31,11 +37,28 @@ public:
     uint16_t Port() const override { return server_.Port(); }
     bool BeyondLoopback() const override { return !server_.Address().isLoopback(); }
     void SetIdleTimeout(std::chrono::milliseconds timeout) override {
+        idleTimeout_ = timeout;
         server_.SetIdleTimeout(timeout);
+        if (vxi11_)
+            vxi11_->SetIdleTimeout(timeout);
+    }
+    bool ServeVxi11(SayLine say, QString& error) override {
+        vxi11_ = std::make_unique<Vxi11Server>(commands_, places_);
+        vxi11_->SetIdleTimeout(idleTimeout_);
+        if (!vxi11_->Listen(server_.Address(), error)) {
+            vxi11_.reset();
+            return false;
+        }
+        vxi11_->Register(std::move(say));
+        return true;
     }
 
 private:
+    InstrumentCommands& commands_;
+    std::chrono::milliseconds idleTimeout_{0};
+    ClientPlaces places_;  // the raw socket's clients and VXI-11's links
     ScpiServer server_;
+    std::unique_ptr<Vxi11Server> vxi11_;
 };
 
 class AvahiAnnouncement : public LanAnnouncement {

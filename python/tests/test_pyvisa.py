@@ -56,7 +56,8 @@ STATUS_EXCHANGES = [
     (["*SRE 4", "NOPE"], "*STB?;*SRE?", "68;4"),
     (["NOPE", "SOUR1:DATA 1.5"], "SYST:ERR:COUN?;SYST:ERR:ALL?;SYST:ERR:ALL?",
      '2;-113,"Undefined header",-224,"Illegal parameter value";0,"No error"'),
-    (["NOPE", "*CLS"], "*ESR?;*STB?;SYST:ERR:COUN?", "0;0;0"),
+    # *CLS empties the queue and the events; MAV (16) is *ESR?'s answer waiting in the line.
+    (["NOPE", "*CLS"], "*ESR?;*STB?;SYST:ERR:COUN?", "0;16;0"),
     (["*OPC"], "*ESR?", "1"),
     (["STAT:QUES:ENAB 1024", "SOUR2:VOLT:LIM:HIGH 2", "SOUR2:VOLT 3"], "*STB?;STAT:QUES?",
      "12;1024"),

@@ -342,8 +342,9 @@ class TQ2604X(Instrument):
     @property
     def status_byte(self):
         """``*STB?``, this connection's status byte: 4 while its error queue holds an error,
-        8 QUEStionable summary, 32 a standard event enabled by ``*ESE``, 64 any bit enabled by
-        ``*SRE``, 128 OPERation summary. Reading it clears nothing."""
+        8 QUEStionable summary, 16 an answer waits for this connection (MAV), 32 a standard
+        event enabled by ``*ESE``, 64 any bit enabled by ``*SRE``, 128 OPERation summary.
+        Reading it clears nothing."""
         return int(self.ask_checked("*STB?"))
 
     status = status_byte

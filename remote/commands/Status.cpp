@@ -41,7 +41,10 @@ const CommandRows& StatusCommands() {
             "*SRE", [](Call& c) { return Number(c.client.status.serviceEnable); },
             [](Call& c) { c.client.status.serviceEnable = ByteMask(c) & ~scpi::kStatusMaster; }),
         Query("*STB",
-              [](Call& c) { return Number(c.client.status.StatusByte(!c.errors.Empty())); }),
+              [](Call& c) {
+                  const bool waiting = c.client.messageAvailable && c.client.messageAvailable();
+                  return Number(c.client.status.StatusByte(!c.errors.Empty(), waiting));
+              }),
         Action("*CLS",
                [](Call& c) {
                    c.errors.Clear();

@@ -24,8 +24,13 @@ TEST(OptionsTable, NamesAreUniqueAndWellFormed) {
         }
         EXPECT_LE(row.shortName.size(), 1u);
         EXPECT_GE(row.name.size(), 2u);
+        // Lower-case words joined by '-'; a word may hold digits (--no-vxi11), the name starts
+        // with a letter.
+        EXPECT_TRUE(std::islower(static_cast<unsigned char>(row.name.front())));
         for (char c : row.name)
-            EXPECT_TRUE(std::islower(static_cast<unsigned char>(c)) || c == '-') << c;
+            EXPECT_TRUE(std::islower(static_cast<unsigned char>(c)) ||
+                        std::isdigit(static_cast<unsigned char>(c)) || c == '-')
+                << c;
         for (char c : row.valueName)
             EXPECT_TRUE(std::isupper(static_cast<unsigned char>(c))) << "value names in capitals";
         ASSERT_FALSE(row.help.empty());

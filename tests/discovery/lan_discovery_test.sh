@@ -25,10 +25,9 @@ fi
 
 # ---- inside the namespace ----------------------------------------------------------------------
 address=10.9.0.1
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 work="$(mktemp -d)"
 pids=()
+source "$(dirname "$0")/../support/headless_program.sh"
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   wait 2>/dev/null
@@ -67,16 +66,6 @@ publish-hinfo=no
 publish-workstation=no
 CONF
 
-# wait_for FILE PATTERN [SECONDS]: until a line of FILE matches (grep -E), at most SECONDS.
-wait_for() {
-  local tries=$((${3:-10} * 10))
-  for ((i = 0; i < tries; i++)); do
-    grep -Eq -- "$2" "$1" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 start_avahi() {
   avahi-daemon --no-drop-root --no-chroot --no-rlimits -f "$work/avahi.conf" \
     >"$work/avahi.log" 2>&1 &
@@ -90,36 +79,6 @@ stop_avahi() {
   wait "$avahi_pid" 2>/dev/null
 }
 
-# start NAME ARGS...: the headless program on the simulated board; its port in port_NAME.
-start() {
-  local name="$1"; shift
-  mkdir -p "$work/$name.config"
-  XDG_CONFIG_HOME="$work/$name.config" "$program" --simulate --headless --scpi 0 "$@" \
-    </dev/null >/dev/null 2>"$work/$name.err" &
-  local pid=$!
-  pids+=("$pid")
-  eval "pid_$name=$pid"
-  if ! wait_for "$work/$name.err" '^listening on '; then
-    fail "$name did not start: $(cat "$work/$name.err")"
-    return 1
-  fi
-  eval "port_$name=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/$name.err")"
-}
-stop() {  # NAME: SIGTERM, and it must end with status 0
-  local pid; pid="$(eval echo "\$pid_$1")"
-  kill -TERM "$pid"
-  wait "$pid"; local status=$?
-  [ "$status" -eq 0 ] || fail "$1 ended with status $status: $(cat "$work/$1.err")"
-}
-# ask PORT LINE: one line to the server, its answer printed.
-ask() {
-  exec 3<>"/dev/tcp/$address/$1" || return 1
-  printf '%s\n' "$2" >&3
-  local answer=""
-  read -r -t 5 answer <&3
-  exec 3<&-
-  printf '%s\n' "${answer%$'\r'}"
-}
 # browsed: the resolved _scpi-raw._tcp services, one line each, until PATTERN is among them.
 browsed() {  # PATTERN [SECONDS]
   local tries=$((${2:-10}))
@@ -130,7 +89,6 @@ browsed() {  # PATTERN [SECONDS]
   done
   return 1
 }
-count() { grep -c -- "$2" "$1"; }
 
 version="$("$program" --version | sed -n '1s/^tq2604x-eval //p')"
 name='TQ2604X\\032evaluation\\032board\\032SIMULATED'

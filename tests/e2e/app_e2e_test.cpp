@@ -119,9 +119,9 @@ TEST(ProgramStartup, WithoutABoardExplainsAndEndsWithStatusOne) {
 }
 
 // A run loads what it uses: a start-up to the main window on the simulated board maps neither
-// Qt Charts, USB, Qt Network, its Kerberos libraries nor Avahi; the first plot shown loads the
-// plotting library with Qt Charts, the first LAN meter opened the network library with Qt Network,
-// and USB never.
+// Qt Charts, USB, Qt Network, its Kerberos libraries, libtirpc nor Avahi; the first plot shown
+// loads the plotting library with Qt Charts, the first LAN meter opened the network library with
+// Qt Network and libtirpc, and USB never.
 TEST(ProgramStartup, MapsEachLibraryOnlyOnceTheRunUsesIt) {
     QProcess process;
     QTemporaryDir config;
@@ -133,7 +133,7 @@ TEST(ProgramStartup, MapsEachLibraryOnlyOnceTheRunUsesIt) {
     ASSERT_NE(atStart.find("tq2604x-eval"), std::string::npos) << "no maps read";
     for (const char* library :
          {"libQt6Charts", "tq2604x-eval-plots", "libusb-1.0", "libudev", "libQt6Network",
-          "libgssapi_krb5", "libavahi-client", "libtq2604x-eval-network"})
+          "libgssapi_krb5", "libtirpc", "libavahi-client", "libtq2604x-eval-network"})
         EXPECT_EQ(atStart.find(library), std::string::npos) << library;
 
     const std::string shown = Ask(process,
@@ -152,6 +152,7 @@ TEST(ProgramStartup, MapsEachLibraryOnlyOnceTheRunUsesIt) {
     const std::string afterMeter = Maps(process);
     EXPECT_NE(afterMeter.find("libtq2604x-eval-network.so"), std::string::npos);
     EXPECT_NE(afterMeter.find("libQt6Network"), std::string::npos);
+    EXPECT_NE(afterMeter.find("libtirpc"), std::string::npos);
     EXPECT_EQ(afterMeter.find("libusb-1.0"), std::string::npos);
 
     Ask(process, "quit\n");

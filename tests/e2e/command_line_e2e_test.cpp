@@ -152,6 +152,7 @@ TEST(CommandLine, EveryUsageErrorEndsWithStatusTwoAndOneLine) {
         {{s("--scpi"), s("0"), s("--idle-timeout"), s("-5")}, "--idle-timeout takes a whole"},
         {{s("--idle-timeout"), s("60")}, "--idle-timeout goes with --scpi PORT"},
         {{s("--no-advertise")}, "--no-advertise goes with --scpi PORT"},
+        {{s("--no-vxi11")}, "--no-vxi11 goes with --scpi PORT"},
         {{s("--resolution"), s("12")}, "--resolution is 16 or 14"},
         {{s("--resolution"), s("14"), s("--select-device")}, "choose either --resolution or"},
         {{s("--simulate"), s("--board"), s("1-4")}, "--board picks a real board"},

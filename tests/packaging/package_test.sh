@@ -70,6 +70,10 @@ for ((i = 0; i < ${#libraries[@]}; i += 4)); do
     fail "the package does not depend on ${libraries[i + 3]}"
 done
 grep -q 'libQt6Network' <<<"$dynamic" && fail "the program links Qt Network, which it loads with the network library"
+grep -q 'libtirpc' <<<"$dynamic" && fail "the program links libtirpc, which it loads with the network library"
+grep -q 'libtirpc' <<<"$(readelf -dW "$work/root/usr/lib/tq2604x-eval/libtq2604x-eval-network.so")" ||
+  fail "the network library does not link libtirpc"
+dpkg-deb -f "$deb" Depends | grep -q 'libtirpc3' || fail "the package does not depend on libtirpc"
 dpkg-deb -f "$deb" Depends | grep -q 'libusb-1.0-0' || fail "the package does not depend on libusb"
 ln -sf "$work/root/etc/tq2604x-eval/TQ2604.hex" "$work/root/usr/lib/tq2604x-eval/TQ2604.hex"
 shown="$(printf 'menu MainForm.MnuWaveform\nget WaveformForm.Canvas\nquit\n' |

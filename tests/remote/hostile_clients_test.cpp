@@ -6,20 +6,12 @@
 // The hostile clients are plain non-blocking sockets: a QTcpSocket would read everything that
 // comes, and a blocking socket would stop the event loop that the server runs on.
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <malloc.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <algorithm>
-#include <cerrno>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +21,8 @@
 #include "remote/ScpiServer.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/ProcessMemory.h"
+#include "tests/support/RawClient.h"
 #include "tests/support/SimulatedInstrument.h"
 
 namespace tq {
@@ -37,89 +31,10 @@ namespace {
 using namespace std::chrono_literals;
 
 using testing::CoreApp;
+using testing::MemoryKb;
+using testing::RawClient;
+using testing::StartMeasuring;
 using testing::WaitFor;
-
-// The process's resident memory ("VmRSS:") or its peak since StartMeasuring() ("VmHWM:"), in kB;
-// -1 where the system does not tell.
-long MemoryKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string word;
-    while (status >> word)
-        if (word == field) {
-            long kb = -1;
-            status >> kb;
-            return kb;
-        }
-    return -1;
-}
-
-// The resident memory from which growth is measured, or -1 where it cannot be: memory freed
-// earlier goes back to the system first, or reusing it would hide new use.
-long StartMeasuring() {
-#ifdef __GLIBC__
-    malloc_trim(0);
-#endif
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";  // resets the peak
-    return clear.flush() ? MemoryKb("VmRSS:") : -1;
-}
-
-// A loopback client on a non-blocking socket.
-class RawClient {
-public:
-    explicit RawClient(quint16 port) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        // The kernel completes the connection without the server's event loop.
-        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    }
-    ~RawClient() { close(fd_); }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
-    bool Connected() const { return connected_; }
-    // What the socket takes now, without waiting.
-    std::size_t Offer(std::string_view bytes) {
-        const ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        return n > 0 ? static_cast<std::size_t>(n) : 0;
-    }
-    // Sends all of `bytes` while the event loop runs.
-    bool SendAll(std::string_view bytes) {
-        std::size_t sent = 0;
-        return WaitFor([&] { return sent == bytes.size(); },
-                       [&] { sent += Offer(bytes.substr(sent)); });
-    }
-    // Appends what has arrived to `received` (or drops it); notes the end of the connection.
-    void Collect(bool keep = true) {
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-            if (n > 0) {
-                if (keep)
-                    received.append(buffer, static_cast<std::size_t>(n));
-                continue;
-            }
-            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-                ended = true;
-                reset = n < 0;
-            }
-            return;
-        }
-    }
-    void EndSending() { shutdown(fd_, SHUT_WR); }
-
-    std::string received;
-    bool ended = false;  // the server closed the connection
-    bool reset = false;  // ... by resetting it
-
-private:
-    int fd_ = -1;
-    bool connected_ = false;
-};
 
 std::string Repeat(std::string_view text, int times) {
     std::string out;

@@ -518,6 +518,7 @@ std::vector<std::string> Texts(const std::vector<Line>& lines) {
 
 TEST(LineAssembler, FramesLinesAndDiscardsOverlongOnes) {
     const std::size_t max = LineAssembler::kMaxLineLength;
+    const std::string kEnd = "(END)";  // a feed that stands for the end of a message
     const std::string full(max, 'x');
     using S = std::vector<std::string>;
     const std::vector<std::pair<S, S>> rows{
@@ -545,14 +546,30 @@ TEST(LineAssembler, FramesLinesAndDiscardsOverlongOnes) {
         // A block announced longer than a line may be is skipped whole, never read as commands.
         {{"A #72000000", std::string(2000000, '\n'), "\nOK\n"}, {"!", "OK"}},
         {{full + "y#15", "\n\n\n\n\n\nOK\n"}, {"!", "OK"}},
+        // The end of a message that the transport marks (VXI-11's END) ends a line left open,
+        // inside a block or a string too; after a line feed it adds nothing.
+        {{"*IDN?", kEnd, "*OPC?", kEnd}, {"*IDN?", "*OPC?"}},
+        {{"*IDN?\r\n", kEnd, kEnd}, {"*IDN?"}},
+        {{"A #15ab", kEnd, "B\n"}, {"A #15ab", "B"}},
+        {{"M \"x;", kEnd, "B", kEnd}, {"M \"x;", "B"}},
+        {{"A #", kEnd, "#0", kEnd}, {"A #", "#0"}},
+        {{full + "y", kEnd, "OK", kEnd}, {"!", "OK"}},
     };
     for (const auto& [feeds, expected] : rows) {
         SCOPED_TRACE(expected.size());
         LineAssembler assembler;
         for (const std::string& feed : feeds) {
-            assembler.Feed(feed.data(), feed.size());
+            if (feed == kEnd)
+                assembler.EndMessage();
+            else
+                assembler.Feed(feed.data(), feed.size());
         }
+        std::size_t queued = 0;
+        for (const std::string& text : expected)
+            queued += text == "!" ? 0 : text.size();
+        EXPECT_EQ(assembler.HeldSize(), queued + assembler.PartialSize());
         EXPECT_EQ(Texts(Drain(assembler)), expected);
+        EXPECT_EQ(assembler.HeldSize(), assembler.PartialSize());
     }
 }
 

@@ -71,6 +71,18 @@ TEST_F(ServerTest, ClientsHaveTheirOwnQueueAndAreCounted) {
     EXPECT_EQ(counts, (std::vector<int>{1, 2, 1}));
 }
 
+// The status byte's MAV (bit 4) is set while an answer waits for this client: within the line
+// that has an answer so far, and summed up in MSS when *SRE lets it through.
+TEST_F(ServerTest, TheStatusByteShowsAnAnswerWaiting) {
+    auto client = Connect();
+    auto other = Connect();
+    const std::string identity = "TQ2604X-EVAL,TQ2604X,SIMULATED," + std::string(kProgramVersion);
+    EXPECT_EQ(Ask(*client, "*STB?\n"), "0");
+    EXPECT_EQ(Ask(*client, "*IDN?;*STB?\n"), identity + ";16");
+    EXPECT_EQ(Ask(*client, "*SRE 16;*IDN?;*STB?;*SRE 0;*STB?\n"), identity + ";80;16");
+    EXPECT_EQ(Ask(*other, "*STB?\n"), "0");
+}
+
 // A web page can make a browser send to a loopback port: the request runs nothing.
 TEST_F(ServerTest, AnHttpRequestIsClosedUnanswered) {
     for (const char* request : {"GET /?x HTTP/1.1\r\n", "POST / HTTP/1.1\r\n",

@@ -1,0 +1,127 @@
+#pragma once
+// The board as a VXI-11 instrument: the links that clients create to its device "inst0" and the
+// calls of its core and abort channels, each answered as the protocol says. Each link is a client
+// of the protocol like a raw connection (a ClientSession: its own error queue, status, format and
+// pending operations); a device_write puts bytes into its session, a device_read takes its
+// answers out. A read that finds no answer yet, and a write that finds the link's earlier lines
+// still waiting to run, are deferred: the reply goes when the answer comes, the lines have run,
+// the call's time-out (io_timeout) ends, or device_abort ends it.
+//
+// Standard library and libtirpc's XDR only: the server drives it from the event loop, the fuzz
+// target from records in memory, and time is what the caller says it is.
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "remote/ClientPlaces.h"
+#include "remote/ClientSession.h"
+#include "remote/vxi11/RpcCall.h"
+
+namespace tq::vxi11 {
+
+// VXI-11's error codes.
+enum Error : int {
+    kNoError = 0,
+    kInvalidLink = 4,
+    kChannelNotEstablished = 6,
+    kNotSupported = 8,
+    kOutOfResources = 9,
+    kNoLockHeld = 12,
+    kIoTimeout = 15,
+    kInvalidAddress = 21,
+    kAborted = 23,
+};
+
+// Why a device_read ended, and the flags of a call.
+inline constexpr int kReasonRequestCount = 1;
+inline constexpr int kReasonTermChar = 2;
+inline constexpr int kReasonEnd = 4;
+inline constexpr int kFlagEnd = 8;
+inline constexpr int kFlagTermCharSet = 0x80;
+
+// The one device a link may name.
+inline constexpr const char* kDeviceName = "inst0";
+
+class Vxi11Device {
+public:
+    using Clock = std::chrono::steady_clock;
+    struct Limits {
+        std::uint32_t maxRecvSize = 64 * 1024;  // the most one device_write carries
+        std::size_t maxReadSize = 64 * 1024;    // the most one device_read returns
+        // A write waits while the link's lines not yet run hold more than this.
+        std::size_t inputRoom = 64 * 1024;
+        ClientSession::Limits session;
+    };
+
+    // `places`: shared with the raw socket's clients. `replies`: where deferred replies go.
+    // `abortPort`: the abort channel's port, told to each link.
+    Vxi11Device(InstrumentCommands& commands, ClientPlaces& places, rpc::Replies& replies,
+                std::uint16_t abortPort, Limits limits);
+    ~Vxi11Device();
+    Vxi11Device(const Vxi11Device&) = delete;
+    Vxi11Device& operator=(const Vxi11Device&) = delete;
+
+    // A call of the core channel (program DEVICE_CORE) and of the abort channel (DEVICE_ASYNC).
+    void Core(rpc::Call& call, Clock::time_point now);
+    void Abort(rpc::Call& call);
+    // A connection has ended: the links created on it go, their waiting calls with them.
+    void ConnectionClosed(rpc::ConnectionId connection);
+
+    // One turn for each link with lines to run; true when some have more.
+    bool ServeTurns(Clock::time_point now);
+    // A ramp or an activity has ended: the links whose lines wait on one are served again.
+    void ActivityEnded();
+    // Answers the deferred calls whose time-out has come.
+    void Expire(Clock::time_point now);
+    // The earliest time-out of a deferred call.
+    std::optional<Clock::time_point> NextDeadline() const;
+    // Told when a link has lines to run (the server then calls ServeTurns).
+    void SetWake(std::function<void()> wake) { wake_ = std::move(wake); }
+
+    int LinkCount() const { return static_cast<int>(links_.size()); }
+    // Every link, and what it waits for, goes: the server stops serving VXI-11.
+    void DropAll();
+
+private:
+    struct Link;
+    struct Waiting;
+    Link* Find(rpc::Call& call, int lid);
+    void CreateLink(rpc::Call& call);
+    void Write(rpc::Call& call, Clock::time_point now);
+    void Read(rpc::Call& call, Clock::time_point now);
+    void Generic(rpc::Call& call);
+    void DestroyLink(rpc::Call& call);
+    // A call on a link that the board does not serve yet: `error` for a link of the caller's,
+    // error 4 for any other.
+    template <typename T, typename LidOf>
+    void Unserved(rpc::Call& call, bool_t (*routine)(XDR*, T*), LidOf lidOf, int error);
+    // Takes a waiting write's bytes when the link has room; answers a waiting read when an answer
+    // has come.
+    void Progress(Link& link);
+    bool TakeWrite(Link& link, Waiting& write);
+    // The link's waiting read, answered with what its session has to say.
+    void AnswerRead(Link& link, rpc::Replies& replies);
+    // The link's waiting call, ended with `error`.
+    void Answer(Link& link, int error);
+    void Answer(Link& link, int error, rpc::Replies& replies);
+    void Schedule(Link& link);
+    void Drop(Link& link);
+
+    InstrumentCommands& commands_;
+    ClientPlaces& places_;
+    rpc::Replies& replies_;
+    std::uint16_t abortPort_;
+    Limits limits_;
+    std::map<int, std::unique_ptr<Link>> links_;
+    std::deque<int> due_;  // links with lines to run, in turn
+    int nextLid_ = 1;
+    std::function<void()> wake_;
+};
+
+}  // namespace tq::vxi11

@@ -1,0 +1,145 @@
+#include "remote/vxi11/Vxi11Server.h"
+
+#include <QTimer>
+#include <algorithm>
+
+#include "remote/InstrumentCommands.h"
+#include "remote/vxi11/vxi11.h"
+
+namespace tq {
+namespace {
+
+using Clock = vxi11::Vxi11Device::Clock;
+
+// Each channel serves at most this many connections at once; the links of a client use one.
+constexpr int kMaxConnections = 16;
+
+vxi11::Vxi11Device::Limits DeviceLimits() {
+    vxi11::Vxi11Device::Limits limits;
+    limits.maxRecvSize = 256 * 1024;
+    limits.maxReadSize = 64 * 1024;
+    return limits;
+}
+
+}  // namespace
+
+Vxi11Server::Vxi11Server(InstrumentCommands& commands, ClientPlaces& places, QObject* parent)
+    : QObject(parent),
+      commands_(commands),
+      places_(places),
+      turns_(new QTimer(this)),
+      deadline_(new QTimer(this)) {
+    // Links with lines to run are served once the event loop has seen to the rest.
+    turns_->setSingleShot(true);
+    turns_->setInterval(0);
+    connect(turns_, &QTimer::timeout, this, &Vxi11Server::ServeTurns);
+    deadline_->setSingleShot(true);
+    deadline_->setTimerType(Qt::PreciseTimer);
+    connect(deadline_, &QTimer::timeout, this, [this] {
+        if (device_)
+            device_->Expire(Clock::now());
+        ArmDeadline();
+    });
+    // A line that waits for a ramp or an activity goes on when it has ended.
+    listener_ = commands_.Target().AddListener([this](const InstrumentChange& change) {
+        if (device_ && change.kind == InstrumentChange::Kind::Activity && change.value == 0)
+            device_->ActivityEnded();
+    });
+}
+
+Vxi11Server::~Vxi11Server() {
+    commands_.Target().RemoveListener(listener_);
+    Stop();
+}
+
+void Vxi11Server::Stop() {
+    // The links go before the transports their deferred calls were waiting on.
+    device_.reset();
+    rpc_.reset();
+    turns_->stop();
+    deadline_->stop();
+}
+
+bool Vxi11Server::Listen(const QHostAddress& address, QString& error) {
+    const vxi11::Vxi11Device::Limits limits = DeviceLimits();
+    rpc::RpcServer::Limits transport;
+    // A call's header, credentials and parameters besides the data of a write.
+    transport.maxRecord = limits.maxRecvSize + 4096;
+    transport.maxReply = limits.maxReadSize + 256;
+    transport.maxConnections = kMaxConnections;
+    rpc_ = std::make_unique<rpc::RpcServer>(transport);
+    rpc_->SetIdleTimeout(idleTimeout_);
+    rpc_->SetClosedHandler([this](rpc::ConnectionId connection) {
+        if (device_)
+            device_->ConnectionClosed(connection);
+        ArmDeadline();
+    });
+    address_ = address;
+    const bool served = rpc_->Serve(
+                            address, 0, DEVICE_ASYNC, DEVICE_ASYNC_VERSION,
+                            [this](rpc::Call& call) {
+                                device_->Abort(call);
+                                ArmDeadline();
+                            },
+                            error) &&
+                        rpc_->Serve(
+                            address, 0, DEVICE_CORE, DEVICE_CORE_VERSION,
+                            [this](rpc::Call& call) {
+                                device_->Core(call, Clock::now());
+                                ArmDeadline();
+                            },
+                            error);
+    if (!served) {
+        rpc_.reset();
+        return false;
+    }
+    device_ = std::make_unique<vxi11::Vxi11Device>(commands_, places_, *rpc_,
+                                                   rpc_->Port(DEVICE_ASYNC), limits);
+    device_->SetWake([this] {
+        if (!turns_->isActive())
+            turns_->start();
+    });
+    return true;
+}
+
+void Vxi11Server::Register(rpc::PortmapperRegistration::Say say) {
+    if (!rpc_)
+        return;
+    registration_ = std::make_unique<rpc::PortmapperRegistration>(
+        "VXI-11", DEVICE_CORE, DEVICE_CORE_VERSION, address_, CorePort(), std::move(say),
+        [this] { Stop(); });
+    registration_->Start();
+}
+
+quint16 Vxi11Server::CorePort() const {
+    return rpc_ ? rpc_->Port(DEVICE_CORE) : 0;
+}
+
+quint16 Vxi11Server::AbortPort() const {
+    return rpc_ ? rpc_->Port(DEVICE_ASYNC) : 0;
+}
+
+void Vxi11Server::SetIdleTimeout(std::chrono::milliseconds timeout) {
+    idleTimeout_ = timeout;
+    if (rpc_)
+        rpc_->SetIdleTimeout(timeout);
+}
+
+void Vxi11Server::ServeTurns() {
+    if (device_ && device_->ServeTurns(Clock::now()))
+        turns_->start();
+    ArmDeadline();
+}
+
+void Vxi11Server::ArmDeadline() {
+    const std::optional<Clock::time_point> next = device_ ? device_->NextDeadline() : std::nullopt;
+    if (!next) {
+        deadline_->stop();
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
+    deadline_->start(std::clamp(wait, std::chrono::milliseconds(0),
+                                std::chrono::milliseconds(std::chrono::hours(24))));
+}
+
+}  // namespace tq

@@ -1,0 +1,527 @@
+// The VXI-11 server over loopback, as VISA uses it and as hostile clients abuse it: links are
+// clients of the protocol like raw connections, reads and writes wait as the protocol says and
+// never hold the event loop, and no link, record or connection exhausts the program or keeps the
+// others from being served. (The portmapper's part runs in vxi11_lan_test.sh.)
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Version.h"
+#include "remote/ScpiServer.h"
+#include "remote/vxi11/Vxi11Server.h"
+#include "tests/remote/Vxi11Client.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/ProcessMemory.h"
+#include "tests/support/SimulatedInstrument.h"
+
+namespace tq {
+namespace {
+
+using testing::CoreApp;
+using testing::Decoded;
+using testing::MemoryKb;
+using testing::StartMeasuring;
+using testing::Vxi11Client;
+using testing::WaitFor;
+
+struct ReadResult {
+    int error = -1;
+    int reason = 0;
+    std::string data;
+};
+
+class Vxi11Test : public ::testing::Test, public testing::SimulatedInstrument {
+protected:
+    Vxi11Test() {
+        CoreApp();
+        QString error;
+        EXPECT_TRUE(server.Listen(QHostAddress::LocalHost, error)) << error.toStdString();
+    }
+
+    std::unique_ptr<Vxi11Client> Connect() {
+        auto client = std::make_unique<Vxi11Client>(server.CorePort());
+        EXPECT_TRUE(client->Connected());
+        return client;
+    }
+
+    Create_LinkResp CreateLink(Vxi11Client& client, const char* device = "inst0",
+                               bool lock = false) {
+        Create_LinkParms params{};
+        params.clientId = 7;
+        params.lockDevice = lock;
+        params.device = const_cast<char*>(device);
+        Decoded<Create_LinkResp> result(xdr_Create_LinkResp);
+        EXPECT_TRUE(client.Reply(
+            client.Call(DEVICE_CORE, create_link, xdr_Create_LinkParms, params), result));
+        return result.value;
+    }
+    // A link on a new connection of its own.
+    int NewLink(std::unique_ptr<Vxi11Client>& client) {
+        client = Connect();
+        const Create_LinkResp link = CreateLink(*client);
+        EXPECT_EQ(link.error, 0);
+        return link.lid;
+    }
+
+    std::uint32_t SendWrite(Vxi11Client& client, int lid, const std::string& data,
+                            int flags = vxi11::kFlagEnd, unsigned ioTimeout = 1000) {
+        Device_WriteParms params{};
+        params.lid = lid;
+        params.io_timeout = ioTimeout;
+        params.flags = flags;
+        params.data.data_len = static_cast<u_int>(data.size());
+        params.data.data_val = const_cast<char*>(data.data());
+        return client.Call(DEVICE_CORE, device_write, xdr_Device_WriteParms, params);
+    }
+    Device_WriteResp Write(Vxi11Client& client, int lid, const std::string& data,
+                           int flags = vxi11::kFlagEnd, unsigned ioTimeout = 1000) {
+        Decoded<Device_WriteResp> result(xdr_Device_WriteResp);
+        client.Reply(SendWrite(client, lid, data, flags, ioTimeout), result);
+        return result.value;
+    }
+
+    std::uint32_t SendRead(Vxi11Client& client, int lid, unsigned size, unsigned ioTimeout,
+                           int termChar = -1) {
+        Device_ReadParms params{};
+        params.lid = lid;
+        params.requestSize = size;
+        params.io_timeout = ioTimeout;
+        if (termChar >= 0) {
+            params.flags = vxi11::kFlagTermCharSet;
+            params.termChar = static_cast<char>(termChar);
+        }
+        return client.Call(DEVICE_CORE, device_read, xdr_Device_ReadParms, params);
+    }
+    ReadResult TakeRead(Vxi11Client& client, std::uint32_t xid, int limitMs = 5000) {
+        Decoded<Device_ReadResp> result(xdr_Device_ReadResp);
+        ReadResult read;
+        if (client.Reply(xid, result, limitMs)) {
+            read.error = result.value.error;
+            read.reason = result.value.reason;
+            read.data.assign(result.value.data.data_val, result.value.data.data_len);
+        }
+        return read;
+    }
+    ReadResult Read(Vxi11Client& client, int lid, unsigned size = 65536, unsigned ioTimeout = 1000,
+                    int termChar = -1) {
+        return TakeRead(client, SendRead(client, lid, size, ioTimeout, termChar));
+    }
+    std::string Query(Vxi11Client& client, int lid, const std::string& line) {
+        EXPECT_EQ(Write(client, lid, line + "\n").error, 0);
+        return Read(client, lid).data;
+    }
+
+    // A call of the generic kind (device_trigger, _clear, _remote, _local); its error.
+    int Generic(Vxi11Client& client, std::uint32_t procedure, int lid) {
+        Device_GenericParms params{};
+        params.lid = lid;
+        params.io_timeout = 1000;
+        Decoded<Device_Error> result(xdr_Device_Error);
+        return client.Reply(client.Call(DEVICE_CORE, procedure, xdr_Device_GenericParms, params),
+                            result)
+                   ? result.value.error
+                   : -1;
+    }
+    int StatusByte(Vxi11Client& client, int lid) {
+        Device_GenericParms params{};
+        params.lid = lid;
+        Decoded<Device_ReadStbResp> result(xdr_Device_ReadStbResp);
+        const bool replied = client.Reply(
+            client.Call(DEVICE_CORE, device_readstb, xdr_Device_GenericParms, params), result);
+        return replied && result.value.error == 0 ? result.value.stb : -1;
+    }
+    template <typename A>
+    int ErrorOf(Vxi11Client& client, std::uint32_t program, std::uint32_t procedure,
+                bool_t (*encode)(XDR*, A*), const A& args) {
+        Decoded<Device_Error> result(xdr_Device_Error);
+        return client.Reply(client.Call(program, procedure, encode, args), result)
+                   ? result.value.error
+                   : -1;
+    }
+
+    // Steps the list run to its end, as its timer would.
+    void FinishRun() {
+        while (run.Running() && timer.wake) {
+            timer.now = *timer.wake;
+            run.Step();
+        }
+    }
+
+    uint16_t Data(int channel) { return board.GetRegister(channel, 2); }
+
+    testing::FakeClock timer;
+    WaveformRun run{instrument, timer};
+    InstrumentCommands commands{instrument, &board, &run};
+    ClientPlaces places;
+    Vxi11Server server{commands, places};
+    const std::string identity = "TQ2604X-EVAL,TQ2604X,SIMULATED," + std::string(kProgramVersion);
+};
+
+// What VISA does with a link: write and read, in pieces as it asks, with END where an answer ends
+// and the termination character where it asks for one; each link its own client.
+TEST_F(Vxi11Test, LinksWriteAndReadAsVisaDoes) {
+    std::unique_ptr<Vxi11Client> a, b;
+    const int lidA = NewLink(a);
+    const int lidB = NewLink(b);
+    EXPECT_NE(lidA, lidB);
+    const Create_LinkResp link = CreateLink(*a);
+    EXPECT_EQ(link.abortPort, server.AbortPort());
+    EXPECT_EQ(link.maxRecvSize, 256u * 1024u);
+    EXPECT_EQ(places.Taken(), 3);
+
+    EXPECT_EQ(Query(*a, lidA, "*IDN?"), identity + "\n");
+    struct Row {
+        std::string write;
+        int flags;
+        unsigned size;
+        int termChar;
+        std::vector<ReadResult> reads;  // error, reason, data
+    };
+    const std::vector<Row> rows{
+        // END ends a line without its line feed; an answer ends with END.
+        {"SOUR2:DATA 1234;SOUR2:DATA?", vxi11::kFlagEnd, 65536, -1, {{0, 4, "1234\n"}}},
+        // A message in pieces: the line runs once END has come.
+        {"SOUR2:DA", 0, 65536, -1, {}},
+        {"TA?\n", vxi11::kFlagEnd, 65536, -1, {{0, 4, "1234\n"}}},
+        // The termination character: each read ends after it.
+        {"SOUR1:DATA 5;SOUR2:DATA?;SOUR1:DATA?",
+         vxi11::kFlagEnd,
+         65536,
+         ';',
+         {{0, 2, "1234;"}, {0, 4, "5\n"}}},
+        {"SOUR1:DATA?", vxi11::kFlagEnd, 65536, '\n', {{0, 6, "5\n"}}},
+        // requestSize: pieces without END (the rest is read below).
+        {"*IDN?\n",
+         vxi11::kFlagEnd,
+         12,
+         -1,
+         {{0, 1, identity.substr(0, 12)}, {0, 1, identity.substr(12, 12)}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.write);
+        const Device_WriteResp written = Write(*a, lidA, row.write, row.flags);
+        EXPECT_EQ(written.error, 0);
+        EXPECT_EQ(written.size, row.write.size());
+        for (const ReadResult& expected : row.reads) {
+            const ReadResult read = Read(*a, lidA, row.size, 1000, row.termChar);
+            EXPECT_EQ(read.error, expected.error);
+            EXPECT_EQ(read.reason, expected.reason);
+            EXPECT_EQ(read.data, expected.data);
+        }
+    }
+    // The rest of the identity, then nothing waits: a read times out after its io_timeout.
+    EXPECT_EQ(Read(*a, lidA).data, identity.substr(24) + "\n");
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(Read(*a, lidA, 65536, 200).error, vxi11::kIoTimeout);
+    EXPECT_GE(clock.elapsed(), 190);
+    // Each link has its own error queue.
+    EXPECT_EQ(Query(*a, lidA, "NOPE;SYST:ERR?"), "-113,\"Undefined header\"\n");
+    EXPECT_EQ(Query(*b, lidB, "SYST:ERR?"), "0,\"No error\"\n");
+    EXPECT_EQ(Data(1), 1234);
+    // What a link was sent before it ended still runs (lxi scpi writes and leaves at once); its
+    // place is free once it has.
+    EXPECT_EQ(Write(*b, lidB, "SOUR4:DATA 777\n").error, 0);
+    const Device_Link destroyed = lidB;
+    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, destroy_link, xdr_Device_Link, destroyed), 0);
+    EXPECT_TRUE(WaitFor([&] { return Data(3) == 777 && places.Taken() == 2; }));
+}
+
+// The status byte with MAV while an answer waits, a trigger that starts the armed run, and a
+// device clear that gives up a *OPC? still waiting for the run: the next query is answered at
+// once while the run goes on.
+TEST_F(Vxi11Test, StatusByteTriggerAndDeviceClear) {
+    std::unique_ptr<Vxi11Client> client;
+    const int lid = NewLink(client);
+    EXPECT_EQ(StatusByte(*client, lid), 0);
+    EXPECT_EQ(Write(*client, lid, "*IDN?\n").error, 0);
+    ASSERT_TRUE(WaitFor([&] { return StatusByte(*client, lid) == 16; }));
+    EXPECT_EQ(Read(*client, lid).data, identity + "\n");
+    EXPECT_EQ(StatusByte(*client, lid), 0);
+
+    EXPECT_EQ(Query(*client, lid, "TRIG:SOUR BUS;SOUR1:LIST:VOLT 1,2,3;INIT;LIST:STAT?"),
+              "ARMED,0,3,0,100,0,\"\"\n");
+    EXPECT_EQ(Generic(*client, device_trigger, lid), 0);
+    EXPECT_TRUE(run.Running());
+    EXPECT_EQ(Query(*client, lid, "SYST:ERR?"), "0,\"No error\"\n");
+
+    // *OPC? waits for the run; the read gives up at its time-out and the answer stays.
+    EXPECT_EQ(Write(*client, lid, "*OPC?\n").error, 0);
+    EXPECT_EQ(Read(*client, lid, 65536, 100).error, vxi11::kIoTimeout);
+    EXPECT_EQ(Generic(*client, device_clear, lid), 0);
+    EXPECT_EQ(Query(*client, lid, "*IDN?"), identity + "\n");
+    EXPECT_TRUE(run.Running());
+    FinishRun();
+    EXPECT_EQ(Query(*client, lid, "LIST:STAT?").substr(0, 11), "FINISHED,3,");
+    EXPECT_EQ(Read(*client, lid, 65536, 50).error, vxi11::kIoTimeout) << "the *OPC? came back";
+
+    // Without a clear the answer comes on a later read once the run has ended.
+    EXPECT_EQ(Query(*client, lid, "INIT;*TRG;SYST:ERR?"), "0,\"No error\"\n");
+    EXPECT_EQ(Write(*client, lid, "*OPC?\n").error, 0);
+    EXPECT_EQ(Read(*client, lid, 65536, 50).error, vxi11::kIoTimeout);
+    const std::uint32_t waiting = SendRead(*client, lid, 65536, 5000);
+    WaitFor([] { return false; }, {}, 50);
+    EXPECT_FALSE(client->Replied(waiting));
+    FinishRun();
+    EXPECT_EQ(TakeRead(*client, waiting).data, "1\n");
+    EXPECT_EQ(Generic(*client, device_remote, lid), 0);
+    EXPECT_EQ(Generic(*client, device_local, lid), 0);
+}
+
+// How a run ended reaches the link that started it, before its *OPC? answers, and no other
+// client: a list run stopped by another link's *RST.
+TEST_F(Vxi11Test, ARunsOutcomeReachesTheLinkThatStartedIt) {
+    std::unique_ptr<Vxi11Client> starter, other;
+    const int lid = NewLink(starter);
+    const int otherLid = NewLink(other);
+    EXPECT_EQ(Write(*starter, lid, "SOUR1:LIST:VOLT 1,2,3,4,5;INIT;*OPC?;:SYST:ERR?;*ESR?\n").error,
+              0);
+    const std::uint32_t waiting = SendRead(*starter, lid, 65536, 5000);
+    ASSERT_TRUE(WaitFor([&] { return run.Running(); }));
+    timer.now = *timer.wake;
+    run.Step();
+    EXPECT_EQ(Query(*other, otherLid, "*RST;SYST:ERR?"), "0,\"No error\"\n");
+    EXPECT_EQ(TakeRead(*starter, waiting).data,
+              "1;-200,\"Execution error; list run stopped at step 2 of 5: another client's "
+              "*RST\";16\n");
+}
+
+// device_abort on the abort channel ends a link's waiting read with error 23; the link goes on.
+TEST_F(Vxi11Test, AbortEndsAWaitingRead) {
+    std::unique_ptr<Vxi11Client> client;
+    const int lid = NewLink(client);
+    const std::uint32_t waiting = SendRead(*client, lid, 65536, 60000);
+    Vxi11Client abort(server.AbortPort());
+    const Device_Link link = lid;
+    EXPECT_EQ(ErrorOf(abort, DEVICE_ASYNC, device_abort, xdr_Device_Link, link), 0);
+    EXPECT_EQ(TakeRead(*client, waiting, 1000).error, vxi11::kAborted);
+    const Device_Link unknown = lid + 100;
+    EXPECT_EQ(ErrorOf(abort, DEVICE_ASYNC, device_abort, xdr_Device_Link, unknown),
+              vxi11::kInvalidLink);
+    EXPECT_EQ(Query(*client, lid, "*OPC?"), "1\n");
+}
+
+// What the link may ask that the board does not do, or with what it does not know.
+TEST_F(Vxi11Test, ErrorsAsTheProtocolNamesThem) {
+    std::unique_ptr<Vxi11Client> client;
+    const int lid = NewLink(client);
+    EXPECT_EQ(CreateLink(*client, "gpib0,5").error, vxi11::kInvalidAddress);
+    EXPECT_EQ(CreateLink(*client, "INST0").error, 0);
+    EXPECT_EQ(CreateLink(*client, "inst0", true).error, vxi11::kNotSupported);
+    Device_LockParms lock{lid, 0, 0};
+    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, device_lock, xdr_Device_LockParms, lock),
+              vxi11::kNotSupported);
+    const Device_Link link = lid;
+    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, device_unlock, xdr_Device_Link, link),
+              vxi11::kNoLockHeld);
+    Device_RemoteFunc interrupts{0x7F000001, 1234, DEVICE_INTR, DEVICE_INTR_VERSION, DEVICE_TCP};
+    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, interrupts),
+              vxi11::kNotSupported);
+    Device_EnableSrqParms srq{};
+    srq.lid = lid;
+    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, device_enable_srq, xdr_Device_EnableSrqParms, srq),
+              vxi11::kNotSupported);
+    // A link of another connection is not this one's to use.
+    std::unique_ptr<Vxi11Client> other;
+    NewLink(other);
+    EXPECT_EQ(Generic(*other, device_clear, lid), vxi11::kInvalidLink);
+    EXPECT_EQ(Write(*other, lid, "SOUR1:DATA 9\n").error, vxi11::kInvalidLink);
+    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, destroy_link, xdr_Device_Link, link), 0);
+    EXPECT_EQ(Generic(*client, device_clear, lid), vxi11::kInvalidLink);
+    EXPECT_EQ(Read(*client, lid).error, vxi11::kInvalidLink);
+    EXPECT_EQ(Data(0), 0x8000);
+    // An unknown procedure, and arguments that do not decode, are RPC errors.
+    Decoded<Device_Error> none(xdr_Device_Error);
+    EXPECT_FALSE(client->Reply(client->CallWithoutArguments(DEVICE_CORE, 99), none));
+    EXPECT_EQ(client->lastAcceptStatus, PROC_UNAVAIL);
+    EXPECT_FALSE(client->Reply(client->CallWithoutArguments(DEVICE_CORE, device_write), none));
+    EXPECT_EQ(client->lastAcceptStatus, GARBAGE_ARGS);
+    EXPECT_EQ(Query(*client, CreateLink(*client).lid, "*OPC?"), "1\n");
+}
+
+// Records that are not calls, or not calls this server takes: a broken one ends its connection at
+// once (whatever it announces is never read), one it can answer is answered with the RPC error;
+// another link is served throughout.
+TEST_F(Vxi11Test, MalformedRecordsEndOnlyTheirConnection) {
+    std::unique_ptr<Vxi11Client> good;
+    const int lid = NewLink(good);
+    const std::string idn = "*IDN?\n";
+    Device_WriteParms write{};
+    write.data.data_len = static_cast<u_int>(idn.size());
+    write.data.data_val = const_cast<char*>(idn.data());
+    // A write of 10 MB: longer than the interface lets a call be encoded, so the length of its
+    // data (the body's last word, for none) is written in by hand.
+    Device_WriteParms none{};
+    const std::string empty =
+        rpc::CallRecord(2, DEVICE_CORE, 1, device_write, rpc::Xdr(xdr_Device_WriteParms), &none);
+    const std::uint32_t tooLong = 10 << 20;
+    const std::string body = empty.substr(4, empty.size() - 8);
+    const std::string huge =
+        rpc::RecordMark(static_cast<std::uint32_t>(body.size() + 4) + tooLong, true) + body +
+        rpc::RecordMark(tooLong, false) /* as a plain big-endian word */ +
+        std::string(tooLong, 'A');
+    const std::string callHeader =
+        rpc::CallRecord(1, DEVICE_CORE, 1, device_readstb, nullptr, nullptr).substr(4);
+    struct Row {
+        const char* what;
+        std::string bytes;
+        bool ends;
+    };
+    const std::vector<Row> rows{
+        {"not a call", rpc::RecordMark(16, true) + std::string(16, '\xA5'), true},
+        {"an empty record", rpc::RecordMark(0, true), true},
+        {"a fragment of 2 GB announced", rpc::RecordMark(0x7FFFFFFF, true), true},
+        {"fragments beyond the longest record",
+         rpc::RecordMark(200000, false) + std::string(200000, 'x') +
+             rpc::RecordMark(200000, false) + std::string(200000, 'x'),
+         true},
+        {"a call cut short", rpc::RecordMark(8, true) + callHeader.substr(0, 8), true},
+        {"a write of 10 MB in one record", huge, true},
+        {"RPC version 3",
+         [&] {
+             std::string call = rpc::CallRecord(3, DEVICE_CORE, 1, device_write,
+                                                rpc::Xdr(xdr_Device_WriteParms), &write);
+             call[4 + 8 + 3] = 3;  // the header's RPC version, after the mark, xid and direction
+             return call;
+         }(),
+         true},
+        {"another program",
+         rpc::CallRecord(4, 100003, 1, 1, rpc::Xdr(xdr_Device_WriteParms), &write), false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Vxi11Client hostile(server.CorePort());
+        hostile.Send(row.bytes);
+        WaitFor([&] { return hostile.Ended() || hostile.replyCount > 0; },
+                [&] { hostile.Collect(); }, 5000);
+        EXPECT_EQ(hostile.Ended(), row.ends);
+        EXPECT_EQ(hostile.replyCount, row.ends ? 0 : 1);
+        EXPECT_EQ(Query(*good, lid, "*IDN?"), identity + "\n");
+    }
+    EXPECT_EQ(places.Taken(), 1);
+}
+
+// A thousand create_link without destroy_link: the eight places are taken and the rest refused
+// (error 9); the links go with their connection, and their places with them.
+TEST_F(Vxi11Test, AThousandLinksTakeTheEightPlacesAndGoWithTheirConnection) {
+    std::unique_ptr<Vxi11Client> other;
+    const int lid = NewLink(other);
+    auto hog = Connect();
+    std::vector<std::uint32_t> calls;
+    Create_LinkParms params{};
+    params.device = const_cast<char*>("inst0");
+    for (int i = 0; i < 1000; ++i)
+        calls.push_back(hog->Call(DEVICE_CORE, create_link, xdr_Create_LinkParms, params));
+    int created = 0;
+    int refused = 0;
+    for (const std::uint32_t xid : calls) {
+        Decoded<Create_LinkResp> link(xdr_Create_LinkResp);
+        ASSERT_TRUE(hog->Reply(xid, link));
+        created += link.value.error == 0;
+        refused += link.value.error == vxi11::kOutOfResources;
+    }
+    EXPECT_EQ(created, ClientPlaces::kMax - 1);
+    EXPECT_EQ(refused, 1000 - created);
+    EXPECT_EQ(Query(*other, lid, "*OPC?"), "1\n");
+    hog.reset();
+    ASSERT_TRUE(WaitFor([&] { return places.Taken() == 1; }));
+    auto next = Connect();
+    EXPECT_EQ(Query(*next, CreateLink(*next).lid, "*OPC?"), "1\n");
+}
+
+// Links and the raw socket's clients share the eight places: a link beyond them is refused with
+// error 9, a raw client with its one line, and a place freed by either is free for both.
+TEST_F(Vxi11Test, LinksAndRawClientsShareTheEightPlaces) {
+    ScpiServer raw(commands, &places);
+    QString error;
+    ASSERT_TRUE(raw.Listen(QHostAddress::LocalHost, 0, error)) << error.toStdString();
+    std::vector<std::unique_ptr<testing::RawClient>> sockets;
+    for (int i = 0; i < 4; ++i)
+        sockets.push_back(std::make_unique<testing::RawClient>(raw.Port()));
+    ASSERT_TRUE(WaitFor([&] { return places.Taken() == 4; }));
+    auto client = Connect();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(CreateLink(*client).error, 0);
+    EXPECT_EQ(CreateLink(*client).error, vxi11::kOutOfResources);
+    testing::RawClient ninth(raw.Port());
+    ASSERT_TRUE(WaitFor([&] { return ninth.ended; }, [&] { ninth.Collect(); }));
+    EXPECT_EQ(ninth.received, ScpiServer::kTooManyClients);
+    sockets.pop_back();
+    ASSERT_TRUE(WaitFor([&] { return places.Taken() == 7; }));
+    const Create_LinkResp link = CreateLink(*client);
+    EXPECT_EQ(link.error, 0);
+    EXPECT_EQ(Query(*client, link.lid, "*OPC?"), "1\n");
+}
+
+// A message of 10 MB in the pieces the link takes: thrown away as an overlong line, in bounded
+// memory, and the link goes on.
+TEST_F(Vxi11Test, ATenMegabyteMessageInPiecesIsDiscardedInBoundedMemory) {
+    std::unique_ptr<Vxi11Client> client;
+    const int lid = NewLink(client);
+    const long before = StartMeasuring();
+    const std::string piece(256 * 1024, 'S');
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(Write(*client, lid, piece, i == 39 ? vxi11::kFlagEnd : 0).error, 0) << i;
+    EXPECT_EQ(Query(*client, lid, "SYST:ERR?;SYST:ERR?"),
+              "-363,\"Input buffer overrun\";0,\"No error\"\n");
+    if (before > 0) {
+        const long grown = MemoryKb("VmHWM:") - before;
+        EXPECT_LT(grown, 16 * 1024) << "resident memory grew by " << grown << " kB";
+    }
+}
+
+// A link that sends queries and never reads, neither its answers nor the replies to its calls:
+// its answers stop its lines, its lines make its writes wait (and time out), its unread replies
+// stop its calls, and TCP holds it back; another link is served meanwhile, quickly.
+TEST_F(Vxi11Test, ALinkThatNeverReadsIsHeldBackInBoundedMemory) {
+    std::unique_ptr<Vxi11Client> other;
+    const int otherLid = NewLink(other);
+    std::unique_ptr<Vxi11Client> hog;
+    const int lid = NewLink(hog);
+    const long before = StartMeasuring();
+    std::string queries;
+    for (int i = 0; i < 2000; ++i)
+        queries += "*IDN?\n";
+    Device_WriteParms params{};
+    params.lid = lid;
+    params.io_timeout = 100;
+    params.flags = vxi11::kFlagEnd;
+    params.data.data_len = static_cast<u_int>(queries.size());
+    params.data.data_val = queries.data();
+    const std::string call =
+        rpc::CallRecord(1, DEVICE_CORE, 1, device_write, rpc::Xdr(xdr_Device_WriteParms), &params);
+    // Read without bound, the hog would get hundreds of megabytes through in these seconds.
+    constexpr std::size_t kUnbounded = 16u << 20;
+    std::size_t sent = 0;
+    std::size_t at = 0;  // in the call being sent
+    const auto push = [&] {
+        if (const std::size_t n = hog->Offer(std::string_view(call).substr(at)); n > 0) {
+            sent += n;
+            at = (at + n) % call.size();
+        }
+    };
+    QElapsedTimer clock;
+    clock.start();
+    for (int round = 0; round < 4; ++round) {
+        WaitFor([&] { return clock.elapsed() > 500 * (round + 1); }, push);
+        QElapsedTimer answered;
+        answered.start();
+        EXPECT_EQ(Query(*other, otherLid, "*IDN?"), identity + "\n");
+        EXPECT_LT(answered.elapsed(), 500) << "round " << round;
+    }
+    EXPECT_LT(sent, kUnbounded) << "the link was read without bound";
+    EXPECT_GT(sent, call.size()) << "the link was not served at all";
+    if (before > 0) {
+        const long grown = MemoryKb("VmHWM:") - before;
+        EXPECT_LT(grown, 32 * 1024) << "resident memory grew by " << grown << " kB";
+    }
+}
+
+}  // namespace
+}  // namespace tq
