@@ -299,7 +299,10 @@ bool Program::OpenWindow(WindowId window) {
             windows_.erase(window);
             return false;
         }
-        KeepWindowPlace(slot, settings_);
+        // The first time, a window opens over the main window, on its screen.
+        const auto main = windows_.find(WindowId::Main);
+        KeepWindowPlace(slot, settings_,
+                        main == windows_.end() ? nullptr : static_cast<QWidget*>(main->second));
     }
     slot->show();
     slot->raise();

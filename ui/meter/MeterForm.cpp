@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "ui/plots/PlotHost.h"
 #include "ui/widgets/CloseQuestion.h"
 #include "ui/widgets/FileDialogs.h"
+#include "ui/widgets/ScrollingContent.h"
 
 namespace tq {
 namespace {
@@ -58,8 +60,9 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     : QMainWindow(parent), ctx_(ctx), runs_(runs) {
     setObjectName(QStringLiteral("MeterForm"));
     setWindowTitle(tr("Bench Meter"));
+    // The controls scroll on a screen too short for them.
     auto* central = new QWidget(this);
-    setCentralWidget(central);
+    central->setObjectName(QStringLiteral("Content"));
     auto* layout = new QVBoxLayout(central);
 
     const MeterSettings& s = runs_.Settings();
@@ -144,6 +147,7 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     // The report and the plot share what the window grows by.
     layout->addWidget(textReport_, 1);
     layout->addWidget(plot_, 2);
+    setCentralWidget(ScrollingContent(central));
 
     connect(cmdOpen, &QPushButton::clicked, this, &MeterForm::CmdOpen_Click);
     connect(cmdClose_, &QPushButton::clicked, this, &MeterForm::CmdClose_Click);

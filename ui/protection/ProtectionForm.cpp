@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "ui/widgets/DecimalEntry.h"
+#include "ui/widgets/ScrollingContent.h"
 
 namespace tq {
 namespace {
@@ -29,6 +30,8 @@ QLineEdit* Entry(QWidget* parent, const QString& name) {
     auto* box = new QLineEdit(parent);
     box->setObjectName(name);
     box->setMaximumWidth(110);
+    // However short the window, a limit such as -10.5263 stays readable.
+    box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("-10.52631")) + 12);
     return box;
 }
 
@@ -44,7 +47,10 @@ ProtectionForm::ProtectionForm(WindowContext& context, QWidget* parent)
     : QWidget(parent), ctx_(context) {
     setObjectName(QStringLiteral("ProtectionForm"));
     setWindowTitle(tr("Output Protection"));
-    auto* layout = new QVBoxLayout(this);
+    // The controls scroll on a screen too short for them.
+    auto* content = new QWidget(this);
+    content->setObjectName(QStringLiteral("Content"));
+    auto* layout = new QVBoxLayout(content);
 
     auto* frameLimits = new QGroupBox(tr("Limits and ramps"), this);
     frameLimits->setObjectName(QStringLiteral("FrameLimits"));
@@ -131,6 +137,7 @@ ProtectionForm::ProtectionForm(WindowContext& context, QWidget* parent)
     for (int16_t channel = 0; channel < kChannelCount; ++channel)
         ShowLimits(channel, true);
     ShowOptions(true);
+    SetScrollingContent(this, content);
     listener_ = ctx_.instrument.AddListener([this](const InstrumentChange& c) { ShowChange(c); });
 }
 

@@ -16,6 +16,7 @@
 #include "ui/widgets/CloseQuestion.h"
 #include "ui/widgets/DecimalEntry.h"
 #include "ui/widgets/FileDialogs.h"
+#include "ui/widgets/ScrollingContent.h"
 
 namespace tq {
 
@@ -32,7 +33,10 @@ TemperatureLogForm::TemperatureLogForm(WindowContext& context, RunTimer* timer)
     if (ownTimer_)
         ownTimer_->SetAction([log = log_.get()] { log->Measure(); });
 
-    auto* layout = new QVBoxLayout(this);
+    // The controls scroll on a screen too short for them.
+    auto* content = new QWidget(this);
+    content->setObjectName(QStringLiteral("Content"));
+    auto* layout = new QVBoxLayout(content);
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(tr("Interval (ms, at least 100)"), this), 0, 0);
     textInterval_ = new QLineEdit(QStringLiteral("1000"), this);
@@ -76,6 +80,7 @@ TemperatureLogForm::TemperatureLogForm(WindowContext& context, RunTimer* timer)
     connect(poll_, &QTimer::timeout, this, &TemperatureLogForm::ShowStatus);
     poll_->start();
     ShowStatus();
+    SetScrollingContent(this, content);
     AddTips();
 }
 

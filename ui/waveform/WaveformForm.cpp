@@ -25,6 +25,7 @@
 #include "ui/widgets/CloseQuestion.h"
 #include "ui/widgets/DecimalEntry.h"
 #include "ui/widgets/ProgramSettings.h"
+#include "ui/widgets/ScrollingContent.h"
 
 namespace tq {
 namespace {
@@ -79,7 +80,10 @@ WaveformForm::WaveformForm(WindowContext& context)
     setObjectName(QStringLiteral("WaveformForm"));
     setWindowTitle(tr("Waveform Generator"));
 
-    auto* layout = new QVBoxLayout(this);
+    // The controls scroll on a screen too short for them.
+    auto* content = new QWidget(this);
+    content->setObjectName(QStringLiteral("Content"));
+    auto* layout = new QVBoxLayout(content);
     auto* channels = new QGroupBox(tr("Channels"), this);
     channels->setObjectName(QStringLiteral("FrameChannels"));
     auto* grid = new QGridLayout(channels);
@@ -225,6 +229,7 @@ WaveformForm::WaveformForm(WindowContext& context)
         [this](const WaveformDefinition& definition) { ShowDefinition(definition); });
     UpdatePreview();
     ShowStatus();
+    SetScrollingContent(this, content);
     AddTips();
 }
 

@@ -97,13 +97,13 @@ TEST(MeterForm, DisconnectsUnlessARunUsesTheMeter) {
 
 TEST(MeterForm, TheReportAndThePlotGrowWithTheWindow) {
     Window w;
-    w.form->resize(760, 700);
+    w.form->resize(760, 900);
     w.form->show();
     QCoreApplication::processEvents();
     auto* report = w.Find<QPlainTextEdit>("TextReport");
     auto* plot = w.Find<QWidget>("PlotLinearity");
     const int reportHeight = report->height(), plotHeight = plot->height();
-    w.form->resize(760, 1000);
+    w.form->resize(760, 1200);
     QCoreApplication::processEvents();
     EXPECT_GT(report->height(), reportHeight + 50);
     EXPECT_GT(plot->height(), plotHeight + 100);
