@@ -107,6 +107,7 @@ MainForm::MainForm(WindowContext& context) : ctx_(context) {
     calibration_ = new CalibrationPanel(ctx_, central);
     PlaceTwips(calibration_, 5160, 6720, 9375, 1455);
     BuildHiddenControls(central);
+    AddTips(central);
     BuildMenus();
     BuildStatusBar();
 
@@ -119,6 +120,69 @@ MainForm::MainForm(WindowContext& context) : ctx_(context) {
 
 MainForm::~MainForm() {
     ctx_.instrument.RemoveListener(listener_);
+}
+
+void MainForm::AddTips(QWidget* central) {
+    // What each control does, and what it sends to the board.
+    const std::pair<const char*, const char*> tips[] = {
+        {"ComboReg",
+         "The register to write or read. Choosing one shows its controls and reads it back "
+         "from the converter"},
+        {"ComboAddr", "The channel the word is for; choosing one reads its register back"},
+        {"Command1", "Read the register shown back from the converter (SDO must be enabled)"},
+        {"ComboFunction",
+         "A function of the converter: choosing one writes its word to the control register"},
+        {"TextFunction",
+         "The function register's word; Enter writes it and reads it back (SDO must be "
+         "enabled)"},
+        {"ComboCoarse", "The channel's output range: choosing one writes the coarse gain register"},
+        {"TextFine",
+         "The fine gain adjustment (-32 to 31 steps); Enter writes the fine gain register"},
+        {"TextOffset", "The offset adjustment in LSB; Enter writes the offset register"},
+        {"TextVolts",
+         "The output voltage to set, in volts; Enter writes the code for it to the data "
+         "register"},
+        {"TextData", "The code to set, as Hex/Dec shows; Enter writes it to the data register"},
+        {"Command2", "Show the codes in hexadecimal or decimal; sends nothing"},
+        {"Toggle1",
+         "The local ground offset adjustment: the switch writes the function register's bit"},
+        {"Toggle7",
+         "Serial data output: enabled, the converter answers reads; the switch writes the "
+         "function register's bit"},
+        {"Toggle3", "Digital port D1 as an input or an output: writes the function register"},
+        {"Toggle5", "The level D1 outputs: writes the function register"},
+        {"Toggle4", "Digital port D0 as an input or an output: writes the function register"},
+        {"Toggle6", "The level D0 outputs: writes the function register"},
+        {"Command6", "Read the function register back: the switches show what the converter holds"},
+        {"Command4", "Clear every channel's data to its clear code: sends the clear command"},
+        {"Command5", "Load every channel's input register into its output: sends the load command"},
+        {"Toggle2",
+         "The BIN/2sCOMP pin: whether the converter reads codes as offset binary or two's "
+         "complement"},
+        {"Toggle8", "The CLR pin: low holds every output at 0 V; the switch sets the board's pin"},
+        {"Check1",
+         "Pulse LDAC after each data write, so a written code reaches the output at once; LDAC "
+         "stays high between pulses"},
+        {"Toggle9",
+         "The LDAC pin: low, each data write reaches its output at once; high, codes wait for "
+         "LOAD or a pulse"},
+        {"Toggle10", "The RSTIN pin: low resets the converter, every output at 0 V"},
+        {"Toggle12", "The level the board drives on D1 while D1 is an input"},
+        {"Toggle11", "The level the board drives on D0 while D0 is an input"},
+        {"Command7",
+         "Measure the die temperature: writes the function register, reads the count back"},
+        {"Command8",
+         "Calibrate the selected channel's offset and gain with a meter: the program loads 0 V, "
+         "then zero scale; you type what the meter reads, and it writes the offset and fine "
+         "gain registers"},
+        {"TextOff", "What your meter reads at the output now, in volts; Enter is Done"},
+        {"TextFS", "What your meter reads at the output now, in volts; Enter is Done"},
+        {"CommandOff", "Take the reading and correct the offset; then the gain step follows"},
+        {"CommandFS", "Take the reading and correct the fine gain; the calibration ends"},
+    };
+    for (const auto& [name, tip] : tips)
+        if (auto* control = central->findChild<QWidget*>(QLatin1String(name)))
+            control->setToolTip(tr(tip));
 }
 
 void MainForm::BuildShapes(QWidget* central) {

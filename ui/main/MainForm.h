@@ -52,6 +52,7 @@ protected:
 
 private:
     void BuildMenus();
+    void AddTips(QWidget* central);
     void BuildShapes(QWidget* central);
     void BuildHiddenControls(QWidget* central);
     void BuildStatusBar();
