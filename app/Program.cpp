@@ -117,10 +117,12 @@ Program::Program(const ProgramOptions& options) : options_(options), settings_(P
     meterRuns_ = std::make_unique<MeterRuns>(*instrument_, *meterLink_, *meterTimer_);
     MessageSink& messages = options_.automation ? static_cast<MessageSink&>(recorded_) : boxes_;
     const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
+    // One set of slots for *SAV and *RCL and the windows' File, Setup Slots.
+    setupSlots_ = std::make_unique<SetupSlotFiles>(SetupSlotFiles::ProgramFolder());
     context_ = std::make_unique<WindowContext>(
         WindowContext{state_, state_, *instrument_, messages, folder.toStdString(), boardName,
                       simulator_, [this](WindowId window) { return OpenWindow(window); },
-                      &fileDialogs_, waveform_.get(), meterRuns_.get()});
+                      &fileDialogs_, waveform_.get(), meterRuns_.get(), setupSlots_.get()});
     safeStateTimer_ = std::make_unique<QtRunTimer>();
     safeState_ = std::make_unique<SafeStatePolicy>(
         *instrument_, *safeStateTimer_, [this](const std::string& why) {
@@ -342,7 +344,6 @@ void Program::TakeBoardLocation() {
 bool Program::StartServer() {
     commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_, waveform_.get(),
                                                      meterRuns_.get(), listRun_.get());
-    setupSlots_ = std::make_unique<SetupSlotFiles>(SetupSlotFiles::ProgramFolder());
     commands_->SetSetupSlots(setupSlots_.get());
     QString error;
     const QString& address = options_.listenAddress;

@@ -13,6 +13,7 @@
 #include "core/DeviceState.h"
 #include "instrument/Instrument.h"
 #include "instrument/Waveform.h"
+#include "remote/SetupSlots.h"
 #include "ui/widgets/FileDialogs.h"
 #include "ui/widgets/MessageSink.h"
 
@@ -102,9 +103,10 @@ struct WindowContext {
     SimulatedBench* bench = nullptr;  // only with the simulated board
     // Create (once) and show a window. Returns false if it cannot.
     std::function<bool(WindowId window)> openWindow;
-    FileDialogs* files = nullptr;     // the choosers of setup files
-    WaveformRun* waveform = nullptr;  // the program's one waveform run
-    MeterRuns* meter = nullptr;       // the bench meter and its runs
+    FileDialogs* files = nullptr;      // the choosers of setup files
+    WaveformRun* waveform = nullptr;   // the program's one waveform run
+    MeterRuns* meter = nullptr;        // the bench meter and its runs
+    SetupSlots* setupSlots = nullptr;  // the ten slots *SAV and *RCL use, for File, Setup Slots
 };
 
 }  // namespace tq

@@ -284,6 +284,7 @@ void MainForm::BuildMenus() {
     fileAction("MnuSaveCalibration", QStringLiteral("Save &Calibration..."), QKeySequence(),
                &MainForm::MnuSaveCalibration_Click,
                tr("Save only the channels' fine gain and offset to a file"));
+    BuildSlotMenu(file);
     recentSeparator_ = file->addSeparator();
     for (int i = 0; i < static_cast<int>(recent_.size()); ++i) {
         QAction* action = file->addAction(QString());
@@ -486,10 +487,7 @@ void MainForm::SaveSetup(bool calibrationOnly) {
     if (path.isEmpty())
         return;
     try {
-        Setup setup = CaptureSetup(ctx_.instrument);
-        // The Waveform Generator's definition travels with the windows' setups only.
-        if (ctx_.waveform && ctx_.waveform->Definition())
-            setup.waveform = ctx_.waveform->Definition();
+        const Setup setup = WindowsSetup();
         WriteSetupFile(path, calibrationOnly ? CalibrationPart(setup) : setup);
         RememberSetup(path);
         ShowRecentSetups();
@@ -519,22 +517,11 @@ void MainForm::MnuOpenSetup_Click() {
 }
 
 bool MainForm::OpenSetup(const QString& path) {
-    // The setup's changes are shown by every view, this window's too.
     try {
-        const Setup setup = OpenSetupFile(path, ctx_.instrument);
-        if (FromAnotherBoard(setup, ctx_.instrument) &&
-            !ctx_.messages.Ask(
-                this, QStringLiteral("%1 was saved from board %2; this is board %3. Open it on "
-                                     "this board?")
-                          .arg(QFileInfo(path).fileName(), QString::fromStdString(setup.board),
-                               QString::fromStdString(ctx_.instrument.Identity().serial))))
+        if (!ApplyOpenedSetup(OpenSetupFile(path, ctx_.instrument), QFileInfo(path).fileName()))
             return false;
-        ApplySetup(ctx_.instrument, setup);
-        if (setup.waveform && ctx_.waveform)
-            ctx_.waveform->OfferDefinition(*setup.waveform);
         RememberSetup(path);
         ShowRecentSetups();
-        statusBar()->showMessage(QStringLiteral("Opened %1").arg(QFileInfo(path).fileName()), 5000);
         return true;
     } catch (const InstrumentError& e) {
         ctx_.messages.ShowMessage(
@@ -542,6 +529,93 @@ bool MainForm::OpenSetup(const QString& path) {
             QStringLiteral("The setup was not opened: %1").arg(QString::fromStdString(e.what())));
         statusBar()->showMessage(
             QStringLiteral("Setup not opened: %1").arg(QString::fromStdString(e.what())));
+        return false;
+    }
+}
+
+bool MainForm::ApplyOpenedSetup(const Setup& setup, const QString& name) {
+    // The setup's changes are shown by every view, this window's too.
+    if (FromAnotherBoard(setup, ctx_.instrument) &&
+        !ctx_.messages.Ask(this,
+                           QStringLiteral("%1 was saved from board %2; this is board %3. "
+                                          "Open it on this board?")
+                               .arg(name, QString::fromStdString(setup.board),
+                                    QString::fromStdString(ctx_.instrument.Identity().serial))))
+        return false;
+    ApplySetup(ctx_.instrument, setup);
+    if (setup.waveform && ctx_.waveform)
+        ctx_.waveform->OfferDefinition(*setup.waveform);
+    statusBar()->showMessage(QStringLiteral("Opened %1").arg(name), 5000);
+    return true;
+}
+
+Setup MainForm::WindowsSetup() const {
+    Setup setup = CaptureSetup(ctx_.instrument);
+    // The Waveform Generator's definition travels with the windows' setups only.
+    if (ctx_.waveform && ctx_.waveform->Definition())
+        setup.waveform = ctx_.waveform->Definition();
+    return setup;
+}
+
+void MainForm::BuildSlotMenu(QMenu* file) {
+    if (!ctx_.setupSlots)
+        return;
+    QMenu* menu = file->addMenu(tr("Setup S&lots"));
+    menu->menuAction()->setObjectName(QStringLiteral("MnuSetupSlots"));
+    menu->setToolTipsVisible(true);
+    QMenu* save = menu->addMenu(tr("&Save to Slot"));
+    QMenu* open = menu->addMenu(tr("&Open from Slot"));
+    for (int slot = 0; slot < SetupSlots::kCount; ++slot) {
+        QAction* saveTo = save->addAction(tr("Slot &%1").arg(slot));
+        saveTo->setObjectName(QStringLiteral("MnuSaveSlot%1").arg(slot));
+        saveTo->setStatusTip(tr("Save the setup to slot %1, which *RCL %1 opens").arg(slot));
+        connect(saveTo, &QAction::triggered, this, [this, slot] { SaveToSlot(slot); });
+        QAction* openFrom = open->addAction(tr("Slot &%1").arg(slot));
+        openFrom->setObjectName(QStringLiteral("MnuOpenSlot%1").arg(slot));
+        openFrom->setStatusTip(tr("Open the setup of slot %1, which *SAV %1 saves").arg(slot));
+        connect(openFrom, &QAction::triggered, this, [this, slot] { OpenSlot(slot); });
+    }
+    // An empty slot is nothing to open: its item is greyed as the menu opens.
+    connect(open, &QMenu::aboutToShow, this, [this, open] {
+        for (int slot = 0; slot < SetupSlots::kCount; ++slot) {
+            bool filled = false;
+            try {
+                filled = ctx_.setupSlots->Load(slot).has_value();
+            } catch (const SlotError&) {
+                filled = true;  // opening it says why it cannot be read
+            }
+            open->actions()[slot]->setEnabled(filled);
+        }
+    });
+}
+
+void MainForm::SaveToSlot(int slot) {
+    try {
+        ctx_.setupSlots->Save(slot, SetupToJson(WindowsSetup()));
+        statusBar()->showMessage(tr("Saved to setup slot %1").arg(slot), 5000);
+    } catch (const std::exception& e) {
+        ctx_.messages.ShowMessage(this, MessageIcon::Warning,
+                                  tr("The setup was not saved to slot %1: %2")
+                                      .arg(slot)
+                                      .arg(QString::fromStdString(e.what())));
+    }
+}
+
+bool MainForm::OpenSlot(int slot) {
+    const QString name = tr("setup slot %1").arg(slot);
+    try {
+        const std::optional<std::string> text = ctx_.setupSlots->Load(slot);
+        if (!text)
+            throw SetupError(
+                tr("it is empty; File, Setup Slots, Save to Slot fills it").toStdString());
+        Setup setup = SetupFromJson(*text);
+        CheckSetup(setup, ctx_.instrument);
+        return ApplyOpenedSetup(setup, name);
+    } catch (const std::exception& e) {
+        const QString why = QString::fromStdString(e.what());
+        ctx_.messages.ShowMessage(this, MessageIcon::Warning,
+                                  tr("The %1 was not opened: %2").arg(name, why));
+        statusBar()->showMessage(tr("Setup not opened: %1: %2").arg(name, why));
         return false;
     }
 }

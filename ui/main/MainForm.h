@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "instrument/Setup.h"
 #include "instrument/StartUp.h"
 #include "ui/WindowContext.h"
+
+class QMenu;
 
 class QCloseEvent;
 class QAction;
@@ -46,6 +49,9 @@ public:
     // Reads, checks and applies a setup file (asking first when it comes from another board);
     // a refused file is explained in a message box and the status bar. True when applied.
     bool OpenSetup(const QString& path);
+    // File, Setup Slots: the slots *SAV and *RCL use, 0 to 9.
+    void SaveToSlot(int slot);
+    bool OpenSlot(int slot);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -78,6 +84,11 @@ private:
     void MnuSaveSetup_Click();
     void MnuSaveCalibration_Click();
     void SaveSetup(bool calibrationOnly);
+    void BuildSlotMenu(QMenu* file);
+    // Brings the board and the windows to `setup`, opened from `name` (a file or a slot).
+    bool ApplyOpenedSetup(const Setup& setup, const QString& name);
+    // The windows' setup: the board's and the Generator's definition.
+    Setup WindowsSetup() const;
     void ShowRecentSetups();
     void RequestFinished(int32_t result);
     void ShowChange(const InstrumentChange& change);
