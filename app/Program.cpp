@@ -27,6 +27,7 @@
 #include "ui/automation/AutomationConsole.h"
 #include "ui/auxiliary/Form1.h"
 #include "ui/auxiliary/Form2.h"
+#include "ui/auxiliary/ManualForm.h"
 #include "ui/auxiliary/TestForm.h"
 #include "ui/auxiliary/VoutForm.h"
 #include "ui/auxiliary/frmAbout.h"
@@ -293,6 +294,9 @@ bool Program::OpenWindow(WindowId window) {
                 break;
             case WindowId::Protection:
                 slot = new ProtectionForm(*context_);
+                break;
+            case WindowId::Manual:
+                slot = new ManualForm(*context_);
                 break;
             case WindowId::Main:
                 break;

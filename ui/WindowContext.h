@@ -35,9 +35,10 @@ enum class WindowId {
     TemperatureLog,   // TemperatureLogForm
     Meter,            // MeterForm
     Protection,       // ProtectionForm
+    Manual,           // ManualForm
 };
 
-inline constexpr std::array<std::pair<WindowId, std::string_view>, 11> kWindowNames{{
+inline constexpr std::array<std::pair<WindowId, std::string_view>, 12> kWindowNames{{
     {WindowId::Main, "MainForm"},
     {WindowId::DirectReadWrite, "TestForm"},
     {WindowId::OutputVoltages, "VoutForm"},
@@ -49,6 +50,7 @@ inline constexpr std::array<std::pair<WindowId, std::string_view>, 11> kWindowNa
     {WindowId::TemperatureLog, "TemperatureLogForm"},
     {WindowId::Meter, "MeterForm"},
     {WindowId::Protection, "ProtectionForm"},
+    {WindowId::Manual, "ManualForm"},
 }};
 
 inline QString WindowName(WindowId id) {

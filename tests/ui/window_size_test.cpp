@@ -20,6 +20,7 @@
 #include "tests/support/TestContext.h"
 #include "ui/auxiliary/Form1.h"
 #include "ui/auxiliary/Form2.h"
+#include "ui/auxiliary/ManualForm.h"
 #include "ui/auxiliary/TestForm.h"
 #include "ui/auxiliary/VoutForm.h"
 #include "ui/auxiliary/frmAbout.h"
@@ -60,6 +61,7 @@ TEST(WindowSize, EveryWindowFitsASmallScreenFrameIncluded) {
         {"MeterForm", [&] { return new MeterForm(t.context, runs); }},
         {"ProtectionForm", [&] { return new ProtectionForm(t.context); }},
         {"BenchForm", [&] { return new BenchForm(t.context); }},
+        {"ManualForm", [&] { return new ManualForm(t.context); }},
     };
     for (const auto& [name, make] : windows) {
         std::unique_ptr<QWidget> window(make());

@@ -352,6 +352,11 @@ void MainForm::BuildMenus() {
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->menuAction()->setObjectName(QStringLiteral("MnuHelp"));
+    QAction* manual = help->addAction(tr("&Manual"));
+    manual->setObjectName(QStringLiteral("MnuManual"));
+    manual->setShortcut(QKeySequence::HelpContents);
+    manual->setStatusTip(tr("How to use the program, its windows and its remote control"));
+    connect(manual, &QAction::triggered, this, [this] { ctx_.openWindow(WindowId::Manual); });
     QAction* about = help->addAction(QStringLiteral("&About"));
     about->setObjectName(QStringLiteral("MnuAbout"));
     connect(about, &QAction::triggered, this, &MainForm::MnuAbout_Click);

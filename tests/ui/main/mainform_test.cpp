@@ -305,6 +305,7 @@ TEST_F(MainFormFixture, MenuItemsOpenTheirWindowsByName) {
         const char* window;
     };
     for (const Case& c : std::vector<Case>{{"MnuAbout", "&About", "frmAbout"},
+                                           {"MnuManual", "&Manual", "ManualForm"},
                                            {"MnuTest", "Direct Read/Write", "TestForm"},
                                            {"MnuVout", "&Output Voltages", "VoutForm"}}) {
         ctx.opened.clear();
