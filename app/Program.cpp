@@ -242,6 +242,8 @@ bool Program::OpenMainForm() {
             // The bench stands beside the main window, like a meter beside the board, once the
             // window manager has placed the main window.
             windows_[WindowId::Bench] = new BenchForm(*context_);
+            // The main window keeps the keyboard: the user starts there.
+            windows_[WindowId::Bench]->setAttribute(Qt::WA_ShowWithoutActivating);
             KeepWindowPlace(windows_[WindowId::Bench], settings_);
             if (HasKeptPlace(QStringLiteral("BenchForm"), settings_))
                 windows_[WindowId::Bench]->show();

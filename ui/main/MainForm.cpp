@@ -370,6 +370,8 @@ void MainForm::BuildStatusBar() {
     auto* bar = new ElidingStatusBar(this);
     bar->setObjectName(QStringLiteral("StatusBar"));
     bar->setSizeGripEnabled(false);
+    // The last lasting text keeps clear of the window's edge.
+    bar->setContentsMargins(0, 0, 6, 0);
     setStatusBar(bar);
     const auto lasting = [bar](const char* name, const QString& tip) {
         auto* label = new ElidedLabel(bar);
@@ -679,8 +681,13 @@ void MainForm::ShowChange(const InstrumentChange& c) {
             } else {
                 ShowActivities();
             }
-            if (c.value != 2)
+            if (c.value != 2) {
                 rampingLabel_->setVisible(ctx_.instrument.Ramping());
+                // Safe State's ramp has ended: its message says where the outputs are now.
+                if (!ctx_.instrument.Ramping() &&
+                    statusBar()->currentMessage() == SafeStateText(true))
+                    statusBar()->showMessage(SafeStateText(false), 5000);
+            }
             // How an activity ended other than as it was made to, whoever started it.
             if (c.value == 0 && c.activity && c.activity->OutcomeReported())
                 statusBar()->showMessage(QString::fromStdString(c.activity->OutcomeText()), 10000);
@@ -828,14 +835,16 @@ void MainForm::MnuProtection_Click() {
     ctx_.openWindow(WindowId::Protection);
 }
 
+QString MainForm::SafeStateText(bool ramping) {
+    return ramping ? tr("Safe State: every output ramping to 0 V")
+                   : tr("Safe State: every output at 0 V");
+}
+
 void MainForm::MnuSafeState_Click() {
     const Instrument::Origin own(ctx_.instrument, this);
     try {
         ctx_.instrument.GoToSafeState({this, tr("Safe State in the main window").toStdString()});
-        statusBar()->showMessage(ctx_.instrument.Ramping()
-                                     ? tr("Safe State: every output ramping to 0 V")
-                                     : tr("Safe State: every output at 0 V"),
-                                 5000);
+        statusBar()->showMessage(SafeStateText(ctx_.instrument.Ramping()), 5000);
     } catch (const InstrumentError& e) {
         ctx_.messages.ShowMessage(
             this, MessageIcon::Warning,

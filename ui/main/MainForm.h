@@ -80,6 +80,8 @@ private:
     void MnuBench_Click();
     void MnuProtection_Click();
     void MnuSafeState_Click();
+    // The status bar's word on Safe State: while its ramp runs, and once the outputs are at 0 V.
+    static QString SafeStateText(bool ramping);
     void MnuOpenSetup_Click();
     void MnuSaveSetup_Click();
     void MnuSaveCalibration_Click();

@@ -4,7 +4,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -15,6 +14,7 @@
 #include "ui/plots/PlotHost.h"
 #include "ui/widgets/CloseQuestion.h"
 #include "ui/widgets/DecimalEntry.h"
+#include "ui/widgets/EntryMessages.h"
 #include "ui/widgets/FileDialogs.h"
 #include "ui/widgets/ScrollingContent.h"
 
@@ -119,21 +119,15 @@ void TemperatureLogForm::CmdBrowse_Click() {
 
 void TemperatureLogForm::CmdStart_Click() {
     const QString typed = textInterval_->text();
-    if (!TakeDecimalEntry(textInterval_)) {
-        ctx_.messages.ShowMessage(this, MessageIcon::Warning,
-                                  tr("The interval '%1' is not a number of milliseconds from 100 "
-                                     "to 86400000 (the decimal separator is a full stop).")
-                                      .arg(typed.left(80)),
-                                  windowTitle());
-        return;
-    }
-    bool ok = false;
-    const double ms = QLocale::c().toDouble(textInterval_->text().trimmed(), &ok);
-    if (!ok || !(ms >= 100.0 && ms <= 86400000.0)) {
+    const std::optional<double> ms = EntryNumber(typed.toStdString());
+    if (!ms || !(*ms >= 100.0 && *ms <= 86400000.0)) {
+        if (!ms)
+            textInterval_->clear();
+        textInterval_->setFocus();
         ctx_.messages.ShowMessage(
             this, MessageIcon::Warning,
-            tr("The interval '%1' is not a number of milliseconds from 100 to 86400000.")
-                .arg(textInterval_->text().left(80)),
+            NotANumberText(tr("Interval"), typed,
+                           tr("a number of milliseconds from 100 to 86400000")),
             windowTitle());
         return;
     }
@@ -165,7 +159,7 @@ void TemperatureLogForm::CmdStart_Click() {
         return;
     }
     log_->Start(
-        ms / 1000.0,
+        *ms / 1000.0,
         [this](const std::string& line) {
             const QByteArray bytes = QByteArray::fromStdString(line) + '\n';
             return file_.write(bytes) == bytes.size() && file_.flush();
