@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <functional>
-#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -403,7 +402,7 @@ TEST(OurBoxes, TakeANumberWithAUnitAndRefuseTextNamingTheBox) {
     ProtectionForm protection(t.context);
     MeterForm meterForm(t.context, runs);
     TemperatureLogForm log(t.context, &clock);
-    for (QWidget* w : std::initializer_list<QWidget*>{&waveform, &protection, &meterForm, &log})
+    for (QWidget* w : std::vector<QWidget*>{&waveform, &protection, &meterForm, &log})
         w->show();
     FindChild<QCheckBox>(waveform, "CheckChannel0")->setChecked(true);
     FindChild<QCheckBox>(waveform, "CheckFast")->setChecked(false);
@@ -418,16 +417,12 @@ TEST(OurBoxes, TakeANumberWithAUnitAndRefuseTextNamingTheBox) {
         const char* typed;
         const char* named;  // the refusal's start; "" for a text the box takes
     };
-    std::vector<Row> rows;
-    for (const char* box :
-         {"TextAmplitude0", "TextOffset0", "TextPoints0", "TextDwell", "TextPeriods"})
-        rows.push_back({&waveform, box, "CmdStart", "abc", ""});
-    rows[0].named = "DAC A amplitude";
-    rows[1].named = "DAC A offset";
-    rows[2].named = "DAC A points";
-    rows[3].named = "Dwell per step";
-    rows[4].named = "Periods";
-    const std::vector<Row> more{
+    const std::vector<Row> rows{
+        {&waveform, "TextAmplitude0", "CmdStart", "abc", "DAC A amplitude"},
+        {&waveform, "TextOffset0", "CmdStart", "abc", "DAC A offset"},
+        {&waveform, "TextPoints0", "CmdStart", "abc", "DAC A points"},
+        {&waveform, "TextDwell", "CmdStart", "abc", "Dwell per step"},
+        {&waveform, "TextPeriods", "CmdStart", "abc", "Periods"},
         {&protection, "TextLow2", "CmdApply", "abc", "DAC C low limit"},
         {&protection, "TextHigh1", "CmdApply", "abc", "DAC B high limit"},
         {&protection, "TextStep0", "CmdApply", "abc", "DAC A ramp step"},
@@ -444,7 +439,6 @@ TEST(OurBoxes, TakeANumberWithAUnitAndRefuseTextNamingTheBox) {
         {&meterForm, "TextTimeout", "CmdOpen", "&H1F", ""},
         {&waveform, "TextPeriods", "CmdStart", "1 5", ""},
     };
-    rows.insert(rows.end(), more.begin(), more.end());
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.box) + " <- " + row.typed);
         auto* box = FindChild<QLineEdit>(*row.window, row.box);
@@ -456,9 +450,8 @@ TEST(OurBoxes, TakeANumberWithAUnitAndRefuseTextNamingTheBox) {
         QTest::mouseClick(FindChild<QPushButton>(*row.window, row.button), Qt::LeftButton);
         if (*row.named) {
             ASSERT_EQ(t.messages.messages.size(), 1u);
-            const QString said = t.messages.messages[0].text;
-            EXPECT_TRUE(said.contains(QStringLiteral("%1: 'abc' is not a ").arg(row.named)))
-                << said.toStdString();
+            EXPECT_TRUE(t.messages.messages[0].text.contains(
+                QStringLiteral("%1: 'abc' is not a ").arg(row.named)));
             EXPECT_EQ(box->text(), QString());
             EXPECT_EQ(row.window->focusWidget(), box);
             EXPECT_EQ(t.adapter.Requests(), std::vector<std::string>{});

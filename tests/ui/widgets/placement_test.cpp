@@ -78,37 +78,16 @@ TEST(OnScreen, AFrameComesWhollyOntoTheAreaShrunkNoLessThanItsLeast) {
         QRect available;
         QRect expected;
     };
+    using R = QRect;
+    // A window taller than the screen is made shorter, at its top; one whose least size is
+    // larger keeps its title bar on the screen.
     const std::vector<Case> cases{
-        {"fits: stays",
-         QRect(100, 100, 600, 400),
-         {300, 200},
-         screen768,
-         QRect(100, 100, 600, 400)},
-        {"below the bottom: moved up",
-         QRect(800, 831, 532, 295),
-         {532, 295},
-         screen768,
-         QRect(800, 445, 532, 295)},
-        {"taller than the screen: shorter, at its top",
-         QRect(10, 10, 642, 854),
-         {462, 112},
-         screen768,
-         QRect(10, 0, 642, 740)},
-        {"off to the left and right of a wide area",
-         QRect(-400, 40, 2000, 300),
-         {600, 200},
-         screen768,
-         QRect(0, 40, 1366, 300)},
-        {"kept above a panel",
-         QRect(50, 0, 600, 400),
-         {600, 400},
-         belowPanel,
-         QRect(50, 28, 600, 400)},
-        {"least larger than the area: the title bar stays on it",
-         QRect(300, 300, 900, 900),
-         {900, 800},
-         screen768,
-         QRect(300, 0, 900, 800)},
+        {"fits: stays", R(100, 100, 600, 400), {300, 200}, screen768, R(100, 100, 600, 400)},
+        {"below: moved up", R(800, 831, 532, 295), {532, 295}, screen768, R(800, 445, 532, 295)},
+        {"too tall: shorter", R(10, 10, 642, 854), {462, 112}, screen768, R(10, 0, 642, 740)},
+        {"too wide: narrower", R(-400, 40, 2000, 300), {600, 200}, screen768, R(0, 40, 1366, 300)},
+        {"kept above a panel", R(50, 0, 600, 400), {600, 400}, belowPanel, R(50, 28, 600, 400)},
+        {"least too tall", R(300, 300, 900, 900), {900, 800}, screen768, R(300, 0, 900, 800)},
     };
     for (const Case& c : cases)
         EXPECT_EQ(OnScreen(c.frame, c.least, c.available), c.expected) << c.name;
