@@ -136,8 +136,7 @@ void MainForm::AddTips(QWidget* central) {
          "The function register's word; Enter writes it and reads it back (SDO must be "
          "enabled)"},
         {"ComboCoarse", "The channel's output range: choosing one writes the coarse gain register"},
-        {"TextFine",
-         "The fine gain adjustment (-32 to 31 steps); Enter writes the fine gain register"},
+        {"TextFine", "The fine gain adjustment in steps; Enter writes the fine gain register"},
         {"TextOffset", "The offset adjustment in LSB; Enter writes the offset register"},
         {"TextVolts",
          "The output voltage to set, in volts; Enter writes the code for it to the data "
