@@ -27,6 +27,7 @@
 #include "ui/automation/AutomationConsole.h"
 #include "ui/auxiliary/Form1.h"
 #include "ui/auxiliary/Form2.h"
+#include "ui/auxiliary/ManualForm.h"
 #include "ui/auxiliary/TestForm.h"
 #include "ui/auxiliary/VoutForm.h"
 #include "ui/auxiliary/frmAbout.h"
@@ -117,10 +118,12 @@ Program::Program(const ProgramOptions& options) : options_(options), settings_(P
     meterRuns_ = std::make_unique<MeterRuns>(*instrument_, *meterLink_, *meterTimer_);
     MessageSink& messages = options_.automation ? static_cast<MessageSink&>(recorded_) : boxes_;
     const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
+    // One set of slots for *SAV and *RCL and the windows' File, Setup Slots.
+    setupSlots_ = std::make_unique<SetupSlotFiles>(SetupSlotFiles::ProgramFolder());
     context_ = std::make_unique<WindowContext>(
         WindowContext{state_, state_, *instrument_, messages, folder.toStdString(), boardName,
                       simulator_, [this](WindowId window) { return OpenWindow(window); },
-                      &fileDialogs_, waveform_.get(), meterRuns_.get()});
+                      &fileDialogs_, waveform_.get(), meterRuns_.get(), setupSlots_.get()});
     safeStateTimer_ = std::make_unique<QtRunTimer>();
     safeState_ = std::make_unique<SafeStatePolicy>(
         *instrument_, *safeStateTimer_, [this](const std::string& why) {
@@ -239,6 +242,8 @@ bool Program::OpenMainForm() {
             // The bench stands beside the main window, like a meter beside the board, once the
             // window manager has placed the main window.
             windows_[WindowId::Bench] = new BenchForm(*context_);
+            // The main window keeps the keyboard: the user starts there.
+            windows_[WindowId::Bench]->setAttribute(Qt::WA_ShowWithoutActivating);
             KeepWindowPlace(windows_[WindowId::Bench], settings_);
             if (HasKeptPlace(QStringLiteral("BenchForm"), settings_))
                 windows_[WindowId::Bench]->show();
@@ -292,6 +297,9 @@ bool Program::OpenWindow(WindowId window) {
             case WindowId::Protection:
                 slot = new ProtectionForm(*context_);
                 break;
+            case WindowId::Manual:
+                slot = new ManualForm(*context_);
+                break;
             case WindowId::Main:
                 break;
         }
@@ -299,7 +307,10 @@ bool Program::OpenWindow(WindowId window) {
             windows_.erase(window);
             return false;
         }
-        KeepWindowPlace(slot, settings_);
+        // The first time, a window opens over the main window, on its screen.
+        const auto main = windows_.find(WindowId::Main);
+        KeepWindowPlace(slot, settings_,
+                        main == windows_.end() ? nullptr : static_cast<QWidget*>(main->second));
     }
     slot->show();
     slot->raise();
@@ -339,7 +350,6 @@ void Program::TakeBoardLocation() {
 bool Program::StartServer() {
     commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_, waveform_.get(),
                                                      meterRuns_.get(), listRun_.get());
-    setupSlots_ = std::make_unique<SetupSlotFiles>(SetupSlotFiles::ProgramFolder());
     commands_->SetSetupSlots(setupSlots_.get());
     QString error;
     const QString& address = options_.listenAddress;

@@ -13,6 +13,7 @@
 #include "core/DeviceState.h"
 #include "instrument/Instrument.h"
 #include "instrument/Waveform.h"
+#include "remote/SetupSlots.h"
 #include "ui/widgets/FileDialogs.h"
 #include "ui/widgets/MessageSink.h"
 
@@ -34,9 +35,10 @@ enum class WindowId {
     TemperatureLog,   // TemperatureLogForm
     Meter,            // MeterForm
     Protection,       // ProtectionForm
+    Manual,           // ManualForm
 };
 
-inline constexpr std::array<std::pair<WindowId, std::string_view>, 11> kWindowNames{{
+inline constexpr std::array<std::pair<WindowId, std::string_view>, 12> kWindowNames{{
     {WindowId::Main, "MainForm"},
     {WindowId::DirectReadWrite, "TestForm"},
     {WindowId::OutputVoltages, "VoutForm"},
@@ -48,6 +50,7 @@ inline constexpr std::array<std::pair<WindowId, std::string_view>, 11> kWindowNa
     {WindowId::TemperatureLog, "TemperatureLogForm"},
     {WindowId::Meter, "MeterForm"},
     {WindowId::Protection, "ProtectionForm"},
+    {WindowId::Manual, "ManualForm"},
 }};
 
 inline QString WindowName(WindowId id) {
@@ -102,9 +105,10 @@ struct WindowContext {
     SimulatedBench* bench = nullptr;  // only with the simulated board
     // Create (once) and show a window. Returns false if it cannot.
     std::function<bool(WindowId window)> openWindow;
-    FileDialogs* files = nullptr;     // the choosers of setup files
-    WaveformRun* waveform = nullptr;  // the program's one waveform run
-    MeterRuns* meter = nullptr;       // the bench meter and its runs
+    FileDialogs* files = nullptr;      // the choosers of setup files
+    WaveformRun* waveform = nullptr;   // the program's one waveform run
+    MeterRuns* meter = nullptr;        // the bench meter and its runs
+    SetupSlots* setupSlots = nullptr;  // the ten slots *SAV and *RCL use, for File, Setup Slots
 };
 
 }  // namespace tq

@@ -44,10 +44,10 @@ TEST(MeterEndToEnd, ARunOwnsItsChannelAndTheAddressChoosesTheMeter) {
     // main window's 3 V once the run has stopped.
     const std::string expected =
         "ok\n" + idn +
-        "ok\ntext: RUNNING\nvisible: 1\nenabled: 1\nok\n0.000350\nok\nok\nok\n"
+        "ok\ntext: Running\nvisible: 1\nenabled: 1\nok\n0.000350\nok\nok\nok\n"
         "text: Refused: DAC A is driven by the automatic calibration; stop it to change the "
         "output\nvisible: 1\nenabled: 1\nok\n0.000350\nok\nok\n"
-        "text: STOPPED\nvisible: 1\nenabled: 1\nok\nok\nok\n3.000858\nok\nok\nok\nok\nok\n" +
+        "text: Stopped\nvisible: 1\nenabled: 1\nok\nok\nok\n3.000858\nok\nok\nok\nok\nok\n" +
         idn +
         "message: warning the meter's address 'GPIB0::22::INSTR' is neither of the forms the "
         "program opens: TCPIP::host::port::SOCKET (a LAN meter, port 5025 on most) or "

@@ -1,9 +1,12 @@
 // Hostile text typed into every entry box of every window, through the real widgets and the
 // recording adapter: the program never writes a register from text a box rejected, and each box
-// ends either emptied and focused (a rejected entry) or showing the value it wrote.
+// ends either emptied and focused (a rejected entry) or showing the value it wrote. The boxes of
+// the waveform, protection, meter and temperature log windows keep one rule and name themselves
+// when they refuse.
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,6 +19,10 @@
 #include <vector>
 
 #include "adapter/simulated/SimulatedBoard.h"
+#include "instrument/MeterRuns.h"
+#include "instrument/Waveform.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/FakeMeter.h"
 #include "tests/support/TestContext.h"
 #include "tests/support/WidgetFinder.h"
 #include "ui/auxiliary/Form1.h"
@@ -24,6 +31,10 @@
 #include "ui/bench/BenchForm.h"
 #include "ui/main/CalibrationPanel.h"
 #include "ui/main/MainForm.h"
+#include "ui/meter/MeterForm.h"
+#include "ui/protection/ProtectionForm.h"
+#include "ui/waveform/TemperatureLogForm.h"
+#include "ui/waveform/WaveformForm.h"
 
 namespace tq::testing {
 namespace {
@@ -374,6 +385,84 @@ TEST_F(HostileInput, SettledOutcomes) {
             EXPECT_EQ(WrittenData(out.writes.front()), c.written);
         }
     }
+}
+
+// Each box of the waveform, protection, meter and temperature log windows takes a number with an
+// optional unit as the composer does ("2V", "&H1F", "1 5"), and refuses `abc` naming the box:
+// one message, the box emptied and focused, nothing sent.
+TEST(OurBoxes, TakeANumberWithAUnitAndRefuseTextNamingTheBox) {
+    TestContext t;
+    FakeClock clock;
+    WaveformRun run(t.instrument, clock);
+    FakeMeter meter;
+    MeterRuns runs(t.instrument, meter, clock);
+    t.context.waveform = &run;
+    t.context.meter = &runs;
+    WaveformForm waveform(t.context);
+    ProtectionForm protection(t.context);
+    MeterForm meterForm(t.context, runs);
+    TemperatureLogForm log(t.context, &clock);
+    for (QWidget* w : std::vector<QWidget*>{&waveform, &protection, &meterForm, &log})
+        w->show();
+    FindChild<QCheckBox>(waveform, "CheckChannel0")->setChecked(true);
+    FindChild<QCheckBox>(waveform, "CheckFast")->setChecked(false);
+    FindChild<QCheckBox>(waveform, "CheckContinuous")->setChecked(false);
+    FindChild<QComboBox>(waveform, "ComboShape0")->setCurrentText(QStringLiteral("Sine"));
+    FindChild<QLineEdit>(meterForm, "TextAddress")
+        ->setText(QStringLiteral("TCPIP::h::5025::SOCKET"));
+    struct Row {
+        QWidget* window;
+        const char* box;
+        const char* button;
+        const char* typed;
+        const char* named;  // the refusal's start; "" for a text the box takes
+    };
+    const std::vector<Row> rows{
+        {&waveform, "TextAmplitude0", "CmdStart", "abc", "DAC A amplitude"},
+        {&waveform, "TextOffset0", "CmdStart", "abc", "DAC A offset"},
+        {&waveform, "TextPoints0", "CmdStart", "abc", "DAC A points"},
+        {&waveform, "TextDwell", "CmdStart", "abc", "Dwell per step"},
+        {&waveform, "TextPeriods", "CmdStart", "abc", "Periods"},
+        {&protection, "TextLow2", "CmdApply", "abc", "DAC C low limit"},
+        {&protection, "TextHigh1", "CmdApply", "abc", "DAC B high limit"},
+        {&protection, "TextStep0", "CmdApply", "abc", "DAC A ramp step"},
+        {&protection, "TextWait3", "CmdApply", "abc", "DAC D wait between steps"},
+        {&meterForm, "TextTimeout", "CmdOpen", "abc", "Timeout"},
+        {&meterForm, "TextSettle", "CmdOpen", "abc", "Settling time"},
+        {&meterForm, "TextCount", "CmdOpen", "abc", "Readings per code"},
+        {&meterForm, "TextCodes", "CmdLinearity", "abc", "Codes"},
+        {&meterForm, "TextFirst", "CmdLinearity", "abc", "First code"},
+        {&meterForm, "TextLast", "CmdLinearity", "abc", "Last code"},
+        {&log, "TextInterval", "CmdStart", "abc", "Interval"},
+        // Taken as the composer takes them.
+        {&protection, "TextHigh1", "CmdApply", "2V", ""},
+        {&meterForm, "TextTimeout", "CmdOpen", "&H1F", ""},
+        {&waveform, "TextPeriods", "CmdStart", "1 5", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.box) + " <- " + row.typed);
+        auto* box = FindChild<QLineEdit>(*row.window, row.box);
+        const QString before = box->text();
+        box->setText(QLatin1String(row.typed));
+        box->clearFocus();
+        t.adapter.Clear();
+        t.messages.messages.clear();
+        QTest::mouseClick(FindChild<QPushButton>(*row.window, row.button), Qt::LeftButton);
+        if (*row.named) {
+            ASSERT_EQ(t.messages.messages.size(), 1u);
+            EXPECT_TRUE(t.messages.messages[0].text.contains(
+                QStringLiteral("%1: 'abc' is not a ").arg(row.named)));
+            EXPECT_EQ(box->text(), QString());
+            EXPECT_EQ(row.window->focusWidget(), box);
+            EXPECT_EQ(t.adapter.Requests(), std::vector<std::string>{});
+            box->setText(before);
+        } else {
+            EXPECT_EQ(t.messages.messages.size(), 0u) << t.messages.messages[0].text.toStdString();
+        }
+    }
+    EXPECT_EQ(t.instrument.Limits(1).high, 2.0);
+    EXPECT_EQ(meter.opened.timeoutMilliseconds, 31);
+    EXPECT_EQ(waveform.Definition().periods, 15);
 }
 
 // The bench's temperature box sets the simulated die temperature only from a finite number.

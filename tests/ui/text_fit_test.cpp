@@ -3,7 +3,8 @@
 // fonts grow while the boxes keep their pixel sizes; and at QT_SCALE_FACTOR=1.5, 144 dots an inch
 // as a scaled desktop has them). Measured independently of the fitting: a text's width and height
 // against its box, and a caption against the controls placed over it. Texts that give way by
-// design (the status bar's) end in an ellipsis and carry the whole text as their tooltip.
+// design (the status bar's) end in an ellipsis and carry the whole text as their tooltip. Every
+// window, its frame included, can be made small enough for a small screen.
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,7 @@
 #include "tests/support/TestContext.h"
 #include "ui/auxiliary/Form1.h"
 #include "ui/auxiliary/Form2.h"
+#include "ui/auxiliary/ManualForm.h"
 #include "ui/auxiliary/TestForm.h"
 #include "ui/auxiliary/VoutForm.h"
 #include "ui/auxiliary/frmAbout.h"
@@ -199,7 +201,40 @@ protected:
             ASSERT_EQ(QGuiApplication::primaryScreen()->devicePixelRatio(), 1.5);
         }
     }
+    TextFit() {
+        t.context.waveform = &run;
+        t.context.meter = &runs;
+        t.context.bench = &board;
+    }
+    struct Window {
+        std::string name;
+        std::function<QWidget*()> make;
+        bool designed;  // a window of the original design, its controls placed where drawn
+    };
+    std::vector<Window> EveryWindow() {
+        return {
+            {"MainForm", [&] { return new MainForm(t.context); }, false},
+            {"TestForm", [&] { return new TestForm(t.context); }, true},
+            {"VoutForm", [&] { return new VoutForm(t.context); }, true},
+            {"Form2", [&] { return new Form2(t.context); }, true},
+            {"frmAbout", [&] { return new frmAbout(t.context); }, true},
+            {"Form1", [&] { return new Form1(t.context); }, true},
+            {"WaveformForm", [&] { return new WaveformForm(t.context); }, false},
+            {"TemperatureLogForm", [&] { return new TemperatureLogForm(t.context, &runTimer); },
+             false},
+            {"MeterForm", [&] { return new MeterForm(t.context, runs); }, false},
+            {"ProtectionForm", [&] { return new ProtectionForm(t.context); }, false},
+            {"BenchForm", [&] { return new BenchForm(t.context); }, false},
+            {"ManualForm", [&] { return new ManualForm(t.context); }, false},
+        };
+    }
     TestContext t;
+    FakeClock runTimer;
+    WaveformRun run{t.instrument, runTimer};
+    FakeMeter meter;
+    FakeClock meterTimer;
+    MeterRuns runs{t.instrument, meter, meterTimer};
+    SimulatedBoard board;
 };
 
 TEST_F(TextFit, MainWindowInEachRegisterViewAndTheCalibration) {
@@ -218,17 +253,41 @@ TEST_F(TextFit, MainWindowInEachRegisterViewAndTheCalibration) {
 }
 
 TEST_F(TextFit, AuxiliaryWindows) {
-    const std::vector<std::pair<std::string, std::function<QWidget*()>>> windows{
-        {"TestForm", [&] { return new TestForm(t.context); }},
-        {"VoutForm", [&] { return new VoutForm(t.context); }},
-        {"Form2", [&] { return new Form2(t.context); }},
-        {"frmAbout", [&] { return new frmAbout(t.context); }},
-        {"Form1", [&] { return new Form1(t.context); }},
-    };
-    for (const auto& [name, make] : windows) {
-        std::unique_ptr<QWidget> window(make());
+    for (const Window& w : EveryWindow()) {
+        if (!w.designed)
+            continue;
+        std::unique_ptr<QWidget> window(w.make());
         window->setAttribute(Qt::WA_DeleteOnClose, false);
-        ExpectAllFit(window.get(), name);
+        ExpectAllFit(window.get(), w.name);
+    }
+}
+
+// Every window can be made small enough for a 1920 x 1080 screen at scale 1.5 less a taskbar
+// (1280 x 680 logical pixels), its frame (a title bar and borders as desktops draw them)
+// included. Windows taller than that scroll their content rather than cut it.
+TEST_F(TextFit, EveryWindowFitsASmallScreenFrameIncluded) {
+    constexpr QSize kFrame(2 * 6, 36 + 6);
+    constexpr QSize kScreen(1280, 680);
+    for (const Window& w : EveryWindow()) {
+        std::unique_ptr<QWidget> window(w.make());
+        window->setAttribute(Qt::WA_DeleteOnClose, false);
+        window->show();
+        QApplication::processEvents();
+        const QSize least = window->minimumSizeHint().expandedTo(window->minimumSize()) + kFrame;
+        EXPECT_LE(least.width(), kScreen.width()) << w.name;
+        EXPECT_LE(least.height(), kScreen.height()) << w.name;
+        // Made that small, every control a layout places keeps at least its own least size
+        // (the designed windows place theirs where they were drawn, checked above).
+        window->resize(least - kFrame);
+        QApplication::processEvents();
+        for (const QWidget* c : window->findChildren<QWidget*>()) {
+            const QLayout* layout = c->parentWidget() ? c->parentWidget()->layout() : nullptr;
+            if (c->isVisibleTo(window.get()) && c->minimumSizeHint().isValid() && layout &&
+                layout->indexOf(c) >= 0 && !c->inherits("QScrollBar")) {
+                EXPECT_GE(c->height(), c->minimumSizeHint().height())
+                    << w.name << "." << c->objectName().toStdString();
+            }
+        }
     }
 }
 
@@ -282,15 +341,6 @@ TEST_F(TextFit, OutputVoltagesWithTheLongestLimits) {
 
 // The windows this program adds, laid out by layouts, with their longest texts.
 TEST_F(TextFit, TheWindowsThisProgramAdds) {
-    FakeClock runTimer;
-    WaveformRun run(t.instrument, runTimer);
-    FakeMeter meter;
-    FakeClock meterTimer;
-    MeterRuns runs(t.instrument, meter, meterTimer);
-    SimulatedBoard board;
-    t.context.waveform = &run;
-    t.context.meter = &runs;
-    t.context.bench = &board;
     {
         WaveformForm waveform(t.context);
         waveform.findChild<QCheckBox*>(QStringLiteral("CheckFast"))->setChecked(true);

@@ -78,9 +78,10 @@ void BenchForm::Refresh() {
     for (int channel = 0; channel < 4; ++channel) {
         const QString name = QString::fromUtf8(
             kChannels[channel].text.data(), static_cast<qsizetype>(kChannels[channel].text.size()));
+        // Five decimals, as Output Voltages shows a channel's output.
         labelVout_[channel]->setText(
             QStringLiteral("%1: %2 V")
-                .arg(name, QString::number(bench_.OutputVolts(channel), 'f', 4)));
+                .arg(name, QString::number(bench_.OutputVolts(channel), 'f', 5)));
     }
     labelD0_->setText(LevelText("D0", bench_.D0Level()));
     labelD1_->setText(LevelText("D1", bench_.D1Level()));

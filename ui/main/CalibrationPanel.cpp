@@ -114,10 +114,13 @@ CalibrationPanel::CalibrationPanel(WindowContext& context, QWidget* parent)
     PlaceTwips(command8_, 120, 480, 4560, 735);
 
     // The two steps' controls lie exactly over each other: only one step is ever shown.
-    labelOff1_ =
-        makeLabel("LabelOff1", QStringLiteral("Load 0V to the DAC and measure the output voltage"));
+    // The program has loaded the step's code; the labels say what the user does.
+    labelOff1_ = makeLabel(
+        "LabelOff1",
+        QStringLiteral("0 V is loaded: measure the output, type the reading, press Done"));
     labelFS1_ = makeLabel(
-        "LabelFS1", QStringLiteral("Load Zero Scale to the DAC and measure the output voltage"));
+        "LabelFS1",
+        QStringLiteral("Zero scale is loaded: measure the output, type the reading, press Done"));
     labelOff2_ = makeLabel("LabelOff2", QStringLiteral("Measured Voltage = "));
     labelFS2_ = makeLabel("LabelFS2", QStringLiteral("Measured Voltage = "));
     textOff_ = makeBox("TextOff", QStringLiteral("0"));

@@ -107,6 +107,7 @@ MainForm::MainForm(WindowContext& context) : ctx_(context) {
     calibration_ = new CalibrationPanel(ctx_, central);
     PlaceTwips(calibration_, 5160, 6720, 9375, 1455);
     BuildHiddenControls(central);
+    AddTips(central);
     BuildMenus();
     BuildStatusBar();
 
@@ -119,6 +120,68 @@ MainForm::MainForm(WindowContext& context) : ctx_(context) {
 
 MainForm::~MainForm() {
     ctx_.instrument.RemoveListener(listener_);
+}
+
+void MainForm::AddTips(QWidget* central) {
+    // What each control does, and what it sends to the board.
+    const std::pair<const char*, const char*> tips[] = {
+        {"ComboReg",
+         "The register to write or read. Choosing one shows its controls and reads it back "
+         "from the converter"},
+        {"ComboAddr", "The channel the word is for; choosing one reads its register back"},
+        {"Command1", "Read the register shown back from the converter (SDO must be enabled)"},
+        {"ComboFunction",
+         "A function of the converter: choosing one writes its word to the control register"},
+        {"TextFunction",
+         "The function register's word; Enter writes it and reads it back (SDO must be "
+         "enabled)"},
+        {"ComboCoarse", "The channel's output range: choosing one writes the coarse gain register"},
+        {"TextFine", "The fine gain adjustment in steps; Enter writes the fine gain register"},
+        {"TextOffset", "The offset adjustment in LSB; Enter writes the offset register"},
+        {"TextVolts",
+         "The output voltage to set, in volts; Enter writes the code for it to the data "
+         "register"},
+        {"TextData", "The code to set, as Hex/Dec shows; Enter writes it to the data register"},
+        {"Command2", "Show the codes in hexadecimal or decimal; sends nothing"},
+        {"Toggle1",
+         "The local ground offset adjustment: the switch writes the function register's bit"},
+        {"Toggle7",
+         "Serial data output: enabled, the converter answers reads; the switch writes the "
+         "function register's bit"},
+        {"Toggle3", "Digital port D1 as an input or an output: writes the function register"},
+        {"Toggle5", "The level D1 outputs: writes the function register"},
+        {"Toggle4", "Digital port D0 as an input or an output: writes the function register"},
+        {"Toggle6", "The level D0 outputs: writes the function register"},
+        {"Command6", "Read the function register back: the switches show what the converter holds"},
+        {"Command4", "Clear every channel's data to its clear code: sends the clear command"},
+        {"Command5", "Load every channel's input register into its output: sends the load command"},
+        {"Toggle2",
+         "The BIN/2sCOMP pin: whether the converter reads codes as offset binary or two's "
+         "complement"},
+        {"Toggle8", "The CLR pin: low holds every output at 0 V; the switch sets the board's pin"},
+        {"Check1",
+         "Pulse LDAC after each data write, so a written code reaches the output at once; LDAC "
+         "stays high between pulses"},
+        {"Toggle9",
+         "The LDAC pin: low, each data write reaches its output at once; high, codes wait for "
+         "LOAD or a pulse"},
+        {"Toggle10", "The RSTIN pin: low resets the converter, every output at 0 V"},
+        {"Toggle12", "The level the board drives on D1 while D1 is an input"},
+        {"Toggle11", "The level the board drives on D0 while D0 is an input"},
+        {"Command7",
+         "Measure the die temperature: writes the function register, reads the count back"},
+        {"Command8",
+         "Calibrate the selected channel's offset and gain with a meter: the program loads 0 V, "
+         "then zero scale; you type what the meter reads, and it writes the offset and fine "
+         "gain registers"},
+        {"TextOff", "What your meter reads at the output now, in volts; Enter is Done"},
+        {"TextFS", "What your meter reads at the output now, in volts; Enter is Done"},
+        {"CommandOff", "Take the reading and correct the offset; then the gain step follows"},
+        {"CommandFS", "Take the reading and correct the fine gain; the calibration ends"},
+    };
+    for (const auto& [name, tip] : tips)
+        if (auto* control = central->findChild<QWidget*>(QLatin1String(name)))
+            control->setToolTip(tr(tip));
 }
 
 void MainForm::BuildShapes(QWidget* central) {
@@ -220,6 +283,7 @@ void MainForm::BuildMenus() {
     fileAction("MnuSaveCalibration", QStringLiteral("Save &Calibration..."), QKeySequence(),
                &MainForm::MnuSaveCalibration_Click,
                tr("Save only the channels' fine gain and offset to a file"));
+    BuildSlotMenu(file);
     recentSeparator_ = file->addSeparator();
     for (int i = 0; i < static_cast<int>(recent_.size()); ++i) {
         QAction* action = file->addAction(QString());
@@ -287,6 +351,11 @@ void MainForm::BuildMenus() {
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->menuAction()->setObjectName(QStringLiteral("MnuHelp"));
+    QAction* manual = help->addAction(tr("&Manual"));
+    manual->setObjectName(QStringLiteral("MnuManual"));
+    manual->setShortcut(QKeySequence::HelpContents);
+    manual->setStatusTip(tr("How to use the program, its windows and its remote control"));
+    connect(manual, &QAction::triggered, this, [this] { ctx_.openWindow(WindowId::Manual); });
     QAction* about = help->addAction(QStringLiteral("&About"));
     about->setObjectName(QStringLiteral("MnuAbout"));
     connect(about, &QAction::triggered, this, &MainForm::MnuAbout_Click);
@@ -300,6 +369,8 @@ void MainForm::BuildStatusBar() {
     auto* bar = new ElidingStatusBar(this);
     bar->setObjectName(QStringLiteral("StatusBar"));
     bar->setSizeGripEnabled(false);
+    // The last lasting text keeps clear of the window's edge.
+    bar->setContentsMargins(0, 0, 6, 0);
     setStatusBar(bar);
     const auto lasting = [bar](const char* name, const QString& tip) {
         auto* label = new ElidedLabel(bar);
@@ -422,10 +493,7 @@ void MainForm::SaveSetup(bool calibrationOnly) {
     if (path.isEmpty())
         return;
     try {
-        Setup setup = CaptureSetup(ctx_.instrument);
-        // The Waveform Generator's definition travels with the windows' setups only.
-        if (ctx_.waveform && ctx_.waveform->Definition())
-            setup.waveform = ctx_.waveform->Definition();
+        const Setup setup = WindowsSetup();
         WriteSetupFile(path, calibrationOnly ? CalibrationPart(setup) : setup);
         RememberSetup(path);
         ShowRecentSetups();
@@ -455,22 +523,11 @@ void MainForm::MnuOpenSetup_Click() {
 }
 
 bool MainForm::OpenSetup(const QString& path) {
-    // The setup's changes are shown by every view, this window's too.
     try {
-        const Setup setup = OpenSetupFile(path, ctx_.instrument);
-        if (FromAnotherBoard(setup, ctx_.instrument) &&
-            !ctx_.messages.Ask(
-                this, QStringLiteral("%1 was saved from board %2; this is board %3. Open it on "
-                                     "this board?")
-                          .arg(QFileInfo(path).fileName(), QString::fromStdString(setup.board),
-                               QString::fromStdString(ctx_.instrument.Identity().serial))))
+        if (!ApplyOpenedSetup(OpenSetupFile(path, ctx_.instrument), QFileInfo(path).fileName()))
             return false;
-        ApplySetup(ctx_.instrument, setup);
-        if (setup.waveform && ctx_.waveform)
-            ctx_.waveform->OfferDefinition(*setup.waveform);
         RememberSetup(path);
         ShowRecentSetups();
-        statusBar()->showMessage(QStringLiteral("Opened %1").arg(QFileInfo(path).fileName()), 5000);
         return true;
     } catch (const InstrumentError& e) {
         ctx_.messages.ShowMessage(
@@ -478,6 +535,93 @@ bool MainForm::OpenSetup(const QString& path) {
             QStringLiteral("The setup was not opened: %1").arg(QString::fromStdString(e.what())));
         statusBar()->showMessage(
             QStringLiteral("Setup not opened: %1").arg(QString::fromStdString(e.what())));
+        return false;
+    }
+}
+
+bool MainForm::ApplyOpenedSetup(const Setup& setup, const QString& name) {
+    // The setup's changes are shown by every view, this window's too.
+    if (FromAnotherBoard(setup, ctx_.instrument) &&
+        !ctx_.messages.Ask(this,
+                           QStringLiteral("%1 was saved from board %2; this is board %3. "
+                                          "Open it on this board?")
+                               .arg(name, QString::fromStdString(setup.board),
+                                    QString::fromStdString(ctx_.instrument.Identity().serial))))
+        return false;
+    ApplySetup(ctx_.instrument, setup);
+    if (setup.waveform && ctx_.waveform)
+        ctx_.waveform->OfferDefinition(*setup.waveform);
+    statusBar()->showMessage(QStringLiteral("Opened %1").arg(name), 5000);
+    return true;
+}
+
+Setup MainForm::WindowsSetup() const {
+    Setup setup = CaptureSetup(ctx_.instrument);
+    // The Waveform Generator's definition travels with the windows' setups only.
+    if (ctx_.waveform && ctx_.waveform->Definition())
+        setup.waveform = ctx_.waveform->Definition();
+    return setup;
+}
+
+void MainForm::BuildSlotMenu(QMenu* file) {
+    if (!ctx_.setupSlots)
+        return;
+    QMenu* menu = file->addMenu(tr("Setup S&lots"));
+    menu->menuAction()->setObjectName(QStringLiteral("MnuSetupSlots"));
+    menu->setToolTipsVisible(true);
+    QMenu* save = menu->addMenu(tr("&Save to Slot"));
+    QMenu* open = menu->addMenu(tr("&Open from Slot"));
+    for (int slot = 0; slot < SetupSlots::kCount; ++slot) {
+        QAction* saveTo = save->addAction(tr("Slot &%1").arg(slot));
+        saveTo->setObjectName(QStringLiteral("MnuSaveSlot%1").arg(slot));
+        saveTo->setStatusTip(tr("Save the setup to slot %1, which *RCL %1 opens").arg(slot));
+        connect(saveTo, &QAction::triggered, this, [this, slot] { SaveToSlot(slot); });
+        QAction* openFrom = open->addAction(tr("Slot &%1").arg(slot));
+        openFrom->setObjectName(QStringLiteral("MnuOpenSlot%1").arg(slot));
+        openFrom->setStatusTip(tr("Open the setup of slot %1, which *SAV %1 saves").arg(slot));
+        connect(openFrom, &QAction::triggered, this, [this, slot] { OpenSlot(slot); });
+    }
+    // An empty slot is nothing to open: its item is greyed as the menu opens.
+    connect(open, &QMenu::aboutToShow, this, [this, open] {
+        for (int slot = 0; slot < SetupSlots::kCount; ++slot) {
+            bool filled = false;
+            try {
+                filled = ctx_.setupSlots->Load(slot).has_value();
+            } catch (const SlotError&) {
+                filled = true;  // opening it says why it cannot be read
+            }
+            open->actions()[slot]->setEnabled(filled);
+        }
+    });
+}
+
+void MainForm::SaveToSlot(int slot) {
+    try {
+        ctx_.setupSlots->Save(slot, SetupToJson(WindowsSetup()));
+        statusBar()->showMessage(tr("Saved to setup slot %1").arg(slot), 5000);
+    } catch (const std::exception& e) {
+        ctx_.messages.ShowMessage(this, MessageIcon::Warning,
+                                  tr("The setup was not saved to slot %1: %2")
+                                      .arg(slot)
+                                      .arg(QString::fromStdString(e.what())));
+    }
+}
+
+bool MainForm::OpenSlot(int slot) {
+    const QString name = tr("setup slot %1").arg(slot);
+    try {
+        const std::optional<std::string> text = ctx_.setupSlots->Load(slot);
+        if (!text)
+            throw SetupError(
+                tr("it is empty; File, Setup Slots, Save to Slot fills it").toStdString());
+        Setup setup = SetupFromJson(*text);
+        CheckSetup(setup, ctx_.instrument);
+        return ApplyOpenedSetup(setup, name);
+    } catch (const std::exception& e) {
+        const QString why = QString::fromStdString(e.what());
+        ctx_.messages.ShowMessage(this, MessageIcon::Warning,
+                                  tr("The %1 was not opened: %2").arg(name, why));
+        statusBar()->showMessage(tr("Setup not opened: %1: %2").arg(name, why));
         return false;
     }
 }
@@ -536,8 +680,13 @@ void MainForm::ShowChange(const InstrumentChange& c) {
             } else {
                 ShowActivities();
             }
-            if (c.value != 2)
+            if (c.value != 2) {
                 rampingLabel_->setVisible(ctx_.instrument.Ramping());
+                // Safe State's ramp has ended: its message says where the outputs are now.
+                if (!ctx_.instrument.Ramping() &&
+                    statusBar()->currentMessage() == SafeStateText(true))
+                    statusBar()->showMessage(SafeStateText(false), 5000);
+            }
             // How an activity ended other than as it was made to, whoever started it.
             if (c.value == 0 && c.activity && c.activity->OutcomeReported())
                 statusBar()->showMessage(QString::fromStdString(c.activity->OutcomeText()), 10000);
@@ -685,14 +834,16 @@ void MainForm::MnuProtection_Click() {
     ctx_.openWindow(WindowId::Protection);
 }
 
+QString MainForm::SafeStateText(bool ramping) {
+    return ramping ? tr("Safe State: every output ramping to 0 V")
+                   : tr("Safe State: every output at 0 V");
+}
+
 void MainForm::MnuSafeState_Click() {
     const Instrument::Origin own(ctx_.instrument, this);
     try {
         ctx_.instrument.GoToSafeState({this, tr("Safe State in the main window").toStdString()});
-        statusBar()->showMessage(ctx_.instrument.Ramping()
-                                     ? tr("Safe State: every output ramping to 0 V")
-                                     : tr("Safe State: every output at 0 V"),
-                                 5000);
+        statusBar()->showMessage(SafeStateText(ctx_.instrument.Ramping()), 5000);
     } catch (const InstrumentError& e) {
         ctx_.messages.ShowMessage(
             this, MessageIcon::Warning,

@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "instrument/Setup.h"
 #include "instrument/StartUp.h"
 #include "ui/WindowContext.h"
+
+class QMenu;
 
 class QCloseEvent;
 class QAction;
@@ -46,12 +49,16 @@ public:
     // Reads, checks and applies a setup file (asking first when it comes from another board);
     // a refused file is explained in a message box and the status bar. True when applied.
     bool OpenSetup(const QString& path);
+    // File, Setup Slots: the slots *SAV and *RCL use, 0 to 9.
+    void SaveToSlot(int slot);
+    bool OpenSlot(int slot);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildMenus();
+    void AddTips(QWidget* central);
     void BuildShapes(QWidget* central);
     void BuildHiddenControls(QWidget* central);
     void BuildStatusBar();
@@ -73,10 +80,17 @@ private:
     void MnuBench_Click();
     void MnuProtection_Click();
     void MnuSafeState_Click();
+    // The status bar's word on Safe State: while its ramp runs, and once the outputs are at 0 V.
+    static QString SafeStateText(bool ramping);
     void MnuOpenSetup_Click();
     void MnuSaveSetup_Click();
     void MnuSaveCalibration_Click();
     void SaveSetup(bool calibrationOnly);
+    void BuildSlotMenu(QMenu* file);
+    // Brings the board and the windows to `setup`, opened from `name` (a file or a slot).
+    bool ApplyOpenedSetup(const Setup& setup, const QString& name);
+    // The windows' setup: the board's and the Generator's definition.
+    Setup WindowsSetup() const;
     void ShowRecentSetups();
     void RequestFinished(int32_t result);
     void ShowChange(const InstrumentChange& change);

@@ -1,6 +1,7 @@
 #include "ui/meter/MeterForm.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -11,16 +12,24 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <optional>
 
 #include "core/ConverterCoding.h"
 #include "instrument/MeterRuns.h"
 #include "ui/plots/PlotData.h"
 #include "ui/plots/PlotHost.h"
 #include "ui/widgets/CloseQuestion.h"
+#include "ui/widgets/DecimalEntry.h"
+#include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/EntryMessages.h"
 #include "ui/widgets/FileDialogs.h"
+#include "ui/widgets/ScrollingContent.h"
 
 namespace tq {
 namespace {
@@ -37,14 +46,61 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& text) {
     return button;
 }
 
-// A whole number within min..max from a box, or false.
-bool Whole(const QLineEdit* edit, int min, int max, int& value) {
-    bool ok = false;
-    const int v = edit->text().trimmed().toInt(&ok);
-    if (!ok || v < min || v > max)
-        return false;
-    value = v;
-    return true;
+// A box that takes a whole number within min..max, named for its refusal.
+struct WholeBox {
+    QLineEdit* box;
+    QString name;
+    QString what;  // "a whole number of milliseconds"
+    int min, max;
+    int* value;
+};
+
+// Reads the boxes in turn. The first that does not hold such a number is focused (and emptied
+// when it holds no number at all), and its refusal returned; the empty text when all read.
+QString TakeWhole(std::initializer_list<WholeBox> boxes) {
+    for (const WholeBox& b : boxes) {
+        const QString typed = b.box->text();
+        const std::optional<double> v = EntryNumber(typed.toStdString());
+        if (v && *v >= b.min && *v <= b.max && *v == std::floor(*v)) {
+            *b.value = static_cast<int>(*v);
+            continue;
+        }
+        if (!v)
+            b.box->clear();
+        b.box->setFocus();
+        return NotANumberText(b.name, typed,
+                              QCoreApplication::translate("MeterForm", "%1 from %2 to %3")
+                                  .arg(b.what)
+                                  .arg(b.min)
+                                  .arg(b.max));
+    }
+    return {};
+}
+
+// The run's state in the window's words; the protocol answers in capitals (IDLE, RUNNING, ...).
+QString StateText(const MeterRun* run) {
+    const auto tr = [](const char* text) { return QCoreApplication::translate("MeterForm", text); };
+    switch (run ? run->CurrentState() : MeterRun::State::Idle) {
+        case MeterRun::State::Idle:
+            break;
+        case MeterRun::State::Running:
+            return tr("Running");
+        case MeterRun::State::AwaitingProbe:
+            return tr("Waiting for the probe to be moved");
+        case MeterRun::State::Finished:
+            return tr("Finished");
+        case MeterRun::State::Failed:
+            return tr("Failed");
+        case MeterRun::State::Stopped:
+            return tr("Stopped");
+    }
+    return tr("Ready");
+}
+
+// A run's report as the window shows it: microvolts as \u00b5V (the protocol's answers keep uV).
+QString WindowText(const std::string& report) {
+    return QString::fromStdString(report).replace(QStringLiteral(" uV"),
+                                                  QStringLiteral(" \u00b5V"));
 }
 
 // The window's own Stop: the end of the run, not its failure, for whoever started it.
@@ -58,8 +114,9 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     : QMainWindow(parent), ctx_(ctx), runs_(runs) {
     setObjectName(QStringLiteral("MeterForm"));
     setWindowTitle(tr("Bench Meter"));
+    // The controls scroll on a screen too short for them.
     auto* central = new QWidget(this);
-    setCentralWidget(central);
+    central->setObjectName(QStringLiteral("Content"));
     auto* layout = new QVBoxLayout(central);
 
     const MeterSettings& s = runs_.Settings();
@@ -88,7 +145,8 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     auto* openRow = new QHBoxLayout;
     auto* cmdOpen = Button(meterBox, "CmdOpen", tr("Connect"));
     cmdClose_ = Button(meterBox, "CmdClose", tr("Disconnect"));
-    labelIdn_ = new QLabel(meterBox);
+    // One line: a long connection error ends in "..." (the whole of it in the tooltip).
+    labelIdn_ = new ElidedLabel(meterBox);
     labelIdn_->setObjectName(QStringLiteral("LabelIdn"));
     openRow->addWidget(cmdOpen);
     openRow->addWidget(cmdClose_);
@@ -144,6 +202,7 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     // The report and the plot share what the window grows by.
     layout->addWidget(textReport_, 1);
     layout->addWidget(plot_, 2);
+    setCentralWidget(ScrollingContent(central));
 
     connect(cmdOpen, &QPushButton::clicked, this, &MeterForm::CmdOpen_Click);
     connect(cmdClose_, &QPushButton::clicked, this, &MeterForm::CmdClose_Click);
@@ -161,7 +220,7 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
         const QString text = m.IsOpen() ? QString::fromStdString(m.Identity())
                                         : QString::fromStdString(m.LastError());
         if (labelIdn_->text() != text)
-            labelIdn_->setText(text);
+            labelIdn_->SetText(text);
     });
     poll->start(200);
     Refresh();
@@ -196,7 +255,7 @@ void MeterForm::AddTips() {
     };
     for (const auto& [control, tip] : tips)
         if (control)
-            control->setToolTip(tip);
+            SetControlTip(control, tip);
 }
 
 void MeterForm::closeEvent(QCloseEvent* event) {
@@ -215,11 +274,13 @@ bool MeterForm::TakeSettings() {
     MeterSettings& s = runs_.Settings();
     MeterRunSettings& r = runs_.RunSettings();
     int timeout = 0, settle = 0, count = 0;
-    if (!Whole(textTimeout_, 1, 600000, timeout) || !Whole(textSettle_, 0, 600000, settle) ||
-        !Whole(textCount_, 1, 100, count)) {
-        Warn(
-            tr("The timeout (1 to 600000 ms), settling time (0 to 600000 ms) and "
-               "readings per code (1 to 100) must be whole numbers."));
+    const QString refusal = TakeWhole(
+        {{textTimeout_, tr("Timeout"), tr("a whole number of milliseconds"), 1, 600000, &timeout},
+         {textSettle_, tr("Settling time"), tr("a whole number of milliseconds"), 0, 600000,
+          &settle},
+         {textCount_, tr("Readings per code"), tr("a whole number"), 1, 100, &count}});
+    if (!refusal.isEmpty()) {
+        Warn(refusal);
         return false;
     }
     s.address = textAddress_->text().trimmed().toStdString();
@@ -247,7 +308,7 @@ void MeterForm::CmdOpen_Click() {
         Warn(QString::fromStdString(error));
         return;
     }
-    labelIdn_->setText(tr("connecting..."));
+    labelIdn_->SetText(tr("connecting..."));
 }
 
 void MeterForm::CmdClose_Click() {
@@ -256,7 +317,7 @@ void MeterForm::CmdClose_Click() {
         Warn(QString::fromStdString(error));
         return;
     }
-    labelIdn_->setText(QString::fromStdString(runs_.Connection().LastError()));
+    labelIdn_->SetText(QString::fromStdString(runs_.Connection().LastError()));
 }
 
 void MeterForm::CmdCalibrate_Click() {
@@ -272,12 +333,15 @@ void MeterForm::CmdLinearity_Click() {
         return;
     const int top = ConverterCoding(ctx_.instrument.Resolution()).TopCode();
     int count = 0, first = 0, last = 0;
-    if (!Whole(textCodes_, 2, top + 1, count) || !Whole(textFirst_, 0, top, first) ||
-        !Whole(textLast_, 0, top, last) || last <= first) {
-        Warn(tr("The linearity test needs 2 to %1 codes from a first code to a "
-                "higher last code, both 0 to %2.")
-                 .arg(top + 1)
-                 .arg(top));
+    const QString refusal =
+        TakeWhole({{textCodes_, tr("Codes"), tr("a whole number of codes"), 2, top + 1, &count},
+                   {textFirst_, tr("First code"), tr("a whole number"), 0, top, &first},
+                   {textLast_, tr("Last code"), tr("a whole number"), 0, top, &last}});
+    if (!refusal.isEmpty() || last <= first) {
+        if (refusal.isEmpty())
+            textLast_->setFocus();
+        Warn(!refusal.isEmpty() ? refusal
+                                : tr("The linearity test needs a last code above the first code."));
         return;
     }
     if (comboChannel_->currentIndex() > 3) {
@@ -332,8 +396,8 @@ void MeterForm::Refresh() {
     cmdSave_->setEnabled(!runs_.Csv().empty());
     progress_->setRange(0, run ? std::max(1, run->Total()) : 1);
     progress_->setValue(run ? run->Done() : 0);
-    const QString message = run ? QString::fromStdString(run->Message()) : QString();
-    labelStatus_->setText(QString::fromStdString(runs_.StateName()));
+    const QString message = run ? WindowText(run->Message()) : QString();
+    labelStatus_->setText(StateText(run));
     if (textReport_->toPlainText() != message)
         textReport_->setPlainText(message);
     ShowPlot();

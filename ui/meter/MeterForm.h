@@ -18,6 +18,7 @@ class QPushButton;
 
 namespace tq {
 
+class ElidedLabel;
 class MeterRuns;
 struct LinearityResult;
 
@@ -67,7 +68,7 @@ private:
     QLineEdit* textTimeout_;
     QLineEdit* textSettle_;
     QLineEdit* textCount_;
-    QLabel* labelIdn_;
+    ElidedLabel* labelIdn_;
     QPushButton* cmdClose_;
     QComboBox* comboChannel_;
     QLineEdit* textCodes_;

@@ -164,10 +164,17 @@ std::vector<SeriesReading> ReadingsAt(const PlotModel& model, double x) {
     return readings;
 }
 
-std::string ReadingText(const PlotModel& model, double x) {
-    std::string text = model.xName + " " + FormatNumber(x) +
+std::string ReadingText(const PlotModel& model, double x, double pixel) {
+    double shown = x;
+    if (pixel > 0 && std::isfinite(pixel) && std::isfinite(x)) {
+        const double place = std::pow(10.0, std::floor(std::log10(pixel)));
+        shown = std::round(x / place) * place;
+        if (shown == 0)
+            shown = 0;  // never "-0"
+    }
+    std::string text = model.xName + " " + FormatNumber(shown) +
                        (model.xUnit.empty() ? std::string() : " " + model.xUnit);
-    for (const SeriesReading& r : ReadingsAt(model, x)) {
+    for (const SeriesReading& r : ReadingsAt(model, shown)) {
         const PlotSeries& s = model.series[r.series];
         text += "   " + s.name + " " + FormatNumber(r.at.y) + (s.unit.empty() ? "" : " " + s.unit);
     }

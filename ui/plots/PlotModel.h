@@ -106,8 +106,10 @@ struct SeriesReading {
     PlotPoint at;
 };
 std::vector<SeriesReading> ReadingsAt(const PlotModel& model, double x);
-// One line: "Time 1.25 s   DAC A 2.5 V   DAC B -1 V".
-std::string ReadingText(const PlotModel& model, double x);
+// One line: "Time 1.25 s   DAC A 2.5 V   DAC B -1 V". The x shown is rounded to the decimal
+// place `pixel` (what one pixel of the plot spans) resolves, 0.0904 s rather than 0.0903844 s,
+// and the curves are read there.
+std::string ReadingText(const PlotModel& model, double x, double pixel = 0);
 
 // The points to draw of a long curve: in each of about maxPoints/4 runs of points its first,
 // lowest, highest and last, so a peak shows at any zoom that fits the run in a pixel; a break

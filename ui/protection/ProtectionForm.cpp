@@ -12,6 +12,8 @@
 #include <QVBoxLayout>
 
 #include "ui/widgets/DecimalEntry.h"
+#include "ui/widgets/EntryMessages.h"
+#include "ui/widgets/ScrollingContent.h"
 
 namespace tq {
 namespace {
@@ -29,6 +31,8 @@ QLineEdit* Entry(QWidget* parent, const QString& name) {
     auto* box = new QLineEdit(parent);
     box->setObjectName(name);
     box->setMaximumWidth(110);
+    // However short the window, a limit such as -10.5263 stays readable.
+    box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("-10.52631")) + 12);
     return box;
 }
 
@@ -44,7 +48,10 @@ ProtectionForm::ProtectionForm(WindowContext& context, QWidget* parent)
     : QWidget(parent), ctx_(context) {
     setObjectName(QStringLiteral("ProtectionForm"));
     setWindowTitle(tr("Output Protection"));
-    auto* layout = new QVBoxLayout(this);
+    // The controls scroll on a screen too short for them.
+    auto* content = new QWidget(this);
+    content->setObjectName(QStringLiteral("Content"));
+    auto* layout = new QVBoxLayout(content);
 
     auto* frameLimits = new QGroupBox(tr("Limits and ramps"), this);
     frameLimits->setObjectName(QStringLiteral("FrameLimits"));
@@ -131,6 +138,7 @@ ProtectionForm::ProtectionForm(WindowContext& context, QWidget* parent)
     for (int16_t channel = 0; channel < kChannelCount; ++channel)
         ShowLimits(channel, true);
     ShowOptions(true);
+    SetScrollingContent(this, content);
     listener_ = ctx_.instrument.AddListener([this](const InstrumentChange& c) { ShowChange(c); });
 }
 
@@ -188,27 +196,16 @@ void ProtectionForm::ShowOptions(bool force) {
 
 std::optional<double> ProtectionForm::ReadBox(QLineEdit* box, const QString& what,
                                               const QString& unit) {
-    const QString text = box->text().trimmed();
-    if (text.isEmpty())
+    const QString text = box->text();
+    if (text.trimmed().isEmpty())
         return std::nullopt;
-    // No number at all, or a decimal comma: the box is emptied for the number to be typed again.
-    if (!HoldsDecimalNumber(text.toStdString())) {
+    // No number: the box is emptied for the number to be typed again.
+    const std::optional<double> value = EntryNumber(text.toStdString());
+    if (!value) {
         box->clear();
         box->setFocus();
-        throw ValueRangeError(tr("%1: '%2' is not a number of %3 (the decimal separator is a "
-                                 "full stop)")
-                                  .arg(what, text.left(40), unit)
-                                  .toStdString());
-    }
-    // Not QLocale::c(), which reads "0,001" as 1: a group separator is no number here.
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok) {
-        box->setFocus();
-        box->selectAll();
-        throw ValueRangeError(tr("%1: '%2' is not a number of %3; leave the box blank for none")
-                                  .arg(what, text.left(40), unit)
-                                  .toStdString());
+        throw ValueRangeError(
+            NotANumberText(what, text, tr("a number of %1").arg(unit)).toStdString());
     }
     return value;
 }

@@ -4,7 +4,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -15,7 +14,9 @@
 #include "ui/plots/PlotHost.h"
 #include "ui/widgets/CloseQuestion.h"
 #include "ui/widgets/DecimalEntry.h"
+#include "ui/widgets/EntryMessages.h"
 #include "ui/widgets/FileDialogs.h"
+#include "ui/widgets/ScrollingContent.h"
 
 namespace tq {
 
@@ -32,7 +33,10 @@ TemperatureLogForm::TemperatureLogForm(WindowContext& context, RunTimer* timer)
     if (ownTimer_)
         ownTimer_->SetAction([log = log_.get()] { log->Measure(); });
 
-    auto* layout = new QVBoxLayout(this);
+    // The controls scroll on a screen too short for them.
+    auto* content = new QWidget(this);
+    content->setObjectName(QStringLiteral("Content"));
+    auto* layout = new QVBoxLayout(content);
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(tr("Interval (ms, at least 100)"), this), 0, 0);
     textInterval_ = new QLineEdit(QStringLiteral("1000"), this);
@@ -76,6 +80,7 @@ TemperatureLogForm::TemperatureLogForm(WindowContext& context, RunTimer* timer)
     connect(poll_, &QTimer::timeout, this, &TemperatureLogForm::ShowStatus);
     poll_->start();
     ShowStatus();
+    SetScrollingContent(this, content);
     AddTips();
 }
 
@@ -114,21 +119,15 @@ void TemperatureLogForm::CmdBrowse_Click() {
 
 void TemperatureLogForm::CmdStart_Click() {
     const QString typed = textInterval_->text();
-    if (!TakeDecimalEntry(textInterval_)) {
-        ctx_.messages.ShowMessage(this, MessageIcon::Warning,
-                                  tr("The interval '%1' is not a number of milliseconds from 100 "
-                                     "to 86400000 (the decimal separator is a full stop).")
-                                      .arg(typed.left(80)),
-                                  windowTitle());
-        return;
-    }
-    bool ok = false;
-    const double ms = QLocale::c().toDouble(textInterval_->text().trimmed(), &ok);
-    if (!ok || !(ms >= 100.0 && ms <= 86400000.0)) {
+    const std::optional<double> ms = EntryNumber(typed.toStdString());
+    if (!ms || !(*ms >= 100.0 && *ms <= 86400000.0)) {
+        if (!ms)
+            textInterval_->clear();
+        textInterval_->setFocus();
         ctx_.messages.ShowMessage(
             this, MessageIcon::Warning,
-            tr("The interval '%1' is not a number of milliseconds from 100 to 86400000.")
-                .arg(textInterval_->text().left(80)),
+            NotANumberText(tr("Interval"), typed,
+                           tr("a number of milliseconds from 100 to 86400000")),
             windowTitle());
         return;
     }
@@ -160,7 +159,7 @@ void TemperatureLogForm::CmdStart_Click() {
         return;
     }
     log_->Start(
-        ms / 1000.0,
+        *ms / 1000.0,
         [this](const std::string& line) {
             const QByteArray bytes = QByteArray::fromStdString(line) + '\n';
             return file_.write(bytes) == bytes.size() && file_.flush();

@@ -8,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -24,7 +23,10 @@
 #include "ui/waveform/CsvList.h"
 #include "ui/widgets/CloseQuestion.h"
 #include "ui/widgets/DecimalEntry.h"
+#include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/EntryMessages.h"
 #include "ui/widgets/ProgramSettings.h"
+#include "ui/widgets/ScrollingContent.h"
 
 namespace tq {
 namespace {
@@ -38,27 +40,19 @@ QString ChannelText(int channel) {
     return QStringLiteral("DAC %1").arg(QChar(QLatin1Char(static_cast<char>('A' + channel))));
 }
 
-// A box whose text holds no number, or a decimal comma: it is emptied and focused on Start.
+// A box whose text holds no number: it is emptied and focused on Start.
 class EntryRefused : public ValueRangeError {
 public:
     EntryRefused(QLineEdit* box, const std::string& why) : ValueRangeError(why), box(box) {}
     QLineEdit* box;
 };
 
-double ReadNumber(QLineEdit* box, const QString& what) {
-    if (!HoldsDecimalNumber(box->text().toStdString()))
-        throw EntryRefused(box, (what + QStringLiteral(": '%1' is not a number (the decimal "
-                                                       "separator is a full stop)")
-                                            .arg(box->text()))
-                                    .left(200)
-                                    .toStdString());
-    bool ok = false;
-    const double value = QLocale::c().toDouble(box->text().trimmed(), &ok);
-    if (!ok || !std::isfinite(value))
-        throw ValueRangeError((what + QStringLiteral(": '%1' is not a number").arg(box->text()))
-                                  .left(200)
-                                  .toStdString());
-    return value;
+// `what` is what the box takes ("a number of volts"), for the refusal.
+double ReadNumber(QLineEdit* box, const QString& name, const QString& what) {
+    const std::optional<double> value = EntryNumber(box->text().toStdString());
+    if (!value)
+        throw EntryRefused(box, NotANumberText(name, box->text(), what).toStdString());
+    return *value;
 }
 
 QString Rate(double stepsPerSecond) {
@@ -79,7 +73,10 @@ WaveformForm::WaveformForm(WindowContext& context)
     setObjectName(QStringLiteral("WaveformForm"));
     setWindowTitle(tr("Waveform Generator"));
 
-    auto* layout = new QVBoxLayout(this);
+    // The controls scroll on a screen too short for them.
+    auto* content = new QWidget(this);
+    content->setObjectName(QStringLiteral("Content"));
+    auto* layout = new QVBoxLayout(content);
     auto* channels = new QGroupBox(tr("Channels"), this);
     channels->setObjectName(QStringLiteral("FrameChannels"));
     auto* grid = new QGridLayout(channels);
@@ -166,16 +163,18 @@ WaveformForm::WaveformForm(WindowContext& context)
     connect(cmdStop_, &QPushButton::clicked, this, &WaveformForm::CmdStop_Click);
 
     auto* figures = new QHBoxLayout;
-    labelState_ = new QLabel(this);
+    // One line: a long failure ends in "..." (the whole of it in the tooltip) rather than
+    // pushing the preview down.
+    labelState_ = new ElidedLabel(this);
     labelState_->setObjectName(QStringLiteral("LabelState"));
-    labelState_->setWordWrap(true);
     labelAsked_ = new QLabel(this);
     labelAsked_->setObjectName(QStringLiteral("LabelAskedRate"));
     labelAchieved_ = new QLabel(this);
     labelAchieved_->setObjectName(QStringLiteral("LabelAchievedRate"));
     labelLate_ = new QLabel(this);
     labelLate_->setObjectName(QStringLiteral("LabelLate"));
-    for (QLabel* label : {labelState_, labelAsked_, labelAchieved_, labelLate_})
+    for (QLabel* label :
+         {static_cast<QLabel*>(labelState_), labelAsked_, labelAchieved_, labelLate_})
         figures->addWidget(label, label == labelState_ ? 2 : 1);
     layout->addLayout(figures);
 
@@ -225,6 +224,7 @@ WaveformForm::WaveformForm(WindowContext& context)
         [this](const WaveformDefinition& definition) { ShowDefinition(definition); });
     UpdatePreview();
     ShowStatus();
+    SetScrollingContent(this, content);
     AddTips();
 }
 
@@ -238,13 +238,7 @@ namespace {
 
 // The number a box holds, or nothing when it holds none.
 std::optional<double> BoxNumber(const QLineEdit* box) {
-    if (!HoldsDecimalNumber(box->text().toStdString()))
-        return std::nullopt;
-    bool ok = false;
-    const double value = QLocale::c().toDouble(box->text().trimmed(), &ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
+    return EntryNumber(box->text().toStdString());
 }
 
 QString BoxText(double value) {
@@ -334,7 +328,7 @@ void WaveformForm::KeepDefinition() {
 void WaveformForm::AddTips() {
     const auto tip = [this](const QString& name, const QString& text) {
         if (QWidget* control = findChild<QWidget*>(name))
-            control->setToolTip(text);
+            SetControlTip(control, text);
     };
     for (int channel = 0; channel < kChannelCount; ++channel) {
         const QString n = QString::number(channel);
@@ -390,9 +384,11 @@ WavePlan WaveformForm::Plan() const {
                 throw ValueRangeError(name.toStdString() + "'s list: " + e.what());
             }
         } else {
-            wave.amplitude = ReadNumber(row.amplitude, name + tr(" amplitude"));
-            wave.offset = ReadNumber(row.offset, name + tr(" offset"));
-            const double points = ReadNumber(row.points, name + tr(" points"));
+            const QString unit = wave.codes ? tr("a number of codes") : tr("a number of volts");
+            wave.amplitude = ReadNumber(row.amplitude, name + tr(" amplitude"), unit);
+            wave.offset = ReadNumber(row.offset, name + tr(" offset"), unit);
+            const double points =
+                ReadNumber(row.points, name + tr(" points"), tr("a number of points"));
             if (points < 1 || points > kMaxWavePoints || points != std::floor(points))
                 throw ValueRangeError(name.toStdString() +
                                       ": points per period are a whole number from 1 to " +
@@ -402,14 +398,16 @@ WavePlan WaveformForm::Plan() const {
         plan.channels.push_back(std::move(wave));
     }
     plan.dwellSeconds =
-        checkFast_->isChecked() ? 0.0 : ReadNumber(textDwell_, tr("Dwell per step")) / 1000.0;
+        checkFast_->isChecked()
+            ? 0.0
+            : ReadNumber(textDwell_, tr("Dwell per step"), tr("a number of milliseconds")) / 1000.0;
     if (!checkFast_->isChecked() && !(plan.dwellSeconds > 0.0))
         throw ValueRangeError(
             "the dwell per step must be above 0 ms (or tick \"As fast as the link allows\")");
     if (checkContinuous_->isChecked()) {
         plan.periods = 0;
     } else {
-        const double periods = ReadNumber(textPeriods_, tr("Periods"));
+        const double periods = ReadNumber(textPeriods_, tr("Periods"), tr("a number of periods"));
         if (periods < 1 || periods > 1e9 || periods != std::floor(periods))
             throw ValueRangeError(
                 "periods are a whole number from 1 to 1000000000 (or tick Continuous)");
@@ -601,7 +599,7 @@ void WaveformForm::ShowStatus() {
             state = tr("Failed at %1").arg(QString::fromStdString(status.error));
             break;
     }
-    labelState_->setText(state);
+    labelState_->SetText(state);
     const int64_t period = run_.Plan().stepsPerPeriod;
     labelAsked_->setText(
         status.state == RunState::Idle ? tr("Asked: -")

@@ -23,8 +23,9 @@ class QPushButton;
 class QTimer;
 
 namespace tq {
+class ElidedLabel;
 class PlotHost;
-}
+}  // namespace tq
 
 namespace tq {
 
@@ -87,7 +88,7 @@ private:
     QPushButton* cmdStart_ = nullptr;
     QPushButton* cmdStop_ = nullptr;
     QProgressBar* progress_ = nullptr;
-    QLabel* labelState_ = nullptr;
+    ElidedLabel* labelState_ = nullptr;
     QLabel* labelAsked_ = nullptr;
     QLabel* labelAchieved_ = nullptr;
     QLabel* labelLate_ = nullptr;

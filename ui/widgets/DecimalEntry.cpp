@@ -1,7 +1,10 @@
 #include "ui/widgets/DecimalEntry.h"
 
 #include <QLineEdit>
+#include <cmath>
 #include <string>
+
+#include "core/Encoding.h"
 
 namespace tq {
 namespace {
@@ -74,6 +77,15 @@ bool HoldsDecimalNumber(std::string_view text) {
     if (end == std::string_view::npos)
         return false;
     return !(end + 1 < s.size() && s[end] == ',' && IsDecimalDigit(s[end + 1]));
+}
+
+std::optional<double> EntryNumber(std::string_view text) {
+    if (!HoldsDecimalNumber(text) || text.find_first_not_of(" \t\n") == std::string_view::npos)
+        return std::nullopt;
+    const double value = ParseNumber(text);
+    if (!std::isfinite(value))
+        return std::nullopt;
+    return value;
 }
 
 bool TakeDecimalEntry(QLineEdit* box) {

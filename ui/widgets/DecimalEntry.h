@@ -5,6 +5,7 @@
 // refuse such texts instead; every other text keeps its meaning ("", "12V", "1.5.7", "&H1F",
 // "1 5" read as 15).
 
+#include <optional>
 #include <string_view>
 
 class QLineEdit;
@@ -19,5 +20,11 @@ bool HoldsDecimalNumber(std::string_view text);
 // Checks the box's text: true when it may be read. A refused text empties the box and gives it
 // the focus, as every failed entry does; the caller then writes nothing.
 bool TakeDecimalEntry(QLineEdit* box);
+
+// The one rule of the boxes of the waveform, protection, meter and temperature log windows: the
+// number the text holds, read as the composer and Output Voltages read theirs ("12V" 12, "&H1F"
+// 31, "1 5" 15). Nothing for the empty text, for a text HoldsDecimalNumber refuses, and for a
+// number too large to be finite.
+std::optional<double> EntryNumber(std::string_view text);
 
 }  // namespace tq

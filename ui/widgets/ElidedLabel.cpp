@@ -70,4 +70,11 @@ void ElidedLabel::UpdateTip() {
     setToolTip(tip_.isEmpty() ? text() : text() + QLatin1Char('\n') + tip_);
 }
 
+void SetControlTip(QWidget* control, const QString& tip) {
+    if (auto* label = qobject_cast<ElidedLabel*>(control))
+        label->SetTip(tip);
+    else
+        control->setToolTip(tip);
+}
+
 }  // namespace tq

@@ -37,4 +37,7 @@ private:
     QString tip_;
 };
 
+// A control's tooltip; an elided label shows it after its whole text when that is cut.
+void SetControlTip(QWidget* control, const QString& tip);
+
 }  // namespace tq

@@ -4,6 +4,8 @@
 #include <QStatusBar>
 #include <QWidget>
 
+#include "ui/widgets/DecimalEntry.h"
+
 namespace tq {
 namespace {
 
@@ -25,6 +27,14 @@ QString EmptyEntryText(const QString& box, bool voltage) {
     return (voltage ? Tr("%1 is empty: nothing was sent. Type a voltage, then press Enter.")
                     : Tr("%1 is empty: nothing was sent. Type a value, then press Enter."))
         .arg(box);
+}
+
+QString NotANumberText(const QString& box, const QString& typed, const QString& what) {
+    // How to type a number, for a text that holds none.
+    return (EntryNumber(typed.toStdString())
+                ? Tr("%1: '%2' is not %3")
+                : Tr("%1: '%2' is not %3 (digits, a full stop before any decimals)"))
+        .arg(box, typed.trimmed().left(40), what);
 }
 
 QString BeyondRangeText(double typed, double fullScale, double sent) {

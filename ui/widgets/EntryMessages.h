@@ -15,6 +15,10 @@ QString MessageVolts(double volts);
 // "The voltage box is empty: nothing was sent. Type a voltage, then press Enter." (a value, for
 // a box that takes other numbers).
 QString EmptyEntryText(const QString& box, bool voltage = true);
+// The one refusal of a box of the program's own windows, naming it: "DAC B low limit: 'abc' is
+// not a number of volts (digits, a full stop before any decimals)", the hint only for a text that
+// holds no number. `what` is what the box takes: "a whole number of milliseconds from 1 to 600000".
+QString NotANumberText(const QString& box, const QString& typed, const QString& what);
 // "12 V is beyond the ±10 V range: 10 V was sent"
 QString BeyondRangeText(double typed, double fullScale, double sent);
 // "DAC B's range could not be read back: ..."; the entry sent nothing.

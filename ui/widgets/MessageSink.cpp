@@ -1,11 +1,37 @@
 #include "ui/widgets/MessageSink.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <vector>
 
 namespace tq {
+namespace {
+
+// A short text makes a narrow box, whose title bar then cuts the title ("TQ2604X Ev...").
+// The box is made wide enough for the title and the title bar's buttons beside it.
+void RoomForTitle(QMessageBox& box) {
+    QFont bold = box.font();
+    bold.setBold(true);
+    const int width = QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + 160;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+// Runs the box with the program's name as its title, and the buttons given.
+QMessageBox::StandardButton AskInABox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+                                      QMessageBox::StandardButtons buttons,
+                                      QMessageBox::StandardButton preferred) {
+    QMessageBox box(icon, QApplication::applicationDisplayName(), text, buttons, parent);
+    box.setDefaultButton(preferred);
+    RoomForTitle(box);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+}  // namespace
 
 void BoxMessageSink::ShowMessage(QWidget* parent, MessageIcon icon, const QString& text,
                                  const QString& title) {
@@ -31,6 +57,7 @@ void BoxMessageSink::ShowMessage(QWidget* parent, MessageIcon icon, const QStrin
     box.setWindowTitle(title.isEmpty() ? QApplication::applicationDisplayName() : title);
     box.setText(text);
     box.setStandardButtons(QMessageBox::Ok);
+    RoomForTitle(box);
     box.exec();
 }
 
@@ -42,15 +69,13 @@ void RecordingMessageSink::ShowMessage(QWidget*, MessageIcon icon, const QString
 }
 
 bool BoxMessageSink::Ask(QWidget* parent, const QString& text) {
-    return QMessageBox::question(parent, QApplication::applicationDisplayName(), text,
-                                 QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    return AskInABox(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No,
+                     QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool BoxMessageSink::Confirm(QWidget* parent, const QString& text) {
-    return QMessageBox::information(parent, QApplication::applicationDisplayName(), text,
-                                    QMessageBox::Ok | QMessageBox::Cancel,
-                                    QMessageBox::Ok) == QMessageBox::Ok;
+    return AskInABox(parent, QMessageBox::Information, text, QMessageBox::Ok | QMessageBox::Cancel,
+                     QMessageBox::Ok) == QMessageBox::Ok;
 }
 
 int BoxMessageSink::Choose(QWidget* parent, const QString& text, const QStringList& choices,
@@ -67,6 +92,7 @@ int BoxMessageSink::Choose(QWidget* parent, const QString& text, const QStringLi
     }
     if (buttons.empty())
         return -1;
+    RoomForTitle(box);
     box.setEscapeButton(buttons.back());
     if (preferred >= 0 && preferred < static_cast<int>(buttons.size()))
         box.setDefaultButton(buttons[static_cast<std::size_t>(preferred)]);

@@ -76,6 +76,17 @@ BesidePlaces PlacesBeside(const QRect& anchor, const QSize& size, const QRect& a
             {std::max(available.left(), available.right() + 1 - size.width()), top}};
 }
 
+QRect OnScreen(const QRect& frame, const QSize& least, const QRect& available) {
+    const QSize size(std::max(std::min(frame.width(), available.width()), least.width()),
+                     std::max(std::min(frame.height(), available.height()), least.height()));
+    const auto within = [](int at, int length, int low, int room) {
+        return std::max(std::min(at, low + room - length), low);
+    };
+    return {within(frame.x(), size.width(), available.x(), available.width()),
+            within(frame.y(), size.height(), available.y(), available.height()), size.width(),
+            size.height()};
+}
+
 void ShowBesideOncePlaced(QWidget* companion, QWidget* anchor) {
     QWindow* window = anchor->windowHandle();
     if (window && window->isExposed()) {

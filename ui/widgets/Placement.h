@@ -23,6 +23,11 @@ struct BesidePlaces {
 BesidePlaces PlacesBeside(const QRect& anchor, const QSize& size, const QRect& available,
                           int gap = 12);
 
+// Where a window's frame (title bar included) goes so that all of it is on `available`: where it
+// is, if it fits; else made smaller, down to `least` (the frame's least size), and moved onto the
+// area; a frame whose least size is larger still than the area keeps its title bar on it.
+QRect OnScreen(const QRect& frame, const QSize& least, const QRect& available);
+
 // Shows `companion` beside `anchor` once the window manager has placed `anchor` (when it is first
 // exposed; at once if it already is). Before that, neither window's frame is known. The anchor
 // may move over within the screen to make room (PlacesBeside).

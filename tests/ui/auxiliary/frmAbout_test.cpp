@@ -8,6 +8,7 @@
 #include "core/Version.h"
 #include "tests/platform/FakeRegistry.h"
 #include "tests/support/TestContext.h"
+#include "ui/auxiliary/ManualForm.h"
 #include "ui/auxiliary/frmAbout.h"
 
 namespace tq::testing {
@@ -55,6 +56,16 @@ protected:
     FakeLauncher* launcher;
     QPointer<frmAbout> about;
 };
+
+// Help, Manual: the README built into the program, shown formatted, whatever is installed.
+TEST_F(FrmAboutTest, HelpShowsTheManualBuiltIntoTheProgram) {
+    ManualForm manual(tc.context);
+    const QString text = manual.Text();
+    for (const char* heading : {"TQ2604X evaluation software", "The windows", "Setups",
+                                "Output protection", "Remote control (SCPI)"})
+        EXPECT_TRUE(text.contains(QLatin1String(heading))) << heading;
+    EXPECT_FALSE(text.contains(QStringLiteral("## "))) << "shown as markdown source";
+}
 
 TEST_F(FrmAboutTest, ShowsTitleAndVersion) {
     EXPECT_EQ(about->windowTitle(), "About TQ2604X Evaluation Software");

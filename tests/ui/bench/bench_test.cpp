@@ -62,10 +62,10 @@ protected:
 TEST_F(BenchFormTest, ShowsTheBenchWhenOpened) {
     EXPECT_EQ(form->objectName(), "BenchForm");
     EXPECT_EQ(form->windowTitle(), "Simulated Bench");
-    EXPECT_EQ(Text("LabelVout0"), "DAC A: -10.0001 V");
-    EXPECT_EQ(Text("LabelVout1"), "DAC B: 0.5000 V");
-    EXPECT_EQ(Text("LabelVout2"), "DAC C: 1.2346 V");
-    EXPECT_EQ(Text("LabelVout3"), "DAC D: 10.0000 V");
+    EXPECT_EQ(Text("LabelVout0"), "DAC A: -10.00012 V");
+    EXPECT_EQ(Text("LabelVout1"), "DAC B: 0.50000 V");
+    EXPECT_EQ(Text("LabelVout2"), "DAC C: 1.23456 V");
+    EXPECT_EQ(Text("LabelVout3"), "DAC D: 9.99999 V");
     EXPECT_EQ(Text("LabelD0"), "D0: High");
     EXPECT_EQ(Text("LabelD1"), "D1: Low");
     EXPECT_EQ(Child<QLineEdit>("TextTemp")->text(), "25");
@@ -77,9 +77,9 @@ TEST_F(BenchFormTest, EveryBoardRequestRefreshesTheReadings) {
     bench.d1 = 1;
     bench.celsius = 40.5;
     t.requests.WriteWord(0x11, 0xC000);
-    EXPECT_EQ(Text("LabelVout0"), "DAC A: 0.2500 V");
-    EXPECT_EQ(Text("LabelVout1"), "DAC B: -0.1250 V");
-    EXPECT_EQ(Text("LabelVout3"), "DAC D: -5.0001 V");
+    EXPECT_EQ(Text("LabelVout0"), "DAC A: 0.25000 V");
+    EXPECT_EQ(Text("LabelVout1"), "DAC B: -0.12500 V");
+    EXPECT_EQ(Text("LabelVout3"), "DAC D: -5.00006 V");
     EXPECT_EQ(Text("LabelD0"), "D0: Low");
     EXPECT_EQ(Text("LabelD1"), "D1: High");
     EXPECT_EQ(Child<QLineEdit>("TextTemp")->text(), "40.5");

@@ -10,10 +10,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -266,6 +268,36 @@ TEST_F(MainFormFixture, TheDesignAreaIsFixedAndTheUnseenControlsExistHidden) {
                              "DACC - Offset Adjust   ,   DACD - Span Adjust"));
 }
 
+// Every control the user can reach, in each register's view and during the calibration, says
+// what it does.
+TEST_F(MainFormFixture, EveryControlHasATooltip) {
+    ASSERT_TRUE(Load(0));
+    form.show();
+    std::set<std::string> seen, without;
+    const auto look = [&] {
+        for (QWidget* w : form.findChildren<QWidget*>()) {
+            const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                                 qobject_cast<QComboBox*>(w);
+            if (!control || !w->isVisibleTo(&form))
+                continue;
+            seen.insert(w->objectName().toStdString());
+            if (w->toolTip().isEmpty())
+                without.insert(w->objectName().toStdString());
+        }
+    };
+    auto* views = Find<QComboBox>("ComboReg");
+    for (int i = 0; i < views->count(); ++i) {
+        views->setCurrentIndex(i);
+        emit views->activated(i);
+        look();
+    }
+    QTest::mouseClick(Find<QPushButton>("Command8"), Qt::LeftButton);
+    look();
+    EXPECT_EQ(without, std::set<std::string>{});
+    for (const char* name : {"ComboCoarse", "TextFine", "TextOffset", "TextOff"})
+        EXPECT_EQ(seen.count(name), 1u) << name;
+}
+
 TEST_F(MainFormFixture, MenuItemsOpenTheirWindowsByName) {
     struct Case {
         const char* action;
@@ -273,6 +305,7 @@ TEST_F(MainFormFixture, MenuItemsOpenTheirWindowsByName) {
         const char* window;
     };
     for (const Case& c : std::vector<Case>{{"MnuAbout", "&About", "frmAbout"},
+                                           {"MnuManual", "&Manual", "ManualForm"},
                                            {"MnuTest", "Direct Read/Write", "TestForm"},
                                            {"MnuVout", "&Output Voltages", "VoutForm"}}) {
         ctx.opened.clear();

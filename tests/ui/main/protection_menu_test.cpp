@@ -97,6 +97,8 @@ TEST_F(ProtectionMenu, SafeStateRampsWhereARampIsSetAndShowsItRunning) {
     EXPECT_EQ(ctx.adapter.Requests(), (Requests{"DD 18 16384 0 0", "DD 5 0 0 0", "DD 18 24576 0 0",
                                                 "DD 5 0 0 0", "DD 18 32768 0 0", "DD 5 0 0 0"}));
     EXPECT_FALSE(Shown("StatusRamping"));
+    // Once the ramp has ended the message no longer says it runs.
+    EXPECT_EQ(form->statusBar()->currentMessage(), "Safe State: every output at 0 V");
 }
 
 TEST_F(ProtectionMenu, ASafeStateThatFailsSaysWhy) {

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <optional>
 
+#include "remote/InstrumentCommands.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TestContext.h"
 #include "ui/main/MainForm.h"
@@ -99,6 +100,39 @@ TEST_F(SetupMenu, SaveCarriesTheGeneratorsDefinitionAndOpenHandsItOn) {
     ASSERT_TRUE(form.OpenSetup(Path("bench.json")));
     EXPECT_EQ(offered, d);
     ctx.context.waveform = nullptr;
+}
+
+// File, Setup Slots and *SAV/*RCL share their ten slots: each opens what the other saved, and
+// an empty slot is refused by name.
+TEST_F(SetupMenu, SetupSlotsAreTheSlotsOfSavAndRcl) {
+    MemorySetupSlots kept;
+    ctx.context.setupSlots = &kept;
+    MainForm withSlots{ctx.context};
+    InstrumentCommands commands{ctx.instrument, nullptr};
+    commands.SetSetupSlots(&kept);
+    ScpiSession session{commands};
+    const auto send = [&](const std::string& line) { return session.Execute(line).value_or(""); };
+    const auto trigger = [&](const char* name) {
+        withSlots.findChild<QAction*>(QLatin1String(name))->trigger();
+    };
+
+    ctx.instrument.SetPin(Pin::BinaryCoding, false);
+    trigger("MnuSaveSlot3");
+    ctx.instrument.SetPin(Pin::BinaryCoding, true);
+    EXPECT_EQ(send("*RCL 3;SYST:ERR?"), "0,\"No error\"");
+    EXPECT_EQ(ctx.instrument.State().BinaryCoding, 0);
+
+    EXPECT_EQ(send("*SAV 4"), "");
+    ctx.instrument.SetPin(Pin::BinaryCoding, true);
+    trigger("MnuOpenSlot4");
+    EXPECT_EQ(ctx.instrument.State().BinaryCoding, 0);
+    EXPECT_TRUE(ctx.messages.messages.empty());
+
+    trigger("MnuOpenSlot7");
+    ASSERT_EQ(ctx.messages.messages.size(), 1u);
+    EXPECT_TRUE(ctx.messages.messages[0].text.contains(QStringLiteral("setup slot 7")));
+    EXPECT_TRUE(ctx.messages.messages[0].text.contains(QStringLiteral("empty")));
+    ctx.context.setupSlots = nullptr;
 }
 
 // A name typed without an extension is saved with .json, so that Open's filter shows it.

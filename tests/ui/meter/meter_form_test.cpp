@@ -97,13 +97,13 @@ TEST(MeterForm, DisconnectsUnlessARunUsesTheMeter) {
 
 TEST(MeterForm, TheReportAndThePlotGrowWithTheWindow) {
     Window w;
-    w.form->resize(760, 700);
+    w.form->resize(760, 900);
     w.form->show();
     QCoreApplication::processEvents();
     auto* report = w.Find<QPlainTextEdit>("TextReport");
     auto* plot = w.Find<QWidget>("PlotLinearity");
     const int reportHeight = report->height(), plotHeight = plot->height();
-    w.form->resize(760, 1000);
+    w.form->resize(760, 1200);
     QCoreApplication::processEvents();
     EXPECT_GT(report->height(), reportHeight + 50);
     EXPECT_GT(plot->height(), plotHeight + 100);
@@ -132,7 +132,7 @@ TEST(MeterForm, ALinearityTestShowsItsProgressReportAndSavesTheCsv) {
     EXPECT_FALSE(w.Find<QPushButton>("CmdLinearity")->isEnabled());
     EXPECT_TRUE(w.Find<QPushButton>("CmdStop")->isEnabled());
     w.Drive();
-    EXPECT_EQ(w.Find<QLabel>("LabelStatus")->text(), "FINISHED");
+    EXPECT_EQ(w.Find<QLabel>("LabelStatus")->text(), "Finished");
     EXPECT_EQ(w.Find<QProgressBar>("ProgressRun")->value(), 9);
     const QString report = w.Find<QPlainTextEdit>("TextReport")->toPlainText();
     EXPECT_TRUE(report.startsWith("channel: DAC B\ncodes: 9\n")) << report.toStdString();
@@ -162,9 +162,9 @@ TEST(MeterForm, StopEndsARunStartedElsewhere) {
     w.meter.open = true;
     std::string error;
     ASSERT_TRUE(w.runs.StartCalibration(kAllChannels, error)) << error;
-    EXPECT_EQ(w.Find<QLabel>("LabelStatus")->text(), "RUNNING");
+    EXPECT_EQ(w.Find<QLabel>("LabelStatus")->text(), "Running");
     w.Click("CmdStop");
-    EXPECT_EQ(w.Find<QLabel>("LabelStatus")->text(), "STOPPED");
+    EXPECT_EQ(w.Find<QLabel>("LabelStatus")->text(), "Stopped");
     EXPECT_TRUE(w.Find<QPlainTextEdit>("TextReport")
                     ->toPlainText()
                     .startsWith("stopped; DAC A is back at code 32768"));

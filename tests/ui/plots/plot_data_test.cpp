@@ -119,6 +119,7 @@ TEST(WavePreview, FrequencyOfARate) {
 struct ReadingCase {
     double x;
     const char* text;
+    double pixel = 0;  // what a pixel of the plot spans
 };
 
 class Readings : public ::testing::TestWithParam<ReadingCase> {};
@@ -126,15 +127,18 @@ class Readings : public ::testing::TestWithParam<ReadingCase> {};
 TEST_P(Readings, AreTheHeldStepOrTheNearestPoint) {
     PlotModel m = WavePreviewPlot({{"DAC A", false, {-5, 0, 5}}, {"DAC B", false, {1}}}, 0.01, "");
     // DAC B's one step holds to 10 ms; DAC A's three to 30 ms.
-    EXPECT_EQ(ReadingText(m, GetParam().x), GetParam().text);
+    EXPECT_EQ(ReadingText(m, GetParam().x, GetParam().pixel), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Readings,
-                         ::testing::Values(ReadingCase{0, "Time 0 s   DAC A -5 V   DAC B 1 V"},
-                                           ReadingCase{0.0149, "Time 0.0149 s   DAC A 0 V"},
-                                           ReadingCase{0.025, "Time 0.025 s   DAC A 5 V"},
-                                           ReadingCase{0.031, "Time 0.031 s"},
-                                           ReadingCase{-0.001, "Time -0.001 s"}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, Readings,
+    ::testing::Values(ReadingCase{0, "Time 0 s   DAC A -5 V   DAC B 1 V"},
+                      ReadingCase{0.0149, "Time 0.0149 s   DAC A 0 V"},
+                      ReadingCase{0.025, "Time 0.025 s   DAC A 5 V"},
+                      ReadingCase{0.031, "Time 0.031 s"}, ReadingCase{-0.001, "Time -0.001 s"},
+                      ReadingCase{0.0903844, "Time 0.0904 s", 0.0004},
+                      ReadingCase{0.0249, "Time 0.02 s   DAC A 5 V", 0.02},
+                      ReadingCase{-0.0004, "Time 0 s   DAC A -5 V   DAC B 1 V", 0.002}));
 
 TEST(Readings, OfALineAreItsNearestPointAndAGapHasNone) {
     std::deque<LogPoint> log{{0, 25.0f}, {1, std::nullopt}, {2, 26.5f}};

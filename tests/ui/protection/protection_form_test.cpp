@@ -199,9 +199,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "The limits were not changed: DAC B low limit: 'abc' is not a number of "
                     "volts",
                     true},
-        RefusalCase{0, "Wait", "1s",
-                    "The limits were not changed: DAC A wait between steps: '1s' is not a "
-                    "number of seconds"},
+        RefusalCase{0, "Wait", "s1",
+                    "The limits were not changed: DAC A wait between steps: 's1' is not a "
+                    "number of seconds",
+                    true},
         RefusalCase{2, "High", "2,5", "The limits were not changed: DAC C high limit: '2,5'", true},
         // Not a thousand-step of 1 V: a decimal comma is refused, not taken as a separator.
         RefusalCase{1, "Step", "0,001", "The limits were not changed: DAC B ramp step: '0,001'",

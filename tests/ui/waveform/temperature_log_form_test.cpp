@@ -89,10 +89,10 @@ TEST_F(TemperatureLogFormTest, EachReadingIsOnDiskBeforeTheNext) {
 TEST_F(TemperatureLogFormTest, RefusesAShortIntervalNoFileAndAnUnwritableOne) {
     QTemporaryDir dir;
     const std::vector<std::tuple<QString, QString, QString>> cases = {
-        {"99", dir.filePath("a.csv"), "The interval '99' is not a number of milliseconds"},
-        {"abc", dir.filePath("a.csv"), "The interval 'abc'"},
+        {"99", dir.filePath("a.csv"), "Interval: '99' is not a number of milliseconds"},
+        {"abc", dir.filePath("a.csv"), "Interval: 'abc'"},
         // A decimal comma is no interval, nor a thousands separator (not 1500 ms).
-        {"1,500", dir.filePath("a.csv"), "The interval '1,500' is not a number"},
+        {"1,500", dir.filePath("a.csv"), "Interval: '1,500' is not a number"},
         {"100", "", "Choose the CSV file"},
         {"100", dir.filePath("no/such/folder/a.csv"), "cannot be written"},
     };

@@ -239,6 +239,32 @@ TEST(WindowPlaces, AWindowComesBackWhereItWas) {
     again.hide();
     settings.sync();
     EXPECT_TRUE(QFile::exists(file));
+
+    // Kept on a screen that is gone, and taller than this one: it comes back whole, shorter.
+    const QRect available = again.screen()->availableGeometry();
+    {
+        QWidget gone;
+        gone.setObjectName(QStringLiteral("GoneForm"));
+        KeepWindowPlace(&gone, settings);
+        gone.show();
+        gone.setGeometry(available.right() - 100, 40, 300, available.height() + 200);
+        gone.hide();
+    }
+    QWidget back;
+    back.setObjectName(QStringLiteral("GoneForm"));
+    KeepWindowPlace(&back, settings);
+    back.show();
+    EXPECT_TRUE(available.contains(back.frameGeometry())) << back.x() << "," << back.y();
+    EXPECT_EQ(back.width(), 300);
+
+    // Shown the first time, a window opens over its home window.
+    QWidget tool;
+    tool.setObjectName(QStringLiteral("NewForm"));
+    tool.resize(200, 100);
+    KeepWindowPlace(&tool, settings, &again);
+    again.show();
+    tool.show();
+    EXPECT_EQ(tool.frameGeometry().center(), again.frameGeometry().center());
 }
 
 }  // namespace

@@ -68,5 +68,30 @@ TEST(PlacesBeside, RightLeftMovedOverBelowOrInsideTheAvailableArea) {
     }
 }
 
+TEST(OnScreen, AFrameComesWhollyOntoTheAreaShrunkNoLessThanItsLeast) {
+    const QRect screen768(0, 0, 1366, 740);  // 1366 x 768 less a taskbar
+    const QRect belowPanel(0, 28, 1920, 1052);
+    struct Case {
+        const char* name;
+        QRect frame;
+        QSize least;
+        QRect available;
+        QRect expected;
+    };
+    using R = QRect;
+    // A window taller than the screen is made shorter, at its top; one whose least size is
+    // larger keeps its title bar on the screen.
+    const std::vector<Case> cases{
+        {"fits: stays", R(100, 100, 600, 400), {300, 200}, screen768, R(100, 100, 600, 400)},
+        {"below: moved up", R(800, 831, 532, 295), {532, 295}, screen768, R(800, 445, 532, 295)},
+        {"too tall: shorter", R(10, 10, 642, 854), {462, 112}, screen768, R(10, 0, 642, 740)},
+        {"too wide: narrower", R(-400, 40, 2000, 300), {600, 200}, screen768, R(0, 40, 1366, 300)},
+        {"kept above a panel", R(50, 0, 600, 400), {600, 400}, belowPanel, R(50, 28, 600, 400)},
+        {"least too tall", R(300, 300, 900, 900), {900, 800}, screen768, R(300, 0, 900, 800)},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(OnScreen(c.frame, c.least, c.available), c.expected) << c.name;
+}
+
 }  // namespace
 }  // namespace tq::testing

@@ -480,7 +480,8 @@ void ChartPlot::ShowCursor(QPointF at) {
     }
     const double x =
         xAxis_->min() + (pos.x() - area.left()) / area.width() * (xAxis_->max() - xAxis_->min());
-    cursorText_ = Text(ReadingText(model_, x));
+    cursorText_ =
+        Text(ReadingText(model_, x, (xAxis_->max() - xAxis_->min()) / std::max(1.0, area.width())));
     reading_->setText(cursorText_);
     cursorLine_->setLine(pos.x(), area.top(), pos.x(), area.bottom());
     cursorLine_->show();
