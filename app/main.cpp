@@ -150,15 +150,25 @@ int main(int argc, char** argv) {
             return UsageError("--scpi takes a port number from 0 to 65535");
         options.scpiPort = static_cast<int>(port);
     }
-    if (options.headless && options.scpiPort < 0)
-        return UsageError("--headless serves the protocol: it needs --scpi PORT");
+    if (parser.IsSet("http")) {
+        bool ok = false;
+        const uint port = parser.Value("http").toUInt(&ok);
+        if (!ok || port > 65535)
+            return UsageError("--http takes a port number from 0 to 65535");
+        options.httpPort = static_cast<int>(port);
+    }
+    const bool serving = options.scpiPort >= 0 || options.httpPort >= 0;
+    if (options.headless && !serving)
+        return UsageError(
+            "--headless serves the protocol or the web page: it needs --scpi PORT "
+            "or --http PORT");
     if (options.headless && (options.automation || options.selectDevice || options.legacyPanel))
         return UsageError(
             "--headless has no windows: leave out --automation, --select-device "
             "and --legacy-panel");
     if (parser.IsSet("listen")) {
-        if (options.scpiPort < 0)
-            return UsageError("--listen goes with --scpi PORT");
+        if (!serving)
+            return UsageError("--listen goes with --scpi PORT or --http PORT");
         options.listenAddress = parser.Value("listen");
         if (!tq::IsIpAddress(options.listenAddress.toStdString()))
             return UsageError("--listen takes an IP address such as 0.0.0.0 or 192.0.2.7");
@@ -169,8 +179,8 @@ int main(int argc, char** argv) {
         options.vxi11 = false;
     }
     if (parser.IsSet("no-advertise")) {
-        if (options.scpiPort < 0)
-            return UsageError("--no-advertise goes with --scpi PORT");
+        if (!serving)
+            return UsageError("--no-advertise goes with --scpi PORT or --http PORT");
         options.advertise = false;
     }
     if (parser.IsSet("idle-timeout")) {
