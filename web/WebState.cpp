@@ -110,7 +110,7 @@ void WebState::ReadFromBoard() {
             if (!in.Mirror().At(ch).coarse)
                 in.RangeCode(ch);
         }
-    } catch (const InstrumentError&) {
+    } catch (const std::exception&) {
         // The link's state says why.
     }
     try {
@@ -122,7 +122,7 @@ void WebState::ReadFromBoard() {
             celsius_ = reading.celsius;
             temperatureProblem_.clear();
         }
-    } catch (const InstrumentError& e) {
+    } catch (const std::exception& e) {
         celsius_.reset();
         temperatureProblem_ = e.what();
     }
@@ -181,7 +181,7 @@ std::string WebState::StateJson() {
         c["name"] = kChannelNames[ch];
         c["volts"] = model.Output(ch);
         c["code"] = coding.CodeOfFrame(regs.input);
-        c["maxCode"] = coding.CodeOfFrame(0xFFFF);
+        c["maxCode"] = in.Profile().TopCode();
         c["known"] = known.input;
         c["rangeVolts"] =
             known.coarse ? JsonDocument(FullScaleOfCode(regs.coarse)) : JsonDocument(nullptr);

@@ -174,9 +174,9 @@ start web --listen "$address" --http 0 && {
   port_page="$(sed -n 's#^web page on http://.*:\([0-9]*\)/$#\1#p' "$work/web.err")"
   wait_for "$work/web.err" "_http._tcp, port $port_page; _lxi._tcp, port $port_page\\)$" ||
     fail "the web page was not advertised: $(cat "$work/web.err")"
-  browsed ";_http._tcp;local;.*;$port_page;\"path=/\"" 10 _http._tcp ||
+  browsed ";local;.*;$port_page;\"path=/\"" 10 _http._tcp ||
     fail "avahi-browse does not list the page: $(cat "$work/browsed")"
-  browsed ";_lxi._tcp;local;.*;$port_page;.*\"Manufacturer=TQ2604X-EVAL\"" 10 _lxi._tcp ||
+  browsed ";local;.*;$port_page;.*\"Manufacturer=TQ2604X-EVAL\"" 10 _lxi._tcp ||
     fail "avahi-browse does not list the LXI service: $(cat "$work/browsed")"
 }
 

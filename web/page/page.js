@@ -37,17 +37,26 @@ function ramp(c) {
   return "steps of " + volts(c.rampStep) + " every " + c.rampWait.toFixed(3) + " s";
 }
 
+// A setting of the program's published description (SYSTem:DESCription?): its unit and bounds.
+function setting(state, name) {
+  return state.description.settings.find(s => s.name === name);
+}
+
 function showChannels(state) {
   const box = document.getElementById("channels");
   box.replaceChildren();
-  for (const c of state.channels) {
+  const voltage = setting(state, "voltage");
+  const data = setting(state, "data");
+  state.channels.slice(0, state.description.channels).forEach((c, i) => {
     const card = el("article", "channel");
     card.dataset.channel = c.name;
     card.append(el("h3", "", c.name));
     card.append(el("p", "volts", c.known ? volts(c.volts) : "not known"));
     card.append(facts(null, [
-      ["Code", c.code + " of " + c.maxCode],
+      ["Code", c.code + " of " + (data ? data.max[i] : c.maxCode)],
       ["Range", c.rangeVolts === null ? "not known" : "±" + c.rangeVolts + " V"],
+      ["Settable", voltage ? voltage.min[i] + " " + voltage.unit + " to " + voltage.max[i] + " " +
+                             voltage.unit : "not known"],
       ["Limits", limits(c)],
       ["Ramp", ramp(c)],
       ["Driven by", c.drivenBy === null ? "nothing running" : c.drivenBy,
@@ -55,7 +64,7 @@ function showChannels(state) {
       ["Last set by", c.lastSetBy === null ? "not since the page's server started" : c.lastSetBy],
     ]));
     box.append(card);
-  }
+  });
 }
 
 function showBoard(state) {
