@@ -132,31 +132,25 @@ int main(int argc, char** argv) {
             "or --select-device (choose the device with --resolution)");
     if (!options.simSetupFile.isEmpty() && !options.simulate)
         return UsageError("--sim-setup needs --simulate");
-    if (parser.IsSet("sim-meter")) {
+    // A port option's value, -1 when it is not given; false when it is not a port.
+    const auto port = [&parser](const char* name, int& value) {
+        if (!parser.IsSet(name))
+            return true;
         bool ok = false;
-        const uint port = parser.Value("sim-meter").toUInt(&ok);
-        if (!ok || port > 65535)
-            return UsageError("--sim-meter takes a port number from 0 to 65535");
-        if (!options.simulate)
-            return UsageError("--sim-meter needs --simulate");
-        options.simMeterPort = static_cast<int>(port);
-    }
+        const uint number = parser.Value(name).toUInt(&ok);
+        value = static_cast<int>(number);
+        return ok && number <= 65535;
+    };
+    if (!port("sim-meter", options.simMeterPort))
+        return UsageError("--sim-meter takes a port number from 0 to 65535");
+    if (options.simMeterPort >= 0 && !options.simulate)
+        return UsageError("--sim-meter needs --simulate");
     if (options.selectDevice && options.legacyPanel)
         return UsageError("choose either --select-device or --legacy-panel");
-    if (parser.IsSet("scpi")) {
-        bool ok = false;
-        const uint port = parser.Value("scpi").toUInt(&ok);
-        if (!ok || port > 65535)
-            return UsageError("--scpi takes a port number from 0 to 65535");
-        options.scpiPort = static_cast<int>(port);
-    }
-    if (parser.IsSet("http")) {
-        bool ok = false;
-        const uint port = parser.Value("http").toUInt(&ok);
-        if (!ok || port > 65535)
-            return UsageError("--http takes a port number from 0 to 65535");
-        options.httpPort = static_cast<int>(port);
-    }
+    if (!port("scpi", options.scpiPort))
+        return UsageError("--scpi takes a port number from 0 to 65535");
+    if (!port("http", options.httpPort))
+        return UsageError("--http takes a port number from 0 to 65535");
     const bool serving = options.scpiPort >= 0 || options.httpPort >= 0;
     if (options.headless && !serving)
         return UsageError(
