@@ -391,7 +391,8 @@ bool Program::StartProtocolServer() {
                      [policy = safeState_.get()](int count) { policy->ClientCountChanged(count); });
     std::fprintf(stderr, "listening on %s:%u\n", qPrintable(server_->Address()), server_->Port());
     std::fflush(stderr);
-    if (options_.vxi11 && !server_->ServeVxi11(SayOnStandardError, error))
+    vxi11Served_ = options_.vxi11 && server_->ServeVxi11(SayOnStandardError, error);
+    if (options_.vxi11 && !vxi11Served_)
         std::fprintf(stderr, "tq2604x-eval: VXI-11 is not served (the raw socket is): %s\n",
                      qPrintable(error));
     if (auto* main = qobject_cast<MainForm*>(windows_[WindowId::Main].data())) {
@@ -409,6 +410,7 @@ bool Program::StartWebPage() {
     if (server_) {
         facts.scpiAddress = server_->Address().toStdString();
         facts.scpiPort = server_->Port();
+        facts.vxi11 = vxi11Served_;
     }
     facts.mdnsName = [this] {
         return advertiser_ ? advertiser_->EstablishedName() : std::string();

@@ -147,6 +147,7 @@ private:
     std::unique_ptr<SetupSlots> setupSlots_;  // *SAV and *RCL's, kept between runs
     std::unique_ptr<InstrumentCommands> commands_;
     std::unique_ptr<ProtocolServer> server_;
+    bool vxi11Served_ = false;
     std::unique_ptr<WebServer> web_;
     std::unique_ptr<LanAnnouncement> advertiser_;
     int advertiserListener_ = 0;

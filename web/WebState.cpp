@@ -134,13 +134,17 @@ std::string WebState::Starter(const void* origin) const {
     return commands_.Status().IsClient(origin) ? "a remote client" : "a window";
 }
 
-std::string WebState::ResourceString() const {
+std::vector<std::string> WebState::ResourceStrings() const {
     if (facts_.scpiAddress.empty())
-        return "";
+        return {};
     const std::string host = facts_.scpiAddress == "0.0.0.0" || facts_.scpiAddress == "::"
                                  ? facts_.hostName
                                  : facts_.scpiAddress;
-    return "TCPIP::" + host + "::" + std::to_string(facts_.scpiPort) + "::SOCKET";
+    std::vector<std::string> resources;
+    if (facts_.vxi11)
+        resources.push_back("TCPIP::" + host + "::INSTR");
+    resources.push_back("TCPIP::" + host + "::" + std::to_string(facts_.scpiPort) + "::SOCKET");
+    return resources;
 }
 
 std::string WebState::StateJson() {
@@ -165,7 +169,7 @@ std::string WebState::StateJson() {
             ? JsonDocument(nullptr)
             : JsonDocument(facts_.scpiAddress + ":" + std::to_string(facts_.scpiPort));
     JsonDocument visa = JsonDocument::array();
-    if (const std::string resource = ResourceString(); !resource.empty())
+    for (const std::string& resource : ResourceStrings())
         visa.push_back(resource);
     identity["visa"] = visa;
     const std::string mdns = facts_.mdnsName ? facts_.mdnsName() : "";
@@ -272,7 +276,7 @@ std::string WebState::IdentificationXml() const {
         "  <Interface xsi:type=\"NetworkInformation\" InterfaceType=\"LXI\" "
         "IPType=\"IPv4\" InterfaceName=\"eth0\" "
         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
-    if (const std::string resource = ResourceString(); !resource.empty())
+    for (const std::string& resource : ResourceStrings())
         xml +=
             "    <InstrumentAddressString>" + XmlEscaped(resource) + "</InstrumentAddressString>\n";
     xml += "    <Hostname>" + XmlEscaped(facts_.hostName) + "</Hostname>\n";

@@ -28,6 +28,7 @@ struct WebFacts {
     uint16_t httpPort = 0;
     std::string scpiAddress;  // empty: the protocol is not served
     uint16_t scpiPort = 0;
+    bool vxi11 = false;  // VXI-11 beside the raw socket, found through the portmapper
     // The name the LAN knows the board by once it is advertised, or "".
     std::function<std::string()> mdnsName;
 };
@@ -61,7 +62,8 @@ private:
     // Registers not yet known, and the die temperature, at most every kTemperatureAge.
     void ReadFromBoard();
     std::string Starter(const void* origin) const;
-    std::string ResourceString() const;
+    // The VISA resource strings that reach the instrument: VXI-11's first, then the raw socket's.
+    std::vector<std::string> ResourceStrings() const;
 
     InstrumentCommands& commands_;
     WebFacts facts_;

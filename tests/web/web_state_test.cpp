@@ -24,7 +24,7 @@ struct StateCase {
 class WebStateTest : public ::testing::TestWithParam<StateCase>, public SimulatedInstrument {
 protected:
     InstrumentCommands commands{instrument, &board};
-    WebState web{commands, {"bench-7", "0.0.0.0", 8080, "0.0.0.0", 5025, {}}};
+    WebState web{commands, {"bench-7", "0.0.0.0", 8080, "0.0.0.0", 5025, true, {}}};
 };
 
 TEST_P(WebStateTest, ShowsWhatTheClientDid) {
@@ -58,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
         StateCase{"FourteenBitCodes", {"SYST:RES 14"}, "/channels/0/maxCode", 16383},
         StateCase{"LowLimit", {"SOUR4:VOLT:LIM:LOW -2"}, "/channels/3/limitLow", -2.0},
         StateCase{"RampStep", {"SOUR4:VOLT:RAMP:STEP 0.5"}, "/channels/3/rampStep", 0.5},
-        StateCase{"VisaOnTheHostName", {}, "/identity/visa/0", "TCPIP::bench-7::5025::SOCKET"},
+        StateCase{"VxiElevenOnTheHostName", {}, "/identity/visa/0", "TCPIP::bench-7::INSTR"},
+        StateCase{"RawSocketOnTheHostName", {}, "/identity/visa/1", "TCPIP::bench-7::5025::SOCKET"},
         StateCase{"Temperature", {}, "/temperature/celsius", 25.0},
         // A power loss shows where the board held something else than its power-on state.
         StateCase{"PowerLoss", {"SOUR1:VOLT 1", "BENC:POW:CYCL"}, "/outcomes/1/kind", "power"},
@@ -85,6 +86,8 @@ TEST_F(WebStateTest, KeepsTheLastOutcomesAndEscapesTheIdentification) {
               std::string::npos)
         << xml;
     EXPECT_NE(xml.find("<SerialNumber>1-4.2</SerialNumber>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<InstrumentAddressString>TCPIP::bench-7::INSTR</"), std::string::npos)
+        << xml;
     EXPECT_NE(xml.find("TCPIP::bench-7::5025::SOCKET"), std::string::npos) << xml;
 }
 
