@@ -61,6 +61,8 @@ public:
     virtual ~LanAnnouncement() = default;
     virtual void Start() = 0;
     virtual void UpdateTxt(std::vector<std::pair<std::string, std::string>> txt) = 0;
+    // The name the services run under, once the daemon has established it; empty before.
+    virtual std::string EstablishedName() const = 0;
 };
 
 // A server on the loopback address: the simulated bench's meter.

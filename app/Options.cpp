@@ -45,21 +45,26 @@ constexpr std::array kOptions{
               "Serve the SCPI instrument protocol on TCP PORT (5025 is customary; 0 picks a free "
               "port, printed on standard error).",
               OptionGroup::Remote},
+    OptionRow{"http", "", "PORT",
+              "Serve a read-only web page of the board (identity, outputs, what runs) and its "
+              "state as JSON on TCP PORT (0 picks a free port, printed on standard error).",
+              OptionGroup::Remote},
     OptionRow{"headless", "", "",
-              "With --scpi: serve the protocol without any window or display; SIGINT or SIGTERM "
+              "With --scpi or --http: serve without any window or display; SIGINT or SIGTERM "
               "end the program.",
               OptionGroup::Remote},
     OptionRow{"listen", "", "ADDRESS",
-              "With --scpi: listen on ADDRESS instead of the loopback address (anyone who can "
-              "reach the port can then drive the outputs).",
+              "With --scpi or --http: listen on ADDRESS instead of the loopback address (anyone "
+              "who can reach the protocol's port can then drive the outputs).",
               OptionGroup::Remote},
     OptionRow{"no-vxi11", "", "",
               "With --scpi: serve the raw socket only, without VXI-11 (the TCPIP::host::INSTR "
               "of VISA, registered with the portmapper).",
               OptionGroup::Remote},
     OptionRow{"no-advertise", "", "",
-              "With --listen on an address other than loopback: do not advertise the server on "
-              "the LAN (mDNS/DNS-SD service _scpi-raw._tcp through the Avahi daemon).",
+              "With --listen on an address other than loopback: do not advertise the servers on "
+              "the LAN (mDNS/DNS-SD services _scpi-raw._tcp, _http._tcp and _lxi._tcp through "
+              "the Avahi daemon).",
               OptionGroup::Remote},
     OptionRow{"idle-timeout", "", "SECONDS",
               "With --scpi: close a client that has sent nothing for SECONDS (default 600; 0: "

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "adapter/simulated/SimulatedBoard.h"
 #include "app/NetworkLibrary.h"
 #include "app/SetupSlotFiles.h"
+#include "app/WebLibrary.h"
 #include "board/SimCommands.h"
 #include "core/Version.h"
 #include "instrument/ListRun.h"
@@ -140,6 +142,7 @@ Program::~Program() {
     // Windows and clients go first: they hold references into the context and the board.
     instrument_->RemoveListener(advertiserListener_);
     advertiser_.reset();
+    web_.reset();
     server_.reset();
     console_.reset();
     refusals_.reset();
@@ -347,15 +350,30 @@ void Program::TakeBoardLocation() {
         instrument_->SetIdentity({instrument_->Identity().displayName, usb_->ConnectedLocation()});
 }
 
-bool Program::StartServer() {
-    commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_, waveform_.get(),
-                                                     meterRuns_.get(), listRun_.get());
-    commands_->SetSetupSlots(setupSlots_.get());
+InstrumentCommands& Program::Commands() {
+    if (!commands_) {
+        commands_ = std::make_unique<InstrumentCommands>(*instrument_, simulator_, waveform_.get(),
+                                                         meterRuns_.get(), listRun_.get());
+        commands_->SetSetupSlots(setupSlots_.get());
+    }
+    return *commands_;
+}
+
+bool Program::StartServers() {
+    if (options_.scpiPort >= 0 && !StartProtocolServer())
+        return false;
+    if (options_.httpPort >= 0 && !StartWebPage())
+        return false;
+    Advertise();
+    return true;
+}
+
+bool Program::StartProtocolServer() {
     QString error;
     const QString& address = options_.listenAddress;
     NetworkLibrary* network = LoadNetworkLibrary(error);
     if (network) {
-        server_ = network->Server(*commands_);
+        server_ = network->Server(Commands());
         server_->SetIdleTimeout(std::chrono::seconds(options_.idleTimeoutSeconds));
     }
     if (!network || !server_->Listen(address, static_cast<uint16_t>(options_.scpiPort), error)) {
@@ -373,10 +391,10 @@ bool Program::StartServer() {
                      [policy = safeState_.get()](int count) { policy->ClientCountChanged(count); });
     std::fprintf(stderr, "listening on %s:%u\n", qPrintable(server_->Address()), server_->Port());
     std::fflush(stderr);
-    if (options_.vxi11 && !server_->ServeVxi11(SayOnStandardError, error))
+    vxi11Served_ = options_.vxi11 && server_->ServeVxi11(SayOnStandardError, error);
+    if (options_.vxi11 && !vxi11Served_)
         std::fprintf(stderr, "tq2604x-eval: VXI-11 is not served (the raw socket is): %s\n",
                      qPrintable(error));
-    Advertise(*network);
     if (auto* main = qobject_cast<MainForm*>(windows_[WindowId::Main].data())) {
         QObject::connect(server_.get(), &ProtocolServer::ClientCountChanged, main,
                          &MainForm::ShowRemoteClients);
@@ -384,13 +402,51 @@ bool Program::StartServer() {
     return true;
 }
 
-void Program::Advertise(NetworkLibrary& network) {
-    if (!options_.advertise || !server_->BeyondLoopback())
+bool Program::StartWebPage() {
+    QString error;
+    const QString& address = options_.listenAddress;
+    WebFacts facts;
+    facts.hostName = QSysInfo::machineHostName().toStdString();
+    if (server_) {
+        facts.scpiAddress = server_->Address().toStdString();
+        facts.scpiPort = server_->Port();
+        facts.vxi11 = vxi11Served_;
+    }
+    facts.mdnsName = [this] {
+        return advertiser_ ? advertiser_->EstablishedName() : std::string();
+    };
+    WebLibrary* library = LoadWebLibrary(error);
+    if (library)
+        web_ = library->Server(Commands(), std::move(facts));
+    if (!library || !web_->Listen(address, static_cast<uint16_t>(options_.httpPort), error)) {
+        std::fprintf(stderr, "tq2604x-eval: cannot serve the web page on %s port %d: %s\n",
+                     qPrintable(address), options_.httpPort, qPrintable(error));
+        return false;
+    }
+    std::fprintf(stderr, "web page on http://%s:%u/\n", qPrintable(web_->Address()), web_->Port());
+    std::fflush(stderr);
+    return true;
+}
+
+void Program::Advertise() {
+    const bool beyondLoopback =
+        (server_ && server_->BeyondLoopback()) || (web_ && web_->BeyondLoopback());
+    if (!options_.advertise || !beyondLoopback)
         return;
+    QString error;
+    NetworkLibrary* network = LoadNetworkLibrary(error);
+    if (!network) {
+        std::fprintf(stderr, "tq2604x-eval: not advertised on the LAN: %s\n", qPrintable(error));
+        return;
+    }
     const auto model = [this] { return std::string(instrument_->Profile().model); };
     const std::string serial = instrument_->Identity().serial;
-    advertiser_ = network.Announce(AnnounceBoard(model(), serial, kProgramVersion, server_->Port()),
-                                   options_.listenAddress, SayOnStandardError);
+    ScpiAnnouncement announcement =
+        AnnounceBoard(model(), serial, kProgramVersion, server_ ? server_->Port() : 0);
+    if (web_)
+        announcement.webPort = web_->Port();
+    advertiser_ =
+        network->Announce(std::move(announcement), options_.listenAddress, SayOnStandardError);
     // The TXT records name the model, which a change of resolution changes.
     advertiserListener_ =
         instrument_->AddListener([this, model, serial](const InstrumentChange& c) {
@@ -427,7 +483,7 @@ int Program::RunHeadless() {
             QCoreApplication::exit(0);
         });
     }
-    if (!StartServer())
+    if (!StartServers())
         return 1;
     const int status = QCoreApplication::exec();
     EndInSafeState();
@@ -463,7 +519,7 @@ int Program::Run() {
         if (auto* main = qobject_cast<MainForm*>(windows_[WindowId::Main].data()))
             main->OpenSetup(options_.setupFile);
     }
-    if (options_.scpiPort >= 0 && !StartServer())
+    if (!StartServers())
         return 1;
 
     if (options_.automation) {

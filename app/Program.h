@@ -29,6 +29,7 @@ class LoopbackServer;
 class ListRun;
 class NetworkLibrary;
 class ProtocolServer;
+class WebServer;
 class MeterByAddress;
 class MeterRuns;
 class QtStepTimer;
@@ -43,6 +44,7 @@ struct ProgramOptions {
     bool legacyPanel = false;
     QString simSetupFile;
     int scpiPort = -1;  // -1: no protocol server
+    int httpPort = -1;  // -1: no web page
     bool headless = false;
     QString listenAddress = QStringLiteral("127.0.0.1");  // an IP address
     bool advertise = true;   // on the LAN, when listening beyond loopback
@@ -94,11 +96,15 @@ private:
     bool ApplySimSetup();
     void StartLegacyPanel();
     void PrintMessagesAtOnce(bool atOnce);
-    // The protocol server, on the options' address and port; false (with the reason printed)
-    // when it cannot listen.
-    bool StartServer();
-    // Beyond loopback (unless --no-advertise): the server on the LAN over mDNS/DNS-SD.
-    void Advertise(NetworkLibrary& network);
+    // The protocol server and the web page as the options ask, then their advertisement; false
+    // (with the reason printed) when one cannot listen.
+    bool StartServers();
+    // The command tree the protocol's clients and the web page read the instrument through.
+    InstrumentCommands& Commands();
+    bool StartProtocolServer();
+    bool StartWebPage();
+    // Beyond loopback (unless --no-advertise): the servers on the LAN over mDNS/DNS-SD.
+    void Advertise();
     // The simulated bench's meter on the options' port; false (with the reason printed) when it
     // cannot listen.
     bool StartSimulatedMeter();
@@ -141,6 +147,8 @@ private:
     std::unique_ptr<SetupSlots> setupSlots_;  // *SAV and *RCL's, kept between runs
     std::unique_ptr<InstrumentCommands> commands_;
     std::unique_ptr<ProtocolServer> server_;
+    bool vxi11Served_ = false;
+    std::unique_ptr<WebServer> web_;
     std::unique_ptr<LanAnnouncement> advertiser_;
     int advertiserListener_ = 0;
     std::unique_ptr<QtRunTimer> safeStateTimer_;  // wakes the safe state from the event loop

@@ -132,33 +132,37 @@ int main(int argc, char** argv) {
             "or --select-device (choose the device with --resolution)");
     if (!options.simSetupFile.isEmpty() && !options.simulate)
         return UsageError("--sim-setup needs --simulate");
-    if (parser.IsSet("sim-meter")) {
+    // A port option's value, -1 when it is not given; false when it is not a port.
+    const auto port = [&parser](const char* name, int& value) {
+        if (!parser.IsSet(name))
+            return true;
         bool ok = false;
-        const uint port = parser.Value("sim-meter").toUInt(&ok);
-        if (!ok || port > 65535)
-            return UsageError("--sim-meter takes a port number from 0 to 65535");
-        if (!options.simulate)
-            return UsageError("--sim-meter needs --simulate");
-        options.simMeterPort = static_cast<int>(port);
-    }
+        const uint number = parser.Value(name).toUInt(&ok);
+        value = static_cast<int>(number);
+        return ok && number <= 65535;
+    };
+    if (!port("sim-meter", options.simMeterPort))
+        return UsageError("--sim-meter takes a port number from 0 to 65535");
+    if (options.simMeterPort >= 0 && !options.simulate)
+        return UsageError("--sim-meter needs --simulate");
     if (options.selectDevice && options.legacyPanel)
         return UsageError("choose either --select-device or --legacy-panel");
-    if (parser.IsSet("scpi")) {
-        bool ok = false;
-        const uint port = parser.Value("scpi").toUInt(&ok);
-        if (!ok || port > 65535)
-            return UsageError("--scpi takes a port number from 0 to 65535");
-        options.scpiPort = static_cast<int>(port);
-    }
-    if (options.headless && options.scpiPort < 0)
-        return UsageError("--headless serves the protocol: it needs --scpi PORT");
+    if (!port("scpi", options.scpiPort))
+        return UsageError("--scpi takes a port number from 0 to 65535");
+    if (!port("http", options.httpPort))
+        return UsageError("--http takes a port number from 0 to 65535");
+    const bool serving = options.scpiPort >= 0 || options.httpPort >= 0;
+    if (options.headless && !serving)
+        return UsageError(
+            "--headless serves the protocol or the web page: it needs --scpi PORT "
+            "or --http PORT");
     if (options.headless && (options.automation || options.selectDevice || options.legacyPanel))
         return UsageError(
             "--headless has no windows: leave out --automation, --select-device "
             "and --legacy-panel");
     if (parser.IsSet("listen")) {
-        if (options.scpiPort < 0)
-            return UsageError("--listen goes with --scpi PORT");
+        if (!serving)
+            return UsageError("--listen goes with --scpi PORT or --http PORT");
         options.listenAddress = parser.Value("listen");
         if (!tq::IsIpAddress(options.listenAddress.toStdString()))
             return UsageError("--listen takes an IP address such as 0.0.0.0 or 192.0.2.7");
@@ -169,8 +173,8 @@ int main(int argc, char** argv) {
         options.vxi11 = false;
     }
     if (parser.IsSet("no-advertise")) {
-        if (options.scpiPort < 0)
-            return UsageError("--no-advertise goes with --scpi PORT");
+        if (!serving)
+            return UsageError("--no-advertise goes with --scpi PORT or --http PORT");
         options.advertise = false;
     }
     if (parser.IsSet("idle-timeout")) {

@@ -15,10 +15,6 @@ namespace {
 // one a lab would run.
 constexpr int kMaxRenames = 100;
 
-std::string Port(uint16_t port) {
-    return std::to_string(port);
-}
-
 AvahiStringList* TxtList(const std::vector<std::pair<std::string, std::string>>& txt) {
     AvahiStringList* list = nullptr;
     // Each addition goes in front and Avahi sends the list from its end: added in order, sent in
@@ -130,8 +126,7 @@ void LanAdvertiser::GroupChanged(AvahiEntryGroup* group, AvahiEntryGroupState st
     switch (state) {
         case AVAHI_ENTRY_GROUP_ESTABLISHED:
             established_ = announcement_.name;
-            say_("advertised on the LAN as \"" + established_ + "\" (" +
-                     std::string(kScpiRawServiceType) + ", port " + Port(announcement_.port) + ")",
+            say_("advertised on the LAN as \"" + established_ + "\" (" + ServiceList() + ")",
                  false);
             break;
         case AVAHI_ENTRY_GROUP_COLLISION:
@@ -167,33 +162,68 @@ void LanAdvertiser::Publish(AvahiClient* client) {
     }
     if (!avahi_entry_group_is_empty(group_))
         return;
-    AvahiStringList* txt = TxtList(announcement_.txt);
-    const std::string type(kScpiRawServiceType);
     int result = AVAHI_ERR_COLLISION;
     for (int attempt = 0; attempt < kMaxRenames && result == AVAHI_ERR_COLLISION; ++attempt) {
-        result = avahi_entry_group_add_service_strlst(
-            group_, interface_, protocol_, static_cast<AvahiPublishFlags>(0),
-            announcement_.name.c_str(), type.c_str(), nullptr, nullptr, announcement_.port, txt);
-        if (result == AVAHI_ERR_COLLISION)
-            TakeAlternativeName();  // a service of this program on this host has the name
+        result = AddServices();
+        if (result == AVAHI_ERR_COLLISION) {
+            // A service of this program on this host has the name.
+            avahi_entry_group_reset(group_);
+            TakeAlternativeName();
+        }
     }
-    avahi_string_list_free(txt);
     if (result >= 0)
         result = avahi_entry_group_commit(group_);
     if (result < 0)
         SayOnce(std::string("the Avahi daemon refused the service: ") + avahi_strerror(result));
 }
 
+std::vector<LanAdvertiser::Service> LanAdvertiser::Services() const {
+    std::vector<Service> services;
+    if (announcement_.port != 0)
+        services.push_back({kScpiRawServiceType, announcement_.port, announcement_.txt});
+    if (announcement_.webPort != 0) {
+        services.push_back({kHttpServiceType, announcement_.webPort, {{"path", "/"}}});
+        services.push_back({kLxiServiceType, announcement_.webPort, announcement_.txt});
+    }
+    return services;
+}
+
+std::string LanAdvertiser::ServiceList() const {
+    std::string list;
+    for (const Service& service : Services())
+        list += (list.empty() ? "" : "; ") + std::string(service.type) + ", port " +
+                std::to_string(service.port);
+    return list;
+}
+
+int LanAdvertiser::AddServices() {
+    for (const Service& service : Services()) {
+        AvahiStringList* txt = TxtList(service.txt);
+        const std::string type(service.type);
+        const int result = avahi_entry_group_add_service_strlst(
+            group_, interface_, protocol_, static_cast<AvahiPublishFlags>(0),
+            announcement_.name.c_str(), type.c_str(), nullptr, nullptr, service.port, txt);
+        avahi_string_list_free(txt);
+        if (result < 0)
+            return result;
+    }
+    return 0;
+}
+
 void LanAdvertiser::UpdateTxt(std::vector<std::pair<std::string, std::string>> txt) {
     announcement_.txt = std::move(txt);
     if (group_ == nullptr || avahi_entry_group_is_empty(group_))
         return;  // published with the new records when it is
-    AvahiStringList* list = TxtList(announcement_.txt);
-    const std::string type(kScpiRawServiceType);
-    avahi_entry_group_update_service_txt_strlst(
-        group_, interface_, protocol_, static_cast<AvahiPublishFlags>(0),
-        announcement_.name.c_str(), type.c_str(), nullptr, list);
-    avahi_string_list_free(list);
+    for (const Service& service : Services()) {
+        if (service.txt != announcement_.txt)
+            continue;  // the page's own records do not name the model
+        AvahiStringList* list = TxtList(service.txt);
+        const std::string type(service.type);
+        avahi_entry_group_update_service_txt_strlst(
+            group_, interface_, protocol_, static_cast<AvahiPublishFlags>(0),
+            announcement_.name.c_str(), type.c_str(), nullptr, list);
+        avahi_string_list_free(list);
+    }
 }
 
 }  // namespace tq

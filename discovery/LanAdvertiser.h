@@ -13,6 +13,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "discovery/AvahiQtPoll.h"
 #include "discovery/ScpiAnnouncement.h"
@@ -47,6 +50,17 @@ private:
     void GroupChanged(AvahiEntryGroup* group, AvahiEntryGroupState state);
     void Publish(AvahiClient* client);
     void TakeAlternativeName();
+    struct Service {
+        std::string_view type;
+        uint16_t port;
+        std::vector<std::pair<std::string, std::string>> txt;
+    };
+    // The protocol's service, and the web page's as a web server and an LXI instrument.
+    std::vector<Service> Services() const;
+    // Each service of Services() into the entry group; the first failure.
+    int AddServices();
+    // "_scpi-raw._tcp, port 5025; _http._tcp, port 8080; ..."
+    std::string ServiceList() const;
     void Reconnect();
     void Disconnect();
     void SayOnce(const std::string& why);

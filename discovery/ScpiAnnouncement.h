@@ -12,10 +12,14 @@
 namespace tq {
 
 inline constexpr std::string_view kScpiRawServiceType = "_scpi-raw._tcp";
+// The web page, as browsers of web servers and of LXI instruments look for it.
+inline constexpr std::string_view kHttpServiceType = "_http._tcp";
+inline constexpr std::string_view kLxiServiceType = "_lxi._tcp";
 
 struct ScpiAnnouncement {
-    std::string name;  // the instance name: "TQ2604X evaluation board SIMULATED"
-    uint16_t port = 0;
+    std::string name;      // the instance name: "TQ2604X evaluation board SIMULATED"
+    uint16_t port = 0;     // the protocol's; 0: not served
+    uint16_t webPort = 0;  // the web page's; 0: not served
     std::vector<std::pair<std::string, std::string>> txt;  // key, value, in this order
 };
 

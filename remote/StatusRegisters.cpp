@@ -170,6 +170,13 @@ void StatusModel::TellStarter(const Activity& ended) {
     }
 }
 
+bool StatusModel::IsClient(const void* origin) const {
+    return std::any_of(clients_.begin(), clients_.end(),
+                       [origin](const RemoteClient* c) { return c->origin == origin; }) ||
+           std::any_of(departed_.begin(), departed_.end(),
+                       [origin](const std::unique_ptr<char>& o) { return o.get() == origin; });
+}
+
 bool StatusModel::Pending(const RemoteClient& client) const {
     return instrument_.RunsActivityOf(client.origin);
 }

@@ -116,6 +116,10 @@ public:
     // command (arming a list run tells the instrument nothing).
     void Update();
 
+    // Whether `origin` is a remote client's, present or gone while its run goes on (a window's
+    // and the program's are not).
+    bool IsClient(const void* origin) const;
+
     // A ramp, a list run or a meter run that the client started and that has not ended.
     bool Pending(const RemoteClient& client) const;
     // *OPC: the OPC event at once when nothing is pending, else when the last pending ends.

@@ -70,6 +70,7 @@ public:
     void UpdateTxt(std::vector<std::pair<std::string, std::string>> txt) override {
         advertiser_.UpdateTxt(std::move(txt));
     }
+    std::string EstablishedName() const override { return advertiser_.EstablishedName(); }
 
 private:
     LanAdvertiser advertiser_;

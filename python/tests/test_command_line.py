@@ -19,7 +19,7 @@ def run(*args):
 @pytest.mark.parametrize("args, status, text", [
     (["--help"], 0, "--headless"),
     (["--version"], 0, "tq2604x-eval {version}"),
-    (["--headless"], 2, "--headless serves the protocol: it needs --scpi PORT"),
+    (["--headless"], 2, "--headless serves the protocol or the web page: it needs --scpi PORT"),
     (["--headless", "--scpi", "70000"], 2, "--scpi takes a port number from 0 to 65535"),
     (["--scpi", "0", "--listen", "nowhere"], 2, "--listen takes an IP address"),
     (["--resolution", "12", "--headless", "--scpi", "0"], 2, "--resolution is 16 or 14"),

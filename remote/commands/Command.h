@@ -138,6 +138,9 @@ StopReason StopBy(const Call& c, const std::string& command);
 // every data register the code of 0 V. Calibration data and limits stay.
 void EnterStartState(Instrument& in);
 
+// The settings the table's rows are made from, each once, as SYSTem:DESCription? publishes them.
+std::vector<PublishedSetting> PublishedSettings(const CommandRows& rows);
+
 // The subsystems, each in its own file.
 const CommandRows& CommonCommands();      // *IDN?, *RST, *SAV, SYSTem:...
 const CommandRows& StatusCommands();      // *ESR?, *STB?, *OPC, STATus:...

@@ -69,6 +69,18 @@ void Recall(Call& c) {
         c.targets.run->OfferDefinition(*setup.waveform);
 }
 
+// Every queued error, oldest first, comma-separated; the queue is emptied.
+std::string AllErrors(scpi::ErrorQueue& errors) {
+    if (errors.Empty())
+        return errors.Next();
+    std::string all;
+    while (!errors.Empty())
+        all += (all.empty() ? "" : ",") + errors.Next();
+    return all;
+}
+
+}  // namespace
+
 // The settings the table's rows are made from, each once, under the header of its first row
 // that answers a query: '#' written <n> for a channel, or the line's number for a setting of
 // one digital line.
@@ -104,18 +116,6 @@ std::vector<PublishedSetting> PublishedSettings(const CommandRows& rows) {
     }
     return published;
 }
-
-// Every queued error, oldest first, comma-separated; the queue is emptied.
-std::string AllErrors(scpi::ErrorQueue& errors) {
-    if (errors.Empty())
-        return errors.Next();
-    std::string all;
-    while (!errors.Empty())
-        all += (all.empty() ? "" : ",") + errors.Next();
-    return all;
-}
-
-}  // namespace
 
 void EnterStartState(Instrument& in) {
     Setup start;

@@ -79,11 +79,12 @@ stop_avahi() {
   wait "$avahi_pid" 2>/dev/null
 }
 
-# browsed: the resolved _scpi-raw._tcp services, one line each, until PATTERN is among them.
-browsed() {  # PATTERN [SECONDS]
+# browsed: the resolved services of TYPE (_scpi-raw._tcp), one line each, until PATTERN is among
+# them.
+browsed() {  # PATTERN [SECONDS [TYPE]]
   local tries=$((${2:-10}))
   for ((i = 0; i < tries; i++)); do
-    timeout 10 avahi-browse -rpt _scpi-raw._tcp 2>/dev/null | grep '^=' >"$work/browsed"
+    timeout 10 avahi-browse -rpt "${3:-_scpi-raw._tcp}" 2>/dev/null | grep '^=' >"$work/browsed"
     grep -Eq -- "$1" "$work/browsed" && return 0
     sleep 0.5
   done
@@ -166,6 +167,19 @@ else
   echo "note: lxi-tools is not installed; lxi discover -m not tried"
 fi
 
-for name in a b quiet local; do stop "$name"; done
-[ "$failures" -eq 0 ] && echo "LAN discovery: 6 cases passed"
+# 7. With the web page, it is advertised too: _http._tcp and _lxi._tcp on its port, same name.
+start web --listen "$address" --http 0 && {
+  wait_for "$work/web.err" '^web page on ' ||
+    fail "the web page did not start: $(cat "$work/web.err")"
+  port_page="$(sed -n 's#^web page on http://.*:\([0-9]*\)/$#\1#p' "$work/web.err")"
+  wait_for "$work/web.err" "_http._tcp, port $port_page; _lxi._tcp, port $port_page\\)$" ||
+    fail "the web page was not advertised: $(cat "$work/web.err")"
+  browsed ";local;.*;$port_page;\"path=/\"" 10 _http._tcp ||
+    fail "avahi-browse does not list the page: $(cat "$work/browsed")"
+  browsed ";local;.*;$port_page;.*\"Manufacturer=TQ2604X-EVAL\"" 10 _lxi._tcp ||
+    fail "avahi-browse does not list the LXI service: $(cat "$work/browsed")"
+}
+
+for name in a b quiet local web; do stop "$name"; done
+[ "$failures" -eq 0 ] && echo "LAN discovery: 7 cases passed"
 exit "$((failures > 0))"

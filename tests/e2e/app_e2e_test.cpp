@@ -119,9 +119,10 @@ TEST(ProgramStartup, WithoutABoardExplainsAndEndsWithStatusOne) {
 }
 
 // A run loads what it uses: a start-up to the main window on the simulated board maps neither
-// Qt Charts, USB, Qt Network, its Kerberos libraries, libtirpc nor Avahi; the first plot shown
-// loads the plotting library with Qt Charts, the first LAN meter opened the network library with
-// Qt Network and libtirpc, and USB never.
+// Qt Charts, USB, Qt Network, its Kerberos libraries, libtirpc, Avahi nor Qt HTTP Server; the
+// first plot shown loads the plotting library with Qt Charts, the first LAN meter opened the
+// network library with Qt Network and libtirpc, and USB and the web page's library (--http alone)
+// never.
 TEST(ProgramStartup, MapsEachLibraryOnlyOnceTheRunUsesIt) {
     QProcess process;
     QTemporaryDir config;
@@ -133,7 +134,8 @@ TEST(ProgramStartup, MapsEachLibraryOnlyOnceTheRunUsesIt) {
     ASSERT_NE(atStart.find("tq2604x-eval"), std::string::npos) << "no maps read";
     for (const char* library :
          {"libQt6Charts", "tq2604x-eval-plots", "libusb-1.0", "libudev", "libQt6Network",
-          "libgssapi_krb5", "libtirpc", "libavahi-client", "libtq2604x-eval-network"})
+          "libgssapi_krb5", "libtirpc", "libavahi-client", "libtq2604x-eval-network",
+          "libQt6HttpServer", "libtq2604x-eval-web"})
         EXPECT_EQ(atStart.find(library), std::string::npos) << library;
 
     const std::string shown = Ask(process,
@@ -154,6 +156,7 @@ TEST(ProgramStartup, MapsEachLibraryOnlyOnceTheRunUsesIt) {
     EXPECT_NE(afterMeter.find("libQt6Network"), std::string::npos);
     EXPECT_NE(afterMeter.find("libtirpc"), std::string::npos);
     EXPECT_EQ(afterMeter.find("libusb-1.0"), std::string::npos);
+    EXPECT_EQ(afterMeter.find("libQt6HttpServer"), std::string::npos);
 
     Ask(process, "quit\n");
     process.closeWriteChannel();

@@ -27,7 +27,8 @@ grep -q ': hardening-' "$work/lintian.log" && fail "lintian finds the program no
 
 dpkg-deb -x "$deb" "$work/root"
 for path in usr/lib/tq2604x-eval/tq2604x-eval usr/lib/tq2604x-eval/libtq2604x-eval-plots.so \
-  usr/lib/tq2604x-eval/libtq2604x-eval-network.so usr/bin/tq2604x-eval \
+  usr/lib/tq2604x-eval/libtq2604x-eval-network.so usr/lib/tq2604x-eval/libtq2604x-eval-web.so \
+  usr/bin/tq2604x-eval \
   usr/share/man/man1/tq2604x-eval.1.gz usr/share/doc/tq2604x-eval/copyright \
   usr/share/doc/tq2604x-eval/changelog.gz usr/share/doc/tq2604x-eval/scpi.md \
   usr/share/doc/tq2604x-eval/setup-format.md \

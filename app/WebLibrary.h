@@ -1,0 +1,45 @@
+#pragma once
+// The web page's library, libtq2604x-eval-web.so beside the program: the page, /api/state and the
+// LXI identification over Qt HTTP Server. Loaded only when --http is given, so every other run maps
+// neither it nor Qt HTTP Server. It reads the instrument through the command tree the program
+// hands it (web/).
+
+#include <QObject>
+#include <QString>
+#include <QtPlugin>
+#include <cstdint>
+#include <memory>
+
+#include "web/WebState.h"
+
+namespace tq {
+
+class InstrumentCommands;
+
+inline constexpr const char* kWebLibraryName = "libtq2604x-eval-web.so";
+
+class WebServer {
+public:
+    virtual ~WebServer() = default;
+    // On `address` (an IP address); port 0 picks a free one. False with the reason in `error`.
+    virtual bool Listen(const QString& address, uint16_t port, QString& error) = 0;
+    virtual QString Address() const = 0;
+    virtual uint16_t Port() const = 0;
+    // Whether the address it listens on is one that other computers can reach.
+    virtual bool BeyondLoopback() const = 0;
+};
+
+class WebLibrary {
+public:
+    virtual ~WebLibrary() = default;
+    // `facts`: where else the program is reached; the page's own address is the server's.
+    virtual std::unique_ptr<WebServer> Server(InstrumentCommands& commands, WebFacts facts) = 0;
+};
+
+// The library beside the program; null with the reason in `why` when it is missing or from
+// another release.
+WebLibrary* LoadWebLibrary(QString& why);
+
+}  // namespace tq
+
+Q_DECLARE_INTERFACE(tq::WebLibrary, TQ_WEB_LIBRARY_IID)

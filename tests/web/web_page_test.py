@@ -1,0 +1,214 @@
+"""The web page in headless Chromium against the headless simulated program, and its server
+against clients that try to exhaust it: one scenario, as a person at the bench and a hostile
+network would meet it."""
+
+import json
+import os
+import re
+import shutil
+import socket
+import time
+import urllib.error
+import urllib.request
+import xml.etree.ElementTree as ET
+
+import pytest
+
+from conftest import start_server
+
+CHROMEDRIVER = "/usr/bin/chromedriver"
+
+
+def browser():
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+    except ImportError:
+        pytest.skip("python3-selenium is not installed")
+    if not shutil.which("chromium") or not os.path.exists(CHROMEDRIVER):
+        pytest.skip("chromium and chromium-driver are not installed")
+    options = webdriver.ChromeOptions()
+    for argument in ("--headless=new", "--disable-gpu", "--no-first-run", "--disable-extensions"):
+        options.add_argument(argument)
+    if os.geteuid() == 0:
+        options.add_argument("--no-sandbox")
+    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+
+
+def ask(scpi, line):
+    scpi.sendall((line + "\n").encode())
+    answer = b""
+    while not answer.endswith(b"\n"):
+        chunk = scpi.recv(65536)
+        assert chunk, "the protocol server closed the connection"
+        answer += chunk
+    return answer.decode().strip()
+
+
+def wait_for(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    pytest.fail("not within %s s: %s" % (seconds, what))
+
+
+# Read in one script: the page replaces its elements at every update.
+def card_text(driver, name):
+    return driver.execute_script(
+        "const c = [...document.querySelectorAll('article.channel')]"
+        ".find(c => c.dataset.channel === arguments[0]); return c ? c.innerText : '';", name)
+
+
+def text(driver, element_id):
+    return driver.execute_script("return document.getElementById(arguments[0]).innerText;",
+                                 element_id)
+
+
+def http(port, method="GET", path="/", data=None):
+    request = urllib.request.Request("http://127.0.0.1:%d%s" % (port, path), data=data,
+                                     method=method)
+    try:
+        with urllib.request.urlopen(request, timeout=10) as answer:
+            return answer.status, dict(answer.headers), answer.read()
+    except urllib.error.HTTPError as e:
+        return e.code, dict(e.headers), e.read()
+
+
+def resident_kib(pid):
+    with open("/proc/%d/status" % pid) as status:
+        return int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
+
+
+def test_the_page_shows_the_board_live_and_no_client_exhausts_its_server():
+    driver = browser()
+    server = start_server("--http", "0")
+    try:
+        # After the protocol's lines (VXI-11's among them).
+        for _ in range(10):
+            page = re.match(r"web page on http://127\.0\.0\.1:(\d+)/$",
+                            server.process.stderr.readline().strip())
+            if page:
+                break
+        web = int(page.group(1))
+        scpi = socket.create_connection(("127.0.0.1", server.port), timeout=10)
+
+        # Identity and the four channels.
+        driver.set_window_size(1280, 900)
+        driver.get("http://127.0.0.1:%d/" % web)
+        wait_for(lambda: driver.execute_script(
+            "return document.querySelectorAll('article.channel').length") == 4, 5,
+                 "four channels shown")
+        wait_for(lambda: "SIMULATED" in text(driver, "identity"), 5,
+                 "the serial shown")
+        identity = text(driver, "identity")
+        for fact in ("TQ2604X-EVAL", "TQ2604X", "TCPIP::127.0.0.1::%d::SOCKET" % server.port):
+            assert fact in identity
+
+        # A raw client's change shows within one second, with its unit.
+        assert ask(scpi, "SOUR2:VOLT 5;*OPC?") == "1"
+        started = time.monotonic()
+        wait_for(lambda: "5.000 V" in card_text(driver, "DAC B"), 1.0, "DAC B at 5.000 V")
+        assert time.monotonic() - started < 1.0
+
+        # A list run's progress moves, and the channel says who drives it.
+        scpi.sendall(b"SOUR1:LIST:VOLT " + ",".join(["1", "2"] * 20).encode() +
+                     b";:LIST:DWEL 0.1;INIT\n")
+        first = wait_for(lambda: re.search(r"(\d+) of 40", text(driver, "activities")), 3, "the run's progress shown")
+        wait_for(lambda: (lambda m: m and int(m.group(1)) > int(first.group(1)))(
+            re.search(r"(\d+) of 40", text(driver, "activities"))), 3,
+            "the run's progress moving")
+        assert "started by a remote client" in card_text(driver, "DAC A")
+        assert ask(scpi, "ABOR;*OPC?") == "1"
+
+        # A power loss is shown among the outcomes.
+        assert ask(scpi, "BENC:POW:CYCL;*OPC?") == "1"
+        wait_for(lambda: "power" in text(driver, "outcomes"), 2,
+                 "the power loss shown")
+
+        # Nothing overflows on a phone or a desktop; pictures kept for a person to look at.
+        pictures = os.environ.get("TQ_WEB_SCREENSHOTS")
+        for width in (360, 1280):
+            driver.set_window_size(width, 900)
+            time.sleep(0.7)
+            overflow = driver.execute_script(
+                "return document.documentElement.scrollWidth - "
+                "document.documentElement.clientWidth")
+            assert overflow <= 0, "%d px wide: %d px overflow" % (width, overflow)
+            if pictures:
+                driver.save_screenshot(os.path.join(pictures, "page-%d.png" % width))
+
+        # The documents hold what the page shows.
+        status, headers, body = http(web, path="/api/state")
+        state = json.loads(body)
+        assert headers["Content-Type"] == "application/json"
+        assert "'unsafe-inline'" not in headers["Content-Security-Policy"]
+        assert headers["X-Frame-Options"] == "DENY"
+        assert state["identity"]["serial"] == "SIMULATED"
+        assert [c["name"] for c in state["channels"]] == ["DAC A", "DAC B", "DAC C", "DAC D"]
+        assert any(o["kind"] == "power" for o in state["outcomes"])
+        assert "%.3f V" % state["channels"][0]["volts"] in card_text(driver, "DAC A")
+        status, _, body = http(web, path="/lxi/identification")
+        lxi = ET.fromstring(body)
+        ns = {"lxi": "http://www.lxistandard.org/InstrumentIdentification/1.0"}
+        assert lxi.find("lxi:SerialNumber", ns).text == "SIMULATED"
+        assert lxi.find("lxi:Model", ns).text == "TQ2604X"
+        assert "TCPIP::127.0.0.1::%d::SOCKET" % server.port in [
+            a.text for a in lxi.findall(".//lxi:InstrumentAddressString", ns)]
+
+        # Read-only, and nothing but the page's own paths.
+        assert http(web, "POST", "/api/state", b"x")[0] == 405
+        assert http(web, "PUT", "/")[0] == 405
+        for path in ("/etc/passwd", "/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/web/"):
+            assert http(web, path=path)[0] == 404, path
+        before = resident_kib(server.process.pid)
+
+        # A 10 MB request is cut off long before its end.
+        big = socket.create_connection(("127.0.0.1", web), timeout=10)
+        big.sendall(b"GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 10000000\r\n\r\n")
+        sent = 0
+        try:
+            while sent < 10_000_000:
+                sent += big.send(b"x" * 65536)
+        except OSError:
+            pass
+        assert sent < 10_000_000, "the server read a 10 MB request"
+        big.close()
+
+        # Malformed requests get no answer but a closed connection, or a refusal.
+        for garbage in (b"\x00\xff\r\n\r\n", b"GET\r\n\r\n", b"GET / HTTP/9\r\n" + b"A: b\r\n" * 5000,
+                        b"BREW /pot HTTP/1.1\r\n\r\n"):
+            bad = socket.create_connection(("127.0.0.1", web), timeout=10)
+            try:
+                bad.sendall(garbage)
+                bad.shutdown(socket.SHUT_WR)
+                bad.recv(4096)
+            except OSError:
+                pass
+            bad.close()
+
+        # 500 connections held open: the server keeps a bounded number, the protocol is served.
+        held = []
+        for _ in range(500):
+            try:
+                held.append(socket.create_connection(("127.0.0.1", web), timeout=5))
+            except OSError:
+                break
+        assert ask(scpi, "*IDN?").startswith("TQ2604X-EVAL,TQ2604X,SIMULATED,")
+        for s in held:
+            s.close()
+
+        # 2,000 page loads.
+        time.sleep(0.3)
+        for i in range(2000):
+            status, _, body = http(web, path="/" if i % 2 else "/api/state")
+            assert status == 200
+        assert ask(scpi, "SOUR2:VOLT 2.5;VOLT?") == "2.5"
+        grown = resident_kib(server.process.pid) - before
+        assert grown < 20_000, "the program grew by %d KiB" % grown
+        scpi.close()
+    finally:
+        driver.quit()
+        assert server.stop() == 0
