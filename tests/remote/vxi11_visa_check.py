@@ -115,7 +115,8 @@ dac.close()
 # The driver given a bare host opens VISA's default LAN instrument; after a wait() that timed out
 # the link is cleared, so abort() is answered at once.
 board = TQ2604X(address)
-check(board.adapter.connection.resource_name == f"TCPIP::{address}::INSTR",
+# PyVISA names TCPIP::host::INSTR in full.
+check(board.adapter.connection.resource_name == f"TCPIP0::{address}::inst0::INSTR",
       f"the driver opened {board.adapter.connection.resource_name}")
 board.write("TRIG:SOUR IMM;SOUR1:LIST:VOLT 1,2,3;LIST:DWEL 2;INIT")
 try:
