@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QPointer>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QSysInfo>
@@ -398,6 +399,10 @@ bool Program::StartProtocolServer() {
     if (auto* main = qobject_cast<MainForm*>(windows_[WindowId::Main].data())) {
         QObject::connect(server_.get(), &ProtocolServer::ClientCountChanged, main,
                          &MainForm::ShowRemoteClients);
+        commands_->Lock().AddListener([main = QPointer<MainForm>(main)](const std::string& holder) {
+            if (main)
+                main->ShowRemoteLock(QString::fromStdString(holder));
+        });
     }
     return true;
 }

@@ -58,9 +58,11 @@ InstrumentCommands::InstrumentCommands(Instrument& instrument, SimulatorControl*
         lists = ownLists_.get();
     targets_ = CommandTargets{bench, run, lists, meter, &status_, &ownSlots_};
     targets_.rows = &rows_;
+    targets_.lock = &lock_;
     if (run)
         AddRows(ListCommands());
     AddRows(CommonCommands());
+    AddRows(LockCommands());
     AddRows(StatusCommands());
     AddRows(SetupCommands());
     AddRows(OutputCommands());
@@ -91,14 +93,22 @@ void InstrumentCommands::AddRows(const CommandRows& rows) {
 
 std::string InstrumentCommands::Dispatch(const scpi::MatchResult& match,
                                          const scpi::ParsedCommand& command, RemoteClient& client) {
+    const CommandRow& row = rows_[static_cast<std::size_t>(match.id)];
+    if (!match.query && !row.passesLock && lock_.HeldByAnother(client.origin))
+        throw LockRefusal(lock_);
     Call call{instrument_, targets_,    command,      client.errors,
               client,      match.query, match.suffix, &client.format};
     // A command may arm or disarm the list run, which the instrument does not report.
     struct AfterCommand {
         StatusModel& status;
-        ~AfterCommand() { status.Update(); }
-    } after{status_};
-    return Translated([&] { return rows_[static_cast<std::size_t>(match.id)].handler(call); });
+        RemoteClient& client;
+        ~AfterCommand() {
+            status.Update();
+            if (client.commandDone)
+                client.commandDone();
+        }
+    } after{status_, client};
+    return Translated([&] { return row.handler(call); });
 }
 
 void InstrumentCommands::FinishReset(RemoteClient& client) {

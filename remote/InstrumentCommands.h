@@ -14,6 +14,7 @@
 
 #include "instrument/Instrument.h"
 #include "instrument/Waveform.h"
+#include "remote/RemoteLock.h"
 #include "remote/ScpiErrors.h"
 #include "remote/ScpiGrammar.h"
 #include "remote/SetupSlots.h"
@@ -57,6 +58,8 @@ public:
 
     Instrument& Target() { return instrument_; }
     StatusModel& Status() { return status_; }
+    // The one lock over every remote client: while one holds it, the others' changes are refused.
+    RemoteLock& Lock() { return lock_; }
 
     // Every command the table holds, in the order they are matched.
     const CommandRows& Rows() const { return rows_; }
@@ -73,6 +76,7 @@ private:
     std::unique_ptr<ListRun> ownLists_;
     MemorySetupSlots ownSlots_;
     StatusModel status_;
+    RemoteLock lock_;
     CommandTargets targets_;
     CommandRows rows_;  // the table's ids are the rows' places here
     scpi::CommandTable table_;
@@ -84,7 +88,11 @@ public:
     explicit ScpiSession(InstrumentCommands& commands) : commands_(commands) {
         commands_.Status().Attach(client_);
     }
-    ~ScpiSession() { commands_.Status().Detach(client_); }
+    // A client that leaves gives the lock back.
+    ~ScpiSession() {
+        commands_.Lock().Give(client_.origin);
+        commands_.Status().Detach(client_);
+    }
     ScpiSession(const ScpiSession&) = delete;
     ScpiSession& operator=(const ScpiSession&) = delete;
 
@@ -121,6 +129,12 @@ public:
     scpi::ErrorQueue& Errors() { return client_.errors; }
     const scpi::StatusRegisters& Status() const { return client_.status; }
     scpi::DataFormat& Format() { return client_.format; }
+    // How the lock names this client to the others ("client at 127.0.0.1:50712").
+    void SetName(std::string name) { client_.name = std::move(name); }
+    const std::string& Name() const { return client_.name; }
+    // Told after each command the client runs.
+    void SetCommandDone(std::function<void()> done) { client_.commandDone = std::move(done); }
+    const void* Origin() const { return client_.origin; }
 
 private:
     InstrumentCommands& commands_;

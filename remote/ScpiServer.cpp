@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "remote/ClientSession.h"
+#include "remote/HostText.h"
 
 #ifdef Q_OS_UNIX
 #include <netinet/in.h>
@@ -132,6 +133,8 @@ void ScpiServer::Accept() {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         clients_.push_back(std::make_unique<Client>(socket, commands_));
         Client* client = clients_.back().get();
+        client->session.Session().SetName("client at " +
+                                          Endpoint(socket->peerAddress(), socket->peerPort()));
         // Its input is read as it is served, a line at a time; what waits unsent in the socket
         // counts as unread.
         client->session.SetRefill([client] { return ReadInput(client); });
@@ -191,6 +194,7 @@ void ScpiServer::Sent(Client* client) {
 }
 
 void ScpiServer::PeerClosed(Client* client) {
+    commands_.Lock().Give(client->session.Session().Origin());
     client->closed = true;
     client->blocked = false;
     client->session.DiscardOutput();

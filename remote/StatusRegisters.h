@@ -95,6 +95,10 @@ struct RemoteClient {
     std::string resetRampError;  // why that ramp stopped before its end, or ""
     // Whether an answer waits for the client (the status byte's MAV): its transport knows.
     std::function<bool()> messageAvailable;
+    // How the lock names it to the others while it holds the lock: its transport says.
+    std::string name = "a remote client";
+    // Told after each of its commands (a transport that looks for its status byte's edges).
+    std::function<void()> commandDone;
 };
 
 // The instrument's conditions and every client's registers that follow them.

@@ -76,17 +76,35 @@ def _count(value):
     return math.inf if value == "INF" else int(value)
 
 
+_VISA_INTERFACES = ("TCPIP", "GPIB", "USB", "ASRL", "VXI", "PXI", "VICP")
+
+
+def resource_name(address):
+    """The VISA resource of ``address``: a resource name as it is, a bare host (a name, an IPv4
+    address, an IPv6 address with or without brackets) as VISA's default LAN instrument,
+    ``TCPIP::<host>::INSTR``."""
+    text = address.strip()
+    if text.upper().startswith(_VISA_INTERFACES):
+        return text
+    if ":" in text and not text.startswith("["):
+        text = "[%s]" % text
+    return "TCPIP::%s::INSTR" % text
+
+
 class TQ2604X(Instrument):
     """The TQ2604X (16-bit) or TQ2404 (14-bit) evaluation board: four outputs, its pins and
     digital lines, waveform runs, the bench meter and setups.
 
-    ``adapter`` is a VISA resource name (``TCPIP::127.0.0.1::5025::SOCKET``, opened with the
-    pure-Python backend) or a pymeasure adapter; keyword arguments go to the VISA resource
-    (``timeout`` in milliseconds, default 5,000).
+    ``adapter`` is a host name or address (``"127.0.0.1"``: VISA's default LAN instrument,
+    ``TCPIP::127.0.0.1::INSTR``, over VXI-11), a VISA resource name
+    (``TCPIP::127.0.0.1::5025::SOCKET``), both opened with the pure-Python backend, or a
+    pymeasure adapter; keyword arguments go to the VISA resource (``timeout`` in milliseconds,
+    default 5,000).
     """
 
     def __init__(self, adapter, name="TQ2604X evaluation board", **kwargs):
         if isinstance(adapter, str):
+            adapter = resource_name(adapter)
             # The pure-Python VISA backend reaches a raw socket without a vendor library.
             kwargs.setdefault("visa_library", "@py")
             kwargs.setdefault("read_termination", "\n")
@@ -299,6 +317,19 @@ class TQ2604X(Instrument):
         if reported is not None:
             raise reported
 
+    def _clear_link(self):
+        """A VXI-11 link's device clear: the *OPC? that waits is given up (the run goes on) and
+        its answer is owed no more. The raw socket has no device clear: nothing changes."""
+        connection = getattr(self.adapter, "connection", None)
+        if not str(getattr(connection, "resource_name", "")).upper().endswith("::INSTR"):
+            return
+        try:
+            connection.clear()
+        except VisaIOError as error:
+            log.warning("%s: the link could not be cleared: %s", self.name, error)
+            return
+        self._late.clear()
+
     @contextlib.contextmanager
     def _timeout(self, seconds):
         """The VISA timeout for a wait that may be long: ``seconds``, or None for no limit."""
@@ -465,8 +496,10 @@ class TQ2604X(Instrument):
         TQ2604XRunError when a run started here failed or another client stopped it (the
         program's words in ``reason``), RuntimeError for a run that repeats until ``abort()``
         (nothing to wait for), TimeoutError after ``timeout`` seconds (None: as long as it
-        takes); the run then goes on, and this connection's next command waits for its end:
-        stop it from another connection if it must end sooner."""
+        takes); the run then goes on. Over VXI-11 (``TCPIP::host::INSTR``) the link is then
+        cleared, so that its next command (``abort()``) is answered at once; over the raw
+        socket the next command waits for the run's end: stop it from another connection if it
+        must end sooner."""
         state = self.list_state
         if state.state == "RUNNING" and state.total == 0:
             raise RuntimeError("the waveform run repeats until dac.abort(): nothing to wait "
@@ -477,6 +510,7 @@ class TQ2604X(Instrument):
             except VisaIOError as error:
                 if error.error_code != StatusCode.error_timeout:
                     raise
+                self._clear_link()
                 raise TimeoutError("the operations of this connection are still running "
                                    "after %g s" % timeout) from error
         # The outcome was queued for this connection before *OPC? answered.

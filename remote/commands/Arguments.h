@@ -67,6 +67,17 @@ inline std::string Bool(bool on) {
     return on ? "1" : "0";
 }
 
+// A string answer: in double quotes, a quote inside doubled.
+inline std::string Quoted(std::string_view text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c;
+        if (c == '"')
+            quoted += c;
+    }
+    return quoted + '"';
+}
+
 // IEEE 488.2 definite-length block: #, the count of length digits, the length, the bytes.
 inline std::string Block(const std::string& bytes) {
     const std::string length = std::to_string(bytes.size());

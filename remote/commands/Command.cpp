@@ -139,6 +139,11 @@ CommandRow Choice(std::string_view pattern, const BoardSwitch& setting, std::str
         {.board = {&setting}, .words = {on, off}});
 }
 
+CommandRow PassingLock(CommandRow row) {
+    row.passesLock = true;
+    return row;
+}
+
 CommandRow Describing(CommandRow row, DescribedSettings described) {
     row.described = std::move(described);
     return row;

@@ -23,6 +23,7 @@ namespace tq {
 
 class Instrument;
 class ListRun;
+class RemoteLock;
 class MeterRuns;
 class SetupSlots;
 class SimulatorControl;
@@ -45,6 +46,7 @@ struct CommandTargets {
     std::vector<std::function<void(Call&)>> resetSteps{};
     // The whole table, for the description of its settings (SYSTem:DESCription?).
     const std::vector<struct CommandRow>* rows = nullptr;
+    RemoteLock* lock = nullptr;  // the one lock over every remote client
 };
 
 // One command as a handler sees it: the instrument, the rest of the program, the command as the
@@ -81,6 +83,9 @@ struct CommandRow {
     CommandHandler handler;
     int maxSuffix = 4;  // the highest suffix the '#' part takes (channels 1-4)
     std::optional<DescribedSettings> described{};
+    // Its set form runs while another client holds the lock: a safety action, or a setting of
+    // the client's own (its status enables, its format). Queries always do.
+    bool passesLock = false;
 };
 using CommandRows = std::vector<CommandRow>;
 
@@ -124,6 +129,8 @@ CommandRow OnOff(std::string_view pattern, const BoardSwitch& setting, bool inve
 // short form): the first is on.
 CommandRow Choice(std::string_view pattern, const BoardSwitch& setting, std::string_view on,
                   std::string_view off);
+// The row, its set form running while another client holds the lock.
+CommandRow PassingLock(CommandRow row);
 // The row, published as made from `described`.
 CommandRow Describing(CommandRow row, DescribedSettings described);
 // The capital letters that begin a mnemonic: its short form ("BIN" of "BINary").
@@ -141,6 +148,9 @@ void EnterStartState(Instrument& in);
 // The settings the table's rows are made from, each once, as SYSTem:DESCription? publishes them.
 std::vector<PublishedSetting> PublishedSettings(const CommandRows& rows);
 
+// The refusal of a change while another client holds the lock: -200, naming the holder.
+scpi::ScpiError LockRefusal(const RemoteLock& lock);
+
 // The subsystems, each in its own file.
 const CommandRows& CommonCommands();      // *IDN?, *RST, *SAV, SYSTem:...
 const CommandRows& StatusCommands();      // *ESR?, *STB?, *OPC, STATus:...
@@ -151,5 +161,6 @@ const CommandRows& PinCommands();         // pins, function register, digital li
 const CommandRows& ListCommands();        // list runs (with a waveform run and its lists)
 const CommandRows& BenchCommands();       // the simulated board's bench (with a bench)
 const CommandRows& MeterCommands();       // the bench meter's runs (with meter runs)
+const CommandRows& LockCommands();        // SYSTem:LOCK
 
 }  // namespace tq

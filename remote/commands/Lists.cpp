@@ -197,21 +197,22 @@ const CommandRows& ListCommands() {
                         : scpi::ReadInteger(p, 1, ListRun::kMaxPeriods, ListRun().Periods()));
             },
             [](double periods) { return scpi::FormatInt(static_cast<int64_t>(periods)); }),
-        Setting(
+        // A client's format is its own: it is set while another client holds the lock.
+        PassingLock(Setting(
             "FORMat[:DATA]", [](Call& c) { return c.format->integer16 ? "INT,16" : "ASC,0"; },
-            SetFormat),
-        Setting(
+            SetFormat)),
+        PassingLock(Setting(
             "FORMat:BORDer", [](Call& c) { return c.format->swapped ? "SWAP" : "NORM"; },
-            [](Call& c) { c.format->swapped = !args::Choice(c.command, "NORMal", "SWAPped"); }),
+            [](Call& c) { c.format->swapped = !args::Choice(c.command, "NORMal", "SWAPped"); })),
         Query("LIST:STATe", ListState),
         Action("INITiate[:IMMediate]", Initiate),
-        Action("ABORt",
-               [](Call& c) {
-                   c.targets.lists->Disarm();
-                   StopReason abort = StopBy(c, "ABORt");
-                   abort.ownStop = true;
-                   c.targets.run->Stop(abort);
-               }),
+        PassingLock(Action("ABORt",
+                           [](Call& c) {
+                               c.targets.lists->Disarm();
+                               StopReason abort = StopBy(c, "ABORt");
+                               abort.ownStop = true;
+                               c.targets.run->Stop(abort);
+                           })),
         Setting(
             "TRIGger[:SEQuence]:SOURce",
             [](Call& c) -> std::string {

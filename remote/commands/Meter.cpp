@@ -134,12 +134,12 @@ const CommandRows& MeterCommands() {
                   return args::Block(run ? run->Message() : std::string());
               }),
         Query("METer:CSV", [](Call& c) { return args::Block(Runs(c).Csv()); }),
-        Action("METer:STOP",
-               [](Call& c) {
-                   StopReason stop = StopBy(c, "METer:STOP");
-                   stop.ownStop = true;
-                   Runs(c).Stop(stop);
-               }),
+        PassingLock(Action("METer:STOP",
+                           [](Call& c) {
+                               StopReason stop = StopBy(c, "METer:STOP");
+                               stop.ownStop = true;
+                               Runs(c).Stop(stop);
+                           })),
         Action("METer:CONTinue", [](Call& c) { Runs(c).Continue(); }),
     };
     return rows;

@@ -30,53 +30,54 @@ std::string Take(int& events) {
 
 }  // namespace
 
+// A client's status registers are its own: they are set while another client holds the lock.
 const CommandRows& StatusCommands() {
     static const CommandRows rows = {
         Query("*ESR", [](Call& c) { return Take(c.client.status.events); }),
-        Setting(
+        PassingLock(Setting(
             "*ESE", [](Call& c) { return Number(c.client.status.eventEnable); },
-            [](Call& c) { c.client.status.eventEnable = ByteMask(c); }),
+            [](Call& c) { c.client.status.eventEnable = ByteMask(c); })),
         // Bit 6 of the service request enable is ignored: it is the summary itself.
-        Setting(
+        PassingLock(Setting(
             "*SRE", [](Call& c) { return Number(c.client.status.serviceEnable); },
-            [](Call& c) { c.client.status.serviceEnable = ByteMask(c) & ~scpi::kStatusMaster; }),
+            [](Call& c) { c.client.status.serviceEnable = ByteMask(c) & ~scpi::kStatusMaster; })),
         Query("*STB",
               [](Call& c) {
                   const bool waiting = c.client.messageAvailable && c.client.messageAvailable();
                   return Number(c.client.status.StatusByte(!c.errors.Empty(), waiting));
               }),
-        Action("*CLS",
-               [](Call& c) {
-                   c.errors.Clear();
-                   c.client.status.ClearEvents();
-                   c.client.operationCompleteArmed = false;
-               }),
+        PassingLock(Action("*CLS",
+                           [](Call& c) {
+                               c.errors.Clear();
+                               c.client.status.ClearEvents();
+                               c.client.operationCompleteArmed = false;
+                           })),
         // The server holds *OPC? and *WAI until this client's pending operations have ended
         // (InstrumentCommands::ContinueLine); by the time they run, nothing is pending.
-        Setting(
+        PassingLock(Setting(
             "*OPC", [](Call&) { return "1"; },
             [](Call& c) {
                 args::NoParameters(c.command);
                 c.targets.status->ArmOperationComplete(c.client);
-            }),
-        Action("*WAI", [](Call&) {}),
+            })),
+        PassingLock(Action("*WAI", [](Call&) {})),
         Query("STATus:OPERation[:EVENt]",
               [](Call& c) { return Take(c.client.status.operationEvent); }),
         Query("STATus:OPERation:CONDition",
               [](Call& c) { return Number(c.targets.status->OperationCondition()); }),
-        Setting(
+        PassingLock(Setting(
             "STATus:OPERation:ENABle",
             [](Call& c) { return Number(c.client.status.operationEnable); },
-            [](Call& c) { c.client.status.operationEnable = WordMask(c); }),
+            [](Call& c) { c.client.status.operationEnable = WordMask(c); })),
         Query("STATus:QUEStionable[:EVENt]",
               [](Call& c) { return Take(c.client.status.questionableEvent); }),
         Query("STATus:QUEStionable:CONDition",
               [](Call& c) { return Number(c.targets.status->QuestionableCondition()); }),
-        Setting(
+        PassingLock(Setting(
             "STATus:QUEStionable:ENABle",
             [](Call& c) { return Number(c.client.status.questionableEnable); },
-            [](Call& c) { c.client.status.questionableEnable = WordMask(c); }),
-        Action("STATus:PRESet", [](Call& c) { c.client.status.Preset(); }),
+            [](Call& c) { c.client.status.questionableEnable = WordMask(c); })),
+        PassingLock(Action("STATus:PRESet", [](Call& c) { c.client.status.Preset(); })),
     };
     return rows;
 }

@@ -7,6 +7,7 @@
 #include <rpc/rpc.h>
 
 #include <cstdint>
+#include <string>
 
 namespace tq::rpc {
 
@@ -26,6 +27,8 @@ public:
     virtual ~Call() = default;
     virtual std::uint32_t Procedure() const = 0;
     virtual ConnectionId Connection() const = 0;
+    // The caller's address as a person reads it ("127.0.0.1", "[::1]"), or "" when unknown.
+    virtual std::string PeerHost() const { return {}; }
     // Decodes the arguments into `args`, which starts zeroed; false when they do not decode
     // (answer Garbage()). What decoding allocated stays until Free().
     virtual bool Decode(xdrproc_t decode, void* args) = 0;

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "platform/TerminationSignals.h"
+#include "remote/HostText.h"
 
 namespace tq::rpc {
 namespace {
@@ -120,6 +121,13 @@ public:
 
     std::uint32_t Procedure() const override { return request_->rq_proc; }
     ConnectionId Connection() const override { return connection_.id; }
+    std::string PeerHost() const override {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        if (getpeername(connection_.fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+            return {};
+        return HostText(QHostAddress(reinterpret_cast<const sockaddr*>(&peer)));
+    }
     bool Decode(xdrproc_t decode, void* args) override {
         return svc_getargs(transport_, decode, static_cast<char*>(args));
     }

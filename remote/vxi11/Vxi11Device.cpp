@@ -32,10 +32,13 @@ bool NamesTheDevice(const char* name) {
 }  // namespace
 
 struct Vxi11Device::Waiting {
-    enum class Kind { Read, Write };
+    enum class Kind { Read, Write, Lock };
     Kind kind = Kind::Read;
     rpc::ConnectionId connection = 0;
     Clock::time_point deadline;
+    // Waits for another client's lock until `deadline`, then for its own work for `ioTimeout`.
+    bool forLock = false;
+    std::chrono::milliseconds ioTimeout{0};
     std::size_t requestSize = 0;   // a read's
     std::optional<char> termChar;  // a read's
     std::string data;              // a write's
@@ -52,6 +55,9 @@ struct Vxi11Device::Link {
     bool due = false;         // in due_
     bool outputFull = false;  // its last turn stopped for answers left unread
     bool ended = false;       // destroyed, or its connection closed: its lines run on unanswered
+    bool srqEnabled = false;  // device_enable_srq
+    std::string srqHandle;
+    bool serviceRequested = false;  // MSS when last looked at
 };
 
 Vxi11Device::Vxi11Device(InstrumentCommands& commands, ClientPlaces& places, rpc::Replies& replies,
@@ -60,17 +66,29 @@ Vxi11Device::Vxi11Device(InstrumentCommands& commands, ClientPlaces& places, rpc
       places_(places),
       replies_(replies),
       abortPort_(abortPort),
-      limits_(limits) {}
+      limits_(limits) {
+    lockListener_ = commands_.Lock().AddListener([this](const std::string& holder) {
+        if (holder.empty())
+            LockFreed(Clock::now());
+    });
+}
 
 Vxi11Device::~Vxi11Device() {
+    commands_.Lock().RemoveListener(lockListener_);
     DropAll();
 }
 
 void Vxi11Device::DropAll() {
+    // Nothing waits for the lock that the links give back as they go.
+    for (auto& [lid, link] : links_)
+        link->waiting.reset();
+    for (auto& [lid, link] : links_)
+        commands_.Lock().Give(link->session.Session().Origin());
     for (std::size_t n = links_.size(); n > 0; --n)
         places_.Give();
     links_.clear();
     due_.clear();
+    interruptChannels_.clear();
 }
 
 // A link that the calling connection created. A call that comes while one of the link's calls
@@ -106,19 +124,12 @@ void Vxi11Device::Core(rpc::Call& call, Clock::time_point now) {
         case destroy_link:
             DestroyLink(call);
             return;
-        // Locks and service requests are not served yet: what a client may ask of them is
-        // answered as the protocol says a device without them answers.
         case device_lock:
-            return Unserved(
-                call, xdr_Device_LockParms, [](const auto& args) { return args.lid; },
-                kNotSupported);
+            return Lock(call, now);
         case device_unlock:
-            return Unserved(
-                call, xdr_Device_Link, [](Device_Link lid) { return lid; }, kNoLockHeld);
+            return Unlock(call);
         case device_enable_srq:
-            return Unserved(
-                call, xdr_Device_EnableSrqParms, [](const auto& args) { return args.lid; },
-                kNotSupported);
+            return EnableServiceRequests(call);
         case device_docmd: {
             Arguments<Device_DocmdParms> args(call, xdr_Device_DocmdParms);
             if (!args)
@@ -127,25 +138,16 @@ void Vxi11Device::Core(rpc::Call& call, Clock::time_point now) {
             result.error = Find(call, args->lid) ? kNotSupported : kInvalidLink;
             return call.Reply(Xdr(xdr_Device_DocmdResp), &result);
         }
-        case create_intr_chan: {
-            Arguments<Device_RemoteFunc> args(call, xdr_Device_RemoteFunc);
-            if (!args)
-                return call.Garbage();
-            return ReplyError(call, kNotSupported);
-        }
+        case create_intr_chan:
+            return CreateInterruptChannel(call);
         case destroy_intr_chan:
-            return ReplyError(call, kChannelNotEstablished);
+            if (interruptChannels_.erase(call.Connection()) == 0)
+                return ReplyError(call, kChannelNotEstablished);
+            interrupts_->Close(call.Connection());
+            return ReplyError(call, kNoError);
         default:
             call.NoProcedure();
     }
-}
-
-template <typename T, typename LidOf>
-void Vxi11Device::Unserved(rpc::Call& call, bool_t (*routine)(XDR*, T*), LidOf lidOf, int error) {
-    Arguments<T> args(call, routine);
-    if (!args)
-        return call.Garbage();
-    ReplyError(call, Find(call, lidOf(*args)) ? error : kInvalidLink);
 }
 
 void Vxi11Device::CreateLink(rpc::Call& call) {
@@ -157,16 +159,26 @@ void Vxi11Device::CreateLink(rpc::Call& call) {
     result.maxRecvSize = limits_.maxRecvSize;
     if (!NamesTheDevice(args->device)) {
         result.error = kInvalidAddress;
-    } else if (args->lockDevice) {
-        result.error = kNotSupported;  // locks come with their own issue
+    } else if (args->lockDevice && commands_.Lock().Held()) {
+        // Asked with the lock, it is refused at once: the link is not made, so nothing waits.
+        result.error = kDeviceLocked;
     } else if (!places_.Take()) {
         result.error = kOutOfResources;
     } else {
         while (links_.contains(nextLid_) || nextLid_ <= 0)
             nextLid_ = nextLid_ >= INT_MAX || nextLid_ <= 0 ? 1 : nextLid_ + 1;
         result.lid = nextLid_++;
-        links_.emplace(result.lid, std::make_unique<Link>(result.lid, call.Connection(), commands_,
-                                                          limits_.session));
+        auto link =
+            std::make_unique<Link>(result.lid, call.Connection(), commands_, limits_.session);
+        const std::string host = call.PeerHost();
+        link->session.Session().SetName(host.empty() ? "a VXI-11 link"
+                                                     : "VXI-11 link from " + host);
+        if (args->lockDevice)
+            commands_.Lock().Take(link->session.Session().Origin(), link->session.Session().Name());
+        // MSS may rise and fall within a line (*CLS;*OPC): each command is looked at.
+        link->session.Session().SetCommandDone(
+            [this, at = link.get()] { CheckServiceRequest(*at); });
+        links_.emplace(result.lid, std::move(link));
     }
     call.Reply(Xdr(xdr_Create_LinkResp), &result);
 }
@@ -197,6 +209,16 @@ void Vxi11Device::Write(rpc::Call& call, Clock::time_point now) {
     write.deadline = now + std::chrono::milliseconds(args->io_timeout);
     write.data.assign(args->data.data_val, args->data.data_len);
     write.end = (args->flags & kFlagEnd) != 0;
+    write.ioTimeout = std::chrono::milliseconds(args->io_timeout);
+    if (LockedOut(*link, args->flags, args->lock_timeout, write, now)) {
+        if (!link->waiting) {
+            result.error = kDeviceLocked;
+            call.Reply(Xdr(xdr_Device_WriteResp), &result);
+        } else {
+            call.Defer();
+        }
+        return;
+    }
     if (TakeWrite(*link, write)) {
         result.size = args->data.data_len;
     } else if (args->io_timeout == 0) {
@@ -232,8 +254,19 @@ void Vxi11Device::Read(rpc::Call& call, Clock::time_point now) {
     read.connection = call.Connection();
     read.deadline = now + std::chrono::milliseconds(args->io_timeout);
     read.requestSize = args->requestSize;
+    read.ioTimeout = std::chrono::milliseconds(args->io_timeout);
     if ((args->flags & kFlagTermCharSet) != 0)
         read.termChar = args->termChar;
+    if (LockedOut(*link, args->flags, args->lock_timeout, read, now)) {
+        if (!link->waiting) {
+            Device_ReadResp result{};
+            result.error = kDeviceLocked;
+            call.Reply(Xdr(xdr_Device_ReadResp), &result);
+        } else {
+            call.Defer();
+        }
+        return;
+    }
     link->waiting = std::move(read);
     if (link->session.OutputSize() > 0 || args->io_timeout == 0) {
         // Answered now: the waiting read goes out as the call's own reply.
@@ -287,6 +320,9 @@ void Vxi11Device::Answer(Link& link, int error, rpc::Replies& replies) {
         Device_ReadResp result{};
         result.error = error;
         replies.Send(waiting.connection, Xdr(xdr_Device_ReadResp), &result);
+    } else if (waiting.kind == Waiting::Kind::Lock) {
+        Device_Error result{error};
+        replies.Send(waiting.connection, Xdr(xdr_Device_Error), &result);
     } else {
         Device_WriteResp result{};
         result.error = error;
@@ -299,15 +335,20 @@ void Vxi11Device::Generic(rpc::Call& call) {
     if (!args)
         return call.Garbage();
     Link* link = Find(call, args->lid);
+    // Another client's lock keeps the link off the device; these calls do not wait for it.
+    const bool locked =
+        link != nullptr && commands_.Lock().HeldByAnother(link->session.Session().Origin());
     if (call.Procedure() == device_readstb) {
         Device_ReadStbResp result{};
-        result.error = link != nullptr ? kNoError : kInvalidLink;
-        if (link != nullptr)
+        result.error = link == nullptr ? kInvalidLink : locked ? kDeviceLocked : kNoError;
+        if (result.error == kNoError)
             result.stb = static_cast<u_char>(link->session.StatusByte());
         return call.Reply(Xdr(xdr_Device_ReadStbResp), &result);
     }
     if (link == nullptr)
         return ReplyError(call, kInvalidLink);
+    if (locked)
+        return ReplyError(call, kDeviceLocked);
     if (call.Procedure() == device_trigger) {
         link->session.RunAtOnce("*TRG");
     } else if (call.Procedure() == device_clear) {
@@ -332,7 +373,111 @@ void Vxi11Device::Abort(rpc::Call& call) {
     ReplyError(call, kNoError);
 }
 
+void Vxi11Device::Lock(rpc::Call& call, Clock::time_point now) {
+    Arguments<Device_LockParms> args(call, xdr_Device_LockParms);
+    if (!args)
+        return call.Garbage();
+    Link* link = Find(call, args->lid);
+    if (link == nullptr)
+        return ReplyError(call, kInvalidLink);
+    Waiting lock;
+    lock.kind = Waiting::Kind::Lock;
+    lock.connection = call.Connection();
+    if (LockedOut(*link, args->flags, args->lock_timeout, lock, now))
+        return link->waiting ? call.Defer() : ReplyError(call, kDeviceLocked);
+    ScpiSession& session = link->session.Session();
+    commands_.Lock().Take(session.Origin(), session.Name());
+    ReplyError(call, kNoError);
+}
+
+void Vxi11Device::Unlock(rpc::Call& call) {
+    Arguments<Device_Link> lid(call, xdr_Device_Link);
+    if (!lid)
+        return call.Garbage();
+    Link* link = Find(call, *lid);
+    if (link == nullptr)
+        return ReplyError(call, kInvalidLink);
+    ReplyError(call,
+               commands_.Lock().Give(link->session.Session().Origin()) ? kNoError : kNoLockHeld);
+}
+
+bool Vxi11Device::LockedOut(Link& link, int flags, unsigned lockTimeout, Waiting& waiting,
+                            Clock::time_point now) {
+    if (!commands_.Lock().HeldByAnother(link.session.Session().Origin()))
+        return false;
+    if ((flags & kFlagWaitLock) != 0 && lockTimeout > 0) {
+        waiting.forLock = true;
+        waiting.deadline = now + std::chrono::milliseconds(lockTimeout);
+        link.waiting = std::move(waiting);
+    }
+    return true;
+}
+
+void Vxi11Device::LockFreed(Clock::time_point now) {
+    for (auto& [lid, entry] : links_) {
+        Link& link = *entry;
+        if (!link.waiting || !link.waiting->forLock)
+            continue;
+        ScpiSession& session = link.session.Session();
+        if (commands_.Lock().HeldByAnother(session.Origin()))
+            continue;  // a link before this one took it
+        Waiting& waiting = *link.waiting;
+        waiting.forLock = false;
+        waiting.deadline = now + waiting.ioTimeout;
+        if (waiting.kind == Waiting::Kind::Lock) {
+            commands_.Lock().Take(session.Origin(), session.Name());
+            Answer(link, kNoError);
+        } else {
+            Progress(link);
+        }
+    }
+}
+
+void Vxi11Device::CreateInterruptChannel(rpc::Call& call) {
+    Arguments<Device_RemoteFunc> args(call, xdr_Device_RemoteFunc);
+    if (!args)
+        return call.Garbage();
+    if (interrupts_ == nullptr || args->progFamily != DEVICE_TCP)
+        return ReplyError(call, kNotSupported);
+    if (interruptChannels_.contains(call.Connection()))
+        return ReplyError(call, kChannelAlreadyEstablished);
+    interruptChannels_[call.Connection()] = true;
+    interrupts_->Open(call.Connection(), args->hostAddr, args->hostPort, args->progNum,
+                      args->progVers);
+    ReplyError(call, kNoError);
+}
+
+void Vxi11Device::EnableServiceRequests(rpc::Call& call) {
+    Arguments<Device_EnableSrqParms> args(call, xdr_Device_EnableSrqParms);
+    if (!args)
+        return call.Garbage();
+    Link* link = Find(call, args->lid);
+    if (link == nullptr)
+        return ReplyError(call, kInvalidLink);
+    link->srqEnabled = args->enable;
+    link->srqHandle.assign(args->handle.handle_val, args->handle.handle_len);
+    // A request already standing is no new edge.
+    link->serviceRequested = (link->session.StatusByte() & scpi::kStatusMaster) != 0;
+    ReplyError(call, kNoError);
+}
+
+void Vxi11Device::CheckServiceRequests() {
+    for (auto& [lid, link] : links_)
+        CheckServiceRequest(*link);
+}
+
+void Vxi11Device::CheckServiceRequest(Link& link) {
+    if (!link.srqEnabled || link.ended)
+        return;
+    const bool requested = (link.session.StatusByte() & scpi::kStatusMaster) != 0;
+    if (requested && !link.serviceRequested && interruptChannels_.contains(link.connection))
+        interrupts_->Send(link.connection, link.srqHandle);
+    link.serviceRequested = requested;
+}
+
 void Vxi11Device::ConnectionClosed(rpc::ConnectionId connection) {
+    if (interruptChannels_.erase(connection) > 0)
+        interrupts_->Close(connection);
     for (auto it = links_.begin(); it != links_.end();) {
         Link& link = *(it++)->second;
         if (link.connection == connection)
@@ -343,6 +488,7 @@ void Vxi11Device::ConnectionClosed(rpc::ConnectionId connection) {
 // What a link was sent before it ended still runs, as a raw connection's does: the link keeps
 // its place, unanswered and out of its client's reach, until its lines have run.
 void Vxi11Device::Drop(Link& link) {
+    commands_.Lock().Give(link.session.Session().Origin());
     link.ended = true;
     link.connection = 0;
     link.waiting.reset();
@@ -382,6 +528,7 @@ bool Vxi11Device::ServeTurns(Clock::time_point now) {
             continue;
         }
         Progress(link);
+        CheckServiceRequest(link);
     }
     Expire(now);
     return !due_.empty();
@@ -409,12 +556,13 @@ void Vxi11Device::ActivityEnded() {
     for (auto& [lid, link] : links_)
         if (link->session.Holding())
             Schedule(*link);
+    CheckServiceRequests();
 }
 
 void Vxi11Device::Expire(Clock::time_point now) {
     for (auto& [lid, link] : links_)
         if (link->waiting && link->waiting->deadline <= now)
-            Answer(*link, kIoTimeout);
+            Answer(*link, link->waiting->forLock ? kDeviceLocked : kIoTimeout);
 }
 
 std::optional<Vxi11Device::Clock::time_point> Vxi11Device::NextDeadline() const {

@@ -7,6 +7,14 @@
 // still waiting to run, are deferred: the reply goes when the answer comes, the lines have run,
 // the call's time-out (io_timeout) ends, or device_abort ends it.
 //
+// A link's lock is the one lock over every remote client (RemoteLock): while another client holds
+// it, the link's calls on the device are answered error 11, or, with the waitlock flag, wait for
+// it up to their lock_timeout. A link that ends gives it back.
+//
+// Service requests: a client that has made its interrupt channel (create_intr_chan) and enabled
+// them on a link (device_enable_srq) hears device_intr_srq with the link's handle each time the
+// link's status byte gains MSS (its *SRE mask over its status), once per rising edge.
+//
 // Standard library and libtirpc's XDR only: the server drives it from the event loop, the fuzz
 // target from records in memory, and time is what the caller says it is.
 
@@ -32,16 +40,33 @@ enum Error : int {
     kChannelNotEstablished = 6,
     kNotSupported = 8,
     kOutOfResources = 9,
+    kDeviceLocked = 11,
     kNoLockHeld = 12,
     kIoTimeout = 15,
     kInvalidAddress = 21,
     kAborted = 23,
+    kChannelAlreadyEstablished = 29,
+};
+
+// Where service requests go: the client's interrupt channel, which the server connects to without
+// blocking and sends device_intr_srq on, one-way.
+class InterruptChannels {
+public:
+    virtual ~InterruptChannels() = default;
+    // The channel of the core channel's `connection`: the client serves program `program`
+    // `version` on TCP at `host` (IPv4, host order) `port`.
+    virtual void Open(rpc::ConnectionId connection, std::uint32_t host, std::uint16_t port,
+                      std::uint32_t program, std::uint32_t version) = 0;
+    virtual void Close(rpc::ConnectionId connection) = 0;
+    // device_intr_srq with the link's handle, not waiting for anything.
+    virtual void Send(rpc::ConnectionId connection, const std::string& handle) = 0;
 };
 
 // Why a device_read ended, and the flags of a call.
 inline constexpr int kReasonRequestCount = 1;
 inline constexpr int kReasonTermChar = 2;
 inline constexpr int kReasonEnd = 4;
+inline constexpr int kFlagWaitLock = 1;
 inline constexpr int kFlagEnd = 8;
 inline constexpr int kFlagTermCharSet = 0x80;
 
@@ -83,6 +108,11 @@ public:
     std::optional<Clock::time_point> NextDeadline() const;
     // Told when a link has lines to run (the server then calls ServeTurns).
     void SetWake(std::function<void()> wake) { wake_ = std::move(wake); }
+    // Service requests go there; without, create_intr_chan is not supported.
+    void SetInterruptChannels(InterruptChannels* channels) { interrupts_ = channels; }
+    // Sends a service request for each link whose status byte has gained MSS since it was last
+    // looked at (its status follows the instrument and the other clients too).
+    void CheckServiceRequests();
 
     int LinkCount() const { return static_cast<int>(links_.size()); }
     // Every link, and what it waits for, goes: the server stops serving VXI-11.
@@ -97,10 +127,17 @@ private:
     void Read(rpc::Call& call, Clock::time_point now);
     void Generic(rpc::Call& call);
     void DestroyLink(rpc::Call& call);
-    // A call on a link that the board does not serve yet: `error` for a link of the caller's,
-    // error 4 for any other.
-    template <typename T, typename LidOf>
-    void Unserved(rpc::Call& call, bool_t (*routine)(XDR*, T*), LidOf lidOf, int error);
+    void Lock(rpc::Call& call, Clock::time_point now);
+    void Unlock(rpc::Call& call);
+    // Whether another client holds the lock, so that the link's call waits for it (`waiting`
+    // becomes the wait, answered 11 at `lock_timeout`) or is answered 11 at once.
+    bool LockedOut(Link& link, int flags, unsigned lockTimeout, Waiting& waiting,
+                   Clock::time_point now);
+    // The lock is free: the calls waiting for it go on.
+    void LockFreed(Clock::time_point now);
+    void CreateInterruptChannel(rpc::Call& call);
+    void EnableServiceRequests(rpc::Call& call);
+    void CheckServiceRequest(Link& link);
     // Takes a waiting write's bytes when the link has room; answers a waiting read when an answer
     // has come.
     void Progress(Link& link);
@@ -122,6 +159,9 @@ private:
     std::deque<int> due_;  // links with lines to run, in turn
     int nextLid_ = 1;
     std::function<void()> wake_;
+    int lockListener_ = 0;
+    InterruptChannels* interrupts_ = nullptr;
+    std::map<rpc::ConnectionId, bool> interruptChannels_;  // the connections that have one
 };
 
 }  // namespace tq::vxi11

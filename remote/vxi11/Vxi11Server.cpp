@@ -1,9 +1,11 @@
 #include "remote/vxi11/Vxi11Server.h"
 
+#include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
 
 #include "remote/InstrumentCommands.h"
+#include "remote/vxi11/RpcRecords.h"
 #include "remote/vxi11/vxi11.h"
 
 namespace tq {
@@ -13,6 +15,8 @@ using Clock = vxi11::Vxi11Device::Clock;
 
 // Each channel serves at most this many connections at once; the links of a client use one.
 constexpr int kMaxConnections = 16;
+// Service requests beyond this, unsent to a client that takes none, are dropped.
+constexpr qint64 kMaxUnsentRequests = 4096;
 
 vxi11::Vxi11Device::Limits DeviceLimits() {
     vxi11::Vxi11Device::Limits limits;
@@ -22,6 +26,13 @@ vxi11::Vxi11Device::Limits DeviceLimits() {
 }
 
 }  // namespace
+
+struct Vxi11Server::Interrupts {
+    QTcpSocket socket;
+    std::uint32_t program = 0;
+    std::uint32_t version = 0;
+    std::uint32_t xid = 0;
+};
 
 Vxi11Server::Vxi11Server(InstrumentCommands& commands, ClientPlaces& places, QObject* parent)
     : QObject(parent),
@@ -42,8 +53,12 @@ Vxi11Server::Vxi11Server(InstrumentCommands& commands, ClientPlaces& places, QOb
     });
     // A line that waits for a ramp or an activity goes on when it has ended.
     listener_ = commands_.Target().AddListener([this](const InstrumentChange& change) {
-        if (device_ && change.kind == InstrumentChange::Kind::Activity && change.value == 0)
+        if (!device_)
+            return;
+        if (change.kind == InstrumentChange::Kind::Activity && change.value == 0)
             device_->ActivityEnded();
+        else
+            device_->CheckServiceRequests();  // another client's change may raise a link's MSS
     });
 }
 
@@ -56,6 +71,7 @@ void Vxi11Server::Stop() {
     // The links go before the transports their deferred calls were waiting on.
     device_.reset();
     rpc_.reset();
+    interrupts_.clear();
     turns_->stop();
     deadline_->stop();
 }
@@ -95,6 +111,7 @@ bool Vxi11Server::Listen(const QHostAddress& address, QString& error) {
     }
     device_ = std::make_unique<vxi11::Vxi11Device>(commands_, places_, *rpc_,
                                                    rpc_->Port(DEVICE_ASYNC), limits);
+    device_->SetInterruptChannels(this);
     device_->SetWake([this] {
         if (!turns_->isActive())
             turns_->start();
@@ -123,6 +140,38 @@ void Vxi11Server::SetIdleTimeout(std::chrono::milliseconds timeout) {
     idleTimeout_ = timeout;
     if (rpc_)
         rpc_->SetIdleTimeout(timeout);
+}
+
+void Vxi11Server::Open(rpc::ConnectionId connection, std::uint32_t host, std::uint16_t port,
+                       std::uint32_t program, std::uint32_t version) {
+    auto channel = std::make_unique<Interrupts>();
+    channel->program = program;
+    channel->version = version;
+    QTcpSocket& socket = channel->socket;
+    connect(&socket, &QTcpSocket::readyRead, this, [&socket] { socket.readAll(); });
+    socket.connectToHost(QHostAddress(host), port);
+    interrupts_[connection] = std::move(channel);
+}
+
+void Vxi11Server::Close(rpc::ConnectionId connection) {
+    interrupts_.erase(connection);
+}
+
+void Vxi11Server::Send(rpc::ConnectionId connection, const std::string& handle) {
+    const auto it = interrupts_.find(connection);
+    // A channel that could not be reached takes nothing; the client learns of it by polling.
+    if (it == interrupts_.end() ||
+        it->second->socket.state() == QAbstractSocket::UnconnectedState ||
+        it->second->socket.bytesToWrite() > kMaxUnsentRequests)
+        return;
+    Interrupts& channel = *it->second;
+    Device_SrqParms request{};
+    request.handle.handle_len = static_cast<u_int>(handle.size());
+    request.handle.handle_val = const_cast<char*>(handle.data());
+    const std::string record =
+        rpc::CallRecord(++channel.xid, channel.program, channel.version, device_intr_srq,
+                        rpc::Xdr(xdr_Device_SrqParms), &request);
+    channel.socket.write(record.data(), static_cast<qint64>(record.size()));
 }
 
 void Vxi11Server::ServeTurns() {

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <chrono>
+#include <map>
 #include <memory>
 
 #include "remote/ClientPlaces.h"
@@ -22,7 +23,7 @@ namespace tq {
 
 class InstrumentCommands;
 
-class Vxi11Server : public QObject {
+class Vxi11Server : public QObject, private vxi11::InterruptChannels {
 public:
     Vxi11Server(InstrumentCommands& commands, ClientPlaces& places, QObject* parent = nullptr);
     ~Vxi11Server() override;
@@ -40,6 +41,14 @@ public:
     void SetIdleTimeout(std::chrono::milliseconds timeout);
 
 private:
+    // The clients' interrupt channels: a socket each, connected without blocking; what is sent
+    // before it is connected waits in it, and what the client answers is thrown away.
+    void Open(rpc::ConnectionId connection, std::uint32_t host, std::uint16_t port,
+              std::uint32_t program, std::uint32_t version) override;
+    void Close(rpc::ConnectionId connection) override;
+    void Send(rpc::ConnectionId connection, const std::string& handle) override;
+    struct Interrupts;
+
     void ServeTurns();
     void ArmDeadline();
     void Stop();
@@ -54,6 +63,7 @@ private:
     QTimer* deadline_;
     std::chrono::milliseconds idleTimeout_{0};
     int listener_ = 0;
+    std::map<rpc::ConnectionId, std::unique_ptr<Interrupts>> interrupts_;
 };
 
 }  // namespace tq

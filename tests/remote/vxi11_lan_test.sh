@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# VXI-11 as lab software meets it: PyVISA's TCPIP::127.0.0.1::INSTR through the portmapper,
+# VXI-11 as lab software meets it: PyVISA's TCPIP::127.0.0.1::INSTR through the portmapper (its
+# lock keeping another link and a raw client off; the Python driver given a bare host),
 # `lxi discover` by broadcast and `lxi scpi` without -r from another computer, a second program
 # that finds VXI-11 taken, a portmapper that starts late, and the registration withdrawn at the
 # end (or taken over when its program was killed). Everything runs in a network namespace of its

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "core/Version.h"
 #include "remote/ScpiServer.h"
+#include "remote/vxi11/RpcRecords.h"
 #include "remote/vxi11/Vxi11Server.h"
 #include "tests/remote/Vxi11Client.h"
 #include "tests/support/EventLoop.h"
@@ -313,20 +316,30 @@ TEST_F(Vxi11Test, ErrorsAsTheProtocolNamesThem) {
     const int lid = NewLink(client);
     EXPECT_EQ(CreateLink(*client, "gpib0,5").error, vxi11::kInvalidAddress);
     EXPECT_EQ(CreateLink(*client, "INST0").error, 0);
-    EXPECT_EQ(CreateLink(*client, "inst0", true).error, vxi11::kNotSupported);
-    Device_LockParms lock{lid, 0, 0};
-    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, device_lock, xdr_Device_LockParms, lock),
-              vxi11::kNotSupported);
     const Device_Link link = lid;
     EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, device_unlock, xdr_Device_Link, link),
               vxi11::kNoLockHeld);
-    Device_RemoteFunc interrupts{0x7F000001, 1234, DEVICE_INTR, DEVICE_INTR_VERSION, DEVICE_TCP};
+    // Interrupt channels over TCP only, one a connection.
+    Device_RemoteFunc interrupts{0x7F000001, 1234, DEVICE_INTR, DEVICE_INTR_VERSION, DEVICE_UDP};
     EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, interrupts),
               vxi11::kNotSupported);
+    interrupts.progFamily = DEVICE_TCP;
+    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, interrupts),
+              0);
+    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, interrupts),
+              vxi11::kChannelAlreadyEstablished);
+    const auto destroyChannel = [&] {
+        Decoded<Device_Error> result(xdr_Device_Error);
+        return client->Reply(client->CallWithoutArguments(DEVICE_CORE, destroy_intr_chan), result)
+                   ? result.value.error
+                   : -1;
+    };
+    EXPECT_EQ(destroyChannel(), 0);
+    EXPECT_EQ(destroyChannel(), vxi11::kChannelNotEstablished);
     Device_EnableSrqParms srq{};
-    srq.lid = lid;
+    srq.lid = lid + 100;
     EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, device_enable_srq, xdr_Device_EnableSrqParms, srq),
-              vxi11::kNotSupported);
+              vxi11::kInvalidLink);
     // A link of another connection is not this one's to use.
     std::unique_ptr<Vxi11Client> other;
     NewLink(other);
@@ -457,6 +470,152 @@ TEST_F(Vxi11Test, LinksAndRawClientsShareTheEightPlaces) {
     const Create_LinkResp link = CreateLink(*client);
     EXPECT_EQ(link.error, 0);
     EXPECT_EQ(Query(*client, link.lid, "*OPC?"), "1\n");
+}
+
+// One lock over every remote client: a link's lock keeps the other links off the device (error
+// 11, at once or after their lock_timeout) and refuses a raw client's changes with the holder's
+// name, while its queries and the safety actions pass; a raw client's SYSTem:LOCK keeps the links
+// off in turn; the lock goes back with device_unlock, to a link waiting for it, and with a
+// connection that closes.
+TEST_F(Vxi11Test, OneLockOverEveryRemoteClient) {
+    ScpiServer raw(commands, &places);
+    QString error;
+    ASSERT_TRUE(raw.Listen(QHostAddress::LocalHost, 0, error)) << error.toStdString();
+    auto socket = std::make_unique<testing::RawClient>(raw.Port());
+    const auto ask = [&](const std::string& line) {
+        socket->received.clear();
+        EXPECT_TRUE(socket->SendAll(line + "\n"));
+        WaitFor([&] { return socket->received.ends_with('\n'); }, [&] { socket->Collect(); });
+        return socket->received;
+    };
+    const auto lockParms = [](int lid, int flags, unsigned timeout) {
+        return Device_LockParms{lid, flags, timeout};
+    };
+    std::unique_ptr<Vxi11Client> a, b;
+    a = Connect();
+    const Create_LinkResp locking = CreateLink(*a, "inst0", true);
+    ASSERT_EQ(locking.error, 0);
+    const int lidA = locking.lid;
+    const int lidB = NewLink(b);
+    EXPECT_EQ(CreateLink(*b, "inst0", true).error, vxi11::kDeviceLocked);
+    const Device_Link linkA = lidA, linkB = lidB;
+
+    // The other link: error 11 at once without waitlock, after its lock_timeout with it.
+    EXPECT_EQ(Write(*b, lidB, "SOUR1:DATA 9\n").error, vxi11::kDeviceLocked);
+    EXPECT_EQ(Read(*b, lidB).error, vxi11::kDeviceLocked);
+    EXPECT_EQ(Generic(*b, device_trigger, lidB), vxi11::kDeviceLocked);
+    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_unlock, xdr_Device_Link, linkB), vxi11::kNoLockHeld);
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_lock, xdr_Device_LockParms,
+                      lockParms(lidB, vxi11::kFlagWaitLock, 200)),
+              vxi11::kDeviceLocked);
+    EXPECT_GE(waited.elapsed(), 190);
+
+    // A raw client: changes refused naming the holder, queries answered, the safe state passes.
+    const std::string lockedByA =
+        R"(-200,"Execution error; the board is locked by VXI-11 link from 127.0.0.1")";
+    EXPECT_EQ(ask("SOUR1:DATA 7;*RST;SYST:LOCK:REQ?;OWN?;:SOUR1:DATA?"),
+              "0;\"VXI-11 link from 127.0.0.1\";32768\n");
+    EXPECT_EQ(ask("SYST:ERR?;ERR?;ERR?"), lockedByA + ";" + lockedByA + ";0,\"No error\"\n");
+    EXPECT_EQ(ask("*ESE 1;OUTP:SAFE;SYST:LOCK:REL;:SYST:ERR?;ERR?;*ESE?"),
+              lockedByA + ";0,\"No error\";1\n");
+    EXPECT_EQ(Query(*a, lidA, "SOUR1:DATA 7;DATA?;:SYST:ERR?"), "7;0,\"No error\"\n");
+
+    // Link B waits for the lock; A's unlock hands it over.
+    const std::uint32_t waiting = b->Call(DEVICE_CORE, device_lock, xdr_Device_LockParms,
+                                          lockParms(lidB, vxi11::kFlagWaitLock, 5000));
+    EXPECT_EQ(ErrorOf(*a, DEVICE_CORE, device_unlock, xdr_Device_Link, linkA), 0);
+    Decoded<Device_Error> granted(xdr_Device_Error);
+    ASSERT_TRUE(b->Reply(waiting, granted, 1000));
+    EXPECT_EQ(granted.value.error, 0);
+    EXPECT_EQ(ErrorOf(*a, DEVICE_CORE, device_unlock, xdr_Device_Link, linkA), vxi11::kNoLockHeld);
+    EXPECT_EQ(Write(*a, lidA, "SOUR1:DATA 8\n").error, vxi11::kDeviceLocked);
+    // A write waiting with waitlock goes on once B's link has gone.
+    Device_WriteParms waitlock{};
+    waitlock.lid = lidA;
+    waitlock.io_timeout = 1000;
+    waitlock.lock_timeout = 5000;
+    waitlock.flags = vxi11::kFlagEnd | vxi11::kFlagWaitLock;
+    std::string line = "SOUR1:DATA 8\n";
+    waitlock.data = {static_cast<u_int>(line.size()), line.data()};
+    const std::uint32_t write = a->Call(DEVICE_CORE, device_write, xdr_Device_WriteParms, waitlock);
+    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, destroy_link, xdr_Device_Link, linkB), 0);
+    Decoded<Device_WriteResp> written(xdr_Device_WriteResp);
+    ASSERT_TRUE(a->Reply(write, written, 1000));
+    EXPECT_EQ(written.value.error, 0);
+    EXPECT_TRUE(WaitFor([&] { return Data(0) == 8; }));
+
+    // The raw client's lock keeps the link off; its closed connection gives the lock back.
+    EXPECT_EQ(ask("SYST:LOCK:REQ?;REQ?"), "1;1\n");
+    EXPECT_EQ(ErrorOf(*a, DEVICE_CORE, device_lock, xdr_Device_LockParms, lockParms(lidA, 0, 0)),
+              vxi11::kDeviceLocked);
+    EXPECT_EQ(StatusByte(*a, lidA), -1);
+    socket.reset();
+    ASSERT_TRUE(WaitFor([&] { return !commands.Lock().Held(); }));
+    EXPECT_EQ(ErrorOf(*a, DEVICE_CORE, device_lock, xdr_Device_LockParms, lockParms(lidA, 0, 0)),
+              0);
+    // So does a closed link's connection.
+    a.reset();
+    EXPECT_TRUE(WaitFor([&] { return !commands.Lock().Held(); }));
+}
+
+// Service requests: the board connects back to the interrupt channel the client serves and calls
+// device_intr_srq with the link's handle, one-way, once each time MSS rises (*OPC's event with
+// *ESE 1;*SRE 32), not again while it stays up, and not for a link that did not enable them.
+TEST_F(Vxi11Test, AServiceRequestArrivesOncePerRisingEdge) {
+    QTcpServer interrupts;
+    ASSERT_TRUE(interrupts.listen(QHostAddress::LocalHost));
+    QTcpSocket* channel = nullptr;
+    std::string received;
+    std::vector<std::string> handles;
+    const auto collect = [&] {
+        if (channel == nullptr && interrupts.hasPendingConnections())
+            channel = interrupts.nextPendingConnection();
+        if (channel == nullptr)
+            return;
+        received += channel->readAll().toStdString();
+        while (std::optional<std::string> record = rpc::TakeRecord(received)) {
+            XDR xdrs;
+            xdrmem_create(&xdrs, record->data(), static_cast<u_int>(record->size()), XDR_DECODE);
+            rpc_msg call{};
+            Decoded<Device_SrqParms> request(xdr_Device_SrqParms);
+            ASSERT_TRUE(xdr_callmsg(&xdrs, &call) && xdr_Device_SrqParms(&xdrs, &request.value));
+            xdr_destroy(&xdrs);
+            EXPECT_EQ(call.rm_call.cb_prog, DEVICE_INTR);
+            EXPECT_EQ(call.rm_call.cb_proc, device_intr_srq);
+            handles.emplace_back(request.value.handle.handle_val, request.value.handle.handle_len);
+        }
+    };
+    std::unique_ptr<Vxi11Client> client, other;
+    const int lid = NewLink(client);
+    const int quiet = NewLink(other);
+    Device_RemoteFunc serve{0x7F000001, interrupts.serverPort(), DEVICE_INTR, DEVICE_INTR_VERSION,
+                            DEVICE_TCP};
+    ASSERT_EQ(ErrorOf(*client, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, serve), 0);
+    ASSERT_EQ(ErrorOf(*other, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, serve), 0);
+    char handle[] = "link-a";
+    Device_EnableSrqParms enable{lid, true, {6, handle}};
+    ASSERT_EQ(ErrorOf(*client, DEVICE_CORE, device_enable_srq, xdr_Device_EnableSrqParms, enable),
+              0);
+    EXPECT_EQ(Write(*other, quiet, "*ESE 1;*SRE 32;*OPC\n").error, 0);
+    EXPECT_EQ(Write(*client, lid, "*ESE 1;*SRE 32;*OPC\n").error, 0);
+    ASSERT_TRUE(WaitFor([&] { return !handles.empty(); }, collect));
+    EXPECT_EQ(handles, std::vector<std::string>{"link-a"});
+    EXPECT_EQ(StatusByte(*client, lid), 0x60);
+    // MSS stays up: no second request until it has fallen and risen again.
+    EXPECT_EQ(Write(*client, lid, "*OPC\n").error, 0);
+    WaitFor([] { return false; }, collect, 200);
+    EXPECT_EQ(handles.size(), 1u);
+    EXPECT_EQ(Write(*client, lid, "*CLS;*OPC\n").error, 0);
+    ASSERT_TRUE(WaitFor([&] { return handles.size() == 2; }, collect));
+    // Disabled, nothing more comes.
+    enable.enable = false;
+    ASSERT_EQ(ErrorOf(*client, DEVICE_CORE, device_enable_srq, xdr_Device_EnableSrqParms, enable),
+              0);
+    EXPECT_EQ(Write(*client, lid, "*CLS;*OPC\n").error, 0);
+    WaitFor([] { return false; }, collect, 200);
+    EXPECT_EQ(handles.size(), 2u);
 }
 
 // A message of 10 MB in the pieces the link takes: thrown away as an overlong line, in bounded

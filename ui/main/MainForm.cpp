@@ -627,9 +627,19 @@ bool MainForm::OpenSlot(int slot) {
 }
 
 void MainForm::ShowRemoteClients(int count) {
-    remoteLabel_->SetText(count == 1 ? QStringLiteral("Remote: 1 client")
-                                     : QStringLiteral("Remote: %1 clients").arg(count));
+    remoteClients_ = count;
+    QString text = count == 1 ? QStringLiteral("Remote: 1 client")
+                              : QStringLiteral("Remote: %1 clients").arg(count);
+    // The windows stay usable while a client holds the lock: the person at the bench comes first.
+    if (!lockHolder_.isEmpty())
+        text += QStringLiteral(", locked by %1").arg(lockHolder_);
+    remoteLabel_->SetText(text);
     remoteLabel_->setVisible(count > 0);
+}
+
+void MainForm::ShowRemoteLock(const QString& holder) {
+    lockHolder_ = holder;
+    ShowRemoteClients(remoteClients_);
 }
 
 void MainForm::ShowLimits() {

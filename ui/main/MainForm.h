@@ -42,8 +42,10 @@ public:
 
     // Creates the output voltage window if needed and shows it.
     void ShowVoutForm();
-    // "Remote: N clients" in the status bar while remote clients are connected.
+    // "Remote: N clients" in the status bar while remote clients are connected, with the lock's
+    // holder while one holds it ("locked by client at 127.0.0.1:50712"; "" when free).
     void ShowRemoteClients(int count);
+    void ShowRemoteLock(const QString& holder);
     // "Limits: B -2 V to 2 V" in the status bar while any channel has limits.
     void ShowLimits();
     // Reads, checks and applies a setup file (asking first when it comes from another board);
@@ -103,6 +105,8 @@ private:
     QPushButton* command10_ = nullptr;
     ElidedLabel* boardLabel_ = nullptr;
     ElidedLabel* remoteLabel_ = nullptr;
+    int remoteClients_ = 0;
+    QString lockHolder_;
     ElidedLabel* limitsLabel_ = nullptr;
     ElidedLabel* rampingLabel_ = nullptr;
     QWidget* activities_ = nullptr;

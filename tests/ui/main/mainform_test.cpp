@@ -448,6 +448,12 @@ TEST_F(MainFormFixture, StatusTipsLeaveTheBoardAndItsStateInTheStatusBar) {
     EXPECT_EQ(remote->text(), QStringLiteral("Remote: 2 clients"));
     EXPECT_TRUE(remote->isVisible());
     EXPECT_TRUE(board->isVisible());
+    form.ShowRemoteLock(QStringLiteral("VXI-11 link from 10.0.0.7"));
+    hoverMenu();
+    EXPECT_EQ(remote->text(),
+              QStringLiteral("Remote: 2 clients, locked by VXI-11 link from 10.0.0.7"));
+    form.ShowRemoteLock({});
+    EXPECT_EQ(remote->text(), QStringLiteral("Remote: 2 clients"));
 }
 
 }  // namespace
