@@ -440,8 +440,9 @@ bool Program::StartWebPage() {
                  qPrintable(web_->Address()), web_->Port());
     if (signIn && web_->BeyondLoopback() && web_->Scheme() == QLatin1String("http"))
         std::fprintf(stderr,
-                     "tq2604x-eval: warning: the web page's password travels unencrypted to "
-                     "%s; give --http-certificate and --http-key to serve it over HTTPS\n",
+                     "tq2604x-eval: warning: the web page's password travels unencrypted on the "
+                     "network (the page listens on %s); give --http-certificate and --http-key "
+                     "to serve it over HTTPS\n",
                      qPrintable(address));
     std::fflush(stderr);
     return true;

@@ -293,6 +293,7 @@ def signed_in_changes_over_https(driver):
                       "Wrong password")
         type_into(driver, "password", "correct horse battery")
         message_after(driver, lambda: driver.find_element("id", "password").submit(), "Signed in")
+        assert not driver.find_element("id", "signin").is_displayed()
         cookie = driver.get_cookie("tq_session")
         assert cookie["httpOnly"] and cookie["secure"] and cookie["sameSite"] == "Strict", cookie
 
