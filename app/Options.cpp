@@ -46,8 +46,21 @@ constexpr std::array kOptions{
               "port, printed on standard error).",
               OptionGroup::Remote},
     OptionRow{"http", "", "PORT",
-              "Serve a read-only web page of the board (identity, outputs, what runs) and its "
-              "state as JSON on TCP PORT (0 picks a free port, printed on standard error).",
+              "Serve a web page of the board (identity, outputs, what runs) and its state as "
+              "JSON on TCP PORT (0 picks a free port, printed on standard error); read-only "
+              "unless --http-password-file is given.",
+              OptionGroup::Remote},
+    OptionRow{"http-password-file", "", "FILE",
+              "With --http: a signed-in browser may set a channel, open a setup slot, start Safe "
+              "State and stop a run. FILE holds the password on one line (at least 12 "
+              "characters) and must not be readable by others.",
+              OptionGroup::Remote},
+    OptionRow{"http-certificate", "", "FILE",
+              "With --http and --http-key: serve the page over HTTPS with the PEM certificate "
+              "in FILE (its chain after it).",
+              OptionGroup::Remote},
+    OptionRow{"http-key", "", "FILE",
+              "With --http-certificate: the certificate's private key (PEM, not encrypted).",
               OptionGroup::Remote},
     OptionRow{"headless", "", "",
               "With --scpi or --http: serve without any window or display; SIGINT or SIGTERM "
@@ -67,8 +80,9 @@ constexpr std::array kOptions{
               "the Avahi daemon).",
               OptionGroup::Remote},
     OptionRow{"idle-timeout", "", "SECONDS",
-              "With --scpi: close a client that has sent nothing for SECONDS (default 600; 0: "
-              "never), so that silent connections do not keep the 8 places.",
+              "With --scpi or --http: close a client that has sent nothing for SECONDS (default "
+              "600; 0: never), so that silent connections do not keep the 8 places, and sign "
+              "out a browser that has asked nothing of its sign-in for as long.",
               OptionGroup::Remote},
     OptionRow{"help", "h", "", "Print this help and end.", OptionGroup::Information},
     OptionRow{"version", "v", "", "Print the version and the licence, and end.",

@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QSysInfo>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -420,15 +421,29 @@ bool Program::StartWebPage() {
     facts.mdnsName = [this] {
         return advertiser_ ? advertiser_->EstablishedName() : std::string();
     };
+    WebAccess access;
+    access.password.swap(options_.httpPassword);
+    access.idle = std::chrono::seconds(options_.idleTimeoutSeconds);
+    access.certificateFile = options_.httpCertificate;
+    access.keyFile = options_.httpKey;
+    const bool signIn = !access.password.empty();
     WebLibrary* library = LoadWebLibrary(error);
     if (library)
-        web_ = library->Server(Commands(), std::move(facts));
+        web_ = library->Server(Commands(), std::move(facts), access);
+    std::fill(access.password.begin(), access.password.end(), '\0');
     if (!library || !web_->Listen(address, static_cast<uint16_t>(options_.httpPort), error)) {
         std::fprintf(stderr, "tq2604x-eval: cannot serve the web page on %s port %d: %s\n",
                      qPrintable(address), options_.httpPort, qPrintable(error));
         return false;
     }
-    std::fprintf(stderr, "web page on http://%s:%u/\n", qPrintable(web_->Address()), web_->Port());
+    std::fprintf(stderr, "web page on %s://%s:%u/\n", qPrintable(web_->Scheme()),
+                 qPrintable(web_->Address()), web_->Port());
+    if (signIn && web_->BeyondLoopback() && web_->Scheme() == QLatin1String("http"))
+        std::fprintf(stderr,
+                     "tq2604x-eval: warning: the web page's password travels unencrypted on the "
+                     "network (the page listens on %s); give --http-certificate and --http-key "
+                     "to serve it over HTTPS\n",
+                     qPrintable(address));
     std::fflush(stderr);
     return true;
 }

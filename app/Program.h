@@ -45,6 +45,11 @@ struct ProgramOptions {
     QString simSetupFile;
     int scpiPort = -1;  // -1: no protocol server
     int httpPort = -1;  // -1: no web page
+    // The page's sign-in password (read from --http-password-file); empty: no changes from the
+    // page. Overwritten once the page's server has its hash.
+    std::string httpPassword;
+    QString httpCertificate;  // with httpKey: the page over HTTPS
+    QString httpKey;
     bool headless = false;
     QString listenAddress = QStringLiteral("127.0.0.1");  // an IP address
     bool advertise = true;   // on the LAN, when listening beyond loopback

@@ -1,14 +1,16 @@
 #pragma once
-// The web page's library, libtq2604x-eval-web.so beside the program: the page, /api/state and the
-// LXI identification over Qt HTTP Server. Loaded only when --http is given, so every other run maps
-// neither it nor Qt HTTP Server. It reads the instrument through the command tree the program
-// hands it (web/).
+// The web page's library, libtq2604x-eval-web.so beside the program: the page, /api/state, the
+// LXI identification and the signed-in changes over Qt HTTP Server. Loaded only when --http is
+// given, so every other run maps neither it nor Qt HTTP Server. It reads and changes the
+// instrument through the command tree the program hands it (web/).
 
 #include <QObject>
 #include <QString>
 #include <QtPlugin>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "web/WebState.h"
 
@@ -27,13 +29,28 @@ public:
     virtual uint16_t Port() const = 0;
     // Whether the address it listens on is one that other computers can reach.
     virtual bool BeyondLoopback() const = 0;
+    // "https" or "http".
+    virtual QString Scheme() const = 0;
+};
+
+// Who may change the board from the page, and how the page is served.
+struct WebAccess {
+    // The sign-in password; empty: no sign-in, and every change from the page is refused. The
+    // server keeps only a salted hash of it and overwrites this copy.
+    std::string password;
+    // A signed-in browser that asks nothing for this long is signed out; 0: never.
+    std::chrono::seconds idle{600};
+    // Both given: HTTPS with this certificate (PEM, the chain after it) and its private key.
+    QString certificateFile;
+    QString keyFile;
 };
 
 class WebLibrary {
 public:
     virtual ~WebLibrary() = default;
     // `facts`: where else the program is reached; the page's own address is the server's.
-    virtual std::unique_ptr<WebServer> Server(InstrumentCommands& commands, WebFacts facts) = 0;
+    virtual std::unique_ptr<WebServer> Server(InstrumentCommands& commands, WebFacts facts,
+                                              WebAccess& access) = 0;
 };
 
 // The library beside the program; null with the reason in `why` when it is missing or from

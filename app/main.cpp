@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -26,6 +27,48 @@ int UsageError(QString why) {
 
 int UsageError(const char* why) {
     return UsageError(QString::fromUtf8(why));
+}
+
+// The page's sign-in password from its file: one line (its line end dropped) of at least
+// kShortestPassword characters, in a file that only its owner can read. False with the reason.
+constexpr qsizetype kShortestPassword = 12;
+bool ReadPasswordFile(const QString& path, std::string& password, QString& why) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        why = QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)) {
+        why = QStringLiteral(
+                  "the password file %1 can be read by others: make it readable by its owner "
+                  "only (chmod 600 %1)")
+                  .arg(path);
+        return false;
+    }
+    QByteArray text = file.read(4096);
+    if (text.endsWith('\n'))
+        text.chop(1);
+    if (text.endsWith('\r'))
+        text.chop(1);
+    const qsizetype length = QString::fromUtf8(text).toUcs4().size();
+    const bool oneLine = !text.contains('\n') && !text.contains('\r') && file.atEnd();
+    password.assign(text.constData(), static_cast<std::size_t>(text.size()));
+    text.fill('\0');
+    if (!oneLine) {
+        why = QStringLiteral(
+                  "the password file %1 holds more than one line: the password "
+                  "alone, on one line")
+                  .arg(path);
+        return false;
+    }
+    if (length < kShortestPassword) {
+        why = QStringLiteral("the password in %1 has %2 characters: it needs at least %3")
+                  .arg(path)
+                  .arg(length)
+                  .arg(kShortestPassword);
+        return false;
+    }
+    return true;
 }
 
 QString FromView(std::string_view text) {
@@ -182,8 +225,23 @@ int main(int argc, char** argv) {
         options.idleTimeoutSeconds = parser.Value("idle-timeout").toUInt(&ok);
         if (!ok)
             return UsageError("--idle-timeout takes a whole number of seconds (0: never)");
-        if (options.scpiPort < 0)
-            return UsageError("--idle-timeout goes with --scpi PORT");
+        if (!serving)
+            return UsageError("--idle-timeout goes with --scpi PORT or --http PORT");
+    }
+    if (parser.IsSet("http-password-file")) {
+        if (options.httpPort < 0)
+            return UsageError("--http-password-file goes with --http PORT");
+        QString why;
+        if (!ReadPasswordFile(parser.Value("http-password-file"), options.httpPassword, why))
+            return UsageError(why);
+    }
+    if (parser.IsSet("http-certificate") != parser.IsSet("http-key"))
+        return UsageError("--http-certificate and --http-key go together");
+    if (parser.IsSet("http-certificate")) {
+        if (options.httpPort < 0)
+            return UsageError("--http-certificate and --http-key go with --http PORT");
+        options.httpCertificate = parser.Value("http-certificate");
+        options.httpKey = parser.Value("http-key");
     }
     if (parser.IsSet("resolution")) {
         const QString bits = parser.Value("resolution");

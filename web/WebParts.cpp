@@ -11,8 +11,8 @@ namespace {
 
 class HttpPageServer : public WebServer {
 public:
-    HttpPageServer(InstrumentCommands& commands, WebFacts facts)
-        : server_(commands, std::move(facts)) {}
+    HttpPageServer(InstrumentCommands& commands, WebFacts facts, WebAccess& access)
+        : server_(commands, std::move(facts), access) {}
     bool Listen(const QString& address, uint16_t port, QString& error) override {
         const QHostAddress host(address);
         if (host.isNull()) {
@@ -24,6 +24,9 @@ public:
     QString Address() const override { return server_.Address().toString(); }
     uint16_t Port() const override { return server_.Port(); }
     bool BeyondLoopback() const override { return !server_.Address().isLoopback(); }
+    QString Scheme() const override {
+        return server_.Tls() ? QStringLiteral("https") : QStringLiteral("http");
+    }
 
 private:
     PageServer server_;
@@ -37,8 +40,9 @@ class WebParts : public QObject, public WebLibrary {
     Q_INTERFACES(tq::WebLibrary)
 
 public:
-    std::unique_ptr<WebServer> Server(InstrumentCommands& commands, WebFacts facts) override {
-        return std::make_unique<HttpPageServer>(commands, std::move(facts));
+    std::unique_ptr<WebServer> Server(InstrumentCommands& commands, WebFacts facts,
+                                      WebAccess& access) override {
+        return std::make_unique<HttpPageServer>(commands, std::move(facts), access);
     }
 };
 

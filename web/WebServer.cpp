@@ -3,9 +3,16 @@
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
+#include <charconv>
+#include <cmath>
 #include <memory>
+#include <nlohmann/json.hpp>
+
+#include "app/WebLibrary.h"
 
 namespace tq {
 namespace {
@@ -28,9 +35,10 @@ constexpr Asset kAssets[] = {
 };
 
 using Status = QHttpServerResponder::StatusCode;
+using Headers = std::vector<std::pair<QByteArray, QByteArray>>;
 
 void Answer(QHttpServerResponder responder, const QHttpServerRequest& request, Status status,
-            const QByteArray& type, const QByteArray& body) {
+            const QByteArray& type, const QByteArray& body, const Headers& more = {}) {
     responder.writeStatusLine(status);
     responder.writeHeaders({{"Content-Type", type},
                             {"Content-Length", QByteArray::number(body.size())},
@@ -39,16 +47,58 @@ void Answer(QHttpServerResponder responder, const QHttpServerRequest& request, S
                             {"X-Content-Type-Options", "nosniff"},
                             {"Referrer-Policy", "no-referrer"},
                             {"Cache-Control", "no-store"}});
-    if (status == Status::MethodNotAllowed)
-        responder.writeHeader("Allow", "GET, HEAD");
+    for (const auto& [name, value] : more)
+        responder.writeHeader(name, value);
     // HEAD: the headers GET would have, without the body.
     responder.writeBody(request.method() == QHttpServerRequest::Method::Head ? QByteArray() : body);
+}
+
+// A JSON answer of the signed-in paths: {"error": text} or the given members.
+void AnswerJson(QHttpServerResponder responder, const QHttpServerRequest& request, Status status,
+                const nlohmann::json& body, const Headers& more = {}) {
+    Answer(std::move(responder), request, status, "application/json",
+           QByteArray::fromStdString(body.dump()), more);
+}
+
+nlohmann::json Refusal(const std::string& why) {
+    return {{"error", why}};
+}
+
+constexpr const char* kCookie = "tq_session";
+
+// The session's id from the Cookie header, or "".
+std::string SessionId(const QHttpServerRequest& request) {
+    for (QByteArray part : request.value("Cookie").split(';')) {
+        part = part.trimmed();
+        const QByteArray name = QByteArray(kCookie) + '=';
+        if (part.startsWith(name))
+            return part.mid(name.size()).toStdString();
+    }
+    return {};
+}
+
+// Neither another site's page (its Origin, or the browser's Sec-Fetch-Site) nor a page framed
+// elsewhere may ask: a browser names the origin of every POST.
+bool SameOrigin(const QHttpServerRequest& request, bool tls) {
+    const QByteArray site = request.value("Sec-Fetch-Site");
+    if (!site.isEmpty() && site != "same-origin")
+        return false;
+    const QByteArray origin = request.value("Origin");
+    return origin.isEmpty() ||
+           origin == QByteArray(tls ? "https://" : "http://") + request.value("Host");
+}
+
+// A number as the protocol reads it, shortest exact form.
+std::string Number(double value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
 }
 
 }  // namespace
 
 void BoundedTcpServer::incomingConnection(qintptr descriptor) {
-    auto* socket = new QTcpSocket(this);
+    QTcpSocket* socket = tls_ ? new QSslSocket(this) : new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;
         return;
@@ -94,15 +144,61 @@ void BoundedTcpServer::incomingConnection(qintptr descriptor) {
         idle->start();
         *received = 0;
     });
-    addPendingConnection(socket);
+    auto* secure = qobject_cast<QSslSocket*>(socket);
+    if (!secure) {
+        addPendingConnection(socket);
+        return;
+    }
+    // The HTTP server gets it once the handshake is done; a failed one closes it.
+    secure->setSslConfiguration(sslConfiguration());
+    connect(secure, &QSslSocket::encrypted, this, [this, secure] { addPendingConnection(secure); });
+    connect(secure, &QSslSocket::sslErrors, secure, [secure] {
+        QMetaObject::invokeMethod(secure, &QTcpSocket::abort, Qt::QueuedConnection);
+    });
+    secure->startServerEncryption();
 }
 
-PageServer::PageServer(InstrumentCommands& commands, WebFacts facts)
-    : facts_(std::move(facts)), commands_(commands) {}
+PageServer::PageServer(InstrumentCommands& commands, WebFacts facts, WebAccess& access)
+    : certificateFile_(access.certificateFile),
+      keyFile_(access.keyFile),
+      facts_(std::move(facts)),
+      commands_(commands) {
+    if (!access.password.empty()) {
+        password_.emplace(access.password);
+        sessions_ = std::make_unique<WebSessions>(commands, access.idle);
+    }
+}
 
 PageServer::~PageServer() = default;
 
 bool PageServer::Listen(const QHostAddress& address, uint16_t port, QString& error) {
+    if (!certificateFile_.isEmpty()) {
+        const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificateFile_);
+        QFile keyFile(keyFile_);
+        if (chain.isEmpty()) {
+            error = QStringLiteral("%1 holds no PEM certificate").arg(certificateFile_);
+            return false;
+        }
+        if (!keyFile.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("cannot read %1: %2").arg(keyFile_, keyFile.errorString());
+            return false;
+        }
+        const QByteArray pem = keyFile.readAll();
+        QSslKey key;
+        for (const auto algorithm : {QSsl::Ec, QSsl::Rsa, QSsl::Dsa, QSsl::Dh})
+            if (key.isNull())
+                key = QSslKey(pem, algorithm);
+        if (key.isNull()) {
+            error =
+                QStringLiteral("%1 holds no PEM private key that is not encrypted").arg(keyFile_);
+            return false;
+        }
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificateChain(chain);
+        tls.setPrivateKey(key);
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        tcp_.SetTls(tls);
+    }
     if (!tcp_.listen(address, port)) {
         error = tcp_.errorString();
         return false;
@@ -114,12 +210,129 @@ bool PageServer::Listen(const QHostAddress& address, uint16_t port, QString& err
     return true;
 }
 
+std::optional<std::string> PageServer::ChangeLine(const QByteArray& body) {
+    const nlohmann::json change = nlohmann::json::parse(body.toStdString(), nullptr, false);
+    if (!change.is_object() || !change.contains("action") || !change["action"].is_string())
+        return std::nullopt;
+    const std::string action = change["action"];
+    // Only numbers reach the line: nothing a browser sends is run as text.
+    const auto whole = [&change](const char* name, int lowest, int highest) -> std::optional<int> {
+        if (!change.contains(name) || !change[name].is_number_integer())
+            return std::nullopt;
+        const int64_t value = change[name];
+        if (value < lowest || value > highest)
+            return std::nullopt;
+        return static_cast<int>(value);
+    };
+    if (action == "voltage") {
+        const auto channel = whole("channel", 1, 4);
+        if (!channel || !change.contains("volts") || !change["volts"].is_number() ||
+            !std::isfinite(change["volts"].get<double>()))
+            return std::nullopt;
+        return "SOUR" + std::to_string(*channel) + ":VOLT " + Number(change["volts"]);
+    }
+    if (action == "recall") {
+        const auto slot = whole("slot", 0, 999);
+        return slot ? std::optional<std::string>("*RCL " + std::to_string(*slot)) : std::nullopt;
+    }
+    if (action == "abort")
+        return "ABOR";
+    if (action == "safe")
+        return "OUTP:SAFE";
+    return std::nullopt;
+}
+
+bool PageServer::HandleSignedIn(const QHttpServerRequest& request, QTcpSocket* socket) {
+    const QString path = request.url().path();
+    const bool post = request.method() == QHttpServerRequest::Method::Post;
+    const auto now = WebSessions::Clock::now();
+    const std::string id = SessionId(request);
+    const auto answer = [&](Status status, const nlohmann::json& body, const Headers& more = {}) {
+        AnswerJson(makeResponder(request, socket), request, status, body, more);
+        return true;
+    };
+    if (path == QLatin1String("/api/session") && !post) {
+        WebSessions::Session* session = sessions_ ? sessions_->Find(id, now) : nullptr;
+        return answer(Status::Ok, {{"signIn", sessions_ != nullptr},
+                                   {"signedIn", session != nullptr},
+                                   {"token", session ? nlohmann::json(session->token) : nullptr}});
+    }
+    const bool action = path == QLatin1String("/api/signin") ||
+                        path == QLatin1String("/api/signout") ||
+                        path == QLatin1String("/api/change");
+    if (!action)
+        return false;
+    if (!post)
+        return answer(Status::MethodNotAllowed, Refusal("Only POST changes the board"),
+                      {{"Allow", "POST"}});
+    if (!sessions_)
+        return answer(Status::Forbidden,
+                      Refusal("Changes from this page are off: the program was started without "
+                              "--http-password-file"));
+    if (!SameOrigin(request, tcp_.Tls()))
+        return answer(Status::Forbidden, Refusal("Refused: the request comes from another site"));
+    const QByteArray cookieTail =
+        QByteArray("; Path=/; HttpOnly; SameSite=Strict") + (tcp_.Tls() ? "; Secure" : "");
+
+    if (path == QLatin1String("/api/signin")) {
+        const std::string address = request.remoteAddress().toString().toStdString();
+        const auto wait = throttle_.Wait(address, now);
+        if (wait > wait.zero()) {
+            const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
+            return answer(Status::TooManyRequests,
+                          Refusal("Too many wrong passwords from " + address + ": try again in " +
+                                  std::to_string(seconds) + " s"),
+                          {{"Retry-After", QByteArray::number(seconds)}});
+        }
+        const nlohmann::json form =
+            nlohmann::json::parse(request.body().toStdString(), nullptr, false);
+        const bool given =
+            form.is_object() && form.contains("password") && form["password"].is_string();
+        if (!given || !password_->Matches(form["password"].get<std::string>())) {
+            throttle_.Failed(address, now);
+            return answer(Status::Forbidden, Refusal("Wrong password"));
+        }
+        throttle_.Succeeded(address);
+        if (!id.empty())
+            sessions_->Close(id);
+        const std::string opened = sessions_->Open(address, now);
+        return answer(Status::Ok, {{"token", sessions_->Find(opened, now)->token}},
+                      {{"Set-Cookie", QByteArray(kCookie) + '=' +
+                                          QByteArray::fromStdString(opened) + cookieTail}});
+    }
+
+    WebSessions::Session* session = sessions_->Find(id, now);
+    if (!session)
+        return answer(Status::Forbidden,
+                      Refusal("Not signed in (or signed out after a while unused): sign in again"));
+    if (request.value("X-TQ-Token").toStdString() != session->token)
+        return answer(Status::Forbidden,
+                      Refusal("Refused: the request lacks this session's token"));
+    if (path == QLatin1String("/api/signout")) {
+        sessions_->Close(id);
+        return answer(Status::Ok, {{"signedIn", false}},
+                      {{"Set-Cookie", QByteArray(kCookie) + "=; Max-Age=0" + cookieTail}});
+    }
+    const std::optional<std::string> line = ChangeLine(request.body());
+    if (!line)
+        return answer(Status::BadRequest,
+                      Refusal("Not a change this page makes: a voltage, a setup slot, Safe State "
+                              "or stopping a run"));
+    const std::string errors = WebSessions::Run(*session, *line);
+    if (!errors.empty())
+        return answer(Status::Conflict, Refusal(errors));
+    return answer(Status::Ok, {{"done", *line}});
+}
+
 bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    if (HandleSignedIn(request, socket))
+        return true;
     const auto method = request.method();
     if (method != QHttpServerRequest::Method::Get && method != QHttpServerRequest::Method::Head) {
         Answer(makeResponder(request, socket), request, Status::MethodNotAllowed,
                "text/plain; charset=utf-8",
-               "Only GET and HEAD: this page shows the board, it does not change it.\n");
+               "Only GET and HEAD here: changes go to /api/change, signed in.\n",
+               {{"Allow", "GET, HEAD"}});
         return true;
     }
     const QString path = request.url().path();

@@ -3,25 +3,33 @@
 // Qt HTTP Server reads whole requests and has no limits of its own, so the TCP server enforces
 // them before it reads: at most kMaxConnections at once (more are closed at once), at most
 // kMaxRequestBytes received per request not yet answered and kMaxUnsentBytes waiting to be sent
-// (else the connection is closed), and a connection silent for kIdle is closed. Every answer is
-// read-only: GET and HEAD of the page, its style and script, /api/state and /lxi/identification;
-// another method is 405, another path 404.
+// (else the connection is closed), and a connection silent for kIdle is closed; over HTTPS the same
+// bounds hold from the first byte of the handshake. GET and HEAD read the page, its style and
+// script, /api/state and /lxi/identification; POST to /api/signin, /api/signout and /api/change
+// signs in and changes the board (docs/web.md), refused (403) unless a password was given.
+// Another method is 405, another path 404.
 
 #include <QAbstractHttpServer>
 #include <QPointer>
-#include <QTcpServer>
+#include <QSslServer>
 #include <QTcpSocket>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "web/WebSessions.h"
 #include "web/WebState.h"
 
 namespace tq {
 
 class InstrumentCommands;
 
-class BoundedTcpServer : public QTcpServer {
+struct WebAccess;
+
+// Plain TCP until SetTls() is called; then every connection is a QSslSocket that reaches the
+// HTTP server once its handshake is done.
+class BoundedTcpServer : public QSslServer {
     Q_OBJECT
 public:
     static constexpr int kMaxConnections = 32;
@@ -29,32 +37,50 @@ public:
     static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
     static constexpr std::chrono::seconds kIdle{20};
 
-    using QTcpServer::QTcpServer;
+    using QSslServer::QSslServer;
+    void SetTls(const QSslConfiguration& configuration) {
+        setSslConfiguration(configuration);
+        tls_ = true;
+    }
+    bool Tls() const { return tls_; }
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
     std::vector<QPointer<QTcpSocket>> open_;  // the connections not yet closed
+    bool tls_ = false;
 };
 
 class PageServer : public QAbstractHttpServer {
     Q_OBJECT
 public:
-    PageServer(InstrumentCommands& commands, WebFacts facts);
+    // Takes the password out of `access` (PageServer keeps its hash).
+    PageServer(InstrumentCommands& commands, WebFacts facts, WebAccess& access);
     ~PageServer() override;
 
-    // False with the reason in `error` when it cannot listen.
+    // False with the reason in `error` when it cannot listen or read the certificate.
     bool Listen(const QHostAddress& address, uint16_t port, QString& error);
     QHostAddress Address() const { return tcp_.serverAddress(); }
     uint16_t Port() const { return tcp_.serverPort(); }
+    bool Tls() const { return tcp_.Tls(); }
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
 
 private:
+    // POST /api/signin, /api/signout and /api/change; GET /api/session. False: another path.
+    bool HandleSignedIn(const QHttpServerRequest& request, QTcpSocket* socket);
+    // The change a signed-in browser asks for, as a protocol line; nullopt when malformed.
+    static std::optional<std::string> ChangeLine(const QByteArray& body);
+
     BoundedTcpServer tcp_;
+    QString certificateFile_;
+    QString keyFile_;
+    std::optional<PasswordHash> password_;  // none: no sign-in
+    SignInThrottle throttle_;
+    std::unique_ptr<WebSessions> sessions_;
     WebFacts facts_;
     InstrumentCommands& commands_;
     std::unique_ptr<WebState> state_;  // made once the page's address is known

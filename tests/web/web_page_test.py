@@ -7,6 +7,9 @@ import os
 import re
 import shutil
 import socket
+import ssl
+import subprocess
+import tempfile
 import time
 import urllib.error
 import urllib.request
@@ -14,7 +17,7 @@ import xml.etree.ElementTree as ET
 
 import pytest
 
-from conftest import start_server
+from conftest import BINARY, start_server
 
 CHROMEDRIVER = "/usr/bin/chromedriver"
 
@@ -28,7 +31,8 @@ def browser():
     if not shutil.which("chromium") or not os.path.exists(CHROMEDRIVER):
         pytest.skip("chromium and chromium-driver are not installed")
     options = webdriver.ChromeOptions()
-    for argument in ("--headless=new", "--disable-gpu", "--no-first-run", "--disable-extensions"):
+    for argument in ("--headless=new", "--disable-gpu", "--no-first-run", "--disable-extensions",
+                     "--ignore-certificate-errors"):
         options.add_argument(argument)
     if os.geteuid() == 0:
         options.add_argument("--no-sandbox")
@@ -67,11 +71,11 @@ def text(driver, element_id):
                                  element_id)
 
 
-def http(port, method="GET", path="/", data=None):
-    request = urllib.request.Request("http://127.0.0.1:%d%s" % (port, path), data=data,
-                                     method=method)
+def http(port, method="GET", path="/", data=None, headers={}, tls=None):
+    request = urllib.request.Request("%s://127.0.0.1:%d%s" % ("https" if tls else "http", port, path),
+                                     data=data, method=method, headers=headers)
     try:
-        with urllib.request.urlopen(request, timeout=10) as answer:
+        with urllib.request.urlopen(request, timeout=10, context=tls) as answer:
             return answer.status, dict(answer.headers), answer.read()
     except urllib.error.HTTPError as e:
         return e.code, dict(e.headers), e.read()
@@ -158,8 +162,12 @@ def test_the_page_shows_the_board_live_and_no_client_exhausts_its_server():
         assert "TCPIP::127.0.0.1::%d::SOCKET" % server.port in [
             a.text for a in lxi.findall(".//lxi:InstrumentAddressString", ns)]
 
-        # Read-only, and nothing but the page's own paths.
+        # Read-only, and nothing but the page's own paths; no sign-in without a password.
         assert http(web, "POST", "/api/state", b"x")[0] == 405
+        assert http(web, "POST", "/api/change", b'{"action": "safe"}')[0] == 403
+        assert http(web, "POST", "/api/signin", b'{"password": ""}')[0] == 403
+        assert json.loads(http(web, path="/api/session")[2])["signIn"] is False
+        assert not driver.find_element("id", "changes").is_displayed()
         assert http(web, "PUT", "/")[0] == 405
         for path in ("/etc/passwd", "/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/web/"):
             assert http(web, path=path)[0] == 404, path
@@ -209,6 +217,139 @@ def test_the_page_shows_the_board_live_and_no_client_exhausts_its_server():
         grown = resident_kib(server.process.pid) - before
         assert grown < 20_000, "the program grew by %d KiB" % grown
         scpi.close()
+        assert server.stop() == 0
+        signed_in_changes_over_https(driver)
     finally:
         driver.quit()
+        server.stop()
+
+
+def click(driver, element_id):
+    driver.find_element("id", element_id).click()
+
+
+def type_into(driver, element_id, value):
+    field = driver.find_element("id", element_id)
+    field.clear()
+    field.send_keys(value)
+
+
+def message_after(driver, act, expected, seconds=3):
+    driver.execute_script("document.getElementById('message').textContent = '';")
+    act()
+    return wait_for(lambda: expected in text(driver, "message") and text(driver, "message"),
+                    seconds, "the page says %r, not %r" % (expected, text(driver, "message")))
+
+
+def signed_in_changes_over_https(driver):
+    from selenium.webdriver.support.ui import Select
+    folder = tempfile.mkdtemp()
+    password = os.path.join(folder, "password")
+
+    def run_with(content, mode):
+        with open(password, "w") as f:
+            f.write(content)
+        os.chmod(password, mode)
+        return subprocess.run([BINARY, "--headless", "--simulate", "--http", "0",
+                               "--http-password-file", password], capture_output=True, text=True,
+                              timeout=30, env=dict(os.environ, XDG_CONFIG_HOME=folder))
+
+    # A file others can read, or a short password, ends the program with status 2.
+    run = run_with("twelve chars\n", 0o644)
+    assert run.returncode == 2 and "can be read by others" in run.stderr, run.stderr
+    run = run_with("eleven char\n", 0o600)
+    assert run.returncode == 2 and "has 11 characters" in run.stderr, run.stderr
+    os.chmod(password, 0o600)
+    with open(password, "w") as f:
+        f.write("correct horse battery\n")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                    "-keyout", os.path.join(folder, "key.pem"),
+                    "-out", os.path.join(folder, "cert.pem")], check=True, capture_output=True)
+    tls = ssl.create_default_context(cafile=os.path.join(folder, "cert.pem"))
+    server = start_server("--http", "0", "--http-password-file", password, "--idle-timeout", "5",
+                          "--http-certificate", os.path.join(folder, "cert.pem"),
+                          "--http-key", os.path.join(folder, "key.pem"))
+    try:
+        page = wait_for(lambda: re.match(r"web page on https://127\.0\.0\.1:(\d+)/$",
+                                         server.process.stderr.readline().strip()), 10,
+                        "the page served over HTTPS")
+        web = int(page.group(1))
+        scpi = socket.create_connection(("127.0.0.1", server.port), timeout=10)
+        json_type = {"Content-Type": "application/json"}
+
+        # A session left unused: checked once the idle time has passed.
+        status, headers, body = http(web, "POST", "/api/signin",
+                                     b'{"password": "correct horse battery"}', json_type, tls)
+        assert status == 200
+        idle = {"Cookie": headers["Set-Cookie"].split(";")[0], "X-TQ-Token": json.loads(body)["token"]}
+        idle_since = time.monotonic()
+
+        # Over HTTPS; a wrong password refused, the right one signs in with a strict cookie.
+        driver.get("https://127.0.0.1:%d/" % web)
+        wait_for(lambda: driver.find_element("id", "signin").is_displayed(), 5, "the sign-in form")
+        type_into(driver, "password", "wrong horse battery")
+        message_after(driver, lambda: driver.find_element("id", "password").submit(),
+                      "Wrong password")
+        type_into(driver, "password", "correct horse battery")
+        message_after(driver, lambda: driver.find_element("id", "password").submit(), "Signed in")
+        assert not driver.find_element("id", "signin").is_displayed()
+        cookie = driver.get_cookie("tq_session")
+        assert cookie["httpOnly"] and cookie["secure"] and cookie["sameSite"] == "Strict", cookie
+
+        # DAC C set from the page: the bench reads it; beyond a limit, the program's refusal.
+        Select(driver.find_element("id", "channel")).select_by_visible_text("DAC C")
+        type_into(driver, "volts", "2.5")
+        message_after(driver, lambda: driver.find_element("id", "volts").submit(),
+                      "DAC C set to 2.5 V")
+        assert abs(float(ask(scpi, "BENC:VOLT3?")) - 2.5) < 0.01
+        assert ask(scpi, "SOUR3:VOLT:LIM:HIGH 4;*OPC?") == "1"
+        type_into(driver, "volts", "6")
+        refusal = message_after(driver, lambda: driver.find_element("id", "volts").submit(),
+                                "Refused: -")
+        assert "limit" in refusal.lower(), refusal
+
+        # Setup slot 3 opened from the page.
+        assert ask(scpi, "SOUR4:VOLT 1;*SAV 3;SOUR4:VOLT 0;*OPC?") == "1"
+        type_into(driver, "slot", "3")
+        message_after(driver, lambda: driver.find_element("id", "slot").submit(),
+                      "Setup slot 3 opened")
+        assert abs(float(ask(scpi, "SOUR4:VOLT?")) - 1) < 0.001
+
+        # A run stopped, then Safe State, from the page.
+        scpi.sendall(b"SOUR1:LIST:VOLT " + ",".join(["1", "2"] * 50).encode() +
+                     b";:LIST:DWEL 0.1;INIT\n")
+        wait_for(lambda: "of 100" in text(driver, "activities"), 3, "the run shown")
+        message_after(driver, lambda: click(driver, "abort"), "Run stopped")
+        wait_for(lambda: text(driver, "activities") == "nothing", 2, "the run stopped")
+        message_after(driver, lambda: click(driver, "safe"), "Safe State started")
+        assert [abs(float(v)) < 0.001 for v in ask(scpi, "SOUR3:VOLT?;:SOUR4:VOLT?").split(";")] \
+            == [True, True]
+
+        # The token is needed, and only from this site; none after sign-out or the idle time.
+        session = {"Cookie": "tq_session=" + cookie["value"]}
+        token = json.loads(http(web, path="/api/session", headers=session, tls=tls)[2])["token"]
+        safe = b'{"action": "safe"}'
+        assert http(web, "POST", "/api/change", safe, session, tls)[0] == 403
+        assert http(web, "POST", "/api/change", safe,
+                    dict(session, **{"X-TQ-Token": token, "Origin": "https://evil.example"}),
+                    tls)[0] == 403
+        assert http(web, "POST", "/api/change", safe, dict(session, **{"X-TQ-Token": token}),
+                    tls)[0] == 200
+        message_after(driver, lambda: click(driver, "signout"), "Signed out")
+        assert http(web, "POST", "/api/change", safe, dict(session, **{"X-TQ-Token": token}),
+                    tls)[0] == 403
+        time.sleep(max(0, 5.5 - (time.monotonic() - idle_since)))
+        assert http(web, "POST", "/api/change", safe, idle, tls)[0] == 403
+
+        # Repeated wrong passwords are slowed: then even the right one waits.
+        for _ in range(3):
+            assert http(web, "POST", "/api/signin", b'{"password": "guess guess guess"}',
+                        json_type, tls)[0] == 403
+        status, headers, _ = http(web, "POST", "/api/signin",
+                                  b'{"password": "correct horse battery"}', json_type, tls)
+        assert status == 429 and int(headers["Retry-After"]) >= 1
+        scpi.close()
+    finally:
         assert server.stop() == 0
+        shutil.rmtree(folder, ignore_errors=True)

@@ -9,6 +9,7 @@
 
 #include "remote/InstrumentCommands.h"
 #include "tests/support/SimulatedInstrument.h"
+#include "web/WebSessions.h"
 #include "web/WebState.h"
 
 namespace tq::testing {
@@ -89,6 +90,41 @@ TEST_F(WebStateTest, KeepsTheLastOutcomesAndEscapesTheIdentification) {
     EXPECT_NE(xml.find("<InstrumentAddressString>TCPIP::bench-7::INSTR</"), std::string::npos)
         << xml;
     EXPECT_NE(xml.find("TCPIP::bench-7::5025::SOCKET"), std::string::npos) << xml;
+}
+
+// The password kept as a hash matches itself only; wrong passwords from one address wait longer
+// each time, up to the longest, until the right one; the addresses kept stay bounded.
+TEST(WebSignIn, WrongPasswordsWaitLongerAndTheAddressesKeptStayBounded) {
+    using std::chrono::seconds, std::chrono::milliseconds;
+    std::string password = "correct horse battery";
+    const PasswordHash hash(password);
+    EXPECT_TRUE(password.empty());
+    EXPECT_TRUE(hash.Matches("correct horse battery"));
+    for (const char* wrong :
+         {"", "correct horse batter", "correct horse battery ", "Correct horse battery"})
+        EXPECT_FALSE(hash.Matches(wrong)) << wrong;
+
+    SignInThrottle throttle;
+    const SignInThrottle::Clock::time_point t0{};
+    const int waits[] = {0, 0, 1, 2, 4, 8, 16, 32, 60, 60};  // after each wrong password
+    for (int wait : waits) {
+        throttle.Failed("192.0.2.7", t0);
+        EXPECT_EQ(throttle.Wait("192.0.2.7", t0), seconds(wait));
+    }
+    EXPECT_EQ(throttle.Wait("192.0.2.8", t0), seconds(0));
+    throttle.Succeeded("192.0.2.7");
+    EXPECT_EQ(throttle.Wait("192.0.2.7", t0), seconds(0));
+
+    const int many = static_cast<int>(SignInThrottle::kAddresses) + 50;
+    const auto address = [](int i) { return "10.0." + std::to_string(i); };
+    for (int i = 0; i < many; ++i)
+        for (int k = 0; k < 3; ++k)
+            throttle.Failed(address(i), t0 + milliseconds(i));
+    EXPECT_EQ(throttle.Size(), SignInThrottle::kAddresses);
+    EXPECT_EQ(throttle.Wait(address(0), t0 + milliseconds(many)), seconds(0));
+    EXPECT_GT(throttle.Wait(address(many - 1), t0 + milliseconds(many)), seconds(0));
+    throttle.Failed("192.0.2.9", t0 + SignInThrottle::kForget + seconds(2));
+    EXPECT_EQ(throttle.Size(), 1u);
 }
 
 }  // namespace

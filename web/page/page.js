@@ -1,5 +1,7 @@
 // Polls /api/state twice a second and shows it. Text only goes in through textContent, so nothing
-// the board or a client names can become markup.
+// the board or a client names can become markup. With a sign-in password set, a signed-in person
+// sets a channel, opens a setup slot, stops a run or starts Safe State: every change carries the
+// session's token, and a refusal is shown in the program's own words.
 "use strict";
 
 const kPollMs = 500;
@@ -155,4 +157,84 @@ async function poll() {
   setTimeout(poll, failures > 3 ? 2000 : kPollMs);
 }
 
+let token = null;
+
+function say(text, ok) {
+  const message = document.getElementById("message");
+  message.className = "status " + (ok ? "done" : "problem");
+  message.textContent = text;
+}
+
+function showSession(session) {
+  token = session.signedIn ? session.token : null;
+  document.getElementById("changes").hidden = !session.signIn;
+  document.getElementById("signin").hidden = !session.signIn || session.signedIn;
+  document.getElementById("signed-in").hidden = !session.signedIn;
+  document.getElementById("mode").textContent =
+      !session.signIn ? "Read-only view." : session.signedIn ? "Signed in." : "Sign in to change.";
+}
+
+async function post(path, body) {
+  const headers = {"Content-Type": "application/json"};
+  if (token) headers["X-TQ-Token"] = token;
+  try {
+    const answer = await fetch(path, {method: "POST", headers, body: JSON.stringify(body || {}),
+                                      cache: "no-store", credentials: "same-origin"});
+    const reply = await answer.json();
+    if (answer.status === 403 && path !== "/api/signin") await session();
+    return [answer.ok, reply];
+  } catch (e) {
+    return [false, {error: "the program does not answer (" + e.message + ")"}];
+  }
+}
+
+async function session() {
+  try {
+    const answer = await fetch("/api/session", {cache: "no-store"});
+    showSession(await answer.json());
+  } catch (e) {
+    // The state's poll says the program does not answer.
+  }
+}
+
+async function change(body, what) {
+  const [ok, reply] = await post("/api/change", body);
+  say(ok ? what : "Refused: " + reply.error, ok);
+}
+
+function onSubmit(id, act) {
+  document.getElementById(id).addEventListener("submit", e => {
+    e.preventDefault();
+    act();
+  });
+}
+
+onSubmit("signin", async () => {
+  const field = document.getElementById("password");
+  const [ok, reply] = await post("/api/signin", {password: field.value});
+  field.value = "";
+  if (ok) showSession({signIn: true, signedIn: true, token: reply.token});
+  say(ok ? "Signed in" : reply.error, ok);
+});
+onSubmit("set-voltage", () => {
+  const channel = document.getElementById("channel");
+  const volts = Number(document.getElementById("volts").value);
+  change({action: "voltage", channel: Number(channel.value), volts},
+         channel.selectedOptions[0].textContent + " set to " + volts + " V");
+});
+onSubmit("recall", () => {
+  const slot = Number(document.getElementById("slot").value);
+  change({action: "recall", slot}, "Setup slot " + slot + " opened");
+});
+document.getElementById("abort").addEventListener(
+    "click", () => change({action: "abort"}, "Run stopped"));
+document.getElementById("safe").addEventListener(
+    "click", () => change({action: "safe"}, "Safe State started"));
+document.getElementById("signout").addEventListener("click", async () => {
+  await post("/api/signout");
+  showSession({signIn: true, signedIn: false});
+  say("Signed out", true);
+});
+
+session();
 poll();
