@@ -44,11 +44,16 @@ protected:
     Vxi11Test() {
         CoreApp();
         QString error;
-        EXPECT_TRUE(server.Listen(QHostAddress::LocalHost, error)) << error.toStdString();
+        // Both loopback addresses, as --listen localhost has it, where the machine has IPv6.
+        std::vector<QHostAddress> addresses{QHostAddress::LocalHost};
+        if (QTcpServer probe; probe.listen(QHostAddress::LocalHostIPv6))
+            addresses.push_back(QHostAddress::LocalHostIPv6);
+        EXPECT_TRUE(server.Listen(addresses, error)) << error.toStdString();
+        ipv6 = addresses.size() > 1;
     }
 
-    std::unique_ptr<Vxi11Client> Connect() {
-        auto client = std::make_unique<Vxi11Client>(server.CorePort());
+    std::unique_ptr<Vxi11Client> Connect(bool overIpv6 = false) {
+        auto client = std::make_unique<Vxi11Client>(server.CorePort(), overIpv6);
         EXPECT_TRUE(client->Connected());
         return client;
     }
@@ -65,8 +70,8 @@ protected:
         return result.value;
     }
     // A link on a new connection of its own.
-    int NewLink(std::unique_ptr<Vxi11Client>& client) {
-        client = Connect();
+    int NewLink(std::unique_ptr<Vxi11Client>& client, bool overIpv6 = false) {
+        client = Connect(overIpv6);
         const Create_LinkResp link = CreateLink(*client);
         EXPECT_EQ(link.error, 0);
         return link.lid;
@@ -163,6 +168,7 @@ protected:
     InstrumentCommands commands{instrument, &board, &run};
     ClientPlaces places;
     Vxi11Server server{commands, places};
+    bool ipv6 = false;  // served on ::1 too
     const std::string identity = "TQ2604X-EVAL,TQ2604X,SIMULATED," + std::string(kProgramVersion);
 };
 
@@ -171,7 +177,7 @@ protected:
 TEST_F(Vxi11Test, LinksWriteAndReadAsVisaDoes) {
     std::unique_ptr<Vxi11Client> a, b;
     const int lidA = NewLink(a);
-    const int lidB = NewLink(b);
+    const int lidB = NewLink(b, ipv6);  // the other loopback address, where there is one
     EXPECT_NE(lidA, lidB);
     const Create_LinkResp link = CreateLink(*a);
     EXPECT_EQ(link.abortPort, server.AbortPort());
@@ -179,6 +185,7 @@ TEST_F(Vxi11Test, LinksWriteAndReadAsVisaDoes) {
     EXPECT_EQ(places.Taken(), 3);
 
     EXPECT_EQ(Query(*a, lidA, "*IDN?"), identity + "\n");
+    EXPECT_EQ(Query(*b, lidB, "*IDN?"), identity + "\n");
     struct Row {
         std::string write;
         int flags;
