@@ -326,6 +326,15 @@ TEST_F(Vxi11Test, ErrorsAsTheProtocolNamesThem) {
     const Device_Link link = lid;
     EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, device_unlock, xdr_Device_Link, link),
               vxi11::kNoLockHeld);
+    // device_docmd knows no command: operation not supported.
+    for (const int docmdLid : {lid, lid + 100}) {
+        Device_DocmdParms docmd{};
+        docmd.lid = docmdLid;
+        Decoded<Device_DocmdResp> answer(xdr_Device_DocmdResp);
+        ASSERT_TRUE(client->Reply(
+            client->Call(DEVICE_CORE, device_docmd, xdr_Device_DocmdParms, docmd), answer));
+        EXPECT_EQ(answer.value.error, docmdLid == lid ? vxi11::kNotSupported : vxi11::kInvalidLink);
+    }
     // Interrupt channels over TCP only, one a connection.
     Device_RemoteFunc interrupts{0x7F000001, 1234, DEVICE_INTR, DEVICE_INTR_VERSION, DEVICE_UDP};
     EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, interrupts),
@@ -565,6 +574,42 @@ TEST_F(Vxi11Test, OneLockOverEveryRemoteClient) {
     // So does a closed link's connection.
     a.reset();
     EXPECT_TRUE(WaitFor([&] { return !commands.Lock().Held(); }));
+
+    // create_link asking for the lock waits up to its lock_timeout: not made when the lock does
+    // not come, made holding it when it does. The generic calls wait for it with waitlock.
+    const int lidB2 = CreateLink(*b).lid;
+    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_lock, xdr_Device_LockParms, lockParms(lidB2, 0, 0)),
+              0);
+    const int taken = places.Taken();
+    Create_LinkParms create{7, true, 200, const_cast<char*>("inst0")};
+    auto c = Connect();
+    Decoded<Create_LinkResp> made(xdr_Create_LinkResp);
+    waited.restart();
+    ASSERT_TRUE(c->Reply(c->Call(DEVICE_CORE, create_link, xdr_Create_LinkParms, create), made));
+    EXPECT_GE(waited.elapsed(), 190);
+    EXPECT_EQ(made.value.error, vxi11::kDeviceLocked);
+    EXPECT_EQ(places.Taken(), taken);
+    create.lock_timeout = 5000;
+    const std::uint32_t creating = c->Call(DEVICE_CORE, create_link, xdr_Create_LinkParms, create);
+    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_unlock, xdr_Device_Link, Device_Link{lidB2}), 0);
+    ASSERT_TRUE(c->Reply(creating, made, 1000));
+    EXPECT_EQ(made.value.error, 0);
+    EXPECT_GT(made.value.lid, 0);
+    EXPECT_EQ(made.value.abortPort, server.AbortPort());
+    EXPECT_EQ(commands.Lock().Holder(), "VXI-11 link from 127.0.0.1");
+    Device_GenericParms generic{lidB2, vxi11::kFlagWaitLock, 50, 1000};
+    waited.restart();
+    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_clear, xdr_Device_GenericParms, generic),
+              vxi11::kDeviceLocked);
+    EXPECT_GE(waited.elapsed(), 45);
+    generic.lock_timeout = 5000;
+    const std::uint32_t readstb =
+        b->Call(DEVICE_CORE, device_readstb, xdr_Device_GenericParms, generic);
+    EXPECT_EQ(ErrorOf(*c, DEVICE_CORE, device_unlock, xdr_Device_Link, Device_Link{made.value.lid}),
+              0);
+    Decoded<Device_ReadStbResp> stb(xdr_Device_ReadStbResp);
+    ASSERT_TRUE(b->Reply(readstb, stb, 1000));
+    EXPECT_EQ(stb.value.error, 0);
 }
 
 // Service requests: the board connects back to the interrupt channel the client serves and calls
