@@ -227,6 +227,9 @@ std::string WebState::StateJson() {
     link["problem"] = lastResult_ >= 0 ? JsonDocument(nullptr)
                                        : JsonDocument(Instrument::ExplainResult(lastResult_));
     doc["link"] = link;
+    // Who keeps the other remote clients' changes out; null: nobody.
+    doc["lock"] =
+        commands_.Lock().Held() ? JsonDocument(commands_.Lock().Holder()) : JsonDocument(nullptr);
 
     JsonDocument activities = JsonDocument::array();
     for (const Activity* a : in.Activities()) {

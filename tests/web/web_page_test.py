@@ -146,6 +146,13 @@ def test_the_page_shows_the_board_live_and_no_client_exhausts_its_server():
         assert "started by a remote client" in card_text(driver, "DAC A")
         assert ask(scpi, "ABOR;*OPC?") == "1"
 
+        # The remote lock's holder is shown, and gone once it is given back.
+        assert ask(scpi, "SYST:LOCK:REQ?") == "1"
+        wait_for(lambda: "held by client at 127.0.0.1:" in text(driver, "board"), 2,
+                 "the lock's holder shown")
+        scpi.sendall(b"SYST:LOCK:REL\n")
+        wait_for(lambda: "held by" not in text(driver, "board"), 2, "the lock shown free")
+
         # A power loss is shown among the outcomes.
         assert ask(scpi, "BENC:POW:CYCL;*OPC?") == "1"
         wait_for(lambda: "power" in text(driver, "outcomes"), 2,

@@ -70,7 +70,9 @@ INSTANTIATE_TEST_SUITE_P(
              "BENC:POW:CYCL", "SOUR1:VOLT 1", "BENC:POW:CYCL", "SOUR1:VOLT 1", "BENC:POW:CYCL"},
             "/outcomes/7/kind",
             "power"},
-        StateCase{"Described", {}, "/description/settings/0/unit", "V"}),
+        StateCase{"Described", {}, "/description/settings/0/unit", "V"},
+        StateCase{"LockHolder", {"SYST:LOCK:REQ?"}, "/lock", "a remote client"},
+        StateCase{"LockGivenBack", {"SYST:LOCK:REQ?", "SYST:LOCK:REL"}, "/lock", nullptr}),
     [](const ::testing::TestParamInfo<StateCase>& info) { return info.param.name; });
 
 TEST_F(WebStateTest, KeepsTheLastOutcomesAndEscapesTheIdentification) {
