@@ -93,8 +93,12 @@ Program::Program(const ProgramOptions& options) : options_(options), settings_(P
         boardName = QString::fromUtf8(LibusbAdapter::kBoardName);
     }
     // Every adapter call is traced so that the automation console can show the board traffic.
-    trace_ = std::make_unique<TracingAdapter>(*board_);
-    requests_ = std::make_unique<BoardRequests>(state_, *trace_);
+    // Without the console nobody reads the trace: it would only fill memory (some 10 MB for its
+    // last 100,000 lines) while a remote client drives the board.
+    if (options_.automation)
+        trace_ = std::make_unique<TracingAdapter>(*board_);
+    requests_ =
+        std::make_unique<BoardRequests>(state_, trace_ ? static_cast<Adapter&>(*trace_) : *board_);
     instrument_ = std::make_unique<Instrument>(
         state_, *requests_,
         BoardIdentity{boardName.toStdString(), options_.simulate ? "SIMULATED" : ""});
