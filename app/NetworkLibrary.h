@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QtPlugin>
 #include <chrono>
 #include <cstdint>
@@ -37,16 +38,17 @@ class ProtocolServer : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
-    // On `address` (an IP address); port 0 picks a free one. False with the reason in `error`
-    // when it cannot listen.
-    virtual bool Listen(const QString& address, uint16_t port, QString& error) = 0;
-    virtual QString Address() const = 0;
+    // On each of `addresses` (IP addresses), all on one port; port 0 picks a free one. False with
+    // the reason in `error` when it cannot listen.
+    virtual bool Listen(const QStringList& addresses, uint16_t port, QString& error) = 0;
+    // Every address it listens on as a person reads it (IPv6 in brackets).
+    virtual QStringList Addresses() const = 0;
     virtual uint16_t Port() const = 0;
-    // Whether the address it listens on is one that other computers can reach.
+    // Whether an address it listens on is one that other computers can reach.
     virtual bool BeyondLoopback() const = 0;
     // A client that sends nothing for this long is closed; zero: never.
     virtual void SetIdleTimeout(std::chrono::milliseconds timeout) = 0;
-    // Once listening: VXI-11 on the same address (free ports), registered with the system's
+    // Once listening: VXI-11 on the same addresses (free ports), registered with the system's
     // portmapper from now on; `say` hears what the registration has to say. False with the reason
     // in `error` when it cannot listen (the raw socket serves on).
     virtual bool ServeVxi11(SayLine say, QString& error) = 0;

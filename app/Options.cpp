@@ -68,7 +68,9 @@ constexpr std::array kOptions{
               OptionGroup::Remote},
     OptionRow{"listen", "", "ADDRESS",
               "With --scpi or --http: listen on ADDRESS instead of the loopback address (anyone "
-              "who can reach the protocol's port can then drive the outputs).",
+              "who can reach the protocol's port can then drive the outputs). A host name is "
+              "resolved once, at start, and every address it names is served on the same ports; "
+              "localhost is 127.0.0.1 and ::1.",
               OptionGroup::Remote},
     OptionRow{"no-vxi11", "", "",
               "With --scpi: serve the raw socket only, without VXI-11 (the TCPIP::host::INSTR "

@@ -93,8 +93,12 @@ Program::Program(const ProgramOptions& options) : options_(options), settings_(P
         boardName = QString::fromUtf8(LibusbAdapter::kBoardName);
     }
     // Every adapter call is traced so that the automation console can show the board traffic.
-    trace_ = std::make_unique<TracingAdapter>(*board_);
-    requests_ = std::make_unique<BoardRequests>(state_, *trace_);
+    // Without the console nobody reads the trace: it would only fill memory (some 10 MB for its
+    // last 100,000 lines) while a remote client drives the board.
+    if (options_.automation)
+        trace_ = std::make_unique<TracingAdapter>(*board_);
+    requests_ =
+        std::make_unique<BoardRequests>(state_, trace_ ? static_cast<Adapter&>(*trace_) : *board_);
     instrument_ = std::make_unique<Instrument>(
         state_, *requests_,
         BoardIdentity{boardName.toStdString(), options_.simulate ? "SIMULATED" : ""});
@@ -378,7 +382,8 @@ bool Program::StartProtocolServer() {
         server_ = network->Server(Commands());
         server_->SetIdleTimeout(std::chrono::seconds(options_.idleTimeoutSeconds));
     }
-    if (!network || !server_->Listen(address, static_cast<uint16_t>(options_.scpiPort), error)) {
+    if (!network || !server_->Listen(options_.listenAddresses,
+                                     static_cast<uint16_t>(options_.scpiPort), error)) {
         std::fprintf(stderr,
                      "tq2604x-eval: cannot serve the instrument protocol on %s port %d: %s\n",
                      qPrintable(address), options_.scpiPort, qPrintable(error));
@@ -391,7 +396,8 @@ bool Program::StartProtocolServer() {
                      server_->Port());
     QObject::connect(server_.get(), &ProtocolServer::ClientCountChanged, server_.get(),
                      [policy = safeState_.get()](int count) { policy->ClientCountChanged(count); });
-    std::fprintf(stderr, "listening on %s:%u\n", qPrintable(server_->Address()), server_->Port());
+    for (const QString& listening : server_->Addresses())
+        std::fprintf(stderr, "listening on %s:%u\n", qPrintable(listening), server_->Port());
     std::fflush(stderr);
     vxi11Served_ = options_.vxi11 && server_->ServeVxi11(SayOnStandardError, error);
     if (options_.vxi11 && !vxi11Served_)
@@ -414,7 +420,7 @@ bool Program::StartWebPage() {
     WebFacts facts;
     facts.hostName = QSysInfo::machineHostName().toStdString();
     if (server_) {
-        facts.scpiAddress = server_->Address().toStdString();
+        facts.scpiAddress = server_->Addresses().value(0).toStdString();
         facts.scpiPort = server_->Port();
         facts.vxi11 = vxi11Served_;
     }
@@ -431,19 +437,22 @@ bool Program::StartWebPage() {
     if (library)
         web_ = library->Server(Commands(), std::move(facts), access);
     std::fill(access.password.begin(), access.password.end(), '\0');
-    if (!library || !web_->Listen(address, static_cast<uint16_t>(options_.httpPort), error)) {
+    if (!library ||
+        !web_->Listen(options_.listenAddresses, static_cast<uint16_t>(options_.httpPort), error)) {
         std::fprintf(stderr, "tq2604x-eval: cannot serve the web page on %s port %d: %s\n",
                      qPrintable(address), options_.httpPort, qPrintable(error));
         return false;
     }
-    std::fprintf(stderr, "web page on %s://%s:%u/\n", qPrintable(web_->Scheme()),
-                 qPrintable(web_->Address()), web_->Port());
-    if (signIn && web_->BeyondLoopback() && web_->Scheme() == QLatin1String("http"))
+    for (const QString& listening : web_->Addresses())
+        std::fprintf(stderr, "web page on %s://%s:%u/\n", qPrintable(web_->Scheme()),
+                     qPrintable(listening), web_->Port());
+    const QStringList reachable = web_->AddressesBeyondLoopback();
+    if (signIn && !reachable.isEmpty() && web_->Scheme() == QLatin1String("http"))
         std::fprintf(stderr,
                      "tq2604x-eval: warning: the web page's password travels unencrypted on the "
                      "network (the page listens on %s); give --http-certificate and --http-key "
                      "to serve it over HTTPS\n",
-                     qPrintable(address));
+                     qPrintable(reachable.join(QStringLiteral(", "))));
     std::fflush(stderr);
     return true;
 }
@@ -465,8 +474,9 @@ void Program::Advertise() {
         AnnounceBoard(model(), serial, kProgramVersion, server_ ? server_->Port() : 0);
     if (web_)
         announcement.webPort = web_->Port();
-    advertiser_ =
-        network->Announce(std::move(announcement), options_.listenAddress, SayOnStandardError);
+    // On the first address a host name resolves to.
+    advertiser_ = network->Announce(std::move(announcement), options_.listenAddresses.value(0),
+                                    SayOnStandardError);
     // The TXT records name the model, which a change of resolution changes.
     advertiserListener_ =
         instrument_->AddListener([this, model, serial](const InstrumentChange& c) {

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <map>
 #include <memory>
@@ -51,7 +52,9 @@ struct ProgramOptions {
     QString httpCertificate;  // with httpKey: the page over HTTPS
     QString httpKey;
     bool headless = false;
-    QString listenAddress = QStringLiteral("127.0.0.1");  // an IP address
+    QString listenAddress = QStringLiteral("127.0.0.1");  // as --listen names it
+    // What it names, resolved once: the servers listen on each.
+    QStringList listenAddresses{QStringLiteral("127.0.0.1")};
     bool advertise = true;   // on the LAN, when listening beyond loopback
     bool vxi11 = true;       // VXI-11 beside the raw socket
     int16_t resolution = 0;  // 0: the default (16 bits, or the selection window's choice)

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QtPlugin>
 #include <chrono>
 #include <cstdint>
@@ -23,12 +24,15 @@ inline constexpr const char* kWebLibraryName = "libtq2604x-eval-web.so";
 class WebServer {
 public:
     virtual ~WebServer() = default;
-    // On `address` (an IP address); port 0 picks a free one. False with the reason in `error`.
-    virtual bool Listen(const QString& address, uint16_t port, QString& error) = 0;
-    virtual QString Address() const = 0;
+    // On each of `addresses` (IP addresses), all on one port; port 0 picks a free one. False with
+    // the reason in `error`.
+    virtual bool Listen(const QStringList& addresses, uint16_t port, QString& error) = 0;
+    // Every address it listens on as a person reads it (IPv6 in brackets).
+    virtual QStringList Addresses() const = 0;
     virtual uint16_t Port() const = 0;
-    // Whether the address it listens on is one that other computers can reach.
-    virtual bool BeyondLoopback() const = 0;
+    // The addresses it listens on that other computers can reach, as Addresses() names them.
+    virtual QStringList AddressesBeyondLoopback() const = 0;
+    bool BeyondLoopback() const { return !AddressesBeyondLoopback().isEmpty(); }
     // "https" or "http".
     virtual QString Scheme() const = 0;
 };

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/Options.h"
 #include "app/Program.h"
@@ -207,8 +209,16 @@ int main(int argc, char** argv) {
         if (!serving)
             return UsageError("--listen goes with --scpi PORT or --http PORT");
         options.listenAddress = parser.Value("listen");
-        if (!tq::IsIpAddress(options.listenAddress.toStdString()))
-            return UsageError("--listen takes an IP address such as 0.0.0.0 or 192.0.2.7");
+        std::string why;
+        const std::vector<std::string> addresses =
+            tq::ListenAddresses(options.listenAddress.toStdString(), why);
+        if (addresses.empty())
+            return UsageError(QStringLiteral("--listen takes an IP address such as 0.0.0.0 or a "
+                                             "host name: %1: %2")
+                                  .arg(options.listenAddress, QString::fromStdString(why)));
+        options.listenAddresses.clear();
+        for (const std::string& address : addresses)
+            options.listenAddresses.append(QString::fromStdString(address));
     }
     if (parser.IsSet("no-vxi11")) {
         if (options.scpiPort < 0)

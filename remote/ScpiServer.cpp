@@ -9,6 +9,7 @@
 
 #include "remote/ClientSession.h"
 #include "remote/HostText.h"
+#include "remote/Listening.h"
 
 #ifdef Q_OS_UNIX
 #include <netinet/in.h>
@@ -79,11 +80,7 @@ ScpiServer::ScpiServer(InstrumentCommands& commands, ClientPlaces* places, QObje
     : QObject(parent),
       commands_(commands),
       places_(places != nullptr ? places : &ownPlaces_),
-      server_(new QTcpServer(this)),
       turns_(new QTimer(this)) {
-    // Connections are taken as they come; the ones beyond the limit are refused by us.
-    server_->setMaxPendingConnections(kMaxClients + 1);
-    connect(server_, &QTcpServer::newConnection, this, &ScpiServer::Accept);
     // Clients with work left over are served again once the event loop has seen to the rest:
     // other clients, windows, timers.
     turns_->setSingleShot(true);
@@ -106,22 +103,35 @@ ScpiServer::~ScpiServer() {
 }
 
 bool ScpiServer::Listen(const QHostAddress& address, quint16 port, QString& error) {
-    if (server_->listen(address, port))
-        return true;
-    error = server_->errorString();
-    return false;
+    return Listen(std::vector<QHostAddress>{address}, port, error);
+}
+
+bool ScpiServer::Listen(const std::vector<QHostAddress>& addresses, quint16 port, QString& error) {
+    const auto listener = [this] {
+        auto* server = new QTcpServer(this);
+        // Connections are taken as they come; the ones beyond the limit are refused by us.
+        server->setMaxPendingConnections(kMaxClients + 1);
+        connect(server, &QTcpServer::newConnection, this, [this, server] { Accept(server); });
+        servers_.push_back(server);
+        return server;
+    };
+    return ListenOnEach(addresses, port, listener, error);
 }
 
 QHostAddress ScpiServer::Address() const {
-    return server_->serverAddress();
+    return servers_.empty() ? QHostAddress() : servers_.front()->serverAddress();
+}
+
+QStringList ScpiServer::Addresses() const {
+    return ListeningAddresses(servers_);
 }
 
 quint16 ScpiServer::Port() const {
-    return server_->serverPort();
+    return servers_.empty() ? 0 : servers_.front()->serverPort();
 }
 
-void ScpiServer::Accept() {
-    while (QTcpSocket* socket = server_->nextPendingConnection()) {
+void ScpiServer::Accept(QTcpServer* server) {
+    while (QTcpSocket* socket = server->nextPendingConnection()) {
         socket->setParent(this);
         if (!places_->Take()) {
             Refuse(socket);

@@ -18,6 +18,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -54,7 +55,11 @@ public:
 
     // Port 0 picks a free one. False with the reason in `error` when it cannot listen.
     bool Listen(const QHostAddress& address, quint16 port, QString& error);
-    QHostAddress Address() const;
+    // On each address, all on one port (0: the one the first picks).
+    bool Listen(const std::vector<QHostAddress>& addresses, quint16 port, QString& error);
+    QHostAddress Address() const;  // the first it listens on
+    // Every address it listens on as a person reads it (IPv6 in brackets).
+    QStringList Addresses() const;
     quint16 Port() const;
     int ClientCount() const { return static_cast<int>(clients_.size()); }
 
@@ -67,7 +72,7 @@ signals:
 
 private:
     struct Client;
-    void Accept();
+    void Accept(QTcpServer* server);
     void Refuse(QTcpSocket* socket);
     void Received(Client* client);
     void Sent(Client* client);
@@ -89,7 +94,7 @@ private:
     InstrumentCommands& commands_;
     ClientPlaces ownPlaces_;
     ClientPlaces* places_;
-    QTcpServer* server_;
+    std::vector<QTcpServer*> servers_;  // one on each address
     QTimer* turns_;
     std::vector<std::unique_ptr<Client>> clients_;
     std::deque<Client*> waiting_;  // clients with work left over from their turn, in order

@@ -4,6 +4,7 @@
 #include <QObject>
 
 #include "app/WebLibrary.h"
+#include "remote/Listening.h"
 #include "web/WebServer.h"
 
 namespace tq {
@@ -13,23 +14,26 @@ class HttpPageServer : public WebServer {
 public:
     HttpPageServer(InstrumentCommands& commands, WebFacts facts, WebAccess& access)
         : server_(commands, std::move(facts), access) {}
-    bool Listen(const QString& address, uint16_t port, QString& error) override {
-        const QHostAddress host(address);
-        if (host.isNull()) {
-            error = QStringLiteral("%1 is not an IP address").arg(address);
-            return false;
-        }
-        return server_.Listen(host, port, error);
+    bool Listen(const QStringList& addresses, uint16_t port, QString& error) override {
+        return HostAddresses(addresses, addresses_, error) &&
+               server_.Listen(addresses_, port, error);
     }
-    QString Address() const override { return server_.Address().toString(); }
+    QStringList Addresses() const override { return server_.Addresses(); }
     uint16_t Port() const override { return server_.Port(); }
-    bool BeyondLoopback() const override { return !server_.Address().isLoopback(); }
+    QStringList AddressesBeyondLoopback() const override {
+        QStringList reachable;
+        for (const QHostAddress& address : addresses_)
+            if (!address.isLoopback())
+                reachable.append(QString::fromStdString(HostText(address)));
+        return reachable;
+    }
     QString Scheme() const override {
         return server_.Tls() ? QStringLiteral("https") : QStringLiteral("http");
     }
 
 private:
     PageServer server_;
+    std::vector<QHostAddress> addresses_;
 };
 
 }  // namespace

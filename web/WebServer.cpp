@@ -1,5 +1,7 @@
 #include "web/WebServer.h"
 
+#include "remote/Listening.h"
+
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -171,43 +173,57 @@ PageServer::PageServer(InstrumentCommands& commands, WebFacts facts, WebAccess& 
 
 PageServer::~PageServer() = default;
 
-bool PageServer::Listen(const QHostAddress& address, uint16_t port, QString& error) {
-    if (!certificateFile_.isEmpty()) {
-        const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificateFile_);
-        QFile keyFile(keyFile_);
-        if (chain.isEmpty()) {
-            error = QStringLiteral("%1 holds no PEM certificate").arg(certificateFile_);
-            return false;
-        }
-        if (!keyFile.open(QIODevice::ReadOnly)) {
-            error = QStringLiteral("cannot read %1: %2").arg(keyFile_, keyFile.errorString());
-            return false;
-        }
-        const QByteArray pem = keyFile.readAll();
-        QSslKey key;
-        for (const auto algorithm : {QSsl::Ec, QSsl::Rsa, QSsl::Dsa, QSsl::Dh})
-            if (key.isNull())
-                key = QSslKey(pem, algorithm);
-        if (key.isNull()) {
-            error =
-                QStringLiteral("%1 holds no PEM private key that is not encrypted").arg(keyFile_);
-            return false;
-        }
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setLocalCertificateChain(chain);
-        tls.setPrivateKey(key);
-        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
-        tcp_.SetTls(tls);
-    }
-    if (!tcp_.listen(address, port)) {
-        error = tcp_.errorString();
+bool PageServer::ReadCertificate(QString& error) {
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificateFile_);
+    QFile keyFile(keyFile_);
+    if (chain.isEmpty()) {
+        error = QStringLiteral("%1 holds no PEM certificate").arg(certificateFile_);
         return false;
     }
-    facts_.httpAddress = tcp_.serverAddress().toString().toStdString();
-    facts_.httpPort = tcp_.serverPort();
-    state_ = std::make_unique<WebState>(commands_, facts_);
-    bind(&tcp_);
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read %1: %2").arg(keyFile_, keyFile.errorString());
+        return false;
+    }
+    const QByteArray pem = keyFile.readAll();
+    QSslKey key;
+    for (const auto algorithm : {QSsl::Ec, QSsl::Rsa, QSsl::Dsa, QSsl::Dh})
+        if (key.isNull())
+            key = QSslKey(pem, algorithm);
+    if (key.isNull()) {
+        error = QStringLiteral("%1 holds no PEM private key that is not encrypted").arg(keyFile_);
+        return false;
+    }
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificateChain(chain);
+    tls.setPrivateKey(key);
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    tls_ = tls;
     return true;
+}
+
+bool PageServer::Listen(const std::vector<QHostAddress>& addresses, uint16_t port, QString& error) {
+    // Read once; every address serves the same certificate.
+    if (!certificateFile_.isEmpty() && !tls_ && !ReadCertificate(error))
+        return false;
+    const auto listener = [this] {
+        tcp_.push_back(std::make_unique<BoundedTcpServer>());
+        if (tls_)
+            tcp_.back()->SetTls(*tls_);
+        return tcp_.back().get();
+    };
+    if (!ListenOnEach(addresses, port, listener, error))
+        return false;
+    // The page names the first address it is served on.
+    facts_.httpAddress = HostText(tcp_.front()->serverAddress());
+    facts_.httpPort = tcp_.front()->serverPort();
+    state_ = std::make_unique<WebState>(commands_, facts_);
+    for (const auto& tcp : tcp_)
+        bind(tcp.get());
+    return true;
+}
+
+QStringList PageServer::Addresses() const {
+    return ListeningAddresses(tcp_);
 }
 
 std::optional<std::string> PageServer::ChangeLine(const QByteArray& body) {
@@ -269,10 +285,10 @@ bool PageServer::HandleSignedIn(const QHttpServerRequest& request, QTcpSocket* s
         return answer(Status::Forbidden,
                       Refusal("Changes from this page are off: the program was started without "
                               "--http-password-file"));
-    if (!SameOrigin(request, tcp_.Tls()))
+    if (!SameOrigin(request, Tls()))
         return answer(Status::Forbidden, Refusal("Refused: the request comes from another site"));
     const QByteArray cookieTail =
-        QByteArray("; Path=/; HttpOnly; SameSite=Strict") + (tcp_.Tls() ? "; Secure" : "");
+        QByteArray("; Path=/; HttpOnly; SameSite=Strict") + (Tls() ? "; Secure" : "");
 
     if (path == QLatin1String("/api/signin")) {
         const std::string address = request.remoteAddress().toString().toStdString();

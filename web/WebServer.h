@@ -11,6 +11,7 @@
 
 #include <QAbstractHttpServer>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QSslServer>
 #include <QTcpSocket>
 #include <chrono>
@@ -59,11 +60,14 @@ public:
     PageServer(InstrumentCommands& commands, WebFacts facts, WebAccess& access);
     ~PageServer() override;
 
-    // False with the reason in `error` when it cannot listen or read the certificate.
-    bool Listen(const QHostAddress& address, uint16_t port, QString& error);
-    QHostAddress Address() const { return tcp_.serverAddress(); }
-    uint16_t Port() const { return tcp_.serverPort(); }
-    bool Tls() const { return tcp_.Tls(); }
+    // On each address, all on one port (0: the one the first picks), over HTTPS on each when a
+    // certificate was given. False with the reason in `error` when it cannot listen or read the
+    // certificate.
+    bool Listen(const std::vector<QHostAddress>& addresses, uint16_t port, QString& error);
+    // Every address it listens on as a person reads it (IPv6 in brackets).
+    QStringList Addresses() const;
+    uint16_t Port() const { return tcp_.empty() ? 0 : tcp_.front()->serverPort(); }
+    bool Tls() const { return tls_.has_value(); }
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
@@ -74,10 +78,13 @@ private:
     bool HandleSignedIn(const QHttpServerRequest& request, QTcpSocket* socket);
     // The change a signed-in browser asks for, as a protocol line; nullopt when malformed.
     static std::optional<std::string> ChangeLine(const QByteArray& body);
+    // The certificate and key as TLS configuration; false with the reason in `error`.
+    bool ReadCertificate(QString& error);
 
-    BoundedTcpServer tcp_;
+    std::vector<std::unique_ptr<BoundedTcpServer>> tcp_;  // one on each address
     QString certificateFile_;
     QString keyFile_;
+    std::optional<QSslConfiguration> tls_;  // none: plain HTTP
     std::optional<PasswordHash> password_;  // none: no sign-in
     SignInThrottle throttle_;
     std::unique_ptr<WebSessions> sessions_;

@@ -137,7 +137,7 @@ std::string WebState::Starter(const void* origin) const {
 std::vector<std::string> WebState::ResourceStrings() const {
     if (facts_.scpiAddress.empty())
         return {};
-    const std::string host = facts_.scpiAddress == "0.0.0.0" || facts_.scpiAddress == "::"
+    const std::string host = facts_.scpiAddress == "0.0.0.0" || facts_.scpiAddress == "[::]"
                                  ? facts_.hostName
                                  : facts_.scpiAddress;
     std::vector<std::string> resources;
@@ -227,6 +227,9 @@ std::string WebState::StateJson() {
     link["problem"] = lastResult_ >= 0 ? JsonDocument(nullptr)
                                        : JsonDocument(Instrument::ExplainResult(lastResult_));
     doc["link"] = link;
+    // Who keeps the other remote clients' changes out; null: nobody.
+    doc["lock"] =
+        commands_.Lock().Held() ? JsonDocument(commands_.Lock().Holder()) : JsonDocument(nullptr);
 
     JsonDocument activities = JsonDocument::array();
     for (const Activity* a : in.Activities()) {
@@ -280,7 +283,10 @@ std::string WebState::IdentificationXml() const {
         xml +=
             "    <InstrumentAddressString>" + XmlEscaped(resource) + "</InstrumentAddressString>\n";
     xml += "    <Hostname>" + XmlEscaped(facts_.hostName) + "</Hostname>\n";
-    xml += "    <IPAddress>" + XmlEscaped(facts_.httpAddress) + "</IPAddress>\n";
+    std::string address = facts_.httpAddress;  // IPv6 comes in brackets
+    if (address.size() > 2 && address.front() == '[')
+        address = address.substr(1, address.size() - 2);
+    xml += "    <IPAddress>" + XmlEscaped(address) + "</IPAddress>\n";
     xml += "  </Interface>\n";
     xml += "</LXIDevice>\n";
     return xml;

@@ -24,9 +24,9 @@ struct InstrumentChange;
 // Where the program can be reached, as the page and the identification document name it.
 struct WebFacts {
     std::string hostName;
-    std::string httpAddress;  // the address the page is served on
+    std::string httpAddress;  // the address the page is served on (IPv6 in brackets)
     uint16_t httpPort = 0;
-    std::string scpiAddress;  // empty: the protocol is not served
+    std::string scpiAddress;  // IPv6 in brackets; empty: the protocol is not served
     uint16_t scpiPort = 0;
     bool vxi11 = false;  // VXI-11 beside the raw socket, found through the portmapper
     // The name the LAN knows the board by once it is advertised, or "".

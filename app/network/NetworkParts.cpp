@@ -3,12 +3,14 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <algorithm>
 
 #include "app/NetworkLibrary.h"
 #include "discovery/LanAdvertiser.h"
 #include "meter/MeterLink.h"
 #include "meter/SimulatedMeter.h"
 #include "remote/ClientPlaces.h"
+#include "remote/Listening.h"
 #include "remote/ScpiServer.h"
 #include "remote/vxi11/Vxi11Server.h"
 
@@ -25,17 +27,16 @@ public:
     }
     // The clients' going with the server is no client leaving.
     ~TcpProtocolServer() override { places_.SetChanged(nullptr); }
-    bool Listen(const QString& address, uint16_t port, QString& error) override {
-        const QHostAddress host(address);
-        if (host.isNull()) {
-            error = QStringLiteral("%1 is not an IP address").arg(address);
-            return false;
-        }
-        return server_.Listen(host, port, error);
+    bool Listen(const QStringList& addresses, uint16_t port, QString& error) override {
+        return HostAddresses(addresses, addresses_, error) &&
+               server_.Listen(addresses_, port, error);
     }
-    QString Address() const override { return server_.Address().toString(); }
+    QStringList Addresses() const override { return server_.Addresses(); }
     uint16_t Port() const override { return server_.Port(); }
-    bool BeyondLoopback() const override { return !server_.Address().isLoopback(); }
+    bool BeyondLoopback() const override {
+        return std::any_of(addresses_.begin(), addresses_.end(),
+                           [](const QHostAddress& a) { return !a.isLoopback(); });
+    }
     void SetIdleTimeout(std::chrono::milliseconds timeout) override {
         idleTimeout_ = timeout;
         server_.SetIdleTimeout(timeout);
@@ -45,7 +46,7 @@ public:
     bool ServeVxi11(SayLine say, QString& error) override {
         vxi11_ = std::make_unique<Vxi11Server>(commands_, places_);
         vxi11_->SetIdleTimeout(idleTimeout_);
-        if (!vxi11_->Listen(server_.Address(), error)) {
+        if (!vxi11_->Listen(addresses_, error)) {
             vxi11_.reset();
             return false;
         }
@@ -57,6 +58,7 @@ private:
     InstrumentCommands& commands_;
     std::chrono::milliseconds idleTimeout_{0};
     ClientPlaces places_;  // the raw socket's clients and VXI-11's links
+    std::vector<QHostAddress> addresses_;
     ScpiServer server_;
     std::unique_ptr<Vxi11Server> vxi11_;
 };

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <climits>
 #include <string_view>
+#include <vector>
 
 #include "remote/vxi11/vxi11.h"
 
@@ -32,8 +33,11 @@ bool NamesTheDevice(const char* name) {
 }  // namespace
 
 struct Vxi11Device::Waiting {
-    enum class Kind { Read, Write, Lock };
+    // Create: create_link asking for the lock, the link made but not yet told; Generic:
+    // device_readstb, _trigger, _clear, _remote or _local (`procedure`).
+    enum class Kind { Read, Write, Lock, Create, Generic };
     Kind kind = Kind::Read;
+    std::uint32_t procedure = 0;
     rpc::ConnectionId connection = 0;
     Clock::time_point deadline;
     // Waits for another client's lock until `deadline`, then for its own work for `ioTimeout`.
@@ -98,6 +102,8 @@ Vxi11Device::Link* Vxi11Device::Find(rpc::Call& call, int lid) {
     if (it == links_.end() || it->second->connection != call.Connection())
         return nullptr;
     Link& link = *it->second;
+    if (link.waiting && link.waiting->kind == Waiting::Kind::Create)
+        return nullptr;  // not made until its creation is answered
     if (link.waiting)
         Answer(link, kIoTimeout);
     return &link;
@@ -106,7 +112,7 @@ Vxi11Device::Link* Vxi11Device::Find(rpc::Call& call, int lid) {
 void Vxi11Device::Core(rpc::Call& call, Clock::time_point now) {
     switch (call.Procedure()) {
         case create_link:
-            CreateLink(call);
+            CreateLink(call, now);
             return;
         case device_write:
             Write(call, now);
@@ -119,7 +125,7 @@ void Vxi11Device::Core(rpc::Call& call, Clock::time_point now) {
         case device_clear:
         case device_remote:
         case device_local:
-            Generic(call);
+            Generic(call, now);
             return;
         case destroy_link:
             DestroyLink(call);
@@ -150,7 +156,7 @@ void Vxi11Device::Core(rpc::Call& call, Clock::time_point now) {
     }
 }
 
-void Vxi11Device::CreateLink(rpc::Call& call) {
+void Vxi11Device::CreateLink(rpc::Call& call, Clock::time_point now) {
     Arguments<Create_LinkParms> args(call, xdr_Create_LinkParms);
     if (!args)
         return call.Garbage();
@@ -159,8 +165,8 @@ void Vxi11Device::CreateLink(rpc::Call& call) {
     result.maxRecvSize = limits_.maxRecvSize;
     if (!NamesTheDevice(args->device)) {
         result.error = kInvalidAddress;
-    } else if (args->lockDevice && commands_.Lock().Held()) {
-        // Asked with the lock, it is refused at once: the link is not made, so nothing waits.
+    } else if (args->lockDevice && commands_.Lock().Held() && args->lock_timeout == 0) {
+        // Asked with the lock and no time to wait for it: the link is not made.
         result.error = kDeviceLocked;
     } else if (!places_.Take()) {
         result.error = kOutOfResources;
@@ -173,12 +179,19 @@ void Vxi11Device::CreateLink(rpc::Call& call) {
         const std::string host = call.PeerHost();
         link->session.Session().SetName(host.empty() ? "a VXI-11 link"
                                                      : "VXI-11 link from " + host);
-        if (args->lockDevice)
-            commands_.Lock().Take(link->session.Session().Origin(), link->session.Session().Name());
         // MSS may rise and fall within a line (*CLS;*OPC): each command is looked at.
         link->session.Session().SetCommandDone(
             [this, at = link.get()] { CheckServiceRequest(*at); });
-        links_.emplace(result.lid, std::move(link));
+        Link& made = *links_.emplace(result.lid, std::move(link)).first->second;
+        // Held by another: the link waits for the lock up to the call's lock_timeout, and is
+        // given up if it does not come.
+        Waiting create;
+        create.kind = Waiting::Kind::Create;
+        create.connection = call.Connection();
+        if (args->lockDevice && LockedOut(made, kFlagWaitLock, args->lock_timeout, create, now))
+            return call.Defer();
+        if (args->lockDevice)
+            commands_.Lock().Take(made.session.Session().Origin(), made.session.Session().Name());
     }
     call.Reply(Xdr(xdr_Create_LinkResp), &result);
 }
@@ -320,9 +333,28 @@ void Vxi11Device::Answer(Link& link, int error, rpc::Replies& replies) {
         Device_ReadResp result{};
         result.error = error;
         replies.Send(waiting.connection, Xdr(xdr_Device_ReadResp), &result);
-    } else if (waiting.kind == Waiting::Kind::Lock) {
-        Device_Error result{error};
-        replies.Send(waiting.connection, Xdr(xdr_Device_Error), &result);
+    } else if (waiting.kind == Waiting::Kind::Create) {
+        Create_LinkResp result{};
+        result.error = error;
+        result.lid = error == kNoError ? link.id : 0;
+        result.abortPort = abortPort_;
+        result.maxRecvSize = limits_.maxRecvSize;
+        replies.Send(waiting.connection, Xdr(xdr_Create_LinkResp), &result);
+        if (error != kNoError)
+            Drop(link);  // never made, as far as its client knows
+    } else if (waiting.kind == Waiting::Kind::Generic) {
+        std::uint8_t statusByte = 0;
+        if (error == kNoError)
+            statusByte = RunGeneric(link, waiting.procedure);
+        if (waiting.procedure == device_readstb) {
+            Device_ReadStbResp result{};
+            result.error = error;
+            result.stb = statusByte;
+            replies.Send(waiting.connection, Xdr(xdr_Device_ReadStbResp), &result);
+        } else {
+            Device_Error result{error};
+            replies.Send(waiting.connection, Xdr(xdr_Device_Error), &result);
+        }
     } else {
         Device_WriteResp result{};
         result.error = error;
@@ -330,32 +362,45 @@ void Vxi11Device::Answer(Link& link, int error, rpc::Replies& replies) {
     }
 }
 
-void Vxi11Device::Generic(rpc::Call& call) {
+void Vxi11Device::Generic(rpc::Call& call, Clock::time_point now) {
     Arguments<Device_GenericParms> args(call, xdr_Device_GenericParms);
     if (!args)
         return call.Garbage();
     Link* link = Find(call, args->lid);
-    // Another client's lock keeps the link off the device; these calls do not wait for it.
+    if (link == nullptr && call.Procedure() != device_readstb)
+        return ReplyError(call, kInvalidLink);
+    // Another client's lock keeps the link off the device: with waitlock it waits for it.
+    Waiting generic;
+    generic.kind = Waiting::Kind::Generic;
+    generic.procedure = call.Procedure();
+    generic.connection = call.Connection();
     const bool locked =
-        link != nullptr && commands_.Lock().HeldByAnother(link->session.Session().Origin());
+        link != nullptr && LockedOut(*link, args->flags, args->lock_timeout, generic, now);
+    if (locked && link->waiting)
+        return call.Defer();
     if (call.Procedure() == device_readstb) {
         Device_ReadStbResp result{};
         result.error = link == nullptr ? kInvalidLink : locked ? kDeviceLocked : kNoError;
         if (result.error == kNoError)
-            result.stb = static_cast<u_char>(link->session.StatusByte());
+            result.stb = RunGeneric(*link, device_readstb);
         return call.Reply(Xdr(xdr_Device_ReadStbResp), &result);
     }
-    if (link == nullptr)
-        return ReplyError(call, kInvalidLink);
     if (locked)
         return ReplyError(call, kDeviceLocked);
-    if (call.Procedure() == device_trigger) {
-        link->session.RunAtOnce("*TRG");
-    } else if (call.Procedure() == device_clear) {
-        link->session.Clear();
-        link->outputFull = false;
+    RunGeneric(*link, call.Procedure());
+    ReplyError(call, kNoError);
+}
+
+std::uint8_t Vxi11Device::RunGeneric(Link& link, std::uint32_t procedure) {
+    if (procedure == device_readstb)
+        return static_cast<std::uint8_t>(link.session.StatusByte());
+    if (procedure == device_trigger) {
+        link.session.RunAtOnce("*TRG");
+    } else if (procedure == device_clear) {
+        link.session.Clear();
+        link.outputFull = false;
     }
-    ReplyError(call, kNoError);  // device_remote and device_local: there is no front panel lock
+    return 0;  // device_remote and device_local: there is no front panel lock
 }
 
 void Vxi11Device::Abort(rpc::Call& call) {
@@ -424,8 +469,10 @@ void Vxi11Device::LockFreed(Clock::time_point now) {
         Waiting& waiting = *link.waiting;
         waiting.forLock = false;
         waiting.deadline = now + waiting.ioTimeout;
-        if (waiting.kind == Waiting::Kind::Lock) {
+        if (waiting.kind == Waiting::Kind::Lock || waiting.kind == Waiting::Kind::Create) {
             commands_.Lock().Take(session.Origin(), session.Name());
+            Answer(link, kNoError);
+        } else if (waiting.kind == Waiting::Kind::Generic) {
             Answer(link, kNoError);
         } else {
             Progress(link);
@@ -560,9 +607,14 @@ void Vxi11Device::ActivityEnded() {
 }
 
 void Vxi11Device::Expire(Clock::time_point now) {
+    // A link waiting to be made goes when its wait ends.
+    std::vector<int> expired;
     for (auto& [lid, link] : links_)
         if (link->waiting && link->waiting->deadline <= now)
-            Answer(*link, link->waiting->forLock ? kDeviceLocked : kIoTimeout);
+            expired.push_back(lid);
+    for (const int lid : expired)
+        if (const auto it = links_.find(lid); it != links_.end() && it->second->waiting)
+            Answer(*it->second, it->second->waiting->forLock ? kDeviceLocked : kIoTimeout);
 }
 
 std::optional<Vxi11Device::Clock::time_point> Vxi11Device::NextDeadline() const {

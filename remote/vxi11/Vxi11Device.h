@@ -122,10 +122,12 @@ private:
     struct Link;
     struct Waiting;
     Link* Find(rpc::Call& call, int lid);
-    void CreateLink(rpc::Call& call);
+    void CreateLink(rpc::Call& call, Clock::time_point now);
     void Write(rpc::Call& call, Clock::time_point now);
     void Read(rpc::Call& call, Clock::time_point now);
-    void Generic(rpc::Call& call);
+    void Generic(rpc::Call& call, Clock::time_point now);
+    // What device_readstb, _trigger, _clear, _remote and _local do; the status byte for the first.
+    std::uint8_t RunGeneric(Link& link, std::uint32_t procedure);
     void DestroyLink(rpc::Call& call);
     void Lock(rpc::Call& call, Clock::time_point now);
     void Unlock(rpc::Call& call);

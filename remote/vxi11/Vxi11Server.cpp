@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "remote/HostText.h"
 #include "remote/InstrumentCommands.h"
 #include "remote/vxi11/RpcRecords.h"
 #include "remote/vxi11/vxi11.h"
@@ -77,6 +78,10 @@ void Vxi11Server::Stop() {
 }
 
 bool Vxi11Server::Listen(const QHostAddress& address, QString& error) {
+    return Listen(std::vector<QHostAddress>{address}, error);
+}
+
+bool Vxi11Server::Listen(const std::vector<QHostAddress>& addresses, QString& error) {
     const vxi11::Vxi11Device::Limits limits = DeviceLimits();
     rpc::RpcServer::Limits transport;
     // A call's header, credentials and parameters besides the data of a write.
@@ -90,21 +95,34 @@ bool Vxi11Server::Listen(const QHostAddress& address, QString& error) {
             device_->ConnectionClosed(connection);
         ArmDeadline();
     });
-    address_ = address;
-    const bool served = rpc_->Serve(
-                            address, 0, DEVICE_ASYNC, DEVICE_ASYNC_VERSION,
-                            [this](rpc::Call& call) {
-                                device_->Abort(call);
-                                ArmDeadline();
-                            },
-                            error) &&
-                        rpc_->Serve(
-                            address, 0, DEVICE_CORE, DEVICE_CORE_VERSION,
-                            [this](rpc::Call& call) {
-                                device_->Core(call, Clock::now());
-                                ArmDeadline();
-                            },
-                            error);
+    address_ = addresses.empty() ? QHostAddress() : addresses.front();
+    // Both channels on each address, each on one port: the one the first address picks.
+    bool served = !addresses.empty();
+    quint16 abortPort = 0;
+    quint16 corePort = 0;
+    for (const QHostAddress& address : addresses) {
+        served = rpc_->Serve(
+                     address, abortPort, DEVICE_ASYNC, DEVICE_ASYNC_VERSION,
+                     [this](rpc::Call& call) {
+                         device_->Abort(call);
+                         ArmDeadline();
+                     },
+                     error) &&
+                 rpc_->Serve(
+                     address, corePort, DEVICE_CORE, DEVICE_CORE_VERSION,
+                     [this](rpc::Call& call) {
+                         device_->Core(call, Clock::now());
+                         ArmDeadline();
+                     },
+                     error);
+        if (!served) {
+            if (addresses.size() > 1)
+                error = QString::fromStdString(HostText(address)) + QStringLiteral(": ") + error;
+            break;
+        }
+        abortPort = rpc_->Port(DEVICE_ASYNC);
+        corePort = rpc_->Port(DEVICE_CORE);
+    }
     if (!served) {
         rpc_.reset();
         return false;

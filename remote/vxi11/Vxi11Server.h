@@ -11,6 +11,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "remote/ClientPlaces.h"
 #include "remote/vxi11/PortmapperRegistration.h"
@@ -30,6 +31,8 @@ public:
 
     // Serves both channels on free ports of `address`. False with the reason in `error`.
     bool Listen(const QHostAddress& address, QString& error);
+    // On each address, each channel on one port; the portmapper is told of the first address.
+    bool Listen(const std::vector<QHostAddress>& addresses, QString& error);
     // Registers the core channel with the portmapper from now on; `say` hears what there is to
     // say of it. When another program holds the registration, VXI-11 is no longer served.
     void Register(rpc::PortmapperRegistration::Say say);

@@ -28,7 +28,7 @@ struct Decoded {
 
 class Vxi11Client {
 public:
-    explicit Vxi11Client(quint16 port) : socket_(port) {}
+    explicit Vxi11Client(quint16 port, bool ipv6 = false) : socket_(port, ipv6) {}
 
     bool Connected() const { return socket_.Connected(); }
 

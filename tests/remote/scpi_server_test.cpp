@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
@@ -69,6 +70,33 @@ TEST_F(ServerTest, ClientsHaveTheirOwnQueueAndAreCounted) {
     a->disconnectFromHost();
     ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 1; }));
     EXPECT_EQ(counts, (std::vector<int>{1, 2, 1}));
+}
+
+// --listen with a host name: every address it gives, all on the port the first one picks; the
+// address that cannot be listened on is named in the reason.
+TEST_F(ServerTest, ListensOnEveryAddressOnOnePort) {
+    std::vector<QHostAddress> loopbacks{QHostAddress::LocalHost};
+    QStringList shown{QStringLiteral("127.0.0.1")};
+    if (QTcpServer probe; probe.listen(QHostAddress::LocalHostIPv6)) {
+        loopbacks.push_back(QHostAddress::LocalHostIPv6);
+        shown.append(QStringLiteral("[::1]"));
+    }
+    ScpiServer both{commands};
+    QString error;
+    ASSERT_TRUE(both.Listen(loopbacks, 0, error)) << error.toStdString();
+    EXPECT_EQ(both.Addresses(), shown);
+    for (const QHostAddress& address : loopbacks) {
+        QTcpSocket socket;
+        socket.connectToHost(address, both.Port());
+        ASSERT_TRUE(WaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }));
+        EXPECT_EQ(Ask(socket, "SOUR3:DATA 7;DATA?\n"), "7");
+    }
+    ScpiServer elsewhere{commands};
+    EXPECT_FALSE(elsewhere.Listen({QHostAddress::LocalHost, QHostAddress("192.0.2.7")}, 0, error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("192.0.2.7: "))) << error.toStdString();
+    ScpiServer taken{commands};
+    EXPECT_FALSE(taken.Listen(loopbacks, both.Port(), error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("127.0.0.1: "))) << error.toStdString();
 }
 
 // The status byte's MAV (bit 4) is set while an answer waits for this client: within the line

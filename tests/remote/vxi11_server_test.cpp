@@ -44,11 +44,16 @@ protected:
     Vxi11Test() {
         CoreApp();
         QString error;
-        EXPECT_TRUE(server.Listen(QHostAddress::LocalHost, error)) << error.toStdString();
+        // Both loopback addresses, as --listen localhost has it, where the machine has IPv6.
+        std::vector<QHostAddress> addresses{QHostAddress::LocalHost};
+        if (QTcpServer probe; probe.listen(QHostAddress::LocalHostIPv6))
+            addresses.push_back(QHostAddress::LocalHostIPv6);
+        EXPECT_TRUE(server.Listen(addresses, error)) << error.toStdString();
+        ipv6 = addresses.size() > 1;
     }
 
-    std::unique_ptr<Vxi11Client> Connect() {
-        auto client = std::make_unique<Vxi11Client>(server.CorePort());
+    std::unique_ptr<Vxi11Client> Connect(bool overIpv6 = false) {
+        auto client = std::make_unique<Vxi11Client>(server.CorePort(), overIpv6);
         EXPECT_TRUE(client->Connected());
         return client;
     }
@@ -65,8 +70,8 @@ protected:
         return result.value;
     }
     // A link on a new connection of its own.
-    int NewLink(std::unique_ptr<Vxi11Client>& client) {
-        client = Connect();
+    int NewLink(std::unique_ptr<Vxi11Client>& client, bool overIpv6 = false) {
+        client = Connect(overIpv6);
         const Create_LinkResp link = CreateLink(*client);
         EXPECT_EQ(link.error, 0);
         return link.lid;
@@ -163,6 +168,7 @@ protected:
     InstrumentCommands commands{instrument, &board, &run};
     ClientPlaces places;
     Vxi11Server server{commands, places};
+    bool ipv6 = false;  // served on ::1 too
     const std::string identity = "TQ2604X-EVAL,TQ2604X,SIMULATED," + std::string(kProgramVersion);
 };
 
@@ -171,7 +177,7 @@ protected:
 TEST_F(Vxi11Test, LinksWriteAndReadAsVisaDoes) {
     std::unique_ptr<Vxi11Client> a, b;
     const int lidA = NewLink(a);
-    const int lidB = NewLink(b);
+    const int lidB = NewLink(b, ipv6);  // the other loopback address, where there is one
     EXPECT_NE(lidA, lidB);
     const Create_LinkResp link = CreateLink(*a);
     EXPECT_EQ(link.abortPort, server.AbortPort());
@@ -179,6 +185,7 @@ TEST_F(Vxi11Test, LinksWriteAndReadAsVisaDoes) {
     EXPECT_EQ(places.Taken(), 3);
 
     EXPECT_EQ(Query(*a, lidA, "*IDN?"), identity + "\n");
+    EXPECT_EQ(Query(*b, lidB, "*IDN?"), identity + "\n");
     struct Row {
         std::string write;
         int flags;
@@ -319,6 +326,15 @@ TEST_F(Vxi11Test, ErrorsAsTheProtocolNamesThem) {
     const Device_Link link = lid;
     EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, device_unlock, xdr_Device_Link, link),
               vxi11::kNoLockHeld);
+    // device_docmd knows no command: operation not supported.
+    for (const int docmdLid : {lid, lid + 100}) {
+        Device_DocmdParms docmd{};
+        docmd.lid = docmdLid;
+        Decoded<Device_DocmdResp> answer(xdr_Device_DocmdResp);
+        ASSERT_TRUE(client->Reply(
+            client->Call(DEVICE_CORE, device_docmd, xdr_Device_DocmdParms, docmd), answer));
+        EXPECT_EQ(answer.value.error, docmdLid == lid ? vxi11::kNotSupported : vxi11::kInvalidLink);
+    }
     // Interrupt channels over TCP only, one a connection.
     Device_RemoteFunc interrupts{0x7F000001, 1234, DEVICE_INTR, DEVICE_INTR_VERSION, DEVICE_UDP};
     EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, interrupts),
@@ -558,6 +574,42 @@ TEST_F(Vxi11Test, OneLockOverEveryRemoteClient) {
     // So does a closed link's connection.
     a.reset();
     EXPECT_TRUE(WaitFor([&] { return !commands.Lock().Held(); }));
+
+    // create_link asking for the lock waits up to its lock_timeout: not made when the lock does
+    // not come, made holding it when it does. The generic calls wait for it with waitlock.
+    const int lidB2 = CreateLink(*b).lid;
+    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_lock, xdr_Device_LockParms, lockParms(lidB2, 0, 0)),
+              0);
+    const int taken = places.Taken();
+    Create_LinkParms create{7, true, 200, const_cast<char*>("inst0")};
+    auto c = Connect();
+    Decoded<Create_LinkResp> made(xdr_Create_LinkResp);
+    waited.restart();
+    ASSERT_TRUE(c->Reply(c->Call(DEVICE_CORE, create_link, xdr_Create_LinkParms, create), made));
+    EXPECT_GE(waited.elapsed(), 190);
+    EXPECT_EQ(made.value.error, vxi11::kDeviceLocked);
+    EXPECT_EQ(places.Taken(), taken);
+    create.lock_timeout = 5000;
+    const std::uint32_t creating = c->Call(DEVICE_CORE, create_link, xdr_Create_LinkParms, create);
+    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_unlock, xdr_Device_Link, Device_Link{lidB2}), 0);
+    ASSERT_TRUE(c->Reply(creating, made, 1000));
+    EXPECT_EQ(made.value.error, 0);
+    EXPECT_GT(made.value.lid, 0);
+    EXPECT_EQ(made.value.abortPort, server.AbortPort());
+    EXPECT_EQ(commands.Lock().Holder(), "VXI-11 link from 127.0.0.1");
+    Device_GenericParms generic{lidB2, vxi11::kFlagWaitLock, 50, 1000};
+    waited.restart();
+    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_clear, xdr_Device_GenericParms, generic),
+              vxi11::kDeviceLocked);
+    EXPECT_GE(waited.elapsed(), 45);
+    generic.lock_timeout = 5000;
+    const std::uint32_t readstb =
+        b->Call(DEVICE_CORE, device_readstb, xdr_Device_GenericParms, generic);
+    EXPECT_EQ(ErrorOf(*c, DEVICE_CORE, device_unlock, xdr_Device_Link, Device_Link{made.value.lid}),
+              0);
+    Decoded<Device_ReadStbResp> stb(xdr_Device_ReadStbResp);
+    ASSERT_TRUE(b->Reply(readstb, stb, 1000));
+    EXPECT_EQ(stb.value.error, 0);
 }
 
 // Service requests: the board connects back to the interrupt channel the client serves and calls

@@ -19,14 +19,21 @@ namespace tq::testing {
 
 class RawClient {
 public:
-    explicit RawClient(quint16 port) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    // `ipv6`: on ::1 rather than 127.0.0.1.
+    explicit RawClient(quint16 port, bool ipv6 = false) {
+        fd_ = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_port = htons(port);
+        address6.sin6_addr = in6addr_loopback;
         // The kernel completes the connection without the server's event loop.
-        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        connected_ =
+            ipv6 ? connect(fd_, reinterpret_cast<sockaddr*>(&address6), sizeof address6) == 0
+                 : connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
     }
     ~RawClient() { close(fd_); }

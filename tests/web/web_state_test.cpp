@@ -70,7 +70,9 @@ INSTANTIATE_TEST_SUITE_P(
              "BENC:POW:CYCL", "SOUR1:VOLT 1", "BENC:POW:CYCL", "SOUR1:VOLT 1", "BENC:POW:CYCL"},
             "/outcomes/7/kind",
             "power"},
-        StateCase{"Described", {}, "/description/settings/0/unit", "V"}),
+        StateCase{"Described", {}, "/description/settings/0/unit", "V"},
+        StateCase{"LockHolder", {"SYST:LOCK:REQ?"}, "/lock", "a remote client"},
+        StateCase{"LockGivenBack", {"SYST:LOCK:REQ?", "SYST:LOCK:REL"}, "/lock", nullptr}),
     [](const ::testing::TestParamInfo<StateCase>& info) { return info.param.name; });
 
 TEST_F(WebStateTest, KeepsTheLastOutcomesAndEscapesTheIdentification) {
@@ -90,6 +92,17 @@ TEST_F(WebStateTest, KeepsTheLastOutcomesAndEscapesTheIdentification) {
     EXPECT_NE(xml.find("<InstrumentAddressString>TCPIP::bench-7::INSTR</"), std::string::npos)
         << xml;
     EXPECT_NE(xml.find("TCPIP::bench-7::5025::SOCKET"), std::string::npos) << xml;
+
+    // Served on IPv6: the addresses come in brackets where a port or a path follows them.
+    WebState ipv6{commands, {"bench-7", "[::1]", 8080, "[::]", 5025, true, {}}};
+    const nlohmann::json identity = nlohmann::json::parse(ipv6.StateJson())["identity"];
+    EXPECT_EQ(identity["page"], "http://[::1]:8080/");
+    EXPECT_EQ(identity["scpi"], "[::]:5025");
+    EXPECT_EQ(identity["visa"][0], "TCPIP::bench-7::INSTR");
+    const std::string ipv6Xml = ipv6.IdentificationXml();
+    EXPECT_NE(ipv6Xml.find("<IPAddress>::1</IPAddress>"), std::string::npos) << ipv6Xml;
+    EXPECT_NE(ipv6Xml.find("<IdentificationURL>http://[::1]:8080/lxi/"), std::string::npos)
+        << ipv6Xml;
 }
 
 // The password kept as a hash matches itself only; wrong passwords from one address wait longer

@@ -74,6 +74,9 @@ function showBoard(state) {
   facts(document.getElementById("board"), [
     ["Link", state.link.answering ? "answering" : state.link.problem,
      state.link.answering ? "" : "problem"],
+    ["Remote lock", state.lock === null ? "free"
+                    : "held by " + state.lock + " (other clients' changes are refused)",
+     state.lock === null ? "" : "problem"],
     ["Die temperature", t.celsius === null ? (t.problem || "not known")
                                            : t.celsius.toFixed(1) + " °C"],
     ["LDAC", state.pins.ldac ? "high" : "low"],
