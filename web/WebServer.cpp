@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <memory>
@@ -366,7 +367,8 @@ bool PageServer::HandleSignedIn(const QHttpServerRequest& request, QTcpSocket* s
                                   std::to_string(seconds) + " s"),
                           {{"Retry-After", QByteArray::number(seconds)}});
         }
-        if (checking_.contains(address))
+        if (std::any_of(checking_.begin(), checking_.end(),
+                        [&address](const auto& c) { return c.second.address == address; }))
             return answer(
                 Status::TooManyRequests,
                 Refusal("A password from " + address + " is being checked: try again in 1 s"),
@@ -410,43 +412,41 @@ bool PageServer::HandleSignedIn(const QHttpServerRequest& request, QTcpSocket* s
 
 void PageServer::CheckPassword(const QHttpServerRequest& request, QTcpSocket* socket,
                                const std::string& address, std::string password) {
-    checking_.insert(address);
-    // The thread sees only copies: the hash (its salt and key) and the password tried.
-    checks_.start([this, hash = *password_, password = std::move(password), address,
-                   request = &request, socket = QPointer<QTcpSocket>(socket)]() mutable {
+    const quint64 number = ++checkNumber_;
+    checking_.emplace(number, Check{address, &request, socket});
+    // The thread sees only copies (the hash, the password tried) and hands back the outcome.
+    checks_.start([this, number, hash = *password_, password = std::move(password)]() mutable {
         const bool right = hash.Matches(password);
         std::fill(password.begin(), password.end(), '\0');
         QMetaObject::invokeMethod(
-            this,
-            [this, right, address, request, socket] {
-                SignInChecked(right, address, request, socket);
-            },
-            Qt::QueuedConnection);
+            this, [this, number, right] { SignInChecked(number, right); }, Qt::QueuedConnection);
     });
 }
 
-void PageServer::SignInChecked(bool right, const std::string& address,
-                               const QHttpServerRequest* request, QPointer<QTcpSocket> socket) {
+void PageServer::SignInChecked(quint64 number, bool right) {
     const auto now = WebSessions::Clock::now();
-    checking_.erase(address);
+    const auto found = checking_.find(number);
+    const Check check = found->second;
+    checking_.erase(found);
     if (right)
-        throttle_.Succeeded(address);
+        throttle_.Succeeded(check.address);
     else
-        throttle_.Failed(address, now);
+        throttle_.Failed(check.address, now);
     // The request lives as long as its connection; a browser gone meanwhile gets no session.
-    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+    if (!check.socket || check.socket->state() != QAbstractSocket::ConnectedState)
         return;
+    const QHttpServerRequest& request = *check.request;
     if (!right) {
-        AnswerJson(makeResponder(*request, socket), *request, Status::Forbidden,
+        AnswerJson(makeResponder(request, check.socket), request, Status::Forbidden,
                    Refusal("Wrong password"));
         return;
     }
-    if (const std::string id = SessionId(*request); !id.empty())
+    if (const std::string id = SessionId(request); !id.empty())
         sessions_->Close(id);
-    const std::string opened = sessions_->Open(address, now);
+    const std::string opened = sessions_->Open(check.address, now);
     const QByteArray cookie =
         QByteArray(kCookie) + '=' + QByteArray::fromStdString(opened) + CookieTail(Tls());
-    AnswerJson(makeResponder(*request, socket), *request, Status::Ok,
+    AnswerJson(makeResponder(request, check.socket), request, Status::Ok,
                {{"token", sessions_->Find(opened, now)->token}}, {{"Set-Cookie", cookie}});
 }
 

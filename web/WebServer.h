@@ -16,9 +16,9 @@
 #include <QTcpSocket>
 #include <QThreadPool>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -95,8 +95,13 @@ private:
     static constexpr int kMaxChecks = 4;
     void CheckPassword(const QHttpServerRequest& request, QTcpSocket* socket,
                        const std::string& address, std::string password);
-    void SignInChecked(bool right, const std::string& address, const QHttpServerRequest* request,
-                       QPointer<QTcpSocket> socket);
+    // Back on this thread: the outcome of check `number`, answered if its browser is still there.
+    void SignInChecked(quint64 number, bool right);
+    struct Check {
+        std::string address;
+        const QHttpServerRequest* request;  // Qt HTTP Server's, one per connection
+        QPointer<QTcpSocket> socket;
+    };
 
     std::vector<std::unique_ptr<BoundedTcpServer>> tcp_;  // one on each address
     QString certificateFile_;
@@ -104,7 +109,8 @@ private:
     std::optional<QSslConfiguration> tls_;  // none: plain HTTP
     std::optional<PasswordHash> password_;  // none: no sign-in
     SignInThrottle throttle_;
-    std::set<std::string> checking_;  // the addresses whose password is being checked
+    std::map<quint64, Check> checking_;  // the passwords being checked, by number
+    quint64 checkNumber_ = 0;
     QThreadPool checks_;
     std::unique_ptr<WebSessions> sessions_;
     WebFacts facts_;
