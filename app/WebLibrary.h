@@ -55,6 +55,9 @@ public:
     // `facts`: where else the program is reached; the page's own address is the server's.
     virtual std::unique_ptr<WebServer> Server(InstrumentCommands& commands, WebFacts facts,
                                               WebAccess& access) = 0;
+    // Whether the certificate and key files serve HTTPS: both readable, PEM, and the key the
+    // certificate's own. False with the reason, naming the file or both, in `why`.
+    virtual bool CheckTls(const QString& certificateFile, const QString& keyFile, QString& why) = 0;
 };
 
 // The library beside the program; null with the reason in `why` when it is missing or from

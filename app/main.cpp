@@ -13,6 +13,7 @@
 
 #include "app/Options.h"
 #include "app/Program.h"
+#include "app/WebLibrary.h"
 #include "core/Version.h"
 #include "platform/IpAddress.h"
 #include "platform/StandardStreams.h"
@@ -286,6 +287,15 @@ int main(int argc, char** argv) {
         QApplication::setApplicationDisplayName(QString::fromLatin1(tq::kProgramTitle));
     }
     QCoreApplication::setApplicationVersion(QString::fromLatin1(tq::kProgramVersion));
+    // Checked at start rather than at the first browser's handshake (the library is found beside
+    // the program, so once the application is made); without the library the page is not served
+    // at all, and the start says why.
+    if (!options.httpCertificate.isEmpty()) {
+        QString why;
+        tq::WebLibrary* web = tq::LoadWebLibrary(why);
+        if (web && !web->CheckTls(options.httpCertificate, options.httpKey, why))
+            return UsageError(why);
+    }
     tq::Program program(options);
     return program.Run();
 }

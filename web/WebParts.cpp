@@ -48,6 +48,10 @@ public:
                                       WebAccess& access) override {
         return std::make_unique<HttpPageServer>(commands, std::move(facts), access);
     }
+    bool CheckTls(const QString& certificateFile, const QString& keyFile, QString& why) override {
+        QSslConfiguration tls;
+        return ReadTls(certificateFile, keyFile, tls, why);
+    }
 };
 
 }  // namespace tq

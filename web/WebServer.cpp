@@ -7,8 +7,10 @@
 #include <QHttpServerResponder>
 #include <QSslKey>
 #include <QSslSocket>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <memory>
@@ -67,6 +69,11 @@ nlohmann::json Refusal(const std::string& why) {
 }
 
 constexpr const char* kCookie = "tq_session";
+
+// Only the page's own requests carry the cookie, and no script reads it.
+QByteArray CookieTail(bool tls) {
+    return QByteArray("; Path=/; HttpOnly; SameSite=Strict") + (tls ? "; Secure" : "");
+}
 
 // The session's id from the Cookie header, or "".
 std::string SessionId(const QHttpServerRequest& request) {
@@ -160,6 +167,81 @@ void BoundedTcpServer::incomingConnection(qintptr descriptor) {
     secure->startServerEncryption();
 }
 
+namespace {
+
+// Takes a connection's descriptor without making a socket of it.
+class DescriptorCatcher : public QTcpServer {
+public:
+    qintptr descriptor = -1;
+
+protected:
+    void incomingConnection(qintptr handed) override { descriptor = handed; }
+};
+
+// Whether the key belongs to the certificate: Qt's TLS layer tells only when a server starts a
+// handshake, so one is started on a loopback connection of its own.
+bool KeyFitsCertificate(const QSslConfiguration& tls) {
+    DescriptorCatcher server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return true;  // no loopback here: the first handshake tells
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    if (!client.waitForConnected(2000) || !server.waitForNewConnection(2000) ||
+        server.descriptor < 0)
+        return true;
+    QSslSocket probe;
+    probe.setSocketDescriptor(server.descriptor);
+    probe.setSslConfiguration(tls);
+    probe.startServerEncryption();
+    const bool fits = probe.error() != QAbstractSocket::SslInternalError &&
+                      probe.error() != QAbstractSocket::SslInvalidUserDataError;
+    probe.abort();
+    return fits;
+}
+
+}  // namespace
+
+bool ReadTls(const QString& certificateFile, const QString& keyFile, QSslConfiguration& tls,
+             QString& why) {
+    QFile certificate(certificateFile);
+    if (!certificate.open(QIODevice::ReadOnly)) {
+        why = QStringLiteral("cannot read the certificate file %1: %2")
+                  .arg(certificateFile, certificate.errorString());
+        return false;
+    }
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(certificate.read(1024 * 1024));
+    if (chain.isEmpty()) {
+        why = QStringLiteral("%1 holds no PEM certificate").arg(certificateFile);
+        return false;
+    }
+    QFile file(keyFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        why = QStringLiteral("cannot read the key file %1: %2").arg(keyFile, file.errorString());
+        return false;
+    }
+    const QByteArray pem = file.read(1024 * 1024);
+    QSslKey key;
+    for (const auto algorithm : {QSsl::Ec, QSsl::Rsa, QSsl::Dsa, QSsl::Dh})
+        if (key.isNull())
+            key = QSslKey(pem, algorithm);
+    if (key.isNull()) {
+        why = QStringLiteral("%1 holds no PEM private key that is not encrypted").arg(keyFile);
+        return false;
+    }
+    tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificateChain(chain);
+    tls.setPrivateKey(key);
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    if (!KeyFitsCertificate(tls)) {
+        why = QStringLiteral(
+                  "the key in %1 does not belong to the certificate in %2: give the "
+                  "key the certificate was made with")
+                  .arg(keyFile, certificateFile);
+        return false;
+    }
+    return true;
+}
+
 PageServer::PageServer(InstrumentCommands& commands, WebFacts facts, WebAccess& access)
     : certificateFile_(access.certificateFile),
       keyFile_(access.keyFile),
@@ -169,34 +251,20 @@ PageServer::PageServer(InstrumentCommands& commands, WebFacts facts, WebAccess& 
         password_.emplace(access.password);
         sessions_ = std::make_unique<WebSessions>(commands, access.idle);
     }
+    checks_.setMaxThreadCount(2);
 }
 
-PageServer::~PageServer() = default;
+PageServer::~PageServer() {
+    // No check answers once the server is gone: those not started are dropped, the rest awaited
+    // (their answers, posted to this object, go with it).
+    checks_.clear();
+    checks_.waitForDone();
+}
 
 bool PageServer::ReadCertificate(QString& error) {
-    const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificateFile_);
-    QFile keyFile(keyFile_);
-    if (chain.isEmpty()) {
-        error = QStringLiteral("%1 holds no PEM certificate").arg(certificateFile_);
+    QSslConfiguration tls;
+    if (!ReadTls(certificateFile_, keyFile_, tls, error))
         return false;
-    }
-    if (!keyFile.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(keyFile_, keyFile.errorString());
-        return false;
-    }
-    const QByteArray pem = keyFile.readAll();
-    QSslKey key;
-    for (const auto algorithm : {QSsl::Ec, QSsl::Rsa, QSsl::Dsa, QSsl::Dh})
-        if (key.isNull())
-            key = QSslKey(pem, algorithm);
-    if (key.isNull()) {
-        error = QStringLiteral("%1 holds no PEM private key that is not encrypted").arg(keyFile_);
-        return false;
-    }
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setLocalCertificateChain(chain);
-    tls.setPrivateKey(key);
-    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
     tls_ = tls;
     return true;
 }
@@ -287,8 +355,7 @@ bool PageServer::HandleSignedIn(const QHttpServerRequest& request, QTcpSocket* s
                               "--http-password-file"));
     if (!SameOrigin(request, Tls()))
         return answer(Status::Forbidden, Refusal("Refused: the request comes from another site"));
-    const QByteArray cookieTail =
-        QByteArray("; Path=/; HttpOnly; SameSite=Strict") + (Tls() ? "; Secure" : "");
+    const QByteArray cookieTail = CookieTail(Tls());
 
     if (path == QLatin1String("/api/signin")) {
         const std::string address = request.remoteAddress().toString().toStdString();
@@ -300,21 +367,24 @@ bool PageServer::HandleSignedIn(const QHttpServerRequest& request, QTcpSocket* s
                                   std::to_string(seconds) + " s"),
                           {{"Retry-After", QByteArray::number(seconds)}});
         }
-        const nlohmann::json form =
-            nlohmann::json::parse(request.body().toStdString(), nullptr, false);
-        const bool given =
-            form.is_object() && form.contains("password") && form["password"].is_string();
-        if (!given || !password_->Matches(form["password"].get<std::string>())) {
+        if (std::any_of(checking_.begin(), checking_.end(),
+                        [&address](const auto& c) { return c.second.address == address; }))
+            return answer(
+                Status::TooManyRequests,
+                Refusal("A password from " + address + " is being checked: try again in 1 s"),
+                {{"Retry-After", "1"}});
+        if (checking_.size() >= kMaxChecks)
+            return answer(Status::ServiceUnavailable,
+                          Refusal("Too many sign-ins are being checked at once: try again in 1 s"),
+                          {{"Retry-After", "1"}});
+        nlohmann::json form = nlohmann::json::parse(request.body().toStdString(), nullptr, false);
+        if (!form.is_object() || !form.contains("password") || !form["password"].is_string()) {
             throttle_.Failed(address, now);
             return answer(Status::Forbidden, Refusal("Wrong password"));
         }
-        throttle_.Succeeded(address);
-        if (!id.empty())
-            sessions_->Close(id);
-        const std::string opened = sessions_->Open(address, now);
-        return answer(Status::Ok, {{"token", sessions_->Find(opened, now)->token}},
-                      {{"Set-Cookie", QByteArray(kCookie) + '=' +
-                                          QByteArray::fromStdString(opened) + cookieTail}});
+        CheckPassword(request, socket, address,
+                      std::move(form["password"].get_ref<std::string&>()));
+        return true;
     }
 
     WebSessions::Session* session = sessions_->Find(id, now);
@@ -338,6 +408,46 @@ bool PageServer::HandleSignedIn(const QHttpServerRequest& request, QTcpSocket* s
     if (!errors.empty())
         return answer(Status::Conflict, Refusal(errors));
     return answer(Status::Ok, {{"done", *line}});
+}
+
+void PageServer::CheckPassword(const QHttpServerRequest& request, QTcpSocket* socket,
+                               const std::string& address, std::string password) {
+    const quint64 number = ++checkNumber_;
+    checking_.emplace(number, Check{address, &request, socket});
+    // The thread sees only copies (the hash, the password tried) and hands back the outcome.
+    checks_.start([this, number, hash = *password_, password = std::move(password)]() mutable {
+        const bool right = hash.Matches(password);
+        std::fill(password.begin(), password.end(), '\0');
+        QMetaObject::invokeMethod(
+            this, [this, number, right] { SignInChecked(number, right); }, Qt::QueuedConnection);
+    });
+}
+
+void PageServer::SignInChecked(quint64 number, bool right) {
+    const auto now = WebSessions::Clock::now();
+    const auto found = checking_.find(number);
+    const Check check = found->second;
+    checking_.erase(found);
+    if (right)
+        throttle_.Succeeded(check.address);
+    else
+        throttle_.Failed(check.address, now);
+    // The request lives as long as its connection; a browser gone meanwhile gets no session.
+    if (!check.socket || check.socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    const QHttpServerRequest& request = *check.request;
+    if (!right) {
+        AnswerJson(makeResponder(request, check.socket), request, Status::Forbidden,
+                   Refusal("Wrong password"));
+        return;
+    }
+    if (const std::string id = SessionId(request); !id.empty())
+        sessions_->Close(id);
+    const std::string opened = sessions_->Open(check.address, now);
+    const QByteArray cookie =
+        QByteArray(kCookie) + '=' + QByteArray::fromStdString(opened) + CookieTail(Tls());
+    AnswerJson(makeResponder(request, check.socket), request, Status::Ok,
+               {{"token", sessions_->Find(opened, now)->token}}, {{"Set-Cookie", cookie}});
 }
 
 bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {

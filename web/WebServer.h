@@ -14,9 +14,12 @@
 #include <QSslConfiguration>
 #include <QSslServer>
 #include <QTcpSocket>
+#include <QThreadPool>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "web/WebSessions.h"
@@ -27,6 +30,11 @@ namespace tq {
 class InstrumentCommands;
 
 struct WebAccess;
+
+// Reads the PEM certificate (its chain after it) and its private key into `tls` and checks that
+// the key belongs to the certificate; false with the reason, naming the file, in `why`.
+bool ReadTls(const QString& certificateFile, const QString& keyFile, QSslConfiguration& tls,
+             QString& why);
 
 // Plain TCP until SetTls() is called; then every connection is a QSslSocket that reaches the
 // HTTP server once its handshake is done.
@@ -81,12 +89,29 @@ private:
     // The certificate and key as TLS configuration; false with the reason in `error`.
     bool ReadCertificate(QString& error);
 
+    // The password of a sign-in is checked on a thread of checks_ (the hash takes a tenth of a
+    // second or more), the answer given here once it is done. At most kMaxChecks at once, one per
+    // address: more are refused at once (503, 429), so neither the windows nor any client wait.
+    static constexpr int kMaxChecks = 4;
+    void CheckPassword(const QHttpServerRequest& request, QTcpSocket* socket,
+                       const std::string& address, std::string password);
+    // Back on this thread: the outcome of check `number`, answered if its browser is still there.
+    void SignInChecked(quint64 number, bool right);
+    struct Check {
+        std::string address;
+        const QHttpServerRequest* request;  // Qt HTTP Server's, one per connection
+        QPointer<QTcpSocket> socket;
+    };
+
     std::vector<std::unique_ptr<BoundedTcpServer>> tcp_;  // one on each address
     QString certificateFile_;
     QString keyFile_;
     std::optional<QSslConfiguration> tls_;  // none: plain HTTP
     std::optional<PasswordHash> password_;  // none: no sign-in
     SignInThrottle throttle_;
+    std::map<quint64, Check> checking_;  // the passwords being checked, by number
+    quint64 checkNumber_ = 0;
+    QThreadPool checks_;
     std::unique_ptr<WebSessions> sessions_;
     WebFacts facts_;
     InstrumentCommands& commands_;

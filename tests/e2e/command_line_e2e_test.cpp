@@ -160,6 +160,9 @@ TEST(CommandLine, EveryUsageErrorEndsWithStatusTwoAndOneLine) {
         {{s("--resolution"), s("12")}, "--resolution is 16 or 14"},
         {{s("--resolution"), s("14"), s("--select-device")}, "choose either --resolution or"},
         {{s("--simulate"), s("--board"), s("1-4")}, "--board picks a real board"},
+        {{s("--headless"), s("--http"), s("0"), s("--http-certificate"), s(TQ_README),
+          s("--http-key"), s(TQ_README)},
+         "holds no PEM certificate"},
     };
     for (const UsageCase& c : cases) {
         SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());

@@ -10,10 +10,12 @@ import socket
 import ssl
 import subprocess
 import tempfile
+import threading
 import time
 import urllib.error
 import urllib.request
 import xml.etree.ElementTree as ET
+from http.client import HTTPSConnection
 
 import pytest
 
@@ -318,6 +320,15 @@ def signed_in_changes_over_https(driver):
                     "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,IP:::1",
                     "-keyout", os.path.join(folder, "key.pem"),
                     "-out", os.path.join(folder, "cert.pem")], check=True, capture_output=True)
+    subprocess.run(["openssl", "genpkey", "-algorithm", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-out", os.path.join(folder, "other.pem")],
+                   check=True, capture_output=True)
+    run = subprocess.run([BINARY, "--headless", "--simulate", "--http", "0", "--http-certificate",
+                          os.path.join(folder, "cert.pem"), "--http-key",
+                          os.path.join(folder, "other.pem")], capture_output=True, text=True,
+                         timeout=30, env=dict(os.environ, XDG_CONFIG_HOME=folder))
+    assert run.returncode == 2 and "other.pem does not belong to the certificate in" in \
+        run.stderr and "cert.pem" in run.stderr, run.stderr
     tls = ssl.create_default_context(cafile=os.path.join(folder, "cert.pem"))
     # HTTPS on every address the page listens on: both loopback addresses, where there is IPv6.
     ipv6 = loopback_ipv6()
@@ -402,6 +413,39 @@ def signed_in_changes_over_https(driver):
                     tls)[0] == 403
         time.sleep(max(0, 5.5 - (time.monotonic() - idle_since)))
         assert http(web, "POST", "/api/change", safe, idle, tls)[0] == 403
+
+        # Wrong passwords from many addresses at once: those beyond the checks in hand refused at
+        # once, the protocol answering meanwhile, and the right password still signs in.
+        tries = [HTTPSConnection("127.0.0.1", web, timeout=10, context=tls,
+                                 source_address=("127.0.0.%d" % (10 + i), 0)) for i in range(12)]
+        for connection in tries:
+            connection.connect()
+        answers = {}
+
+        def answer(connection):
+            status = connection.getresponse().status
+            answers[connection] = (status, time.monotonic())
+
+        for connection in tries:
+            connection.request("POST", "/api/signin", b'{"password": "guess guess guess"}',
+                               json_type)
+        readers = [threading.Thread(target=answer, args=(c,)) for c in tries]
+        for reader in readers:
+            reader.start()
+        assert ask(scpi, "*IDN?").startswith("TQ2604X-EVAL,")
+        idn = time.monotonic()
+        for reader in readers:
+            reader.join(30)
+        statuses = [status for status, _ in answers.values()]
+        assert sorted(set(statuses)) == [403, 503] and len(statuses) == len(tries), statuses
+        assert idn < max(when for _, when in answers.values()), "the protocol waited for them"
+        for _ in range(10):
+            status, headers, _ = http(web, "POST", "/api/signin",
+                                      b'{"password": "correct horse battery"}', json_type, tls)
+            if status != 503:
+                break
+            time.sleep(int(headers["Retry-After"]))
+        assert status == 200
 
         # Repeated wrong passwords are slowed: then even the right one waits.
         for _ in range(3):
