@@ -61,9 +61,9 @@ protected:
 TEST_F(FrmAboutTest, HelpShowsTheManualBuiltIntoTheProgram) {
     ManualForm manual(tc.context);
     const QString text = manual.Text();
-    for (const char* heading : {"TQ2604X evaluation software", "The windows", "Setups",
-                                "Output protection", "Remote control (SCPI)",
-                                "What is kept between runs", "Automation console"})
+    for (const char* heading :
+         {"TQ2604X evaluation software", "The windows", "Setups", "Output protection",
+          "Remote control (SCPI)", "What is kept between runs", "Automation console"})
         EXPECT_TRUE(text.contains(QLatin1String(heading))) << heading;
     EXPECT_FALSE(text.contains(QStringLiteral("## "))) << "shown as markdown source";
 }
