@@ -160,8 +160,8 @@ TEST(CommandLine, EveryUsageErrorEndsWithStatusTwoAndOneLine) {
         {{s("--resolution"), s("12")}, "--resolution is 16 or 14"},
         {{s("--resolution"), s("14"), s("--select-device")}, "choose either --resolution or"},
         {{s("--simulate"), s("--board"), s("1-4")}, "--board picks a real board"},
-        {{s("--headless"), s("--http"), s("0"), s("--http-certificate"), s(TQ_README),
-          s("--http-key"), s(TQ_README)},
+        {{s("--headless"), s("--http"), s("0"), s("--http-certificate"), s(TQ_MANUAL),
+          s("--http-key"), s(TQ_MANUAL)},
          "holds no PEM certificate"},
     };
     for (const UsageCase& c : cases) {
