@@ -1,5 +1,5 @@
-// The command line as a user meets it: --help against the manual page and the README, --version,
-// the exit status of every usage error, and a missing display.
+// The command line as a user meets it: --help against the manual page and the user's manual,
+// --version, the exit status of every usage error, and a missing display.
 
 #include <gtest/gtest.h>
 
@@ -106,14 +106,14 @@ TEST(CommandLine, HelpAndTheManualPageListTheSameOptionsWithTheSameText) {
     EXPECT_EQ(inHelp, inManual);
 }
 
-TEST(CommandLine, TheReadmeNamesEveryOption) {
-    const std::string readme = ReadFile(TQ_README);
-    ASSERT_FALSE(readme.empty());
+TEST(CommandLine, TheManualNamesEveryOption) {
+    const std::string manual = ReadFile(TQ_MANUAL);
+    ASSERT_FALSE(manual.empty());
     for (const Listed& option : OptionsInManualPage(ReadFile(TQ_MAN_PAGE))) {
         const std::string longName = option.names.substr(option.names.find("--"));
         const std::string name = longName.substr(0, longName.find(' '));
-        EXPECT_NE(readme.find("`" + name), std::string::npos)
-            << "README.md's option table lacks " << name;
+        EXPECT_NE(manual.find("`" + name), std::string::npos)
+            << "docs/manual.md's option table lacks " << name;
     }
 }
 
@@ -160,8 +160,8 @@ TEST(CommandLine, EveryUsageErrorEndsWithStatusTwoAndOneLine) {
         {{s("--resolution"), s("12")}, "--resolution is 16 or 14"},
         {{s("--resolution"), s("14"), s("--select-device")}, "choose either --resolution or"},
         {{s("--simulate"), s("--board"), s("1-4")}, "--board picks a real board"},
-        {{s("--headless"), s("--http"), s("0"), s("--http-certificate"), s(TQ_README),
-          s("--http-key"), s(TQ_README)},
+        {{s("--headless"), s("--http"), s("0"), s("--http-certificate"), s(TQ_MANUAL),
+          s("--http-key"), s(TQ_MANUAL)},
          "holds no PEM certificate"},
     };
     for (const UsageCase& c : cases) {

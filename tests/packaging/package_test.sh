@@ -31,7 +31,9 @@ for path in usr/lib/tq2604x-eval/tq2604x-eval usr/lib/tq2604x-eval/libtq2604x-ev
   usr/bin/tq2604x-eval \
   usr/share/man/man1/tq2604x-eval.1.gz usr/share/doc/tq2604x-eval/copyright \
   usr/share/doc/tq2604x-eval/changelog.gz usr/share/doc/tq2604x-eval/scpi.md \
-  usr/share/doc/tq2604x-eval/setup-format.md \
+  usr/share/doc/tq2604x-eval/setup-format.md usr/share/doc/tq2604x-eval/install.md \
+  usr/share/doc/tq2604x-eval/tango.md usr/share/doc/tq2604x-eval/python-driver.md \
+  usr/share/tq2604x-eval/manual.md \
   usr/share/metainfo/org.tq2604x_eval.tq2604x_eval.metainfo.xml \
   usr/share/applications/tq2604x-eval.desktop usr/lib/udev/rules.d/60-tq2604x-eval.rules \
   usr/lib/python3/dist-packages/tq2604x_eval/__init__.py etc/tq2604x-eval/TQ2604.hex \

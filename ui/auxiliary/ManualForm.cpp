@@ -15,7 +15,7 @@ ManualForm::ManualForm(WindowContext&) {
     text_->setObjectName(QStringLiteral("TextManual"));
     // Links to the web go to the desktop's browser; the manual's own anchors stay here.
     text_->setOpenExternalLinks(true);
-    QFile manual(QStringLiteral(":/manual/README.md"));
+    QFile manual(QStringLiteral(":/manual/docs/manual.md"));
     if (manual.open(QIODevice::ReadOnly))
         text_->setMarkdown(QString::fromUtf8(manual.readAll()));
     else

@@ -1,5 +1,5 @@
 #pragma once
-// Help, Manual: the program's manual (its README), built into the program so that it is there
+// Help, Manual: the program's manual (docs/manual.md), built into the program so that it is there
 // however the system was installed, shown as formatted text with its links.
 
 #include <QWidget>

@@ -57,12 +57,13 @@ protected:
     QPointer<frmAbout> about;
 };
 
-// Help, Manual: the README built into the program, shown formatted, whatever is installed.
+// Help, Manual: docs/manual.md built into the program, shown formatted, whatever is installed.
 TEST_F(FrmAboutTest, HelpShowsTheManualBuiltIntoTheProgram) {
     ManualForm manual(tc.context);
     const QString text = manual.Text();
-    for (const char* heading : {"TQ2604X evaluation software", "The windows", "Setups",
-                                "Output protection", "Remote control (SCPI)"})
+    for (const char* heading :
+         {"TQ2604X evaluation software", "The windows", "Setups", "Output protection",
+          "Remote control (SCPI)", "What is kept between runs", "Automation console"})
         EXPECT_TRUE(text.contains(QLatin1String(heading))) << heading;
     EXPECT_FALSE(text.contains(QStringLiteral("## "))) << "shown as markdown source";
 }
