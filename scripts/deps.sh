@@ -16,7 +16,7 @@ tq_package_packages=(file dpkg-dev)
 # discovery test in its network namespace; a portmapper (rpcbind) for the VXI-11 test in its own;
 # headless Chromium driven by Selenium for the web page.
 tq_test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  python3-pyvisa python3-pyvisa-py python3-pymeasure python3-pytest python3-tango
+  python3-pyvisa python3-pyvisa-py python3-pymeasure python3-pytest python3-tango procps
   dbus avahi-daemon avahi-utils iproute2 lxi-tools rpcbind chromium chromium-driver python3-selenium
   locales g++-mingw-w64-x86-64-posix lintian appstream desktop-file-utils "${tq_package_packages[@]}")
 
