@@ -403,7 +403,8 @@ def signed_in_changes_over_https(driver):
         token = json.loads(http(web, path="/api/session", headers=session, tls=tls)[2])["token"]
         safe = b'{"action": "safe"}'
         signed = dict(session, **{"X-TQ-Token": token})
-        for headers, expected in [(session, 403), (dict(signed, Origin="https://evil.example"), 403),
+        for headers, expected in [(session, 403),
+                                  (dict(signed, Origin="https://evil.example"), 403),
                                   (signed, 200)]:
             assert http(web, "POST", "/api/change", safe, headers, tls)[0] == expected, headers
         message_after(driver, lambda: click(driver, "signout"), "Signed out")
