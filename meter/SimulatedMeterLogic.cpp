@@ -57,7 +57,9 @@ std::string SimulatedMeterLogic::Answer(const std::string& line) {
             if (!answer.empty())
                 answers += (answers.empty() ? "" : ";") + answer;
         } catch (const scpi::ScpiError& error) {
-            errors_.Push(error.code);
+            // Bare texts; a full queue keeps its oldest errors and drops the new one.
+            if (errors_.Size() < scpi::ErrorQueue::kCapacity)
+                errors_.Push(error.code);
         }
     }
     return answers;
@@ -78,8 +80,7 @@ std::string SimulatedMeterLogic::Reading(const scpi::ParsedCommand&) {
 std::string SimulatedMeterLogic::Route(const scpi::ParsedCommand& command) {
     const auto& params = command.params;
     const std::string_view list =
-        params.size() == 1 && params[0].kind == scpi::ParamKind::kExpression ? params[0].value
-                                                                              : "";
+        params.size() == 1 && params[0].kind == scpi::ParamKind::kExpression ? params[0].value : "";
     if (list.size() != 4 || !list.starts_with("@10") || list[3] < '1' || list[3] > '4')
         throw scpi::ScpiError(scpi::kDataOutOfRange);
     channel_ = list[3] - '1';
@@ -98,8 +99,8 @@ std::string SimulatedMeterLogic::Noise(const scpi::ParsedCommand& command) {
         scpi::CheckParamCount(command, 1, 2);
         microvolts = scpi::ReadNumber(command.params[0], 0, 1e6);
         if (command.params.size() == 2)
-            seed = static_cast<std::uint32_t>(scpi::ReadInteger(
-                command.params[1], 0, std::numeric_limits<std::uint32_t>::max()));
+            seed = static_cast<std::uint32_t>(
+                scpi::ReadInteger(command.params[1], 0, std::numeric_limits<std::uint32_t>::max()));
     } catch (const scpi::ScpiError&) {
         throw scpi::ScpiError(scpi::kIllegalParameterValue);
     }
