@@ -25,7 +25,6 @@
 #include "instrument/SafeStatePolicy.h"
 #include "instrument/StartUp.h"
 #include "meter/MeterByAddress.h"
-#include "meter/QtStepTimer.h"
 #include "platform/TerminationSignals.h"
 #include "remote/InstrumentCommands.h"
 #include "ui/automation/AutomationConsole.h"
@@ -105,11 +104,9 @@ Program::Program(const ProgramOptions& options) : options_(options), settings_(P
     // One run for the windows and the protocol alike; its steps go out between events.
     runTimer_ = std::make_unique<QtRunTimer>();
     waveform_ = std::make_unique<WaveformRun>(*instrument_, *runTimer_);
-    runTimer_->SetAction([run = waveform_.get()] { run->Step(); });
     listRun_ = std::make_unique<ListRun>();
     // A ramp's steps go out between events too, windows and clients served between them.
     rampTimer_ = std::make_unique<QtRunTimer>();
-    rampTimer_->SetAction([instrument = instrument_.get()] { instrument->RampStep(); });
     instrument_->SetRampTimer(rampTimer_.get());
     // A LAN meter comes from the network library, loaded when the first one is opened.
     meterLink_ = std::make_unique<MeterByAddress>(
@@ -122,7 +119,7 @@ Program::Program(const ProgramOptions& options) : options_(options), settings_(P
             }
             return network->LanMeter();
         });
-    meterTimer_ = std::make_unique<QtStepTimer>();
+    meterTimer_ = std::make_unique<QtRunTimer>();
     meterRuns_ = std::make_unique<MeterRuns>(*instrument_, *meterLink_, *meterTimer_);
     MessageSink& messages = options_.automation ? static_cast<MessageSink&>(recorded_) : boxes_;
     const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath());
@@ -141,7 +138,6 @@ Program::Program(const ProgramOptions& options) : options_(options), settings_(P
                 context_->messages.ShowMessage(MainWindow(), MessageIcon::Warning,
                                                QString::fromStdString(why));
         });
-    safeStateTimer_->SetAction([policy = safeState_.get()] { policy->Step(); });
 }
 
 Program::~Program() {

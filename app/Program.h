@@ -15,8 +15,8 @@
 #include "board/SimulatedBench.h"
 #include "core/DeviceState.h"
 #include "instrument/Instrument.h"
+#include "timers/QtRunTimer.h"
 #include "ui/WindowContext.h"
-#include "ui/waveform/QtRunTimer.h"
 #include "ui/widgets/FileDialogs.h"
 #include "ui/widgets/MessageSink.h"
 
@@ -33,7 +33,6 @@ class ProtocolServer;
 class WebServer;
 class MeterByAddress;
 class MeterRuns;
-class QtStepTimer;
 class RefusalNotices;
 class SafeStatePolicy;
 class SetupSlots;
@@ -145,7 +144,7 @@ private:
     QtFileDialogs fileDialogs_;
     RecordingMessageSink recorded_;
     std::unique_ptr<MeterByAddress> meterLink_;
-    std::unique_ptr<QtStepTimer> meterTimer_;
+    std::unique_ptr<QtRunTimer> meterTimer_;
     std::unique_ptr<MeterRuns> meterRuns_;
     std::unique_ptr<LoopbackServer> simulatedMeter_;
     std::unique_ptr<WindowContext> context_;

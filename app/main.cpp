@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "app/Options.h"
@@ -74,6 +76,21 @@ bool ReadPasswordFile(const QString& path, std::string& password, QString& why) 
     return true;
 }
 
+// What --listen names, resolved once, into `addresses`. False with the usage error.
+bool ResolveListen(const QString& text, QStringList& addresses, QString& why) {
+    std::string reason;
+    const std::vector<std::string> found = tq::ListenAddresses(text.toStdString(), reason);
+    if (found.empty()) {
+        why = QStringLiteral("--listen takes an IP address such as 0.0.0.0 or a host name: %1: %2")
+                  .arg(text, QString::fromStdString(reason));
+        return false;
+    }
+    addresses.clear();
+    for (const std::string& address : found)
+        addresses.append(QString::fromStdString(address));
+    return true;
+}
+
 QString FromView(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -99,6 +116,14 @@ public:
     QCommandLineParser& Parser() { return parser_; }
     bool IsSet(std::string_view name) const { return parser_.isSet(Known(name)); }
     QString Value(std::string_view name) const { return parser_.value(Known(name)); }
+    // The options as the table's checks read them.
+    tq::GivenOption Given() const {
+        return [this](std::string_view name) -> std::optional<std::string> {
+            if (!IsSet(name))
+                return std::nullopt;
+            return Value(name).toStdString();
+        };
+    }
 
 private:
     static QString Known(std::string_view name) {
@@ -126,6 +151,85 @@ bool HasDisplay() {
 #endif
 }
 
+int PrintHelp(const QCommandLineParser& parser) {
+    // Without an application object the parser does not know the program's name.
+    QString text = parser.helpText();
+    text.replace(QStringLiteral("<executable_name>"), QStringLiteral("tq2604x-eval"));
+    std::fputs(qPrintable(text), stdout);
+    return 0;
+}
+
+int PrintVersion() {
+    std::printf(
+        "tq2604x-eval %s\n"
+        "Copyright (C) %s %s\n"
+        "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+        "This is free software: you are free to change and redistribute it.\n"
+        "There is NO WARRANTY, to the extent permitted by law.\n",
+        tq::kProgramVersion, tq::kCopyrightYears, tq::kCopyrightHolder);
+    return 0;
+}
+
+// The program's settings from options the table has checked, with what they name read: the
+// addresses --listen resolves to and the page's password. The usage error, or an empty text.
+QString ReadOptions(const Arguments& parser, tq::ProgramOptions& options) {
+    options.simulate = parser.IsSet("simulate");
+    options.automation = parser.IsSet("automation");
+    options.selectDevice = parser.IsSet("select-device");
+    options.legacyPanel = parser.IsSet("legacy-panel");
+    options.headless = parser.IsSet("headless");
+    options.vxi11 = !parser.IsSet("no-vxi11");
+    options.advertise = !parser.IsSet("no-advertise");
+    options.simSetupFile = parser.Value("sim-setup");
+    options.setupFile = parser.Value("setup");
+    options.boardLocation = parser.Value("board");
+    const auto number = [&parser](const char* name, auto& field) {
+        if (parser.IsSet(name))
+            field = static_cast<std::remove_reference_t<decltype(field)>>(
+                *tq::OptionNumber(parser.Value(name).toStdString(), UINT64_MAX));
+    };
+    number("sim-meter", options.simMeterPort);
+    number("scpi", options.scpiPort);
+    number("http", options.httpPort);
+    number("idle-timeout", options.idleTimeoutSeconds);
+    number("resolution", options.resolution);
+    options.httpCertificate = parser.Value("http-certificate");
+    options.httpKey = parser.Value("http-key");
+    QString why;
+    if (parser.IsSet("listen")) {
+        options.listenAddress = parser.Value("listen");
+        if (!ResolveListen(options.listenAddress, options.listenAddresses, why))
+            return why;
+    }
+    if (parser.IsSet("http-password-file") &&
+        !ReadPasswordFile(parser.Value("http-password-file"), options.httpPassword, why))
+        return why;
+    return {};
+}
+
+// The page's certificate and key, checked at start rather than at the first browser's handshake
+// (the library is found beside the program, so once the application is made); without the library
+// the page is not served at all, and the start says why. The usage error, or an empty text.
+QString CheckTls(const tq::ProgramOptions& options) {
+    QString why;
+    if (options.httpCertificate.isEmpty())
+        return why;
+    tq::WebLibrary* web = tq::LoadWebLibrary(why);
+    if (web && !web->CheckTls(options.httpCertificate, options.httpKey, why))
+        return why;
+    return {};
+}
+
+// Without a display, what works instead.
+int NoDisplay() {
+    std::fprintf(stderr,
+                 "tq2604x-eval: there is no display to show the windows on (DISPLAY and "
+                 "WAYLAND_DISPLAY are unset); run it under a virtual display (xvfb-run -a "
+                 "tq2604x-eval --simulate) or serve the instrument protocol without windows "
+                 "(tq2604x-eval --simulate --headless --scpi 5025)\n");
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -140,144 +244,23 @@ int main(int argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
     if (!parser.Parser().parse(arguments))
         return UsageError(parser.Parser().errorText());
-    if (parser.IsSet("help")) {
-        // Without an application object the parser does not know the program's name.
-        QString text = parser.Parser().helpText();
-        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("tq2604x-eval"));
-        std::fputs(qPrintable(text), stdout);
-        return 0;
-    }
-    if (parser.IsSet("version")) {
-        std::printf(
-            "tq2604x-eval %s\n"
-            "Copyright (C) %s %s\n"
-            "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
-            "This is free software: you are free to change and redistribute it.\n"
-            "There is NO WARRANTY, to the extent permitted by law.\n",
-            tq::kProgramVersion, tq::kCopyrightYears, tq::kCopyrightHolder);
-        return 0;
-    }
+    if (parser.IsSet("help"))
+        return PrintHelp(parser.Parser());
+    if (parser.IsSet("version"))
+        return PrintVersion();
     if (!parser.Parser().positionalArguments().isEmpty())
         return UsageError(QStringLiteral("unexpected argument ") +
                           parser.Parser().positionalArguments().first());
-
     if (parser.IsSet("list-boards"))
         return tq::ListBoards();
+    if (const std::string error = tq::CheckOptions(parser.Given()); !error.empty())
+        return UsageError(error.c_str());
 
     tq::ProgramOptions options;
-    options.simulate = parser.IsSet("simulate");
-    options.automation = parser.IsSet("automation");
-    options.selectDevice = parser.IsSet("select-device");
-    options.legacyPanel = parser.IsSet("legacy-panel");
-    options.simSetupFile = parser.Value("sim-setup");
-    options.headless = parser.IsSet("headless");
-    options.setupFile = parser.Value("setup");
-    if (!options.setupFile.isEmpty() && (options.legacyPanel || options.selectDevice))
-        return UsageError(
-            "--setup goes with the main window or --headless, not --legacy-panel "
-            "or --select-device (choose the device with --resolution)");
-    if (!options.simSetupFile.isEmpty() && !options.simulate)
-        return UsageError("--sim-setup needs --simulate");
-    // A port option's value, -1 when it is not given; false when it is not a port.
-    const auto port = [&parser](const char* name, int& value) {
-        if (!parser.IsSet(name))
-            return true;
-        bool ok = false;
-        const uint number = parser.Value(name).toUInt(&ok);
-        value = static_cast<int>(number);
-        return ok && number <= 65535;
-    };
-    if (!port("sim-meter", options.simMeterPort))
-        return UsageError("--sim-meter takes a port number from 0 to 65535");
-    if (options.simMeterPort >= 0 && !options.simulate)
-        return UsageError("--sim-meter needs --simulate");
-    if (options.selectDevice && options.legacyPanel)
-        return UsageError("choose either --select-device or --legacy-panel");
-    if (!port("scpi", options.scpiPort))
-        return UsageError("--scpi takes a port number from 0 to 65535");
-    if (!port("http", options.httpPort))
-        return UsageError("--http takes a port number from 0 to 65535");
-    const bool serving = options.scpiPort >= 0 || options.httpPort >= 0;
-    if (options.headless && !serving)
-        return UsageError(
-            "--headless serves the protocol or the web page: it needs --scpi PORT "
-            "or --http PORT");
-    if (options.headless && (options.automation || options.selectDevice || options.legacyPanel))
-        return UsageError(
-            "--headless has no windows: leave out --automation, --select-device "
-            "and --legacy-panel");
-    if (parser.IsSet("listen")) {
-        if (!serving)
-            return UsageError("--listen goes with --scpi PORT or --http PORT");
-        options.listenAddress = parser.Value("listen");
-        std::string why;
-        const std::vector<std::string> addresses =
-            tq::ListenAddresses(options.listenAddress.toStdString(), why);
-        if (addresses.empty())
-            return UsageError(QStringLiteral("--listen takes an IP address such as 0.0.0.0 or a "
-                                             "host name: %1: %2")
-                                  .arg(options.listenAddress, QString::fromStdString(why)));
-        options.listenAddresses.clear();
-        for (const std::string& address : addresses)
-            options.listenAddresses.append(QString::fromStdString(address));
-    }
-    if (parser.IsSet("no-vxi11")) {
-        if (options.scpiPort < 0)
-            return UsageError("--no-vxi11 goes with --scpi PORT");
-        options.vxi11 = false;
-    }
-    if (parser.IsSet("no-advertise")) {
-        if (!serving)
-            return UsageError("--no-advertise goes with --scpi PORT or --http PORT");
-        options.advertise = false;
-    }
-    if (parser.IsSet("idle-timeout")) {
-        bool ok = false;
-        options.idleTimeoutSeconds = parser.Value("idle-timeout").toUInt(&ok);
-        if (!ok)
-            return UsageError("--idle-timeout takes a whole number of seconds (0: never)");
-        if (!serving)
-            return UsageError("--idle-timeout goes with --scpi PORT or --http PORT");
-    }
-    if (parser.IsSet("http-password-file")) {
-        if (options.httpPort < 0)
-            return UsageError("--http-password-file goes with --http PORT");
-        QString why;
-        if (!ReadPasswordFile(parser.Value("http-password-file"), options.httpPassword, why))
-            return UsageError(why);
-    }
-    if (parser.IsSet("http-certificate") != parser.IsSet("http-key"))
-        return UsageError("--http-certificate and --http-key go together");
-    if (parser.IsSet("http-certificate")) {
-        if (options.httpPort < 0)
-            return UsageError("--http-certificate and --http-key go with --http PORT");
-        options.httpCertificate = parser.Value("http-certificate");
-        options.httpKey = parser.Value("http-key");
-    }
-    if (parser.IsSet("resolution")) {
-        const QString bits = parser.Value("resolution");
-        if (bits != QLatin1String("16") && bits != QLatin1String("14"))
-            return UsageError("--resolution is 16 or 14");
-        if (options.selectDevice)
-            return UsageError("choose either --resolution or --select-device");
-        options.resolution = static_cast<int16_t>(bits.toInt());
-    }
-
-    if (parser.IsSet("board")) {
-        if (options.simulate)
-            return UsageError("--board picks a real board: leave out --simulate");
-        options.boardLocation = parser.Value("board");
-    }
-
-    if (!options.headless && !HasDisplay()) {
-        std::fprintf(stderr,
-                     "tq2604x-eval: there is no display to show the windows on (DISPLAY and "
-                     "WAYLAND_DISPLAY are unset); run it under a virtual display (xvfb-run -a "
-                     "tq2604x-eval --simulate) or serve the instrument protocol without windows "
-                     "(tq2604x-eval --simulate --headless --scpi 5025)\n");
-        return 1;
-    }
-
+    if (const QString error = ReadOptions(parser, options); !error.isEmpty())
+        return UsageError(error);
+    if (!options.headless && !HasDisplay())
+        return NoDisplay();
     std::unique_ptr<QCoreApplication> app;
     if (options.headless) {
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -287,15 +270,8 @@ int main(int argc, char** argv) {
         QApplication::setApplicationDisplayName(QString::fromLatin1(tq::kProgramTitle));
     }
     QCoreApplication::setApplicationVersion(QString::fromLatin1(tq::kProgramVersion));
-    // Checked at start rather than at the first browser's handshake (the library is found beside
-    // the program, so once the application is made); without the library the page is not served
-    // at all, and the start says why.
-    if (!options.httpCertificate.isEmpty()) {
-        QString why;
-        tq::WebLibrary* web = tq::LoadWebLibrary(why);
-        if (web && !web->CheckTls(options.httpCertificate, options.httpKey, why))
-            return UsageError(why);
-    }
+    if (const QString error = CheckTls(options); !error.isEmpty())
+        return UsageError(error);
     tq::Program program(options);
     return program.Run();
 }

@@ -577,7 +577,7 @@ int main(int argc, char** argv) {
     // The lists are loaded here, not run: the run's wake-ups are never asked for.
     struct IdleTimer : tq::RunTimer {
         double Now() const override { return 0.0; }
-        void WakeAt(double) override {}
+        void WakeAt(double, std::function<void()>) override {}
         void Cancel() override {}
     } timer;
     tq::WaveformRun run(sim.instrument, timer);

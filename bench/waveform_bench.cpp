@@ -20,7 +20,7 @@
 #include "core/DeviceState.h"
 #include "instrument/Instrument.h"
 #include "instrument/Waveform.h"
-#include "ui/waveform/QtRunTimer.h"
+#include "timers/QtRunTimer.h"
 
 namespace {
 
@@ -81,7 +81,6 @@ int main(int argc, char** argv) {
 
     tq::QtRunTimer timer;
     tq::WaveformRun run(instrument, timer);
-    timer.SetAction([&run] { run.Step(); });
     tq::WavePlan plan;
     for (int16_t channel = 0; channel < tq::kChannelCount; ++channel) {
         tq::ChannelWave wave;

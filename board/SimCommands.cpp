@@ -98,6 +98,106 @@ struct Arguments {
     }
 };
 
+// One row a command: its word, how many arguments it takes, and what it does with them once
+// their count is right. The handler reads each argument and changes nothing on a bad one.
+struct SimCommandRow {
+    std::string_view name;
+    std::size_t arguments;
+    bool (*run)(SimulatorControl& sim, Arguments& a, std::string& output);
+};
+
+constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
+constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
+
+constexpr SimCommandRow kSimCommands[] = {
+    {"reg", 3,
+     [](SimulatorControl& sim, Arguments& a, std::string&) {
+         int64_t address = 0, reg = 0, value = 0;
+         if (!a.Integer(0, "address", 0, 7, address) || !a.Integer(1, "register", 0, 7, reg) ||
+             !a.Integer(2, "value", 0, 0xFFFF, value))
+             return false;
+         sim.SetRegister(static_cast<int>(address), static_cast<int>(reg),
+                         static_cast<uint16_t>(value));
+         return true;
+     }},
+    {"get", 2,
+     [](SimulatorControl& sim, Arguments& a, std::string& output) {
+         int64_t address = 0, reg = 0;
+         if (!a.Integer(0, "address", 0, 7, address) || !a.Integer(1, "register", 0, 7, reg))
+             return false;
+         output += HexText(sim.GetRegister(static_cast<int>(address), static_cast<int>(reg)));
+         output += '\n';
+         return true;
+     }},
+    {"output", 1,
+     [](SimulatorControl& sim, Arguments& a, std::string& output) {
+         int64_t channel = 0;
+         if (!a.Integer(0, "channel", 0, 3, channel))
+             return false;
+         output += VoltsText(sim.OutputVolts(static_cast<int>(channel)));
+         output += '\n';
+         return true;
+     }},
+    {"temp", 1,
+     [](SimulatorControl& sim, Arguments& a, std::string&) {
+         double celsius = 0;
+         if (!ParseCommandReal(a.words[0], celsius)) {
+             a.error = "bad temperature " + QuotedInput(a.words[0]);
+             return false;
+         }
+         sim.SetDieTemperature(celsius);
+         return true;
+     }},
+    {"unplug", 0,
+     [](SimulatorControl& sim, Arguments&, std::string&) {
+         sim.Unplug();
+         return true;
+     }},
+    {"plug", 0,
+     [](SimulatorControl& sim, Arguments&, std::string&) {
+         sim.Plug();
+         return true;
+     }},
+    {"power-cycle", 0,
+     [](SimulatorControl& sim, Arguments&, std::string&) {
+         sim.PowerCycle();
+         return true;
+     }},
+    {"fail-download", 1,
+     [](SimulatorControl& sim, Arguments& a, std::string&) {
+         int64_t code = 0;
+         if (!a.Integer(0, "result", kInt32Min, kInt32Max, code))
+             return false;
+         sim.FailNextDownload(static_cast<int32_t>(code));
+         return true;
+     }},
+    {"garble", 1,
+     [](SimulatorControl& sim, Arguments& a, std::string&) {
+         int64_t count = 0;
+         if (!a.Integer(0, "count", 0, kInt32Max, count))
+             return false;
+         sim.GarbleReplies(static_cast<int>(count));
+         return true;
+     }},
+    {"latency", 1,
+     [](SimulatorControl& sim, Arguments& a, std::string&) {
+         int64_t microseconds = 0;
+         if (!a.Integer(0, "latency in microseconds", 0, 1000000, microseconds))
+             return false;
+         sim.SetLatency(microseconds);
+         return true;
+     }},
+    {"nonlinear", 1,
+     [](SimulatorControl& sim, Arguments& a, std::string&) {
+         if (a.words[0] != "on" && a.words[0] != "off") {
+             a.error = "bad setting " + QuotedInput(a.words[0]) + " (expected on or off)";
+             return false;
+         }
+         sim.SetNonLinearity(a.words[0] == "on");
+         return true;
+     }},
+};
+
 }  // namespace
 
 bool ParseCommandInteger(std::string_view text, int64_t min, int64_t max, int64_t& value) {
@@ -145,92 +245,12 @@ bool RunSimCommand(SimulatorControl& sim, const std::string& args, std::string& 
         error = "missing sim command";
         return false;
     }
-    std::string_view command = words.front();
-    Arguments a{{words.begin() + 1, words.end()}, error};
-
-    if (command == "reg") {
-        int64_t address = 0, reg = 0, value = 0;
-        if (!a.Count(3) || !a.Integer(0, "address", 0, 7, address) ||
-            !a.Integer(1, "register", 0, 7, reg) || !a.Integer(2, "value", 0, 0xFFFF, value)) {
-            return false;
-        }
-        sim.SetRegister(static_cast<int>(address), static_cast<int>(reg),
-                        static_cast<uint16_t>(value));
-        return true;
-    }
-    if (command == "get") {
-        int64_t address = 0, reg = 0;
-        if (!a.Count(2) || !a.Integer(0, "address", 0, 7, address) ||
-            !a.Integer(1, "register", 0, 7, reg)) {
-            return false;
-        }
-        output += HexText(sim.GetRegister(static_cast<int>(address), static_cast<int>(reg)));
-        output += '\n';
-        return true;
-    }
-    if (command == "output") {
-        int64_t channel = 0;
-        if (!a.Count(1) || !a.Integer(0, "channel", 0, 3, channel))
-            return false;
-        output += VoltsText(sim.OutputVolts(static_cast<int>(channel)));
-        output += '\n';
-        return true;
-    }
-    if (command == "temp") {
-        double celsius = 0;
-        if (!a.Count(1))
-            return false;
-        if (!ParseCommandReal(a.words[0], celsius)) {
-            error = "bad temperature " + QuotedInput(a.words[0]);
-            return false;
-        }
-        sim.SetDieTemperature(celsius);
-        return true;
-    }
-    if (command == "unplug" || command == "plug" || command == "power-cycle") {
-        if (!a.Count(0))
-            return false;
-        if (command == "unplug")
-            sim.Unplug();
-        else if (command == "plug")
-            sim.Plug();
-        else
-            sim.PowerCycle();
-        return true;
-    }
-    if (command == "fail-download") {
-        int64_t code = 0;
-        if (!a.Count(1) || !a.Integer(0, "result", std::numeric_limits<int32_t>::min(),
-                                      std::numeric_limits<int32_t>::max(), code)) {
-            return false;
-        }
-        sim.FailNextDownload(static_cast<int32_t>(code));
-        return true;
-    }
-    if (command == "garble") {
-        int64_t count = 0;
-        if (!a.Count(1) || !a.Integer(0, "count", 0, std::numeric_limits<int32_t>::max(), count)) {
-            return false;
-        }
-        sim.GarbleReplies(static_cast<int>(count));
-        return true;
-    }
-    if (command == "latency") {
-        int64_t microseconds = 0;
-        if (!a.Count(1) || !a.Integer(0, "latency in microseconds", 0, 1000000, microseconds))
-            return false;
-        sim.SetLatency(microseconds);
-        return true;
-    }
-    if (command == "nonlinear") {
-        if (!a.Count(1))
-            return false;
-        if (a.words[0] != "on" && a.words[0] != "off") {
-            error = "bad setting " + QuotedInput(a.words[0]) + " (expected on or off)";
-            return false;
-        }
-        sim.SetNonLinearity(a.words[0] == "on");
-        return true;
+    const std::string_view command = words.front();
+    for (const SimCommandRow& row : kSimCommands) {
+        if (row.name != command)
+            continue;
+        Arguments a{{words.begin() + 1, words.end()}, error};
+        return a.Count(row.arguments) && row.run(sim, a, output);
     }
     error = "unknown sim command " + QuotedInput(command);
     return false;

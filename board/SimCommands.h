@@ -6,9 +6,11 @@
 //   output CH        print channel CH's output voltage in volts with 6 decimals
 //   temp C           set the die temperature in degrees Celsius
 //   unplug / plug    pull the cable out / plug it back (firmware and registers are kept)
+//   power-cycle      the board loses power and comes back: registers at their power-on state
 //   fail-download N  the next firmware download returns N
 //   garble N         garble the next N replies
 //   latency US       each vendor request takes US microseconds from now on (0 to 1000000)
+//   nonlinear on/off the converter with or without its known INL bow and DNL steps
 // Numbers are decimal or hexadecimal with 0x; signed and fractional only where the quantity is.
 
 #include <cstddef>

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "adapter/intel_hex/IntelHex.h"
+#include "board/IntelHex.h"
 #include "board/AdapterResults.h"
 #include "core/InputExcerpt.h"
 

@@ -61,7 +61,7 @@ void Instrument::ContinueRamp() {
     while (ramp_) {
         const double wait = ramp_->WaitSeconds();
         if (wait > 0.0 && rampTimer_) {
-            rampTimer_->WakeAt(rampTimer_->Now() + wait);
+            rampTimer_->WakeAt(rampTimer_->Now() + wait, [this] { RampStep(); });
             return;
         }
         SendRampStep(true);

@@ -50,12 +50,4 @@ public:
     virtual std::string LastError() const = 0;  // why it closed or could not open
 };
 
-class StepTimer {
-public:
-    virtual ~StepTimer() = default;
-    // Calls `due` once, `milliseconds` from now, from the event loop; replaces a pending call.
-    virtual void Start(int milliseconds, std::function<void()> due) = 0;
-    virtual void Cancel() = 0;
-};
-
 }  // namespace tq

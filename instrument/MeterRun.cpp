@@ -25,8 +25,8 @@ constexpr int kMostReadingsPerCode = 100;
 
 }  // namespace
 
-MeterRun::MeterRun(Instrument& instrument, Meter& meter, StepTimer& timer,
-                   MeterRunSettings settings, const ActivityKind& kind)
+MeterRun::MeterRun(Instrument& instrument, Meter& meter, RunTimer& timer, MeterRunSettings settings,
+                   const ActivityKind& kind)
     : Activity(kind), instrument_(instrument), settings_(settings), meter_(meter), timer_(timer) {
     settings_.readingsPerCode = std::clamp(settings_.readingsPerCode, 1, kMostReadingsPerCode);
     settings_.settleMilliseconds = std::max(0, settings_.settleMilliseconds);
@@ -106,7 +106,7 @@ void MeterRun::Measure(int16_t channel, int32_t code, std::function<void(double,
     channel_ = channel;
     readings_.clear();
     next_ = std::move(next);
-    timer_.Start(settings_.settleMilliseconds, [this] { ReadNext(); });
+    timer_.WakeAt(timer_.Now() + settings_.settleMilliseconds / 1000.0, [this] { ReadNext(); });
 }
 
 void MeterRun::ReadNext() {

@@ -44,7 +44,7 @@ public:
     enum class State { Idle, Running, AwaitingProbe, Finished, Failed, Stopped };
 
     // `kind`: what the run is (each kind of run passes its own).
-    MeterRun(Instrument& instrument, Meter& meter, StepTimer& timer, MeterRunSettings settings,
+    MeterRun(Instrument& instrument, Meter& meter, RunTimer& timer, MeterRunSettings settings,
              const ActivityKind& kind);
     ~MeterRun() override;
 
@@ -109,7 +109,7 @@ private:
     std::string StepText() const;
 
     Meter& meter_;
-    StepTimer& timer_;
+    RunTimer& timer_;
     State state_ = State::Idle;
     int total_ = 0;
     std::string message_;
@@ -133,7 +133,7 @@ struct ChannelCalibration {
 
 class AutoCalibrationRun : public MeterRun {
 public:
-    AutoCalibrationRun(Instrument& instrument, Meter& meter, StepTimer& timer,
+    AutoCalibrationRun(Instrument& instrument, Meter& meter, RunTimer& timer,
                        MeterRunSettings settings)
         : MeterRun(instrument, meter, timer, settings, kAutomaticCalibrationKind) {}
     // The two calibration steps with the meter's readings, then a check pass, for each channel
@@ -161,7 +161,7 @@ private:
 
 class LinearityRun : public MeterRun {
 public:
-    LinearityRun(Instrument& instrument, Meter& meter, StepTimer& timer, MeterRunSettings settings)
+    LinearityRun(Instrument& instrument, Meter& meter, RunTimer& timer, MeterRunSettings settings)
         : MeterRun(instrument, meter, timer, settings, kLinearityTestKind) {}
     // Steps `channel` (0..3) through `ordinals` (offset-binary order, rising; at most 65536),
     // reading at each. False when the run could not start (see Message()).

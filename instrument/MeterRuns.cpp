@@ -4,7 +4,7 @@
 
 namespace tq {
 
-MeterRuns::MeterRuns(Instrument& instrument, MeterConnection& meter, StepTimer& timer)
+MeterRuns::MeterRuns(Instrument& instrument, MeterConnection& meter, RunTimer& timer)
     : instrument_(instrument), meter_(meter), timer_(timer) {}
 
 MeterRuns::~MeterRuns() = default;

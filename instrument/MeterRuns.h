@@ -14,7 +14,7 @@ namespace tq {
 
 class MeterRuns {
 public:
-    MeterRuns(Instrument& instrument, MeterConnection& meter, StepTimer& timer);
+    MeterRuns(Instrument& instrument, MeterConnection& meter, RunTimer& timer);
     ~MeterRuns();
 
     MeterSettings& Settings() { return settings_; }
@@ -52,7 +52,7 @@ private:
 
     Instrument& instrument_;
     MeterConnection& meter_;
-    StepTimer& timer_;
+    RunTimer& timer_;
     MeterSettings settings_;
     MeterRunSettings runSettings_;
     std::unique_ptr<AutoCalibrationRun> calibration_;

@@ -30,7 +30,7 @@ void SafeStatePolicy::Take(const InstrumentChange& change) {
     const bool back = failing_ && !failed;
     if (failed && !failing_) {
         lost_ = RequestFailureText(change.value);
-        later_.WakeAt(later_.Now());
+        later_.WakeAt(later_.Now(), [this] { Step(); });
     }
     failing_ = failed;
     if (!failed)
@@ -48,7 +48,7 @@ void SafeStatePolicy::ClientCountChanged(int count) {
 void SafeStatePolicy::EnterLater(const std::string& when) {
     if (std::find(pending_.begin(), pending_.end(), when) == pending_.end())
         pending_.push_back(when);
-    later_.WakeAt(later_.Now());
+    later_.WakeAt(later_.Now(), [this] { Step(); });
 }
 
 void SafeStatePolicy::Step() {

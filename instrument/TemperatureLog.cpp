@@ -123,7 +123,7 @@ void TemperatureLog::Measure() {
     // reading missed altogether is skipped rather than taken twice at once.
     const double now = timer_.Now() - start_;
     double next = static_cast<double>(static_cast<int64_t>(now / interval_) + 1) * interval_;
-    timer_.WakeAt(start_ + next);
+    timer_.WakeAt(start_ + next, [this] { Measure(); });
 }
 
 }  // namespace tq

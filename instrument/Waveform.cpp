@@ -270,7 +270,8 @@ void WaveformRun::Step() {
     }
     instrument_.AdvanceActivity(*this, step_, total);
     // Steps keep to the schedule from the start, so one late step does not delay the rest.
-    timer_.WakeAt(dwell > 0.0 ? startTime_ + static_cast<double>(step_) * dwell : lastStepTime_);
+    timer_.WakeAt(dwell > 0.0 ? startTime_ + static_cast<double>(step_) * dwell : lastStepTime_,
+                  [this] { Step(); });
 }
 
 RunStatus WaveformRun::Status() const {

@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "remote/InstrumentCommands.h"
-#include "remote/ScpiGrammar.h"
+#include "scpi/ScpiGrammar.h"
 
 namespace tq {
 

@@ -10,6 +10,7 @@
 #include "remote/ClientSession.h"
 #include "remote/HostText.h"
 #include "remote/Listening.h"
+#include "scpi/ScpiGrammar.h"
 
 #ifdef Q_OS_UNIX
 #include <netinet/in.h>

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "instrument/Activities.h"
-#include "remote/ScpiErrors.h"
-#include "remote/ScpiGrammar.h"
+#include "scpi/ScpiErrors.h"
+#include "scpi/ScpiGrammar.h"
 
 namespace tq {
 

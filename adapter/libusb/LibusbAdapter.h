@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "adapter/intel_hex/IntelHex.h"
+#include "board/IntelHex.h"
 #include "adapter/libusb/UsbTransport.h"
 #include "board/Adapter.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "adapter/intel_hex/IntelHex.h"
+#include "board/IntelHex.h"
 #include "board/AdapterResults.h"
 #include "board/BoardRequests.h"
 

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "instrument/Instrument.h"
-#include "remote/ScpiErrors.h"
-#include "remote/ScpiGrammar.h"
+#include "scpi/ScpiErrors.h"
+#include "scpi/ScpiGrammar.h"
 #include "remote/commands/Command.h"
 
 namespace tq::args {

@@ -16,8 +16,8 @@
 
 #include "instrument/Activities.h"
 #include "instrument/Description.h"
-#include "remote/ScpiErrors.h"
-#include "remote/ScpiGrammar.h"
+#include "scpi/ScpiErrors.h"
+#include "scpi/ScpiGrammar.h"
 
 namespace tq {
 

@@ -163,6 +163,21 @@ TEST(CommandLine, EveryUsageErrorEndsWithStatusTwoAndOneLine) {
         {{s("--headless"), s("--http"), s("0"), s("--http-certificate"), s(TQ_MANUAL),
           s("--http-key"), s(TQ_MANUAL)},
          "holds no PEM certificate"},
+        {{s("--sim-meter"), s("0")}, "--sim-meter needs --simulate"},
+        {{s("--simulate"), s("--sim-meter"), s("65536")}, "--sim-meter takes a port number"},
+        {{s("--setup"), s("a.json"), s("--legacy-panel")}, "--setup goes with the main window"},
+        {{s("--http"), s("0"), s("--no-vxi11")}, "--no-vxi11 goes with --scpi PORT"},
+        // Every value is read before what the options need of each other.
+        {{s("--resolution"), s("15"), s("--select-device")}, "--resolution is 16 or 14"},
+        // What a text names is read only once the options' rules hold.
+        {{s("--listen"), s("nowhere")}, "--listen goes with --scpi PORT or --http PORT"},
+        {{s("--http-password-file"), s("pw")}, "--http-password-file goes with --http PORT"},
+        {{s("--http"), s("0"), s("--http-password-file"), s("/nonexistent/pw")},
+         "cannot read the password file /nonexistent/pw: "},
+        {{s("--http"), s("0"), s("--http-key"), s("k.pem")},
+         "--http-certificate and --http-key go together"},
+        {{s("--http-certificate"), s("c.pem"), s("--http-key"), s("k.pem")},
+         "--http-certificate and --http-key go with --http PORT"},
     };
     for (const UsageCase& c : cases) {
         SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/e2e/ConsoleRunner.h"
+#include "tests/support/RowNames.h"
 
 namespace tq::testing {
 namespace {
@@ -156,7 +157,8 @@ TEST_P(FailedDownload, IsToldAndEndsTheProgram) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCode, FailedDownload,
-                         ::testing::Values(-1, -2, -3, -4, -5, -6, -7, -8, -9, -10, 3, 0x10000));
+                         ::testing::Values(-1, -2, -3, -4, -5, -6, -7, -8, -9, -10, 3, 0x10000),
+                         tq::testing::ByValue{});
 
 }  // namespace
 }  // namespace tq::testing

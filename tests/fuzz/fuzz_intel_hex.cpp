@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "adapter/intel_hex/IntelHex.h"
+#include "board/IntelHex.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

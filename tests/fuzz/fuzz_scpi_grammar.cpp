@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "remote/ScpiErrors.h"
-#include "remote/ScpiGrammar.h"
+#include "scpi/ScpiErrors.h"
+#include "scpi/ScpiGrammar.h"
 
 namespace {
 

@@ -7,6 +7,8 @@
 
 #include "instrument/Linearity.h"
 
+#include "tests/support/RowNames.h"
+
 namespace tq {
 namespace {
 
@@ -90,11 +92,13 @@ TEST_P(SpreadCodesTest, CoverTheEndsEvenly) {
     EXPECT_EQ(SpreadCodes(GetParam().first, GetParam().last, GetParam().count), GetParam().codes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SpreadCodesTest,
-                         ::testing::Values(SpreadCase{0, 65535, 2, {0, 65535}},
-                                           SpreadCase{0, 65535, 5, {0, 16384, 32768, 49151, 65535}},
-                                           SpreadCase{10, 13, 9, {10, 11, 12, 13}},
-                                           SpreadCase{5, 5, 3, {}}, SpreadCase{0, 9, 1, {}}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SpreadCodesTest,
+    ::testing::Values(SpreadCase{0, 65535, 2, {0, 65535}},
+                      SpreadCase{0, 65535, 5, {0, 16384, 32768, 49151, 65535}},
+                      SpreadCase{10, 13, 9, {10, 11, 12, 13}}, SpreadCase{5, 5, 3, {}},
+                      SpreadCase{0, 9, 1, {}}),
+    (tq::testing::NamedBy<&SpreadCase::first, &SpreadCase::last, &SpreadCase::count>{}));
 
 TEST(Linearity, CsvHasOneLinePerCode) {
     const auto points = Points({0, 1, 0});

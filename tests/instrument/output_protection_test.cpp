@@ -18,6 +18,7 @@
 #include "instrument/Waveform.h"
 #include "tests/support/ChannelHolder.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/RowNames.h"
 
 namespace tq {
 namespace {
@@ -489,7 +490,7 @@ TEST_P(Guard, AnswersSendRampOrRefuse) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Changes, Guard, ::testing::ValuesIn(kGuardCases));
+INSTANTIATE_TEST_SUITE_P(Changes, Guard, ::testing::ValuesIn(kGuardCases), tq::testing::ByName{});
 
 // The activity registry's notifications: what a view hears of each kind of activity, in order,
 // with the channels it claims while it runs and why it ended.
@@ -568,7 +569,8 @@ TEST_P(Activities, TellWhatRunsAndWhyItEnded) {
         EXPECT_FALSE(testing::HeldBy(b.instrument, ch)) << c.name << ": " << ChannelName(ch);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, Activities, ::testing::ValuesIn(kActivityCases));
+INSTANTIATE_TEST_SUITE_P(Kinds, Activities, ::testing::ValuesIn(kActivityCases),
+                         tq::testing::ByName{});
 
 }  // namespace
 }  // namespace tq

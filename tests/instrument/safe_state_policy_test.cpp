@@ -18,6 +18,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/RecordedInstrument.h"
 #include "tests/support/Requests.h"
+#include "tests/support/RowNames.h"
 
 namespace tq::testing {
 namespace {
@@ -130,7 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TriggerCase{"not the last client", kAll, AClientLeavesOthersStay, false},
                       TriggerCase{"board back, on", kBoardBack, BoardComesBack, true},
                       TriggerCase{"board back, off", kLastClient, BoardComesBack, false},
-                      TriggerCase{"board never gone", kAll, BoardAnswersThroughout, false}));
+                      TriggerCase{"board never gone", kAll, BoardAnswersThroughout, false}),
+    tq::testing::ByName{});
 
 TEST_F(Options, EachReturnOfTheBoardBringsTheOutputsDownOnce) {
     Set(kBoardBack);

@@ -9,6 +9,7 @@
 #include "meter/MeterLink.h"
 #include "meter/SimulatedMeter.h"
 #include "tests/meter/MeterTestSupport.h"
+#include "tests/support/RowNames.h"
 
 namespace tq {
 namespace {
@@ -51,7 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"TCPIP::h::0::SOCKET", false,
                     "the meter's port '0' is not a number from 1 to 65535", 0},
         AddressCase{"TCPIP::h::65536::SOCKET", false,
-                    "the meter's port '65536' is not a number from 1 to 65535", 0}));
+                    "the meter's port '65536' is not a number from 1 to 65535", 0}),
+    tq::testing::NamedBy<&AddressCase::text>{});
 
 TEST(ParseReading, TakesNumbersOnly) {
     double v = 0;
@@ -80,6 +82,45 @@ TEST(SimulatedMeterLogic, ReadsTheSelectedChannel) {
               "-222,\"Data out of range\";+0,\"No error\"");
     EXPECT_EQ(meter.Answer("FETCH:SOMETHING?;SYST:ERR?"), "-113,\"Undefined header\"");
     EXPECT_EQ(meter.Answer("CONF:VOLT:DC 10;SYST:ERR?"), "+0,\"No error\"");
+}
+
+// The meter's other spellings and refusals, each line with the errors it leaves.
+struct MeterLineCase {
+    const char* name;
+    const char* line;
+    const char* answer;
+};
+
+class SimulatedMeterLines : public ::testing::TestWithParam<MeterLineCase> {};
+
+TEST_P(SimulatedMeterLines, AnswerAsABenchMeter) {
+    SimulatedBoard board;
+    SimulatedMeterLogic meter(board);
+    EXPECT_EQ(meter.Answer(GetParam().line), GetParam().answer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, SimulatedMeterLines,
+    ::testing::Values(
+        MeterLineCase{"LongForms", "ROUTE:CLOSE (@104);route:close?;SYSTEM:ERROR?",
+                      "(@104);+0,\"No error\""},
+        MeterLineCase{"NextError", "ROUT:CLOS (@100);SYST:ERR:NEXT?", "-222,\"Data out of range\""},
+        MeterLineCase{"SettingsIgnored", "*RST;*CLS;TRIG:SOUR IMM;DISP:TEXT 'x';SYST:ERR?",
+                      "+0,\"No error\""},
+        MeterLineCase{"SettingQueried", "CONF?;SYST:ERR?", "-113,\"Undefined header\""},
+        MeterLineCase{"BadSeed", "SIM:NOIS 1,-1;SYST:ERR?", "-224,\"Illegal parameter value\""},
+        MeterLineCase{"EmptyCommands", ";;*IDN?;", "TQ-SIM,DVM,0,1.0"}),
+    tq::testing::ByName{});
+
+// A full queue keeps its sixteen oldest errors and drops the rest, with no overflow error.
+TEST(SimulatedMeterLogic, KeepsTheOldestSixteenErrors) {
+    SimulatedBoard board;
+    SimulatedMeterLogic meter(board);
+    for (int i = 0; i < 20; ++i)
+        meter.Answer(i < 16 ? "FETCH?" : "ROUT:CLOS (@100)");
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(meter.Answer("SYST:ERR?"), "-113,\"Undefined header\"") << i;
+    EXPECT_EQ(meter.Answer("SYST:ERR?"), "+0,\"No error\"");
 }
 
 TEST(SimulatedMeterLogic, NoiseIsSeededAndSized) {

@@ -8,10 +8,10 @@
 #include "core/Tables.h"
 #include "instrument/MeterRun.h"
 #include "meter/MeterLink.h"
-#include "meter/QtStepTimer.h"
 #include "meter/SimulatedMeter.h"
 #include "tests/meter/MeterTestSupport.h"
 #include "tests/support/SimulatedInstrument.h"
+#include "timers/QtRunTimer.h"
 
 namespace tq {
 namespace {
@@ -22,7 +22,7 @@ using testing::WaitFor;
 struct Loop : testing::SimulatedInstrument {
     SimulatedMeter simulatedMeter{board};
     MeterLink link;
-    QtStepTimer timer;
+    QtRunTimer timer;
 
     explicit Loop(std::vector<std::string> setup = {}) {
         testing::CoreApp();
@@ -82,7 +82,7 @@ TEST(MeterLoop, AMeterThatHangsUpMidRunStopsItWithTheOutputsBack) {
     std::string why;
     ASSERT_TRUE(link.Open(settings, why));
     ASSERT_TRUE(WaitFor([&] { return link.IsOpen(); }));
-    QtStepTimer timer;
+    QtRunTimer timer;
     sim.instrument.SetDataCode(1, 777);
     LinearityRun run(sim.instrument, link, timer, {0, 1});
     ASSERT_TRUE(run.Start(1, SpreadCodes(0, 65535, 10)));

@@ -53,7 +53,7 @@ PYTHON_FACTS = FACTS[1:-1] + (
 ALLOWED = {
     ("remote/commands/Pins.cpp", "65535"): "REGister:WRITe takes the 16-bit register word",
     ("remote/commands/Status.cpp", "65535"): "an enable register is a 16-bit word",
-    ("app/main.cpp", "65535"): "the highest port number",
+    ("app/Options.cpp", "65535"): "the highest port number",
     ("ui/main/ComposerPanel.cpp", "-32"): "the main window's design text of Label7",
     ("ui/main/ComposerPanel.cpp", "15.875"): "the main window's design text of Label9",
     ("python/tq2604x_eval/driver.py", "65535"): "REGister:WRITe takes the 16-bit register word",

@@ -21,6 +21,7 @@
 #include "remote/ScpiServer.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/SimulatedInstrument.h"
+#include "timers/QtRunTimer.h"
 
 namespace tq {
 namespace {
@@ -187,29 +188,10 @@ TEST_F(ServerTest, AHalfLineIsNeverRun) {
     EXPECT_EQ(Ask(*other, "SOUR1:DATA?\n"), "32768");
 }
 
-// A ramp's wake-ups from the event loop, as the program's run timer gives them.
-class LoopTimer : public RunTimer {
-public:
-    explicit LoopTimer(Instrument& instrument) {
-        clock_.start();
-        timer_.setSingleShot(true);
-        QObject::connect(&timer_, &QTimer::timeout, [&instrument] { instrument.RampStep(); });
-    }
-    double Now() const override { return clock_.nsecsElapsed() / 1e9; }
-    void WakeAt(double when) override {
-        timer_.start(std::max(0, static_cast<int>((when - Now()) * 1000.0 + 0.5)));
-    }
-    void Cancel() override { timer_.stop(); }
-
-private:
-    QElapsedTimer clock_;
-    QTimer timer_;
-};
-
 // A command that ramps completes with its ramp: the rest of its line, and the client's next
 // lines, wait for it, while other clients are served.
 TEST_F(ServerTest, ARampingCommandCompletesWithItsRamp) {
-    LoopTimer timer(instrument);
+    QtRunTimer timer;  // the ramp's wake-ups from the event loop, as the program has them
     instrument.SetRampTimer(&timer);
     ChannelLimits limits;
     limits.rampStep = 1.0;

@@ -30,8 +30,6 @@ TemperatureLogForm::TemperatureLogForm(WindowContext& context, RunTimer* timer)
     }
     log_ = std::make_unique<TemperatureLog>(ctx_.instrument, *timer,
                                             [] { return std::chrono::system_clock::now(); });
-    if (ownTimer_)
-        ownTimer_->SetAction([log = log_.get()] { log->Measure(); });
 
     // The controls scroll on a screen too short for them.
     auto* content = new QWidget(this);

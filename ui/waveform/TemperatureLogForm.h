@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "instrument/TemperatureLog.h"
+#include "timers/QtRunTimer.h"
 #include "ui/WindowContext.h"
-#include "ui/waveform/QtRunTimer.h"
 
 class QLabel;
 class QLineEdit;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/Requests.h"
+#include "tests/support/RowNames.h"
 #include "tests/support/TestContext.h"
 #include "ui/main/TemperaturePanel.h"
 
@@ -79,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(Readings, TemperatureSamples,
                                            // At either end of the board converter's counts the
                                            // pin may be anywhere beyond: no reading.
                                            Sample{4095, "over range", "over range"},
-                                           Sample{0, "under range", "under range"}));
+                                           Sample{0, "under range", "under range"}),
+                         tq::testing::NamedBy<&Sample::count>{});
 
 struct FlagCase {
     const char* name;

@@ -15,6 +15,8 @@
 #include "ui/plots/PlotModel.h"
 #include "ui/waveform/CsvList.h"
 
+#include "tests/support/RowNames.h"
+
 namespace tq {
 namespace {
 
@@ -138,7 +140,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadingCase{0.031, "Time 0.031 s"}, ReadingCase{-0.001, "Time -0.001 s"},
                       ReadingCase{0.0903844, "Time 0.0904 s", 0.0004},
                       ReadingCase{0.0249, "Time 0.02 s   DAC A 5 V", 0.02},
-                      ReadingCase{-0.0004, "Time 0 s   DAC A -5 V   DAC B 1 V", 0.002}));
+                      ReadingCase{-0.0004, "Time 0 s   DAC A -5 V   DAC B 1 V", 0.002}),
+    tq::testing::NamedBy<&ReadingCase::x>{});
 
 TEST(Readings, OfALineAreItsNearestPointAndAGapHasNone) {
     std::deque<LogPoint> log{{0, 25.0f}, {1, std::nullopt}, {2, 26.5f}};
@@ -187,7 +190,8 @@ INSTANTIATE_TEST_SUITE_P(Table, TimeUnits,
                          ::testing::Values(TimeUnitCase{1200, "s", 1200},
                                            TimeUnitCase{1260, "min", 21},
                                            TimeUnitCase{10800, "min", 180},
-                                           TimeUnitCase{86400, "h", 24}));
+                                           TimeUnitCase{86400, "h", 24}),
+                         tq::testing::NamedBy<&TimeUnitCase::seconds>{});
 
 // INL worst at the third code (-1.5 LSB), the step into it worst (-1.7 LSB): codes `step` apart.
 std::vector<LinearityResult> Results(int32_t step = 1000) {

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <optional>
 
+#include "tests/support/RowNames.h"
 #include "tests/support/TestContext.h"
 #include "tests/support/WidgetFinder.h"
 #include "ui/protection/ProtectionForm.h"
@@ -128,7 +129,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "",
                   ""},
         // 0 V as a limit holds the output at 0 V or on one side of it.
-        ApplyCase{2, "0", "0", "", "", {0.0, 0.0, std::nullopt, 0.0}, "0", "0", "", ""}));
+        ApplyCase{2, "0", "0", "", "", {0.0, 0.0, std::nullopt, 0.0}, "0", "0", "", ""}),
+    (tq::testing::NamedBy<&ApplyCase::channel, &ApplyCase::low, &ApplyCase::high, &ApplyCase::step,
+                          &ApplyCase::wait>{}));
 
 struct RefusalCase {
     int channel;
@@ -207,7 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Not a thousand-step of 1 V: a decimal comma is refused, not taken as a separator.
         RefusalCase{1, "Step", "0,001", "The limits were not changed: DAC B ramp step: '0,001'",
                     true},
-        RefusalCase{0, "Low", "-", "The limits were not changed: DAC A low limit: '-'", true}));
+        RefusalCase{0, "Low", "-", "The limits were not changed: DAC A low limit: '-'", true}),
+    (tq::testing::NamedBy<&RefusalCase::channel, &RefusalCase::box, &RefusalCase::typed>{}));
 
 TEST_F(ProtectionFormTest, AppliesEachOptionAndFocusesTheRefusedBox) {
     struct Case {

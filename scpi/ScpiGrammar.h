@@ -1,8 +1,9 @@
 #pragma once
-// The SCPI grammar of the remote-control server: framing bytes into lines, splitting a line into
-// commands, parsing a command's header and parameters, matching headers against the command
-// table, reading typed parameter values and formatting answers. Standard library only, so it can
-// be unit-tested and fuzzed without Qt. Failures are thrown as ScpiError (remote/ScpiErrors.h).
+// The SCPI grammar, read by the instrument protocol (remote/) and by the simulated bench meter
+// (meter/): framing bytes into lines, splitting a line into commands, parsing a command's header
+// and parameters, matching headers against a command table, reading typed parameter values and
+// formatting answers. Standard library only, so it can be unit-tested and fuzzed without Qt.
+// Failures are thrown as ScpiError (scpi/ScpiErrors.h).
 //
 // All work on a line is linear in its length: hostile input costs no more than ordinary input.
 
@@ -16,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "remote/ScpiErrors.h"
+#include "scpi/ScpiErrors.h"
 
 namespace tq::scpi {
 
@@ -102,6 +103,8 @@ enum class ParamKind {
     kString,     // "..." or '...'
     kBlock,      // arbitrary block, #<n><length><bytes> or #0<bytes to the line's end>: value
                  // holds the bytes
+    kExpression,  // (...), such as a meter's channel list (@101,102): value holds what is
+                  // between the parentheses, commas included
 };
 
 struct Parameter {
@@ -166,6 +169,9 @@ public:
     // Throws std::invalid_argument for a malformed pattern. `maxSuffix` bounds the '#' part of
     // this pattern alone (the digital lines take 1 and 2); 0: the table's.
     void Add(int id, std::string_view pattern, Forms forms, int maxSuffix = 0);
+    // Every header that starts with `mnemonic` (written as in a pattern, "CONFigure"), whatever
+    // follows it, suffixes included: a subsystem taken whole. Rows added before it come first.
+    void AddSubsystem(int id, std::string_view mnemonic, Forms forms);
 
     // The command a header names. Throws ScpiError -113 for a header no pattern names, or one
     // used in a form (set or query) its command lacks; -114 for a suffix on a part that takes
@@ -186,6 +192,7 @@ private:
         bool common = false;
         std::vector<Node> nodes;
         std::size_t required = 0;  // nodes that are not optional
+        bool anyBelow = false;     // a subsystem taken whole: any mnemonics may follow
     };
 
     // Aligns typed (upper-case) parts from `part` on with the pattern's nodes from `node` on,
@@ -196,6 +203,7 @@ private:
 
     int maxSuffix_;
     std::size_t longestPattern_ = 0;
+    bool subsystems_ = false;  // a pattern takes headers of any length
     std::vector<Pattern> patterns_;
 };
 

@@ -1,4 +1,4 @@
-#include "adapter/intel_hex/IntelHex.h"
+#include "board/IntelHex.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "remote/ScpiGrammar.h"
+#include "scpi/ScpiGrammar.h"
 
 #include <algorithm>
 #include <array>
@@ -96,14 +96,21 @@ std::size_t ScanOutsideQuotes(std::string_view text, At&& at) {
 }
 
 // Splits at `separator` outside quoted strings and blocks; pieces come back trimmed, empty ones
-// included. Beyond `limit` pieces the rest of the text is the last one, unsplit.
+// included. Beyond `limit` pieces the rest of the text is the last one, unsplit. A ',' inside
+// parentheses belongs to an expression's list ("(@101,102)"); a ';' ends a command wherever it
+// stands, as no expression may hold one.
 std::vector<std::string_view> SplitOutsideQuotes(
     std::string_view text, char separator,
     std::size_t limit = std::numeric_limits<std::size_t>::max()) {
     std::vector<std::string_view> pieces;
     std::size_t start = 0;
+    std::size_t depth = 0;  // of parentheses
     const std::size_t blockEnd = ScanOutsideQuotes(text, [&](std::size_t i, std::size_t kept) {
-        if (text[i] == separator) {
+        if (text[i] == '(') {
+            ++depth;
+        } else if (text[i] == ')' && depth > 0) {
+            --depth;
+        } else if (text[i] == separator && (depth == 0 || separator == ';')) {
             pieces.push_back(TrimPiece(text, start, i, kept));
             start = i + 1;
         }
@@ -272,6 +279,19 @@ Parameter ParseNonDecimal(std::string_view text) {
     return Parameter{ParamKind::kNumber, std::string(text), std::string(digits.data(), end), {}};
 }
 
+// An expression making up the whole of `text`: "(", then anything but parentheses and quotes,
+// then ")".
+Parameter ParseExpression(std::string_view text) {
+    if (text.size() < 2 || text.back() != ')') {
+        throw ScpiError(kSyntaxError);
+    }
+    const std::string_view inside = text.substr(1, text.size() - 2);
+    if (inside.find_first_of("()\"'") != std::string_view::npos) {
+        throw ScpiError(kSyntaxError);
+    }
+    return Parameter{ParamKind::kExpression, std::string(text), std::string(inside), {}};
+}
+
 // A mnemonic, possibly signed, making up the whole of `text`.
 Parameter ParseCharacter(std::string_view text) {
     std::size_t i = (text[0] == '+' || text[0] == '-') ? 1 : 0;
@@ -308,6 +328,9 @@ Parameter ParseParameter(std::string_view text) {
     }
     if (first == '"' || first == '\'') {
         return ParseString(text);
+    }
+    if (first == '(') {
+        return ParseExpression(text);
     }
     if (IsAlpha(first) || ((first == '+' || first == '-') && text.size() > 1 && IsAlpha(text[1]))) {
         return ParseCharacter(text);
@@ -713,6 +736,16 @@ void CommandTable::Add(int id, std::string_view pattern, Forms forms, int maxSuf
     patterns_.push_back(std::move(added));
 }
 
+void CommandTable::AddSubsystem(int id, std::string_view mnemonic, Forms forms) {
+    Add(id, mnemonic, forms);
+    if (patterns_.back().nodes.size() != 1 || patterns_.back().nodes[0].takesSuffix) {
+        patterns_.pop_back();
+        throw std::invalid_argument("malformed subsystem: " + std::string(mnemonic));
+    }
+    patterns_.back().anyBelow = true;
+    subsystems_ = true;
+}
+
 bool CommandTable::Align(const Pattern& pattern, const std::vector<std::string>& parts,
                          std::size_t part, std::size_t node, std::vector<std::size_t>& nodeOf) {
     if (part == parts.size()) {
@@ -734,7 +767,8 @@ bool CommandTable::Align(const Pattern& pattern, const std::vector<std::string>&
 
 MatchResult CommandTable::Match(const ParsedHeader& header) const {
     const std::size_t count = header.headerParts.size();
-    if (count == 0 || count > longestPattern_ || header.suffixes.size() != count) {
+    if (count == 0 || (count > longestPattern_ && !subsystems_) ||
+        header.suffixes.size() != count) {
         throw ScpiError(kUndefinedHeader);
     }
     std::vector<std::string> parts;
@@ -744,7 +778,16 @@ MatchResult CommandTable::Match(const ParsedHeader& header) const {
     }
     bool suffixBad = false;
     std::vector<std::size_t> nodeOf(count);
+    const int form = static_cast<int>(header.query ? Forms::kQuery : Forms::kSet);
     for (const Pattern& pattern : patterns_) {
+        if (pattern.anyBelow) {
+            const Node& root = pattern.nodes[0];
+            if (!header.common && (parts[0] == root.shortForm || parts[0] == root.longForm) &&
+                (static_cast<int>(pattern.forms) & form) != 0) {
+                return MatchResult{pattern.id, header.query, 1};
+            }
+            continue;
+        }
         if (pattern.common != header.common || count < pattern.required ||
             count > pattern.nodes.size()) {
             continue;
@@ -752,7 +795,6 @@ MatchResult CommandTable::Match(const ParsedHeader& header) const {
         if (!Align(pattern, parts, 0, 0, nodeOf)) {
             continue;
         }
-        const int form = static_cast<int>(header.query ? Forms::kQuery : Forms::kSet);
         if ((static_cast<int>(pattern.forms) & form) == 0) {
             continue;  // another pattern may have this form; if none does, -113
         }
@@ -887,6 +929,7 @@ bool ReadBoolean(const Parameter& param) {
     switch (param.kind) {
         case ParamKind::kString:
         case ParamKind::kBlock:
+        case ParamKind::kExpression:
             throw ScpiError(kDataTypeError);
         case ParamKind::kCharacter:
             if (EqualsIgnoringCase(param.value, "ON")) {

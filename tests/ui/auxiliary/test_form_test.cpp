@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "tests/support/RowNames.h"
 #include "tests/support/TestContext.h"
 #include "ui/auxiliary/TestForm.h"
 
@@ -77,9 +78,11 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"10", "FFFF", "DD 16 -1 0 0"},      // low 16 bits FFFF
         WriteCase{"10", "10000", "DD 16 65536 0 0"},  // 32-bit data goes out unchanged
         WriteCase{"10", "FFFFFFFF", "DD 16 -1 0 0"},
-        WriteCase{"FFFF", "1", "DD 63 1 0 0"},   // -1: register 7, channel 7
-        WriteCase{"", "", "DD 0 0 0 0"},         // empty boxes read as 0
-        WriteCase{"1x7", "2G", "DD 1 2 0 0"}));  // reading stops at a non-digit
+        WriteCase{"FFFF", "1", "DD 63 1 0 0"},  // -1: register 7, channel 7
+        WriteCase{"", "", "DD 0 0 0 0"},        // empty boxes read as 0
+        WriteCase{"1x7", "2G", "DD 1 2 0 0"}),
+    (tq::testing::NamedBy<&WriteCase::address, &WriteCase::data>{}));  // reading stops at a
+                                                                       // non-digit
 
 struct ReadCase {
     const char* address;
@@ -108,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(Registers, TestFormRead,
                                                     "2"},  // coarse gain of channel A
                                            ReadCase{"10", 0x8000, "DD 144 0 1 3", "8000"},
                                            ReadCase{"1B", 0xFFFF, "DD 155 0 1 3", "FFFF"},
-                                           ReadCase{"1", 0, "DD 129 0 1 3", "0"}));
+                                           ReadCase{"1", 0, "DD 129 0 1 3", "0"}),
+                         tq::testing::NamedBy<&ReadCase::address>{});
 
 TEST_F(TestFormTest, ReadAfterWriteShowsWhatTheDeviceHolds) {
     address->setText(QStringLiteral("10"));

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "tests/support/FakeSimulator.h"
+#include "tests/support/RowNames.h"
 
 namespace tq::testing {
 namespace {
@@ -43,7 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SimCase{"latency 250", {"SetLatency 250"}, ""},
                       SimCase{"latency 1000000", {"SetLatency 1000000"}, ""},
                       SimCase{"nonlinear on", {"SetNonLinearity on"}, ""},
-                      SimCase{"nonlinear off", {"SetNonLinearity off"}, ""}));
+                      SimCase{"nonlinear off", {"SetNonLinearity off"}, ""}),
+    tq::testing::NamedBy<&SimCase::args>{});
 
 struct SimErrorCase {
     std::string args;
@@ -90,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         SimErrorCase{"latency 1000001",
                      "bad latency in microseconds '1000001' "
                      "(expected 0 to 1000000)"},
-        SimErrorCase{"latency", "missing argument"}));
+        SimErrorCase{"latency", "missing argument"}),
+    tq::testing::NamedBy<&SimErrorCase::args>{});
 
 struct TemperatureCase {
     std::string text;
@@ -110,7 +113,8 @@ INSTANTIATE_TEST_SUITE_P(Values, SimTemperature,
                          ::testing::Values(TemperatureCase{"22.5", 22.5},
                                            TemperatureCase{"-40", -40}, TemperatureCase{"+.5", 0.5},
                                            TemperatureCase{"1e2", 100},
-                                           TemperatureCase{"0x19", 25}));
+                                           TemperatureCase{"0x19", 25}),
+                         tq::testing::NamedBy<&TemperatureCase::text>{});
 
 struct VoltsCase {
     double volts;
@@ -131,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(Values, SimOutputText,
                          ::testing::Values(VoltsCase{0, "0.000000"}, VoltsCase{-1e-9, "0.000000"},
                                            VoltsCase{5.0001234, "5.000123"},
                                            VoltsCase{9.99969482, "9.999695"},
-                                           VoltsCase{-10, "-10.000000"}));
+                                           VoltsCase{-10, "-10.000000"}),
+                         tq::testing::NamedBy<&VoltsCase::volts>{});
 
 struct IntegerCase {
     std::string text;
@@ -158,7 +163,8 @@ INSTANTIATE_TEST_SUITE_P(
                       IntegerCase{"0x", false, 0}, IntegerCase{"0x1G", false, 0},
                       IntegerCase{"1.0", false, 0}, IntegerCase{" 1", false, 0},
                       IntegerCase{"--1", false, 0}, IntegerCase{"&H10", false, 0},
-                      IntegerCase{"99999999999999999999", false, 0}));
+                      IntegerCase{"99999999999999999999", false, 0}),
+    tq::testing::NamedBy<&IntegerCase::text>{});
 
 TEST(CommandIntegerLimits, WholeSignedRange) {
     int64_t value = 0;

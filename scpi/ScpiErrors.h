@@ -1,6 +1,6 @@
 #pragma once
-// SCPI error codes with their standard texts, the exception the command layer throws, and the
-// error queue each remote client owns. Header-only and free of Qt so the grammar can be unit-tested
+// SCPI error codes with their standard texts, the exception a command throws, and the error queue
+// each client of an instrument owns. Header-only and free of Qt so the grammar can be unit-tested
 // and fuzzed on its own.
 
 #include <array>

@@ -9,6 +9,7 @@
 
 #include "adapter/tracing/TracingAdapter.h"
 #include "tests/support/FakeSimulator.h"
+#include "tests/support/RowNames.h"
 #include "tests/support/TestContext.h"
 #include "tests/ui/automation/ToyForm.h"
 
@@ -67,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"get ToyForm.MnuOff", "text: Off\nvisible: 1\nenabled: 0\nok\n"},
         LineCase{"get NoForm", "error: no window NoForm\n"},
         LineCase{"get ToyForm.Nothing", "error: no control ToyForm.Nothing\n"},
-        LineCase{"get", "error: missing window or control\n"}));
+        LineCase{"get", "error: missing window or control\n"}),
+    tq::testing::NamedBy<&LineCase::command>{});
 
 // Commands a user could not carry out: refused, and no handler runs.
 class ConsoleRefusal : public Console, public ::testing::WithParamInterface<LineCase> {};
@@ -120,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"grab NoForm /tmp/x.png", "error: no window NoForm\n"},
         LineCase{"trace now", "error: trace takes no arguments\n"},
         LineCase{"quit now", "error: quit takes no arguments\n"},
-        LineCase{"", "error: empty command\n"}));
+        LineCase{"", "error: empty command\n"}),
+    tq::testing::NamedBy<&LineCase::command>{});
 
 // While the window shows a blocking notice, users' actions are refused; reading still works.
 class ConsoleBusy : public Console, public ::testing::WithParamInterface<LineCase> {};
@@ -141,7 +144,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{"menu ToyForm.MnuGo", "error: busy\n"},
                       LineCase{"get ToyForm.Command1", "text: Apply\nvisible: 1\nenabled: 1\nok\n"},
                       LineCase{"sim get 1 0", "0x0\nok\n"}, LineCase{"wait 0", "ok\n"},
-                      LineCase{"trace", "ok\n"}, LineCase{"messages", "ok\n"}));
+                      LineCase{"trace", "ok\n"}, LineCase{"messages", "ok\n"}),
+    tq::testing::NamedBy<&LineCase::command>{});
 
 TEST_F(Console, BusyEndsWhenThePropertyIsCleared) {
     toy.window->setProperty("busy", true);
@@ -172,6 +176,7 @@ TEST_F(Console, SelectMatchesIgnoringCaseAndRunsTheHandlerForTheShownItemToo) {
 }
 
 struct TypeCase {
+    const char* name;
     std::string command;
     QString text;
 };
@@ -187,12 +192,15 @@ TEST_P(ConsoleType, ReplacesTheTextAsTyping) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ConsoleType,
-    ::testing::Values(TypeCase{"type ToyForm.Text1 12.5", "12.5"},
-                      TypeCase{"type ToyForm.Text1", ""}, TypeCase{"type ToyForm.Text1 ", ""},
-                      TypeCase{"type ToyForm.Text1 \r", ""},
-                      TypeCase{"type ToyForm.Text1  two  words ", " two  words "},
-                      TypeCase{"type ToyForm.Text1 &H7FFF", "&H7FFF"},
-                      TypeCase{"type ToyForm.Text1 Grüße °C", QString::fromUtf8("Grüße °C")}));
+    ::testing::Values(TypeCase{"Number", "type ToyForm.Text1 12.5", "12.5"},
+                      TypeCase{"NoText", "type ToyForm.Text1", ""},
+                      TypeCase{"OneBlank", "type ToyForm.Text1 ", ""},
+                      TypeCase{"CarriageReturn", "type ToyForm.Text1 \r", ""},
+                      TypeCase{"BlanksKept", "type ToyForm.Text1  two  words ", " two  words "},
+                      TypeCase{"HexPrefix", "type ToyForm.Text1 &H7FFF", "&H7FFF"},
+                      TypeCase{"Unicode", "type ToyForm.Text1 Grüße °C",
+                               QString::fromUtf8("Grüße °C")}),
+    tq::testing::ByName{});
 
 TEST_F(Console, KeysReachTheEntryBox) {
     EXPECT_EQ(Run("type ToyForm.Text1 1"), "ok\n");
@@ -259,7 +267,8 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"state ReceiveBuffer", "00 01 80 FF\nok\n"},
         LineCase{"state PathBytes", "/opt/tq/TQ2604.hex\nok\n"},
         LineCase{"state FirmwarePath", "/opt/tq/TQ2604.hex\nok\n"},
-        LineCase{"state FnSdoDisable", "0\nok\n"}));
+        LineCase{"state FnSdoDisable", "0\nok\n"}),
+    tq::testing::NamedBy<&LineCase::command>{});
 
 TEST_F(Console, FloatFieldsReadBackAsTheSameFloat) {
     for (float value : {0.0f, 2.5f, 5.0f, 10.0f, 1.0f / 3.0f, -7.3f}) {

@@ -12,6 +12,7 @@
 
 #include "core/Encoding.h"
 #include "tests/support/Requests.h"
+#include "tests/support/RowNames.h"
 #include "tests/support/TestContext.h"
 #include "ui/auxiliary/Form1.h"
 
@@ -85,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LoadCase{"-5", "-5", 16369},
                       // -17 before limiting: the word carries no negative code.
                       LoadCase{"-10", "-10", 0}, LoadCase{"-1e400", "-10", 0},
-                      LoadCase{"3.14159", "3.1416", 43052}));
+                      LoadCase{"3.14159", "3.1416", 43052}),
+    tq::testing::NamedBy<&LoadCase::typed>{});
 
 // No number, or a decimal comma, in any of the four boxes: that box is emptied and focused, the
 // voltage box keeps its text and nothing is written. Other texts keep their reading.
@@ -129,7 +131,8 @@ TEST_P(Form1Uncorrected, CodesPlainOffsetBinary) {
 
 INSTANTIATE_TEST_SUITE_P(ZeroCorrections, Form1Uncorrected,
                          ::testing::Values(LoadCase{"0", "0", 32768}, LoadCase{"5", "5", 49152},
-                                           LoadCase{"10", "10", 65535}, LoadCase{"-10", "-10", 0}));
+                                           LoadCase{"10", "10", 65535}, LoadCase{"-10", "-10", 0}),
+                         tq::testing::NamedBy<&LoadCase::typed>{});
 
 class Form1Enter : public Form1Test, public ::testing::WithParamInterface<const char*> {};
 
@@ -140,7 +143,8 @@ TEST_P(Form1Enter, EnterInAnyBoxLoadsTheVoltageOfThePanel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Boxes, Form1Enter,
-                         ::testing::Values("Text1", "OffText", "NGainText", "PGainText"));
+                         ::testing::Values("Text1", "OffText", "NGainText", "PGainText"),
+                         tq::testing::ByValue{});
 
 TEST_F(Form1Test, OtherKeysSendNothing) {
     QTest::keyClicks(Box("Text1"), QStringLiteral("12"));
@@ -184,7 +188,8 @@ TEST_P(Form1ReadBack, ShowsTheTwoBytesLowFirstAsTheyArrive) {
 INSTANTIATE_TEST_SUITE_P(Bytes, Form1ReadBack,
                          ::testing::Values(ReadBackCase{{0x34, 0x12}, "1234"},
                                            ReadBackCase{{0x0F, 0x00}, "000F"},
-                                           ReadBackCase{{0xFF, 0xFF}, "FFFF"}));
+                                           ReadBackCase{{0xFF, 0xFF}, "FFFF"}),
+                         tq::testing::NamedBy<&ReadBackCase::shown>{});
 
 // Runs the event loop until something ends it; a timer ends it with 99 if nothing does.
 int RunUntilExit(std::function<void()> action) {

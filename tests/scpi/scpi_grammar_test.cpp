@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "remote/ScpiErrors.h"
-#include "remote/ScpiGrammar.h"
+#include "scpi/ScpiErrors.h"
+#include "scpi/ScpiGrammar.h"
 
 namespace tq::scpi::testing {
 namespace {

@@ -2,6 +2,8 @@
 
 #include "ui/auxiliary/RoundedText.h"
 
+#include "tests/support/RowNames.h"
+
 namespace tq::testing {
 namespace {
 
@@ -27,7 +29,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{2.5, 4, "2.5"}, TextCase{0.0, 4, "0"}, TextCase{-0.00001, 4, "0"},
                       TextCase{0.00001, 5, "0.00001"}, TextCase{0.125, 2, "0.12"},
                       TextCase{0.375, 2, "0.38"},  // ties to even
-                      TextCase{-9.99996, 4, "-10"}));
+                      TextCase{-9.99996, 4, "-10"}),
+    (tq::testing::NamedBy<&TextCase::value, &TextCase::decimals>{}));
 
 }  // namespace
 }  // namespace tq::testing

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "tests/support/Requests.h"
+#include "tests/support/RowNames.h"
 #include "tests/support/TestContext.h"
 #include "ui/auxiliary/VoutForm.h"
 
@@ -97,7 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // Two's complement codes what the board is set to decode.
                       VoltsCase{0, 0, "5", "5", 0x4000}, VoltsCase{0, 0, "-5", "-5", 0xC000},
                       VoltsCase{0, 0, "0", "0", 0}, VoltsCase{0, 0, "10", "10", 0x7FFF},
-                      VoltsCase{0, 0, "-10", "-10", 0x8000}));
+                      VoltsCase{0, 0, "-10", "-10", 0x8000}),
+    (tq::testing::NamedBy<&VoltsCase::coding, &VoltsCase::range, &VoltsCase::typed,
+                          &VoltsCase::shown>{}));
 
 TEST_F(VoutFormTest, CodesSixteenBitsEvenForTheFourteenBitDevice) {
     tc.state.Resolution = 14;
