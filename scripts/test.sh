@@ -20,4 +20,4 @@ stop_tree() {
 trap 'stop_tree "$fuzz_build"; rm -f "$fuzz_log"' EXIT
 ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
 wait "$fuzz_build" || { cat "$fuzz_log"; echo "the fuzz targets did not build"; exit 1; }
-scripts/fuzz.sh "${TQ_FUZZ_SECONDS:-20}"
+scripts/fuzz.sh "${TQ_FUZZ_SECONDS:-10}"
