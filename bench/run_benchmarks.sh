@@ -66,8 +66,9 @@ IFS=, read -r drv_set raw_set two_set drv_get raw_get < <(/usr/bin/python3 bench
 # network namespace with a portmapper of its own: medians, microseconds and milliseconds; zeros
 # where the machine cannot make one (it needs root). Its 10-minute soak runs on its own:
 #   bench/in_namespace.sh /usr/bin/python3 bench/vxi11_bench.py soak build-bench/app/tq2604x-eval
-IFS=, read -r vxi_us raw_us vxi_block raw_block < <(bench/in_namespace.sh /usr/bin/python3 \
-  bench/vxi11_bench.py compare "$dir/app/tq2604x-eval" 2>/dev/null || echo 0,0,0,0)
+IFS=, read -r vxi_us raw_us vxi_block raw_block vxi_client raw_client vxi_server raw_server \
+  < <(bench/in_namespace.sh /usr/bin/python3 bench/vxi11_bench.py compare \
+    "$dir/app/tq2604x-eval" 2>/dev/null || echo 0,0,0,0,0,0,0,0)
 
 # Whole-process start-up: median wall time (milliseconds, from the shell's clock) and median peak
 # memory of 11 runs each (memory from separate runs under /usr/bin/time, so that its own start
@@ -119,7 +120,8 @@ awk -v bare="$bare" -v write="$write" -v opc="$opc" -v direct="$direct" -v pipe=
     -v cl="$clicks" -v cm="$click_max" -v ds="$drv_set" -v rs="$raw_set" -v tw="$two_set" \
     -v dg="$drv_get" -v rg="$raw_get" -v sm="$same_ms" -v sk="$same_kb" -v am="$anchor_prog_ms" \
     -v ak="$anchor_prog_kb" -v vu="$vxi_us" -v ru="$raw_us" -v vb="$vxi_block" \
-    -v rb="$raw_block" 'BEGIN {
+    -v rb="$raw_block" -v vc="$vxi_client" -v rc="$raw_client" -v vs="$vxi_server" \
+    -v rs2="$raw_server" 'BEGIN {
   printf "%-44s %14s %14s %12s  %s\n", "measurement", "value", "baseline", "ratio/cost", "target"
   printf "%-44s %11.1f ns %11.1f ns %9.1f ns  %s\n", "register write, whole stack vs bare request",
          write, bare, write - bare, "< 100 ns above the bare call"
@@ -163,6 +165,10 @@ awk -v bare="$bare" -v write="$write" -v opc="$opc" -v direct="$direct" -v pipe=
            vu, ru, vu / ru, (vu / ru <= 1.5 ? "met: <= 1.5x" : "missed: <= 1.5x")
     printf "%-44s %11.1f ms %11.1f ms %11.2fx  %s\n", "  65,536-code block + *OPC?, the same", vb, rb,
            vb / rb, "for information"
+    printf "%-44s %11.1f us %11.1f us %11.2fx  %s\n", "  PyVISA's processor time a round", vc, rc,
+           vc / rc, "for information"
+    printf "%-44s %11.1f us %11.1f us %11.2fx  %s\n", "  the program's processor time a round", vs,
+           rs2, vs / rs2, "for information"
   } else {
     printf "%-44s %14s %14s %12s  %s\n", "VXI-11 vs raw from PyVISA", "-", "-", "-",
            "needs root for a network namespace"

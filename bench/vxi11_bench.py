@@ -4,9 +4,12 @@ TCPIP::127.0.0.1::INSTR: run them through bench/in_namespace.sh, which gives the
 
     bench/in_namespace.sh /usr/bin/python3 bench/vxi11_bench.py compare build/app/tq2604x-eval
 
-prints "vxi11_us,raw_us,vxi11_block_ms,raw_block_ms": the medians of SOUR1:VOLT x;*OPC? and of a
-65,536-code list sent as one block (PyVISA's write_binary_values) with *OPC? after it, over
-VXI-11 and over the raw socket, measured in turns in the same run.
+prints "vxi11_us,raw_us,vxi11_block_ms,raw_block_ms,vxi11_client_us,raw_client_us,
+vxi11_server_us,raw_server_us": the medians of SOUR1:VOLT x;*OPC? and of a 65,536-code list sent
+as one block (PyVISA's write_binary_values) with *OPC? after it, over VXI-11 and over the raw
+socket, measured in turns in the same run; then where a round's time goes: the processor time
+PyVISA spends in this process and the program spends serving, per round (means), which tell the
+client's share of a round from the server's.
 
     bench/in_namespace.sh /usr/bin/python3 bench/vxi11_bench.py soak build/app/tq2604x-eval \
         [SECONDS [WORST_MS]]
@@ -84,6 +87,15 @@ def open_resource(manager, name):
             time.sleep(0.1)
 
 
+def processor_ns(pid):
+    """The processor time of every thread of process `pid` so far, in nanoseconds."""
+    total = 0
+    for task in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/schedstat" % (pid, task)) as stat:
+            total += int(stat.read().split()[0])
+    return total
+
+
 def compare(binary):
     with tempfile.TemporaryDirectory(prefix="tq2604x-eval-bench-") as config:
         program = Program(binary, config)
@@ -98,12 +110,17 @@ def compare(binary):
                 for i in range(20):
                     link.query("SOUR1:VOLT %g;*OPC?" % (i * 0.25))
             # In turns, so that both meet the same load of the machine.
+            client_ns = {name: 0 for name in links}
+            server_ns = {name: 0 for name in links}
             for turn in range(20):
                 for name, link in links.items():
+                    client, server = time.process_time_ns(), processor_ns(program.process.pid)
                     for i in range(25):
                         start = time.perf_counter()
                         assert link.query("SOUR1:VOLT %g;*OPC?" % ((i % 8) * 0.5)) == "1"
                         rounds[name].append(time.perf_counter() - start)
+                    client_ns[name] += time.process_time_ns() - client
+                    server_ns[name] += processor_ns(program.process.pid) - server
                     start = time.perf_counter()
                     link.write_binary_values("SOUR1:LIST:DATA ", codes, datatype="H",
                                              is_big_endian=True)
@@ -112,10 +129,12 @@ def compare(binary):
             for link in links.values():
                 link.close()
             manager.close()
-            print("%.1f,%.1f,%.2f,%.2f" % (statistics.median(rounds["vxi11"]) * 1e6,
-                                           statistics.median(rounds["raw"]) * 1e6,
-                                           statistics.median(blocks["vxi11"]) * 1e3,
-                                           statistics.median(blocks["raw"]) * 1e3))
+            count = len(rounds["raw"]) * 1e3  # nanoseconds to microseconds a round
+            print("%.1f,%.1f,%.2f,%.2f,%.1f,%.1f,%.1f,%.1f" % (
+                statistics.median(rounds["vxi11"]) * 1e6, statistics.median(rounds["raw"]) * 1e6,
+                statistics.median(blocks["vxi11"]) * 1e3, statistics.median(blocks["raw"]) * 1e3,
+                client_ns["vxi11"] / count, client_ns["raw"] / count,
+                server_ns["vxi11"] / count, server_ns["raw"] / count))
         finally:
             program.stop()
 
