@@ -98,9 +98,43 @@ def functions(text):
     return found
 
 
+# What the scan must see, so that no long function slips past it unseen: a source and the
+# (name, first line, last line) of each function in it.
+SCANS = [
+    ("namespace a {\nint f(int x) {\n    if (x) {\n        return 1;\n    }\n    return 0;\n}\n}\n",
+     [("f", 2, 7)]),
+    # Member initialisers in braces are part of the constructor's head.
+    ("S::S(int v)\n    : x_{v}, y_(v) {\n    Go();\n}\n", [("S::S", 1, 4)]),
+    # Methods in a class; braces in strings, characters and comments do not count.
+    ("struct S {\n    int g() const {\n        return '}' + 1;  // }\n    }\n};\n"
+     "void h() {\n    const char* t = \"{\";\n    /* { */\n}\n",
+     [("g", 2, 4), ("h", 6, 9)]),
+    # A lambda in a function is part of it; a lambda in a table at namespace scope counts alone.
+    ("void k() {\n    auto l = [](int v) {\n        return v;\n    };\n}\n"
+     "constexpr Row kRows[] = {\n    {\"a\", [](int v) {\n         return v;\n     }},\n};\n",
+     [("k", 1, 5), ("[]", 7, 9)]),
+    # A signature over several lines counts from its first; enums and tables are no functions.
+    ("template <typename T>\nT Sum(const T& a,\n      const T& b) {\n    return a + b;\n}\n"
+     "enum class E { A, B };\nconst int kTable[] = {1, 2};\n",
+     [("Sum", 1, 5)]),
+]
+
+
+def check_scan():
+    """The scan's own worked examples; the first it gets wrong, or None."""
+    for text, expected in SCANS:
+        if functions(text) != expected:
+            return f"the scan of\n{text}\nfound {functions(text)}, not {expected}"
+    return None
+
+
 def main():
     root = sys.argv[1]
     limit = int(sys.argv[2]) if len(sys.argv) > 2 else 80
+    wrong = check_scan()
+    if wrong:
+        print(wrong)
+        return 1
     long_ones = []
     for folder, subfolders, files in os.walk(root):
         subfolders[:] = sorted(d for d in subfolders
