@@ -517,7 +517,10 @@ WaveformDefinition WaveformDefinitionFromJson(std::string_view text) {
     return WaveformFromJson(root);
 }
 
-Setup SetupFromJson(std::string_view text) {
+namespace {
+
+// The document of a setup, of a format this program reads, holding no key it does not know.
+JsonDocument ReadSetupDocument(std::string_view text) {
     JsonDocument root;
     try {
         root = ReadJsonText(text);
@@ -540,8 +543,11 @@ Setup SetupFromJson(std::string_view text) {
                              "tq2604x-eval");
     if (Int(format) < 1)
         Refuse("format", std::to_string(Int(format)) + " is not a setup format");
+    return root;
+}
 
-    Setup setup;
+// Which program wrote the setup, for which device and board.
+void ReadSetupOrigin(const JsonDocument& root, Setup& setup) {
     if (const JsonDocument* program = Find(root, "program")) {
         if (!program->is_string())
             Refuse("program", "a string expected");
@@ -559,7 +565,10 @@ Setup SetupFromJson(std::string_view text) {
             Refuse("board", "a string expected");
         setup.board = board->get_ref<const std::string&>();
     }
+}
 
+// The pins, the function register's flags and the program's own switches.
+void ReadSetupFlags(const JsonDocument& root, Setup& setup) {
     const JsonDocument* pins = Group(root, "pins");
     const JsonDocument* function = Group(root, "function");
     if (pins)
@@ -588,30 +597,40 @@ Setup SetupFromJson(std::string_view text) {
             Refuse(where, "\"" + Key(words[0]) + "\" or \"" + Key(words[1]) + "\" expected");
         setup.*e.member = *word == words[0];
     }
+}
 
-    if (const JsonDocument* channels = Group(root, "channels")) {
-        ForEachChannel(
-            *channels, "channels.",
-            [&](std::size_t ch, const JsonDocument& object, const std::string& where) {
-                const JsonDocument* channel = &object;
-                std::vector<std::string> fields;
-                for (const ChannelField& e : kChannelFields)
-                    fields.push_back(Key(e.setting.name));
-                OnlyKnownKeys(*channel, where + ".", fields);
-                for (const ChannelField& e : kChannelFields) {
-                    const JsonDocument* value = Find(*channel, e.setting.name);
-                    if (!value)
-                        continue;
-                    // The widest range of any device here; CheckSetup narrows it to the device.
-                    const Limits widest = LimitsOf(WidestBounds(e.setting));
-                    if (!IsInt(value) || Int(value) < widest.low || Int(value) > widest.high)
-                        Refuse(where + "." + Key(e.setting.name),
-                               "a whole number from " + std::to_string(widest.low) + " to " +
-                                   std::to_string(widest.high) + " expected");
-                    setup.channels[ch].*e.member = static_cast<int32_t>(Int(value));
-                }
-            });
-    }
+// Each channel's registers, within the widest range of any device (CheckSetup narrows it to the
+// device).
+void ReadSetupChannels(const JsonDocument& channels, Setup& setup) {
+    std::vector<std::string> fields;
+    for (const ChannelField& e : kChannelFields)
+        fields.push_back(Key(e.setting.name));
+    ForEachChannel(channels, "channels.",
+                   [&](std::size_t ch, const JsonDocument& channel, const std::string& where) {
+                       OnlyKnownKeys(channel, where + ".", fields);
+                       for (const ChannelField& e : kChannelFields) {
+                           const JsonDocument* value = Find(channel, e.setting.name);
+                           if (!value)
+                               continue;
+                           const Limits widest = LimitsOf(WidestBounds(e.setting));
+                           if (!IsInt(value) || Int(value) < widest.low || Int(value) > widest.high)
+                               Refuse(where + "." + Key(e.setting.name),
+                                      "a whole number from " + std::to_string(widest.low) + " to " +
+                                          std::to_string(widest.high) + " expected");
+                           setup.channels[ch].*e.member = static_cast<int32_t>(Int(value));
+                       }
+                   });
+}
+
+}  // namespace
+
+Setup SetupFromJson(std::string_view text) {
+    const JsonDocument root = ReadSetupDocument(text);
+    Setup setup;
+    ReadSetupOrigin(root, setup);
+    ReadSetupFlags(root, setup);
+    if (const JsonDocument* channels = Group(root, "channels"))
+        ReadSetupChannels(*channels, setup);
     if (const JsonDocument* protection = Group(root, "protection"))
         setup.protection = ProtectionFromJson(*protection);
     if (const JsonDocument* waveform = Group(root, "waveform"))

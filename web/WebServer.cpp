@@ -357,35 +357,8 @@ bool PageServer::HandleSignedIn(const QHttpServerRequest& request, QTcpSocket* s
         return answer(Status::Forbidden, Refusal("Refused: the request comes from another site"));
     const QByteArray cookieTail = CookieTail(Tls());
 
-    if (path == QLatin1String("/api/signin")) {
-        const std::string address = request.remoteAddress().toString().toStdString();
-        const auto wait = throttle_.Wait(address, now);
-        if (wait > wait.zero()) {
-            const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
-            return answer(Status::TooManyRequests,
-                          Refusal("Too many wrong passwords from " + address + ": try again in " +
-                                  std::to_string(seconds) + " s"),
-                          {{"Retry-After", QByteArray::number(seconds)}});
-        }
-        if (std::any_of(checking_.begin(), checking_.end(),
-                        [&address](const auto& c) { return c.second.address == address; }))
-            return answer(
-                Status::TooManyRequests,
-                Refusal("A password from " + address + " is being checked: try again in 1 s"),
-                {{"Retry-After", "1"}});
-        if (checking_.size() >= kMaxChecks)
-            return answer(Status::ServiceUnavailable,
-                          Refusal("Too many sign-ins are being checked at once: try again in 1 s"),
-                          {{"Retry-After", "1"}});
-        nlohmann::json form = nlohmann::json::parse(request.body().toStdString(), nullptr, false);
-        if (!form.is_object() || !form.contains("password") || !form["password"].is_string()) {
-            throttle_.Failed(address, now);
-            return answer(Status::Forbidden, Refusal("Wrong password"));
-        }
-        CheckPassword(request, socket, address,
-                      std::move(form["password"].get_ref<std::string&>()));
-        return true;
-    }
+    if (path == QLatin1String("/api/signin"))
+        return SignIn(request, socket, now);
 
     WebSessions::Session* session = sessions_->Find(id, now);
     if (!session)
@@ -408,6 +381,39 @@ bool PageServer::HandleSignedIn(const QHttpServerRequest& request, QTcpSocket* s
     if (!errors.empty())
         return answer(Status::Conflict, Refusal(errors));
     return answer(Status::Ok, {{"done", *line}});
+}
+
+bool PageServer::SignIn(const QHttpServerRequest& request, QTcpSocket* socket,
+                        WebSessions::Clock::time_point now) {
+    const auto answer = [&](Status status, const nlohmann::json& body, const Headers& more = {}) {
+        AnswerJson(makeResponder(request, socket), request, status, body, more);
+        return true;
+    };
+    const std::string address = request.remoteAddress().toString().toStdString();
+    const auto wait = throttle_.Wait(address, now);
+    if (wait > wait.zero()) {
+        const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
+        return answer(Status::TooManyRequests,
+                      Refusal("Too many wrong passwords from " + address + ": try again in " +
+                              std::to_string(seconds) + " s"),
+                      {{"Retry-After", QByteArray::number(seconds)}});
+    }
+    if (std::any_of(checking_.begin(), checking_.end(),
+                    [&address](const auto& c) { return c.second.address == address; }))
+        return answer(Status::TooManyRequests,
+                      Refusal("A password from " + address + " is being checked: try again in 1 s"),
+                      {{"Retry-After", "1"}});
+    if (checking_.size() >= kMaxChecks)
+        return answer(Status::ServiceUnavailable,
+                      Refusal("Too many sign-ins are being checked at once: try again in 1 s"),
+                      {{"Retry-After", "1"}});
+    nlohmann::json form = nlohmann::json::parse(request.body().toStdString(), nullptr, false);
+    if (!form.is_object() || !form.contains("password") || !form["password"].is_string()) {
+        throttle_.Failed(address, now);
+        return answer(Status::Forbidden, Refusal("Wrong password"));
+    }
+    CheckPassword(request, socket, address, std::move(form["password"].get_ref<std::string&>()));
+    return true;
 }
 
 void PageServer::CheckPassword(const QHttpServerRequest& request, QTcpSocket* socket,

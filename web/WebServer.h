@@ -93,6 +93,10 @@ private:
     // second or more), the answer given here once it is done. At most kMaxChecks at once, one per
     // address: more are refused at once (503, 429), so neither the windows nor any client wait.
     static constexpr int kMaxChecks = 4;
+    // POST /api/signin: refused at once when its address tried too many wrong passwords or has
+    // one being checked, or too many are being checked; else its password is checked.
+    bool SignIn(const QHttpServerRequest& request, QTcpSocket* socket,
+                WebSessions::Clock::time_point now);
     void CheckPassword(const QHttpServerRequest& request, QTcpSocket* socket,
                        const std::string& address, std::string password);
     // Back on this thread: the outcome of check `number`, answered if its browser is still there.

@@ -150,62 +150,11 @@ std::vector<std::string> WebState::ResourceStrings() const {
 std::string WebState::StateJson() {
     ReadFromBoard();
     Instrument& in = commands_.Target();
-    const ConverterModel model = in.Mirror().Model();
-    const ConverterCoding coding = in.Coding();
-
     JsonDocument doc = JsonDocument::object();
-    JsonDocument identity = JsonDocument::object();
-    identity["manufacturer"] = kManufacturer;
-    identity["model"] = std::string(in.Profile().model);
-    identity["serial"] = in.Identity().serial;
-    identity["board"] = in.Identity().displayName;
-    identity["programVersion"] = kProgramVersion;
-    identity["firmware"] = "TQ2604.hex";
-    identity["resolution"] = in.Resolution();
-    identity["hostName"] = facts_.hostName;
-    identity["page"] = "http://" + facts_.httpAddress + ":" + std::to_string(facts_.httpPort) + "/";
-    identity["scpi"] =
-        facts_.scpiAddress.empty()
-            ? JsonDocument(nullptr)
-            : JsonDocument(facts_.scpiAddress + ":" + std::to_string(facts_.scpiPort));
-    JsonDocument visa = JsonDocument::array();
-    for (const std::string& resource : ResourceStrings())
-        visa.push_back(resource);
-    identity["visa"] = visa;
-    const std::string mdns = facts_.mdnsName ? facts_.mdnsName() : "";
-    identity["mdnsName"] = mdns.empty() ? JsonDocument(nullptr) : JsonDocument(mdns);
-    doc["identity"] = identity;
-
-    // Who drives each channel: the running activity that claims it.
+    doc["identity"] = IdentityJson();
     JsonDocument channels = JsonDocument::array();
-    for (int16_t ch = 0; ch < 4; ++ch) {
-        const ConverterMirror::Channel& known = in.Mirror().At(ch);
-        const ChannelRegisters& regs = model.channels[static_cast<std::size_t>(ch)];
-        JsonDocument c = JsonDocument::object();
-        c["name"] = kChannelNames[ch];
-        c["volts"] = model.Output(ch);
-        c["code"] = coding.CodeOfFrame(regs.input);
-        c["maxCode"] = in.Profile().TopCode();
-        c["known"] = known.input;
-        c["rangeVolts"] =
-            known.coarse ? JsonDocument(FullScaleOfCode(regs.coarse)) : JsonDocument(nullptr);
-        const ChannelLimits& limits = in.Limits(ch);
-        c["limitLow"] = OptionalNumber(limits.low);
-        c["limitHigh"] = OptionalNumber(limits.high);
-        c["rampStep"] = OptionalNumber(limits.rampStep);
-        c["rampWait"] = limits.rampWaitSeconds;
-        JsonDocument driver = nullptr;
-        for (const Activity* a : in.Activities()) {
-            for (const int16_t owned : a->Channels()) {
-                if (owned == ch)
-                    driver = std::string(a->Name()) + ", started by " + Starter(a->Starter());
-            }
-        }
-        c["drivenBy"] = driver;
-        const auto& setBy = lastSetBy_[static_cast<std::size_t>(ch)];
-        c["lastSetBy"] = setBy ? JsonDocument(Starter(*setBy)) : JsonDocument(nullptr);
-        channels.push_back(c);
-    }
+    for (int16_t ch = 0; ch < 4; ++ch)
+        channels.push_back(ChannelJson(ch));
     doc["channels"] = channels;
 
     JsonDocument pins = JsonDocument::object();
@@ -231,6 +180,78 @@ std::string WebState::StateJson() {
     doc["lock"] =
         commands_.Lock().Held() ? JsonDocument(commands_.Lock().Holder()) : JsonDocument(nullptr);
 
+    doc["activities"] = ActivitiesJson();
+
+    JsonDocument outcomes = JsonDocument::array();
+    for (const Outcome& o : outcomes_)
+        outcomes.push_back({{"when", o.when}, {"kind", o.kind}, {"text", o.text}});
+    doc["outcomes"] = outcomes;
+    doc["description"] =
+        nlohmann::ordered_json::parse(DescriptionJson(in, PublishedSettings(commands_.Rows())));
+    return WriteJsonText(doc, 0);
+}
+
+JsonDocument WebState::IdentityJson() const {
+    const Instrument& in = commands_.Target();
+    JsonDocument identity = JsonDocument::object();
+    identity["manufacturer"] = kManufacturer;
+    identity["model"] = std::string(in.Profile().model);
+    identity["serial"] = in.Identity().serial;
+    identity["board"] = in.Identity().displayName;
+    identity["programVersion"] = kProgramVersion;
+    identity["firmware"] = "TQ2604.hex";
+    identity["resolution"] = in.Resolution();
+    identity["hostName"] = facts_.hostName;
+    identity["page"] = "http://" + facts_.httpAddress + ":" + std::to_string(facts_.httpPort) + "/";
+    identity["scpi"] =
+        facts_.scpiAddress.empty()
+            ? JsonDocument(nullptr)
+            : JsonDocument(facts_.scpiAddress + ":" + std::to_string(facts_.scpiPort));
+    JsonDocument visa = JsonDocument::array();
+    for (const std::string& resource : ResourceStrings())
+        visa.push_back(resource);
+    identity["visa"] = visa;
+    const std::string mdns = facts_.mdnsName ? facts_.mdnsName() : "";
+    identity["mdnsName"] = mdns.empty() ? JsonDocument(nullptr) : JsonDocument(mdns);
+    return identity;
+}
+
+// A channel's output, code, range, limits and ramp; who drives it: the running activity that
+// claims it.
+JsonDocument WebState::ChannelJson(int16_t ch) const {
+    Instrument& in = commands_.Target();
+    const ConverterModel model = in.Mirror().Model();
+    const ConverterCoding coding = in.Coding();
+    const ConverterMirror::Channel& known = in.Mirror().At(ch);
+    const ChannelRegisters& regs = model.channels[static_cast<std::size_t>(ch)];
+    JsonDocument c = JsonDocument::object();
+    c["name"] = kChannelNames[ch];
+    c["volts"] = model.Output(ch);
+    c["code"] = coding.CodeOfFrame(regs.input);
+    c["maxCode"] = in.Profile().TopCode();
+    c["known"] = known.input;
+    c["rangeVolts"] =
+        known.coarse ? JsonDocument(FullScaleOfCode(regs.coarse)) : JsonDocument(nullptr);
+    const ChannelLimits& limits = in.Limits(ch);
+    c["limitLow"] = OptionalNumber(limits.low);
+    c["limitHigh"] = OptionalNumber(limits.high);
+    c["rampStep"] = OptionalNumber(limits.rampStep);
+    c["rampWait"] = limits.rampWaitSeconds;
+    JsonDocument driver = nullptr;
+    for (const Activity* a : in.Activities()) {
+        for (const int16_t owned : a->Channels()) {
+            if (owned == ch)
+                driver = std::string(a->Name()) + ", started by " + Starter(a->Starter());
+        }
+    }
+    c["drivenBy"] = driver;
+    const auto& setBy = lastSetBy_[static_cast<std::size_t>(ch)];
+    c["lastSetBy"] = setBy ? JsonDocument(Starter(*setBy)) : JsonDocument(nullptr);
+    return c;
+}
+
+JsonDocument WebState::ActivitiesJson() const {
+    const Instrument& in = commands_.Target();
     JsonDocument activities = JsonDocument::array();
     for (const Activity* a : in.Activities()) {
         JsonDocument entry = JsonDocument::object();
@@ -245,15 +266,7 @@ std::string WebState::StateJson() {
         entry["progress"] = a->Progress();
         activities.push_back(entry);
     }
-    doc["activities"] = activities;
-
-    JsonDocument outcomes = JsonDocument::array();
-    for (const Outcome& o : outcomes_)
-        outcomes.push_back({{"when", o.when}, {"kind", o.kind}, {"text", o.text}});
-    doc["outcomes"] = outcomes;
-    doc["description"] =
-        nlohmann::ordered_json::parse(DescriptionJson(in, PublishedSettings(commands_.Rows())));
-    return WriteJsonText(doc, 0);
+    return activities;
 }
 
 std::string WebState::IdentificationXml() const {

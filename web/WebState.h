@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "instrument/JsonText.h"
+
 namespace tq {
 
 class InstrumentCommands;
@@ -62,6 +64,10 @@ private:
     // Registers not yet known, and the die temperature, at most every kTemperatureAge.
     void ReadFromBoard();
     std::string Starter(const void* origin) const;
+    // The parts of /api/state.
+    JsonDocument IdentityJson() const;
+    JsonDocument ChannelJson(int16_t channel) const;
+    JsonDocument ActivitiesJson() const;
     // The VISA resource strings that reach the instrument: VXI-11's first, then the raw socket's.
     std::vector<std::string> ResourceStrings() const;
 

@@ -355,6 +355,221 @@ std::string_view CommandLine(std::string_view line) {
     return line;
 }
 
+// What a command works on: the program's windows and state, the board traffic, the simulated
+// bench (null on a real board), the message boxes, and what the command prints.
+struct CommandScope {
+    WindowContext& ctx;
+    TrafficTrace& trace;
+    SimulatorControl* sim;
+    RecordingMessageSink& messages;
+    bool& quitRequested;
+    std::string& out;
+};
+
+// The control a user's action goes to ("W.C" and the text after it), once a user could reach it.
+struct ReachedControl {
+    Target target;
+    QWidget* control;
+    std::string_view text;
+};
+
+ReachedControl Reach(std::string_view rest) {
+    std::string_view targetText, text;
+    SplitFirst(rest, targetText, text);
+    Target target = ParseTarget(targetText);
+    QWidget* window = FindWindow(target.window);
+    QWidget* control = FindControl(window, target);
+    CheckReachable(window, control, target);
+    return {std::move(target), control, text};
+}
+
+void RunClick(CommandScope&, std::string_view rest) {
+    ReachedControl reached = Reach(rest);
+    auto* button = qobject_cast<QAbstractButton*>(reached.control);
+    if (button == nullptr)
+        Fail(reached.target.text + " is not a button");
+    if (!TrimBlanks(reached.text).empty())
+        Fail("unexpected text after " + reached.target.text);
+    button->click();
+}
+
+void RunSelect(CommandScope&, std::string_view rest) {
+    ReachedControl reached = Reach(rest);
+    auto* combo = qobject_cast<QComboBox*>(reached.control);
+    if (combo == nullptr)
+        Fail(reached.target.text + " is not a list");
+    QString wanted = FromUtf8(reached.text);
+    int index = -1;
+    for (int i = 0; i < combo->count() && index < 0; ++i) {
+        if (combo->itemText(i).compare(wanted, Qt::CaseInsensitive) == 0)
+            index = i;
+    }
+    if (index < 0)
+        Fail("no item " + QuotedInput(reached.text) + " in " + reached.target.text);
+    // The signals of a user's choice; activated also for the item already shown.
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+    emit combo->textActivated(combo->itemText(index));
+}
+
+void RunType(CommandScope&, std::string_view rest) {
+    ReachedControl reached = Reach(rest);
+    auto* edit = qobject_cast<QLineEdit*>(reached.control);
+    if (edit == nullptr)
+        Fail(reached.target.text + " is not an entry box");
+    if (edit->isReadOnly())
+        Fail(reached.target.text + " is read-only");
+    // Selecting and inserting edits like typing (textEdited, validator, max length).
+    edit->selectAll();
+    edit->insert(FromUtf8(reached.text));
+}
+
+void RunKey(CommandScope&, std::string_view rest) {
+    ReachedControl reached = Reach(rest);
+    QString key = FromUtf8(reached.text);
+    int code = 0;
+    QString typed;
+    if (key.compare(QStringLiteral("enter"), Qt::CaseInsensitive) == 0) {
+        code = Qt::Key_Return;
+        typed = QStringLiteral("\r");
+    } else if (key.size() == 1 || (key.size() == 2 && key[0].isHighSurrogate())) {
+        code = key.size() == 1 ? static_cast<int>(key[0].toUpper().unicode())
+                               : static_cast<int>(Qt::Key_unknown);
+        typed = key;
+    } else {
+        Fail("unknown key " + QuotedInput(reached.text));
+    }
+    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, typed);
+    QCoreApplication::sendEvent(reached.control, &press);
+    QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, typed);
+    QCoreApplication::sendEvent(reached.control, &release);
+}
+
+void RunGet(CommandScope& scope, std::string_view rest) {
+    std::string_view targetText = TrimBlanks(rest);
+    if (targetText.empty())
+        Fail("missing window or control");
+    if (targetText.find('.') == std::string_view::npos) {
+        QWidget* window = FindWindow(FromUtf8(targetText));
+        scope.out += "text: " + OneLine(window->windowTitle()) + "\n";
+        scope.out += Flag("visible", window->isVisible());
+        return;
+    }
+    Target target = ParseTarget(targetText);
+    QWidget* window = FindWindow(target.window);
+    if (auto* control = window->findChild<QWidget*>(target.control)) {
+        scope.out += DescribeControl(window, control);
+    } else if (QAction* action = FindAction(window, target.control)) {
+        scope.out += DescribeAction(action);
+    } else {
+        Fail("no control " + target.text);
+    }
+}
+
+void RunMenu(CommandScope&, std::string_view rest) {
+    Target target = ParseTarget(TrimBlanks(rest));
+    QWidget* window = FindWindow(target.window);
+    QAction* action = FindAction(window, target.control);
+    if (action == nullptr)
+        Fail("no menu item " + target.text);
+    CheckWindowReachable(window);
+    if (!action->isVisible())
+        Fail(target.text + " is hidden");
+    if (!action->isEnabled())
+        Fail(target.text + " is disabled");
+    action->trigger();
+}
+
+void RunShow(CommandScope& scope, std::string_view rest) {
+    QString name = FromUtf8(TrimBlanks(rest));
+    if (name.isEmpty())
+        Fail("missing window");
+    const auto window = WindowByName(name);
+    if (!window || !scope.ctx.openWindow || !scope.ctx.openWindow(*window))
+        Fail("cannot open window " + InputExcerpt(name.toStdString()));
+}
+
+void RunState(CommandScope& scope, std::string_view rest) {
+    std::string_view name = TrimBlanks(rest);
+    for (const StateField& field : kStateFields) {
+        if (field.name == name) {
+            scope.out += OneLine(FromUtf8(field.text(scope.ctx.state))) + "\n";
+            return;
+        }
+    }
+    Fail("no state field " + QuotedInput(name));
+}
+
+void NoArguments(std::string_view command, std::string_view rest) {
+    if (!TrimBlanks(rest).empty())
+        Fail(std::string(command) + " takes no arguments");
+}
+
+void RunTrace(CommandScope& scope, std::string_view rest) {
+    NoArguments("trace", rest);
+    std::size_t dropped = 0;
+    std::vector<std::string> lines = scope.trace.TakeLines(dropped);
+    if (dropped > 0)
+        scope.out += "dropped: " + std::to_string(dropped) + "\n";
+    for (const std::string& traceLine : lines)
+        scope.out += traceLine + "\n";
+}
+
+void RunMessages(CommandScope& scope, std::string_view rest) {
+    NoArguments("messages", rest);
+    for (const auto& message : scope.messages.messages)
+        scope.out += AutomationConsole::FormatMessageLine(message) + "\n";
+    scope.messages.messages.clear();
+}
+
+void RunSim(CommandScope& scope, std::string_view rest) {
+    if (scope.sim == nullptr)
+        Fail("no simulated board");
+    std::string simOutput, error;
+    if (!RunSimCommand(*scope.sim, std::string(rest), simOutput, error))
+        Fail(error);
+    // The program looks at a board that lost power at once, as a hot-plug notice would make it do.
+    if (TrimBlanks(rest) == "power-cycle")
+        scope.ctx.instrument.CheckBoard();
+    scope.out += simOutput;
+}
+
+void RunGrab(CommandScope&, std::string_view rest) {
+    std::string_view windowName, file;
+    SplitFirst(TrimBlanks(rest), windowName, file);
+    if (windowName.empty() || file.empty())
+        Fail("expected grab Window FILE");
+    QWidget* window = FindWindow(FromUtf8(windowName));
+    if (!window->grab().save(FromUtf8(file), "PNG"))
+        Fail("cannot save " + InputExcerpt(file));
+}
+
+// From a script, `wait` waits on the program's own event loop (RunNext); run on its own, here.
+void RunWait(CommandScope&, std::string_view rest) {
+    int ms = ParseWaitMs(rest);
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void RunQuit(CommandScope& scope, std::string_view rest) {
+    NoArguments("quit", rest);
+    scope.quitRequested = true;
+}
+
+// The console's commands: the first word of a line, and what it does with the rest.
+struct ConsoleCommand {
+    std::string_view word;
+    void (*run)(CommandScope& scope, std::string_view rest);
+};
+
+constexpr ConsoleCommand kConsoleCommands[] = {
+    {"click", RunClick}, {"select", RunSelect},     {"type", RunType}, {"key", RunKey},
+    {"get", RunGet},     {"menu", RunMenu},         {"show", RunShow}, {"state", RunState},
+    {"trace", RunTrace}, {"messages", RunMessages}, {"sim", RunSim},   {"grab", RunGrab},
+    {"wait", RunWait},   {"quit", RunQuit},
+};
+
 }  // namespace
 
 AutomationConsole::AutomationConsole(WindowContext& ctx, TrafficTrace& trace, SimulatorControl* sim,
@@ -367,174 +582,19 @@ std::string AutomationConsole::FormatMessageLine(const RecordingMessageSink::Mes
     return "message: " + MessageIconName(message.icon).toStdString() + " " + OneLine(message.text);
 }
 
-// A user's click, choice, typing or key press on a control of a window.
-void AutomationConsole::Interact(std::string_view command, std::string_view rest) {
-    std::string_view targetText, text;
-    SplitFirst(rest, targetText, text);
-    Target target = ParseTarget(targetText);
-    QWidget* window = FindWindow(target.window);
-    QWidget* control = FindControl(window, target);
-    CheckReachable(window, control, target);
-    if (command == "click") {
-        auto* button = qobject_cast<QAbstractButton*>(control);
-        if (button == nullptr)
-            Fail(target.text + " is not a button");
-        if (!TrimBlanks(text).empty())
-            Fail("unexpected text after " + target.text);
-        button->click();
-    } else if (command == "select") {
-        auto* combo = qobject_cast<QComboBox*>(control);
-        if (combo == nullptr)
-            Fail(target.text + " is not a list");
-        QString wanted = FromUtf8(text);
-        int index = -1;
-        for (int i = 0; i < combo->count() && index < 0; ++i) {
-            if (combo->itemText(i).compare(wanted, Qt::CaseInsensitive) == 0)
-                index = i;
-        }
-        if (index < 0)
-            Fail("no item " + QuotedInput(text) + " in " + target.text);
-        // The signals of a user's choice; activated also for the item already shown.
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-        emit combo->textActivated(combo->itemText(index));
-    } else if (command == "type") {
-        auto* edit = qobject_cast<QLineEdit*>(control);
-        if (edit == nullptr)
-            Fail(target.text + " is not an entry box");
-        if (edit->isReadOnly())
-            Fail(target.text + " is read-only");
-        // Selecting and inserting edits like typing (textEdited, validator, max length).
-        edit->selectAll();
-        edit->insert(FromUtf8(text));
-    } else {
-        QString key = FromUtf8(text);
-        int code = 0;
-        QString typed;
-        if (key.compare(QStringLiteral("enter"), Qt::CaseInsensitive) == 0) {
-            code = Qt::Key_Return;
-            typed = QStringLiteral("\r");
-        } else if (key.size() == 1 || (key.size() == 2 && key[0].isHighSurrogate())) {
-            code = key.size() == 1 ? static_cast<int>(key[0].toUpper().unicode())
-                                   : static_cast<int>(Qt::Key_unknown);
-            typed = key;
-        } else {
-            Fail("unknown key " + QuotedInput(text));
-        }
-        QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, typed);
-        QCoreApplication::sendEvent(control, &press);
-        QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, typed);
-        QCoreApplication::sendEvent(control, &release);
-    }
-}
-
 std::string AutomationConsole::Execute(const std::string& rawLine) {
-    std::string_view line = CommandLine(rawLine);
     std::string_view command, rest;
-    SplitFirst(line, command, rest);
+    SplitFirst(CommandLine(rawLine), command, rest);
     std::string out;
+    CommandScope scope{ctx_, trace_, sim_, messages_, quitRequested_, out};
     try {
         if (command.empty())
             Fail("empty command");
-
-        if (command == "click" || command == "select" || command == "type" || command == "key") {
-            Interact(command, rest);
-        } else if (command == "get") {
-            std::string_view targetText = TrimBlanks(rest);
-            if (targetText.empty())
-                Fail("missing window or control");
-            if (targetText.find('.') == std::string_view::npos) {
-                QWidget* window = FindWindow(FromUtf8(targetText));
-                out += "text: " + OneLine(window->windowTitle()) + "\n";
-                out += Flag("visible", window->isVisible());
-            } else {
-                Target target = ParseTarget(targetText);
-                QWidget* window = FindWindow(target.window);
-                if (auto* control = window->findChild<QWidget*>(target.control)) {
-                    out += DescribeControl(window, control);
-                } else if (QAction* action = FindAction(window, target.control)) {
-                    out += DescribeAction(action);
-                } else {
-                    Fail("no control " + target.text);
-                }
-            }
-        } else if (command == "menu") {
-            Target target = ParseTarget(TrimBlanks(rest));
-            QWidget* window = FindWindow(target.window);
-            QAction* action = FindAction(window, target.control);
-            if (action == nullptr)
-                Fail("no menu item " + target.text);
-            CheckWindowReachable(window);
-            if (!action->isVisible())
-                Fail(target.text + " is hidden");
-            if (!action->isEnabled())
-                Fail(target.text + " is disabled");
-            action->trigger();
-        } else if (command == "show") {
-            QString name = FromUtf8(TrimBlanks(rest));
-            if (name.isEmpty())
-                Fail("missing window");
-            const auto window = WindowByName(name);
-            if (!window || !ctx_.openWindow || !ctx_.openWindow(*window)) {
-                Fail("cannot open window " + InputExcerpt(name.toStdString()));
-            }
-        } else if (command == "state") {
-            std::string_view name = TrimBlanks(rest);
-            const StateField* field = nullptr;
-            for (const StateField& f : kStateFields) {
-                if (f.name == name)
-                    field = &f;
-            }
-            if (field == nullptr)
-                Fail("no state field " + QuotedInput(name));
-            out += OneLine(FromUtf8(field->text(ctx_.state))) + "\n";
-        } else if (command == "trace") {
-            if (!TrimBlanks(rest).empty())
-                Fail("trace takes no arguments");
-            std::size_t dropped = 0;
-            std::vector<std::string> lines = trace_.TakeLines(dropped);
-            if (dropped > 0)
-                out += "dropped: " + std::to_string(dropped) + "\n";
-            for (const std::string& traceLine : lines)
-                out += traceLine + "\n";
-        } else if (command == "messages") {
-            if (!TrimBlanks(rest).empty())
-                Fail("messages takes no arguments");
-            for (const auto& message : messages_.messages)
-                out += FormatMessageLine(message) + "\n";
-            messages_.messages.clear();
-        } else if (command == "sim") {
-            if (sim_ == nullptr)
-                Fail("no simulated board");
-            std::string simOutput, error;
-            if (!RunSimCommand(*sim_, std::string(rest), simOutput, error))
-                Fail(error);
-            // The program looks at a board that lost power at once, as a hot-plug notice would
-            // make it do.
-            if (TrimBlanks(rest) == "power-cycle")
-                ctx_.instrument.CheckBoard();
-            out += simOutput;
-        } else if (command == "grab") {
-            std::string_view windowName, file;
-            SplitFirst(TrimBlanks(rest), windowName, file);
-            if (windowName.empty() || file.empty())
-                Fail("expected grab Window FILE");
-            QWidget* window = FindWindow(FromUtf8(windowName));
-            if (!window->grab().save(FromUtf8(file), "PNG")) {
-                Fail("cannot save " + InputExcerpt(file));
-            }
-        } else if (command == "wait") {
-            int ms = ParseWaitMs(rest);
-            QEventLoop loop;
-            QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-            loop.exec();
-        } else if (command == "quit") {
-            if (!TrimBlanks(rest).empty())
-                Fail("quit takes no arguments");
-            quitRequested_ = true;
-        } else {
+        const auto row = std::find_if(std::begin(kConsoleCommands), std::end(kConsoleCommands),
+                                      [&](const ConsoleCommand& c) { return c.word == command; });
+        if (row == std::end(kConsoleCommands))
             Fail("unknown command " + QuotedInput(command));
-        }
+        row->run(scope, rest);
     } catch (const CommandError& e) {
         return out + "error: " + OneLine(FromUtf8(e.reason)) + "\n";
     } catch (const std::exception& e) {

@@ -84,7 +84,6 @@ signals:
     void Ended();
 
 private:
-    void Interact(std::string_view command, std::string_view rest);
     struct Line {
         std::string text;
         bool overlong = false;  // discarded; `text` keeps its start for the error

@@ -45,16 +45,7 @@ void PaintWhiteOnBlue(QWidget* w) {
 Form1::Form1(WindowContext& context, QWidget* parent) : QMainWindow(parent), ctx_(context) {
     setObjectName(QStringLiteral("Form1"));
 
-    MnuFile_ = menuBar()->addMenu(QStringLiteral("&File"));
-    MnuFile_->setObjectName(QStringLiteral("MnuFile"));
-    MnuFile_->menuAction()->setObjectName(QStringLiteral("MnuFile"));
-    MnuExit_ = MnuFile_->addAction(QStringLiteral("E&xit"));
-    MnuExit_->setObjectName(QStringLiteral("MnuExit"));
-    MnuLine_ = MnuFile_->addSeparator();
-    MnuLine_->setObjectName(QStringLiteral("MnuLine"));
-    MnuLine_->setText(QStringLiteral("-"));
-    MnuI2c_ = MnuFile_->addAction(QStringLiteral("I2C Interface"));
-    MnuI2c_->setObjectName(QStringLiteral("MnuI2c"));
+    BuildMenu();
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("Form1Client"));
@@ -69,6 +60,58 @@ Form1::Form1(WindowContext& context, QWidget* parent) : QMainWindow(parent), ctx
     PlaceTwips(Shape1_, 45, 45, 240, 240);
     SetIndicator(kNotConnected);
 
+    BuildVoltageFrame(client);
+
+    CmdRead_ = new QPushButton(QStringLiteral("ReadBack"), client);
+    CmdRead_->setObjectName(QStringLiteral("CmdRead"));
+    PlaceTwips(CmdRead_, 5520, 240, 1455, 495);
+
+    Label5_ = new QLabel(client);
+    Label5_->setObjectName(QStringLiteral("Label5"));
+    Label5_->setFont(BoldSans(12));
+    Label5_->setFrameShape(QFrame::Box);
+    Label5_->setAlignment(Qt::AlignCenter);
+    PlaceTwips(Label5_, 5520, 840, 1455, 435);
+
+    BuildCorrections(client);
+
+    Command1_ = new QPushButton(QStringLiteral("Load"), client);
+    Command1_->setObjectName(QStringLiteral("Command1"));
+    PlaceTwips(Command1_, 120, 2760, 1215, 495);
+
+    setTabOrder(Text1_, OffText_);
+    setTabOrder(OffText_, NGainText_);
+    setTabOrder(NGainText_, PGainText_);
+    setTabOrder(PGainText_, Command1_);
+    setTabOrder(Command1_, CmdRead_);
+
+    connect(MnuExit_, &QAction::triggered, this, &Form1::MnuExit_Click);
+    connect(MnuI2c_, &QAction::triggered, this, &Form1::MnuI2c_Click);
+    connect(Command1_, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(CmdRead_, &QPushButton::clicked, this, &Form1::CmdRead_Click);
+    for (QLineEdit* box : {Text1_, OffText_, NGainText_, PGainText_})
+        connect(box, &QLineEdit::returnPressed, this, &Form1::Command1_Click);
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusBar()->setSizeGripEnabled(false);
+    RefusalNotices::WordsItsOwnRefusals(this);
+}
+
+// File: Exit, a line, I2C Interface.
+void Form1::BuildMenu() {
+    MnuFile_ = menuBar()->addMenu(QStringLiteral("&File"));
+    MnuFile_->setObjectName(QStringLiteral("MnuFile"));
+    MnuFile_->menuAction()->setObjectName(QStringLiteral("MnuFile"));
+    MnuExit_ = MnuFile_->addAction(QStringLiteral("E&xit"));
+    MnuExit_->setObjectName(QStringLiteral("MnuExit"));
+    MnuLine_ = MnuFile_->addSeparator();
+    MnuLine_->setObjectName(QStringLiteral("MnuLine"));
+    MnuLine_->setText(QStringLiteral("-"));
+    MnuI2c_ = MnuFile_->addAction(QStringLiteral("I2C Interface"));
+    MnuI2c_->setObjectName(QStringLiteral("MnuI2c"));
+}
+
+// The voltage to output, large, and the hint that Enter loads it.
+void Form1::BuildVoltageFrame(QWidget* client) {
     Frame1_ = new QGroupBox(QStringLiteral("ENTER VOLTAGE TO OUTPUT"), client);
     Frame1_->setObjectName(QStringLiteral("Frame1"));
     StyleFrame(Frame1_, true, Qt::white);
@@ -97,18 +140,10 @@ Form1::Form1(WindowContext& context, QWidget* parent) : QMainWindow(parent), ctx
            hint.pointSizeF() > 8)
         hint.setPointSizeF(hint.pointSizeF() - 0.5);
     Label1_->setFont(hint);
+}
 
-    CmdRead_ = new QPushButton(QStringLiteral("ReadBack"), client);
-    CmdRead_->setObjectName(QStringLiteral("CmdRead"));
-    PlaceTwips(CmdRead_, 5520, 240, 1455, 495);
-
-    Label5_ = new QLabel(client);
-    Label5_->setObjectName(QStringLiteral("Label5"));
-    Label5_->setFont(BoldSans(12));
-    Label5_->setFrameShape(QFrame::Box);
-    Label5_->setAlignment(Qt::AlignCenter);
-    PlaceTwips(Label5_, 5520, 840, 1455, 435);
-
+// The offset and the two gains the voltage is corrected by, each under its heading.
+void Form1::BuildCorrections(QWidget* client) {
     auto heading = [&](const char* name, const QString& text, int left) {
         auto* l = new QLabel(text, client);
         l->setObjectName(QLatin1String(name));
@@ -129,26 +164,6 @@ Form1::Form1(WindowContext& context, QWidget* parent) : QMainWindow(parent), ctx
     NGainText_ = correction("NGainText", QStringLiteral("-0.0015"), 3300);
     Label4_ = heading("Label4", QStringLiteral("+ve Gain"), 5040);
     PGainText_ = correction("PGainText", QStringLiteral("0.0013"), 5040);
-
-    Command1_ = new QPushButton(QStringLiteral("Load"), client);
-    Command1_->setObjectName(QStringLiteral("Command1"));
-    PlaceTwips(Command1_, 120, 2760, 1215, 495);
-
-    setTabOrder(Text1_, OffText_);
-    setTabOrder(OffText_, NGainText_);
-    setTabOrder(NGainText_, PGainText_);
-    setTabOrder(PGainText_, Command1_);
-    setTabOrder(Command1_, CmdRead_);
-
-    connect(MnuExit_, &QAction::triggered, this, &Form1::MnuExit_Click);
-    connect(MnuI2c_, &QAction::triggered, this, &Form1::MnuI2c_Click);
-    connect(Command1_, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(CmdRead_, &QPushButton::clicked, this, &Form1::CmdRead_Click);
-    for (QLineEdit* box : {Text1_, OffText_, NGainText_, PGainText_})
-        connect(box, &QLineEdit::returnPressed, this, &Form1::Command1_Click);
-    statusBar()->setObjectName(QStringLiteral("StatusBar"));
-    statusBar()->setSizeGripEnabled(false);
-    RefusalNotices::WordsItsOwnRefusals(this);
 }
 
 void Form1::SetIndicator(const QColor& colour) {

@@ -39,6 +39,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The parts of the window the constructor builds, in its order.
+    void BuildMenu();
+    void BuildVoltageFrame(QWidget* client);
+    void BuildCorrections(QWidget* client);
     // What Load typed and sent, for the words of a refusal.
     struct Entry {
         double typed;

@@ -235,68 +235,22 @@ void VoutForm::EnterVoltage(int16_t address) {
     const auto index = static_cast<std::size_t>(address);
     QLineEdit* box = boxes_[index];
     const QString name = labels_[index]->text();
-    // What the program put there is not a voltage typed: "0 (CLR)" is no request for 0 V, and
-    // neither is an empty box.
-    if (showsHeld_[index] && !box->isModified()) {
-        status_->showMessage(tr("%1 holds %2's output at 0 V: nothing was sent. Type a voltage "
-                                "to set its register.")
-                                 .arg(HoldingPins(ctx_.instrument.State()),
-                                      QString::fromStdString(ChannelName(address))),
-                             15000);
-        return;
-    }
-    if (box->text().trimmed().isEmpty()) {
-        status_->showMessage(EmptyEntryText(name), 15000);
-        return;
-    }
-    if (!TakeDecimalEntry(box))
+    if (!HoldsVoltageToSend(address))
         return;
     const Instrument::Origin own(ctx_.instrument, this);
-    const int16_t binaryCoding = ctx_.instrument.State().BinaryCoding;
     const double typed = ParseNumber(box->text().toStdString());
-    float volts = 0.0f;
-    int32_t code = 0;
-    try {
-        const int32_t read = ctx_.instrument.ReadRegister(address, kRegCoarseGain);
-        if (read > 32767) {
-            // All ones: the range cannot be read. What was typed stays for another Enter.
-            status_->showMessage(
-                RangeUnreadableText(QString::fromStdString(ChannelName(address)),
-                                    ctx_.instrument.FunctionFlagValue(FunctionFlag::SdoDisable)),
-                15000);
-            return;
-        }
-        if (const auto range = RangeVoltsForCode(Check16(read)))
-            RangeLimit = *range;
-        volts = ToSingle(typed);
-        if (volts > RangeLimit)
-            volts = RangeLimit;
-        if (volts < -RangeLimit)
-            volts = -RangeLimit;
-        box->setText(RoundedDecimalText(volts, 5));
-        // Without a known range yet the span is zero and no code exists.
-        if (RangeLimit <= 0.0f)
-            throw NumericError("no output range");
-        // Coded as the board is set to code, so that two's complement gives the typed voltage.
-        code = VoltsToCode(volts, kVoutResolution, binaryCoding, RangeLimit).code;
-    } catch (const NumericError&) {
-        box->clear();
-        box->setModified(false);
-        box->setFocus();
+    const std::optional<EnteredVoltage> entered = LimitToRange(address, typed);
+    if (!entered)
         return;
-    } catch (const InstrumentError&) {
-        // The status bar says the board is not responding; nothing is written on a guess.
-        return;
-    }
     try {
         // This window names its channel in the call; the main window's composer is not touched.
-        ctx_.instrument.WriteRegister(address, kRegData, code);
+        ctx_.instrument.WriteRegister(address, kRegData, entered->code);
     } catch (const RequestError&) {
         // The status bar says the board is not responding.
         return;
     } catch (const LimitError& e) {
         const QString text =
-            RefusedEntryText(ctx_.instrument, address, name, typed, volts, e.what());
+            RefusedEntryText(ctx_.instrument, address, name, typed, entered->volts, e.what());
         status_->showMessage(text, 15000);
         ctx_.messages.ShowMessage(this, MessageIcon::Warning, text);
         ShowOutput(address, true);
@@ -312,13 +266,70 @@ void VoutForm::EnterVoltage(int16_t address) {
     if (!held.isEmpty()) {
         ShowOutput(address, true);
         status_->showMessage(tr("%1: the data register holds %2 V; %3 holds the output at 0 V")
-                                 .arg(name, MessageVolts(volts), held),
+                                 .arg(name, MessageVolts(entered->volts), held),
                              15000);
-    } else if (volts != ToSingle(typed)) {
-        status_->showMessage(BeyondRangeText(typed, RangeLimit, volts), 15000);
+    } else if (entered->volts != ToSingle(typed)) {
+        status_->showMessage(BeyondRangeText(typed, RangeLimit, entered->volts), 15000);
     } else {
         status_->clearMessage();
     }
+}
+
+bool VoutForm::HoldsVoltageToSend(int16_t address) {
+    const auto index = static_cast<std::size_t>(address);
+    QLineEdit* box = boxes_[index];
+    // What the program put there is not a voltage typed: "0 (CLR)" is no request for 0 V, and
+    // neither is an empty box.
+    if (showsHeld_[index] && !box->isModified()) {
+        status_->showMessage(tr("%1 holds %2's output at 0 V: nothing was sent. Type a voltage "
+                                "to set its register.")
+                                 .arg(HoldingPins(ctx_.instrument.State()),
+                                      QString::fromStdString(ChannelName(address))),
+                             15000);
+        return false;
+    }
+    if (box->text().trimmed().isEmpty()) {
+        status_->showMessage(EmptyEntryText(labels_[index]->text()), 15000);
+        return false;
+    }
+    return TakeDecimalEntry(box);
+}
+
+std::optional<VoutForm::EnteredVoltage> VoutForm::LimitToRange(int16_t address, double typed) {
+    QLineEdit* box = boxes_[static_cast<std::size_t>(address)];
+    const int16_t binaryCoding = ctx_.instrument.State().BinaryCoding;
+    try {
+        const int32_t read = ctx_.instrument.ReadRegister(address, kRegCoarseGain);
+        if (read > 32767) {
+            // All ones: the range cannot be read. What was typed stays for another Enter.
+            status_->showMessage(
+                RangeUnreadableText(QString::fromStdString(ChannelName(address)),
+                                    ctx_.instrument.FunctionFlagValue(FunctionFlag::SdoDisable)),
+                15000);
+            return std::nullopt;
+        }
+        if (const auto range = RangeVoltsForCode(Check16(read)))
+            RangeLimit = *range;
+        float volts = ToSingle(typed);
+        if (volts > RangeLimit)
+            volts = RangeLimit;
+        if (volts < -RangeLimit)
+            volts = -RangeLimit;
+        box->setText(RoundedDecimalText(volts, 5));
+        // Without a known range yet the span is zero and no code exists.
+        if (RangeLimit <= 0.0f)
+            throw NumericError("no output range");
+        // Coded as the board is set to code, so that two's complement gives the typed voltage.
+        return EnteredVoltage{volts,
+                              VoltsToCode(volts, kVoutResolution, binaryCoding, RangeLimit).code};
+    } catch (const NumericError&) {
+        box->clear();
+        box->setModified(false);
+        box->setFocus();
+    } catch (const InstrumentError&) {
+        // The status bar says the board is not responding; nothing is written on a guess.
+    }
+    return std::nullopt;
 }
 
 }  // namespace tq

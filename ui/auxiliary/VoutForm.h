@@ -10,6 +10,7 @@
 
 #include <QWidget>
 #include <array>
+#include <optional>
 
 #include "ui/WindowContext.h"
 
@@ -49,7 +50,19 @@ private:
     void LearnRanges();
     int listener_ = 0;
     bool learning_ = false;
+    // Enter in a channel's box: the voltage typed, within the range the board reads back and the
+    // channel's limits, to the data register; the status bar says what came of it.
     void EnterVoltage(int16_t address);
+    // Whether the box holds a voltage typed (not what the program showed, nor nothing), as a
+    // decimal number; the status bar or a box says why not.
+    bool HoldsVoltageToSend(int16_t address);
+    struct EnteredVoltage {
+        float volts;  // as sent: the voltage typed, within the channel's range
+        int32_t code;
+    };
+    // Nothing when the range cannot be read (the status bar says why) or gives no code (the box
+    // is emptied).
+    std::optional<EnteredVoltage> LimitToRange(int16_t address, double typed);
 
     WindowContext& ctx_;
     QLabel* Label5_;

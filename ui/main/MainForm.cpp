@@ -263,6 +263,16 @@ void MainForm::BuildHiddenControls(QWidget* central) {
 }
 
 void MainForm::BuildMenus() {
+    for (QMenu* menu : {BuildFileMenu(), BuildProtectionMenu(), BuildToolsMenu()})
+        menu->setToolTipsVisible(true);
+    BuildHelpMenu();
+    QAction* test = menuBar()->addAction(QStringLiteral("Direct Read/Write"));
+    test->setObjectName(QStringLiteral("MnuTest"));
+    connect(test, &QAction::triggered, this, &MainForm::MnuTest_Click);
+}
+
+// Setups and calibrations opened and saved, the slots, the recent setups, Exit.
+QMenu* MainForm::BuildFileMenu() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->menuAction()->setObjectName(QStringLiteral("MnuFile"));
     const auto fileAction = [&](const char* name, const QString& text, QKeySequence keys,
@@ -299,8 +309,11 @@ void MainForm::BuildMenus() {
     exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     exit->setShortcutContext(Qt::ApplicationShortcut);
     connect(exit, &QAction::triggered, this, &MainForm::MnuExit_Click);
+    return file;
+}
 
-    // The protection's menu: its window, and the way back to 0 V from any window of the program.
+// The protection's menu: its window, and the way back to 0 V from any window of the program.
+QMenu* MainForm::BuildProtectionMenu() {
     QMenu* protection = menuBar()->addMenu(tr("&Protection"));
     protection->menuAction()->setObjectName(QStringLiteral("MnuProtect"));
     QAction* limits = protection->addAction(tr("Output &Protection..."));
@@ -316,12 +329,13 @@ void MainForm::BuildMenus() {
     connect(safe, &QAction::triggered, this, &MainForm::MnuSafeState_Click);
     for (QAction* action : {limits, safe})
         action->setToolTip(action->statusTip());
+    return protection;
+}
 
-    // The windows this program adds, each with the object name it always had.
+// The windows this program adds, each with the object name it always had.
+QMenu* MainForm::BuildToolsMenu() {
     QMenu* tools = menuBar()->addMenu(tr("&Tools"));
     tools->menuAction()->setObjectName(QStringLiteral("MnuTools"));
-    for (QMenu* menu : {file, protection, tools})
-        menu->setToolTipsVisible(true);
     const auto tool = [&](const char* name, const QString& text, const QString& tip,
                           std::function<void()> open) {
         QAction* action = tools->addAction(text);
@@ -348,7 +362,11 @@ void MainForm::BuildMenus() {
         tool("MnuBench", QStringLiteral("Simulated &Bench"),
              tr("The simulated board's outputs, die temperature and link latency"),
              [this] { MnuBench_Click(); });
+    return tools;
+}
 
+// The manual and About.
+void MainForm::BuildHelpMenu() {
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->menuAction()->setObjectName(QStringLiteral("MnuHelp"));
     QAction* manual = help->addAction(tr("&Manual"));
@@ -359,10 +377,6 @@ void MainForm::BuildMenus() {
     QAction* about = help->addAction(QStringLiteral("&About"));
     about->setObjectName(QStringLiteral("MnuAbout"));
     connect(about, &QAction::triggered, this, &MainForm::MnuAbout_Click);
-
-    QAction* test = menuBar()->addAction(QStringLiteral("Direct Read/Write"));
-    test->setObjectName(QStringLiteral("MnuTest"));
-    connect(test, &QAction::triggered, this, &MainForm::MnuTest_Click);
 }
 
 void MainForm::BuildStatusBar() {

@@ -60,6 +60,10 @@ protected:
 
 private:
     void BuildMenus();
+    QMenu* BuildFileMenu();
+    QMenu* BuildProtectionMenu();
+    QMenu* BuildToolsMenu();
+    void BuildHelpMenu();
     void AddTips(QWidget* central);
     void BuildShapes(QWidget* central);
     void BuildHiddenControls(QWidget* central);

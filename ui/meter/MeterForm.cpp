@@ -118,7 +118,18 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("Content"));
     auto* layout = new QVBoxLayout(central);
+    layout->addWidget(BuildMeterBox(central));
+    layout->addWidget(BuildRunBox(central));
+    BuildResults(central, layout);
+    setCentralWidget(ScrollingContent(central));
+    listener_ = runs_.AddListener([this] { Refresh(); });
+    FollowConnection();
+    Refresh();
+    AddTips();
+}
 
+// The meter's address, its commands and times, and Connect and Disconnect with what answered.
+QGroupBox* MeterForm::BuildMeterBox(QWidget* central) {
     const MeterSettings& s = runs_.Settings();
     const MeterRunSettings& r = runs_.RunSettings();
     auto* meterBox = new QGroupBox(tr("Meter"), central);
@@ -152,8 +163,13 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     openRow->addWidget(cmdClose_);
     openRow->addWidget(labelIdn_, 1);
     form->addRow(openRow);
-    layout->addWidget(meterBox);
+    connect(cmdOpen, &QPushButton::clicked, this, &MeterForm::CmdOpen_Click);
+    connect(cmdClose_, &QPushButton::clicked, this, &MeterForm::CmdClose_Click);
+    return meterBox;
+}
 
+// The channel, the codes a linearity test goes through, and the runs' buttons.
+QGroupBox* MeterForm::BuildRunBox(QWidget* central) {
     auto* runBox = new QGroupBox(tr("Runs"), central);
     runBox->setObjectName(QStringLiteral("FrameRuns"));
     auto* grid = new QGridLayout(runBox);
@@ -182,8 +198,17 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     grid->addWidget(cmdContinue_, 2, 1);
     grid->addWidget(cmdStop_, 2, 2);
     grid->addWidget(cmdSave_, 2, 3);
-    layout->addWidget(runBox);
+    connect(cmdCalibrate_, &QPushButton::clicked, this, &MeterForm::CmdCalibrate_Click);
+    connect(cmdLinearity_, &QPushButton::clicked, this, &MeterForm::CmdLinearity_Click);
+    connect(cmdContinue_, &QPushButton::clicked, this, [this] { runs_.Continue(); });
+    connect(cmdStop_, &QPushButton::clicked, this,
+            [this] { runs_.Stop(WindowStop(ctx_.instrument)); });
+    connect(cmdSave_, &QPushButton::clicked, this, &MeterForm::CmdSave_Click);
+    return runBox;
+}
 
+// The run's progress and state, its report and its plot.
+void MeterForm::BuildResults(QWidget* central, QVBoxLayout* layout) {
     progress_ = new QProgressBar(central);
     progress_->setObjectName(QStringLiteral("ProgressRun"));
     labelStatus_ = new QLabel(central);
@@ -202,18 +227,10 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
     // The report and the plot share what the window grows by.
     layout->addWidget(textReport_, 1);
     layout->addWidget(plot_, 2);
-    setCentralWidget(ScrollingContent(central));
+}
 
-    connect(cmdOpen, &QPushButton::clicked, this, &MeterForm::CmdOpen_Click);
-    connect(cmdClose_, &QPushButton::clicked, this, &MeterForm::CmdClose_Click);
-    connect(cmdCalibrate_, &QPushButton::clicked, this, &MeterForm::CmdCalibrate_Click);
-    connect(cmdLinearity_, &QPushButton::clicked, this, &MeterForm::CmdLinearity_Click);
-    connect(cmdContinue_, &QPushButton::clicked, this, [this] { runs_.Continue(); });
-    connect(cmdStop_, &QPushButton::clicked, this,
-            [this] { runs_.Stop(WindowStop(ctx_.instrument)); });
-    connect(cmdSave_, &QPushButton::clicked, this, &MeterForm::CmdSave_Click);
-    listener_ = runs_.AddListener([this] { Refresh(); });
-    // The connection ends in the background: show its outcome as it comes.
+// The connection ends in the background: its outcome shows as it comes.
+void MeterForm::FollowConnection() {
     auto* poll = new QTimer(this);
     connect(poll, &QTimer::timeout, this, [this] {
         const auto& m = runs_.Connection();
@@ -223,8 +240,6 @@ MeterForm::MeterForm(WindowContext& ctx, MeterRuns& runs, QWidget* parent)
             labelIdn_->SetText(text);
     });
     poll->start(200);
-    Refresh();
-    AddTips();
 }
 
 void MeterForm::AddTips() {

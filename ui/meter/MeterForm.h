@@ -10,11 +10,13 @@
 #include "ui/WindowContext.h"
 
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QVBoxLayout;
 
 namespace tq {
 
@@ -34,6 +36,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The window's parts, built in the order they show and take the focus in.
+    QGroupBox* BuildMeterBox(QWidget* central);
+    QGroupBox* BuildRunBox(QWidget* central);
+    void BuildResults(QWidget* central, QVBoxLayout* layout);
+    void FollowConnection();
     void AddTips();
     void CmdOpen_Click();
     void CmdClose_Click();

@@ -52,7 +52,29 @@ ProtectionForm::ProtectionForm(WindowContext& context, QWidget* parent)
     auto* content = new QWidget(this);
     content->setObjectName(QStringLiteral("Content"));
     auto* layout = new QVBoxLayout(content);
+    layout->addWidget(BuildLimits());
+    auto* hint = new QLabel(
+        tr("Leave a box blank for no limit or no ramp. Between its limits each channel must "
+           "allow 0 V, the safe state. A change larger than the ramp step goes out in steps, "
+           "with the wait between them. Limits judge each change before it is sent; an output "
+           "already outside new limits stays there until it is changed or Safe State (Ctrl+0) "
+           "brings every output to 0 V."),
+        this);
+    hint->setObjectName(QStringLiteral("LabelHint"));
+    hint->setWordWrap(true);
+    layout->addWidget(hint);
+    layout->addWidget(BuildSafeStateOptions());
+    layout->addLayout(BuildButtons());
 
+    for (int16_t channel = 0; channel < kChannelCount; ++channel)
+        ShowLimits(channel, true);
+    ShowOptions(true);
+    SetScrollingContent(this, content);
+    listener_ = ctx_.instrument.AddListener([this](const InstrumentChange& c) { ShowChange(c); });
+}
+
+// Per channel: the low and high limits, the ramp's step and the wait between steps.
+QGroupBox* ProtectionForm::BuildLimits() {
     auto* frameLimits = new QGroupBox(tr("Limits and ramps"), this);
     frameLimits->setObjectName(QStringLiteral("FrameLimits"));
     auto* grid = new QGridLayout(frameLimits);
@@ -84,19 +106,11 @@ ProtectionForm::ProtectionForm(WindowContext& context, QWidget* parent)
             connect(box, &QLineEdit::returnPressed, this, &ProtectionForm::CmdApply_Click);
         }
     }
-    layout->addWidget(frameLimits);
+    return frameLimits;
+}
 
-    auto* hint = new QLabel(
-        tr("Leave a box blank for no limit or no ramp. Between its limits each channel must "
-           "allow 0 V, the safe state. A change larger than the ramp step goes out in steps, "
-           "with the wait between them. Limits judge each change before it is sent; an output "
-           "already outside new limits stays there until it is changed or Safe State (Ctrl+0) "
-           "brings every output to 0 V."),
-        this);
-    hint->setObjectName(QStringLiteral("LabelHint"));
-    hint->setWordWrap(true);
-    layout->addWidget(hint);
-
+// When the program goes to the safe state by itself.
+QGroupBox* ProtectionForm::BuildSafeStateOptions() {
     auto* frameOptions =
         new QGroupBox(tr("Go to the safe state (every output at 0 V) by itself"), this);
     frameOptions->setObjectName(QStringLiteral("FrameSafeState"));
@@ -115,8 +129,11 @@ ProtectionForm::ProtectionForm(WindowContext& context, QWidget* parent)
         options->addWidget(check);
         connect(check, &QCheckBox::clicked, this, [this] { optionsEdited_ = true; });
     }
-    layout->addWidget(frameOptions);
+    return frameOptions;
+}
 
+// Whether the limits shown are in effect, Apply and Close.
+QHBoxLayout* ProtectionForm::BuildButtons() {
     auto* buttons = new QHBoxLayout;
     labelStatus_ = new QLabel(this);
     labelStatus_->setObjectName(QStringLiteral("LabelStatus"));
@@ -131,15 +148,9 @@ ProtectionForm::ProtectionForm(WindowContext& context, QWidget* parent)
     buttons->addWidget(labelStatus_, 1);
     buttons->addWidget(cmdApply_);
     buttons->addWidget(cmdClose);
-    layout->addLayout(buttons);
     connect(cmdApply_, &QPushButton::clicked, this, &ProtectionForm::CmdApply_Click);
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
-
-    for (int16_t channel = 0; channel < kChannelCount; ++channel)
-        ShowLimits(channel, true);
-    ShowOptions(true);
-    SetScrollingContent(this, content);
-    listener_ = ctx_.instrument.AddListener([this](const InstrumentChange& c) { ShowChange(c); });
+    return buttons;
 }
 
 ProtectionForm::~ProtectionForm() {

@@ -11,6 +11,8 @@
 #include "ui/WindowContext.h"
 
 class QCheckBox;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -38,6 +40,10 @@ private:
         QLineEdit* wait = nullptr;
     };
 
+    // The window's parts, built in the order they show and take the focus in.
+    QGroupBox* BuildLimits();
+    QGroupBox* BuildSafeStateOptions();
+    QHBoxLayout* BuildButtons();
     void ShowChange(const InstrumentChange& change);
     // `force` also replaces what the user is typing.
     void ShowLimits(int16_t channel, bool force);

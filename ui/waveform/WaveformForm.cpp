@@ -77,6 +77,37 @@ WaveformForm::WaveformForm(WindowContext& context)
     auto* content = new QWidget(this);
     content->setObjectName(QStringLiteral("Content"));
     auto* layout = new QVBoxLayout(content);
+    layout->addWidget(BuildChannels());
+    layout->addLayout(BuildTiming());
+    layout->addLayout(BuildRunButtons());
+    layout->addLayout(BuildFigures());
+
+    preview_ = new PlotHost(ctx_, this);
+    preview_->setObjectName(QStringLiteral("PlotPreview"));
+    preview_->setMinimumSize(420, 220);
+    layout->addWidget(preview_, 1);
+
+    rows_[0].check->setChecked(true);
+    // The run may be started and stopped by a remote client too; the window follows it. Ten
+    // refreshes a second are plenty for eyes and cost nothing between steps.
+    poll_ = new QTimer(this);
+    poll_->setInterval(100);
+    connect(poll_, &QTimer::timeout, this, &WaveformForm::ShowStatus);
+    poll_->start();
+    shownState_ = run_.Status().state;  // a failure before this window opened was told already
+    ShowFirstDefinition();
+    run_.KeepDefinition(Definition());
+    FollowDefinitionChanges();
+    run_.SetDefinitionListener(
+        [this](const WaveformDefinition& definition) { ShowDefinition(definition); });
+    UpdatePreview();
+    ShowStatus();
+    SetScrollingContent(this, content);
+    AddTips();
+}
+
+// Per channel: whether it runs, its shape, units, amplitude, offset, points, list and CSV file.
+QGroupBox* WaveformForm::BuildChannels() {
     auto* channels = new QGroupBox(tr("Channels"), this);
     channels->setObjectName(QStringLiteral("FrameChannels"));
     auto* grid = new QGridLayout(channels);
@@ -124,8 +155,11 @@ WaveformForm::WaveformForm(WindowContext& context)
             connect(box, &QLineEdit::textChanged, this, &WaveformForm::UpdatePreview);
         connect(row.csv, &QPushButton::clicked, this, [this, channel] { CmdCsv_Click(channel); });
     }
-    layout->addWidget(channels);
+    return channels;
+}
 
+// The dwell per step (or as fast as the link allows) and the count of periods (or continuous).
+QHBoxLayout* WaveformForm::BuildTiming() {
     auto* timing = new QHBoxLayout;
     timing->addWidget(new QLabel(tr("Dwell per step (ms)"), this));
     textDwell_ = new QLineEdit(QStringLiteral("10"), this);
@@ -141,13 +175,16 @@ WaveformForm::WaveformForm(WindowContext& context)
     checkContinuous_ = new QCheckBox(tr("Continuous"), this);
     checkContinuous_->setObjectName(QStringLiteral("CheckContinuous"));
     timing->addWidget(checkContinuous_);
-    layout->addLayout(timing);
     connect(checkFast_, &QCheckBox::toggled, textDwell_, &QWidget::setDisabled);
     // The preview's time axis follows the dwell.
     connect(checkFast_, &QCheckBox::toggled, this, &WaveformForm::UpdatePreview);
     connect(textDwell_, &QLineEdit::textChanged, this, &WaveformForm::UpdatePreview);
     connect(checkContinuous_, &QCheckBox::toggled, textPeriods_, &QWidget::setDisabled);
+    return timing;
+}
 
+// Start, Stop and the run's progress.
+QHBoxLayout* WaveformForm::BuildRunButtons() {
     auto* controls = new QHBoxLayout;
     cmdStart_ = new QPushButton(tr("Start"), this);
     cmdStart_->setObjectName(QStringLiteral("CmdStart"));
@@ -158,10 +195,13 @@ WaveformForm::WaveformForm(WindowContext& context)
     controls->addWidget(cmdStart_);
     controls->addWidget(cmdStop_);
     controls->addWidget(progress_, 1);
-    layout->addLayout(controls);
     connect(cmdStart_, &QPushButton::clicked, this, &WaveformForm::CmdStart_Click);
     connect(cmdStop_, &QPushButton::clicked, this, &WaveformForm::CmdStop_Click);
+    return controls;
+}
 
+// The run's state, the rates asked for and achieved, and the late steps.
+QHBoxLayout* WaveformForm::BuildFigures() {
     auto* figures = new QHBoxLayout;
     // One line: a long failure ends in "..." (the whole of it in the tooltip) rather than
     // pushing the preview down.
@@ -176,22 +216,10 @@ WaveformForm::WaveformForm(WindowContext& context)
     for (QLabel* label :
          {static_cast<QLabel*>(labelState_), labelAsked_, labelAchieved_, labelLate_})
         figures->addWidget(label, label == labelState_ ? 2 : 1);
-    layout->addLayout(figures);
+    return figures;
+}
 
-    preview_ = new PlotHost(ctx_, this);
-    preview_->setObjectName(QStringLiteral("PlotPreview"));
-    preview_->setMinimumSize(420, 220);
-    layout->addWidget(preview_, 1);
-
-    rows_[0].check->setChecked(true);
-    // The run may be started and stopped by a remote client too; the window follows it. Ten
-    // refreshes a second are plenty for eyes and cost nothing between steps.
-    poll_ = new QTimer(this);
-    poll_->setInterval(100);
-    connect(poll_, &QTimer::timeout, this, &WaveformForm::ShowStatus);
-    poll_->start();
-    shownState_ = run_.Status().state;  // a failure before this window opened was told already
-    // The definition a setup brought, or the one kept from the last run of the program.
+void WaveformForm::ShowFirstDefinition() {
     if (run_.Definition()) {
         ShowDefinition(*run_.Definition());
     } else {
@@ -204,7 +232,9 @@ WaveformForm::WaveformForm(WindowContext& context)
             }
         }
     }
-    run_.KeepDefinition(Definition());
+}
+
+void WaveformForm::FollowDefinitionChanges() {
     keepTimer_ = new QTimer(this);
     keepTimer_->setSingleShot(true);
     keepTimer_->setInterval(1000);
@@ -220,12 +250,6 @@ WaveformForm::WaveformForm(WindowContext& context)
         connect(box, &QCheckBox::toggled, this, &WaveformForm::DefinitionChanged);
     for (QLineEdit* box : {textDwell_, textPeriods_})
         connect(box, &QLineEdit::textChanged, this, &WaveformForm::DefinitionChanged);
-    run_.SetDefinitionListener(
-        [this](const WaveformDefinition& definition) { ShowDefinition(definition); });
-    UpdatePreview();
-    ShowStatus();
-    SetScrollingContent(this, content);
-    AddTips();
 }
 
 WaveformForm::~WaveformForm() {

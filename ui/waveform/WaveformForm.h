@@ -16,6 +16,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -58,6 +60,15 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The window's parts, built in the order they show and take the focus in.
+    QGroupBox* BuildChannels();
+    QHBoxLayout* BuildTiming();
+    QHBoxLayout* BuildRunButtons();
+    QHBoxLayout* BuildFigures();
+    // The definition a setup brought, or the one kept from the last run of the program.
+    void ShowFirstDefinition();
+    // Every control's change reaches the run at once and the kept settings a moment later.
+    void FollowDefinitionChanges();
     // The run keeps each change at once; the settings a moment later, and at the end.
     void DefinitionChanged();
     void KeepDefinition();

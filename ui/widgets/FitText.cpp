@@ -144,89 +144,108 @@ int ContentsTop(const QGroupBox* frame) {
     return top;
 }
 
+constexpr double kFits = std::numeric_limits<double>::infinity();
+
+double LabelSpare(const QLabel* label, const QFontMetrics& fm) {
+    if (label->text().isEmpty())
+        return kFits;
+    const int margin = 2 * label->margin();
+    const QRect box = label->contentsRect();
+    if (label->wordWrap()) {
+        // Wrapped lines must all show; a little air for the text layout's own rounding.
+        const QRect room(0, 0, box.width() - margin - 2, box.height() - margin);
+        const QRect need = fm.boundingRect(QRect(0, 0, room.width(), 1 << 20),
+                                           Qt::TextWordWrap | label->alignment(), LabelText(label));
+        return Spare(QSize(need.width(), need.height() + fm.descent()), room.size());
+    }
+    return Spare(TextSize(fm, LabelText(label)),
+                 QSize(UncoveredWidth(label, box) - margin, box.height() - margin));
+}
+
+double PushButtonSpare(const QPushButton* button, const QFontMetrics& fm) {
+    if (button->text().isEmpty())
+        return kFits;
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    const QRect room =
+        button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    // A little air between the caption and the bevel.
+    return Spare(TextSize(fm, QString(button->text()).remove(QLatin1Char('&'))),
+                 QSize(room.width() - 4, room.height()));
+}
+
+// A check box's or an option button's caption beside its mark.
+double MarkedButtonSpare(const QAbstractButton* button, bool check, const QFontMetrics& fm) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    const QRect room = button->style()->subElementRect(
+        check ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents, &option, button);
+    return Spare(TextSize(fm, QString(button->text()).remove(QLatin1Char('&'))),
+                 QSize(room.width() - 2, button->height()));
+}
+
+double LineEditSpare(const QLineEdit* edit, const QFontMetrics& fm) {
+    const int frame =
+        edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) : 0;
+    const QMargins margins = edit->textMargins();
+    // QLineEdit keeps 2 pixels either side of its text.
+    const QSize room(edit->width() - 2 * frame - 4 - margins.left() - margins.right(),
+                     edit->height() - 2 * frame - margins.top() - margins.bottom());
+    const QString text = edit->text().isEmpty() ? edit->placeholderText() : edit->text();
+    return Spare(QSize(fm.horizontalAdvance(text), fm.height()), room);
+}
+
+// Lists and other buttons (the switch) say in their size hint what their widest item or caption
+// needs; only a smaller font is tried on the widget itself.
+double SizeHintSpare(const QWidget* w, const QFont& font, const QFontMetrics& fm) {
+    QSize wanted = w->sizeHint();
+    if (font != w->font()) {
+        QWidget* probe = const_cast<QWidget*>(w);
+        const QFont old = probe->font();
+        probe->setFont(font);
+        wanted = w->sizeHint();
+        probe->setFont(old);
+    }
+    return Spare(QSize(wanted.width(), fm.height()), w->size());
+}
+
+double GroupBoxSpare(const QGroupBox* frame, const QFontMetrics& fm) {
+    if (frame->title().isEmpty())
+        return kFits;
+    // The caption starts where the style puts it; it must end inside the frame.
+    QStyleOptionGroupBox option;
+    option.initFrom(frame);
+    option.text = frame->title();
+    option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+    option.fontMetrics = fm;
+    option.lineWidth = 1;
+    const QRect label = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                       QStyle::SC_GroupBoxLabel, nullptr);
+    const int width = fm.horizontalAdvance(QString(frame->title()).remove(QLatin1Char('&')));
+    // Nor may it reach down into the controls placed in the frame.
+    const int side = std::max(label.left(), 8);
+    return Spare(QSize(width, label.top() + fm.height()),
+                 QSize(frame->width() - 2 * side, ContentsTop(frame)));
+}
+
 // Spare() of `w`'s text in `font`.
 double Spare(const QWidget* w, const QFont& font) {
-    constexpr double kFits = std::numeric_limits<double>::infinity();
     const QFontMetrics fm(font);
-    QStyle* style = w->style();
-    if (const auto* label = qobject_cast<const QLabel*>(w)) {
-        if (label->text().isEmpty())
-            return kFits;
-        const int margin = 2 * label->margin();
-        const QRect box = label->contentsRect();
-        if (label->wordWrap()) {
-            // Wrapped lines must all show; a little air for the text layout's own rounding.
-            const QRect room(0, 0, box.width() - margin - 2, box.height() - margin);
-            const QRect need =
-                fm.boundingRect(QRect(0, 0, room.width(), 1 << 20),
-                                Qt::TextWordWrap | label->alignment(), LabelText(label));
-            return Spare(QSize(need.width(), need.height() + fm.descent()), room.size());
-        }
-        return Spare(TextSize(fm, LabelText(label)),
-                     QSize(UncoveredWidth(label, box) - margin, box.height() - margin));
-    }
-    if (const auto* button = qobject_cast<const QPushButton*>(w)) {
-        if (button->text().isEmpty())
-            return kFits;
-        QStyleOptionButton option;
-        option.initFrom(button);
-        option.text = button->text();
-        const QRect room = style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-        // A little air between the caption and the bevel.
-        return Spare(TextSize(fm, QString(button->text()).remove(QLatin1Char('&'))),
-                     QSize(room.width() - 4, room.height()));
-    }
-    if (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w)) {
-        const auto* button = static_cast<const QAbstractButton*>(w);
-        QStyleOptionButton option;
-        option.initFrom(button);
-        option.text = button->text();
-        const bool check = qobject_cast<const QCheckBox*>(w) != nullptr;
-        const QRect room = style->subElementRect(
-            check ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents, &option, button);
-        return Spare(TextSize(fm, QString(button->text()).remove(QLatin1Char('&'))),
-                     QSize(room.width() - 2, w->height()));
-    }
-    if (const auto* edit = qobject_cast<const QLineEdit*>(w)) {
-        const int frame = edit->hasFrame() ? style->pixelMetric(QStyle::PM_DefaultFrameWidth) : 0;
-        const QMargins margins = edit->textMargins();
-        // QLineEdit keeps 2 pixels either side of its text.
-        const QSize room(w->width() - 2 * frame - 4 - margins.left() - margins.right(),
-                         w->height() - 2 * frame - margins.top() - margins.bottom());
-        const QString text = edit->text().isEmpty() ? edit->placeholderText() : edit->text();
-        return Spare(QSize(fm.horizontalAdvance(text), fm.height()), room);
-    }
-    if (qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractButton*>(w)) {
-        // Lists and other buttons (the switch) say in their size hint what their widest item or
-        // caption needs; only a smaller font is tried on the widget itself.
-        QSize wanted = w->sizeHint();
-        if (font != w->font()) {
-            QWidget* probe = const_cast<QWidget*>(w);
-            const QFont old = probe->font();
-            probe->setFont(font);
-            wanted = w->sizeHint();
-            probe->setFont(old);
-        }
-        return Spare(QSize(wanted.width(), fm.height()), w->size());
-    }
-    if (const auto* frame = qobject_cast<const QGroupBox*>(w)) {
-        if (frame->title().isEmpty())
-            return kFits;
-        // The caption starts where the style puts it; it must end inside the frame.
-        QStyleOptionGroupBox option;
-        option.initFrom(frame);
-        option.text = frame->title();
-        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
-        option.fontMetrics = fm;
-        option.lineWidth = 1;
-        const QRect label =
-            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, nullptr);
-        const int width = fm.horizontalAdvance(QString(frame->title()).remove(QLatin1Char('&')));
-        // Nor may it reach down into the controls placed in the frame.
-        const int side = std::max(label.left(), 8);
-        return Spare(QSize(width, label.top() + fm.height()),
-                     QSize(w->width() - 2 * side, ContentsTop(frame)));
-    }
+    if (const auto* label = qobject_cast<const QLabel*>(w))
+        return LabelSpare(label, fm);
+    if (const auto* button = qobject_cast<const QPushButton*>(w))
+        return PushButtonSpare(button, fm);
+    if (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w))
+        return MarkedButtonSpare(static_cast<const QAbstractButton*>(w),
+                                 qobject_cast<const QCheckBox*>(w) != nullptr, fm);
+    if (const auto* edit = qobject_cast<const QLineEdit*>(w))
+        return LineEditSpare(edit, fm);
+    if (qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractButton*>(w))
+        return SizeHintSpare(w, font, fm);
+    if (const auto* frame = qobject_cast<const QGroupBox*>(w))
+        return GroupBoxSpare(frame, fm);
     return kFits;
 }
 

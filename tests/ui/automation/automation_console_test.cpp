@@ -122,6 +122,16 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"grab NoForm /tmp/x.png", "error: no window NoForm\n"},
         LineCase{"trace now", "error: trace takes no arguments\n"},
         LineCase{"quit now", "error: quit takes no arguments\n"},
+        LineCase{"messages now", "error: messages takes no arguments\n"},
+        LineCase{"  frobnicate\r\n", "error: unknown command 'frobnicate'\n"},
+        LineCase{"type", "error: expected Window.Control, got ''\n"},
+        LineCase{"menu ToyForm", "error: expected Window.Control, got 'ToyForm'\n"},
+        LineCase{"menu NoForm.MnuGo", "error: no window NoForm\n"},
+        LineCase{"menu HiddenForm.Nothing", "error: no menu item HiddenForm.Nothing\n"},
+        LineCase{"show Nowhere", "error: cannot open window Nowhere\n"},
+        LineCase{"state", "error: no state field ''\n"},
+        LineCase{"wait", "error: bad wait time ''\n"},
+        LineCase{"sim frobnicate", "error: unknown sim command 'frobnicate'\n"},
         LineCase{"", "error: empty command\n"}),
     tq::testing::NamedBy<&LineCase::command>{});
 
