@@ -1,9 +1,13 @@
 """The command line as a user meets it over ssh: no display anywhere."""
 
+import fcntl
 import os
+import re
+import select
 import signal
 import socket
 import subprocess
+import time
 
 import pytest
 
@@ -51,5 +55,41 @@ def test_fourteen_bit_device():
         with socket.create_connection(("127.0.0.1", server.port), timeout=5) as s:
             s.sendall(b"*IDN?;SYST:RES?\n")
             assert s.makefile().readline().startswith("TQ2604X-EVAL,TQ2404,SIMULATED,")
+    finally:
+        assert server.stop() == 0
+
+
+def test_a_full_standard_error_holds_nothing_up():
+    """Standard error a pipe that nobody reads: clients are served on, the log lines that do not
+    fit are dropped and counted, and the count is said once the pipe is read again."""
+    server = start_server()
+    try:
+        err = server.process.stderr.fileno()
+        fcntl.fcntl(err, fcntl.F_SETPIPE_SZ, 4096)  # the smallest pipe: full after some 40 lines
+        clients = 60
+        for _ in range(clients):
+            with socket.create_connection(("127.0.0.1", server.port), timeout=5) as s:
+                s.sendall(b"*OPC?\n")
+                assert s.makefile().readline() == "1\n"
+        os.set_blocking(err, False)
+        said, dropped, deadline = b"", [], time.monotonic() + 20
+        while sum(dropped) + said.count(b"client at ") < 2 * clients:
+            assert time.monotonic() < deadline, (said, dropped)
+            select.select([err], [], [], 0.5)
+            try:
+                said += os.read(err, 65536)
+            except BlockingIOError:
+                pass
+            dropped = [int(n) for n in
+                       re.findall(rb"^(\d+) lines? of this log were dropped: standard error was "
+                                  rb"not read$", said, re.M)]
+        assert dropped and sum(dropped) + said.count(b"client at ") == 2 * clients
+        lines = said.decode().splitlines()
+        assert not [l for l in lines if "QIODevice" in l or "QSocket" in l], lines
+        # Once told, lines go out again as they come.
+        with socket.create_connection(("127.0.0.1", server.port), timeout=5) as s:
+            name = "client at 127.0.0.1:%d " % s.getsockname()[1]
+        assert select.select([err], [], [], 10)[0]
+        assert os.read(err, 4096).decode().startswith(name + "connected (1 of 8 places taken)\n")
     finally:
         assert server.stop() == 0

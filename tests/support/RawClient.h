@@ -36,7 +36,10 @@ public:
                  : connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
     }
-    ~RawClient() { close(fd_); }
+    ~RawClient() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
@@ -74,6 +77,22 @@ public:
         }
     }
     void EndSending() { shutdown(fd_, SHUT_WR); }
+    // Ends the connection with a reset, as a client killed or timed out may.
+    void Reset() {
+        const linger abrupt{1, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
+        close(fd_);
+        fd_ = -1;
+    }
+    // The client's own port, as the server names it.
+    quint16 LocalPort() const {
+        sockaddr_storage address{};
+        socklen_t size = sizeof address;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        return ntohs(address.ss_family == AF_INET6
+                         ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                         : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    }
 
     std::string received;
     bool ended = false;  // the server closed the connection
