@@ -36,10 +36,7 @@ public:
                  : connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
     }
-    ~RawClient() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
+    ~RawClient() { close(fd_); }
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
@@ -86,12 +83,10 @@ public:
     }
     // The client's own port, as the server names it.
     quint16 LocalPort() const {
-        sockaddr_storage address{};
+        sockaddr_in6 address{};  // its port where an IPv4 address has it too
         socklen_t size = sizeof address;
         getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-        return ntohs(address.ss_family == AF_INET6
-                         ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                         : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+        return ntohs(address.sin6_port);
     }
 
     std::string received;
