@@ -255,11 +255,10 @@ TEST_F(HostileClients, ANinthClientReadsWhyAndIsClosed) {
 TEST_F(HostileClients, ClientsThatResetLeaveNoTraceButTheirLogLines) {
     std::vector<std::string> log;
     server.SetLog([&](const std::string& line) { log.push_back(line); });
-    static std::vector<std::string> warnings;
-    warnings.clear();
+    static std::string warnings;
     const QtMessageHandler before =
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
-            warnings.push_back(text.toStdString());
+            warnings += text.toStdString();
         });
     // Every place is taken for the first half of the burst: those are refused.
     std::vector<std::unique_ptr<RawClient>> holders;
@@ -271,7 +270,6 @@ TEST_F(HostileClients, ClientsThatResetLeaveNoTraceButTheirLogLines) {
         if (i == 25)
             holders.clear();
         RawClient client(server.Port());
-        ASSERT_TRUE(client.Connected());
         if (i % 2 == 1)
             client.Offer("*IDN?\n");
         ports.push_back(client.LocalPort());
@@ -294,12 +292,9 @@ TEST_F(HostileClients, ClientsThatResetLeaveNoTraceButTheirLogLines) {
     ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 0; }));
     RawClient(server.Port()).EndSending();
     served();
-    // A refused connection is given up to a second to read its line.
-    QElapsedTimer clock;
-    clock.start();
-    WaitFor([&] { return clock.elapsed() > 1200; });
+    WaitFor([] { return false; }, {}, 1200);  // a refused connection's second to read its line
     qInstallMessageHandler(before);
-    EXPECT_EQ(warnings, std::vector<std::string>{});
+    EXPECT_EQ(warnings, "");
     // One whose connection was reset before the server took it is no longer known by its port.
     auto unknown = std::ranges::count(log, std::string(ScpiServer::kGoneBeforeServed));
     for (const quint16 port : ports) {
