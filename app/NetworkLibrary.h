@@ -52,6 +52,9 @@ public:
     // portmapper from now on; `say` hears what the registration has to say. False with the reason
     // in `error` when it cannot listen (the raw socket serves on).
     virtual bool ServeVxi11(SayLine say, QString& error) = 0;
+    // Told one line for each client's (and VXI-11 link's) arrival, refusal and departure, with
+    // the reason it left: "client at 127.0.0.1:40312 left: closed".
+    virtual void LogClients(std::function<void(const std::string& line)> log) = 0;
 
 signals:
     void ClientCountChanged(int count);

@@ -133,11 +133,16 @@ Program::Program(const ProgramOptions& options) : options_(options), settings_(P
     safeState_ = std::make_unique<SafeStatePolicy>(
         *instrument_, *safeStateTimer_, [this](const std::string& why) {
             if (options_.headless)
-                std::fprintf(stderr, "tq2604x-eval: %s\n", why.c_str());
+                Log("tq2604x-eval: " + why);
             else
                 context_->messages.ShowMessage(MainWindow(), MessageIcon::Warning,
                                                QString::fromStdString(why));
         });
+    QObject::connect(&logRetry_, &QTimer::timeout, &logRetry_, [this] {
+        log_.Retry();
+        if (log_.Owed() == 0)
+            logRetry_.stop();
+    });
 }
 
 Program::~Program() {
@@ -392,6 +397,8 @@ bool Program::StartProtocolServer() {
                      server_->Port());
     QObject::connect(server_.get(), &ProtocolServer::ClientCountChanged, server_.get(),
                      [policy = safeState_.get()](int count) { policy->ClientCountChanged(count); });
+    if (options_.headless)
+        server_->LogClients([this](const std::string& line) { Log(line); });
     for (const QString& listening : server_->Addresses())
         std::fprintf(stderr, "listening on %s:%u\n", qPrintable(listening), server_->Port());
     std::fflush(stderr);
@@ -408,6 +415,12 @@ bool Program::StartProtocolServer() {
         });
     }
     return true;
+}
+
+void Program::Log(const std::string& line) {
+    log_.Say(line);
+    if (log_.Owed() > 0 && !logRetry_.isActive())
+        logRetry_.start(250);
 }
 
 bool Program::StartWebPage() {

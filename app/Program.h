@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 #include <map>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "board/SimulatedBench.h"
 #include "core/DeviceState.h"
 #include "instrument/Instrument.h"
+#include "platform/StandardErrorLog.h"
 #include "timers/QtRunTimer.h"
 #include "ui/WindowContext.h"
 #include "ui/widgets/FileDialogs.h"
@@ -117,6 +119,9 @@ private:
     bool StartSimulatedMeter();
     // Without windows: the start-up (instrument/StartUp.h), then serve until a signal.
     int RunHeadless();
+    // What the headless server says while it serves (its clients, the safe state's reasons), on
+    // standard error without waiting for it.
+    void Log(const std::string& line);
     // After a connection: the identity names the real board's location.
     void TakeBoardLocation();
     // The output protection's limits and options as the last run left them, kept from now on
@@ -154,6 +159,8 @@ private:
     std::unique_ptr<SetupSlots> setupSlots_;  // *SAV and *RCL's, kept between runs
     std::unique_ptr<InstrumentCommands> commands_;
     std::unique_ptr<ProtocolServer> server_;
+    StandardErrorLog log_;
+    QTimer logRetry_;  // tells the lines dropped once standard error takes them
     bool vxi11Served_ = false;
     std::unique_ptr<WebServer> web_;
     std::unique_ptr<LanAnnouncement> advertiser_;

@@ -15,6 +15,7 @@
 #ifdef Q_OS_UNIX
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #endif
 
@@ -43,6 +44,27 @@ void EndSending(QTcpSocket* socket) {
     shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_WR);
 #else
     Q_UNUSED(socket);
+#endif
+}
+
+// Whether the peer has reset the connection, or closed it with nothing left unread, though the
+// socket has not yet been told: its going is seen in its turn, and a newcomer need not wait for
+// that. Linux only; elsewhere a client is gone when its socket says so.
+bool GoneUnseen(QTcpSocket* socket) {
+#ifdef Q_OS_LINUX
+    const int fd = static_cast<int>(socket->socketDescriptor());
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (fd < 0 || getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
+        return false;
+    if (info.tcpi_state == TCP_CLOSE)
+        return true;
+    int unread = 0;
+    return info.tcpi_state == TCP_CLOSE_WAIT && ioctl(fd, FIONREAD, &unread) == 0 && unread == 0 &&
+           socket->bytesAvailable() == 0;
+#else
+    Q_UNUSED(socket);
+    return false;
 #endif
 }
 
@@ -75,6 +97,7 @@ struct ScpiServer::Client {
     bool blocked = false;   // waits for its unread answers to go out
     bool waiting = false;   // in waiting_ for its next turn
     bool closed = false;    // the peer has gone: the lines it sent still run, unanswered
+    std::string name;       // "client at 127.0.0.1:40312"
 };
 
 ScpiServer::ScpiServer(InstrumentCommands& commands, ClientPlaces* places, QObject* parent)
@@ -134,7 +157,14 @@ quint16 ScpiServer::Port() const {
 void ScpiServer::Accept(QTcpServer* server) {
     while (QTcpSocket* socket = server->nextPendingConnection()) {
         socket->setParent(this);
-        if (!places_->Take()) {
+        // Reset before it was taken: the system no longer knows whence it came.
+        if (socket->peerPort() == 0) {
+            Say(kGoneBeforeServed);
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        if (!TakePlace()) {
             Refuse(socket);
             continue;
         }
@@ -144,8 +174,8 @@ void ScpiServer::Accept(QTcpServer* server) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         clients_.push_back(std::make_unique<Client>(socket, commands_));
         Client* client = clients_.back().get();
-        client->session.Session().SetName("client at " +
-                                          Endpoint(socket->peerAddress(), socket->peerPort()));
+        client->name = "client at " + Endpoint(socket->peerAddress(), socket->peerPort());
+        client->session.Session().SetName(client->name);
         // Its input is read as it is served, a line at a time; what waits unsent in the socket
         // counts as unread.
         client->session.SetRefill([client] { return ReadInput(client); });
@@ -161,11 +191,28 @@ void ScpiServer::Accept(QTcpServer* server) {
         connect(socket, &QTcpSocket::readyRead, this, [this, client] { Received(client); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, client] { Sent(client); });
         connect(socket, &QTcpSocket::disconnected, this, [this, client] { PeerClosed(client); });
+        Say(client->name + " connected (" + std::to_string(places_->Taken()) + " of " +
+            std::to_string(kMaxClients) + " places taken)");
         emit ClientCountChanged(ClientCount());
     }
 }
 
+bool ScpiServer::TakePlace() {
+    if (places_->Take())
+        return true;
+    std::vector<Client*> gone;
+    for (const auto& client : clients_)
+        // A line held by a ramp ends with it; the client's going is seen then.
+        if (!client->closed && !client->session.Holding() && GoneUnseen(client->socket))
+            gone.push_back(client.get());
+    for (Client* client : gone)
+        Drop(client, Leaving::Closed);
+    return places_->Take();
+}
+
 void ScpiServer::Refuse(QTcpSocket* socket) {
+    Say("client at " + Endpoint(socket->peerAddress(), socket->peerPort()) +
+        " refused: " + std::to_string(kMaxClients) + " clients are connected");
     socket->write(kTooManyClients);
     socket->flush();
     // A flood of connections is not kept waiting on: beyond a few, each is closed at once.
@@ -178,10 +225,16 @@ void ScpiServer::Refuse(QTcpSocket* socket) {
     connect(socket, &QObject::destroyed, this, [this] { --refusing_; });
     socket->setReadBufferSize(4096);
     EndSending(socket);
-    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+    // A reset connection is closed by the socket itself, which then has nothing to read.
+    const auto readAway = [socket] {
+        if (socket->isReadable())
+            socket->readAll();
+    };
+    connect(socket, &QTcpSocket::readyRead, socket, readAway);
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(1000, socket, [socket] {
-        socket->readAll();
+    connect(socket, &QTcpSocket::errorOccurred, socket, &QObject::deleteLater);
+    QTimer::singleShot(1000, socket, [socket, readAway] {
+        readAway();
         socket->abort();
         socket->deleteLater();
     });
@@ -221,7 +274,7 @@ void ScpiServer::IdleCheck(Client* client) {
         client->idle.start(TimerMilliseconds(rest));
         return;
     }
-    Drop(client);
+    Drop(client, Leaving::Idle);
 }
 
 void ScpiServer::Schedule(Client* client) {
@@ -280,7 +333,7 @@ ScpiServer::Stop ScpiServer::Turn(Client* client) {
         case ClientSession::Stop::NoInput:
             if (!client->closed)
                 return Stop::NoInput;
-            Drop(client);
+            Drop(client, Leaving::Closed);
             return Stop::Dropped;
         case ClientSession::Stop::TurnOver:
             return Stop::TurnOver;
@@ -292,7 +345,7 @@ ScpiServer::Stop ScpiServer::Turn(Client* client) {
             return Stop::Held;
         case ClientSession::Stop::Refused:
             // A browser can be made to send to a loopback port: refused without running a thing.
-            Drop(client);
+            Drop(client, Leaving::WebRequest);
             return Stop::Dropped;
     }
     return Stop::NoInput;
@@ -324,11 +377,23 @@ void ScpiServer::SendAnswers(Client* client) {
     }
 }
 
-void ScpiServer::Drop(Client* client) {
+void ScpiServer::Drop(Client* client, Leaving why) {
     const auto it = std::find_if(clients_.begin(), clients_.end(),
                                  [client](const auto& c) { return c.get() == client; });
     if (it == clients_.end())
         return;
+    switch (why) {
+        case Leaving::Closed:
+            Say(client->name + " left: closed");
+            break;
+        case Leaving::Idle:
+            Say(client->name + " left: idle for " + DurationText(idleTimeout_) +
+                ", closed by the server");
+            break;
+        case Leaving::WebRequest:
+            Say(client->name + " left: refused, its first line was a web page's request");
+            break;
+    }
     std::erase(waiting_, client);
     QTcpSocket* socket = client->socket;
     socket->disconnect(this);
@@ -337,6 +402,11 @@ void ScpiServer::Drop(Client* client) {
     clients_.erase(it);
     places_->Give();
     emit ClientCountChanged(ClientCount());
+}
+
+void ScpiServer::Say(const std::string& line) const {
+    if (log_)
+        log_(line);
 }
 
 }  // namespace tq

@@ -11,7 +11,8 @@
 // - clients are served in turns of at most kLinesPerTurn lines or kTurnTime each;
 // - at most kMaxClients at once, VXI-11's links included (the places are shared): another is
 //   told so in one line and closed; a client that sends nothing for the idle timeout is closed
-//   and frees its place;
+//   and frees its place, and one that has closed or reset its connection gives its place to a
+//   newcomer even before its going has been seen in turn;
 // - a web page's request is refused unanswered.
 
 #include <QElapsedTimer>
@@ -21,7 +22,9 @@
 #include <QStringList>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "remote/ClientPlaces.h"
@@ -48,6 +51,10 @@ public:
     static constexpr const char* kTooManyClients =
         "-310,\"System error; 8 clients are connected\"\n";
 
+    // The log's line for a client that reset its connection before the server took it.
+    static constexpr const char* kGoneBeforeServed =
+        "a client left before it was served: its connection was reset";
+
     // `places`: shared with the other transports' clients; without, the server's own.
     explicit ScpiServer(InstrumentCommands& commands, ClientPlaces* places = nullptr,
                         QObject* parent = nullptr);
@@ -67,12 +74,19 @@ public:
     // connecting afterwards.
     void SetIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout_ = timeout; }
 
+    // Told one line for each client's arrival, refusal and departure with its reason:
+    // "client at 127.0.0.1:40312 left: idle for 600 s".
+    using Log = std::function<void(const std::string& line)>;
+    void SetLog(Log log) { log_ = std::move(log); }
+
 signals:
     void ClientCountChanged(int count);
 
 private:
     struct Client;
     void Accept(QTcpServer* server);
+    // A place for a newcomer, made by dropping clients that have gone unseen when all are taken.
+    bool TakePlace();
     void Refuse(QTcpSocket* socket);
     void Received(Client* client);
     void Sent(Client* client);
@@ -89,7 +103,10 @@ private:
     static bool ReadInput(Client* client);
     // The answers the client's lines have given, into its socket.
     static void SendAnswers(Client* client);
-    void Drop(Client* client);
+    // Why a client left.
+    enum class Leaving { Closed, Idle, WebRequest };
+    void Drop(Client* client, Leaving why);
+    void Say(const std::string& line) const;
 
     InstrumentCommands& commands_;
     ClientPlaces ownPlaces_;
@@ -99,6 +116,7 @@ private:
     std::vector<std::unique_ptr<Client>> clients_;
     std::deque<Client*> waiting_;  // clients with work left over from their turn, in order
     std::chrono::milliseconds idleTimeout_ = kDefaultIdleTimeout;
+    Log log_;
     int refusing_ = 0;  // refused connections still being closed
     int listener_ = 0;
 };

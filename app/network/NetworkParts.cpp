@@ -43,9 +43,16 @@ public:
         if (vxi11_)
             vxi11_->SetIdleTimeout(timeout);
     }
+    void LogClients(std::function<void(const std::string& line)> log) override {
+        log_ = std::move(log);
+        server_.SetLog(log_);
+        if (vxi11_)
+            vxi11_->SetLog(log_);
+    }
     bool ServeVxi11(SayLine say, QString& error) override {
         vxi11_ = std::make_unique<Vxi11Server>(commands_, places_);
         vxi11_->SetIdleTimeout(idleTimeout_);
+        vxi11_->SetLog(log_);
         if (!vxi11_->Listen(addresses_, error)) {
             vxi11_.reset();
             return false;
@@ -57,6 +64,7 @@ public:
 private:
     InstrumentCommands& commands_;
     std::chrono::milliseconds idleTimeout_{0};
+    std::function<void(const std::string&)> log_;
     ClientPlaces places_;  // the raw socket's clients and VXI-11's links
     std::vector<QHostAddress> addresses_;
     ScpiServer server_;

@@ -1,9 +1,13 @@
 """The command line as a user meets it over ssh: no display anywhere."""
 
+import fcntl
 import os
+import re
+import select
 import signal
 import socket
 import subprocess
+import time
 
 import pytest
 
@@ -51,5 +55,31 @@ def test_fourteen_bit_device():
         with socket.create_connection(("127.0.0.1", server.port), timeout=5) as s:
             s.sendall(b"*IDN?;SYST:RES?\n")
             assert s.makefile().readline().startswith("TQ2604X-EVAL,TQ2404,SIMULATED,")
+    finally:
+        assert server.stop() == 0
+
+
+DROPPED = rb"(?m)^(\d+) lines? of this log were dropped: standard error was not read$"
+
+
+def test_a_full_standard_error_holds_nothing_up():
+    """Standard error a pipe that nobody reads: clients are served on, the log lines that do not
+    fit are dropped and counted, and the count is said once the pipe is read again."""
+    server = start_server()
+    try:
+        err = server.process.stderr.fileno()
+        fcntl.fcntl(err, fcntl.F_SETPIPE_SZ, 4096)  # the smallest pipe: full after some 40 lines
+        clients = 60
+        for _ in range(clients):
+            with socket.create_connection(("127.0.0.1", server.port), timeout=5) as s:
+                s.sendall(b"*OPC?\n")
+                assert s.makefile().readline() == "1\n"
+        said, deadline = b"", time.monotonic() + 20
+        told = lambda: sum(map(int, re.findall(DROPPED, said))) + said.count(b"client at ")
+        while told() < 2 * clients and time.monotonic() < deadline:
+            if select.select([err], [], [], 0.5)[0]:
+                said += os.read(err, 65536)
+        assert re.findall(DROPPED, said) and told() == 2 * clients, said
+        assert b"QIODevice" not in said and b"QSocket" not in said, said
     finally:
         assert server.stop() == 0

@@ -58,6 +58,15 @@ def _set(dac, path, value):
 # Each family's settings as the board takes and answers them: (property, value, read back).
 ROUND_TRIPS = [
     ("coding", "twos-complement", "twos-complement"),
+    # A word of a fixed set: the instrument's own, short or long, in any case.
+    ("coding", "BIN", "binary"),
+    ("coding", "TwosComplement", "twos-complement"),
+    ("trigger_source", "BUS", "bus"),
+    ("trigger_source", "imm", "immediate"),
+    ("trigger_source", "Bus", "bus"),
+    ("trigger_source", " IMMEDIATE ", "immediate"),
+    ("digital[2].direction", "OUTPUT", "output"),
+    ("digital[2].direction", "in", "input"),
     ("pulse", False, False),
     ("pins.ldac", False, False),  # after the pulse is off
     ("pins.clr", False, False),
@@ -132,7 +141,9 @@ REFUSED = [
     ("all_channels.code", 0.5, "whole number"),
     ("coding", "gray", "one of 'binary', 'twos-complement'"),
     ("pins.clr", 2, "True or False"),
-    ("digital[1].direction", "OUT", "one of 'output', 'input'"),
+    ("digital[1].direction", "sideways", "one of 'output', 'input'"),
+    ("trigger_source", "IMMED", "one of 'immediate', 'bus' (or the instrument's IMMediate, BUS"),
+    ("coding", 1, "the coding is one of 'binary', 'twos-complement'"),
     ("list_count", 0, "from 1 to 1000000000"),
     ("list_dwell", 3601, "from 0 s to 3600 s"),
     ("resolution", 12, "16 (TQ2604X) or 14 (TQ2404)"),

@@ -114,6 +114,53 @@ def setting(set_command, docs, validator=lambda v, vs: v, values=(), map_values=
                     doc=docs)
 
 
+def choice(get_command, set_command, docs, words, what):
+    """A setting that takes one of a fixed set of words, in pymeasure's way (a validator, then
+    ``map_values`` over a dict). ``words`` maps each usual name to the instrument's word as its
+    reference writes it, the short form in capitals: ``{"immediate": "IMMediate", "bus":
+    "BUS"}``. Set, the usual name and the word's short and long forms are taken in any case
+    (``"bus"``, ``"BUS"``, ``"Bus"``, ``"IMM"``, ``"immediate"``) and the short form is sent;
+    read, the instrument's answer comes back as the usual name."""
+    forms = Words(words, what)
+    return control(get_command, set_command, docs, validator=forms.name, values=forms.short,
+                   map_values=True, get_process=forms.answer, cast=str)
+
+
+class Words:
+    """The spellings of a fixed set of values, shared by every setting made with ``choice``:
+    ``name(value)`` is the usual name a spelling stands for (ValueError naming them all
+    otherwise), ``short`` maps each usual name to the word sent, ``answer(text)`` is the word
+    sent for whatever form the instrument answers."""
+
+    def __init__(self, words, what):
+        self.what = what
+        self.words = dict(words)
+        self.short = {name: _short_form(word) for name, word in self.words.items()}
+        self._names = {}
+        for name, word in self.words.items():
+            for form in (name, self.short[name], word):
+                self._names[form.upper()] = name
+
+    def name(self, value, _values=()):
+        if isinstance(value, str) and value.strip().upper() in self._names:
+            return self._names[value.strip().upper()]
+        raise ValueError("%s is one of %s (or the instrument's %s, in any case), not %r"
+                         % (self.what, ", ".join(map(repr, self.words)),
+                            ", ".join(self.words.values()), value))
+
+    def answer(self, text):
+        name = self._names.get(str(text).strip().upper())
+        if name is None:
+            raise TQ2604XError([(-100, "%s answered %r, none of %s"
+                                 % (self.what, text, ", ".join(self.words.values())))])
+        return self.short[name]
+
+
+def _short_form(word):
+    """A mnemonic's short form: its capitals and digits (``"TWOScomplement"`` -> ``TWOS``)."""
+    return "".join(c for c in word if not c.islower())
+
+
 def level(value):
     """A 0/1 reply -> False/True."""
     return bool(int(value))

@@ -47,8 +47,9 @@ from pyvisa.constants import StatusCode
 from pyvisa.errors import VisaIOError
 
 from ._protocol import (ERROR_CHECK, EXECUTION_ERROR, MAX_LINE, NOT_A_NUMBER, TQ2604XError,
-                        TQ2604XRunError, block, control, measurement, parse_error, parse_errors,
-                        number_text, power_losses, ranged_number, switch, whole_number)
+                        TQ2604XRunError, block, choice, control, measurement, parse_error,
+                        parse_errors, number_text, power_losses, ranged_number, switch,
+                        whole_number)
 from ._protocol import level as _level
 from .channels import AllChannels, Channel
 from .description import Description
@@ -416,11 +417,10 @@ class TQ2604X(Instrument):
 
     pulse_after_write = pulse  # the name of earlier versions
 
-    coding = control(
+    coding = choice(
         "SOUR:COD?", "SOUR:COD %s",
         """The board's coding pin: ``"binary"`` (offset binary) or ``"twos-complement"``.""",
-        validator=lambda v, vs: _one_of(v, vs, "the coding"),
-        values={"binary": "BIN", "twos-complement": "TWOS"}, map_values=True)
+        {"binary": "BINary", "twos-complement": "TWOScomplement"}, "the coding")
 
     local_ground_offset = switch(
         "CONT:GND",
@@ -554,12 +554,11 @@ class TQ2604X(Instrument):
         """Forgets every channel's list."""
         self.write_checked("LIST:CLE")
 
-    trigger_source = control(
+    trigger_source = choice(
         "TRIG:SOUR?", "TRIG:SOUR %s",
         """What starts a run once ``run_list()`` initiated it: ``"immediate"`` (at once, the
         default) or ``"bus"`` (``run_list()`` arms it and ``trigger()`` starts it).""",
-        validator=lambda v, vs: _one_of(v, vs, "the trigger source"),
-        values={"immediate": "IMM", "bus": "BUS"}, map_values=True)
+        {"immediate": "IMMediate", "bus": "BUS"}, "the trigger source")
 
     def run_list(self):
         """Starts a waveform run with the loaded lists (``ch_x.list_volts`` or
@@ -727,9 +726,3 @@ class TQ2604X(Instrument):
 
 def _number(value):
     return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
-
-
-def _one_of(value, values, what):
-    if value in values:
-        return value
-    raise ValueError("%s is one of %s, not %r" % (what, ", ".join(map(repr, values)), value))

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """The board's pins (``dac.pins``) and the converter's two digital lines (``dac.digital``)."""
 
-from ._protocol import control, measurement, switch
+from ._protocol import choice, measurement, switch
 from ._protocol import level as _level
 
 
@@ -49,12 +49,11 @@ class DigitalLine(_Part):
         self.name = "D%d" % (number - 1)
         self.prefix = "DIG%d:" % number
 
-    direction = control(
+    direction = choice(
         "DIR?", "DIR %s",
         """``"output"`` (the converter drives the line) or ``"input"`` (the board drives
         it).""",
-        validator=lambda v, vs: _one_of(v, vs, "the direction"),
-        values={"output": "OUT", "input": "IN"}, map_values=True)
+        {"output": "OUTput", "input": "INput"}, "the direction")
 
     level = switch(
         "LEV",
@@ -92,9 +91,3 @@ class DigitalLines:
 
     def __len__(self):
         return len(self._lines)
-
-
-def _one_of(value, values, what):
-    if value in values:
-        return value
-    raise ValueError("%s is one of %s, not %r" % (what, ", ".join(map(repr, values)), value))

@@ -111,6 +111,7 @@ struct RpcServer::Peer {
     QElapsedTimer heard;  // since its last call
     bool awaitingReply = false;
     bool closing = false;
+    bool silenced = false;  // closed for its silence
 };
 
 // A call on one of libtirpc's transports, answered through it.
@@ -365,6 +366,7 @@ void RpcServer::Receive(int fd) {
 
 void RpcServer::Forget(Peer& connection) {
     const ConnectionId id = connection.id;
+    const bool silenced = connection.silenced;
     // Possibly inside one of its notifiers' signals: they go once it has returned, and watch
     // the descriptor libtirpc has closed no more meanwhile.
     for (auto* notifier : {connection.reading.release(), connection.writing.release()}) {
@@ -373,7 +375,7 @@ void RpcServer::Forget(Peer& connection) {
     }
     connections_.erase(id);
     if (closed_)
-        closed_(id);
+        closed_(id, silenced);
 }
 
 void RpcServer::Close(ConnectionId id) {
@@ -409,6 +411,7 @@ void RpcServer::IdleCheck(Peer& connection) {
         connection.idle.start(std::min<std::chrono::milliseconds>(rest, std::chrono::hours(24)));
         return;
     }
+    connection.silenced = true;
     Close(connection.id);
 }
 

@@ -59,8 +59,9 @@ public:
     // Ends a connection; the closed handler hears of it once it has gone.
     void Close(ConnectionId connection);
     // Told when a connection has ended: by its peer, by a broken record, by Close() or the idle
-    // timeout.
-    void SetClosedHandler(std::function<void(ConnectionId)> closed) { closed_ = std::move(closed); }
+    // timeout (`idle`).
+    using Closed = std::function<void(ConnectionId, bool idle)>;
+    void SetClosedHandler(Closed closed) { closed_ = std::move(closed); }
     // A connection that sends no call for this long is closed (one whose call is deferred is not
     // silent); zero: never.
     void SetIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout_ = timeout; }
@@ -87,7 +88,7 @@ private:
     std::vector<std::unique_ptr<Service>> services_;
     std::map<ConnectionId, std::unique_ptr<Peer>> connections_;
     ConnectionId nextId_ = 1;
-    std::function<void(ConnectionId)> closed_;
+    Closed closed_;
     std::chrono::milliseconds idleTimeout_{0};
 };
 

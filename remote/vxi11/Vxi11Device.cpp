@@ -62,6 +62,7 @@ struct Vxi11Device::Link {
     bool srqEnabled = false;  // device_enable_srq
     std::string srqHandle;
     bool serviceRequested = false;  // MSS when last looked at
+    std::string name;               // "VXI-11 link 3 from 127.0.0.1"
 };
 
 Vxi11Device::Vxi11Device(InstrumentCommands& commands, ClientPlaces& places, rpc::Replies& replies,
@@ -170,6 +171,8 @@ void Vxi11Device::CreateLink(rpc::Call& call, Clock::time_point now) {
         result.error = kDeviceLocked;
     } else if (!places_.Take()) {
         result.error = kOutOfResources;
+        Say("VXI-11 link from " + call.PeerHost() +
+            " refused: " + std::to_string(ClientPlaces::kMax) + " clients are connected");
     } else {
         while (links_.contains(nextLid_) || nextLid_ <= 0)
             nextLid_ = nextLid_ >= INT_MAX || nextLid_ <= 0 ? 1 : nextLid_ + 1;
@@ -179,6 +182,9 @@ void Vxi11Device::CreateLink(rpc::Call& call, Clock::time_point now) {
         const std::string host = call.PeerHost();
         link->session.Session().SetName(host.empty() ? "a VXI-11 link"
                                                      : "VXI-11 link from " + host);
+        link->name = "VXI-11 link " + std::to_string(result.lid) + " from " + host;
+        Say(link->name + " connected (" + std::to_string(places_.Taken()) + " of " +
+            std::to_string(ClientPlaces::kMax) + " places taken)");
         // MSS may rise and fall within a line (*CLS;*OPC): each command is looked at.
         link->session.Session().SetCommandDone(
             [this, at = link.get()] { CheckServiceRequest(*at); });
@@ -202,7 +208,7 @@ void Vxi11Device::DestroyLink(rpc::Call& call) {
         return call.Garbage();
     Link* link = Find(call, *lid);
     if (link != nullptr)
-        Drop(*link);
+        Drop(*link, "closed");
     ReplyError(call, link != nullptr ? kNoError : kInvalidLink);
 }
 
@@ -341,7 +347,7 @@ void Vxi11Device::Answer(Link& link, int error, rpc::Replies& replies) {
         result.maxRecvSize = limits_.maxRecvSize;
         replies.Send(waiting.connection, Xdr(xdr_Create_LinkResp), &result);
         if (error != kNoError)
-            Drop(link);  // never made, as far as its client knows
+            Drop(link, "refused, the lock did not come");  // never made, as far as its client knows
     } else if (waiting.kind == Waiting::Kind::Generic) {
         std::uint8_t statusByte = 0;
         if (error == kNoError)
@@ -522,19 +528,22 @@ void Vxi11Device::CheckServiceRequest(Link& link) {
     link.serviceRequested = requested;
 }
 
-void Vxi11Device::ConnectionClosed(rpc::ConnectionId connection) {
+void Vxi11Device::ConnectionClosed(rpc::ConnectionId connection, bool idle) {
+    const std::string why = idle ? "idle for " + idleText_ + ", closed by the server" : "closed";
     if (interruptChannels_.erase(connection) > 0)
         interrupts_->Close(connection);
     for (auto it = links_.begin(); it != links_.end();) {
         Link& link = *(it++)->second;
         if (link.connection == connection)
-            Drop(link);
+            Drop(link, why.c_str());
     }
 }
 
 // What a link was sent before it ended still runs, as a raw connection's does: the link keeps
 // its place, unanswered and out of its client's reach, until its lines have run.
-void Vxi11Device::Drop(Link& link) {
+void Vxi11Device::Drop(Link& link, const char* why) {
+    if (!link.ended)
+        Say(link.name + " left: " + why);
     commands_.Lock().Give(link.session.Session().Origin());
     link.ended = true;
     link.connection = 0;
@@ -623,6 +632,11 @@ std::optional<Vxi11Device::Clock::time_point> Vxi11Device::NextDeadline() const 
         if (link->waiting && (!next || link->waiting->deadline < *next))
             next = link->waiting->deadline;
     return next;
+}
+
+void Vxi11Device::Say(const std::string& line) const {
+    if (log_)
+        log_(line);
 }
 
 }  // namespace tq::vxi11

@@ -95,8 +95,9 @@ public:
     // A call of the core channel (program DEVICE_CORE) and of the abort channel (DEVICE_ASYNC).
     void Core(rpc::Call& call, Clock::time_point now);
     void Abort(rpc::Call& call);
-    // A connection has ended: the links created on it go, their waiting calls with them.
-    void ConnectionClosed(rpc::ConnectionId connection);
+    // A connection has ended (`idle`: closed for its silence): the links created on it go, their
+    // waiting calls with them.
+    void ConnectionClosed(rpc::ConnectionId connection, bool idle = false);
 
     // One turn for each link with lines to run; true when some have more.
     bool ServeTurns(Clock::time_point now);
@@ -115,6 +116,11 @@ public:
     void CheckServiceRequests();
 
     int LinkCount() const { return static_cast<int>(links_.size()); }
+    // Told one line for each link made, refused and ended, with the reason it ended:
+    // "VXI-11 link 3 from 127.0.0.1 left: closed".
+    void SetLog(std::function<void(const std::string& line)> log) { log_ = std::move(log); }
+    // How the log names the idle timeout: "600 s".
+    void SetIdleText(std::string text) { idleText_ = std::move(text); }
     // Every link, and what it waits for, goes: the server stops serving VXI-11.
     void DropAll();
 
@@ -150,7 +156,9 @@ private:
     void Answer(Link& link, int error);
     void Answer(Link& link, int error, rpc::Replies& replies);
     void Schedule(Link& link);
-    void Drop(Link& link);
+    // `why` it ended, for the log.
+    void Drop(Link& link, const char* why);
+    void Say(const std::string& line) const;
 
     InstrumentCommands& commands_;
     ClientPlaces& places_;
@@ -161,6 +169,8 @@ private:
     std::deque<int> due_;  // links with lines to run, in turn
     int nextLid_ = 1;
     std::function<void()> wake_;
+    std::function<void(const std::string&)> log_;
+    std::string idleText_;
     int lockListener_ = 0;
     InterruptChannels* interrupts_ = nullptr;
     std::map<rpc::ConnectionId, bool> interruptChannels_;  // the connections that have one

@@ -90,9 +90,9 @@ bool Vxi11Server::Listen(const std::vector<QHostAddress>& addresses, QString& er
     transport.maxConnections = kMaxConnections;
     rpc_ = std::make_unique<rpc::RpcServer>(transport);
     rpc_->SetIdleTimeout(idleTimeout_);
-    rpc_->SetClosedHandler([this](rpc::ConnectionId connection) {
+    rpc_->SetClosedHandler([this](rpc::ConnectionId connection, bool idle) {
         if (device_)
-            device_->ConnectionClosed(connection);
+            device_->ConnectionClosed(connection, idle);
         ArmDeadline();
     });
     address_ = addresses.empty() ? QHostAddress() : addresses.front();
@@ -130,6 +130,8 @@ bool Vxi11Server::Listen(const std::vector<QHostAddress>& addresses, QString& er
     device_ = std::make_unique<vxi11::Vxi11Device>(commands_, places_, *rpc_,
                                                    rpc_->Port(DEVICE_ASYNC), limits);
     device_->SetInterruptChannels(this);
+    device_->SetLog(log_);
+    device_->SetIdleText(DurationText(idleTimeout_));
     device_->SetWake([this] {
         if (!turns_->isActive())
             turns_->start();
@@ -158,6 +160,14 @@ void Vxi11Server::SetIdleTimeout(std::chrono::milliseconds timeout) {
     idleTimeout_ = timeout;
     if (rpc_)
         rpc_->SetIdleTimeout(timeout);
+    if (device_)
+        device_->SetIdleText(DurationText(timeout));
+}
+
+void Vxi11Server::SetLog(std::function<void(const std::string& line)> log) {
+    log_ = std::move(log);
+    if (device_)
+        device_->SetLog(log_);
 }
 
 void Vxi11Server::Open(rpc::ConnectionId connection, std::uint32_t host, std::uint16_t port,

@@ -9,8 +9,10 @@
 #include <QObject>
 #include <QString>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "remote/ClientPlaces.h"
@@ -42,6 +44,8 @@ public:
     int LinkCount() const { return device_ ? device_->LinkCount() : 0; }
     // A connection that sends no call for this long is closed, its links with it; zero: never.
     void SetIdleTimeout(std::chrono::milliseconds timeout);
+    // Told one line for each link made, refused and ended, with the reason it ended.
+    void SetLog(std::function<void(const std::string& line)> log);
 
 private:
     // The clients' interrupt channels: a socket each, connected without blocking; what is sent
@@ -65,6 +69,7 @@ private:
     QTimer* turns_;
     QTimer* deadline_;
     std::chrono::milliseconds idleTimeout_{0};
+    std::function<void(const std::string&)> log_;
     int listener_ = 0;
     std::map<rpc::ConnectionId, std::unique_ptr<Interrupts>> interrupts_;
 };

@@ -248,9 +248,75 @@ TEST_F(HostileClients, ANinthClientReadsWhyAndIsClosed) {
     EXPECT_EQ(Ask(*next, "*OPC?\n"), "1");
 }
 
+// A burst of clients that reset their connection, some with a line sent, half of them while every
+// place is taken: each is logged once (arrived and left, or refused), Qt says nothing, and
+// newcomers right after take their places, as they do right after a client that connected and
+// left at once.
+TEST_F(HostileClients, ClientsThatResetLeaveNoTraceButTheirLogLines) {
+    std::vector<std::string> log;
+    server.SetLog([&](const std::string& line) { log.push_back(line); });
+    static std::string warnings;
+    const QtMessageHandler before =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+            warnings += text.toStdString();
+        });
+    // Every place is taken for the first half of the burst: those are refused.
+    std::vector<std::unique_ptr<RawClient>> holders;
+    for (int i = 0; i < ScpiServer::kMaxClients; ++i)
+        holders.push_back(std::make_unique<RawClient>(server.Port()));
+    ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == ScpiServer::kMaxClients; }));
+    std::vector<quint16> ports;
+    for (int i = 0; i < 50; ++i) {
+        if (i == 25)
+            holders.clear();
+        RawClient client(server.Port());
+        if (i % 2 == 1)
+            client.Offer("*IDN?\n");
+        ports.push_back(client.LocalPort());
+        client.Reset();
+        // The burst comes as the server runs, which takes the connections as they come.
+        QCoreApplication::processEvents();
+    }
+    const auto served = [&] {
+        std::vector<std::unique_ptr<RawClient>> newcomers;
+        for (int i = 0; i < ScpiServer::kMaxClients; ++i)
+            newcomers.push_back(std::make_unique<RawClient>(server.Port()));
+        for (auto& client : newcomers) {
+            client->Offer("*OPC?\n");
+            WaitFor([&] { return client->ended || !client->received.empty(); },
+                    [&] { client->Collect(); });
+            EXPECT_EQ(client->received, "1\n");
+        }
+    };
+    served();
+    ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 0; }));
+    RawClient(server.Port()).EndSending();
+    served();
+    WaitFor([] { return false; }, {}, 1200);  // a refused connection's second to read its line
+    qInstallMessageHandler(before);
+    EXPECT_EQ(warnings, "");
+    // One whose connection was reset before the server took it is no longer known by its port.
+    auto unknown = std::ranges::count(log, std::string(ScpiServer::kGoneBeforeServed));
+    for (const quint16 port : ports) {
+        const std::string name = "client at 127.0.0.1:" + std::to_string(port) + " ";
+        std::string said;
+        for (const std::string& line : log)
+            if (line.starts_with(name))
+                said += line.substr(name.size()) + "|";
+        const bool came =
+            said.starts_with("connected (") && said.ends_with(" taken)|left: closed|");
+        EXPECT_TRUE(said == "refused: 8 clients are connected|" || came ||
+                    (said.empty() && unknown-- > 0))
+            << name << said;
+    }
+    EXPECT_EQ(unknown, 0) << "clients logged twice";
+}
+
 // Eight clients that connect and say nothing are closed after the idle timeout and new clients
 // get their places; a client that keeps talking stays.
 TEST_F(HostileClients, SilentClientsAreClosedAfterTheIdleTimeout) {
+    std::vector<std::string> log;
+    server.SetLog([&](const std::string& line) { log.push_back(line); });
     server.SetIdleTimeout(300ms);
     std::vector<std::unique_ptr<RawClient>> silent;
     for (int i = 0; i < ScpiServer::kMaxClients - 1; ++i)
@@ -281,6 +347,9 @@ TEST_F(HostileClients, SilentClientsAreClosedAfterTheIdleTimeout) {
     for (auto& client : silent) {
         EXPECT_TRUE(client->ended);
         EXPECT_EQ(client->received, "");
+        const std::string name = "client at 127.0.0.1:" + std::to_string(client->LocalPort());
+        EXPECT_EQ(std::ranges::count(log, name + " left: idle for 300 ms, closed by the server"), 1)
+            << name;
     }
     std::vector<std::unique_ptr<QTcpSocket>> newcomers;
     for (int i = 0; i < ScpiServer::kMaxClients - 1; ++i) {

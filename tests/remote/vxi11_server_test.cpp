@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/Version.h"
@@ -439,6 +440,11 @@ TEST_F(Vxi11Test, MalformedRecordsEndOnlyTheirConnection) {
 // A thousand create_link without destroy_link: the eight places are taken and the rest refused
 // (error 9); the links go with their connection, and their places with them.
 TEST_F(Vxi11Test, AThousandLinksTakeTheEightPlacesAndGoWithTheirConnection) {
+    std::vector<std::string> log;
+    server.SetLog([&](const std::string& line) { log.push_back(line); });
+    const auto logged = [&](std::string_view what) {
+        return std::ranges::count_if(log, [&](const std::string& l) { return l.ends_with(what); });
+    };
     std::unique_ptr<Vxi11Client> other;
     const int lid = NewLink(other);
     auto hog = Connect();
@@ -460,8 +466,17 @@ TEST_F(Vxi11Test, AThousandLinksTakeTheEightPlacesAndGoWithTheirConnection) {
     EXPECT_EQ(Query(*other, lid, "*OPC?"), "1\n");
     hog.reset();
     ASSERT_TRUE(WaitFor([&] { return places.Taken() == 1; }));
+    EXPECT_EQ(logged(" of 8 places taken)"), ClientPlaces::kMax);
+    EXPECT_EQ(logged(" refused: 8 clients are connected"), refused);
+    EXPECT_EQ(logged(" left: closed"), created);
+    // A connection silent for the idle timeout goes with its links, and the log says why.
+    server.SetIdleTimeout(std::chrono::milliseconds(200));
     auto next = Connect();
-    EXPECT_EQ(Query(*next, CreateLink(*next).lid, "*OPC?"), "1\n");
+    const int nextLid = CreateLink(*next).lid;
+    EXPECT_EQ(Query(*next, nextLid, "*OPC?"), "1\n");
+    ASSERT_TRUE(WaitFor([&] { return places.Taken() == 1; }));
+    const std::string idle = " from 127.0.0.1 left: idle for 200 ms, closed by the server";
+    EXPECT_EQ(std::ranges::count(log, "VXI-11 link " + std::to_string(nextLid) + idle), 1);
 }
 
 // Links and the raw socket's clients share the eight places: a link beyond them is refused with

@@ -74,6 +74,20 @@ public:
         }
     }
     void EndSending() { shutdown(fd_, SHUT_WR); }
+    // Ends the connection with a reset, as a client killed or timed out may.
+    void Reset() {
+        const linger abrupt{1, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
+        close(fd_);
+        fd_ = -1;
+    }
+    // The client's own port, as the server names it.
+    quint16 LocalPort() const {
+        sockaddr_in6 address{};  // its port where an IPv4 address has it too
+        socklen_t size = sizeof address;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        return ntohs(address.sin6_port);
+    }
 
     std::string received;
     bool ended = false;  // the server closed the connection
