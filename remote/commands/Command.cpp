@@ -107,30 +107,33 @@ bool EndsInChannelList(const scpi::ParsedCommand& command) {
 
 std::vector<int16_t> ChannelList(const scpi::Parameter& p, int channels) {
     const std::string forms = "channel lists are (@1), (@1,3) or (@1:4)";
+    // The list as an error quotes it: a long one cut short.
+    const std::string list =
+        "(" + (p.value.size() > 40 ? p.value.substr(0, 40) + "..." : p.value) + ")";
     const std::string_view text = std::string_view(p.value).substr(p.value.find('@') + 1);
     // One channel number; its digits only, blanks around it allowed.
     const auto number = [&](std::string_view part) {
         const std::size_t first = part.find_first_not_of(" \t");
         const std::size_t last = part.find_last_not_of(" \t");
         if (first == std::string_view::npos)
-            throw scpi::ScpiError(scpi::kSyntaxError,
-                                  "an empty entry in (" + p.value + "); " + forms);
+            throw scpi::ScpiError(scpi::kSyntaxError, "an empty entry in " + list + "; " + forms);
         part = part.substr(first, last - first + 1);
         if (part.size() > 9 || part.find_first_not_of("0123456789") != std::string_view::npos)
-            throw scpi::ScpiError(scpi::kSyntaxError, "'" + std::string(part) + "' in (" + p.value +
-                                                          ") is no channel; " + forms);
+            throw scpi::ScpiError(scpi::kSyntaxError, "'" + std::string(part.substr(0, 20)) +
+                                                          "' in " + list + " is no channel; " +
+                                                          forms);
         const int channel = std::stoi(std::string(part));
         if (channel < 1 || channel > channels)
             throw scpi::ScpiError(scpi::kDataOutOfRange,
-                                  "channel " + std::to_string(channel) + " in (" + p.value +
-                                      "): the channels are 1 to " + std::to_string(channels));
+                                  "channel " + std::to_string(channel) + " in " + list +
+                                      ": the channels are 1 to " + std::to_string(channels));
         return channel;
     };
-    std::vector<int16_t> list;
+    std::vector<int16_t> named;
     const auto add = [&](int channel) {
         const auto ch = static_cast<int16_t>(channel - 1);
-        if (std::find(list.begin(), list.end(), ch) == list.end())
-            list.push_back(ch);
+        if (std::find(named.begin(), named.end(), ch) == named.end())
+            named.push_back(ch);
     };
     std::size_t start = 0;
     while (start <= text.size()) {
@@ -146,7 +149,7 @@ std::vector<int16_t> ChannelList(const scpi::Parameter& p, int channels) {
         }
         start = comma + 1;
     }
-    return list;
+    return named;
 }
 
 CommandRow ForDigitalLines(CommandRow row) {

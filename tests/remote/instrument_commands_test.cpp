@@ -138,7 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
                           {"SYST:ERR?", "-113,\"Undefined header\""}}},
         ConversationCase{"ReadBacksWithTheSerialOutputOff",
                          {{"SOUR1:DATA 4660;CONT:SDO OFF", ""},
-                          {"SOUR1:DATA?;CONT:SDO?;REG:READ? 1,0;CONT:SDO?", "4660;0;0;0"}}},
+                          {"SOUR1:DATA?;CONT:SDO?;REG:READ? 1,0;CONT:SDO?", "4660;0;0;0"},
+                          // A voltage's write reads the range back with it enabled too.
+                          {"SOUR1:VOLT 2.5;VOLT?;:CONT:SDO?;:SYST:ERR?", "2.5;0;" + kNoError}}},
         ConversationCase{"PulseAndLdac",
                          {{"SOUR:PULS?;PIN:LDAC 0;SYST:ERR?",
                            "1;-221,\"Settings conflict; LDAC stays high while SOURce:PULSe is ON; "
@@ -433,10 +435,13 @@ INSTANTIATE_TEST_SUITE_P(
               "-108,\"Parameter not allowed; a header suffix and a channel list together; name "
               "the channels in the list alone\",-108,\"Parameter not allowed\",-222,\"Data out "
               "of range; channel 5 in (@5): the channels are 1 to 4\",-102,\"Syntax error; 'a' "
-              "in (@1:a) is no channel; channel lists are (@1), (@1,3) or (@1:4)\",-108,\"Parameter "
-              "not allowed\",-108,\"Parameter not "
-              "allowed; a header suffix and a channel list together; name the channels in the "
-              "list alone\""}}},
+              "in (@1:a) is no channel; channel lists are (@1), (@1,3) or (@1:4)\",-108,"
+              "\"Parameter not allowed\",-108,\"Parameter not allowed; a header suffix and a "
+              "channel list together; name the channels in the list alone\""},
+             // A long list is quoted cut short.
+             {"VOLT? (@1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,9);:SYST:ERR?",
+              "9.91E+37;-222,\"Data out of range; channel 9 in "
+              "(@1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1...): the channels are 1 to 4\""}}},
         // The transition filters choose the edges the event registers latch; the codes alone;
         // the one instrument; the power-on status clear.
         ConversationCase{
