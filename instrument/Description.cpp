@@ -64,7 +64,14 @@ const ChannelSetting kVoltage{
     },
     [](Instrument& in, int16_t ch) { return ReadBack(in, [&] { return in.ChannelVoltage(ch); }); },
     [](Instrument& in, int16_t address, std::optional<double> volts) {
-        in.SetChannelVoltage(address, ToSingle(Value(kVoltage, volts)), FullScaleOfCode(3), true);
+        // The write reads the channel's range back first: with the serial output disabled it is
+        // enabled for that read, as for every read-back of a setting.
+        ReadBack(in, [&] {
+            return in
+                .SetChannelVoltage(address, ToSingle(Value(kVoltage, volts)), FullScaleOfCode(3),
+                                   true)
+                .volts;
+        });
     }};
 
 const ChannelSetting kRange{

@@ -227,6 +227,11 @@ void Instrument::Put(int16_t address, int16_t reg, int32_t data, bool pulse) {
 
 void Instrument::WriteRegister(int16_t address, int16_t reg, int32_t data) {
     CheckClaims(address, reg);
+    if (heldBack_ && reg >= kRegData && reg <= kRegOffset) {
+        heldBack_->targets.emplace_back(address, reg);
+        heldBack_->data.push_back(data);
+        return;
+    }
     CallScope scope(*this);
     const bool pulse = reg != kRegFunction && pulseAfterDataWrite_;
     const bool clear = reg == kRegFunction && address == kFnClearAll;
@@ -663,6 +668,12 @@ void Instrument::SendCodesTogether(const std::vector<std::pair<int16_t, int32_t>
 // --- output protection ---
 
 void Instrument::SetLimits(int16_t channel, const ChannelLimits& limits) {
+    if (heldBack_) {
+        CheckChannel(channel, false);
+        CheckChannelLimits(channel, limits);
+        heldBack_->limits.emplace_back(channel, limits);
+        return;
+    }
     guard_.SetLimits(channel, limits);
     InstrumentChange change{InstrumentChange::Kind::Protection};
     change.address = channel;
@@ -672,6 +683,49 @@ void Instrument::SetLimits(int16_t channel, const ChannelLimits& limits) {
 const ChannelLimits& Instrument::Limits(int16_t channel) const {
     CheckChannel(channel, false);
     return guard_.LimitsOf(channel);
+}
+
+void Instrument::SetPowerOnStatusClear(bool on) {
+    powerOnStatusClear_ = on;
+    InstrumentChange change{InstrumentChange::Kind::Protection};
+    change.address = -1;
+    Notify(change);
+}
+
+void Instrument::WriteAsOne(const std::function<void()>& calls) {
+    if (heldBack_) {
+        calls();
+        return;
+    }
+    HeldBack held;
+    heldBack_ = &held;
+    try {
+        calls();
+    } catch (...) {
+        heldBack_ = nullptr;
+        throw;
+    }
+    heldBack_ = nullptr;
+    for (const auto& [channel, limits] : held.limits)
+        SetLimits(channel, limits);
+    if (held.targets.empty())
+        return;
+    CallScope scope(*this);
+    const bool pulse = pulseAfterDataWrite_;
+    const bool moves = std::any_of(held.targets.begin(), held.targets.end(),
+                                   [](const auto& t) { return t.second == kRegData; });
+    const auto ramp =
+        Admit(moves ? ChangeKind::Rampable : ChangeKind::AtOnce, [&](ConverterModel& after) {
+            for (std::size_t i = 0; i < held.targets.size(); ++i)
+                after.Write(held.targets[i].first, held.targets[i].second, held.data[i], pulse);
+        });
+    if (ramp) {
+        StartRamp(*ramp);
+    } else {
+        for (std::size_t i = 0; i < held.targets.size(); ++i)
+            Send(held.targets[i].first, held.targets[i].second, held.data[i], pulse);
+    }
+    scope.Done();
 }
 
 void Instrument::SetProtectionOptions(const ProtectionOptions& options) {

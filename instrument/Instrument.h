@@ -277,6 +277,12 @@ public:
     void WriteChannelsTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
     // The same, but a change beyond a channel's ramp step goes out as a ramp.
     void MoveChannelsTogether(const std::vector<std::pair<int16_t, int32_t>>& codes);
+    // Runs `calls` (settings of several channels) with their channel register writes and limits
+    // held back, then judges what they wrote as one change and sends it: a refusal or a failed
+    // check of any of them sends nothing at all. Reads and function-register writes within go out
+    // as they come. The writes go out in order, each with the pulse as set; a change beyond a ramp
+    // step goes out as one ramp of every channel it moves.
+    void WriteAsOne(const std::function<void()>& calls);
 
     // --- output protection ---
 
@@ -288,6 +294,10 @@ public:
     bool LimitsActive() const { return guard_.Active(); }
     void SetProtectionOptions(const ProtectionOptions& options);
     const ProtectionOptions& ProtectionOptionsInEffect() const { return protectionOptions_; }
+    // Whether the board's power loss also clears the remote clients' enable registers (*PSC);
+    // kept between runs with the limits, so it is told as a Protection change.
+    bool PowerOnStatusClear() const { return powerOnStatusClear_; }
+    void SetPowerOnStatusClear(bool on);
 
     // Ramps wait between steps on this timer, whose wake-up must call RampStep(); without one a
     // ramp's steps go out one after the other within the call.
@@ -433,6 +443,14 @@ private:
     OutputGuard guard_;
     ActivityRegistry activities_;
     ProtectionOptions protectionOptions_;
+    bool powerOnStatusClear_ = false;
+    // WriteAsOne: what its calls wrote and set, held back until they all passed.
+    struct HeldBack {
+        std::vector<std::pair<int16_t, int16_t>> targets;  // address, register
+        std::vector<int32_t> data;
+        std::vector<std::pair<int16_t, ChannelLimits>> limits;
+    };
+    HeldBack* heldBack_ = nullptr;
 
     std::unique_ptr<Ramp> ramp_;
     RunTimer* rampTimer_ = nullptr;

@@ -33,6 +33,8 @@ bool OutputGuard::Ramps() const {
 GuardVerdict OutputGuard::Judge(const ConverterModel& before, const ConverterModel& after,
                                 ChangeKind kind) const {
     GuardVerdict verdict;
+    // CLR or RSTIN released: the outputs leave 0 V for what their registers hold.
+    const bool released = !(before.clrHigh && before.rstinHigh) && after.clrHigh && after.rstinHigh;
     for (int16_t ch = 0; ch < 4; ++ch) {
         const auto index = static_cast<std::size_t>(ch);
         const ChannelLimits& limits = limits_[index];
@@ -50,6 +52,13 @@ GuardVerdict OutputGuard::Judge(const ConverterModel& before, const ConverterMod
             continue;
         if (kind == ChangeKind::Rampable)
             verdict.answer = GuardVerdict::Answer::Ramp;
+        else if (kind == ChangeKind::AtOnce && released)
+            return Refusal(ch, ChannelName(ch) + ": turning the outputs on moves the output from " +
+                                   LimitVoltsText(from) + " V to " + LimitVoltsText(to) +
+                                   " V at once, more than its ramp step of " +
+                                   LimitVoltsText(*limits.rampStep) +
+                                   " V; set it within its ramp step of 0 V first, turn the "
+                                   "outputs on, then set it again (it ramps)");
         else if (kind == ChangeKind::AtOnce)
             return Refusal(ch, ChannelName(ch) + ": the change moves the output by " +
                                    LimitVoltsText(to - from) +

@@ -108,7 +108,39 @@ std::string InstrumentCommands::Dispatch(const scpi::MatchResult& match,
                 client.commandDone();
         }
     } after{status_, client};
-    return Translated([&] { return row.handler(call); });
+    if (!row.channelLists || !EndsInChannelList(command))
+        return Translated([&] { return row.handler(call); });
+    return Translated([&] { return ForEachChannel(row, call); });
+}
+
+// A channel list (@1,3) names the channels instead of the header's suffix: a query answers one
+// value per channel, comma-separated; a setting of them all is checked as a whole, each channel
+// in its own range, before anything is sent.
+std::string InstrumentCommands::ForEachChannel(const CommandRow& row, Call& call) {
+    const scpi::ParsedCommand& command = call.command;
+    if (std::any_of(command.suffixes.begin(), command.suffixes.end(),
+                    [](int suffix) { return suffix != 0; }))
+        throw scpi::ScpiError(scpi::kParameterNotAllowed,
+                              "a header suffix and a channel list together; name the channels "
+                              "in the list alone");
+    const std::vector<int16_t> channels = ChannelList(command.params.back(), row.maxSuffix);
+    scpi::ParsedCommand each = command;
+    each.params.pop_back();
+    std::string answers;
+    const auto run = [&] {
+        for (const int16_t channel : channels) {
+            Call one{call.in,     call.targets, each,        call.errors,
+                     call.client, call.query,   channel + 1, call.format};
+            const std::string answer = row.handler(one);
+            if (call.query)
+                answers += (answers.empty() ? "" : ",") + answer;
+        }
+    };
+    if (call.query)
+        run();
+    else
+        instrument_.WriteAsOne(run);
+    return answers;
 }
 
 void InstrumentCommands::FinishReset(RemoteClient& client) {

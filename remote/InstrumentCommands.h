@@ -69,6 +69,8 @@ private:
     // The matched row's handler, its failures as the protocol names them.
     std::string Dispatch(const scpi::MatchResult& match, const scpi::ParsedCommand& command,
                          RemoteClient& client);
+    // The row for each channel of the command's channel list.
+    std::string ForEachChannel(const CommandRow& row, Call& call);
     // *RST's start state once the safe state's ramp has ended.
     void FinishReset(RemoteClient& client);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "instrument/Instrument.h"
 #include "instrument/ListRun.h"
@@ -48,6 +49,21 @@ void StatusRegisters::ClearEvents() {
 void StatusRegisters::Preset() {
     operationEnable = 0;
     questionableEnable = 0;
+    operationPositive = questionablePositive = kAllConditions;
+    operationNegative = questionableNegative = 0;
+}
+
+void StatusRegisters::Latch(int operationBefore, int operation, int questionableBefore,
+                            int questionable) {
+    operationEvent |= (operation & ~operationBefore & operationPositive) |
+                      (~operation & operationBefore & operationNegative);
+    questionableEvent |= (questionable & ~questionableBefore & questionablePositive) |
+                         (~questionable & questionableBefore & questionableNegative);
+}
+
+void StatusRegisters::ClearEnables() {
+    eventEnable = 0;
+    serviceEnable = 0;
 }
 
 }  // namespace scpi
@@ -89,17 +105,13 @@ void StatusModel::Update() {
     const int questionable =
         (linkDown_ ? scpi::kQuestionableLink : 0) |
         (instrument_.RestorationIncomplete() ? scpi::kQuestionableCalibration : 0);
-    // The event registers take the conditions' rising edges.
-    const int operationRose = operation & ~operation_;
-    const int questionableRose = questionable & ~questionable_;
-    operation_ = operation;
-    questionable_ = questionable;
-    if (operationRose == 0 && questionableRose == 0)
+    // The event registers take the conditions' edges that each client's filters pass.
+    const int operationBefore = std::exchange(operation_, operation);
+    const int questionableBefore = std::exchange(questionable_, questionable);
+    if (operation == operationBefore && questionable == questionableBefore)
         return;
-    for (RemoteClient* client : clients_) {
-        client->status.operationEvent |= operationRose;
-        client->status.questionableEvent |= questionableRose;
-    }
+    for (RemoteClient* client : clients_)
+        client->status.Latch(operationBefore, operation, questionableBefore, questionable);
 }
 
 void StatusModel::Observe(const InstrumentChange& change) {
@@ -119,6 +131,8 @@ void StatusModel::Observe(const InstrumentChange& change) {
                 std::string detail = change.text;
                 detail[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(detail[0])));
                 for (RemoteClient* client : clients_) {
+                    if (instrument_.PowerOnStatusClear())
+                        client->status.ClearEnables();
                     client->status.events |= scpi::kEventPowerOn;
                     client->errors.Push(scpi::kConfigurationMemoryLost, detail);
                 }
@@ -127,8 +141,10 @@ void StatusModel::Observe(const InstrumentChange& change) {
             break;
         case Kind::Refused:
             if (change.value == 1)
+                // An event without a lasting condition: it passes as a rising edge.
                 for (RemoteClient* client : clients_)
-                    client->status.questionableEvent |= scpi::kQuestionableLimit;
+                    client->status.questionableEvent |=
+                        scpi::kQuestionableLimit & client->status.questionablePositive;
             break;
         case Kind::Activity:
             if (change.value == 2)

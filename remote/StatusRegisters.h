@@ -55,6 +55,9 @@ inline constexpr int kStatusOperation = 1 << 7;
 // The event status bit an error code sets: a command, execution, device-dependent or query error.
 int EventBitOf(int code);
 
+// Every bit of a SCPI status register but bit 15, which SCPI leaves out.
+inline constexpr int kAllConditions = 0x7FFF;
+
 // One client's registers.
 struct StatusRegisters {
     int events = 0;  // the standard event status register
@@ -64,14 +67,24 @@ struct StatusRegisters {
     int operationEnable = 0;
     int questionableEvent = 0;
     int questionableEnable = 0;
+    // The transition filters: which condition bits latch their event bit when they rise
+    // (positive) and when they fall (negative).
+    int operationPositive = kAllConditions;
+    int operationNegative = 0;
+    int questionablePositive = kAllConditions;
+    int questionableNegative = 0;
 
     // The status byte, with `errorsQueued` for bit 2 and `messageAvailable` for bit 4 (MAV);
     // MSS summarises the bits *SRE enables.
     int StatusByte(bool errorsQueued, bool messageAvailable = false) const;
     // *CLS: the event registers.
     void ClearEvents();
-    // STATus:PRESet: the OPERation and QUEStionable enable registers.
+    // STATus:PRESet: the OPERation and QUEStionable enable registers and transition filters.
     void Preset();
+    // Latches a change of the conditions in the event registers, through the filters.
+    void Latch(int operationBefore, int operation, int questionableBefore, int questionable);
+    // The power-on status clear (*PSC 1): the enable registers of *ESE and *SRE.
+    void ClearEnables();
 };
 
 }  // namespace scpi

@@ -80,6 +80,12 @@ ROUND_TRIPS = [
     ("ch_b.fine_gain", -32, -32),
     ("ch_b.offset", -128, -128),
     ("ch_b.code", 3.0, 3),  # an integral float is a code
+    # Each channel in its own range: DAC B's is 10.2564 V here.
+    ("voltages", 2.5, [pytest.approx(2.5, abs=2e-4)] * 4),
+    ("voltages", {"A": -1, 4: 0.2, "b": 10.2},
+     [pytest.approx(v, abs=2e-4) for v in (-1, 10.2, 2.5, 0.2)]),
+    ("output_enabled", False, False),
+    ("output_enabled", True, True),
     ("ch_d.limits", (-1.5, 0.25), (-1.5, 0.25)),
     ("ch_d.limits", (None, 2), (None, 2)),
     ("ch_d.ramp", (0.5, 0.01), (0.5, 0.01)),
@@ -144,6 +150,10 @@ REFUSED = [
     ("digital[1].direction", "sideways", "one of 'output', 'input'"),
     ("trigger_source", "IMMED", "one of 'immediate', 'bus' (or the instrument's IMMediate, BUS"),
     ("coding", 1, "the coding is one of 'binary', 'twos-complement'"),
+    ("output_enabled", "ON", "True or False"),
+    ("voltages", {"B": 10.5}, "DAC B: 10.5 V is outside the channel's range, -10 V to 10 V"),
+    ("voltages", {"E": 1}, "the channels are 1 to 4 or A to D"),
+    ("voltages", math.nan, "DAC A's voltage is a finite number"),
     ("list_count", 0, "from 1 to 1000000000"),
     ("list_dwell", 3601, "from 0 s to 3600 s"),
     ("resolution", 12, "16 (TQ2604X) or 14 (TQ2404)"),

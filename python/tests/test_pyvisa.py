@@ -69,6 +69,14 @@ STATUS_EXCHANGES = [
     ([], "*TRG;SYST:ERR?", '-211,"Trigger ignored"'),
     (["SOUR:COD TWOS", "SOUR2:VOLT 5", "*SAV 3", "*RST"], "SOUR:COD?;SOUR2:VOLT?", "BIN;0"),
     ([], "*RCL 7;SYST:ERR?", '-224,"Illegal parameter value; setup slot 7 is empty"'),
+    # The outputs' switch, channel lists, transition filters, error codes, the one instrument.
+    (["SOUR1:VOLT 5", "OUTP OFF"], "OUTP?;BENC:VOLT? (@1:2);SOUR1:VOLT?", "0;0,0;5"),
+    (["VOLT 2,(@1,2)", "SOUR2:VOLT 1,(@3)"], "VOLT? (@1:4);SYST:ERR:CODE?",
+     "2.000122,2.000122,0,0;-108"),
+    (["STAT:OPER:NTR 256", "STAT:QUES:PTR 1024"], "STAT:OPER:PTR?;STAT:OPER:NTR?;STAT:QUES:PTR?",
+     "32767;256;1024"),
+    (["NOPE", "SOUR1:DATA 1.5"], "SYST:ERR:CODE:ALL?;SYST:ERR:CODE:NEXT?", "-113,-224;0"),
+    (["*PSC 1"], "INST:NSEL?;*PSC?", "1;1"),
 ]
 
 

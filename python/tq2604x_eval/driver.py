@@ -150,6 +150,49 @@ class TQ2604X(Instrument):
                       DeprecationWarning, stacklevel=2)
         return (self.ch_a, self.ch_b, self.ch_c, self.ch_d)
 
+    # ---- The outputs together ------------------------------------------------------------------
+
+    output_enabled = switch(
+        "OUTP",
+        """Whether the outputs follow their registers (True, as at start and after ``reset()``)
+        or are all held at 0 V with their registers kept (False: the board's CLR pin low).
+        Turning them on where an output would jump by more than its ramp step, or beyond its
+        limits, raises TQ2604XError with the program's reason, and they stay off.""")
+
+    @property
+    def voltages(self):
+        """Every output's voltage, DAC A to DAC D, as a list of four, read in one query
+        (``VOLT? (@1:4)``). Setting it takes one number for all four, each coded in its own
+        range (``all_channels.voltage`` codes them all in DAC A's), or a dict of channel
+        (1-4 or ``"A"``-``"D"``) to volts; the channels that take the same voltage go out as
+        one channel-list command (``VOLT 2.5,(@1,2)``), which the program checks as a whole
+        before it sends anything. A voltage outside a channel's range raises ValueError before
+        anything is sent; with ramps set the setting returns once they have ended."""
+        return self.values("VOLT? (@1:4)")
+
+    @voltages.setter
+    def voltages(self, volts):
+        if isinstance(volts, dict):
+            wanted = {self.channel(which): value for which, value in volts.items()}
+        else:
+            wanted = {channel: volts for channel in (self.ch_a, self.ch_b, self.ch_c, self.ch_d)}
+        together = {}
+        seconds = 0
+        for channel, value in wanted.items():
+            text = number_text(value, "%s's voltage" % channel.name)
+            channel.check_voltage(float(value))
+            seconds = max(seconds, channel._ramp_wait(float(value)))
+            together.setdefault(text, []).append(channel)
+        if not together:
+            return
+        for channel in wanted:
+            channel._level = None  # until the setting has completed
+        self.write_checked(";:".join(
+            "VOLT %s,(@%s)" % (text, ",".join(str(c.number) for c in channels))
+            for text, channels in together.items()), seconds)
+        for channel, value in wanted.items():
+            channel._level = float(value)
+
     # ---- The exchange --------------------------------------------------------------------------
 
     def write_checked(self, command, seconds=0):

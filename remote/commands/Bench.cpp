@@ -9,11 +9,11 @@ namespace tq {
 
 const CommandRows& BenchCommands() {
     static const CommandRows rows = {
-        Query("BENCh:VOLTage#",
-              [](Call& c) {
-                  return scpi::FormatFloat(
-                      static_cast<float>(c.targets.bench->OutputVolts(c.Channel())));
-              }),
+        ForChannelLists(Query("BENCh:VOLTage#",
+                              [](Call& c) {
+                                  return scpi::FormatFloat(static_cast<float>(
+                                      c.targets.bench->OutputVolts(c.Channel())));
+                              })),
         Numeric(
             "BENCh:TEMPerature",
             [](Call&) {

@@ -1,5 +1,6 @@
 #include "remote/commands/Command.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "remote/StatusRegisters.h"
@@ -85,13 +86,79 @@ StopReason StopBy(const Call& c, const std::string& command) {
     return {c.client.origin, "another client's " + command};
 }
 
+CommandRow ForChannelLists(CommandRow row) {
+    row.channelLists = true;
+    return row;
+}
+
+namespace {
+
+bool IsChannelList(const scpi::Parameter& p) {
+    const std::size_t first = p.value.find_first_not_of(" \t");
+    return p.kind == scpi::ParamKind::kExpression && first != std::string::npos &&
+           p.value[first] == '@';
+}
+
+}  // namespace
+
+bool EndsInChannelList(const scpi::ParsedCommand& command) {
+    return !command.params.empty() && IsChannelList(command.params.back());
+}
+
+std::vector<int16_t> ChannelList(const scpi::Parameter& p, int channels) {
+    const std::string forms = "channel lists are (@1), (@1,3) or (@1:4)";
+    // The list as an error quotes it: a long one cut short.
+    const std::string list =
+        "(" + (p.value.size() > 40 ? p.value.substr(0, 40) + "..." : p.value) + ")";
+    const std::string_view text = std::string_view(p.value).substr(p.value.find('@') + 1);
+    // One channel number; its digits only, blanks around it allowed.
+    const auto number = [&](std::string_view part) {
+        const std::size_t first = part.find_first_not_of(" \t");
+        const std::size_t last = part.find_last_not_of(" \t");
+        if (first == std::string_view::npos)
+            throw scpi::ScpiError(scpi::kSyntaxError, "an empty entry in " + list + "; " + forms);
+        part = part.substr(first, last - first + 1);
+        if (part.size() > 9 || part.find_first_not_of("0123456789") != std::string_view::npos)
+            throw scpi::ScpiError(scpi::kSyntaxError, "'" + std::string(part.substr(0, 20)) +
+                                                          "' in " + list + " is no channel; " +
+                                                          forms);
+        const int channel = std::stoi(std::string(part));
+        if (channel < 1 || channel > channels)
+            throw scpi::ScpiError(scpi::kDataOutOfRange,
+                                  "channel " + std::to_string(channel) + " in " + list +
+                                      ": the channels are 1 to " + std::to_string(channels));
+        return channel;
+    };
+    std::vector<int16_t> named;
+    const auto add = [&](int channel) {
+        const auto ch = static_cast<int16_t>(channel - 1);
+        if (std::find(named.begin(), named.end(), ch) == named.end())
+            named.push_back(ch);
+    };
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string_view entry = text.substr(start, comma - start);
+        if (const std::size_t colon = entry.find(':'); colon != std::string_view::npos) {
+            const int from = number(entry.substr(0, colon));
+            const int to = number(entry.substr(colon + 1));
+            for (int ch = from; from <= to ? ch <= to : ch >= to; ch += from <= to ? 1 : -1)
+                add(ch);
+        } else {
+            add(number(entry));
+        }
+        start = comma + 1;
+    }
+    return named;
+}
+
 CommandRow ForDigitalLines(CommandRow row) {
     row.maxSuffix = 2;
     return row;
 }
 
 CommandRow WholeSetting(std::string_view pattern, const ChannelSetting& setting) {
-    return Describing(
+    return ForChannelLists(Describing(
         Numeric(
             pattern, [&setting](Call& c) { return PresentBounds(c.in, setting, c.Channel()); },
             [&setting](Call& c) {
@@ -102,7 +169,7 @@ CommandRow WholeSetting(std::string_view pattern, const ChannelSetting& setting)
                 setting.set(c.in, c.Channel(), args::Int(args::Only(c.command), bounds));
             },
             [](double value) { return scpi::FormatInt(static_cast<int64_t>(value)); }),
-        {.number = &setting});
+        {.number = &setting}));
 }
 
 CommandRow WholeSettingOfAll(std::string_view pattern, const ChannelSetting& setting) {

@@ -86,6 +86,9 @@ struct CommandRow {
     // Its set form runs while another client holds the lock: a safety action, or a setting of
     // the client's own (its status enables, its format). Queries always do.
     bool passesLock = false;
+    // The '#' part names a channel, and a channel list (@1,3) as the last parameter may name
+    // several instead (InstrumentCommands::Dispatch).
+    bool channelLists = false;
 };
 using CommandRows = std::vector<CommandRow>;
 
@@ -112,6 +115,15 @@ CommandRow Numeric(std::string_view pattern, std::function<NumberBounds(Call&)> 
 // A setting that is on or off: the query answers 1 or 0, the set form takes ON, OFF, 1 or 0.
 CommandRow OnOff(std::string_view pattern, std::function<bool(Call&)> get,
                  std::function<void(Call&, bool)> set);
+// The row of a channel's setting, taking a channel list as its last parameter.
+CommandRow ForChannelLists(CommandRow row);
+// The channels of a channel list parameter (EndsInChannelList), (@1), (@1,3), (@1:4), as
+// 0-based channels in the order named, each once. Throws -102 for a malformed list, -222 for a
+// channel beyond 1..`channels`.
+std::vector<int16_t> ChannelList(const scpi::Parameter& p, int channels = 4);
+// Whether the command's last parameter is a channel list.
+bool EndsInChannelList(const scpi::ParsedCommand& command);
+
 // The row with its '#' part taking 1 and 2 only: the digital lines D0 and D1 (DIGital1, DIGital2).
 CommandRow ForDigitalLines(CommandRow row);
 

@@ -79,6 +79,19 @@ std::string AllErrors(scpi::ErrorQueue& errors) {
     return all;
 }
 
+// The code of a queued error, "<code>,\"<text>\"".
+std::string CodeOf(const std::string& error) {
+    return error.substr(0, error.find(','));
+}
+
+// Every queued error's code, oldest first, comma-separated; the queue is emptied.
+std::string AllCodes(scpi::ErrorQueue& errors) {
+    std::string all = CodeOf(errors.Next());
+    while (!errors.Empty())
+        all += "," + CodeOf(errors.Next());
+    return all;
+}
+
 }  // namespace
 
 // The settings the table's rows are made from, each once, under the header of its first row
@@ -161,6 +174,8 @@ const CommandRows& CommonCommands() {
         SetOnly("*RCL", Recall),
         Query("SYSTem:ERRor[:NEXT]", [](Call& c) { return c.errors.Next(); }),
         Query("SYSTem:ERRor:ALL", [](Call& c) { return AllErrors(c.errors); }),
+        Query("SYSTem:ERRor:CODE[:NEXT]", [](Call& c) { return CodeOf(c.errors.Next()); }),
+        Query("SYSTem:ERRor:CODE:ALL", [](Call& c) { return AllCodes(c.errors); }),
         Query("SYSTem:ERRor:COUNt",
               [](Call& c) { return scpi::FormatInt(static_cast<int64_t>(c.errors.Size())); }),
         Setting(
@@ -181,6 +196,19 @@ const CommandRows& CommonCommands() {
         Query("SYSTem:DESCription",
               [](Call& c) {
                   return args::Block(DescriptionJson(c.in, PublishedSettings(*c.targets.rows)));
+              }),
+        // One instrument: the board's converter.
+        Setting(
+            "INSTrument:NSELect", [](Call&) { return "1"; },
+            [](Call& c) {
+                if (args::Int(args::Only(c.command), -2147483647, 2147483647) != 1)
+                    throw ScpiError(scpi::kDataOutOfRange, "there is one instrument, 1");
+            }),
+        // The settings SYSTem:SETup? holds, as the command that, sent back, restores them with the
+        // setup's care (the outputs held at 0 V while it is written).
+        Query("*LRN",
+              [](Call& c) {
+                  return "SYSTem:SETup " + args::Block(SetupToJson(CaptureSetup(c.in), 0));
               }),
         // The SCPI version followed.
         Query("SYSTem:VERSion", [](Call&) { return "1999.0"; }),

@@ -73,23 +73,23 @@ void SetRange(Call& c, int16_t address) {
 
 const CommandRows& OutputCommands() {
     static const CommandRows rows = {
-        Describing(Numeric(
-                       "[SOURce#:]VOLTage[:LEVel][:IMMediate][:AMPLitude]",
-                       [](Call& c) { return VoltageBounds(c, c.Channel()); },
-                       [](Call& c) {
-                           return scpi::FormatFloat(
-                               static_cast<float>(*settings::kVoltage.read(c.in, c.Channel())));
-                       },
-                       [](Call& c) { SetVoltage(c, c.Channel()); }),
-                   {.number = &settings::kVoltage}),
-        Describing(Numeric(
-                       "[SOURce#:]VOLTage:RANGe", RangeBounds,
-                       [](Call& c) {
-                           return scpi::FormatFloat(
-                               static_cast<float>(*settings::kRange.read(c.in, c.Channel())));
-                       },
-                       [](Call& c) { SetRange(c, c.Channel()); }),
-                   {.number = &settings::kRange}),
+        ForChannelLists(Describing(Numeric(
+                                       "[SOURce#:]VOLTage[:LEVel][:IMMediate][:AMPLitude]",
+                                       [](Call& c) { return VoltageBounds(c, c.Channel()); },
+                                       [](Call& c) {
+                                           return scpi::FormatFloat(static_cast<float>(
+                                               *settings::kVoltage.read(c.in, c.Channel())));
+                                       },
+                                       [](Call& c) { SetVoltage(c, c.Channel()); }),
+                                   {.number = &settings::kVoltage})),
+        ForChannelLists(Describing(Numeric(
+                                       "[SOURce#:]VOLTage:RANGe", RangeBounds,
+                                       [](Call& c) {
+                                           return scpi::FormatFloat(static_cast<float>(
+                                               *settings::kRange.read(c.in, c.Channel())));
+                                       },
+                                       [](Call& c) { SetRange(c, c.Channel()); }),
+                                   {.number = &settings::kRange})),
         WholeSetting("SOURce#:DATA", settings::kData),
         WholeSetting("SOURce#:GAIN", settings::kFineGain),
         WholeSetting("SOURce#:OFFSet", settings::kOffset),
@@ -102,6 +102,12 @@ const CommandRows& OutputCommands() {
         // The instrument raises a low LDAC when writes start to pulse it.
         OnOff("SOURce:PULSe[:STATe]", settings::kPulse),
         Choice("SOURce:CODing", settings::kCoding, "BINary", "TWOScomplement"),
+        // The CLR pin is the outputs' switch: OFF holds every output at 0 V and keeps the
+        // registers, ON lets the outputs follow them again, judged as PIN:CLR is (the row that
+        // describes the pin).
+        OnOff(
+            "OUTPut[:STATe]", [](Call& c) { return settings::kClr.read(c.in); },
+            [](Call& c, bool on) { settings::kClr.set(c.in, on); }),
         Action("OUTPut:CLEar", [](Call& c) { c.in.ClearAllChannels(); }),
         Action("OUTPut:LOAD", [](Call& c) { c.in.LoadAllChannels(); }),
     };

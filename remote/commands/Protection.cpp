@@ -64,11 +64,11 @@ CommandRow SafeOption(std::string_view pattern, bool ProtectionOptions::*option)
 
 const CommandRows& ProtectionCommands() {
     static const CommandRows rows = {
-        Bound("[SOURce#:]VOLTage:LIMit:HIGH", settings::kLimitHigh, kScpiInfinity),
-        Bound("[SOURce#:]VOLTage:LIMit:LOW", settings::kLimitLow, -kScpiInfinity),
+        ForChannelLists(Bound("[SOURce#:]VOLTage:LIMit:HIGH", settings::kLimitHigh, kScpiInfinity)),
+        ForChannelLists(Bound("[SOURce#:]VOLTage:LIMit:LOW", settings::kLimitLow, -kScpiInfinity)),
         // MINimum is 0: no ramp.
-        Bound("[SOURce#:]VOLTage:RAMP:STEP", settings::kRampStep, 0.0),
-        Describing(
+        ForChannelLists(Bound("[SOURce#:]VOLTage:RAMP:STEP", settings::kRampStep, 0.0)),
+        ForChannelLists(Describing(
             Numeric(
                 "[SOURce#:]VOLTage:RAMP:WAIT",
                 [](Call& c) { return PresentBounds(c.in, settings::kRampWait, c.Channel()); },
@@ -80,7 +80,7 @@ const CommandRows& ProtectionCommands() {
                                                              scpi::kSecondUnits, b.def));
                 },
                 [](double seconds) { return LimitText(seconds); }),
-            {.number = &settings::kRampWait}),
+            {.number = &settings::kRampWait})),
         Query("OUTPut:RAMP[:STATe]", [](Call& c) { return args::Bool(c.in.Ramping()); }),
         PassingLock(Action("OUTPut:SAFE[:IMMediate]",
                            [](Call& c) { c.in.GoToSafeState(StopBy(c, "OUTPut:SAFE")); })),

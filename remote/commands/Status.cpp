@@ -28,6 +28,13 @@ std::string Take(int& events) {
     return Number(std::exchange(events, 0));
 }
 
+// A transition filter of this client's: which edges of the conditions latch their event bit.
+CommandRow Filter(std::string_view pattern, int scpi::StatusRegisters::*filter) {
+    return Setting(
+        pattern, [filter](Call& c) { return Number(c.client.status.*filter); },
+        [filter](Call& c) { c.client.status.*filter = WordMask(c); });
+}
+
 }  // namespace
 
 // A client's status registers are its own: they are set while another client holds the lock.
@@ -77,7 +84,22 @@ const CommandRows& StatusCommands() {
             "STATus:QUEStionable:ENABle",
             [](Call& c) { return Number(c.client.status.questionableEnable); },
             [](Call& c) { c.client.status.questionableEnable = WordMask(c); })),
+        PassingLock(
+            Filter("STATus:OPERation:PTRansition", &scpi::StatusRegisters::operationPositive)),
+        PassingLock(
+            Filter("STATus:OPERation:NTRansition", &scpi::StatusRegisters::operationNegative)),
+        PassingLock(Filter("STATus:QUEStionable:PTRansition",
+                           &scpi::StatusRegisters::questionablePositive)),
+        PassingLock(Filter("STATus:QUEStionable:NTRansition",
+                           &scpi::StatusRegisters::questionableNegative)),
         PassingLock(Action("STATus:PRESet", [](Call& c) { c.client.status.Preset(); })),
+        // IEEE 488.2's power-on status clear: any number but 0 sets it. It is the board's
+        // setting, not one client's, and kept between runs with the limits.
+        Setting(
+            "*PSC", [](Call& c) { return args::Bool(c.in.PowerOnStatusClear()); },
+            [](Call& c) {
+                c.in.SetPowerOnStatusClear(args::Int(args::Only(c.command), -32767, 32767) != 0);
+            }),
     };
     return rows;
 }

@@ -196,6 +196,22 @@ const PathCase kPaths[] = {
          in.WriteChannelsTogether({{0, Code(9)}, {kB, Code(4)}});
      },
      4.0},
+    // Several channels judged as one change: DAC A's write waits for DAC B's.
+    {"channels as one", nullptr,
+     [](Instrument& in, DeviceState&) {
+         in.WriteAsOne([&] {
+             in.SetDataCode(0, Code(3.0));
+             in.SetChannelVoltage(kB, 4.9f);  // 5.158 V in the range set with it
+             in.SetRangeCode(kB, 2);
+         });
+     },
+     [](Instrument& in, DeviceState&) {
+         in.WriteAsOne([&] {
+             in.SetDataCode(0, Code(3.0));
+             in.SetDataCode(kB, Code(-4.5));
+         });
+     },
+     -4.5},
     {"setup", nullptr,
      [](Instrument& in, DeviceState&) {
          tq::Setup setup;

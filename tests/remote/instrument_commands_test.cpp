@@ -138,7 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
                           {"SYST:ERR?", "-113,\"Undefined header\""}}},
         ConversationCase{"ReadBacksWithTheSerialOutputOff",
                          {{"SOUR1:DATA 4660;CONT:SDO OFF", ""},
-                          {"SOUR1:DATA?;CONT:SDO?;REG:READ? 1,0;CONT:SDO?", "4660;0;0;0"}}},
+                          {"SOUR1:DATA?;CONT:SDO?;REG:READ? 1,0;CONT:SDO?", "4660;0;0;0"},
+                          // A voltage's write reads the range back with it enabled too.
+                          {"SOUR1:VOLT 2.5;VOLT?;:CONT:SDO?;:SYST:ERR?", "2.5;0;" + kNoError}}},
         ConversationCase{"PulseAndLdac",
                          {{"SOUR:PULS?;PIN:LDAC 0;SYST:ERR?",
                            "1;-221,\"Settings conflict; LDAC stays high while SOURce:PULSe is ON; "
@@ -390,6 +392,80 @@ INSTANTIATE_TEST_SUITE_P(
              {"SOUR3:DATA 50000;SYST:ERR?",
               "-240,\"Hardware error; board request failed (-1): " + kNoAnswer + "\""},
              {"SOUR3:DATA?;SYST:ERR?;BENC:VOLT3?", "32768;" + kPowerLoss + ";-0.0006230929"}}},
+        // OUTPut is the CLR pin: OFF holds every output at 0 V with the registers kept, ON
+        // brings them back, judged as any release of CLR (refused beyond a ramp step, with the
+        // way out); *RST turns it on.
+        ConversationCase{
+            "OutputSwitch",
+            {{"OUTP?;:SOUR1:VOLT 5;:SOUR2:VOLT -3;:OUTP OFF;:OUTP?;PIN:CLR?;:BENC:VOLT? (@1:4)",
+              "1;0;0;0,0,0,0"},
+             {"SOUR1:DATA?;:OUTP:STAT ON;:OUTP?;:BENC:VOLT? (@1,2)", "49152;1;5.0014,-2.999678"},
+             {"SOUR1:VOLT:RAMP:STEP 1;:OUTP 0;:OUTP 1;:SYST:ERR?;:OUTP?;:BENC:VOLT1?",
+              "-221,\"Settings conflict; DAC A: turning the outputs on moves the output from 0 V "
+              "to 5 V at once, more than its ramp step of 1 V; set it within its ramp step of 0 V "
+              "first, turn the outputs on, then set it again (it ramps)\";0;0"},
+             {"SOUR1:VOLT 0.5;:OUTP ON;:SYST:ERR?;:OUTP?;:SOUR1:VOLT 5;:BENC:VOLT1?",
+              kNoError + ";1;5.0014"},
+             {"OUTP OFF;*RST;OUTP?;PIN:CLR?", "1;1"}}},
+        // A channel list names the channels instead of the suffix: one answer each, every
+        // channel in its own range, and the whole list checked before anything is sent.
+        ConversationCase{
+            "ChannelLists",
+            {{"SOUR3:VOLT:RANG 10.5263;:VOLT 2,(@1,2);VOLT? (@1:4);:SOUR3:VOLT:RANG?",
+              "2.000122,2.000122,0,0;10.5263"},
+             {"VOLT 10.4,(@3,4);SYST:ERR?;:SOUR:DATA? (@3,4)",
+              "-222,\"Data out of range; 10.4 V is outside the channel's range, -10 V to 10 V\";"
+              "32768,32768"},
+             {":VOLT 10.4,(@3);VOLT MAX,(@3,4);:SOUR:DATA? (@4:3);:VOLT:RANG? (@1:4)",
+              "65535,65535;10,10,10.5263,10"},
+             {"SOUR:GAIN 3,(@2:3);OFFS -5,(@4);GAIN? (@1:4);OFFS? (@4,1);GAIN? MAX,(@1)",
+              "0,3,3,0;-5,0;31"},
+             {"VOLT:LIM:HIGH 2,(@2);:VOLT 1,(@1,2,3);VOLT 3,(@1,2);:SYST:ERR?;:VOLT? (@1:3)",
+              "-221,\"Settings conflict; DAC B: 3 V is above its limit of 2 V\";1.000061,1.000061,"
+              "1.0000114"},
+             {"VOLT:LIM:HIGH 3,(@1,2);VOLT:LIM:LOW 1,(@3,4);SYST:ERR?;VOLT:LIM:HIGH? (@1:4)",
+              "-222,\"Data out of range; DAC C: the low limit 1 V is above 0 V; the window must "
+              "hold 0 V, the safe state\";3,3,9.9E+37,9.9E+37"},
+             {"VOLT:RAMP:STEP 0.5,(@1,2);VOLT 2.5,(@1,2);*OPC?;VOLT? (@1,2);:BENC:VOLT? (@1)",
+              "1;2.5,2.5;2.500875"},
+             {"SOUR2:VOLT 1,(@1);SOUR:ALL:VOLT 1,(@1);:VOLT? (@5);VOLT? (@1:a);VOLT? (1,2);"
+              ":SOUR2:VOLT 1;VOLT? (@1)",
+              "9.91E+37;9.91E+37;9.91E+37;9.91E+37"},
+             {"SYST:ERR:ALL?",
+              "-108,\"Parameter not allowed; a header suffix and a channel list together; name "
+              "the channels in the list alone\",-108,\"Parameter not allowed\",-222,\"Data out "
+              "of range; channel 5 in (@5): the channels are 1 to 4\",-102,\"Syntax error; 'a' "
+              "in (@1:a) is no channel; channel lists are (@1), (@1,3) or (@1:4)\",-108,"
+              "\"Parameter not allowed\",-108,\"Parameter not allowed; a header suffix and a "
+              "channel list together; name the channels in the list alone\""},
+             // A long list is quoted cut short.
+             {"VOLT? (@1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,9);:SYST:ERR?",
+              "9.91E+37;-222,\"Data out of range; channel 9 in "
+              "(@1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1...): the channels are 1 to 4\""}}},
+        // The transition filters choose the edges the event registers latch; the codes alone;
+        // the one instrument; the power-on status clear.
+        ConversationCase{
+            "FiltersCodesAndPowerOnClear",
+            {{"STAT:OPER:PTR?;STAT:OPER:NTR?;STAT:QUES:PTR?;STAT:QUES:NTR?", "32767;0;32767;0"},
+             {"STAT:OPER:PTR 0;:SOUR2:VOLT:RAMP:STEP 0.5;:SOUR2:VOLT 1.5;:STAT:OPER?", "0"},
+             {"STAT:OPER:NTR 256;:SOUR2:VOLT -1;:STAT:OPER?;:STAT:OPER:NTR?", "256;256"},
+             {"STAT:QUES:PTR 0;NTR 512;:SOUR2:VOLT:LIM:HIGH 1;:SOUR2:VOLT 2", ""},
+             {"<unplug>", ""},
+             {"SOUR1:VOLT 1;:STAT:QUES:COND?;STAT:QUES?", "512;0"},
+             {"<plug>", ""},
+             {"SOUR1:VOLT 1;:STAT:QUES?;:STAT:PRES;:STAT:OPER:PTR?;STAT:QUES:NTR?", "512;32767;0"},
+             {"*CLS;NOPE;SOUR1:DATA 1.5;SYST:ERR:CODE?;SYST:ERR:CODE:NEXT?;SYST:ERR:CODE?",
+              "-113;-224;0"},
+             {"NOPE;NOPE;SYST:ERR:CODE:ALL?;SYST:ERR:CODE:ALL?", "-113,-113;0"},
+             {"INST:NSEL?;INST:NSEL 1;INST:NSEL 2;SYST:ERR?;INST:NSEL?",
+              "1;-222,\"Data out of range; there is one instrument, 1\";1"},
+             // A power loss the program can tell: DAC C's gain differs from the power-on state.
+             {"*ESE 36;*SRE 16;:SOUR3:GAIN 5", ""},
+             {"2>*ESE 4", ""},
+             {"*PSC?;BENC:POW:CYCL;*ESE?;*SRE?;*ESR?", "0;36;16;184"},
+             {"2>*ESE?", "4"},
+             {"*PSC 1;*PSC?;BENC:POW:CYCL;*ESE?;*SRE?;*ESR?", "1;0;0;136"},
+             {"2>*ESE?", "0"}}},
         ConversationCase{"GrammarErrors",
                          {{"SOUR5:VOLT 1;SOUR:VOLT;*IDN? 1;SOUR:VOLT 1,2;@@@", "9.91E+37"},
                           {"SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;SYST:ERR?;*STB?",
@@ -550,6 +626,29 @@ TEST(SetupBlock, RoundTripsWithTheChecksOfAFile) {
     EXPECT_EQ(b.Send("SYST:SET " + other + ",ANYB;SYST:ERR?;SOUR1:GAIN?"), "0,\"No error\";3");
     EXPECT_EQ(b.Send("SYST:SET \"{}\";SYST:SET #9;SYST:ERR?;SYST:ERR?"),
               "-104,\"Data type error\";-102,\"Syntax error\"");
+}
+
+// *LRN? is one line that, sent back, restores every setting SYSTem:SETup? holds.
+TEST(SetupBlock, LearntLineSentBackRestoresEverySetting) {
+    Board b;
+    b.Send(
+        "SOUR:COD TWOS;:SOUR:PULS OFF;:PIN:LDAC 0;:PIN:RST 0;:OUTP OFF;:CONT:GND ON;"
+        ":DIG1:DIR OUT;:DIG1:LEV 1;:DIG2:DRIV 1;:SOUR3:VOLT:RANG 10.5263;:SOUR3:GAIN 5;"
+        ":SOUR2:OFFS -7;:SOUR4:DATA 100;:SOUR1:VOLT 2;:SOUR2:VOLT:LIM:HIGH 2;"
+        ":SOUR2:VOLT:RAMP:STEP 1;:SOUR2:VOLT:RAMP:WAIT 0.01;:OUTP:SAFE:EXIT 1;:CONT:SDO OFF");
+    ASSERT_EQ(b.Send("SYST:ERR:ALL?"), "0,\"No error\"");
+    const std::string setup = b.Send("SYST:SET?");
+    const std::string learnt = b.Send("*LRN?");
+    ASSERT_EQ(learnt.rfind("SYSTem:SETup #", 0), 0u) << learnt;
+    EXPECT_EQ(learnt.find('\n'), std::string::npos);
+    b.Send(
+        "*RST;:SOUR:ALL:GAIN 0;:SOUR:ALL:OFFS 0;:SOUR2:VOLT:LIM:HIGH NONE;"
+        ":SOUR2:VOLT:RAMP:STEP NONE;:OUTP:SAFE:EXIT 0");
+    ASSERT_NE(b.Send("SYST:SET?"), setup);
+    b.Send(learnt);
+    EXPECT_EQ(b.Send("SYST:ERR:ALL?"), "0,\"No error\"");
+    EXPECT_EQ(b.Send("SYST:SET?"), setup);
+    EXPECT_EQ(b.Send("OUTP?;PIN:RST?;SOUR:COD?;SOUR3:GAIN?"), "0;0;TWOS;5");
 }
 
 }  // namespace

@@ -52,6 +52,7 @@ void SaveProtection(QSettings& settings, const Instrument& instrument) {
     settings.setValue(QStringLiteral("safeOnExit"), options.safeOnExit);
     settings.setValue(QStringLiteral("safeOnLastClient"), options.safeOnLastClient);
     settings.setValue(QStringLiteral("safeOnBoardBack"), options.safeOnBoardBack);
+    settings.setValue(QStringLiteral("powerOnStatusClear"), instrument.PowerOnStatusClear());
     settings.endGroup();
 }
 
@@ -78,6 +79,9 @@ QStringList LoadProtection(QSettings& settings, Instrument& instrument) {
     options.safeOnBoardBack = settings.value(QStringLiteral("safeOnBoardBack"), false).toBool();
     if (options != instrument.ProtectionOptionsInEffect())
         instrument.SetProtectionOptions(options);
+    const bool clearEnables = settings.value(QStringLiteral("powerOnStatusClear"), false).toBool();
+    if (clearEnables != instrument.PowerOnStatusClear())
+        instrument.SetPowerOnStatusClear(clearEnables);
     settings.endGroup();
     return problems;
 }

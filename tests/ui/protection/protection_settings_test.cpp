@@ -40,6 +40,7 @@ TEST_F(KeptProtection, TheNextRunStartsWithWhatThisOneSet) {
     struct Case {
         AllLimits limits;
         ProtectionOptions options;
+        bool powerOnStatusClear = false;  // *PSC
     };
     const std::vector<Case> cases{
         {{ChannelLimits{}, ChannelLimits{-2.0, 2.0, std::nullopt, 0.0}, ChannelLimits{},
@@ -47,7 +48,8 @@ TEST_F(KeptProtection, TheNextRunStartsWithWhatThisOneSet) {
          {}},
         {{ChannelLimits{-5.0, 5.0, 0.5, 0.1}, ChannelLimits{std::nullopt, 1.25, std::nullopt, 0.0},
           ChannelLimits{-0.1, std::nullopt, 0.001, 10.0}, ChannelLimits{0.0, 0.0, 21.0526, 0.0}},
-         {true, false, true}},
+         {true, false, true},
+         true},
         // Numbers that print long come back the same.
         {{ChannelLimits{-1.0 / 3.0, 2.0 / 3.0, 0.1 + 0.2, 0.7}, ChannelLimits{}, ChannelLimits{},
           ChannelLimits{}},
@@ -62,12 +64,14 @@ TEST_F(KeptProtection, TheNextRunStartsWithWhatThisOneSet) {
             for (int16_t ch = 0; ch < kChannelCount; ++ch)
                 run->t.instrument.SetLimits(ch, c.limits[static_cast<std::size_t>(ch)]);
             run->t.instrument.SetProtectionOptions(c.options);
+            run->t.instrument.SetPowerOnStatusClear(c.powerOnStatusClear);
             SaveProtection(run->settings, run->t.instrument);
         }
         auto next = NextRun();
         EXPECT_TRUE(LoadProtection(next->settings, next->t.instrument).isEmpty()) << i;
         EXPECT_EQ(LimitsOf(next->t.instrument), c.limits) << i;
         EXPECT_EQ(next->t.instrument.ProtectionOptionsInEffect(), c.options) << i;
+        EXPECT_EQ(next->t.instrument.PowerOnStatusClear(), c.powerOnStatusClear) << i;
         EXPECT_TRUE(next->t.adapter.calls.empty()) << i;
     }
 }
