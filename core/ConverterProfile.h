@@ -77,9 +77,13 @@ constexpr const ConverterProfile* FindProfile(int resolution) {
 
 // The device of this resolution; any other counts as the default device, as the program has
 // always treated it.
+// (No pointer is compared here: with the undefined-behaviour sanitizer GCC cannot evaluate a
+// check of an element's address for null in a constant expression.)
 constexpr const ConverterProfile& ProfileOf(int resolution) {
-    const ConverterProfile* p = FindProfile(resolution);
-    return p ? *p : kProfiles.front();
+    for (const ConverterProfile& p : kProfiles)
+        if (p.resolution == resolution)
+            return p;
+    return kProfiles.front();
 }
 
 // The decimal a single-precision value was written as, as a double: 10.2564f gives 10.2564. The
