@@ -1,5 +1,6 @@
 """The board as PyVISA sees it: a raw-socket SCPI instrument."""
 
+import struct
 import time
 
 import pyvisa
@@ -36,6 +37,14 @@ def test_dac_b_to_5_volts_reaches_the_output(inst):
     ("SOUR1:DATA 1.5", '-224,"Illegal parameter value"'),
     ("SOUR1:NOPE 1", '-113,"Undefined header"'),
     ("SOUR7:VOLT 1", '-114,"Header suffix out of range"'),
+    ("NOPE0 1", '-113,"Undefined header"'),
+    ("DIG3:LEV 1", '-114,"Header suffix out of range"'),
+    ("FORM REAL,16", '-224,"Illegal parameter value; REAL takes the length 32 or 64"'),
+    ('MET:ADDR "COM3"', "-224,\"Illegal parameter value; a meter's address is "
+     "TCPIP::host::port::SOCKET (a LAN meter, port 5025 on most) or /dev/usbtmcN (a USB meter "
+     "through Linux's usbtmc driver), not 'COM3'\""),
+    ("SOUR1:LIST:DATA " + ",".join(["1"] * 65537),
+     '-223,"Too much data; a command holds at most 65536 values"'),
 ])
 def test_errors_are_queued_and_nothing_is_written(inst, command, error):
     inst.write(command)
@@ -129,6 +138,25 @@ def test_65536_codes_as_one_binary_block_read_back_and_run(inst):
         state = inst.query("LIST:STAT?").split(",")
     assert state[:3] == ["FINISHED", "65536", "65536"], state
     assert inst.query("SOUR1:DATA?;SOUR2:DATA?") == "%d;%d" % (codes[-1], codes[0])
+    assert inst.query("SYST:ERR?") == '0,"No error"'
+
+
+def test_65536_volts_as_one_real32_block_read_back_equal(inst):
+    volts = [((n * 7919) % 20001) / 1000.0 - 10.0 for n in range(65536)]
+    singles = list(struct.unpack(">65536f", struct.pack(">65536f", *volts)))
+    inst.write_binary_values("SOUR1:LIST:VOLT ", volts, datatype="f", is_big_endian=True)
+    assert inst.query("SYST:ERR?") == '0,"No error"'
+    inst.write("FORM REAL,32")
+    back = inst.query_binary_values("SOUR1:LIST:VOLT?", datatype="f", is_big_endian=True)
+    assert back == singles
+    inst.write("FORM REAL,64;:FORM:BORD SWAP")
+    assert inst.query_binary_values("SOUR1:LIST:VOLT?", datatype="d") == singles
+    inst.write("FORM REAL,32")
+    inst.write_binary_values("SOUR2:LIST:VOLT ", volts + [0.0], datatype="f")
+    assert inst.query("SYST:ERR?") == '-223,"Too much data; a list holds at most 65536 points"'
+    inst.write("FORM ASC;:FORM:BORD NORM")
+    texts = inst.query("SOUR1:LIST:VOLT?").split(",")
+    assert [struct.unpack("f", struct.pack("f", float(t)))[0] for t in texts] == singles
     assert inst.query("SYST:ERR?") == '0,"No error"'
 
 
