@@ -708,7 +708,6 @@ TEST(MeterCommands, SettingsAreKeptAndOpenTheMeter) {
         {"\"COM3\"", forms + ", not 'COM3'\""},
         {"\"TCPIP::meter::70000::SOCKET\"",
          forms + "; the meter's port '70000' is not a number from 1 to 65535\""},
-        {"\"/dev/usbtmc\"", forms + ", not '/dev/usbtmc'\""},
         {"\"" + std::string(4097, 'z') + "\"",
          "-223,\"Too much data; a meter setting holds at most 4096 bytes\""},
     };
@@ -719,9 +718,6 @@ TEST(MeterCommands, SettingsAreKeptAndOpenTheMeter) {
     const std::string cut = b.Send("MET:ADDR \"TCPIP::" + std::string(300, 'z') + "\";SYST:ERR?");
     EXPECT_EQ(cut.size(), std::string("-224,\"\"").size() + 255) << cut;
     EXPECT_EQ(cut.substr(cut.size() - 4), "...\"");
-    EXPECT_EQ(b.Send("MET:SET \"" + std::string(5000, 'z') + "\";SYST:ERR?;MET:SET?"),
-              "-223,\"Too much data; a meter setting holds at most 4096 bytes\";"
-              "\"CONF:VOLT:DC 10;SENS:VOLT:NPLC 10\"");
     EXPECT_EQ(b.Send("MET:ADDR \"/dev/usbtmc3\";MET:ADDR?;MET:ADDR \"\";MET:ADDR?;SYST:ERR?"),
               "\"/dev/usbtmc3\";\"\";" + kNoError);
 }
