@@ -60,11 +60,11 @@ std::vector<double> VoltsOfBlock(Call& c, const scpi::Parameter& block) {
     CheckPointsOfBlock(block, bytesEach);
     std::vector<double> volts = scpi::DecodeReals(block.value, bytesEach, c.format->swapped);
     for (std::size_t i = 0; i < volts.size(); ++i) {
-        const std::string point = "point " + std::to_string(i + 1);
+        const auto point = [&] { return "point " + std::to_string(i + 1); };
         if (!std::isfinite(volts[i]))
-            throw ScpiError(scpi::kDataTypeError, point + " is not a number");
+            throw ScpiError(scpi::kDataTypeError, point() + " is not a number");
         if (std::fabs(volts[i]) > kMostVolts)
-            throw ScpiError(scpi::kDataOutOfRange, point + " (" + scpi::NumberText(volts[i]) +
+            throw ScpiError(scpi::kDataOutOfRange, point() + " (" + scpi::NumberText(volts[i]) +
                                                        " V) is outside " +
                                                        scpi::NumberText(-kMostVolts) + " V to " +
                                                        scpi::NumberText(kMostVolts) + " V");
@@ -114,7 +114,8 @@ CommandRow ListOf(std::string_view pattern, bool codes) {
         },
         [=](Call& c) {
             const auto& params = c.command.params;
-            scpi::CheckParamCount(c.command, 1, params.size());
+            if (params.empty())
+                throw ScpiError(scpi::kMissingParameter);
             if (params.size() > static_cast<std::size_t>(kMaxWavePoints))
                 throw TooManyPoints();
             const int32_t topCode = args::TopCode(c.in);
