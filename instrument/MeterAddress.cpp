@@ -1,6 +1,7 @@
 #include "instrument/MeterAddress.h"
 
 #include <charconv>
+#include <limits>
 #include <vector>
 
 #include "core/InputExcerpt.h"
@@ -44,11 +45,13 @@ bool ParseSocketAddress(const std::string& text, SocketAddress& address, std::st
         error = "the meter's address names no host";
         return false;
     }
+    constexpr unsigned kHighestPort = std::numeric_limits<uint16_t>::max();
     unsigned port = 0;
     const std::string& p = parts[2];
     auto [end, ec] = std::from_chars(p.data(), p.data() + p.size(), port);
-    if (ec != std::errc() || end != p.data() + p.size() || port == 0 || port > 65535) {
-        error = "the meter's port " + QuotedInput(p) + " is not a number from 1 to 65535";
+    if (ec != std::errc() || end != p.data() + p.size() || port == 0 || port > kHighestPort) {
+        error = "the meter's port " + QuotedInput(p) + " is not a number from 1 to " +
+                std::to_string(kHighestPort);
         return false;
     }
     address = {parts[1], static_cast<uint16_t>(port)};
