@@ -1,6 +1,7 @@
 #include "meter/MeterByAddress.h"
 
 #include "core/InputExcerpt.h"
+#include "instrument/MeterAddress.h"
 #include "meter/UsbtmcMeter.h"
 
 namespace tq {
@@ -18,9 +19,7 @@ bool MeterTransportFor(const std::string& address, MeterTransport& transport, st
         transport = MeterTransport::Usbtmc;
         return true;
     }
-    const std::string forms =
-        "TCPIP::host::port::SOCKET (a LAN meter, port 5025 on most) or /dev/usbtmcN (a USB meter "
-        "through Linux's usbtmc driver)";
+    const std::string forms = kMeterAddressForms;
     error = address.empty() ? "the meter has no address: give " + forms
                             : "the meter's address " + QuotedInput(address) +
                                   " is neither of the forms the program opens: " + forms;

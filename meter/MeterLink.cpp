@@ -1,61 +1,12 @@
 #include "meter/MeterLink.h"
 
-#include <charconv>
-
-#include "core/InputExcerpt.h"
-
 namespace tq {
 namespace {
 
 // An answer longer than this is not a reading: the meter is talking about something else.
 constexpr std::size_t kLongestAnswer = 4096;
 
-std::vector<std::string> SplitAt(const std::string& text, const std::string& separator) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at = text.find(separator, start);
-        parts.push_back(
-            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos)
-            return parts;
-        start = at + separator.size();
-    }
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 }  // namespace
-
-bool ParseSocketAddress(const std::string& text, SocketAddress& address, std::string& error) {
-    const std::vector<std::string> parts = SplitAt(text, "::");
-    const std::string board = parts.empty() ? "" : Upper(parts[0]);
-    const bool tcpip = board.rfind("TCPIP", 0) == 0 &&
-                       board.find_first_not_of("0123456789", 5) == std::string::npos;
-    if (parts.size() != 4 || !tcpip || Upper(parts[3]) != "SOCKET") {
-        error = "the meter's address " + QuotedInput(text) +
-                " is not of the form TCPIP::host::port::SOCKET";
-        return false;
-    }
-    if (parts[1].empty()) {
-        error = "the meter's address names no host";
-        return false;
-    }
-    unsigned port = 0;
-    const std::string& p = parts[2];
-    auto [end, ec] = std::from_chars(p.data(), p.data() + p.size(), port);
-    if (ec != std::errc() || end != p.data() + p.size() || port == 0 || port > 65535) {
-        error = "the meter's port " + QuotedInput(p) + " is not a number from 1 to 65535";
-        return false;
-    }
-    address = {parts[1], static_cast<uint16_t>(port)};
-    return true;
-}
 
 MeterLink::MeterLink(QObject* parent) : ScpiMeter(parent) {
     timeout_.setSingleShot(true);

@@ -13,16 +13,10 @@
 #include <vector>
 
 #include "instrument/Meter.h"
+#include "instrument/MeterAddress.h"
 #include "meter/ScpiMeter.h"
 
 namespace tq {
-
-struct SocketAddress {
-    std::string host;
-    uint16_t port = 0;
-};
-// TCPIP::host::port::SOCKET (also TCPIP0::...); the error says what is wrong with it.
-bool ParseSocketAddress(const std::string& text, SocketAddress& address, std::string& error);
 
 class MeterLink : public ScpiMeter {
     Q_OBJECT

@@ -1,7 +1,5 @@
 #include "meter/UsbtmcMeter.h"
 
-#include "core/InputExcerpt.h"
-
 namespace tq {
 namespace {
 
@@ -10,18 +8,6 @@ namespace {
 constexpr int kGraceMilliseconds = 1000;
 
 }  // namespace
-
-bool ParseUsbtmcAddress(const std::string& text, std::string& path, std::string& error) {
-    const std::string prefix = "/dev/usbtmc";
-    const std::string number = text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : "";
-    if (number.empty() || number.size() > 3 ||
-        number.find_first_not_of("0123456789") != std::string::npos) {
-        error = "the meter's address " + QuotedInput(text) + " is not of the form /dev/usbtmcN";
-        return false;
-    }
-    path = text;
-    return true;
-}
 
 UsbtmcMeter::UsbtmcMeter(QObject* parent) : ScpiMeter(parent) {
     overdue_.setSingleShot(true);

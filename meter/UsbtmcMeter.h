@@ -11,13 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "instrument/MeterAddress.h"
 #include "meter/ScpiMeter.h"
 #include "platform/UsbtmcDevice.h"
 
 namespace tq {
-
-// /dev/usbtmcN; the error says what is wrong with it.
-bool ParseUsbtmcAddress(const std::string& text, std::string& path, std::string& error);
 
 class UsbtmcMeter : public ScpiMeter {
 public:

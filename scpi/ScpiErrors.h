@@ -26,6 +26,7 @@ inline constexpr int kInvalidSuffix = -131;
 inline constexpr int kExecutionError = -200;    // needs a detail: what ended how, and why
 inline constexpr int kSettingsConflict = -221;  // needs a detail saying why
 inline constexpr int kDataOutOfRange = -222;
+inline constexpr int kTooMuchData = -223;  // a detail says the most the target holds
 inline constexpr int kIllegalParameterValue = -224;
 inline constexpr int kTriggerIgnored = -211;
 inline constexpr int kInitIgnored = -213;
@@ -41,7 +42,7 @@ constexpr std::string_view StandardText(int code) {
         int code;
         std::string_view text;
     };
-    constexpr std::array<Entry, 20> kTexts{{
+    constexpr std::array<Entry, 21> kTexts{{
         {kNoError, "No error"},
         {kCommandError, "Command error"},
         {kSyntaxError, "Syntax error"},
@@ -56,6 +57,7 @@ constexpr std::string_view StandardText(int code) {
         {kInitIgnored, "Init ignored"},
         {kSettingsConflict, "Settings conflict"},
         {kDataOutOfRange, "Data out of range"},
+        {kTooMuchData, "Too much data"},
         {kIllegalParameterValue, "Illegal parameter value"},
         {kHardwareError, "Hardware error"},
         {kMassStorageError, "Mass storage error"},
@@ -86,8 +88,28 @@ inline std::string QuoteString(std::string_view text) {
     return out;
 }
 
-// "<standard text>" or "<standard text>; <detail>". Throws std::invalid_argument for a code without
-// a standard text, and for -200 / -221 / -240 without a detail: both are mistakes in the caller.
+// The most characters (bytes) an error's text holds, as SYSTem:ERRor? answers it.
+inline constexpr std::size_t kMaxErrorText = 255;
+
+// `text` cut to kMaxErrorText bytes where it is longer: whole UTF-8 characters, then "..." to
+// mark the cut.
+inline std::string CutErrorText(std::string text) {
+    if (text.size() <= kMaxErrorText) {
+        return text;
+    }
+    constexpr std::string_view kMark = "...";
+    std::size_t end = kMaxErrorText - kMark.size();
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;  // text[end] continues a character: cut before the character
+    }
+    text.resize(end);
+    text += kMark;
+    return text;
+}
+
+// "<standard text>" or "<standard text>; <detail>", cut to kMaxErrorText. Throws
+// std::invalid_argument for a code without a standard text, and for -200 / -221 / -240 without
+// a detail: both are mistakes in the caller.
 inline std::string ErrorText(int code, std::string_view detail) {
     const std::string_view standard = StandardText(code);
     if (standard.empty()) {
@@ -102,7 +124,7 @@ inline std::string ErrorText(int code, std::string_view detail) {
         text += "; ";
         text += detail;
     }
-    return text;
+    return CutErrorText(std::move(text));
 }
 
 // The form SYSTem:ERRor? answers: <code>,"<text>".

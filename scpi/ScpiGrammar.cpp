@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -160,14 +161,15 @@ void ParseHeaderPart(std::string_view text, std::size_t& pos, ParsedHeader& head
     const std::size_t digitsStart = pos;
     int suffix = 0;
     while (pos < text.size() && IsDigit(text[pos])) {
-        if (pos - digitsStart == 9) {
-            throw ScpiError(kHeaderSuffixOutOfRange);  // far beyond any channel, and beyond int
+        // Beyond nine digits: far beyond any channel, and beyond int.
+        if (pos - digitsStart < 9) {
+            suffix = suffix * 10 + (text[pos] - '0');
         }
-        suffix = suffix * 10 + (text[pos] - '0');
         ++pos;
     }
-    if (pos > digitsStart && suffix == 0) {
-        throw ScpiError(kHeaderSuffixOutOfRange);
+    // A suffix no header takes; whether the mnemonic names a header at all is the table's to say.
+    if (pos > digitsStart && (suffix == 0 || pos - digitsStart > 9)) {
+        suffix = kNoSuchSuffix;
     }
     header.suffixes.push_back(suffix);
 }
@@ -627,7 +629,8 @@ ParsedCommand ParseCommand(std::string_view command) {
         const std::vector<std::string_view> pieces =
             SplitOutsideQuotes(params, ',', kMaxParameters);
         if (pieces.size() > kMaxParameters) {
-            throw ScpiError(kParameterNotAllowed);
+            throw ScpiError(kTooMuchData, "a command holds at most " +
+                                              std::to_string(kMaxParameters) + " values");
         }
         parsed.params.reserve(pieces.size());
         for (std::string_view piece : pieces) {
@@ -805,7 +808,7 @@ MatchResult CommandTable::Match(const ParsedHeader& header) const {
             if (suffix == 0) {
                 continue;
             }
-            if (!pattern.nodes[nodeOf[k]].takesSuffix || suffix > pattern.maxSuffix) {
+            if (!pattern.nodes[nodeOf[k]].takesSuffix || suffix < 1 || suffix > pattern.maxSuffix) {
                 suffixOk = false;
                 break;
             }
@@ -1119,13 +1122,21 @@ std::string EncodeWords(std::span<const std::uint16_t> words, bool swapped) {
     return bytes;
 }
 
-std::vector<std::uint16_t> DecodeWords(std::string_view bytes, bool swapped) {
-    if (bytes.size() % 2 != 0) {
+std::size_t CountInBlock(std::string_view bytes, std::size_t bytesEach) {
+    if (bytes.size() % bytesEach != 0) {
+        const std::string size = std::to_string(bytes.size());
         throw ScpiError(kDataTypeError,
-                        "a block of 16-bit words holds an even number of bytes, not " +
-                            std::to_string(bytes.size()));
+                        bytesEach == 2
+                            ? "a block of 16-bit words holds an even number of bytes, not " + size
+                            : "a block of " + std::to_string(8 * bytesEach) +
+                                  "-bit numbers holds a multiple of " + std::to_string(bytesEach) +
+                                  " bytes, not " + size);
     }
-    std::vector<std::uint16_t> words(bytes.size() / 2);
+    return bytes.size() / bytesEach;
+}
+
+std::vector<std::uint16_t> DecodeWords(std::string_view bytes, bool swapped) {
+    std::vector<std::uint16_t> words(CountInBlock(bytes, 2));
     for (std::size_t i = 0; i < words.size(); ++i) {
         const auto first = static_cast<unsigned char>(bytes[2 * i]);
         const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
@@ -1133,6 +1144,58 @@ std::vector<std::uint16_t> DecodeWords(std::string_view bytes, bool swapped) {
             static_cast<std::uint16_t>(swapped ? (second << 8) | first : (first << 8) | second);
     }
     return words;
+}
+
+namespace {
+
+// A number's bits, `bytesEach` of them (4: the float nearest the value), and back.
+std::uint64_t BitsOf(double value, std::size_t bytesEach) {
+    if (bytesEach == 4) {
+        return std::bit_cast<std::uint32_t>(static_cast<float>(value));
+    }
+    return std::bit_cast<std::uint64_t>(value);
+}
+double ValueOf(std::uint64_t bits, std::size_t bytesEach) {
+    if (bytesEach == 4) {
+        return static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
+    }
+    return std::bit_cast<double>(bits);
+}
+
+void CheckRealWidth(std::size_t bytesEach) {
+    if (bytesEach != 4 && bytesEach != 8) {
+        throw std::invalid_argument("IEEE 754 numbers take 4 or 8 bytes");
+    }
+}
+
+}  // namespace
+
+std::string EncodeReals(std::span<const double> values, std::size_t bytesEach, bool swapped) {
+    CheckRealWidth(bytesEach);
+    std::string bytes(values.size() * bytesEach, '\0');
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::uint64_t bits = BitsOf(values[i], bytesEach);
+        for (std::size_t k = 0; k < bytesEach; ++k) {
+            // Byte k counted from the least significant.
+            const std::size_t at = swapped ? k : bytesEach - 1 - k;
+            bytes[i * bytesEach + at] = static_cast<char>((bits >> (8 * k)) & 0xFF);
+        }
+    }
+    return bytes;
+}
+
+std::vector<double> DecodeReals(std::string_view bytes, std::size_t bytesEach, bool swapped) {
+    CheckRealWidth(bytesEach);
+    std::vector<double> values(CountInBlock(bytes, bytesEach));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        std::uint64_t bits = 0;
+        for (std::size_t k = 0; k < bytesEach; ++k) {
+            const std::size_t at = swapped ? k : bytesEach - 1 - k;
+            bits |= std::uint64_t{static_cast<unsigned char>(bytes[i * bytesEach + at])} << (8 * k);
+        }
+        values[i] = ValueOf(bits, bytesEach);
+    }
+    return values;
 }
 
 }  // namespace tq::scpi

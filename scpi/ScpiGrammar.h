@@ -97,12 +97,12 @@ private:
 std::vector<std::string_view> SplitCommands(std::string_view line);
 
 enum class ParamKind {
-    kNumber,     // decimal number, possibly with a unit suffix: 1, -2.5e-3, 10 mV; or a
-                 // #H/#B/#Q integer (#H1F, #B101, #Q17), its value then in decimal
-    kCharacter,  // mnemonic such as ON, MIN; a leading sign is kept (-INF) so it reads as text
-    kString,     // "..." or '...'
-    kBlock,      // arbitrary block, #<n><length><bytes> or #0<bytes to the line's end>: value
-                 // holds the bytes
+    kNumber,      // decimal number, possibly with a unit suffix: 1, -2.5e-3, 10 mV; or a
+                  // #H/#B/#Q integer (#H1F, #B101, #Q17), its value then in decimal
+    kCharacter,   // mnemonic such as ON, MIN; a leading sign is kept (-INF) so it reads as text
+    kString,      // "..." or '...'
+    kBlock,       // arbitrary block, #<n><length><bytes> or #0<bytes to the line's end>: value
+                  // holds the bytes
     kExpression,  // (...), such as a meter's channel list (@101,102): value holds what is
                   // between the parentheses, commas included
 };
@@ -115,10 +115,13 @@ struct Parameter {
     std::string unit;   // number only: the suffix as typed, empty if none
 };
 
+// The suffix of a header part typed as 0, or with more than nine digits: no header takes it.
+inline constexpr int kNoSuchSuffix = -1;
+
 // A command header. Each part holds a mnemonic as typed, without ':', without '?' and without its
 // numeric suffix, which is in `suffixes` at the same index (0 when none was typed; a typed suffix
-// is always 1 or more). Common commands (*IDN?) have common = true and their one part is the
-// mnemonic without '*'. `rooted`: the header began with ':'.
+// is 1 or more, or kNoSuchSuffix). Common commands (*IDN?) have common = true and their one part
+// is the mnemonic without '*'. `rooted`: the header began with ':'.
 struct ParsedHeader {
     std::vector<std::string> headerParts;
     std::vector<int> suffixes;
@@ -131,14 +134,13 @@ struct ParsedCommand : ParsedHeader {
     std::vector<Parameter> params;
 };
 
-// The most parameters a command takes (a list's points): more are -108 before they are read, so
+// The most parameters a command takes (a list's points): more are -223 before they are read, so
 // that the memory a command costs stays bounded.
 inline constexpr std::size_t kMaxParameters = 65536;
 
 // Parses one command as returned by SplitCommands. Throws ScpiError: -102 for malformed text
 // (illegal header characters, parameters not separated by commas, an empty parameter, an
-// unterminated string), -114 for a typed suffix of 0 or one with more than nine digits, -108 for
-// more than kMaxParameters parameters.
+// unterminated string), -223 for more than kMaxParameters parameters.
 ParsedCommand ParseCommand(std::string_view command);
 
 // Throws -109 when the command has fewer than `min` parameters, -108 when it has more than `max`.
@@ -173,9 +175,9 @@ public:
     // follows it, suffixes included: a subsystem taken whole. Rows added before it come first.
     void AddSubsystem(int id, std::string_view mnemonic, Forms forms);
 
-    // The command a header names. Throws ScpiError -113 for a header no pattern names, or one
-    // used in a form (set or query) its command lacks; -114 for a suffix on a part that takes
-    // none or a suffix above maxSuffix.
+    // The command a header names. Throws ScpiError -113 for a header no pattern names (whatever
+    // its suffixes: NOPE0 as NOPE1), or one used in a form (set or query) its command lacks; -114
+    // for a suffix on a part that takes none, or one outside 1..maxSuffix.
     MatchResult Match(const ParsedHeader& header) const;
 
 private:
@@ -252,8 +254,14 @@ std::string NumberText(double value);
 // How a client wants the numbers of a list to travel: FORMat[:DATA] and FORMat:BORDer. Each
 // client has its own, as it has its own error queue.
 struct DataFormat {
-    bool integer16 = false;  // INTeger,16: a block of unsigned 16-bit words; otherwise ASCii
-    bool swapped = false;    // SWAPped: the least significant byte first; NORMal: the most
+    enum class Type {
+        kAscii,      // numbers as text, joined by commas
+        kInteger16,  // a block of unsigned 16-bit words
+        kReal32,     // a block of IEEE 754 single-precision numbers
+        kReal64,     // a block of IEEE 754 double-precision numbers
+    };
+    Type type = Type::kAscii;
+    bool swapped = false;  // SWAPped: the least significant byte first; NORMal: the most
     // *RST's state: ASCii, NORMal.
     void Reset() { *this = DataFormat{}; }
 };
@@ -262,6 +270,16 @@ struct DataFormat {
 // an odd number of bytes.
 std::string EncodeWords(std::span<const std::uint16_t> words, bool swapped);
 std::vector<std::uint16_t> DecodeWords(std::string_view bytes, bool swapped);
+
+// How many numbers of `bytesEach` bytes a block holds, so that a caller bounds them before they
+// are decoded. Throws -104 when its length is not a multiple of `bytesEach`.
+std::size_t CountInBlock(std::string_view bytes, std::size_t bytesEach);
+
+// IEEE 754 numbers, single precision (`bytesEach` 4) or double (8), as a block's bytes in the
+// format's byte order, and back; single precision rounds each value to the nearest float.
+// Decoding throws as CountInBlock; NaN and infinities come back as they were sent.
+std::string EncodeReals(std::span<const double> values, std::size_t bytesEach, bool swapped);
+std::vector<double> DecodeReals(std::string_view bytes, std::size_t bytesEach, bool swapped);
 
 // ON, OFF, 1 or 0. Throws -224 for other text or numbers, -104 for a string, -131 for a unit.
 bool ReadBoolean(const Parameter& param);

@@ -1,5 +1,6 @@
 """The board as PyVISA sees it: a raw-socket SCPI instrument."""
 
+import struct
 import time
 
 import pyvisa
@@ -36,6 +37,8 @@ def test_dac_b_to_5_volts_reaches_the_output(inst):
     ("SOUR1:DATA 1.5", '-224,"Illegal parameter value"'),
     ("SOUR1:NOPE 1", '-113,"Undefined header"'),
     ("SOUR7:VOLT 1", '-114,"Header suffix out of range"'),
+    ("NOPE0 1", '-113,"Undefined header"'),
+    ("FORM REAL,16", '-224,"Illegal parameter value; REAL takes the length 32 or 64"'),
 ])
 def test_errors_are_queued_and_nothing_is_written(inst, command, error):
     inst.write(command)
@@ -130,6 +133,22 @@ def test_65536_codes_as_one_binary_block_read_back_and_run(inst):
     assert state[:3] == ["FINISHED", "65536", "65536"], state
     assert inst.query("SOUR1:DATA?;SOUR2:DATA?") == "%d;%d" % (codes[-1], codes[0])
     assert inst.query("SYST:ERR?") == '0,"No error"'
+
+
+def test_65536_volts_as_one_real32_block_read_back_equal(inst):
+    volts = [((n * 7919) % 20001) / 1000.0 - 10.0 for n in range(65536)]
+    singles = list(struct.unpack(">65536f", struct.pack(">65536f", *volts)))
+    inst.write_binary_values("SOUR1:LIST:VOLT ", volts, datatype="f", is_big_endian=True)
+    assert inst.query("SYST:ERR?") == '0,"No error"'
+    inst.write("FORM REAL,32")
+    back = inst.query_binary_values("SOUR1:LIST:VOLT?", datatype="f", is_big_endian=True)
+    assert back == singles
+    inst.write("FORM REAL,64;:FORM:BORD SWAP")
+    assert inst.query_binary_values("SOUR1:LIST:VOLT?", datatype="d") == singles
+    inst.write("FORM REAL,32")
+    inst.write_binary_values("SOUR2:LIST:VOLT ", volts + [0.0], datatype="f")
+    assert inst.query("SYST:ERR?") == '-223,"Too much data; a list holds at most 65536 points"'
+    assert inst.query("FORM ASC;:FORM:BORD NORM;:SYST:ERR?") == '0,"No error"'
 
 
 def test_a_setup_on_several_lines_opens_as_a_block(inst):

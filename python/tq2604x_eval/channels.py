@@ -4,7 +4,7 @@
 
 import math
 
-from ._protocol import MAX_LINE, ERROR_CHECK, number_text
+from ._protocol import number_text
 from .description import one_of_text
 
 # Half a microvolt beyond a range's end is left to the program to judge: its ranges are
@@ -216,15 +216,21 @@ class Channel:
     def list_volts(self):
         """The channel's set points for the next waveform run, in volts (a list of 1 to 65,536
         numbers; ``[]`` when none is loaded or the list is of codes). Each is checked against
-        the channel's range when the run starts, so volts travel as they are, as text on one
-        line, which holds 1 MiB (65,536 points of up to 15 characters): ``ValueError`` says how
-        many points fit when they do not."""
+        the channel's range when the run starts, so volts travel as they are: as text while the
+        list is short, as one block of double-precision numbers (``FORMat REAL,64``) once the
+        text would be longer than the block, so that 65,536 points go in one message. They read
+        back as the board answers text: each the nearest single-precision number."""
         return self._list("LIST:VOLT?", float)
 
     @list_volts.setter
     def list_volts(self, volts):
         what = "%s's list point" % self.name
-        self._load_list("LIST:VOLT", [number_text(v, what) for v in _points(volts)])
+        texts = [number_text(v, what) for v in _points(volts)]
+        header = "SOUR%d:LIST:VOLT " % self.number
+        if sum(len(t) + 1 for t in texts) > 8 * len(texts):
+            self.instrument.write_reals(header, [float(t) for t in texts])
+        else:
+            self.instrument.write_checked(header + ",".join(texts))
 
     @property
     def list_codes(self):
@@ -242,21 +248,6 @@ class Channel:
     def _list(self, query, cast):
         answer = self.instrument.ask_checked("SOUR%d:%s" % (self.number, query))
         return [cast(v) for v in answer.split(",")] if answer else []
-
-    def _load_list(self, header, texts):
-        head = "SOUR%d:%s " % (self.number, header)
-        length = len(head) + sum(len(t) + 1 for t in texts) - 1 + len(ERROR_CHECK)
-        if length > MAX_LINE:
-            room = MAX_LINE - len(head) - len(ERROR_CHECK)
-            fit = 0
-            for t in texts:
-                room -= len(t) + 1
-                if room < -1:
-                    break
-                fit += 1
-            raise ValueError("%s: %d points take %d bytes as text, beyond the %d a line holds; "
-                             "the first %d fit" % (self.name, len(texts), length, MAX_LINE, fit))
-        self.instrument.write_checked(head + ",".join(texts))
 
     def __repr__(self):
         return "<%s %s>" % (type(self).__name__, self.name)

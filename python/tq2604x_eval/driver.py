@@ -219,11 +219,21 @@ class TQ2604X(Instrument):
         16-bit words, most significant byte first (``FORMat:BORDer NORMal``, which this
         connection keeps after), and the error check on the same line; raises TQ2604XError
         when the board refuses them."""
+        self._write_block("FORM:BORD NORM;:" + header, codes, "H", "")
+
+    def write_reals(self, header, values):
+        """Sends ``header`` (``"SOUR1:LIST:VOLT "``) with ``values`` as one block of IEEE 754
+        double-precision numbers, most significant byte first (``FORMat REAL,64`` and
+        ``FORMat:BORDer NORMal``; the connection's format is ``ASCii`` again after), and the
+        error check on the same line; raises TQ2604XError when the board refuses them."""
+        self._write_block("FORM REAL,64;:FORM:BORD NORM;:" + header, values, "d", ";:FORM ASC")
+
+    def _write_block(self, line, values, datatype, after):
+        command = line.split(";:")[-1].strip()
         self._catch_up()
-        self.adapter.write_binary_values("FORM:BORD NORM;:" + header, codes, datatype="H",
-                                         is_big_endian=True, termination=ERROR_CHECK + "\n")
-        self._check(header.strip(), self._answer(header.strip(), 0,
-                                                 lambda a: self._check(header.strip(), a)))
+        self.adapter.write_binary_values(line, values, datatype=datatype, is_big_endian=True,
+                                         termination=after + ERROR_CHECK + "\n")
+        self._check(command, self._answer(command, 0, lambda a: self._check(command, a)))
 
     def read_codes(self, query):
         """Asks ``query`` (``"SOUR1:LIST:DATA?"``) for codes answered as one block of unsigned

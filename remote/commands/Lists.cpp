@@ -2,6 +2,7 @@
 // started (at once or by a bus trigger), polled and ended. The lists live in the instrument
 // layer's ListRun, shared by every client and the windows; the run is the program's waveform run.
 
+#include <cmath>
 #include <vector>
 
 #include "instrument/ListRun.h"
@@ -14,9 +15,24 @@ namespace {
 
 using scpi::ScpiError;
 
+using Format = scpi::DataFormat::Type;
+
+// The -223 of a list longer than a run takes.
+ScpiError TooManyPoints() {
+    return ScpiError(scpi::kTooMuchData,
+                     "a list holds at most " + std::to_string(kMaxWavePoints) + " points");
+}
+
+// The points a block of `bytesEach` bytes a point holds, within what a list takes.
+void CheckPointsOfBlock(const scpi::Parameter& block, std::size_t bytesEach) {
+    if (scpi::CountInBlock(block.value, bytesEach) > static_cast<std::size_t>(kMaxWavePoints))
+        throw TooManyPoints();
+}
+
 // A list of codes as one block of 16-bit words, in the client's byte order; each within the
 // device's codes.
 std::vector<double> CodesOfBlock(Call& c, const scpi::Parameter& block) {
+    CheckPointsOfBlock(block, 2);
     const std::vector<uint16_t> words = scpi::DecodeWords(block.value, c.format->swapped);
     const int32_t topCode = args::TopCode(c.in);
     std::vector<double> codes(words.begin(), words.end());
@@ -28,9 +44,37 @@ std::vector<double> CodesOfBlock(Call& c, const scpi::Parameter& block) {
     return codes;
 }
 
+// The bytes of each number of a block of volts: double precision with FORMat REAL,64, otherwise
+// single, the precision the program gives volts.
+std::size_t BytesOfVolts(const Call& c) {
+    return c.format->type == Format::kReal64 ? 8 : 4;
+}
+
+// The most a point in volts may be, as a number typed as text: the channel's range is checked
+// when the run starts.
+constexpr double kMostVolts = 1e30;
+
+// A list of volts as one block of IEEE 754 numbers, in the client's byte order.
+std::vector<double> VoltsOfBlock(Call& c, const scpi::Parameter& block) {
+    const std::size_t bytesEach = BytesOfVolts(c);
+    CheckPointsOfBlock(block, bytesEach);
+    std::vector<double> volts = scpi::DecodeReals(block.value, bytesEach, c.format->swapped);
+    for (std::size_t i = 0; i < volts.size(); ++i) {
+        const auto point = [&] { return "point " + std::to_string(i + 1); };
+        if (!std::isfinite(volts[i]))
+            throw ScpiError(scpi::kDataTypeError, point() + " is not a number");
+        if (std::fabs(volts[i]) > kMostVolts)
+            throw ScpiError(scpi::kDataOutOfRange, point() + " (" + scpi::NumberText(volts[i]) +
+                                                       " V) is outside " +
+                                                       scpi::NumberText(-kMostVolts) + " V to " +
+                                                       scpi::NumberText(kMostVolts) + " V");
+    }
+    return volts;
+}
+
 // The answer of SOURce<n>:LIST:DATA?: the codes as text, or with FORMat INTeger,16 as a block.
 std::string CodesAnswer(const Call& c, const std::vector<double>& codes) {
-    if (c.format->integer16) {
+    if (c.format->type == Format::kInteger16) {
         const std::vector<uint16_t> words(codes.begin(), codes.end());
         return args::Block(scpi::EncodeWords(words, c.format->swapped));
     }
@@ -44,61 +88,93 @@ std::string CodesAnswer(const Call& c, const std::vector<double>& codes) {
     return answer;
 }
 
+// The answer of SOURce<n>:LIST:VOLTage?: the volts as text, each the shortest that reads back as
+// the same single-precision number, or with FORMat REAL as a block of IEEE 754 numbers.
+std::string VoltsAnswer(const Call& c, const std::vector<double>& volts) {
+    if (c.format->type == Format::kReal32 || c.format->type == Format::kReal64)
+        return args::Block(scpi::EncodeReals(volts, BytesOfVolts(c), c.format->swapped));
+    std::string answer;
+    for (const double value : volts)
+        answer += (answer.empty() ? "" : ",") + scpi::FormatFloat(static_cast<float>(value));
+    return answer;
+}
+
 // SOURce<n>:LIST:VOLTage or :DATA, volts or codes. Each value is checked against the channel's
-// range when the run starts, where the range is known; here only its form. Codes may also come
-// as one block of 16-bit words, whatever the FORMat (a block says what it is).
+// range when the run starts, where the range is known; here only its form. Either list may also
+// come as one block: codes of 16-bit words whatever the FORMat (a block says what it is), volts
+// of IEEE 754 numbers as BytesOfVolts says.
 CommandRow ListOf(std::string_view pattern, bool codes) {
     return Setting(
         pattern,
         [=](Call& c) {
             const std::optional<ChannelWave>& list = c.targets.lists->List(c.Channel());
-            const bool ours = list && list->codes == codes;
-            if (codes)
-                return CodesAnswer(c, ours ? list->list : std::vector<double>());
-            std::string answer;
-            if (ours)
-                for (const double value : list->list)
-                    answer +=
-                        (answer.empty() ? "" : ",") + scpi::FormatFloat(static_cast<float>(value));
-            return answer;
+            const std::vector<double> none;
+            const std::vector<double>& points = list && list->codes == codes ? list->list : none;
+            return codes ? CodesAnswer(c, points) : VoltsAnswer(c, points);
         },
         [=](Call& c) {
-            scpi::CheckParamCount(c.command, 1, kMaxWavePoints);
+            const auto& params = c.command.params;
+            if (params.empty())
+                throw ScpiError(scpi::kMissingParameter);
+            if (params.size() > static_cast<std::size_t>(kMaxWavePoints))
+                throw TooManyPoints();
             const int32_t topCode = args::TopCode(c.in);
             ChannelWave wave;
             wave.channel = c.Channel();
             wave.shape = WaveShape::List;
             wave.codes = codes;
-            const auto& params = c.command.params;
-            if (codes && params.size() == 1 && params[0].kind == scpi::ParamKind::kBlock) {
-                wave.list = CodesOfBlock(c, params[0]);
+            if (params.size() == 1 && params[0].kind == scpi::ParamKind::kBlock) {
+                wave.list = codes ? CodesOfBlock(c, params[0]) : VoltsOfBlock(c, params[0]);
             } else {
                 wave.list.reserve(params.size());
                 for (const scpi::Parameter& p : params)
                     wave.list.push_back(codes
                                             ? static_cast<double>(scpi::ReadInteger(p, 0, topCode))
-                                            : scpi::ReadVoltage(p, -1e30, 1e30));
+                                            : scpi::ReadVoltage(p, -kMostVolts, kMostVolts));
             }
             c.targets.lists->Load(std::move(wave));
         });
 }
 
-// FORMat[:DATA] ASCii[,0] | INTeger[,16]: how this client's lists of codes travel.
+// FORMat[:DATA] ASCii[,0] | INTeger[,16] | REAL[,32|64]: how this client's lists travel.
 void SetFormat(Call& c) {
     scpi::CheckParamCount(c.command, 1, 2);
     const scpi::Parameter& type = c.command.params[0];
     if (type.kind != scpi::ParamKind::kCharacter)
         throw ScpiError(scpi::kDataTypeError);
     const bool integer = args::IsWord(type, "INTeger");
-    if (!integer && !args::IsWord(type, "ASCii"))
-        throw ScpiError(scpi::kIllegalParameterValue, "the formats are ASCii and INTeger,16");
+    const bool real = args::IsWord(type, "REAL");
+    if (!integer && !real && !args::IsWord(type, "ASCii"))
+        throw ScpiError(scpi::kIllegalParameterValue,
+                        "the formats are ASCii, INTeger,16 and REAL,32 or REAL,64");
+    int64_t length = integer ? 16 : real ? 32 : 0;
     if (c.command.params.size() == 2) {
-        const int64_t length = scpi::ReadInteger(c.command.params[1], 0, 64);
-        if (length != (integer ? 16 : 0))
-            throw ScpiError(scpi::kIllegalParameterValue,
-                            integer ? "INTeger takes the length 16" : "ASCii takes the length 0");
+        length = scpi::ReadInteger(c.command.params[1], 0, 64);
+        if (integer && length != 16)
+            throw ScpiError(scpi::kIllegalParameterValue, "INTeger takes the length 16");
+        if (real && length != 32 && length != 64)
+            throw ScpiError(scpi::kIllegalParameterValue, "REAL takes the length 32 or 64");
+        if (!integer && !real && length != 0)
+            throw ScpiError(scpi::kIllegalParameterValue, "ASCii takes the length 0");
     }
-    c.format->integer16 = integer;
+    c.format->type = integer ? Format::kInteger16
+                     : real  ? (length == 64 ? Format::kReal64 : Format::kReal32)
+                             : Format::kAscii;
+}
+
+// FORMat[:DATA]?: the type and its length, as SetFormat takes them.
+std::string FormatAnswer(const Call& c) {
+    switch (c.format->type) {
+        case Format::kInteger16:
+            return "INT,16";
+        case Format::kReal32:
+            return "REAL,32";
+        case Format::kReal64:
+            return "REAL,64";
+        case Format::kAscii:
+            break;
+    }
+    return "ASC,0";
 }
 
 // <state>,<steps done>,<steps in all>,<late steps>,<rate asked>,<rate achieved>,"<why>".
@@ -198,9 +274,7 @@ const CommandRows& ListCommands() {
             },
             [](double periods) { return scpi::FormatInt(static_cast<int64_t>(periods)); }),
         // A client's format is its own: it is set while another client holds the lock.
-        PassingLock(Setting(
-            "FORMat[:DATA]", [](Call& c) { return c.format->integer16 ? "INT,16" : "ASC,0"; },
-            SetFormat)),
+        PassingLock(Setting("FORMat[:DATA]", FormatAnswer, SetFormat)),
         PassingLock(Setting(
             "FORMat:BORDer", [](Call& c) { return c.format->swapped ? "SWAP" : "NORM"; },
             [](Call& c) { c.format->swapped = !args::Choice(c.command, "NORMal", "SWAPped"); })),

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "instrument/Linearity.h"
+#include "instrument/MeterAddress.h"
 #include "instrument/MeterRuns.h"
 #include "remote/commands/Arguments.h"
 #include "remote/commands/Command.h"
@@ -23,11 +24,33 @@ void Check(bool started, const std::string& error) {
         throw ScpiError(scpi::kSettingsConflict, error);
 }
 
+// The most bytes a text of the meter's holds: far more than any command a meter takes, and
+// than any address of the forms it has.
+constexpr std::size_t kMostMeterText = 4096;
+
+// The one string parameter of a meter setting.
+std::string MeterText(const Call& c) {
+    std::string text = args::Text(c.command);
+    if (text.size() > kMostMeterText)
+        throw ScpiError(scpi::kTooMuchData, "a meter setting holds at most " +
+                                                std::to_string(kMostMeterText) + " bytes");
+    return text;
+}
+
 // A string setting of the meter's; `field` finds it.
 CommandRow Text(std::string_view pattern, std::string& (*field)(MeterRuns&)) {
     return Setting(
         pattern, [=](Call& c) { return scpi::QuoteString(field(Runs(c))); },
-        [=](Call& c) { field(Runs(c)) = args::Text(c.command); });
+        [=](Call& c) { field(Runs(c)) = MeterText(c); });
+}
+
+// METer:ADDRess: an address of a form the meter links open, or empty (no meter).
+void SetAddress(Call& c) {
+    std::string address = MeterText(c);
+    std::string error;
+    if (!CheckMeterAddress(address, error))
+        throw ScpiError(scpi::kIllegalParameterValue, error);
+    Runs(c).Settings().address = std::move(address);
 }
 
 // A whole-number setting within [min, max], `def` its default.
@@ -78,7 +101,9 @@ void StartLinearity(Call& c) {
 
 const CommandRows& MeterCommands() {
     static const CommandRows rows = {
-        Text("METer:ADDRess", [](MeterRuns& m) -> std::string& { return m.Settings().address; }),
+        Setting(
+            "METer:ADDRess", [](Call& c) { return scpi::QuoteString(Runs(c).Settings().address); },
+            SetAddress),
         Text("METer:COMMand",
              [](MeterRuns& m) -> std::string& { return m.Settings().readCommand; }),
         Setting(
@@ -89,9 +114,7 @@ const CommandRows& MeterCommands() {
                     joined += (joined.empty() ? "" : ";") + command;
                 return scpi::QuoteString(joined);
             },
-            [](Call& c) {
-                Runs(c).Settings().setupCommands = SetupCommandsOf(args::Text(c.command));
-            }),
+            [](Call& c) { Runs(c).Settings().setupCommands = SetupCommandsOf(MeterText(c)); }),
         Text("METer:SELect",
              [](MeterRuns& m) -> std::string& { return m.Settings().selectCommand; }),
         Number(

@@ -121,6 +121,11 @@ TEST_F(HostileClients, ClientsThatDoNotReadAreHeldBackInBoundedMemory) {
         EXPECT_LE(sent[i], kUnbounded) << "client " << i << " was read without bound";
     }
     EXPECT_EQ(Ask(*reader, "*OPC?\n"), "1");
+    // Blocks of one point more than a list holds, of doubles and of codes: refused unread.
+    const std::string tooMany = "-223,\"Too much data; a list holds at most 65536 points\"";
+    EXPECT_EQ(Ask(*reader, "FORM REAL,64;:SOUR1:LIST:VOLT #6524296" + QByteArray(524296, 'A') +
+                               ";DATA #6131074" + QByteArray(131074, '\n') + ";:SYST:ERR?;ERR?\n"),
+              tooMany + ";" + tooMany);
     if (before > 0) {
         const long grown = MemoryKb("VmHWM:") - before;
         EXPECT_LT(grown, 32 * 1024) << "resident memory grew by " << grown << " kB";

@@ -699,6 +699,27 @@ TEST(MeterCommands, SettingsAreKeptAndOpenTheMeter) {
     EXPECT_EQ(b.Send("MET:TIME? DEF;MET:SETT? MAX;MET:COUN? MIN;MET:COUN DEF;MET:COUN?"),
               "2000;600000;1;2");
     EXPECT_EQ(b.Send("MET:ADDR 5;SYST:ERR?"), "-104,\"Data type error\"");
+    // An address of neither form is refused when it is given, naming the forms; texts are
+    // bounded, and an error's text is cut to 255 characters, the cut marked.
+    const std::string forms =
+        "-224,\"Illegal parameter value; a meter's address is TCPIP::host::port::SOCKET (a LAN "
+        "meter, port 5025 on most) or /dev/usbtmcN (a USB meter through Linux's usbtmc driver)";
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"\"COM3\"", forms + ", not 'COM3'\""},
+        {"\"TCPIP::meter::70000::SOCKET\"",
+         forms + "; the meter's port '70000' is not a number from 1 to 65535\""},
+        {"\"" + std::string(4097, 'z') + "\"",
+         "-223,\"Too much data; a meter setting holds at most 4096 bytes\""},
+    };
+    for (const auto& [address, error] : refused)
+        EXPECT_EQ(b.Send("MET:ADDR " + address + ";SYST:ERR?;MET:ADDR?"),
+                  error + ";\"TCPIP::127.0.0.1::5025::SOCKET\"")
+            << address;
+    const std::string cut = b.Send("MET:ADDR \"TCPIP::" + std::string(300, 'z') + "\";SYST:ERR?");
+    EXPECT_EQ(cut.size(), std::string("-224,\"\"").size() + 255) << cut;
+    EXPECT_EQ(cut.substr(cut.size() - 4), "...\"");
+    EXPECT_EQ(b.Send("MET:ADDR \"/dev/usbtmc3\";MET:ADDR?;MET:ADDR \"\";MET:ADDR?;SYST:ERR?"),
+              "\"/dev/usbtmc3\";\"\";" + kNoError);
 }
 
 TEST(MeterCommands, CalibrationRunsToTheEndAndReports) {

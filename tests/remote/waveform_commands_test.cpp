@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -80,8 +83,29 @@ std::string Bytes(std::initializer_list<int> bytes) {
     return out;
 }
 
+// IEEE 754 numbers (float or double) as a block's bytes, the most significant byte first unless
+// swapped.
+template <typename T>
+std::string Reals(const std::vector<T>& values, bool swapped = false) {
+    std::string out;
+    for (const T value : values) {
+        const auto bits =
+            std::bit_cast<std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>(value);
+        for (std::size_t k = 0; k < sizeof(T); ++k)
+            out += static_cast<char>(bits >> (8 * (swapped ? k : sizeof(T) - 1 - k)));
+    }
+    return out;
+}
+
+// A definite-length block of `bytes`.
+std::string Block(const std::string& bytes) {
+    const std::string length = std::to_string(bytes.size());
+    return "#" + std::to_string(length.size()) + length + bytes;
+}
+
 // Codes travel as a block of 16-bit words in either byte order, each client in the format it
-// chose: the block is taken whatever the format, the query answers one with INTeger,16.
+// chose: the block is taken whatever the format, the query answers one with INTeger,16. Volts
+// travel as a block of IEEE 754 numbers, single precision unless the format is REAL,64.
 TEST(WaveformCommands, CodesTravelAsBlocksInTheClientsFormat) {
     Board b;
     const std::vector<std::pair<std::string, std::string>> exchanges = {
@@ -95,18 +119,42 @@ TEST(WaveformCommands, CodesTravelAsBlocksInTheClientsFormat) {
         // Volts stay text; the codes' query of a list of volts is an empty block.
         {"SOUR3:LIST:VOLT 1,2;SOUR3:LIST:DATA?;SOUR3:LIST:VOLT?", "#10;1,2"},
         {"FORM ASC;FORM?;SOUR3:LIST:DATA?;FORM INTEGER;FORM?", "ASC,0;;INT,16"},
-        {"SOUR1:LIST:DATA #13abc;SOUR1:LIST:VOLT #12ab;SOUR1:LIST:DATA #10;FORM REAL;FORM INT,8;"
+        {"SOUR1:LIST:DATA #13abc;SOUR1:LIST:VOLT #12ab;SOUR1:LIST:DATA #10;FORM BOGUS;FORM INT,8;"
          "FORM ASC,3;FORM:BORD BIG",
          ""},
         {"SYST:ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?",
          "-104,\"Data type error; a block of 16-bit words holds an even number of bytes, not "
-         "3\";-104,\"Data type error\";-222,\"Data out of range; a list holds 1 to 65536 "
-         "points\";-224,\"Illegal parameter value; the formats are ASCii and INTeger,16\";-224,"
+         "3\";-104,\"Data type error; a block of 32-bit numbers holds a multiple of 4 bytes, not "
+         "2\";-222,\"Data out of range; a list holds 1 to 65536 "
+         "points\";-224,\"Illegal parameter value; the formats are ASCii, INTeger,16 and REAL,32 "
+         "or REAL,64\";-224,"
          "\"Illegal parameter value; INTeger takes the length 16\";-224,\"Illegal parameter "
          "value; ASCii takes the length 0\";-224,\"Illegal parameter value\""},
         {"SOUR1:LIST:DATA?", "#14" + Bytes({0, 1, 0xFF, 0xFE})},  // refused lists change nothing
         {"SYST:RES 14;SOUR1:LIST:DATA #14" + Bytes({0x3F, 0xFF, 0x40, 0}) + ";SYST:ERR?",
          "-222,\"Data out of range; point 2 (16384) is outside 0 to 16383\""},
+        // REAL: volts as IEEE 754 numbers, single precision unless REAL,64; codes stay text.
+        {"FORM REAL;FORM?;FORM REAL,64;FORM?;FORM real,32;FORM?;FORM:BORD NORM;SOUR3:LIST:DATA "
+         "7,8;SOUR3:LIST:DATA?",
+         "REAL,32;REAL,64;REAL,32;7,8"},
+        // Kept as sent: text and REAL,64 exactly, answered in single precision under REAL,32.
+        {"FORM ASC;SOUR2:LIST:VOLT 0.1,-1e-3;FORM REAL,64;SOUR2:LIST:VOLT?;FORM REAL;"
+         "SOUR2:LIST:VOLT?",
+         Block(Reals<double>({0.1, -1e-3})) + ";" + Block(Reals<float>({0.1f, -1e-3f}))},
+        {"FORM REAL,64;FORM:BORD SWAP;SOUR4:LIST:VOLT " + Block(Reals<double>({0.1, -7.0}, true)) +
+             ";SOUR4:LIST:VOLT?;FORM ASC;SOUR4:LIST:VOLT?;FORM:BORD NORM",
+         Block(Reals<double>({0.1, -7.0}, true)) + ";0.1,-7"},
+        {"FORM REAL;SOUR4:LIST:VOLT #16abcdef;SOUR4:LIST:VOLT " +
+             Block(Reals<float>({1.0f, std::numeric_limits<float>::quiet_NaN()})) +
+             ";FORM REAL,64;SOUR4:LIST:VOLT " + Block(Reals<double>({1e31})) + ";SOUR4:LIST:VOLT " +
+             Block(Reals<float>({1.0f, -1.0f, 2.0f})) +
+             ";FORM REAL,16;SYST:ERR?;ERR?;ERR?;ERR?;ERR?",
+         "-104,\"Data type error; a block of 32-bit numbers holds a multiple of 4 bytes, not "
+         "6\";-104,\"Data type error; point 2 is not a number\";-222,\"Data out of range; "
+         "point 1 (1e+31 V) is outside -1e+30 V to 1e+30 V\";-104,\"Data type error; a block of "
+         "64-bit numbers holds a multiple of 8 bytes, not 12\";-224,\"Illegal parameter value; "
+         "REAL takes the length 32 or 64\""},
+        {"FORM ASC;SOUR4:LIST:VOLT?", "0.1,-7"},  // refused lists change nothing
     };
     for (const auto& [line, expected] : exchanges)
         EXPECT_EQ(b.Send(line), expected) << line;
@@ -131,6 +179,18 @@ TEST(WaveformCommands, SixtyFiveThousandCodesInOneBlock) {
     EXPECT_EQ(b.Send("FORM ASC;SOUR4:LIST:DATA?"), text);
     EXPECT_EQ(b.Send("LIST:DWEL 0;INIT;LIST:STAT?").substr(0, 16), "RUNNING,1,65536,");
     EXPECT_EQ(b.Send("SOUR4:DATA?"), "0");
+    EXPECT_EQ(b.Send("ABOR;SYST:ERR?"), kNoError);
+
+    // As many volts in single precision; one point too many is refused, the lists kept.
+    std::vector<float> volts;
+    for (int i = 0; i < kMaxWavePoints; ++i)
+        volts.push_back(static_cast<float>((i * 7919) % 20001) / 1000.0f - 10.0f);
+    const std::string reals = Block(Reals(volts));
+    EXPECT_EQ(b.Send("FORM REAL,32;SOUR2:LIST:VOLT " + reals + ";SYST:ERR?"), kNoError);
+    EXPECT_EQ(b.Send("SOUR2:LIST:VOLT?"), reals);
+    EXPECT_EQ(b.Send("SOUR4:LIST:DATA " + text + ",1;SYST:ERR?"),
+              "-223,\"Too much data; a command holds at most 65536 values\"");
+    EXPECT_EQ(b.Send("SOUR2:LIST:VOLT?;FORM INT;SOUR4:LIST:DATA?"), reals + ";" + block);
 }
 
 TEST(WaveformCommands, InitiateReturnsAtOnceAndTheRunIsPolledAndAborted) {

@@ -80,6 +80,11 @@ TEST(Header, ParsesAndMatchesOrFailsWithItsCode) {
         {"SOUR:VOLT2 1", kHeaderSuffixOutOfRange},
         {"SOUR99999999999:VOLT 1", kHeaderSuffixOutOfRange},
         {"*IDN2?", kHeaderSuffixOutOfRange},
+        {"*IDN0?", kHeaderSuffixOutOfRange},
+        // No header by that mnemonic, whatever digits end it.
+        {"NOPE0 1", kUndefinedHeader},
+        {"NOPE99999999999?", kUndefinedHeader},
+        {"SOUR1:NOPE0 1", kUndefinedHeader},
         {"SOUR::VOLT 1", kSyntaxError},
         {"SOUR:VOLT: 1", kSyntaxError},
         {"SO$UR:VOLT 1", kSyntaxError},
@@ -196,7 +201,7 @@ TEST(Parameters, CountIsChecked) {
     for (std::size_t i = 1; i < kMaxParameters; ++i)
         most += ",1";
     EXPECT_EQ(ParseCommand(most).params.size(), kMaxParameters);
-    EXPECT_EQ(ErrorOf([&] { ParseCommand(most + ",1"); }), kParameterNotAllowed);
+    EXPECT_EQ(ErrorOf([&] { ParseCommand(most + ",1"); }), kTooMuchData);
 }
 
 TEST(Parameters, ValuesReadOrFailWithTheirCode) {
@@ -431,6 +436,17 @@ TEST(Errors, FormatWithStandardTextAndDoubledQuotes) {
         {kHardwareError, "USB timeout", "-240,\"Hardware error; USB timeout\""},
         {kQueueOverflow, "", "-350,\"Queue overflow\""},
         {kInputBufferOverrun, "", "-363,\"Input buffer overrun\""},
+        {kTooMuchData, "a list holds at most 65536 points",
+         "-223,\"Too much data; a list holds at most 65536 points\""},
+        // Texts are cut to 255 bytes, whole characters, the cut marked; quotes doubled after.
+        {kExecutionError, std::string(238, 'x'),
+         "-200,\"Execution error; " + std::string(238, 'x') + "\""},
+        {kExecutionError, std::string(234, 'x') + "\xC3\xA9" + std::string(50, 'y'),
+         "-200,\"Execution error; " + std::string(234, 'x') + "...\""},
+        {kExecutionError, std::string(233, 'x') + "\xC3\xA9" + std::string(50, 'y'),
+         "-200,\"Execution error; " + std::string(233, 'x') + "\xC3\xA9...\""},
+        {kSettingsConflict, std::string(300, '"'),
+         "-221,\"Settings conflict; " + std::string(2 * 233, '"') + "...\""},
     };
     for (const auto& [code, detail, expected] : rows) {
         SCOPED_TRACE(code);
