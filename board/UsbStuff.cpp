@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 
-#include "board/IntelHex.h"
 #include "board/AdapterResults.h"
+#include "board/IntelHex.h"
 #include "core/InputExcerpt.h"
 
 namespace tq {

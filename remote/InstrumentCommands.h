@@ -15,11 +15,11 @@
 #include "instrument/Instrument.h"
 #include "instrument/Waveform.h"
 #include "remote/RemoteLock.h"
-#include "scpi/ScpiErrors.h"
-#include "scpi/ScpiGrammar.h"
 #include "remote/SetupSlots.h"
 #include "remote/StatusRegisters.h"
 #include "remote/commands/Command.h"
+#include "scpi/ScpiErrors.h"
+#include "scpi/ScpiGrammar.h"
 
 namespace tq {
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "board/IntelHex.h"
 #include "adapter/libusb/UsbTransport.h"
 #include "board/Adapter.h"
+#include "board/IntelHex.h"
 
 namespace tq {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
-#include "board/IntelHex.h"
 #include "board/AdapterResults.h"
 #include "board/BoardRequests.h"
+#include "board/IntelHex.h"
 
 namespace tq {
 

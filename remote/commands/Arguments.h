@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "instrument/Instrument.h"
+#include "remote/commands/Command.h"
 #include "scpi/ScpiErrors.h"
 #include "scpi/ScpiGrammar.h"
-#include "remote/commands/Command.h"
 
 namespace tq::args {
 
