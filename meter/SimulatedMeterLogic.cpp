@@ -79,8 +79,11 @@ std::string SimulatedMeterLogic::Reading(const scpi::ParsedCommand&) {
 // (@101) .. (@104): one channel of the scanner.
 std::string SimulatedMeterLogic::Route(const scpi::ParsedCommand& command) {
     const auto& params = command.params;
-    const std::string_view list =
-        params.size() == 1 && params[0].kind == scpi::ParamKind::kExpression ? params[0].value : "";
+    // A view of the parameter itself: "cond ? value : """ would make a temporary string, gone
+    // before the view is read.
+    std::string_view list;
+    if (params.size() == 1 && params[0].kind == scpi::ParamKind::kExpression)
+        list = params[0].value;
     if (list.size() != 4 || !list.starts_with("@10") || list[3] < '1' || list[3] > '4')
         throw scpi::ScpiError(scpi::kDataOutOfRange);
     channel_ = list[3] - '1';
