@@ -29,7 +29,7 @@ namespace {
 
 using testing::CoreApp;
 using testing::Decoded;
-using testing::MemoryKb;
+using testing::ExpectResidentGrowthBelow;
 using testing::StartMeasuring;
 using testing::Vxi11Client;
 using testing::WaitFor;
@@ -696,10 +696,7 @@ TEST_F(Vxi11Test, ATenMegabyteMessageInPiecesIsDiscardedInBoundedMemory) {
         ASSERT_EQ(Write(*client, lid, piece, i == 39 ? vxi11::kFlagEnd : 0).error, 0) << i;
     EXPECT_EQ(Query(*client, lid, "SYST:ERR?;SYST:ERR?"),
               "-363,\"Input buffer overrun\";0,\"No error\"\n");
-    if (before > 0) {
-        const long grown = MemoryKb("VmHWM:") - before;
-        EXPECT_LT(grown, 16 * 1024) << "resident memory grew by " << grown << " kB";
-    }
+    ExpectResidentGrowthBelow(before, 16 * 1024);
 }
 
 // A link that sends queries and never reads, neither its answers nor the replies to its calls:
@@ -743,10 +740,7 @@ TEST_F(Vxi11Test, ALinkThatNeverReadsIsHeldBackInBoundedMemory) {
     }
     EXPECT_LT(sent, kUnbounded) << "the link was read without bound";
     EXPECT_GT(sent, call.size()) << "the link was not served at all";
-    if (before > 0) {
-        const long grown = MemoryKb("VmHWM:") - before;
-        EXPECT_LT(grown, 32 * 1024) << "resident memory grew by " << grown << " kB";
-    }
+    ExpectResidentGrowthBelow(before, 32 * 1024);
 }
 
 }  // namespace
