@@ -243,7 +243,10 @@ def test_the_page_shows_the_board_live_and_no_client_exhausts_its_server():
             assert status == 200
         assert ask(scpi, "SOUR2:VOLT 2.5;VOLT?") == "2.5"
         grown = resident_kib(server.process.pid) - before
-        assert grown < 20_000, "the program grew by %d KiB" % grown
+        # A sanitizer build's allocator pads and quarantines every block: the bound means
+        # something in the normal build only, where it is checked.
+        if os.environ.get("TQ_SANITIZED") != "1":
+            assert grown < 20_000, "the program grew by %d KiB" % grown
         scpi.close()
         assert server.stop() == 0
         signed_in_changes_over_https(driver)
