@@ -392,9 +392,8 @@ TEST_F(Vxi11Test, MalformedRecordsEndOnlyTheirConnection) {
     std::unique_ptr<Vxi11Client> good;
     const int lid = NewLink(good);
     const std::string idn = "*IDN?\n";
-    Device_WriteParms write{};
-    write.data.data_len = static_cast<u_int>(idn.size());
-    write.data.data_val = const_cast<char*>(idn.data());
+    Device_WriteParms write{
+        0, 0, 0, 0, {static_cast<u_int>(idn.size()), const_cast<char*>(idn.data())}};
     // A write of 10 MB: longer than the interface lets a call be encoded, so the length of its
     // data (the body's last word, for none) is written in by hand.
     Device_WriteParms none{};
@@ -700,12 +699,8 @@ TEST_F(Vxi11Test, ALinkThatNeverReadsIsHeldBackInBoundedMemory) {
     std::string queries;
     for (int i = 0; i < 2000; ++i)
         queries += "*IDN?\n";
-    Device_WriteParms params{};
-    params.lid = lid;
-    params.io_timeout = 100;
-    params.flags = vxi11::kFlagEnd;
-    params.data.data_len = static_cast<u_int>(queries.size());
-    params.data.data_val = queries.data();
+    Device_WriteParms params{
+        lid, 100, 0, vxi11::kFlagEnd, {static_cast<u_int>(queries.size()), queries.data()}};
     const std::string call =
         rpc::CallRecord(1, DEVICE_CORE, 1, device_write, rpc::Xdr(xdr_Device_WriteParms), &params);
     // Read without bound, the hog would get hundreds of megabytes through in these seconds.
