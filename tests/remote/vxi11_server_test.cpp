@@ -79,10 +79,12 @@ protected:
     }
 
     std::uint32_t SendWrite(Vxi11Client& client, int lid, const std::string& data,
-                            int flags = vxi11::kFlagEnd, unsigned ioTimeout = 1000) {
+                            int flags = vxi11::kFlagEnd, unsigned ioTimeout = 1000,
+                            unsigned lockTimeout = 0) {
         Device_WriteParms params{};
         params.lid = lid;
         params.io_timeout = ioTimeout;
+        params.lock_timeout = lockTimeout;
         params.flags = flags;
         params.data.data_len = static_cast<u_int>(data.size());
         params.data.data_val = const_cast<char*>(data.data());
@@ -126,16 +128,16 @@ protected:
         return Read(client, lid).data;
     }
 
+    // The error in the reply to `xid` (every kind of reply begins with one), or -1 without a reply.
+    template <typename R = Device_Error>
+    static int ErrorIn(Vxi11Client& client, std::uint32_t xid, int limitMs = 5000,
+                       bool_t (*decode)(XDR*, R*) = xdr_Device_Error) {
+        Decoded<R> result(decode);
+        return client.Reply(xid, result, limitMs) ? result.value.error : -1;
+    }
     // A call of the generic kind (device_trigger, _clear, _remote, _local); its error.
     int Generic(Vxi11Client& client, std::uint32_t procedure, int lid) {
-        Device_GenericParms params{};
-        params.lid = lid;
-        params.io_timeout = 1000;
-        Decoded<Device_Error> result(xdr_Device_Error);
-        return client.Reply(client.Call(DEVICE_CORE, procedure, xdr_Device_GenericParms, params),
-                            result)
-                   ? result.value.error
-                   : -1;
+        return ErrorOf(client, procedure, Device_GenericParms{lid, 0, 0, 1000});
     }
     int StatusByte(Vxi11Client& client, int lid) {
         Device_GenericParms params{};
@@ -145,13 +147,17 @@ protected:
             client.Call(DEVICE_CORE, device_readstb, xdr_Device_GenericParms, params), result);
         return replied && result.value.error == 0 ? result.value.stb : -1;
     }
+    // A call answered with a Device_Error, its arguments' encoder following from their type (a
+    // bare number is a link's handle); its error, or -1 without a reply.
+    static auto Encoder(const Device_Link&) { return xdr_Device_Link; }
+    static auto Encoder(const Device_LockParms&) { return xdr_Device_LockParms; }
+    static auto Encoder(const Device_GenericParms&) { return xdr_Device_GenericParms; }
+    static auto Encoder(const Device_RemoteFunc&) { return xdr_Device_RemoteFunc; }
+    static auto Encoder(const Device_EnableSrqParms&) { return xdr_Device_EnableSrqParms; }
     template <typename A>
-    int ErrorOf(Vxi11Client& client, std::uint32_t program, std::uint32_t procedure,
-                bool_t (*encode)(XDR*, A*), const A& args) {
-        Decoded<Device_Error> result(xdr_Device_Error);
-        return client.Reply(client.Call(program, procedure, encode, args), result)
-                   ? result.value.error
-                   : -1;
+    int ErrorOf(Vxi11Client& client, std::uint32_t procedure, const A& args,
+                std::uint32_t program = DEVICE_CORE) {
+        return ErrorIn(client, client.Call(program, procedure, Encoder(args), args));
     }
 
     // Steps the list run to its end, as its timer would.
@@ -239,8 +245,7 @@ TEST_F(Vxi11Test, LinksWriteAndReadAsVisaDoes) {
     // What a link was sent before it ended still runs (lxi scpi writes and leaves at once); its
     // place is free once it has.
     EXPECT_EQ(Write(*b, lidB, "SOUR4:DATA 777\n").error, 0);
-    const Device_Link destroyed = lidB;
-    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, destroy_link, xdr_Device_Link, destroyed), 0);
+    EXPECT_EQ(ErrorOf(*b, destroy_link, lidB), 0);
     EXPECT_TRUE(WaitFor([&] { return Data(3) == 777 && places.Taken() == 2; }));
 }
 
@@ -309,69 +314,74 @@ TEST_F(Vxi11Test, AbortEndsAWaitingRead) {
     const int lid = NewLink(client);
     const std::uint32_t waiting = SendRead(*client, lid, 65536, 60000);
     Vxi11Client abort(server.AbortPort());
-    const Device_Link link = lid;
-    EXPECT_EQ(ErrorOf(abort, DEVICE_ASYNC, device_abort, xdr_Device_Link, link), 0);
+    EXPECT_EQ(ErrorOf(abort, device_abort, lid, DEVICE_ASYNC), 0);
     EXPECT_EQ(TakeRead(*client, waiting, 1000).error, vxi11::kAborted);
-    const Device_Link unknown = lid + 100;
-    EXPECT_EQ(ErrorOf(abort, DEVICE_ASYNC, device_abort, xdr_Device_Link, unknown),
-              vxi11::kInvalidLink);
+    EXPECT_EQ(ErrorOf(abort, device_abort, lid + 100, DEVICE_ASYNC), vxi11::kInvalidLink);
     EXPECT_EQ(Query(*client, lid, "*OPC?"), "1\n");
 }
 
-// What the link may ask that the board does not do, or with what it does not know.
+// What the link may ask that the board does not do, or with what it does not know: the calls,
+// made in the order of the rows (a braced list is evaluated in order), and the error each answers.
 TEST_F(Vxi11Test, ErrorsAsTheProtocolNamesThem) {
     std::unique_ptr<Vxi11Client> client;
     const int lid = NewLink(client);
-    EXPECT_EQ(CreateLink(*client, "gpib0,5").error, vxi11::kInvalidAddress);
-    EXPECT_EQ(CreateLink(*client, "INST0").error, 0);
-    const Device_Link link = lid;
-    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, device_unlock, xdr_Device_Link, link),
-              vxi11::kNoLockHeld);
-    // device_docmd knows no command: operation not supported.
-    for (const int docmdLid : {lid, lid + 100}) {
-        Device_DocmdParms docmd{};
-        docmd.lid = docmdLid;
-        Decoded<Device_DocmdResp> answer(xdr_Device_DocmdResp);
-        ASSERT_TRUE(client->Reply(
-            client->Call(DEVICE_CORE, device_docmd, xdr_Device_DocmdParms, docmd), answer));
-        EXPECT_EQ(answer.value.error, docmdLid == lid ? vxi11::kNotSupported : vxi11::kInvalidLink);
-    }
-    // Interrupt channels over TCP only, one a connection.
-    Device_RemoteFunc interrupts{0x7F000001, 1234, DEVICE_INTR, DEVICE_INTR_VERSION, DEVICE_UDP};
-    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, interrupts),
-              vxi11::kNotSupported);
-    interrupts.progFamily = DEVICE_TCP;
-    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, interrupts),
-              0);
-    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, interrupts),
-              vxi11::kChannelAlreadyEstablished);
-    const auto destroyChannel = [&] {
-        Decoded<Device_Error> result(xdr_Device_Error);
-        return client->Reply(client->CallWithoutArguments(DEVICE_CORE, destroy_intr_chan), result)
-                   ? result.value.error
-                   : -1;
+    const int unknown = lid + 100;
+    const std::unique_ptr<Vxi11Client> other = Connect();
+    const auto docmd = [&](int on) {
+        Device_DocmdParms params{};
+        params.lid = on;
+        const std::uint32_t xid =
+            client->Call(DEVICE_CORE, device_docmd, xdr_Device_DocmdParms, params);
+        return ErrorIn(*client, xid, 5000, xdr_Device_DocmdResp);
     };
-    EXPECT_EQ(destroyChannel(), 0);
-    EXPECT_EQ(destroyChannel(), vxi11::kChannelNotEstablished);
-    Device_EnableSrqParms srq{};
-    srq.lid = lid + 100;
-    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, device_enable_srq, xdr_Device_EnableSrqParms, srq),
-              vxi11::kInvalidLink);
-    // A link of another connection is not this one's to use.
-    std::unique_ptr<Vxi11Client> other;
-    NewLink(other);
-    EXPECT_EQ(Generic(*other, device_clear, lid), vxi11::kInvalidLink);
-    EXPECT_EQ(Write(*other, lid, "SOUR1:DATA 9\n").error, vxi11::kInvalidLink);
-    EXPECT_EQ(ErrorOf(*client, DEVICE_CORE, destroy_link, xdr_Device_Link, link), 0);
-    EXPECT_EQ(Generic(*client, device_clear, lid), vxi11::kInvalidLink);
-    EXPECT_EQ(Read(*client, lid).error, vxi11::kInvalidLink);
+    const auto destroyChannel = [&] {
+        return ErrorIn(*client, client->CallWithoutArguments(DEVICE_CORE, destroy_intr_chan));
+    };
+    // The RPC error of a call without arguments, or -1 where it was answered.
+    const auto rpcError = [&](std::uint32_t procedure) {
+        Decoded<Device_Error> none(xdr_Device_Error);
+        return client->Reply(client->CallWithoutArguments(DEVICE_CORE, procedure), none)
+                   ? -1
+                   : static_cast<int>(client->lastAcceptStatus);
+    };
+    const Device_RemoteFunc udp{0x7F000001, 1234, DEVICE_INTR, DEVICE_INTR_VERSION, DEVICE_UDP};
+    Device_RemoteFunc tcp = udp;
+    tcp.progFamily = DEVICE_TCP;
+    const Device_EnableSrqParms srq{unknown, false, {}};
+    struct Row {
+        const char* call;
+        int answer;
+        int expected;
+    };
+    const Row rows[] = {
+        {"create_link gpib0,5", CreateLink(*client, "gpib0,5").error, vxi11::kInvalidAddress},
+        {"create_link INST0", CreateLink(*client, "INST0").error, 0},
+        {"device_unlock", ErrorOf(*client, device_unlock, lid), vxi11::kNoLockHeld},
+        // device_docmd knows no command: operation not supported.
+        {"device_docmd", docmd(lid), vxi11::kNotSupported},
+        {"device_docmd, unknown link", docmd(unknown), vxi11::kInvalidLink},
+        // Interrupt channels over TCP only, one a connection.
+        {"intr_chan UDP", ErrorOf(*client, create_intr_chan, udp), vxi11::kNotSupported},
+        {"intr_chan TCP", ErrorOf(*client, create_intr_chan, tcp), 0},
+        {"intr_chan TCP again", ErrorOf(*client, create_intr_chan, tcp),
+         vxi11::kChannelAlreadyEstablished},
+        {"destroy_intr_chan", destroyChannel(), 0},
+        {"destroy_intr_chan again", destroyChannel(), vxi11::kChannelNotEstablished},
+        {"enable_srq, unknown link", ErrorOf(*client, device_enable_srq, srq), vxi11::kInvalidLink},
+        // A link of another connection is not this one's to use.
+        {"other's create_link", CreateLink(*other).error, 0},
+        {"other's device_clear", Generic(*other, device_clear, lid), vxi11::kInvalidLink},
+        {"other's write", Write(*other, lid, "SOUR1:DATA 9\n").error, vxi11::kInvalidLink},
+        {"destroy_link", ErrorOf(*client, destroy_link, lid), 0},
+        {"device_clear, destroyed", Generic(*client, device_clear, lid), vxi11::kInvalidLink},
+        {"device_read, destroyed", Read(*client, lid).error, vxi11::kInvalidLink},
+        // An unknown procedure, and arguments that do not decode, are RPC errors.
+        {"procedure 99", rpcError(99), PROC_UNAVAIL},
+        {"write without arguments", rpcError(device_write), GARBAGE_ARGS},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(row.answer, row.expected) << row.call;
     EXPECT_EQ(Data(0), 0x8000);
-    // An unknown procedure, and arguments that do not decode, are RPC errors.
-    Decoded<Device_Error> none(xdr_Device_Error);
-    EXPECT_FALSE(client->Reply(client->CallWithoutArguments(DEVICE_CORE, 99), none));
-    EXPECT_EQ(client->lastAcceptStatus, PROC_UNAVAIL);
-    EXPECT_FALSE(client->Reply(client->CallWithoutArguments(DEVICE_CORE, device_write), none));
-    EXPECT_EQ(client->lastAcceptStatus, GARBAGE_ARGS);
     EXPECT_EQ(Query(*client, CreateLink(*client).lid, "*OPC?"), "1\n");
 }
 
@@ -382,9 +392,8 @@ TEST_F(Vxi11Test, MalformedRecordsEndOnlyTheirConnection) {
     std::unique_ptr<Vxi11Client> good;
     const int lid = NewLink(good);
     const std::string idn = "*IDN?\n";
-    Device_WriteParms write{};
-    write.data.data_len = static_cast<u_int>(idn.size());
-    write.data.data_val = const_cast<char*>(idn.data());
+    Device_WriteParms write{
+        0, 0, 0, 0, {static_cast<u_int>(idn.size()), const_cast<char*>(idn.data())}};
     // A write of 10 MB: longer than the interface lets a call be encoded, so the length of its
     // data (the body's last word, for none) is written in by hand.
     Device_WriteParms none{};
@@ -529,17 +538,15 @@ TEST_F(Vxi11Test, OneLockOverEveryRemoteClient) {
     const int lidA = locking.lid;
     const int lidB = NewLink(b);
     EXPECT_EQ(CreateLink(*b, "inst0", true).error, vxi11::kDeviceLocked);
-    const Device_Link linkA = lidA, linkB = lidB;
 
     // The other link: error 11 at once without waitlock, after its lock_timeout with it.
     EXPECT_EQ(Write(*b, lidB, "SOUR1:DATA 9\n").error, vxi11::kDeviceLocked);
     EXPECT_EQ(Read(*b, lidB).error, vxi11::kDeviceLocked);
     EXPECT_EQ(Generic(*b, device_trigger, lidB), vxi11::kDeviceLocked);
-    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_unlock, xdr_Device_Link, linkB), vxi11::kNoLockHeld);
+    EXPECT_EQ(ErrorOf(*b, device_unlock, lidB), vxi11::kNoLockHeld);
     QElapsedTimer waited;
     waited.start();
-    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_lock, xdr_Device_LockParms,
-                      lockParms(lidB, vxi11::kFlagWaitLock, 200)),
+    EXPECT_EQ(ErrorOf(*b, device_lock, lockParms(lidB, vxi11::kFlagWaitLock, 200)),
               vxi11::kDeviceLocked);
     EXPECT_GE(waited.elapsed(), 190);
 
@@ -556,36 +563,24 @@ TEST_F(Vxi11Test, OneLockOverEveryRemoteClient) {
     // Link B waits for the lock; A's unlock hands it over.
     const std::uint32_t waiting = b->Call(DEVICE_CORE, device_lock, xdr_Device_LockParms,
                                           lockParms(lidB, vxi11::kFlagWaitLock, 5000));
-    EXPECT_EQ(ErrorOf(*a, DEVICE_CORE, device_unlock, xdr_Device_Link, linkA), 0);
-    Decoded<Device_Error> granted(xdr_Device_Error);
-    ASSERT_TRUE(b->Reply(waiting, granted, 1000));
-    EXPECT_EQ(granted.value.error, 0);
-    EXPECT_EQ(ErrorOf(*a, DEVICE_CORE, device_unlock, xdr_Device_Link, linkA), vxi11::kNoLockHeld);
+    EXPECT_EQ(ErrorOf(*a, device_unlock, lidA), 0);
+    ASSERT_EQ(ErrorIn(*b, waiting, 1000), 0);
+    EXPECT_EQ(ErrorOf(*a, device_unlock, lidA), vxi11::kNoLockHeld);
     EXPECT_EQ(Write(*a, lidA, "SOUR1:DATA 8\n").error, vxi11::kDeviceLocked);
     // A write waiting with waitlock goes on once B's link has gone.
-    Device_WriteParms waitlock{};
-    waitlock.lid = lidA;
-    waitlock.io_timeout = 1000;
-    waitlock.lock_timeout = 5000;
-    waitlock.flags = vxi11::kFlagEnd | vxi11::kFlagWaitLock;
-    std::string line = "SOUR1:DATA 8\n";
-    waitlock.data = {static_cast<u_int>(line.size()), line.data()};
-    const std::uint32_t write = a->Call(DEVICE_CORE, device_write, xdr_Device_WriteParms, waitlock);
-    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, destroy_link, xdr_Device_Link, linkB), 0);
-    Decoded<Device_WriteResp> written(xdr_Device_WriteResp);
-    ASSERT_TRUE(a->Reply(write, written, 1000));
-    EXPECT_EQ(written.value.error, 0);
+    const std::uint32_t write =
+        SendWrite(*a, lidA, "SOUR1:DATA 8\n", vxi11::kFlagEnd | vxi11::kFlagWaitLock, 1000, 5000);
+    EXPECT_EQ(ErrorOf(*b, destroy_link, lidB), 0);
+    ASSERT_EQ(ErrorIn(*a, write, 1000, xdr_Device_WriteResp), 0);
     EXPECT_TRUE(WaitFor([&] { return Data(0) == 8; }));
 
     // The raw client's lock keeps the link off; its closed connection gives the lock back.
     EXPECT_EQ(ask("SYST:LOCK:REQ?;REQ?"), "1;1\n");
-    EXPECT_EQ(ErrorOf(*a, DEVICE_CORE, device_lock, xdr_Device_LockParms, lockParms(lidA, 0, 0)),
-              vxi11::kDeviceLocked);
+    EXPECT_EQ(ErrorOf(*a, device_lock, lockParms(lidA, 0, 0)), vxi11::kDeviceLocked);
     EXPECT_EQ(StatusByte(*a, lidA), -1);
     socket.reset();
     ASSERT_TRUE(WaitFor([&] { return !commands.Lock().Held(); }));
-    EXPECT_EQ(ErrorOf(*a, DEVICE_CORE, device_lock, xdr_Device_LockParms, lockParms(lidA, 0, 0)),
-              0);
+    EXPECT_EQ(ErrorOf(*a, device_lock, lockParms(lidA, 0, 0)), 0);
     // So does a closed link's connection.
     a.reset();
     EXPECT_TRUE(WaitFor([&] { return !commands.Lock().Held(); }));
@@ -593,8 +588,7 @@ TEST_F(Vxi11Test, OneLockOverEveryRemoteClient) {
     // create_link asking for the lock waits up to its lock_timeout: not made when the lock does
     // not come, made holding it when it does. The generic calls wait for it with waitlock.
     const int lidB2 = CreateLink(*b).lid;
-    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_lock, xdr_Device_LockParms, lockParms(lidB2, 0, 0)),
-              0);
+    EXPECT_EQ(ErrorOf(*b, device_lock, lockParms(lidB2, 0, 0)), 0);
     const int taken = places.Taken();
     Create_LinkParms create{7, true, 200, const_cast<char*>("inst0")};
     auto c = Connect();
@@ -606,7 +600,7 @@ TEST_F(Vxi11Test, OneLockOverEveryRemoteClient) {
     EXPECT_EQ(places.Taken(), taken);
     create.lock_timeout = 5000;
     const std::uint32_t creating = c->Call(DEVICE_CORE, create_link, xdr_Create_LinkParms, create);
-    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_unlock, xdr_Device_Link, Device_Link{lidB2}), 0);
+    EXPECT_EQ(ErrorOf(*b, device_unlock, lidB2), 0);
     ASSERT_TRUE(c->Reply(creating, made, 1000));
     EXPECT_EQ(made.value.error, 0);
     EXPECT_GT(made.value.lid, 0);
@@ -614,17 +608,13 @@ TEST_F(Vxi11Test, OneLockOverEveryRemoteClient) {
     EXPECT_EQ(commands.Lock().Holder(), "VXI-11 link from 127.0.0.1");
     Device_GenericParms generic{lidB2, vxi11::kFlagWaitLock, 50, 1000};
     waited.restart();
-    EXPECT_EQ(ErrorOf(*b, DEVICE_CORE, device_clear, xdr_Device_GenericParms, generic),
-              vxi11::kDeviceLocked);
+    EXPECT_EQ(ErrorOf(*b, device_clear, generic), vxi11::kDeviceLocked);
     EXPECT_GE(waited.elapsed(), 45);
     generic.lock_timeout = 5000;
     const std::uint32_t readstb =
         b->Call(DEVICE_CORE, device_readstb, xdr_Device_GenericParms, generic);
-    EXPECT_EQ(ErrorOf(*c, DEVICE_CORE, device_unlock, xdr_Device_Link, Device_Link{made.value.lid}),
-              0);
-    Decoded<Device_ReadStbResp> stb(xdr_Device_ReadStbResp);
-    ASSERT_TRUE(b->Reply(readstb, stb, 1000));
-    EXPECT_EQ(stb.value.error, 0);
+    EXPECT_EQ(ErrorOf(*c, device_unlock, made.value.lid), 0);
+    EXPECT_EQ(ErrorIn(*b, readstb, 1000, xdr_Device_ReadStbResp), 0);
 }
 
 // Service requests: the board connects back to the interrupt channel the client serves and calls
@@ -659,12 +649,11 @@ TEST_F(Vxi11Test, AServiceRequestArrivesOncePerRisingEdge) {
     const int quiet = NewLink(other);
     Device_RemoteFunc serve{0x7F000001, interrupts.serverPort(), DEVICE_INTR, DEVICE_INTR_VERSION,
                             DEVICE_TCP};
-    ASSERT_EQ(ErrorOf(*client, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, serve), 0);
-    ASSERT_EQ(ErrorOf(*other, DEVICE_CORE, create_intr_chan, xdr_Device_RemoteFunc, serve), 0);
+    ASSERT_EQ(ErrorOf(*client, create_intr_chan, serve), 0);
+    ASSERT_EQ(ErrorOf(*other, create_intr_chan, serve), 0);
     char handle[] = "link-a";
     Device_EnableSrqParms enable{lid, true, {6, handle}};
-    ASSERT_EQ(ErrorOf(*client, DEVICE_CORE, device_enable_srq, xdr_Device_EnableSrqParms, enable),
-              0);
+    ASSERT_EQ(ErrorOf(*client, device_enable_srq, enable), 0);
     EXPECT_EQ(Write(*other, quiet, "*ESE 1;*SRE 32;*OPC\n").error, 0);
     EXPECT_EQ(Write(*client, lid, "*ESE 1;*SRE 32;*OPC\n").error, 0);
     ASSERT_TRUE(WaitFor([&] { return !handles.empty(); }, collect));
@@ -678,8 +667,7 @@ TEST_F(Vxi11Test, AServiceRequestArrivesOncePerRisingEdge) {
     ASSERT_TRUE(WaitFor([&] { return handles.size() == 2; }, collect));
     // Disabled, nothing more comes.
     enable.enable = false;
-    ASSERT_EQ(ErrorOf(*client, DEVICE_CORE, device_enable_srq, xdr_Device_EnableSrqParms, enable),
-              0);
+    ASSERT_EQ(ErrorOf(*client, device_enable_srq, enable), 0);
     EXPECT_EQ(Write(*client, lid, "*CLS;*OPC\n").error, 0);
     WaitFor([] { return false; }, collect, 200);
     EXPECT_EQ(handles.size(), 2u);
@@ -711,12 +699,8 @@ TEST_F(Vxi11Test, ALinkThatNeverReadsIsHeldBackInBoundedMemory) {
     std::string queries;
     for (int i = 0; i < 2000; ++i)
         queries += "*IDN?\n";
-    Device_WriteParms params{};
-    params.lid = lid;
-    params.io_timeout = 100;
-    params.flags = vxi11::kFlagEnd;
-    params.data.data_len = static_cast<u_int>(queries.size());
-    params.data.data_val = queries.data();
+    Device_WriteParms params{
+        lid, 100, 0, vxi11::kFlagEnd, {static_cast<u_int>(queries.size()), queries.data()}};
     const std::string call =
         rpc::CallRecord(1, DEVICE_CORE, 1, device_write, rpc::Xdr(xdr_Device_WriteParms), &params);
     // Read without bound, the hog would get hundreds of megabytes through in these seconds.

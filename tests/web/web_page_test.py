@@ -191,14 +191,15 @@ def test_the_page_shows_the_board_live_and_no_client_exhausts_its_server():
             a.text for a in lxi.findall(".//lxi:InstrumentAddressString", ns)]
 
         # Read-only, and nothing but the page's own paths; no sign-in without a password.
-        assert http(web, "POST", "/api/state", b"x")[0] == 405
-        assert http(web, "POST", "/api/change", b'{"action": "safe"}')[0] == 403
-        assert http(web, "POST", "/api/signin", b'{"password": ""}')[0] == 403
+        for method, path, body, refused in [
+                ("POST", "/api/state", b"x", 405), ("PUT", "/", None, 405),
+                ("POST", "/api/change", b'{"action": "safe"}', 403),
+                ("POST", "/api/signin", b'{"password": ""}', 403),
+                *(("GET", path, None, 404) for path in
+                  ("/etc/passwd", "/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/web/"))]:
+            assert http(web, method, path, body)[0] == refused, (method, path)
         assert json.loads(http(web, path="/api/session")[2])["signIn"] is False
         assert not driver.find_element("id", "changes").is_displayed()
-        assert http(web, "PUT", "/")[0] == 405
-        for path in ("/etc/passwd", "/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/web/"):
-            assert http(web, path=path)[0] == 404, path
         before = resident_kib(server.process.pid)
 
         # A 10 MB request is cut off long before its end.
@@ -259,17 +260,19 @@ def click(driver, element_id):
     driver.find_element("id", element_id).click()
 
 
-def type_into(driver, element_id, value):
-    field = driver.find_element("id", element_id)
-    field.clear()
-    field.send_keys(value)
-
-
 def message_after(driver, act, expected, seconds=3):
     driver.execute_script("document.getElementById('message').textContent = '';")
     act()
     return wait_for(lambda: expected in text(driver, "message") and text(driver, "message"),
                     seconds, "the page says %r, not %r" % (expected, text(driver, "message")))
+
+
+def submit(driver, element_id, value, expected):
+    """Types `value` into the field and submits its form; what the page says then."""
+    field = driver.find_element("id", element_id)
+    field.clear()
+    field.send_keys(value)
+    return message_after(driver, lambda: driver.find_element("id", element_id).submit(), expected)
 
 
 def warned_beyond_loopback(password, folder):
@@ -301,24 +304,6 @@ def signed_in_changes_over_https(driver):
     from selenium.webdriver.support.ui import Select
     folder = tempfile.mkdtemp()
     password = os.path.join(folder, "password")
-
-    def run_with(content, mode):
-        with open(password, "w") as f:
-            f.write(content)
-        os.chmod(password, mode)
-        return subprocess.run([BINARY, "--headless", "--simulate", "--http", "0",
-                               "--http-password-file", password], capture_output=True, text=True,
-                              timeout=30, env=dict(os.environ, XDG_CONFIG_HOME=folder))
-
-    # A file others can read, or a short password, ends the program with status 2.
-    run = run_with("twelve chars\n", 0o644)
-    assert run.returncode == 2 and "can be read by others" in run.stderr, run.stderr
-    run = run_with("eleven char\n", 0o600)
-    assert run.returncode == 2 and "has 11 characters" in run.stderr, run.stderr
-    os.chmod(password, 0o600)
-    with open(password, "w") as f:
-        f.write("correct horse battery\n")
-    warned_beyond_loopback(password, folder)
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                     "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,IP:::1",
                     "-keyout", os.path.join(folder, "key.pem"),
@@ -326,12 +311,26 @@ def signed_in_changes_over_https(driver):
     subprocess.run(["openssl", "genpkey", "-algorithm", "ec", "-pkeyopt",
                     "ec_paramgen_curve:prime256v1", "-out", os.path.join(folder, "other.pem")],
                    check=True, capture_output=True)
-    run = subprocess.run([BINARY, "--headless", "--simulate", "--http", "0", "--http-certificate",
-                          os.path.join(folder, "cert.pem"), "--http-key",
-                          os.path.join(folder, "other.pem")], capture_output=True, text=True,
-                         timeout=30, env=dict(os.environ, XDG_CONFIG_HOME=folder))
-    assert run.returncode == 2 and "other.pem does not belong to the certificate in" in \
-        run.stderr and "cert.pem" in run.stderr, run.stderr
+
+    # A password file others can read, a short password, or a key that does not belong to the
+    # certificate ends the program with status 2, naming the cause.
+    for content, mode, arguments, said in [
+            ("twelve chars\n", 0o644, ["--http-password-file", password],
+             ["can be read by others"]),
+            ("eleven char\n", 0o600, ["--http-password-file", password], ["has 11 characters"]),
+            ("correct horse battery\n", 0o600,
+             ["--http-certificate", os.path.join(folder, "cert.pem"), "--http-key",
+              os.path.join(folder, "other.pem")],
+             ["other.pem does not belong to the certificate in", "cert.pem"])]:
+        with open(password, "w") as f:
+            f.write(content)
+        os.chmod(password, mode)
+        run = subprocess.run([BINARY, "--headless", "--simulate", "--http", "0", *arguments],
+                             capture_output=True, text=True, timeout=30,
+                             env=dict(os.environ, XDG_CONFIG_HOME=folder))
+        assert run.returncode == 2 and all(text in run.stderr for text in said), \
+            (said, run.stderr)
+    warned_beyond_loopback(password, folder)
     tls = ssl.create_default_context(cafile=os.path.join(folder, "cert.pem"))
     # HTTPS on every address the page listens on: both loopback addresses, where there is IPv6.
     ipv6 = loopback_ipv6()
@@ -360,11 +359,8 @@ def signed_in_changes_over_https(driver):
         # Over HTTPS; a wrong password refused, the right one signs in with a strict cookie.
         driver.get("https://127.0.0.1:%d/" % web)
         wait_for(lambda: driver.find_element("id", "signin").is_displayed(), 5, "the sign-in form")
-        type_into(driver, "password", "wrong horse battery")
-        message_after(driver, lambda: driver.find_element("id", "password").submit(),
-                      "Wrong password")
-        type_into(driver, "password", "correct horse battery")
-        message_after(driver, lambda: driver.find_element("id", "password").submit(), "Signed in")
+        submit(driver, "password", "wrong horse battery", "Wrong password")
+        submit(driver, "password", "correct horse battery", "Signed in")
         assert not driver.find_element("id", "signin").is_displayed()
         cookie = driver.get_cookie("tq_session")
         assert cookie["httpOnly"] and cookie["secure"] and cookie["sameSite"] == "Strict", cookie
@@ -374,21 +370,15 @@ def signed_in_changes_over_https(driver):
         # the sign-in above may take that long on a loaded machine.
         scpi = socket.create_connection(("127.0.0.1", server.port), timeout=10)
         Select(driver.find_element("id", "channel")).select_by_visible_text("DAC C")
-        type_into(driver, "volts", "2.5")
-        message_after(driver, lambda: driver.find_element("id", "volts").submit(),
-                      "DAC C set to 2.5 V")
+        submit(driver, "volts", "2.5", "DAC C set to 2.5 V")
         assert abs(float(ask(scpi, "BENC:VOLT3?")) - 2.5) < 0.01
         assert ask(scpi, "SOUR3:VOLT:LIM:HIGH 4;*OPC?") == "1"
-        type_into(driver, "volts", "6")
-        refusal = message_after(driver, lambda: driver.find_element("id", "volts").submit(),
-                                "Refused: -")
+        refusal = submit(driver, "volts", "6", "Refused: -")
         assert "limit" in refusal.lower(), refusal
 
         # Setup slot 3 opened from the page.
         assert ask(scpi, "SOUR4:VOLT 1;*SAV 3;SOUR4:VOLT 0;*OPC?") == "1"
-        type_into(driver, "slot", "3")
-        message_after(driver, lambda: driver.find_element("id", "slot").submit(),
-                      "Setup slot 3 opened")
+        submit(driver, "slot", "3", "Setup slot 3 opened")
         assert abs(float(ask(scpi, "SOUR4:VOLT?")) - 1) < 0.001
 
         # A run stopped, then Safe State, from the page.
