@@ -16,11 +16,14 @@ import sys
 def sources_in(top, skipped):
     for folder, subfolders, files in os.walk(top):
         relative = os.path.relpath(folder, top)
-        # Build trees (they hold the generated moc files), hidden folders and the skipped ones.
+        # Build trees (they hold the generated moc files), hidden folders and the skipped ones. A
+        # tree being configured beside the run (the test command's fuzz tree) has its CMakeFiles
+        # with the compilers' probes before its CMakeCache.txt.
         subfolders[:] = sorted(
             name for name in subfolders
             if not name.startswith(".")
-            and not os.path.exists(os.path.join(folder, name, "CMakeCache.txt"))
+            and not any(os.path.exists(os.path.join(folder, name, mark))
+                        for mark in ("CMakeCache.txt", "CMakeFiles"))
             and os.path.normpath(os.path.join(relative, name)) not in skipped)
         for name in files:
             if name.endswith((".c", ".cpp")):
