@@ -325,7 +325,10 @@ def soak(binary, seconds, worst_ms):
                 client.join(10)
             if program.process.poll() is not None:
                 faults.append("the program ended with status %s" % program.process.returncode)
-            if highest - baseline > MEMORY_KB:
+            # A sanitizer build's allocator pads every block and holds freed ones back for a while:
+            # there the bound is left to the normal build, and said so, after every other check.
+            grew = highest - baseline > MEMORY_KB
+            if grew and os.environ.get("TQ_SANITIZED") != "1":
                 faults.append("resident memory grew from %d KiB to %d KiB" % (baseline, highest))
             for client in clients:
                 faults += client.faults
@@ -346,6 +349,10 @@ def soak(binary, seconds, worst_ms):
             program.stop()
         for fault in faults[:20]:
             print("FAULT: " + fault)
+        if not faults and grew and os.environ.get("TQ_SANITIZED") == "1":
+            print("SKIPPED: resident memory grew by %d KiB; the bound is checked in the normal "
+                  "build, not under the sanitizer's allocator" % (highest - baseline))
+            return 77
         return 1 if faults else 0
 
 

@@ -134,9 +134,14 @@ TEST(ProgramStartup, MapsEachLibraryOnlyOnceTheRunUsesIt) {
     ASSERT_NE(atStart.find("tq2604x-eval"), std::string::npos) << "no maps read";
     for (const char* library :
          {"libQt6Charts", "tq2604x-eval-plots", "libusb-1.0", "libudev", "libQt6Network",
-          "libgssapi_krb5", "libtirpc", "libavahi-client", "libtq2604x-eval-network",
-          "libQt6HttpServer", "libtq2604x-eval-web"})
+          "libavahi-client", "libtq2604x-eval-network", "libQt6HttpServer", "libtq2604x-eval-web"})
         EXPECT_EQ(atStart.find(library), std::string::npos) << library;
+#if !defined(__SANITIZE_ADDRESS__)
+    // A sanitizer build links libtirpc, and with it Kerberos, into the program itself, so that the
+    // sanitizer's wrappers of its functions find it (app/CMakeLists.txt).
+    for (const char* library : {"libgssapi_krb5", "libtirpc"})
+        EXPECT_EQ(atStart.find(library), std::string::npos) << library;
+#endif
 
     const std::string shown = Ask(process,
                                   "menu MainForm.MnuWaveform\n"
