@@ -121,11 +121,13 @@ int UncoveredWidth(const QLabel* label, const QRect& box) {
     const QRect area = box.translated(label->pos());
     int left = area.left(), right = area.right();
     const QWidget* parent = label->parentWidget();
-    for (const QWidget* other : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (other == label || !other->isVisibleTo(parent) || !IsControl(other))
+    for (const QObject* child : parent->children()) {
+        if (child == label || !child->isWidgetType())
             continue;
+        // The box first: most siblings are elsewhere, and asking what a control is costs more.
+        const auto* other = static_cast<const QWidget*>(child);
         const QRect cover = other->geometry() & area;
-        if (cover.isEmpty() || cover == area)
+        if (cover.isEmpty() || cover == area || !other->isVisibleTo(parent) || !IsControl(other))
             continue;
         if (cover.center().x() < area.center().x())
             left = std::max(left, cover.right() + 1);
@@ -146,9 +148,9 @@ int UncoveredWidth(const QLabel* label, const QRect& box) {
 // Where the first control placed in a frame starts.
 int ContentsTop(const QGroupBox* frame) {
     int top = frame->height();
-    for (const QWidget* child : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        if (child->isVisibleTo(frame))
-            top = std::min(top, child->y());
+    for (const QObject* child : frame->children())
+        if (child->isWidgetType() && static_cast<const QWidget*>(child)->isVisibleTo(frame))
+            top = std::min(top, static_cast<const QWidget*>(child)->y());
     return top;
 }
 
