@@ -356,12 +356,15 @@ std::vector<std::string> ShownFonts(std::unique_ptr<QWidget> window) {
 TEST_F(TextFit, KeptFitsAreTheMeasuredOnes) {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("text-fits"));
-    const auto rewrite = [&](const std::function<void(QByteArray&)>& change) {
+    const auto read = [&] {
         QFile kept(file);
-        ASSERT_TRUE(kept.open(QIODevice::ReadWrite));
-        QByteArray bytes = kept.readAll();
+        return kept.open(QIODevice::ReadOnly) ? kept.readAll() : QByteArray();
+    };
+    const auto rewrite = [&](const std::function<void(QByteArray&)>& change) {
+        QByteArray bytes = read();
         change(bytes);
-        kept.resize(0);
+        QFile kept(file);
+        ASSERT_TRUE(kept.open(QIODevice::WriteOnly | QIODevice::Truncate));
         kept.write(bytes);
     };
     const std::vector<std::pair<std::string, std::function<void()>>> starts = {
@@ -389,17 +392,12 @@ TEST_F(TextFit, KeptFitsAreTheMeasuredOnes) {
             continue;  // every control placed by a layout: nothing to fit
         for (const auto& [start, prepare] : starts) {
             prepare();
-            const QByteArray before = [&] {
-                QFile kept(file);
-                return kept.open(QIODevice::ReadOnly) ? kept.readAll() : QByteArray();
-            }();
+            const QByteArray before = read();
             KeepTextFits(file);  // as the next start reads them
             EXPECT_EQ(ShownFonts(std::unique_ptr<QWidget>(w.make())), measured)
                 << w.name << ", " << start;
             ASSERT_TRUE(SaveTextFits());
-            QFile kept(file);
-            ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-            const QByteArray after = kept.readAll();
+            const QByteArray after = read();
             EXPECT_EQ(after.size() % 24, 12) << w.name << ", " << start;
             EXPECT_EQ(after == before, start == "kept as they were") << w.name << ", " << start;
         }
