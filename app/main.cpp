@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QStandardPaths>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "core/Version.h"
 #include "platform/IpAddress.h"
 #include "platform/StandardStreams.h"
+#include "ui/widgets/FitText.h"
 #include "ui/widgets/FrameCaptionStyle.h"
 
 namespace {
@@ -267,6 +269,13 @@ int main(int argc, char** argv) {
     } else {
         app = std::make_unique<QApplication>(argc, argv);
         tq::InstallFrameCaptionStyle();
+        // The texts' fits of the last run, in the user's cache (where there is one): a start with
+        // the same windows and fonts sets their sizes without measuring them again.
+        if (const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+            !cache.isEmpty()) {
+            tq::KeepTextFits(cache + QStringLiteral("/text-fits"));
+            QObject::connect(app.get(), &QCoreApplication::aboutToQuit, [] { tq::SaveTextFits(); });
+        }
         QApplication::setApplicationDisplayName(QString::fromLatin1(tq::kProgramTitle));
     }
     QCoreApplication::setApplicationVersion(QString::fromLatin1(tq::kProgramVersion));

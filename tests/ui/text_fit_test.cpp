@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -21,6 +22,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QTest>
 #include <functional>
 #include <memory>
@@ -48,6 +50,7 @@
 #include "ui/waveform/TemperatureLogForm.h"
 #include "ui/waveform/WaveformForm.h"
 #include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/FitText.h"
 #include "ui/widgets/Toggle.h"
 
 namespace tq::testing {
@@ -329,6 +332,77 @@ TEST_F(TextFit, ATextIsFittedAgainWhenItsTextBoxOrFontChanges) {
     label->setText(QStringLiteral("DAC A"));
     reshow();
     EXPECT_EQ(label->font().pointSizeF(), 6);
+}
+
+// The font of each shown text of a new `window`, by control.
+std::vector<std::string> ShownFonts(std::unique_ptr<QWidget> window) {
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    window->show();
+    QApplication::processEvents();
+    std::vector<std::string> fonts;
+    for (const QWidget* w : window->findChildren<QWidget*>()) {
+        const QVariant caption = w->property("captionFont");
+        if (w->isVisibleTo(window.get()))
+            fonts.push_back(
+                Name(w) + " " +
+                (caption.isValid() ? caption.value<QFont>() : w->font()).toString().toStdString());
+    }
+    return fonts;
+}
+
+// Fits kept by one start are what the next one shows: the sizes measuring gives, in every window.
+// A file of something else, or fits kept where the fonts measured otherwise, are measured again and
+// written anew.
+TEST_F(TextFit, KeptFitsAreTheMeasuredOnes) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("text-fits"));
+    const auto read = [&] {
+        QFile kept(file);
+        return kept.open(QIODevice::ReadOnly) ? kept.readAll() : QByteArray();
+    };
+    const auto rewrite = [&](const std::function<void(QByteArray&)>& change) {
+        QByteArray bytes = read();
+        change(bytes);
+        QFile kept(file);
+        ASSERT_TRUE(kept.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        kept.write(bytes);
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> starts = {
+        {"kept as they were", [] {}},
+        {"a file of something else", [&] { rewrite([](QByteArray& b) { b.fill('x'); }); }},
+        {"6 pt kept where the fonts measured otherwise",
+         [&] {  // each fit: 8 bytes of what it was made for, the size, what the fonts made of it
+             rewrite([](QByteArray& b) {
+                 const QByteArray six("\x40\x18\0\0\0\0\0\0", 8);  // 6.0, big-endian
+                 for (qsizetype fit = 12; fit + 24 <= b.size(); fit += 24) {
+                     b.replace(fit + 8, 8, six);
+                     b[fit + 23] = static_cast<char>(b[fit + 23] ^ 1);
+                 }
+             });
+         }},
+    };
+    for (const Window& w : EveryWindow()) {
+        KeepTextFits(QString());
+        const std::vector<std::string> measured = ShownFonts(std::unique_ptr<QWidget>(w.make()));
+        QFile::remove(file);
+        KeepTextFits(file);
+        EXPECT_EQ(ShownFonts(std::unique_ptr<QWidget>(w.make())), measured) << w.name;
+        ASSERT_TRUE(SaveTextFits());
+        if (!QFile::exists(file))
+            continue;  // every control placed by a layout: nothing to fit
+        for (const auto& [start, prepare] : starts) {
+            prepare();
+            const QByteArray before = read();
+            KeepTextFits(file);  // as the next start reads them
+            EXPECT_EQ(ShownFonts(std::unique_ptr<QWidget>(w.make())), measured)
+                << w.name << ", " << start;
+            ASSERT_TRUE(SaveTextFits());
+            const QByteArray after = read();
+            EXPECT_EQ(after.size() % 24, 12) << w.name << ", " << start;
+            EXPECT_EQ(after == before, start == "kept as they were") << w.name << ", " << start;
+        }
+    }
+    KeepTextFits(QString());
 }
 
 // The longest limits a channel can have, on the line under each row of the Output Voltages window.

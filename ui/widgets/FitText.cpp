@@ -5,14 +5,21 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDataStream>
+#include <QDir>
 #include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontInfo>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSaveFile>
 #include <QSet>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -22,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 namespace tq {
 
@@ -113,11 +121,13 @@ int UncoveredWidth(const QLabel* label, const QRect& box) {
     const QRect area = box.translated(label->pos());
     int left = area.left(), right = area.right();
     const QWidget* parent = label->parentWidget();
-    for (const QWidget* other : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (other == label || !other->isVisibleTo(parent) || !IsControl(other))
+    for (const QObject* child : parent->children()) {
+        if (child == label || !child->isWidgetType())
             continue;
+        // The box first: most siblings are elsewhere, and asking what a control is costs more.
+        const auto* other = static_cast<const QWidget*>(child);
         const QRect cover = other->geometry() & area;
-        if (cover.isEmpty() || cover == area)
+        if (cover.isEmpty() || cover == area || !other->isVisibleTo(parent) || !IsControl(other))
             continue;
         if (cover.center().x() < area.center().x())
             left = std::max(left, cover.right() + 1);
@@ -138,9 +148,9 @@ int UncoveredWidth(const QLabel* label, const QRect& box) {
 // Where the first control placed in a frame starts.
 int ContentsTop(const QGroupBox* frame) {
     int top = frame->height();
-    for (const QWidget* child : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        if (child->isVisibleTo(frame))
-            top = std::min(top, child->y());
+    for (const QObject* child : frame->children())
+        if (child->isWidgetType() && static_cast<const QWidget*>(child)->isVisibleTo(frame))
+            top = std::min(top, static_cast<const QWidget*>(child)->y());
     return top;
 }
 
@@ -256,10 +266,12 @@ bool Fits(const QWidget* w, const QFont& font) {
 FitKey KeyOf(const QWidget* w) {
     FitKey key{0, w->size(), 0, w->logicalDpiY()};
     if (const auto* label = qobject_cast<const QLabel*>(w)) {
-        key.text = qHashMulti(0, label->text(), int(label->textFormat()), label->wordWrap(),
-                              label->margin(), label->alignment().toInt());
+        const QRect box = label->contentsRect();  // the frame and margins drawn round the text
+        key.text =
+            qHashMulti(0, label->text(), int(label->textFormat()), label->wordWrap(),
+                       label->margin(), label->alignment().toInt(), box.width(), box.height());
         if (!label->wordWrap() && !label->text().isEmpty())
-            key.room = UncoveredWidth(label, label->contentsRect());
+            key.room = UncoveredWidth(label, box);
     } else if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
         key.text = qHash(button->text());
     } else if (const auto* edit = qobject_cast<const QLineEdit*>(w)) {
@@ -276,6 +288,131 @@ FitKey KeyOf(const QWidget* w) {
         key.room = ContentsTop(frame);
     }
     return key;
+}
+
+// A fit kept between runs: the size a control's text got and what the fonts in use made of the font
+// of that size (FontFacts).
+struct KeptFit {
+    double points = 0;
+    quint64 facts = 0;
+};
+
+// Fits kept between runs: what each control's text got, by everything it was fitted for. A start
+// that finds a control's fit here sets its size without measuring the text again; measuring at each
+// size tried costs a font of that size and the shaping of the text.
+class KeptFits {
+public:
+    explicit KeptFits(QString file) : file_(std::move(file)) {
+        QFile in(file_);
+        if (!in.open(QIODevice::ReadOnly) || in.size() > kLargestFile)
+            return;
+        QDataStream stream(in.readAll());
+        quint32 magic = 0, version = 0, count = 0;
+        stream >> magic >> version >> count;
+        if (magic != kMagic || version != kVersion || count > kMostFits)
+            return;
+        QHash<quint64, KeptFit> sizes;
+        for (quint32 i = 0; i < count; ++i) {
+            quint64 id = 0;
+            KeptFit fit;
+            stream >> id >> fit.points >> fit.facts;
+            if (!(fit.points > 0 && fit.points <= kLargestPoints))
+                return;
+            sizes.insert(id, fit);
+        }
+        if (stream.status() == QDataStream::Ok && stream.atEnd())
+            sizes_ = std::move(sizes);
+    }
+
+    const KeptFit* Find(quint64 id) {
+        const auto found = sizes_.constFind(id);
+        if (found == sizes_.constEnd())
+            return nullptr;
+        used_.insert(id);
+        return &*found;
+    }
+
+    void Put(quint64 id, KeptFit fit) {
+        used_.insert(id);
+        const auto found = sizes_.constFind(id);
+        if (found != sizes_.constEnd() && found->points == fit.points && found->facts == fit.facts)
+            return;
+        sizes_.insert(id, fit);
+        changed_ = true;
+    }
+
+    // Written only when a fit was added; fits of texts long gone are dropped once there are many.
+    bool Save() {
+        if (!changed_)
+            return true;
+        if (sizes_.size() > kMostFits)
+            sizes_.removeIf([this](const auto& fit) { return !used_.contains(fit.key()); });
+        if (sizes_.size() > kMostFits)
+            return false;
+        QDir().mkpath(QFileInfo(file_).absolutePath());
+        QSaveFile out(file_);
+        if (!out.open(QIODevice::WriteOnly))
+            return false;
+        QDataStream stream(&out);
+        stream << kMagic << kVersion << static_cast<quint32>(sizes_.size());
+        for (auto fit = sizes_.constBegin(); fit != sizes_.constEnd(); ++fit)
+            stream << fit.key() << fit->points << fit->facts;
+        if (stream.status() != QDataStream::Ok || !out.commit())
+            return false;
+        changed_ = false;
+        return true;
+    }
+
+private:
+    static constexpr quint32 kMagic = 0x74714654;  // "tqFT"
+    static constexpr quint32 kVersion = 2;
+    static constexpr qsizetype kMostFits = 4096;
+    static constexpr qint64 kLargestFile = 12 + kMostFits * 24;
+    static constexpr double kLargestPoints = 1000;
+
+    QString file_;
+    QHash<quint64, KeptFit> sizes_;
+    QSet<quint64> used_;
+    bool changed_ = false;
+};
+
+std::unique_ptr<KeptFits>& Kept() {
+    static std::unique_ptr<KeptFits> kept;
+    return kept;
+}
+
+// The font's request as its measures depend on it: QFont::key() says the same, but builds a text.
+size_t FontHash(const QFont& font, size_t seed = 0) {
+    return qHashMulti(seed, font, font.letterSpacing(), int(font.letterSpacingType()),
+                      font.wordSpacing(), int(font.capitalization()), font.kerning());
+}
+
+// What the fonts in use make of `font`: the face the font database picked for it and its measures.
+// Another face, another version of it or other hinting gives other measures, so a fit kept from a
+// run with other fonts is not taken. Only fonts that the controls show are asked, which their
+// painting loads anyway.
+quint64 FontFacts(const QFont& font) {
+    static QHash<size_t, quint64> facts;
+    const size_t hash = FontHash(font);
+    const auto found = facts.constFind(hash);
+    if (found != facts.constEnd())
+        return *found;
+    const QFontInfo info(font);
+    const QFontMetricsF fm(font);
+    // A digit's advance, as hinting rounds it; one glyph, as each costs loading.
+    const size_t seed =
+        qHashMulti(0, info.family(), info.styleName(), info.pointSizeF(), info.pixelSize(),
+                   info.weight(), info.italic(), fm.height(), fm.ascent(), fm.lineSpacing(),
+                   fm.averageCharWidth(), fm.horizontalAdvance(QLatin1Char('0')));
+    return facts.insert(hash, seed).value();
+}
+
+// All that a control's fit depends on but the fonts in use: its kind, its texts, box and room, the
+// screen's dots and scale, the style that places its text and the font it was designed with.
+quint64 FitId(const QWidget* w, const FitKey& key, const QFont& designed) {
+    return qHashMulti(FontHash(designed), QLatin1String(w->metaObject()->className()), key.text,
+                      key.size.width(), key.size.height(), key.room, key.dpi,
+                      w->devicePixelRatioF(), w->style()->name(), QLatin1String(qVersion()));
 }
 
 bool PlacedByLayout(const QWidget* w) {
@@ -335,6 +472,42 @@ bool TextFits(const QWidget* widget) {
     return Fits(widget, TextFont(widget));
 }
 
+namespace {
+
+// `designed` at the largest size, in steps down from it, whose text fits in `w`; or at the smallest
+// size still read.
+QFont Fitted(const QWidget* w, const QFont& designed, int dpi) {
+    QFont font = designed;
+    const double design = designed.pointSizeF();
+    const double spare = Spare(w, designed);
+    if (spare >= 1.0)
+        return font;
+    // Each size tried costs a font of that size, so the search starts at the size the room allows
+    // by proportion and steps from there.
+    const int most =
+        static_cast<int>(std::floor((design - kSmallestPixels * 72.0 / dpi) / kStepPoints + 1e-9));
+    const auto fitsAt = [&](int steps) {
+        font.setPointSizeF(design - steps * kStepPoints);
+        return Fits(w, font);
+    };
+    if (most > 0) {
+        int steps = std::clamp(
+            static_cast<int>(std::ceil((1.0 - std::max(spare, 0.0)) * design / kStepPoints)), 1,
+            most);
+        if (fitsAt(steps)) {
+            while (steps > 1 && fitsAt(steps - 1))
+                --steps;
+        } else {
+            while (steps < most && !fitsAt(++steps)) {
+            }
+        }
+        font.setPointSizeF(design - steps * kStepPoints);
+    }
+    return font;
+}
+
+}  // namespace
+
 void FitText(QWidget* w) {
     if (PlacedByLayout(w))
         return;
@@ -349,34 +522,38 @@ void FitText(QWidget* w) {
         return;
     QFont font = designed;
     const double design = designed.pointSizeF();
-    const double spare = Spare(w, designed);
-    if (design > 0 && spare < 1.0) {  // a font sized in pixels is kept
-        // The largest size, in steps down from the design, whose text fits; or the smallest still
-        // read. Each size tried costs a font of that size, so the search starts at the size the
-        // room allows by proportion and steps from there.
-        const int most = static_cast<int>(
-            std::floor((design - kSmallestPixels * 72.0 / key.dpi) / kStepPoints + 1e-9));
-        const auto fitsAt = [&](int steps) {
-            font.setPointSizeF(design - steps * kStepPoints);
-            return Fits(w, font);
-        };
-        if (most > 0) {
-            int steps = std::clamp(
-                static_cast<int>(std::ceil((1.0 - std::max(spare, 0.0)) * design / kStepPoints)), 1,
-                most);
-            if (fitsAt(steps)) {
-                while (steps > 1 && fitsAt(steps - 1))
-                    --steps;
-            } else {
-                while (steps < most && !fitsAt(++steps)) {
-                }
+    if (design > 0) {  // a font sized in pixels is kept
+        KeptFits* store = Kept().get();
+        const quint64 id = store ? FitId(w, key, designed) : 0;
+        const KeptFit* known = store ? store->Find(id) : nullptr;
+        if (known) {
+            if (known->points != design)
+                font.setPointSizeF(known->points);
+            if (FontFacts(font) != known->facts) {  // the fonts in use changed since
+                known = nullptr;
+                font = designed;
             }
-            font.setPointSizeF(design - steps * kStepPoints);
+        }
+        if (!known) {
+            font = Fitted(w, designed, key.dpi);
+            if (store)
+                store->Put(id, {font.pointSizeF(), FontFacts(font)});
         }
     }
     if (font != current)
         SetTextFont(w, font);
     w->setProperty(kFitRecord, QVariant::fromValue(FitRecord{key, designed, TextFont(w)}));
+}
+
+void KeepTextFits(const QString& file) {
+    if (file.isEmpty())
+        Kept().reset();
+    else
+        Kept() = std::make_unique<KeptFits>(file);
+}
+
+bool SaveTextFits() {
+    return !Kept() || Kept()->Save();
 }
 
 void InstallTextFitting() {

@@ -3,6 +3,7 @@
 // larger desktop font a caption can be wider or taller than its box. Rather than move anything,
 // the font of a control whose text does not fit is made smaller until it does.
 
+class QString;
 class QWidget;
 
 namespace tq {
@@ -14,6 +15,15 @@ void FitText(QWidget* widget);
 
 // Whether the text shows whole in its box with the font it has now.
 bool TextFits(const QWidget* widget);
+
+// From now on each fit is kept with everything it was made for (the control's kind, texts, box and
+// room, the screen, the style, the font and what the fonts in use make of it) and read from `file`
+// and written back by SaveTextFits(): a later run that meets the same finds its sizes there
+// without measuring its texts again. Without this call, or after it with an empty name, fits are
+// measured every time.
+void KeepTextFits(const QString& file);
+// Writes the kept fits where a fit was added since they were read; false if they could not be.
+bool SaveTextFits();
 
 // From now on every control is fitted whenever it is shown, so that texts set while it was hidden
 // fit too.
