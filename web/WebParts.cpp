@@ -3,8 +3,8 @@
 #include <QHostAddress>
 #include <QObject>
 
-#include "app/WebLibrary.h"
 #include "remote/Listening.h"
+#include "web/WebLibrary.h"
 #include "web/WebServer.h"
 
 namespace tq {

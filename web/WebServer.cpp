@@ -16,7 +16,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "app/WebLibrary.h"
+#include "web/WebLibrary.h"
 
 namespace tq {
 namespace {
