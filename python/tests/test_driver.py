@@ -64,7 +64,6 @@ ROUND_TRIPS = [
     ("coding", "TwosComplement", "twos-complement"),
     ("trigger_source", "BUS", "bus"),
     ("trigger_source", "imm", "immediate"),
-    ("trigger_source", "Bus", "bus"),
     ("trigger_source", " IMMEDIATE ", "immediate"),
     ("digital[2].direction", "OUTPUT", "output"),
     ("digital[2].direction", "in", "input"),
